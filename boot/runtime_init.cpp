@@ -1,0 +1,20 @@
+// Runtime initialisation: see runtime_init.hpp.
+#include "boot/runtime_init.hpp"
+
+#include "runtime/console.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/platform.hpp"
+#include "runtime/print_hooks.hpp"
+
+namespace zir {
+namespace runtime {
+
+void init() {
+    print_hooks::init();
+    platform::init();
+    console::init_attributes();
+    memory::init();
+}
+
+}  // namespace runtime
+}  // namespace zir

@@ -1,0 +1,29 @@
+// Faults below the language: an impossible internal state, an exhausted
+// allocator, a fatal signal. They print the numbered "*** Runtime Error"
+// report and end the process with the fault's number as its status.
+#pragma once
+
+#include "runtime/base.hpp"
+
+namespace zir {
+namespace runtime {
+
+// Fault numbers used by the runtime itself.
+constexpr int FAULT_OUT_OF_MEMORY = 94;
+constexpr int FAULT_NO_CATCH = 95;
+constexpr int FAULT_NO_CASE = 100;     // unreachable branch
+constexpr int FAULT_NO_SWITCH = 101;   // unknown operation code or element width
+
+const char* fault_message(int code);
+
+// Code 0 exits silently with status 0; any other prints the report first.
+[[noreturn]] void error_exit(int code, const void* address);
+
+// The report's text, without writing it: "\n*** Runtime Error N: msg\n*** at: XXXXXXXXh\n".
+// Async-signal-safe: writes into `out` (at least 128 bytes) and answers the length.
+int format_report(char* out, int code, const void* address);
+
+}  // namespace runtime
+}  // namespace zir
+
+#define ZIR_FAULT(code) ::zir::runtime::error_exit((code), __builtin_return_address(0))

@@ -1,0 +1,436 @@
+// Memory manager: see memory.hpp for the layout of nodes, buffers and frames.
+#include "runtime/memory.hpp"
+
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "runtime/collector.hpp"
+#include "runtime/fault.hpp"
+#include "runtime/fire.hpp"
+#include "runtime/platform.hpp"
+
+namespace zir {
+namespace memory {
+
+MemoryRecord record;
+uintptr_t* node_slots = nullptr;
+NodeFrame* node_frames = nullptr;
+u32 node_frame_count = 0;
+
+namespace {
+
+// Fixed series live outside the frames; they are given back with the frames.
+std::vector<SeriesBuffer*> fixed_blocks;
+
+constexpr u32 MAX_NODE_FRAMES = NODE_ID_LIMIT / NODE_FRAME_SLOTS;
+constexpr u64 NODE_FRAME_BYTES = u64(NODE_FRAME_SLOTS) * sizeof(uintptr_t);
+
+// Free slots hold the next free id shifted left, with the low bit set; 1 ends the list.
+inline uintptr_t free_link(u32 next_id) { return (uintptr_t(next_id) << 1) | 1; }
+
+inline u64 granule_round(u64 n) { return (n + OS_GRANULE - 1) & ~u64(OS_GRANULE - 1); }
+
+[[noreturn]] void no_memory() { fire(ERR_INTERNAL, "no-memory"); }
+
+// Pages wholly inside the slot range of frame k (frames are not page aligned).
+void frame_pages(u32 k, u8** first, u64* length) {
+    u8* lo = reinterpret_cast<u8*>(&node_slots[u64(k) * NODE_FRAME_SLOTS + 1]);
+    u8* hi = lo + NODE_FRAME_BYTES;
+    uintptr_t a = (reinterpret_cast<uintptr_t>(lo) + OS_GRANULE - 1) & ~uintptr_t(OS_GRANULE - 1);
+    uintptr_t b = reinterpret_cast<uintptr_t>(hi) & ~uintptr_t(OS_GRANULE - 1);
+    *first = reinterpret_cast<u8*>(a);
+    *length = b > a ? b - a : 0;
+}
+
+i32 new_node_frame() {
+    u32 k = 0;
+    while (k < node_frame_count && node_frames[k].present) k++;
+    if (k == node_frame_count) {
+        if (node_frame_count == MAX_NODE_FRAMES) no_memory();
+        node_frame_count++;
+    }
+    u32 first = k * NODE_FRAME_SLOTS + 1;
+    uintptr_t* slots = &node_slots[first];
+    ZIR_UNPOISON(slots, NODE_FRAME_BYTES);
+    for (u32 i = 0; i < NODE_FRAME_SLOTS - 1; i++) slots[i] = free_link(first + i + 1);
+    slots[NODE_FRAME_SLOTS - 1] = free_link(0);
+
+    NodeFrame& f = node_frames[k];
+    f = NodeFrame{};
+    f.capacity = NODE_FRAME_SLOTS;
+    f.free_head = first;
+    f.stamp = collector::stats.cycles;
+    f.present = true;
+    f.next = -1;
+    f.prev = record.node_tail;
+    if (record.node_tail >= 0) node_frames[record.node_tail].next = i32(k);
+    else record.node_head = i32(k);
+    record.node_tail = i32(k);
+    record.os_total += i64(granule_round(NODE_FRAME_BYTES + OS_BLOCK_PREFIX));
+    return i32(k);
+}
+
+SeriesFrame* new_series_frame() {
+    u32 size = record.next_frame_size;
+    if (size < record.max_frame_size) {
+        u64 doubled = u64(size) * 2;
+        record.next_frame_size = u32(doubled < record.max_frame_size ? doubled : record.max_frame_size);
+    }
+    auto* f = static_cast<SeriesFrame*>(os_alloc(u64(size) + sizeof(SeriesFrame)));
+    f->total = u64(size) + sizeof(SeriesFrame);
+    f->free = f->data();
+    f->end = f->data() + size;
+    f->pad = 0;
+    // Keep the list in address order.
+    SeriesFrame* before = nullptr;
+    for (SeriesFrame* p = record.series_head; p && p < f; p = p->next) before = p;
+    f->prev = before;
+    f->next = before ? before->next : record.series_head;
+    if (f->next) f->next->prev = f;
+    else record.series_tail = f;
+    if (before) before->next = f;
+    else record.series_head = f;
+    if (!record.series_active) record.series_active = f;
+    return f;
+}
+
+SeriesFrame* find_series_frame(u64 total) {
+    for (SeriesFrame* f = record.series_head; f; f = f->next)
+        if (f->free + total < f->end) return f;
+    return nullptr;
+}
+
+// Copies the flags of `from` onto a buffer that really lives where `to` lives.
+inline u32 moved_flags(u32 from, u32 to) {
+    return (from & ~(SERIES_BIG | SERIES_FIXED | SERIES_MARK)) | (to & SERIES_BIG);
+}
+
+// Expansion: answers the new buffer and, through `old`, the abandoned one.
+SeriesBuffer* expand(SeriesBuffer* s, i64 new_size, SeriesBuffer** old) {
+    u32 unit = series::unit_of(s);
+    u32 node = s->node;
+    if (new_size == 0) new_size = i64(s->size) * 2;
+    if (new_size < 1) no_memory();
+    if (new_size < i64(series::used_bytes(s))) new_size = series::used_bytes(s);
+    SeriesBuffer* n = alloc_series_buffer((new_size + unit - 1) / unit, unit, 0);
+    s = node_buffer(node);  // the allocation may have moved it
+    n->flags = moved_flags(s->flags, n->flags);
+    n->node = node;
+    node_slots[node] = reinterpret_cast<uintptr_t>(n);
+    n->tail = n->offset + series::used_bytes(s);
+    s->node = 0;
+    s->flags &= ~SERIES_IN_USE;
+    *old = s;
+    return n;
+}
+
+}  // namespace
+
+// --- Set-up and exit -------------------------------------------------------
+
+void init() {
+    if (!node_slots) {
+        void* p = mmap(nullptr, u64(NODE_ID_LIMIT) * sizeof(uintptr_t), PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (p == MAP_FAILED) runtime::error_exit(94, nullptr);
+        node_slots = static_cast<uintptr_t*>(p);
+        node_frames = static_cast<NodeFrame*>(std::calloc(MAX_NODE_FRAMES, sizeof(NodeFrame)));
+        if (!node_frames) runtime::error_exit(94, nullptr);
+    }
+    record = MemoryRecord{};
+    record.node_head = record.node_tail = record.node_active = -1;
+    record.frame_start_size = FIRST_FRAME_SIZE;
+    record.next_frame_size = FIRST_FRAME_SIZE;
+    record.max_frame_size = MAX_FRAME_SIZE;
+}
+
+void free_all_frames() {
+    for (i32 k = record.node_head; k >= 0;) {
+        i32 next = node_frames[k].next;
+        u8* pages;
+        u64 length;
+        frame_pages(u32(k), &pages, &length);
+        if (length) madvise(pages, length, MADV_DONTNEED);
+        node_frames[k].present = false;
+        record.os_total -= i64(granule_round(NODE_FRAME_BYTES + OS_BLOCK_PREFIX));
+        k = next;
+    }
+    node_frame_count = 0;
+    for (SeriesFrame* f = record.series_head; f;) {
+        SeriesFrame* next = f->next;
+        os_free(f);
+        f = next;
+    }
+    for (BigFrame* b = record.big_head; b;) {
+        BigFrame* next = b->next;
+        os_free(b);
+        b = next;
+    }
+    for (SeriesBuffer* s : fixed_blocks) std::free(s);
+    fixed_blocks.clear();
+    init();
+}
+
+// --- OS blocks -------------------------------------------------------------
+
+void* os_alloc(u64 size) {
+    u64 aligned = granule_round(size + OS_BLOCK_PREFIX);
+    void* p = platform::os_alloc(aligned, false);
+    if (!p) no_memory();
+    record.os_total += i64(aligned);
+    *static_cast<u64*>(p) = aligned;
+    return static_cast<u8*>(p) + OS_BLOCK_PREFIX;
+}
+
+void os_free(void* block) {
+    u8* p = static_cast<u8*>(block) - OS_BLOCK_PREFIX;
+    u64 aligned = *reinterpret_cast<u64*>(p);
+    ZIR_UNPOISON(p, aligned);
+    record.os_total -= i64(aligned);
+    platform::os_free(p, aligned);
+}
+
+// --- Nodes -----------------------------------------------------------------
+
+u32 alloc_node() {
+    NodeFrame* f = record.node_active >= 0 ? &node_frames[record.node_active] : nullptr;
+    if (!f || f->free_head == 0) {
+        i32 k = record.node_head;
+        while (k >= 0 && (node_frames[k].free_head == 0 || node_frames[k].release)) k = node_frames[k].next;
+        if (k < 0) k = new_node_frame();
+        record.node_active = k;
+        f = &node_frames[k];
+    }
+    u32 id = f->free_head;
+    f->free_head = u32(node_slots[id] >> 1);
+    node_slots[id] = 0;
+    f->used++;
+    return id;
+}
+
+void free_node(u32 id) {
+    NodeFrame& f = node_frames[(id - 1) / NODE_FRAME_SLOTS];
+    node_slots[id] = free_link(f.free_head);
+    f.free_head = id;
+    f.used--;
+}
+
+// --- Series buffers --------------------------------------------------------
+
+SeriesBuffer* alloc_series_buffer(i64 count, u32 unit, i32 offset_mode) {
+    if (count < 0 || count > MAX_LENGTH) no_memory();
+    i64 bytes = count * i64(unit);
+    if (bytes > MAX_LENGTH - 15) no_memory();
+    u32 size = u32((bytes + 15) & ~i64(15));
+    u64 total = u64(size) + BUFFER_OVERHEAD;
+
+    SeriesBuffer* s;
+    u32 big = 0;
+    if (total >= record.max_frame_size) {
+        collector::run_if_active();
+        auto* b = static_cast<BigFrame*>(os_alloc(total + sizeof(BigFrame)));
+        b->next = nullptr;
+        b->link2 = 0;
+        b->total = total;
+        if (record.big_tail) record.big_tail->next = b;
+        else record.big_head = b;
+        record.big_tail = b;
+        s = b->buffer();
+        big = SERIES_BIG;
+    } else {
+        SeriesFrame* f = record.series_active;
+        if (!f || f->free + total >= f->end) {
+            f = find_series_frame(total);
+            if (!f) {
+                collector::run_if_active();
+                f = find_series_frame(total);
+                if (!f || u64(f->end - f->free) < FRAME_REUSE_MIN_ROOM) {
+                    if (total >= record.next_frame_size) record.next_frame_size = record.max_frame_size;
+                    f = new_series_frame();
+                }
+            }
+            record.series_active = f;
+        }
+        s = reinterpret_cast<SeriesBuffer*>(f->free);
+        f->free += total;
+    }
+    s->flags = unit | SERIES_IN_USE | SERIES_ALLOCATED | big;
+    s->node = 0;
+    s->size = size;
+    s->pad = 0;
+    u32 offset;
+    if (offset_mode == -1) {
+        offset = size >> 1;
+        s->flags |= SERIES_CENTRED;
+    } else {
+        offset = u32(offset_mode) <= size ? u32(offset_mode) : size;
+    }
+    s->offset = s->tail = offset;
+    return s;
+}
+
+u32 alloc_series(i64 count, u32 unit, i32 offset_mode) {
+    SeriesBuffer* s = alloc_series_buffer(count, unit, offset_mode);
+    u32 node = alloc_node();
+    node_slots[node] = reinterpret_cast<uintptr_t>(s);
+    s->node = node;
+    return node;
+}
+
+u32 alloc_cells(i64 n) { return alloc_series(n, 16, 0); }
+
+u32 alloc_unset_cells(i64 n) {
+    u32 node = alloc_series(n, 16, 0);
+    SeriesBuffer* s = node_buffer(node);
+    Cell* c = reinterpret_cast<Cell*>(series::data(s));
+    for (u32 i = 0; i < s->size / 16; i++) cell::init(&c[i], TYPE_UNSET);
+    return node;
+}
+
+u32 alloc_bytes(i64 n) { return alloc_series(n == 0 ? 16 : n, 1, 0); }
+
+u32 alloc_codepoints(i64 n, u32 unit) { return alloc_series(n == 0 ? 16 / unit : n, unit, 0); }
+
+u32 alloc_bytes_filled(i64 n, u8 byte) {
+    u32 node = alloc_bytes(n);
+    SeriesBuffer* s = node_buffer(node);
+    std::memset(series::data(s), byte, s->size);
+    return node;
+}
+
+u32 alloc_fixed_series(i64 count, u32 unit, i32 offset) {
+    if (count < 0 || count > MAX_LENGTH) no_memory();
+    i64 bytes = count * i64(unit);
+    if (bytes > MAX_LENGTH - 15) no_memory();
+    u32 size = u32((bytes + 15) & ~i64(15));
+    auto* s = static_cast<SeriesBuffer*>(std::malloc(size + BUFFER_OVERHEAD));
+    if (!s) runtime::error_exit(94, nullptr);
+    fixed_blocks.push_back(s);
+    s->flags = unit | SERIES_IN_USE | SERIES_ALLOCATED | SERIES_FIXED;
+    s->size = size;
+    s->pad = 0;
+    s->offset = s->tail = u32(offset) <= size ? u32(offset) : size;
+    u32 node = alloc_node();
+    node_slots[node] = reinterpret_cast<uintptr_t>(s);
+    s->node = node;
+    return node;
+}
+
+void set_series_flag(u32 node, u32 bits) { node_buffer(node)->flags |= bits; }
+
+// --- Expansion and copies --------------------------------------------------
+
+SeriesBuffer* expand_series_raw(SeriesBuffer* s, i64 new_size) {
+    SeriesBuffer* old;
+    return expand(s, new_size, &old);
+}
+
+SeriesBuffer* expand_series(SeriesBuffer* s, i64 new_size) {
+    SeriesBuffer* old;
+    SeriesBuffer* n = expand(s, new_size, &old);
+    std::memcpy(series::head(n), series::head(old), series::used_bytes(old));
+    return n;
+}
+
+SeriesBuffer* expand_series_filled(SeriesBuffer* s, i64 new_size, u8 byte) {
+    SeriesBuffer* old;
+    SeriesBuffer* n = expand(s, new_size, &old);
+    std::memcpy(series::head(n), series::head(old), series::used_bytes(old));
+    if (old->size < n->size) std::memset(series::data(n) + old->size, byte, n->size - old->size);
+    return n;
+}
+
+u32 copy_series(SeriesBuffer* s) {
+    u32 src = s->node;
+    u32 node = alloc_series(s->size, 1, 0);
+    s = node_buffer(src);
+    SeriesBuffer* n = node_buffer(node);
+    n->flags = moved_flags(s->flags, n->flags);
+    n->tail = n->offset + series::used_bytes(s);
+    if (s->size) std::memcpy(series::head(n), series::head(s), series::used_bytes(s));
+    return node;
+}
+
+u32 copy_series_part(SeriesBuffer* s, i64 index, i64 n) {
+    u32 src = s->node;
+    u32 unit = series::unit_of(s);
+    u32 node = alloc_series(n, unit, 0);
+    s = node_buffer(src);
+    SeriesBuffer* c = node_buffer(node);
+    c->flags = moved_flags(s->flags, c->flags) & ~SERIES_OWNED;
+    u64 bytes = u64(n) * unit;
+    std::memcpy(series::head(c), series::head(s) + u64(index) * unit, bytes);
+    c->tail = c->offset + u32(bytes);
+    return node;
+}
+
+void fill(u8* begin, u8* end, u8 byte) {
+    if (end > begin) std::memset(begin, byte, size_t(end - begin));
+}
+
+void clear_words(u32* first, u32* last) {
+    do *first++ = 0;
+    while (first < last);
+}
+
+u8* fill_repeat(u8* start, i64 n, i64 count) {
+    i64 total = n * count;
+    i64 filled = n;
+    while (filled * 2 <= total) {
+        std::memcpy(start + filled, start, size_t(filled));
+        filled *= 2;
+    }
+    if (filled < total) std::memcpy(start + filled, start, size_t(total - filled));
+    return start + total;
+}
+
+// --- Appending at the tail -------------------------------------------------
+
+Cell* alloc_tail_buffer(SeriesBuffer*& s) {
+    if (s->tail + 16 > s->size) s = expand_series(s, i64(s->size) * 2 > 0 ? i64(s->size) * 2 : 16);
+    Cell* c = reinterpret_cast<Cell*>(series::tail(s));
+    c->header = TYPE_UNSET;
+    s->tail += 16;
+    return c;
+}
+
+Cell* alloc_tail(Cell* block) {
+    SeriesBuffer* s = node_buffer(block->w2);
+    return alloc_tail_buffer(s);
+}
+
+u8* alloc_tail_bytes(SeriesBuffer*& s, i64 n) {
+    if (i64(s->tail) + n > i64(s->size)) {
+        i64 size = i64(s->size) < n ? n * 2 : i64(s->size) * 2;
+        s = expand_series(s, size);
+    }
+    u8* p = series::tail(s);
+    s->tail += u32(n);
+    return p;
+}
+
+// --- Statistics ------------------------------------------------------------
+
+i64 frame_total() {
+    i64 total = 0;
+    for (i32 k = record.node_head; k >= 0; k = node_frames[k].next)
+        total += i64(node_frames[k].used) * i64(sizeof(uintptr_t));
+    for (SeriesFrame* f = record.series_head; f; f = f->next) total += f->free - f->data();
+    for (BigFrame* b = record.big_head; b; b = b->next) total += i64(b->total);
+    return total;
+}
+
+void frame_stats(void (*visit)(int kind, const FrameStat& s, void* ctx), void* ctx) {
+    for (i32 k = record.node_head; k >= 0; k = node_frames[k].next) {
+        const NodeFrame& f = node_frames[k];
+        visit(0, FrameStat{i64(f.capacity - f.used), i64(f.used), i64(f.capacity)}, ctx);
+    }
+    for (SeriesFrame* f = record.series_head; f; f = f->next)
+        visit(1, FrameStat{f->end - f->free, f->free - f->data(), f->end - f->data()}, ctx);
+    for (BigFrame* b = record.big_head; b; b = b->next) visit(2, FrameStat{0, 0, i64(b->total)}, ctx);
+}
+
+}  // namespace memory
+}  // namespace zir

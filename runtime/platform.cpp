@@ -1,0 +1,106 @@
+// Platform layer over POSIX: see platform.hpp.
+#include "runtime/platform.hpp"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+
+#include "runtime/console.hpp"
+
+namespace zir {
+namespace platform {
+
+void init() { console::init(); }
+
+void* os_alloc(u64 size, bool executable) {
+    int prot = PROT_READ | PROT_WRITE | (executable ? PROT_EXEC : 0);
+    void* p = mmap(nullptr, size, prot, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+void os_free(void* address, u64 size) { munmap(address, size); }
+
+std::string get_current_dir() {
+    std::string out;
+    size_t size = 256;
+    for (;;) {
+        out.resize(size);
+        if (getcwd(out.data(), size)) {
+            out.resize(std::strlen(out.c_str()));
+            return out;
+        }
+        if (errno != ERANGE) return std::string();
+        size *= 2;
+    }
+}
+
+bool set_current_dir(const std::string& path) { return chdir(path.c_str()) == 0; }
+
+std::optional<std::string> get_env(const std::string& name) {
+    const char* v = std::getenv(name.c_str());
+    if (!v) return std::nullopt;
+    return std::string(v);
+}
+
+bool set_env(const std::string& name, const std::string& value) {
+    return setenv(name.c_str(), value.c_str(), 1) == 0;
+}
+
+i64 wait_milliseconds(double seconds) {
+    double ms = seconds * 1000.0;
+    if (!(ms >= 1.0)) return 1;   // also catches NaN
+    if (ms > 9.2e18) return i64(9.2e18);
+    return i64(ms);
+}
+
+void wait(double seconds) {
+    i64 ms = wait_milliseconds(seconds);
+    timespec t{time_t(ms / 1000), long(ms % 1000) * 1000000L};
+    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+}
+
+double get_time(bool precise) {
+    timespec t;
+    clock_gettime(CLOCK_REALTIME, &t);
+    double seconds = double(t.tv_sec % 86400);
+    if (precise) seconds += double(t.tv_nsec) / 1e9;
+    return seconds;
+}
+
+u32 zone_bits(int offset_minutes) {
+    // The sign is kept apart from the magnitude, so offsets between -1:00 and
+    // 0:00 stay negative.
+    u32 negative = offset_minutes < 0 ? 0x40 : 0;
+    u32 a = u32(offset_minutes < 0 ? -offset_minutes : offset_minutes);
+    u32 hours = (a / 60) & 0xF;
+    u32 quarters = ((a % 60) / 15) & 3;
+    return negative | (hours << 2) | quarters;
+}
+
+u32 pack_date(int year, int month, int day, int offset_minutes) {
+    return (u32(year) << 17) | (u32(month) << 12) | (u32(day) << 7) | zone_bits(offset_minutes);
+}
+
+u32 get_date(bool utc) {
+    time_t now = std::time(nullptr);
+    struct tm tm;
+    if (utc) {
+        gmtime_r(&now, &tm);
+        return pack_date(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, 0);
+    }
+    localtime_r(&now, &tm);
+    return pack_date(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, int(tm.tm_gmtoff / 60));
+}
+
+i64 monotonic_ms() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return i64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+}  // namespace platform
+}  // namespace zir

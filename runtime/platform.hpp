@@ -1,0 +1,46 @@
+// Platform layer: the few operating-system services the runtime itself needs
+// (memory frames, current directory, environment, sleeping, clock and date).
+// Everything else that touches the system lives in services/.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "runtime/base.hpp"
+
+namespace zir {
+namespace platform {
+
+void init();
+
+// Page-aligned memory from the system; nullptr when refused.
+void* os_alloc(u64 size, bool executable);
+void os_free(void* address, u64 size);
+
+// The current directory as UTF-8 (no trailing slash added here).
+std::string get_current_dir();
+bool set_current_dir(const std::string& path);
+
+std::optional<std::string> get_env(const std::string& name);
+bool set_env(const std::string& name, const std::string& value);
+
+// Milliseconds actually slept for a request of `seconds`: at least 1, truncated.
+i64 wait_milliseconds(double seconds);
+void wait(double seconds);
+
+// Seconds since midnight UTC; with `precise`, the fraction of the second too.
+double get_time(bool precise);
+
+// Today as a packed date word: year << 17 | month << 12 | day << 7 | zone,
+// zone = bit 6 for a negative offset, bits 2..5 whole hours, bits 0..1 quarters.
+u32 get_date(bool utc);
+// The zone bits of an offset from UTC in minutes.
+u32 zone_bits(int offset_minutes);
+// The same packing for given fields (used by the clock and by tests).
+u32 pack_date(int year, int month, int day, int offset_minutes);
+
+// Milliseconds of a monotonic clock.
+i64 monotonic_ms();
+
+}  // namespace platform
+}  // namespace zir

@@ -1,0 +1,25 @@
+// Shared helpers of the unit tests: the runtime is brought up once per test
+// program, before the first test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime/memory.hpp"
+
+namespace zir::test {
+
+// Captures everything the console writer sends to its sink while alive.
+struct CapturedOutput {
+    CapturedOutput();
+    ~CapturedOutput();
+    std::string text() const;
+    std::vector<size_t> blocks() const;   // size of every write, in order
+};
+
+// A byte series holding `text` at the given unit (one code point per element).
+u32 make_text_series(const std::u32string& text, u32 unit);
+
+}  // namespace zir::test

@@ -1,0 +1,300 @@
+// Memory manager: allocation sizes, frames, expansion, copies, fixed series.
+#include <set>
+
+#include "runtime/fire.hpp"
+#include "support.hpp"
+
+namespace zir {
+namespace {
+
+bool in_series_frame(const SeriesBuffer* s) {
+    for (SeriesFrame* f = memory::record.series_head; f; f = f->next)
+        if (reinterpret_cast<const u8*>(s) >= f->data() && reinterpret_cast<const u8*>(s) < f->end) return true;
+    return false;
+}
+
+bool in_big_frame(const SeriesBuffer* s) {
+    for (BigFrame* b = memory::record.big_head; b; b = b->next)
+        if (b->buffer() == s) return true;
+    return false;
+}
+
+TEST(Memory, BufferTouchingTheFrameLimitGetsABigFrame) {
+    // Data sizes are multiples of 16: the first whose size + 24 reaches 2 MiB
+    // goes to a big frame ...
+    u32 big = memory::alloc_bytes(MAX_FRAME_SIZE - 16);
+    SeriesBuffer* b = node_buffer(big);
+    EXPECT_TRUE(b->flags & SERIES_BIG);
+    EXPECT_TRUE(in_big_frame(b));
+    EXPECT_EQ(b->size, MAX_FRAME_SIZE - 16);
+    // ... and 16 bytes less is carved from a series frame.
+    u32 small = memory::alloc_bytes(MAX_FRAME_SIZE - 32);
+    SeriesBuffer* s = node_buffer(small);
+    EXPECT_FALSE(s->flags & SERIES_BIG);
+    EXPECT_TRUE(in_series_frame(s));
+}
+
+TEST(Memory, AllocationSizes) {
+    struct Case {
+        u32 node;
+        u32 size;
+        u32 unit;
+    } cases[] = {
+        {memory::alloc_bytes(0), 16, 1},          // zero means 16 bytes
+        {memory::alloc_bytes(1), 16, 1},
+        {memory::alloc_bytes(17), 32, 1},
+        {memory::alloc_codepoints(0, 1), 16, 1},  // 16 elements
+        {memory::alloc_codepoints(0, 2), 16, 2},  // 8 elements
+        {memory::alloc_codepoints(0, 4), 16, 4},  // 4 elements
+        {memory::alloc_codepoints(5, 4), 32, 4},
+        {memory::alloc_cells(3), 48, 16},
+        {memory::alloc_series(0, 16, 0), 0, 16},
+    };
+    for (const Case& c : cases) {
+        SeriesBuffer* s = node_buffer(c.node);
+        EXPECT_EQ(s->size, c.size);
+        EXPECT_EQ(series::unit_of(s), c.unit);
+        EXPECT_EQ(s->node, c.node);
+        EXPECT_EQ(s->flags & (SERIES_IN_USE | SERIES_ALLOCATED), SERIES_IN_USE | SERIES_ALLOCATED);
+        EXPECT_EQ(series::length_of(s), 0);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(series::data(s)) % 8, 0u) << "data must be 8-byte aligned";
+    }
+}
+
+TEST(Memory, CentredBufferStartsInTheMiddle) {
+    u32 node = memory::alloc_series(64, 1, -1);
+    SeriesBuffer* s = node_buffer(node);
+    EXPECT_EQ(s->size, 64u);
+    EXPECT_EQ(s->offset, 32u);
+    EXPECT_EQ(s->tail, 32u);
+    EXPECT_TRUE(s->flags & SERIES_CENTRED);
+}
+
+TEST(Memory, UnsetCellsAndFilledBytes) {
+    u32 cells = memory::alloc_unset_cells(5);
+    SeriesBuffer* s = node_buffer(cells);
+    const Cell* c = reinterpret_cast<const Cell*>(series::data(s));
+    for (u32 i = 0; i < s->size / 16; i++) {
+        EXPECT_EQ(c[i].header, u32(TYPE_UNSET));
+        EXPECT_EQ(c[i].w1 | c[i].w2 | c[i].w3, 0u);
+    }
+    u32 bytes = memory::alloc_bytes_filled(20, 0xAB);
+    SeriesBuffer* b = node_buffer(bytes);
+    for (u32 i = 0; i < b->size; i++) ASSERT_EQ(series::data(b)[i], 0xAB);
+}
+
+void put_bytes(u32 node, const char* text) {
+    SeriesBuffer* s = node_buffer(node);
+    size_t n = std::strlen(text);
+    std::memcpy(series::tail(s), text, n);
+    s->tail += u32(n);
+}
+
+std::string bytes_of(u32 node) {
+    SeriesBuffer* s = node_buffer(node);
+    return std::string(reinterpret_cast<char*>(series::head(s)), series::used_bytes(s));
+}
+
+TEST(Memory, ExpansionMovesDataToTheStartAndAbandonsTheOldBuffer) {
+    u32 node = memory::alloc_series(64, 1, -1);
+    put_bytes(node, "centred text");
+    SeriesBuffer* old = node_buffer(node);
+    u32 old_flags = old->flags;
+
+    SeriesBuffer* n = memory::expand_series(old, 0);   // 0 doubles the size
+    EXPECT_EQ(node_buffer(node), n);
+    EXPECT_EQ(n->node, node);
+    EXPECT_EQ(n->size, 128u);
+    EXPECT_EQ(n->offset, 0u);
+    EXPECT_EQ(bytes_of(node), "centred text");
+    EXPECT_TRUE(n->flags & SERIES_CENTRED) << "flags are carried over";
+    EXPECT_EQ(old->node, 0u);
+    EXPECT_FALSE(old->flags & SERIES_IN_USE);
+    EXPECT_TRUE(old_flags & SERIES_IN_USE);
+}
+
+TEST(Memory, ExpansionSetsTheBigFlagFromWhereTheBufferLives) {
+    u32 node = memory::alloc_bytes(16);
+    put_bytes(node, "abc");
+    SeriesBuffer* big = memory::expand_series(node_buffer(node), MAX_FRAME_SIZE);
+    EXPECT_TRUE(big->flags & SERIES_BIG);
+    EXPECT_TRUE(in_big_frame(big));
+    EXPECT_EQ(bytes_of(node), "abc");
+    // Back from a big buffer to a small one: the flag must not follow.
+    u32 other = memory::alloc_bytes(MAX_FRAME_SIZE);
+    put_bytes(other, "xyz");
+    SeriesBuffer* small = memory::expand_series(node_buffer(other), 64);
+    EXPECT_FALSE(small->flags & SERIES_BIG);
+    EXPECT_EQ(bytes_of(other), "xyz");
+}
+
+TEST(Memory, ExpansionBelowOneByteIsOutOfMemory) {
+    u32 node = memory::alloc_series(0, 16, 0);
+    try {
+        memory::expand_series(node_buffer(node), 0);   // twice 0 is still 0
+        FAIL() << "expected no-memory";
+    } catch (const LanguageError& e) {
+        EXPECT_EQ(e.category, ERR_INTERNAL);
+        EXPECT_STREQ(e.id, "no-memory");
+    }
+}
+
+TEST(Memory, ImpossibleSizesAreOutOfMemory) {
+    for (i64 count : {i64(-1), i64(0x80000000LL), i64(0x7FFFFFFF)}) {
+        EXPECT_THROW(memory::alloc_series(count, 16, 0), LanguageError) << count;
+    }
+}
+
+TEST(Memory, FilledExpansionFillsTheNewRoom) {
+    u32 node = memory::alloc_bytes(16);
+    put_bytes(node, "0123456789abcdef");
+    SeriesBuffer* n = memory::expand_series_filled(node_buffer(node), 48, 0x5A);
+    EXPECT_EQ(bytes_of(node), "0123456789abcdef");
+    for (u32 i = 16; i < 48; i++) ASSERT_EQ(series::data(n)[i], 0x5A);
+}
+
+TEST(Memory, FixedSeriesNeverMove) {
+    u32 fixed = memory::alloc_fixed_series(100, 16, 0);
+    SeriesBuffer* s = node_buffer(fixed);
+    EXPECT_TRUE(s->flags & SERIES_FIXED);
+    EXPECT_FALSE(in_series_frame(s));
+    for (int i = 0; i < 20000; i++) memory::alloc_bytes(100);
+    EXPECT_EQ(node_buffer(fixed), s);
+}
+
+TEST(Memory, CopiesAreIndependent) {
+    u32 node = memory::alloc_series(32, 1, 4);
+    put_bytes(node, "hello world");
+    memory::set_series_flag(node, SERIES_OWNED);
+
+    u32 copy = memory::copy_series(node_buffer(node));
+    EXPECT_NE(copy, node);
+    EXPECT_EQ(bytes_of(copy), "hello world");
+    EXPECT_TRUE(node_buffer(copy)->flags & SERIES_OWNED) << "a whole copy keeps the flags";
+    series::head(node_buffer(copy))[0] = 'J';
+    EXPECT_EQ(bytes_of(node), "hello world");
+
+    u32 part = memory::copy_series_part(node_buffer(node), 6, 5);
+    EXPECT_EQ(bytes_of(part), "world");
+    EXPECT_FALSE(node_buffer(part)->flags & SERIES_OWNED) << "a part copy is not owned";
+}
+
+TEST(Memory, CopyOfWideSeriesKeepsItsUnit) {
+    u32 node = test::make_text_series(U"a\u20ACb", 2);
+    u32 part = memory::copy_series_part(node_buffer(node), 1, 2);
+    SeriesBuffer* p = node_buffer(part);
+    EXPECT_EQ(series::unit_of(p), 2u);
+    EXPECT_EQ(series::length_of(p), 2);
+    u16 first;
+    std::memcpy(&first, series::head(p), 2);
+    EXPECT_EQ(first, 0x20AC);
+}
+
+TEST(Memory, AppendingAtTheTail) {
+    u32 node = memory::alloc_bytes(16);
+    SeriesBuffer* s = node_buffer(node);
+    u8* p = memory::alloc_tail_bytes(s, 100);   // size below the request: twice the request
+    EXPECT_EQ(s->size, 208u);                    // 200 rounded up to a multiple of 16
+    EXPECT_EQ(p, series::head(s));
+    EXPECT_EQ(series::used_bytes(s), 100u);
+    EXPECT_EQ(node_buffer(node), s);
+
+    u32 cells = memory::alloc_cells(2);
+    Cell block;
+    cell::init(&block, TYPE_BLOCK);
+    block.w2 = cells;
+    for (u32 i = 0; i < 5; i++) {
+        Cell* c = memory::alloc_tail(&block);
+        EXPECT_EQ(c->header, u32(TYPE_UNSET));
+        c->w2 = i;
+    }
+    SeriesBuffer* b = node_buffer(cells);
+    EXPECT_EQ(series::length_of(b), 5);
+    EXPECT_EQ(b->size, 128u);   // 32 -> 64 -> 128
+    for (u32 i = 0; i < 5; i++) EXPECT_EQ(series::head_cells(b)[i].w2, i);
+}
+
+TEST(Memory, FillRepeatDoublesTheSample) {
+    for (i64 count : {1, 2, 3, 7, 8, 33}) {
+        u8 buf[4 * 40] = {};
+        std::memcpy(buf, "abc", 3);
+        u8* end = memory::fill_repeat(buf, 3, count);
+        EXPECT_EQ(end, buf + 3 * count);
+        std::string got(reinterpret_cast<char*>(buf), size_t(3 * count));
+        std::string want;
+        for (i64 i = 0; i < count; i++) want += "abc";
+        EXPECT_EQ(got, want) << count;
+        EXPECT_EQ(buf[3 * count], 0) << "nothing past the filled area";
+    }
+}
+
+TEST(Memory, NodesAreReusedAndFramesGrow) {
+    std::set<u32> ids;
+    for (u32 i = 0; i < NODE_FRAME_SLOTS + 10; i++) ids.insert(memory::alloc_node());
+    EXPECT_EQ(ids.size(), NODE_FRAME_SLOTS + 10) << "every id is distinct";
+    EXPECT_EQ(ids.count(0), 0u) << "0 is never handed out";
+    u32 some = *ids.begin();
+    memory::free_node(some);
+    EXPECT_TRUE(memory::slot_is_free(memory::node_slots[some]));
+    // The freed slot is found again once the active frame has no other.
+    std::set<u32> again;
+    for (u32 i = 0; i < 2 * NODE_FRAME_SLOTS; i++) {
+        u32 id = memory::alloc_node();
+        if (id == some) break;
+        again.insert(id);
+    }
+    EXPECT_LT(again.size(), 2 * NODE_FRAME_SLOTS);
+}
+
+TEST(Memory, SeriesFramesAreOneThenTwoMebibytes) {
+    memory::free_all_frames();
+    memory::alloc_bytes(100);
+    SeriesFrame* first = memory::record.series_head;
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->end - first->data(), i64(FIRST_FRAME_SIZE));
+    // Fill until a second frame is needed; every later frame has 2 MiB.
+    while (memory::record.series_head->next == nullptr) memory::alloc_bytes(60000);
+    while (memory::record.series_head->next->next == nullptr) memory::alloc_bytes(60000);
+    for (SeriesFrame* f = memory::record.series_head; f; f = f->next)
+        if (f != first) {
+            EXPECT_EQ(f->end - f->data(), i64(MAX_FRAME_SIZE));
+        }
+    // Frames stay in address order.
+    for (SeriesFrame* f = memory::record.series_head; f && f->next; f = f->next) EXPECT_LT(f, f->next);
+    // The OS total counts each block as its request plus the prefix, page-rounded.
+    i64 expected = 0;
+    for (SeriesFrame* f = memory::record.series_head; f; f = f->next)
+        expected += i64((f->total + OS_BLOCK_PREFIX + OS_GRANULE - 1) / OS_GRANULE * OS_GRANULE);
+    for (i32 k = memory::record.node_head; k >= 0; k = memory::node_frames[k].next)
+        expected += i64((NODE_FRAME_SLOTS * 8 + OS_BLOCK_PREFIX + OS_GRANULE - 1) / OS_GRANULE * OS_GRANULE);
+    EXPECT_EQ(memory::record.os_total, expected);
+    memory::free_all_frames();
+    EXPECT_EQ(memory::record.os_total, 0);
+}
+
+TEST(Memory, FrameStatisticsAddUp) {
+    memory::free_all_frames();
+    for (int i = 0; i < 10; i++) memory::alloc_bytes(1000);
+    struct Totals {
+        i64 nodes = 0, series_used = 0, series_total = 0;
+    } t;
+    memory::frame_stats(
+        [](int kind, const memory::FrameStat& s, void* p) {
+            auto* t = static_cast<Totals*>(p);
+            EXPECT_EQ(s.free + s.used, kind == 2 ? 0 : s.total);
+            if (kind == 0) t->nodes += s.used;
+            if (kind == 1) {
+                t->series_used += s.used;
+                t->series_total += s.total;
+            }
+        },
+        &t);
+    EXPECT_EQ(t.nodes, 10);
+    EXPECT_EQ(t.series_used, 10 * (1008 + 24));
+    EXPECT_EQ(t.series_total, i64(FIRST_FRAME_SIZE));
+    EXPECT_EQ(memory::frame_total(), 10 * 8 + 10 * (1008 + 24));
+    memory::free_all_frames();
+}
+
+}  // namespace
+}  // namespace zir

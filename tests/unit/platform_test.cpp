@@ -1,0 +1,109 @@
+// Platform layer and runtime fault reports.
+#include <cmath>
+#include <ctime>
+
+#include "runtime/fault.hpp"
+#include "runtime/platform.hpp"
+#include "support.hpp"
+
+namespace zir {
+namespace {
+
+TEST(Platform, WaitRoundsToWholeMillisecondsAtLeastOne) {
+    struct Case {
+        double seconds;
+        i64 ms;
+    } cases[] = {{0, 1}, {0.0005, 1}, {-3, 1}, {0.001, 1}, {0.0109, 10}, {1.9999, 1999}, {2.5, 2500}};
+    for (const Case& c : cases) EXPECT_EQ(platform::wait_milliseconds(c.seconds), c.ms) << c.seconds;
+    EXPECT_EQ(platform::wait_milliseconds(std::nan("")), 1);
+    i64 before = platform::monotonic_ms();
+    platform::wait(0.02);
+    EXPECT_GE(platform::monotonic_ms() - before, 20);
+}
+
+TEST(Platform, ZoneBitsKeepTheirSign) {
+    struct Case {
+        int minutes;
+        u32 bits;
+    } cases[] = {
+        {0, 0x00},
+        {60, 0x04},
+        {330, 0x16},    // +5:30
+        {-330, 0x56},   // five and a half hours west: negative, 5 hours, 2 quarters
+        {-30, 0x42},    // under an hour west stays negative
+        {-45, 0x43},
+        {-15, 0x41},
+        {345, 0x17},    // +5:45
+        {-600, 0x68},
+        {840, 0x38},    // +14:00
+    };
+    for (const Case& c : cases) EXPECT_EQ(platform::zone_bits(c.minutes), c.bits) << c.minutes;
+    EXPECT_EQ(platform::pack_date(2026, 12, 9, -330), (2026u << 17) | (12u << 12) | (9u << 7) | 0x56u);
+}
+
+TEST(Platform, DateAndTimeFollowTheSystemClock) {
+    time_t now = std::time(nullptr);
+    struct tm utc;
+    gmtime_r(&now, &utc);
+    u32 d = platform::get_date(true);
+    EXPECT_EQ(int(d >> 17), utc.tm_year + 1900);
+    EXPECT_EQ(int((d >> 12) & 0xF), utc.tm_mon + 1);
+    EXPECT_EQ(d & 0x7F, 0u) << "UTC has no zone";
+    struct tm local;
+    localtime_r(&now, &local);
+    u32 l = platform::get_date(false);
+    EXPECT_EQ(l & 0x7F, platform::zone_bits(int(local.tm_gmtoff / 60)));
+    double t = platform::get_time(true);
+    EXPECT_GE(t, 0.0);
+    EXPECT_LT(t, 86400.0);
+    double whole = platform::get_time(false);
+    EXPECT_EQ(whole, double(i64(whole)));
+}
+
+TEST(Platform, DirectoryAndEnvironment) {
+    std::string here = platform::get_current_dir();
+    ASSERT_FALSE(here.empty());
+    ASSERT_TRUE(platform::set_current_dir("/"));
+    EXPECT_EQ(platform::get_current_dir(), "/");
+    EXPECT_FALSE(platform::set_current_dir("/no/such/folder/here"));
+    ASSERT_TRUE(platform::set_current_dir(here));
+
+    EXPECT_FALSE(platform::get_env("ZIR_TEST_UNSET_VARIABLE").has_value());
+    EXPECT_TRUE(platform::set_env("ZIR_TEST_VARIABLE", "caf\xC3\xA9"));
+    EXPECT_EQ(platform::get_env("ZIR_TEST_VARIABLE").value_or(""), "caf\xC3\xA9");
+}
+
+TEST(Platform, MemoryBlocksArePageAligned) {
+    void* p = platform::os_alloc(10000, false);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 4096, 0u);
+    static_cast<char*>(p)[9999] = 1;
+    platform::os_free(p, 10000);
+}
+
+TEST(Fault, ReportText) {
+    char out[160];
+    struct Case {
+        int code;
+        const char* message;
+    } cases[] = {{1, "access violation"}, {13, "integer divide by zero"}, {94, "out of memory"},
+                 {95, "no CATCH for THROW"}, {97, "unknown error code!"}, {101, "no value matched in SWITCH"}};
+    for (const Case& c : cases) {
+        int n = runtime::format_report(out, c.code, nullptr);
+        std::string text(out, size_t(n));
+        std::string head = "\n*** Runtime Error " + std::to_string(c.code) + ": " + c.message + "\n*** at: ";
+        ASSERT_EQ(text.substr(0, head.size()), head);
+        std::string tail = text.substr(head.size());
+        ASSERT_EQ(tail.size(), 10u) << "eight hex digits, 'h' and a line feed";
+        EXPECT_EQ(tail.substr(8), "h\n");
+        for (char ch : tail.substr(0, 8)) EXPECT_TRUE(isdigit(ch) || (ch >= 'A' && ch <= 'F')) << tail;
+    }
+}
+
+TEST(Fault, ExitsWithItsNumber) {
+    EXPECT_EXIT(runtime::error_exit(101, nullptr), ::testing::ExitedWithCode(101), "");
+    EXPECT_EXIT(runtime::error_exit(0, nullptr), ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace zir

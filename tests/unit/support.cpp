@@ -1,0 +1,51 @@
+// Shared helpers of the unit tests: see support.hpp.
+#include "support.hpp"
+
+#include "boot/runtime_init.hpp"
+#include "runtime/console.hpp"
+
+namespace zir::test {
+
+namespace {
+
+std::string captured;
+std::vector<size_t> captured_blocks;
+
+void capture_sink(const u8* bytes, size_t n) {
+    captured.append(reinterpret_cast<const char*>(bytes), n);
+    captured_blocks.push_back(n);
+}
+
+struct RuntimeEnvironment : ::testing::Environment {
+    void SetUp() override { runtime::init(); }
+};
+
+[[maybe_unused]] auto* const environment = ::testing::AddGlobalTestEnvironment(new RuntimeEnvironment);
+
+}  // namespace
+
+CapturedOutput::CapturedOutput() {
+    captured.clear();
+    captured_blocks.clear();
+    console::set_sink(capture_sink);
+}
+
+CapturedOutput::~CapturedOutput() { console::set_sink(nullptr); }
+
+std::string CapturedOutput::text() const { return captured; }
+std::vector<size_t> CapturedOutput::blocks() const { return captured_blocks; }
+
+u32 make_text_series(const std::u32string& text, u32 unit) {
+    u32 node = memory::alloc_series(i64(text.size()), unit, 0);
+    SeriesBuffer* s = node_buffer(node);
+    u8* p = series::data(s);
+    for (char32_t c : text) {
+        u32 v = u32(c);
+        std::memcpy(p, &v, unit);
+        p += unit;
+    }
+    s->tail = s->offset + u32(text.size()) * unit;
+    return node;
+}
+
+}  // namespace zir::test
