@@ -1,0 +1,29 @@
+// The root block: see roots.hpp.
+#include "boot/roots.hpp"
+
+#include "runtime/memory.hpp"
+
+namespace zir {
+namespace boot {
+
+u32 root_block = 0;
+i32 root_base = 0;
+
+namespace {
+// Room for the boot image's values and the words made while booting.
+constexpr i64 ROOT_BLOCK_CELLS = 5000;
+}  // namespace
+
+void init_root_block() {
+    root_block = memory::alloc_cells(ROOT_BLOCK_CELLS);
+    root_base = 0;
+}
+
+Cell* get_root(i32 k) {
+    return reinterpret_cast<Cell*>(series::data(node_buffer(root_block))) + root_base + k;
+}
+
+u32 get_root_node(i32 k) { return get_root(k)->w2; }
+
+}  // namespace boot
+}  // namespace zir
