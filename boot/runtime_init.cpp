@@ -1,6 +1,7 @@
 // Runtime initialisation: see runtime_init.hpp.
 #include "boot/runtime_init.hpp"
 
+#include "runtime/case_folding.hpp"
 #include "runtime/console.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/platform.hpp"
@@ -13,6 +14,7 @@ void init() {
     print_hooks::init();
     platform::init();
     console::init_attributes();
+    case_folding::init();
     memory::init();
 }
 

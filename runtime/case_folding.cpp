@@ -1,0 +1,104 @@
+// Case folding of single code points: see case_folding.hpp.
+#include "runtime/case_folding.hpp"
+
+#include <cstdlib>
+
+#include "runtime/fault.hpp"
+
+namespace zir {
+namespace case_folding {
+
+namespace {
+
+constexpr u32 BMP_SIZE = 0x10000;
+
+// One direction of mapping. The table holds the mapping of every code point of
+// the Basic Multilingual Plane, 0 meaning none (no letter maps to NUL). The list
+// holds (code point, mapping) pairs above it, sorted by code point.
+struct CaseTable {
+    u32* table = nullptr;
+    u32* list = nullptr;
+    u32 list_pairs = 0;
+};
+
+CaseTable to_lower;   // index 0: the flag of change_char selects the direction
+CaseTable to_upper;
+
+u32* allocate_words(size_t n) {
+    void* p = std::calloc(n ? n : 1, sizeof(u32));
+    if (p == nullptr) ZIR_FAULT(runtime::FAULT_OUT_OF_MEMORY);
+    return static_cast<u32*>(p);
+}
+
+void build(CaseTable& t, const CaseRun* runs, u32 run_count) {
+    u32 above = 0;
+    for (u32 i = 0; i < run_count; i++) {
+        if (runs[i].first >= BMP_SIZE) above += runs[i].count;
+    }
+    if (t.table == nullptr) t.table = allocate_words(BMP_SIZE);
+    std::free(t.list);
+    t.list = allocate_words(size_t(above) * 2);
+    std::memset(t.table, 0, BMP_SIZE * sizeof(u32));
+
+    u32 n = 0;
+    for (u32 i = 0; i < run_count; i++) {
+        const CaseRun& r = runs[i];
+        for (u32 k = 0; k < r.count; k++) {
+            u32 cp = r.first + k * r.stride;
+            u32 mapped = cp + u32(r.delta);   // deltas are negative as often as not
+            if (cp < BMP_SIZE) {
+                t.table[cp] = mapped;
+            } else {
+                t.list[2 * n] = cp;
+                t.list[2 * n + 1] = mapped;
+                n++;
+            }
+        }
+    }
+    t.list_pairs = n;
+}
+
+u32 lookup_above_bmp(const CaseTable& t, u32 cp) {
+    const u32* list = t.list;
+    u32 n = t.list_pairs;
+    if (n == 0 || cp < list[0] || cp > list[2 * (n - 1)]) return cp;
+    u32 low = 0;
+    u32 high = n;
+    while (low < high) {
+        u32 mid = low + (high - low) / 2;
+        u32 key = list[2 * mid];
+        if (key == cp) return list[2 * mid + 1];
+        if (key < cp) {
+            low = mid + 1;
+        } else {
+            high = mid;
+        }
+    }
+    return cp;
+}
+
+}  // namespace
+
+void init() {
+    build(to_upper, to_upper_runs, to_upper_run_count);
+    build(to_lower, to_lower_runs, to_lower_run_count);
+}
+
+u32 change_char(u32 cp, int flag) {
+    const CaseTable& t = flag ? to_upper : to_lower;
+    if (cp < BMP_SIZE) {
+        u32 mapped = t.table[cp];
+        return mapped ? mapped : cp;
+    }
+    return lookup_above_bmp(t, cp);
+}
+
+u32 to_upper_char(u32 cp) { return change_char(cp, 1); }
+
+u32 swap_case_char(u32 cp) {
+    u32 upper = change_char(cp, 1);
+    return upper != cp ? upper : change_char(cp, 0);
+}
+
+}  // namespace case_folding
+}  // namespace zir
