@@ -1,6 +1,7 @@
 // The root block: see roots.hpp.
 #include "boot/roots.hpp"
 
+#include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 
 namespace zir {
@@ -12,9 +13,14 @@ i32 root_base = 0;
 namespace {
 // Room for the boot image's values and the words made while booting.
 constexpr i64 ROOT_BLOCK_CELLS = 5000;
+
+void mark_root_block() { collector::mark_block(root_block); }
+
 }  // namespace
 
 void init_root_block() {
+    if (!root_block) collector::register_(mark_root_block);
+    root_block = 0;
     root_block = memory::alloc_cells(ROOT_BLOCK_CELLS);
     root_base = 0;
 }

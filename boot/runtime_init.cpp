@@ -1,9 +1,15 @@
 // Runtime initialisation: see runtime_init.hpp.
 #include "boot/runtime_init.hpp"
 
+#include "boot/roots.hpp"
+#include "datatypes/symbol.hpp"
 #include "runtime/case_folding.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/console.hpp"
+#include "runtime/cycles.hpp"
+#include "runtime/handle_table.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/ownership.hpp"
 #include "runtime/platform.hpp"
 #include "runtime/print_hooks.hpp"
 
@@ -14,8 +20,18 @@ void init() {
     print_hooks::init();
     platform::init();
     console::init_attributes();
-    case_folding::init();
     memory::init();
+    init_tables();
+}
+
+void init_tables() {
+    handle_table::init();
+    cycles::init();
+    boot::init_root_block();
+    case_folding::init();
+    symbol::init();
+    ownership::init();
+    externals::init();
 }
 
 }  // namespace runtime

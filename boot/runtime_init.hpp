@@ -6,6 +6,8 @@ namespace zir {
 namespace runtime {
 
 void init();
+// The runtime's own tables, made in a fresh memory (also after a memory reset).
+void init_tables();
 
 }  // namespace runtime
 }  // namespace zir

@@ -1,16 +1,380 @@
 // Garbage collector: see collector.hpp.
 #include "runtime/collector.hpp"
 
+#include <atomic>
+#include <cstdlib>
+#include <vector>
+
+#include "runtime/fault.hpp"
+#include "runtime/handle_table.hpp"
+#include "runtime/hash_table.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/ownership.hpp"
+
 namespace zir {
 namespace collector {
 
 bool active = false;
 Stats stats = {};
+u32 stress_period = 0;
+void (*mark_image_hook)(const Cell* image) = nullptr;
+
+namespace {
+
+std::atomic<bool> busy{false};
+
+std::vector<MarkCallback> callbacks;
+std::vector<Cell*> root_cells;
+std::vector<u32*> root_nodes;
+
+// Cell series whose cells are still to be marked.
+std::vector<u32> worklist;
+// Nodes of dead buffers, given back after the sweep.
+std::vector<u32> release_queue;
+
+u32 stress_count = 0;
+
+// Stress mode: freed node ids wait this many collections (slots poisoned)
+// before they can be handed out again, and the frames left behind by the
+// evacuation stay mapped but poisoned as long.
+constexpr int QUARANTINE_CYCLES = 3;
+std::vector<u32> held_nodes[QUARANTINE_CYCLES];
+std::vector<SeriesFrame*> held_frames[QUARANTINE_CYCLES];
+
+// Header bits read while marking.
+constexpr u32 CONTEXT_ON_STACK = 1u << 22;   // values live on the value stack
+constexpr u32 EVENT_HAS_BLOCK = 0x10000;
+
+void mark_cell(const Cell* c) {
+    switch (TYPE_OF(c)) {
+        case TYPE_BLOCK:
+        case TYPE_PAREN:
+        case TYPE_PATH:
+        case TYPE_LIT_PATH:
+        case TYPE_SET_PATH:
+        case TYPE_GET_PATH:
+            mark_block(c->w2);
+            break;
+        case TYPE_STRING:
+        case TYPE_FILE:
+        case TYPE_URL:
+        case TYPE_TAG:
+        case TYPE_EMAIL:
+        case TYPE_REF:
+            keep(c->w2);
+            keep(c->w3);   // conversion cache, 0 when none
+            break;
+        case TYPE_SYMBOL:
+            keep(c->w3);
+            keep(c->w2);
+            break;
+        case TYPE_CONTEXT:
+            hash_table::mark(c->w1);
+            if (!(c->header & CONTEXT_ON_STACK)) mark_block(c->w2);
+            break;
+        case TYPE_WORD:
+        case TYPE_SET_WORD:
+        case TYPE_LIT_WORD:
+        case TYPE_GET_WORD:
+        case TYPE_REFINEMENT:
+            mark_context(c->w1);
+            break;
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+            mark_block(c->w2);
+            mark_block(c->w3);
+            break;
+        case TYPE_OP: {
+            mark_block(c->w2);
+            mark_block(c->w3);
+            u32 from = (c->header >> 16) & 0xFF;
+            if (from == TYPE_FUNCTION || from == TYPE_ROUTINE) mark_context(c->w1);
+            break;
+        }
+        case TYPE_FUNCTION:
+        case TYPE_ROUTINE:
+            mark_context(c->w1);
+            mark_block(c->w2);
+            mark_block(c->w3);
+            break;
+        case TYPE_BITSET:
+        case TYPE_VECTOR:
+        case TYPE_BINARY:
+            keep(c->w2);
+            break;
+        case TYPE_OBJECT:
+        case TYPE_ERROR:
+        case TYPE_PORT:
+            mark_context(c->w1);
+            keep(c->w3);   // change-handler record, 0 when none
+            break;
+        case TYPE_HASH:
+        case TYPE_MAP:
+            mark_block(c->w2);
+            hash_table::mark(c->w3);
+            break;
+        case TYPE_HANDLE:
+            if (i32(c->w3) >= 0) handle_table::mark(i32(c->w3), 0);
+            break;
+        case TYPE_IMAGE:
+            if (c->w2) {
+                keep(c->w2);
+                if (mark_image_hook) mark_image_hook(c);
+            }
+            break;
+        case TYPE_EVENT:
+            if ((c->w3 & EVENT_HAS_BLOCK) && c->w2) mark_block(c->w2);
+            break;
+        default:
+            break;
+    }
+}
+
+void drain() {
+    while (!worklist.empty()) {
+        u32 node = worklist.back();
+        worklist.pop_back();
+        SeriesBuffer* s = node_buffer(node);
+        const Cell* first = reinterpret_cast<const Cell*>(series::head(s));
+        const Cell* last = reinterpret_cast<const Cell*>(series::tail(s));
+        for (const Cell* c = first; c < last; c++) mark_cell(c);
+    }
+}
+
+void mark_roots() {
+    for (Cell* c : root_cells) mark_cell(c);
+    for (u32* n : root_nodes) {
+        if (!*n) continue;
+        u32 flags = node_buffer(*n)->flags;
+        if (flags & SERIES_TABLE) hash_table::mark(*n);
+        else if ((flags & SERIES_UNIT_MASK) == 16) mark_block(*n);
+        else keep(*n);
+    }
+    drain();
+    for (MarkCallback cb : callbacks) {
+        if (cb) {
+            cb();
+            drain();
+        }
+    }
+    ownership::mark_entries();
+}
+
+inline bool buffer_live(const SeriesBuffer* b) { return (b->flags & (SERIES_IN_USE | SERIES_MARK)) == (SERIES_IN_USE | SERIES_MARK); }
+inline u64 buffer_total(const SeriesBuffer* b) { return u64(b->size) + BUFFER_OVERHEAD; }
+
+// Queues the node of a dead buffer; abandoned buffers (node 0) have none.
+inline void queue_dead(SeriesBuffer* b) {
+    if ((b->flags & SERIES_IN_USE) && b->node) release_queue.push_back(b->node);
+}
+
+// After a run of buffers moved to `to`, their node slots follow them.
+void repoint(u8* to, u64 length) {
+    for (u8* p = to; p < to + length;) {
+        auto* b = reinterpret_cast<SeriesBuffer*>(p);
+        b->flags &= ~SERIES_MARK;
+        memory::node_slots[b->node] = reinterpret_cast<uintptr_t>(b);
+        p += buffer_total(b);
+    }
+}
+
+// Slides the live buffers of every frame together, moving runs into the
+// previous frame's free room when it is large enough.
+void compact() {
+    SeriesFrame* active_frame = memory::record.series_active;
+    SeriesFrame* prev = nullptr;
+    for (SeriesFrame* f = memory::record.series_head; f;) {
+        SeriesFrame* next = f->next;
+        u8* p = f->data();
+        u8* end = f->free;
+        u8* dst = f->data();
+        bool to_prev = prev && u64(prev->end - prev->free) > FRAME_REUSE_MIN_ROOM;
+        while (p < end) {
+            auto* b = reinterpret_cast<SeriesBuffer*>(p);
+            if (!buffer_live(b)) {
+                queue_dead(b);
+                p += buffer_total(b);
+                continue;
+            }
+            u8* run = p;
+            while (p < end && buffer_live(reinterpret_cast<SeriesBuffer*>(p)))
+                p += buffer_total(reinterpret_cast<SeriesBuffer*>(p));
+            u64 length = u64(p - run);
+            if (to_prev && prev->free + length < prev->end) {
+                std::memmove(prev->free, run, length);
+                repoint(prev->free, length);
+                prev->free += length;
+            } else {
+                to_prev = false;
+                if (dst != run) std::memmove(dst, run, length);
+                repoint(dst, length);
+                dst += length;
+            }
+        }
+        f->free = dst;
+        if (dst == f->data() && next != nullptr) {
+            if (f == active_frame) active_frame = nullptr;
+            memory::release_series_frame(f);
+        } else {
+            prev = f;
+        }
+        f = next;
+    }
+    memory::record.series_active = active_frame ? active_frame : memory::record.series_head;
+}
+
+// Stress mode: every live buffer moves to fresh frames; the old frames stay
+// mapped but poisoned for a few collections, so a stale address faults.
+void evacuate() {
+    SeriesFrame* old = memory::record.series_head;
+    memory::record.series_head = memory::record.series_tail = memory::record.series_active = nullptr;
+    std::vector<SeriesFrame*> left;
+    SeriesFrame* to = nullptr;
+    for (SeriesFrame* f = old; f;) {
+        SeriesFrame* next = f->next;
+        for (u8* p = f->data(); p < f->free;) {
+            auto* b = reinterpret_cast<SeriesBuffer*>(p);
+            u64 total = buffer_total(b);
+            if (buffer_live(b)) {
+                if (!to || to->free + total >= to->end) {
+                    to = memory::new_series_frame();
+                    memory::record.series_active = to;
+                }
+                std::memcpy(to->free, b, total);
+                repoint(to->free, total);
+                to->free += total;
+            } else {
+                queue_dead(b);
+            }
+            p += total;
+        }
+        ZIR_POISON(f->data(), size_t(f->end - f->data()));
+        left.push_back(f);
+        f = next;
+    }
+    for (SeriesFrame* f : held_frames[QUARANTINE_CYCLES - 1]) memory::os_free(f);
+    for (int i = QUARANTINE_CYCLES - 1; i > 0; i--) held_frames[i].swap(held_frames[i - 1]);
+    held_frames[0] = std::move(left);
+}
+
+void sweep_big_frames() {
+    BigFrame* prev = nullptr;
+    for (BigFrame* b = memory::record.big_head; b;) {
+        BigFrame* next = b->next;
+        SeriesBuffer* s = b->buffer();
+        if (buffer_live(s)) {
+            s->flags &= ~SERIES_MARK;
+            prev = b;
+        } else {
+            queue_dead(s);
+            if (prev) prev->next = next;
+            else memory::record.big_head = next;
+            if (memory::record.big_tail == b) memory::record.big_tail = prev;
+            memory::os_free(b);
+        }
+        b = next;
+    }
+}
+
+void release_queued_nodes() {
+    if constexpr (STRESS) {
+        for (u32 id : held_nodes[QUARANTINE_CYCLES - 1]) {
+            ZIR_UNPOISON(&memory::node_slots[id], sizeof(uintptr_t));
+            memory::free_node(id);
+        }
+        for (int i = QUARANTINE_CYCLES - 1; i > 0; i--) held_nodes[i].swap(held_nodes[i - 1]);
+        held_nodes[0].clear();
+        for (u32 id : release_queue) {
+            memory::node_slots[id] = 0;
+            ZIR_POISON(&memory::node_slots[id], sizeof(uintptr_t));
+            held_nodes[0].push_back(id);
+        }
+    } else {
+        for (u32 id : release_queue) memory::free_node(id);
+    }
+    release_queue.clear();
+}
+
+}  // namespace
+
+bool busy_q() { return busy.load(std::memory_order_seq_cst); }
 
 void run_if_active() {
-    // Collections start once marking exists; until then `active` stays clear
-    // and allocation takes fresh frames.
+    if (active && !busy_q()) do_cycle();
 }
+
+void stress_tick() {
+    if (stress_period && ++stress_count >= stress_period) {
+        stress_count = 0;
+        run_if_active();
+    }
+}
+
+u32 do_cycle() {
+    busy.store(true, std::memory_order_seq_cst);
+    mark_roots();
+    handle_table::sweep();
+    ownership::sweep();
+    if constexpr (STRESS) evacuate();
+    else compact();
+    sweep_big_frames();
+    release_queued_nodes();
+    memory::sweep_node_frames();
+    memory::clear_fixed_marks();
+    stats.cycles++;
+    busy.store(false, std::memory_order_seq_cst);
+    return stats.cycles;
+}
+
+void register_(MarkCallback callback) { callbacks.push_back(callback); }
+
+void unregister(MarkCallback callback) {
+    for (MarkCallback& cb : callbacks)
+        if (cb == callback) cb = nullptr;
+}
+
+bool keep(u32 node) {
+    if (!node) return false;
+    SeriesBuffer* s = node_buffer(node);
+    if (s->flags & SERIES_MARK) return false;
+    s->flags |= SERIES_MARK;
+    return true;
+}
+
+void mark_block(u32 node) {
+    if (keep(node)) worklist.push_back(node);
+}
+
+void mark_block_value(const Cell* block) { mark_block(block->w2); }
+
+void mark_context(u32 node) { mark_block(node); }
+
+void mark_values(const Cell* first, const Cell* last) {
+    for (const Cell* c = first; c < last; c++) mark_cell(c);
+}
+
+void unmark(u32 node) {
+    if (node) node_buffer(node)->flags &= ~SERIES_MARK;
+}
+
+bool marked_q(u32 node) { return node && (node_buffer(node)->flags & SERIES_MARK); }
+
+void drain_marks() { drain(); }
+
+void reset_quarantine() {
+    for (auto& frames : held_frames) {
+        for (SeriesFrame* f : frames) memory::os_free(f);
+        frames.clear();
+    }
+    for (auto& ids : held_nodes) ids.clear();
+    release_queue.clear();
+    worklist.clear();
+}
+
+void push_root_cell(Cell* cell) { root_cells.push_back(cell); }
+void pop_root_cell() { root_cells.pop_back(); }
+void push_root_node(u32* node) { root_nodes.push_back(node); }
+void pop_root_node() { root_nodes.pop_back(); }
 
 }  // namespace collector
 }  // namespace zir

@@ -1,8 +1,26 @@
-// Garbage collector: reclaims every series buffer and node that no live value
-// reaches. Allocation calls `run_if_active` when a frame is exhausted.
+// Garbage collector: a stop-the-world mark and compact collector.
+//
+// It marks every buffer reachable from the roots, then slides the live buffers
+// of each series frame together (into the previous frame's free room when it is
+// large enough), updates the node slot of every moved buffer, gives the nodes of
+// dead buffers back, releases unmarked handles, dead big frames and empty
+// frames. It runs when an allocation finds no room and on `recycle`, while
+// `active` is set.
+//
+// Roots are precise. The fixed roots are the root block, the externals block
+// and whatever registers a mark callback (the stacks, the symbol and ownership
+// tables, the lexer ...). C++ code that holds a value or a node across anything
+// that may allocate keeps it visible with a guard (`RootCell`, `RootNode`):
+// there is no scan of the machine stack. A raw buffer address must never be
+// held across an allocation; re-read it through the node.
+//
+// Stress mode (built with ZIR_STRESS) makes mistakes of that kind visible: it
+// collects every `stress_period` allocations, moves every live series buffer to
+// fresh frames at every collection and poisons the space left behind, and holds
+// freed node ids back for a few collections with their slots poisoned.
 #pragma once
 
-#include "runtime/base.hpp"
+#include "runtime/cell.hpp"
 
 namespace zir {
 namespace collector {
@@ -15,7 +33,76 @@ struct Stats {
 extern bool active;     // collections allowed
 extern Stats stats;
 
+// Stress mode: collect every `stress_period` allocations (0: never).
+extern u32 stress_period;
+constexpr bool STRESS =
+#ifdef ZIR_STRESS
+    true;
+#else
+    false;
+#endif
+
+bool busy_q();
 void run_if_active();
+u32 do_cycle();
+// Called by the allocator before each series allocation.
+void stress_tick();
+inline void note_allocation() {
+    if constexpr (STRESS) stress_tick();
+}
+
+// Mark callbacks run after the fixed roots, in registration order.
+using MarkCallback = void (*)();
+void register_(MarkCallback callback);
+void unregister(MarkCallback callback);
+
+// Marking entry points for mark callbacks and the modules' own mark routines.
+bool keep(u32 node);              // marks the buffer; true the first time
+void mark_block(u32 node);        // keep, and the first time mark its cells
+void mark_block_value(const Cell* block);
+void mark_context(u32 node);      // a context series: its cells carry the rest
+void mark_values(const Cell* first, const Cell* last);
+void unmark(u32 node);
+bool marked_q(u32 node);
+
+void drain_marks();                // marks the cells of every block kept so far
+
+// The image backend marks what an image! value holds through this, when set.
+extern void (*mark_image_hook)(const Cell* image);
+
+// Forgets what stress mode holds back (frames, node ids): for a memory reset.
+void reset_quarantine();
+
+// --- Guards: values and nodes held by C++ code --------------------------
+
+void push_root_cell(Cell* cell);
+void pop_root_cell();
+void push_root_node(u32* node);
+void pop_root_node();
+
+// A cell that C++ code keeps alive while it lives.
+class RootCell {
+public:
+    RootCell() { cell::init(&value, TYPE_UNSET); push_root_cell(&value); }
+    explicit RootCell(const Cell& c) : value(c) { push_root_cell(&value); }
+    ~RootCell() { pop_root_cell(); }
+    RootCell(const RootCell&) = delete;
+    RootCell& operator=(const RootCell&) = delete;
+    Cell* operator->() { return &value; }
+    Cell* get() { return &value; }
+    Cell value;
+};
+
+// A node id that C++ code keeps alive while it lives (0 marks nothing).
+class RootNode {
+public:
+    explicit RootNode(u32 n = 0) : node(n) { push_root_node(&node); }
+    ~RootNode() { pop_root_node(); }
+    RootNode(const RootNode&) = delete;
+    RootNode& operator=(const RootNode&) = delete;
+    operator u32() const { return node; }
+    u32 node;
+};
 
 }  // namespace collector
 }  // namespace zir

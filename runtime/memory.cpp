@@ -72,6 +72,8 @@ i32 new_node_frame() {
     return i32(k);
 }
 
+}  // namespace
+
 SeriesFrame* new_series_frame() {
     u32 size = record.next_frame_size;
     if (size < record.max_frame_size) {
@@ -95,6 +97,8 @@ SeriesFrame* new_series_frame() {
     if (!record.series_active) record.series_active = f;
     return f;
 }
+
+namespace {
 
 SeriesFrame* find_series_frame(u64 total) {
     for (SeriesFrame* f = record.series_head; f; f = f->next)
@@ -147,6 +151,7 @@ void init() {
 }
 
 void free_all_frames() {
+    collector::reset_quarantine();
     for (i32 k = record.node_head; k >= 0;) {
         i32 next = node_frames[k].next;
         u8* pages;
@@ -220,6 +225,7 @@ void free_node(u32 id) {
 // --- Series buffers --------------------------------------------------------
 
 SeriesBuffer* alloc_series_buffer(i64 count, u32 unit, i32 offset_mode) {
+    collector::note_allocation();
     if (count < 0 || count > MAX_LENGTH) no_memory();
     i64 bytes = count * i64(unit);
     if (bytes > MAX_LENGTH - 15) no_memory();
@@ -409,6 +415,57 @@ u8* alloc_tail_bytes(SeriesBuffer*& s, i64 n) {
     u8* p = series::tail(s);
     s->tail += u32(n);
     return p;
+}
+
+// --- Frame maintenance -----------------------------------------------------
+
+void unlink_series_frame(SeriesFrame* f) {
+    if (f->prev) f->prev->next = f->next;
+    else record.series_head = f->next;
+    if (f->next) f->next->prev = f->prev;
+    else record.series_tail = f->prev;
+    if (record.series_active == f) record.series_active = record.series_head;
+    f->next = f->prev = nullptr;
+}
+
+void release_series_frame(SeriesFrame* f) {
+    unlink_series_frame(f);
+    os_free(f);
+}
+
+void sweep_node_frames() {
+    for (i32 k = record.node_head; k >= 0;) {
+        NodeFrame& f = node_frames[k];
+        i32 next = f.next;
+        if (f.used == 0 || f.release) {
+            if (f.prev >= 0) node_frames[f.prev].next = f.next;
+            else record.node_head = f.next;
+            if (f.next >= 0) node_frames[f.next].prev = f.prev;
+            else record.node_tail = f.prev;
+            u8* pages;
+            u64 length;
+            frame_pages(u32(k), &pages, &length);
+            if (length) madvise(pages, length, MADV_DONTNEED);
+            ZIR_POISON(&node_slots[u64(k) * NODE_FRAME_SLOTS + 1], NODE_FRAME_BYTES);
+            f.present = false;
+            record.os_total -= i64(granule_round(NODE_FRAME_BYTES + OS_BLOCK_PREFIX));
+        } else {
+            f.history = (f.history << 1) | (f.used == f.prev_count ? 1u : 0u);
+            f.prev_count = f.used;
+        }
+        k = next;
+    }
+    record.node_active = -1;
+    for (i32 k = record.node_head; k >= 0; k = node_frames[k].next) {
+        if (node_frames[k].free_head != 0) {
+            record.node_active = k;
+            break;
+        }
+    }
+}
+
+void clear_fixed_marks() {
+    for (SeriesBuffer* s : fixed_blocks) s->flags &= ~SERIES_MARK;
 }
 
 // --- Statistics ------------------------------------------------------------

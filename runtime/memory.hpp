@@ -40,6 +40,7 @@ static_assert(sizeof(SeriesBuffer) == 24);
 
 // Bits of SeriesBuffer::flags.
 constexpr u32 SERIES_UNIT_MASK = 0x1F;       // element width: 1, 2 or 4 (text, bytes), 16 (cells)
+constexpr u32 SERIES_TABLE = 0x100;          // the record of a hash table
 constexpr u32 SERIES_OWNED = 0x20000;        // owned by an object
 constexpr u32 SERIES_COMPLEMENT = 0x80000;   // complemented bitset
 constexpr u32 SERIES_FIXED = 0x100000;       // malloc'd outside the frames, never moved nor reclaimed
@@ -162,6 +163,19 @@ void frame_stats(void (*visit)(int kind, const FrameStat& s, void* ctx), void* c
 
 // Node frames as the collector sees them.
 inline bool slot_is_free(uintptr_t slot) { return (slot & 1) != 0; }
+
+// --- Frame maintenance, for the collector -----------------------------------
+
+SeriesFrame* new_series_frame();
+// Unlinks a series frame and gives it back to the system.
+void release_series_frame(SeriesFrame* f);
+// Unlinks a series frame without giving it back (the caller owns the block).
+void unlink_series_frame(SeriesFrame* f);
+// Gives back every node frame with no used slot, updates the history words and
+// picks an active frame that has a free slot.
+void sweep_node_frames();
+// Clears the collector's mark on every fixed series.
+void clear_fixed_marks();
 
 }  // namespace memory
 

@@ -19,6 +19,16 @@ struct CapturedOutput {
     std::vector<size_t> blocks() const;   // size of every write, in order
 };
 
+// Gives every frame back and makes the runtime's tables again.
+void reset_memory();
+
+// Runs a test with the collector active; in stress builds it collects at every
+// allocation.
+struct Collecting : ::testing::Test {
+    void SetUp() override;
+    void TearDown() override;
+};
+
 // A byte series holding `text` at the given unit (one code point per element).
 u32 make_text_series(const std::u32string& text, u32 unit);
 

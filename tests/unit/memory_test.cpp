@@ -247,7 +247,7 @@ TEST(Memory, NodesAreReusedAndFramesGrow) {
 }
 
 TEST(Memory, SeriesFramesAreOneThenTwoMebibytes) {
-    memory::free_all_frames();
+    test::reset_memory();
     memory::alloc_bytes(100);
     SeriesFrame* first = memory::record.series_head;
     ASSERT_NE(first, nullptr);
@@ -270,6 +270,7 @@ TEST(Memory, SeriesFramesAreOneThenTwoMebibytes) {
     EXPECT_EQ(memory::record.os_total, expected);
     memory::free_all_frames();
     EXPECT_EQ(memory::record.os_total, 0);
+    test::reset_memory();
 }
 
 TEST(Memory, FrameStatisticsAddUp) {
@@ -293,7 +294,7 @@ TEST(Memory, FrameStatisticsAddUp) {
     EXPECT_EQ(t.series_used, 10 * (1008 + 24));
     EXPECT_EQ(t.series_total, i64(FIRST_FRAME_SIZE));
     EXPECT_EQ(memory::frame_total(), 10 * 8 + 10 * (1008 + 24));
-    memory::free_all_frames();
+    test::reset_memory();
 }
 
 }  // namespace

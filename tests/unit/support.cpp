@@ -2,6 +2,7 @@
 #include "support.hpp"
 
 #include "boot/runtime_init.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/console.hpp"
 
 namespace zir::test {
@@ -34,6 +35,24 @@ CapturedOutput::~CapturedOutput() { console::set_sink(nullptr); }
 
 std::string CapturedOutput::text() const { return captured; }
 std::vector<size_t> CapturedOutput::blocks() const { return captured_blocks; }
+
+void reset_memory() {
+    bool was = collector::active;
+    collector::active = false;
+    memory::free_all_frames();
+    runtime::init_tables();
+    collector::active = was;
+}
+
+void Collecting::SetUp() {
+    collector::active = true;
+    collector::stress_period = collector::STRESS ? 1 : 0;
+}
+
+void Collecting::TearDown() {
+    collector::active = false;
+    collector::stress_period = 0;
+}
 
 u32 make_text_series(const std::u32string& text, u32 unit) {
     u32 node = memory::alloc_series(i64(text.size()), unit, 0);

@@ -1,0 +1,739 @@
+// Hash tables: see hash_table.hpp.
+#include "runtime/hash_table.hpp"
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "datatypes/symbol.hpp"
+#include "runtime/case_folding.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/fault.hpp"
+#include "runtime/memory.hpp"
+
+namespace zir {
+namespace hash_table {
+
+u32 seed = 0x9747B28C;
+
+using collector::RootNode;
+
+// --- Hash functions ----------------------------------------------------------
+
+namespace {
+
+inline u32 rotl(u32 x, int r) { return (x << r) | (x >> (32 - r)); }
+
+constexpr u32 C1 = 0xCC9E2D51;
+constexpr u32 C2 = 0x1B873593;
+
+inline u32 mix_block(u32 h, u32 k) {
+    k *= C1;
+    k = rotl(k, 15);
+    k *= C2;
+    h ^= k;
+    h = rotl(h, 13);
+    return h * 5 + 0xE6546B64;
+}
+
+inline u32 finish(u32 h, u32 length) { return mix(h ^ length); }
+
+}  // namespace
+
+u32 mix(u32 x) {
+    x ^= x >> 16;
+    x *= 0x85EBCA6B;
+    x ^= x >> 13;
+    x *= 0xC2B2AE35;
+    x ^= x >> 16;
+    return x;
+}
+
+u32 murmur3(const void* data, size_t n) {
+    const u8* p = static_cast<const u8*>(data);
+    u32 h = seed;
+    size_t blocks = n / 4;
+    for (size_t i = 0; i < blocks; i++) {
+        u32 k;
+        std::memcpy(&k, p + 4 * i, 4);
+        h = mix_block(h, k);
+    }
+    const u8* tail = p + 4 * blocks;
+    u32 k = 0;
+    switch (n & 3) {
+        case 3: k ^= u32(tail[2]) << 16; [[fallthrough]];
+        case 2: k ^= u32(tail[1]) << 8; [[fallthrough]];
+        case 1:
+            k ^= tail[0];
+            k *= C1;
+            k = rotl(k, 15);
+            k *= C2;
+            h ^= k;
+    }
+    return finish(h, u32(n));
+}
+
+u32 hash_string(const Cell* string, bool case_sensitive) {
+    SeriesBuffer* s = node_buffer(string->w2);
+    u32 unit = series::unit_of(s);
+    if (unit != 1 && unit != 2 && unit != 4) ZIR_FAULT(runtime::FAULT_NO_SWITCH);
+    const u8* p = series::head(s) + u64(string->w1) * unit;
+    const u8* end = series::tail(s);
+    u32 h = seed;
+    u32 n = 0;
+    for (; p < end; p += unit, n++) {
+        u32 cp = unit == 1 ? *p : unit == 2 ? u32(p[0] | (p[1] << 8)) : u32(p[0] | (p[1] << 8) | (p[2] << 16) | (u32(p[3]) << 24));
+        if (!case_sensitive) cp = case_folding::change_char(cp, true);
+        h = mix_block(h, cp);
+    }
+    return finish(h, 4 * n);
+}
+
+// --- Buckets -----------------------------------------------------------------
+
+namespace {
+
+inline u32 flag_of(const u32* flags, u32 i) { return (flags[i >> 4] >> ((i & 15) * 2)) & 3; }
+inline void set_flag(u32* flags, u32 i, u32 v) {
+    u32 shift = (i & 15) * 2;
+    flags[i >> 4] = (flags[i >> 4] & ~(3u << shift)) | (v << shift);
+}
+
+inline u32* flags_of(const Record* r) { return reinterpret_cast<u32*>(series::data(node_buffer(r->flags))); }
+inline u32* keys_of(const Record* r) { return reinterpret_cast<u32*>(series::data(node_buffer(r->keys))); }
+inline Cell* block_cells(const Record* r) { return reinterpret_cast<Cell*>(series::head(node_buffer(r->block))); }
+inline u8* entries_of(const Record* r) { return series::head(node_buffer(r->block)); }
+
+u32 next_power_of_two(u64 n) {
+    u32 p = 4;
+    while (p < n) p <<= 1;
+    return p;
+}
+
+inline u32 flag_words(u32 buckets) { return buckets < 16 ? 1 : buckets / 16; }
+
+// Fresh flags (all empty) and keys arrays for a bucket count.
+void new_arrays(u32 buckets, u32* flags, u32* keys) {
+    *flags = memory::alloc_bytes_filled(i64(flag_words(buckets)) * 4, 0xAA);
+    RootNode keep_flags(*flags);
+    *keys = memory::alloc_bytes(i64(buckets) * 4);
+}
+
+// The growth target before an insertion into a full table.
+inline u32 growth_target(const Record* r) { return r->count * 2 < r->buckets ? r->buckets - 1 : r->buckets + 1; }
+
+// Hash of a key cell of a kind-2 table: symbols by their spelling, words by
+// their resolved symbol (case variants share a chain).
+u32 symbol_text_hash(const u8* text, i32 length);
+
+u32 key_hash(const Record* r, const Cell* c) {
+    if (TYPE_OF(c) == TYPE_SYMBOL) {
+        SeriesBuffer* s = node_buffer(c->w3);
+        return symbol_text_hash(series::head(s), i32(series::used_bytes(s)));
+    }
+    (void)r;
+    return mix(u32(symbol::resolve(i32(c->w2))));
+}
+
+// Places a key in the first empty bucket of its probe sequence.
+void place(u32* flags, u32* keys, u32 mask, u32 h, u32 key) {
+    u32 i = h & mask;
+    for (u32 k = 0; flag_of(flags, i) != BUCKET_EMPTY; k++) i = (i + k + 1) & mask;
+    set_flag(flags, i, BUCKET_USED);
+    keys[i] = key;
+}
+
+// Kinds 1 and 2: new arrays for the target, every used key placed again.
+void resize_in_place(u32 table, u32 target) {
+    u32 buckets = next_power_of_two(target);
+    u32 upper = u32(buckets * LOAD_FACTOR + 0.5);
+    if (record(table)->count >= upper) return;
+    u32 flags, keys;
+    new_arrays(buckets, &flags, &keys);
+    Record* r = record(table);
+    u32* old_flags = flags_of(r);
+    u32* old_keys = keys_of(r);
+    u32* nf = reinterpret_cast<u32*>(series::data(node_buffer(flags)));
+    u32* nk = reinterpret_cast<u32*>(series::data(node_buffer(keys)));
+    Cell* cells = block_cells(r);
+    for (u32 i = 0; i < r->buckets; i++) {
+        if (flag_of(old_flags, i) != BUCKET_USED) continue;
+        place(nf, nk, buckets - 1, key_hash(r, &cells[old_keys[i]]), old_keys[i]);
+    }
+    r->flags = flags;
+    r->keys = keys;
+    r->buckets = buckets;
+    r->upper = upper;
+    if (r->kind == WORDS) r->occupied = r->count;
+}
+
+}  // namespace
+
+Record* record(u32 table) { return reinterpret_cast<Record*>(series::data(node_buffer(table))); }
+
+// --- Creation -----------------------------------------------------------------
+
+u32 init(i32 size, u32 block, Kind kind, i32 value_cells) {
+    RootNode keep_block(block);
+    if (size < 4) size = 4;
+    if (kind == WORDS && size >= 4000) size *= 2;
+    u32 buckets = next_power_of_two(u64(size / LOAD_FACTOR));
+    RootNode table(memory::alloc_bytes(sizeof(Record)));
+    node_buffer(table)->tail = node_buffer(table)->offset + sizeof(Record);
+    node_buffer(table)->flags |= SERIES_TABLE;
+    std::memset(record(table), 0, sizeof(Record));
+    u32 flags, keys;
+    new_arrays(buckets, &flags, &keys);
+    Record* r = record(table);
+    r->flags = flags;
+    r->keys = keys;
+    r->buckets = buckets;
+    r->upper = u32(buckets * LOAD_FACTOR);
+    r->kind = kind;
+    if (kind == NODES || kind == OWNERSHIP) {
+        r->indexes = u32(16 * (value_cells + 1));
+        r->stamp = collector::stats.nodes_cycles + 1;
+        u32 entries = memory::alloc_cells(i64(size) * (value_cells + 1));
+        record(table)->block = entries;
+    } else if (block) {
+        r->block = block;
+        if (kind == WORDS) {
+            Cell* cells = block_cells(r);
+            i32 n = series::length_of(node_buffer(block));
+            for (i32 i = 0; i < n; i++) {
+                if (r->occupied >= r->upper) {
+                    resize_in_place(table, 16 * growth_target(r));
+                    r = record(table);
+                    cells = block_cells(r);
+                }
+                place(flags_of(r), keys_of(r), r->buckets - 1, key_hash(r, &cells[i]), u32(i));
+                r->count++;
+                r->occupied++;
+            }
+        }
+    } else {
+        u32 b = memory::alloc_cells(size);
+        record(table)->block = b;
+    }
+    return table;
+}
+
+u32 copy_words(u32 source, u32 block) {
+    RootNode src(source);
+    RootNode blk(block);
+    RootNode table(memory::copy_series(node_buffer(source)));
+    RootNode flags(memory::copy_series(node_buffer(record(source)->flags)));
+    u32 keys = memory::copy_series(node_buffer(record(source)->keys));
+    Record* r = record(table);
+    r->flags = flags;
+    r->keys = keys;
+    r->block = block;
+    return table;
+}
+
+void clear(u32 table) {
+    Record* r = record(table);
+    std::memset(flags_of(r), 0xAA, flag_words(r->buckets) * 4);
+    r->count = r->occupied = 0;
+    if (r->kind == NODES || r->kind == OWNERSHIP) {
+        SeriesBuffer* e = node_buffer(r->block);
+        e->tail = e->offset;
+    }
+}
+
+// --- Symbols and word tables ----------------------------------------------------
+
+namespace {
+
+std::string lowered;   // scratch: the spelling lower-cased in ASCII
+
+u32 symbol_text_hash(const u8* text, i32 length) {
+    lowered.assign(reinterpret_cast<const char*>(text), size_t(length));
+    for (char& c : lowered)
+        if (c >= 'A' && c <= 'Z') c = char(c + 0x20);
+    return murmur3(lowered.data(), lowered.size());
+}
+
+bool ascii_equal_ignoring_case(const u8* a, const u8* b, i32 n) {
+    for (i32 i = 0; i < n; i++) {
+        u8 x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = u8(x + 0x20);
+        if (y >= 'A' && y <= 'Z') y = u8(y + 0x20);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+i32 intern_symbol(u32 table, const u8* text, i32 length, bool case_insensitive_only) {
+    RootNode keep_table(table);
+    Record* r = record(table);
+    if (r->occupied >= r->upper) {
+        resize_in_place(table, 16 * growth_target(r));
+        r = record(table);
+    }
+    // The text may live in a buffer that the allocations below move.
+    std::string spelling(reinterpret_cast<const char*>(text), size_t(length));
+    const u8* t = reinterpret_cast<const u8*>(spelling.data());
+    u32 h = symbol_text_hash(t, length);
+    u32 mask = r->buckets - 1;
+    u32* flags = flags_of(r);
+    u32* keys = keys_of(r);
+    Cell* cells = block_cells(r);
+
+    auto spelling_of = [&](u32 key, i32* n) {
+        SeriesBuffer* s = node_buffer(cells[key].w3);
+        *n = i32(series::used_bytes(s));
+        return series::head(s);
+    };
+
+    i32 alias = -1;
+    u32 insert_at = 0;
+    bool have_slot = false;
+    for (int pass = case_insensitive_only ? 1 : 0; pass < 2; pass++) {
+        u32 i = h & mask;
+        u32 start = i;
+        for (u32 k = 0;; k++) {
+            u32 f = flag_of(flags, i);
+            if (f == BUCKET_EMPTY) {
+                if (!have_slot) {
+                    insert_at = i;
+                    have_slot = true;
+                }
+                break;
+            }
+            if (f == BUCKET_USED) {
+                i32 n;
+                const u8* s = spelling_of(keys[i], &n);
+                if (n == length) {
+                    if (pass == 0 && std::memcmp(s, t, size_t(n)) == 0) return i32(keys[i]) + 1;
+                    if (pass == 1 && ascii_equal_ignoring_case(s, t, n)) {
+                        if (case_insensitive_only) return i32(keys[i]) + 1;
+                        // A case twin: alias the canonical symbol, never a twin.
+                        alias = symbol::resolve(i32(keys[i]) + 1);
+                        break;
+                    }
+                }
+            } else if (!have_slot) {
+                insert_at = i;
+                have_slot = true;
+            }
+            i = (i + k + 1) & mask;
+            if (i == start) break;
+        }
+        if (alias != -1) break;
+    }
+    if (!have_slot) ZIR_FAULT(runtime::FAULT_NO_CASE);   // a table is never full: it grows first
+
+    RootNode text_node(memory::alloc_bytes(i64(length) + 1));
+    SeriesBuffer* ts = node_buffer(text_node);
+    std::memcpy(series::data(ts), t, size_t(length));
+    series::data(ts)[length] = 0;
+    ts->tail = ts->offset + u32(length);
+
+    SeriesBuffer* blk = node_buffer(record(table)->block);
+    Cell* c = memory::alloc_tail_buffer(blk);
+    i32 index = i32((reinterpret_cast<u8*>(c) - series::head(blk)) / 16);
+    c->header = TYPE_SYMBOL;
+    c->w1 = u32(alias);
+    c->w2 = 0;
+    c->w3 = text_node;
+    r = record(table);
+    u32* fl = flags_of(r);
+    if (flag_of(fl, insert_at) == BUCKET_EMPTY) r->occupied++;
+    set_flag(fl, insert_at, BUCKET_USED);
+    keys_of(r)[insert_at] = u32(index);
+    r->count++;
+    return index + 1;
+}
+
+i32 find_symbol(u32 table, i32 symbol, bool compare_aliases, u32 context, i32* index_out) {
+    RootNode keep_table(table);
+    RootNode keep_context(context);
+    Record* r = record(table);
+    if (context && r->occupied >= r->upper) {
+        resize_in_place(table, 16 * growth_target(r));
+        r = record(table);
+    }
+    i32 resolved = symbol::resolve(symbol);
+    u32 mask = r->buckets - 1;
+    u32* flags = flags_of(r);
+    u32* keys = keys_of(r);
+    Cell* cells = block_cells(r);
+    u32 i = mix(u32(resolved)) & mask;
+    u32 start = i;
+    bool have_slot = false;
+    u32 insert_at = 0;
+    for (u32 k = 0;; k++) {
+        u32 f = flag_of(flags, i);
+        if (f == BUCKET_EMPTY) {
+            if (!have_slot) {
+                insert_at = i;
+                have_slot = true;
+            }
+            break;
+        }
+        if (f == BUCKET_USED) {
+            i32 other = i32(cells[keys[i]].w2);
+            bool same = compare_aliases ? symbol::resolve(other) == resolved : other == symbol;
+            if (same) {
+                if (index_out) *index_out = i32(keys[i]);
+                return i32(keys[i]);
+            }
+        } else if (!have_slot) {
+            insert_at = i;
+            have_slot = true;
+        }
+        i = (i + k + 1) & mask;
+        if (i == start) break;
+    }
+    if (!context) return -1;
+    if (!have_slot) ZIR_FAULT(runtime::FAULT_NO_CASE);
+    SeriesBuffer* blk = node_buffer(r->block);
+    Cell* c = memory::alloc_tail_buffer(blk);
+    i32 n = i32((reinterpret_cast<u8*>(c) - series::head(blk)) / 16);
+    c->header = TYPE_WORD;
+    c->w1 = context;
+    c->w2 = u32(symbol);
+    c->w3 = u32(n);
+    r = record(table);
+    u32* fl = flags_of(r);
+    if (flag_of(fl, insert_at) == BUCKET_EMPTY) r->occupied++;
+    set_flag(fl, insert_at, BUCKET_USED);
+    keys_of(r)[insert_at] = u32(n);
+    r->count++;
+    if (index_out) *index_out = n;
+    return -1;
+}
+
+// --- Node keys ------------------------------------------------------------------
+
+namespace {
+
+constexpr u32 ENTRY_LIVE = 2;   // header of a live entry's key cell; 0 once deleted
+
+// Bucket of a node key, or of the insertion point when absent (found = false).
+u32 probe_node(const Record* r, u32 node, bool* found) {
+    u32 mask = r->buckets - 1;
+    u32* flags = flags_of(r);
+    u32* keys = keys_of(r);
+    u8* entries = entries_of(r);
+    u32 i = mix(node) & mask;
+    u32 start = i;
+    bool have_slot = false;
+    u32 insert_at = 0;
+    for (u32 k = 0;; k++) {
+        u32 f = flag_of(flags, i);
+        if (f == BUCKET_EMPTY) {
+            if (!have_slot) insert_at = i;
+            *found = false;
+            return insert_at;
+        }
+        if (f == BUCKET_USED) {
+            const Cell* key = reinterpret_cast<const Cell*>(entries + keys[i]);
+            if (key->w1 == node) {
+                *found = true;
+                return i;
+            }
+        } else if (!have_slot) {
+            insert_at = i;
+            have_slot = true;
+        }
+        i = (i + k + 1) & mask;
+        if (i == start) {
+            *found = false;
+            if (!have_slot) ZIR_FAULT(runtime::FAULT_NO_CASE);
+            return insert_at;
+        }
+    }
+}
+
+// A fresh entries block holding the live entries only, with new buckets.
+void rebuild_nodes(u32 table, u32 target) {
+    u32 buckets = next_power_of_two(u64(target * 3 / 2));
+    Record* r = record(table);
+    u32 entry = r->indexes;
+    u32 flags, keys;
+    new_arrays(buckets, &flags, &keys);
+    RootNode keep_flags(flags);
+    RootNode keep_keys(keys);
+    u32 fresh = memory::alloc_cells(i64(record(table)->count + 1) * (entry / 16));
+    r = record(table);
+    SeriesBuffer* from = node_buffer(r->block);
+    SeriesBuffer* to = node_buffer(fresh);
+    u32* nf = reinterpret_cast<u32*>(series::data(node_buffer(flags)));
+    u32* nk = reinterpret_cast<u32*>(series::data(node_buffer(keys)));
+    u32 live = 0;
+    for (u8* p = series::head(from); p < series::tail(from); p += entry) {
+        const Cell* key = reinterpret_cast<const Cell*>(p);
+        if (key->header != ENTRY_LIVE) continue;
+        u32 at = to->tail - to->offset;
+        std::memcpy(series::tail(to), p, entry);
+        to->tail += entry;
+        place(nf, nk, buckets - 1, mix(key->w1), at);
+        live++;
+    }
+    r->flags = flags;
+    r->keys = keys;
+    r->block = fresh;
+    r->buckets = buckets;
+    r->upper = u32(buckets * LOAD_FACTOR);
+    r->count = r->occupied = live;
+    r->stamp = collector::stats.nodes_cycles + 1;
+}
+
+inline Cell* values_at(const Record* r, u32 offset) {
+    return reinterpret_cast<Cell*>(entries_of(r) + offset) + 1;
+}
+
+}  // namespace
+
+Cell* put_node(u32 table, u32 node) {
+    RootNode keep_table(table);
+    Record* r = record(table);
+    if (r->occupied >= r->upper) {
+        rebuild_nodes(table, growth_target(r));
+        r = record(table);
+    }
+    u32 entry = r->indexes;
+    bool found;
+    u32 i = probe_node(r, node, &found);
+    if (found) {
+        Cell* key = values_at(r, keys_of(r)[i]) - 1;
+        for (u32 c = 0; c < entry / 16; c++) key[c].header = ENTRY_LIVE;
+        return key + 1;
+    }
+    SeriesBuffer* e = node_buffer(r->block);
+    u8* p = memory::alloc_tail_bytes(e, entry);
+    r = record(table);
+    u32 offset = u32(p - series::head(e));
+    Cell* cells = reinterpret_cast<Cell*>(p);
+    for (u32 c = 0; c < entry / 16; c++) cell::init(&cells[c], ENTRY_LIVE);
+    cells[0].w1 = node;
+    u32* flags = flags_of(r);
+    if (flag_of(flags, i) == BUCKET_EMPTY) r->occupied++;
+    set_flag(flags, i, BUCKET_USED);
+    keys_of(r)[i] = offset;
+    r->count++;
+    return cells + 1;
+}
+
+Cell* get_node(u32 table, u32 node) {
+    Record* r = record(table);
+    bool found;
+    u32 i = probe_node(r, node, &found);
+    return found ? values_at(r, keys_of(r)[i]) : nullptr;
+}
+
+Cell* delete_node(u32 table, u32 node) {
+    Record* r = record(table);
+    bool found;
+    u32 i = probe_node(r, node, &found);
+    if (!found) return nullptr;
+    Cell* values = values_at(r, keys_of(r)[i]);
+    values[-1].header = 0;
+    set_flag(flags_of(r), i, BUCKET_DELETED);
+    r->count--;
+    return values;
+}
+
+void for_each_node(u32 table, void (*visit)(u32 key, Cell* values, void* ctx), void* ctx) {
+    Record* r = record(table);
+    u32 entry = r->indexes;
+    SeriesBuffer* e = node_buffer(r->block);
+    for (u32 at = e->offset; at < e->tail; at += entry) {
+        Cell* key = reinterpret_cast<Cell*>(series::data(e) + at);
+        if (key->header == ENTRY_LIVE) visit(key->w1, key + 1, ctx);
+    }
+}
+
+// --- Marking ------------------------------------------------------------------------
+
+void mark(u32 table) {
+    if (!collector::keep(table)) return;
+    Record* r = record(table);
+    collector::keep(r->flags);
+    collector::keep(r->keys);
+    switch (r->kind) {
+        case HASH:
+            collector::keep(r->indexes);
+            if (r->chains && collector::keep(r->chains)) {
+                SeriesBuffer* c = node_buffer(r->chains);
+                for (u8* p = series::head(c); p < series::tail(c); p += 4) {
+                    u32 chain;
+                    std::memcpy(&chain, p, 4);
+                    collector::keep(chain);
+                }
+            }
+            collector::mark_block(r->block);
+            break;
+        case MAP:
+        case WORDS:
+            collector::mark_block(r->block);
+            break;
+        case NODES: {
+            SeriesBuffer* e = node_buffer(r->block);
+            for (u32 at = e->offset; at < e->tail; at += r->indexes) {
+                const Cell* key = reinterpret_cast<const Cell*>(series::data(e) + at);
+                if (key->header != ENTRY_LIVE) continue;
+                if (series::unit_of(node_buffer(key->w1)) == 16) collector::mark_block(key->w1);
+                else collector::keep(key->w1);
+            }
+            collector::mark_block(r->block);
+            break;
+        }
+        case OWNERSHIP:
+            collector::keep(r->block);
+            break;
+    }
+}
+
+}  // namespace hash_table
+
+// --- Pointer map ----------------------------------------------------------------------
+
+namespace pointer_map {
+
+namespace {
+
+u32 bucket_count_for(u32 n) {
+    u32 p = 4;
+    while (p < u64(n / hash_table::LOAD_FACTOR)) p <<= 1;
+    return p;
+}
+
+inline u32 flag_of(const u32* flags, u32 i) { return (flags[i >> 4] >> ((i & 15) * 2)) & 3; }
+inline void set_flag(u32* flags, u32 i, u32 v) {
+    u32 shift = (i & 15) * 2;
+    flags[i >> 4] = (flags[i >> 4] & ~(3u << shift)) | (v << shift);
+}
+inline size_t flag_bytes(u32 buckets) { return size_t(buckets < 16 ? 1 : buckets / 16) * 4; }
+
+}  // namespace
+
+Map* create(u32 n) {
+    if (n < 4) n = 4;
+    auto* m = static_cast<Map*>(std::calloc(1, sizeof(Map)));
+    if (!m) runtime::error_exit(runtime::FAULT_OUT_OF_MEMORY, nullptr);
+    m->buckets = bucket_count_for(n);
+    m->upper = u32(m->buckets * hash_table::LOAD_FACTOR);
+    m->flags = static_cast<u32*>(std::malloc(flag_bytes(m->buckets)));
+    m->pairs = static_cast<u32*>(std::malloc(size_t(m->buckets) * 8));
+    if (!m->flags || !m->pairs) runtime::error_exit(runtime::FAULT_OUT_OF_MEMORY, nullptr);
+    std::memset(m->flags, 0xAA, flag_bytes(m->buckets));
+    return m;
+}
+
+i32 find(Map* m, u32 key) {
+    u32 mask = m->buckets - 1;
+    u32 i = hash_table::mix(key) & mask;
+    u32 start = i;
+    for (u32 k = 0;; k++) {
+        u32 f = flag_of(m->flags, i);
+        if (f == hash_table::BUCKET_EMPTY) return -1;
+        if (f == hash_table::BUCKET_USED && m->pairs[2 * i] == key) return i32(i);
+        i = (i + k + 1) & mask;
+        if (i == start) return -1;
+    }
+}
+
+int resize(Map* m, u32 buckets) {
+    u32 nb = 4;
+    while (nb < buckets) nb <<= 1;
+    auto* flags = static_cast<u32*>(std::malloc(flag_bytes(nb)));
+    auto* pairs = static_cast<u32*>(std::malloc(size_t(nb) * 8));
+    if (!flags || !pairs) {
+        std::free(flags);
+        std::free(pairs);
+        return -1;
+    }
+    std::memset(flags, 0xAA, flag_bytes(nb));
+    for (u32 i = 0; i < m->buckets; i++) {
+        if (flag_of(m->flags, i) != hash_table::BUCKET_USED) continue;
+        u32 j = hash_table::mix(m->pairs[2 * i]) & (nb - 1);
+        for (u32 k = 0; flag_of(flags, j) != hash_table::BUCKET_EMPTY; k++) j = (j + k + 1) & (nb - 1);
+        set_flag(flags, j, hash_table::BUCKET_USED);
+        pairs[2 * j] = m->pairs[2 * i];
+        pairs[2 * j + 1] = m->pairs[2 * i + 1];
+    }
+    std::free(m->flags);
+    std::free(m->pairs);
+    m->flags = flags;
+    m->pairs = pairs;
+    m->buckets = nb;
+    m->upper = u32(nb * hash_table::LOAD_FACTOR + 0.5);
+    m->occupied = m->count;
+    return 0;
+}
+
+void put(Map* m, u32 key, u32 value) {
+    if (m->occupied >= m->upper) {
+        u32 target = m->count * 2 < m->buckets ? m->buckets - 1 : m->buckets + 1;
+        resize(m, target);
+    }
+    u32 mask = m->buckets - 1;
+    u32 i = hash_table::mix(key) & mask;
+    u32 start = i;
+    i32 slot = -1;
+    for (u32 k = 0;; k++) {
+        u32 f = flag_of(m->flags, i);
+        if (f == hash_table::BUCKET_EMPTY) {
+            if (slot < 0) slot = i32(i);
+            break;
+        }
+        if (f == hash_table::BUCKET_USED && m->pairs[2 * i] == key) {
+            m->pairs[2 * i + 1] = value;
+            return;
+        }
+        if (f == hash_table::BUCKET_DELETED && slot < 0) slot = i32(i);
+        i = (i + k + 1) & mask;
+        if (i == start) break;
+    }
+    if (slot < 0) {   // every bucket deleted or used: grow and try again
+        resize(m, m->buckets + 1);
+        put(m, key, value);
+        return;
+    }
+    if (flag_of(m->flags, u32(slot)) == hash_table::BUCKET_EMPTY) m->occupied++;
+    set_flag(m->flags, u32(slot), hash_table::BUCKET_USED);
+    m->pairs[2 * slot] = key;
+    m->pairs[2 * slot + 1] = value;
+    m->count++;
+}
+
+u32* get(Map* m, u32 key) {
+    i32 i = find(m, key);
+    return i < 0 ? nullptr : &m->pairs[2 * i + 1];
+}
+
+void remove(Map* m, u32 key) {
+    i32 i = find(m, key);
+    if (i < 0) return;
+    set_flag(m->flags, u32(i), hash_table::BUCKET_DELETED);
+    m->count--;
+}
+
+u32 count(const Map* m) { return m->count; }
+
+u32* next(Map* m, u32* pair) {
+    u32 i = pair ? u32((pair - m->pairs) / 2) + 1 : 0;
+    for (; i < m->buckets; i++)
+        if (flag_of(m->flags, i) == hash_table::BUCKET_USED) return &m->pairs[2 * i];
+    return nullptr;
+}
+
+void clear(Map* m) {
+    std::memset(m->flags, 0xAA, flag_bytes(m->buckets));
+    m->count = m->occupied = 0;
+}
+
+void destroy(Map* m) {
+    if (!m) return;
+    std::free(m->flags);
+    std::free(m->pairs);
+    std::free(m);
+}
+
+}  // namespace pointer_map
+}  // namespace zir

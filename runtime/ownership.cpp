@@ -1,0 +1,203 @@
+// Ownership: see ownership.hpp.
+#include "runtime/ownership.hpp"
+
+#include <vector>
+
+#include "datatypes/context.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/cycles.hpp"
+#include "runtime/hash_table.hpp"
+#include "runtime/memory.hpp"
+
+namespace zir {
+namespace ownership {
+
+u32 table = 0;
+DeepChange on_deep_change = nullptr;
+
+namespace {
+
+constexpr i32 TABLE_SIZE = 1000;
+constexpr i32 VALUE_CELLS = 3;   // owned value, owner, field word
+
+void mark_table() { hash_table::mark(table); }
+
+bool is_block_like(u32 type) {
+    switch (type) {
+        case TYPE_BLOCK:
+        case TYPE_PAREN:
+        case TYPE_HASH:
+        case TYPE_PATH:
+        case TYPE_LIT_PATH:
+        case TYPE_SET_PATH:
+        case TYPE_GET_PATH:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Series owned by themselves, without looking inside.
+bool is_plain_series(u32 type) {
+    switch (type) {
+        case TYPE_STRING:
+        case TYPE_FILE:
+        case TYPE_URL:
+        case TYPE_TAG:
+        case TYPE_EMAIL:
+        case TYPE_REF:
+        case TYPE_BINARY:
+        case TYPE_VECTOR:
+        case TYPE_IMAGE:
+        case TYPE_BITSET:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Takes ownership of one series; false when it already has an owner.
+bool own(u32 node, const Cell& value, const Cell& owner, const Cell& word) {
+    if (!node || (node_buffer(node)->flags & SERIES_OWNED)) return false;
+    node_buffer(node)->flags |= SERIES_OWNED;
+    Cell* v = hash_table::put_node(table, node);
+    v[0] = value;
+    v[1] = owner;
+    v[2] = word;
+    return true;
+}
+
+}  // namespace
+
+void init() {
+    if (!table) collector::register_(mark_table);
+    table = 0;
+    table = hash_table::init(TABLE_SIZE, 0, hash_table::OWNERSHIP, VALUE_CELLS);
+}
+
+void set_owner(Cell value, Cell owner, Cell word) {
+    bind_deep(value, owner, word);
+    context::cell_of(owner.w1)->header |= context::OWNS_SERIES;
+}
+
+void bind_deep(Cell value, Cell owner, Cell word) {
+    u32 type = TYPE_OF(&value);
+    if (is_block_like(type)) {
+        u32 node = value.w2;
+        own(node, value, owner, word);
+        if (cycles::find_q(node)) return;
+        cycles::Guard guard(node);
+        // Cells are read by index: binding allocates, and the block may move.
+        for (i32 i = i32(value.w1);; i++) {
+            SeriesBuffer* s = node_buffer(node);
+            if (i >= series::length_of(s)) break;
+            bind_deep(series::head_cells(s)[i], owner, word);
+        }
+    } else if (is_plain_series(type)) {
+        own(value.w2, value, owner, word);
+    } else if (type == TYPE_OBJECT) {
+        u32 ctx = value.w1;
+        if ((context::cell_of(ctx)->header & context::OWNS_SERIES) || cycles::find_q(ctx)) return;
+        cycles::Guard guard(ctx);
+        for (i32 i = 0;; i++) {
+            const Cell* c = context::cell_of(ctx);
+            if (i >= context::word_count(c)) break;
+            Cell field = *context::value_at(c, i);
+            if (TYPE_OF(&field) == TYPE_OBJECT && field.w1 == owner.w1) continue;
+            bind_deep(field, owner, *context::word_at(c, i));
+        }
+    }
+}
+
+void unbind(Cell value) {
+    u32 type = TYPE_OF(&value);
+    if (is_block_like(type) || is_plain_series(type)) {
+        u32 node = value.w2;
+        if (!node) return;
+        node_buffer(node)->flags &= ~SERIES_OWNED;
+        if (Cell* v = hash_table::delete_node(table, node)) {
+            for (int i = 0; i < VALUE_CELLS; i++) cell::init(&v[i], TYPE_UNSET);
+        }
+        if (!is_block_like(type) || cycles::find_q(node)) return;
+        cycles::Guard guard(node);
+        for (i32 i = i32(value.w1);; i++) {
+            SeriesBuffer* s = node_buffer(node);
+            if (i >= series::length_of(s)) break;
+            unbind(series::head_cells(s)[i]);
+        }
+    } else if (type == TYPE_OBJECT) {
+        u32 ctx = value.w1;
+        if ((context::cell_of(ctx)->header & context::OWNS_SERIES) || cycles::find_q(ctx)) return;
+        cycles::Guard guard(ctx);
+        for (i32 i = 0;; i++) {
+            const Cell* c = context::cell_of(ctx);
+            if (i >= context::word_count(c)) break;
+            unbind(*context::value_at(c, i));
+        }
+    }
+}
+
+void unbind_range(u32 block, i32 index, i32 n) {
+    for (i32 i = index; i < index + n; i++) {
+        SeriesBuffer* s = node_buffer(block);
+        if (i >= series::length_of(s)) break;
+        unbind(series::head_cells(s)[i]);
+    }
+}
+
+Cell* find(u32 node) { return hash_table::get_node(table, node); }
+
+bool check(const Cell* value, i32 action_symbol, const Cell* new_value, i32 index, i32 part) {
+    u32 node = TYPE_OF(value) == TYPE_OBJECT ? value->w1 : value->w2;
+    Cell* v = find(node);
+    if (!v || v[1].w3 == 0 || !on_deep_change) return false;
+    Cell owner = v[1];
+    Cell word = v[2];
+    on_deep_change(&owner, &word, value, action_symbol, new_value, index, part);
+    return true;
+}
+
+// --- Collection ----------------------------------------------------------------
+
+void mark_entries() {
+    if (!table) return;
+    struct Entry {
+        u32 key;
+        Cell* values;
+    };
+    std::vector<Entry> pending;
+    hash_table::for_each_node(
+        table, [](u32 key, Cell* values, void* p) { static_cast<std::vector<Entry>*>(p)->push_back({key, values}); },
+        &pending);
+    // An entry whose key is reachable keeps its owner and word; marking them
+    // may make further keys reachable, so go round until nothing changes.
+    bool progress = true;
+    while (progress) {
+        progress = false;
+        for (Entry& e : pending) {
+            if (!e.values || !collector::marked_q(e.key)) continue;
+            collector::mark_values(e.values, e.values + VALUE_CELLS);
+            collector::drain_marks();
+            e.values = nullptr;
+            progress = true;
+        }
+    }
+}
+
+void sweep() {
+    if (!table) return;
+    std::vector<u32> dead;
+    hash_table::for_each_node(
+        table,
+        [](u32 key, Cell*, void* p) {
+            if (!collector::marked_q(key)) static_cast<std::vector<u32>*>(p)->push_back(key);
+        },
+        &dead);
+    for (u32 key : dead) {
+        Cell* v = hash_table::delete_node(table, key);
+        for (int i = 0; i < VALUE_CELLS; i++) cell::init(&v[i], TYPE_UNSET);
+    }
+}
+
+}  // namespace ownership
+}  // namespace zir

@@ -1,0 +1,310 @@
+// Garbage collector: reachability, compaction, big frames, handles,
+// externals and the weak ownership table.
+#include "datatypes/context.hpp"
+#include "datatypes/symbol.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/handle_table.hpp"
+#include "runtime/hash_table.hpp"
+#include "runtime/ownership.hpp"
+#include "support.hpp"
+
+namespace zir {
+namespace {
+
+using collector::RootCell;
+using collector::RootNode;
+
+bool node_is_live(u32 node) {
+    uintptr_t slot = memory::node_slots[node];
+    return slot != 0 && !memory::slot_is_free(slot);
+}
+
+Cell block_of(u32 node) {
+    Cell c;
+    cell::init(&c, TYPE_BLOCK);
+    c.w2 = node;
+    return c;
+}
+
+Cell string_of(const char* text) {
+    Cell c;
+    cell::init(&c, TYPE_STRING);
+    c.w2 = test::make_text_series(std::u32string(text, text + std::strlen(text)), 1);
+    return c;
+}
+
+std::string text_of(const Cell& c) {
+    SeriesBuffer* s = node_buffer(c.w2);
+    return std::string(reinterpret_cast<char*>(series::head(s)), series::used_bytes(s));
+}
+
+void append(const Cell& block, const Cell& value) {
+    Cell* c = memory::alloc_tail(const_cast<Cell*>(&block));
+    *c = value;
+}
+
+struct Collector : test::Collecting {};
+
+TEST_F(Collector, UnreachableSeriesAreReclaimedAndReachableOnesKept) {
+    RootCell kept(block_of(memory::alloc_cells(4)));
+    {
+        RootCell s(string_of("kept text"));
+        append(kept.value, s.value);
+    }
+    u32 lost = memory::alloc_bytes(32);
+    u32 cycles = collector::stats.cycles;
+    EXPECT_EQ(collector::do_cycle(), cycles + 1) << "one collection adds exactly one cycle";
+    EXPECT_EQ(collector::stats.cycles, cycles + 1);
+    if (!collector::STRESS) {
+        EXPECT_FALSE(node_is_live(lost));
+    }
+    SeriesBuffer* b = node_buffer(kept->w2);
+    ASSERT_EQ(series::length_of(b), 1);
+    EXPECT_EQ(text_of(series::head_cells(b)[0]), "kept text");
+}
+
+TEST_F(Collector, DataSurvivesManyCollectionsAndMoves) {
+    RootCell list(block_of(memory::alloc_cells(1)));
+    for (int i = 0; i < 300; i++) {
+        memory::alloc_bytes(1000);   // garbage between the live values
+        RootCell s(string_of(("value " + std::to_string(i)).c_str()));
+        append(list.value, s.value);
+        if (i % 50 == 0) collector::do_cycle();
+    }
+    collector::do_cycle();
+    SeriesBuffer* b = node_buffer(list->w2);
+    ASSERT_EQ(series::length_of(b), 300);
+    for (int i = 0; i < 300; i++)
+        ASSERT_EQ(text_of(series::head_cells(node_buffer(list->w2))[i]), "value " + std::to_string(i));
+}
+
+TEST_F(Collector, StressModeMovesEveryLiveBuffer) {
+    if (!collector::STRESS) GTEST_SKIP() << "only stress builds move every buffer";
+    RootCell s(string_of("moving"));
+    SeriesBuffer* before = node_buffer(s->w2);
+    collector::do_cycle();
+    EXPECT_NE(node_buffer(s->w2), before);
+    EXPECT_EQ(text_of(s.value), "moving");
+}
+
+TEST_F(Collector, BlockContainingItselfIsMarkedOnce) {
+    RootCell b(block_of(memory::alloc_cells(2)));
+    append(b.value, b.value);
+    append(b.value, b.value);
+    collector::do_cycle();
+    SeriesBuffer* s = node_buffer(b->w2);
+    ASSERT_EQ(series::length_of(s), 2);
+    EXPECT_EQ(series::head_cells(s)[0].w2, b->w2);
+    EXPECT_FALSE(s->flags & SERIES_MARK) << "marks are cleared after the collection";
+}
+
+TEST_F(Collector, RootNodesKeepTheirSeries) {
+    RootNode bytes(memory::alloc_bytes(10));
+    RootNode cells(memory::alloc_cells(1));
+    {
+        RootCell s(string_of("inside"));
+        Cell blk = block_of(cells);
+        append(blk, s.value);
+    }
+    collector::do_cycle();
+    EXPECT_TRUE(node_is_live(bytes));
+    EXPECT_EQ(text_of(series::head_cells(node_buffer(cells))[0]), "inside") << "a cell series is marked deeply";
+}
+
+TEST_F(Collector, AbandonedBigBuffersAreFreedWithoutTouchingNodeZero) {
+    RootNode node(memory::alloc_bytes(16));
+    SeriesBuffer* s = memory::expand_series(node_buffer(node), MAX_FRAME_SIZE);   // big
+    series::head(s)[0] = 'x';
+    s->tail = s->offset + 1;
+    memory::expand_series(node_buffer(node), 2 * i64(MAX_FRAME_SIZE));   // abandons the first big one
+    int bigs = 0;
+    for (BigFrame* b = memory::record.big_head; b; b = b->next) bigs++;
+    collector::do_cycle();
+    int after = 0;
+    for (BigFrame* b = memory::record.big_head; b; b = b->next) after++;
+    EXPECT_LT(after, bigs);
+    EXPECT_EQ(series::head(node_buffer(node))[0], 'x');
+    // The node allocator is still sound.
+    for (int i = 0; i < 100; i++) EXPECT_NE(memory::alloc_node(), 0u);
+}
+
+TEST_F(Collector, ActiveFramesStayUsableAfterCompaction) {
+    // Fill several frames with garbage, keep little: frames are released,
+    // and allocation afterwards must land in a frame that still exists.
+    for (int i = 0; i < 3000; i++) memory::alloc_bytes(2000);
+    RootCell s(string_of("survivor"));
+    collector::do_cycle();
+    bool found_active = memory::record.series_active == nullptr;
+    for (SeriesFrame* f = memory::record.series_head; f; f = f->next) found_active |= f == memory::record.series_active;
+    EXPECT_TRUE(found_active);
+    for (int i = 0; i < 1000; i++) memory::alloc_bytes(100);
+    EXPECT_EQ(text_of(s.value), "survivor");
+    if (memory::record.node_active >= 0) {
+        EXPECT_TRUE(memory::node_frames[memory::record.node_active].present);
+    }
+}
+
+TEST(CollectorOff, AllocationMakesNewFramesInsteadOfCollecting) {
+    ASSERT_FALSE(collector::active);
+    u32 cycles = collector::stats.cycles;
+    int frames = 0;
+    for (int i = 0; i < 3000; i++) memory::alloc_bytes(2000);
+    for (SeriesFrame* f = memory::record.series_head; f; f = f->next) frames++;
+    EXPECT_EQ(collector::stats.cycles, cycles);
+    EXPECT_GE(frames, 3);
+    test::reset_memory();
+}
+
+// --- Handles ----------------------------------------------------------------
+
+std::vector<uintptr_t> released;
+void record_release(uintptr_t object) { released.push_back(object); }
+
+TEST_F(Collector, HandlesWithoutValuesAreReleasedAndTheirSlotsReused) {
+    int type = handle_table::register_type(0, record_release);
+    released.clear();
+    i32 lost = handle_table::alloc(0x1234, u32(type));
+    RootCell held;
+    cell::init(held.get(), TYPE_HANDLE);
+    held->w3 = u32(handle_table::alloc(0x5678, u32(type)));
+    collector::do_cycle();
+    EXPECT_EQ(released, (std::vector<uintptr_t>{0x1234}));
+    EXPECT_EQ(handle_table::alloc(0x9999, u32(type)), lost) << "the freed slot is reused first";
+    collector::do_cycle();
+    EXPECT_EQ(released.size(), 2u);
+    EXPECT_EQ(handle_table::slot(i32(held->w3))->object, 0x5678u);
+}
+
+TEST(HandleTable, DoublesWhenTheLastFreeSlotIsTaken) {
+    handle_table::init();
+    for (i32 i = 0; i < 999; i++) ASSERT_EQ(handle_table::alloc(1, 0), i);
+    EXPECT_EQ(handle_table::capacity(), 1000);
+    EXPECT_EQ(handle_table::alloc(1, 0), 999);
+    EXPECT_EQ(handle_table::capacity(), 2000);
+    EXPECT_EQ(handle_table::alloc(1, 0), 1000);
+    EXPECT_EQ(handle_table::used_count(), 1001);
+    handle_table::init();
+}
+
+TEST(HandleTable, ReleaseGoesThroughTheTypeOnly) {
+    handle_table::init();
+    int type = handle_table::register_type(0, record_release);
+    released.clear();
+    i32 untyped = handle_table::alloc(7, 0);
+    i32 typed = handle_table::alloc(8, u32(type));
+    handle_table::free(untyped, true);   // type index 0: no release function
+    handle_table::replace_object(typed, 8);   // same object: nothing released
+    handle_table::replace_object(typed, 9);   // the old one is released
+    handle_table::free(typed, true);
+    EXPECT_EQ(released, (std::vector<uintptr_t>{8, 9}));
+    EXPECT_EQ(handle_table::used_count(), 0);
+    EXPECT_TRUE(handle_table::mark(handle_table::alloc(5, 0), 0));
+    handle_table::init();
+}
+
+// --- Externals --------------------------------------------------------------
+
+TEST_F(Collector, ExternalsKeepValuesAndGrow) {
+    test::reset_memory();
+    std::vector<i32> ids;
+    for (int i = 0; i < 100; i++) {
+        RootCell s(string_of(("ext " + std::to_string(i)).c_str()));
+        ids.push_back(externals::add(s.get()));
+    }
+    EXPECT_EQ(ids.front(), 1);
+    EXPECT_EQ(ids.back(), 100);
+    RootCell extra(string_of("one more"));
+    EXPECT_EQ(externals::add(extra.get()), 101) << "a full block doubles";
+    EXPECT_EQ(series::length_of(node_buffer(externals::block_node())), 200);
+    collector::do_cycle();
+    EXPECT_EQ(text_of(*externals::get(42)), "ext 41");
+    externals::remove(0);   // nothing
+    externals::remove(42);
+    RootCell again(string_of("reused"));
+    EXPECT_EQ(externals::add(again.get()), 42);
+}
+
+// --- Ownership --------------------------------------------------------------
+
+// A bare object: a context with one field, "data".
+Cell make_object(const Cell& field) {
+    RootNode ctx(memory::alloc_unset_cells(2));
+    node_buffer(ctx)->tail = node_buffer(ctx)->offset + 32;
+    RootNode words(memory::alloc_cells(1));
+    RootNode table(hash_table::init(1, words, hash_table::WORDS, 0));
+    RootNode values(memory::alloc_unset_cells(1));
+    Cell* c = context::cell_of(ctx);
+    cell::init(c, TYPE_CONTEXT);
+    c->header |= context::KIND_OBJECT << context::KIND_SHIFT;
+    c->w1 = table;
+    c->w2 = values;
+    i32 index;
+    hash_table::find_symbol(table, symbol::make("data"), true, ctx, &index);
+    *series::head_cells(node_buffer(values)) = field;
+    node_buffer(values)->tail = node_buffer(values)->offset + 16;
+    Cell obj;
+    cell::init(&obj, TYPE_OBJECT);
+    obj.w1 = ctx;
+    obj.w3 = 1;   // has change handlers
+    *context::owner_of(ctx) = obj;
+    return obj;
+}
+
+int notified = 0;
+void count_notification(const Cell*, const Cell*, const Cell*, i32, const Cell*, i32, i32) { notified++; }
+
+TEST_F(Collector, OwnershipEntriesDieWithTheirSeries) {
+    ownership::on_deep_change = count_notification;
+    notified = 0;
+    RootCell owned(string_of("owned"));
+    u32 entries_before = hash_table::record(ownership::table)->count;
+    {
+        RootCell obj(make_object(owned.value));
+        ownership::set_owner(owned.value, obj.value, *context::word_at(context::cell_of(obj->w1), 0));
+    }
+    EXPECT_TRUE(node_buffer(owned->w2)->flags & SERIES_OWNED);
+    EXPECT_EQ(hash_table::record(ownership::table)->count, entries_before + 1);
+    collector::do_cycle();
+    // The object is reachable only through the owned series' entry: it lives on.
+    ASSERT_NE(ownership::find(owned->w2), nullptr);
+    EXPECT_TRUE(ownership::check(owned.get(), symbol::make("appended"), owned.get(), 0, 1));
+    EXPECT_EQ(notified, 1);
+
+    // Once the series is gone, so is its entry, before its node can be reused.
+    u32 node = owned->w2;
+    cell::init(owned.get(), TYPE_NONE);
+    collector::do_cycle();
+    EXPECT_EQ(hash_table::record(ownership::table)->count, entries_before);
+    EXPECT_EQ(ownership::find(node), nullptr);
+    ownership::on_deep_change = nullptr;
+}
+
+TEST_F(Collector, BindingFollowsBlocksOnceAndKeepsTheFirstOwner) {
+    RootCell inner(block_of(memory::alloc_cells(2)));
+    {
+        RootCell s(string_of("deep"));
+        append(inner.value, s.value);
+    }
+    append(inner.value, inner.value);   // contains itself
+    RootCell first(make_object(inner.value));
+    RootCell second(make_object(inner.value));
+    Cell word = *context::word_at(context::cell_of(first->w1), 0);
+    ownership::bind_deep(inner.value, first.value, word);
+    ownership::bind_deep(inner.value, second.value, word);
+    Cell* e = ownership::find(inner->w2);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e[1].w1, first->w1) << "an owned series keeps its first owner";
+    Cell str = series::head_cells(node_buffer(inner->w2))[0];
+    ASSERT_NE(ownership::find(str.w2), nullptr) << "series inside an owned block are owned too";
+
+    ownership::unbind(inner.value);
+    EXPECT_EQ(ownership::find(inner->w2), nullptr);
+    EXPECT_EQ(ownership::find(str.w2), nullptr);
+    EXPECT_FALSE(node_buffer(str.w2)->flags & SERIES_OWNED);
+    RootCell plain(string_of("never owned"));
+    ownership::unbind(plain.value);   // no entry: only the flag is cleared
+    EXPECT_FALSE(node_buffer(plain->w2)->flags & SERIES_OWNED);
+}
+
+}  // namespace
+}  // namespace zir
