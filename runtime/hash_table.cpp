@@ -117,6 +117,11 @@ void new_arrays(u32 buckets, u32* flags, u32* keys) {
     *flags = memory::alloc_bytes_filled(i64(flag_words(buckets)) * 4, 0xAA);
     RootNode keep_flags(*flags);
     *keys = memory::alloc_bytes(i64(buckets) * 4);
+    // Both are arrays in full use: their tails sit at the end (copies copy them whole).
+    SeriesBuffer* f = node_buffer(*flags);
+    f->tail = f->offset + flag_words(buckets) * 4;
+    SeriesBuffer* k = node_buffer(*keys);
+    k->tail = k->offset + buckets * 4;
 }
 
 // The growth target before an insertion into a full table.
@@ -573,6 +578,7 @@ void mark(u32 table) {
             collector::mark_block(r->block);
             break;
         case NODES: {
+            if (!r->block) break;   // a table still being made
             SeriesBuffer* e = node_buffer(r->block);
             for (u32 at = e->offset; at < e->tail; at += r->indexes) {
                 const Cell* key = reinterpret_cast<const Cell*>(series::data(e) + at);
