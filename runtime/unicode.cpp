@@ -244,6 +244,28 @@ inline void loader_put(Loader& l, u32 cp) {
     l.count++;
 }
 
+// Copies the run of ASCII bytes at `p` (stopping before a CR when `crlf`) into
+// a unit-1 buffer, eight bytes at a time, and answers where the run ends; the
+// byte-wise loop takes the rest. At unit 1 there is always room: the buffer
+// holds as many elements as the source has bytes.
+const u8* copy_ascii_run(Loader& l, const u8* p, const u8* end, bool crlf) {
+    constexpr u64 ONES = 0x0101010101010101, HIGH = 0x8080808080808080, CRS = 0x0D0D0D0D0D0D0D0D;
+    u8* out = l.out + l.count;
+    const u8* q = p;
+    while (end - q >= 8) {
+        u64 w;
+        std::memcpy(&w, q, 8);
+        if (w & HIGH) break;
+        u64 x = w ^ CRS;   // a zero byte where w holds a CR
+        if (crlf && ((x - ONES) & ~x & HIGH)) break;
+        std::memcpy(out, &w, 8);
+        out += 8;
+        q += 8;
+    }
+    l.count += q - p;
+    return q;
+}
+
 u32 loader_finish(Loader& l) {
     loader_sync(l, node_buffer(l.node));
     return l.node;
@@ -486,6 +508,10 @@ u32 load_utf8(const u8* src, i64 len, u32 target, i32* remainder, bool crlf) {
     if (len > 2 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) p += 3;
     i64 cut = 0;
     while (p < end) {
+        if (l.unit == 1) {
+            p = copy_ascii_run(l, p, end, crlf);
+            if (p == end) break;
+        }
         u32 cp = *p;
         if (cp < 0x80) {
             p++;
@@ -559,7 +585,7 @@ i64 utf16_extra_size(const u8* start, const u8* end, u32 unit) {
 
 u32 load_utf16(const void* src, i64 n, Cell* target, bool drop_cr) {
     u32 cache = 0;
-    if (!src) {
+    if (!src && n > 0) {
         if (!target || !target->w3) ZIR_FAULT(runtime::FAULT_NO_CASE);
         cache = target->w3;
         src = series::head(node_buffer(cache));

@@ -122,8 +122,11 @@ def random_set(count, seed=20240501):
             continue
         # Mostly well-formed text with a sprinkle of damage; weights favour the
         # widths, so that loading widens at every point of a text.
-        weights = [6, 2, 2, 2, 2, 0.3, 0.3, 0.3] if i % 4 != 3 else [6, 2, 2, 2, 2, 0, 0, 0]
-        parts = [rnd.choices(pools, weights)[0]() for _ in range(rnd.randrange(1, 16))]
+        # The third kind is long ASCII runs, which the loader copies by words.
+        weights, most = {1: ([6, 2, 2, 2, 2, 0.3, 0.3, 0.3], 16),
+                         2: ([40, 1, 1, 1, 1, 0.2, 0.2, 0.2], 60),
+                         3: ([6, 2, 2, 2, 2, 0, 0, 0], 16)}[i % 4]
+        parts = [rnd.choices(pools, weights)[0]() for _ in range(rnd.randrange(1, most))]
         data = b"".join(parts)
         if i % 7 == 0 and len(data) > 1:
             data = data[:rnd.randrange(1, len(data))]   # cut anywhere
