@@ -615,7 +615,7 @@ u32 load_utf16(const void* src, i64 n, Cell* target, bool drop_cr) {
             out[k++] = b;
         }
     } else if (unit == 2 && !drop_cr) {
-        std::memcpy(out, in, size_t(n * 2));
+        if (n > 0) std::memcpy(out, in, size_t(n * 2));   // an empty text may come with no source
         k = n;
     } else if (unit == 2) {
         for (i64 i = 0; i < n; i++) {

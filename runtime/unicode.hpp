@@ -115,8 +115,9 @@ u32 utf16_unit_of(const void* src, i64 n);
 i64 utf16_extra_size(const u8* start, const u8* end, u32 unit);
 
 // Loads n UTF-16LE units into the target string's buffer (content replaced, unit
-// set to the width needed) or a new buffer; answers the node. With no source,
-// the units are read from the target string's cache. With `drop_cr`, CR units
+// set to the width needed) or a new buffer; answers the node. With no source
+// and n > 0, the units are read from the target string's cache. An empty text
+// with no target gets a unit-2 buffer. With `drop_cr`, CR units
 // are left out. A high surrogate not followed by a low one prints
 // "*** Input Error: invalid UTF-16LE codepoint" and ends the process with
 // EXIT_INVALID_UTF16.
