@@ -21,10 +21,10 @@ void setup() {
 // 64 KiB of text: ASCII source code, or a mix of Latin-1, Cyrillic, CJK and
 // emoji as it comes in documents.
 std::string sample(bool mixed) {
-    const char* piece = mixed ? "Stra\xC3\x9F" "e \xD0\x9F\xD1\x80\xD0\xB8 \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80 ok\n"
+    const char* chunk = mixed ? "Stra\xC3\x9F" "e \xD0\x9F\xD1\x80\xD0\xB8 \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80 ok\n"
                               : "append result [name: \"value\" 42 3.14]\n";
     std::string s;
-    while (s.size() < 65536) s += piece;
+    while (s.size() < 65536) s += chunk;
     return s;
 }
 

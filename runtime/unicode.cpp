@@ -76,7 +76,7 @@ inline u32 element(const u8* p, u32 unit) {
 
 inline u32 utf16_unit(const u8* p, i64 i) { return u32(p[2 * i]) | (u32(p[2 * i + 1]) << 8); }
 
-// The part of a string value an export reads: its buffer, unit, head and the
+// What an export reads of a string value: its buffer, unit, head and the
 // number of elements taken (the length from the head, cut to `limit` when
 // `limit` is not negative).
 struct Span {
