@@ -2,6 +2,12 @@
 #include "boot/runtime_init.hpp"
 
 #include "boot/roots.hpp"
+#include "datatypes/datatype.hpp"
+#include "datatypes/integer.hpp"
+#include "datatypes/logic.hpp"
+#include "datatypes/none.hpp"
+#include "datatypes/unset.hpp"
+#include "evaluator/stack.hpp"
 #include "datatypes/symbol.hpp"
 #include "runtime/case_folding.hpp"
 #include "runtime/collector.hpp"
@@ -21,7 +27,17 @@ void init() {
     platform::init();
     console::init_attributes();
     memory::init();
+    register_datatypes();
     init_tables();
+}
+
+void register_datatypes() {
+    // Parents register before their children: rows are copied at registration.
+    datatype::init();
+    unset::init();
+    none::init();
+    logic::init();
+    integer::init();
 }
 
 void init_tables() {
@@ -31,6 +47,7 @@ void init_tables() {
     case_folding::init();
     symbol::init();
     ownership::init();
+    stack::init();
     externals::init();
 }
 

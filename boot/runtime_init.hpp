@@ -8,6 +8,8 @@ namespace runtime {
 void init();
 // The runtime's own tables, made in a fresh memory (also after a memory reset).
 void init_tables();
+// Every datatype's registration, in their fixed order.
+void register_datatypes();
 
 }  // namespace runtime
 }  // namespace zir

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 
+#include "runtime/collector.hpp"
 #include "runtime/console.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/fire.hpp"
@@ -194,8 +195,7 @@ inline void loader_sync(Loader& l, SeriesBuffer* s) { s->tail = s->offset + u32(
 // Starts loading `len` source bytes into `target` (content replaced, grown to
 // hold `len` elements) or into a new unit-1 buffer of that many elements: a
 // source byte never yields more than one element, so only widening can make
-// the buffer too small. A new buffer is held by nothing but its node until it
-// is answered; allocations here must not collect it.
+// the buffer too small. The caller roots the node while loading.
 Loader loader_start(u32 target, i64 len) {
     Loader l{};
     SeriesBuffer* s;
@@ -503,6 +503,7 @@ i64 utf8_size_of(const u8* start, const u8* end, u32 unit) {
 
 u32 load_utf8(const u8* src, i64 len, u32 target, i32* remainder, bool crlf) {
     Loader l = loader_start(target, len);
+    collector::RootNode keep(l.node);   // widening and growth allocate
     const u8* p = src;
     const u8* end = src + len;
     if (len > 2 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) p += 3;
@@ -543,6 +544,7 @@ u32 load_utf8_new(const u8* src, i64 len) { return load_utf8(src, len, 0, nullpt
 
 u32 load_windows_1251(const u8* src, i64 len, u32 target, bool crlf) {
     Loader l = loader_start(target, len);
+    collector::RootNode keep(l.node);   // widening and growth allocate
     for (i64 i = 0; i < len; i++) {
         u32 cp = src[i];
         if (cp >= 0x80) {

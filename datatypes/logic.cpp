@@ -1,0 +1,145 @@
+// logic!: see logic.hpp.
+#include "datatypes/logic.hpp"
+
+#include <cmath>
+
+#include "datatypes/datatype.hpp"
+#include "datatypes/string.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/fire.hpp"
+#include "runtime/memory.hpp"
+
+namespace zir {
+namespace logic {
+
+const Cell true_value = {TYPE_LOGIC, 1, 0, 0};
+const Cell false_value = {TYPE_LOGIC, 0, 0, 0};
+
+Cell* box(bool v) {
+    cell::init(stack::arguments, TYPE_LOGIC);
+    stack::arguments->w1 = v;
+    return stack::arguments;
+}
+
+Cell* push(bool v) {
+    Cell* c = stack::push_slot();
+    cell::init(c, TYPE_LOGIC);
+    c->w1 = v;
+    return c;
+}
+
+Cell* make_in(Cell* block, bool v) {
+    Cell* c = memory::alloc_tail(block);
+    cell::init(c, TYPE_LOGIC);
+    c->w1 = v;
+    return c;
+}
+
+namespace {
+
+inline bool falsy(const Cell* c) {
+    u32 t = TYPE_OF(c);
+    return t == TYPE_NONE || (t == TYPE_LOGIC && c->w1 == 0);
+}
+
+}  // namespace
+
+bool truthy_q(const Cell* c, bool check_unset, const Cell* word) {
+    if (check_unset && TYPE_OF(c) == TYPE_UNSET) fire(ERR_SCRIPT, "no-value", word);
+    return !falsy(c);
+}
+
+bool true_q() {
+    if (TYPE_OF(stack::arguments) == TYPE_UNSET) fire(ERR_SCRIPT, "no-return");
+    return !falsy(stack::arguments);
+}
+
+bool false_q() { return falsy(stack::arguments); }
+
+bool top_true_q() { return !falsy(stack::top == stack::arguments ? stack::top : stack::top_cell()); }
+
+namespace {
+
+Cell* to(Cell* proto, Cell* spec, u32) {
+    if (TYPE_OF(spec) == TYPE_LOGIC) return spec;
+    (void)proto;
+    return const_cast<Cell*>(TYPE_OF(spec) == TYPE_NONE ? &false_value : &true_value);
+}
+
+Cell* make(Cell* proto, Cell* spec, u32 type) {
+    switch (TYPE_OF(spec)) {
+        case TYPE_INTEGER:
+            return const_cast<Cell*>(spec->w2 != 0 ? &true_value : &false_value);
+        case TYPE_FLOAT:
+        case TYPE_PERCENT:
+            return const_cast<Cell*>(cell::get_float(spec) != 0.0 ? &true_value : &false_value);
+        default:
+            return to(proto, spec, type);
+    }
+}
+
+i32 form(const Cell* value, Cell* buffer, const Cell*, i32 part) {
+    string::append_literal(buffer, value->w1 ? "true" : "false");
+    return part - (value->w1 ? 4 : 5);
+}
+
+i32 mold(const Cell* value, Cell* buffer, bool, bool all, bool, const Cell* arg, i32 part, i32) {
+    if (!all) return form(value, buffer, arg, part);
+    string::append_literal(buffer, value->w1 ? "#(true)" : "#(false)");
+    return part - (value->w1 ? 7 : 8);
+}
+
+i32 compare(const Cell* value, const Cell* other, i32 op) {
+    if (TYPE_OF(other) != TYPE_LOGIC) return NOT_COMPARABLE;
+    switch (op) {
+        case COMP_EQUAL:
+        case COMP_NOT_EQUAL:
+        case COMP_STRICT_EQUAL:
+        case COMP_SORT:
+        case COMP_CASE_SORT:
+        case COMP_SAME:
+        case COMP_FIND:
+            return i32(value->w1) - i32(other->w1);
+        default:
+            return NOT_COMPARABLE;
+    }
+}
+
+Cell* complement(Cell* value) {
+    value->w1 ^= 1;
+    return value;
+}
+
+// and~, or~, xor~: the result slot and the cell after it.
+void bitwise(int op) {
+    Cell* left = stack::arguments;
+    Cell* right = left + 1;
+    if (TYPE_OF(right) != TYPE_LOGIC) {
+        Cell caller, type, argument;
+        stack::caller_name(&caller);
+        datatype::make_at(&type, TYPE_OF(right));
+        cell::init(&argument, TYPE_UNSET);
+        fire(ERR_SCRIPT, "expect-arg", &caller, &type, &argument);
+    }
+    switch (op) {
+        case 6: left->w1 &= right->w1; break;
+        case 5: left->w1 |= right->w1; break;
+        default: left->w1 ^= right->w1; break;
+    }
+}
+void and_() { bitwise(6); }
+void or_() { bitwise(5); }
+void xor_() { bitwise(7); }
+
+}  // namespace
+
+void init() {
+    datatype::Registration r(TYPE_LOGIC, 0, "logic!");
+    r.on<ACT_MAKE>(make).on<ACT_TO>(to).on<ACT_FORM>(form).on<ACT_MOLD>(mold);
+    r.on<ACT_COMPARE>(compare).on<ACT_AND_T>(and_).on<ACT_COMPLEMENT>(complement).on<ACT_OR_T>(or_);
+    r.on<ACT_XOR_T>(xor_);
+    datatype::register_(r);
+}
+
+}  // namespace logic
+}  // namespace zir

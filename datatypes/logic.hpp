@@ -1,0 +1,33 @@
+// logic!: true and false (payload word 1: 1 or 0), and the truth rule of the
+// whole language: only none and false are false.
+#pragma once
+
+#include "runtime/cell.hpp"
+
+namespace zir {
+namespace logic {
+
+extern const Cell true_value;
+extern const Cell false_value;
+
+inline u32 get(const Cell* c) { return c->w1; }
+inline void make_at(Cell* c, bool v) {
+    cell::set_type(c, TYPE_LOGIC);
+    c->w1 = v ? 1 : 0;
+}
+Cell* box(bool v);
+Cell* push(bool v);
+Cell* make_in(Cell* block, bool v);
+
+// False only for none and false. With `check_unset`, an unset value raises
+// `script no-value` naming `word`.
+bool truthy_q(const Cell* c, bool check_unset, const Cell* word);
+// The result slot's truth; unset raises `script no-return`.
+bool true_q();
+bool false_q();
+bool top_true_q();
+
+void init();
+
+}  // namespace logic
+}  // namespace zir

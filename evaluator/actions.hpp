@@ -1,0 +1,114 @@
+// Actions: the 62 polymorphic operations of the language, implemented once
+// per datatype and found through the type-action table.
+//
+// Each slot has one C++ signature, shared by every datatype's implementation
+// of it (the typedefs below). Refinement arguments are cell pointers that are
+// null when the refinement is absent; refinements without arguments are flags.
+// The typed entries here look up the implementation of their first argument's
+// datatype and call it; a datatype without the action raises
+// `script expect-arg`.
+#pragma once
+
+#include "runtime/cell.hpp"
+
+namespace zir {
+
+enum ActionSlot : u32 {
+    ACT_MAKE = 1, ACT_RANDOM, ACT_REFLECT, ACT_TO, ACT_FORM, ACT_MOLD, ACT_EVAL_PATH, ACT_RESERVED,
+    ACT_COMPARE, ACT_ABSOLUTE, ACT_ADD, ACT_DIVIDE, ACT_MULTIPLY, ACT_NEGATE, ACT_POWER, ACT_REMAINDER,
+    ACT_ROUND, ACT_SUBTRACT, ACT_EVEN_Q, ACT_ODD_Q, ACT_AND_T, ACT_COMPLEMENT, ACT_OR_T, ACT_XOR_T,
+    ACT_APPEND, ACT_AT, ACT_BACK, ACT_CHANGE, ACT_CLEAR, ACT_COPY, ACT_FIND, ACT_HEAD, ACT_HEAD_Q,
+    ACT_INDEX_Q, ACT_INSERT, ACT_LENGTH_Q, ACT_MOVE, ACT_NEXT, ACT_PICK, ACT_POKE, ACT_PUT, ACT_REMOVE,
+    ACT_REVERSE, ACT_SELECT, ACT_SORT, ACT_SKIP, ACT_SWAP, ACT_TAIL, ACT_TAIL_Q, ACT_TAKE, ACT_TRIM,
+    ACT_CREATE, ACT_CLOSE, ACT_DELETE, ACT_MODIFY, ACT_OPEN, ACT_OPEN_Q, ACT_QUERY, ACT_READ, ACT_RENAME,
+    ACT_UPDATE, ACT_WRITE,
+    ACTION_SLOTS = 62,
+};
+
+// Comparison operations.
+enum CompareOp : i32 {
+    COMP_EQUAL = 0, COMP_NOT_EQUAL = 1, COMP_STRICT_EQUAL = 2, COMP_LESSER = 3, COMP_LESSER_EQUAL = 4,
+    COMP_GREATER = 5, COMP_GREATER_EQUAL = 6, COMP_SORT = 7, COMP_CASE_SORT = 8, COMP_SAME = 9,
+    COMP_PARSE_CASE = 10, COMP_PARSE = 11, COMP_FIND = 12,
+};
+constexpr i32 NOT_COMPARABLE = -2;
+
+// The part (a budget of code points) of an unlimited mold or form.
+constexpr i32 PART_UNLIMITED = 0x7FFFFFFF;
+
+namespace action {
+
+using Generic = void (*)();
+
+// Slot signatures. Results written into a given cell answer that cell.
+using Make = Cell* (*)(Cell* proto, Cell* spec, u32 type);                      // make, to
+using Random = Cell* (*)(Cell* value, bool seed, bool secure, bool only);
+using Reflect = Cell* (*)(Cell* value, i32 field_symbol);
+using Form = i32 (*)(const Cell* value, Cell* buffer, const Cell* arg, i32 part);
+using Mold = i32 (*)(const Cell* value, Cell* buffer, bool only, bool all, bool flat, const Cell* arg,
+                     i32 part, i32 indent);
+using EvalPath = Cell* (*)(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
+                           Cell* prev_element, i32 index, bool case_, bool get, bool last, bool notify);
+using Compare = i32 (*)(const Cell* value, const Cell* other, i32 op);
+using Direct = void (*)();                                                       // reads the stack
+using Unary = Cell* (*)(Cell* value);                                            // negate, complement, clear ...
+using Predicate = bool (*)(const Cell* value);                                   // even?, odd?
+using Round = Cell* (*)(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
+                        bool ceiling, bool half_ceiling);
+using Insert = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, Cell* dup, bool append);
+using Change = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, Cell* dup);
+using Copy = Cell* (*)(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+using Find = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
+                       Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
+using Select = Cell* (*)(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
+                         Cell* with, Cell* skip, bool last, bool reverse);
+using Length = i32 (*)(const Cell* series);
+using Move = Cell* (*)(Cell* origin, Cell* target, Cell* part);
+using Pick = Cell* (*)(Cell* series, i32 index, Cell* boxed);
+using Poke = Cell* (*)(Cell* series, i32 index, Cell* data, Cell* boxed);
+using Put = Cell* (*)(Cell* series, Cell* key, Cell* value, bool case_);
+using Remove = Cell* (*)(Cell* series, Cell* part, Cell* key);
+using Reverse = Cell* (*)(Cell* series, Cell* part, Cell* skip);
+using Sort = Cell* (*)(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
+                       bool reverse, bool stable);
+using Swap = Cell* (*)(Cell* series1, Cell* series2);
+using Take = Cell* (*)(Cell* series, Cell* part, bool deep, bool last);
+using Trim = Cell* (*)(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+using Modify = Cell* (*)(Cell* target, i32 field_symbol, Cell* value, bool case_);
+
+}  // namespace action
+
+namespace actions {
+
+// The implementation of a slot for a type, or null when not supported.
+action::Generic lookup(u32 type, u32 slot);
+// The implementation for a value's type; raises `script expect-arg` when absent.
+action::Generic get_action_of(const Cell* value, u32 slot);
+
+template <typename F>
+inline F get(const Cell* value, u32 slot) {
+    return reinterpret_cast<F>(get_action_of(value, slot));
+}
+
+// The raw comparison: negative, 0, positive, or NOT_COMPARABLE.
+i32 compare_typed(const Cell* value, const Cell* other, i32 op);
+// The comparison mapped to a truth value; ordering values that cannot be
+// compared raises `script invalid-compare`.
+bool compare(const Cell* value, const Cell* other, i32 op);
+
+i32 mold(const Cell* value, Cell* buffer, bool only, bool all, bool flat, const Cell* arg, i32 part, i32 indent);
+i32 form(const Cell* value, Cell* buffer, const Cell* arg, i32 part);
+Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
+           Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* poke(Cell* series, i32 index, Cell* data, Cell* boxed);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* prev_element,
+                i32 index, bool case_, bool get, bool last, bool notify);
+
+// Stack entries of mold and form: the value at `stack::arguments` becomes its
+// text; `part` is the /part limit (an integer! cell), null when absent.
+void mold_star(bool only, bool all, bool flat, const Cell* part);
+void form_star(const Cell* part);
+
+}  // namespace actions
+}  // namespace zir

@@ -1,0 +1,58 @@
+// Building values in C++ tests without the lexer, and checking their text.
+//
+// Builders push what they make on the value stack, which the collector marks,
+// and answer the stack cell (stack cells never move). A `ValueTest` fixture
+// runs with the collector active and gives the stack back after each test.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+
+#include "evaluator/stack.hpp"
+#include "support.hpp"
+
+namespace zir::test {
+
+Cell* int_(i32 v);
+Cell* none_();
+Cell* logic_(bool v);
+Cell* word(const char* spelling, u32 type = TYPE_WORD);
+Cell* str(const char* utf8);
+Cell* block(std::initializer_list<const Cell*> items, u32 type = TYPE_BLOCK);
+// A copy of a cell with the new-line flag set.
+Cell* nl(const Cell* c);
+Cell* datatype_(u32 type);
+
+struct MoldOptions {
+    bool only = false, all = false, flat = false;
+    i32 part = -1;   // -1: no /part
+};
+std::string mold(const Cell* value, MoldOptions o = {});
+std::string form(const Cell* value, i32 part = -1);
+
+// Runs `f` and answers "category id" of the language error it raised, or "".
+template <typename F>
+std::string error_of(F f);
+
+struct ValueTest : Collecting {
+    Cell* saved_top = nullptr;
+    void SetUp() override;
+    void TearDown() override;
+};
+
+}  // namespace zir::test
+
+#define EXPECT_MOLD(value, text) EXPECT_EQ(::zir::test::mold(value), text)
+#define EXPECT_FORM(value, text) EXPECT_EQ(::zir::test::form(value), text)
+
+#include "runtime/fire.hpp"
+
+template <typename F>
+std::string zir::test::error_of(F f) {
+    try {
+        f();
+    } catch (const LanguageError& e) {
+        return std::string(category_name(e.category)) + " " + e.id;
+    }
+    return "";
+}
