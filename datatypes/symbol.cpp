@@ -1,7 +1,10 @@
 // symbol!: see symbol.hpp.
 #include "datatypes/symbol.hpp"
 
+#include <string>
+
 #include "runtime/collector.hpp"
+#include "runtime/console.hpp"
 #include "runtime/hash_table.hpp"
 #include "runtime/memory.hpp"
 
@@ -48,4 +51,13 @@ std::string_view spelling(i32 id) {
 i32 count() { return series::length_of(node_buffer(hash_table::record(table)->block)); }
 
 }  // namespace symbol
+
+namespace debug {
+
+void print_symbol(const Cell* word) {
+    std::string text(symbol::spelling(i32(word->w2)));
+    console::write_c_string(text.c_str());
+}
+
+}  // namespace debug
 }  // namespace zir

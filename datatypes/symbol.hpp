@@ -30,4 +30,10 @@ std::string_view spelling(i32 id);
 i32 count();
 
 }  // namespace symbol
+
+namespace debug {
+// Prints the spelling of a word's symbol on standard output (a debugging aid).
+void print_symbol(const Cell* word);
+}  // namespace debug
+
 }  // namespace zir

@@ -15,6 +15,7 @@ namespace zir {
 namespace {
 
 using collector::RootNode;
+using test::CapturedOutput;
 
 struct HashTable : test::Collecting {};
 
@@ -93,6 +94,14 @@ TEST_F(HashTable, SymbolsAndTheirCaseTwins) {
     EXPECT_EQ(symbol::resolve(print), print);
     EXPECT_EQ(symbol::make_case_insensitive("zZ-pRiNt"), print);
     EXPECT_EQ(symbol::spelling(Print), "Zz-Print");
+    {
+        CapturedOutput out;
+        Cell w;
+        cell::init(&w, TYPE_WORD);
+        w.w2 = u32(Print);
+        debug::print_symbol(&w);
+        EXPECT_EQ(out.text(), "Zz-Print");
+    }
     // Only ASCII letters fold: these are unrelated symbols.
     i32 e1 = symbol::make("zz-\xC3\xA9t\xC3\xA9");
     i32 e2 = symbol::make("zz-\xC3\x89T\xC3\x89");
