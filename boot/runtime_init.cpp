@@ -2,10 +2,12 @@
 #include "boot/runtime_init.hpp"
 
 #include "boot/roots.hpp"
+#include "datatypes/block.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/logic.hpp"
 #include "datatypes/none.hpp"
+#include "datatypes/series.hpp"
 #include "datatypes/unset.hpp"
 #include "evaluator/stack.hpp"
 #include "datatypes/symbol.hpp"
@@ -37,6 +39,8 @@ void register_datatypes() {
     unset::init();
     none::init();
     logic::init();
+    series::init();
+    block::init();
     integer::init();
 }
 
@@ -49,6 +53,8 @@ void init_tables() {
     ownership::init();
     stack::init();
     externals::init();
+    series::init_state();
+    block::init_state();
 }
 
 }  // namespace runtime

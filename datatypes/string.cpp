@@ -90,6 +90,26 @@ void append_utf8(Cell* str, const u8* text, i64 n) {
     }
 }
 
+void poke_char(Cell* str, i32 index, u32 cp) {
+    SeriesBuffer* s = widen_for(node_buffer(str->w2), cp, 0xFF);
+    u32 unit = series::unit_of(s);
+    put_char(series::head(s) + i64(index) * unit, unit, cp);
+}
+
+void insert_codepoints(Cell* str, i32 index, const u32* cps, i64 n) {
+    if (n <= 0) return;
+    u32 widest = 0;
+    for (i64 i = 0; i < n; i++) widest = cps[i] > widest ? cps[i] : widest;
+    SeriesBuffer* s = widen_for(node_buffer(str->w2), widest, 0xFF);
+    u32 unit = series::unit_of(s);
+    i64 need = i64(s->tail) + n * unit;
+    if (need > i64(s->size)) s = memory::expand_series(s, need * 2);
+    u8* at = series::head(s) + i64(index) * unit;
+    std::memmove(at + n * unit, at, size_t(series::tail(s) - at));
+    for (i64 i = 0; i < n; i++) put_char(at + i * unit, unit, cps[i]);
+    s->tail += u32(n * unit);
+}
+
 void truncate_from(Cell* str, i64 n) {
     SeriesBuffer* s = node_buffer(str->w2);
     u32 unit = series::unit_of(s);

@@ -37,6 +37,14 @@ void append_bytes(Cell* str, const u8* text, i64 n);
 // Appends UTF-8 text, decoded.
 void append_utf8(Cell* str, const u8* text, i64 n);
 
+// Stores a code point as element `index` (counted from the first used one),
+// widening the buffer when a unit-1 buffer meets one above 0xFF or a unit-2
+// buffer one above 0xFFFF.
+void poke_char(Cell* str, i32 index, u32 cp);
+// Inserts n code points before element `index` (counted from the first used
+// one), widening the buffer as poke_char does.
+void insert_codepoints(Cell* str, i32 index, const u32* cps, i64 n);
+
 // Cuts the buffer back to n elements from its first used one.
 void truncate_from(Cell* str, i64 n);
 

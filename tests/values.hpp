@@ -22,6 +22,21 @@ Cell* block(std::initializer_list<const Cell*> items, u32 type = TYPE_BLOCK);
 // A copy of a cell with the new-line flag set.
 Cell* nl(const Cell* c);
 Cell* datatype_(u32 type);
+Cell* float_(double v);
+Cell* pair_(i32 x, i32 y);
+Cell* typeset_(std::initializer_list<u32> types);
+// A copy of a series value with its head at `index`.
+Cell* at_(const Cell* series, i32 index);
+// A series of the given type over code points stored at `unit` bytes each.
+Cell* text_series(const std::u32string& text, u32 unit, u32 type = TYPE_STRING);
+
+// A bare object! (not pushed: hold it in a root): a context with the one field
+// "data" holding `field`, and change handlers so that its owned series notify.
+Cell make_object(const Cell& field);
+
+// Calls an action that reads its arguments from the value stack (at, skip,
+// next, head? ...) on a copy of `first` and answers the result cell.
+Cell* direct(u32 slot, const Cell* first, const Cell* second = nullptr);
 
 struct MoldOptions {
     bool only = false, all = false, flat = false;

@@ -7,6 +7,7 @@
 #include "runtime/hash_table.hpp"
 #include "runtime/ownership.hpp"
 #include "support.hpp"
+#include "values.hpp"
 
 namespace zir {
 namespace {
@@ -226,29 +227,7 @@ TEST_F(Collector, ExternalsKeepValuesAndGrow) {
 
 // --- Ownership --------------------------------------------------------------
 
-// A bare object: a context with one field, "data".
-Cell make_object(const Cell& field) {
-    RootNode ctx(memory::alloc_unset_cells(2));
-    node_buffer(ctx)->tail = node_buffer(ctx)->offset + 32;
-    RootNode words(memory::alloc_cells(1));
-    RootNode table(hash_table::init(1, words, hash_table::WORDS, 0));
-    RootNode values(memory::alloc_unset_cells(1));
-    Cell* c = context::cell_of(ctx);
-    cell::init(c, TYPE_CONTEXT);
-    c->header |= context::KIND_OBJECT << context::KIND_SHIFT;
-    c->w1 = table;
-    c->w2 = values;
-    i32 index;
-    hash_table::find_symbol(table, symbol::make("data"), true, ctx, &index);
-    *series::head_cells(node_buffer(values)) = field;
-    node_buffer(values)->tail = node_buffer(values)->offset + 16;
-    Cell obj;
-    cell::init(&obj, TYPE_OBJECT);
-    obj.w1 = ctx;
-    obj.w3 = 1;   // has change handlers
-    *context::owner_of(ctx) = obj;
-    return obj;
-}
+using test::make_object;
 
 int notified = 0;
 void count_notification(const Cell*, const Cell*, const Cell*, i32, const Cell*, i32, i32) { notified++; }

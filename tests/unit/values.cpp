@@ -1,10 +1,13 @@
 // Value builders of the tests: see values.hpp.
 #include "values.hpp"
 
+#include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
 #include "evaluator/actions.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/hash_table.hpp"
 #include "runtime/memory.hpp"
 
 namespace zir::test {
@@ -63,6 +66,80 @@ Cell* nl(const Cell* c) {
 }
 
 Cell* datatype_(u32 type) { return datatype::push(type); }
+
+Cell* float_(double v) {
+    Cell* c = stack::push_slot();
+    cell::init(c, TYPE_FLOAT);
+    cell::set_float(c, v);
+    return c;
+}
+
+Cell* pair_(i32 x, i32 y) {
+    Cell* c = stack::push_slot();
+    cell::init(c, TYPE_PAIR);
+    c->w2 = u32(x);
+    c->w3 = u32(y);
+    return c;
+}
+
+Cell* typeset_(std::initializer_list<u32> types) {
+    Cell* c = stack::push_slot();
+    cell::init(c, TYPE_TYPESET);
+    u8* bits = reinterpret_cast<u8*>(&c->w1);
+    for (u32 t : types) bits[t >> 3] |= u8(0x80u >> (t & 7));
+    return c;
+}
+
+Cell* at_(const Cell* series, i32 index) {
+    Cell* c = stack::push(series);
+    c->w1 = u32(index);
+    return c;
+}
+
+Cell* text_series(const std::u32string& text, u32 unit, u32 type) {
+    Cell* c = stack::push_slot();
+    cell::init(c, TYPE_UNSET);
+    u32 node = make_text_series(text, unit);
+    cell::init(c, type);
+    c->w2 = node;
+    return c;
+}
+
+Cell make_object(const Cell& field) {
+    collector::RootNode ctx(memory::alloc_unset_cells(2));
+    node_buffer(ctx)->tail = node_buffer(ctx)->offset + 32;
+    collector::RootNode words(memory::alloc_cells(1));
+    collector::RootNode table(hash_table::init(1, words, hash_table::WORDS, 0));
+    collector::RootNode values(memory::alloc_unset_cells(1));
+    Cell* c = context::cell_of(ctx);
+    cell::init(c, TYPE_CONTEXT);
+    c->header |= context::KIND_OBJECT << context::KIND_SHIFT;
+    c->w1 = table;
+    c->w2 = values;
+    i32 index;
+    hash_table::find_symbol(table, symbol::make("data"), true, ctx, &index);
+    *series::head_cells(node_buffer(values)) = field;
+    node_buffer(values)->tail = node_buffer(values)->offset + 16;
+    Cell obj;
+    cell::init(&obj, TYPE_OBJECT);
+    obj.w1 = ctx;
+    obj.w3 = 1;   // has change handlers
+    *context::owner_of(ctx) = obj;
+    return obj;
+}
+
+Cell* direct(u32 slot, const Cell* first, const Cell* second) {
+    struct Restore {
+        Cell* saved = stack::arguments;
+        ~Restore() { stack::arguments = saved; }
+    } restore;
+    Cell* args = stack::push(first);
+    if (second) stack::push(second);
+    stack::arguments = args;
+    reinterpret_cast<action::Direct>(actions::get_action_of(args, slot))();
+    stack::top = args + 1;
+    return args;
+}
 
 std::string mold(const Cell* value, MoldOptions o) {
     Cell* saved = stack::top;

@@ -1,0 +1,110 @@
+// block!: the language's universal container. Code, data, argument lists and
+// specs are blocks of cells.
+//
+// A block value is a series value (datatypes/series.hpp) whose buffer holds
+// 16-byte cells. This module gives the routines that the runtime and the other
+// datatypes use to build and read blocks, and the block actions. paren!, the
+// four path types and hash! inherit them, so every routine and action here
+// works on any block-like type id and keeps the value's own type; hash! keeps
+// its index in step through series::index_hooks. Sorting and the set
+// operations live in their own module.
+#pragma once
+
+#include "datatypes/series.hpp"
+
+namespace zir {
+namespace block {
+
+// --- Routines ----------------------------------------------------------------
+// Cell pointers answered here are valid until the next allocation.
+
+// Cells from the head to the tail; negative when the head is past the tail.
+i32 zs_length_q(const Cell* block);
+// The head cell; a head past the tail is set to the tail first.
+Cell* zs_head(Cell* block);
+Cell* zs_tail(const Cell* block);
+bool zs_tail_q(const Cell* block);
+Cell* zs_abs_at(const Cell* block, i32 index);
+// Moves the head on by one when that cell exists; answers true when the head
+// is then at the tail.
+bool zs_next(Cell* block);
+void zs_clear(Cell* block);
+// Cuts the tail back to an absolute index.
+void zs_clear_from(Cell* block, i32 index);
+void remove_last(Cell* block);
+// Appends a copy of the value at the tail; answers the new cell.
+Cell* zs_append(Cell* block, const Cell* value);
+// Appends copies of the other block's cells from its head.
+void zs_append_block(Cell* block, const Cell* other);
+// The cell after the first cell equal to the value (find equality), or the
+// none cell.
+const Cell* zs_select(const Cell* block, const Cell* value);
+// Removes the first cell equal to the value, searching from the head or from
+// the start.
+void zs_remove_value(Cell* block, const Cell* value, bool from_start);
+// The cell after the first any-word with the word's symbol (without case: the
+// same canonical symbol), or the none cell when there is none or it is last.
+const Cell* select_word(const Cell* block, const Cell* word, bool case_);
+// Pushes a new block of the source's type holding copies of its cells from the
+// head; `deep` copies nested blocks too (with `any_block` also parens and paths).
+Cell* clone(const Cell* block, bool deep, bool any_block);
+// Replaces every cell of the block at [from, to) (by `step`) whose type is in
+// `types` (a datatype! or typeset!) and that is a series, bitset!, object!,
+// error! or map! by its copy.
+void copy_types(u32 node, i32 from, i32 to, i32 step, bool deep, const Cell* types);
+// Inserts a copy of the value at the head (or at the start), moving the rest
+// up; with `advance` the head moves past it.
+void insert_value(Cell* block, const Cell* value, bool at_head, bool advance);
+// Inserts copies of the other block's cells (from its head) at the head.
+void insert_block(Cell* block, const Cell* other);
+
+// An empty block! of n cells (1 when n < 0) in the cell, keeping its new-line flag.
+void make_at(Cell* c, i32 n);
+// An empty block of at least one cell: with `fixed`, a buffer outside the
+// collector's frames that never moves, else a buffer of unset cells.
+void make_fixed_at(Cell* c, i32 n, bool fixed);
+// A new empty block in a new cell at the parent's tail, or, without a parent,
+// in the runtime's root cell (which the caller copies before the next one).
+Cell* make_in(Cell* parent, i32 n);
+Cell* make_fixed_in(Cell* parent, i32 n);
+Cell* push(const Cell* block);
+Cell* push_only_star(i32 n);
+
+// Writes the cells from the head with spaces, new-line markers and indentation
+// (the inside of a block or paren); answers the part left.
+i32 mold_each(const Cell* block, Cell* buffer, bool only, bool all, bool flat, const Cell* arg, i32 part,
+              i32 indent);
+
+// Loads source text into a block (to block! of a string); set by the lexer.
+extern void (*load_text)(const Cell* text, Cell* result);
+
+// --- Actions -----------------------------------------------------------------
+
+Cell* make(Cell* proto, Cell* spec, u32 type);
+Cell* to(Cell* proto, Cell* spec, u32 type);
+i32 form(const Cell* value, Cell* buffer, const Cell* arg, i32 part);
+i32 mold(const Cell* value, Cell* buffer, bool only, bool all, bool flat, const Cell* arg, i32 part, i32 indent);
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* prev_element,
+                i32 index, bool case_, bool get, bool last, bool notify);
+i32 compare(const Cell* value, const Cell* other, i32 op);
+// insert and append: /part and /dup arrive as integer! counts (see
+// series::insert_counts).
+Cell* insert(Cell* series, Cell* value, Cell* part, bool only, Cell* dup, bool append);
+// /part arrives as an integer! count of cells to replace (series::change_counts).
+Cell* change(Cell* series, Cell* value, Cell* part, bool only, Cell* dup);
+Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
+           Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
+             Cell* skip, bool last, bool reverse);
+Cell* put(Cell* series, Cell* key, Cell* value, bool case_);
+Cell* swap(Cell* series, Cell* other);
+Cell* take(Cell* series, Cell* part, bool deep, bool last);
+Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+
+void init();
+// Start-up and memory resets: forgets the root cell's block.
+void init_state();
+
+}  // namespace block
+}  // namespace zir
