@@ -75,12 +75,13 @@ private:
 
 // Writes `count` cells `times` over at absolute index `at`, moving the cells
 // from there up. The buffer grows to the size needed, doubled when `roomy`.
-void insert_cells(Cell* block, i32 at, const Cell* source, i64 count, i64 times, bool roomy) {
-    u32 node = block->w2;
+// `block` may lie in a buffer that the growth moves: it is read first.
+void insert_cells(const Cell* block, i32 at, const Cell* source, i64 count, i64 times, bool roomy) {
+    const Cell self = *block;
     i64 total = count * times;
-    SeriesBuffer* s = node_buffer(node);
+    SeriesBuffer* s = node_buffer(self.w2);
     i32 n = cell_count(s);
-    index_drop(block, at, n);
+    index_drop(&self, at, n);
     if (i64(s->tail) + total * 16 > i64(s->size)) {
         i64 bytes = (i64(n) + total) * 16;
         if (roomy && bytes * 2 <= MAX_LENGTH - 15) bytes *= 2;
@@ -91,7 +92,7 @@ void insert_cells(Cell* block, i32 at, const Cell* source, i64 count, i64 times,
     std::memcpy(base + at, source, size_t(count) * 16);
     if (times > 1) memory::fill_repeat(reinterpret_cast<u8*>(base + at), count * 16, times);
     s->tail += u32(total * 16);
-    index_put(block, at, i32(n + total));
+    index_put(&self, at, i32(n + total));
 }
 
 // Drops the cells at [at, at + n), moving the rest down.
@@ -184,9 +185,10 @@ void remove_last(Cell* block) {
 
 Cell* zs_append(Cell* block, const Cell* value) {
     Cell copy = *value;
-    i32 at = cell_count(buffer_of(block));
+    u32 node = block->w2;
+    i32 at = cell_count(node_buffer(node));
     insert_cells(block, at, &copy, 1, 1, true);
-    return cell_at(block->w2, at);
+    return cell_at(node, at);
 }
 
 void zs_append_block(Cell* block, const Cell* other) {
@@ -272,8 +274,8 @@ void copy_types(u32 node, i32 from, i32 to, i32 step, bool deep, const Cell* typ
 void insert_value(Cell* block, const Cell* value, bool at_head, bool advance) {
     Cell copy = *value;
     i32 at = at_head ? clamp_head(block) : 0;
-    insert_cells(block, at, &copy, 1, 1, true);
     if (advance) block->w1 = u32(at + 1);
+    insert_cells(block, at, &copy, 1, 1, true);
 }
 
 void insert_block(Cell* block, const Cell* other) {
@@ -735,9 +737,9 @@ Cell* swap(Cell* series, Cell* other) {
     if (!any_block_q(TYPE_OF(other))) fire(ERR_SCRIPT, "invalid-arg", other);
     if (rest_length(series) < 1 || rest_length(other) < 1) return series;
     i32 a = head_index(series), b = head_index(other);
-    bool owned_a = notify(series, words.swap, other, a, 1);
-    bool owned_b = notify(other, words.swap, series, b, 1);
     bool shared = series->w2 == other->w2;
+    bool owned_a = notify(series, words.swap, other, a, 1);
+    bool owned_b = !shared && notify(other, words.swap, series, b, 1);
     i32 lo = a < b ? a : b, hi = (a < b ? b : a) + 1;
     if (shared) {
         index_drop(series, lo, hi);
