@@ -29,8 +29,14 @@ constexpr i64 PREFIX_SAMPLE = 63;
 constexpr i64 SAMPLE_GROWTH = 16;
 constexpr i64 SAMPLE_SPARSE = 256;
 
-// The presortedness probe votes with one neighbouring pair in this many.
+// A sample needs a median with an element on either side.
+constexpr i64 MIN_SAMPLE = 3;
+
+// The presortedness probe votes with one neighbouring pair in this many; the
+// input counts as presorted when the initial run's length plus the votes
+// passes count / PRESORTED_RATIO in either direction.
 constexpr i64 VOTE_STRIDE = 97;
+constexpr i64 PRESORTED_RATIO = 512;
 // Distance between the points where the driver looks for runs to join.
 constexpr i64 PROBE_STRIDE = 10;
 // Runs shorter than this are not worth joining to the sorted prefix.
@@ -299,7 +305,7 @@ void quicksort_step(void* base, i64 sample, i64 count, size_t width, std::intptr
         if (h >= c) return;   // nothing but sorted sample
         i64 L = c;            // the part partitioned this time: [0, L)
         i64 p, upper;         // pivot position; sample elements kept at the part's end
-        if (h < 3) {
+        if (h < MIN_SAMPLE) {
             // Median of three: 0 below the pivot, 1 the pivot, L - 1 above.
             if (c > SAMPLE_FROM) L = PREFIX_SAMPLE;
             a.swap(L / 2, 1);
@@ -373,7 +379,7 @@ void quicksort(void* base, i64 count, size_t width, std::intptr_t arg1, std::int
     }
 
     i64 pe = run - 1;   // the sorted prefix is [0, pe]
-    if ((vote < 0 ? -vote : vote) > n / 512) {
+    if ((vote < 0 ? -vote : vote) > n / PRESORTED_RATIO) {
         if ((dir < 0) != (vote < 0)) {
             pe = 0;
             dir = -dir;

@@ -39,14 +39,16 @@ int compare_records(const void* x, const void* y, std::intptr_t layout, std::int
 
 enum Shape {
     SORTED, REVERSED, RANDOM, FEW_KEYS, ALL_EQUAL, SAWTOOTH, ORGAN_PIPE, NEARLY_SORTED, SORTED_RANDOM_TAIL,
-    REVERSED_DUPLICATES, NEARLY_REVERSED, HIGH_HEAD_THEN_DESCENDING, HIGH_HEAD_THEN_ASCENDING, SHAPE_COUNT
+    REVERSED_DUPLICATES, NEARLY_REVERSED, HIGH_HEAD_THEN_DESCENDING, HIGH_HEAD_THEN_ASCENDING, LOW_SORTED_HEAD,
+    SHAPE_COUNT
 };
 
 const char* shape_name(int s) {
     static const char* const names[] = {"sorted", "reversed", "random", "few keys", "all equal", "sawtooth",
                                         "organ pipe", "nearly sorted", "sorted, random tail",
                                         "reversed with duplicates", "nearly reversed",
-                                        "high head, then descending", "high head, then ascending"};
+                                        "high head, then descending", "high head, then ascending",
+                                        "low sorted head"};
     return names[s];
 }
 
@@ -66,6 +68,11 @@ std::vector<u32> make_keys(int shape, i64 n, u32 key_limit, std::mt19937& rng) {
             case SAWTOOTH: v = u32(i % 37) % key_limit; break;
             case ORGAN_PIPE: v = scaled(std::min(i, n - 1 - i) * 2); break;
             case REVERSED_DUPLICATES: v = scaled((n - 1 - i) / 3); break;
+            case LOW_SORTED_HEAD:
+                // The smallest keys in order, then random ones: the sorted
+                // head becomes the sample and its median a very low pivot.
+                v = i < n / 200 ? scaled(i) : key_limit / 100 + u32(rng() % (key_limit - key_limit / 100));
+                break;
         }
     }
     if (n < 2) return k;
@@ -201,13 +208,17 @@ TEST(Sorting, ComparatorArgumentsPassThrough) {
 
 TEST(Sorting, LargeInputs) {
     // Large enough for the sample of the unstable sort to grow through every
-    // stage (63, then 1007, then 16111 elements).
+    // stage (63, then 1007, then 16111 elements), and, with a low sorted head,
+    // for a partition's upper side to grow its sample again from the end.
     std::mt19937 rng(4);
     Layout l{4, 4};
-    for (int shape : {RANDOM, FEW_KEYS, NEARLY_SORTED, ORGAN_PIPE, SORTED_RANDOM_TAIL}) {
-        std::vector<u32> keys = make_keys(shape, 300000, key_limit(l), rng);
-        check_unstable(keys, l, false, describe(l, shape, 300000, false));
-        check_stable(keys, l, false, describe(l, shape, 300000, false));
+    std::vector<u32> random_keys = make_keys(RANDOM, 300000, key_limit(l), rng);
+    check_unstable(random_keys, l, false, describe(l, RANDOM, 300000, false));
+    check_stable(random_keys, l, false, describe(l, RANDOM, 300000, false));
+    for (int shape : {FEW_KEYS, NEARLY_SORTED, ORGAN_PIPE, SORTED_RANDOM_TAIL, LOW_SORTED_HEAD}) {
+        std::vector<u32> keys = make_keys(shape, 60000, key_limit(l), rng);
+        check_unstable(keys, l, false, describe(l, shape, 60000, false));
+        check_stable(keys, l, false, describe(l, shape, 60000, false));
     }
     Layout cell{16, 4};
     std::vector<u32> keys = make_keys(RANDOM, 50000, 1000, rng);
