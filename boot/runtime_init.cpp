@@ -5,6 +5,7 @@
 #include "runtime/memory.hpp"
 #include "runtime/platform.hpp"
 #include "runtime/print_hooks.hpp"
+#include "services/random.hpp"
 
 namespace zir {
 namespace runtime {
@@ -13,6 +14,7 @@ void init() {
     print_hooks::init();
     platform::init();
     console::init_attributes();
+    random::init();   // sets the hash seed: before the first hash table
     memory::init();
 }
 
