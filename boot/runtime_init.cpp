@@ -18,6 +18,7 @@
 #include "runtime/ownership.hpp"
 #include "runtime/platform.hpp"
 #include "runtime/print_hooks.hpp"
+#include "services/random.hpp"
 
 namespace zir {
 namespace runtime {
@@ -26,6 +27,7 @@ void init() {
     print_hooks::init();
     platform::init();
     console::init_attributes();
+    random::init();   // sets the hash seed: before the first hash table
     memory::init();
     register_datatypes();
     init_tables();
