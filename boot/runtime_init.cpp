@@ -14,6 +14,7 @@
 #include "runtime/console.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/handle_table.hpp"
+#include "runtime/hash_table.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/ownership.hpp"
 #include "runtime/platform.hpp"
@@ -28,6 +29,7 @@ void init() {
     platform::init();
     console::init_attributes();
     random::init();   // sets the hash seed: before the first hash table
+    hash_table::seed = random::hash_seed;
     memory::init();
     register_datatypes();
     init_tables();
