@@ -71,11 +71,17 @@ int bit_length(u64 x) { return x ? 64 - __builtin_clzll(x) : 0; }
 
 u64 shift_right(u64 x, int s) { return s >= 64 ? 0 : x >> s; }
 
+// The number of decimal digits of n > 0: bit_length x log10(2) rounded
+// down is that number or one less.
 int decimal_length(u64 n) {
-    int len = 1;
-    while (len < 20 && n >= POW10_U64[len]) len++;
-    return len;
+    int guess = (bit_length(n) * 1233) >> 12;
+    return guess + (n >= POW10_U64[guess]);
 }
+
+constexpr char DIGIT_PAIRS[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
 
 // =================================================================== Big integers
 //
@@ -296,7 +302,7 @@ struct PowerTable {
     }
 };
 
-const Power& power_of_ten(int e) {
+[[gnu::always_inline]] inline const Power& power_of_ten(int e) {
     static const PowerTable table;
     return table.p[e - POWER_MIN];
 }
@@ -346,7 +352,7 @@ enum Order { BELOW, AT, ABOVE, UNSURE };
 
 // The value P / 2^(s + 64) of a 192-bit product; the caller makes sure the
 // integer part fits in 64 bits and 0 <= s < 128.
-Scaled scale(U192 p, int s, u64 err) {
+[[gnu::always_inline]] inline Scaled scale(U192 p, int s, u64 err) {
     u128 hi = (u128(p.hi) << 64) | p.mid;
     Scaled r;
     r.err = err;
@@ -362,7 +368,7 @@ Scaled scale(U192 p, int s, u64 err) {
 }
 
 // How the scaled value stands against the fixed-point threshold t.
-Order order(const Scaled& x, u128 t) {
+[[gnu::always_inline]] inline Order order(const Scaled& x, u128 t) {
     if (x.err == 0) {
         if (x.a != t) return x.a < t ? BELOW : ABOVE;
         return x.sticky ? ABOVE : AT;
@@ -612,15 +618,43 @@ int exact_digits(u64 c, int q, bool asymmetric, int precision, char* d, int* k_o
 // Writes the decimal digits of n (not zero) without trailing zeros; answers
 // their count and adds the zeros removed to *exp.
 int write_digits(u64 n, char* d, int* exp) {
-    while (n % 10 == 0) {
-        n /= 10;
-        (*exp)++;
+    // Round values carry up to 16 zeros: remove them in large steps.
+    if (n % 10 == 0) {
+        while (n % 100000000 == 0) {
+            n /= 100000000;
+            *exp += 8;
+        }
+        for (int step = 4; step > 0; step /= 2) {
+            if (n % POW10_U64[step] == 0) {
+                n /= POW10_U64[step];
+                *exp += step;
+            }
+        }
     }
     int len = decimal_length(n);
-    for (int i = len - 1; i >= 0; i--) {
-        d[i] = char('0' + n % 10);
-        n /= 10;
+    char* p = d + len;
+    // Eight digits at a time, in four independent pairs.
+    while (n >= 100000000) {
+        u64 q = n / 100000000;
+        u32 v = u32(n - q * 100000000);
+        u32 hi = v / 10000, lo = v % 10000;
+        p -= 8;
+        std::memcpy(p, DIGIT_PAIRS + 2 * (hi / 100), 2);
+        std::memcpy(p + 2, DIGIT_PAIRS + 2 * (hi % 100), 2);
+        std::memcpy(p + 4, DIGIT_PAIRS + 2 * (lo / 100), 2);
+        std::memcpy(p + 6, DIGIT_PAIRS + 2 * (lo % 100), 2);
+        n = q;
     }
+    u32 v = u32(n);
+    while (v >= 100) {
+        p -= 2;
+        std::memcpy(p, DIGIT_PAIRS + 2 * (v % 100), 2);
+        v /= 100;
+    }
+    if (v >= 10)
+        std::memcpy(p - 2, DIGIT_PAIRS + 2 * v, 2);
+    else
+        p[-1] = char('0' + v);
     return len;
 }
 
@@ -718,24 +752,85 @@ const char* finish(char* end, bool negative) {
 
 bool is_digit(char ch) { return ch >= '0' && ch <= '9'; }
 
+// Eight ASCII digits at p, read as one word (the first digit in the low byte),
+// answer their value; anything else answers false. A byte is a digit when its
+// high nibble is 3 and stays 3 after adding 6. The value is built by merging
+// neighbours: pairs of digits into 0..99, pairs of those into 0..9999, then
+// the two halves; no lane overflows into the next.
+[[gnu::always_inline]] inline bool eight_digits(const char* p, u32* value) {
+    u64 x;
+    std::memcpy(&x, p, 8);
+    constexpr u64 HIGH = 0xF0F0F0F0F0F0F0F0, THREES = 0x3030303030303030, SIXES = 0x0606060606060606;
+    if ((x & HIGH) != THREES || ((x + SIXES) & HIGH) != THREES) return false;
+    x -= THREES;
+    x = (x * 10 + (x >> 8)) & 0x00FF00FF00FF00FF;
+    x = (x * 100 + (x >> 16)) & 0x0000FFFF0000FFFF;
+    *value = u32((x * 10000 + (x >> 32)) & 0xFFFFFFFF);
+    return true;
+}
+
 char lower(char ch) { return ch >= 'A' && ch <= 'Z' ? char(ch + 32) : ch; }
 
 // =================================================================== Reading
 
-// The decimal value of a text: the significant digits (no leading or trailing
-// zeros), split around the point, and the decimal exponent `point` with
-// value = 0.DIGITS x 10^point.
+// The decimal value of a text, as read in one pass: its first 19 significant
+// digits as an integer, whether a digit other than zero follows them, and the
+// decimal exponent `point` with value = 0.DIGITS x 10^point. The digits
+// themselves stay in the text (split around the point) for the exact path.
 struct DecimalText {
-    const char* int_digits;  // the digits before the point
-    int int_count;
-    const char* frac_digits;  // the digits after it
-    int first;                // index of the first significant digit among all digits
-    int count;                // number of significant digits
+    u64 w;
+    int w_digits;
+    bool truncated;
     i64 point;
-    char at(int i) const {
-        i += first;
-        return i < int_count ? int_digits[i] : frac_digits[i - int_count];
+    const char* int_digits;
+    int int_count;
+    const char* frac_digits;
+    int frac_count;
+
+    char digit(int i) const { return i < int_count ? int_digits[i] : frac_digits[i - int_count]; }
+};
+
+// Reads the digits from q on into t, answering where they end. Significant
+// digits start at the first one that is not zero; the point moves with those
+// before the "." and with the zeros after it that come before any of them.
+[[gnu::always_inline]] inline const char* scan_digits(const char* q, const char* end, bool integer_part,
+                                                      DecimalText& t, i64& point) {
+    if (t.w_digits == 0) {
+        const char* zeros = q;
+        while (q < end && *q == '0') q++;
+        if (!integer_part) point -= q - zeros;
     }
+    const char* from = q;
+    u32 eight;
+    while (end - q >= 8 && t.w_digits <= 19 - 8 && eight_digits(q, &eight)) {
+        t.w = t.w * 100000000 + eight;
+        t.w_digits += 8;
+        q += 8;
+    }
+    for (; q < end && is_digit(*q); q++) {
+        if (t.w_digits < 19) {
+            t.w = t.w * 10 + u32(*q - '0');
+            t.w_digits++;
+        } else if (*q != '0') {
+            t.truncated = true;
+        }
+    }
+    if (integer_part) point += q - from;
+    return q;
+}
+
+// The significant digits of a text as a range of its digit positions.
+struct SignificantDigits {
+    const DecimalText& t;
+    int first = 0, count = 0;
+    explicit SignificantDigits(const DecimalText& text) : t(text) {
+        int total = t.int_count + t.frac_count;
+        while (first < total && t.digit(first) == '0') first++;
+        int last = total - 1;
+        while (last > first && t.digit(last) == '0') last--;
+        count = last - first + 1;
+    }
+    u32 at(int i) const { return u32(t.digit(first + i) - '0'); }
 };
 
 // Digits beyond this many only matter through whether any is not zero: a
@@ -751,14 +846,15 @@ struct ExactDecimal {
 };
 
 void make_exact(const DecimalText& t, ExactDecimal& x) {
-    int n = t.count < MAX_EXACT_DIGITS ? t.count : MAX_EXACT_DIGITS;
-    x.sticky = n < t.count;
+    SignificantDigits sig(t);
+    int n = sig.count < MAX_EXACT_DIGITS ? sig.count : MAX_EXACT_DIGITS;
+    x.sticky = n < sig.count;
     big_set(x.base, 0);
     int i = 0;
     while (i < n) {
         int chunk = n - i < 9 ? n - i : 9;
         u32 v = 0;
-        for (int j = 0; j < chunk; j++) v = v * 10 + u32(t.at(i + j) - '0');
+        for (int j = 0; j < chunk; j++) v = v * 10 + sig.at(i + j);
         big_mul_small(x.base, u32(POW10_U64[chunk]), v);
         i += chunk;
     }
@@ -828,11 +924,9 @@ u64 decimal_to_bits(const DecimalText& t) {
     if (t.point > 309) return INFINITY_BITS;
     if (t.point < -323) return 0;
 
-    int n = t.count < 19 ? t.count : 19;
-    u64 w = 0;
-    for (int i = 0; i < n; i++) w = w * 10 + u64(t.at(i) - '0');
-    bool truncated = n < t.count;  // the digits cut off are not all zeros
-    int e10 = int(t.point) - n;
+    u64 w = t.w;
+    bool truncated = t.truncated;
+    int e10 = int(t.point) - t.w_digits;
 
     // A small integer times an exact power of ten: one correctly rounded operation.
     if (!truncated && w <= (u64(1) << 53) && !big_integers_only) {
@@ -959,10 +1053,10 @@ double string_to_float(const char* first, const char* end, int extra_exponent, i
         p++;
     }
     DecimalText t{};
+    i64 point = 0;
     t.int_digits = p;
-    while (p < end && is_digit(*p)) p++;
+    p = scan_digits(p, end, true, t, point);
     t.int_count = int(p - t.int_digits);
-    int frac_count = 0;
     if (p < end && *p == '.') {
         // "1.#INF" and "1.#NaN": one digit, the point, "#" and three letters.
         if (t.int_count == 1 && end - p >= 5 && p[1] == '#') {
@@ -975,12 +1069,11 @@ double string_to_float(const char* first, const char* end, int extra_exponent, i
                 return std::bit_cast<double>(bits);
             }
         }
-        p++;
-        t.frac_digits = p;
-        while (p < end && is_digit(*p)) p++;
-        frac_count = int(p - t.frac_digits);
+        t.frac_digits = ++p;
+        p = scan_digits(p, end, false, t, point);
+        t.frac_count = int(p - t.frac_digits);
     }
-    if (t.int_count + frac_count == 0) {
+    if (t.int_count + t.frac_count == 0) {
         *unconsumed = end - first;
         return 0.0;
     }
@@ -1003,18 +1096,9 @@ double string_to_float(const char* first, const char* end, int extra_exponent, i
     }
     *unconsumed = end - p;
 
-    int total = t.int_count + frac_count;
-    int first_nonzero = 0;
-    while (first_nonzero < total && (first_nonzero < t.int_count ? t.int_digits[first_nonzero]
-                                                                  : t.frac_digits[first_nonzero - t.int_count]) == '0')
-        first_nonzero++;
     u64 bits = 0;
-    if (first_nonzero < total) {
-        int last = total - 1;
-        while ((last < t.int_count ? t.int_digits[last] : t.frac_digits[last - t.int_count]) == '0') last--;
-        t.first = first_nonzero;
-        t.count = last - first_nonzero + 1;
-        t.point = i64(t.int_count) - first_nonzero + exponent + extra_exponent;
+    if (t.w_digits) {
+        t.point = point + exponent + extra_exponent;
         bits = decimal_to_bits(t);
     }
     if (negative) bits |= SIGN_BIT;
