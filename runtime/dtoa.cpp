@@ -37,26 +37,11 @@ constexpr u64 INFINITY_BITS = EXPONENT_MASK;
 constexpr u64 QUIET_NAN_BITS = u64(0x7FF80000) << 32;
 
 constexpr u64 POW10_U64[20] = {
-    1ull,
-    10ull,
-    100ull,
-    1000ull,
-    10000ull,
-    100000ull,
-    1000000ull,
-    10000000ull,
-    100000000ull,
-    1000000000ull,
-    10000000000ull,
-    100000000000ull,
-    1000000000000ull,
-    10000000000000ull,
-    100000000000000ull,
-    1000000000000000ull,
-    10000000000000000ull,
-    100000000000000000ull,
-    1000000000000000000ull,
-    10000000000000000000ull,
+    1ull,           10ull,           100ull,           1000ull,           10000ull,
+    100000ull,      1000000ull,      10000000ull,      100000000ull,      1000000000ull,
+    10000000000ull, 100000000000ull, 1000000000000ull, 10000000000000ull, 100000000000000ull,
+    1000000000000000ull,    10000000000000000ull,    100000000000000000ull,
+    1000000000000000000ull, 10000000000000000000ull,
 };
 
 // Powers of ten that doubles hold exactly: one multiplication or division by
@@ -86,9 +71,10 @@ constexpr char DIGIT_PAIRS[] =
 // =================================================================== Big integers
 //
 // Non-negative integers of up to BIG_WORDS 32-bit words, least significant
-// first, kept on the stack: a conversion never allocates. The largest number
-// any conversion builds is below 2^2800 (an 800-digit decimal scaled by 2^300
-// or a midpoint scaled by 5^1150); passing the capacity is an internal fault.
+// first, kept on the stack: a conversion never allocates. The largest ones
+// come from reading, where an 800-digit decimal (2,658 bits) meets a midpoint
+// times 5^1123 (about 2,710 bits); 4,096 bits leave room. Passing the
+// capacity is an internal fault.
 
 constexpr int BIG_WORDS = 128;
 
@@ -338,9 +324,9 @@ U192 sub_128(U192 x, u128 y) {
 
 // A non-negative real number known as a 64.64 fixed-point value `a`: exactly,
 // with `sticky` telling whether bits below a's last one are set (err = 0), or
-// approximately, the real value lying in (a - 1/2^64, a + err/2^64) and never
-// equal to a threshold that a reaches. With `snap`, the real value is known
-// to be either on a multiple of 1/2 or farther from it than the error.
+// approximately, the real value lying strictly between a and a + err/2^64.
+// With `snap`, the real value is known to be either on a multiple of 1/2 or
+// farther from it than the error.
 struct Scaled {
     u128 a;
     u64 err;

@@ -527,7 +527,8 @@ std::string with_point(const std::string& digits, size_t fraction) {
 
 TEST_P(DtoaOracle, MidpointsBetweenDoubles) {
     // The exact midpoint between a double and its upper neighbour (hundreds of
-    // digits), and texts a hair above and below it.
+    // digits), and texts a hair above and below it; the last one far beyond
+    // the 768 digits that can matter, so that only its final "1" lifts it.
     std::mt19937_64 rng(2718);
     FailureBudget budget;
     std::vector<double> values = {5e-324, 1.0, 9007199254740992.0, std::numeric_limits<double>::min(),
@@ -538,7 +539,7 @@ TEST_P(DtoaOracle, MidpointsBetweenDoubles) {
         values.push_back(v);
         values.push_back(std::ldexp(double(rng() >> 11), int(rng() % 200) - 100));  // nearer to 1
     }
-    const std::string hair(21, '0');
+    const std::string hair(21, '0'), far(900, '0');
     for (double v : values) {
         double next = std::nextafter(v, INFINITY);
         std::string mid = add_decimals(exact_decimal(v), halve_decimal(exact_decimal(next - v)));
@@ -546,6 +547,7 @@ TEST_P(DtoaOracle, MidpointsBetweenDoubles) {
             with_point(mid, FRACTION_DIGITS),
             with_point(mid + hair + "1", FRACTION_DIGITS + hair.size() + 1),
             with_point(decrement(mid + hair), FRACTION_DIGITS + hair.size()),
+            with_point(mid + far + "1", FRACTION_DIGITS + far.size() + 1),
         };
         for (const std::string& text : texts) {
             double want = reference_parse(text), got = parse(text);
