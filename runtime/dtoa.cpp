@@ -364,11 +364,16 @@ enum Order { BELOW, AT, ABOVE, UNSURE };
     return x.snap ? AT : UNSURE;
 }
 
-u64 pow5(int e) {
-    u64 r = 1;
-    while (e-- > 0) r *= 5;
-    return r;
-}
+constexpr int SNAP_MAX = 27;  // 5^27 is the largest power of five in 63 bits
+
+constexpr auto POW5 = [] {
+    struct {
+        u64 p[SNAP_MAX + 1];
+    } t{};
+    t.p[0] = 1;
+    for (int i = 1; i <= SNAP_MAX; i++) t.p[i] = t.p[i - 1] * 5;
+    return t;
+}();
 
 // Whether X x 2^b / 10^j, for an integer X and 0 < j, known within `err`
 // units of 2^-64, snaps (see Scaled). Such a value is a multiple of
@@ -377,10 +382,10 @@ u64 pow5(int e) {
 // as 1e20 land exactly on integers this way, which the approximation alone
 // cannot tell.
 bool snaps(int j, int b, u64 err) {
-    if (j <= 0 || j > 27) return false;
+    if (j <= 0 || j > SNAP_MAX) return false;
     int t = j - b < 1 ? 1 : j - b;
     if (t > 60) return false;
-    return (u128(pow5(j)) << t) * err < (u128(1) << 64);
+    return (u128(POW5.p[j]) << t) * err < (u128(1) << 64);
 }
 
 constexpr u128 HALF = u128(1) << 63;
