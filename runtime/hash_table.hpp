@@ -89,8 +89,9 @@ void for_each_node(u32 table, void (*visit)(u32 key, Cell* values, void* ctx), v
 // Cell pointers given are turned into indexes before anything allocates; cell
 // pointers answered are valid until the next allocation.
 
-// The hash of a value as the tables see it; equal values under plain equality
-// hash alike (text case-insensitively unless asked otherwise).
+// The hash of a value as the tables see it, by datatype: scalars by their
+// payload, series and contexts by node and head, text folded to upper case
+// unless case-sensitive, words by their canonical symbol.
 u32 hash_value(const Cell* value, bool case_sensitive);
 // Types whose hash depends on a node id (their hashes would go stale if nodes moved).
 bool node_keyed_type_q(u32 type);
