@@ -6,6 +6,8 @@
 #include "datatypes/integer.hpp"
 #include "datatypes/logic.hpp"
 #include "datatypes/none.hpp"
+#include "datatypes/triple.hpp"
+#include "datatypes/typeset.hpp"
 #include "datatypes/unset.hpp"
 #include "evaluator/stack.hpp"
 #include "datatypes/symbol.hpp"
@@ -42,6 +44,8 @@ void register_datatypes() {
     none::init();
     logic::init();
     integer::init();
+    triple::init();
+    typeset::init();
 }
 
 void init_tables() {

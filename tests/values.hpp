@@ -22,6 +22,13 @@ Cell* block(std::initializer_list<const Cell*> items, u32 type = TYPE_BLOCK);
 // A copy of a cell with the new-line flag set.
 Cell* nl(const Cell* c);
 Cell* datatype_(u32 type);
+Cell* typeset_(std::initializer_list<u32> types);
+// A hash! over the items (a kind-0 table indexing every cell), and a map!
+// over key/value items (a kind-1 table; a later duplicate key wins).
+Cell* hash_(std::initializer_list<const Cell*> items);
+Cell* map_(std::initializer_list<const Cell*> items);
+// A word bound to a fresh object context in which it holds `value`.
+Cell* bound_word(const char* spelling, const Cell* value);
 
 struct MoldOptions {
     bool only = false, all = false, flat = false;
