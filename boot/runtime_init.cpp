@@ -8,6 +8,8 @@
 #include "datatypes/logic.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/series.hpp"
+#include "datatypes/triple.hpp"
+#include "datatypes/typeset.hpp"
 #include "datatypes/unset.hpp"
 #include "evaluator/stack.hpp"
 #include "datatypes/symbol.hpp"
@@ -16,10 +18,12 @@
 #include "runtime/console.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/handle_table.hpp"
+#include "runtime/hash_table.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/ownership.hpp"
 #include "runtime/platform.hpp"
 #include "runtime/print_hooks.hpp"
+#include "services/random.hpp"
 
 namespace zir {
 namespace runtime {
@@ -28,6 +32,8 @@ void init() {
     print_hooks::init();
     platform::init();
     console::init_attributes();
+    random::init();   // sets the hash seed: before the first hash table
+    hash_table::seed = random::hash_seed;
     memory::init();
     register_datatypes();
     init_tables();
@@ -42,6 +48,8 @@ void register_datatypes() {
     series::init();
     block::init();
     integer::init();
+    triple::init();
+    typeset::init();
 }
 
 void init_tables() {

@@ -8,6 +8,7 @@
 #include "evaluator/stack.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
+#include "services/random.hpp"
 
 namespace zir {
 namespace logic {
@@ -131,11 +132,22 @@ void and_() { bitwise(6); }
 void or_() { bitwise(5); }
 void xor_() { bitwise(7); }
 
+Cell* random_(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        random::seed(i32(value->w1));
+        cell::init(value, TYPE_UNSET);
+        return value;
+    }
+    i32 draw = secure ? random::secure_bytes() : random::genrand();
+    value->w1 = draw > 0x3FFFFFFF ? 1 : 0;
+    return value;
+}
+
 }  // namespace
 
 void init() {
     datatype::Registration r(TYPE_LOGIC, 0, "logic!");
-    r.on<ACT_MAKE>(make).on<ACT_TO>(to).on<ACT_FORM>(form).on<ACT_MOLD>(mold);
+    r.on<ACT_MAKE>(make).on<ACT_RANDOM>(random_).on<ACT_TO>(to).on<ACT_FORM>(form).on<ACT_MOLD>(mold);
     r.on<ACT_COMPARE>(compare).on<ACT_AND_T>(and_).on<ACT_COMPLEMENT>(complement).on<ACT_OR_T>(or_);
     r.on<ACT_XOR_T>(xor_);
     datatype::register_(r);

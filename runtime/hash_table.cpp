@@ -1,15 +1,19 @@
 // Hash tables: see hash_table.hpp.
 #include "runtime/hash_table.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "datatypes/symbol.hpp"
+#include "evaluator/actions.hpp"
 #include "runtime/case_folding.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/series.hpp"
 
 namespace zir {
 namespace hash_table {
@@ -132,11 +136,11 @@ inline u32 growth_target(const Record* r) { return r->count * 2 < r->buckets ? r
 u32 symbol_text_hash(const u8* text, i32 length);
 
 u32 key_hash(const Record* r, const Cell* c) {
+    if (r->kind != WORDS) return hash_value(c, false);
     if (TYPE_OF(c) == TYPE_SYMBOL) {
         SeriesBuffer* s = node_buffer(c->w3);
         return symbol_text_hash(series::head(s), i32(series::used_bytes(s)));
     }
-    (void)r;
     return mix(u32(symbol::resolve(i32(c->w2))));
 }
 
@@ -200,25 +204,37 @@ u32 init(i32 size, u32 block, Kind kind, i32 value_cells) {
         r->stamp = collector::stats.nodes_cycles + 1;
         u32 entries = memory::alloc_cells(i64(size) * (value_cells + 1));
         record(table)->block = entries;
-    } else if (block) {
-        r->block = block;
-        if (kind == WORDS) {
-            Cell* cells = block_cells(r);
-            i32 n = series::length_of(node_buffer(block));
-            for (i32 i = 0; i < n; i++) {
-                if (r->occupied >= r->upper) {
-                    resize_in_place(table, 16 * growth_target(r));
-                    r = record(table);
-                    cells = block_cells(r);
-                }
-                place(flags_of(r), keys_of(r), r->buckets - 1, key_hash(r, &cells[i]), u32(i));
-                r->count++;
-                r->occupied++;
-            }
-        }
-    } else {
+        return table;
+    }
+    if (kind == HASH) {
+        // One bucket entry per cell, for as many cells as asked for; it grows with the block.
+        u32 indexes = memory::alloc_bytes(i64(size) * 4);
+        record(table)->indexes = indexes;
+        u32 chains = memory::alloc_bytes(16);
+        record(table)->chains = chains;
+    }
+    if (!block) {
         u32 b = memory::alloc_cells(size);
         record(table)->block = b;
+        return table;
+    }
+    r = record(table);
+    r->block = block;
+    if (kind == WORDS) {
+        Cell* cells = block_cells(r);
+        i32 n = series::length_of(node_buffer(block));
+        for (i32 i = 0; i < n; i++) {
+            if (r->occupied >= r->upper) {
+                resize_in_place(table, 16 * growth_target(r));
+                r = record(table);
+                cells = block_cells(r);
+            }
+            place(flags_of(r), keys_of(r), r->buckets - 1, key_hash(r, &cells[i]), u32(i));
+            r->count++;
+            r->occupied++;
+        }
+    } else {
+        put_all(table, 0, kind == MAP ? 2 : 1);
     }
     return table;
 }
@@ -236,14 +252,600 @@ u32 copy_words(u32 source, u32 block) {
     return table;
 }
 
-void clear(u32 table) {
+// --- Hashing values -------------------------------------------------------------
+
+namespace {
+
+// money! layout: the sign in header bit 14, the currency index in the low
+// byte of word 1, the packed decimal digits in the eleven bytes after it.
+constexpr u32 MONEY_SIGN = 0x4000;
+
+// n bytes of a cell's payload from word `first_word` (1 to 3) on.
+inline u32 payload_hash(const Cell* v, int first_word, size_t n) {
+    return murmur3(reinterpret_cast<const u8*>(v) + 4 * first_word, n);
+}
+
+}  // namespace
+
+bool node_keyed_type_q(u32 type) {
+    switch (type) {
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_OP:
+        case TYPE_FUNCTION: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
+        case TYPE_OBJECT: case TYPE_ERROR: case TYPE_HASH: case TYPE_MAP: case TYPE_PORT: case TYPE_IMAGE:
+        case TYPE_EVENT:
+            return true;
+        default:
+            return false;
+    }
+}
+
+u32 hash_value(const Cell* v, bool case_sensitive) {
+    switch (TYPE_OF(v)) {
+        case TYPE_UNSET: return u32(-2);
+        case TYPE_NONE: return u32(-1);
+        case TYPE_DATATYPE: case TYPE_LOGIC: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
+            return mix(v->w1);
+        case TYPE_CHAR: case TYPE_INTEGER: case TYPE_MAP: case TYPE_HANDLE: case TYPE_EVENT:
+            return mix(v->w2);
+        case TYPE_NATIVE: case TYPE_ACTION:
+            return mix(v->w3);
+        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
+        case TYPE_ISSUE:
+            // Case variants resolve to one symbol, so they hash alike.
+            return mix(u32(symbol::resolve(i32(v->w2))));
+        case TYPE_SYMBOL: {
+            SeriesBuffer* s = node_buffer(v->w3);
+            return symbol_text_hash(series::head(s), i32(series::used_bytes(s)));
+        }
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
+        case TYPE_GET_PATH: case TYPE_HASH: case TYPE_POINT2D: case TYPE_IMAGE:
+            return payload_hash(v, 1, 8);
+        case TYPE_FLOAT: case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TIME:
+            return payload_hash(v, 2, 8);
+        case TYPE_OP: case TYPE_FUNCTION: case TYPE_TRIPLE: case TYPE_TYPESET: case TYPE_DATE:
+        case TYPE_POINT3D:
+            return payload_hash(v, 1, 12);
+        case TYPE_TUPLE: {
+            u32 n = (v->header >> 19) & 0xF;
+            return payload_hash(v, 1, n <= 12 ? n : 12);
+        }
+        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
+            return hash_string(v, case_sensitive);
+        case TYPE_BINARY: {
+            SeriesBuffer* s = node_buffer(v->w2);
+            const u8* head = series::head(s) + v->w1;
+            const u8* tail = series::tail(s);
+            return murmur3(head, head < tail ? size_t(tail - head) : 0);
+        }
+        case TYPE_MONEY: {
+            // Only what makes two amounts equal is hashed: the header's flag
+            // bits go, a zero amount has no sign, and the currency is dropped
+            // because an amount without one equals the same amount in any
+            // currency under plain equality.
+            Cell m = *v;
+            bool zero = (m.w1 >> 8) == 0 && m.w2 == 0 && m.w3 == 0;
+            m.header = TYPE_MONEY | (zero ? 0 : v->header & MONEY_SIGN);
+            m.w1 &= ~0xFFu;
+            return murmur3(&m, sizeof m);
+        }
+        default:
+            return 0;
+    }
+}
+
+// --- Indexed blocks: hash! and map! ------------------------------------------------
+//
+// A hash! table keeps, beside its buckets, one 32-bit entry per block cell:
+// the cell's bucket + 1, or -1 when the cell is not indexed. A bucket whose key
+// occurs in several cells holds -c, c being the 1-based slot of a chain (a byte
+// series of cell indexes) in the list of chains. A freed chain leaves 0 in its
+// slot; zero slots at the end of the list are dropped.
+//
+// Nodes never move in this runtime, so hashes taken from node ids never go
+// stale: the stamp is recorded when a node-keyed value is first indexed, but
+// nothing ever needs to re-hash a table because of it.
+
+namespace {
+
+constexpr u32 NO_BUCKET = 0xFFFFFFFF;
+
+inline i32 block_length(const Record* r) { return series::length_of(node_buffer(r->block)); }
+inline Cell* cell_at(const Record* r, i32 i) { return block_cells(r) + i; }
+inline i32 cell_index(const Record* r, const Cell* c) { return i32(c - block_cells(r)); }
+
+inline u32* words_of(u32 node) { return reinterpret_cast<u32*>(series::head(node_buffer(node))); }
+inline i32 word_count(u32 node) { return i32(series::used_bytes(node_buffer(node)) / 4); }
+
+// The bucket of an indexed cell, or -1.
+i32 bucket_of(const Record* r, i32 i) {
+    if (i < 0 || i >= word_count(r->indexes)) return -1;
+    i32 e = i32(words_of(r->indexes)[i]);
+    return e > 0 ? e - 1 : -1;
+}
+
+inline void set_bucket_of(const Record* r, i32 i, i32 bucket) { words_of(r->indexes)[i] = u32(bucket + 1); }
+inline void clear_bucket_of(const Record* r, i32 i) { words_of(r->indexes)[i] = u32(-1); }
+
+// Makes room for the entries of cells [0, n): new entries are -1.
+void ensure_indexes(u32 table, i64 n) {
+    SeriesBuffer* s = node_buffer(record(table)->indexes);
+    i64 need = n * 4;
+    i64 used = series::used_bytes(s);
+    if (used >= need) return;
+    if (i64(s->offset) + need > i64(s->size)) s = memory::expand_series(s, std::max(i64(s->size) * 2, need));
+    std::memset(series::tail(s), 0xFF, size_t(need - used));
+    s->tail = s->offset + u32(need);
+}
+
+// The first cell of a bucket: the key cell, or the first cell of its chain.
+inline i32 chain_node(const Record* r, i32 c) { return i32(words_of(r->chains)[c - 1]); }
+inline i32 first_of_bucket(const Record* r, u32 bucket) {
+    i32 k = i32(keys_of(r)[bucket]);
+    return k >= 0 ? k : i32(words_of(u32(chain_node(r, -k)))[0]);
+}
+
+// Word-family keys of a map! are stored as set-words, and searched as such.
+inline void as_map_key(const Record* r, Cell* key) {
+    if (r->kind != MAP) return;
+    u32 t = TYPE_OF(key);
+    if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD) cell::set_type(key, TYPE_SET_WORD);
+}
+
+// A search key of this internal type matches a stored key of any datatype.
+constexpr u32 TYPE_ANY_KEY = 56;
+
+inline bool same_key_type(const Cell* stored, const Cell* key) {
+    return TYPE_OF(key) == TYPE_ANY_KEY || TYPE_OF(stored) == TYPE_OF(key);
+}
+
+// Where a key cell goes: the bucket holding an equal key (found), else the
+// first deleted bucket met or the empty bucket that ended the search. A hash!
+// bucket holds the key when its first cell has the key's datatype and equals
+// it; a map! key equals strictly, whatever its datatype.
+struct Slot {
+    bool found;
+    u32 bucket;
+};
+
+Slot probe_insert(u32 table, const Cell* key) {
     Record* r = record(table);
+    u32 mask = r->buckets - 1;
+    u32 i = hash_value(key, false) & mask;
+    u32 deleted = NO_BUCKET;
+    for (u32 k = 0; k < r->buckets; k++) {
+        u32 f = flag_of(flags_of(r), i);
+        if (f == BUCKET_EMPTY) return {false, deleted != NO_BUCKET ? deleted : i};
+        if (f == BUCKET_USED) {
+            const Cell* first = cell_at(r, first_of_bucket(r, i));
+            bool equal = r->kind == HASH ? TYPE_OF(first) == TYPE_OF(key) && actions::compare(first, key, COMP_EQUAL)
+                                         : actions::compare(first, key, COMP_STRICT_EQUAL);
+            r = record(table);
+            if (equal) return {true, i};
+        } else if (deleted == NO_BUCKET) {
+            deleted = i;
+        }
+        i = (i + k + 1) & mask;
+    }
+    if (deleted == NO_BUCKET) ZIR_FAULT(runtime::FAULT_NO_CASE);   // tables grow before they fill
+    return {false, deleted};
+}
+
+void take_bucket(Record* r, u32 bucket, u32 key) {
+    u32* flags = flags_of(r);
+    if (flag_of(flags, bucket) == BUCKET_EMPTY) r->occupied++;
+    set_flag(flags, bucket, BUCKET_USED);
+    keys_of(r)[bucket] = key;
+    r->count++;
+}
+
+// Drops trailing free slots from the list of chains.
+void trim_chains(const Record* r) {
+    SeriesBuffer* s = node_buffer(r->chains);
+    while (s->tail > s->offset) {
+        u32 last;
+        std::memcpy(&last, series::tail(s) - 4, 4);
+        if (last) break;
+        s->tail -= 4;
+    }
+}
+
+// A hash! cell joins the bucket of an equal key: a single key becomes a chain.
+void chain_cell(u32 table, u32 bucket, i32 index) {
+    Record* r = record(table);
+    i32 k = i32(keys_of(r)[bucket]);
+    if (k < 0) {
+        series::zs_append_int(u32(chain_node(r, -k)), u32(index));
+        return;
+    }
+    collector::RootNode chain(memory::alloc_bytes(16));
+    series::zs_append_int(chain, u32(k));
+    series::zs_append_int(chain, u32(index));
+    series::zs_append_int(record(table)->chains, chain);
+    r = record(table);
+    keys_of(r)[bucket] = u32(-word_count(r->chains));
+}
+
+// Indexes hash! cell i, which is not indexed, without growing the table.
+i32 index_hash_cell(u32 table, i32 index) {
+    Record* r = record(table);
+    Cell key = *cell_at(r, index);
+    Slot s = probe_insert(table, &key);
+    r = record(table);
+    if (!r->stamp && node_keyed_type_q(TYPE_OF(&key))) r->stamp = collector::stats.nodes_cycles + 1;
+    if (s.found) {
+        chain_cell(table, s.bucket, index);
+        r = record(table);
+    } else {
+        take_bucket(r, s.bucket, u32(index));
+    }
+    set_bucket_of(r, index, i32(s.bucket));
+    return s.found ? PUT_FOUND : PUT_NEW;
+}
+
+// Takes hash! cell i out of its bucket or chain.
+void unindex(Record* r, i32 index) {
+    i32 b = bucket_of(r, index);
+    if (b < 0) return;
+    clear_bucket_of(r, index);
+    i32 k = i32(keys_of(r)[b]);
+    if (k < 0) {
+        u32 chain = u32(chain_node(r, -k));
+        series::zs_remove_ptr(chain, u32(index));
+        if (word_count(chain) > 0) return;
+        words_of(r->chains)[-k - 1] = 0;
+        trim_chains(r);
+    }
+    set_flag(flags_of(r), u32(b), BUCKET_DELETED);
+    r->count--;
+}
+
+// Empties the buckets, the per-cell entries and the chains.
+void reset(Record* r) {
     std::memset(flags_of(r), 0xAA, flag_words(r->buckets) * 4);
     r->count = r->occupied = 0;
-    if (r->kind == NODES || r->kind == OWNERSHIP) {
-        SeriesBuffer* e = node_buffer(r->block);
-        e->tail = e->offset;
+    if (r->kind != HASH) return;
+    SeriesBuffer* ix = node_buffer(r->indexes);
+    std::memset(series::head(ix), 0xFF, series::used_bytes(ix));
+    SeriesBuffer* ch = node_buffer(r->chains);
+    ch->tail = ch->offset;
+    r->stamp = 0;
+}
+
+i32 put_index(u32 table, i32 index, i32* status) {
+    collector::RootNode keep(table);
+    Record* r = record(table);
+    if (r->kind == HASH) {
+        ensure_indexes(table, i64(index) + 1);
+        r = record(table);
+        unindex(r, index);
+        if (r->occupied >= r->upper) {
+            rebuild(table, growth_target(r));
+            *status = PUT_REBUILT;
+        } else {
+            *status = index_hash_cell(table, index);
+        }
+        return index;
     }
+    // A map! never shrinks: its deleted pairs keep their buckets.
+    if (r->occupied >= r->upper) resize_in_place(table, r->buckets + 1);
+    r = record(table);
+    Cell key = *cell_at(r, index);
+    Slot s = probe_insert(table, &key);
+    r = record(table);
+    if (s.found) {
+        *status = PUT_FOUND;
+        return i32(keys_of(r)[s.bucket]);
+    }
+    take_bucket(r, s.bucket, u32(index));
+    *status = PUT_NEW;
+    return index;
+}
+
+// Calls visit(cell index) for each cell of the bucket, chain or not.
+template <typename Visit>
+void for_each_in_bucket(const Record* r, u32 bucket, Visit visit) {
+    i32 k = i32(keys_of(r)[bucket]);
+    if (k >= 0) {
+        visit(k);
+        return;
+    }
+    u32 chain = u32(chain_node(r, -k));
+    for (i32 j = 0; j < word_count(chain); j++) visit(i32(words_of(chain)[j]));
+}
+
+// Renumbers the indexed cells of [lo, hi) to renumber(cell), in their buckets
+// and chains (each chain once). The per-cell entries are not moved.
+template <typename Renumber>
+void renumber_cells(const Record* r, i32 lo, i32 hi, Renumber renumber) {
+    std::vector<bool> done(size_t(word_count(r->chains)));
+    u32* keys = keys_of(r);
+    for (i32 j = lo; j < hi; j++) {
+        i32 b = bucket_of(r, j);
+        if (b < 0) continue;
+        i32 k = i32(keys[b]);
+        if (k >= 0) {
+            keys[b] = u32(renumber(j));
+            continue;
+        }
+        if (done[size_t(-k - 1)]) continue;
+        done[size_t(-k - 1)] = true;
+        u32 chain = u32(chain_node(r, -k));
+        u32* entries = words_of(chain);
+        for (i32 e = 0; e < word_count(chain); e++)
+            if (i32(entries[e]) >= lo && i32(entries[e]) < hi) entries[e] = u32(renumber(i32(entries[e])));
+    }
+}
+
+}  // namespace
+
+Cell* put_value(u32 table, const Cell* cell, i32* status) {
+    i32 st;
+    i32 at = put_index(table, cell_index(record(table), cell), &st);
+    if (status) *status = st;
+    return cell_at(record(table), at);
+}
+
+void put(u32 table, const Cell* cell) { put_value(table, cell, nullptr); }
+
+void put_all(u32 table, i32 from, i32 step) {
+    collector::RootNode keep(table);
+    if (step < 1) step = 1;
+    Record* r = record(table);
+    if (r->kind != MAP) {
+        for (i32 i = from; i < block_length(record(table)); i += step) {
+            i32 status;
+            put_index(table, i, &status);
+            if (status == PUT_REBUILT) return;
+        }
+        return;
+    }
+    for (i32 i = from; i + 1 < block_length(record(table));) {
+        i32 status;
+        i32 at = put_index(table, i, &status);
+        if (at == i) {
+            i += step;
+            continue;
+        }
+        // A later duplicate: its value goes to the earlier key, its pair leaves the block.
+        r = record(table);
+        SeriesBuffer* b = node_buffer(r->block);
+        Cell* cells = series::head_cells(b);
+        if (cells[at + 1].header == 0) r->count++;
+        cells[at + 1] = cells[i + 1];
+        std::memmove(&cells[i], &cells[i + 2], size_t(series::length_of(b) - i - 2) * 16);
+        b->tail -= 32;
+    }
+}
+
+Cell* find(u32 table, const Cell* key, i32 head, i32 skip, i32 op, bool last, bool reverse) {
+    Record* r = record(table);
+    if (r->kind != HASH) {
+        u32 bucket = PROBE_START, step = 0;
+        return find_next(table, key, op, &bucket, &step);
+    }
+    if (skip < 1) skip = 1;
+    Cell k = *key;
+    u32 mask = r->buckets - 1;
+    u32 i = hash_value(&k, false) & mask;
+    for (u32 n = 0; n < r->buckets; n++) {
+        u32 f = flag_of(flags_of(r), i);
+        if (f == BUCKET_EMPTY) return nullptr;
+        if (f == BUCKET_USED) {
+            const Cell* first = cell_at(r, first_of_bucket(r, i));
+            bool here = TYPE_OF(first) == TYPE_OF(&k) && actions::compare(first, &k, COMP_EQUAL);
+            r = record(table);
+            if (here) {
+                // Equal keys share this bucket: pick among its cells.
+                i32 best = -1;
+                for_each_in_bucket(r, i, [&](i32 p) {
+                    bool candidate = reverse ? p < head && (head - p - 1) % skip == 0
+                                             : p >= head && (p - head) % skip == 0;
+                    if (!candidate) return;
+                    bool better = best < 0 || ((last || reverse) ? p > best : p < best);
+                    if (better && actions::compare(cell_at(record(table), p), &k, op)) best = p;
+                });
+                return best < 0 ? nullptr : cell_at(record(table), best);
+            }
+        }
+        i = (i + n + 1) & mask;
+    }
+    return nullptr;
+}
+
+Cell* find_next(u32 table, const Cell* key, i32 op, u32* bucket, u32* step) {
+    Record* r = record(table);
+    Cell k = *key;
+    as_map_key(r, &k);
+    u32 mask = r->buckets - 1;
+    u32 i, n;
+    if (*bucket == PROBE_START) {
+        i = hash_value(&k, false) & mask;
+        n = 0;
+    } else {
+        i = (*bucket + *step + 1) & mask;
+        n = *step + 1;
+    }
+    for (; n < r->buckets; n++) {
+        u32 f = flag_of(flags_of(r), i);
+        if (f == BUCKET_EMPTY) break;
+        if (f == BUCKET_USED) {
+            Cell* first = cell_at(r, first_of_bucket(r, i));
+            bool equal = same_key_type(first, &k) && actions::compare(first, &k, op);
+            r = record(table);
+            if (equal) {
+                *bucket = i;
+                *step = n;
+                return cell_at(r, first_of_bucket(r, i));
+            }
+        }
+        i = (i + n + 1) & mask;
+    }
+    *bucket = i;
+    *step = r->buckets;
+    return nullptr;
+}
+
+void delete_(u32 table, const Cell* cell) {
+    Record* r = record(table);
+    i32 index = cell_index(r, cell);
+    if (r->kind == HASH) {
+        unindex(r, index);
+        return;
+    }
+    Cell* value = cell_at(r, index) + 1;
+    if (value->header == 0) return;
+    value->header = 0;
+    r->count--;
+}
+
+void delete_range(u32 table, i32 index, i32 n) {
+    Record* r = record(table);
+    if (r->kind != HASH) return;
+    i32 length = block_length(r);
+    if (index < 0) index = 0;
+    if (n > length - index) n = length - index;
+    if (n <= 0) return;
+    if (index == 0 && n == length) {
+        reset(r);
+        return;
+    }
+    for (i32 i = index; i < index + n; i++) unindex(r, i);
+}
+
+void clear(u32 table) {
+    Record* r = record(table);
+    reset(r);
+    if (r->kind == WORDS) return;
+    SeriesBuffer* b = node_buffer(r->block);
+    b->tail = b->offset;
+    if (r->kind == HASH) {
+        SeriesBuffer* ix = node_buffer(r->indexes);
+        ix->tail = ix->offset;
+    }
+}
+
+u32 copy(u32 source, u32 block) {
+    collector::RootNode src(source);
+    collector::RootNode blk(block);
+    // The copy's record names the source's series until each is replaced by
+    // its own copy, so whatever a collection meets through it is alive.
+    collector::RootNode table(memory::copy_series(node_buffer(source)));
+    u32 flags = memory::copy_series(node_buffer(record(source)->flags));
+    record(table)->flags = flags;
+    u32 keys = memory::copy_series(node_buffer(record(source)->keys));
+    record(table)->keys = keys;
+    record(table)->block = block;
+    if (record(table)->kind == HASH) {
+        u32 indexes = memory::copy_series(node_buffer(record(source)->indexes));
+        record(table)->indexes = indexes;
+        u32 chains = memory::copy_series(node_buffer(record(source)->chains));
+        record(table)->chains = chains;
+        // Each chain is copied too: shared chains would let a change of one
+        // table corrupt the other's lookups.
+        for (i32 c = 0; c < word_count(chains); c++) {
+            u32 chain = words_of(chains)[c];
+            if (!chain) continue;
+            u32 own = memory::copy_series(node_buffer(chain));
+            words_of(chains)[c] = own;
+        }
+    }
+    return table;
+}
+
+bool move_keys(u32 table, i32 offset, i32 from, i32 n, bool shift_tail) {
+    if (n > MOVE_KEYS_LIMIT) return true;
+    collector::RootNode keep(table);
+    if (record(table)->kind != HASH || n < 0 || offset == 0) return false;
+    i64 end = i64(from) + n;
+    if (shift_tail) ensure_indexes(table, std::max(end, end + offset));
+    Record* r = record(table);
+    // Cells about to be overwritten leave the table first.
+    if (offset < 0) {
+        for (i32 i = std::max(0, from + offset); i < from; i++) unindex(r, i);
+    } else if (shift_tail) {
+        for (i64 i = end; i < end + offset; i++) unindex(r, i32(i));
+    }
+    renumber_cells(r, from, i32(end), [&](i32 j) { return j + offset; });
+    if (!shift_tail) return false;
+    u32* ix = words_of(r->indexes);
+    std::memmove(ix + from + offset, ix + from, size_t(n) * 4);
+    if (offset > 0) {
+        std::fill(ix + from, ix + std::min(i64(from) + offset, end), u32(-1));
+    } else {
+        std::fill(ix + std::max(end + offset, i64(from)), ix + end, u32(-1));
+    }
+    return false;
+}
+
+void move_range(u32 table, i32 to, i32 from, i32 n) {
+    if (n <= 0 || (to >= from && to <= from + n)) return;
+    collector::RootNode keep(table);
+    if (record(table)->kind != HASH) return;
+    i32 lo = std::min(to, from), hi = std::max(to, from + n);
+    ensure_indexes(table, hi);
+    Record* r = record(table);
+    u32* ix = words_of(r->indexes);
+    if (to < from) {
+        renumber_cells(r, lo, hi, [&](i32 j) { return j < from ? j + n : j - (from - to); });
+        std::rotate(ix + to, ix + from, ix + from + n);
+    } else {
+        renumber_cells(r, lo, hi, [&](i32 j) { return j < from + n ? j + (to - from - n) : j - n; });
+        std::rotate(ix + from, ix + from + n, ix + to);
+    }
+}
+
+void rebuild(u32 table, u32 target) {
+    collector::RootNode keep(table);
+    // On an error (a comparison may raise one) the table is left as it was. A
+    // copy of the record keeps the old series alive meanwhile: marked as a
+    // table, it keeps every chain its list names too.
+    collector::RootNode saved(memory::copy_series(node_buffer(table)));
+    try {
+        i32 length = block_length(record(table));
+        // Room for every cell of the block, in case all of them are distinct.
+        u32 buckets = next_power_of_two(u64(target) * 3 / 2);
+        while (u32(buckets * LOAD_FACTOR) <= u32(length)) buckets <<= 1;
+        u32 flags, keys;
+        new_arrays(buckets, &flags, &keys);
+        record(table)->flags = flags;
+        record(table)->keys = keys;
+        u32 indexes = memory::alloc_bytes(std::max(i64(length), i64(1)) * 4);
+        record(table)->indexes = indexes;
+        ensure_indexes(table, length);
+        u32 chains = memory::alloc_bytes(16);
+        Record* r = record(table);
+        r->chains = chains;
+        r->buckets = buckets;
+        r->upper = u32(buckets * LOAD_FACTOR);
+        r->count = r->occupied = 0;
+        r->stamp = 0;
+        for (i32 i = 0; i < length; i++) index_hash_cell(table, i);
+    } catch (...) {
+        *record(table) = *record(saved);
+        throw;
+    }
+}
+
+std::string dump(u32 table) {
+    Record* r = record(table);
+    std::string out;
+    auto line = [&](u32 bucket) {
+        out += std::to_string(bucket) + ": ";
+        i32 k = i32(keys_of(r)[bucket]);
+        out += std::to_string(k);
+        if (k < 0 && r->kind == HASH && words_of(r->chains)[-k - 1]) {
+            out += " [";
+            for_each_in_bucket(r, bucket, [&](i32 p) { out += " " + std::to_string(p); });
+            out += " ]";
+        }
+        out += "\n";
+    };
+    for (u32 i = 0; i < r->buckets; i++)
+        if (flag_of(flags_of(r), i) == BUCKET_USED) line(i);
+    out += "\n== Deleted keys ==\n";
+    for (u32 i = 0; i < r->buckets; i++)
+        if (flag_of(flags_of(r), i) == BUCKET_DELETED) out += std::to_string(i) + ": " + std::to_string(i32(keys_of(r)[i])) + "\n";
+    return out;
 }
 
 // --- Symbols and word tables ----------------------------------------------------

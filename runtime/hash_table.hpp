@@ -12,9 +12,18 @@
 // of `hash!` duplicates) is a series named by node in the record, so tables are
 // collected like everything else.
 //
+// A `hash!` table (kind 0) indexes every cell of its block: equal cells share
+// one bucket, whose key becomes -c for a chain c listing their cell indexes,
+// and a per-cell array of bucket numbers lets block changes find a cell's
+// bucket without hashing it again. A `map!` table (kind 1) indexes the key
+// cells of a key/value block; a removed pair keeps its bucket and is marked
+// dead by a value header of 0.
+//
 // The pointer map is a malloc'd table of the same scheme from 32-bit keys to
 // 32-bit values, outside the collector's reach.
 #pragma once
+
+#include <string>
 
 #include "runtime/cell.hpp"
 
@@ -34,7 +43,7 @@ struct Record {
     u32 buckets;    // a power of two, at least 4
     u32 upper;      // occupied count that forces growth
     u32 kind;
-    u32 stamp;
+    u32 stamp;      // collector::stats.nodes_cycles + 1 when node-dependent hashes were taken
 };
 
 constexpr double LOAD_FACTOR = 0.77;
@@ -74,7 +83,73 @@ Cell* delete_node(u32 table, u32 node);
 // Calls `visit` with the key node and value cells of every live entry.
 void for_each_node(u32 table, void (*visit)(u32 key, Cell* values, void* ctx), void* ctx);
 
+// --- hash! (kind 0) and map! (kind 1) ------------------------------------------
+//
+// Cells are named by their 0-based index from the head of the table's block.
+// Cell pointers given are turned into indexes before anything allocates; cell
+// pointers answered are valid until the next allocation.
+
+// The hash of a value as the tables see it, by datatype: scalars by their
+// payload, series and contexts by node and head, text folded to upper case
+// unless case-sensitive, words by their canonical symbol.
+u32 hash_value(const Cell* value, bool case_sensitive);
+// Types whose hash depends on a node id (their hashes would go stale if nodes moved).
+bool node_keyed_type_q(u32 type);
+
+// What put_value did: indexed a new key, found the key already there (hash!:
+// the cell joined its chain; map!: the earlier key cell is answered), or
+// rebuilt a hash! table, which indexed the whole block, this cell included.
+enum PutStatus : i32 { PUT_NEW = 0, PUT_FOUND = 1, PUT_REBUILT = 2 };
+
+// Indexes one cell of the block (a cell already indexed is re-indexed).
+// Answers the cell now holding the key: for a map!, the earlier key cell when
+// the key was there already.
+Cell* put_value(u32 table, const Cell* cell, i32* status);
+void put(u32 table, const Cell* cell);
+// Indexes the cells from index `from` on, every `step` cells (1: hash!, 2:
+// map! keys). In a map! a key already present takes the later value: it is
+// copied over the earlier key's value and the later pair leaves the block (so
+// the cells after it must not be indexed yet).
+void put_all(u32 table, i32 from, i32 step);
+
+// hash!: the cell equal to `key` under `op` (0 plain, 2 case, 9 same) at a
+// distance from `head` that is a multiple of `skip`: forward the nearest at or
+// after the head, with `last` the farthest at or after it, with `reverse` the
+// nearest before it. map!: the first key cell of the key's datatype equal
+// under `op` (word keys are looked up as set-words); head, skip, last and
+// reverse do not apply. Answers nullptr when there is none.
+Cell* find(u32 table, const Cell* key, i32 head, i32 skip, i32 op, bool last, bool reverse);
+// Walks the probe sequence of `key`, answering each key cell of the key's
+// datatype equal under `op` (for a hash!, the first cell of each matching
+// bucket). Start with *bucket = PROBE_START; nullptr ends the walk.
+constexpr u32 PROBE_START = 0xFFFFFFFF;
+Cell* find_next(u32 table, const Cell* key, i32 op, u32* bucket, u32* step);
+
+// hash!: the cell leaves its bucket or chain. map!: the pair becomes dead
+// (value header 0) and the key count drops; the key keeps its bucket.
+void delete_(u32 table, const Cell* cell);
+// hash!: the cells [index, index + n) leave the table; the whole block empties it.
+void delete_range(u32 table, i32 index, i32 n);
+// Empties the table and the block it indexes (the word tables keep their block).
 void clear(u32 table);
+// A table of the same content over `block` (a copy of the indexed block);
+// the copy and the source change independently afterwards.
+u32 copy(u32 table, u32 block);
+// hash!: the n cells from `from` have moved by `offset` cells. With
+// `shift_tail` the per-cell bucket entries move too; cells overwritten by a
+// move down leave the table first. Answers true, doing nothing, for more than
+// MOVE_KEYS_LIMIT cells: the caller rebuilds the table instead.
+constexpr i32 MOVE_KEYS_LIMIT = 30000;
+bool move_keys(u32 table, i32 offset, i32 from, i32 n, bool shift_tail);
+// hash!: the n cells from `from` have moved to before cell `to` (an index
+// taken before the move); nothing when `to` lies within [from, from + n].
+void move_range(u32 table, i32 to, i32 from, i32 n);
+// Nodes never move in this runtime, so a table never needs refreshing.
+inline void refresh(u32) {}
+// hash!: a fresh index over the whole block with room for `target` keys.
+void rebuild(u32 table, u32 target);
+// The buckets and, after "\n== Deleted keys ==", the keys of deleted buckets.
+std::string dump(u32 table);
 
 // The collector's entry: keeps the table's series and marks what it indexes.
 // Ownership tables keep their entries block without marking its cells: their

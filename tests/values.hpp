@@ -24,7 +24,6 @@ Cell* nl(const Cell* c);
 Cell* datatype_(u32 type);
 Cell* float_(double v);
 Cell* pair_(i32 x, i32 y);
-Cell* typeset_(std::initializer_list<u32> types);
 // A copy of a series value with its head at `index`.
 Cell* at_(const Cell* series, i32 index);
 // A series of the given type over code points stored at `unit` bytes each.
@@ -37,6 +36,13 @@ Cell make_object(const Cell& field);
 // Calls an action that reads its arguments from the value stack (at, skip,
 // next, head? ...) on a copy of `first` and answers the result cell.
 Cell* direct(u32 slot, const Cell* first, const Cell* second = nullptr);
+Cell* typeset_(std::initializer_list<u32> types);
+// A hash! over the items (a kind-0 table indexing every cell), and a map!
+// over key/value items (a kind-1 table; a later duplicate key wins).
+Cell* hash_(std::initializer_list<const Cell*> items);
+Cell* map_(std::initializer_list<const Cell*> items);
+// A word bound to a fresh object context in which it holds `value`.
+Cell* bound_word(const char* spelling, const Cell* value);
 
 struct MoldOptions {
     bool only = false, all = false, flat = false;

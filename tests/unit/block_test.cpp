@@ -221,6 +221,8 @@ TEST_F(Block, FindRefinements) {
         {0, int_(2), {.skip = int_(3)}, -1, "/skip 3 misses"},
         {0, int_(2), {.skip = int_(2), .tail = true}, 6, "/skip /tail: one record past"},
         {0, int_(1), {.skip = int_(3), .last = true}, 3, "/skip /last keeps records aligned"},
+        {0, int_(1), {.skip = int_(3), .last = true, .tail = true}, 4, "backward /tail: one cell past"},
+        {6, int_(3), {.skip = int_(3), .reverse = true, .tail = true}, 6, "/reverse /tail under /skip"},
         {0, int_(1), {.match = true}, 0, "/match at the head"},
         {0, int_(2), {.match = true}, -1, "/match only tries the head"},
         {0, int_(3), {.part = int_(2)}, -1, "/part 2"},

@@ -5,6 +5,7 @@
 #include "datatypes/string.hpp"
 #include "datatypes/unset.hpp"
 #include "evaluator/actions.hpp"
+#include "services/random.hpp"
 #include "values.hpp"
 
 namespace zir {
@@ -199,6 +200,23 @@ TEST_F(CoreValues, LogicOperations) {
     Cell* t = logic_(true);
     actions::get<action::Unary>(t, ACT_COMPLEMENT)(t);
     EXPECT_EQ(logic::get(t), 0u);
+}
+
+TEST_F(CoreValues, RandomLogic) {
+    // Seeding answers unset; draws follow the generator: true above 0x3FFFFFFF.
+    Cell* v = logic_(true);
+    auto rnd = actions::get<action::Random>(v, ACT_RANDOM);
+    rnd(v, true, false, false);
+    EXPECT_EQ(TYPE_OF(v), u32(TYPE_UNSET));
+    random::seed(1);
+    std::vector<i32> draws;
+    for (int i = 0; i < 50; i++) draws.push_back(random::genrand());
+    random::seed(1);
+    for (i32 d : draws) {
+        Cell* b = logic_(false);
+        rnd(b, false, false, false);
+        EXPECT_EQ(logic::get(b), u32(d > 0x3FFFFFFF));
+    }
 }
 
 TEST_F(CoreValues, NoneAnswersNoneToSeriesActions) {

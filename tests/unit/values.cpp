@@ -3,6 +3,7 @@
 
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/typeset.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
 #include "evaluator/actions.hpp"
@@ -82,14 +83,6 @@ Cell* pair_(i32 x, i32 y) {
     return c;
 }
 
-Cell* typeset_(std::initializer_list<u32> types) {
-    Cell* c = stack::push_slot();
-    cell::init(c, TYPE_TYPESET);
-    u8* bits = reinterpret_cast<u8*>(&c->w1);
-    for (u32 t : types) bits[t >> 3] |= u8(0x80u >> (t & 7));
-    return c;
-}
-
 Cell* at_(const Cell* series, i32 index) {
     Cell* c = stack::push(series);
     c->w1 = u32(index);
@@ -139,6 +132,56 @@ Cell* direct(u32 slot, const Cell* first, const Cell* second) {
     reinterpret_cast<action::Direct>(actions::get_action_of(args, slot))();
     stack::top = args + 1;
     return args;
+}
+
+Cell* typeset_(std::initializer_list<u32> types) {
+    Cell* c = stack::push_slot();
+    cell::init(c, TYPE_TYPESET);
+    for (u32 t : types) typeset::set_type_bit(c, t);
+    return c;
+}
+
+namespace {
+
+Cell* indexed_block(std::initializer_list<const Cell*> items, u32 type, hash_table::Kind kind) {
+    Cell* c = block(items);
+    u32 table = hash_table::init(i32(items.size()), c->w2, kind, 0);
+    c->w3 = table;
+    cell::set_type(c, type);
+    return c;
+}
+
+}  // namespace
+
+Cell* hash_(std::initializer_list<const Cell*> items) { return indexed_block(items, TYPE_HASH, hash_table::HASH); }
+Cell* map_(std::initializer_list<const Cell*> items) { return indexed_block(items, TYPE_MAP, hash_table::MAP); }
+
+Cell* bound_word(const char* spelling, const Cell* value) {
+    using collector::RootNode;
+    i32 sym = symbol::make(spelling);
+    Cell v = *value;
+    RootNode words(memory::alloc_cells(1));
+    RootNode table(hash_table::init(1, words, hash_table::WORDS, 0));
+    RootNode values(memory::alloc_cells(1));
+    RootNode ctx(memory::alloc_cells(2));
+    SeriesBuffer* s = node_buffer(ctx);
+    Cell* cells = series::head_cells(s);
+    cell::init(&cells[0], TYPE_CONTEXT);
+    cells[0].header |= context::KIND_OBJECT << context::KIND_SHIFT;
+    cells[0].w1 = table;
+    cells[0].w2 = values;
+    cell::init(&cells[1], TYPE_UNSET);
+    s->tail = s->offset + 32;
+    i32 index = -1;
+    hash_table::find_symbol(table, sym, true, ctx, &index);
+    SeriesBuffer* vb = node_buffer(values);
+    *memory::alloc_tail_buffer(vb) = v;
+    Cell* w = stack::push_slot();
+    cell::init(w, TYPE_WORD);
+    w->w1 = ctx;
+    w->w2 = u32(sym);
+    w->w3 = u32(index);
+    return w;
 }
 
 std::string mold(const Cell* value, MoldOptions o) {
