@@ -9,10 +9,12 @@
 #include "datatypes/none.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
+#include "datatypes/typeset.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/hash_table.hpp"
 
 namespace zir {
 namespace block {
@@ -89,7 +91,7 @@ void insert_cells(const Cell* block, i32 at, const Cell* source, i64 count, i64 
     }
     Cell* base = series::head_cells(s);
     std::memmove(base + at + total, base + at, size_t(n - at) * 16);
-    std::memcpy(base + at, source, size_t(count) * 16);
+    if (count > 0) std::memcpy(base + at, source, size_t(count) * 16);
     if (times > 1) memory::fill_repeat(reinterpret_cast<u8*>(base + at), count * 16, times);
     s->tail += u32(total * 16);
     index_put(&self, at, i32(n + total));
@@ -108,14 +110,9 @@ void remove_cells(Cell* block, i32 at, i32 n) {
 
 [[noreturn]] void no_memory() { fire(ERR_INTERNAL, "no-memory"); }
 
-bool typeset_has(const Cell* typeset, u32 type) {
-    const u8* bits = reinterpret_cast<const u8*>(&typeset->w1);
-    return type < 96 && (bits[type >> 3] & (0x80u >> (type & 7))) != 0;
-}
-
 bool type_selected(const Cell* types, u32 type) {
     if (TYPE_OF(types) == TYPE_DATATYPE) return types->w1 == type;
-    return TYPE_OF(types) == TYPE_TYPESET && typeset_has(types, type);
+    return TYPE_OF(types) == TYPE_TYPESET && typeset::has_q(types, type);
 }
 
 // Replaces every series in the cells at [from, to) by its deep copy. The
@@ -355,14 +352,7 @@ Cell* build(Cell* spec, u32 type, bool to) {
             zs_append(out, &element);
         }
     } else if (st == TYPE_TYPESET && to) {
-        make_at(out, 4);
-        for (u32 t = 1; t <= datatype::highest; t++) {
-            if (!typeset_has(spec, t)) continue;
-            Cell d;
-            cell::init(&d, TYPE_DATATYPE);
-            d.w1 = t;
-            zs_append(out, &d);
-        }
+        typeset::to_block(spec, out);
     } else if (st == TYPE_STRING && to && load_text) {
         load_text(spec, out);
     } else {
@@ -570,12 +560,24 @@ Search search(Cell* series, const Cell* value_in, Cell* part, bool only, bool ca
         r.sequence = true;
         r.length = rest_length(&value);
     }
+
+    // A hash! looks single values up in its table.
+    if (TYPE_OF(series) == TYPE_HASH && series->w3 && mode == SINGLE && !match && (same || vt != TYPE_OBJECT)) {
+        i32 table_op = same ? COMP_SAME : case_ ? COMP_STRICT_EQUAL : COMP_EQUAL;
+        const Cell* c = hash_table::find(series->w3, &value, i32(h), i32(r.step), table_op, last, reverse);
+        if (!c) return r;
+        i64 at = c - cell_at(node, 0);
+        if (at >= end) return r;
+        r.at = at;
+        r.backward = last || reverse;
+        return r;
+    }
     i64 len = r.length;
     auto matches = [&](i64 at) {
         const Cell* c = cell_at(node, at);
         switch (mode) {
             case TYPE: return TYPE_OF(c) == value.w1;
-            case TYPESET: return typeset_has(&value, TYPE_OF(c));
+            case TYPESET: return typeset::has_q(&value, TYPE_OF(c));
             case SEQUENCE:
                 for (i64 k = 0; k < len; k++)
                     if (!actions::compare(cell_at(node, at + k), cell_at(value.w2, head_index(&value) + k), op))
@@ -724,7 +726,7 @@ Cell* change(Cell* series, Cell* value, Cell* part, bool only, Cell* dup) {
     }
     Cell* base = series::head_cells(s);
     std::memmove(base + h + total, base + h + replaced, size_t(n - h - replaced) * 16);
-    std::memcpy(base + h, source.data(), size_t(count) * 16);
+    if (count > 0) std::memcpy(base + h, source.data(), size_t(count) * 16);
     if (times > 1) memory::fill_repeat(reinterpret_cast<u8*>(base + h), count * 16, times);
     s->tail = s->offset + u32(after * 16);
     index_put(series, h, i32(after));

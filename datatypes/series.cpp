@@ -13,13 +13,38 @@
 #include "runtime/collector.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/hash_table.hpp"
 #include "runtime/ownership.hpp"
 
 namespace zir {
 namespace series {
 
 Words words;
-IndexHooks index_hooks = {nullptr, nullptr, nullptr};
+
+namespace {
+
+// hash! keeps a hash table of kind 0 over every cell in payload word 3.
+void hash_drop(const Cell* series, i32 from, i32 to) {
+    if (series->w3) hash_table::delete_range(series->w3, from, to - from);
+}
+
+void hash_put(const Cell* series, i32 from, i32 to) {
+    u32 table = series->w3, node = series->w2;
+    if (!table) return;
+    for (i32 i = from; i < to; i++) {
+        i32 status;
+        hash_table::put_value(table, head_cells(node_buffer(node)) + i, &status);
+        if (status == hash_table::PUT_REBUILT) return;   // the whole block is indexed
+    }
+}
+
+void hash_init(Cell* series) {
+    series->w3 = hash_table::init(abs_length(buffer_of(series)), series->w2, hash_table::HASH, 0);
+}
+
+}  // namespace
+
+IndexHooks index_hooks = {hash_drop, hash_put, hash_init};
 void (*vector_read)(const Cell*, const u8*, Cell*) = nullptr;
 void (*vector_write)(const Cell*, u8*, const Cell*) = nullptr;
 

@@ -86,7 +86,8 @@ void make_word(Cell* out, i32 symbol, u32 type = TYPE_WORD);
 // change to them so that the index follows: `drop` before the cells at
 // absolute indexes [from, to) are overwritten, moved or cut, `put` after the
 // cells now at [from, to) were written or moved in, `init` when a new series of
-// the type was made from copied cells (take). The hash! module fills these in.
+// the type was made from copied cells (take). Cells outside the range keep
+// their places. The steps given here keep hash!'s table (payload word 3).
 struct IndexHooks {
     void (*drop)(const Cell* series, i32 from, i32 to);
     void (*put)(const Cell* series, i32 from, i32 to);

@@ -2,6 +2,7 @@
 // to, path access, the block routines, and the index hooks that hash! uses.
 #include <cmath>
 #include <functional>
+#include <algorithm>
 #include <map>
 
 #include "datatypes/block.hpp"
@@ -10,6 +11,7 @@
 #include "datatypes/symbol.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/cycles.hpp"
+#include "runtime/hash_table.hpp"
 #include "runtime/ownership.hpp"
 #include "values.hpp"
 
@@ -733,80 +735,129 @@ void shadow_put(const Cell* series, i32 from, i32 to) {
 void shadow_init(Cell* series) { shadows[series->w2] = cells_of(series->w2); }
 
 struct IndexedBlock : Block {
-    series::IndexHooks saved_hooks;
     action::Generic saved_row[ACTION_SLOTS];
     datatype::TypeName saved_name;
     void SetUp() override {
         Block::SetUp();
-        saved_hooks = series::index_hooks;
-        series::index_hooks = {shadow_drop, shadow_put, shadow_init};
+        // hash! dispatches like block! here, so that put and the typed entries reach it.
         std::memcpy(saved_row, datatype::table[TYPE_HASH], sizeof saved_row);
         saved_name = datatype::names[TYPE_HASH];
         datatype::register_(datatype::Registration(TYPE_HASH, TYPE_BLOCK, "hash!"));
-        shadows.clear();
     }
     void TearDown() override {
         std::memcpy(datatype::table[TYPE_HASH], saved_row, sizeof saved_row);
         datatype::names[TYPE_HASH] = saved_name;
-        series::index_hooks = saved_hooks;
         Block::TearDown();
     }
-    Cell* hash(std::initializer_list<i32> values) {
-        Cell* h = ints(values);
-        cell::set_type(h, TYPE_HASH);
-        shadow_init(h);
-        return h;
-    }
-    void expect_in_step(const Cell* h, const char* step) {
-        EXPECT_EQ(shadows[h->w2], cells_of(h->w2)) << "after " << step;
+
+    // Runs every modifying action on `h` (and `other`), calling `check` after each.
+    void run_steps(Cell* h, Cell* other, const std::function<void(const char*)>& check) {
+        struct Step {
+            const char* name;
+            std::function<void()> run;
+        } steps[] = {
+            {"append", [&] { inserted(h, ints({7, 8}), {}, true); }},
+            {"insert", [&] { inserted(at_(h, 2), ints({9}), {.dup = int_(2)}); }},
+            {"change", [&] { block::change(at_(h, 1), ints({10, 11, 12}), int_(1), false, nullptr); }},
+            {"change/part", [&] { block::change(at_(h, 3), int_(13), int_(3), false, nullptr); }},
+            {"poke", [&] { series::poke(h, 2, int_(14), nullptr); }},
+            {"remove", [&] { series::remove(at_(h, 1), int_(2), nullptr); }},
+            {"reverse", [&] { series::reverse(at_(h, 1), int_(4), nullptr); }},
+            {"take", [&] { block::take(at_(h, 1), nullptr, false, false); }},
+            {"take/last", [&] { block::take(stack::push(h), int_(2), false, true); }},
+            {"take/part back", [&] { block::take(at_(h, 3), int_(-2), false, false); }},
+            {"move within", [&] { series::move(h, at_(h, 3), int_(2)); }},
+            {"move across", [&] { series::move(at_(h, 1), at_(other, 1), int_(2)); }},
+            {"swap within", [&] { block::swap(h, at_(h, 2)); }},
+            {"swap across", [&] { block::swap(at_(h, 1), other); }},
+            {"put new", [&] { block::put(stack::push(h), int_(40), int_(41), false); }},
+            {"put existing", [&] { block::put(stack::push(h), int_(40), int_(42), false); }},
+            {"trim", [&] {
+                 series::poke(h, 1, none_(), nullptr);
+                 block::trim(h, false, false, false, false, false, nullptr);
+             }},
+            {"routines", [&] {
+                 block::zs_append(h, int_(50));
+                 block::insert_value(h, int_(51), false, false);
+                 block::insert_block(at_(h, 2), ints({52, 53}));
+                 block::zs_remove_value(h, int_(52), true);
+                 block::remove_last(h);
+                 block::zs_clear_from(h, 5);
+             }},
+            {"clear", [&] { series::clear(at_(h, 2)); }},
+        };
+        for (const Step& s : steps) {
+            s.run();
+            check(s.name);
+        }
     }
 };
 
-TEST_F(IndexedBlock, EveryModificationKeepsTheIndexInStep) {
-    Cell* h = hash({1, 2, 3, 4, 5, 6});
-    Cell* other = hash({70, 80});
-    struct Step {
-        const char* name;
-        std::function<void()> run;
-    } steps[] = {
-        {"append", [&] { inserted(h, ints({7, 8}), {}, true); }},
-        {"insert", [&] { inserted(at_(h, 2), ints({9}), {.dup = int_(2)}); }},
-        {"change", [&] { block::change(at_(h, 1), ints({10, 11, 12}), int_(1), false, nullptr); }},
-        {"change/part", [&] { block::change(at_(h, 3), int_(13), int_(3), false, nullptr); }},
-        {"poke", [&] { series::poke(h, 2, int_(14), nullptr); }},
-        {"remove", [&] { series::remove(at_(h, 1), int_(2), nullptr); }},
-        {"reverse", [&] { series::reverse(at_(h, 1), int_(4), nullptr); }},
-        {"take", [&] { block::take(at_(h, 1), nullptr, false, false); }},
-        {"take/last", [&] { block::take(stack::push(h), int_(2), false, true); }},
-        {"take/part back", [&] { block::take(at_(h, 3), int_(-2), false, false); }},
-        {"move within", [&] { series::move(h, at_(h, 3), int_(2)); }},
-        {"move across", [&] { series::move(at_(h, 1), at_(other, 1), int_(2)); }},
-        {"swap within", [&] { block::swap(h, at_(h, 2)); }},
-        {"swap across", [&] { block::swap(at_(h, 1), other); }},
-        {"put new", [&] { block::put(stack::push(h), int_(40), int_(41), false); }},
-        {"put existing", [&] { block::put(stack::push(h), int_(40), int_(42), false); }},
-        {"trim", [&] {
-             series::poke(h, 1, none_(), nullptr);
-             block::trim(h, false, false, false, false, false, nullptr);
-         }},
-        {"routines", [&] {
-             block::zs_append(h, int_(50));
-             block::insert_value(h, int_(51), false, false);
-             block::insert_block(at_(h, 2), ints({52, 53}));
-             block::zs_remove_value(h, int_(52), true);
-             block::remove_last(h);
-             block::zs_clear_from(h, 5);
-         }},
-        {"clear", [&] { series::clear(at_(h, 2)); }},
-    };
-    for (const Step& s : steps) {
-        s.run();
-        expect_in_step(h, s.name);
-        expect_in_step(other, s.name);
+TEST_F(IndexedBlock, EveryModificationReportsTheCellsItTouches) {
+    series::IndexHooks saved = series::index_hooks;
+    series::index_hooks = {shadow_drop, shadow_put, shadow_init};
+    shadows.clear();
+    Cell* h = ints({1, 2, 3, 4, 5, 6});
+    Cell* other = ints({70, 80});
+    for (Cell* c : {h, other}) {
+        cell::set_type(c, TYPE_HASH);
+        shadow_init(c);
     }
+    run_steps(h, other, [&](const char* step) {
+        EXPECT_EQ(shadows[h->w2], cells_of(h->w2)) << "after " << step;
+        EXPECT_EQ(shadows[other->w2], cells_of(other->w2)) << "after " << step;
+    });
     Cell* taken = block::take(stack::push(other), int_(2), false, false);
     EXPECT_EQ(TYPE_OF(taken), u32(TYPE_HASH));
-    expect_in_step(taken, "a taken hash! is indexed anew");
+    EXPECT_EQ(shadows[taken->w2], cells_of(taken->w2)) << "a taken hash! is indexed anew";
+    series::index_hooks = saved;
+}
+
+// Every cell is found in the table at its own index; values gone are not.
+void expect_table_in_step(const Cell* h, const char* step) {
+    std::vector<u32> values = cells_of(h->w2);
+    for (size_t i = 0; i < values.size(); i++) {
+        const Cell* cell = block::zs_abs_at(h, i32(i));
+        const Cell* hit = hash_table::find(h->w3, cell, i32(i), 1, COMP_EQUAL, false, false);
+        EXPECT_EQ(hit, cell) << "cell " << i << " after " << step;
+    }
+    for (i32 v = 0; v <= 90; v++) {
+        if (std::find(values.begin(), values.end(), u32(v)) != values.end()) continue;
+        Cell probe;
+        cell::init(&probe, TYPE_INTEGER);
+        probe.w2 = u32(v);
+        EXPECT_EQ(hash_table::find(h->w3, &probe, 0, 1, COMP_EQUAL, false, false), nullptr)
+            << v << " is gone after " << step;
+    }
+}
+
+TEST_F(IndexedBlock, HashTablesFollowEveryModification) {
+    Cell* h = hash_({int_(1), int_(2), int_(3), int_(4), int_(5), int_(6)});
+    Cell* other = hash_({int_(70), int_(80)});
+    run_steps(h, other, [&](const char* step) {
+        expect_table_in_step(h, step);
+        expect_table_in_step(other, step);
+    });
+    Cell* taken = block::take(stack::push(other), int_(2), false, false);
+    ASSERT_NE(taken->w3, 0u);
+    expect_table_in_step(taken, "take/part");
+}
+
+TEST_F(IndexedBlock, FindAndSelectUseTheTable) {
+    Cell* h = hash_({int_(1), int_(2), int_(3), int_(1), int_(2), int_(3), none_()});
+    EXPECT_EQ(found(h, int_(2)), 1);
+    EXPECT_EQ(found(at_(h, 2), int_(2)), 4);
+    EXPECT_EQ(found(h, int_(2), {.last = true}), 4);
+    EXPECT_EQ(found(at_(h, 4), int_(2), {.reverse = true}), 1);
+    EXPECT_EQ(found(h, int_(3), {.part = int_(2)}), -1) << "the /part limit applies to the found cell";
+    EXPECT_EQ(found(h, int_(2), {.tail = true}), 2);
+    EXPECT_EQ(found(h, int_(9)), -1);
+    EXPECT_EQ(found(h, datatype_(TYPE_NONE)), 6) << "datatypes are searched by scanning";
+    EXPECT_EQ(found(h, ints({3, 1})), 2) << "sequences too";
+    block::zs_append(h, int_(9));
+    EXPECT_EQ(found(h, int_(9)), 7);
+    Cell* s = stack::push(h);
+    EXPECT_MOLD(block::select(s, int_(3), nullptr, false, false, false, false, nullptr, nullptr, false, false), "1");
 }
 
 // --- Owners ---------------------------------------------------------------------------
