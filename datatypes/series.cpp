@@ -15,6 +15,7 @@
 #include "runtime/fire.hpp"
 #include "runtime/hash_table.hpp"
 #include "runtime/ownership.hpp"
+#include "services/random.hpp"
 
 namespace zir {
 namespace series {
@@ -276,6 +277,45 @@ void init_state() {
 }
 
 // --- Actions -----------------------------------------------------------------
+
+Cell* random(Cell* series, bool seed, bool secure, bool only) {
+    SeriesBuffer* s = buffer_of(series);
+    i32 abs = abs_length(s);
+    i32 h = head_index(series) < abs ? head_index(series) : abs;
+    if (seed) {
+        u32 hash = hash_table::murmur3(element_at(s, h), size_t(i64(abs - h) << shift_of(s)));
+        zir::random::seed(i32(hash));
+        cell::init(series, TYPE_UNSET);
+        return series;
+    }
+    i32 len = abs - h;
+    if (only) {
+        if (len < 1) {
+            cell::init(series, TYPE_NONE);
+            return series;
+        }
+        i32 at = h + zir::random::int_(secure, len) - 1;
+        Cell scalar;
+        *series = *element_value(series, at, &scalar);
+        return series;
+    }
+    if (len < 1) return series;
+    bool owned = notify(series, words.random, nullptr, h, len);
+    index_drop(series, h, abs);
+    u32 width = unit_of(buffer_of(series));
+    u8 temp[16];
+    for (i32 p = h, left = len; left > 0; p++, left--) {
+        i32 other = p + zir::random::int_(secure, left) - 1;
+        if (other == p) continue;
+        s = buffer_of(series);
+        std::memcpy(temp, element_at(s, p), width);
+        std::memcpy(element_at(s, p), element_at(s, other), width);
+        std::memcpy(element_at(s, other), temp, width);
+    }
+    index_put(series, h, abs);
+    if (owned) notify(series, words.randomized, nullptr, h, len);
+    return series;
+}
 
 Cell* reflect(Cell* series, i32 field) {
     if (symbol::resolve(field) != symbol::resolve(words.owned)) fire(ERR_INTERNAL, "not-done");
@@ -639,7 +679,7 @@ void skip() { move_head(false); }
 void init() {
     datatype::Registration r(TYPE_SERIES, 0, "series!");
     r.only_own();
-    r.on<ACT_REFLECT>(reflect).on<ACT_AT>(at).on<ACT_BACK>(back).on<ACT_CLEAR>(clear);
+    r.on<ACT_RANDOM>(random).on<ACT_REFLECT>(reflect).on<ACT_AT>(at).on<ACT_BACK>(back).on<ACT_CLEAR>(clear);
     r.on<ACT_COPY>(copy).on<ACT_HEAD>(to_head).on<ACT_HEAD_Q>(head_q).on<ACT_INDEX_Q>(index_q);
     r.on<ACT_LENGTH_Q>(length_q).on<ACT_MOVE>(move).on<ACT_NEXT>(next).on<ACT_PICK>(pick).on<ACT_POKE>(poke);
     r.on<ACT_REMOVE>(remove).on<ACT_REVERSE>(reverse).on<ACT_SKIP>(skip).on<ACT_TAIL>(to_tail);

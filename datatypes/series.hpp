@@ -131,6 +131,9 @@ void init_state();
 // argument is the series cell, which also receives the result where the
 // action answers a series. Absent refinement arguments are null.
 
+// /seed seeds the generator from the bytes of the series and answers unset;
+// /only answers one element (none when empty); otherwise shuffles in place.
+Cell* random(Cell* series, bool seed, bool secure, bool only);
 Cell* reflect(Cell* series, i32 field);
 Cell* clear(Cell* series);
 Cell* copy(Cell* series, Cell* result, Cell* part, bool deep, Cell* types);

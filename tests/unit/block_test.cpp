@@ -784,6 +784,7 @@ struct IndexedBlock : Block {
                  block::remove_last(h);
                  block::zs_clear_from(h, 5);
              }},
+            {"random", [&] { series::random(at_(h, 1), false, false, false); }},
             {"clear", [&] { series::clear(at_(h, 2)); }},
         };
         for (const Step& s : steps) {

@@ -1,5 +1,7 @@
 // series!: the position actions, element access and the modifying actions
 // that every series type inherits, on blocks and on text of every width.
+#include <algorithm>
+
 #include "datatypes/block.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
@@ -291,6 +293,64 @@ TEST_F(SeriesActions, CopyParts) {
     EXPECT_EQ(string::to_std(r), "\u03b2\u03b3");
 }
 
+// --- random -------------------------------------------------------------------------
+
+std::vector<u32> values_of(const Cell* b) {
+    std::vector<u32> v;
+    for (i32 i = 0; i < block::zs_length_q(at_(b, 0)); i++) v.push_back(block::zs_abs_at(b, i)->w2);
+    return v;
+}
+
+TEST_F(SeriesActions, RandomShufflesFromTheHead) {
+    std::vector<u32> ordered;
+    Cell* a = ints({});
+    Cell* b = ints({});
+    for (i32 i = 1; i <= 30; i++) {
+        block::zs_append(a, int_(i));
+        block::zs_append(b, int_(i));
+        ordered.push_back(u32(i));
+    }
+    Cell* seed = ints({4, 5, 6});
+    Cell* r = series::random(stack::push(seed), true, false, false);
+    EXPECT_EQ(TYPE_OF(r), u32(TYPE_UNSET));
+    series::random(at_(a, 10), false, false, false);
+    series::random(stack::push(seed), true, false, false);
+    series::random(at_(b, 10), false, false, false);
+    EXPECT_EQ(values_of(a), values_of(b)) << "the same seed, the same shuffle";
+    std::vector<u32> shuffled = values_of(a);
+    EXPECT_TRUE(std::equal(ordered.begin(), ordered.begin() + 10, shuffled.begin())) << "before the head: untouched";
+    EXPECT_NE(shuffled, ordered);
+    std::sort(shuffled.begin(), shuffled.end());
+    EXPECT_EQ(shuffled, ordered) << "the same values";
+
+    // Seeding reads the bytes from the head: another head, another seed.
+    series::random(at_(seed, 1), true, false, false);
+    series::random(at_(a, 0), false, false, false);
+    series::random(stack::push(seed), true, false, false);
+    series::random(at_(b, 0), false, false, false);
+    EXPECT_NE(values_of(a), values_of(b));
+
+    Cell* s = text_series(U"αβγδ", 2);
+    series::random(s, false, true, false);
+    std::string text = string::to_std(s);
+    EXPECT_EQ(text.size(), 8u) << "characters move whole";
+    for (const char* c : {"α", "β", "γ", "δ"}) EXPECT_NE(text.find(c), std::string::npos);
+}
+
+TEST_F(SeriesActions, RandomOnlyPicksOneElement) {
+    Cell* b = ints({7, 8, 9});
+    for (int i = 0; i < 20; i++) {
+        Cell* r = series::random(at_(b, 1), false, i % 2 == 1, true);
+        ASSERT_EQ(TYPE_OF(r), u32(TYPE_INTEGER));
+        EXPECT_TRUE(r->w2 == 8 || r->w2 == 9) << r->w2;
+    }
+    EXPECT_EQ(TYPE_OF(series::random(at_(b, 3), false, false, true)), u32(TYPE_NONE));
+    Cell* r = series::random(str("zz"), false, false, true);
+    EXPECT_EQ(TYPE_OF(r), u32(TYPE_CHAR));
+    EXPECT_EQ(r->w2, u32('z'));
+    EXPECT_MOLD(b, "[7 8 9]");
+}
+
 // --- move -------------------------------------------------------------------------
 
 TEST_F(SeriesActions, MoveWithinOneSeries) {
@@ -427,9 +487,11 @@ TEST_F(Owned, ModificationsReportBeforeAndAfter) {
     series::move(b, at_(b, 2), nullptr);
     series::clear(at_(b, 1));
     EXPECT_MOLD(b, "[5]");
+    series::random(b, false, false, false);
     EXPECT_EQ(reports, (std::vector<std::string>{"poke 1 1", "poked 1 1", "remove 1 2", "removed 1 2",
                                                  "reverse 0 4", "reversed 0 4", "take 3 1", "taken 3 1",
-                                                 "move 0 1", "moved 2 1", "clear 1 2", "cleared 1 2"}));
+                                                 "move 0 1", "moved 2 1", "clear 1 2", "cleared 1 2",
+                                                 "random 0 1", "randomized 0 1"}));
     reports.clear();
     series::clear(at_(b, 1));
     series::remove(at_(b, 1), nullptr, nullptr);
