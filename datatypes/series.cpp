@@ -272,7 +272,7 @@ void init_state() {
                   w("clear"), w("cleared"), w("poke"), w("poked"), w("put"), w("put-ed"), w("remove"),
                   w("removed"), w("reverse"), w("reversed"), w("random"), w("randomized"), w("sort"),
                   w("sorted"), w("swap"), w("swaped"), w("take"), w("taken"), w("trim"), w("trimmed"),
-                  w("move"), w("moved"), w("part"), w("skip"), w("dup"), w("owned"), w("body"),
+                  w("move"), w("moved"), w("part"), w("skip"), w("owned"), w("body"),
                   w("target"), w("compare")};
 }
 

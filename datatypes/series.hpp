@@ -67,7 +67,7 @@ i32 get_length(Cell* series, bool from_start);
 struct Words {
     i32 append, appended, insert, inserted, change, changed, clear, cleared, poke, poked, put, put_ed, remove,
         removed, reverse, reversed, random, randomized, sort, sorted, swap, swaped, take, taken, trim, trimmed, move,
-        moved, part, skip, dup, owned, body, target, compare;
+        moved, part, skip, owned, body, target, compare;
 };
 extern Words words;
 
