@@ -2,20 +2,12 @@
 // collector reclaiming garbage as it goes.
 #include <benchmark/benchmark.h>
 
-#include "boot/runtime_init.hpp"
+#include "bench_support.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 
 namespace zir {
 namespace {
-
-void setup() {
-    static bool done = false;
-    if (!done) {
-        runtime::init();
-        done = true;
-    }
-}
 
 // A block of `n` blocks of 8 integers: what one collection has to mark.
 u32 make_live_data(i64 n) {
@@ -39,7 +31,7 @@ u32 make_live_data(i64 n) {
 }
 
 void BM_CollectLiveBlocks(benchmark::State& state) {
-    setup();
+    bench::setup_runtime();
     collector::active = false;
     collector::RootNode live(make_live_data(state.range(0)));
     for (auto _ : state) collector::do_cycle();
@@ -51,7 +43,7 @@ BENCHMARK(BM_CollectLiveBlocks)->Arg(1000)->Arg(10000)->Arg(100000);
 // Allocating short-lived blocks while a modest live set stays: collections
 // happen when frames fill, as in a running program.
 void BM_AllocateWithCollection(benchmark::State& state) {
-    setup();
+    bench::setup_runtime();
     collector::RootNode live(make_live_data(10000));
     collector::active = true;
     for (auto _ : state) benchmark::DoNotOptimize(memory::alloc_cells(4));

@@ -1,7 +1,7 @@
 // Hash tables over values: indexing a hash! block, finding in it, filling a map!.
 #include <benchmark/benchmark.h>
 
-#include "boot/runtime_init.hpp"
+#include "bench_support.hpp"
 #include "evaluator/actions.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/hash_table.hpp"
@@ -9,14 +9,6 @@
 
 namespace zir {
 namespace {
-
-void setup() {
-    static bool done = false;
-    if (!done) {
-        runtime::init();
-        done = true;
-    }
-}
 
 constexpr i32 CELLS = 10000;
 
@@ -35,7 +27,7 @@ u32 integer_block(i32 n, i32 distinct) {
 
 // Indexing a whole block, as make hash! does; the table starts small and grows.
 void BM_HashIndexBlock(benchmark::State& state) {
-    setup();
+    bench::setup_runtime();
     i32 distinct = i32(state.range(0));
     i64 rounds = 0;
     for (auto _ : state) {
@@ -54,7 +46,7 @@ BENCHMARK(BM_HashIndexBlock)->Arg(0)->Arg(100);
 
 // Finding keys that are there, each from the head.
 void BM_HashFind(benchmark::State& state) {
-    setup();
+    bench::setup_runtime();
     memory::free_all_frames();
     collector::RootNode block(integer_block(CELLS, 0));
     collector::RootNode table(hash_table::init(CELLS, block, hash_table::HASH, 0));
@@ -72,7 +64,7 @@ BENCHMARK(BM_HashFind);
 
 // Indexing the keys of a key/value block, as make map! does.
 void BM_MapIndexPairs(benchmark::State& state) {
-    setup();
+    bench::setup_runtime();
     i64 rounds = 0;
     for (auto _ : state) {
         collector::RootNode block(integer_block(2 * CELLS, 0));

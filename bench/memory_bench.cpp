@@ -1,24 +1,16 @@
 // Allocation of small series and node churn.
 #include <benchmark/benchmark.h>
 
-#include "boot/runtime_init.hpp"
+#include "bench_support.hpp"
 #include "runtime/memory.hpp"
 
 namespace zir {
 namespace {
 
-void setup() {
-    static bool done = false;
-    if (!done) {
-        runtime::init();
-        done = true;
-    }
-}
-
 // A small block of cells, the commonest allocation of the evaluator. Frames
 // are given back every 100,000 allocations so memory stays bounded.
 void BM_AllocSmallSeries(benchmark::State& state) {
-    setup();
+    bench::setup_runtime();
     memory::free_all_frames();
     i64 n = 0;
     for (auto _ : state) {
@@ -36,7 +28,7 @@ BENCHMARK(BM_AllocSmallSeries);
 
 // Taking and giving back nodes, as a collection followed by allocation does.
 void BM_NodeChurn(benchmark::State& state) {
-    setup();
+    bench::setup_runtime();
     memory::free_all_frames();
     constexpr int BATCH = 1000;
     u32 ids[BATCH];
@@ -50,7 +42,7 @@ BENCHMARK(BM_NodeChurn);
 
 // Appending cells one by one to a block that doubles when full.
 void BM_AppendCells(benchmark::State& state) {
-    setup();
+    bench::setup_runtime();
     memory::free_all_frames();
     i64 rounds = 0;
     for (auto _ : state) {

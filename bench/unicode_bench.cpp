@@ -4,19 +4,11 @@
 
 #include <string>
 
-#include "boot/runtime_init.hpp"
+#include "bench_support.hpp"
 #include "runtime/unicode.hpp"
 
 namespace zir {
 namespace {
-
-void setup() {
-    static bool done = false;
-    if (!done) {
-        runtime::init();
-        done = true;
-    }
-}
 
 // 64 KiB of text: ASCII source code, or a mix of Latin-1, Cyrillic, CJK and
 // emoji as it comes in documents.
@@ -46,7 +38,7 @@ void BM_FastDecode(benchmark::State& state) {
 BENCHMARK(BM_FastDecode)->Arg(0)->Arg(1);
 
 void BM_LoadUtf8(benchmark::State& state) {
-    setup();
+    bench::setup_runtime();
     std::string text = sample(state.range(0));
     i64 n = 0;
     for (auto _ : state) {
@@ -63,7 +55,7 @@ void BM_LoadUtf8(benchmark::State& state) {
 BENCHMARK(BM_LoadUtf8)->Arg(0)->Arg(1);
 
 void BM_ToUtf8(benchmark::State& state) {
-    setup();
+    bench::setup_runtime();
     memory::free_all_frames();
     std::string text = sample(state.range(0));
     Cell str;

@@ -407,20 +407,23 @@ struct Slot {
     u32 bucket;
 };
 
-Slot probe_insert(u32 table, const Cell* key) {
+// The one probe of every table: walks the triangular sequence from the hash
+// and answers the first used bucket that `match` accepts (found), else where a
+// new key goes: the first deleted bucket met, or the empty bucket that ended
+// the search. `match` may allocate: the record is re-read after it.
+template <typename Match>
+Slot probe(u32 table, u32 hash, Match match) {
     Record* r = record(table);
     u32 mask = r->buckets - 1;
-    u32 i = hash_value(key, false) & mask;
+    u32 i = hash & mask;
     u32 deleted = NO_BUCKET;
     for (u32 k = 0; k < r->buckets; k++) {
         u32 f = flag_of(flags_of(r), i);
         if (f == BUCKET_EMPTY) return {false, deleted != NO_BUCKET ? deleted : i};
         if (f == BUCKET_USED) {
-            const Cell* first = cell_at(r, first_of_bucket(r, i));
-            bool equal = r->kind == HASH ? TYPE_OF(first) == TYPE_OF(key) && actions::compare(first, key, COMP_EQUAL)
-                                         : actions::compare(first, key, COMP_STRICT_EQUAL);
+            bool hit = match(r, i);
             r = record(table);
-            if (equal) return {true, i};
+            if (hit) return {true, i};
         } else if (deleted == NO_BUCKET) {
             deleted = i;
         }
@@ -428,6 +431,14 @@ Slot probe_insert(u32 table, const Cell* key) {
     }
     if (deleted == NO_BUCKET) ZIR_FAULT(runtime::FAULT_NO_CASE);   // tables grow before they fill
     return {false, deleted};
+}
+
+Slot probe_insert(u32 table, const Cell* key) {
+    return probe(table, hash_value(key, false), [key](const Record* r, u32 i) {
+        const Cell* first = cell_at(r, first_of_bucket(r, i));
+        return r->kind == HASH ? TYPE_OF(first) == TYPE_OF(key) && actions::compare(first, key, COMP_EQUAL)
+                               : actions::compare(first, key, COMP_STRICT_EQUAL);
+    });
 }
 
 void take_bucket(Record* r, u32 bucket, u32 key) {
@@ -873,65 +884,40 @@ bool ascii_equal_ignoring_case(const u8* a, const u8* b, i32 n) {
 
 }  // namespace
 
+// The spelling of the symbol whose cell index is `key`.
+std::string_view spelling_at(const Record* r, u32 key) {
+    SeriesBuffer* s = node_buffer(block_cells(r)[key].w3);
+    return std::string_view(reinterpret_cast<const char*>(series::head(s)), series::used_bytes(s));
+}
+
 i32 intern_symbol(u32 table, const u8* text, i32 length, bool case_insensitive_only) {
     RootNode keep_table(table);
     Record* r = record(table);
-    if (r->occupied >= r->upper) {
-        resize_in_place(table, 16 * growth_target(r));
-        r = record(table);
-    }
+    if (r->occupied >= r->upper) resize_in_place(table, 16 * growth_target(r));
     // The text may live in a buffer that the allocations below move.
     std::string spelling(reinterpret_cast<const char*>(text), size_t(length));
     const u8* t = reinterpret_cast<const u8*>(spelling.data());
     u32 h = symbol_text_hash(t, length);
-    u32 mask = r->buckets - 1;
-    u32* flags = flags_of(r);
-    u32* keys = keys_of(r);
-    Cell* cells = block_cells(r);
 
-    auto spelling_of = [&](u32 key, i32* n) {
-        SeriesBuffer* s = node_buffer(cells[key].w3);
-        *n = i32(series::used_bytes(s));
-        return series::head(s);
-    };
-
-    i32 alias = -1;
-    u32 insert_at = 0;
-    bool have_slot = false;
-    for (int pass = case_insensitive_only ? 1 : 0; pass < 2; pass++) {
-        u32 i = h & mask;
-        u32 start = i;
-        for (u32 k = 0;; k++) {
-            u32 f = flag_of(flags, i);
-            if (f == BUCKET_EMPTY) {
-                if (!have_slot) {
-                    insert_at = i;
-                    have_slot = true;
-                }
-                break;
-            }
-            if (f == BUCKET_USED) {
-                i32 n;
-                const u8* s = spelling_of(keys[i], &n);
-                if (n == length) {
-                    if (pass == 0 && std::memcmp(s, t, size_t(n)) == 0) return i32(keys[i]) + 1;
-                    if (pass == 1 && ascii_equal_ignoring_case(s, t, n)) {
-                        if (case_insensitive_only) return i32(keys[i]) + 1;
-                        // A case twin: alias the canonical symbol, never a twin.
-                        alias = symbol::resolve(i32(keys[i]) + 1);
-                        break;
-                    }
-                }
-            } else if (!have_slot) {
-                insert_at = i;
-                have_slot = true;
-            }
-            i = (i + k + 1) & mask;
-            if (i == start) break;
-        }
-        if (alias != -1) break;
+    // An exact spelling answers its id; a spelling equal but for ASCII case is
+    // a twin; the new symbol goes where the exact search stopped.
+    Slot at{false, 0};
+    if (!case_insensitive_only) {
+        at = probe(table, h, [&](const Record* rec, u32 i) { return spelling_at(rec, keys_of(rec)[i]) == spelling; });
+        if (at.found) return i32(keys_of(record(table))[at.bucket]) + 1;
     }
-    if (!have_slot) ZIR_FAULT(runtime::FAULT_NO_CASE);   // a table is never full: it grows first
+    Slot twin = probe(table, h, [&](const Record* rec, u32 i) {
+        std::string_view other = spelling_at(rec, keys_of(rec)[i]);
+        return i32(other.size()) == length &&
+               ascii_equal_ignoring_case(reinterpret_cast<const u8*>(other.data()), t, length);
+    });
+    i32 alias = -1;
+    if (twin.found) {
+        i32 id = i32(keys_of(record(table))[twin.bucket]) + 1;
+        if (case_insensitive_only) return id;
+        alias = symbol::resolve(id);   // the canonical symbol, never a twin
+    }
+    if (case_insensitive_only) at = twin;
 
     RootNode text_node(memory::alloc_bytes(i64(length) + 1));
     SeriesBuffer* ts = node_buffer(text_node);
@@ -946,12 +932,7 @@ i32 intern_symbol(u32 table, const u8* text, i32 length, bool case_insensitive_o
     c->w1 = u32(alias);
     c->w2 = 0;
     c->w3 = text_node;
-    r = record(table);
-    u32* fl = flags_of(r);
-    if (flag_of(fl, insert_at) == BUCKET_EMPTY) r->occupied++;
-    set_flag(fl, insert_at, BUCKET_USED);
-    keys_of(r)[insert_at] = u32(index);
-    r->count++;
+    take_bucket(record(table), at.bucket, u32(index));
     return index + 1;
 }
 
@@ -959,57 +940,26 @@ i32 find_symbol(u32 table, i32 symbol, bool compare_aliases, u32 context, i32* i
     RootNode keep_table(table);
     RootNode keep_context(context);
     Record* r = record(table);
-    if (context && r->occupied >= r->upper) {
-        resize_in_place(table, 16 * growth_target(r));
-        r = record(table);
-    }
+    if (context && r->occupied >= r->upper) resize_in_place(table, 16 * growth_target(r));
     i32 resolved = symbol::resolve(symbol);
-    u32 mask = r->buckets - 1;
-    u32* flags = flags_of(r);
-    u32* keys = keys_of(r);
-    Cell* cells = block_cells(r);
-    u32 i = mix(u32(resolved)) & mask;
-    u32 start = i;
-    bool have_slot = false;
-    u32 insert_at = 0;
-    for (u32 k = 0;; k++) {
-        u32 f = flag_of(flags, i);
-        if (f == BUCKET_EMPTY) {
-            if (!have_slot) {
-                insert_at = i;
-                have_slot = true;
-            }
-            break;
-        }
-        if (f == BUCKET_USED) {
-            i32 other = i32(cells[keys[i]].w2);
-            bool same = compare_aliases ? symbol::resolve(other) == resolved : other == symbol;
-            if (same) {
-                if (index_out) *index_out = i32(keys[i]);
-                return i32(keys[i]);
-            }
-        } else if (!have_slot) {
-            insert_at = i;
-            have_slot = true;
-        }
-        i = (i + k + 1) & mask;
-        if (i == start) break;
+    Slot at = probe(table, mix(u32(resolved)), [&](const Record* rec, u32 i) {
+        i32 other = i32(block_cells(rec)[keys_of(rec)[i]].w2);
+        return compare_aliases ? symbol::resolve(other) == resolved : other == symbol;
+    });
+    if (at.found) {
+        i32 slot = i32(keys_of(record(table))[at.bucket]);
+        if (index_out) *index_out = slot;
+        return slot;
     }
     if (!context) return -1;
-    if (!have_slot) ZIR_FAULT(runtime::FAULT_NO_CASE);
-    SeriesBuffer* blk = node_buffer(r->block);
+    SeriesBuffer* blk = node_buffer(record(table)->block);
     Cell* c = memory::alloc_tail_buffer(blk);
     i32 n = i32((reinterpret_cast<u8*>(c) - series::head(blk)) / 16);
     c->header = TYPE_WORD;
     c->w1 = context;
     c->w2 = u32(symbol);
     c->w3 = u32(n);
-    r = record(table);
-    u32* fl = flags_of(r);
-    if (flag_of(fl, insert_at) == BUCKET_EMPTY) r->occupied++;
-    set_flag(fl, insert_at, BUCKET_USED);
-    keys_of(r)[insert_at] = u32(n);
-    r->count++;
+    take_bucket(record(table), at.bucket, u32(n));
     if (index_out) *index_out = n;
     return -1;
 }
@@ -1020,40 +970,11 @@ namespace {
 
 constexpr u32 ENTRY_LIVE = 2;   // header of a live entry's key cell; 0 once deleted
 
-// Bucket of a node key, or of the insertion point when absent (found = false).
-u32 probe_node(const Record* r, u32 node, bool* found) {
-    u32 mask = r->buckets - 1;
-    u32* flags = flags_of(r);
-    u32* keys = keys_of(r);
-    u8* entries = entries_of(r);
-    u32 i = mix(node) & mask;
-    u32 start = i;
-    bool have_slot = false;
-    u32 insert_at = 0;
-    for (u32 k = 0;; k++) {
-        u32 f = flag_of(flags, i);
-        if (f == BUCKET_EMPTY) {
-            if (!have_slot) insert_at = i;
-            *found = false;
-            return insert_at;
-        }
-        if (f == BUCKET_USED) {
-            const Cell* key = reinterpret_cast<const Cell*>(entries + keys[i]);
-            if (key->w1 == node) {
-                *found = true;
-                return i;
-            }
-        } else if (!have_slot) {
-            insert_at = i;
-            have_slot = true;
-        }
-        i = (i + k + 1) & mask;
-        if (i == start) {
-            *found = false;
-            if (!have_slot) ZIR_FAULT(runtime::FAULT_NO_CASE);
-            return insert_at;
-        }
-    }
+// Bucket of a node key, or of the insertion point when absent.
+Slot probe_node(u32 table, u32 node) {
+    return probe(table, mix(node), [node](const Record* r, u32 i) {
+        return reinterpret_cast<const Cell*>(entries_of(r) + keys_of(r)[i])->w1 == node;
+    });
 }
 
 // A fresh entries block holding the live entries only, with new buckets.
@@ -1104,43 +1025,34 @@ Cell* put_node(u32 table, u32 node) {
         r = record(table);
     }
     u32 entry = r->indexes;
-    bool found;
-    u32 i = probe_node(r, node, &found);
-    if (found) {
-        Cell* key = values_at(r, keys_of(r)[i]) - 1;
+    Slot at = probe_node(table, node);
+    if (at.found) {
+        Cell* key = values_at(r, keys_of(r)[at.bucket]) - 1;
         for (u32 c = 0; c < entry / 16; c++) key[c].header = ENTRY_LIVE;
         return key + 1;
     }
     SeriesBuffer* e = node_buffer(r->block);
     u8* p = memory::alloc_tail_bytes(e, entry);
-    r = record(table);
     u32 offset = u32(p - series::head(e));
     Cell* cells = reinterpret_cast<Cell*>(p);
     for (u32 c = 0; c < entry / 16; c++) cell::init(&cells[c], ENTRY_LIVE);
     cells[0].w1 = node;
-    u32* flags = flags_of(r);
-    if (flag_of(flags, i) == BUCKET_EMPTY) r->occupied++;
-    set_flag(flags, i, BUCKET_USED);
-    keys_of(r)[i] = offset;
-    r->count++;
+    take_bucket(record(table), at.bucket, offset);
     return cells + 1;
 }
 
 Cell* get_node(u32 table, u32 node) {
-    Record* r = record(table);
-    bool found;
-    u32 i = probe_node(r, node, &found);
-    return found ? values_at(r, keys_of(r)[i]) : nullptr;
+    Slot at = probe_node(table, node);
+    return at.found ? values_at(record(table), keys_of(record(table))[at.bucket]) : nullptr;
 }
 
 Cell* delete_node(u32 table, u32 node) {
+    Slot at = probe_node(table, node);
+    if (!at.found) return nullptr;
     Record* r = record(table);
-    bool found;
-    u32 i = probe_node(r, node, &found);
-    if (!found) return nullptr;
-    Cell* values = values_at(r, keys_of(r)[i]);
+    Cell* values = values_at(r, keys_of(r)[at.bucket]);
     values[-1].header = 0;
-    set_flag(flags_of(r), i, BUCKET_DELETED);
+    set_flag(flags_of(r), at.bucket, BUCKET_DELETED);
     r->count--;
     return values;
 }
