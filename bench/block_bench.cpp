@@ -1,7 +1,7 @@
 // Blocks: appending and inserting cells, searching, molding and deep copying.
 #include <benchmark/benchmark.h>
 
-#include "boot/runtime_init.hpp"
+#include "bench_support.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/stack.hpp"
@@ -12,11 +12,7 @@ namespace zir {
 namespace {
 
 void setup() {
-    static bool done = false;
-    if (!done) {
-        runtime::init();
-        done = true;
-    }
+    bench::setup_runtime();
     collector::active = false;
 }
 
