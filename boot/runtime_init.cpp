@@ -7,6 +7,7 @@
 #include "datatypes/integer.hpp"
 #include "datatypes/logic.hpp"
 #include "datatypes/none.hpp"
+#include "datatypes/path.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/triple.hpp"
 #include "datatypes/typeset.hpp"
@@ -48,6 +49,8 @@ void register_datatypes() {
     series::init();
     block::init();
     integer::init();
+    path::init();
+    paren::init();
     triple::init();
     typeset::init();
 }

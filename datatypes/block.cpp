@@ -353,10 +353,10 @@ Cell* build(Cell* spec, u32 type, bool to) {
         }
     } else if (st == TYPE_TYPESET && to) {
         typeset::to_block(spec, out);
-    } else if (st == TYPE_STRING && to && load_text) {
+    } else if (st == TYPE_STRING && to) {
+        if (!load_text) fire(ERR_INTERNAL, "not-done");   // text is loaded by the lexer
         load_text(spec, out);
     } else {
-        // Without the lexer, to block! of a string falls here too.
         if (!to) {
             Cell target;
             datatype::make_at(&target, type);
