@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "datatypes/block_sort.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
@@ -819,13 +820,15 @@ void init_state() {
         collector::register_(mark_root_cell);
         registered = true;
     }
+    init_sort_state();
 }
 
 void init() {
     datatype::Registration r(TYPE_BLOCK, TYPE_SERIES, "block!");
     r.on<ACT_MAKE>(make).on<ACT_TO>(to).on<ACT_FORM>(form).on<ACT_MOLD>(mold).on<ACT_EVAL_PATH>(eval_path);
     r.on<ACT_COMPARE>(compare).on<ACT_APPEND>(insert).on<ACT_CHANGE>(change).on<ACT_COPY>(copy);
-    r.on<ACT_FIND>(find).on<ACT_INSERT>(insert).on<ACT_PUT>(put).on<ACT_SELECT>(select).on<ACT_SWAP>(swap);
+    r.on<ACT_FIND>(find).on<ACT_INSERT>(insert).on<ACT_PUT>(put).on<ACT_SELECT>(select).on<ACT_SORT>(sort);
+    r.on<ACT_SWAP>(swap);
     r.on<ACT_TAKE>(take).on<ACT_TRIM>(trim);
     datatype::register_(r);
 }

@@ -7,7 +7,7 @@
 // four path types and hash! inherit them, so every routine and action here
 // works on any block-like type id and keeps the value's own type; hash! keeps
 // its index in step through series::index_hooks. Sorting and the set
-// operations live in their own module.
+// operations live in their own module (block_sort.hpp).
 #pragma once
 
 #include "datatypes/series.hpp"
@@ -103,7 +103,8 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last);
 Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 
 void init();
-// Start-up and memory resets: forgets the root cell's block.
+// Start-up and memory resets: forgets the root cell's block and the blocks
+// of the sort comparators.
 void init_state();
 
 }  // namespace block

@@ -1,0 +1,407 @@
+// block! sorting and set operations: see block_sort.hpp.
+#include "datatypes/block_sort.hpp"
+
+#include <algorithm>
+
+#include "datatypes/block.hpp"
+#include "datatypes/datatype.hpp"
+#include "datatypes/integer.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/symbol.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/fault.hpp"
+#include "runtime/fire.hpp"
+#include "runtime/hash_table.hpp"
+#include "runtime/sorting.hpp"
+
+namespace zir {
+namespace block {
+
+void (*call_comparator)(const Cell*) = nullptr;
+
+namespace {
+
+using series::any_block_q;
+using series::buffer_of;
+using series::words;
+
+inline i32 head_index(const Cell* c) { return i32(c->w1); }
+inline i32 cell_count(const SeriesBuffer* s) { return i32(series::used_bytes(s) >> 4); }
+inline Cell* cell_at(u32 node, i64 i) { return series::head_cells(node_buffer(node)) + i; }
+inline i32 clamp_head(Cell* b) {
+    i32 n = cell_count(buffer_of(b));
+    if (head_index(b) > n) b->w1 = u32(n);
+    return head_index(b);
+}
+
+// --- Records handed to a comparator function ------------------------------------
+
+// Under /all a comparator function receives the two records in two blocks,
+// made on first use and refilled for every comparison. A collector root.
+u32 record_blocks[2] = {0, 0};
+// After a sort with records of 2 MiB or more the blocks are dropped rather
+// than keep that much room for the next sort.
+constexpr i64 RECORD_KEEP_LIMIT = 0x200000;
+// Sorts in progress: a comparator may sort too, and the blocks are emptied
+// only when the outermost sort ends.
+i32 sort_depth = 0;
+// Comparator frames are named like any call of an unnamed function.
+i32 anon_symbol = 0;
+
+void mark_record_blocks() {
+    for (u32 n : record_blocks) collector::mark_block(n);
+}
+
+// Gives both blocks room for a record of `cells` cells. A nested sort may
+// have dropped them or made them smaller, so every comparison asks again.
+void prepare_record_blocks(i64 cells) {
+    for (u32& n : record_blocks) {
+        if (n) {
+            const SeriesBuffer* s = node_buffer(n);
+            if (i64(s->size) - s->offset >= cells * 16) continue;
+        }
+        n = 0;
+        u32 fresh = memory::alloc_cells(cells);
+        n = fresh;
+    }
+}
+
+void load_record(int which, const Cell* record, i64 cells, Cell* out) {
+    SeriesBuffer* s = node_buffer(record_blocks[which]);
+    std::memcpy(series::head_cells(s), record, size_t(cells) * 16);
+    s->tail = s->offset + u32(cells * 16);
+    cell::init(out, TYPE_BLOCK);
+    out->w2 = record_blocks[which];
+}
+
+// Keeps the collector off for one sort (the engine holds raw pointers into
+// the block and copies of its cells that the collector cannot see) and puts
+// things back on every exit, errors included.
+class SortRun {
+public:
+    explicit SortRun(i64 record_cells) : saved(collector::active), cells(record_cells) {
+        collector::active = false;
+        sort_depth++;
+    }
+    ~SortRun() {
+        collector::active = saved;
+        if (--sort_depth > 0) return;
+        for (u32& n : record_blocks) {
+            if (!n) continue;
+            if (cells * 16 >= RECORD_KEEP_LIMIT) {
+                n = 0;
+                continue;
+            }
+            SeriesBuffer* s = node_buffer(n);
+            s->tail = s->offset;   // hold no stale values for the collector to keep
+        }
+    }
+    SortRun(const SortRun&) = delete;
+    SortRun& operator=(const SortRun&) = delete;
+
+private:
+    bool saved;
+    i64 cells;
+};
+
+inline int compare_cells(const Cell* a, const Cell* b, i32 op) {
+    i32 r = actions::compare_typed(a, b, op);
+    if (r == NOT_COMPARABLE) return i32(TYPE_OF(a)) - i32(TYPE_OF(b));
+    return r;
+}
+
+int map_comparator_result(const Cell* r) {
+    switch (TYPE_OF(r)) {
+        case TYPE_LOGIC: return r->w1 ? 1 : -1;
+        case TYPE_NONE: return -1;
+        case TYPE_INTEGER: return integer::get(r);
+        case TYPE_FLOAT: {
+            double d = cell::get_float(r);
+            return d > 0 ? 1 : d < 0 ? -1 : 0;
+        }
+        default: return 1;
+    }
+}
+
+}  // namespace
+
+// --- Sorting ---------------------------------------------------------------------
+
+int sort_compare(const void* cell, const void* other, std::intptr_t op, std::intptr_t flags) {
+    const Cell* a = static_cast<const Cell*>(cell);
+    const Cell* b = static_cast<const Cell*>(other);
+    if (flags & SORT_REVERSE) std::swap(a, b);
+    std::intptr_t n = flags >> SORT_SHIFT;
+    if (!(flags & SORT_ALL)) return compare_cells(a + n, b + n, i32(op));
+    for (std::intptr_t i = 0; i < n; i++) {
+        int r = compare_cells(a + i, b + i, i32(op));
+        if (r != 0) return r;
+    }
+    return 0;
+}
+
+int sort_compare_with(const void* cell, const void* other, std::intptr_t function, std::intptr_t flags) {
+    if (!call_comparator) fire(ERR_INTERNAL, "not-done");
+    const Cell* f = reinterpret_cast<const Cell*>(function);
+    const Cell* x = static_cast<const Cell*>(cell);
+    const Cell* y = static_cast<const Cell*>(other);
+    i64 n = flags >> SORT_SHIFT;
+    Cell first, second;
+    if (flags & SORT_ALL) {
+        prepare_record_blocks(n);
+        load_record(0, x, n, &first);
+        load_record(1, y, n, &second);
+    } else {
+        first = x[n];
+        second = y[n];
+    }
+    Cell* saved_top = stack::top;
+    stack::mark_func(u32(anon_symbol), 0, f->w1);
+    // Pushed second first: a function answering true when its first argument
+    // goes first then sorts ascending.
+    stack::push((flags & SORT_REVERSE) ? &first : &second);
+    stack::push((flags & SORT_REVERSE) ? &second : &first);
+    call_comparator(f);
+    Cell result = *stack::arguments;
+    stack::unwind_func_last();
+    stack::top = saved_top;
+    return map_comparator_result(&result);
+}
+
+Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse, bool stable) {
+    i32 abs = cell_count(buffer_of(series));
+    i64 h = clamp_head(series);
+    i64 count = abs - h;
+    if (part) {
+        i64 n;
+        if (TYPE_OF(part) == TYPE_INTEGER) n = integer::get(part);
+        else if (series::same_series_q(series, part)) n = i64(std::min(head_index(part), abs)) - h;
+        else series::fire_refine_arg(words.part, part);
+        if (n < 0) {
+            count = std::min(-n, h);
+            h -= count;
+        } else if (n < count) {
+            count = n;
+        }
+    }
+    if (count == 0) return series;
+
+    i64 size = 1;
+    if (skip) {
+        if (TYPE_OF(skip) != TYPE_INTEGER) series::fire_refine_arg(words.skip, skip);
+        size = integer::get(skip);
+        if (size < 1 || size > count || count % size != 0) series::fire_refine_arg(words.skip, skip);
+    } else if (all) {
+        fire(ERR_SCRIPT, "bad-refines");
+    }
+
+    std::intptr_t flags = reverse ? SORT_REVERSE : 0;
+    if (all) flags |= SORT_ALL | (std::intptr_t(size) << SORT_SHIFT);
+    collector::RootCell function;
+    if (comparator) {
+        switch (TYPE_OF(comparator)) {
+            case TYPE_FUNCTION:
+                function.value = *comparator;
+                break;
+            case TYPE_INTEGER: {
+                if (!skip || all) fire(ERR_SCRIPT, "bad-refines");
+                i64 k = integer::get(comparator);
+                if (k < 1 || k > size) fire(ERR_SCRIPT, "out-of-range", comparator);
+                flags |= std::intptr_t(k - 1) << SORT_SHIFT;
+                break;
+            }
+            default:
+                series::fire_refine_arg(words.compare, comparator);
+        }
+    }
+    bool user = TYPE_OF(function.get()) == TYPE_FUNCTION;
+
+    i32 from = i32(h), n = i32(count);
+    bool owned = series::notify(series, words.sort, nullptr, from, n);
+    series::index_drop(series, from, from + n);
+    try {
+        if (user && all) prepare_record_blocks(size);
+        SortRun run(size);
+        void* base = cell_at(series->w2, from);
+        size_t width = size_t(size) * 16;
+        sort::Compare compare = user ? sort_compare_with : sort_compare;
+        std::intptr_t arg = user ? reinterpret_cast<std::intptr_t>(function.get())
+                                 : std::intptr_t(case_ ? COMP_CASE_SORT : COMP_SORT);
+        if (stable) sort::merge_sort(base, count / size, width, arg, flags, compare);
+        else sort::quicksort(base, count / size, width, arg, flags, compare);
+    } catch (...) {
+        // The cells are still a permutation of what they were: index them again.
+        series::index_put(series, from, from + n);
+        throw;
+    }
+    series::index_put(series, from, from + n);
+    if (owned) series::notify(series, words.sorted, nullptr, from, n);
+    return series;
+}
+
+// --- Set operations --------------------------------------------------------------
+
+namespace {
+
+// True when `key` lies at a record start (the head plus a multiple of
+// `skip`) of the series, looked up through `table`, a hash! index over the
+// series' buffer. Blocks hash by identity, so a block-like key is searched
+// for cell by cell instead, as find/only does.
+bool holds(const Cell* series, u32 table, const Cell* key, i64 skip, bool case_) {
+    if (any_block_q(TYPE_OF(key))) {
+        // Searched as a plain block: a hash!'s own index would compare identities too.
+        Cell position = *series;
+        cell::set_type(&position, TYPE_BLOCK);
+        position.w3 = 0;
+        Cell step, value = *key;
+        cell::init(&step, TYPE_INTEGER);
+        step.w2 = u32(skip);
+        Cell* found = find(&position, &value, nullptr, true, case_, false, false, nullptr, &step, false, false,
+                           false, false);
+        return TYPE_OF(found) != TYPE_NONE;
+    }
+    i32 op = case_ ? COMP_STRICT_EQUAL : COMP_EQUAL;
+    return hash_table::find(table, key, head_index(series), i32(skip), op, false, false) != nullptr;
+}
+
+// The series whose values a pass tests for membership: looked up through its
+// own index when it is a hash!, else through a temporary one, made on first
+// use and left to the collector afterwards.
+class Members {
+public:
+    explicit Members(const Cell* s) : series(s) {}
+    bool holds(const Cell* key, i64 skip, bool case_) {
+        if (!table.node && !any_block_q(TYPE_OF(key))) {
+            if (TYPE_OF(series) == TYPE_HASH && series->w3) {
+                table.node = series->w3;
+            } else {
+                u32 t = hash_table::init(cell_count(buffer_of(series)), series->w2, hash_table::HASH, 0);
+                table.node = t;
+            }
+        }
+        return block::holds(series, table.node, key, skip, case_);
+    }
+
+private:
+    const Cell* series;   // a value-stack cell
+    collector::RootNode table;
+};
+
+// The result being built and its index. With `index_all` every cell is
+// indexed (the result becomes a hash!), else only the first of each record,
+// which is all that the duplicate test looks at.
+struct Result {
+    u32 node;
+    u32 table;
+    i64 skip;
+    bool case_;
+    bool index_all;
+};
+
+void append_record(Result& r, u32 source, i64 at, i64 n) {
+    SeriesBuffer* s = node_buffer(r.node);
+    i64 start = cell_count(s);
+    if (i64(s->tail) + n * 16 > i64(s->size)) {
+        i64 bytes = (start + n) * 16;
+        if (bytes * 2 <= MAX_LENGTH - 15) bytes *= 2;
+        s = memory::expand_series(s, bytes);
+    }
+    // Read after the expansion, which may have moved the source.
+    std::memcpy(series::tail(s), cell_at(source, at), size_t(n) * 16);
+    s->tail += u32(n * 16);
+    i64 end = r.index_all ? start + n : start + 1;
+    for (i64 i = start; i < end; i++) {
+        i32 status;
+        hash_table::put_value(r.table, cell_at(r.node, i), &status);
+        if (status == hash_table::PUT_REBUILT) break;   // the whole block is indexed
+    }
+}
+
+// Adds the records of `source` that are new to the result and, with a
+// member set, whose first value's presence there is `wanted`.
+void pass(Result& r, const Cell* source, Members* members, bool wanted) {
+    u32 node = source->w2;
+    i64 abs = cell_count(node_buffer(node));
+    Cell result;
+    cell::init(&result, TYPE_BLOCK);
+    result.w2 = r.node;
+    for (i64 at = head_index(source); at < abs; at += r.skip) {
+        Cell key = *cell_at(node, at);
+        if (members && members->holds(&key, r.skip, r.case_) != wanted) continue;
+        if (holds(&result, r.table, &key, r.skip, r.case_)) continue;
+        append_record(r, node, at, std::min(r.skip, abs - at));
+    }
+}
+
+}  // namespace
+
+void do_set_op(bool case_, const Cell* skip, int op) {
+    if (op < SET_UNIQUE || op > SET_DIFFERENCE) ZIR_FAULT(runtime::FAULT_NO_SWITCH);
+    Cell* first = stack::arguments;
+    Cell* second = first + 1;
+    bool two = op != SET_UNIQUE;
+    i64 size = 1;
+    if (skip) {
+        if (TYPE_OF(skip) != TYPE_INTEGER || integer::get(skip) < 1) series::fire_refine_arg(words.skip, skip);
+        size = integer::get(skip);
+    }
+    // The natives check the types; cells are only ever read from cell buffers.
+    if (two && !any_block_q(TYPE_OF(second))) {
+        Cell a, b;
+        datatype::make_at(&a, TYPE_OF(first));
+        datatype::make_at(&b, TYPE_OF(second));
+        fire(ERR_SCRIPT, "expect-val", &a, &b);
+    }
+    i64 room = cell_count(buffer_of(first)) - clamp_head(first);
+    if (two) {
+        i64 rest = cell_count(buffer_of(second)) - clamp_head(second);
+        if (op == SET_UNION) room += rest;
+    }
+    if (room < 1) room = 1;
+    if (room > MAX_LENGTH / 16) fire(ERR_INTERNAL, "no-memory");
+    bool hash = TYPE_OF(first) == TYPE_HASH || (two && TYPE_OF(second) == TYPE_HASH);
+
+    collector::RootNode node(memory::alloc_cells(room));
+    collector::RootNode table(hash_table::init(i32(room), node, hash_table::HASH, 0));
+    Result r{node, table, size, case_, hash};
+    switch (op) {
+        case SET_UNIQUE:
+            pass(r, first, nullptr, false);
+            break;
+        case SET_UNION:
+            pass(r, first, nullptr, false);
+            pass(r, second, nullptr, false);
+            break;
+        case SET_INTERSECT:
+        case SET_EXCLUDE: {
+            Members in_second(second);
+            pass(r, first, &in_second, op == SET_INTERSECT);
+            break;
+        }
+        default: {
+            Members in_second(second), in_first(first);
+            pass(r, first, &in_second, false);
+            pass(r, second, &in_first, false);
+            break;
+        }
+    }
+    first->header = (first->header & FLAG_NEW_LINE) | (hash ? TYPE_HASH : TYPE_OF(first));
+    first->w1 = 0;
+    first->w2 = node;
+    first->w3 = hash ? u32(table) : 0;
+}
+
+void init_sort_state() {
+    record_blocks[0] = record_blocks[1] = 0;
+    sort_depth = 0;
+    anon_symbol = symbol::make("<anon>");
+    static bool registered = false;
+    if (!registered) {
+        collector::register_(mark_record_blocks);
+        registered = true;
+    }
+}
+
+}  // namespace block
+}  // namespace zir

@@ -1,0 +1,64 @@
+// block!: sorting in place and the set operations (unique, union, intersect,
+// exclude, difference).
+//
+// `sort` orders the cells from the head (or a /part of them) as records of
+// /skip cells, with the runtime's quicksort or, under /stable, its merge sort
+// (runtime/sorting.hpp). The sort engine holds raw pointers into the block's
+// buffer for the whole sort, so the collector is kept off while it runs.
+//
+// The set operations build a new block of first occurrences, finding values
+// through hash tables (runtime/hash_table.hpp): one over the result to drop
+// duplicates, and the other series' own (a hash!) or a temporary one to test
+// membership. The natives that call them check the argument types first.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.hpp"
+
+namespace zir {
+namespace block {
+
+// Comparator flags handed to the sort callbacks: /reverse, whole records
+// (/all), and from bit SORT_SHIFT up either the record size in cells (with
+// /all) or the 0-based offset of the compared cell inside a record.
+constexpr std::intptr_t SORT_REVERSE = 1;
+constexpr std::intptr_t SORT_ALL = 2;
+constexpr int SORT_SHIFT = 2;
+
+// The sort action (slot 45): answers the series.
+Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse, bool stable);
+
+// The default callback: compares two records under comparison op 7 (sort) or
+// 8 (case-sensitive sort). Values that cannot be compared order by type id.
+int sort_compare(const void* cell, const void* other, std::intptr_t op, std::intptr_t flags);
+
+// The callback of /compare with a function!: `function` is the address of
+// the function! cell. The function receives the second value then the first
+// (the first then the second under /reverse), or, with /all, two blocks
+// holding the records; true maps to 1, false and none to -1, an integer! to
+// itself, a float! to its sign, anything else to 1.
+int sort_compare_with(const void* cell, const void* other, std::intptr_t function, std::intptr_t flags);
+
+// Runs a comparator function! whose call frame is open with its two
+// arguments pushed: it supplies the rest of the frame (the cells of the
+// function's refinements and locals), runs the body and leaves the result in
+// the frame's first cell. Set by the interpreter; while it is null, a sort
+// that must call a function raises `internal not-done`.
+extern void (*call_comparator)(const Cell* function);
+
+// Set-operation codes, continuing the arithmetic operation codes.
+enum SetOp : int { SET_UNIQUE = 8, SET_UNION = 9, SET_INTERSECT = 10, SET_EXCLUDE = 11, SET_DIFFERENCE = 12 };
+
+// Works on the first (and, but for unique, the second) argument cell of the
+// current call, `stack::arguments` and the cell after it, and leaves the
+// result in the first: a new series of first occurrences, at head 0. `skip`
+// (null when absent) gives the record size.
+void do_set_op(bool case_, const Cell* skip, int op);
+
+// Start-up and memory resets: forgets the blocks that hand records to a
+// comparator function.
+void init_sort_state();
+
+}  // namespace block
+}  // namespace zir
