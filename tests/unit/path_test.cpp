@@ -83,6 +83,8 @@ TEST_F(Paths, InheritedAndRefusedActions) {
             EXPECT_EQ(actions::lookup(type, slot), nullptr) << slot << " " << type;
     }
     EXPECT_NE(actions::lookup(TYPE_PAREN, ACT_RANDOM), nullptr) << "paren! keeps random from block!";
+    EXPECT_EQ(actions::lookup(TYPE_PAREN, ACT_SORT), actions::lookup(TYPE_BLOCK, ACT_SORT)) << "and sort";
+    EXPECT_NE(actions::lookup(TYPE_BLOCK, ACT_SORT), nullptr);
     EXPECT_EQ(actions::lookup(TYPE_PAREN, ACT_TRIM), nullptr);
     EXPECT_NE(actions::lookup(TYPE_SET_PATH, ACT_MODIFY), nullptr);
     EXPECT_EQ(actions::lookup(TYPE_SET_PATH, ACT_COPY), actions::lookup(TYPE_PATH, ACT_COPY));
