@@ -76,16 +76,8 @@ i32 mold(const Cell* value, Cell* buffer, bool, bool all, bool, const Cell*, i32
 }
 
 i32 compare(const Cell* value, const Cell* other, i32 op) {
-    switch (op) {
-        case COMP_EQUAL:
-        case COMP_NOT_EQUAL:
-        case COMP_STRICT_EQUAL:
-        case COMP_SAME:
-        case COMP_FIND:
-            return TYPE_OF(other) == TYPE_DATATYPE && other->w1 == value->w1 ? 0 : 1;
-        default:
-            return NOT_COMPARABLE;
-    }
+    if (!equality_op_q(op)) return NOT_COMPARABLE;
+    return TYPE_OF(other) == TYPE_DATATYPE && other->w1 == value->w1 ? 0 : 1;
 }
 
 }  // namespace

@@ -92,18 +92,8 @@ i32 mold(const Cell* value, Cell* buffer, bool, bool all, bool, const Cell* arg,
 
 i32 compare(const Cell* value, const Cell* other, i32 op) {
     if (TYPE_OF(other) != TYPE_LOGIC) return NOT_COMPARABLE;
-    switch (op) {
-        case COMP_EQUAL:
-        case COMP_NOT_EQUAL:
-        case COMP_STRICT_EQUAL:
-        case COMP_SORT:
-        case COMP_CASE_SORT:
-        case COMP_SAME:
-        case COMP_FIND:
-            return i32(value->w1) - i32(other->w1);
-        default:
-            return NOT_COMPARABLE;
-    }
+    // True sorts after false.
+    return equality_op_q(op) || sort_op_q(op) ? i32(value->w1) - i32(other->w1) : NOT_COMPARABLE;
 }
 
 Cell* complement(Cell* value) {

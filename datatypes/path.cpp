@@ -15,21 +15,6 @@ namespace path {
 
 namespace {
 
-inline bool any_block_q(u32 t) {
-    switch (t) {
-        case TYPE_BLOCK:
-        case TYPE_PAREN:
-        case TYPE_PATH:
-        case TYPE_LIT_PATH:
-        case TYPE_SET_PATH:
-        case TYPE_GET_PATH:
-        case TYPE_HASH:
-            return true;
-        default:
-            return false;
-    }
-}
-
 Cell* make(Cell* proto, Cell* spec, u32 type) {
     u32 st = TYPE_OF(spec);
     if (any_block_q(st)) return block::to(proto, spec, type);

@@ -19,19 +19,10 @@
 namespace zir {
 namespace series {
 
-// --- Datatype groups ---------------------------------------------------------
-
-// block!, paren!, the four paths and hash!: buffers of cells.
-inline bool any_block_q(u32 t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
-}
-// string!, file!, url!, tag!, email!, ref!: buffers of code points.
-inline bool any_text_q(u32 t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
-}
-inline bool any_series_q(u32 t) {
-    return any_block_q(t) || any_text_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
-}
+// The datatype groups (any_block_q, any_text_q, any_series_q) live in runtime/cell.hpp.
+using zir::any_block_q;
+using zir::any_text_q;
+using zir::any_series_q;
 
 // --- Element geometry --------------------------------------------------------
 

@@ -232,21 +232,11 @@ i32 mold(const Cell* value, Cell* buffer, bool, bool, bool, const Cell*, i32 par
 
 i32 compare(const Cell* value, const Cell* other, i32 op) {
     if (TYPE_OF(other) != TYPE_TYPESET) return NOT_COMPARABLE;
-    switch (op) {
-        case COMP_EQUAL:
-        case COMP_NOT_EQUAL:
-        case COMP_STRICT_EQUAL:
-        case COMP_SAME:
-        case COMP_FIND:
-            return value->w1 == other->w1 && value->w2 == other->w2 && value->w3 == other->w3 ? 0 : 1;
-        case COMP_SORT:
-        case COMP_CASE_SORT: {
-            i32 a = count(value), b = count(other);
-            return a < b ? -1 : a > b ? 1 : 0;
-        }
-        default:
-            return NOT_COMPARABLE;
-    }
+    if (equality_op_q(op)) return value->w1 == other->w1 && value->w2 == other->w2 && value->w3 == other->w3 ? 0 : 1;
+    if (!sort_op_q(op)) return NOT_COMPARABLE;
+    // Sorting orders typesets by how many datatypes they hold.
+    i32 a = count(value), b = count(other);
+    return a < b ? -1 : a > b ? 1 : 0;
 }
 
 void and_() { do_bitwise(6); }

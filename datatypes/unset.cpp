@@ -41,18 +41,7 @@ i32 mold(const Cell*, Cell* buffer, bool, bool all, bool, const Cell*, i32 part,
 
 i32 compare(const Cell*, const Cell* other, i32 op) {
     if (TYPE_OF(other) != TYPE_UNSET) return NOT_COMPARABLE;
-    switch (op) {
-        case COMP_EQUAL:
-        case COMP_NOT_EQUAL:
-        case COMP_STRICT_EQUAL:
-        case COMP_SAME:
-        case COMP_FIND:
-        case COMP_SORT:
-        case COMP_CASE_SORT:
-            return 0;
-        default:
-            return NOT_COMPARABLE;
-    }
+    return equality_op_q(op) || sort_op_q(op) ? 0 : NOT_COMPARABLE;
 }
 
 }  // namespace

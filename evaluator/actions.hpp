@@ -33,6 +33,13 @@ enum CompareOp : i32 {
 };
 constexpr i32 NOT_COMPARABLE = -2;
 
+// The operations that only ask whether two values are equal, and the two that
+// ask for an order to sort by.
+inline bool equality_op_q(i32 op) {
+    return op == COMP_EQUAL || op == COMP_NOT_EQUAL || op == COMP_STRICT_EQUAL || op == COMP_SAME || op == COMP_FIND;
+}
+inline bool sort_op_q(i32 op) { return op == COMP_SORT || op == COMP_CASE_SORT; }
+
 // The part (a budget of code points) of an unlimited mold or form.
 constexpr i32 PART_UNLIMITED = 0x7FFFFFFF;
 

@@ -87,6 +87,22 @@ constexpr u32 FLAG_NEW_LINE = 1u << 30;
 
 inline u32 TYPE_OF(const Cell* c) { return c->header & TYPE_MASK; }
 
+// --- Datatype groups ---------------------------------------------------------
+
+// block!, paren!, the four paths and hash!: buffers of cells.
+inline bool any_block_q(u32 t) {
+    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
+}
+// string!, file!, url!, tag!, email!, ref!: buffers of code points.
+inline bool any_text_q(u32 t) {
+    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
+}
+inline bool any_series_q(u32 t) {
+    return any_block_q(t) || any_text_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
+}
+// word!, set-word!, lit-word!, get-word!.
+inline bool any_word_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
+
 namespace cell {
 
 inline void set_type(Cell* c, u32 type) { c->header = (c->header & ~TYPE_MASK) | type; }

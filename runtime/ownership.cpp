@@ -22,39 +22,8 @@ constexpr i32 VALUE_CELLS = 3;   // owned value, owner, field word
 
 void mark_table() { hash_table::mark(table); }
 
-bool is_block_like(u32 type) {
-    switch (type) {
-        case TYPE_BLOCK:
-        case TYPE_PAREN:
-        case TYPE_HASH:
-        case TYPE_PATH:
-        case TYPE_LIT_PATH:
-        case TYPE_SET_PATH:
-        case TYPE_GET_PATH:
-            return true;
-        default:
-            return false;
-    }
-}
-
 // Series owned by themselves, without looking inside.
-bool is_plain_series(u32 type) {
-    switch (type) {
-        case TYPE_STRING:
-        case TYPE_FILE:
-        case TYPE_URL:
-        case TYPE_TAG:
-        case TYPE_EMAIL:
-        case TYPE_REF:
-        case TYPE_BINARY:
-        case TYPE_VECTOR:
-        case TYPE_IMAGE:
-        case TYPE_BITSET:
-            return true;
-        default:
-            return false;
-    }
-}
+bool is_plain_series(u32 type) { return (any_series_q(type) && !any_block_q(type)) || type == TYPE_BITSET; }
 
 // Takes ownership of one series; false when it already has an owner.
 bool own(u32 node, const Cell& value, const Cell& owner, const Cell& word) {
@@ -82,7 +51,7 @@ void set_owner(Cell value, Cell owner, Cell word) {
 
 void bind_deep(Cell value, Cell owner, Cell word) {
     u32 type = TYPE_OF(&value);
-    if (is_block_like(type)) {
+    if (any_block_q(type)) {
         u32 node = value.w2;
         own(node, value, owner, word);
         if (cycles::find_q(node)) return;
@@ -111,14 +80,14 @@ void bind_deep(Cell value, Cell owner, Cell word) {
 
 void unbind(Cell value) {
     u32 type = TYPE_OF(&value);
-    if (is_block_like(type) || is_plain_series(type)) {
+    if (any_block_q(type) || is_plain_series(type)) {
         u32 node = value.w2;
         if (!node) return;
         node_buffer(node)->flags &= ~SERIES_OWNED;
         if (Cell* v = hash_table::delete_node(table, node)) {
             for (int i = 0; i < VALUE_CELLS; i++) cell::init(&v[i], TYPE_UNSET);
         }
-        if (!is_block_like(type) || cycles::find_q(node)) return;
+        if (!any_block_q(type) || cycles::find_q(node)) return;
         cycles::Guard guard(node);
         for (i32 i = i32(value.w1);; i++) {
             SeriesBuffer* s = node_buffer(node);
