@@ -515,12 +515,14 @@ Cell* take(Cell* series, Cell* part, bool, bool last) {
     u32 extra = type == TYPE_VECTOR ? series->w3 : 0;
     u32 unit = unit_of(buffer_of(series));
     bool owned = c > 0 && notify(series, words.take, nullptr, i32(from), i32(c));
-    u32 node;
+    // Held until the series cell takes it: re-indexing a hash! and the owner's
+    // report after the cut may both allocate.
+    collector::RootNode node;
     if (part) {
-        node = memory::alloc_series(c, unit, 0);
+        node.node = memory::alloc_series(c, unit, 0);
     } else {
         if (!take_buffer) take_buffer = memory::alloc_series(16, 1, 0);
-        node = take_buffer;
+        node.node = take_buffer;
         SeriesBuffer* t = node_buffer(node);
         t->flags = (t->flags & ~SERIES_UNIT_MASK) | unit;
         t->offset = t->tail = 0;

@@ -1,0 +1,60 @@
+// Faults found in review of the series, block, path and typeset datatypes:
+// each test shows one and stays as its regression test.
+#include "datatypes/block.hpp"
+#include "datatypes/datatype.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/symbol.hpp"
+#include "evaluator/actions.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/ownership.hpp"
+#include "values.hpp"
+
+namespace zir {
+namespace {
+
+using namespace test;
+
+struct Review : ValueTest {};
+
+Cell* ints(std::initializer_list<i32> values) {
+    Cell* b = test::block({});
+    for (i32 v : values) block::zs_append(b, int_(v));
+    return b;
+}
+
+// An owner whose change handler allocates and collects, as user code may.
+void collecting_report(const Cell*, const Cell*, const Cell*, i32, const Cell*, i32, i32) {
+    memory::alloc_cells(8);
+    collector::do_cycle();
+}
+
+TEST_F(Review, TakePartKeepsItsNewSeriesAcrossTheOwnerReport) {
+    Cell* b = ints({1, 2, 3, 4, 5, 6});
+    collector::RootCell owner(make_object(*b));
+    Cell word;
+    series::make_word(&word, symbol::make("data"));
+    ownership::set_owner(*b, owner.value, word);
+    ownership::on_deep_change = collecting_report;
+    Cell* taken = series::take(stack::push(b), int_(2), false, false);
+    ownership::on_deep_change = nullptr;
+    Cell* other = ints({7, 8});   // may reuse a node freed by mistake
+    EXPECT_MOLD(taken, "[1 2]");
+    EXPECT_MOLD(b, "[3 4 5 6]");
+    EXPECT_MOLD(other, "[7 8]");
+}
+
+TEST_F(Review, TakePartOfAHashKeepsItsNewSeriesWhileReindexing) {
+    // The cells moved down are indexed again; the two 3s form a new chain,
+    // which allocates (and, in stress builds, collects).
+    Cell* h = hash_({int_(1), int_(2), int_(3), int_(3), int_(4)});
+    Cell* taken = series::take(stack::push(h), int_(1), false, false);
+    Cell* other = ints({7, 8});
+    ASSERT_EQ(TYPE_OF(taken), u32(TYPE_HASH));
+    Cell* seen = stack::push(taken);
+    cell::set_type(seen, TYPE_BLOCK);   // hash! has no mold of its own yet
+    EXPECT_MOLD(seen, "[1]");
+    EXPECT_MOLD(other, "[7 8]");
+}
+
+}  // namespace
+}  // namespace zir
