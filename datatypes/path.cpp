@@ -1,6 +1,8 @@
 // The path family and paren!: see path.hpp.
 #include "datatypes/path.hpp"
 
+#include <cmath>
+
 #include "datatypes/block.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/float.hpp"
@@ -21,7 +23,15 @@ Cell* make(Cell* proto, Cell* spec, u32 type) {
     if (st == TYPE_INTEGER || st == TYPE_FLOAT || st == TYPE_PERCENT) {
         Cell* out = stack::push_slot();
         cell::init(out, TYPE_UNSET);
-        i32 n = float_::to_integer_checked(spec);
+        i32 n;
+        if (st == TYPE_PERCENT) {
+            // A percent! holds its number as a float! does.
+            double d = cell::get_float(spec);
+            if (!(d <= 2147483647.0 && d >= -2147483648.0)) fire(ERR_SCRIPT, "out-of-range", spec);
+            n = i32(std::trunc(d));
+        } else {
+            n = float_::to_integer_checked(spec);
+        }
         block::make_at(out, n < 1 ? 1 : n);
         out->header = type;
         return out;

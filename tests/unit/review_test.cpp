@@ -1,5 +1,7 @@
 // Faults found in review of the series, block, path and typeset datatypes:
 // each test shows one and stays as its regression test.
+#include <cmath>
+
 #include "datatypes/block.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/series.hpp"
@@ -54,6 +56,36 @@ TEST_F(Review, TakePartOfAHashKeepsItsNewSeriesWhileReindexing) {
     cell::set_type(seen, TYPE_BLOCK);   // hash! has no mold of its own yet
     EXPECT_MOLD(seen, "[1]");
     EXPECT_MOLD(other, "[7 8]");
+}
+
+TEST_F(Review, MakePathFromAPercentTakesItsValueAsTheCapacity) {
+    auto make = [](Cell* spec) {
+        return reinterpret_cast<action::Make>(actions::lookup(TYPE_PATH, ACT_MAKE))(nullptr, spec, TYPE_PATH);
+    };
+    struct Case {
+        double percent;   // as stored: 300% is 3.0
+        u32 bytes;        // room made, at least one cell
+    } cases[] = {{3.0, 48}, {0.33, 16}, {2.75, 32}, {0.0, 16}};
+    for (const Case& c : cases) {
+        Cell* spec = float_(c.percent);
+        cell::set_type(spec, TYPE_PERCENT);
+        Cell* p = make(spec);
+        EXPECT_EQ(TYPE_OF(p), u32(TYPE_PATH));
+        EXPECT_EQ(block::zs_length_q(p), 0);
+        EXPECT_EQ(node_buffer(p->w2)->size, c.bytes) << c.percent;
+    }
+    Cell* huge = float_(1e12);
+    cell::set_type(huge, TYPE_PERCENT);
+    try {
+        make(huge);
+        ADD_FAILURE() << "no error";
+    } catch (const LanguageError& e) {
+        EXPECT_STREQ(e.id, "out-of-range");
+        EXPECT_EQ(TYPE_OF(&e.args[0]), u32(TYPE_PERCENT)) << "the error names the spec as given";
+    }
+    Cell* nan = float_(std::nan(""));
+    cell::set_type(nan, TYPE_PERCENT);
+    EXPECT_EQ(error_of([&] { make(nan); }), "script out-of-range");
 }
 
 }  // namespace
