@@ -478,7 +478,12 @@ bool comparable_q(u32 a, u32 b) {
     return (word(a) && word(b)) || (number(a) && number(b));
 }
 
-i32 compare_each(const Cell* a, const Cell* b, i32 op) {
+i32 compare_each(const Cell* value, const Cell* other, i32 op) {
+    // The cells may lie in an enclosing block's buffer, which an element's
+    // comparison may move.
+    const Cell first = *value, second = *other;
+    const Cell* a = &first;
+    const Cell* b = &second;
     if (a->w2 == b->w2 && a->w1 == b->w1) return 0;
     if (op == COMP_SAME) return -1;
     if (cycles::find_q(a->w2)) return cycles::find_q(b->w2) ? 0 : -1;

@@ -88,5 +88,36 @@ TEST_F(Review, MakePathFromAPercentTakesItsValueAsTheCapacity) {
     EXPECT_EQ(error_of([&] { make(nan); }), "script out-of-range");
 }
 
+// A comparison that allocates and collects on the way, as the comparisons of
+// contexts and of text may: every buffer may have moved when it returns.
+i32 collecting_compare(const Cell* a, const Cell* b, i32) {
+    u32 x = a->w2, y = b->w2;
+    memory::alloc_cells(8);
+    collector::do_cycle();
+    return x < y ? -1 : x > y ? 1 : 0;
+}
+
+TEST_F(Review, NestedBlocksCompareWhileTheirElementsAllocate) {
+    // char! stands in for a datatype whose comparison allocates.
+    struct Swap {
+        action::Generic& slot = datatype::table[TYPE_CHAR][ACT_COMPARE - 1];
+        action::Generic saved = slot;
+        Swap() { slot = reinterpret_cast<action::Generic>(collecting_compare); }
+        ~Swap() { slot = saved; }
+    } swap;
+    auto ch = [](u32 code) {
+        Cell* c = int_(i32(code));
+        cell::set_type(c, TYPE_CHAR);
+        return c;
+    };
+    memory::alloc_cells(64);   // garbage ahead of the blocks, so that they move
+    Cell* a = test::block({test::block({ch('a'), ch('b'), ch('c')})});
+    Cell* b = test::block({test::block({ch('a'), ch('b'), ch('c')})});
+    Cell* c = test::block({test::block({ch('a'), ch('b'), ch('d')})});
+    EXPECT_EQ(actions::compare_typed(a, b, COMP_EQUAL), 0);
+    EXPECT_EQ(actions::compare_typed(a, c, COMP_SORT), -1);
+    EXPECT_EQ(actions::compare_typed(c, a, COMP_SORT), 1);
+}
+
 }  // namespace
 }  // namespace zir
