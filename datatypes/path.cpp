@@ -64,15 +64,17 @@ i32 write_elements(const Cell* value, Cell* buffer, const Cell* arg, i32 part, R
         return part - 3;
     }
     cycles::Guard guard(node);
-    for (i32 i = i32(value->w1);; i++) {
-        SeriesBuffer* s = node_buffer(node);
-        if (i >= series::length_of(s)) break;
+    // Writing may move every buffer, the one holding `value` included: the
+    // elements are read through the node after each write.
+    i32 start = i32(value->w1);
+    for (i32 i = start;; i++) {
+        if (i >= series::length_of(node_buffer(node))) break;
         if (arg && part < 1) break;
-        if (i != i32(value->w1)) {
+        if (i != start) {
             string::append_char(buffer, '/');
             part--;
         }
-        Cell item = series::head_cells(s)[i];
+        Cell item = series::head_cells(node_buffer(node))[i];
         part = render(&item, part);
     }
     return part;

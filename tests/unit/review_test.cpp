@@ -5,6 +5,7 @@
 #include "datatypes/block.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/series.hpp"
+#include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
 #include "evaluator/actions.hpp"
 #include "runtime/collector.hpp"
@@ -117,6 +118,28 @@ TEST_F(Review, NestedBlocksCompareWhileTheirElementsAllocate) {
     EXPECT_EQ(actions::compare_typed(a, b, COMP_EQUAL), 0);
     EXPECT_EQ(actions::compare_typed(a, c, COMP_SORT), -1);
     EXPECT_EQ(actions::compare_typed(c, a, COMP_SORT), 1);
+}
+
+TEST_F(Review, PathTextReadsEachElementAfterWritingTheSlash) {
+    // The text grows many times on the way, at a "/" too; stress builds move
+    // every buffer then, the path's and the block's holding it (the path is
+    // molded where it lies) included.
+    Cell* path = test::block({}, TYPE_PATH);
+    std::string expected;
+    for (i32 i = 0; i < 400; i++) {
+        block::zs_append(path, int_(i));
+        expected += (i ? "/" : "") + std::to_string(i);
+    }
+    Cell* holder = test::block({path});
+    Cell* text = stack::push_slot();
+    cell::init(text, TYPE_UNSET);
+    for (bool form : {false, true}) {
+        string::make_at(text, 1, 1);
+        const Cell* held = block::zs_abs_at(holder, 0);
+        if (form) actions::form(held, text, nullptr, PART_UNLIMITED);
+        else actions::mold(held, text, false, false, false, nullptr, PART_UNLIMITED, 0);
+        EXPECT_EQ(string::to_std(text), expected) << (form ? "form" : "mold");
+    }
 }
 
 }  // namespace
