@@ -52,28 +52,23 @@ inline i32 clamp_head(Cell* b) {
 inline i32 sign(i64 d) { return d < 0 ? -1 : d > 0 ? 1 : 0; }
 
 // The cells to insert, copied out of their buffer before the allocation that
-// makes room (which may move that buffer, or be it). The copies need no root:
-// the cells they copy stay where they were, reachable as before.
+// makes room (which may move that buffer, or be it). The copies are roots
+// while they live: an owner's change handler runs before they are stored and
+// may drop every other reference to what they hold.
 class Source {
 public:
-    Source(const Cell* value, bool spread, i64 count) : n(count) {
-        if (!spread) {
-            one = *value;
-            p = &one;
-            return;
-        }
-        const Cell* from = cell_at(value->w2, head_index(value));
-        many.assign(from, from + count);
-        p = many.data();
-    }
-    const Cell* data() const { return p; }
-    i64 count() const { return n; }
+    Source(const Cell* value, bool spread, i64 count) : many(copy_of(value, spread, count)), root(many.data(), many.size()) {}
+    const Cell* data() const { return many.data(); }
+    i64 count() const { return i64(many.size()); }
 
 private:
-    Cell one;
+    static std::vector<Cell> copy_of(const Cell* value, bool spread, i64 count) {
+        if (!spread) return std::vector<Cell>(1, *value);
+        const Cell* from = cell_at(value->w2, head_index(value));
+        return std::vector<Cell>(from, from + count);
+    }
     std::vector<Cell> many;
-    const Cell* p;
-    i64 n;
+    collector::RootCells root;
 };
 
 // Writes `count` cells `times` over at absolute index `at`, moving the cells

@@ -46,7 +46,10 @@ i32 compare_typed(const Cell* value, const Cell* other, i32 op) {
 
 bool compare(const Cell* value, const Cell* other, i32 op) {
     if ((op > COMP_GREATER_EQUAL && op < COMP_SAME) || op < 0 || op > COMP_FIND) ZIR_FAULT(runtime::FAULT_NO_SWITCH);
-    i32 r = compare_typed(value, other, op);
+    // The comparison may allocate and move the buffers the operands lie in:
+    // the error reports the values as they were given.
+    const Cell a = *value, b = *other;
+    i32 r = compare_typed(&a, &b, op);
     if (r == NOT_COMPARABLE) {
         switch (op) {
             case COMP_NOT_EQUAL: return true;
@@ -54,7 +57,7 @@ bool compare(const Cell* value, const Cell* other, i32 op) {
             case COMP_LESSER_EQUAL:
             case COMP_GREATER:
             case COMP_GREATER_EQUAL:
-                fire(ERR_SCRIPT, "invalid-compare", value, other);
+                fire(ERR_SCRIPT, "invalid-compare", &a, &b);
             default: return false;
         }
     }

@@ -26,6 +26,7 @@ std::atomic<bool> busy{false};
 std::vector<MarkCallback> callbacks;
 std::vector<Cell*> root_cells;
 std::vector<u32*> root_nodes;
+std::vector<std::pair<const Cell*, size_t>> root_ranges;
 
 // Cell series whose cells are still to be marked.
 std::vector<u32> worklist;
@@ -143,6 +144,7 @@ void drain() {
 
 void mark_roots() {
     for (Cell* c : root_cells) mark_cell(c);
+    for (const auto& [first, count] : root_ranges) mark_values(first, first + count);
     for (u32* n : root_nodes) {
         if (!*n) continue;
         u32 flags = node_buffer(*n)->flags;
@@ -375,6 +377,8 @@ void push_root_cell(Cell* cell) { root_cells.push_back(cell); }
 void pop_root_cell() { root_cells.pop_back(); }
 void push_root_node(u32* node) { root_nodes.push_back(node); }
 void pop_root_node() { root_nodes.pop_back(); }
+void push_root_range(const Cell* first, size_t count) { root_ranges.emplace_back(first, count); }
+void pop_root_range() { root_ranges.pop_back(); }
 
 }  // namespace collector
 }  // namespace zir

@@ -79,6 +79,8 @@ void push_root_cell(Cell* cell);
 void pop_root_cell();
 void push_root_node(u32* node);
 void pop_root_node();
+void push_root_range(const Cell* first, size_t count);
+void pop_root_range();
 
 // A cell that C++ code keeps alive while it lives.
 class RootCell {
@@ -91,6 +93,16 @@ public:
     Cell* operator->() { return &value; }
     Cell* get() { return &value; }
     Cell value;
+};
+
+// Cells held in C++ memory (an array of copies) that stay alive while the
+// guard lives; the array must not move meanwhile.
+class RootCells {
+public:
+    RootCells(const Cell* first, size_t count) { push_root_range(first, count); }
+    ~RootCells() { pop_root_range(); }
+    RootCells(const RootCells&) = delete;
+    RootCells& operator=(const RootCells&) = delete;
 };
 
 // A node id that C++ code keeps alive while it lives (0 marks nothing).

@@ -144,3 +144,41 @@ TEST_F(Review, PathTextReadsEachElementAfterWritingTheSlash) {
 
 }  // namespace
 }  // namespace zir
+
+namespace zir {
+namespace {
+
+using namespace test;
+
+// An owner whose change handler drops the only other reference to what is
+// being inserted, then collects: the cells on their way in must survive.
+Cell* dropped_source = nullptr;
+void dropping_report(const Cell*, const Cell*, const Cell*, i32, const Cell*, i32, i32) {
+    if (dropped_source) block::zs_clear(dropped_source);
+    collector::do_cycle();
+}
+
+TEST_F(Review, InsertedCellsSurviveAnOwnerThatDropsTheirSource) {
+    for (bool append : {true, false}) {
+        Cell* target = test::block({int_(1)});
+        collector::RootCell owner(make_object(*target));
+        Cell word;
+        series::make_word(&word, symbol::make("data"));
+        ownership::set_owner(*target, owner.value, word);
+        // The inner blocks are held by the source block only.
+        Cell* mark = stack::top;
+        collector::RootCell source(*test::block({test::block({int_(7), int_(8)}), test::block({int_(9)})}));
+        stack::top = mark;
+        dropped_source = source.get();
+        ownership::on_deep_change = dropping_report;
+        block::insert(stack::push(target), source.get(), nullptr, false, nullptr, append);
+        ownership::on_deep_change = nullptr;
+        dropped_source = nullptr;
+        Cell* other = test::block({int_(5), int_(6)});   // may reuse a node freed by mistake
+        EXPECT_MOLD(target, append ? "[1 [7 8] [9]]" : "[[7 8] [9] 1]");
+        EXPECT_MOLD(other, "[5 6]");
+    }
+}
+
+}  // namespace
+}  // namespace zir
