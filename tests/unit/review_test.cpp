@@ -82,7 +82,7 @@ TEST_F(Review, MakePathFromAPercentTakesItsValueAsTheCapacity) {
         ADD_FAILURE() << "no error";
     } catch (const LanguageError& e) {
         EXPECT_STREQ(e.id, "out-of-range");
-        EXPECT_EQ(TYPE_OF(&e.args[0]), u32(TYPE_PERCENT)) << "the error names the spec as given";
+        EXPECT_EQ(TYPE_OF(&e.args[0]), u32(TYPE_PERCENT)) << "the error names the make argument as given";
     }
     Cell* nan = float_(std::nan(""));
     cell::set_type(nan, TYPE_PERCENT);
