@@ -4,7 +4,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test deps build sanitize ci bench clean
+.PHONY: run test deps build sanitize clang bench clean
 
 deps:
 	@tools/install-deps
@@ -26,8 +26,14 @@ sanitize: deps
 	cmake --build build-sanitize -j $(JOBS)
 	ctest --test-dir build-sanitize --output-on-failure -j $(JOBS)
 
+# The suite built with clang, which must build the project too.
+clang: deps
+	cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ $(CMAKE_FLAGS)
+	cmake --build build-clang -j $(JOBS)
+	ctest --test-dir build-clang --output-on-failure -j $(JOBS)
+
 bench: build
 	./build/zir_bench
 
 clean:
-	rm -rf build build-sanitize
+	rm -rf build build-sanitize build-clang

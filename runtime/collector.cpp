@@ -227,7 +227,7 @@ void compact() {
 
 // Stress mode: every live buffer moves to fresh frames; the old frames stay
 // mapped but poisoned for a few collections, so a stale address faults.
-void evacuate() {
+[[maybe_unused]] void evacuate() {
     SeriesFrame* old = memory::record.series_head;
     memory::record.series_head = memory::record.series_tail = memory::record.series_active = nullptr;
     std::vector<SeriesFrame*> left;
