@@ -130,6 +130,11 @@ void mark_roots() {
         collector::mark_context(f->word_context);
         if (f->callee_context) {
             collector::mark_context(f->callee_context);
+            // Unwinding restores the saved values block: it lives while the frame
+            // does. A context whose values are on the value stack saves a
+            // position there instead, which the stack's own cells cover.
+            if (f->saved_values && !(context::cell_of(f->callee_context)->header & context::ON_STACK))
+                collector::mark_block(f->saved_values);
         }
     }
 }

@@ -1,0 +1,38 @@
+// Faults found in review of the runtime core (collector, stacks, ownership,
+// console): each test shows one and stays as its regression test.
+#include "datatypes/context.hpp"
+#include "datatypes/string.hpp"
+#include "evaluator/stack.hpp"
+#include "datatypes/symbol.hpp"
+#include "runtime/collector.hpp"
+#include "values.hpp"
+
+namespace zir {
+namespace {
+
+using namespace test;
+
+struct ReviewRuntime : ValueTest {};
+
+// A function frame keeps the values block its context had when the frame was
+// opened; unwinding puts it back. While the call runs, the context may hold
+// another values block (a recursive call's own), so the frame itself must keep
+// the saved one alive.
+TEST_F(ReviewRuntime, FunctionFrameKeepsTheSavedValuesOfItsContext) {
+    collector::RootCell obj(make_object(*str("caller's value")));
+    u32 ctx = obj->w1;
+    u32 saved = context::cell_of(ctx)->w2;
+    stack::mark_func(u32(symbol::make("f")), 0, ctx);
+    context::cell_of(ctx)->w2 = memory::alloc_unset_cells(1);   // the running call's values
+    collector::do_cycle();
+    collector::do_cycle();
+    stack::unwind();
+    ASSERT_EQ(context::cell_of(ctx)->w2, saved);
+    uintptr_t slot = memory::node_slots[saved];
+    ASSERT_TRUE(slot != 0 && !memory::slot_is_free(slot)) << "the saved values block was reclaimed";
+    Cell v = *context::value_at(context::cell_of(ctx), 0);
+    EXPECT_EQ(string::to_std(&v), "caller's value");
+}
+
+}  // namespace
+}  // namespace zir
