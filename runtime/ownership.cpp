@@ -6,6 +6,7 @@
 #include "datatypes/context.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/cycles.hpp"
+#include "runtime/fire.hpp"
 #include "runtime/hash_table.hpp"
 #include "runtime/memory.hpp"
 
@@ -45,6 +46,8 @@ void init() {
 }
 
 void set_owner(Cell value, Cell owner, Cell word) {
+    // The owner comes from the language (`modify ... 'owned [owner word]`).
+    if (TYPE_OF(&owner) != TYPE_OBJECT) fire(ERR_SCRIPT, "invalid-arg", &owner);
     bind_deep(value, owner, word);
     context::cell_of(owner.w1)->header |= context::OWNS_SERIES;
 }

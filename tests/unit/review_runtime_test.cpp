@@ -1,6 +1,7 @@
 // Faults found in review of the runtime core (collector, stacks, ownership,
 // console): each test shows one and stays as its regression test.
 #include "datatypes/context.hpp"
+#include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/stack.hpp"
 #include "datatypes/symbol.hpp"
@@ -32,6 +33,18 @@ TEST_F(ReviewRuntime, FunctionFrameKeepsTheSavedValuesOfItsContext) {
     ASSERT_TRUE(slot != 0 && !memory::slot_is_free(slot)) << "the saved values block was reclaimed";
     Cell v = *context::value_at(context::cell_of(ctx), 0);
     EXPECT_EQ(string::to_std(&v), "caller's value");
+}
+
+// `modify series 'owned [owner word]` names the owner by a value of the
+// language; anything but an object there is an argument error, not a crash.
+TEST_F(ReviewRuntime, OwnerThatIsNoObjectIsAnInvalidArgument) {
+    i32 owned = symbol::make("owned");
+    for (Cell* owner : {int_(1), none_(), str("text")}) {
+        Cell* s = str("abc");
+        Cell* spec = block({owner, word("field")});
+        EXPECT_EQ(error_of([&] { series::modify(s, owned, spec, false); }), "script invalid-arg");
+        EXPECT_FALSE(node_buffer(s->w2)->flags & SERIES_OWNED) << "nothing is bound";
+    }
 }
 
 }  // namespace
