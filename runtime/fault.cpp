@@ -1,9 +1,13 @@
 // Runtime faults: see fault.hpp.
 #include "runtime/fault.hpp"
 
+#include <pthread.h>
+#include <signal.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "runtime/console.hpp"
 
@@ -69,7 +73,84 @@ int put_text(char* out, int at, const char* s) {
     return at;
 }
 
+constexpr size_t SIGNAL_STACK_SIZE = 64 * 1024;
+// Below the lowest address of the evaluator's stack: its guard, and a margin
+// for a frame that steps over the guard.
+constexpr uintptr_t OVERFLOW_MARGIN = 1 << 20;
+
+// Faulting addresses in [overflow_low, overflow_high) are a stack overflow.
+uintptr_t overflow_low = 0;
+uintptr_t overflow_high = 0;
+
+int fault_code(int sig, const siginfo_t* info) {
+    switch (sig) {
+        case SIGSEGV: {
+            uintptr_t a = reinterpret_cast<uintptr_t>(info->si_addr);
+            return a >= overflow_low && a < overflow_high ? FAULT_STACK_OVERFLOW : 1;
+        }
+        case SIGBUS: return info->si_code == BUS_ADRALN ? 2 : 16;
+        case SIGILL: return 17;
+        case SIGFPE:
+            switch (info->si_code) {
+                case FPE_INTDIV: return 13;
+                case FPE_INTOVF: return 14;
+                case FPE_FLTDIV: return 7;
+                case FPE_FLTOVF: return 10;
+                case FPE_FLTUND: return 12;
+                case FPE_FLTRES: return 8;
+                case FPE_FLTINV: return 9;
+                default: return 99;
+            }
+        default: return 99;
+    }
+}
+
+// Async-signal-safe: formats into a local buffer and writes it with one call.
+void on_fatal_signal(int sig, siginfo_t* info, void* context) {
+    const void* address = info->si_addr;
+#if defined(__x86_64__)
+    if (context) address = reinterpret_cast<const void*>(static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);
+#endif
+    char report[160];
+    int code = fault_code(sig, info);
+    int n = format_report(report, code, address);
+    ssize_t ignored = write(1, report, size_t(n));
+    (void)ignored;
+    _exit(code);
+}
+
 }  // namespace
+
+void install_fault_handlers() {
+    stack_t ss{};
+    ss.ss_sp = std::malloc(SIGNAL_STACK_SIZE);
+    ss.ss_size = SIGNAL_STACK_SIZE;
+    if (ss.ss_sp) sigaltstack(&ss, nullptr);
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+        void* base;
+        size_t size;
+        size_t guard = 0;
+        pthread_attr_getguardsize(&attr, &guard);
+        if (pthread_attr_getstack(&attr, &base, &size) == 0) {
+            uintptr_t low = reinterpret_cast<uintptr_t>(base);
+            uintptr_t below = guard + OVERFLOW_MARGIN;
+            overflow_low = low > below ? low - below : 0;
+            overflow_high = low;
+        }
+        pthread_attr_destroy(&attr);
+    }
+    struct sigaction sa{};
+    sa.sa_sigaction = on_fatal_signal;
+    sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&sa.sa_mask);
+#ifndef ZIR_ASAN
+    sigaction(SIGSEGV, &sa, nullptr);
+    sigaction(SIGBUS, &sa, nullptr);
+#endif
+    sigaction(SIGILL, &sa, nullptr);
+    sigaction(SIGFPE, &sa, nullptr);
+}
 
 int format_report(char* out, int code, const void* address) {
     int n = put_text(out, 0, "\n*** Runtime Error ");

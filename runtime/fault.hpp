@@ -10,6 +10,7 @@ namespace runtime {
 
 // Fault numbers used by the runtime itself.
 constexpr int FAULT_OUT_OF_MEMORY = 94;
+constexpr int FAULT_STACK_OVERFLOW = 19;
 constexpr int FAULT_NO_CATCH = 95;
 constexpr int FAULT_NO_CASE = 100;     // unreachable branch
 constexpr int FAULT_NO_SWITCH = 101;   // unknown operation code or element width
@@ -18,6 +19,12 @@ const char* fault_message(int code);
 
 // Code 0 exits silently with status 0; any other prints the report first.
 [[noreturn]] void error_exit(int code, const void* address);
+
+// Catches fatal signals on an alternate stack of the calling thread (the
+// evaluator's) and ends the process with the numbered report. A fault just
+// below that thread's stack is its overflow. Sanitizer builds leave SIGSEGV
+// and SIGBUS to the sanitizer.
+void install_fault_handlers();
 
 // The report's text, without writing it: "\n*** Runtime Error N: msg\n*** at: XXXXXXXXh\n".
 // Async-signal-safe: writes into `out` (at least 128 bytes) and answers the length.

@@ -1,11 +1,15 @@
 // Faults found in review of the runtime core (collector, stacks, ownership,
 // console): each test shows one and stays as its regression test.
+#include <pthread.h>
+#include <unistd.h>
+
 #include "datatypes/context.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/stack.hpp"
 #include "datatypes/symbol.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/fault.hpp"
 #include "values.hpp"
 
 namespace zir {
@@ -45,6 +49,52 @@ TEST_F(ReviewRuntime, OwnerThatIsNoObjectIsAnInvalidArgument) {
         EXPECT_EQ(error_of([&] { series::modify(s, owned, spec, false); }), "script invalid-arg");
         EXPECT_FALSE(node_buffer(s->w2)->flags & SERIES_OWNED) << "nothing is bound";
     }
+}
+
+// --- Fatal signals ------------------------------------------------------------
+
+volatile bool stop_recursion = false;
+
+int recurse(int depth) {
+    volatile char pad[512];
+    pad[0] = char(depth);
+    if (stop_recursion) return pad[0];
+    return recurse(depth + 1) + pad[0];
+}
+
+// Runs `body` on a thread with a small stack and the fault handlers installed;
+// the report goes to standard output, which the death test cannot see, so
+// standard output is sent to standard error first.
+void run_faulting_thread(void* (*body)(void*)) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, 256 * 1024);
+    pthread_t thread;
+    if (pthread_create(&thread, &attr, body, nullptr) == 0) pthread_join(thread, nullptr);
+}
+
+void* overflowing(void*) {
+    runtime::install_fault_handlers();
+    dup2(2, 1);
+    recurse(0);
+    return nullptr;
+}
+
+void* dereferencing_null(void*) {
+    runtime::install_fault_handlers();
+    dup2(2, 1);
+    *static_cast<volatile int*>(nullptr) = 1;
+    return nullptr;
+}
+
+TEST(ReviewFault, MachineStackOverflowIsReportedAsAStackOverflow) {
+#ifdef ZIR_ASAN
+    GTEST_SKIP() << "sanitizer builds leave SIGSEGV to the sanitizer";
+#endif
+    EXPECT_EXIT(run_faulting_thread(overflowing), ::testing::ExitedWithCode(19),
+                "\\*\\*\\* Runtime Error 19: stack error or overflow");
+    EXPECT_EXIT(run_faulting_thread(dereferencing_null), ::testing::ExitedWithCode(1),
+                "\\*\\*\\* Runtime Error 1: access violation");
 }
 
 }  // namespace
