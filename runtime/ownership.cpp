@@ -123,9 +123,10 @@ bool check(const Cell* value, i32 action_symbol, const Cell* new_value, i32 inde
     u32 node = TYPE_OF(value) == TYPE_OBJECT ? value->w1 : value->w2;
     Cell* v = find(node);
     if (!v || v[1].w3 == 0 || !on_deep_change) return false;
-    Cell owner = v[1];
-    Cell word = v[2];
-    on_deep_change(&owner, &word, value, action_symbol, new_value, index, part);
+    // The handler is user code: it may drop the entry that keeps these alive.
+    collector::RootCell owner(v[1]);
+    collector::RootCell word(v[2]);
+    on_deep_change(owner.get(), word.get(), value, action_symbol, new_value, index, part);
     return true;
 }
 

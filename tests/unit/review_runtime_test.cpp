@@ -10,6 +10,7 @@
 #include "datatypes/symbol.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/fault.hpp"
+#include "runtime/ownership.hpp"
 #include "values.hpp"
 
 namespace zir {
@@ -49,6 +50,31 @@ TEST_F(ReviewRuntime, OwnerThatIsNoObjectIsAnInvalidArgument) {
         EXPECT_EQ(error_of([&] { series::modify(s, owned, spec, false); }), "script invalid-arg");
         EXPECT_FALSE(node_buffer(s->w2)->flags & SERIES_OWNED) << "nothing is bound";
     }
+}
+
+// An owner's change handler is user code: it may detach the series (dropping
+// the table entry that kept the owner alive) and collect before it reads the
+// owner it was handed.
+std::string owner_field_seen;
+void detaching_report(const Cell* owner, const Cell*, const Cell* value, i32, const Cell*, i32, i32) {
+    ownership::unbind(*value);
+    memory::alloc_cells(8);
+    collector::do_cycle();
+    Cell field = *context::value_at(context::cell_of(owner->w1), 0);
+    owner_field_seen = string::to_std(&field);
+}
+
+TEST_F(ReviewRuntime, OwnerHandedToTheChangeHandlerLivesThroughIt) {
+    ownership::on_deep_change = detaching_report;
+    owner_field_seen.clear();
+    Cell* s = str("owned");
+    {
+        collector::RootCell obj(make_object(*str("owner's field")));
+        ownership::set_owner(*s, obj.value, *context::word_at(context::cell_of(obj->w1), 0));
+    }
+    EXPECT_TRUE(ownership::check(s, symbol::make("appended"), s, 0, 1));
+    EXPECT_EQ(owner_field_seen, "owner's field");
+    ownership::on_deep_change = nullptr;
 }
 
 // --- Fatal signals ------------------------------------------------------------
