@@ -9,8 +9,8 @@ namespace zir {
 namespace runtime {
 
 // Fault numbers used by the runtime itself.
-constexpr int FAULT_OUT_OF_MEMORY = 94;
 constexpr int FAULT_STACK_OVERFLOW = 19;
+constexpr int FAULT_OUT_OF_MEMORY = 94;
 constexpr int FAULT_NO_CATCH = 95;
 constexpr int FAULT_NO_CASE = 100;     // unreachable branch
 constexpr int FAULT_NO_SWITCH = 101;   // unknown operation code or element width
