@@ -4,7 +4,9 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test deps build sanitize clang bench clean
+FUZZ_SECONDS ?= 20
+
+.PHONY: run test deps build sanitize clang fuzz bench clean
 
 deps:
 	@tools/install-deps
@@ -32,8 +34,21 @@ clang: deps
 	cmake --build build-clang -j $(JOBS)
 	ctest --test-dir build-clang --output-on-failure -j $(JOBS)
 
+# Each fuzz target for FUZZ_SECONDS, from its seeds in tests/fuzz/seeds/NAME.
+FUZZERS := $(patsubst tests/fuzz/%.cpp,fuzz-%,$(wildcard tests/fuzz/*.cpp))
+fuzz: deps
+	cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DZIR_FUZZ=ON $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS) --target $(FUZZERS)
+	@for f in $(FUZZERS); do \
+	  name=$${f#fuzz-}; corpus=build-fuzz/corpus-$$name; mkdir -p $$corpus; \
+	  echo "fuzzing $$name for $(FUZZ_SECONDS) s"; \
+	  if ! build-fuzz/$$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=build-fuzz/ $$corpus tests/fuzz/seeds/$$name \
+	       > build-fuzz/$$name.log 2>&1; then tail -40 build-fuzz/$$name.log; exit 1; fi; \
+	  grep -E "stat::number_of_executed_units|stat::new_units_added" build-fuzz/$$name.log; \
+	done
+
 bench: build
 	./build/zir_bench
 
 clean:
-	rm -rf build build-sanitize build-clang
+	rm -rf build build-sanitize build-clang build-fuzz
