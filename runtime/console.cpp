@@ -184,7 +184,9 @@ void write_c_string(const char* text) {
 
 u32 parse_csi(const u8* p, const u8* end, u32 unit) {
     if (unit != 1 && unit != 2 && unit != 4) ZIR_FAULT(runtime::FAULT_NO_SWITCH);
-    if (p + 2 * unit > end || p[unit] != '[') return 0;
+    // Whole units are compared: in wide text a character whose low byte
+    // happens to be '[' or a digit (U+015B, U+0131 ...) is not one.
+    if (p + 2 * unit > end || read_unit(p + unit, unit) != '[') return 0;
     u32 consumed = 2 * unit;
     const u8* q = p + consumed;
     u32 p1 = 0, p2 = 0;
@@ -203,7 +205,8 @@ u32 parse_csi(const u8* p, const u8* end, u32 unit) {
     enum { S1, S2, S3, S4 } state = S1;
 
     while (q + unit <= end) {
-        u8 c = *q;
+        u32 unit_value = read_unit(q, unit);
+        u8 c = unit_value < 0x80 ? u8(unit_value) : 0;   // 0 matches no state
         q += unit;
         consumed += unit;
         bool digit = c >= '0' && c <= '9';

@@ -220,6 +220,20 @@ TEST_F(Emulated, ConsumedLengthsForEveryUnit) {
     }
 }
 
+TEST_F(Emulated, WideCharactersAreNeverTakenForTheirLowByte) {
+    // U+015B has the low byte of '[' and U+0131 that of '1': neither is one.
+    for (u32 unit : {2u, 4u}) {
+        test::CapturedOutput o;
+        u32 node = test::make_text_series(U"\x1b\u015B\x1b[\u0131m", unit);
+        SeriesBuffer* s = node_buffer(node);
+        EXPECT_EQ(console::parse_csi(series::head(s), series::tail(s), unit), 0u);
+        console::write(series::head(s), series::used_bytes(s), unit, false);
+        // ESC ś prints as it is; ESC [ ı ends the sequence at the ı, unapplied, and "m" is plain text.
+        EXPECT_EQ(o.text(), "\x1b\xC5\x9B" "m");
+        EXPECT_EQ(screen.attribute_sets, 0);
+    }
+}
+
 TEST_F(Emulated, WideUnitsAreInterpretedToo) {
     for (u32 unit : {2u, 4u}) {
         screen.attribute = 0x07;
