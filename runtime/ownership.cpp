@@ -37,6 +37,33 @@ bool own(u32 node, const Cell& value, const Cell& owner, const Cell& word) {
     return true;
 }
 
+// Visits the cells of a block-like series from `from` on, unless the walk is
+// inside it already. Cells are read by index: the visit allocates, and the
+// block may move.
+template <typename Visit>
+void walk_cells(u32 node, i32 from, Visit visit) {
+    if (cycles::find_q(node)) return;
+    cycles::Guard guard(node);
+    for (i32 i = from;; i++) {
+        SeriesBuffer* s = node_buffer(node);
+        if (i >= series::length_of(s)) break;
+        visit(series::head_cells(s)[i]);
+    }
+}
+
+// Visits (field value, field word) of an object's context, unless the object
+// owns its own series or the walk is inside it already.
+template <typename Visit>
+void walk_fields(u32 ctx, Visit visit) {
+    if ((context::cell_of(ctx)->header & context::OWNS_SERIES) || cycles::find_q(ctx)) return;
+    cycles::Guard guard(ctx);
+    for (i32 i = 0;; i++) {
+        const Cell* c = context::cell_of(ctx);
+        if (i >= context::word_count(c)) break;
+        visit(*context::value_at(c, i), *context::word_at(c, i));
+    }
+}
+
 }  // namespace
 
 void init() {
@@ -57,27 +84,14 @@ void bind_deep(Cell value, Cell owner, Cell word) {
     if (any_block_q(type)) {
         u32 node = value.w2;
         own(node, value, owner, word);
-        if (cycles::find_q(node)) return;
-        cycles::Guard guard(node);
-        // Cells are read by index: binding allocates, and the block may move.
-        for (i32 i = i32(value.w1);; i++) {
-            SeriesBuffer* s = node_buffer(node);
-            if (i >= series::length_of(s)) break;
-            bind_deep(series::head_cells(s)[i], owner, word);
-        }
+        walk_cells(node, i32(value.w1), [&](const Cell& c) { bind_deep(c, owner, word); });
     } else if (is_plain_series(type)) {
         own(value.w2, value, owner, word);
     } else if (type == TYPE_OBJECT) {
-        u32 ctx = value.w1;
-        if ((context::cell_of(ctx)->header & context::OWNS_SERIES) || cycles::find_q(ctx)) return;
-        cycles::Guard guard(ctx);
-        for (i32 i = 0;; i++) {
-            const Cell* c = context::cell_of(ctx);
-            if (i >= context::word_count(c)) break;
-            Cell field = *context::value_at(c, i);
-            if (TYPE_OF(&field) == TYPE_OBJECT && field.w1 == owner.w1) continue;
-            bind_deep(field, owner, *context::word_at(c, i));
-        }
+        walk_fields(value.w1, [&](const Cell& field, const Cell& field_word) {
+            if (TYPE_OF(&field) == TYPE_OBJECT && field.w1 == owner.w1) return;
+            bind_deep(field, owner, field_word);
+        });
     }
 }
 
@@ -90,22 +104,9 @@ void unbind(Cell value) {
         if (Cell* v = hash_table::delete_node(table, node)) {
             for (int i = 0; i < VALUE_CELLS; i++) cell::init(&v[i], TYPE_UNSET);
         }
-        if (!any_block_q(type) || cycles::find_q(node)) return;
-        cycles::Guard guard(node);
-        for (i32 i = i32(value.w1);; i++) {
-            SeriesBuffer* s = node_buffer(node);
-            if (i >= series::length_of(s)) break;
-            unbind(series::head_cells(s)[i]);
-        }
+        if (any_block_q(type)) walk_cells(node, i32(value.w1), [](const Cell& c) { unbind(c); });
     } else if (type == TYPE_OBJECT) {
-        u32 ctx = value.w1;
-        if ((context::cell_of(ctx)->header & context::OWNS_SERIES) || cycles::find_q(ctx)) return;
-        cycles::Guard guard(ctx);
-        for (i32 i = 0;; i++) {
-            const Cell* c = context::cell_of(ctx);
-            if (i >= context::word_count(c)) break;
-            unbind(*context::value_at(c, i));
-        }
+        walk_fields(value.w1, [](const Cell& field, const Cell&) { unbind(field); });
     }
 }
 
