@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "runtime/fault.hpp"
+#include "runtime/fire.hpp"
 #include "runtime/handle_table.hpp"
 #include "runtime/hash_table.hpp"
 #include "runtime/memory.hpp"
@@ -145,6 +146,7 @@ void drain() {
 void mark_roots() {
     for (Cell* c : root_cells) mark_cell(c);
     for (const auto& [first, count] : root_ranges) mark_values(first, first + count);
+    mark_errors_in_flight();
     for (u32* n : root_nodes) {
         if (!*n) continue;
         u32 flags = node_buffer(*n)->flags;

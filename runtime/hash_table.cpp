@@ -891,11 +891,11 @@ std::string_view spelling_at(const Record* r, u32 key) {
 }
 
 i32 intern_symbol(u32 table, const u8* text, i32 length, bool case_insensitive_only) {
+    // The text may live in a buffer that the allocations below move.
+    std::string spelling(reinterpret_cast<const char*>(text), size_t(length));
     RootNode keep_table(table);
     Record* r = record(table);
     if (r->occupied >= r->upper) resize_in_place(table, 16 * growth_target(r));
-    // The text may live in a buffer that the allocations below move.
-    std::string spelling(reinterpret_cast<const char*>(text), size_t(length));
     const u8* t = reinterpret_cast<const u8*>(spelling.data());
     u32 h = symbol_text_hash(t, length);
 
