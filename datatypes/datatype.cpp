@@ -40,19 +40,8 @@ void make_at(Cell* c, u32 type) {
     c->w2 = c->w3 = 0;
 }
 
-Cell* push(u32 type) {
-    Cell* c = stack::push_slot();
-    cell::init(c, TYPE_DATATYPE);
-    c->w1 = type;
-    return c;
-}
-
-Cell* make_in(Cell* block, u32 type) {
-    Cell* c = memory::alloc_tail(block);
-    cell::init(c, TYPE_DATATYPE);
-    c->w1 = type;
-    return c;
-}
+Cell* push(u32 type) { return stack::push_scalar(TYPE_DATATYPE, type); }
+Cell* make_in(Cell* block, u32 type) { return memory::make_scalar_in(block, TYPE_DATATYPE, type); }
 
 // --- Actions ---------------------------------------------------------------
 
