@@ -9,6 +9,7 @@
 #include "datatypes/none.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/series.hpp"
+#include "datatypes/string.hpp"
 #include "datatypes/triple.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/unset.hpp"
@@ -48,6 +49,7 @@ void register_datatypes() {
     logic::init();
     series::init();
     block::init();
+    string::init();
     integer::init();
     path::init();
     paren::init();
@@ -66,6 +68,7 @@ void init_tables() {
     externals::init();
     series::init_state();
     block::init_state();
+    string::init_state();
 }
 
 }  // namespace runtime
