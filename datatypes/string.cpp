@@ -278,6 +278,27 @@ void append_utf8(Cell* str, const u8* text, i64 n) {
     put_utf8(make_room(s, count, widest, 0x7F), reinterpret_cast<const u8*>(copy.data()), n);
 }
 
+void append_codepoints(Cell* str, const u8* text, i64 n, u32 unit) {
+    if (n <= 0) return;
+    u32 widest = 0;
+    for (i64 i = 0; i < n; i++) {
+        u32 c = get_char(text + i * unit, unit);
+        widest = c > widest ? c : widest;
+    }
+    SeriesBuffer* s = node_buffer(str->w2);
+    std::string copy;
+    if (room_needed(s, n, widest, 0x7F)) {
+        copy.assign(reinterpret_cast<const char*>(text), size_t(n * unit));
+        text = reinterpret_cast<const u8*>(copy.data());
+        s = make_room(s, n, widest, 0x7F);
+    }
+    u32 to = series::unit_of(s);
+    u8* out = series::tail(s);
+    if (to == unit) std::memcpy(out, text, size_t(n * unit));
+    else for (i64 i = 0; i < n; i++) put_char(out + i * to, to, get_char(text + i * unit, unit));
+    s->tail += u32(n * to);
+}
+
 void poke_char(Cell* str, i32 index, u32 cp) {
     SeriesBuffer* s = widen_for(node_buffer(str->w2), cp, 0xFF);
     u32 unit = series::unit_of(s);

@@ -119,6 +119,8 @@ void append_literal(Cell* str, const char* text);
 void append_bytes(Cell* str, const u8* text, i64 n);
 // Appends UTF-8 text, decoded.
 void append_utf8(Cell* str, const u8* text, i64 n);
+// Appends n code points stored at `unit` bytes each.
+void append_codepoints(Cell* str, const u8* text, i64 n, u32 unit);
 
 // Stores a code point as element `index` (counted from the first used one),
 // widening the buffer when a unit-1 buffer meets one above 0xFF or a unit-2

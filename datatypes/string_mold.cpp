@@ -54,6 +54,14 @@ std::vector<bool> balanced_braces(const u8* p, i64 n, u32 unit) {
     return balanced;
 }
 
+// Whether a code point is written as it is: printable, not the caret, not a
+// brace in brace mode nor a double quote in quote mode, and above 0x9F only
+// without /all.
+inline bool plain_q(u32 c, bool braces, bool all) {
+    if (c < 0x7F) return c >= 0x20 && c != '^' && (braces ? c != '{' && c != '}' : c != '"');
+    return c > 0x9F && !all;
+}
+
 }  // namespace
 
 void append_escaped_char(Cell* buffer, u32 cp, bool all) {
@@ -105,38 +113,43 @@ i32 mold(const Cell* value, Cell* buffer, bool, bool all, bool, const Cell* arg,
     bool braces = line_feeds >= BRACES_FROM_LINE_FEEDS || quotes > 0 || length >= BRACES_FROM_LENGTH;
     i32 before = zs_abs_length(buffer);
     append_char(buffer, braces ? '{' : '"');
-    if (!braces) {
-        for (i64 i = 0; i < span; i++) append_escaped_char(buffer, get_char(p + i * unit, unit), all);
-    } else {
-        std::vector<bool> balanced;
-        if (open_braces) balanced = balanced_braces(p, span, unit);
-        bool balancing = true;   // until the first brace with no partner
-        i32 open = 0;
-        for (i64 i = 0; i < span; i++) {
-            u32 c = get_char(p + i * unit, unit);
-            switch (c) {
-                case '{':
-                    if (balancing && !balanced[size_t(i)]) balancing = false;
-                    if (balancing) {
-                        open++;
-                        append_char(buffer, '{');
-                    } else {
-                        append_literal(buffer, "^{");
-                    }
-                    break;
-                case '}':
-                    if (open > 0) {
-                        open--;
-                        append_char(buffer, '}');
-                    } else {
-                        append_literal(buffer, "^}");
-                    }
-                    break;
-                case '"': append_char(buffer, '"'); break;
-                case '^': append_literal(buffer, "^^"); break;
-                default: append_escaped_char(buffer, c, all); break;
-            }
+    std::vector<bool> balanced;
+    if (braces && open_braces) balanced = balanced_braces(p, span, unit);
+    bool balancing = true;   // until the first brace with no partner
+    i32 open = 0;
+    for (i64 i = 0; i < span;) {
+        // A run of code points written as they are goes in one piece.
+        i64 run = i;
+        while (run < span && plain_q(get_char(p + run * unit, unit), braces, all)) run++;
+        if (run > i) {
+            append_codepoints(buffer, p + i * unit, run - i, unit);
+            i = run;
+            continue;
         }
+        u32 c = get_char(p + i * unit, unit);
+        if (!braces) {
+            append_escaped_char(buffer, c, all);
+        } else if (c == '{') {
+            if (balancing && !balanced[size_t(i)]) balancing = false;
+            if (balancing) {
+                open++;
+                append_char(buffer, '{');
+            } else {
+                append_literal(buffer, "^{");
+            }
+        } else if (c == '}') {
+            if (open > 0) {
+                open--;
+                append_char(buffer, '}');
+            } else {
+                append_literal(buffer, "^}");
+            }
+        } else if (c == '"') {
+            append_char(buffer, '"');
+        } else {
+            append_escaped_char(buffer, c, all);   // the caret too: "^^"
+        }
+        i++;
     }
     append_char(buffer, braces ? '}' : '"');
     return part - written_since(buffer, before);
