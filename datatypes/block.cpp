@@ -644,24 +644,35 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool 
 
 // --- Modification ------------------------------------------------------------
 
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
-    // A key is one cell: it is searched and appended as such.
+namespace {
+
+// The index of the cell after the first key cell equal to `key` (which may
+// be the tail), or -1 when the key is not there.
+i32 value_index(const Cell* series, Cell* key, bool case_) {
+    // A key is one cell: it is searched for as such.
     Cell* position = stack::push(series);
     Cell* found = actions::find(position, key, nullptr, true, case_, false, false, nullptr, nullptr, false, false,
                                 false, false);
+    i32 at = TYPE_OF(found) == TYPE_NONE ? -1 : head_index(found) + 1;
+    stack::pop(1);
+    return at;
+}
+
+}  // namespace
+
+Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
+    i32 at = value_index(series, key, case_);
     i32 count = cell_count(buffer_of(series));
-    if (TYPE_OF(found) == TYPE_NONE) {
-        bool owned = notify(series, words.put, value, count, 2);
+    if (at >= 0 && at < count && actions::compare(cell_at(series->w2, at), value, COMP_FIND)) return value;
+    bool owned = at < 0 ? notify(series, words.put, value, count, 2) : notify(series, words.put, value, at, 1);
+    // The handler may have moved the key, or taken it away.
+    if (owned) at = value_index(series, key, case_);
+    count = cell_count(buffer_of(series));
+    if (at < 0) {
         Cell pair[2] = {*key, *value};
         insert_cells(series, count, pair, 2, 1, true);
         if (owned) notify(series, words.put_ed, value, count, 2);
     } else {
-        i32 at = head_index(found) + 1;
-        if (at < count && actions::compare(cell_at(series->w2, at), value, COMP_FIND)) {
-            stack::pop(1);
-            return value;
-        }
-        bool owned = notify(series, words.put, value, at, 1);
         if (at < count) {
             series::element_store(series, at, value);
         } else {
@@ -670,7 +681,6 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
         }
         if (owned) notify(series, words.put_ed, value, at, 1);
     }
-    stack::pop(1);
     return value;
 }
 
@@ -693,6 +703,7 @@ Cell* insert(Cell* series, Cell* value, Cell* part, bool only, Cell* dup, bool a
     Source source(value, spread, count);
     i32 at = append ? cell_count(buffer_of(series)) : h;
     bool owned = notify(series, append ? words.append : words.insert, value, at, i32(total));
+    at = append ? cell_count(buffer_of(series)) : series::fit(series, h, 0).at;
     insert_cells(series, at, source.data(), count, times, times < 5);
     if (owned) notify(series, append ? words.appended : words.inserted, value, at, i32(total));
     series->w1 = append ? 0 : u32(at + total);
@@ -707,15 +718,14 @@ Cell* change(Cell* series, Cell* value, Cell* part, bool only, Cell* dup) {
     i64 total = count * times;
     if (total > MAX_LENGTH) no_memory();
     i32 h = clamp_head(series);
-    i32 n = cell_count(buffer_of(series));
-    i64 replaced = total < n - h ? total : n - h;
-    if (part) {
-        replaced = integer::get(part);
-        if (replaced < 0) replaced = 0;
-        if (replaced > n - h) replaced = n - h;
-    }
+    // Cells replaced: /part's count, else as many as arrive.
+    i64 wanted = part ? integer::get(part) : total;
     Source source(value, spread, count);
     bool owned = notify(series, words.change, value, h, i32(total));
+    series::Span span = series::fit(series, h, wanted);
+    h = span.at;
+    i64 replaced = span.n;
+    i32 n = cell_count(buffer_of(series));
     index_drop(series, h, n);
     i64 after = n - replaced + total;
     u32 node = series->w2;
@@ -743,6 +753,12 @@ Cell* swap(Cell* series, Cell* other) {
     bool shared = series->w2 == other->w2;
     bool owned_a = notify(series, words.swap, other, a, 1);
     bool owned_b = !shared && notify(other, words.swap, series, b, 1);
+    if (rest_length(series) < 1 || rest_length(other) < 1) {
+        // A handler cut one of them short of the cell.
+        if (owned_a) notify(series, words.swaped, other, a, 0);
+        if (owned_b) notify(other, words.swaped, series, b, 0);
+        return series;
+    }
     i32 lo = a < b ? a : b, hi = (a < b ? b : a) + 1;
     if (shared) {
         index_drop(series, lo, hi);
@@ -785,6 +801,8 @@ Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     i32 n = cell_count(buffer_of(series));
     if (h >= n) return series;
     bool owned = notify(series, words.trim, nullptr, h, n - h);
+    h = series::fit(series, h, 0).at;
+    n = cell_count(buffer_of(series));
     index_drop(series, h, n);
     SeriesBuffer* s = buffer_of(series);
     Cell* base = series::head_cells(s);

@@ -67,6 +67,29 @@ extern Words words;
 // out only then.
 bool notify(const Cell* series, i32 word, const Cell* value, i32 index, i32 part);
 
+// The change-handler rule. The report before a change runs the owner's
+// handler, user code that may clear, extend or replace the very series being
+// changed (and allocate, moving every buffer). So every modifying action
+//   1. works out the change it means to make and reports that (its index
+//      and part may come from the series as it was);
+//   2. derives everything it then does again, from the series as it is after
+//      the report: heads clamped to the tail, counts to what is there (`fit`),
+//      positions such as "the tail" looked up afresh, buffers re-read;
+//   3. makes the change and reports what it did (a count of 0 when nothing
+//      was left to do), and after that report neither reads nor writes the
+//      series again; it may still set its result cell.
+
+// A stretch of elements: absolute index and count.
+struct Span {
+    i32 at;
+    i32 n;
+};
+// Elements as far as the tail, whatever it is by then.
+constexpr i64 TO_TAIL = MAX_LENGTH;
+// An intended stretch clamped to the series as it is: the index to 0..tail,
+// the count to 0..(tail - index).
+Span fit(const Cell* series, i64 at, i64 n);
+
 // `script invalid-refine-arg` naming a refinement by word (`part`) or, with
 // `as_refinement`, as a refinement! (`/part`).
 [[noreturn]] void fire_refine_arg(i32 word, const Cell* arg, bool as_refinement = false);
