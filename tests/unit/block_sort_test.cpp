@@ -2,7 +2,6 @@
 // owner reports, comparator functions through the interpreter's hook, hash!
 // results and collector safety.
 #include <algorithm>
-#include <cctype>
 #include <functional>
 #include <set>
 #include <vector>
@@ -292,39 +291,11 @@ TEST_F(BlockSort, HashIndexFollowsTheSort) {
 
 // --- Case through a text stand-in ----------------------------------------------------------
 //
-// string! is not registered yet: these tests give it a comparison that folds
-// ASCII case except under ops 2 and 8, and a mold, for their duration.
-
-i32 text_compare(const Cell* a, const Cell* b, i32 op) {
-    if (TYPE_OF(b) != TYPE_STRING) return NOT_COMPARABLE;
-    std::string x = string::to_std(a), y = string::to_std(b);
-    if (op != COMP_STRICT_EQUAL && op != COMP_CASE_SORT && op != COMP_SAME) {
-        for (char& c : x) c = char(std::toupper(c));
-        for (char& c : y) c = char(std::toupper(c));
-    }
-    return x < y ? -1 : x > y ? 1 : 0;
-}
-
-i32 text_mold(const Cell* value, Cell* buffer, bool, bool, bool, const Cell*, i32 part, i32) {
-    std::string text = "\"" + string::to_std(value) + "\"";
-    string::append_literal(buffer, text.c_str());
-    return part - i32(text.size());
-}
+// string! is not registered yet: these tests give it the stand-in comparison
+// and mold of values.hpp for their duration.
 
 struct WithText : BlockSort {
-    action::Generic saved[2];
-    void SetUp() override {
-        BlockSort::SetUp();
-        saved[0] = datatype::table[TYPE_STRING][ACT_COMPARE - 1];
-        saved[1] = datatype::table[TYPE_STRING][ACT_MOLD - 1];
-        datatype::table[TYPE_STRING][ACT_COMPARE - 1] = reinterpret_cast<action::Generic>(text_compare);
-        datatype::table[TYPE_STRING][ACT_MOLD - 1] = reinterpret_cast<action::Generic>(text_mold);
-    }
-    void TearDown() override {
-        datatype::table[TYPE_STRING][ACT_COMPARE - 1] = saved[0];
-        datatype::table[TYPE_STRING][ACT_MOLD - 1] = saved[1];
-        BlockSort::TearDown();
-    }
+    TextStandIn text;
     Cell* texts(std::initializer_list<const char*> items) {
         Cell* b = test::block({});
         for (const char* s : items) block::zs_append(b, str(s));
