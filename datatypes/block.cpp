@@ -562,14 +562,16 @@ Search search(Cell* series, const Cell* value_in, Cell* part, bool only, bool ca
         r.length = rest_length(&value);
     }
 
-    // A hash! looks single values up in its table.
-    if (TYPE_OF(series) == TYPE_HASH && series->w3 && mode == SINGLE && !match && (same || vt != TYPE_OBJECT)) {
+    // A hash! looks single values up in its table, within the /part limit.
+    // Values hashed by identity but compared by content (blocks, objects)
+    // are scanned for, unless /same asks for identity.
+    if (TYPE_OF(series) == TYPE_HASH && series->w3 && mode == SINGLE && !match &&
+        (same || !hash_table::node_keyed_type_q(vt))) {
         i32 table_op = same ? COMP_SAME : case_ ? COMP_STRICT_EQUAL : COMP_EQUAL;
-        const Cell* c = hash_table::find(series->w3, &value, i32(h), i32(r.step), table_op, last, reverse);
+        const Cell* c =
+            hash_table::find_within(series->w3, &value, i32(h), i32(end), i32(r.step), table_op, last, reverse);
         if (!c) return r;
-        i64 at = c - cell_at(node, 0);
-        if (at >= end) return r;
-        r.at = at;
+        r.at = c - cell_at(node, 0);
         r.backward = last || reverse;
         return r;
     }
