@@ -651,10 +651,10 @@ namespace {
 // The index of the cell after the first key cell equal to `key` (which may
 // be the tail), or -1 when the key is not there.
 i32 value_index(const Cell* series, Cell* key, bool case_) {
-    // A key is one cell: it is searched for as such.
+    // A key is one cell: it is searched for as such, by the find every
+    // block type shares.
     Cell* position = stack::push(series);
-    Cell* found = actions::find(position, key, nullptr, true, case_, false, false, nullptr, nullptr, false, false,
-                                false, false);
+    Cell* found = find(position, key, nullptr, true, case_, false, false, nullptr, nullptr, false, false, false, false);
     i32 at = TYPE_OF(found) == TYPE_NONE ? -1 : head_index(found) + 1;
     stack::pop(1);
     return at;
