@@ -472,26 +472,116 @@ TEST_F(Comparators, AllHandsTheRecordsAsBlocks) {
     EXPECT_MOLD(wide, "[2 0 0 3 1 0 0 9]");
 }
 
-TEST_F(Comparators, AllocatingComparatorsCannotMoveTheBlock) {
-    // In stress builds every allocation would collect and move every buffer,
-    // the sorted block's included, were the collector on.
+// A block made a hash!, indexed anew.
+Cell* as_hash(Cell* b) {
+    b->w3 = hash_table::init(block::zs_length_q(b), b->w2, hash_table::HASH, 0);
+    cell::set_type(b, TYPE_HASH);
+    return b;
+}
+
+TEST_F(Comparators, ComparatorsThatAllocateAndCollectKeepTheResultRight) {
+    // The collector stays on: in stress builds every allocation collects and
+    // moves every buffer, the sorted block's included.
     body = [&](const Cell* a, const Cell* b, Cell* r) {
         for (int i = 0; i < 3; i++) memory::alloc_cells(8);
+        if (calls % 8 == 0) collector::do_cycle();
         *r = make_logic(i32(a->w2) < i32(b->w2));
     };
     std::vector<i32> values;
     for (i32 i = 0; i < 120; i++) values.push_back((i * 37) % 120);
-    Cell* b = ints(values);
-    Cell* nested = test::block({ints({3, 2}), ints({1})});
-    block::zs_append(b, nested);
-    sorted(b, {.compare = fn, .part = int_(120), .stable = true});
-    std::vector<i32> got = ints_of(b);
-    got.pop_back();
     std::vector<i32> expected = values;
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(got, expected);
-    collector::do_cycle();
-    EXPECT_MOLD(stack::push(block::zs_abs_at(b, 120)), "[[3 2] [1]]");
+    for (bool stable : {false, true}) {
+        for (bool hash : {false, true}) {
+            Cell* b = ints(values);
+            // A block held by the sorted one alone, past the /part.
+            Cell* mark = stack::top;
+            block::zs_append(b, test::block({ints({3, 2}), ints({1})}));
+            stack::top = mark;
+            if (hash) as_hash(b);
+            sorted(b, {.compare = fn, .part = int_(120), .stable = stable});
+            std::vector<i32> got = ints_of(b);
+            got.pop_back();
+            EXPECT_EQ(got, expected) << (stable ? "merge sort" : "quicksort");
+            collector::do_cycle();
+            EXPECT_MOLD(stack::push(block::zs_abs_at(b, 120)), "[[3 2] [1]]");
+            if (hash) expect_indexed(b, stable ? "merge sort" : "quicksort");
+        }
+    }
+}
+
+TEST_F(Comparators, TheSortedCellsStayAliveWhenTheComparatorDropsThem) {
+    // Blocks held by the sorted block alone: the comparator empties it and
+    // collects, then reads the blocks it is handed. Only the sort's own copy
+    // keeps them alive (stress builds poison whatever dies).
+    Cell* b = nullptr;
+    body = [&](const Cell* x, const Cell* y, Cell* r) {
+        if (calls == 1) {
+            series::clear(stack::push(b));
+            stack::pop(1);
+            memory::alloc_cells(64);
+            collector::do_cycle();
+        }
+        i32 kx = i32(block::zs_abs_at(x, 0)->w2), ky = i32(block::zs_abs_at(y, 0)->w2);
+        *r = make_logic(kx < ky);
+    };
+    for (bool stable : {false, true}) {
+        calls = 0;
+        b = test::block({});
+        Cell* mark = stack::top;
+        for (i32 k : {5, 3, 9, 1, 7, 2, 8}) block::zs_append(b, ints({k, k}));
+        stack::top = mark;
+        sorted(b, {.compare = fn, .stable = stable});
+        EXPECT_MOLD(b, "[]") << "the order goes back into what is left: nothing";
+        EXPECT_GT(calls, 6);
+    }
+}
+
+TEST_F(Comparators, ComparatorsThatChangeTheBlockLeaveItValid) {
+    // The comparator changes the very block being sorted at its first call.
+    // The sort goes on over its copy and writes the order back into the range
+    // as far as the block still reaches.
+    Cell* target = nullptr;
+    std::function<void()> change;
+    body = [&](const Cell* a, const Cell* b, Cell* r) {
+        if (calls == 1) {
+            Cell* mark = stack::top;
+            change();
+            stack::top = mark;
+        }
+        *r = make_logic(i32(a->w2) < i32(b->w2));
+    };
+    struct Row {
+        const char* name;
+        std::function<void()> change;
+        const char* whole;
+    } rows[] = {
+        {"clears it", [&] { series::clear(stack::push(target)); }, "[]"},
+        {"appends to it",
+         [&] { block::insert(stack::push(target), ints({7, 8}), nullptr, false, nullptr, true); },
+         "[0 1 2 3 4 5 7 8]"},
+        {"takes two from its head", [&] { series::take(stack::push(target), int_(2), false, false); },
+         "[0 1 2 3]"},
+        {"sorts it the other way",
+         [&] { block::sort(stack::push(target), false, nullptr, nullptr, nullptr, false, true, false); },
+         "[0 1 2 3 4 5]"},
+    };
+    for (const Row& row : rows) {
+        for (bool stable : {false, true}) {
+            for (bool hash : {false, true}) {
+                std::string what = std::string(row.name) + (stable ? ", merge sort" : ", quicksort") +
+                                   (hash ? ", hash!" : ", block!");
+                calls = 0;
+                target = ints({5, 3, 1, 4, 2, 0});
+                if (hash) as_hash(target);
+                change = row.change;
+                sorted(target, {.compare = fn, .stable = stable});
+                collector::do_cycle();
+                EXPECT_EQ(mold_all(target), row.whole) << what;
+                if (hash) expect_indexed(target, what.c_str());
+            }
+        }
+    }
 }
 
 TEST_F(Comparators, ErrorsPropagateAndLeaveThingsInStep) {
