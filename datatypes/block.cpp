@@ -37,18 +37,9 @@ Cell root_cell = {TYPE_NONE, 0, 0, 0};
 void mark_root_cell() { collector::mark_values(&root_cell, &root_cell + 1); }
 
 inline Cell* none_cell() { return const_cast<Cell*>(&none::value); }
-inline i32 head_index(const Cell* c) { return i32(c->w1); }
-inline i32 cell_count(const SeriesBuffer* s) { return i32(series::used_bytes(s) >> 4); }
-inline Cell* cell_at(u32 node, i64 i) { return series::head_cells(node_buffer(node)) + i; }
-inline i32 rest_length(const Cell* b) {
-    i32 n = cell_count(buffer_of(b)) - head_index(b);
-    return n > 0 ? n : 0;
-}
-inline i32 clamp_head(Cell* b) {
-    i32 n = cell_count(buffer_of(b));
-    if (head_index(b) > n) b->w1 = u32(n);
-    return head_index(b);
-}
+using series::head_index;
+using series::rest_length;
+using series::clamp_head;
 inline i32 sign(i64 d) { return d < 0 ? -1 : d > 0 ? 1 : 0; }
 
 // The cells to insert, copied out of their buffer before the allocation that
@@ -419,22 +410,28 @@ i32 mold_each(const Cell* block, Cell* buffer, bool only, bool all, bool flat, c
     return part;
 }
 
-i32 mold(const Cell* value, Cell* buffer, bool only, bool all, bool flat, const Cell* arg, i32 part, i32 indent) {
+i32 mold_enclosed(const Cell* value, Cell* buffer, bool only, bool all, bool flat, const Cell* arg, i32 part,
+                  i32 indent, char open, char close) {
     if (cycles::find_q(value->w2)) {
-        string::append_literal(buffer, "[...]");
+        const char cycle[] = {open, '.', '.', '.', close, 0};
+        string::append_literal(buffer, cycle);
         return part - 5;
     }
     Cell block = *value;
     if (!only) {
-        string::append_char(buffer, '[');
+        string::append_char(buffer, u32(open));
         part--;
     }
     part = mold_each(&block, buffer, only, all, flat, arg, part, indent);
     if (!only) {
-        string::append_char(buffer, ']');
+        string::append_char(buffer, u32(close));
         part--;
     }
     return part;
+}
+
+i32 mold(const Cell* value, Cell* buffer, bool only, bool all, bool flat, const Cell* arg, i32 part, i32 indent) {
+    return mold_enclosed(value, buffer, only, all, flat, arg, part, indent, '[', ']');
 }
 
 // --- Path access -------------------------------------------------------------

@@ -28,14 +28,10 @@ using series::any_block_q;
 using series::buffer_of;
 using series::words;
 
-inline i32 head_index(const Cell* c) { return i32(c->w1); }
-inline i32 cell_count(const SeriesBuffer* s) { return i32(series::used_bytes(s) >> 4); }
-inline Cell* cell_at(u32 node, i64 i) { return series::head_cells(node_buffer(node)) + i; }
-inline i32 clamp_head(Cell* b) {
-    i32 n = cell_count(buffer_of(b));
-    if (head_index(b) > n) b->w1 = u32(n);
-    return head_index(b);
-}
+using block::cell_at;
+using block::cell_count;
+using series::head_index;
+using series::clamp_head;
 
 // --- Records handed to a comparator function ------------------------------------
 

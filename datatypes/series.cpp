@@ -61,20 +61,7 @@ void mark_take_buffer() {
     else collector::keep(take_buffer);
 }
 
-inline i32 head_index(const Cell* c) { return i32(c->w1); }
 inline Cell* none_cell() { return const_cast<Cell*>(&none::value); }
-
-// Length from the head without touching the value: 0 when the head is past the tail.
-inline i32 rest_length(const Cell* series) {
-    i32 n = abs_length(buffer_of(series)) - head_index(series);
-    return n > 0 ? n : 0;
-}
-
-// Clamps a head past the tail back to the tail and answers it.
-inline i32 clamp_head(Cell* series, i32 abs) {
-    if (head_index(series) > abs) series->w1 = u32(abs);
-    return head_index(series);
-}
 
 // A pick or poke index (1-based, negatives back from the head) as an absolute
 // element index; -1 for 0.

@@ -37,6 +37,19 @@ inline i32 abs_length(const SeriesBuffer* s) { return i32(used_bytes(s) >> shift
 // Element i counted from the first used one (valid until the next allocation).
 inline u8* element_at(SeriesBuffer* s, i64 i) { return head(s) + (i << shift_of(s)); }
 inline bool same_series_q(const Cell* a, const Cell* b) { return TYPE_OF(a) == TYPE_OF(b) && a->w2 == b->w2; }
+inline i32 head_index(const Cell* series) { return i32(series->w1); }
+// Elements from the head to the tail without touching the value: 0 when the
+// head is past the tail.
+inline i32 rest_length(const Cell* series) {
+    i32 n = abs_length(buffer_of(series)) - head_index(series);
+    return n > 0 ? n : 0;
+}
+// Clamps a head past the tail (`abs` elements) back to the tail and answers it.
+inline i32 clamp_head(Cell* series, i32 abs) {
+    if (head_index(series) > abs) series->w1 = u32(abs);
+    return head_index(series);
+}
+inline i32 clamp_head(Cell* series) { return clamp_head(series, abs_length(buffer_of(series))); }
 
 // --- Shared routines ---------------------------------------------------------
 

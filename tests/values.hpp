@@ -7,6 +7,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
@@ -20,6 +21,9 @@ Cell* logic_(bool v);
 Cell* word(const char* spelling, u32 type = TYPE_WORD);
 Cell* str(const char* utf8);
 Cell* block(std::initializer_list<const Cell*> items, u32 type = TYPE_BLOCK);
+// A block of integer! values.
+Cell* ints(std::initializer_list<i32> values);
+Cell* ints(const std::vector<i32>& values);
 // A copy of a cell with the new-line flag set.
 Cell* nl(const Cell* c);
 Cell* datatype_(u32 type);
@@ -33,6 +37,9 @@ Cell* text_series(const std::u32string& text, u32 unit, u32 type = TYPE_STRING);
 // A bare object! (not pushed: hold it in a root): a context with the one field
 // "data" holding `field`, and change handlers so that its owned series notify.
 Cell make_object(const Cell& field);
+// Makes such an object into `owner` (a cell the caller keeps rooted) and
+// makes it the owner of `series` through its field "data".
+void own(const Cell* series, Cell* owner);
 
 // Calls an action that reads its arguments from the value stack (at, skip,
 // next, head? ...) on a copy of `first` and answers the result cell.

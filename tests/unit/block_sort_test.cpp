@@ -22,23 +22,6 @@ namespace {
 
 using namespace test;
 
-Cell* ints(std::initializer_list<i32> values) {
-    Cell* b = test::block({});
-    for (i32 v : values) block::zs_append(b, int_(v));
-    return b;
-}
-
-Cell* ints(const std::vector<i32>& values) {
-    Cell* b = test::block({});
-    for (i32 v : values) {
-        Cell c;
-        cell::init(&c, TYPE_INTEGER);
-        c.w2 = u32(v);
-        block::zs_append(b, &c);
-    }
-    return b;
-}
-
 // The integers of the whole buffer.
 std::vector<i32> ints_of(const Cell* b) {
     std::vector<i32> out;
@@ -268,10 +251,8 @@ TEST_F(BlockSort, OwnedBlocksReportTheSortedRange) {
                           std::to_string(part));
     };
     Cell* b = ints({5, 4, 3, 2, 1});
-    collector::RootCell owner(make_object(*b));
-    Cell word;
-    series::make_word(&word, symbol::make("data"));
-    ownership::set_owner(*b, owner.value, word);
+    collector::RootCell owner;
+    own(b, owner.get());
     sorted(b);
     sorted(at_(b, 3), {.part = int_(-2), .reverse = true});
     sorted(at_(b, 5));

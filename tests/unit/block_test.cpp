@@ -22,12 +22,6 @@ using namespace test;
 
 struct Block : ValueTest {};
 
-Cell* ints(std::initializer_list<i32> values) {
-    Cell* b = test::block({});
-    for (i32 v : values) block::zs_append(b, int_(v));
-    return b;
-}
-
 // A block that holds itself as its last value.
 Cell* self_holding(std::initializer_list<i32> values) {
     Cell* b = ints(values);
@@ -980,10 +974,8 @@ TEST_F(Block, OwnedBlocksReportEveryChange) {
     ownership::on_deep_change = record_report;
     reports.clear();
     Cell* b = ints({1, 2, 3, 4});
-    collector::RootCell owner(make_object(*b));
-    Cell word;
-    series::make_word(&word, symbol::make("data"));
-    ownership::set_owner(*b, owner.value, word);
+    collector::RootCell owner;
+    own(b, owner.get());
 
     inserted(b, int_(5), {}, true);
     inserted(at_(b, 1), ints({6, 7}));

@@ -96,10 +96,7 @@ struct ChangeHandlers : ValueTest {
     Cell* owned(u32 type) {
         Cell* b = type == TYPE_HASH ? hash_({int_(1), int_(2), int_(3), int_(4), int_(5)})
                                     : test::block({int_(1), int_(2), int_(3), int_(4), int_(5)});
-        owner.value = make_object(*b);
-        Cell word;
-        series::make_word(&word, symbol::make("data"));
-        ownership::set_owner(*b, owner.value, word);
+        own(b, owner.get());
         return b;
     }
 };

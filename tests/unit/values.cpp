@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "datatypes/context.hpp"
+#include "datatypes/series.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/string.hpp"
@@ -12,6 +13,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/hash_table.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/ownership.hpp"
 
 namespace zir::test {
 
@@ -60,6 +62,29 @@ Cell* block(std::initializer_list<const Cell*> items, u32 type) {
     c->w2 = node;
     for (const Cell* item : items) *memory::alloc_tail(c) = *item;
     return c;
+}
+
+namespace {
+Cell* ints_from(const i32* values, size_t n) {
+    Cell* b = block({});
+    for (size_t i = 0; i < n; i++) {
+        Cell c;
+        cell::init(&c, TYPE_INTEGER);
+        c.w2 = u32(values[i]);
+        *memory::alloc_tail(b) = c;
+    }
+    return b;
+}
+}  // namespace
+
+Cell* ints(std::initializer_list<i32> values) { return ints_from(values.begin(), values.size()); }
+Cell* ints(const std::vector<i32>& values) { return ints_from(values.data(), values.size()); }
+
+void own(const Cell* series, Cell* owner) {
+    *owner = make_object(*series);
+    Cell word;
+    series::make_word(&word, symbol::make("data"));
+    ownership::set_owner(*series, *owner, word);
 }
 
 Cell* nl(const Cell* c) {
