@@ -68,7 +68,7 @@ void init_tables() {
     externals::init();
     series::init_state();
     block::init_state();
-    string::init_state();
+    case_folding::init_state();
 }
 
 }  // namespace runtime

@@ -20,6 +20,9 @@ Cell* none_();
 Cell* logic_(bool v);
 Cell* word(const char* spelling, u32 type = TYPE_WORD);
 Cell* str(const char* utf8);
+Cell* char_(u32 code_point);
+// Code points as UTF-8, for comparing with texts and naming cases.
+std::string utf8(const std::u32string& text);
 Cell* block(std::initializer_list<const Cell*> items, u32 type = TYPE_BLOCK);
 // A block of integer! values.
 Cell* ints(std::initializer_list<i32> values);

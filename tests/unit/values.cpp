@@ -13,6 +13,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/hash_table.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/unicode.hpp"
 #include "runtime/ownership.hpp"
 
 namespace zir::test {
@@ -52,6 +53,22 @@ Cell* str(const char* utf8) {
     string::make_at(c, 16, 1);
     string::append_utf8(c, reinterpret_cast<const u8*>(utf8), i64(std::strlen(utf8)));
     return c;
+}
+
+Cell* char_(u32 code_point) {
+    Cell* c = stack::push_slot();
+    cell::init(c, TYPE_CHAR);
+    c->w2 = code_point;
+    return c;
+}
+
+std::string utf8(const std::u32string& text) {
+    std::string out;
+    for (char32_t c : text) {
+        u8 buf[4];
+        out.append(reinterpret_cast<char*>(buf), size_t(unicode::cp_to_utf8(u32(c), buf)));
+    }
+    return out;
 }
 
 Cell* block(std::initializer_list<const Cell*> items, u32 type) {
