@@ -66,16 +66,6 @@ std::string form(const Cell* value, i32 part = -1);
 template <typename F>
 std::string error_of(F f);
 
-// string! has no comparison or mold of its own yet: while this lives, it
-// compares folding ASCII case (but under ops 2, 8 and 9) and molds in quotes.
-struct TextStandIn {
-    TextStandIn();
-    ~TextStandIn();
-    TextStandIn(const TextStandIn&) = delete;
-    TextStandIn& operator=(const TextStandIn&) = delete;
-    action::Generic saved[2];
-};
-
 struct ValueTest : Collecting {
     Cell* saved_top = nullptr;
     void SetUp() override;

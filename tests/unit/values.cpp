@@ -1,8 +1,6 @@
 // Value builders of the tests: see values.hpp.
 #include "values.hpp"
 
-#include <cctype>
-
 #include "datatypes/context.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/datatype.hpp"
@@ -267,38 +265,6 @@ void ValueTest::SetUp() {
 void ValueTest::TearDown() {
     stack::top = saved_top;
     Collecting::TearDown();
-}
-
-namespace {
-
-i32 text_compare(const Cell* a, const Cell* b, i32 op) {
-    if (TYPE_OF(b) != TYPE_STRING) return NOT_COMPARABLE;
-    std::string x = string::to_std(a), y = string::to_std(b);
-    if (op != COMP_STRICT_EQUAL && op != COMP_CASE_SORT && op != COMP_SAME) {
-        for (char& c : x) c = char(std::toupper(static_cast<unsigned char>(c)));
-        for (char& c : y) c = char(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return x < y ? -1 : x > y ? 1 : 0;
-}
-
-i32 text_mold(const Cell* value, Cell* buffer, bool, bool, bool, const Cell*, i32 part, i32) {
-    std::string text = "\"" + string::to_std(value) + "\"";
-    string::append_literal(buffer, text.c_str());
-    return part - i32(text.size());
-}
-
-}  // namespace
-
-TextStandIn::TextStandIn() {
-    saved[0] = datatype::table[TYPE_STRING][ACT_COMPARE - 1];
-    saved[1] = datatype::table[TYPE_STRING][ACT_MOLD - 1];
-    datatype::table[TYPE_STRING][ACT_COMPARE - 1] = reinterpret_cast<action::Generic>(text_compare);
-    datatype::table[TYPE_STRING][ACT_MOLD - 1] = reinterpret_cast<action::Generic>(text_mold);
-}
-
-TextStandIn::~TextStandIn() {
-    datatype::table[TYPE_STRING][ACT_COMPARE - 1] = saved[0];
-    datatype::table[TYPE_STRING][ACT_MOLD - 1] = saved[1];
 }
 
 }  // namespace zir::test
