@@ -368,7 +368,10 @@ void truncate_from(Cell* str, i64 n) {
 // --- The concatenation core ---------------------------------------------------------
 
 SeriesBuffer* zs_concatenate(Cell* target, const Cell* source, i32 part, i32 offset, bool keep_source, i32 mode) {
+    // Both cells are read before anything allocates: they may lie in a
+    // buffer that moves.
     u32 tnode = text_node(target);
+    i64 target_head = TYPE_OF(target) == TYPE_SYMBOL ? 0 : head_index(target);
     Text src = text_of(source);
     // A symbol's text may be a fresh string no cell holds.
     collector::RootNode hold_source(src.node);
@@ -393,8 +396,7 @@ SeriesBuffer* zs_concatenate(Cell* target, const Cell* source, i32 part, i32 off
     i64 len = series::length_of(t);
     i64 at = len;
     if (mode != CONCAT_APPEND) {
-        i64 h = TYPE_OF(target) == TYPE_SYMBOL ? 0 : head_index(target);
-        at = h + offset;
+        at = target_head + offset;
         if (at > len) at = len;
         if (at < 0) at = 0;
     }

@@ -16,7 +16,6 @@
 
 #include "datatypes/block_sort.hpp"
 #include "datatypes/integer.hpp"
-#include "datatypes/none.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/stack.hpp"
@@ -34,7 +33,6 @@ namespace {
 using series::head_index;
 using series::words;
 
-inline Cell* none_cell() { return const_cast<Cell*>(&none::value); }
 inline bool owned_q(const Cell* series) { return (series::buffer_of(series)->flags & SERIES_OWNED) != 0; }
 [[noreturn]] void no_memory() { fire(ERR_INTERNAL, "no-memory"); }
 
@@ -45,6 +43,13 @@ inline u32 char_unit(u32 cp) { return cp <= 0x7F ? 1 : cp <= 0xFFFF ? 2 : 4; }
 
 // Values put in by their formed text (a tag's with its brackets).
 inline bool formed_q(u32 type) { return !(any_text_q(type) && type != TYPE_TAG) && type != TYPE_CHAR; }
+
+// Values whose formed text cannot read a series (so not the one written to).
+inline bool scalar_q(u32 type) {
+    return !any_series_q(type) && type != TYPE_CHAR && type != TYPE_OBJECT && type != TYPE_MAP &&
+           type != TYPE_ERROR && type != TYPE_PORT && type != TYPE_BITSET && type != TYPE_SYMBOL &&
+           type != TYPE_IMAGE;
+}
 
 // Writes a value's formed text onto the target's tail, at most `limit` code
 // points (all when negative); answers how many it wrote. A block's elements
@@ -181,8 +186,9 @@ Cell* insert(Cell* series, Cell* value, Cell* part, bool, Cell* dup, bool append
         if (append) series->w1 = 0;
         return series;
     }
-    if (at_tail && formed_q(TYPE_OF(value)) && !owned_q(series)) {
-        // Formed straight onto the tail: no owner to tell first.
+    if (at_tail && scalar_q(TYPE_OF(value)) && !owned_q(series)) {
+        // Formed straight onto the tail: no owner to tell first, and the
+        // value holds no text that the writing could change.
         i64 start = zs_abs_length(series);
         i64 count = form_onto(series, value, limit);
         if (times > 1 && count > 0) {
