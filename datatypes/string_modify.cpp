@@ -412,57 +412,139 @@ Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all,
 
 namespace {
 
+// How elements compare: text and bytes by code point (folded unless /case),
+// vector! elements by their value.
+enum SortKind : std::intptr_t { KIND_TEXT, KIND_BYTES, KIND_SIGNED, KIND_UNSIGNED, KIND_FLOAT };
+
 // Flags of the default comparator: /reverse, /all, and folding; from
 // SORT_SHIFT up the record size (with /all) or the compared offset.
 constexpr std::intptr_t SORT_FOLD = 4;
 constexpr int SORT_SHIFT = 3;
 
-// Folded to lower case at every width, so that one text sorts alike
-// whatever its storage.
-inline u32 sort_key(u32 c, bool fold) { return fold ? case_folding::change_char(c, 0) : c; }
+SortKind kind_of(const Cell* series) {
+    if (TYPE_OF(series) == TYPE_BINARY) return KIND_BYTES;
+    if (TYPE_OF(series) != TYPE_VECTOR) return KIND_TEXT;
+    switch (series->w3) {
+        case TYPE_FLOAT:
+        case TYPE_PERCENT: return KIND_FLOAT;
+        case TYPE_CHAR: return KIND_UNSIGNED;
+        default: return KIND_SIGNED;
+    }
+}
 
-int compare_code_points(const void* x, const void* y, std::intptr_t, std::intptr_t flags) {
-    const u32* a = static_cast<const u32*>(x);
-    const u32* b = static_cast<const u32*>(y);
+// Elements are sorted as 64-bit keys: a code point, a sign-extended integer,
+// or the bits of a double.
+u64 read_key(const u8* p, u32 width, SortKind kind) {
+    u64 raw = 0;
+    std::memcpy(&raw, p, width);
+    switch (kind) {
+        case KIND_SIGNED: {
+            u32 unused = 64 - 8 * width;
+            return u64(i64(raw << unused) >> unused);
+        }
+        case KIND_FLOAT: {
+            if (width == 8) return raw;
+            float f;
+            std::memcpy(&f, p, 4);
+            return std::bit_cast<u64>(double(f));
+        }
+        default: return raw;
+    }
+}
+
+void write_key(u8* p, u32 width, SortKind kind, u64 key) {
+    if (kind == KIND_FLOAT && width == 4) {
+        float f = float(std::bit_cast<double>(key));
+        std::memcpy(p, &f, 4);
+        return;
+    }
+    std::memcpy(p, &key, width);
+}
+
+// Text folds to lower case at every width, so that one text sorts alike
+// whatever its storage; bytes fold A..Z only.
+inline u64 folded(u64 c, SortKind kind, bool fold) {
+    if (!fold) return c;
+    if (kind == KIND_TEXT) return case_folding::change_char(u32(c), 0);
+    return c - 'A' < 26 ? c + 32 : c;
+}
+
+int compare_keys(u64 a, u64 b, SortKind kind, bool fold) {
+    switch (kind) {
+        case KIND_SIGNED: return i64(a) < i64(b) ? -1 : i64(a) > i64(b) ? 1 : 0;
+        case KIND_FLOAT: {
+            double x = std::bit_cast<double>(a), y = std::bit_cast<double>(b);
+            return x < y ? -1 : x > y ? 1 : 0;
+        }
+        default: {
+            a = folded(a, kind, fold);
+            b = folded(b, kind, fold);
+            return a < b ? -1 : a > b ? 1 : 0;
+        }
+    }
+}
+
+int compare_elements(const void* x, const void* y, std::intptr_t kind, std::intptr_t flags) {
+    const u64* a = static_cast<const u64*>(x);
+    const u64* b = static_cast<const u64*>(y);
     if (flags & block::SORT_REVERSE) std::swap(a, b);
     bool fold = flags & SORT_FOLD;
     std::intptr_t n = flags >> SORT_SHIFT;
     std::intptr_t from = flags & block::SORT_ALL ? 0 : n, to = flags & block::SORT_ALL ? n : n + 1;
     for (std::intptr_t i = from; i < to; i++) {
-        u32 p = sort_key(a[i], fold), q = sort_key(b[i], fold);
-        if (p != q) return p < q ? -1 : 1;
+        int r = compare_keys(a[i], b[i], SortKind(kind), fold);
+        if (r != 0) return r;
     }
     return 0;
 }
 
-// A comparator function! receives two char! values, or under /all two
-// strings holding the records.
+// A comparator function! receives two elements (char! values for text), or
+// under /all two strings holding the records.
 struct UserSort {
     const Cell* function;
+    const Cell* series;
+    SortKind kind;
     i64 size;
     bool all;
     Cell* records[2];   // rooted strings, refilled for each comparison
 };
 
+void element_of(const UserSort* u, u64 key, Cell* out) {
+    if (u->kind == KIND_TEXT) {
+        cell::init(out, TYPE_CHAR);
+        out->w2 = u32(key);
+        return;
+    }
+    // As the element would read in the series.
+    u8 raw[8];
+    u32 width = series::unit_of(series::buffer_of(u->series));
+    write_key(raw, width, u->kind, key);
+    if (TYPE_OF(u->series) == TYPE_VECTOR) {
+        if (!series::vector_read) ZIR_FAULT(runtime::FAULT_NO_CASE);
+        series::vector_read(u->series, raw, out);
+        return;
+    }
+    cell::init(out, TYPE_INTEGER);
+    out->w2 = raw[0];
+}
+
 int compare_with_function(const void* x, const void* y, std::intptr_t context, std::intptr_t flags) {
     const UserSort* u = reinterpret_cast<const UserSort*>(context);
-    const u32* a = static_cast<const u32*>(x);
-    const u32* b = static_cast<const u32*>(y);
+    const u64* a = static_cast<const u64*>(x);
+    const u64* b = static_cast<const u64*>(y);
     Cell first, second;
     if (u->all) {
-        const u32* record[2] = {a, b};
+        const u64* record[2] = {a, b};
         for (int k = 0; k < 2; k++) {
             zs_reset(u->records[k]);
-            for (i64 i = 0; i < u->size; i++) append_char(u->records[k], record[k][i]);
+            for (i64 i = 0; i < u->size; i++) append_char(u->records[k], u32(record[k][i]));
         }
         first = *u->records[0];
         second = *u->records[1];
     } else {
         std::intptr_t at = flags >> SORT_SHIFT;
-        cell::init(&first, TYPE_CHAR);
-        first.w2 = a[at];
-        cell::init(&second, TYPE_CHAR);
-        second.w2 = b[at];
+        element_of(u, a[at], &first);
+        element_of(u, b[at], &second);
     }
     // The function's first argument is `second` (`first` under /reverse):
     // true puts it before the other, false and none after; a number is a
@@ -486,41 +568,52 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     block::SortPlan plan = block::plan_sort(series, skip, comparator, part, all);
     if (plan.count == 0) return series;
     i64 h = plan.at, count = plan.count, size = plan.size;
+    SortKind kind = kind_of(series);
     std::intptr_t flags = reverse ? block::SORT_REVERSE : 0;
-    if (!case_) flags |= SORT_FOLD;
+    if (!case_ && (kind == KIND_TEXT || kind == KIND_BYTES)) flags |= SORT_FOLD;
     if (all) flags |= block::SORT_ALL | (std::intptr_t(size) << SORT_SHIFT);
     else flags |= std::intptr_t(plan.offset) << SORT_SHIFT;
     collector::RootCell function(plan.function);
     bool user = TYPE_OF(function.get()) == TYPE_FUNCTION;
     if (user && !block::call_comparator) fire(ERR_INTERNAL, "not-done");
+    // Records handed to a function are strings of code points: text only.
+    if (user && all && kind != KIND_TEXT) fire(ERR_INTERNAL, "not-done");
 
     bool owned = series::notify(series, words.sort, nullptr, i32(h), i32(count));
     series::Span span = series::fit(series, h, plan.wanted);
     span.n -= i32(span.n % size);
     if (span.n > 0) {
         // The sorts hold raw pointers and a comparator function may change
-        // the string (and move its buffer): they sort a copy of the code
-        // points, written back into the range as it is afterwards.
-        std::vector<u32> copy(size_t(span.n));
+        // the series (and move its buffer): they sort a copy of the elements,
+        // written back into the range as it is afterwards.
+        std::vector<u64> keys(size_t(span.n));
         SeriesBuffer* s = series::buffer_of(series);
-        u32 unit = series::unit_of(s);
-        for (i32 i = 0; i < span.n; i++) copy[size_t(i)] = get_char(series::element_at(s, span.at + i), unit);
-        size_t width = size_t(size) * 4;
+        u32 width = series::unit_of(s);
+        for (i32 i = 0; i < span.n; i++) keys[size_t(i)] = read_key(series::element_at(s, span.at + i), width, kind);
+        size_t record = size_t(size) * sizeof(u64);
+        i64 records = span.n / size;
         if (user) {
             collector::RootCell a, b;
             make_at(a.get(), all ? size : 1, 1);
             make_at(b.get(), all ? size : 1, 1);
-            UserSort u{function.get(), size, all, {a.get(), b.get()}};
+            UserSort u{function.get(), series, kind, size, all, {a.get(), b.get()}};
             std::intptr_t context = reinterpret_cast<std::intptr_t>(&u);
-            if (stable) sort::merge_sort(copy.data(), span.n / size, width, context, flags, compare_with_function);
-            else sort::quicksort(copy.data(), span.n / size, width, context, flags, compare_with_function);
+            if (stable) sort::merge_sort(keys.data(), records, record, context, flags, compare_with_function);
+            else sort::quicksort(keys.data(), records, record, context, flags, compare_with_function);
         } else if (stable) {
-            sort::merge_sort(copy.data(), span.n / size, width, 0, flags, compare_code_points);
+            sort::merge_sort(keys.data(), records, record, kind, flags, compare_elements);
         } else {
-            sort::quicksort(copy.data(), span.n / size, width, 0, flags, compare_code_points);
+            sort::quicksort(keys.data(), records, record, kind, flags, compare_elements);
         }
         span = series::fit(series, span.at, span.n);
-        for (i32 i = 0; i < span.n; i++) poke_char(series, span.at + i, copy[size_t(i)]);
+        for (i32 i = 0; i < span.n; i++) {
+            if (kind == KIND_TEXT) {
+                poke_char(series, span.at + i, u32(keys[size_t(i)]));
+            } else {
+                s = series::buffer_of(series);
+                write_key(series::element_at(s, span.at + i), series::unit_of(s), kind, keys[size_t(i)]);
+            }
+        }
     }
     if (owned) series::notify(series, words.sorted, nullptr, span.at, span.n);
     return series;

@@ -372,6 +372,53 @@ TEST_F(StringModify, SortFoldsAlikeAtEveryWidth) {
     EXPECT_EQ(whole(sorted(str("cab"), {.reverse = true})), "cba");
 }
 
+// A vector! of `width`-byte elements of `type` (its word 3), from raw values.
+template <typename T>
+Cell* vector_of(std::initializer_list<T> values, u32 type) {
+    u32 node = memory::alloc_series(i64(values.size()), sizeof(T), 0);
+    SeriesBuffer* b = node_buffer(node);
+    u8* p = series::head(b);
+    for (T v : values) {
+        std::memcpy(p, &v, sizeof(T));
+        p += sizeof(T);
+    }
+    b->tail = b->offset + u32(values.size() * sizeof(T));
+    Cell* c = stack::push_slot();
+    cell::init(c, TYPE_VECTOR);
+    c->w2 = node;
+    c->w3 = type;
+    return c;
+}
+
+template <typename T>
+std::vector<T> elements_of(const Cell* v) {
+    SeriesBuffer* b = node_buffer(v->w2);
+    std::vector<T> out(series::used_bytes(b) / sizeof(T));
+    std::memcpy(out.data(), series::head(b), out.size() * sizeof(T));
+    return out;
+}
+
+TEST_F(StringModify, SortOfBytesAndVectorElements) {
+    // Bytes fold A..Z only; vector elements compare by value, never folded.
+    EXPECT_EQ(whole(sorted(text_series(U"bB\u00E9aA\u00C9", 1, TYPE_BINARY), {.stable = true})),
+              "aAbB\u00C9\u00E9");
+    Cell* bytes = vector_of<i8>({-1, 5, -128, 3, 127}, TYPE_INTEGER);
+    sorted(bytes);
+    EXPECT_EQ(elements_of<i8>(bytes), (std::vector<i8>{-128, -1, 3, 5, 127})) << "signed";
+    Cell* i32s = vector_of<i32>({7, -70000, 0}, TYPE_INTEGER);
+    sorted(i32s, {.reverse = true});
+    EXPECT_EQ(elements_of<i32>(i32s), (std::vector<i32>{7, 0, -70000}));
+    Cell* f64 = vector_of<double>({2.5, -1.0, 0.5, -0.25}, TYPE_FLOAT);
+    sorted(f64);
+    EXPECT_EQ(elements_of<double>(f64), (std::vector<double>{-1.0, -0.25, 0.5, 2.5}));
+    Cell* f32 = vector_of<float>({2.5f, -1.5f, 0.5f}, TYPE_PERCENT);
+    sorted(f32);
+    EXPECT_EQ(elements_of<float>(f32), (std::vector<float>{-1.5f, 0.5f, 2.5f}));
+    Cell* chars = vector_of<u16>({'b', 'A', 'a', 0x4E2D}, TYPE_CHAR);
+    sorted(chars);
+    EXPECT_EQ(elements_of<u16>(chars), (std::vector<u16>{'A', 'a', 'b', 0x4E2D})) << "unfolded";
+}
+
 TEST_F(StringModify, SortRecordsPartsAndOffsets) {
     struct Case {
         const char* text;
