@@ -3,6 +3,7 @@
 
 #include "boot/roots.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/char.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/logic.hpp"
@@ -49,6 +50,7 @@ void register_datatypes() {
     series::init();
     block::init();
     integer::init();
+    char_::init();
     path::init();
     paren::init();
     triple::init();
