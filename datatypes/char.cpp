@@ -52,9 +52,11 @@ constexpr auto ESCAPES = [] {
     return t;
 }();
 
-}  // namespace
-
-i32 append_escaped(Cell* out, u32 cp, bool all) {
+// A code point as it appears inside a molded string or char: control
+// characters as a caret and a letter (^@, ^-, ^/ ...), the double quote and the
+// caret behind a caret, delete as ^~, and 1E hex, 80..9F hex (and with `all`
+// everything above 7F hex) as ^( the code in upper-case hexadecimal ).
+void append_escaped_char(Cell* out, u32 cp, bool all) {
     // 1E hex would read back as the caret entry, and 80..9F hex are C1
     // controls that no terminal shows: both go by number.
     if (cp == 0x1E || (cp >= 0x80 && cp <= 0x9F) || (all && cp > 0x7F)) {
@@ -67,20 +69,17 @@ i32 append_escaped(Cell* out, u32 cp, bool all) {
         *--p = '(';
         *--p = '^';
         string::append_literal(out, p);
-        return i32(text + sizeof text - 1 - p);
-    }
-    if (cp < ESCAPED_BELOW && ESCAPES.letter[cp]) {
+    } else if (cp < ESCAPED_BELOW && ESCAPES.letter[cp]) {
         string::append_char(out, '^');
         string::append_char(out, u8(ESCAPES.letter[cp]));
-        return 2;
-    }
-    if (cp == 0x7F) {
+    } else if (cp == 0x7F) {
         string::append_literal(out, "^~");
-        return 2;
+    } else {
+        string::append_char(out, cp);
     }
-    string::append_char(out, cp);
-    return 1;
 }
+
+}  // namespace
 
 // --- Actions -------------------------------------------------------------------
 
@@ -141,11 +140,14 @@ i32 form(const Cell* value, Cell* buffer, const Cell*, i32 part) {
     return part - 1;
 }
 
+// Answers the part less every code point written, escapes included, so that a
+// mold limited by /part stops where its text really reaches the limit.
 i32 mold(const Cell* value, Cell* buffer, bool, bool all, bool, const Cell*, i32 part, i32) {
+    i32 before = string::zs_length(buffer);
     string::append_literal(buffer, "#\"");
-    i32 n = append_escaped(buffer, get(value), all);
+    append_escaped_char(buffer, get(value), all);
     string::append_char(buffer, '"');
-    return part - 3 - n;
+    return part - (string::zs_length(buffer) - before);
 }
 
 // Never folds case: the char a and the char A differ under every op.

@@ -21,13 +21,6 @@ void make_at(Cell* c, u32 cp);
 Cell* make_in(Cell* block, u32 cp);
 Cell* push(u32 cp);
 
-// Appends a code point as it appears inside a molded string or char: control
-// characters as a caret and a letter (^@, ^-, ^/ ...), the double quote and the
-// caret behind a caret, delete as ^~, and 1E hex, 80..9F hex (and with `all`
-// everything above 7F hex) as ^( the code in upper-case hexadecimal ). Answers
-// the number of code points written.
-i32 append_escaped(Cell* out, u32 cp, bool all);
-
 // Registers char! (after integer!, whose random, absolute, even? and odd? it takes).
 void init();
 
