@@ -2,6 +2,7 @@
 #include "runtime/collector.hpp"
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -297,6 +298,11 @@ void release_queued_nodes() {
     release_queue.clear();
 }
 
+[[noreturn]] void guard_out_of_order(const char* guard) {
+    std::fprintf(stderr, "*** collector: a %s guard was released while a later one was still held\n", guard);
+    std::abort();
+}
+
 }  // namespace
 
 bool busy_q() { return busy.load(std::memory_order_seq_cst); }
@@ -373,12 +379,35 @@ void reset_quarantine() {
     worklist.clear();
 }
 
+// A guard leaving from under a later one would take the later one's root
+// with it; the check costs a compare, so debug builds always make it.
+#ifdef NDEBUG
+constexpr bool CHECK_GUARD_ORDER = false;
+#else
+constexpr bool CHECK_GUARD_ORDER = true;
+#endif
+
 void push_root_cell(Cell* cell) { root_cells.push_back(cell); }
-void pop_root_cell() { root_cells.pop_back(); }
+
+void pop_root_cell(Cell* cell) {
+    if (CHECK_GUARD_ORDER && (root_cells.empty() || root_cells.back() != cell)) guard_out_of_order("RootCell");
+    root_cells.pop_back();
+}
+
 void push_root_node(u32* node) { root_nodes.push_back(node); }
-void pop_root_node() { root_nodes.pop_back(); }
+
+void pop_root_node(u32* node) {
+    if (CHECK_GUARD_ORDER && (root_nodes.empty() || root_nodes.back() != node)) guard_out_of_order("RootNode");
+    root_nodes.pop_back();
+}
+
 void push_root_range(const Cell* first, size_t count) { root_ranges.emplace_back(first, count); }
-void pop_root_range() { root_ranges.pop_back(); }
+
+void pop_root_range(const Cell* first) {
+    if (CHECK_GUARD_ORDER && (root_ranges.empty() || root_ranges.back().first != first))
+        guard_out_of_order("RootCells");
+    root_ranges.pop_back();
+}
 
 }  // namespace collector
 }  // namespace zir

@@ -74,20 +74,24 @@ extern void (*mark_image_hook)(const Cell* image);
 void reset_quarantine();
 
 // --- Guards: values and nodes held by C++ code --------------------------
+//
+// Guards leave in the reverse order of their coming; debug builds check it on
+// every pop (the argument is what the guard pushed) and abort when a guard
+// leaves from under another.
 
 void push_root_cell(Cell* cell);
-void pop_root_cell();
+void pop_root_cell(Cell* cell);
 void push_root_node(u32* node);
-void pop_root_node();
+void pop_root_node(u32* node);
 void push_root_range(const Cell* first, size_t count);
-void pop_root_range();
+void pop_root_range(const Cell* first);
 
 // A cell that C++ code keeps alive while it lives.
 class RootCell {
 public:
     RootCell() { cell::init(&value, TYPE_UNSET); push_root_cell(&value); }
     explicit RootCell(const Cell& c) : value(c) { push_root_cell(&value); }
-    ~RootCell() { pop_root_cell(); }
+    ~RootCell() { pop_root_cell(&value); }
     RootCell(const RootCell&) = delete;
     RootCell& operator=(const RootCell&) = delete;
     Cell* operator->() { return &value; }
@@ -99,17 +103,20 @@ public:
 // guard lives; the array must not move meanwhile.
 class RootCells {
 public:
-    RootCells(const Cell* first, size_t count) { push_root_range(first, count); }
-    ~RootCells() { pop_root_range(); }
+    RootCells(const Cell* first, size_t count) : first(first) { push_root_range(first, count); }
+    ~RootCells() { pop_root_range(first); }
     RootCells(const RootCells&) = delete;
     RootCells& operator=(const RootCells&) = delete;
+
+private:
+    const Cell* first;
 };
 
 // A node id that C++ code keeps alive while it lives (0 marks nothing).
 class RootNode {
 public:
     explicit RootNode(u32 n = 0) : node(n) { push_root_node(&node); }
-    ~RootNode() { pop_root_node(); }
+    ~RootNode() { pop_root_node(&node); }
     RootNode(const RootNode&) = delete;
     RootNode& operator=(const RootNode&) = delete;
     operator u32() const { return node; }

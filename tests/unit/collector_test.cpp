@@ -1,5 +1,7 @@
-// Garbage collector: reachability, compaction, big frames, handles,
-// externals and the weak ownership table.
+// Garbage collector: reachability, compaction, big frames, root guards,
+// handles, externals and the weak ownership table.
+#include <memory>
+
 #include "datatypes/context.hpp"
 #include "datatypes/symbol.hpp"
 #include "runtime/collector.hpp"
@@ -13,6 +15,7 @@ namespace zir {
 namespace {
 
 using collector::RootCell;
+using collector::RootCells;
 using collector::RootNode;
 
 bool node_is_live(u32 node) {
@@ -154,6 +157,40 @@ TEST(CollectorOff, AllocationMakesNewFramesInsteadOfCollecting) {
     EXPECT_EQ(collector::stats.cycles, cycles);
     EXPECT_GE(frames, 3);
     test::reset_memory();
+}
+
+// --- Root guards --------------------------------------------------------------
+
+TEST(RootGuardDeathTest, LeavingFromUnderALaterGuardAborts) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "release builds do not check the order";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            auto first = std::make_unique<RootCell>();
+            RootCell second;
+            first.reset();
+        },
+        "a RootCell guard was released while a later one was still held");
+    EXPECT_DEATH(
+        {
+            auto first = std::make_unique<RootNode>(0);
+            RootNode second(0);
+            first.reset();
+        },
+        "a RootNode guard was released while a later one was still held");
+    Cell cells[2];
+    cell::init(&cells[0], TYPE_NONE);
+    cell::init(&cells[1], TYPE_NONE);
+    EXPECT_DEATH(
+        {
+            auto first = std::make_unique<RootCells>(&cells[0], 1);
+            RootCells second(&cells[1], 1);
+            first.reset();
+        },
+        "a RootCells guard was released while a later one was still held");
+#endif
 }
 
 // --- Handles ----------------------------------------------------------------
