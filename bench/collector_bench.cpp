@@ -82,10 +82,15 @@ u32 make_live_strings(i64 mib) {
 }
 
 // 64 MiB of short-lived 4-cell blocks allocated while `range(0)` MiB stay
-// live. Counters: full collections and OS bytes held at the end.
+// live, under the growth rule (`range(1)` = 1) or with a collection whenever
+// no frame fits (0: a budget of nothing). Counters: full collections per
+// 64 MiB and OS bytes held at the end.
 void BM_GarbageOverLargeLiveHeap(benchmark::State& state) {
     bench::setup_runtime();
     collector::active = false;
+    const bool growth_rule = state.range(1) != 0;
+    collector::growth_percent = growth_rule ? collector::GROWTH_PERCENT : 0;
+    collector::growth_floor = growth_rule ? collector::GROWTH_FLOOR : 0;
     memory::free_all_frames();
     runtime::init_tables();
     collector::RootNode live(make_live_strings(state.range(0)));
@@ -103,17 +108,25 @@ void BM_GarbageOverLargeLiveHeap(benchmark::State& state) {
     state.counters["os_MiB"] = double(memory::record.os_total) / double(MIB);
     state.SetBytesProcessed(state.iterations() * GARBAGE_PER_ITERATION);
     live.node = 0;
+    collector::growth_percent = collector::GROWTH_PERCENT;
+    collector::growth_floor = collector::GROWTH_FLOOR;
     memory::free_all_frames();
     runtime::init_tables();
 }
-BENCHMARK(BM_GarbageOverLargeLiveHeap)->Arg(64)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GarbageOverLargeLiveHeap)
+    ->ArgNames({"live_MiB", "growth"})
+    ->Args({64, 0})
+    ->Args({64, 1})
+    ->Unit(benchmark::kMillisecond);
 
 // The full-size case (512 MiB live) takes seconds and a gigabyte: run by hand
 // with ZIR_BENCH_LARGE_HEAP=1.
 [[maybe_unused]] const bool large_heap_registered = [] {
     if (std::getenv("ZIR_BENCH_LARGE_HEAP"))
         benchmark::RegisterBenchmark("BM_GarbageOverLargeLiveHeap", BM_GarbageOverLargeLiveHeap)
-            ->Arg(512)
+            ->ArgNames({"live_MiB", "growth"})
+            ->Args({512, 0})
+            ->Args({512, 1})
             ->Unit(benchmark::kMillisecond)
             ->Iterations(1);
     return true;

@@ -17,6 +17,9 @@ namespace collector {
 
 bool active = false;
 Stats stats = {};
+Growth growth = {0, GROWTH_FLOOR, 0};
+u32 growth_percent = GROWTH_PERCENT;
+u64 growth_floor = GROWTH_FLOOR;
 u32 stress_period = 0;
 void (*mark_image_hook)(const Cell* image) = nullptr;
 
@@ -298,6 +301,14 @@ void release_queued_nodes() {
     release_queue.clear();
 }
 
+// The next collection is due after allocating a share of what is live now.
+void set_budget() {
+    growth.live = u64(memory::frame_total());
+    u64 share = growth.live * growth_percent / 100;
+    growth.budget = share > growth_floor ? share : growth_floor;
+    growth.allocated = 0;
+}
+
 [[noreturn]] void guard_out_of_order(const char* guard) {
     std::fprintf(stderr, "*** collector: a %s guard was released while a later one was still held\n", guard);
     std::abort();
@@ -307,9 +318,13 @@ void release_queued_nodes() {
 
 bool busy_q() { return busy.load(std::memory_order_seq_cst); }
 
-void run_if_active() {
-    if (active && !busy_q()) do_cycle();
+bool run_if_active() {
+    if (!active || busy_q()) return false;
+    do_cycle();
+    return true;
 }
+
+bool run_if_due() { return growth.allocated >= growth.budget && run_if_active(); }
 
 void stress_tick() {
     if (stress_period && ++stress_count >= stress_period) {
@@ -330,6 +345,7 @@ u32 do_cycle() {
     memory::sweep_node_frames();
     memory::clear_fixed_marks();
     stats.cycles++;
+    set_budget();
     busy.store(false, std::memory_order_seq_cst);
     return stats.cycles;
 }
@@ -369,7 +385,7 @@ bool marked_q(u32 node) { return node && (node_buffer(node)->flags & SERIES_MARK
 
 void drain_marks() { drain(); }
 
-void reset_quarantine() {
+void forget_heap() {
     for (auto& frames : held_frames) {
         for (SeriesFrame* f : frames) memory::os_free(f);
         frames.clear();
@@ -377,6 +393,7 @@ void reset_quarantine() {
     for (auto& ids : held_nodes) ids.clear();
     release_queue.clear();
     worklist.clear();
+    growth = Growth{0, growth_floor, 0};
 }
 
 // A guard leaving from under a later one would take the later one's root

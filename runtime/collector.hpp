@@ -4,8 +4,17 @@
 // of each series frame together (into the previous frame's free room when it is
 // large enough), updates the node slot of every moved buffer, gives the nodes of
 // dead buffers back, releases unmarked handles, dead big frames and empty
-// frames. It runs when an allocation finds no room and on `recycle`, while
-// `active` is set.
+// frames. It runs when an allocation finds no room and the growth budget is
+// used up (below), and on `recycle`, while `active` is set.
+//
+// Heap growth: after each collection the budget of the next one is set to
+// `growth_percent` of the live bytes, and never below `growth_floor`. Every
+// byte of series and big frames allocated since counts against it; until it is
+// used up, an allocation that finds no room adds a frame instead of collecting.
+// The cost of collecting is in proportion to the live data, so this keeps the
+// cost per allocated byte constant as the heap grows, at the price of a heap
+// up to twice the live data.
+
 //
 // Roots are precise. The fixed roots are the root block, the externals block
 // and whatever registers a mark callback (the stacks, the symbol and ownership
@@ -33,6 +42,25 @@ struct Stats {
 extern bool active;     // collections allowed
 extern Stats stats;
 
+// Heap growth (see above). Bytes are those of buffer headers and data.
+struct Growth {
+    u64 live;        // what the frames held after the last collection
+    u64 budget;      // bytes that may be allocated before the next one
+    u64 allocated;   // bytes allocated since the last collection
+};
+extern Growth growth;
+
+// A collection is due after allocating as much as is live: any less and a
+// heap of large live data spends most of its time collecting.
+constexpr u32 GROWTH_PERCENT = 100;
+// Small heaps still wait for two full series frames' worth of allocation,
+// so a program with little live data does not collect every frame.
+constexpr u64 GROWTH_FLOOR = 4 << 20;
+// Both are variables so that benchmarks and tests can compare rules; 0 and 0
+// collect whenever no frame fits.
+extern u32 growth_percent;
+extern u64 growth_floor;
+
 // Stress mode: collect every `stress_period` allocations (0: never).
 extern u32 stress_period;
 constexpr bool STRESS =
@@ -43,7 +71,10 @@ constexpr bool STRESS =
 #endif
 
 bool busy_q();
-void run_if_active();
+// Collects when `active` and not already collecting; true when it did.
+bool run_if_active();
+// The same, only once the growth budget is used up.
+bool run_if_due();
 u32 do_cycle();
 // Called by the allocator before each series allocation.
 void stress_tick();
@@ -70,8 +101,9 @@ void drain_marks();                // marks the cells of every block kept so far
 // The image backend marks what an image! value holds through this, when set.
 extern void (*mark_image_hook)(const Cell* image);
 
-// Forgets what stress mode holds back (frames, node ids): for a memory reset.
-void reset_quarantine();
+// Forgets what the collector knows of the heap (the frames and node ids stress
+// mode holds back, the growth budget): for a memory reset.
+void forget_heap();
 
 // --- Guards: values and nodes held by C++ code --------------------------
 //

@@ -151,7 +151,7 @@ void init() {
 }
 
 void free_all_frames() {
-    collector::reset_quarantine();
+    collector::forget_heap();
     for (i32 k = record.node_head; k >= 0;) {
         i32 next = node_frames[k].next;
         u8* pages;
@@ -235,7 +235,7 @@ SeriesBuffer* alloc_series_buffer(i64 count, u32 unit, i32 offset_mode) {
     SeriesBuffer* s;
     u32 big = 0;
     if (total >= record.max_frame_size) {
-        collector::run_if_active();
+        collector::run_if_due();
         auto* b = static_cast<BigFrame*>(os_alloc(total + sizeof(BigFrame)));
         b->next = nullptr;
         b->link2 = 0;
@@ -249,9 +249,10 @@ SeriesBuffer* alloc_series_buffer(i64 count, u32 unit, i32 offset_mode) {
         SeriesFrame* f = record.series_active;
         if (!f || f->free + total >= f->end) {
             f = find_series_frame(total);
+            // No frame fits: collect when the growth budget is used up, else
+            // (or when the collection left too little room) add a frame.
             if (!f) {
-                collector::run_if_active();
-                f = find_series_frame(total);
+                if (collector::run_if_due()) f = find_series_frame(total);
                 if (!f || u64(f->end - f->free) < FRAME_REUSE_MIN_ROOM) {
                     if (total >= record.next_frame_size) record.next_frame_size = record.max_frame_size;
                     f = new_series_frame();
@@ -262,6 +263,7 @@ SeriesBuffer* alloc_series_buffer(i64 count, u32 unit, i32 offset_mode) {
         s = reinterpret_cast<SeriesBuffer*>(f->free);
         f->free += total;
     }
+    collector::growth.allocated += total;
     s->flags = unit | SERIES_IN_USE | SERIES_ALLOCATED | big;
     s->node = 0;
     s->size = size;

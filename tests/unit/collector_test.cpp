@@ -1,5 +1,5 @@
-// Garbage collector: reachability, compaction, big frames, root guards,
-// handles, externals and the weak ownership table.
+// Garbage collector: reachability, compaction, big frames, heap growth, root
+// guards, handles, externals and the weak ownership table.
 #include <memory>
 
 #include "datatypes/context.hpp"
@@ -17,6 +17,8 @@ namespace {
 using collector::RootCell;
 using collector::RootCells;
 using collector::RootNode;
+
+constexpr i64 MIB = 1 << 20;
 
 bool node_is_live(u32 node) {
     uintptr_t slot = memory::node_slots[node];
@@ -157,6 +159,131 @@ TEST(CollectorOff, AllocationMakesNewFramesInsteadOfCollecting) {
     EXPECT_EQ(collector::stats.cycles, cycles);
     EXPECT_GE(frames, 3);
     test::reset_memory();
+}
+
+// --- Heap growth ------------------------------------------------------------
+
+// The collector on, collecting only when allocation asks for it.
+struct Growth : ::testing::Test {
+    void SetUp() override {
+        test::reset_memory();
+        collector::active = true;
+        collector::stress_period = 0;
+    }
+    void TearDown() override {
+        collector::active = false;
+        collector::growth_percent = collector::GROWTH_PERCENT;
+        collector::growth_floor = collector::GROWTH_FLOOR;
+        test::reset_memory();
+    }
+};
+
+constexpr i64 STRING_BYTES = 1000;
+constexpr i64 STRING_TOTAL = STRING_BYTES + BUFFER_OVERHEAD;
+
+// About `bytes` of 1,000-byte strings held by one block.
+u32 make_live_strings(i64 bytes) {
+    i64 n = bytes / STRING_TOTAL;
+    RootNode list(memory::alloc_cells(n));
+    Cell outer = block_of(list);
+    for (i64 i = 0; i < n; i++) {
+        RootNode s(memory::alloc_bytes(STRING_BYTES));
+        Cell* c = memory::alloc_tail(&outer);
+        cell::init(c, TYPE_STRING);
+        c->w2 = s;
+    }
+    return list;
+}
+
+// Allocates `bytes` of garbage strings; answers the collections that ran and
+// the largest OS total seen.
+std::pair<u32, i64> allocate_garbage(i64 bytes) {
+    u32 start = collector::stats.cycles;
+    i64 peak = 0;
+    for (i64 done = 0; done < bytes; done += STRING_TOTAL) {
+        memory::alloc_bytes(STRING_BYTES);
+        peak = std::max(peak, memory::record.os_total);
+    }
+    return {collector::stats.cycles - start, peak};
+}
+
+TEST_F(Growth, CollectionsComeAfterTheBudgetNotAtEveryFullFrame) {
+    RootNode live(make_live_strings(16 * MIB));
+    collector::do_cycle();
+    const u64 budget = collector::growth.budget;
+    EXPECT_GE(collector::growth.live, u64(16 * MIB) * 95 / 100);
+    EXPECT_GE(budget, collector::growth.live) << "the budget is what is live";
+
+    // Three budgets of garbage: a full frame every 2 MiB, a collection only
+    // after each budget.
+    auto [collections, peak] = allocate_garbage(i64(3 * budget));
+    EXPECT_GE(collections, 2u);
+    EXPECT_LE(collections, 3u);
+    if (!collector::STRESS) {   // stress builds also hold evacuated frames for a while
+        EXPECT_LE(u64(peak), collector::growth.live + budget + 8 * MIB) << "the heap stays within live + budget";
+    }
+    EXPECT_EQ(series::length_of(node_buffer(live)), 16 * MIB / STRING_TOTAL);
+}
+
+TEST_F(Growth, WithoutABudgetEveryFullFrameCollects) {
+    collector::growth_percent = 0;
+    collector::growth_floor = 0;
+    RootNode live(make_live_strings(4 * MIB));
+    collector::do_cycle();
+    auto [collections, peak] = allocate_garbage(16 * MIB);
+    EXPECT_GE(collections, u32(16 * MIB / MAX_FRAME_SIZE));
+    if (!collector::STRESS) {
+        EXPECT_LE(u64(peak), collector::growth.live + 3 * MAX_FRAME_SIZE);
+    }
+}
+
+TEST_F(Growth, TheHeapShrinksBackWhenLiveDataGoes) {
+    // Stress builds hold evacuated frames for a few collections.
+    auto settle = [] {
+        for (int i = 0; i < 4; i++) collector::do_cycle();
+    };
+    settle();
+    const i64 empty = memory::record.os_total;
+    {
+        RootNode live(make_live_strings(16 * MIB));
+        settle();
+        EXPECT_GE(memory::record.os_total, empty + 16 * MIB);
+        EXPECT_GE(collector::growth.budget, u64(16 * MIB) * 95 / 100);
+    }
+    settle();
+    EXPECT_LE(memory::record.os_total, empty + 2 * i64(MAX_FRAME_SIZE)) << "empty frames are given back";
+    EXPECT_EQ(collector::growth.budget, collector::GROWTH_FLOOR) << "the budget follows the live size down";
+}
+
+TEST_F(Growth, BigAllocationsCountTowardTheBudgetAndDoNotEachCollect) {
+    RootNode live(make_live_strings(16 * MIB));
+    collector::do_cycle();
+    const u32 start = collector::stats.cycles;
+    const u64 big_total = MAX_FRAME_SIZE + BUFFER_OVERHEAD;
+    int bigs = 0;
+    while (collector::growth.allocated + big_total < collector::growth.budget) {
+        memory::alloc_bytes(MAX_FRAME_SIZE);
+        bigs++;
+    }
+    EXPECT_GE(bigs, 6);
+    EXPECT_EQ(collector::stats.cycles, start) << bigs << " big buffers within the budget";
+    memory::alloc_bytes(MAX_FRAME_SIZE);   // uses the budget up
+    EXPECT_EQ(collector::stats.cycles, start);
+    memory::alloc_bytes(MAX_FRAME_SIZE);   // the next one collects first
+    EXPECT_EQ(collector::stats.cycles, start + 1);
+    int left = 0;
+    for (BigFrame* b = memory::record.big_head; b; b = b->next) left++;
+    EXPECT_EQ(left, 1) << "the collection gave the dead big frames back";
+}
+
+TEST_F(Growth, StressModeCollectsAtItsPeriodWhateverTheBudget) {
+    if (!collector::STRESS) GTEST_SKIP() << "only stress builds collect by period";
+    collector::growth_floor = 1u << 30;
+    collector::do_cycle();
+    collector::stress_period = 3;
+    const u32 start = collector::stats.cycles;
+    for (int i = 0; i < 9; i++) memory::alloc_bytes(16);
+    EXPECT_EQ(collector::stats.cycles, start + 3);
 }
 
 // --- Root guards --------------------------------------------------------------
