@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <vector>
 
 #include "runtime/fault.hpp"
@@ -301,6 +302,36 @@ void release_queued_nodes() {
     release_queue.clear();
 }
 
+// A collection left by a raise (a mark callback, the image hook or a handle's
+// release function raising; nothing the collector itself calls raises once
+// buffers move) has marked buffers and queued work: all of it is dropped, so
+// that the next collection traces everything again and keeps nothing for a
+// mark this one left behind.
+void abandon_marks() {
+    worklist.clear();
+    release_queue.clear();
+    for (SeriesFrame* f = memory::record.series_head; f; f = f->next)
+        for (u8* p = f->data(); p < f->free; p += buffer_total(reinterpret_cast<SeriesBuffer*>(p)))
+            reinterpret_cast<SeriesBuffer*>(p)->flags &= ~SERIES_MARK;
+    for (BigFrame* b = memory::record.big_head; b; b = b->next) b->buffer()->flags &= ~SERIES_MARK;
+    memory::clear_fixed_marks();
+}
+
+// Holds `busy` for the length of a collection and drops it on every way out.
+class CycleGuard {
+public:
+    CycleGuard() : raised_before(std::uncaught_exceptions()) { busy.store(true, std::memory_order_seq_cst); }
+    ~CycleGuard() {
+        if (std::uncaught_exceptions() > raised_before) abandon_marks();
+        busy.store(false, std::memory_order_seq_cst);
+    }
+    CycleGuard(const CycleGuard&) = delete;
+    CycleGuard& operator=(const CycleGuard&) = delete;
+
+private:
+    int raised_before;
+};
+
 // The next collection is due after allocating a share of what is live now.
 void set_budget() {
     growth.live = u64(memory::frame_total());
@@ -334,7 +365,7 @@ void stress_tick() {
 }
 
 u32 do_cycle() {
-    busy.store(true, std::memory_order_seq_cst);
+    CycleGuard guard;
     mark_roots();
     handle_table::sweep();
     ownership::sweep();
@@ -346,7 +377,6 @@ u32 do_cycle() {
     memory::clear_fixed_marks();
     stats.cycles++;
     set_budget();
-    busy.store(false, std::memory_order_seq_cst);
     return stats.cycles;
 }
 

@@ -1,10 +1,12 @@
-// Garbage collector: reachability, compaction, big frames, heap growth, root
-// guards, handles, externals and the weak ownership table.
+// Garbage collector: reachability, compaction, big frames, heap growth,
+// failures inside a collection, root guards, handles, externals and the weak
+// ownership table.
 #include <memory>
 
 #include "datatypes/context.hpp"
 #include "datatypes/symbol.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/fire.hpp"
 #include "runtime/handle_table.hpp"
 #include "runtime/hash_table.hpp"
 #include "runtime/ownership.hpp"
@@ -284,6 +286,44 @@ TEST_F(Growth, StressModeCollectsAtItsPeriodWhateverTheBudget) {
     const u32 start = collector::stats.cycles;
     for (int i = 0; i < 9; i++) memory::alloc_bytes(16);
     EXPECT_EQ(collector::stats.cycles, start + 3);
+}
+
+// --- A raise inside a collection ---------------------------------------------
+
+u32 callback_node = 0;
+bool raise_in_callback = false;
+
+void marking_then_raising() {
+    collector::mark_block(callback_node);
+    if (raise_in_callback) {
+        raise_in_callback = false;
+        fire(ERR_INTERNAL, "no-memory");
+    }
+}
+
+TEST_F(Growth, ARaiseInsideACollectionLeavesNoMarkAndCollectionOn) {
+    collector::register_(marking_then_raising);
+    constexpr i64 HELD = 256 * 1024;
+    callback_node = memory::alloc_bytes(HELD);
+    collector::do_cycle();
+    const u64 live_with = collector::growth.live;
+    const u32 cycles = collector::stats.cycles;
+
+    raise_in_callback = true;
+    EXPECT_THROW(collector::do_cycle(), LanguageError);
+    EXPECT_FALSE(collector::busy_q());
+    EXPECT_EQ(collector::stats.cycles, cycles) << "an abandoned collection does not count";
+
+    // The abandoned collection had marked the buffer: the mark must not keep
+    // it once nothing holds it.
+    callback_node = 0;
+    collector::do_cycle();
+    EXPECT_LE(collector::growth.live + HELD, live_with);
+
+    // Allocation still collects when its budget is used up (an explicit
+    // collection would not tell: it runs whatever the busy flag says).
+    EXPECT_GT(allocate_garbage(3 * i64(collector::GROWTH_FLOOR)).first, 0u);
+    collector::unregister(marking_then_raising);
 }
 
 // --- Root guards --------------------------------------------------------------
