@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/fault.hpp"
+#include "runtime/fire.hpp"
 #include "runtime/handle_table.hpp"
 #include "runtime/hash_table.hpp"
 #include "runtime/memory.hpp"
@@ -41,11 +42,11 @@ std::vector<u32> release_queue;
 u32 stress_count = 0;
 
 // Stress mode: freed node ids wait this many collections (slots poisoned)
-// before they can be handed out again, and the frames left behind by the
-// evacuation stay mapped but poisoned as long.
+// before they can be handed out again, and the series and big frames left
+// behind by an evacuation stay mapped but poisoned as long.
 constexpr int QUARANTINE_CYCLES = 3;
 std::vector<u32> held_nodes[QUARANTINE_CYCLES];
-std::vector<SeriesFrame*> held_frames[QUARANTINE_CYCLES];
+std::vector<void*> held_blocks[QUARANTINE_CYCLES];   // OS blocks
 
 // Header bits read while marking.
 constexpr u32 CONTEXT_ON_STACK = 1u << 22;   // values live on the value stack
@@ -185,6 +186,10 @@ void repoint(u8* to, u64 length) {
     }
 }
 
+// The free end of a frame holds nothing until allocated again: sanitizer
+// builds poison it, so a pointer left there by a moved or dead buffer faults.
+inline void poison_free_end(SeriesFrame* f) { ZIR_POISON(f->free, size_t(f->end - f->free)); }
+
 // Slides the live buffers of every frame together, moving runs into the
 // previous frame's free room when it is large enough.
 void compact() {
@@ -208,6 +213,7 @@ void compact() {
                 p += buffer_total(reinterpret_cast<SeriesBuffer*>(p));
             u64 length = u64(p - run);
             if (to_prev && prev->free + length < prev->end) {
+                ZIR_UNPOISON(prev->free, length);
                 std::memmove(prev->free, run, length);
                 repoint(prev->free, length);
                 prev->free += length;
@@ -223,19 +229,69 @@ void compact() {
             if (f == active_frame) active_frame = nullptr;
             memory::release_series_frame(f);
         } else {
+            if (prev) poison_free_end(prev);
             prev = f;
         }
         f = next;
     }
+    if (prev) poison_free_end(prev);
     memory::record.series_active = active_frame ? active_frame : memory::record.series_head;
 }
 
+// Stress mode: blocks left behind by an evacuation wait poisoned in the
+// quarantine, the oldest generation being given back at each collection.
+void hold(void* block) { held_blocks[0].push_back(block); }
+
+void age_quarantine() {
+    for (void* block : held_blocks[QUARANTINE_CYCLES - 1]) memory::os_free(block);
+    held_blocks[QUARANTINE_CYCLES - 1].clear();
+    for (int i = QUARANTINE_CYCLES - 1; i > 0; i--) held_blocks[i].swap(held_blocks[i - 1]);
+}
+
+// Takes `count` OS blocks of the sizes `size_of(i)` answers, all or none: a
+// collection must not be left half done by an out-of-memory raise.
+template <class SizeOf>
+bool take_blocks(std::vector<void*>& blocks, size_t count, SizeOf size_of) {
+    blocks.reserve(count);
+    try {
+        while (blocks.size() < count) blocks.push_back(memory::os_alloc(size_of(blocks.size())));
+    } catch (const LanguageError&) {
+        for (void* block : blocks) memory::os_free(block);
+        blocks.clear();
+        return false;
+    }
+    return true;
+}
+
 // Stress mode: every live buffer moves to fresh frames; the old frames stay
-// mapped but poisoned for a few collections, so a stale address faults.
-[[maybe_unused]] void evacuate() {
+// mapped but poisoned for a few collections, so a stale address faults. The
+// fresh frames are all taken before anything moves; when the system refuses
+// them, nothing has moved and the collection compacts instead (false).
+bool evacuate() {
+    const u32 size = memory::record.max_frame_size;
+    // Where the live buffers will go, packed in order as the copy below does.
+    size_t needed = 0;
+    u64 room = 0;
+    for (SeriesFrame* f = memory::record.series_head; f; f = f->next) {
+        for (u8* p = f->data(); p < f->free;) {
+            auto* b = reinterpret_cast<SeriesBuffer*>(p);
+            u64 total = buffer_total(b);
+            if (buffer_live(b)) {
+                if (needed == 0 || total >= room) {
+                    needed++;
+                    room = size;
+                }
+                room -= total;
+            }
+            p += total;
+        }
+    }
+    std::vector<void*> fresh;
+    if (!take_blocks(fresh, needed, [&](size_t) { return u64(size) + sizeof(SeriesFrame); })) return false;
+
     SeriesFrame* old = memory::record.series_head;
     memory::record.series_head = memory::record.series_tail = memory::record.series_active = nullptr;
-    std::vector<SeriesFrame*> left;
+    size_t taken = 0;
     SeriesFrame* to = nullptr;
     for (SeriesFrame* f = old; f;) {
         SeriesFrame* next = f->next;
@@ -244,8 +300,8 @@ void compact() {
             u64 total = buffer_total(b);
             if (buffer_live(b)) {
                 if (!to || to->free + total >= to->end) {
-                    to = memory::new_series_frame();
-                    memory::record.series_active = to;
+                    to = memory::init_series_frame(fresh[taken++], size);
+                    memory::link_series_frame(to);
                 }
                 std::memcpy(to->free, b, total);
                 repoint(to->free, total);
@@ -256,12 +312,12 @@ void compact() {
             p += total;
         }
         ZIR_POISON(f->data(), size_t(f->end - f->data()));
-        left.push_back(f);
+        hold(f);
         f = next;
     }
-    for (SeriesFrame* f : held_frames[QUARANTINE_CYCLES - 1]) memory::os_free(f);
-    for (int i = QUARANTINE_CYCLES - 1; i > 0; i--) held_frames[i].swap(held_frames[i - 1]);
-    held_frames[0] = std::move(left);
+    for (SeriesFrame* f = memory::record.series_head; f; f = f->next) poison_free_end(f);
+    memory::record.series_active = to;
+    return true;
 }
 
 void sweep_big_frames() {
@@ -281,6 +337,31 @@ void sweep_big_frames() {
         }
         b = next;
     }
+}
+
+// Stress mode, after the sweep: every big buffer left (all live) moves to a
+// big frame of its own, the old frame held poisoned. When the system refuses
+// the new frames they all stay where they are.
+void move_big_frames() {
+    std::vector<BigFrame*> old;
+    for (BigFrame* b = memory::record.big_head; b; b = b->next) old.push_back(b);
+    std::vector<void*> fresh;
+    if (!take_blocks(fresh, old.size(), [&](size_t i) { return old[i]->total + sizeof(BigFrame); })) return;
+    BigFrame* last = nullptr;
+    for (size_t i = 0; i < old.size(); i++) {
+        auto* n = static_cast<BigFrame*>(fresh[i]);
+        n->next = nullptr;
+        n->link2 = 0;
+        n->total = old[i]->total;
+        std::memcpy(n->buffer(), old[i]->buffer(), n->total);
+        repoint(reinterpret_cast<u8*>(n->buffer()), n->total);
+        if (last) last->next = n;
+        else memory::record.big_head = n;
+        last = n;
+        ZIR_POISON(old[i], sizeof(BigFrame) + old[i]->total);
+        hold(old[i]);
+    }
+    memory::record.big_tail = last;
 }
 
 void release_queued_nodes() {
@@ -369,13 +450,16 @@ u32 do_cycle() {
     mark_roots();
     handle_table::sweep();
     ownership::sweep();
-    if constexpr (STRESS) evacuate();
-    else compact();
+    bool evacuated = evacuating_cycle(stats.cycles) && evacuate();
+    if (!evacuated) compact();
     sweep_big_frames();
+    if (evacuated) move_big_frames();
+    if constexpr (STRESS) age_quarantine();
     release_queued_nodes();
     memory::sweep_node_frames();
     memory::clear_fixed_marks();
     stats.cycles++;
+    if (evacuated) stats.evacuations++;
     set_budget();
     return stats.cycles;
 }
@@ -416,9 +500,9 @@ bool marked_q(u32 node) { return node && (node_buffer(node)->flags & SERIES_MARK
 void drain_marks() { drain(); }
 
 void forget_heap() {
-    for (auto& frames : held_frames) {
-        for (SeriesFrame* f : frames) memory::os_free(f);
-        frames.clear();
+    for (auto& blocks : held_blocks) {
+        for (void* block : blocks) memory::os_free(block);
+        blocks.clear();
     }
     for (auto& ids : held_nodes) ids.clear();
     release_queue.clear();

@@ -14,7 +14,6 @@
 // The cost of collecting is in proportion to the live data, so this keeps the
 // cost per allocated byte constant as the heap grows, at the price of a heap
 // up to twice the live data.
-
 //
 // Roots are precise. The fixed roots are the root block, the externals block
 // and whatever registers a mark callback (the stacks, the symbol and ownership
@@ -24,9 +23,12 @@
 // held across an allocation; re-read it through the node.
 //
 // Stress mode (built with ZIR_STRESS) makes mistakes of that kind visible: it
-// collects every `stress_period` allocations, moves every live series buffer to
-// fresh frames at every collection and poisons the space left behind, and holds
-// freed node ids back for a few collections with their slots poisoned.
+// collects every `stress_period` allocations, and its collections take turns:
+// the even-numbered ones move every live buffer, big ones included, to fresh
+// frames and keep the old frames poisoned for a few collections; the odd ones
+// compact as production does. It holds freed node ids back for a few
+// collections with their slots poisoned. In sanitizer builds the free end of
+// every frame is poisoned after each collection until it is allocated again.
 #pragma once
 
 #include "runtime/cell.hpp"
@@ -37,6 +39,7 @@ namespace collector {
 struct Stats {
     u32 cycles;         // full collections
     u32 nodes_cycles;   // collections that released node frames
+    u32 evacuations;    // stress collections that moved every live buffer
 };
 
 extern bool active;     // collections allowed
@@ -76,6 +79,8 @@ bool run_if_active();
 // The same, only once the growth budget is used up.
 bool run_if_due();
 u32 do_cycle();
+// Whether the collection numbered `cycle` moves every live buffer.
+inline bool evacuating_cycle(u32 cycle) { return STRESS && cycle % 2 == 0; }
 // Called by the allocator before each series allocation.
 void stress_tick();
 inline void note_allocation() {

@@ -15,6 +15,7 @@ namespace zir {
 namespace memory {
 
 MemoryRecord record;
+u32 refuse_os_blocks = 0;
 uintptr_t* node_slots = nullptr;
 NodeFrame* node_frames = nullptr;
 u32 node_frame_count = 0;
@@ -74,18 +75,17 @@ i32 new_node_frame() {
 
 }  // namespace
 
-SeriesFrame* new_series_frame() {
-    u32 size = record.next_frame_size;
-    if (size < record.max_frame_size) {
-        u64 doubled = u64(size) * 2;
-        record.next_frame_size = u32(doubled < record.max_frame_size ? doubled : record.max_frame_size);
-    }
-    auto* f = static_cast<SeriesFrame*>(os_alloc(u64(size) + sizeof(SeriesFrame)));
+SeriesFrame* init_series_frame(void* block, u32 size) {
+    auto* f = static_cast<SeriesFrame*>(block);
     f->total = u64(size) + sizeof(SeriesFrame);
     f->free = f->data();
     f->end = f->data() + size;
     f->pad = 0;
-    // Keep the list in address order.
+    f->next = f->prev = nullptr;
+    return f;
+}
+
+void link_series_frame(SeriesFrame* f) {
     SeriesFrame* before = nullptr;
     for (SeriesFrame* p = record.series_head; p && p < f; p = p->next) before = p;
     f->prev = before;
@@ -94,6 +94,16 @@ SeriesFrame* new_series_frame() {
     else record.series_tail = f;
     if (before) before->next = f;
     else record.series_head = f;
+}
+
+SeriesFrame* new_series_frame() {
+    u32 size = record.next_frame_size;
+    if (size < record.max_frame_size) {
+        u64 doubled = u64(size) * 2;
+        record.next_frame_size = u32(doubled < record.max_frame_size ? doubled : record.max_frame_size);
+    }
+    SeriesFrame* f = init_series_frame(os_alloc(u64(size) + sizeof(SeriesFrame)), size);
+    link_series_frame(f);
     if (!record.series_active) record.series_active = f;
     return f;
 }
@@ -181,6 +191,10 @@ void free_all_frames() {
 // --- OS blocks -------------------------------------------------------------
 
 void* os_alloc(u64 size) {
+    if (ZIR_UNLIKELY(refuse_os_blocks)) {
+        refuse_os_blocks--;
+        no_memory();
+    }
     u64 aligned = granule_round(size + OS_BLOCK_PREFIX);
     void* p = platform::os_alloc(aligned, false);
     if (!p) no_memory();
@@ -262,6 +276,8 @@ SeriesBuffer* alloc_series_buffer(i64 count, u32 unit, i32 offset_mode) {
         }
         s = reinterpret_cast<SeriesBuffer*>(f->free);
         f->free += total;
+        // The free end of a frame is poisoned after a collection in sanitizer builds.
+        ZIR_UNPOISON(s, total);
     }
     collector::growth.allocated += total;
     s->flags = unit | SERIES_IN_USE | SERIES_ALLOCATED | big;

@@ -1,6 +1,6 @@
-// Garbage collector: reachability, compaction, big frames, heap growth,
-// failures inside a collection, root guards, handles, externals and the weak
-// ownership table.
+// Garbage collector: reachability, compaction, big frames, heap growth, stress
+// mode, failures inside a collection, root guards, handles, externals and the
+// weak ownership table.
 #include <memory>
 
 #include "datatypes/context.hpp"
@@ -21,6 +21,14 @@ using collector::RootCells;
 using collector::RootNode;
 
 constexpr i64 MIB = 1 << 20;
+
+#ifdef ZIR_ASAN
+constexpr bool ASAN_BUILD = true;
+bool poisoned(const void* p) { return __asan_address_is_poisoned(p); }
+#else
+constexpr bool ASAN_BUILD = false;
+bool poisoned(const void*) { return false; }
+#endif
 
 bool node_is_live(u32 node) {
     uintptr_t slot = memory::node_slots[node];
@@ -84,15 +92,6 @@ TEST_F(Collector, DataSurvivesManyCollectionsAndMoves) {
     ASSERT_EQ(series::length_of(b), 300);
     for (int i = 0; i < 300; i++)
         ASSERT_EQ(text_of(series::head_cells(node_buffer(list->w2))[i]), "value " + std::to_string(i));
-}
-
-TEST_F(Collector, StressModeMovesEveryLiveBuffer) {
-    if (!collector::STRESS) GTEST_SKIP() << "only stress builds move every buffer";
-    RootCell s(string_of("moving"));
-    SeriesBuffer* before = node_buffer(s->w2);
-    collector::do_cycle();
-    EXPECT_NE(node_buffer(s->w2), before);
-    EXPECT_EQ(text_of(s.value), "moving");
 }
 
 TEST_F(Collector, BlockContainingItselfIsMarkedOnce) {
@@ -286,6 +285,104 @@ TEST_F(Growth, StressModeCollectsAtItsPeriodWhateverTheBudget) {
     const u32 start = collector::stats.cycles;
     for (int i = 0; i < 9; i++) memory::alloc_bytes(16);
     EXPECT_EQ(collector::stats.cycles, start + 3);
+}
+
+// --- Stress mode ------------------------------------------------------------
+
+using Stress = Growth;
+
+bool in_frame(const void* p, const SeriesFrame* f) {
+    auto* b = static_cast<const u8*>(p);
+    return b >= reinterpret_cast<const u8*>(f + 1) && b < f->end;
+}
+
+const SeriesFrame* frame_of(const void* p) {
+    for (SeriesFrame* f = memory::record.series_head; f; f = f->next)
+        if (in_frame(p, f)) return f;
+    return nullptr;
+}
+
+TEST_F(Stress, CollectionsTakeTurnsEvacuatingAndCompacting) {
+    if (!collector::STRESS) GTEST_SKIP() << "production builds only compact";
+    RootCell s(string_of("moving"));
+    int evacuated = 0, compacted = 0;
+    for (int i = 0; i < 4; i++) {
+        // A dead buffer just after the live one: after the collection its
+        // space is past the frame's free pointer, or in a frame left behind.
+        SeriesBuffer* before = node_buffer(s->w2);
+        auto* dead = reinterpret_cast<u8*>(node_buffer(memory::alloc_bytes(64)));
+        const bool evacuating = collector::evacuating_cycle(collector::stats.cycles);
+        const u32 evacuations = collector::stats.evacuations;
+        collector::do_cycle();
+        EXPECT_EQ(collector::stats.evacuations - evacuations, evacuating ? 1u : 0u);
+        EXPECT_EQ(text_of(s.value), "moving");
+        if (evacuating) {
+            evacuated++;
+            EXPECT_EQ(frame_of(before), nullptr) << "every live buffer left its frame";
+            if (ASAN_BUILD) {
+                EXPECT_TRUE(poisoned(before)) << "the frame left behind is held poisoned";
+                EXPECT_TRUE(poisoned(dead));
+            }
+        } else {
+            compacted++;
+            // Unless its frame was given back, the dead space is now past the
+            // frame's free pointer: compaction only slides down.
+            if (const SeriesFrame* f = frame_of(dead)) {
+                EXPECT_GE(dead, f->free);
+                if (ASAN_BUILD) {
+                    EXPECT_TRUE(poisoned(dead)) << "space freed by a compaction is poisoned";
+                }
+            }
+        }
+    }
+    EXPECT_EQ(evacuated, 2);
+    EXPECT_EQ(compacted, 2);
+    // Allocation after a compaction takes poisoned space back.
+    RootCell again(string_of("after"));
+    EXPECT_EQ(text_of(again.value), "after");
+}
+
+TEST_F(Stress, LiveBigBuffersMoveAndTheirOldFramesArePoisoned) {
+    if (!collector::STRESS) GTEST_SKIP() << "production builds never move big buffers";
+    RootNode big(memory::alloc_bytes_filled(MAX_FRAME_SIZE, 'b'));
+    ASSERT_TRUE(node_buffer(big)->flags & SERIES_BIG);
+    std::memcpy(series::head(node_buffer(big)), "big", 3);
+    node_buffer(big)->tail = 3;
+    int moved = 0;
+    for (int i = 0; i < 2; i++) {
+        SeriesBuffer* before = node_buffer(big);
+        const bool evacuating = collector::evacuating_cycle(collector::stats.cycles);
+        collector::do_cycle();
+        SeriesBuffer* after = node_buffer(big);
+        EXPECT_EQ(after != before, evacuating);
+        if (after != before) {
+            moved++;
+            EXPECT_TRUE(test::in_big_frame(after));
+            EXPECT_EQ(after->node, u32(big));
+            if (ASAN_BUILD) {
+                EXPECT_TRUE(poisoned(before));
+            }
+        }
+        EXPECT_TRUE(after->flags & SERIES_BIG);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(series::head(after)), 3), "big");
+        EXPECT_EQ(series::data(after)[MAX_FRAME_SIZE - 1], 'b');
+    }
+    EXPECT_EQ(moved, 1);
+}
+
+TEST_F(Stress, RefusedFramesTurnAnEvacuationIntoACompaction) {
+    if (!collector::STRESS) GTEST_SKIP() << "production builds take no frame while collecting";
+    RootCell s(string_of("stays"));
+    if (!collector::evacuating_cycle(collector::stats.cycles)) collector::do_cycle();
+    const u32 evacuations = collector::stats.evacuations;
+    const u32 cycles = collector::stats.cycles;
+    memory::refuse_os_blocks = 1;
+    EXPECT_NO_THROW(collector::do_cycle());
+    EXPECT_EQ(memory::refuse_os_blocks, 0u) << "the evacuation asked for a frame";
+    EXPECT_EQ(collector::stats.evacuations, evacuations);
+    EXPECT_EQ(collector::stats.cycles, cycles + 1);
+    EXPECT_FALSE(collector::busy_q());
+    EXPECT_EQ(text_of(s.value), "stays");
 }
 
 // --- A raise inside a collection ---------------------------------------------
