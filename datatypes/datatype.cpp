@@ -40,19 +40,8 @@ void make_at(Cell* c, u32 type) {
     c->w2 = c->w3 = 0;
 }
 
-Cell* push(u32 type) {
-    Cell* c = stack::push_slot();
-    cell::init(c, TYPE_DATATYPE);
-    c->w1 = type;
-    return c;
-}
-
-Cell* make_in(Cell* block, u32 type) {
-    Cell* c = memory::alloc_tail(block);
-    cell::init(c, TYPE_DATATYPE);
-    c->w1 = type;
-    return c;
-}
+Cell* push(u32 type) { return stack::push_scalar(TYPE_DATATYPE, type); }
+Cell* make_in(Cell* block, u32 type) { return memory::make_scalar_in(block, TYPE_DATATYPE, type); }
 
 // --- Actions ---------------------------------------------------------------
 
@@ -85,16 +74,8 @@ i32 compare(const Cell* value, const Cell* other, i32 op) {
 void init() {
     // Every id has its name from the start, registered yet or not, so that
     // datatype! values of any id mold.
-    static const char* const all_names[] = {
-        nullptr,     "datatype!", "unset!",     "none!",    "logic!",    "block!",   "paren!",    "string!",
-        "file!",     "url!",      "char!",      "integer!", "float!",    "symbol!",  "context!",  "word!",
-        "set-word!", "lit-word!", "get-word!",  "refinement!", "issue!", "native!",  "action!",   "op!",
-        "function!", "path!",     "lit-path!",  "set-path!", "get-path!", "routine!", "bitset!",  "triple!",
-        "object!",   "typeset!",  "error!",     "vector!",  "hash!",     "pair!",    "percent!",  "tuple!",
-        "map!",      "binary!",   "series!",    "time!",    "tag!",      "email!",   "handle!",   "date!",
-        "port!",     "money!",    "ref!",       "point2D!", "point3D!",  "image!",   "event!"};
-    for (u32 t = 1; t < sizeof all_names / sizeof all_names[0]; t++)
-        names[t] = TypeName{all_names[t], i32(std::strlen(all_names[t])) - 1};
+    for (u32 t = 1; t < TYPE_TOTAL; t++)
+        if (const char* name = type_table[t].name) names[t] = TypeName{name, i32(std::strlen(name)) - 1};
     Registration r(TYPE_DATATYPE, 0, "datatype!");
     r.only_own().on<ACT_FORM>(form).on<ACT_MOLD>(mold).on<ACT_COMPARE>(compare);
     register_(r);

@@ -16,25 +16,9 @@ namespace logic {
 const Cell true_value = {TYPE_LOGIC, 1, 0, 0};
 const Cell false_value = {TYPE_LOGIC, 0, 0, 0};
 
-Cell* box(bool v) {
-    cell::init(stack::arguments, TYPE_LOGIC);
-    stack::arguments->w1 = v;
-    return stack::arguments;
-}
-
-Cell* push(bool v) {
-    Cell* c = stack::push_slot();
-    cell::init(c, TYPE_LOGIC);
-    c->w1 = v;
-    return c;
-}
-
-Cell* make_in(Cell* block, bool v) {
-    Cell* c = memory::alloc_tail(block);
-    cell::init(c, TYPE_LOGIC);
-    c->w1 = v;
-    return c;
-}
+Cell* box(bool v) { return stack::box_scalar(TYPE_LOGIC, v); }
+Cell* push(bool v) { return stack::push_scalar(TYPE_LOGIC, v); }
+Cell* make_in(Cell* block, bool v) { return memory::make_scalar_in(block, TYPE_LOGIC, v); }
 
 namespace {
 

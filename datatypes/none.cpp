@@ -11,22 +11,9 @@ namespace none {
 
 const Cell value = {TYPE_NONE, 0, 0, 0};
 
-Cell* box() {
-    cell::init(stack::arguments, TYPE_NONE);
-    return stack::arguments;
-}
-
-Cell* push() {
-    Cell* c = stack::push_slot();
-    cell::init(c, TYPE_NONE);
-    return c;
-}
-
-Cell* make_in(Cell* block) {
-    Cell* c = memory::alloc_tail(block);
-    cell::init(c, TYPE_NONE);
-    return c;
-}
+Cell* box() { return stack::box_scalar(TYPE_NONE); }
+Cell* push() { return stack::push_scalar(TYPE_NONE); }
+Cell* make_in(Cell* block) { return memory::make_scalar_in(block, TYPE_NONE); }
 
 namespace {
 
@@ -42,10 +29,7 @@ i32 mold(const Cell*, Cell* buffer, bool, bool all, bool, const Cell*, i32 part,
     return part - (all ? 7 : 4);
 }
 
-i32 compare(const Cell*, const Cell* other, i32 op) {
-    if (TYPE_OF(other) != TYPE_NONE) return NOT_COMPARABLE;
-    return equality_op_q(op) || sort_op_q(op) ? 0 : NOT_COMPARABLE;
-}
+i32 compare(const Cell*, const Cell* other, i32 op) { return compare_alike(TYPE_NONE, other, op); }
 
 // clear, find, remove, select and take on none answer none, whatever their
 // refinements; length? answers the no-length mark.

@@ -1,6 +1,8 @@
 // string!: see string.hpp.
 #include "datatypes/string.hpp"
 
+#include <vector>
+
 #include "runtime/fault.hpp"
 #include "runtime/unicode.hpp"
 
@@ -51,43 +53,89 @@ void append_literal(Cell* str, const char* text) {
     append_bytes(str, reinterpret_cast<const u8*>(text), i64(std::strlen(text)));
 }
 
-void append_bytes(Cell* str, const u8* text, i64 n) {
-    SeriesBuffer* s = node_buffer(str->w2);
+namespace {
+
+// True when n more elements, the widest being `widest`, need the buffer to be
+// widened (by the writers' thresholds) or to grow: an allocation, which may
+// move any series buffer.
+bool room_needed(const SeriesBuffer* s, i64 n, u32 widest, u32 keep1) {
     u32 unit = series::unit_of(s);
-    i64 need = i64(s->tail) + n * unit;
+    if ((unit == 1 && widest > keep1) || (unit == 2 && widest > 0xFFFF)) return true;
+    return i64(s->tail) + n * unit > i64(s->size);
+}
+
+SeriesBuffer* make_room(SeriesBuffer* s, i64 n, u32 widest, u32 keep1) {
+    s = widen_for(s, widest, keep1);
+    i64 need = i64(s->tail) + n * series::unit_of(s);
     if (need > i64(s->size)) s = memory::expand_series(s, need * 2);
-    unit = series::unit_of(s);
+    return s;
+}
+
+u32 widest_byte(const u8* text, i64 n) {
+    u8 any = 0;
+    for (i64 i = 0; i < n; i++) any |= text[i];
+    if (any < 0x80) return any;
+    u8 widest = 0;
+    for (i64 i = 0; i < n; i++) widest = text[i] > widest ? text[i] : widest;
+    return widest;
+}
+
+// One code point of UTF-8 text; invalid sequences read as U+FFFD.
+inline u32 next_utf8(const u8*& text, const u8* end) {
+    if (*text < 0x80) return *text++;
+    i32 used = i32(end - text);
+    i32 d = unicode::decode_utf8_char(text, &used);
+    text += used > 0 ? used : 1;
+    return d < 0 ? 0xFFFD : u32(d);
+}
+
+void put_bytes(SeriesBuffer* s, const u8* text, i64 n) {
+    u32 unit = series::unit_of(s);
     u8* out = series::tail(s);
-    if (unit == 1) {
-        bool ascii = true;
-        for (i64 i = 0; i < n; i++) ascii &= text[i] < 0x80;
-        if (ascii) {
-            std::memcpy(out, text, size_t(n));
-            s->tail += u32(n);
-            return;
-        }
-        for (i64 i = 0; i < n; i++) append_char(str, text[i]);
-        return;
-    }
-    for (i64 i = 0; i < n; i++) put_char(out + i * unit, unit, text[i]);
+    if (unit == 1) std::memcpy(out, text, size_t(n));
+    else for (i64 i = 0; i < n; i++) put_char(out + i * unit, unit, text[i]);
     s->tail += u32(n * unit);
 }
 
-void append_utf8(Cell* str, const u8* text, i64 n) {
+void put_utf8(SeriesBuffer* s, const u8* text, i64 n) {
+    u32 unit = series::unit_of(s);
+    u8* out = series::tail(s);
     const u8* end = text + n;
     while (text < end) {
-        u32 cp;
-        i64 avail = end - text;
-        if (*text < 0x80) {
-            cp = *text++;
-        } else {
-            i32 used = i32(avail);
-            i32 d = unicode::decode_utf8_char(text, &used);
-            cp = d < 0 ? 0xFFFD : u32(d);
-            text += used > 0 ? used : 1;
-        }
-        append_char(str, cp);
+        put_char(out, unit, next_utf8(text, end));
+        out += unit;
     }
+    s->tail = u32(out - series::data(s));
+}
+
+}  // namespace
+
+// The appenders below take their source by address, and it may lie in a
+// series buffer (a symbol's spelling, the string itself): whenever they must
+// allocate, which may move that buffer, they copy the source out first.
+
+void append_bytes(Cell* str, const u8* text, i64 n) {
+    if (n <= 0) return;
+    SeriesBuffer* s = node_buffer(str->w2);
+    u32 widest = widest_byte(text, n);
+    if (!room_needed(s, n, widest, 0x7F)) return put_bytes(s, text, n);
+    std::string copy(reinterpret_cast<const char*>(text), size_t(n));
+    put_bytes(make_room(s, n, widest, 0x7F), reinterpret_cast<const u8*>(copy.data()), n);
+}
+
+void append_utf8(Cell* str, const u8* text, i64 n) {
+    if (n <= 0) return;
+    const u8* end = text + n;
+    i64 count = 0;
+    u32 widest = 0;
+    for (const u8* p = text; p < end; count++) {
+        u32 cp = next_utf8(p, end);
+        widest = cp > widest ? cp : widest;
+    }
+    SeriesBuffer* s = node_buffer(str->w2);
+    if (!room_needed(s, count, widest, 0x7F)) return put_utf8(s, text, n);
+    std::string copy(reinterpret_cast<const char*>(text), size_t(n));
+    put_utf8(make_room(s, count, widest, 0x7F), reinterpret_cast<const u8*>(copy.data()), n);
 }
 
 void poke_char(Cell* str, i32 index, u32 cp) {
@@ -100,10 +148,14 @@ void insert_codepoints(Cell* str, i32 index, const u32* cps, i64 n) {
     if (n <= 0) return;
     u32 widest = 0;
     for (i64 i = 0; i < n; i++) widest = cps[i] > widest ? cps[i] : widest;
-    SeriesBuffer* s = widen_for(node_buffer(str->w2), widest, 0xFF);
+    SeriesBuffer* s = node_buffer(str->w2);
+    std::vector<u32> copy;
+    if (room_needed(s, n, widest, 0xFF)) {
+        copy.assign(cps, cps + n);
+        cps = copy.data();
+        s = make_room(s, n, widest, 0xFF);
+    }
     u32 unit = series::unit_of(s);
-    i64 need = i64(s->tail) + n * unit;
-    if (need > i64(s->size)) s = memory::expand_series(s, need * 2);
     u8* at = series::head(s) + i64(index) * unit;
     std::memmove(at + n * unit, at, size_t(series::tail(s) - at));
     for (i64 i = 0; i < n; i++) put_char(at + i * unit, unit, cps[i]);

@@ -31,6 +31,10 @@ void zs_make_at(Cell* c, i64 n);
 // Appends one code point; a unit-1 buffer keeps 0..0x7F and widens for more
 // (the writers of mold and form).
 void append_char(Cell* str, u32 cp);
+// The appenders taking text by address accept a source inside a series buffer
+// (a symbol's spelling, the string itself): they copy it out before any
+// allocation that could move it.
+//
 // Appends bytes as code points (0x80..0xFF become those code points).
 void append_literal(Cell* str, const char* text);
 void append_bytes(Cell* str, const u8* text, i64 n);
@@ -42,7 +46,7 @@ void append_utf8(Cell* str, const u8* text, i64 n);
 // buffer one above 0xFFFF.
 void poke_char(Cell* str, i32 index, u32 cp);
 // Inserts n code points before element `index` (counted from the first used
-// one), widening the buffer as poke_char does.
+// one), widening the buffer as poke_char does; `cps` may lie in a series buffer.
 void insert_codepoints(Cell* str, i32 index, const u32* cps, i64 n);
 
 // Cuts the buffer back to n elements from its first used one.

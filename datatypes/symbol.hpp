@@ -26,6 +26,9 @@ i32 make_case_insensitive(std::string_view text);
 // The canonical id: the twin stored first.
 i32 resolve(i32 id);
 const Cell* get(i32 id);
+// The UTF-8 spelling, viewed inside its series buffer: the view is good only
+// until the next allocation (which may move the buffer). Copy it out first, or
+// hand it to an appender, which copies it before growing.
 std::string_view spelling(i32 id);
 i32 count();
 

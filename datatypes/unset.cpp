@@ -11,22 +11,9 @@ namespace unset {
 
 const Cell value = {TYPE_UNSET, 0, 0, 0};
 
-Cell* box() {
-    cell::init(stack::arguments, TYPE_UNSET);
-    return stack::arguments;
-}
-
-Cell* push() {
-    Cell* c = stack::push_slot();
-    cell::init(c, TYPE_UNSET);
-    return c;
-}
-
-Cell* make_in(Cell* block) {
-    Cell* c = memory::alloc_tail(block);
-    cell::init(c, TYPE_UNSET);
-    return c;
-}
+Cell* box() { return stack::box_scalar(TYPE_UNSET); }
+Cell* push() { return stack::push_scalar(TYPE_UNSET); }
+Cell* make_in(Cell* block) { return memory::make_scalar_in(block, TYPE_UNSET); }
 
 namespace {
 
@@ -39,10 +26,7 @@ i32 mold(const Cell*, Cell* buffer, bool, bool all, bool, const Cell*, i32 part,
     return part - (all ? 8 : 5);
 }
 
-i32 compare(const Cell*, const Cell* other, i32 op) {
-    if (TYPE_OF(other) != TYPE_UNSET) return NOT_COMPARABLE;
-    return equality_op_q(op) || sort_op_q(op) ? 0 : NOT_COMPARABLE;
-}
+i32 compare(const Cell*, const Cell* other, i32 op) { return compare_alike(TYPE_UNSET, other, op); }
 
 }  // namespace
 

@@ -39,6 +39,12 @@ inline bool equality_op_q(i32 op) {
     return op == COMP_EQUAL || op == COMP_NOT_EQUAL || op == COMP_STRICT_EQUAL || op == COMP_SAME || op == COMP_FIND;
 }
 inline bool sort_op_q(i32 op) { return op == COMP_SORT || op == COMP_CASE_SORT; }
+// The comparison of a datatype whose values are all alike (unset!, none!):
+// equal to one of its own kind, unordered otherwise.
+inline i32 compare_alike(u32 type, const Cell* other, i32 op) {
+    if ((other->header & 0xFF) != type) return NOT_COMPARABLE;
+    return equality_op_q(op) || sort_op_q(op) ? 0 : NOT_COMPARABLE;
+}
 
 // The part (a budget of code points) of an unlimited mold or form.
 constexpr i32 PART_UNLIMITED = 0x7FFFFFFF;

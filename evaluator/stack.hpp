@@ -68,6 +68,19 @@ inline Cell* push(const Cell* value) {
     *c = *value;
     return c;
 }
+// A cell of `type` whose only payload is word 1 (unset!, none!, logic!,
+// datatype!), pushed or written as the result of the current call.
+inline Cell* push_scalar(u32 type, u32 w1 = 0) {
+    Cell* c = push_slot();
+    cell::init(c, type);
+    c->w1 = w1;
+    return c;
+}
+inline Cell* box_scalar(u32 type, u32 w1 = 0) {
+    cell::init(arguments, type);
+    arguments->w1 = w1;
+    return arguments;
+}
 inline void pop(i32 n) { top = (top - bottom) > n ? top - n : bottom; }
 inline Cell* reset() { return top = arguments; }
 inline Cell* keep() { return top = arguments + 1; }

@@ -87,21 +87,73 @@ constexpr u32 FLAG_NEW_LINE = 1u << 30;
 
 inline u32 TYPE_OF(const Cell* c) { return c->header & TYPE_MASK; }
 
-// --- Datatype groups ---------------------------------------------------------
+// --- What the runtime knows of each datatype ------------------------------------
+//
+// One row per datatype id (runtime/type_traits.cpp): the name, how the
+// collector marks a value (which payload words hold nodes), how a value is
+// hashed, and the groups it belongs to.
 
-// block!, paren!, the four paths and hash!: buffers of cells.
-inline bool any_block_q(u32 t) {
-    return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH);
-}
-// string!, file!, url!, tag!, email!, ref!: buffers of code points.
-inline bool any_text_q(u32 t) {
-    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_TAG || t == TYPE_EMAIL || t == TYPE_REF;
-}
-inline bool any_series_q(u32 t) {
-    return any_block_q(t) || any_text_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_IMAGE;
-}
-// word!, set-word!, lit-word!, get-word!.
-inline bool any_word_q(u32 t) { return t >= TYPE_WORD && t <= TYPE_GET_WORD; }
+namespace type_traits {
+
+enum Mark : u8 {
+    MARK_NOTHING,    // no node
+    MARK_CELLS,      // word 2: a block of cells
+    MARK_TEXT,       // word 2: the text, word 3: its conversion cache (0 when none)
+    MARK_SYMBOL,     // word 2: cached string, word 3: UTF-8 spelling
+    MARK_CONTEXT,    // word 1: word table; word 2: values, unless they live on the stack
+    MARK_WORD,       // word 1: the bound context
+    MARK_NATIVE,     // words 2 and 3: spec and more blocks
+    MARK_OP,         // as native, and word 1's context when made from a function
+    MARK_FUNCTION,   // word 1: context, words 2 and 3: blocks
+    MARK_BYTES,      // word 2: a byte series
+    MARK_OBJECT,     // word 1: context, word 3: change-handler record
+    MARK_INDEXED,    // word 2: the cells, word 3: the hash table
+    MARK_HANDLE,     // word 3: a handle-table slot
+    MARK_IMAGE,      // word 2: the pixels, and what the image backend holds
+    MARK_EVENT,      // word 2: a block when word 3 says so
+};
+
+enum Hash : u8 {
+    HASH_NOTHING,    // all values of the type hash to 0
+    HASH_UNSET,
+    HASH_NONE,
+    HASH_W1,         // one payload word
+    HASH_W2,
+    HASH_W3,
+    HASH_SYMBOL_ID,  // the word's canonical symbol
+    HASH_SPELLING,   // a symbol's text
+    HASH_W1_W2,      // payload bytes: words 1 and 2
+    HASH_W2_W3,
+    HASH_W1_W3,
+    HASH_TUPLE,      // as many payload bytes as the tuple has
+    HASH_TEXT,       // code points folded unless case-sensitive
+    HASH_BYTES,      // the bytes from the head
+    HASH_MONEY,      // sign and amount, not the currency
+};
+
+enum Group : u16 {
+    G_ANY_BLOCK = 1,      // buffers of cells: block!, paren!, the paths, hash!
+    G_ANY_TEXT = 2,       // buffers of code points: string!, file!, url!, tag!, email!, ref!
+    G_ANY_SERIES = 4,     // every series type
+    G_ANY_WORD = 8,       // word!, set-word!, lit-word!, get-word!
+    G_NODE_KEYED = 16,    // hashed by node: its hash changes if the node does
+};
+
+}  // namespace type_traits
+
+struct TypeTraits {
+    const char* name;   // "block!"
+    u8 mark;            // type_traits::Mark
+    u8 hash;            // type_traits::Hash
+    u16 groups;         // type_traits::Group bits
+};
+extern const TypeTraits type_table[TYPE_TOTAL];
+
+inline bool in_group(u32 t, u16 group) { return t < TYPE_TOTAL && (type_table[t].groups & group) != 0; }
+inline bool any_block_q(u32 t) { return in_group(t, type_traits::G_ANY_BLOCK); }
+inline bool any_text_q(u32 t) { return in_group(t, type_traits::G_ANY_TEXT); }
+inline bool any_series_q(u32 t) { return in_group(t, type_traits::G_ANY_SERIES); }
+inline bool any_word_q(u32 t) { return in_group(t, type_traits::G_ANY_WORD); }
 
 namespace cell {
 

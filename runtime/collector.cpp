@@ -52,87 +52,75 @@ std::vector<void*> held_blocks[QUARANTINE_CYCLES];   // OS blocks
 constexpr u32 CONTEXT_ON_STACK = 1u << 22;   // values live on the value stack
 constexpr u32 EVENT_HAS_BLOCK = 0x10000;
 
+// The marking kind of every header type byte, copied out of the type table
+// into one dense array: the collector's inner loop reads it for every cell.
+u8 mark_kind[256];
+
+void init_mark_kinds() {
+    for (u32 t = 0; t < TYPE_TOTAL; t++) mark_kind[t] = type_table[t].mark;
+}
+
 void mark_cell(const Cell* c) {
-    switch (TYPE_OF(c)) {
-        case TYPE_BLOCK:
-        case TYPE_PAREN:
-        case TYPE_PATH:
-        case TYPE_LIT_PATH:
-        case TYPE_SET_PATH:
-        case TYPE_GET_PATH:
+    using namespace type_traits;
+    switch (mark_kind[TYPE_OF(c)]) {
+        case MARK_NOTHING:
+            break;
+        case MARK_CELLS:
             mark_block(c->w2);
             break;
-        case TYPE_STRING:
-        case TYPE_FILE:
-        case TYPE_URL:
-        case TYPE_TAG:
-        case TYPE_EMAIL:
-        case TYPE_REF:
+        case MARK_TEXT:
             keep(c->w2);
-            keep(c->w3);   // conversion cache, 0 when none
+            keep(c->w3);
             break;
-        case TYPE_SYMBOL:
+        case MARK_SYMBOL:
             keep(c->w3);
             keep(c->w2);
             break;
-        case TYPE_CONTEXT:
+        case MARK_CONTEXT:
             hash_table::mark(c->w1);
             if (!(c->header & CONTEXT_ON_STACK)) mark_block(c->w2);
             break;
-        case TYPE_WORD:
-        case TYPE_SET_WORD:
-        case TYPE_LIT_WORD:
-        case TYPE_GET_WORD:
-        case TYPE_REFINEMENT:
+        case MARK_WORD:
             mark_context(c->w1);
             break;
-        case TYPE_NATIVE:
-        case TYPE_ACTION:
+        case MARK_NATIVE:
             mark_block(c->w2);
             mark_block(c->w3);
             break;
-        case TYPE_OP: {
+        case MARK_OP: {
             mark_block(c->w2);
             mark_block(c->w3);
             u32 from = (c->header >> 16) & 0xFF;
             if (from == TYPE_FUNCTION || from == TYPE_ROUTINE) mark_context(c->w1);
             break;
         }
-        case TYPE_FUNCTION:
-        case TYPE_ROUTINE:
+        case MARK_FUNCTION:
             mark_context(c->w1);
             mark_block(c->w2);
             mark_block(c->w3);
             break;
-        case TYPE_BITSET:
-        case TYPE_VECTOR:
-        case TYPE_BINARY:
+        case MARK_BYTES:
             keep(c->w2);
             break;
-        case TYPE_OBJECT:
-        case TYPE_ERROR:
-        case TYPE_PORT:
+        case MARK_OBJECT:
             mark_context(c->w1);
-            keep(c->w3);   // change-handler record, 0 when none
+            keep(c->w3);
             break;
-        case TYPE_HASH:
-        case TYPE_MAP:
+        case MARK_INDEXED:
             mark_block(c->w2);
             hash_table::mark(c->w3);
             break;
-        case TYPE_HANDLE:
+        case MARK_HANDLE:
             if (i32(c->w3) >= 0) handle_table::mark(i32(c->w3), 0);
             break;
-        case TYPE_IMAGE:
+        case MARK_IMAGE:
             if (c->w2) {
                 keep(c->w2);
                 if (mark_image_hook) mark_image_hook(c);
             }
             break;
-        case TYPE_EVENT:
+        case MARK_EVENT:
             if ((c->w3 & EVENT_HAS_BLOCK) && c->w2) mark_block(c->w2);
-            break;
-        default:
             break;
     }
 }
@@ -151,6 +139,7 @@ void drain() {
 void mark_roots() {
     for (Cell* c : root_cells) mark_cell(c);
     for (const auto& [first, count] : root_ranges) mark_values(first, first + count);
+    mark_errors_in_flight();
     for (u32* n : root_nodes) {
         if (!*n) continue;
         u32 flags = node_buffer(*n)->flags;
@@ -446,6 +435,7 @@ void stress_tick() {
 }
 
 u32 do_cycle() {
+    if (!mark_kind[TYPE_BLOCK]) init_mark_kinds();
     CycleGuard guard;
     mark_roots();
     handle_table::sweep();

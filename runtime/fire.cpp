@@ -3,7 +3,46 @@
 
 #include <initializer_list>
 
+#include "runtime/collector.hpp"
+
 namespace zir {
+
+namespace {
+// Every LanguageError alive, newest first. They die in any order (a handler's
+// copy may outlive the thrown object), hence a doubly linked list.
+LanguageError* live_errors = nullptr;
+}  // namespace
+
+void LanguageError::link() {
+    prev_ = nullptr;
+    next_ = live_errors;
+    if (live_errors) live_errors->prev_ = this;
+    live_errors = this;
+}
+
+LanguageError::LanguageError(const LanguageError& other)
+    : std::exception(other), category(other.category), id(other.id), argc(other.argc) {
+    for (int i = 0; i < 3; i++) args[i] = other.args[i];
+    link();
+}
+
+LanguageError& LanguageError::operator=(const LanguageError& other) {
+    category = other.category;
+    id = other.id;
+    argc = other.argc;
+    for (int i = 0; i < 3; i++) args[i] = other.args[i];
+    return *this;
+}
+
+LanguageError::~LanguageError() {
+    if (prev_) prev_->next_ = next_;
+    else live_errors = next_;
+    if (next_) next_->prev_ = prev_;
+}
+
+void mark_errors_in_flight() {
+    for (LanguageError* e = live_errors; e; e = e->next_) collector::mark_values(e->args, e->args + e->argc);
+}
 
 const char* category_name(ErrorCategory cat) {
     static const char* const names[] = {"throw",     "note",      "syntax", "script", "math",

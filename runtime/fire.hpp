@@ -31,13 +31,33 @@ enum ErrorCategory : u32 {
 const char* category_name(ErrorCategory cat);
 
 // The error in flight: its category, its id word's spelling and its arguments.
+//
+// An argument may be the only reference to its value (a series made just for
+// the report), and the error travels through code that allocates before it is
+// built into an error! value or dropped. So every LanguageError object, the
+// thrown one, copies held by handlers included, is a collector root for as long
+// as it lives: it links itself into a list the collector marks.
 struct LanguageError : std::exception {
-    ErrorCategory category;
-    const char* id;
-    int argc;
-    Cell args[3];
+    ErrorCategory category = ERR_INTERNAL;
+    const char* id = "";
+    int argc = 0;
+    Cell args[3] = {};
+
+    LanguageError() { link(); }
+    LanguageError(const LanguageError& other);
+    LanguageError& operator=(const LanguageError& other);
+    ~LanguageError() override;
     const char* what() const noexcept override { return id; }
+
+private:
+    void link();
+    LanguageError* prev_ = nullptr;
+    LanguageError* next_ = nullptr;
+    friend void mark_errors_in_flight();
 };
+
+// Marks the arguments of every LanguageError alive: a root of the collector.
+void mark_errors_in_flight();
 
 [[noreturn]] void fire(ErrorCategory cat, const char* id, const Cell* arg1 = nullptr,
                        const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);

@@ -267,57 +267,40 @@ inline u32 payload_hash(const Cell* v, int first_word, size_t n) {
 
 }  // namespace
 
-bool node_keyed_type_q(u32 type) {
-    switch (type) {
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_OP:
-        case TYPE_FUNCTION: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
-        case TYPE_OBJECT: case TYPE_ERROR: case TYPE_HASH: case TYPE_MAP: case TYPE_PORT: case TYPE_IMAGE:
-        case TYPE_EVENT:
-            return true;
-        default:
-            return false;
-    }
-}
+bool node_keyed_type_q(u32 type) { return in_group(type, type_traits::G_NODE_KEYED); }
 
 u32 hash_value(const Cell* v, bool case_sensitive) {
-    switch (TYPE_OF(v)) {
-        case TYPE_UNSET: return u32(-2);
-        case TYPE_NONE: return u32(-1);
-        case TYPE_DATATYPE: case TYPE_LOGIC: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
-            return mix(v->w1);
-        case TYPE_CHAR: case TYPE_INTEGER: case TYPE_MAP: case TYPE_HANDLE: case TYPE_EVENT:
-            return mix(v->w2);
-        case TYPE_NATIVE: case TYPE_ACTION:
-            return mix(v->w3);
-        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
-        case TYPE_ISSUE:
+    using namespace type_traits;
+    switch (type_table[TYPE_OF(v)].hash) {
+        case HASH_NOTHING: return 0;
+        case HASH_UNSET: return u32(-2);
+        case HASH_NONE: return u32(-1);
+        case HASH_W1: return mix(v->w1);
+        case HASH_W2: return mix(v->w2);
+        case HASH_W3: return mix(v->w3);
+        case HASH_SYMBOL_ID:
             // Case variants resolve to one symbol, so they hash alike.
             return mix(u32(symbol::resolve(i32(v->w2))));
-        case TYPE_SYMBOL: {
+        case HASH_SPELLING: {
             SeriesBuffer* s = node_buffer(v->w3);
             return symbol_text_hash(series::head(s), i32(series::used_bytes(s)));
         }
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
-        case TYPE_GET_PATH: case TYPE_HASH: case TYPE_POINT2D: case TYPE_IMAGE:
-            return payload_hash(v, 1, 8);
-        case TYPE_FLOAT: case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TIME:
-            return payload_hash(v, 2, 8);
-        case TYPE_OP: case TYPE_FUNCTION: case TYPE_TRIPLE: case TYPE_TYPESET: case TYPE_DATE:
-        case TYPE_POINT3D:
-            return payload_hash(v, 1, 12);
-        case TYPE_TUPLE: {
+        case HASH_W1_W2: return payload_hash(v, 1, 8);
+        case HASH_W2_W3: return payload_hash(v, 2, 8);
+        case HASH_W1_W3: return payload_hash(v, 1, 12);
+        case HASH_TUPLE: {
             u32 n = (v->header >> 19) & 0xF;
             return payload_hash(v, 1, n <= 12 ? n : 12);
         }
-        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
+        case HASH_TEXT:
             return hash_string(v, case_sensitive);
-        case TYPE_BINARY: {
+        case HASH_BYTES: {
             SeriesBuffer* s = node_buffer(v->w2);
             const u8* head = series::head(s) + v->w1;
             const u8* tail = series::tail(s);
             return murmur3(head, head < tail ? size_t(tail - head) : 0);
         }
-        case TYPE_MONEY: {
+        case HASH_MONEY: {
             // Only what makes two amounts equal is hashed: the header's flag
             // bits go, a zero amount has no sign, and the currency is dropped
             // because an amount without one equals the same amount in any
@@ -328,9 +311,8 @@ u32 hash_value(const Cell* v, bool case_sensitive) {
             m.w1 &= ~0xFFu;
             return murmur3(&m, sizeof m);
         }
-        default:
-            return 0;
     }
+    return 0;
 }
 
 // --- Indexed blocks: hash! and map! ------------------------------------------------
@@ -891,11 +873,11 @@ std::string_view spelling_at(const Record* r, u32 key) {
 }
 
 i32 intern_symbol(u32 table, const u8* text, i32 length, bool case_insensitive_only) {
+    // The text may live in a buffer that the allocations below move.
+    std::string spelling(reinterpret_cast<const char*>(text), size_t(length));
     RootNode keep_table(table);
     Record* r = record(table);
     if (r->occupied >= r->upper) resize_in_place(table, 16 * growth_target(r));
-    // The text may live in a buffer that the allocations below move.
-    std::string spelling(reinterpret_cast<const char*>(text), size_t(length));
     const u8* t = reinterpret_cast<const u8*>(spelling.data());
     u32 h = symbol_text_hash(t, length);
 

@@ -154,6 +154,13 @@ u8* fill_repeat(u8* start, i64 n, i64 count);
 // Appending at the tail, expanding when full. The buffer answered may differ
 // from the one given: callers use the answered one.
 Cell* alloc_tail(Cell* block);
+// A new cell at the tail of a block, of `type` with word 1 as its only payload.
+inline Cell* make_scalar_in(Cell* block, u32 type, u32 w1 = 0) {
+    Cell* c = alloc_tail(block);
+    cell::init(c, type);
+    c->w1 = w1;
+    return c;
+}
 Cell* alloc_tail_buffer(SeriesBuffer*& s);
 u8* alloc_tail_bytes(SeriesBuffer*& s, i64 n);
 

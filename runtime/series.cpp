@@ -1,6 +1,8 @@
 // Raw series access: see series.hpp.
 #include "runtime/series.hpp"
 
+#include <string>
+
 namespace zir {
 namespace series {
 
@@ -35,9 +37,15 @@ void zs_append_byte(u32 node, u8 byte) {
 }
 
 void zs_append_bytes(u32 node, const u8* source, i64 n) {
+    if (n <= 0) return;
     SeriesBuffer* s = node_buffer(node);
-    u8* p = memory::alloc_tail_bytes(s, n);
-    std::memcpy(p, source, size_t(n));
+    if (i64(s->tail) + n <= i64(s->size)) {
+        std::memcpy(memory::alloc_tail_bytes(s, n), source, size_t(n));
+        return;
+    }
+    // Growing may move the buffer the source lies in (this one, say).
+    std::string copy(reinterpret_cast<const char*>(source), size_t(n));
+    std::memcpy(memory::alloc_tail_bytes(s, n), copy.data(), size_t(n));
 }
 
 void zs_append_int(u32 node, u32 value) {

@@ -19,6 +19,8 @@ u32 zs_copy_node(u32 node);
 u32 zs_flags(u32 node);
 
 void zs_append_byte(u32 node, u8 byte);
+// The source may lie in a series buffer, this one included: it is copied out
+// before the series grows.
 void zs_append_bytes(u32 node, const u8* source, i64 n);
 void zs_append_int(u32 node, u32 value);
 
