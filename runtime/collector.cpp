@@ -231,7 +231,7 @@ void compact() {
 // quarantine, the oldest generation being given back at each collection.
 void hold(void* block) { held_blocks[0].push_back(block); }
 
-void age_quarantine() {
+[[maybe_unused]] void age_quarantine() {
     for (void* block : held_blocks[QUARANTINE_CYCLES - 1]) memory::os_free(block);
     held_blocks[QUARANTINE_CYCLES - 1].clear();
     for (int i = QUARANTINE_CYCLES - 1; i > 0; i--) held_blocks[i].swap(held_blocks[i - 1]);
