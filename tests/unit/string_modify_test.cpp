@@ -67,6 +67,7 @@ TEST_F(StringModify, AppendEachKindOfValue) {
         {[] { return test::block({int_(12), int_(34), int_(56)}); }, 3, -1, "a123"},
         {[] { return test::block({int_(12), str("cd")}); }, -1, 2, "a12cd12cd"},
         {[] { return test::block({}); }, -1, -1, "a"},
+        {[] { return test::block({char_('c'), str("d"), char_(0xE9)}); }, -1, -1, "acdé"},
         {[] { return str("XY"); }, -1, 0, "a"},
     };
     for (const Case& c : cases) {
