@@ -1,6 +1,7 @@
 // string!: storage, conversion and registration; see string.hpp.
 #include "datatypes/string.hpp"
 
+#include <optional>
 #include <vector>
 
 #include "datatypes/block.hpp"
@@ -372,9 +373,11 @@ SeriesBuffer* zs_concatenate(Cell* target, const Cell* source, i32 part, i32 off
     // buffer that moves.
     u32 tnode = text_node(target);
     i64 target_head = TYPE_OF(target) == TYPE_SYMBOL ? 0 : head_index(target);
+    bool symbol = TYPE_OF(source) == TYPE_SYMBOL;
     Text src = text_of(source);
     // A symbol's text may be a fresh string no cell holds.
-    collector::RootNode hold_source(src.node);
+    std::optional<collector::RootNode> hold_source;
+    if (symbol) hold_source.emplace(src.node);
     SeriesBuffer* t = node_buffer(tnode);
     SeriesBuffer* s = node_buffer(src.node);
     u32 tu = series::unit_of(t), su = series::unit_of(s);
