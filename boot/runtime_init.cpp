@@ -3,6 +3,7 @@
 
 #include "boot/roots.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/integer.hpp"
@@ -60,6 +61,7 @@ void register_datatypes() {
     set_word::init();
     get_word::init();
     refinement::init();
+    char_::init();
     native::init();
     action::init();
     op::init();

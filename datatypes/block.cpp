@@ -37,18 +37,9 @@ Cell root_cell = {TYPE_NONE, 0, 0, 0};
 void mark_root_cell() { collector::mark_values(&root_cell, &root_cell + 1); }
 
 inline Cell* none_cell() { return const_cast<Cell*>(&none::value); }
-inline i32 head_index(const Cell* c) { return i32(c->w1); }
-inline i32 cell_count(const SeriesBuffer* s) { return i32(series::used_bytes(s) >> 4); }
-inline Cell* cell_at(u32 node, i64 i) { return series::head_cells(node_buffer(node)) + i; }
-inline i32 rest_length(const Cell* b) {
-    i32 n = cell_count(buffer_of(b)) - head_index(b);
-    return n > 0 ? n : 0;
-}
-inline i32 clamp_head(Cell* b) {
-    i32 n = cell_count(buffer_of(b));
-    if (head_index(b) > n) b->w1 = u32(n);
-    return head_index(b);
-}
+using series::head_index;
+using series::rest_length;
+using series::clamp_head;
 inline i32 sign(i64 d) { return d < 0 ? -1 : d > 0 ? 1 : 0; }
 
 // The cells to insert, copied out of their buffer before the allocation that
@@ -419,22 +410,28 @@ i32 mold_each(const Cell* block, Cell* buffer, bool only, bool all, bool flat, c
     return part;
 }
 
-i32 mold(const Cell* value, Cell* buffer, bool only, bool all, bool flat, const Cell* arg, i32 part, i32 indent) {
+i32 mold_enclosed(const Cell* value, Cell* buffer, bool only, bool all, bool flat, const Cell* arg, i32 part,
+                  i32 indent, char open, char close) {
     if (cycles::find_q(value->w2)) {
-        string::append_literal(buffer, "[...]");
+        const char cycle[] = {open, '.', '.', '.', close, 0};
+        string::append_literal(buffer, cycle);
         return part - 5;
     }
     Cell block = *value;
     if (!only) {
-        string::append_char(buffer, '[');
+        string::append_char(buffer, u32(open));
         part--;
     }
     part = mold_each(&block, buffer, only, all, flat, arg, part, indent);
     if (!only) {
-        string::append_char(buffer, ']');
+        string::append_char(buffer, u32(close));
         part--;
     }
     return part;
+}
+
+i32 mold(const Cell* value, Cell* buffer, bool only, bool all, bool flat, const Cell* arg, i32 part, i32 indent) {
+    return mold_enclosed(value, buffer, only, all, flat, arg, part, indent, '[', ']');
 }
 
 // --- Path access -------------------------------------------------------------
@@ -562,14 +559,16 @@ Search search(Cell* series, const Cell* value_in, Cell* part, bool only, bool ca
         r.length = rest_length(&value);
     }
 
-    // A hash! looks single values up in its table.
-    if (TYPE_OF(series) == TYPE_HASH && series->w3 && mode == SINGLE && !match && (same || vt != TYPE_OBJECT)) {
+    // A hash! looks single values up in its table, within the /part limit.
+    // Values hashed by identity but compared by content (blocks, objects)
+    // are scanned for, unless /same asks for identity.
+    if (TYPE_OF(series) == TYPE_HASH && series->w3 && mode == SINGLE && !match &&
+        (same || !hash_table::node_keyed_type_q(vt))) {
         i32 table_op = same ? COMP_SAME : case_ ? COMP_STRICT_EQUAL : COMP_EQUAL;
-        const Cell* c = hash_table::find(series->w3, &value, i32(h), i32(r.step), table_op, last, reverse);
+        const Cell* c =
+            hash_table::find_within(series->w3, &value, i32(h), i32(end), i32(r.step), table_op, last, reverse);
         if (!c) return r;
-        i64 at = c - cell_at(node, 0);
-        if (at >= end) return r;
-        r.at = at;
+        r.at = c - cell_at(node, 0);
         r.backward = last || reverse;
         return r;
     }
@@ -644,24 +643,35 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool 
 
 // --- Modification ------------------------------------------------------------
 
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
-    // A key is one cell: it is searched and appended as such.
+namespace {
+
+// The index of the cell after the first key cell equal to `key` (which may
+// be the tail), or -1 when the key is not there.
+i32 value_index(const Cell* series, Cell* key, bool case_) {
+    // A key is one cell: it is searched for as such, by the find every
+    // block type shares.
     Cell* position = stack::push(series);
-    Cell* found = actions::find(position, key, nullptr, true, case_, false, false, nullptr, nullptr, false, false,
-                                false, false);
+    Cell* found = find(position, key, nullptr, true, case_, false, false, nullptr, nullptr, false, false, false, false);
+    i32 at = TYPE_OF(found) == TYPE_NONE ? -1 : head_index(found) + 1;
+    stack::pop(1);
+    return at;
+}
+
+}  // namespace
+
+Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
+    i32 at = value_index(series, key, case_);
     i32 count = cell_count(buffer_of(series));
-    if (TYPE_OF(found) == TYPE_NONE) {
-        bool owned = notify(series, words.put, value, count, 2);
+    if (at >= 0 && at < count && actions::compare(cell_at(series->w2, at), value, COMP_FIND)) return value;
+    bool owned = at < 0 ? notify(series, words.put, value, count, 2) : notify(series, words.put, value, at, 1);
+    // The handler may have moved the key, or taken it away.
+    if (owned) at = value_index(series, key, case_);
+    count = cell_count(buffer_of(series));
+    if (at < 0) {
         Cell pair[2] = {*key, *value};
         insert_cells(series, count, pair, 2, 1, true);
         if (owned) notify(series, words.put_ed, value, count, 2);
     } else {
-        i32 at = head_index(found) + 1;
-        if (at < count && actions::compare(cell_at(series->w2, at), value, COMP_FIND)) {
-            stack::pop(1);
-            return value;
-        }
-        bool owned = notify(series, words.put, value, at, 1);
         if (at < count) {
             series::element_store(series, at, value);
         } else {
@@ -670,7 +680,6 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
         }
         if (owned) notify(series, words.put_ed, value, at, 1);
     }
-    stack::pop(1);
     return value;
 }
 
@@ -693,6 +702,7 @@ Cell* insert(Cell* series, Cell* value, Cell* part, bool only, Cell* dup, bool a
     Source source(value, spread, count);
     i32 at = append ? cell_count(buffer_of(series)) : h;
     bool owned = notify(series, append ? words.append : words.insert, value, at, i32(total));
+    at = append ? cell_count(buffer_of(series)) : series::fit(series, h, 0).at;
     insert_cells(series, at, source.data(), count, times, times < 5);
     if (owned) notify(series, append ? words.appended : words.inserted, value, at, i32(total));
     series->w1 = append ? 0 : u32(at + total);
@@ -707,15 +717,14 @@ Cell* change(Cell* series, Cell* value, Cell* part, bool only, Cell* dup) {
     i64 total = count * times;
     if (total > MAX_LENGTH) no_memory();
     i32 h = clamp_head(series);
-    i32 n = cell_count(buffer_of(series));
-    i64 replaced = total < n - h ? total : n - h;
-    if (part) {
-        replaced = integer::get(part);
-        if (replaced < 0) replaced = 0;
-        if (replaced > n - h) replaced = n - h;
-    }
+    // Cells replaced: /part's count, else as many as arrive.
+    i64 wanted = part ? integer::get(part) : total;
     Source source(value, spread, count);
     bool owned = notify(series, words.change, value, h, i32(total));
+    series::Span span = series::fit(series, h, wanted);
+    h = span.at;
+    i64 replaced = span.n;
+    i32 n = cell_count(buffer_of(series));
     index_drop(series, h, n);
     i64 after = n - replaced + total;
     u32 node = series->w2;
@@ -743,6 +752,12 @@ Cell* swap(Cell* series, Cell* other) {
     bool shared = series->w2 == other->w2;
     bool owned_a = notify(series, words.swap, other, a, 1);
     bool owned_b = !shared && notify(other, words.swap, series, b, 1);
+    if (rest_length(series) < 1 || rest_length(other) < 1) {
+        // A handler cut one of them short of the cell.
+        if (owned_a) notify(series, words.swaped, other, a, 0);
+        if (owned_b) notify(other, words.swaped, series, b, 0);
+        return series;
+    }
     i32 lo = a < b ? a : b, hi = (a < b ? b : a) + 1;
     if (shared) {
         index_drop(series, lo, hi);
@@ -785,6 +800,8 @@ Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     i32 n = cell_count(buffer_of(series));
     if (h >= n) return series;
     bool owned = notify(series, words.trim, nullptr, h, n - h);
+    h = series::fit(series, h, 0).at;
+    n = cell_count(buffer_of(series));
     index_drop(series, h, n);
     SeriesBuffer* s = buffer_of(series);
     Cell* base = series::head_cells(s);

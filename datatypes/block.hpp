@@ -16,6 +16,11 @@ namespace zir {
 namespace block {
 
 // --- Routines ----------------------------------------------------------------
+
+// Cell i counted from the first used one (valid until the next allocation),
+// and the cells from the first used one to the tail.
+inline Cell* cell_at(u32 node, i64 i) { return series::head_cells(node_buffer(node)) + i; }
+inline i32 cell_count(const SeriesBuffer* s) { return series::abs_length(s); }
 // Cell pointers answered here are valid until the next allocation.
 
 // Cells from the head to the tail; negative when the head is past the tail.
@@ -74,6 +79,10 @@ Cell* push_only_star(i32 n);
 // (the inside of a block or paren); answers the part left.
 i32 mold_each(const Cell* block, Cell* buffer, bool only, bool all, bool flat, const Cell* arg, i32 part,
               i32 indent);
+// The cells between an open and a close character ("[...]" when the block is
+// already being molded further up), as block! and paren! mold.
+i32 mold_enclosed(const Cell* value, Cell* buffer, bool only, bool all, bool flat, const Cell* arg, i32 part,
+                  i32 indent, char open, char close);
 
 // Loads source text into a block (to block! of a string); set by the lexer.
 extern void (*load_text)(const Cell* text, Cell* result);

@@ -2,6 +2,8 @@
 #include "datatypes/block_sort.hpp"
 
 #include <algorithm>
+#include <new>
+#include <vector>
 
 #include "datatypes/block.hpp"
 #include "datatypes/datatype.hpp"
@@ -26,14 +28,10 @@ using series::any_block_q;
 using series::buffer_of;
 using series::words;
 
-inline i32 head_index(const Cell* c) { return i32(c->w1); }
-inline i32 cell_count(const SeriesBuffer* s) { return i32(series::used_bytes(s) >> 4); }
-inline Cell* cell_at(u32 node, i64 i) { return series::head_cells(node_buffer(node)) + i; }
-inline i32 clamp_head(Cell* b) {
-    i32 n = cell_count(buffer_of(b));
-    if (head_index(b) > n) b->w1 = u32(n);
-    return head_index(b);
-}
+using block::cell_at;
+using block::cell_count;
+using series::head_index;
+using series::clamp_head;
 
 // --- Records handed to a comparator function ------------------------------------
 
@@ -75,17 +73,12 @@ void load_record(int which, const Cell* record, i64 cells, Cell* out) {
     out->w2 = record_blocks[which];
 }
 
-// Keeps the collector off for one sort (the engine holds raw pointers into
-// the block and copies of its cells that the collector cannot see) and puts
-// things back on every exit, errors included.
+// Counts the sorts in progress and, when the outermost one ends (errors
+// included), empties the record blocks or drops large ones.
 class SortRun {
 public:
-    explicit SortRun(i64 record_cells) : saved(collector::active), cells(record_cells) {
-        collector::active = false;
-        sort_depth++;
-    }
+    explicit SortRun(i64 record_cells) : cells(record_cells) { sort_depth++; }
     ~SortRun() {
-        collector::active = saved;
         if (--sort_depth > 0) return;
         for (u32& n : record_blocks) {
             if (!n) continue;
@@ -101,7 +94,6 @@ public:
     SortRun& operator=(const SortRun&) = delete;
 
 private:
-    bool saved;
     i64 cells;
 };
 
@@ -122,6 +114,42 @@ int map_comparator_result(const Cell* r) {
         }
         default: return 1;
     }
+}
+
+// Sorts the records of `size` cells in `span` of the block with the
+// collector on all the while: the sort works on a copy of the cells that
+// never moves and is a collector root, as is the merge sort's work buffer,
+// so the comparator may allocate, collect, and change the block being sorted.
+// The order is then written back into the block as it is by then, its range
+// fitted again. A comparator's error leaves the block as it was.
+void sort_range(Cell* series, series::Span span, i64 size, bool user, std::intptr_t arg, std::intptr_t flags,
+                bool stable) {
+    i64 records = span.n / size;
+    std::vector<Cell> cells, work;
+    try {
+        const Cell* from = cell_at(series->w2, span.at);
+        cells.assign(from, from + span.n);
+        Cell unset;
+        cell::init(&unset, TYPE_UNSET);
+        if (stable) {
+            if (u64(records / 2) * u64(size) * 16 > 0xFFFFFFFFull) fire(ERR_SCRIPT, "too-long");
+            work.assign(size_t(records / 2 * size), unset);
+        }
+    } catch (const std::bad_alloc&) {
+        fire(ERR_INTERNAL, "no-memory");
+    }
+    collector::RootCells root(cells.data(), cells.size());
+    collector::RootCells root_work(work.data(), work.size());
+    sort::Compare compare = user ? sort_compare_with : sort_compare;
+    size_t width = size_t(size) * 16;
+    if (stable) sort::merge_sort_through(cells.data(), records, width, arg, flags, compare, work.data());
+    else sort::quicksort(cells.data(), records, width, arg, flags, compare);
+
+    series::Span now = series::fit(series, span.at, span.n);
+    now.n -= i32(now.n % size);
+    series::index_drop(series, now.at, now.at + now.n);
+    std::memcpy(cell_at(series->w2, now.at), cells.data(), size_t(now.n) * 16);
+    series::index_put(series, now.at, now.at + now.n);
 }
 
 }  // namespace
@@ -173,6 +201,8 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     i32 abs = cell_count(buffer_of(series));
     i64 h = clamp_head(series);
     i64 count = abs - h;
+    // Cells sorted: /part's count, else as far as the tail.
+    i64 wanted = series::TO_TAIL;
     if (part) {
         i64 n;
         if (TYPE_OF(part) == TYPE_INTEGER) n = integer::get(part);
@@ -181,8 +211,10 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
         if (n < 0) {
             count = std::min(-n, h);
             h -= count;
-        } else if (n < count) {
-            count = n;
+            wanted = count;
+        } else {
+            wanted = n;
+            if (n < count) count = n;
         }
     }
     if (count == 0) return series;
@@ -217,26 +249,17 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     }
     bool user = TYPE_OF(function.get()) == TYPE_FUNCTION;
 
-    i32 from = i32(h), n = i32(count);
-    bool owned = series::notify(series, words.sort, nullptr, from, n);
-    series::index_drop(series, from, from + n);
-    try {
+    bool owned = series::notify(series, words.sort, nullptr, i32(h), i32(count));
+    series::Span span = series::fit(series, h, wanted);
+    span.n -= i32(span.n % size);
+    if (span.n > 0) {
         if (user && all) prepare_record_blocks(size);
         SortRun run(size);
-        void* base = cell_at(series->w2, from);
-        size_t width = size_t(size) * 16;
-        sort::Compare compare = user ? sort_compare_with : sort_compare;
         std::intptr_t arg = user ? reinterpret_cast<std::intptr_t>(function.get())
                                  : std::intptr_t(case_ ? COMP_CASE_SORT : COMP_SORT);
-        if (stable) sort::merge_sort(base, count / size, width, arg, flags, compare);
-        else sort::quicksort(base, count / size, width, arg, flags, compare);
-    } catch (...) {
-        // The cells are still a permutation of what they were: index them again.
-        series::index_put(series, from, from + n);
-        throw;
+        sort_range(series, span, size, user, arg, flags, stable);
     }
-    series::index_put(series, from, from + n);
-    if (owned) series::notify(series, words.sorted, nullptr, from, n);
+    if (owned) series::notify(series, words.sorted, nullptr, span.at, span.n);
     return series;
 }
 

@@ -3,8 +3,10 @@
 //
 // `sort` orders the cells from the head (or a /part of them) as records of
 // /skip cells, with the runtime's quicksort or, under /stable, its merge sort
-// (runtime/sorting.hpp). The sort engine holds raw pointers into the block's
-// buffer for the whole sort, so the collector is kept off while it runs.
+// (runtime/sorting.hpp). The engine holds raw pointers for the whole sort, so
+// it sorts a rooted copy of the cells that never moves, with the collector on:
+// a comparator function may allocate, collect and even change the block, into
+// which the sorted cells are then written back as far as it still reaches.
 //
 // The set operations build a new block of first occurrences, finding values
 // through hash tables (runtime/hash_table.hpp): one over the result to drop

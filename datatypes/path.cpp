@@ -148,21 +148,7 @@ namespace paren {
 namespace {
 
 i32 mold(const Cell* value, Cell* buffer, bool only, bool all, bool flat, const Cell* arg, i32 part, i32 indent) {
-    if (cycles::find_q(value->w2)) {
-        string::append_literal(buffer, "(...)");
-        return part - 5;
-    }
-    Cell self = *value;
-    if (!only) {
-        string::append_char(buffer, '(');
-        part--;
-    }
-    part = block::mold_each(&self, buffer, only, all, flat, arg, part, indent);
-    if (!only) {
-        string::append_char(buffer, ')');
-        part--;
-    }
-    return part;
+    return block::mold_enclosed(value, buffer, only, all, flat, arg, part, indent, '(', ')');
 }
 
 }  // namespace

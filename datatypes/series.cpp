@@ -61,20 +61,7 @@ void mark_take_buffer() {
     else collector::keep(take_buffer);
 }
 
-inline i32 head_index(const Cell* c) { return i32(c->w1); }
 inline Cell* none_cell() { return const_cast<Cell*>(&none::value); }
-
-// Length from the head without touching the value: 0 when the head is past the tail.
-inline i32 rest_length(const Cell* series) {
-    i32 n = abs_length(buffer_of(series)) - head_index(series);
-    return n > 0 ? n : 0;
-}
-
-// Clamps a head past the tail back to the tail and answers it.
-inline i32 clamp_head(Cell* series, i32 abs) {
-    if (head_index(series) > abs) series->w1 = u32(abs);
-    return head_index(series);
-}
 
 // A pick or poke index (1-based, negatives back from the head) as an absolute
 // element index; -1 for 0.
@@ -148,6 +135,15 @@ i32 get_length(Cell* series, bool from_start) {
 bool notify(const Cell* series, i32 word, const Cell* value, i32 index, i32 part) {
     if (!(buffer_of(series)->flags & SERIES_OWNED)) return false;
     return ownership::check(series, word, value ? value : &none::value, index, part);
+}
+
+Span fit(const Cell* series, i64 at, i64 n) {
+    i64 abs = abs_length(buffer_of(series));
+    if (at < 0) at = 0;
+    if (at > abs) at = abs;
+    if (n > abs - at) n = abs - at;
+    if (n < 0) n = 0;
+    return {i32(at), i32(n)};
 }
 
 void make_word(Cell* out, i32 symbol, u32 type) {
@@ -301,10 +297,11 @@ Cell* random(Cell* series, bool seed, bool secure, bool only) {
     }
     if (len < 1) return series;
     bool owned = notify(series, words.random, nullptr, h, len);
-    index_drop(series, h, abs);
+    Span span = fit(series, h, TO_TAIL);
+    index_drop(series, span.at, span.at + span.n);
     u32 width = unit_of(buffer_of(series));
     u8 temp[16];
-    for (i32 p = h, left = len; left > 0; p++, left--) {
+    for (i32 p = span.at, left = span.n; left > 0; p++, left--) {
         i32 other = p + zir::random::int_(secure, left) - 1;
         if (other == p) continue;
         s = buffer_of(series);
@@ -312,8 +309,8 @@ Cell* random(Cell* series, bool seed, bool secure, bool only) {
         std::memcpy(element_at(s, p), element_at(s, other), width);
         std::memcpy(element_at(s, other), temp, width);
     }
-    index_put(series, h, abs);
-    if (owned) notify(series, words.randomized, nullptr, h, len);
+    index_put(series, span.at, span.at + span.n);
+    if (owned) notify(series, words.randomized, nullptr, span.at, span.n);
     return series;
 }
 
@@ -341,10 +338,13 @@ Cell* clear(Cell* series) {
     if (n < 1) return series;
     i32 h = head_index(series);
     bool owned = notify(series, words.clear, nullptr, h, n);
-    SeriesBuffer* s = buffer_of(series);
-    index_drop(series, h, h + n);
-    s->tail = s->offset + u32(i64(h) << shift_of(s));
-    if (owned) notify(series, words.cleared, nullptr, h, n);
+    Span span = fit(series, h, TO_TAIL);
+    if (span.n > 0) {
+        index_drop(series, span.at, span.at + span.n);
+        SeriesBuffer* s = buffer_of(series);
+        s->tail = s->offset + u32(i64(span.at) << shift_of(s));
+    }
+    if (owned) notify(series, words.cleared, nullptr, span.at, span.n);
     return series;
 }
 
@@ -414,6 +414,13 @@ Cell* poke(Cell* series, i32 index, Cell* value, Cell*) {
         fire(ERR_SCRIPT, "out-of-range", &n);
     }
     bool owned = notify(series, words.poke, value, i32(t), 1);
+    if (fit(series, t, 1).n < 1) {
+        // The handler cut the series short of the element.
+        Cell n;
+        cell::init(&n, TYPE_INTEGER);
+        n.w2 = u32(index);
+        fire(ERR_SCRIPT, "out-of-range", &n);
+    }
     element_store(series, i32(t), value);
     if (owned) notify(series, words.poked, value, i32(t), 1);
     return value;
@@ -432,25 +439,27 @@ Cell* remove(Cell* series, Cell* part, Cell* key) {
         if (found != series) *series = *found;
         n++;
     }
-    SeriesBuffer* s = buffer_of(series);
-    i32 abs = abs_length(s);
-    i32 h = head_index(series);
-    if (h >= abs) return series;
-    if (n > abs - h) n = abs - h;
-    bool owned = notify(series, words.remove, nullptr, h, i32(n));
-    index_drop(series, h, abs);
-    s = buffer_of(series);
-    move_elements(s, h, h + n, abs - h - n);
-    s->tail -= u32(n << shift_of(s));
-    index_put(series, h, abs - i32(n));
-    if (owned) notify(series, words.removed, nullptr, h, i32(n));
+    Span span = fit(series, head_index(series), n);
+    if (span.n < 1) return series;
+    bool owned = notify(series, words.remove, nullptr, span.at, span.n);
+    span = fit(series, head_index(series), n);
+    if (span.n > 0) {
+        i32 abs = abs_length(buffer_of(series));
+        index_drop(series, span.at, abs);
+        SeriesBuffer* s = buffer_of(series);
+        move_elements(s, span.at, span.at + span.n, abs - span.at - span.n);
+        s->tail -= u32(i64(span.n) << shift_of(s));
+        index_put(series, span.at, abs - span.n);
+    }
+    if (owned) notify(series, words.removed, nullptr, span.at, span.n);
     return series;
 }
 
 Cell* reverse(Cell* series, Cell* part, Cell* skip) {
     if (zs_tail_q(series)) return series;
     i64 len = rest_length(series);
-    i64 c = part ? part_count(series, part) : len;
+    i64 wanted = part ? part_count(series, part) : TO_TAIL;
+    i64 c = wanted;
     if (c < 1) return series;
     if (c > len) c = len;
     i64 k = 1;
@@ -463,22 +472,43 @@ Cell* reverse(Cell* series, Cell* part, Cell* skip) {
     }
     i32 h = head_index(series);
     bool owned = notify(series, words.reverse, nullptr, h, i32(c));
-    index_drop(series, h, i32(h + c));
+    // Whole records only.
+    Span span = fit(series, h, wanted);
+    span.n -= i32(span.n % k);
+    index_drop(series, span.at, span.at + span.n);
     SeriesBuffer* s = buffer_of(series);
     u32 shift = shift_of(s);
     size_t record = size_t(k << shift);
     std::vector<u8> temp(record);
-    for (i64 a = h, b = h + c - k; a < b; a += k, b -= k) {
+    for (i64 a = span.at, b = i64(span.at) + span.n - k; a < b; a += k, b -= k) {
         u8* pa = element_at(s, a);
         u8* pb = element_at(s, b);
         std::memcpy(temp.data(), pa, record);
         std::memcpy(pa, pb, record);
         std::memcpy(pb, temp.data(), record);
     }
-    index_put(series, h, i32(h + c));
-    if (owned) notify(series, words.reversed, nullptr, h, i32(c));
+    index_put(series, span.at, span.at + span.n);
+    if (owned) notify(series, words.reversed, nullptr, span.at, span.n);
     return series;
 }
+
+namespace {
+
+// The elements a take of `n` takes: from the head, before it when n is
+// negative (nothing then under /last), or with `last` from the tail.
+Span take_span(const Cell* series, i64 n, bool last) {
+    i32 abs = abs_length(buffer_of(series));
+    i32 h = head_index(series) < abs ? head_index(series) : abs;
+    if (n == 0 || (n < 0 && last)) return {h, 0};
+    if (n < 0) {
+        i32 c = -n < h ? i32(-n) : h;
+        return {h - c, c};
+    }
+    i32 c = n < abs - h ? i32(n) : abs - h;
+    return {last ? abs - c : h, c};
+}
+
+}  // namespace
 
 Cell* take(Cell* series, Cell* part, bool, bool last) {
     i32 len = get_length(series, false);
@@ -495,31 +525,23 @@ Cell* take(Cell* series, Cell* part, bool, bool last) {
             n = p < h ? 0 : last ? abs - p : p - h;
         }
     }
-    // A count of 0 takes nothing; a negative one takes from before the head.
-    i64 available = len, c = n;
-    if (n < 0) {
-        available = h;
-        c = last ? 1 : -n;
-    }
-    if (c > available) c = available;
-    i64 from = h;
-    bool nothing = n == 0 || (n < 0 && (last || c > h));
-    if (!nothing) {
-        if (last) from = abs - c;
-        else if (n < 0) from = h - c;
-    } else {
-        c = 0;
-    }
-
     u32 type = TYPE_OF(series);
     u32 extra = type == TYPE_VECTOR ? series->w3 : 0;
+    Span span = take_span(series, n, last);
+    bool owned = span.n > 0 && notify(series, words.take, nullptr, span.at, span.n);
+    span = take_span(series, n, last);
+    if (!part && span.n == 0) {
+        // The handler left nothing to take.
+        if (owned) notify(series, words.taken, nullptr, span.at, 0);
+        return none_cell();
+    }
     u32 unit = unit_of(buffer_of(series));
-    bool owned = c > 0 && notify(series, words.take, nullptr, i32(from), i32(c));
     // Held until the series cell takes it: re-indexing a hash! and the owner's
-    // report after the cut may both allocate.
+    // report after the cut may both allocate. A take reported to an owner gets
+    // a buffer of its own: the handler may take too, and reuse the shared one.
     collector::RootNode node;
-    if (part) {
-        node.node = memory::alloc_series(c, unit, 0);
+    if (part || owned) {
+        node.node = memory::alloc_series(part ? span.n : 1, unit, 0);
     } else {
         if (!take_buffer) take_buffer = memory::alloc_series(16, 1, 0);
         node.node = take_buffer;
@@ -530,15 +552,17 @@ Cell* take(Cell* series, Cell* part, bool, bool last) {
     SeriesBuffer* s = buffer_of(series);
     SeriesBuffer* out = node_buffer(node);
     u32 shift = shift_of(s);
-    std::memcpy(series::head(out), element_at(s, from), size_t(c << shift));
-    out->tail = out->offset + u32(c << shift);
-    if (c > 0) {
-        index_drop(series, i32(from), abs);
-        move_elements(s, from, from + c, abs - from - c);
-        s->tail -= u32(c << shift);
-        index_put(series, i32(from), abs - i32(c));
+    std::memcpy(series::head(out), element_at(s, span.at), size_t(i64(span.n) << shift));
+    out->tail = out->offset + u32(i64(span.n) << shift);
+    if (span.n > 0) {
+        abs = abs_length(s);
+        index_drop(series, span.at, abs);
+        s = buffer_of(series);
+        move_elements(s, span.at, span.at + span.n, abs - span.at - span.n);
+        s->tail -= u32(i64(span.n) << shift);
+        index_put(series, span.at, abs - span.n);
     }
-    if (owned) notify(series, words.taken, nullptr, i32(from), i32(c));
+    if (owned) notify(series, words.taken, nullptr, span.at, span.n);
     bool hash = indexed_q(series);
     cell::init(series, type);
     series->w2 = node;
@@ -547,86 +571,119 @@ Cell* take(Cell* series, Cell* part, bool, bool last) {
     return series;
 }
 
+namespace {
+
+[[noreturn]] void fire_move_bad(u32 origin_type, u32 target_type) {
+    Cell a, b;
+    datatype::make_at(&a, origin_type);
+    datatype::make_at(&b, target_type);
+    fire(ERR_SCRIPT, "move-bad", &a, &b);
+}
+
+// Elements can go from one buffer to the other: as they are at one width,
+// else as code points between texts.
+void check_move_units(const Cell* origin, const Cell* target) {
+    u32 ot = TYPE_OF(origin), tt = TYPE_OF(target);
+    if (unit_of(buffer_of(origin)) != unit_of(buffer_of(target)) && !(any_text_q(ot) && any_text_q(tt)))
+        fire_move_bad(ot, tt);
+}
+
+// A move within one buffer: the stretch [from, from + n) ends up starting at
+// `dest`. `what` is MOVE when it moves, else which series to answer.
+struct InPlaceMove {
+    enum { MOVE, ANSWER_TARGET, ANSWER_ORIGIN } what;
+    i32 from, n, dest;
+};
+
+InPlaceMove plan_in_place(const Cell* origin, const Cell* target, i64 wanted) {
+    Span span = fit(origin, head_index(origin), wanted);
+    i32 from = span.at, n = span.n;
+    i32 abs = abs_length(buffer_of(origin));
+    i32 to = head_index(target) > abs ? abs : head_index(target);
+    if (n < 1 || to == from) return {InPlaceMove::ANSWER_TARGET, from, 0, from};
+    // The stretch ends up starting at the target's index (at the end when the
+    // target is the tail); one that cannot fit there is left alone.
+    if (to > from && to < abs && abs - to < n) return {InPlaceMove::ANSWER_ORIGIN, from, 0, from};
+    i32 dest = to == abs ? abs - n : to;
+    if (dest == from) return {InPlaceMove::ANSWER_TARGET, from, 0, from};
+    return {InPlaceMove::MOVE, from, n, dest};
+}
+
+}  // namespace
+
 Cell* move(Cell* origin, Cell* target, Cell* part) {
     u32 tt = TYPE_OF(target), ot = TYPE_OF(origin);
     if (!any_series_q(tt)) fire_expect_arg(tt, words.target);
     if (zs_tail_q(origin)) return target;
-    i64 n = 1;
+    i64 wanted = 1;
     if (part) {
         if (TYPE_OF(part) != TYPE_INTEGER) fire_refine_arg(words.part, part);
-        n = integer::get(part);
-        if (n < 1) return target;
+        wanted = integer::get(part);
+        if (wanted < 1) return target;
     }
-    i64 len = rest_length(origin);
-    if (n > len) n = len;
-    i32 from = head_index(origin);
 
     if (origin->w2 != target->w2) {
-        if (any_block_q(ot) != any_block_q(tt)) {
-            Cell a, b;
-            datatype::make_at(&a, ot);
-            datatype::make_at(&b, tt);
-            fire(ERR_SCRIPT, "move-bad", &a, &b);
-        }
-        u32 ounit = unit_of(buffer_of(origin)), tunit = unit_of(buffer_of(target));
-        if (ounit != tunit && !(any_text_q(ot) && any_text_q(tt))) {
-            Cell a, b;
-            datatype::make_at(&a, ot);
-            datatype::make_at(&b, tt);
-            fire(ERR_SCRIPT, "move-bad", &a, &b);
-        }
+        if (any_block_q(ot) != any_block_q(tt)) fire_move_bad(ot, tt);
+        check_move_units(origin, target);
+        Span span = fit(origin, head_index(origin), wanted);
         i32 tabs = abs_length(buffer_of(target));
         i32 to = head_index(target) > tabs ? tabs : head_index(target);
-        bool owned_origin = notify(origin, words.move, nullptr, from, i32(n));
-        bool owned_target = notify(target, words.move, nullptr, to, i32(n));
-        index_drop(target, to, tabs);
-        if (ounit == tunit) {
-            SeriesBuffer* t = ensure_room(target->w2, n, 2 * (i64(tabs) + n));
+        bool owned_origin = notify(origin, words.move, nullptr, span.at, span.n);
+        bool owned_target = notify(target, words.move, nullptr, to, span.n);
+        // Derived again after the reports: a text may even have widened.
+        span = fit(origin, head_index(origin), wanted);
+        i32 from = span.at, n = span.n;
+        tabs = abs_length(buffer_of(target));
+        to = head_index(target) > tabs ? tabs : head_index(target);
+        check_move_units(origin, target);
+        if (n > 0) {
+            index_drop(target, to, tabs);
+            u32 ounit = unit_of(buffer_of(origin));
+            if (ounit == unit_of(buffer_of(target))) {
+                SeriesBuffer* t = ensure_room(target->w2, n, 2 * (i64(tabs) + n));
+                SeriesBuffer* o = buffer_of(origin);
+                move_elements(t, to + n, to, tabs - to);
+                std::memcpy(element_at(t, to), element_at(o, from), size_t(i64(n) << shift_of(o)));
+                t->tail += u32(i64(n) << shift_of(t));
+            } else {
+                std::vector<u32> cps(static_cast<size_t>(n));
+                SeriesBuffer* o = buffer_of(origin);
+                for (i32 i = 0; i < n; i++) cps[size_t(i)] = string::get_char(element_at(o, from + i), ounit);
+                string::insert_codepoints(target, to, cps.data(), n);
+            }
+            index_put(target, to, tabs + n);
+            i32 oabs = abs_length(buffer_of(origin));
+            index_drop(origin, from, oabs);
             SeriesBuffer* o = buffer_of(origin);
-            move_elements(t, to + n, to, tabs - to);
-            std::memcpy(element_at(t, to), element_at(o, from), size_t(n << shift_of(o)));
-            t->tail += u32(n << shift_of(t));
-        } else {
-            std::vector<u32> cps(static_cast<size_t>(n));
-            SeriesBuffer* o = buffer_of(origin);
-            for (i64 i = 0; i < n; i++) cps[size_t(i)] = string::get_char(element_at(o, from + i), ounit);
-            string::insert_codepoints(target, to, cps.data(), n);
+            move_elements(o, from, from + n, oabs - from - n);
+            o->tail -= u32(i64(n) << shift_of(o));
+            index_put(origin, from, oabs - n);
         }
-        index_put(target, to, tabs + i32(n));
-        i32 oabs = abs_length(buffer_of(origin));
-        index_drop(origin, from, oabs);
-        SeriesBuffer* o = buffer_of(origin);
-        move_elements(o, from, from + n, oabs - from - n);
-        o->tail -= u32(n << shift_of(o));
-        index_put(origin, from, oabs - i32(n));
-        if (owned_origin) notify(origin, words.moved, nullptr, from, i32(n));
-        if (owned_target) notify(target, words.moved, nullptr, to, i32(n));
+        if (owned_origin) notify(origin, words.moved, nullptr, from, n);
+        if (owned_target) notify(target, words.moved, nullptr, to, n);
         return target;
     }
 
-    // Within one buffer the stretch ends up starting at the target's index
-    // (at the end when the target is the tail); a stretch that cannot fit
-    // there is left alone.
-    i32 abs = abs_length(buffer_of(origin));
-    i32 to = head_index(target) > abs ? abs : head_index(target);
-    if (to == from) return target;
-    if (to > from && to < abs && abs - to < n) return origin;
-    i64 dest = to == abs ? abs - n : to;
-    if (dest == from) return target;
-    i32 lo = i32(dest < from ? dest : from);
-    i32 hi = i32((dest > from ? dest : from) + n);
-    bool owned = notify(origin, words.move, nullptr, from, i32(n));
-    index_drop(origin, lo, hi);
-    SeriesBuffer* s = buffer_of(origin);
-    u32 shift = shift_of(s);
-    std::vector<u8> stretch(size_t(n << shift));
-    std::memcpy(stretch.data(), element_at(s, from), stretch.size());
-    if (dest > from) move_elements(s, from, from + n, dest - from);
-    else move_elements(s, dest + n, dest, from - dest);
-    std::memcpy(element_at(s, dest), stretch.data(), stretch.size());
-    index_put(origin, lo, hi);
-    if (owned) notify(origin, words.moved, nullptr, i32(dest), i32(n));
-    return target;
+    InPlaceMove plan = plan_in_place(origin, target, wanted);
+    if (plan.what != InPlaceMove::MOVE) return plan.what == InPlaceMove::ANSWER_ORIGIN ? origin : target;
+    bool owned = notify(origin, words.move, nullptr, plan.from, plan.n);
+    plan = plan_in_place(origin, target, wanted);
+    if (plan.what == InPlaceMove::MOVE) {
+        i32 from = plan.from, n = plan.n, dest = plan.dest;
+        i32 lo = dest < from ? dest : from;
+        i32 hi = (dest > from ? dest : from) + n;
+        index_drop(origin, lo, hi);
+        SeriesBuffer* s = buffer_of(origin);
+        u32 shift = shift_of(s);
+        std::vector<u8> stretch(size_t(i64(n) << shift));
+        std::memcpy(stretch.data(), element_at(s, from), stretch.size());
+        if (dest > from) move_elements(s, from, from + n, dest - from);
+        else move_elements(s, dest + n, dest, from - dest);
+        std::memcpy(element_at(s, dest), stretch.data(), stretch.size());
+        index_put(origin, lo, hi);
+    }
+    if (owned) notify(origin, words.moved, nullptr, plan.dest, plan.n);
+    return plan.what == InPlaceMove::ANSWER_ORIGIN ? origin : target;
 }
 
 Cell* modify(Cell* series, i32 field, Cell* value, bool) {

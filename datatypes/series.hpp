@@ -37,6 +37,19 @@ inline i32 abs_length(const SeriesBuffer* s) { return i32(used_bytes(s) >> shift
 // Element i counted from the first used one (valid until the next allocation).
 inline u8* element_at(SeriesBuffer* s, i64 i) { return head(s) + (i << shift_of(s)); }
 inline bool same_series_q(const Cell* a, const Cell* b) { return TYPE_OF(a) == TYPE_OF(b) && a->w2 == b->w2; }
+inline i32 head_index(const Cell* series) { return i32(series->w1); }
+// Elements from the head to the tail without touching the value: 0 when the
+// head is past the tail.
+inline i32 rest_length(const Cell* series) {
+    i32 n = abs_length(buffer_of(series)) - head_index(series);
+    return n > 0 ? n : 0;
+}
+// Clamps a head past the tail (`abs` elements) back to the tail and answers it.
+inline i32 clamp_head(Cell* series, i32 abs) {
+    if (head_index(series) > abs) series->w1 = u32(abs);
+    return head_index(series);
+}
+inline i32 clamp_head(Cell* series) { return clamp_head(series, abs_length(buffer_of(series))); }
 
 // --- Shared routines ---------------------------------------------------------
 
@@ -66,6 +79,29 @@ extern Words words;
 // answers true when an owner was told, so the report after the change goes
 // out only then.
 bool notify(const Cell* series, i32 word, const Cell* value, i32 index, i32 part);
+
+// The change-handler rule. The report before a change runs the owner's
+// handler, user code that may clear, extend or replace the very series being
+// changed (and allocate, moving every buffer). So every modifying action
+//   1. works out the change it means to make and reports that (its index
+//      and part may come from the series as it was);
+//   2. derives everything it then does again, from the series as it is after
+//      the report: heads clamped to the tail, counts to what is there (`fit`),
+//      positions such as "the tail" looked up afresh, buffers re-read;
+//   3. makes the change and reports what it did (a count of 0 when nothing
+//      was left to do), and after that report neither reads nor writes the
+//      series again; it may still set its result cell.
+
+// A stretch of elements: absolute index and count.
+struct Span {
+    i32 at;
+    i32 n;
+};
+// Elements as far as the tail, whatever it is by then.
+constexpr i64 TO_TAIL = MAX_LENGTH;
+// An intended stretch clamped to the series as it is: the index to 0..tail,
+// the count to 0..(tail - index).
+Span fit(const Cell* series, i64 at, i64 n);
 
 // `script invalid-refine-arg` naming a refinement by word (`part`) or, with
 // `as_refinement`, as a refinement! (`/part`).

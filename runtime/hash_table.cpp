@@ -611,6 +611,10 @@ void put_all(u32 table, i32 from, i32 step) {
 }
 
 Cell* find(u32 table, const Cell* key, i32 head, i32 skip, i32 op, bool last, bool reverse) {
+    return find_within(table, key, head, 0x7FFFFFFF, skip, op, last, reverse);
+}
+
+Cell* find_within(u32 table, const Cell* key, i32 head, i32 end, i32 skip, i32 op, bool last, bool reverse) {
     Record* r = record(table);
     if (r->kind != HASH) {
         u32 bucket = PROBE_START, step = 0;
@@ -631,8 +635,8 @@ Cell* find(u32 table, const Cell* key, i32 head, i32 skip, i32 op, bool last, bo
                 // Equal keys share this bucket: pick among its cells.
                 i32 best = -1;
                 for_each_in_bucket(r, i, [&](i32 p) {
-                    bool candidate = reverse ? p < head && (head - p - 1) % skip == 0
-                                             : p >= head && (p - head) % skip == 0;
+                    bool candidate = reverse ? p < head && p < end && (head - p - 1) % skip == 0
+                                             : p >= head && p < end && (p - head) % skip == 0;
                     if (!candidate) return;
                     bool better = best < 0 || ((last || reverse) ? p > best : p < best);
                     if (better && actions::compare(cell_at(record(table), p), &k, op)) best = p;

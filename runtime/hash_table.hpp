@@ -119,6 +119,9 @@ void put_all(u32 table, i32 from, i32 step);
 // under `op` (word keys are looked up as set-words); head, skip, last and
 // reverse do not apply. Answers nullptr when there is none.
 Cell* find(u32 table, const Cell* key, i32 head, i32 skip, i32 op, bool last, bool reverse);
+// The same with cells from `end` on left out (hash!: a /part limit, so that
+// `last` answers the farthest match before it).
+Cell* find_within(u32 table, const Cell* key, i32 head, i32 end, i32 skip, i32 op, bool last, bool reverse);
 // Walks the probe sequence of `key`, answering each key cell of the key's
 // datatype equal under `op` (for a hash!, the first cell of each matching
 // bucket). Start with *bucket = PROBE_START; nullptr ends the walk.

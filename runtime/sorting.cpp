@@ -260,10 +260,17 @@ void merge_sort(void* base, i64 count, size_t width, std::intptr_t arg1, std::in
     if (half > 0xFFFFFFFFull / width) fire(ERR_SCRIPT, "too-long");
     std::unique_ptr<u8, decltype(&std::free)> work(static_cast<u8*>(std::malloc(half * width)), &std::free);
     if (!work) fire(ERR_INTERNAL, "no-memory");
+    merge_sort_through(base, count, width, arg1, arg2, cmp, work.get());
+}
+
+void merge_sort_through(void* base, i64 count, size_t width, std::intptr_t arg1, std::intptr_t arg2, Compare cmp,
+                        void* buffer) {
+    if (count < 2 || width == 0) return;
+    u8* work = static_cast<u8*>(buffer);
 
     Array a(base, width, arg1, arg2, cmp);
     auto merge = [&](i64 s1, i64 s2, i64 e2) {
-        merge_runs(a.at(s1), a.at(s2), a.at(e2), work.get(), width, arg1, arg2, cmp);
+        merge_runs(a.at(s1), a.at(s2), a.at(e2), work, width, arg1, arg2, cmp);
     };
 
     // Each stacked run is waiting to be merged with the one after it; its

@@ -18,9 +18,10 @@
 // the array is left partly sorted but still a permutation of its elements.
 //
 // The sorts hold raw pointers into the array and, for the merge sort, copies
-// of elements in a work buffer that the collector does not see. A caller whose
-// callback can allocate (a user comparator function) must keep the collector
-// from running during the sort.
+// of elements in its work buffer. A caller whose callback can allocate sorts
+// memory that the collector never moves, with the array and the work buffer
+// both visible to the collector when they hold values (block sort sorts a
+// rooted copy of the cells and hands the merge sort a rooted work buffer).
 #pragma once
 
 #include <cstdint>
@@ -50,6 +51,9 @@ void merge_runs(u8* run1, u8* run2, u8* end, u8* work, size_t width, std::intptr
 // Stable sort. Raises `script too-long` when its work buffer would pass 32
 // bits and `internal no-memory` when it cannot be allocated.
 void merge_sort(void* base, i64 count, size_t width, std::intptr_t arg1, std::intptr_t arg2, Compare cmp);
+// The same through a work buffer of the caller's, of count / 2 elements.
+void merge_sort_through(void* base, i64 count, size_t width, std::intptr_t arg1, std::intptr_t arg2, Compare cmp,
+                        void* work);
 
 // Sorts a range of `count` elements of which |sample| are already sorted and
 // kept at the front (sample > 0) or at the end (sample < 0) of the range.

@@ -7,7 +7,9 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
+#include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
 #include "support.hpp"
 
@@ -19,6 +21,9 @@ Cell* logic_(bool v);
 Cell* word(const char* spelling, u32 type = TYPE_WORD);
 Cell* str(const char* utf8);
 Cell* block(std::initializer_list<const Cell*> items, u32 type = TYPE_BLOCK);
+// A block of integer! values.
+Cell* ints(std::initializer_list<i32> values);
+Cell* ints(const std::vector<i32>& values);
 // A copy of a cell with the new-line flag set.
 Cell* nl(const Cell* c);
 Cell* datatype_(u32 type);
@@ -32,6 +37,9 @@ Cell* text_series(const std::u32string& text, u32 unit, u32 type = TYPE_STRING);
 // A bare object! (not pushed: hold it in a root): a context with the one field
 // "data" holding `field`, and change handlers so that its owned series notify.
 Cell make_object(const Cell& field);
+// Makes such an object into `owner` (a cell the caller keeps rooted) and
+// makes it the owner of `series` through its field "data".
+void own(const Cell* series, Cell* owner);
 
 // Calls an action that reads its arguments from the value stack (at, skip,
 // next, head? ...) on a copy of `first` and answers the result cell.
@@ -54,6 +62,16 @@ std::string form(const Cell* value, i32 part = -1);
 // Runs `f` and answers "category id" of the language error it raised, or "".
 template <typename F>
 std::string error_of(F f);
+
+// string! has no comparison or mold of its own yet: while this lives, it
+// compares folding ASCII case (but under ops 2, 8 and 9) and molds in quotes.
+struct TextStandIn {
+    TextStandIn();
+    ~TextStandIn();
+    TextStandIn(const TextStandIn&) = delete;
+    TextStandIn& operator=(const TextStandIn&) = delete;
+    action::Generic saved[2];
+};
 
 struct ValueTest : Collecting {
     Cell* saved_top = nullptr;

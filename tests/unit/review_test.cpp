@@ -19,12 +19,6 @@ using namespace test;
 
 struct Review : ValueTest {};
 
-Cell* ints(std::initializer_list<i32> values) {
-    Cell* b = test::block({});
-    for (i32 v : values) block::zs_append(b, int_(v));
-    return b;
-}
-
 // An owner whose change handler allocates and collects, as user code may.
 void collecting_report(const Cell*, const Cell*, const Cell*, i32, const Cell*, i32, i32) {
     memory::alloc_cells(8);
@@ -33,10 +27,8 @@ void collecting_report(const Cell*, const Cell*, const Cell*, i32, const Cell*, 
 
 TEST_F(Review, TakePartKeepsItsNewSeriesAcrossTheOwnerReport) {
     Cell* b = ints({1, 2, 3, 4, 5, 6});
-    collector::RootCell owner(make_object(*b));
-    Cell word;
-    series::make_word(&word, symbol::make("data"));
-    ownership::set_owner(*b, owner.value, word);
+    collector::RootCell owner;
+    own(b, owner.get());
     ownership::on_deep_change = collecting_report;
     Cell* taken = series::take(stack::push(b), int_(2), false, false);
     ownership::on_deep_change = nullptr;
@@ -161,10 +153,8 @@ void dropping_report(const Cell*, const Cell*, const Cell*, i32, const Cell*, i3
 TEST_F(Review, InsertedCellsSurviveAnOwnerThatDropsTheirSource) {
     for (bool append : {true, false}) {
         Cell* target = test::block({int_(1)});
-        collector::RootCell owner(make_object(*target));
-        Cell word;
-        series::make_word(&word, symbol::make("data"));
-        ownership::set_owner(*target, owner.value, word);
+        collector::RootCell owner;
+        own(target, owner.get());
         // The inner blocks are held by the source block only.
         Cell* mark = stack::top;
         collector::RootCell source(*test::block({test::block({int_(7), int_(8)}), test::block({int_(9)})}));

@@ -17,12 +17,6 @@ using namespace test;
 
 struct SeriesActions : ValueTest {};
 
-Cell* ints(std::initializer_list<i32> values) {
-    Cell* b = test::block({});
-    for (i32 v : values) block::zs_append(b, int_(v));
-    return b;
-}
-
 // --- Shared routines -----------------------------------------------------------
 
 TEST_F(SeriesActions, SharedRoutines) {
@@ -470,10 +464,7 @@ struct Owned : SeriesActions {
     }
     Cell* owned(std::initializer_list<i32> values) {
         Cell* b = ints(values);
-        owner.value = make_object(*b);
-        Cell word;
-        series::make_word(&word, symbol::make("data"));
-        ownership::set_owner(*b, owner.value, word);
+        own(b, owner.get());
         return b;
     }
 };

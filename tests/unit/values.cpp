@@ -1,7 +1,10 @@
 // Value builders of the tests: see values.hpp.
 #include "values.hpp"
 
+#include <cctype>
+
 #include "datatypes/context.hpp"
+#include "datatypes/series.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/string.hpp"
@@ -10,6 +13,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/hash_table.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/ownership.hpp"
 
 namespace zir::test {
 
@@ -58,6 +62,29 @@ Cell* block(std::initializer_list<const Cell*> items, u32 type) {
     c->w2 = node;
     for (const Cell* item : items) *memory::alloc_tail(c) = *item;
     return c;
+}
+
+namespace {
+Cell* ints_from(const i32* values, size_t n) {
+    Cell* b = block({});
+    for (size_t i = 0; i < n; i++) {
+        Cell c;
+        cell::init(&c, TYPE_INTEGER);
+        c.w2 = u32(values[i]);
+        *memory::alloc_tail(b) = c;
+    }
+    return b;
+}
+}  // namespace
+
+Cell* ints(std::initializer_list<i32> values) { return ints_from(values.begin(), values.size()); }
+Cell* ints(const std::vector<i32>& values) { return ints_from(values.data(), values.size()); }
+
+void own(const Cell* series, Cell* owner) {
+    *owner = make_object(*series);
+    Cell word;
+    series::make_word(&word, symbol::make("data"));
+    ownership::set_owner(*series, *owner, word);
 }
 
 Cell* nl(const Cell* c) {
@@ -223,6 +250,38 @@ void ValueTest::SetUp() {
 void ValueTest::TearDown() {
     stack::top = saved_top;
     Collecting::TearDown();
+}
+
+namespace {
+
+i32 text_compare(const Cell* a, const Cell* b, i32 op) {
+    if (TYPE_OF(b) != TYPE_STRING) return NOT_COMPARABLE;
+    std::string x = string::to_std(a), y = string::to_std(b);
+    if (op != COMP_STRICT_EQUAL && op != COMP_CASE_SORT && op != COMP_SAME) {
+        for (char& c : x) c = char(std::toupper(static_cast<unsigned char>(c)));
+        for (char& c : y) c = char(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return x < y ? -1 : x > y ? 1 : 0;
+}
+
+i32 text_mold(const Cell* value, Cell* buffer, bool, bool, bool, const Cell*, i32 part, i32) {
+    std::string text = "\"" + string::to_std(value) + "\"";
+    string::append_literal(buffer, text.c_str());
+    return part - i32(text.size());
+}
+
+}  // namespace
+
+TextStandIn::TextStandIn() {
+    saved[0] = datatype::table[TYPE_STRING][ACT_COMPARE - 1];
+    saved[1] = datatype::table[TYPE_STRING][ACT_MOLD - 1];
+    datatype::table[TYPE_STRING][ACT_COMPARE - 1] = reinterpret_cast<action::Generic>(text_compare);
+    datatype::table[TYPE_STRING][ACT_MOLD - 1] = reinterpret_cast<action::Generic>(text_mold);
+}
+
+TextStandIn::~TextStandIn() {
+    datatype::table[TYPE_STRING][ACT_COMPARE - 1] = saved[0];
+    datatype::table[TYPE_STRING][ACT_MOLD - 1] = saved[1];
 }
 
 }  // namespace zir::test

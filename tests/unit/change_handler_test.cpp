@@ -1,0 +1,267 @@
+// The change-handler rule: an owner's change handler is user code, run by the
+// report that comes before a change, and it may clear, extend or replace the
+// very series being changed. Every modifying action of block! and hash! runs
+// here under handlers that do that; in stress builds every allocation also
+// collects and moves every buffer, so a number or pointer kept from before the
+// report shows up under the sanitizers.
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+#include "datatypes/block.hpp"
+#include "datatypes/block_sort.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/symbol.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/hash_table.hpp"
+#include "runtime/ownership.hpp"
+#include "values.hpp"
+
+namespace zir {
+namespace {
+
+using namespace test;
+
+// What the handler does at the first report it receives (the one before the
+// change); at every later one it allocates and collects.
+enum Handler { COLLECTS, CLEARS, APPENDS };
+Handler handler = COLLECTS;
+i32 reports = 0;
+bool in_handler = false;
+
+void hostile_report(const Cell*, const Cell*, const Cell* value, i32, const Cell*, i32, i32) {
+    if (in_handler) return;   // the handler's own changes report too
+    in_handler = true;
+    Cell* mark = stack::top;
+    Cell* target = stack::push(value);
+    target->w1 = 0;
+    if (reports++ > 0 || handler == COLLECTS) {
+        memory::alloc_cells(32);
+        collector::do_cycle();
+    } else if (handler == CLEARS) {
+        series::clear(target);
+    } else {
+        block::insert(target, test::block({int_(6), none_(), int_(7)}), nullptr, false, nullptr, true);
+    }
+    stack::top = mark;
+    in_handler = false;
+}
+
+// The whole buffer molded as a block, whatever the value's type and head.
+std::string whole(const Cell* series) {
+    if (!any_block_q(TYPE_OF(series))) return mold(series);
+    Cell* view = stack::push(series);
+    cell::set_type(view, TYPE_BLOCK);
+    view->w1 = 0;
+    view->w3 = 0;
+    return mold(view);
+}
+
+// The cells' molds in sorted order, for results in any order.
+std::string cells_sorted(const Cell* series) {
+    std::vector<std::string> items;
+    for (i32 i = 0; i < series::zs_abs_length_q(series); i++) {
+        Cell* item = stack::push(block::zs_abs_at(series, i));   // molding allocates: the buffer may move
+        items.push_back(mold(item));
+        stack::pop(1);
+    }
+    std::sort(items.begin(), items.end());
+    std::string text;
+    for (const std::string& s : items) text += (text.empty() ? "" : " ") + s;
+    return "{" + text + "}";
+}
+
+// Every cell of a hash! is found in its table at its own index.
+void expect_indexed(const Cell* h, const std::string& what) {
+    ASSERT_NE(h->w3, 0u) << what;
+    for (i32 i = 0; i < series::zs_abs_length_q(h); i++) {
+        const Cell* c = block::zs_abs_at(h, i);
+        EXPECT_EQ(hash_table::find(h->w3, c, i, 1, COMP_EQUAL, false, false), c) << what << ": cell " << i;
+    }
+}
+
+std::string head_of(const Cell* c) { return std::to_string(c->w1); }
+
+struct ChangeHandlers : ValueTest {
+    collector::RootCell owner;
+    void SetUp() override {
+        ValueTest::SetUp();
+        ownership::on_deep_change = hostile_report;
+    }
+    void TearDown() override {
+        ownership::on_deep_change = nullptr;
+        ValueTest::TearDown();
+    }
+    // [1 2 3 4 5] of the type, owned by an object with change handlers.
+    Cell* owned(u32 type) {
+        Cell* b = type == TYPE_HASH ? hash_({int_(1), int_(2), int_(3), int_(4), int_(5)})
+                                    : test::block({int_(1), int_(2), int_(3), int_(4), int_(5)});
+        own(b, owner.get());
+        return b;
+    }
+};
+
+TEST_F(ChangeHandlers, EveryModifyingActionFollowsTheRule) {
+    // Each row acts on `b` ([1 2 3 4 5], owned) and, where it names one,
+    // `other` ([9], not owned), and answers what it has to show besides the
+    // whole of `b`. The handler leaves `b` as it is (but collects), empties
+    // it, or appends [6 none 7] to it, before the change.
+    using Run = std::function<std::string(Cell* b, Cell* other)>;
+    struct Row {
+        const char* name;
+        Run run;
+        const char* expected[3];   // "whole of b => answer" after each handler
+        bool any_order = false;    // the whole of b compared as a sorted list
+    };
+    auto at = [](Cell* s, i32 i) { return at_(s, i); };
+    Row rows[] = {
+        {"insert at 1",
+         [&](Cell* b, Cell*) { return head_of(block::insert(at(b, 1), int_(9), nullptr, false, nullptr, false)); },
+         {"[1 9 2 3 4 5] => 2", "[9] => 1", "[1 9 2 3 4 5 6 none 7] => 2"}},
+        {"insert/dup [8 9] 2 at 4",
+         [&](Cell* b, Cell*) {
+             return head_of(block::insert(at(b, 4), test::block({int_(8), int_(9)}), nullptr, false, int_(2), false));
+         },
+         {"[1 2 3 4 8 9 8 9 5] => 8", "[8 9 8 9] => 4", "[1 2 3 4 8 9 8 9 5 6 none 7] => 8"}},
+        {"append",
+         [&](Cell* b, Cell*) { return head_of(block::insert(at(b, 2), int_(9), nullptr, false, nullptr, true)); },
+         {"[1 2 3 4 5 9] => 0", "[9] => 0", "[1 2 3 4 5 6 none 7 9] => 0"}},
+        {"change at 1",
+         [&](Cell* b, Cell*) { return head_of(block::change(at(b, 1), int_(9), nullptr, false, nullptr)); },
+         {"[1 9 3 4 5] => 2", "[9] => 1", "[1 9 3 4 5 6 none 7] => 2"}},
+        {"change/part at 3 by 5",
+         [&](Cell* b, Cell*) { return head_of(block::change(at(b, 3), int_(9), int_(5), false, nullptr)); },
+         {"[1 2 3 9] => 4", "[9] => 1", "[1 2 3 9] => 4"}},
+        {"put 3 9",
+         [&](Cell* b, Cell*) { return mold(block::put(stack::push(b), int_(3), int_(9), false)); },
+         {"[1 2 3 9 5] => 9", "[3 9] => 9", "[1 2 3 9 5 6 none 7] => 9"}},
+        {"put 8 9 (a new key)",
+         [&](Cell* b, Cell*) { return mold(block::put(stack::push(b), int_(8), int_(9), false)); },
+         {"[1 2 3 4 5 8 9] => 9", "[8 9] => 9", "[1 2 3 4 5 6 none 7 8 9] => 9"}},
+        {"swap at 1 with other",
+         [&](Cell* b, Cell* other) {
+             block::swap(at(b, 1), other);
+             return whole(other);
+         },
+         {"[1 9 3 4 5] => [2]", "[] => [9]", "[1 9 3 4 5 6 none 7] => [2]"}},
+        {"trim",
+         [&](Cell* b, Cell*) {
+             block::trim(stack::push(b), false, false, false, false, false, nullptr);
+             return std::string();
+         },
+         {"[1 2 3 4 5] => ", "[] => ", "[1 2 3 4 5 6 7] => "}},
+        {"remove/part at 1 by 2",
+         [&](Cell* b, Cell*) { return head_of(series::remove(at(b, 1), int_(2), nullptr)); },
+         {"[1 4 5] => 1", "[] => 1", "[1 4 5 6 none 7] => 1"}},
+        {"remove at 4",
+         [&](Cell* b, Cell*) { return head_of(series::remove(at(b, 4), nullptr, nullptr)); },
+         {"[1 2 3 4] => 4", "[] => 4", "[1 2 3 4 6 none 7] => 4"}},
+        {"remove/part at 1 by 10",
+         [&](Cell* b, Cell*) { return head_of(series::remove(at(b, 1), int_(10), nullptr)); },
+         {"[1] => 1", "[] => 1", "[1] => 1"}},
+        {"random at 1",
+         [&](Cell* b, Cell*) {
+             series::random(at(b, 1), false, false, false);
+             return block::zs_length_q(b) > 0 ? mold(stack::push(block::zs_abs_at(b, 0))) : std::string("none");
+         },
+         {"{1 2 3 4 5} => 1", "{} => none", "{1 2 3 4 5 6 7 none} => 1"},
+         true},
+        {"clear at 2",
+         [&](Cell* b, Cell*) { return head_of(series::clear(at(b, 2))); },
+         {"[1 2] => 2", "[] => 2", "[1 2] => 2"}},
+        {"reverse at 1",
+         [&](Cell* b, Cell*) {
+             series::reverse(at(b, 1), nullptr, nullptr);
+             return std::string();
+         },
+         {"[1 5 4 3 2] => ", "[] => ", "[1 7 none 6 5 4 3 2] => "}},
+        {"reverse/part/skip at 1 by 4, records of 2",
+         [&](Cell* b, Cell*) {
+             series::reverse(at(b, 1), int_(4), int_(2));
+             return std::string();
+         },
+         {"[1 4 5 2 3] => ", "[] => ", "[1 4 5 2 3 6 none 7] => "}},
+        {"take at 1",
+         [&](Cell* b, Cell*) { return whole(block::take(at(b, 1), nullptr, false, false)); },
+         {"[1 3 4 5] => 2", "[] => none", "[1 3 4 5 6 none 7] => 2"}},
+        {"take/last",
+         [&](Cell* b, Cell*) { return whole(block::take(at(b, 1), nullptr, false, true)); },
+         {"[1 2 3 4] => 5", "[] => none", "[1 2 3 4 5 6 none] => 7"}},
+        {"take/part at 1 by 2",
+         [&](Cell* b, Cell*) { return whole(block::take(at(b, 1), int_(2), false, false)); },
+         {"[1 4 5] => [2 3]", "[] => []", "[1 4 5 6 none 7] => [2 3]"}},
+        {"take/part at 3 by -2",
+         [&](Cell* b, Cell*) { return whole(block::take(at(b, 3), int_(-2), false, false)); },
+         {"[1 4 5] => [2 3]", "[] => []", "[1 4 5 6 none 7] => [2 3]"}},
+        {"move at 1 to 4",
+         [&](Cell* b, Cell*) { return head_of(series::move(at(b, 1), at(b, 4), nullptr)); },
+         {"[1 3 4 5 2] => 4", "[] => 4", "[1 3 4 5 2 6 none 7] => 4"}},
+        {"move/part at 1 by 2 into other",
+         [&](Cell* b, Cell* other) {
+             series::move(at(b, 1), other, int_(2));
+             return whole(other);
+         },
+         {"[1 4 5] => [2 3 9]", "[] => [9]", "[1 4 5 6 none 7] => [2 3 9]"}},
+        {"move from other to 4",
+         [&](Cell* b, Cell* other) {
+             series::move(other, at(b, 4), nullptr);
+             return whole(other);
+         },
+         {"[1 2 3 4 9 5] => []", "[9] => []", "[1 2 3 4 9 5 6 none 7] => []"}},
+        {"poke 2",
+         [&](Cell* b, Cell*) {
+             std::string error = error_of([&] { series::poke(stack::push(b), 2, int_(9), nullptr); });
+             return error.empty() ? std::string("done") : error;
+         },
+         {"[1 9 3 4 5] => done", "[] => script out-of-range", "[1 9 3 4 5 6 none 7] => done"}},
+        {"sort/reverse",
+         [&](Cell* b, Cell*) {
+             block::sort(stack::push(b), false, nullptr, nullptr, nullptr, false, true, false);
+             return std::string();
+         },
+         {"[5 4 3 2 1] => ", "[] => ", "[7 6 5 4 3 2 1 none] => "}},
+        {"sort/part/reverse at 1 by 2",
+         [&](Cell* b, Cell*) {
+             block::sort(at(b, 1), false, nullptr, nullptr, int_(2), false, true, true);
+             return std::string();
+         },
+         {"[1 3 2 4 5] => ", "[] => ", "[1 3 2 4 5 6 none 7] => "}},
+        {"sort/skip/reverse at 1, records of 2",
+         [&](Cell* b, Cell*) {
+             block::sort(at(b, 1), false, int_(2), nullptr, nullptr, false, true, false);
+             return std::string();
+         },
+         {"[1 4 5 2 3] => ", "[] => ", "[1 6 none 4 5 2 3 7] => "}},
+    };
+    const char* handler_names[] = {"collects", "clears", "appends"};
+    for (u32 type : {u32(TYPE_BLOCK), u32(TYPE_HASH)}) {
+        for (Handler h : {COLLECTS, CLEARS, APPENDS}) {
+            for (const Row& row : rows) {
+                std::string what = std::string(row.name) + ", handler " + handler_names[h] +
+                                   (type == TYPE_HASH ? ", hash!" : ", block!");
+                Cell* mark = stack::top;
+                Cell* b = owned(type);
+                Cell* other = test::block({int_(9)});
+                handler = h;
+                reports = 0;
+                std::string answer;
+                try {
+                    answer = row.run(b, other);
+                } catch (const LanguageError& e) {
+                    ADD_FAILURE() << what << ": " << e.id;
+                }
+                EXPECT_GE(reports, 1) << what;
+                memory::alloc_cells(8);   // may reuse a node freed by mistake
+                collector::do_cycle();
+                std::string got = (row.any_order ? cells_sorted(b) : whole(b)) + " => " + answer;
+                EXPECT_EQ(got, row.expected[h]) << what;
+                if (type == TYPE_HASH) expect_indexed(b, what);
+                ownership::unbind(*b);
+                stack::top = mark;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace zir
