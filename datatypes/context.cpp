@@ -3,6 +3,7 @@
 
 #include "boot/roots.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/series.hpp"
 #include "datatypes/symbol.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/cycles.hpp"
@@ -181,8 +182,7 @@ void put(u32 ctx, i32 symbol, const Cell* value) {
 }
 
 bool collect_set_words(u32 ctx, Cell* block) {
-    i32 length = series::length_of(node_buffer(block->w2));
-    if (i32(block->w1) > length) block->w1 = u32(length);
+    series::clamp_head(block);
     RootCell b(*block);
     i32 before = word_count(cell_of(ctx));
     for (i32 i = i32(b->w1); i < series::length_of(node_buffer(b->w2)); i++) {
