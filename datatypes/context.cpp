@@ -54,18 +54,17 @@ void append_value(u32 ctx, const Cell* value) {
 // An unbound word! of a symbol, for an error report.
 Cell named(i32 symbol) {
     Cell w;
-    cell::init(&w, TYPE_WORD);
-    w.w2 = u32(symbol);
-    w.w3 = u32(-1);
+    series::make_word(&w, symbol);
     return w;
 }
 
-// The value cell of a slot; `word` names the slot in errors.
-Cell* slot_cell(u32 ctx, i32 slot, const Cell* word, const char* missing) {
+// The value cell of a slot; `word` names the slot in errors (`missing`: the
+// values of a function that is not running, or a slot forged past them).
+inline Cell* slot_cell(u32 ctx, i32 slot, const Cell* word, const char* missing) {
     Cell* c = cell_of(ctx);
     if (c->header & ON_STACK) {
         Cell* first = stack_values(c);
-        if (!first) fire(ERR_SCRIPT, missing, word);
+        if (ZIR_UNLIKELY(!first)) fire(ERR_SCRIPT, missing, word);
         return first + slot;
     }
     SeriesBuffer* v = node_buffer(c->w2);
@@ -256,15 +255,7 @@ Cell* get_in(const Cell* word, u32 ctx) {
         if (slot < 0 && word->w1 && i32(word->w2) == self_symbol) return owner_of(word->w1);
         fire(ERR_SCRIPT, "no-value", word);
     }
-    const Cell* c = cell_of(ctx);
-    if (c->header & ON_STACK) {
-        Cell* first = stack_values(c);
-        if (ZIR_UNLIKELY(!first)) fire(ERR_SCRIPT, "not-in-context", word);
-        return first + slot;
-    }
-    SeriesBuffer* v = node_buffer(c->w2);
-    if (ZIR_UNLIKELY(u32(slot) >= u32(series::length_of(v)))) fire(ERR_SCRIPT, "no-value", word);
-    return series::head_cells(v) + slot;
+    return slot_cell(ctx, slot, word, "not-in-context");
 }
 
 namespace {

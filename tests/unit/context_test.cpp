@@ -229,7 +229,7 @@ TEST_F(Contexts, WordsThatCannotHaveAValue) {
     Cell* obj = object_({"x"});
     Cell* forged = bound("x", obj->w1);
     forged->w3 = 5;   // a slot past the values
-    EXPECT_EQ(error_of([&] { context::get(forged); }), "script no-value");
+    EXPECT_EQ(error_of([&] { context::get(forged); }), "script not-in-context");
     EXPECT_EQ(error_of([&] { context::set(forged, int_(1)); }), "script not-defined");
 }
 
