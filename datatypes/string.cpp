@@ -46,16 +46,6 @@ inline u32 text_node(const Cell* value) {
 
 // --- Elements ------------------------------------------------------------------
 
-u32 symbol_buffer(i32 symbol_id) {
-    if (u32 node = symbol::get(symbol_id)->w2) return node;
-    // The spelling lies in a series buffer that the load may move: copy it.
-    std::string spelling(symbol::spelling(symbol_id));
-    u32 node = unicode::load_utf8_new(reinterpret_cast<const u8*>(spelling.data()), i64(spelling.size()));
-    // The symbol table's buffer may have moved too: look the cell up again.
-    const_cast<Cell*>(symbol::get(symbol_id))->w2 = node;
-    return node;
-}
-
 Text text_of(const Cell* value) {
     if (TYPE_OF(value) == TYPE_SYMBOL) {
         if (value->w2) return {value->w2, 0};
