@@ -5,10 +5,13 @@
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/logic.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/path.hpp"
+#include "datatypes/percent.hpp"
+#include "datatypes/time.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/triple.hpp"
 #include "datatypes/typeset.hpp"
@@ -54,7 +57,10 @@ void register_datatypes() {
     path::init();
     paren::init();
     triple::init();
+    float_::init();
     typeset::init();
+    percent::init();
+    time::init();
 }
 
 void init_tables() {
