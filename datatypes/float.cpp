@@ -94,6 +94,9 @@ u64 ordered_key(double d) {
 bool almost_equal_q(double a, double b) {
     if (nan_q(a) || nan_q(b)) return false;
     if (a == b) return true;
+    // An infinity's pattern lies one unit above the largest double: it equals
+    // only itself.
+    if (not_finite_q(a) || not_finite_q(b)) return false;
     if (std::fabs(a - b) < EPSILON) return true;
     u64 x = ordered_key(a), y = ordered_key(b);
     u64 gap = x > y ? x - y : y - x;
