@@ -6,12 +6,15 @@
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
 #include "datatypes/logic.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/path.hpp"
+#include "datatypes/percent.hpp"
+#include "datatypes/time.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/triple.hpp"
@@ -71,7 +74,10 @@ void register_datatypes() {
     paren::init();
     issue::init();
     triple::init();
+    float_::init();
     typeset::init();
+    percent::init();
+    time::init();
 }
 
 void init_tables() {
