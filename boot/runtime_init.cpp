@@ -6,10 +6,12 @@
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/date.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
 #include "datatypes/logic.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/path.hpp"
@@ -78,6 +80,8 @@ void register_datatypes() {
     typeset::init();
     percent::init();
     time::init();
+    date::init();
+    money::init();
 }
 
 void init_tables() {
