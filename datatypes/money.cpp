@@ -615,7 +615,7 @@ i32 mold(const Cell* value, Cell* buffer, bool, bool all, bool, const Cell*, i32
     return form_digits(value, buffer, part, all, false);
 }
 
-// --- path access and pick
+// --- path access
 
 // 1 for the currency code, 2 for the amount, 0 for anything else.
 i32 accessor_of(const Cell* element, i32 index) {
@@ -652,33 +652,19 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, Cell* path, Cell*, 
     return push_accessor(value, which);
 }
 
-Cell* pick(Cell* value, i32 index, Cell* boxed) {
-    i32 which = accessor_of(boxed, index);
-    if (which != 1 && which != 2) {
-        Cell given;
-        if (boxed) given = *boxed;
-        else integer::make_at(&given, index);
-        fire(ERR_SCRIPT, "out-of-range", &given);
-    }
-    return push_accessor(value, which);
-}
-
-// --- math and the rest
+// --- math
 
 void absolute() { set_sign(stack::arguments, false); }
 void add() { do_math_op(MATH_ADD); }
 void divide() { do_math_op(MATH_DIVIDE); }
 void multiply() { do_math_op(MATH_MULTIPLY); }
-void remainder() { do_math_op(MATH_REMAINDER); }
-void subtract() { do_math_op(MATH_SUBTRACT); }
 
 Cell* negate(Cell* value) {
     set_sign(value, !get_sign(value));
     return value;
 }
 
-bool odd_q(const Cell* value) { return (get_digit(digit_area(value), INTEGRAL_DIGITS) & 1) != 0; }
-bool even_q(const Cell* value) { return !odd_q(value); }
+void remainder() { do_math_op(MATH_REMAINDER); }
 
 // Rounds |n| to a multiple of the scale's magnitude. A tie is a remainder of
 // exactly half the scale, and evenness is that of the quotient: so /even/to
@@ -718,6 +704,24 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     if (up && up_m >= LIMIT) type_limit(TYPE_MONEY);
     set_magnitude(value, up ? up_m : down_m);
     return value;
+}
+
+void subtract() { do_math_op(MATH_SUBTRACT); }
+
+bool odd_q(const Cell* value) { return (get_digit(digit_area(value), INTEGRAL_DIGITS) & 1) != 0; }
+bool even_q(const Cell* value) { return !odd_q(value); }
+
+// --- pick
+
+Cell* pick(Cell* value, i32 index, Cell* boxed) {
+    i32 which = accessor_of(boxed, index);
+    if (which != 1 && which != 2) {
+        Cell given;
+        if (boxed) given = *boxed;
+        else integer::make_at(&given, index);
+        fire(ERR_SCRIPT, "out-of-range", &given);
+    }
+    return push_accessor(value, which);
 }
 
 }  // namespace
