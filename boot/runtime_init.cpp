@@ -3,6 +3,7 @@
 
 #include "boot/roots.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/char.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/logic.hpp"
@@ -51,6 +52,7 @@ void register_datatypes() {
     block::init();
     string::init();
     integer::init();
+    char_::init();
     path::init();
     paren::init();
     triple::init();

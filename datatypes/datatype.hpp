@@ -109,6 +109,11 @@ struct Registration {
     }
     // Makes every slot not given explicitly unsupported.
     Registration& only_own();
+    // Takes the parent's entry for a slot (after `only_own`).
+    Registration& from_parent(u32 slot) {
+        inherit[slot - 1] = true;
+        return *this;
+    }
 };
 
 void register_(const Registration& r);

@@ -46,6 +46,14 @@ inline i32 compare_alike(u32 type, const Cell* other, i32 op) {
     return equality_op_q(op) || sort_op_q(op) ? 0 : NOT_COMPARABLE;
 }
 
+// The operation code every arithmetic core takes (integer, float, pair, tuple,
+// vector, money, points, dates); the set operations continue the numbering
+// (block_sort.hpp).
+enum MathOp : i32 {
+    MATH_ADD = 0, MATH_SUBTRACT = 1, MATH_MULTIPLY = 2, MATH_DIVIDE = 3, MATH_REMAINDER = 4,
+    MATH_OR = 5, MATH_AND = 6, MATH_XOR = 7,
+};
+
 // The part (a budget of code points) of an unlimited mold or form.
 constexpr i32 PART_UNLIMITED = 0x7FFFFFFF;
 
