@@ -5,15 +5,20 @@
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/email.hpp"
+#include "datatypes/file.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/logic.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/path.hpp"
+#include "datatypes/ref.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
+#include "datatypes/tag.hpp"
 #include "datatypes/triple.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/unset.hpp"
+#include "datatypes/url.hpp"
 #include "evaluator/stack.hpp"
 #include "datatypes/symbol.hpp"
 #include "runtime/case_folding.hpp"
@@ -55,8 +60,13 @@ void register_datatypes() {
     char_::init();
     path::init();
     paren::init();
+    url::init();
+    file::init();
     triple::init();
     typeset::init();
+    tag::init();
+    email::init();
+    ref::init();
 }
 
 void init_tables() {
@@ -71,6 +81,8 @@ void init_tables() {
     series::init_state();
     block::init_state();
     string::init_state();
+    url::init_state();
+    email::init_state();
 }
 
 }  // namespace runtime
