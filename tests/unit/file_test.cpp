@@ -22,21 +22,6 @@ struct File : ValueTest {};
 
 Cell* file_(const std::u32string& text, u32 unit = 4) { return text_series(text, unit, TYPE_FILE); }
 
-std::u32string code_points(const Cell* s) {
-    std::u32string out;
-    for (i32 i = i32(s->w1); i < string::zs_abs_length(s); i++) out += char32_t(string::get_char_at(s, i));
-    return out;
-}
-
-std::string utf8(const std::u32string& text) {
-    std::string out;
-    for (char32_t c : text) {
-        u8 buf[4];
-        out.append(reinterpret_cast<char*>(buf), size_t(unicode::cp_to_utf8(u32(c), buf)));
-    }
-    return out;
-}
-
 std::u32string molded(const Cell* value) {
     Cell* buffer = str("");
     actions::mold(value, buffer, false, false, false, nullptr, PART_UNLIMITED, 0);
@@ -198,8 +183,7 @@ TEST_F(File, LocalPathIsTheTextAfterTheCurrentFolder) {
         {"\u00E9 b", true, cwd + "\u00E9 b"},
     };
     for (const Case& c : cases) {
-        Cell* f = str(c.path);
-        cell::set_type(f, TYPE_FILE);
+        Cell* f = str(c.path, TYPE_FILE);
         Cell* out = str("");
         file::to_local_path(f, out, c.full);
         EXPECT_EQ(string::to_std(out), c.expected) << c.path;

@@ -16,18 +16,6 @@ using namespace test;
 
 struct TextTypes : ValueTest {};
 
-Cell* text_(const char* utf8, u32 type) {
-    Cell* c = str(utf8);
-    cell::set_type(c, type);
-    return c;
-}
-
-Cell* to_(u32 type, const Cell* spec, u32 slot = ACT_TO) {
-    Cell* proto = datatype_(type);
-    Cell* arg = stack::push(spec);
-    return reinterpret_cast<action::Make>(actions::lookup(type, slot))(proto, arg, type);
-}
-
 Cell* path_(Cell* parent, const Cell* element, const Cell* value = nullptr) {
     Cell* e = stack::push(element);
     Cell* v = value ? stack::push(value) : nullptr;
@@ -53,32 +41,32 @@ TEST_F(TextTypes, MoldAndForm) {
         {"a/b:c", TYPE_REF, "@a/b:c", "a/b:c"},
     };
     for (const Case& c : cases) {
-        EXPECT_MOLD(text_(c.text, c.type), c.mold);
-        EXPECT_FORM(text_(c.text, c.type), c.form);
+        EXPECT_MOLD(str(c.text, c.type), c.mold);
+        EXPECT_FORM(str(c.text, c.type), c.form);
     }
     // From the head, and cut by /part.
-    EXPECT_MOLD(at_(text_("abc", TYPE_TAG), 1), "<bc>");
-    EXPECT_MOLD(at_(text_("abc", TYPE_REF), 2), "@c");
-    EXPECT_EQ(test::mold(text_("abcdef", TYPE_TAG), {.part = 3}), "<ab");
-    EXPECT_EQ(test::mold(text_("abcdef", TYPE_REF), {.part = 3}), "@ab");
-    EXPECT_EQ(test::mold(text_("abcdef", TYPE_EMAIL), {.part = 3}), "abc");
+    EXPECT_MOLD(at_(str("abc", TYPE_TAG), 1), "<bc>");
+    EXPECT_MOLD(at_(str("abc", TYPE_REF), 2), "@c");
+    EXPECT_EQ(test::mold(str("abcdef", TYPE_TAG), {.part = 3}), "<ab");
+    EXPECT_EQ(test::mold(str("abcdef", TYPE_REF), {.part = 3}), "@ab");
+    EXPECT_EQ(test::mold(str("abcdef", TYPE_EMAIL), {.part = 3}), "abc");
 }
 
 TEST_F(TextTypes, PartLeftCountsTheDelimiters) {
     Cell* buffer = str("");
-    EXPECT_EQ(actions::mold(text_("abc", TYPE_TAG), buffer, false, false, false, nullptr, 100, 0), 95);
-    EXPECT_EQ(actions::form(text_("abc", TYPE_TAG), buffer, nullptr, 100), 95);
-    EXPECT_EQ(actions::mold(text_("abc", TYPE_REF), buffer, false, false, false, nullptr, 100, 0), 96);
-    EXPECT_EQ(actions::mold(text_("abc", TYPE_EMAIL), buffer, false, false, false, nullptr, 100, 0), 97);
+    EXPECT_EQ(actions::mold(str("abc", TYPE_TAG), buffer, false, false, false, nullptr, 100, 0), 95);
+    EXPECT_EQ(actions::form(str("abc", TYPE_TAG), buffer, nullptr, 100), 95);
+    EXPECT_EQ(actions::mold(str("abc", TYPE_REF), buffer, false, false, false, nullptr, 100, 0), 96);
+    EXPECT_EQ(actions::mold(str("abc", TYPE_EMAIL), buffer, false, false, false, nullptr, 100, 0), 97);
 }
 
 TEST_F(TextTypes, FindingATagLooksForItsBrackets) {
     Cell* s = str("a<b>c b");
-    Cell* found = actions::find(s, text_("b", TYPE_TAG), nullptr, false, false, false, false, nullptr, nullptr,
+    Cell* found = actions::find(s, str("b", TYPE_TAG), nullptr, false, false, false, false, nullptr, nullptr,
                                 false, false, false, false);
     ASSERT_EQ(TYPE_OF(found), TYPE_STRING);
     EXPECT_EQ(found->w1, 1u);
-    Cell* missing = actions::find(str("b"), text_("b", TYPE_TAG), nullptr, false, false, false, false, nullptr,
+    Cell* missing = actions::find(str("b"), str("b", TYPE_TAG), nullptr, false, false, false, false, nullptr,
                                   nullptr, false, false, false, false);
     EXPECT_EQ(TYPE_OF(missing), TYPE_NONE);
 }
@@ -99,7 +87,7 @@ TEST_F(TextTypes, EmailUserAndHost) {
         {"\u00E9l\u00E8ve@\u4E2D.cn", "\u00E9l\u00E8ve", "\u4E2D.cn"},
     };
     for (const Case& c : cases) {
-        Cell* e = text_(c.address, TYPE_EMAIL);
+        Cell* e = str(c.address, TYPE_EMAIL);
         Cell* user = path_(e, word("user"));
         EXPECT_EQ(TYPE_OF(user), TYPE_STRING);
         EXPECT_EQ(string::to_std(user), c.user) << c.address;
@@ -109,19 +97,19 @@ TEST_F(TextTypes, EmailUserAndHost) {
         EXPECT_EQ(string::to_std(e), c.address);
     }
     // The words compare without case; the split is found from the head.
-    EXPECT_EQ(string::to_std(path_(text_("joe@x", TYPE_EMAIL), word("HOST"))), "x");
-    EXPECT_EQ(string::to_std(path_(at_(text_("a@b@c", TYPE_EMAIL), 2), word("user"))), "b");
+    EXPECT_EQ(string::to_std(path_(str("joe@x", TYPE_EMAIL), word("HOST"))), "x");
+    EXPECT_EQ(string::to_std(path_(at_(str("a@b@c", TYPE_EMAIL), 2), word("user"))), "b");
     // An integer picks a character, as in a string.
-    Cell* c = path_(text_("joe@x", TYPE_EMAIL), int_(2));
+    Cell* c = path_(str("joe@x", TYPE_EMAIL), int_(2));
     EXPECT_EQ(TYPE_OF(c), TYPE_CHAR);
     EXPECT_EQ(c->w2, u32('o'));
 }
 
 TEST_F(TextTypes, EmailPathErrors) {
     for (Cell* element : {word("name"), word("user", TYPE_SET_WORD), str("user"), none_()})
-        EXPECT_EQ(error_of([&] { path_(text_("a@b", TYPE_EMAIL), element); }), "script invalid-path");
+        EXPECT_EQ(error_of([&] { path_(str("a@b", TYPE_EMAIL), element); }), "script invalid-path");
     try {
-        path_(text_("a@b", TYPE_EMAIL), word("domain"));
+        path_(str("a@b", TYPE_EMAIL), word("domain"));
         ADD_FAILURE() << "no error";
     } catch (const LanguageError& e) {
         EXPECT_EQ(TYPE_OF(&e.args[0]), TYPE_WORD);
@@ -152,7 +140,7 @@ TEST_F(TextTypes, EmailSetUserAndHost) {
         {"a@b", "host", "\u4E2D", "a@\u4E2D"},
     };
     for (const Case& c : cases) {
-        Cell* e = text_(c.address, TYPE_EMAIL);
+        Cell* e = str(c.address, TYPE_EMAIL);
         Cell* value = str(c.value);
         Cell* answer = path_(e, word(c.word), value);
         EXPECT_EQ(TYPE_OF(answer), TYPE_STRING);
@@ -160,7 +148,7 @@ TEST_F(TextTypes, EmailSetUserAndHost) {
         EXPECT_EQ(string::to_std(e), c.expected) << c.address << "/" << c.word;
     }
     // A value of another type is formed into place.
-    Cell* e = text_("a@b", TYPE_EMAIL);
+    Cell* e = str("a@b", TYPE_EMAIL);
     path_(e, word("host"), int_(42));
     EXPECT_EQ(string::to_std(e), "a@42");
 }
@@ -220,7 +208,7 @@ TEST_F(EmailOwned, SettingFollowsTheOwnersHandler) {
     for (const Case& c : cases) {
         hostile = c.handler;
         reports = 0;
-        Cell* e = text_(c.address, TYPE_EMAIL);
+        Cell* e = str(c.address, TYPE_EMAIL);
         own(e, owner.get());
         path_(e, word(c.word), str("new"));
         EXPECT_EQ(string::to_std(e), c.expected) << c.address << "/" << c.word;
@@ -231,7 +219,7 @@ TEST_F(EmailOwned, SettingFollowsTheOwnersHandler) {
 // --- ref! and tag! rows ---------------------------------------------------------------------------
 
 TEST_F(TextTypes, RefCannotBeAppendedToNorPathed) {
-    Cell* r = text_("x", TYPE_REF);
+    Cell* r = str("x", TYPE_REF);
     EXPECT_EQ(error_of([&] { actions::get_action_of(r, ACT_APPEND); }), "script expect-arg");
     EXPECT_EQ(error_of([&] { path_(r, int_(1)); }), "script expect-arg");
     for (u32 type : {TYPE_TAG, TYPE_EMAIL, TYPE_REF})
@@ -246,15 +234,15 @@ TEST_F(TextTypes, ComparisonBetweenTextTypes) {
     const u32 types[] = {TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF};
     for (u32 a : types) {
         for (u32 b : types) {
-            Cell* x = text_("Abc", a);
-            Cell* y = text_("aBC", b);
+            Cell* x = str("Abc", a);
+            Cell* y = str("aBC", b);
             EXPECT_EQ(actions::compare_typed(x, y, COMP_EQUAL), 0) << a << " " << b;
             EXPECT_TRUE(actions::compare(x, y, COMP_EQUAL));
-            EXPECT_FALSE(actions::compare(x, text_("abd", b), COMP_EQUAL));
-            EXPECT_TRUE(actions::compare(x, text_("abd", b), COMP_NOT_EQUAL));
+            EXPECT_FALSE(actions::compare(x, str("abd", b), COMP_EQUAL));
+            EXPECT_TRUE(actions::compare(x, str("abd", b), COMP_NOT_EQUAL));
             if (a == b) {
                 EXPECT_NE(actions::compare_typed(x, y, COMP_STRICT_EQUAL), 0);
-                EXPECT_TRUE(actions::compare(x, text_("abd", b), COMP_LESSER));
+                EXPECT_TRUE(actions::compare(x, str("abd", b), COMP_LESSER));
             } else {
                 EXPECT_EQ(actions::compare_typed(x, y, COMP_STRICT_EQUAL), NOT_COMPARABLE) << a << " " << b;
                 EXPECT_EQ(actions::compare_typed(x, y, COMP_SORT), NOT_COMPARABLE);
@@ -262,38 +250,38 @@ TEST_F(TextTypes, ComparisonBetweenTextTypes) {
             }
         }
     }
-    EXPECT_EQ(actions::compare_typed(text_("a", TYPE_TAG), int_(1), COMP_EQUAL), NOT_COMPARABLE);
+    EXPECT_EQ(actions::compare_typed(str("a", TYPE_TAG), int_(1), COMP_EQUAL), NOT_COMPARABLE);
 }
 
 TEST_F(TextTypes, MakeAndToBetweenTextTypes) {
     const u32 types[] = {TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF};
     for (u32 from : types) {
         for (u32 to : types) {
-            Cell* source = at_(text_("xa b\u00E9", from), 1);
-            Cell* r = to_(to, source);
+            Cell* source = at_(str("xa b\u00E9", from), 1);
+            Cell* r = convert(to, source);
             EXPECT_EQ(TYPE_OF(r), to);
             EXPECT_EQ(r->w1, 0u);
             EXPECT_EQ(string::to_std(r), "a b\u00E9") << from << " -> " << to;
             EXPECT_NE(r->w2, source->w2);   // a copy
-            Cell* m = to_(to, source, ACT_MAKE);
+            Cell* m = convert(to, source, ACT_MAKE);
             EXPECT_EQ(TYPE_OF(m), to);
             EXPECT_EQ(string::to_std(m), "a b\u00E9");
         }
     }
     // Other values are formed; a number given to make is a capacity.
-    EXPECT_EQ(string::to_std(to_(TYPE_TAG, int_(12))), "12");
-    Cell* e = to_(TYPE_EMAIL, block({str("a"), str("@"), str("b")}));
+    EXPECT_EQ(string::to_std(convert(TYPE_TAG, int_(12))), "12");
+    Cell* e = convert(TYPE_EMAIL, block({str("a"), str("@"), str("b")}));
     EXPECT_EQ(TYPE_OF(e), TYPE_EMAIL);
     EXPECT_EQ(string::to_std(e), "a@b");
-    Cell* empty = to_(TYPE_REF, int_(8), ACT_MAKE);
+    Cell* empty = convert(TYPE_REF, int_(8), ACT_MAKE);
     EXPECT_EQ(TYPE_OF(empty), TYPE_REF);
     EXPECT_EQ(string::zs_length(empty), 0);
     for (u32 type : {TYPE_TAG, TYPE_EMAIL, TYPE_REF, TYPE_FILE})
-        EXPECT_EQ(error_of([&] { to_(type, none_()); }), "script bad-to-arg");
+        EXPECT_EQ(error_of([&] { convert(type, none_()); }), "script bad-to-arg");
     // The molds of the results tell the types apart.
-    EXPECT_MOLD(to_(TYPE_TAG, text_("http://x", TYPE_URL)), "<http://x>");
-    EXPECT_MOLD(to_(TYPE_FILE, text_("a b", TYPE_TAG)), "%\"a b\"");
-    EXPECT_MOLD(to_(TYPE_URL, text_("a b", TYPE_FILE)), "a%20b");
+    EXPECT_MOLD(convert(TYPE_TAG, str("http://x", TYPE_URL)), "<http://x>");
+    EXPECT_MOLD(convert(TYPE_FILE, str("a b", TYPE_TAG)), "%\"a b\"");
+    EXPECT_MOLD(convert(TYPE_URL, str("a b", TYPE_FILE)), "a%20b");
 }
 
 }  // namespace

@@ -14,12 +14,6 @@ using namespace test;
 
 struct Url : ValueTest {};
 
-Cell* text_(const char* utf8, u32 type) {
-    Cell* c = str(utf8);
-    cell::set_type(c, type);
-    return c;
-}
-
 std::string decoded(const char* utf8) {
     Cell* out = str("");
     url::decode(str(utf8), out);
@@ -30,12 +24,6 @@ std::string encoded(const char* utf8, i32 mode) {
     Cell* out = str("");
     url::encode(str(utf8), out, mode);
     return string::to_std(out);
-}
-
-Cell* to_(u32 type, const Cell* spec, u32 slot = ACT_TO) {
-    Cell* proto = datatype_(type);
-    Cell* arg = stack::push(spec);
-    return reinterpret_cast<action::Make>(actions::lookup(type, slot))(proto, arg, type);
 }
 
 // --- Percent coding -------------------------------------------------------------------
@@ -119,18 +107,18 @@ TEST_F(Url, LoadDecodedPushesOneString) {
 // --- Mold and form ------------------------------------------------------------------------
 
 TEST_F(Url, MoldEscapesWhatTheWideTableLacks) {
-    EXPECT_MOLD(text_("http://a b/c", TYPE_URL), "http://a%20b/c");
-    EXPECT_MOLD(text_("http://x/\u00E9?q=1&r=%", TYPE_URL), "http://x/%C3%A9?q=1&r=%25");
-    EXPECT_FORM(text_("http://a b/\u00E9", TYPE_URL), "http://a b/\u00E9");
+    EXPECT_MOLD(str("http://a b/c", TYPE_URL), "http://a%20b/c");
+    EXPECT_MOLD(str("http://x/\u00E9?q=1&r=%", TYPE_URL), "http://x/%C3%A9?q=1&r=%25");
+    EXPECT_FORM(str("http://a b/\u00E9", TYPE_URL), "http://a b/\u00E9");
     // The head counts; /part cuts the escaped text.
-    EXPECT_MOLD(at_(text_("ab cd", TYPE_URL), 2), "%20cd");
-    EXPECT_EQ(test::mold(text_("a b", TYPE_URL), {.part = 2}), "a%");
-    EXPECT_EQ(test::mold(text_("a b", TYPE_URL), {.part = 0}), "");
+    EXPECT_MOLD(at_(str("ab cd", TYPE_URL), 2), "%20cd");
+    EXPECT_EQ(test::mold(str("a b", TYPE_URL), {.part = 2}), "a%");
+    EXPECT_EQ(test::mold(str("a b", TYPE_URL), {.part = 0}), "");
 }
 
 TEST_F(Url, MoldAnswersThePartLeft) {
     Cell* buffer = str("");
-    Cell* u = text_("a b", TYPE_URL);
+    Cell* u = str("a b", TYPE_URL);
     EXPECT_EQ(url::mold(u, buffer, false, false, false, nullptr, 100, 0), 95);
     Cell* limit = int_(2);
     EXPECT_EQ(url::mold(u, buffer, false, false, false, limit, 2, 0), -2);   // "a%20": the escape passes the limit
@@ -152,22 +140,22 @@ TEST_F(Url, ToUrlFromBlockOfParts) {
     };
     for (const Case& c : cases) {
         for (u32 slot : {ACT_TO, ACT_MAKE}) {
-            Cell* u = to_(TYPE_URL, c.parts, slot);
+            Cell* u = convert(TYPE_URL, c.parts, slot);
             EXPECT_EQ(TYPE_OF(u), TYPE_URL);
             EXPECT_EQ(string::to_std(u), c.expected);
         }
         Cell* p = stack::push(c.parts);
         cell::set_type(p, TYPE_PAREN);
-        EXPECT_EQ(string::to_std(to_(TYPE_URL, p)), c.expected);
+        EXPECT_EQ(string::to_std(convert(TYPE_URL, p)), c.expected);
     }
     // The block's head counts.
-    EXPECT_EQ(string::to_std(to_(TYPE_URL, at_(block({str("x"), str("s"), str("h")}), 1))), "s://h");
-    EXPECT_EQ(error_of([] { to_(TYPE_URL, block({})); }), "script bad-to-arg");
-    EXPECT_EQ(error_of([] { to_(TYPE_URL, at_(block({str("s")}), 1)); }), "script bad-to-arg");
+    EXPECT_EQ(string::to_std(convert(TYPE_URL, at_(block({str("x"), str("s"), str("h")}), 1))), "s://h");
+    EXPECT_EQ(error_of([] { convert(TYPE_URL, block({})); }), "script bad-to-arg");
+    EXPECT_EQ(error_of([] { convert(TYPE_URL, at_(block({str("s")}), 1)); }), "script bad-to-arg");
 }
 
 TEST_F(Url, ToFileFromBlockIsAFile) {
-    Cell* f = to_(TYPE_FILE, block({str("a"), str("b"), str("c")}));
+    Cell* f = convert(TYPE_FILE, block({str("a"), str("b"), str("c")}));
     EXPECT_EQ(TYPE_OF(f), TYPE_FILE);
     EXPECT_EQ(string::to_std(f), "a://b/c");
 }
@@ -175,19 +163,19 @@ TEST_F(Url, ToFileFromBlockIsAFile) {
 TEST_F(Url, IssueBeforeAFragment) {
     if (!actions::lookup(TYPE_ISSUE, ACT_FORM)) GTEST_SKIP() << "issue! is not registered in this build";
     Cell* frag = word("frag", TYPE_ISSUE);
-    Cell* u = to_(TYPE_URL, block({str("s"), str("h"), str("a"), frag}));
+    Cell* u = convert(TYPE_URL, block({str("s"), str("h"), str("a"), frag}));
     EXPECT_EQ(string::to_std(u), "s://h/a#frag");
 }
 
 TEST_F(Url, MakeAndToFromOtherValuesAreStringOnes) {
-    Cell* u = to_(TYPE_URL, text_("http://x", TYPE_FILE));
+    Cell* u = convert(TYPE_URL, str("http://x", TYPE_FILE));
     EXPECT_EQ(TYPE_OF(u), TYPE_URL);
     EXPECT_EQ(string::to_std(u), "http://x");
-    Cell* empty = to_(TYPE_URL, int_(10), ACT_MAKE);
+    Cell* empty = convert(TYPE_URL, int_(10), ACT_MAKE);
     EXPECT_EQ(TYPE_OF(empty), TYPE_URL);
     EXPECT_EQ(string::zs_length(empty), 0);
-    EXPECT_EQ(string::to_std(to_(TYPE_URL, int_(42))), "42");
-    EXPECT_EQ(error_of([] { to_(TYPE_URL, none_()); }), "script bad-to-arg");
+    EXPECT_EQ(string::to_std(convert(TYPE_URL, int_(42))), "42");
+    EXPECT_EQ(error_of([] { convert(TYPE_URL, none_()); }), "script bad-to-arg");
 }
 
 // --- Path access ---------------------------------------------------------------------------
@@ -212,20 +200,20 @@ TEST_F(Url, PathJoinsWithOneSlash) {
     };
     for (const Case& c : cases) {
         for (u32 type : {TYPE_URL, TYPE_FILE}) {
-            Cell* base = text_(c.base, type);
+            Cell* base = str(c.base, type);
             Cell* r = path_get(base, str(c.element));
             EXPECT_EQ(TYPE_OF(r), type);
             EXPECT_EQ(string::to_std(r), c.expected) << c.base << " + " << c.element;
             EXPECT_EQ(string::to_std(base), c.base);   // the url itself is not changed
         }
     }
-    EXPECT_EQ(string::to_std(path_get(text_("http://h", TYPE_URL), int_(3))), "http://h/3");
+    EXPECT_EQ(string::to_std(path_get(str("http://h", TYPE_URL), int_(3))), "http://h/3");
     // From the head; wide text on either side.
-    EXPECT_EQ(string::to_std(path_get(at_(text_("x/\u00E9", TYPE_FILE), 2), str("\u4E2D"))), "\u00E9/\u4E2D");
+    EXPECT_EQ(string::to_std(path_get(at_(str("x/\u00E9", TYPE_FILE), 2), str("\u4E2D"))), "\u00E9/\u4E2D");
 }
 
 TEST_F(Url, PathCannotSet) {
-    Cell* u = text_("http://h", TYPE_URL);
+    Cell* u = str("http://h", TYPE_URL);
     EXPECT_EQ(error_of([&] {
                   actions::eval_path(u, str("x"), int_(1), nullptr, nullptr, nullptr, 0, false, false, true, false);
               }),
@@ -255,8 +243,8 @@ TEST_F(UrlServices, HttpRefusesPartSeekAndAs) {
         Cell* p = which == 0 ? arg : nullptr;
         Cell* s = which == 1 ? arg : nullptr;
         Cell* a = which == 2 ? arg : nullptr;
-        EXPECT_EQ(error_of([&] { read_(text_("http://h", TYPE_URL), p, s, a); }), "internal not-done");
-        EXPECT_EQ(error_of([&] { write_(text_("https://h", TYPE_URL), str("d"), p, s, a); }), "internal not-done");
+        EXPECT_EQ(error_of([&] { read_(str("http://h", TYPE_URL), p, s, a); }), "internal not-done");
+        EXPECT_EQ(error_of([&] { write_(str("https://h", TYPE_URL), str("d"), p, s, a); }), "internal not-done");
     }
 }
 
@@ -280,22 +268,22 @@ TEST_F(UrlServices, HttpWriteChecksItsRequestBeforeSendingIt) {
         {block({word("put"), block({}), str("body")}), "internal not-done"},
         {str("body"), "internal not-done"},
     };
-    for (const Case& c : cases) EXPECT_EQ(error_of([&] { write_(text_("http://h", TYPE_URL), c.data); }), c.error);
+    for (const Case& c : cases) EXPECT_EQ(error_of([&] { write_(str("http://h", TYPE_URL), c.data); }), c.error);
     try {
-        write_(text_("http://h", TYPE_URL), bad_headers);
+        write_(str("http://h", TYPE_URL), bad_headers);
         ADD_FAILURE() << "no error";
     } catch (const LanguageError& e) {
         EXPECT_EQ(TYPE_OF(&e.args[0]), TYPE_STRING);
     }
-    EXPECT_EQ(error_of([] { read_(text_("http://h", TYPE_URL)); }), "internal not-done");
+    EXPECT_EQ(error_of([] { read_(str("http://h", TYPE_URL)); }), "internal not-done");
 }
 
 TEST_F(UrlServices, OtherSchemesGoThroughParseUrl) {
     // "HTTP" is not "http": the comparison is exact.
     for (const char* u : {"ftp://h/x", "HTTP://h", "htt"}) {
-        EXPECT_EQ(error_of([&] { read_(text_(u, TYPE_URL)); }), "internal not-done") << u;
-        EXPECT_EQ(error_of([&] { write_(text_(u, TYPE_URL), str("x")); }), "internal not-done") << u;
-        EXPECT_EQ(error_of([&] { url::open(text_(u, TYPE_URL), false, false, false, false, nullptr); }),
+        EXPECT_EQ(error_of([&] { read_(str(u, TYPE_URL)); }), "internal not-done") << u;
+        EXPECT_EQ(error_of([&] { write_(str(u, TYPE_URL), str("x")); }), "internal not-done") << u;
+        EXPECT_EQ(error_of([&] { url::open(str(u, TYPE_URL), false, false, false, false, nullptr); }),
                   "internal not-done");
     }
     static int calls;
@@ -305,7 +293,7 @@ TEST_F(UrlServices, OtherSchemesGoThroughParseUrl) {
         EXPECT_EQ(TYPE_OF(u), TYPE_URL);
         cell::init(result, TYPE_INTEGER);
     };
-    Cell* u = text_("ftp://h/x", TYPE_URL);
+    Cell* u = str("ftp://h/x", TYPE_URL);
     try {
         read_(u);
         ADD_FAILURE() << "no error";
@@ -321,7 +309,7 @@ TEST_F(UrlServices, OtherSchemesGoThroughParseUrl) {
         *result = make_object(field);
     };
     if (!actions::lookup(TYPE_PORT, ACT_MAKE)) {
-        EXPECT_EQ(error_of([&] { read_(text_("ftp://h/x", TYPE_URL)); }), "internal not-done");
+        EXPECT_EQ(error_of([&] { read_(str("ftp://h/x", TYPE_URL)); }), "internal not-done");
     }
 }
 
