@@ -2,7 +2,9 @@
 #include "runtime/collector.hpp"
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <vector>
 
 #include "runtime/fault.hpp"
@@ -17,6 +19,9 @@ namespace collector {
 
 bool active = false;
 Stats stats = {};
+Growth growth = {0, GROWTH_FLOOR, 0};
+u32 growth_percent = GROWTH_PERCENT;
+u64 growth_floor = GROWTH_FLOOR;
 u32 stress_period = 0;
 void (*mark_image_hook)(const Cell* image) = nullptr;
 
@@ -37,11 +42,11 @@ std::vector<u32> release_queue;
 u32 stress_count = 0;
 
 // Stress mode: freed node ids wait this many collections (slots poisoned)
-// before they can be handed out again, and the frames left behind by the
-// evacuation stay mapped but poisoned as long.
+// before they can be handed out again, and the series and big frames left
+// behind by an evacuation stay mapped but poisoned as long.
 constexpr int QUARANTINE_CYCLES = 3;
 std::vector<u32> held_nodes[QUARANTINE_CYCLES];
-std::vector<SeriesFrame*> held_frames[QUARANTINE_CYCLES];
+std::vector<void*> held_blocks[QUARANTINE_CYCLES];   // OS blocks
 
 // Header bits read while marking.
 constexpr u32 CONTEXT_ON_STACK = 1u << 22;   // values live on the value stack
@@ -170,6 +175,10 @@ void repoint(u8* to, u64 length) {
     }
 }
 
+// The free end of a frame holds nothing until allocated again: sanitizer
+// builds poison it, so a pointer left there by a moved or dead buffer faults.
+inline void poison_free_end(SeriesFrame* f) { ZIR_POISON(f->free, size_t(f->end - f->free)); }
+
 // Slides the live buffers of every frame together, moving runs into the
 // previous frame's free room when it is large enough.
 void compact() {
@@ -193,6 +202,7 @@ void compact() {
                 p += buffer_total(reinterpret_cast<SeriesBuffer*>(p));
             u64 length = u64(p - run);
             if (to_prev && prev->free + length < prev->end) {
+                ZIR_UNPOISON(prev->free, length);
                 std::memmove(prev->free, run, length);
                 repoint(prev->free, length);
                 prev->free += length;
@@ -208,19 +218,69 @@ void compact() {
             if (f == active_frame) active_frame = nullptr;
             memory::release_series_frame(f);
         } else {
+            if (prev) poison_free_end(prev);
             prev = f;
         }
         f = next;
     }
+    if (prev) poison_free_end(prev);
     memory::record.series_active = active_frame ? active_frame : memory::record.series_head;
 }
 
+// Stress mode: blocks left behind by an evacuation wait poisoned in the
+// quarantine, the oldest generation being given back at each collection.
+void hold(void* block) { held_blocks[0].push_back(block); }
+
+[[maybe_unused]] void age_quarantine() {
+    for (void* block : held_blocks[QUARANTINE_CYCLES - 1]) memory::os_free(block);
+    held_blocks[QUARANTINE_CYCLES - 1].clear();
+    for (int i = QUARANTINE_CYCLES - 1; i > 0; i--) held_blocks[i].swap(held_blocks[i - 1]);
+}
+
+// Takes `count` OS blocks of the sizes `size_of(i)` answers, all or none: a
+// collection must not be left half done by an out-of-memory raise.
+template <class SizeOf>
+bool take_blocks(std::vector<void*>& blocks, size_t count, SizeOf size_of) {
+    blocks.reserve(count);
+    try {
+        while (blocks.size() < count) blocks.push_back(memory::os_alloc(size_of(blocks.size())));
+    } catch (const LanguageError&) {
+        for (void* block : blocks) memory::os_free(block);
+        blocks.clear();
+        return false;
+    }
+    return true;
+}
+
 // Stress mode: every live buffer moves to fresh frames; the old frames stay
-// mapped but poisoned for a few collections, so a stale address faults.
-[[maybe_unused]] void evacuate() {
+// mapped but poisoned for a few collections, so a stale address faults. The
+// fresh frames are all taken before anything moves; when the system refuses
+// them, nothing has moved and the collection compacts instead (false).
+bool evacuate() {
+    const u32 size = memory::record.max_frame_size;
+    // Where the live buffers will go, packed in order as the copy below does.
+    size_t needed = 0;
+    u64 room = 0;
+    for (SeriesFrame* f = memory::record.series_head; f; f = f->next) {
+        for (u8* p = f->data(); p < f->free;) {
+            auto* b = reinterpret_cast<SeriesBuffer*>(p);
+            u64 total = buffer_total(b);
+            if (buffer_live(b)) {
+                if (needed == 0 || total >= room) {
+                    needed++;
+                    room = size;
+                }
+                room -= total;
+            }
+            p += total;
+        }
+    }
+    std::vector<void*> fresh;
+    if (!take_blocks(fresh, needed, [&](size_t) { return u64(size) + sizeof(SeriesFrame); })) return false;
+
     SeriesFrame* old = memory::record.series_head;
     memory::record.series_head = memory::record.series_tail = memory::record.series_active = nullptr;
-    std::vector<SeriesFrame*> left;
+    size_t taken = 0;
     SeriesFrame* to = nullptr;
     for (SeriesFrame* f = old; f;) {
         SeriesFrame* next = f->next;
@@ -229,8 +289,8 @@ void compact() {
             u64 total = buffer_total(b);
             if (buffer_live(b)) {
                 if (!to || to->free + total >= to->end) {
-                    to = memory::new_series_frame();
-                    memory::record.series_active = to;
+                    to = memory::init_series_frame(fresh[taken++], size);
+                    memory::link_series_frame(to);
                 }
                 std::memcpy(to->free, b, total);
                 repoint(to->free, total);
@@ -241,12 +301,12 @@ void compact() {
             p += total;
         }
         ZIR_POISON(f->data(), size_t(f->end - f->data()));
-        left.push_back(f);
+        hold(f);
         f = next;
     }
-    for (SeriesFrame* f : held_frames[QUARANTINE_CYCLES - 1]) memory::os_free(f);
-    for (int i = QUARANTINE_CYCLES - 1; i > 0; i--) held_frames[i].swap(held_frames[i - 1]);
-    held_frames[0] = std::move(left);
+    for (SeriesFrame* f = memory::record.series_head; f; f = f->next) poison_free_end(f);
+    memory::record.series_active = to;
+    return true;
 }
 
 void sweep_big_frames() {
@@ -268,6 +328,31 @@ void sweep_big_frames() {
     }
 }
 
+// Stress mode, after the sweep: every big buffer left (all live) moves to a
+// big frame of its own, the old frame held poisoned. When the system refuses
+// the new frames they all stay where they are.
+void move_big_frames() {
+    std::vector<BigFrame*> old;
+    for (BigFrame* b = memory::record.big_head; b; b = b->next) old.push_back(b);
+    std::vector<void*> fresh;
+    if (!take_blocks(fresh, old.size(), [&](size_t i) { return old[i]->total + sizeof(BigFrame); })) return;
+    BigFrame* last = nullptr;
+    for (size_t i = 0; i < old.size(); i++) {
+        auto* n = static_cast<BigFrame*>(fresh[i]);
+        n->next = nullptr;
+        n->link2 = 0;
+        n->total = old[i]->total;
+        std::memcpy(n->buffer(), old[i]->buffer(), n->total);
+        repoint(reinterpret_cast<u8*>(n->buffer()), n->total);
+        if (last) last->next = n;
+        else memory::record.big_head = n;
+        last = n;
+        ZIR_POISON(old[i], sizeof(BigFrame) + old[i]->total);
+        hold(old[i]);
+    }
+    memory::record.big_tail = last;
+}
+
 void release_queued_nodes() {
     if constexpr (STRESS) {
         for (u32 id : held_nodes[QUARANTINE_CYCLES - 1]) {
@@ -287,13 +372,60 @@ void release_queued_nodes() {
     release_queue.clear();
 }
 
+// A collection left by a raise (a mark callback, the image hook or a handle's
+// release function raising; nothing the collector itself calls raises once
+// buffers move) has marked buffers and queued work: all of it is dropped, so
+// that the next collection traces everything again and keeps nothing for a
+// mark this one left behind.
+void abandon_marks() {
+    worklist.clear();
+    release_queue.clear();
+    for (SeriesFrame* f = memory::record.series_head; f; f = f->next)
+        for (u8* p = f->data(); p < f->free; p += buffer_total(reinterpret_cast<SeriesBuffer*>(p)))
+            reinterpret_cast<SeriesBuffer*>(p)->flags &= ~SERIES_MARK;
+    for (BigFrame* b = memory::record.big_head; b; b = b->next) b->buffer()->flags &= ~SERIES_MARK;
+    memory::clear_fixed_marks();
+}
+
+// Holds `busy` for the length of a collection and drops it on every way out.
+class CycleGuard {
+public:
+    CycleGuard() : raised_before(std::uncaught_exceptions()) { busy.store(true, std::memory_order_seq_cst); }
+    ~CycleGuard() {
+        if (std::uncaught_exceptions() > raised_before) abandon_marks();
+        busy.store(false, std::memory_order_seq_cst);
+    }
+    CycleGuard(const CycleGuard&) = delete;
+    CycleGuard& operator=(const CycleGuard&) = delete;
+
+private:
+    int raised_before;
+};
+
+// The next collection is due after allocating a share of what is live now.
+void set_budget() {
+    growth.live = u64(memory::frame_total());
+    u64 share = growth.live * growth_percent / 100;
+    growth.budget = share > growth_floor ? share : growth_floor;
+    growth.allocated = 0;
+}
+
+[[noreturn]] void guard_out_of_order(const char* guard) {
+    std::fprintf(stderr, "*** collector: a %s guard was released while a later one was still held\n", guard);
+    std::abort();
+}
+
 }  // namespace
 
 bool busy_q() { return busy.load(std::memory_order_seq_cst); }
 
-void run_if_active() {
-    if (active && !busy_q()) do_cycle();
+bool run_if_active() {
+    if (!active || busy_q()) return false;
+    do_cycle();
+    return true;
 }
+
+bool run_if_due() { return growth.allocated >= growth.budget && run_if_active(); }
 
 void stress_tick() {
     if (stress_period && ++stress_count >= stress_period) {
@@ -304,18 +436,21 @@ void stress_tick() {
 
 u32 do_cycle() {
     if (!mark_kind[TYPE_BLOCK]) init_mark_kinds();
-    busy.store(true, std::memory_order_seq_cst);
+    CycleGuard guard;
     mark_roots();
     handle_table::sweep();
     ownership::sweep();
-    if constexpr (STRESS) evacuate();
-    else compact();
+    bool evacuated = evacuating_cycle(stats.cycles) && evacuate();
+    if (!evacuated) compact();
     sweep_big_frames();
+    if (evacuated) move_big_frames();
+    if constexpr (STRESS) age_quarantine();
     release_queued_nodes();
     memory::sweep_node_frames();
     memory::clear_fixed_marks();
     stats.cycles++;
-    busy.store(false, std::memory_order_seq_cst);
+    if (evacuated) stats.evacuations++;
+    set_budget();
     return stats.cycles;
 }
 
@@ -354,22 +489,46 @@ bool marked_q(u32 node) { return node && (node_buffer(node)->flags & SERIES_MARK
 
 void drain_marks() { drain(); }
 
-void reset_quarantine() {
-    for (auto& frames : held_frames) {
-        for (SeriesFrame* f : frames) memory::os_free(f);
-        frames.clear();
+void forget_heap() {
+    for (auto& blocks : held_blocks) {
+        for (void* block : blocks) memory::os_free(block);
+        blocks.clear();
     }
     for (auto& ids : held_nodes) ids.clear();
     release_queue.clear();
     worklist.clear();
+    growth = Growth{0, growth_floor, 0};
 }
 
+// A guard leaving from under a later one would take the later one's root
+// with it; the check costs a compare, so debug builds always make it.
+#ifdef NDEBUG
+constexpr bool CHECK_GUARD_ORDER = false;
+#else
+constexpr bool CHECK_GUARD_ORDER = true;
+#endif
+
 void push_root_cell(Cell* cell) { root_cells.push_back(cell); }
-void pop_root_cell() { root_cells.pop_back(); }
+
+void pop_root_cell(Cell* cell) {
+    if (CHECK_GUARD_ORDER && (root_cells.empty() || root_cells.back() != cell)) guard_out_of_order("RootCell");
+    root_cells.pop_back();
+}
+
 void push_root_node(u32* node) { root_nodes.push_back(node); }
-void pop_root_node() { root_nodes.pop_back(); }
+
+void pop_root_node(u32* node) {
+    if (CHECK_GUARD_ORDER && (root_nodes.empty() || root_nodes.back() != node)) guard_out_of_order("RootNode");
+    root_nodes.pop_back();
+}
+
 void push_root_range(const Cell* first, size_t count) { root_ranges.emplace_back(first, count); }
-void pop_root_range() { root_ranges.pop_back(); }
+
+void pop_root_range(const Cell* first) {
+    if (CHECK_GUARD_ORDER && (root_ranges.empty() || root_ranges.back().first != first))
+        guard_out_of_order("RootCells");
+    root_ranges.pop_back();
+}
 
 }  // namespace collector
 }  // namespace zir

@@ -15,6 +15,7 @@ namespace zir {
 namespace memory {
 
 MemoryRecord record;
+u32 refuse_os_blocks = 0;
 uintptr_t* node_slots = nullptr;
 NodeFrame* node_frames = nullptr;
 u32 node_frame_count = 0;
@@ -74,18 +75,17 @@ i32 new_node_frame() {
 
 }  // namespace
 
-SeriesFrame* new_series_frame() {
-    u32 size = record.next_frame_size;
-    if (size < record.max_frame_size) {
-        u64 doubled = u64(size) * 2;
-        record.next_frame_size = u32(doubled < record.max_frame_size ? doubled : record.max_frame_size);
-    }
-    auto* f = static_cast<SeriesFrame*>(os_alloc(u64(size) + sizeof(SeriesFrame)));
+SeriesFrame* init_series_frame(void* block, u32 size) {
+    auto* f = static_cast<SeriesFrame*>(block);
     f->total = u64(size) + sizeof(SeriesFrame);
     f->free = f->data();
     f->end = f->data() + size;
     f->pad = 0;
-    // Keep the list in address order.
+    f->next = f->prev = nullptr;
+    return f;
+}
+
+void link_series_frame(SeriesFrame* f) {
     SeriesFrame* before = nullptr;
     for (SeriesFrame* p = record.series_head; p && p < f; p = p->next) before = p;
     f->prev = before;
@@ -94,6 +94,16 @@ SeriesFrame* new_series_frame() {
     else record.series_tail = f;
     if (before) before->next = f;
     else record.series_head = f;
+}
+
+SeriesFrame* new_series_frame() {
+    u32 size = record.next_frame_size;
+    if (size < record.max_frame_size) {
+        u64 doubled = u64(size) * 2;
+        record.next_frame_size = u32(doubled < record.max_frame_size ? doubled : record.max_frame_size);
+    }
+    SeriesFrame* f = init_series_frame(os_alloc(u64(size) + sizeof(SeriesFrame)), size);
+    link_series_frame(f);
     if (!record.series_active) record.series_active = f;
     return f;
 }
@@ -151,7 +161,7 @@ void init() {
 }
 
 void free_all_frames() {
-    collector::reset_quarantine();
+    collector::forget_heap();
     for (i32 k = record.node_head; k >= 0;) {
         i32 next = node_frames[k].next;
         u8* pages;
@@ -181,6 +191,10 @@ void free_all_frames() {
 // --- OS blocks -------------------------------------------------------------
 
 void* os_alloc(u64 size) {
+    if (ZIR_UNLIKELY(refuse_os_blocks)) {
+        refuse_os_blocks--;
+        no_memory();
+    }
     u64 aligned = granule_round(size + OS_BLOCK_PREFIX);
     void* p = platform::os_alloc(aligned, false);
     if (!p) no_memory();
@@ -235,7 +249,7 @@ SeriesBuffer* alloc_series_buffer(i64 count, u32 unit, i32 offset_mode) {
     SeriesBuffer* s;
     u32 big = 0;
     if (total >= record.max_frame_size) {
-        collector::run_if_active();
+        collector::run_if_due();
         auto* b = static_cast<BigFrame*>(os_alloc(total + sizeof(BigFrame)));
         b->next = nullptr;
         b->link2 = 0;
@@ -249,9 +263,10 @@ SeriesBuffer* alloc_series_buffer(i64 count, u32 unit, i32 offset_mode) {
         SeriesFrame* f = record.series_active;
         if (!f || f->free + total >= f->end) {
             f = find_series_frame(total);
+            // No frame fits: collect when the growth budget is used up, else
+            // (or when the collection left too little room) add a frame.
             if (!f) {
-                collector::run_if_active();
-                f = find_series_frame(total);
+                if (collector::run_if_due()) f = find_series_frame(total);
                 if (!f || u64(f->end - f->free) < FRAME_REUSE_MIN_ROOM) {
                     if (total >= record.next_frame_size) record.next_frame_size = record.max_frame_size;
                     f = new_series_frame();
@@ -261,7 +276,10 @@ SeriesBuffer* alloc_series_buffer(i64 count, u32 unit, i32 offset_mode) {
         }
         s = reinterpret_cast<SeriesBuffer*>(f->free);
         f->free += total;
+        // The free end of a frame is poisoned after a collection in sanitizer builds.
+        ZIR_UNPOISON(s, total);
     }
+    collector::growth.allocated += total;
     s->flags = unit | SERIES_IN_USE | SERIES_ALLOCATED | big;
     s->node = 0;
     s->size = size;

@@ -123,6 +123,8 @@ void free_all_frames();
 // OS blocks (mmap); the size stored in front of the block is its aligned size.
 void* os_alloc(u64 size);
 void os_free(void* block);
+// Test hook: the next n OS blocks are refused, as when the system has no memory.
+extern u32 refuse_os_blocks;
 
 u32 alloc_node();
 void free_node(u32 id);
@@ -173,7 +175,13 @@ inline bool slot_is_free(uintptr_t slot) { return (slot & 1) != 0; }
 
 // --- Frame maintenance, for the collector -----------------------------------
 
+// A frame of the next frame size, linked into the list.
 SeriesFrame* new_series_frame();
+// Lays out an empty frame of `size` data bytes in an OS block of
+// size + sizeof(SeriesFrame) bytes; the frame is not on the list yet.
+SeriesFrame* init_series_frame(void* block, u32 size);
+// Links a frame into the list, which stays in address order.
+void link_series_frame(SeriesFrame* f);
 // Unlinks a series frame and gives it back to the system.
 void release_series_frame(SeriesFrame* f);
 // Unlinks a series frame without giving it back (the caller owns the block).

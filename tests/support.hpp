@@ -29,6 +29,9 @@ struct Collecting : ::testing::Test {
     void TearDown() override;
 };
 
+// Whether a buffer is the one of a big frame on the list.
+bool in_big_frame(const SeriesBuffer* s);
+
 // A byte series holding `text` at the given unit (one code point per element).
 u32 make_text_series(const std::u32string& text, u32 unit);
 

@@ -1,8 +1,12 @@
-// Garbage collector: reachability, compaction, big frames, handles,
-// externals and the weak ownership table.
+// Garbage collector: reachability, compaction, big frames, heap growth, stress
+// mode, failures inside a collection, root guards, handles, externals and the
+// weak ownership table.
+#include <memory>
+
 #include "datatypes/context.hpp"
 #include "datatypes/symbol.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/fire.hpp"
 #include "runtime/handle_table.hpp"
 #include "runtime/hash_table.hpp"
 #include "runtime/ownership.hpp"
@@ -13,7 +17,18 @@ namespace zir {
 namespace {
 
 using collector::RootCell;
+using collector::RootCells;
 using collector::RootNode;
+
+constexpr i64 MIB = 1 << 20;
+
+#ifdef ZIR_ASAN
+constexpr bool ASAN_BUILD = true;
+bool poisoned(const void* p) { return __asan_address_is_poisoned(p); }
+#else
+constexpr bool ASAN_BUILD = false;
+bool poisoned(const void*) { return false; }
+#endif
 
 bool node_is_live(u32 node) {
     uintptr_t slot = memory::node_slots[node];
@@ -77,15 +92,6 @@ TEST_F(Collector, DataSurvivesManyCollectionsAndMoves) {
     ASSERT_EQ(series::length_of(b), 300);
     for (int i = 0; i < 300; i++)
         ASSERT_EQ(text_of(series::head_cells(node_buffer(list->w2))[i]), "value " + std::to_string(i));
-}
-
-TEST_F(Collector, StressModeMovesEveryLiveBuffer) {
-    if (!collector::STRESS) GTEST_SKIP() << "only stress builds move every buffer";
-    RootCell s(string_of("moving"));
-    SeriesBuffer* before = node_buffer(s->w2);
-    collector::do_cycle();
-    EXPECT_NE(node_buffer(s->w2), before);
-    EXPECT_EQ(text_of(s.value), "moving");
 }
 
 TEST_F(Collector, BlockContainingItselfIsMarkedOnce) {
@@ -154,6 +160,301 @@ TEST(CollectorOff, AllocationMakesNewFramesInsteadOfCollecting) {
     EXPECT_EQ(collector::stats.cycles, cycles);
     EXPECT_GE(frames, 3);
     test::reset_memory();
+}
+
+// --- Heap growth ------------------------------------------------------------
+
+// The collector on, collecting only when allocation asks for it.
+struct Growth : ::testing::Test {
+    void SetUp() override {
+        test::reset_memory();
+        collector::active = true;
+        collector::stress_period = 0;
+    }
+    void TearDown() override {
+        collector::active = false;
+        collector::growth_percent = collector::GROWTH_PERCENT;
+        collector::growth_floor = collector::GROWTH_FLOOR;
+        test::reset_memory();
+    }
+};
+
+constexpr i64 STRING_BYTES = 1000;
+constexpr i64 STRING_TOTAL = STRING_BYTES + BUFFER_OVERHEAD;
+
+// About `bytes` of 1,000-byte strings held by one block.
+u32 make_live_strings(i64 bytes) {
+    i64 n = bytes / STRING_TOTAL;
+    RootNode list(memory::alloc_cells(n));
+    Cell outer = block_of(list);
+    for (i64 i = 0; i < n; i++) {
+        RootNode s(memory::alloc_bytes(STRING_BYTES));
+        Cell* c = memory::alloc_tail(&outer);
+        cell::init(c, TYPE_STRING);
+        c->w2 = s;
+    }
+    return list;
+}
+
+// Allocates `bytes` of garbage strings; answers the collections that ran and
+// the largest OS total seen.
+std::pair<u32, i64> allocate_garbage(i64 bytes) {
+    u32 start = collector::stats.cycles;
+    i64 peak = 0;
+    for (i64 done = 0; done < bytes; done += STRING_TOTAL) {
+        memory::alloc_bytes(STRING_BYTES);
+        peak = std::max(peak, memory::record.os_total);
+    }
+    return {collector::stats.cycles - start, peak};
+}
+
+TEST_F(Growth, CollectionsComeAfterTheBudgetNotAtEveryFullFrame) {
+    RootNode live(make_live_strings(16 * MIB));
+    collector::do_cycle();
+    const u64 budget = collector::growth.budget;
+    EXPECT_GE(collector::growth.live, u64(16 * MIB) * 95 / 100);
+    EXPECT_GE(budget, collector::growth.live) << "the budget is what is live";
+
+    // Three budgets of garbage: a full frame every 2 MiB, a collection only
+    // after each budget.
+    auto [collections, peak] = allocate_garbage(i64(3 * budget));
+    EXPECT_GE(collections, 2u);
+    EXPECT_LE(collections, 3u);
+    if (!collector::STRESS) {   // stress builds also hold evacuated frames for a while
+        EXPECT_LE(u64(peak), collector::growth.live + budget + 8 * MIB) << "the heap stays within live + budget";
+    }
+    EXPECT_EQ(series::length_of(node_buffer(live)), 16 * MIB / STRING_TOTAL);
+}
+
+TEST_F(Growth, WithoutABudgetEveryFullFrameCollects) {
+    collector::growth_percent = 0;
+    collector::growth_floor = 0;
+    RootNode live(make_live_strings(4 * MIB));
+    collector::do_cycle();
+    auto [collections, peak] = allocate_garbage(16 * MIB);
+    EXPECT_GE(collections, u32(16 * MIB / MAX_FRAME_SIZE));
+    if (!collector::STRESS) {
+        EXPECT_LE(u64(peak), collector::growth.live + 3 * MAX_FRAME_SIZE);
+    }
+}
+
+TEST_F(Growth, TheHeapShrinksBackWhenLiveDataGoes) {
+    // Stress builds hold evacuated frames for a few collections.
+    auto settle = [] {
+        for (int i = 0; i < 4; i++) collector::do_cycle();
+    };
+    settle();
+    const i64 empty = memory::record.os_total;
+    {
+        RootNode live(make_live_strings(16 * MIB));
+        settle();
+        EXPECT_GE(memory::record.os_total, empty + 16 * MIB);
+        EXPECT_GE(collector::growth.budget, u64(16 * MIB) * 95 / 100);
+    }
+    settle();
+    EXPECT_LE(memory::record.os_total, empty + 2 * i64(MAX_FRAME_SIZE)) << "empty frames are given back";
+    EXPECT_EQ(collector::growth.budget, collector::GROWTH_FLOOR) << "the budget follows the live size down";
+}
+
+TEST_F(Growth, BigAllocationsCountTowardTheBudgetAndDoNotEachCollect) {
+    RootNode live(make_live_strings(16 * MIB));
+    collector::do_cycle();
+    const u32 start = collector::stats.cycles;
+    const u64 big_total = MAX_FRAME_SIZE + BUFFER_OVERHEAD;
+    int bigs = 0;
+    while (collector::growth.allocated + big_total < collector::growth.budget) {
+        memory::alloc_bytes(MAX_FRAME_SIZE);
+        bigs++;
+    }
+    EXPECT_GE(bigs, 6);
+    EXPECT_EQ(collector::stats.cycles, start) << bigs << " big buffers within the budget";
+    memory::alloc_bytes(MAX_FRAME_SIZE);   // uses the budget up
+    EXPECT_EQ(collector::stats.cycles, start);
+    memory::alloc_bytes(MAX_FRAME_SIZE);   // the next one collects first
+    EXPECT_EQ(collector::stats.cycles, start + 1);
+    int left = 0;
+    for (BigFrame* b = memory::record.big_head; b; b = b->next) left++;
+    EXPECT_EQ(left, 1) << "the collection gave the dead big frames back";
+}
+
+TEST_F(Growth, StressModeCollectsAtItsPeriodWhateverTheBudget) {
+    if (!collector::STRESS) GTEST_SKIP() << "only stress builds collect by period";
+    collector::growth_floor = 1u << 30;
+    collector::do_cycle();
+    collector::stress_period = 3;
+    const u32 start = collector::stats.cycles;
+    for (int i = 0; i < 9; i++) memory::alloc_bytes(16);
+    EXPECT_EQ(collector::stats.cycles, start + 3);
+}
+
+// --- Stress mode ------------------------------------------------------------
+
+using Stress = Growth;
+
+bool in_frame(const void* p, const SeriesFrame* f) {
+    auto* b = static_cast<const u8*>(p);
+    return b >= reinterpret_cast<const u8*>(f + 1) && b < f->end;
+}
+
+const SeriesFrame* frame_of(const void* p) {
+    for (SeriesFrame* f = memory::record.series_head; f; f = f->next)
+        if (in_frame(p, f)) return f;
+    return nullptr;
+}
+
+TEST_F(Stress, CollectionsTakeTurnsEvacuatingAndCompacting) {
+    if (!collector::STRESS) GTEST_SKIP() << "production builds only compact";
+    RootCell s(string_of("moving"));
+    int evacuated = 0, compacted = 0;
+    for (int i = 0; i < 4; i++) {
+        // A dead buffer just after the live one: after the collection its
+        // space is past the frame's free pointer, or in a frame left behind.
+        SeriesBuffer* before = node_buffer(s->w2);
+        auto* dead = reinterpret_cast<u8*>(node_buffer(memory::alloc_bytes(64)));
+        const bool evacuating = collector::evacuating_cycle(collector::stats.cycles);
+        const u32 evacuations = collector::stats.evacuations;
+        collector::do_cycle();
+        EXPECT_EQ(collector::stats.evacuations - evacuations, evacuating ? 1u : 0u);
+        EXPECT_EQ(text_of(s.value), "moving");
+        if (evacuating) {
+            evacuated++;
+            EXPECT_EQ(frame_of(before), nullptr) << "every live buffer left its frame";
+            if (ASAN_BUILD) {
+                EXPECT_TRUE(poisoned(before)) << "the frame left behind is held poisoned";
+                EXPECT_TRUE(poisoned(dead));
+            }
+        } else {
+            compacted++;
+            // Unless its frame was given back, the dead space is now past the
+            // frame's free pointer: compaction only slides down.
+            if (const SeriesFrame* f = frame_of(dead)) {
+                EXPECT_GE(dead, f->free);
+                if (ASAN_BUILD) {
+                    EXPECT_TRUE(poisoned(dead)) << "space freed by a compaction is poisoned";
+                }
+            }
+        }
+    }
+    EXPECT_EQ(evacuated, 2);
+    EXPECT_EQ(compacted, 2);
+    // Allocation after a compaction takes poisoned space back.
+    RootCell again(string_of("after"));
+    EXPECT_EQ(text_of(again.value), "after");
+}
+
+TEST_F(Stress, LiveBigBuffersMoveAndTheirOldFramesArePoisoned) {
+    if (!collector::STRESS) GTEST_SKIP() << "production builds never move big buffers";
+    RootNode big(memory::alloc_bytes_filled(MAX_FRAME_SIZE, 'b'));
+    ASSERT_TRUE(node_buffer(big)->flags & SERIES_BIG);
+    std::memcpy(series::head(node_buffer(big)), "big", 3);
+    node_buffer(big)->tail = 3;
+    int moved = 0;
+    for (int i = 0; i < 2; i++) {
+        SeriesBuffer* before = node_buffer(big);
+        const bool evacuating = collector::evacuating_cycle(collector::stats.cycles);
+        collector::do_cycle();
+        SeriesBuffer* after = node_buffer(big);
+        EXPECT_EQ(after != before, evacuating);
+        if (after != before) {
+            moved++;
+            EXPECT_TRUE(test::in_big_frame(after));
+            EXPECT_EQ(after->node, u32(big));
+            if (ASAN_BUILD) {
+                EXPECT_TRUE(poisoned(before));
+            }
+        }
+        EXPECT_TRUE(after->flags & SERIES_BIG);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(series::head(after)), 3), "big");
+        EXPECT_EQ(series::data(after)[MAX_FRAME_SIZE - 1], 'b');
+    }
+    EXPECT_EQ(moved, 1);
+}
+
+TEST_F(Stress, RefusedFramesTurnAnEvacuationIntoACompaction) {
+    if (!collector::STRESS) GTEST_SKIP() << "production builds take no frame while collecting";
+    RootCell s(string_of("stays"));
+    if (!collector::evacuating_cycle(collector::stats.cycles)) collector::do_cycle();
+    const u32 evacuations = collector::stats.evacuations;
+    const u32 cycles = collector::stats.cycles;
+    memory::refuse_os_blocks = 1;
+    EXPECT_NO_THROW(collector::do_cycle());
+    EXPECT_EQ(memory::refuse_os_blocks, 0u) << "the evacuation asked for a frame";
+    EXPECT_EQ(collector::stats.evacuations, evacuations);
+    EXPECT_EQ(collector::stats.cycles, cycles + 1);
+    EXPECT_FALSE(collector::busy_q());
+    EXPECT_EQ(text_of(s.value), "stays");
+}
+
+// --- A raise inside a collection ---------------------------------------------
+
+u32 callback_node = 0;
+bool raise_in_callback = false;
+
+void marking_then_raising() {
+    collector::mark_block(callback_node);
+    if (raise_in_callback) {
+        raise_in_callback = false;
+        fire(ERR_INTERNAL, "no-memory");
+    }
+}
+
+TEST_F(Growth, ARaiseInsideACollectionLeavesNoMarkAndCollectionOn) {
+    collector::register_(marking_then_raising);
+    constexpr i64 HELD = 256 * 1024;
+    callback_node = memory::alloc_bytes(HELD);
+    collector::do_cycle();
+    const u64 live_with = collector::growth.live;
+    const u32 cycles = collector::stats.cycles;
+
+    raise_in_callback = true;
+    EXPECT_THROW(collector::do_cycle(), LanguageError);
+    EXPECT_FALSE(collector::busy_q());
+    EXPECT_EQ(collector::stats.cycles, cycles) << "an abandoned collection does not count";
+
+    // The abandoned collection had marked the buffer: the mark must not keep
+    // it once nothing holds it.
+    callback_node = 0;
+    collector::do_cycle();
+    EXPECT_LE(collector::growth.live + HELD, live_with);
+
+    // Allocation still collects when its budget is used up (an explicit
+    // collection would not tell: it runs whatever the busy flag says).
+    EXPECT_GT(allocate_garbage(3 * i64(collector::GROWTH_FLOOR)).first, 0u);
+    collector::unregister(marking_then_raising);
+}
+
+// --- Root guards --------------------------------------------------------------
+
+TEST(RootGuardDeathTest, LeavingFromUnderALaterGuardAborts) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "release builds do not check the order";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            auto first = std::make_unique<RootCell>();
+            RootCell second;
+            first.reset();
+        },
+        "a RootCell guard was released while a later one was still held");
+    EXPECT_DEATH(
+        {
+            auto first = std::make_unique<RootNode>(0);
+            RootNode second(0);
+            first.reset();
+        },
+        "a RootNode guard was released while a later one was still held");
+    Cell cells[2];
+    cell::init(&cells[0], TYPE_NONE);
+    cell::init(&cells[1], TYPE_NONE);
+    EXPECT_DEATH(
+        {
+            auto first = std::make_unique<RootCells>(&cells[0], 1);
+            RootCells second(&cells[1], 1);
+            first.reset();
+        },
+        "a RootCells guard was released while a later one was still held");
+#endif
 }
 
 // --- Handles ----------------------------------------------------------------

@@ -1,7 +1,6 @@
 // Hash tables: hashing, sizing, symbols, word tables, node keys, pointer map;
 // and the cycle guard.
 #include <map>
-#include <memory>
 #include <random>
 
 #include "datatypes/symbol.hpp"
@@ -157,12 +156,23 @@ TEST_F(HashTable, WordTablesFindByIdOrByAlias) {
 
 TEST_F(HashTable, NodeKeysAgainstAModel) {
     RootNode t(hash_table::init(0, 0, hash_table::NODES, 1));
-    std::vector<std::unique_ptr<collector::RootNode>> keys;
-    for (int i = 0; i < 200; i++) keys.push_back(std::make_unique<RootNode>(memory::alloc_bytes(8)));
+    // The keys live in one rooted block: guards must leave in order, which a
+    // vector of them does not promise.
+    constexpr u32 KEYS = 200;
+    RootNode keys(memory::alloc_cells(KEYS));
+    Cell list;
+    cell::init(&list, TYPE_BLOCK);
+    list.w2 = keys;
+    for (u32 i = 0; i < KEYS; i++) {
+        RootNode key(memory::alloc_bytes(8));
+        Cell* c = memory::alloc_tail(&list);
+        cell::init(c, TYPE_BINARY);
+        c->w2 = key;
+    }
     std::map<u32, u32> model;
     std::mt19937 rng(7);
     for (int step = 0; step < 3000; step++) {
-        u32 k = *keys[rng() % keys.size()];
+        u32 k = series::head_cells(node_buffer(keys))[rng() % KEYS].w2;
         switch (rng() % 3) {
             case 0: {
                 Cell* v = hash_table::put_node(t, k);

@@ -13,19 +13,13 @@ bool in_series_frame(const SeriesBuffer* s) {
     return false;
 }
 
-bool in_big_frame(const SeriesBuffer* s) {
-    for (BigFrame* b = memory::record.big_head; b; b = b->next)
-        if (b->buffer() == s) return true;
-    return false;
-}
-
 TEST(Memory, BufferTouchingTheFrameLimitGetsABigFrame) {
     // Data sizes are multiples of 16: the first whose size + 24 reaches 2 MiB
     // goes to a big frame ...
     u32 big = memory::alloc_bytes(MAX_FRAME_SIZE - 16);
     SeriesBuffer* b = node_buffer(big);
     EXPECT_TRUE(b->flags & SERIES_BIG);
-    EXPECT_TRUE(in_big_frame(b));
+    EXPECT_TRUE(test::in_big_frame(b));
     EXPECT_EQ(b->size, MAX_FRAME_SIZE - 16);
     // ... and 16 bytes less is carved from a series frame.
     u32 small = memory::alloc_bytes(MAX_FRAME_SIZE - 32);
@@ -118,7 +112,7 @@ TEST(Memory, ExpansionSetsTheBigFlagFromWhereTheBufferLives) {
     put_bytes(node, "abc");
     SeriesBuffer* big = memory::expand_series(node_buffer(node), MAX_FRAME_SIZE);
     EXPECT_TRUE(big->flags & SERIES_BIG);
-    EXPECT_TRUE(in_big_frame(big));
+    EXPECT_TRUE(test::in_big_frame(big));
     EXPECT_EQ(bytes_of(node), "abc");
     // Back from a big buffer to a small one: the flag must not follow.
     u32 other = memory::alloc_bytes(MAX_FRAME_SIZE);

@@ -54,6 +54,12 @@ void Collecting::TearDown() {
     collector::stress_period = 0;
 }
 
+bool in_big_frame(const SeriesBuffer* s) {
+    for (BigFrame* b = memory::record.big_head; b; b = b->next)
+        if (b->buffer() == s) return true;
+    return false;
+}
+
 u32 make_text_series(const std::u32string& text, u32 unit) {
     u32 node = memory::alloc_series(i64(text.size()), unit, 0);
     SeriesBuffer* s = node_buffer(node);
