@@ -80,7 +80,7 @@ void init_tables() {
     externals::init();
     series::init_state();
     block::init_state();
-    string::init_state();
+    case_folding::init_state();
     url::init_state();
     email::init_state();
 }

@@ -368,7 +368,10 @@ void truncate_from(Cell* str, i64 n) {
 // --- The concatenation core ---------------------------------------------------------
 
 SeriesBuffer* zs_concatenate(Cell* target, const Cell* source, i32 part, i32 offset, bool keep_source, i32 mode) {
+    // Both cells are read before anything allocates: they may lie in a
+    // buffer that moves.
     u32 tnode = text_node(target);
+    i64 target_head = TYPE_OF(target) == TYPE_SYMBOL ? 0 : head_index(target);
     Text src = text_of(source);
     // A symbol's text may be a fresh string no cell holds.
     collector::RootNode hold_source(src.node);
@@ -393,8 +396,7 @@ SeriesBuffer* zs_concatenate(Cell* target, const Cell* source, i32 part, i32 off
     i64 len = series::length_of(t);
     i64 at = len;
     if (mode != CONCAT_APPEND) {
-        i64 h = TYPE_OF(target) == TYPE_SYMBOL ? 0 : head_index(target);
-        at = h + offset;
+        at = target_head + offset;
         if (at > len) at = len;
         if (at < 0) at = 0;
     }
@@ -509,15 +511,6 @@ void decode_binary(const Cell* bin, Cell* out) {
     }
 }
 
-// Forms every element of a block from its head, without separators.
-void form_each(const Cell* block, Cell* out) {
-    collector::RootCell source(*block);
-    for (i32 i = head_index(source.get()); i < series::length_of(node_buffer(source->w2)); i++) {
-        const Cell item = series::head_cells(node_buffer(source->w2))[i];
-        actions::form(&item, out, nullptr, PART_UNLIMITED);
-    }
-}
-
 }  // namespace
 
 Cell* make(Cell* proto, Cell* spec, u32 type) {
@@ -557,7 +550,7 @@ Cell* to(Cell* proto, Cell* spec, u32 type) {
     } else {
         make_at(out, 16, 1);
         if (st == TYPE_BLOCK || st == TYPE_PAREN || st == TYPE_HASH) {
-            form_each(spec, out);
+            insert(out, spec, nullptr, false, nullptr, true);
         } else if (st == TYPE_REFINEMENT && type != TYPE_STRING) {
             actions::mold(spec, out, false, false, false, nullptr, PART_UNLIMITED, 0);
         } else {
@@ -571,12 +564,12 @@ Cell* to(Cell* proto, Cell* spec, u32 type) {
 
 // --- Registration ----------------------------------------------------------------
 
-void init_state() {}
-
 void init() {
     datatype::Registration r(TYPE_STRING, TYPE_SERIES, "string!");
     r.on<ACT_MAKE>(make).on<ACT_TO>(to).on<ACT_FORM>(form).on<ACT_MOLD>(mold).on<ACT_EVAL_PATH>(eval_path);
-    r.on<ACT_COMPARE>(compare).on<ACT_FIND>(find).on<ACT_SELECT>(select);
+    r.on<ACT_COMPARE>(compare).on<ACT_APPEND>(insert).on<ACT_CHANGE>(change).on<ACT_FIND>(find);
+    r.on<ACT_INSERT>(insert).on<ACT_SELECT>(select).on<ACT_SORT>(sort).on<ACT_SWAP>(swap).on<ACT_TAKE>(take);
+    r.on<ACT_TRIM>(trim);
     datatype::register_(r);
 }
 

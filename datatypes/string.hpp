@@ -233,8 +233,6 @@ Cell* make(Cell* proto, Cell* spec, u32 type);
 Cell* to(Cell* proto, Cell* spec, u32 type);
 
 void init();
-// Start-up and memory resets: makes the words the actions name.
-void init_state();
 
 }  // namespace string
 }  // namespace zir

@@ -9,6 +9,7 @@
 // points (a string's text, a word's spelling, a value's formed text).
 #include "datatypes/string.hpp"
 
+#include <array>
 #include <string_view>
 #include <vector>
 
@@ -29,7 +30,11 @@ using series::words;
 
 inline i32 head_index(const Cell* c) { return i32(c->w1); }
 inline Cell* none_cell() { return const_cast<Cell*>(&none::value); }
-inline u32 fold(u32 cp) { return case_folding::to_upper_char(cp); }
+// ASCII folds without a call: only a..z change.
+inline u32 fold(u32 cp) {
+    if (cp < 0x80) return cp - 'a' < 26 ? cp - 32 : cp;
+    return case_folding::to_upper_char(cp);
+}
 inline i32 sign(i64 d) { return d < 0 ? -1 : d > 0 ? 1 : 0; }
 
 template <class T>
@@ -226,22 +231,41 @@ i64 run(const Scan& g, i64 length, Test test) {
     return -1;
 }
 
+// The folded code points of unit-1 text, one lookup each: the case tables
+// are made at start-up and never change.
+const u32* fold_bytes() {
+    static const std::array<u32, 256> table = [] {
+        std::array<u32, 256> t{};
+        for (u32 c = 0; c < 256; c++) t[c] = fold(c);
+        return t;
+    }();
+    return table.data();
+}
+
 template <class H, bool FOLD>
 i64 scan_text(const Scan& g, const u8* base, const std::vector<u32>& text) {
     const H* h = reinterpret_cast<const H*>(base);
     const u32* needle = text.data();
     i64 n = i64(text.size());
     u32 first = needle[0];
+    const u32* folded = sizeof(H) == 1 && FOLD ? fold_bytes() : nullptr;
     auto at = [&](i64 i) {
         u32 c = load<H>(reinterpret_cast<const u8*>(h + i));
+        if constexpr (sizeof(H) == 1 && FOLD) return folded[c];
         return FOLD ? fold(c) : c;
     };
-    return run(g, n, [&](i64 p) {
-        if (at(p) != first) return false;
+    auto rest = [&](i64 p) {
         for (i64 k = 1; k < n; k++)
             if (at(p + k) != needle[k]) return false;
         return true;
-    });
+    };
+    if (!g.backward && !g.match && g.step == 1) {
+        // The common case in a tight loop: the first code point, then the rest.
+        for (i64 p = g.first, last = g.end - n; p <= last; p++)
+            if (at(p) == first && rest(p)) return p;
+        return -1;
+    }
+    return run(g, n, [&](i64 p) { return at(p) == first && rest(p); });
 }
 
 template <bool FOLD>

@@ -21,6 +21,9 @@ Cell* logic_(bool v);
 Cell* word(const char* spelling, u32 type = TYPE_WORD);
 // A text value of any string-family type (string! by default).
 Cell* str(const char* utf8, u32 type = TYPE_STRING);
+Cell* char_(u32 code_point);
+// Code points as UTF-8, for comparing with texts and naming cases.
+std::string utf8(const std::u32string& text);
 Cell* block(std::initializer_list<const Cell*> items, u32 type = TYPE_BLOCK);
 // A block of integer! values.
 Cell* ints(std::initializer_list<i32> values);
@@ -56,8 +59,7 @@ Cell* bound_word(const char* spelling, const Cell* value);
 // `to` (or, with ACT_MAKE, `make`) of a datatype from a spec, through the
 // datatype's own row: the result cell.
 Cell* convert(u32 type, const Cell* spec, u32 slot = ACT_TO);
-// Text as UTF-8, and a text value's code points from its head.
-std::string utf8(const std::u32string& text);
+// A text value's code points from its head.
 std::u32string code_points(const Cell* text);
 
 struct MoldOptions {
@@ -70,16 +72,6 @@ std::string form(const Cell* value, i32 part = -1);
 // Runs `f` and answers "category id" of the language error it raised, or "".
 template <typename F>
 std::string error_of(F f);
-
-// string! has no comparison or mold of its own yet: while this lives, it
-// compares folding ASCII case (but under ops 2, 8 and 9) and molds in quotes.
-struct TextStandIn {
-    TextStandIn();
-    ~TextStandIn();
-    TextStandIn(const TextStandIn&) = delete;
-    TextStandIn& operator=(const TextStandIn&) = delete;
-    action::Generic saved[2];
-};
 
 struct ValueTest : Collecting {
     Cell* saved_top = nullptr;

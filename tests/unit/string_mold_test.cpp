@@ -15,15 +15,6 @@ using namespace test;
 
 struct StringMold : ValueTest {};
 
-std::string utf8(const std::u32string& text) {
-    std::string out;
-    for (char32_t c : text) {
-        u8 buf[4];
-        out.append(reinterpret_cast<char*>(buf), size_t(unicode::cp_to_utf8(u32(c), buf)));
-    }
-    return out;
-}
-
 TEST_F(StringMold, DelimitersFollowLengthQuotesAndLineFeeds) {
     struct Case {
         std::u32string text;

@@ -19,12 +19,6 @@ using namespace test;
 
 struct StringSearch : ValueTest {};
 
-Cell* char_(u32 cp) {
-    Cell* c = int_(i32(cp));
-    cell::set_type(c, TYPE_CHAR);
-    return c;
-}
-
 // A bitset! holding the code points given: bit n in byte n >> 3 under 0x80 >> (n & 7).
 Cell* bitset_(std::initializer_list<u32> members, bool complemented = false) {
     u32 top = 0;
@@ -34,15 +28,6 @@ Cell* bitset_(std::initializer_list<u32> members, bool complemented = false) {
     Cell* b = text_series(bytes, 1, TYPE_BITSET);
     if (complemented) node_buffer(b->w2)->flags |= SERIES_COMPLEMENT;
     return b;
-}
-
-std::string utf8(const std::u32string& text) {
-    std::string out;
-    for (char32_t c : text) {
-        u8 buf[4];
-        out.append(reinterpret_cast<char*>(buf), size_t(unicode::cp_to_utf8(u32(c), buf)));
-    }
-    return out;
 }
 
 // --- Comparison ------------------------------------------------------------------------

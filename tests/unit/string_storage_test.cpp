@@ -340,6 +340,7 @@ TEST_F(StringStorage, ToFromEachKindOfSource) {
     Cell* formed = to_string(test::block({int_(1), str("b"), test::block({int_(2), int_(3)}), none_()}));
     EXPECT_EQ(string::to_std(formed), "1b2 3none") << "elements formed without separators";
     EXPECT_EQ(string::to_std(to_string(int_(-42))), "-42");
+    EXPECT_EQ(string::to_std(to_string(char_(0xE9))), "é");
 }
 
 TEST_F(StringStorage, ToFromUtf8Bytes) {
