@@ -60,6 +60,21 @@ TEST_F(TextTypes, PartLeftCountsTheDelimiters) {
     EXPECT_EQ(actions::mold(str("abc", TYPE_EMAIL), buffer, false, false, false, nullptr, 100, 0), 97);
 }
 
+TEST_F(TextTypes, MoldIntoTheValuesOwnBuffer) {
+    // The delimiter written first must not become part of the text copied.
+    for (u32 type : {TYPE_TAG, TYPE_REF, TYPE_FILE, TYPE_URL, TYPE_EMAIL}) {
+        Cell* t = str("a b", type);
+        Cell* view = stack::push(t);
+        actions::mold(view, t, false, false, false, nullptr, PART_UNLIMITED, 0);
+        std::string expected = type == TYPE_TAG     ? "a b<a b>"
+                               : type == TYPE_REF   ? "a b@a b"
+                               : type == TYPE_FILE  ? "a b%\"a b\""
+                               : type == TYPE_URL   ? "a ba%20b"
+                                                    : "a ba b";
+        EXPECT_EQ(string::to_std(t), expected) << type;
+    }
+}
+
 TEST_F(TextTypes, FindingATagLooksForItsBrackets) {
     Cell* s = str("a<b>c b");
     Cell* found = actions::find(s, str("b", TYPE_TAG), nullptr, false, false, false, false, nullptr, nullptr,
