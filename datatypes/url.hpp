@@ -46,8 +46,9 @@ i64 encode(const Cell* source, Cell* target, i32 mode, i64 limit = -1);
 //     code point;
 //   - an escape of a UTF-8 lead byte followed by the escapes of its
 //     continuation bytes gives the character they encode; when one of them is
-//     missing, or the bytes are no valid character, the "%" stays a plain
-//     character and decoding goes on right after it;
+//     missing, or the bytes are no character as the runtime reads UTF-8
+//     (which takes unpaired surrogates but DC00..DCFF, since it writes them),
+//     the "%" stays a plain character and decoding goes on right after it;
 //   - everything else, a "%" without two hexadecimal digits after it
 //     included, is copied.
 // `target` may be `source` itself.

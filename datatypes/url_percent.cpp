@@ -10,6 +10,7 @@
 #include "datatypes/url.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/fire.hpp"
 #include "runtime/unicode.hpp"
 
 namespace zir {
@@ -56,14 +57,19 @@ std::vector<u32> code_points(const Cell* source) {
 }
 
 // The character that k escaped bytes starting with `lead` encode, when the
-// escapes are all there and the bytes are one valid UTF-8 character; else -1.
+// escapes are all there and the bytes are one character as the runtime reads
+// UTF-8 (unpaired surrogates included, since it writes them); else -1.
 i32 escaped_char(const u32* at, const u32* end, u8 lead, i32 k) {
-    u8 bytes[5] = {lead, 0, 0, 0, 0};
+    u8 bytes[4] = {lead, 0, 0, 0};
     for (i32 j = 1; j < k; j++)
         if (!decode_hex_pair(at + 3 * j, end, &bytes[j])) return -1;
-    i32 cp = -1;
-    const u8* next = unicode::fast_decode_utf8_char(bytes, &cp);
-    return next == bytes + k ? cp : -1;
+    i32 used = k;
+    try {
+        i32 cp = unicode::decode_utf8_char(bytes, &used);
+        return used == k ? cp : -1;
+    } catch (const LanguageError&) {
+        return -1;   // the decoder's verdict on bad bytes, which stay text here
+    }
 }
 
 }  // namespace

@@ -48,11 +48,27 @@ TEST_F(Url, DecodingIsLenient) {
         {"%E2%82", "%E2\u0082"},           // cut short: the lead's "%" stays, the rest decodes
         {"%F0%9F%98%80!", "\U0001F600!"},
         {"%C0%80", "%C0\u0080"},           // an overlong form is no character
-        {"%ED%A0%80", "%ED\u00A0\u0080"},  // nor is a surrogate
+        {"%ED%B0%80", "%ED\u00B0\u0080"},  // nor is a surrogate the runtime never writes
+        {"%EF%BF%BE", "%EF\u00BF\u00BE"},  // nor U+FFFE
         {"\u00E9%20\u4E2D", "\u00E9 \u4E2D"},
         {"100%", "100%"},
     };
     for (const Case& c : cases) EXPECT_EQ(decoded(c.text), c.expected) << c.text;
+}
+
+TEST_F(Url, DecodingUndoesEncoding) {
+    // Whatever a string holds, unpaired surrogates included.
+    std::u32string text = U"a b/%\u00E9\u4E2D\U0001F600~";
+    text += char32_t(0xD800);
+    text += char32_t(0xDFFF);
+    text += U'\0';
+    for (i32 mode : {url::ENCODE_STRICT, url::ENCODE_WIDE}) {
+        Cell* coded = str("");
+        url::encode(text_series(text, 4), coded, mode);
+        Cell* back = str("");
+        url::decode(coded, back);
+        EXPECT_EQ(code_points(back), text) << mode;
+    }
 }
 
 TEST_F(Url, DecodingIntoTheSourceItself) {
@@ -210,6 +226,12 @@ TEST_F(Url, PathJoinsWithOneSlash) {
     EXPECT_EQ(string::to_std(path_get(str("http://h", TYPE_URL), int_(3))), "http://h/3");
     // From the head; wide text on either side.
     EXPECT_EQ(string::to_std(path_get(at_(str("x/\u00E9", TYPE_FILE), 2), str("\u4E2D"))), "\u00E9/\u4E2D");
+}
+
+TEST_F(Url, PathWithAWord) {
+    if (!actions::lookup(TYPE_WORD, ACT_FORM)) GTEST_SKIP() << "word! is not registered in this build";
+    EXPECT_EQ(string::to_std(path_get(str("http://h/", TYPE_URL), word("x"))), "http://h/x");
+    EXPECT_EQ(string::to_std(path_get(str("dir", TYPE_FILE), word("x"))), "dir/x");
 }
 
 TEST_F(Url, PathCannotSet) {
