@@ -27,8 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<u8> bytes(data, data + size);
     collector::RootCell text, coded, back, out;
     fresh(text);
-    // Malformed UTF-8 reads as U+FFFD: every input is some text.
-    string::append_utf8(text.get(), bytes.data(), i64(bytes.size()));
+    try {
+        string::append_utf8(text.get(), bytes.data(), i64(bytes.size()));
+    } catch (const LanguageError&) {
+        return 0;   // no text: malformed UTF-8
+    }
     fresh(out);
     url::decode(text.get(), out.get());
     for (i32 mode : {url::ENCODE_STRICT, url::ENCODE_WIDE}) {
