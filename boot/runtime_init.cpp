@@ -4,11 +4,14 @@
 #include "boot/roots.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
+#include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/email.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/issue.hpp"
 #include "datatypes/logic.hpp"
+#include "datatypes/native.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/ref.hpp"
@@ -17,10 +20,11 @@
 #include "datatypes/tag.hpp"
 #include "datatypes/triple.hpp"
 #include "datatypes/typeset.hpp"
+#include "datatypes/symbol.hpp"
 #include "datatypes/unset.hpp"
 #include "datatypes/url.hpp"
+#include "datatypes/word.hpp"
 #include "evaluator/stack.hpp"
-#include "datatypes/symbol.hpp"
 #include "runtime/case_folding.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/console.hpp"
@@ -57,9 +61,20 @@ void register_datatypes() {
     block::init();
     string::init();
     integer::init();
+    symbol::init();
+    context::init();
+    word::init();
+    lit_word::init();
+    set_word::init();
+    get_word::init();
+    refinement::init();
     char_::init();
+    native::init();
+    action::init();
+    op::init();
     path::init();
     paren::init();
+    issue::init();
     url::init();
     file::init();
     triple::init();
@@ -74,7 +89,9 @@ void init_tables() {
     cycles::init();
     boot::init_root_block();
     case_folding::init();
-    symbol::init();
+    symbol::init_table();
+    context::init_global();
+    datatype::init_words();
     ownership::init();
     stack::init();
     externals::init();

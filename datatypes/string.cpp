@@ -1,6 +1,7 @@
 // string!: storage, conversion and registration; see string.hpp.
 #include "datatypes/string.hpp"
 
+#include <optional>
 #include <vector>
 
 #include "datatypes/block.hpp"
@@ -44,16 +45,6 @@ inline u32 text_node(const Cell* value) {
 }  // namespace
 
 // --- Elements ------------------------------------------------------------------
-
-u32 symbol_buffer(i32 symbol_id) {
-    if (u32 node = symbol::get(symbol_id)->w2) return node;
-    // The spelling lies in a series buffer that the load may move: copy it.
-    std::string spelling(symbol::spelling(symbol_id));
-    u32 node = unicode::load_utf8_new(reinterpret_cast<const u8*>(spelling.data()), i64(spelling.size()));
-    // The symbol table's buffer may have moved too: look the cell up again.
-    const_cast<Cell*>(symbol::get(symbol_id))->w2 = node;
-    return node;
-}
 
 Text text_of(const Cell* value) {
     if (TYPE_OF(value) == TYPE_SYMBOL) {
@@ -372,9 +363,11 @@ SeriesBuffer* zs_concatenate(Cell* target, const Cell* source, i32 part, i32 off
     // buffer that moves.
     u32 tnode = text_node(target);
     i64 target_head = TYPE_OF(target) == TYPE_SYMBOL ? 0 : head_index(target);
+    bool symbol = TYPE_OF(source) == TYPE_SYMBOL;
     Text src = text_of(source);
     // A symbol's text may be a fresh string no cell holds.
-    collector::RootNode hold_source(src.node);
+    std::optional<collector::RootNode> hold_source;
+    if (symbol) hold_source.emplace(src.node);
     SeriesBuffer* t = node_buffer(tnode);
     SeriesBuffer* s = node_buffer(src.node);
     u32 tu = series::unit_of(t), su = series::unit_of(s);

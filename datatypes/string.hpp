@@ -53,16 +53,14 @@ inline void put_char(u8* p, u32 unit, u32 cp) {
 inline u32 unit_for(u32 cp) { return cp <= 0xFF ? 1 : cp <= 0xFFFF ? 2 : 4; }
 
 // Text read from a value: a string-family value, or a symbol! (its spelling's
-// string, read from index 0). `head` is an element index from the buffer's
+// string, read from index 0: the one `symbol::get_buffer` keeps in the table's
+// cell, or for another copy of the cell one made from its UTF-8). `head` is an element index from the buffer's
 // first used element, never past its tail.
 struct Text {
     u32 node;
     i32 head;
 };
 Text text_of(const Cell* value);
-// The string! buffer of a symbol's spelling, made on first use and kept in
-// the symbol's cell.
-u32 symbol_buffer(i32 symbol_id);
 
 // --- Reading -----------------------------------------------------------------
 

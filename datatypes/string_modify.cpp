@@ -186,7 +186,21 @@ Cell* insert(Cell* series, Cell* value, Cell* part, bool, Cell* dup, bool append
         if (append) series->w1 = 0;
         return series;
     }
-    if (at_tail && scalar_q(TYPE_OF(value)) && !owned_q(series)) {
+    u32 vt = TYPE_OF(value);
+    if (at_tail && times == 1 && !owned_q(series) && limit != 0) {
+        // The common appends in one step: no owner to tell first.
+        if (vt == TYPE_CHAR) {
+            append_char(series, value->w2);
+            series->w1 = append ? 0 : u32(zs_abs_length(series));
+            return series;
+        }
+        if (any_text_q(vt) && vt != TYPE_TAG && value->w2 != series->w2) {
+            concatenate(series, value, i32(limit < MAX_LENGTH ? limit : -1), 0, true, CONCAT_APPEND);
+            series->w1 = append ? 0 : u32(zs_abs_length(series));
+            return series;
+        }
+    }
+    if (at_tail && scalar_q(vt) && !owned_q(series)) {
         // Formed straight onto the tail: no owner to tell first, and the
         // value holds no text that the writing could change.
         i64 start = zs_abs_length(series);

@@ -39,14 +39,14 @@ inline i32 written_since(const Cell* buffer, i32 before) { return zs_abs_length(
 // For each `{` of the span: whether a `}` closes it before the span ends.
 // One pass with a stack of the open braces finds for each its partner, which
 // is the `}` where a count from that brace first returns to zero.
-std::vector<bool> balanced_braces(const u8* p, i64 n, u32 unit) {
+template <class T>
+std::vector<bool> balanced_braces(const T* p, i64 n) {
     std::vector<bool> balanced(size_t(n), false);
     std::vector<i64> open;
     for (i64 i = 0; i < n; i++) {
-        u32 c = get_char(p + i * unit, unit);
-        if (c == '{') {
+        if (p[i] == '{') {
             open.push_back(i);
-        } else if (c == '}' && !open.empty()) {
+        } else if (p[i] == '}' && !open.empty()) {
             balanced[size_t(open.back())] = true;
             open.pop_back();
         }
@@ -56,9 +56,20 @@ std::vector<bool> balanced_braces(const u8* p, i64 n, u32 unit) {
 
 // Whether a code point is written as it is: printable, not the caret, not a
 // brace in brace mode nor a double quote in quote mode, and above 0x9F only
-// without /all.
+// without /all. ASCII through a table per mode.
+constexpr auto PLAIN_ASCII = [] {
+    struct Table {
+        bool in_quotes[128], in_braces[128];
+    } t{};
+    for (u32 c = 0x20; c < 0x7F; c++) {
+        t.in_quotes[c] = c != '^' && c != '"';
+        t.in_braces[c] = c != '^' && c != '{' && c != '}';
+    }
+    return t;
+}();
+
 inline bool plain_q(u32 c, bool braces, bool all) {
-    if (c < 0x7F) return c >= 0x20 && c != '^' && (braces ? c != '{' && c != '}' : c != '"');
+    if (c < 0x80) return braces ? PLAIN_ASCII.in_braces[c] : PLAIN_ASCII.in_quotes[c];
     return c > 0x9F && !all;
 }
 
@@ -79,54 +90,38 @@ void append_escaped_char(Cell* buffer, u32 cp, bool all) {
     }
 }
 
-i32 form(const Cell* value, Cell* buffer, const Cell* arg, i32 part) {
-    i32 limit = arg ? integer::get(arg) : -1;
-    // The value may lie in a buffer that the writing moves (a block being
-    // formed): its length is taken first.
-    i32 length = zs_length(value);
-    const Cell source = *value;
-    concatenate(buffer, &source, limit, 0, true, CONCAT_APPEND);
-    return part - length;
-}
+namespace {
 
-i32 mold(const Cell* value, Cell* buffer, bool, bool all, bool, const Cell* arg, i32 part, i32) {
-    const Cell str = *value;
-    i64 length = zs_length(&str);
-    i64 span = length;
-    if (arg && integer::get(arg) != 0) span = part < 0 ? 0 : part < length ? part : length;
-
-    // The span is read from a copy: the output may be the string itself, and
-    // writing moves buffers.
-    SeriesBuffer* s = node_buffer(str.w2);
-    u32 unit = series::unit_of(s);
-    std::vector<u8> text(size_t(span * unit));
-    if (span > 0) std::memcpy(text.data(), series::head(s) + i64(str.w1) * unit, text.size());
-    const u8* p = text.data();
-
+// The molded text of `span` code points from `head` of a string `length`
+// long. They are read from a copy: the output may be the string itself, and
+// writing moves buffers.
+template <class T>
+void mold_span(const u8* head, i64 span, i64 length, Cell* buffer, bool all) {
+    std::vector<T> text(static_cast<size_t>(span));
+    if (span > 0) std::memcpy(text.data(), head, size_t(span) * sizeof(T));
+    const T* p = text.data();
     i32 quotes = 0, line_feeds = 0, open_braces = 0;
     for (i64 i = 0; i < span; i++) {
-        u32 c = get_char(p + i * unit, unit);
-        quotes += c == '"';
-        line_feeds += c == '\n';
-        open_braces += c == '{';
+        quotes += p[i] == '"';
+        line_feeds += p[i] == '\n';
+        open_braces += p[i] == '{';
     }
     bool braces = line_feeds >= BRACES_FROM_LINE_FEEDS || quotes > 0 || length >= BRACES_FROM_LENGTH;
-    i32 before = zs_abs_length(buffer);
     append_char(buffer, braces ? '{' : '"');
     std::vector<bool> balanced;
-    if (braces && open_braces) balanced = balanced_braces(p, span, unit);
+    if (braces && open_braces) balanced = balanced_braces(p, span);
     bool balancing = true;   // until the first brace with no partner
     i32 open = 0;
     for (i64 i = 0; i < span;) {
         // A run of code points written as they are goes in one piece.
         i64 run = i;
-        while (run < span && plain_q(get_char(p + run * unit, unit), braces, all)) run++;
+        while (run < span && plain_q(p[run], braces, all)) run++;
         if (run > i) {
-            append_codepoints(buffer, p + i * unit, run - i, unit);
+            append_codepoints(buffer, reinterpret_cast<const u8*>(p + i), run - i, sizeof(T));
             i = run;
             continue;
         }
-        u32 c = get_char(p + i * unit, unit);
+        u32 c = p[i];
         if (!braces) {
             append_escaped_char(buffer, c, all);
         } else if (c == '{') {
@@ -152,6 +147,36 @@ i32 mold(const Cell* value, Cell* buffer, bool, bool all, bool, const Cell* arg,
         i++;
     }
     append_char(buffer, braces ? '}' : '"');
+}
+
+}  // namespace
+
+i32 form(const Cell* value, Cell* buffer, const Cell* arg, i32 part) {
+    i32 limit = arg ? integer::get(arg) : -1;
+    // The value may lie in a buffer that the writing moves (a block being
+    // formed): its length is taken first.
+    i32 length = zs_length(value);
+    const Cell source = *value;
+    concatenate(buffer, &source, limit, 0, true, CONCAT_APPEND);
+    return part - length;
+}
+
+i32 mold(const Cell* value, Cell* buffer, bool, bool all, bool, const Cell* arg, i32 part, i32) {
+    const Cell str = *value;
+    i64 length = zs_length(&str);
+    i64 span = length;
+    if (arg && integer::get(arg) != 0) span = part < 0 ? 0 : part < length ? part : length;
+
+    SeriesBuffer* s = node_buffer(str.w2);
+    u32 unit = series::unit_of(s);
+    const u8* head = series::head(s) + i64(str.w1) * unit;
+    i32 before = zs_abs_length(buffer);
+    switch (unit) {
+        case 1: mold_span<u8>(head, span, length, buffer, all); break;
+        case 2: mold_span<u16>(head, span, length, buffer, all); break;
+        case 4: mold_span<u32>(head, span, length, buffer, all); break;
+        default: ZIR_FAULT(runtime::FAULT_NO_SWITCH);
+    }
     return part - written_since(buffer, before);
 }
 

@@ -16,6 +16,7 @@
 #include "datatypes/integer.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/series.hpp"
+#include "datatypes/symbol.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/case_folding.hpp"
 #include "runtime/collector.hpp"
@@ -202,7 +203,7 @@ void target_of(Target& t, const Cell* value, u32 st, bool folding) {
     } else if (vt == TYPE_WORD) {
         Cell spelling;
         cell::init(&spelling, TYPE_STRING);
-        spelling.w2 = symbol_buffer(i32(value->w2));
+        spelling.w2 = symbol::get_buffer(i32(value->w2));
         read_text(t.text, &spelling);
     } else {
         collector::RootCell formed;

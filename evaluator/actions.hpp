@@ -54,6 +54,17 @@ enum MathOp : i32 {
     MATH_OR = 5, MATH_AND = 6, MATH_XOR = 7,
 };
 
+namespace actions {
+// The arithmetic core of each datatype that has one (pair!, the points,
+// tuple!, date!, money! ...), set by the datatype when it registers: it works
+// on the two arguments of the current call, the first being the result slot,
+// and answers the result cell. integer! and float! hand an operand of such a
+// type to its core after swapping the operands; a null entry raises
+// `internal not-done`.
+using MathCore = Cell* (*)(i32 op);
+extern MathCore math_core[TYPE_TOTAL];
+}  // namespace actions
+
 // The part (a budget of code points) of an unlimited mold or form.
 constexpr i32 PART_UNLIMITED = 0x7FFFFFFF;
 
@@ -107,6 +118,11 @@ using Write = Cell* (*)(Cell* destination, Cell* data, bool binary, bool lines, 
 }  // namespace action
 
 namespace actions {
+
+// The action table: the stack entries of the 62 actions, which dispatch on
+// their first argument's datatype. An action! value holds its slot number
+// (from 1); entry slot - 1 is null until the evaluator fills it.
+extern action::Generic table[ACTION_SLOTS];
 
 // The implementation of a slot for a type, or null when not supported.
 action::Generic lookup(u32 type, u32 slot);

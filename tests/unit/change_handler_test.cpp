@@ -334,6 +334,23 @@ TEST_F(ChangeHandlers, EveryModifyingActionOfStringFollowsTheRule) {
              return std::string();
          },
          {"abcde => ", " => ", "abcdexyz => "}},
+        {"trim",
+         [&](Cell* s, Cell*) {
+             string::trim(at(s, 1), false, false, false, false, false, nullptr);
+             return std::string();
+         },
+         {"abcde => ", " => ", "abcdexyz => "}},
+        {"move at 1 to 4",
+         [&](Cell* s, Cell*) { return head_of(series::move(at(s, 1), at(s, 4), nullptr)); },
+         {"acdeb => 4", " => 4", "acdebxyz => 4"}},
+        {"move a wide char into other",
+         [&](Cell* s, Cell* other) {
+             Cell* wide = at(s, 0);
+             string::poke_char(wide, 0, 0x4E2D);
+             series::move(at(other, 0), at(s, 1), nullptr);
+             return whole(other);
+         },
+         {"\u4E2D9bcde => ", "9 => ", "\u4E2D9bcdexyz => "}},
         {"take at 1",
          [&](Cell* s, Cell*) { return text(string::take(at(s, 1), nullptr, false, false)); },
          {"acde => b", " => none", "acdexyz => b"}},

@@ -233,9 +233,8 @@ TEST_F(StringStorage, ASymbolIsReadAsItsSpelling) {
     Cell* t = str("[");
     // A copy of the symbol's cell made before its string exists is read from its UTF-8.
     string::zs_concatenate(t, stack::push(symbol::get(id)), -1, 0, true, string::CONCAT_APPEND);
-    u32 cached = string::symbol_buffer(id);
+    u32 cached = symbol::get_buffer(id);
     EXPECT_EQ(symbol::get(id)->w2, cached) << "the spelling's string is kept in the symbol";
-    EXPECT_EQ(string::symbol_buffer(id), cached);
     string::zs_concatenate(t, stack::push(symbol::get(id)), 3, 0, false, string::CONCAT_APPEND);
     string::append_char(t, ']');
     EXPECT_EQ(string::to_std(t), "[GrüßeGrü]");
@@ -341,6 +340,12 @@ TEST_F(StringStorage, ToFromEachKindOfSource) {
     EXPECT_EQ(string::to_std(formed), "1b2 3none") << "elements formed without separators";
     EXPECT_EQ(string::to_std(to_string(int_(-42))), "-42");
     EXPECT_EQ(string::to_std(to_string(char_(0xE9))), "é");
+    Cell* refinement = word("only", TYPE_REFINEMENT);
+    EXPECT_EQ(string::to_std(to_string(refinement)), "only") << "a string! takes the word";
+    Cell* file = to_string(refinement, TYPE_FILE);
+    EXPECT_EQ(TYPE_OF(file), u32(TYPE_FILE));
+    EXPECT_EQ(string::to_std(file), "/only") << "the others the molded refinement";
+    EXPECT_EQ(string::to_std(to_string(word("Abc"))), "Abc");
 }
 
 TEST_F(StringStorage, ToFromUtf8Bytes) {
