@@ -6,6 +6,7 @@
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
+#include "datatypes/word.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/fire.hpp"
@@ -138,13 +139,13 @@ i32 mold(const Cell* value, Cell* buffer, bool, bool, bool, const Cell* arg, i32
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, i32, bool, bool get, bool,
                 bool) {
     if (!get && value) fire(ERR_SCRIPT, "bad-path-set", element, path ? path : &none::value);
-    // A get-word stands for its value, which only the word module can read.
-    if (TYPE_OF(element) == TYPE_GET_WORD) not_done();
     const Cell url = *parent;
     i32 length = string::zs_length(&url);
     Cell* out = fresh_result();
+    // A get-word stands for its value; the value stays on the stack, above
+    // the result, while it is formed.
+    const Cell segment = TYPE_OF(element) == TYPE_GET_WORD ? *get_word::push_value(element) : *element;
     string::make_at(out, i64(length) + 16, 1);
-    const Cell segment = *element;
     actions::form(&segment, out, nullptr, PART_UNLIMITED);
     bool url_slash = length > 0 && string::get_char_at(&url, string::zs_abs_length(&url) - 1) == '/';
     bool element_slash = string::zs_length(out) > 0 && string::get_char_at(out, 0) == '/';
@@ -152,6 +153,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     else if (!url_slash && !element_slash) string::insert_char(out, 0, '/');
     string::concatenate(out, &url, -1, 0, true, string::CONCAT_INSERT);
     cell::set_type(out, TYPE_OF(&url));
+    stack::top = out + 1;
     return out;
 }
 

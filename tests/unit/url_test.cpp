@@ -232,6 +232,14 @@ TEST_F(Url, PathWithAWord) {
     if (!actions::lookup(TYPE_WORD, ACT_FORM)) GTEST_SKIP() << "word! is not registered in this build";
     EXPECT_EQ(string::to_std(path_get(str("http://h/", TYPE_URL), word("x"))), "http://h/x");
     EXPECT_EQ(string::to_std(path_get(str("dir", TYPE_FILE), word("x"))), "dir/x");
+    // A get-word stands for its value.
+    Cell* at = bound_word("name", str("b c"));
+    cell::set_type(at, TYPE_GET_WORD);
+    Cell* dir = str("dir/", TYPE_FILE);
+    Cell* before = stack::top;
+    Cell* r = path_get(dir, at);
+    EXPECT_EQ(string::to_std(r), "dir/b c");
+    EXPECT_EQ(stack::top, before + 2);   // the element's copy and the result
 }
 
 TEST_F(Url, PathCannotSet) {
