@@ -4,6 +4,7 @@
 
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
+#include "datatypes/context.hpp"
 #include "runtime/collector.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/time.hpp"
@@ -114,10 +115,11 @@ TEST_F(Times, FieldsOfANegativeTimeReadItsMagnitude) {
 }
 
 // Sets one field through the path action, as `t/hour: v` does.
-Cell* set_field(Cell* t, const char* field, const Cell* value, Cell* parent = nullptr, bool notify = false) {
+Cell* set_field(Cell* t, const char* field, const Cell* value, Cell* parent = nullptr, bool notify = false,
+                Cell* parent_word = nullptr) {
     Cell* element = word(field);
     Cell* v = stack::push(value);
-    return actions::eval_path(t, element, v, nullptr, parent, nullptr, 0, false, false, true, notify);
+    return actions::eval_path(t, element, v, nullptr, parent, parent_word, 0, false, false, true, notify);
 }
 
 TEST_F(Times, SettingAFieldKeepsTheOthersAsTheyRead) {
@@ -246,6 +248,31 @@ TEST_F(Times, AFieldSetInAnOwnedBlockIsReported) {
     set_field(block::cell_at(b->w2, 0), "hour", int_(2), b, false);
     ownership::on_deep_change = nullptr;
     EXPECT_EQ(heard.calls, 1);
+}
+
+struct HeardSet {
+    int calls = 0;
+    double old_seconds = 0, new_seconds = 0;
+} heard_set;
+void hear_set(const Cell*, const Cell* word, const Cell* old_value, const Cell* new_value) {
+    heard_set.calls++;
+    EXPECT_EQ(symbol::spelling(i32(word->w2)), "data");
+    heard_set.old_seconds = time::get(old_value);
+    heard_set.new_seconds = time::get(new_value);
+}
+
+TEST_F(Times, AFieldSetInAnObjectReachesItsChangeHandler) {
+    collector::RootCell object(make_object(*time_(5400)));
+    context::OnSet saved = context::on_set;
+    context::on_set = hear_set;
+    heard_set = {};
+    Cell* t = time_(5400);
+    set_field(t, "hour", int_(2), object.get(), true, word("data"));
+    context::on_set = saved;
+    EXPECT_EQ(heard_set.calls, 1);
+    EXPECT_EQ(heard_set.old_seconds, 5400);
+    EXPECT_EQ(heard_set.new_seconds, 9000);
+    EXPECT_EQ(time::get(t), 9000);
 }
 
 // --- Arithmetic ---------------------------------------------------------------------
