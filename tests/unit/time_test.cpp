@@ -57,6 +57,8 @@ TEST_F(Times, MakeAndTo) {
         }
     }
     EXPECT_EQ(error_of([] { to_(TYPE_TIME, str("1:30")); }), block::load_text ? "" : "internal not-done");
+    EXPECT_MOLD(to_(TYPE_TIME, fl(5415.5)), "1:30:15.5");
+    EXPECT_MOLD(to_(TYPE_TIME, test::block({int_(-1), int_(30), int_(15)})), "-1:30:15");
 }
 
 TEST_F(Times, TextIsLoadedAsOneTime) {
