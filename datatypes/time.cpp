@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "datatypes/block.hpp"
+#include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
@@ -238,16 +239,17 @@ i32 mold(const Cell* value, Cell* buffer, bool, bool, bool, const Cell*, i32 par
     return form_value(get(value), buffer, part);
 }
 
-// The parent of the time (an object's field, a block) hears of the change.
+// The parent of the time hears of the change: an object with change handlers
+// through its on-change handling (the field word, the old and the new time),
+// an owned series through its owner's report.
 void notify(const Cell* old_time, const Cell* new_time, const Cell* new_value, Cell* parent, const Cell* parent_word,
             i32 field) {
     if (!parent) return;
     if (TYPE_OF(parent) == TYPE_OBJECT) {
-        // The object's change handler arrives with the object! datatype.
-        (void)old_time;
-        (void)new_time;
-        (void)parent_word;
-        fire(ERR_INTERNAL, "not-done");
+        if (parent->w3 == 0 || !parent_word) return;
+        if (!context::on_set) fire(ERR_INTERNAL, "not-done");
+        context::on_set(parent, parent_word, old_time, new_time);
+        return;
     }
     if (any_series_q(TYPE_OF(parent))) ownership::check(parent, symbol::make("set-path"), new_value, field, 1);
 }
