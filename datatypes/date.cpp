@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "datatypes/block.hpp"
-#include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
@@ -754,22 +753,6 @@ i32 mold(const Cell* value, Cell* buffer, bool, bool, bool, const Cell*, i32 par
     fire(ERR_SCRIPT, "invalid-path", path ? path : &none, element);
 }
 
-// The holder of the date hears of the change: an object through its change
-// handler, a series through the ownership table.
-void notify(const Cell* old_date, const Cell* new_date, const Cell* new_value, const Cell* parent,
-            const Cell* parent_word, i32 field) {
-    if (!parent) return;
-    if (TYPE_OF(parent) == TYPE_OBJECT) {
-        if (parent->w3 == 0) return;   // no change handlers
-        if (!context::on_set) fire(ERR_INTERNAL, "not-done");
-        Cell* owner = stack::push(parent);
-        Cell* word = stack::push(parent_word);
-        context::on_set(owner, word, old_date, new_date);
-        return;
-    }
-    if (any_series_q(TYPE_OF(parent))) ownership::check(parent, symbol::make("set-path"), new_value, field, 1);
-}
-
 Cell* eval_path(Cell* date, Cell* element, Cell* value, Cell* path, Cell* parent, Cell* parent_word, i32, bool,
                 bool get_only, bool, bool notify_q) {
     i32 field = field_of(element);
@@ -789,7 +772,7 @@ Cell* eval_path(Cell* date, Cell* element, Cell* value, Cell* path, Cell* parent
     date->w2 = updated.w2;
     date->w3 = updated.w3;
     Cell* new_date = stack::push(date);
-    notify(old_date, new_date, value, parent, parent_word, field);
+    ownership::notify_set_path(parent, parent_word, old_date, new_date, value, field);
     return value;
 }
 
