@@ -13,6 +13,7 @@
 #include "datatypes/none.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/series.hpp"
+#include "datatypes/string.hpp"
 #include "datatypes/triple.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/symbol.hpp"
@@ -53,6 +54,7 @@ void register_datatypes() {
     logic::init();
     series::init();
     block::init();
+    string::init();
     integer::init();
     symbol::init();
     context::init();
@@ -85,6 +87,7 @@ void init_tables() {
     externals::init();
     series::init_state();
     block::init_state();
+    case_folding::init_state();
 }
 
 }  // namespace runtime
