@@ -1,16 +1,20 @@
 // Runtime initialisation: see runtime_init.hpp.
 #include "boot/runtime_init.hpp"
 
+#include "boot/catalog.hpp"
 #include "boot/roots.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/error.hpp"
+#include "datatypes/function.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
 #include "datatypes/logic.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/none.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
@@ -68,10 +72,14 @@ void register_datatypes() {
     action::init();
     op::init();
     path::init();
+    function::init();
+    routine::init();
     paren::init();
     issue::init();
+    object::init();
     triple::init();
     typeset::init();
+    error::init();
 }
 
 void init_tables() {
@@ -88,6 +96,9 @@ void init_tables() {
     series::init_state();
     block::init_state();
     case_folding::init_state();
+    function::init_state();
+    object::init_state();
+    catalog::init();
 }
 
 }  // namespace runtime

@@ -263,8 +263,10 @@ Cell* collect_words(Cell* spec_in, const Cell* body_in) {
         while (i < count_of(node) && TYPE_OF(cell_of(node, i)) == TYPE_WORD) i++;
         if (i < count_of(node) && is_q(cell_of(node, i), TYPE_REFINEMENT, words.local)) {
             for (i32 j = i + 1; j < count_of(node); j++) {
-                const Cell item = *cell_of(node, j);
-                if (TYPE_OF(&item) == TYPE_WORD) collect(result, seen, &item);
+                Cell item = *cell_of(node, j);
+                if (TYPE_OF(&item) != TYPE_WORD) continue;
+                item.header &= ~FLAG_NEW_LINE;
+                block::zs_append(result, &item);
             }
         }
         block::zs_clear_from(spec, ext);
@@ -470,7 +472,7 @@ Cell* push(const Cell* spec_in, const Cell* body, i32 index, i32 return_type, bo
     cell::init(out, TYPE_UNSET);
     Cell* spec = stack::push(spec_in);
     Cell* kept = stack::push(body ? body : &none::value);
-    RootNode ctx(context::make(spec, true, false, context::KIND_FUNCTION));
+    collector::RootNode ctx(context::make(spec, true, false, context::KIND_FUNCTION));
     u32 record = memory::alloc_unset_cells(function::RECORD_CELLS);
     SeriesBuffer* r = node_buffer(record);
     r->tail = r->offset + function::RECORD_CELLS * 16;

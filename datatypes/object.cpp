@@ -1,6 +1,8 @@
 // object!: see object.hpp.
 #include "datatypes/object.hpp"
 
+#include <optional>
+
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
@@ -146,7 +148,8 @@ void set_field(Cell* obj, i32 i, const Cell* value) {
     fire_on_set(obj, word, old, now);
 }
 
-// The fields of an object compared with another's (see `compare`).
+}  // namespace
+
 i32 compare_fields(const Cell* value, const Cell* other, i32 op) {
     u32 a = value->w1, b = other->w1;
     if (a == b) return 0;
@@ -174,7 +177,9 @@ i32 compare_fields(const Cell* value, const Cell* other, i32 op) {
     return 0;
 }
 
-// The next field after i that mold_fields writes, or -1.
+namespace {
+
+// Whether a field after i is one that mold_fields writes.
 bool written_after_q(u32 ctx, i32 i, bool all) {
     for (i32 k = i + 1; k < size_of(ctx); k++)
         if (all || !handler_word_q(i32(word_of(ctx, k)->w2))) return true;
@@ -281,8 +286,11 @@ Cell* duplicate(const Cell* proto_in, Cell* result, bool deep, const Cell* types
     Cell* proto = stack::push(proto_in);
     Cell* types = types_in ? stack::push(types_in) : nullptr;
     u32 old = proto->w1;
-    if (deep && cycles::find_q(old)) fire(ERR_INTERNAL, "no-cycle");
-    cycles::Guard guard(old);
+    std::optional<cycles::Guard> guard;
+    if (deep) {
+        if (cycles::find_q(old)) fire(ERR_INTERNAL, "no-cycle");
+        guard.emplace(old);
+    }
     *result = *proto;
     if (rebuild_handlers) result->w3 = 0;
     u32 ctx = context::clone(result, context::KIND_OBJECT);

@@ -140,6 +140,11 @@ i32 mold(const Cell* value, Cell* buffer, bool only, bool all, bool flat, const 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* prev_element,
                 i32 index, bool case_, bool get, bool last, bool notify);
 i32 compare(const Cell* value, const Cell* other, i32 op);
+// The comparison of two object-like values of one datatype: the same context
+// is equal; otherwise the one with more fields is the lesser, then the words
+// (by canonical symbol) and values in order decide; an object met again while
+// comparing is equal only to another one met again.
+i32 compare_fields(const Cell* value, const Cell* other, i32 op);
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
              Cell* skip, bool last, bool reverse);
