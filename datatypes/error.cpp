@@ -20,12 +20,6 @@ namespace {
 
 inline u32 ctx_of(const Cell* error) { return error->w1; }
 
-// Gives the value stack back on every way out.
-struct KeepTop {
-    Cell* saved = stack::top;
-    ~KeepTop() { stack::top = saved; }
-};
-
 // A native call frame around the writing of template arguments, so that an
 // error raised meanwhile is not named after the caller of the report. Closed
 // on every way out, leaving the stacks as they were.
@@ -167,7 +161,7 @@ Cell* create(const Cell* category, const Cell* id, const Cell* arg1, const Cell*
 }
 
 i32 form_message(const Cell* template_in, Cell* buffer, const Cell* error_in, i32 part) {
-    KeepTop keep;
+    stack::KeepTop keep;
     Cell* tmpl = stack::push(template_in);
     Cell* error = stack::push(error_in);
     bool syntax = get_type(error) && symbol::resolve(get_type(error)) == symbol::resolve(symbol::make("syntax"));
@@ -295,7 +289,7 @@ Cell* make(Cell*, Cell* spec_in, u32) {
 }
 
 i32 form(const Cell* value, Cell* buffer, const Cell*, i32 part) {
-    KeepTop keep;
+    stack::KeepTop keep;
     Cell* error = stack::push(value);
     part = write(buffer, "*** ", part);
     if (!catalog::ready_q()) return part;

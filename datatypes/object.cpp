@@ -50,12 +50,6 @@ inline bool handler_word_q(i32 symbol) {
     return s == words.on_change || s == words.on_deep_change;
 }
 
-// Gives `stack::top` back on every way out.
-struct KeepTop {
-    Cell* saved = stack::top;
-    ~KeepTop() { stack::top = saved; }
-};
-
 // --- The change-handlers record ---
 
 inline Cell* handler_cell(u32 record, i32 which) { return series::head_cells(node_buffer(record)) + which; }
@@ -140,7 +134,7 @@ void set_field(Cell* obj, i32 i, const Cell* value) {
         *value_of(ctx, i) = *value;
         return;
     }
-    KeepTop keep;
+    stack::KeepTop keep;
     Cell* word = stack::push(word_of(ctx, i));
     Cell* old = stack::push(value_of(ctx, i));
     Cell* now = stack::push(value);
@@ -208,7 +202,7 @@ void on_set(const Cell* owner, const Cell* word, const Cell* old_value, const Ce
 
 void on_deep_change(const Cell* owner, const Cell* word, const Cell* value, i32 action_symbol,
                     const Cell* new_value, i32 index, i32 part) {
-    KeepTop keep;
+    stack::KeepTop keep;
     Cell* o = stack::push(owner);
     Cell* w = stack::push(word);
     Cell* target = stack::push(value);
@@ -282,7 +276,7 @@ void install_handlers(Cell* object) {
 }
 
 Cell* duplicate(const Cell* proto_in, Cell* result, bool deep, const Cell* types_in, bool rebuild_handlers) {
-    KeepTop keep;
+    stack::KeepTop keep;
     Cell* proto = stack::push(proto_in);
     Cell* types = types_in ? stack::push(types_in) : nullptr;
     u32 old = proto->w1;
@@ -342,7 +336,7 @@ Cell* construct(const Cell* spec_in, const Cell* proto, bool only) {
 }
 
 void set_many(Cell* object, const Cell* value_in, bool any, bool only, bool some) {
-    KeepTop keep;
+    stack::KeepTop keep;
     Cell* obj = stack::push(object);
     Cell* value = stack::push(value_in);
     u32 ctx = obj->w1;
@@ -404,7 +398,7 @@ void clear_changed(u32 ctx) {
 
 void fire_on_set(const Cell* object, const Cell* word, const Cell* old_value, const Cell* new_value) {
     if (!object->w3) return;
-    KeepTop keep;
+    stack::KeepTop keep;
     // The handler is user code: it gets copies, which stay put and alive
     // whatever it does to the object.
     Cell* obj = stack::push(object);
@@ -428,7 +422,7 @@ void fire_on_set(const Cell* object, const Cell* word, const Cell* old_value, co
 void fire_on_deep_set(const Cell* owner, const Cell* word, const Cell* target, const Cell* action,
                       const Cell* new_value, i32 index, i32 part) {
     if (!owner->w3) fire(ERR_SCRIPT, "invalid-obj-evt", owner);
-    KeepTop keep;
+    stack::KeepTop keep;
     Cell* args = stack::push(owner);
     stack::push(word);
     stack::push(target);
@@ -627,7 +621,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
         Cell* v = value_of(ctx, slot);
         return TYPE_OF(v) == TYPE_UNSET ? missing() : v;
     }
-    KeepTop keep;
+    stack::KeepTop keep;
     Cell* obj = stack::push(parent);
     Cell* word = stack::push(element);
     Cell* now = stack::push(value);

@@ -11,6 +11,7 @@
 
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/fire.hpp"
 #include "support.hpp"
 
 namespace zir::test {
@@ -84,6 +85,9 @@ std::string form(const Cell* value, i32 part = -1);
 // Runs `f` and answers "category id" of the language error it raised, or "".
 template <typename F>
 std::string error_of(F f);
+// Runs `f` and answers the language error it raised (a failure when none).
+template <typename F>
+LanguageError raised(F f);
 
 struct ValueTest : Collecting {
     Cell* saved_top = nullptr;
@@ -96,7 +100,16 @@ struct ValueTest : Collecting {
 #define EXPECT_MOLD(value, text) EXPECT_EQ(::zir::test::mold(value), text)
 #define EXPECT_FORM(value, text) EXPECT_EQ(::zir::test::form(value), text)
 
-#include "runtime/fire.hpp"
+template <typename F>
+zir::LanguageError zir::test::raised(F f) {
+    try {
+        f();
+    } catch (const LanguageError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no error";
+    return {};
+}
 
 template <typename F>
 std::string zir::test::error_of(F f) {

@@ -43,17 +43,6 @@ struct Errors : ValueTest {
                         const Cell* a3 = nullptr) {
         return error::create(test::word(category), test::word(id), a1, a2, a3);
     }
-    // The error a call raises, as `fire` built it.
-    template <typename F>
-    static LanguageError raised(F f) {
-        try {
-            f();
-        } catch (const LanguageError& e) {
-            return e;
-        }
-        ADD_FAILURE() << "no error";
-        return {};
-    }
 };
 
 // --- The catalogue ------------------------------------------------------------------
@@ -69,8 +58,8 @@ TEST_F(Errors, TheCatalogue) {
     for (i32 k = 0; k < catalog::CATEGORIES; k++) {
         Cell* cat = stack::push(catalog::category_object(k));
         EXPECT_EQ(object::get_size(cat), 2 + catalog::categories[k].count);
-        EXPECT_MOLD(object::select_value(cat, test::word("code")), std::to_string(k * 100));
-        EXPECT_EQ(form(object::select_value(cat, test::word("type"))), catalog::categories[k].title);
+        EXPECT_MOLD(stack::push(object::select_value(cat, test::word("code"))), std::to_string(k * 100));
+        EXPECT_EQ(form(stack::push(object::select_value(cat, test::word("type")))), catalog::categories[k].title);
     }
     struct Case {
         u32 category;
@@ -303,8 +292,8 @@ TEST_F(Errors, MoldComparisonAndFields) {
     EXPECT_EQ(actions::compare_typed(e, as_object, COMP_EQUAL), NOT_COMPARABLE);
 
     Cell* element = test::word("code");
-    EXPECT_MOLD(actions::eval_path(stack::push(e), element, nullptr, nullptr, nullptr, nullptr, 0, false, false, true,
-                                   false),
+    EXPECT_MOLD(stack::push(actions::eval_path(stack::push(e), element, nullptr, nullptr, nullptr, nullptr, 0, false,
+                                               false, true, false)),
                 "400");
     EXPECT_EQ(symbol::spelling(error::get_type(e)), "math");
     EXPECT_EQ(symbol::spelling(error::get_id(e)), "zero-divide");

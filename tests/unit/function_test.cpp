@@ -36,7 +36,8 @@ struct Functions : ValueTest {
         Cell* v = stack::push(value);
         return actions::get<action::Reflect>(v, ACT_REFLECT)(v, symbol::make(field));
     }
-    static Cell* record(const Cell* fn, i32 i) { return function::record_cell(fn, i); }
+    // A copy of a record cell, on the stack.
+    static Cell* record(const Cell* fn, i32 i) { return stack::push(function::record_cell(fn, i)); }
 };
 
 // --- Validation -----------------------------------------------------------------

@@ -110,14 +110,14 @@ TEST_F(Objects, ClassIds) {
     EXPECT_EQ(make("a: 10", proto)->w2, base) << "setting fields only keeps the class";
     Cell* more = make("c: 3", proto);
     EXPECT_GT(more->w2, base) << "a new field makes a new class";
-    EXPECT_MOLD(field(more, "a"), "1");
+    EXPECT_MOLD(stack::push(field(more, "a")), "1");
     EXPECT_NE(make("a: 1 b: 2")->w2, base) << "every make object! is a new class";
 
     // From an object spec.
     Cell* setter = make("b: 20");
     Cell* same = object::make(stack::push(proto), setter, TYPE_OBJECT);
     EXPECT_EQ(same->w2, base);
-    EXPECT_MOLD(field(same, "b"), "20");
+    EXPECT_MOLD(stack::push(field(same, "b")), "20");
     Cell* adder = make("z: 0");
     EXPECT_GT(object::make(stack::push(proto), adder, TYPE_OBJECT)->w2, base);
 
@@ -134,9 +134,9 @@ TEST_F(Objects, MakeFromAPrototypeCopiesItsSeriesAndRebindsItsFunctions) {
     Cell* proto = make("a: [1 2] s: \"t\" f: zz-get-a");
     // The function's body refers to the global `a` until it is rebuilt.
     Cell* child = make("a: [3]", proto);
-    Cell* pa = field(proto, "a");
+    Cell* pa = stack::push(field(proto, "a"));
     EXPECT_MOLD(pa, "[1 2]");
-    Cell* ps = field(proto, "s");
+    Cell* ps = stack::push(field(proto, "s"));
     EXPECT_NE(field(child, "s")->w2, ps->w2) << "series values are copied";
     Cell* body = function::record_cell(field(child, "f"), function::RECORD_BODY);
     EXPECT_EQ(block::cell_at(body->w2, 0)->w1, child->w1) << "a function's body is bound to the new object";
@@ -147,7 +147,7 @@ TEST_F(Objects, MakeFromAPrototypeCopiesItsSeriesAndRebindsItsFunctions) {
     // From an object spec: its fields are put, copied and rebuilt too.
     Cell* spec = make("a: [9] g: zz-get-a");
     Cell* merged = object::make(stack::push(proto), spec, TYPE_OBJECT);
-    EXPECT_MOLD(field(merged, "a"), "[9]");
+    EXPECT_MOLD(stack::push(field(merged, "a")), "[9]");
     EXPECT_NE(field(merged, "a")->w2, field(spec, "a")->w2);
     Cell* gbody = function::record_cell(field(merged, "g"), function::RECORD_BODY);
     EXPECT_EQ(block::cell_at(gbody->w2, 0)->w1, merged->w1);
@@ -166,14 +166,14 @@ TEST_F(Objects, Construct) {
     // Nothing is evaluated.
     object::eval_block = nullptr;
     Cell* quoted = object::construct(read_block("p: (1 + 2) q: [x: 1]"), nullptr, false);
-    EXPECT_MOLD(field(quoted, "p"), "(1 + 2)");
+    EXPECT_MOLD(stack::push(field(quoted, "p")), "(1 + 2)");
     EXPECT_EQ(object::get_size(quoted), 2);
     // Over a prototype: its fields stay, new ones join.
     Cell* with = object::construct(read_block("b: 2 z: 3"), o, false);
-    EXPECT_MOLD(field(with, "a"), "1");
-    EXPECT_MOLD(field(with, "b"), "2");
-    EXPECT_MOLD(field(o, "b"), "1") << "the prototype is left alone";
-    EXPECT_MOLD(field(with, "z"), "3");
+    EXPECT_MOLD(stack::push(field(with, "a")), "1");
+    EXPECT_MOLD(stack::push(field(with, "b")), "2");
+    EXPECT_MOLD(stack::push(field(o, "b")), "1") << "the prototype is left alone";
+    EXPECT_MOLD(stack::push(field(with, "z")), "3");
 }
 
 // --- Copies -----------------------------------------------------------------------
@@ -243,7 +243,7 @@ TEST_F(Objects, MoldOfNestedAndSelfContainingObjects) {
     EXPECT_EQ(mold(o, flat),
               "make object! [a: 1 inner: make object! [b: [x y] deeper: make object! [c: \"z\"]] w: 'word "
               "p: make object! [...]]");
-    EXPECT_FORM(field(o, "inner"), "b: [x y]\ndeeper: make object! [\n    c: \"z\"\n]");
+    EXPECT_FORM(stack::push(field(o, "inner")), "b: [x y]\ndeeper: make object! [\n    c: \"z\"\n]");
     EXPECT_MOLD(make(""), "make object! []");
     Cell* holder = make("e: none");
     *field(holder, "e") = *make("");
@@ -324,8 +324,8 @@ TEST_F(Objects, Comparison) {
 TEST_F(Objects, PathAccess) {
     Cell* o = make("a: 1 u: none");
     *field(o, "u") = unset::value;
-    EXPECT_MOLD(path(o, "a"), "1");
-    EXPECT_MOLD(path(o, "A"), "1");
+    EXPECT_MOLD(stack::push(path(o, "a")), "1");
+    EXPECT_MOLD(stack::push(path(o, "A")), "1");
     Cell* element = test::word("a");
     Cell* obj = stack::push(o);
     object::eval_path(obj, element, nullptr, nullptr, nullptr, nullptr, 0, false, false, true, false);
@@ -356,7 +356,7 @@ TEST_F(Objects, PathAccess) {
     // Setting.
     Cell* two = int_(2);
     EXPECT_EQ(path(o, "a", two), two);
-    EXPECT_MOLD(field(o, "a"), "2");
+    EXPECT_MOLD(stack::push(field(o, "a")), "2");
     EXPECT_EQ(error_of([&] { path(o, "zz", int_(3)); }), "script invalid-path");
     Cell* self = test::word("self");
     self->w1 = o->w1;
@@ -377,7 +377,7 @@ TEST_F(Objects, SelectPutModify) {
                                             nullptr, false, false); }),
               "script invalid-type");
     object::put(stack::push(o), test::word("a"), int_(5), false);
-    EXPECT_MOLD(field(o, "a"), "5");
+    EXPECT_MOLD(stack::push(field(o, "a")), "5");
     EXPECT_EQ(error_of([&] { object::put(stack::push(o), test::word("a", TYPE_SET_WORD), int_(5), false); }),
               "script invalid-key-type");
 
@@ -462,7 +462,7 @@ TEST_F(Objects, OnChangeHearsEverySetWithTheOldAndNewValue) {
                          "on-change* 8 a 10 100 false none",
                          "on-change* 8 b 20 200 false none",
                      }));
-    EXPECT_MOLD(field(o, "a"), "100");
+    EXPECT_MOLD(stack::push(field(o, "a")), "100");
 
     // A handler replaced by one with more locals is counted again; set does not
     // report the handler fields themselves.
@@ -481,7 +481,7 @@ TEST_F(Objects, OnChangeHearsEverySetWithTheOldAndNewValue) {
     object::call_function = nullptr;
     Cell* quiet = make("a: 1 on-change*: zz-on-change");
     EXPECT_EQ(error_of([&] { path(quiet, "a", int_(2)); }), "internal not-done") << "no interpreter";
-    EXPECT_MOLD(field(quiet, "a"), "2") << "the value is set before the handler runs";
+    EXPECT_MOLD(stack::push(field(quiet, "a")), "2") << "the value is set before the handler runs";
 }
 
 TEST_F(Objects, HandlersMustBeFunctions) {
@@ -501,7 +501,7 @@ TEST_F(Objects, AHostileHandlerThatGrowsTheObjectAndCollects) {
     Cell* o = make("a: 1 b: 2 c: 3 on-change*: zz-on-change");
     i32 added = 0;
     Cell* values = read_block("[x] [y] [z]");
-    block::zs_append(values, field(o, "on-change*"));
+    block::zs_append(values, stack::push(field(o, "on-change*")));
     during_call = [&] {
         if (added == 3) return;
         context::add_word(o->w1, symbol::make("zz-grown-" + std::to_string(added++)));
@@ -510,10 +510,10 @@ TEST_F(Objects, AHostileHandlerThatGrowsTheObjectAndCollects) {
     // /some: the fields the handler adds meanwhile take none, and are skipped.
     object::set_many(o, values, false, false, true);
     EXPECT_EQ(calls.size(), 3u);
-    EXPECT_MOLD(field(o, "c"), "[z]");
+    EXPECT_MOLD(stack::push(field(o, "c")), "[z]");
     EXPECT_EQ(object::get_size(o), 4 + 3);
     path(o, "b", read_block("q"));
-    EXPECT_MOLD(field(o, "b"), "[q]");
+    EXPECT_MOLD(stack::push(field(o, "b")), "[q]");
 }
 
 TEST_F(Objects, OnDeepChangeHearsChangesToOwnedSeries) {
