@@ -7,7 +7,10 @@
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/email.hpp"
 #include "datatypes/error.hpp"
+#include "datatypes/file.hpp"
+#include "datatypes/float.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
@@ -16,12 +19,17 @@
 #include "datatypes/none.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/path.hpp"
+#include "datatypes/percent.hpp"
+#include "datatypes/ref.hpp"
+#include "datatypes/time.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
+#include "datatypes/tag.hpp"
 #include "datatypes/triple.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/unset.hpp"
+#include "datatypes/url.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/case_folding.hpp"
@@ -76,10 +84,18 @@ void register_datatypes() {
     routine::init();
     paren::init();
     issue::init();
+    url::init();
+    file::init();
     object::init();
     triple::init();
+    float_::init();
     typeset::init();
     error::init();
+    percent::init();
+    time::init();
+    tag::init();
+    email::init();
+    ref::init();
 }
 
 void init_tables() {
@@ -96,6 +112,8 @@ void init_tables() {
     series::init_state();
     block::init_state();
     case_folding::init_state();
+    url::init_state();
+    email::init_state();
     function::init_state();
     object::init_state();
     catalog::init();

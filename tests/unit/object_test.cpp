@@ -307,6 +307,7 @@ TEST_F(Objects, Comparison) {
     EXPECT_TRUE(actions::compare(two, stack::push(two), COMP_SAME));
     EXPECT_FALSE(actions::compare(two, make("a: 1 b: 3"), COMP_EQUAL));
     EXPECT_TRUE(actions::compare(two, make("a: 1 b: 3"), COMP_LESSER));
+    EXPECT_TRUE(actions::compare(make("a: 1 b: 2.0"), two, COMP_EQUAL)) << "numbers compare across types";
     EXPECT_TRUE(actions::compare(make("a: 1 b: \"x\""), two, COMP_LESSER)) << "then by type id: string! first";
     EXPECT_EQ(actions::compare_typed(two, int_(1), COMP_EQUAL), NOT_COMPARABLE);
 
