@@ -50,8 +50,8 @@ i32 get_id(const Cell* error);
 constexpr i32 stack_field_index() { return FIELD_STACK; }
 
 // The n-th argument word (0-based: word!, lit-word!, get-word! or
-// refinement!) of the spec of the function that the caller's name stands
-// for, or none! when it is not a function value or has no such argument.
+// refinement!) of the function the caller's name stands for, read from its
+// spec block; none! when that is not a function value or has no such argument.
 void get_call_argument(i32 n, Cell* out);
 // The same for a caller's name already read (stack::caller_name).
 void call_argument_of(const Cell* caller, i32 n, Cell* out);

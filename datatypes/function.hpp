@@ -2,11 +2,11 @@
 // whose behaviour is a C++ routine with a typed interface.
 //
 // A function! cell holds:
-// - header: type 24, and the spec's attributes: TRACE (always trace it),
+// - header: type 24, and its spec's attributes: TRACE (always trace it),
 //   NO_TRACE (never trace it);
 // - word 1: node of its function context (values on the value stack while it
 //   runs, no `self`), whose owner cell holds a copy of the function! value;
-// - word 2: node of the spec block (head 0): doc strings, arguments with their
+// - word 2: node of its spec block (head 0): doc strings, arguments with their
 //   type blocks, refinements, `return:`, `/local` and the locals;
 // - word 3: node of its record, five cells:
 //     RECORD_BODY       the body block (a deep copy made at construction), or
@@ -19,7 +19,7 @@
 //                       (op::FUNCTION_RECORD_OP);
 //     RECORD_OWNER      the object! a method belongs to, or unset!.
 //
-// A routine! has the same layout: its context is made from the spec, its
+// A routine! has the same layout: its context is made from its spec, its
 // record holds the body (or none!), unset!, the routine's index in the routine
 // table as an integer!, unset! and its return type as an integer! (-1 none,
 // 4 logic!, 11 integer!). Its header has POINTER_ARGS when it takes the
@@ -52,22 +52,22 @@ inline Cell* record_cell(const Cell* fn, i32 i) { return series::head_cells(node
 
 // Pushes a new function! and answers its context node. A spec whose head is
 // not 0 is replaced by a copy from its head. `body` (null: none) is copied
-// deeply; without a given context (0) one is made from the spec and the body
+// deeply; without a given context (0) one is made from `spec` and the body
 // copy is bound to it. `code` (0: none) is the built-in entry; `owner` (0:
 // none) the context node of the object a method belongs to.
 u32 push(const Cell* spec, const Cell* body, u32 ctx, u32 code, u32 owner, u32 flags);
 
 // The header flags of a spec block; any fault raises `script bad-func-def`
-// with the spec, a bad type block item `script invalid-type-spec` and a word
+// with that block, a bad type block item `script invalid-type-spec` and a word
 // named twice `script dup-vars`.
 u32 validate(const Cell* spec);
 // The flags of an attribute block: `trace`, `no-trace`; -1 when an item is
 // not a word.
 i32 spec_attributes(const Cell* block);
 // The words that the body sets (set-words, the words of foreach, remove-each
-// and repeat), less those the spec names: they are appended to the spec after
+// and repeat), less those `spec` names: they are appended to `spec` after
 // `/local` (added when absent), and answered as a new block pushed on the
-// value stack. The words after `/extern` are kept out and the spec is cut
+// value stack. The words after `/extern` are kept out and `spec` is cut
 // there.
 Cell* collect_words(Cell* spec, const Cell* body);
 // From a start index: 1 for the first `/local` plus 1 per word! after it; 0

@@ -39,7 +39,7 @@ constexpr i32 DEFAULT_SLOTS = 4;
 
 // --- The interpreter's services ------------------------------------------------
 //
-// Evaluating the spec block of `make object!` (and `make error!`) and calling
+// Evaluating a spec block of `make object!` (and `make error!`) and calling
 // change handlers is the interpreter's work; it sets these. While one is null,
 // what needs it raises `internal not-done`.
 

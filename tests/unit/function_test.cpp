@@ -106,7 +106,7 @@ TEST_F(Functions, ValidationErrorsNameWhatIsWrong) {
         FAIL() << "no error";
     } catch (const LanguageError& e) {
         ASSERT_EQ(e.argc, 1);
-        EXPECT_EQ(e.args[0].w2, bad->w2) << "the spec";
+        EXPECT_EQ(e.args[0].w2, bad->w2) << "refused: its spec block";
     }
 }
 

@@ -527,6 +527,19 @@ TEST_F(Objects, OnDeepChangeHearsChangesToOwnedSeries) {
     EXPECT_EQ(calls[0], "on-deep-change* 16 <object> items [1 2] append 3 2 1");
     EXPECT_EQ(calls[1], "on-deep-change* 16 <object> items [1 2 3] appended 3 2 1");
 
+    // A handler that empties the series before the change and collects: the
+    // change is made to the series as it then is.
+    calls.clear();
+    during_call = [&] {
+        if (calls.size() == 1) block::zs_clear(stack::push(field(o, "items")));
+        collector::do_cycle();
+    };
+    block::insert(items, int_(4), nullptr, false, nullptr, true);
+    during_call = nullptr;
+    EXPECT_MOLD(stack::push(field(o, "items")), "[4]");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1], "on-deep-change* 16 <object> items [4] appended 4 0 1");
+
     // Without a record, a deep event is refused; a handler that is not a
     // function is passed over.
     Cell* plain = make("x: 1");
