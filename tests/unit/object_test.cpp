@@ -103,6 +103,23 @@ TEST_F(Objects, MakeEvaluatesItsSpecInTheNewContext) {
     EXPECT_EQ(error_of([&] { make("a: 1"); }), "internal not-done") << "no interpreter";
 }
 
+TEST_F(Objects, PushGivesEveryWordAValue) {
+    collector::RootNode ctx(context::create(2, false, true, 0, context::KIND_OBJECT));
+    i32 slot;
+    context::find_or_put(ctx, symbol::make("zz-p"), true, &slot);
+    context::find_or_put(ctx, symbol::make("zz-q"), true, &slot);
+    Cell* o = object::push(ctx, 77);
+    EXPECT_EQ(o->w2, 77u);
+    EXPECT_EQ(o->w3, 0u);
+    EXPECT_EQ(context::owner_of(ctx)->w1, u32(ctx));
+    EXPECT_MOLD(o, "make object! [\n    zz-p: unset\n    zz-q: unset\n]");
+    u32 record = object::make_handlers(0, 0, object::NO_HANDLER, 0, 3, 2);
+    const Cell* h = series::head_cells(node_buffer(record));
+    EXPECT_EQ(TYPE_OF(&h[object::ON_CHANGE]), TYPE_PAIR);
+    EXPECT_EQ(h[object::ON_CHANGE].w2 >> 16, 0xFFFFu) << "no handler";
+    EXPECT_EQ(h[object::ON_DEEP_CHANGE].w2, (3u << 16) | 2u);
+}
+
 TEST_F(Objects, ClassIds) {
     Cell* proto = make("a: 1 b: 2");
     u32 base = proto->w2;
