@@ -2,6 +2,7 @@
 #include "boot/runtime_init.hpp"
 
 #include "boot/roots.hpp"
+#include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
@@ -55,6 +56,7 @@ void register_datatypes() {
     series::init();
     block::init();
     string::init();
+    binary::init();
     integer::init();
     symbol::init();
     context::init();

@@ -122,13 +122,13 @@ bool ends_with_break(const Cell* buffer) {
     return c == '\t' || c == '\n' || c == '\r';
 }
 
+}  // namespace
+
 i32 new_line(Cell* buffer, i32 indent, i32 part) {
     string::append_char(buffer, '\n');
     for (i32 i = 0; i < indent; i++) string::append_literal(buffer, "    ");
     return part - 1 - 4 * indent;
 }
-
-}  // namespace
 
 // --- Routines ----------------------------------------------------------------
 
