@@ -101,6 +101,42 @@ struct ChangeHandlers : ValueTest {
         ownership::on_deep_change = nullptr;
         ValueTest::TearDown();
     }
+    // A table of actions on a series with one answer per handler: each row
+    // runs on a fresh series made by `make` (owned here) and `other`, and its
+    // answer follows the whole of the series after " => ".
+    using Run = std::function<std::string(Cell* series, Cell* other)>;
+    struct Row {
+        const char* name;
+        Run run;
+        const char* expected[3];
+    };
+    void run_rows(const Row* rows, size_t n, const std::function<Cell*()>& make,
+                  const std::function<Cell*()>& make_other, const std::string& variant) {
+        const char* handler_names[] = {"collects", "clears", "appends"};
+        for (Handler h : {COLLECTS, CLEARS, APPENDS}) {
+            for (const Row* row = rows; row < rows + n; row++) {
+                std::string what = std::string(row->name) + ", handler " + handler_names[h] + variant;
+                Cell* mark = stack::top;
+                Cell* s = make();
+                own(s, owner.get());
+                Cell* other = make_other();
+                handler = h;
+                reports = 0;
+                std::string answer;
+                try {
+                    answer = row->run(s, other);
+                } catch (const LanguageError& e) {
+                    ADD_FAILURE() << what << ": " << e.id;
+                }
+                EXPECT_GE(reports, 1) << what;
+                memory::alloc_cells(8);   // may reuse a node freed by mistake
+                collector::do_cycle();
+                EXPECT_EQ(whole(s) + " => " + answer, row->expected[h]) << what;
+                ownership::unbind(*s);
+                stack::top = mark;
+            }
+        }
+    }
     // [1 2 3 4 5] of the type, owned by an object with change handlers.
     Cell* owned(u32 type) {
         Cell* b = type == TYPE_HASH ? hash_({int_(1), int_(2), int_(3), int_(4), int_(5)})
@@ -274,12 +310,6 @@ TEST_F(ChangeHandlers, EveryModifyingActionFollowsTheRule) {
 
 TEST_F(ChangeHandlers, EveryModifyingActionOfStringFollowsTheRule) {
     // As above, on "abcde" (owned) and `other` "9"; the handler appends "xyz".
-    using Run = std::function<std::string(Cell* s, Cell* other)>;
-    struct Row {
-        const char* name;
-        Run run;
-        const char* expected[3];
-    };
     auto at = [](Cell* s, i32 i) { return at_(s, i); };
     auto ch = [](u32 cp) {
         Cell* c = int_(i32(cp));
@@ -400,43 +430,14 @@ TEST_F(ChangeHandlers, EveryModifyingActionOfStringFollowsTheRule) {
          [&](Cell* s, Cell*) { return head_of(series::clear(at(s, 2))); },
          {"ab => 2", " => 2", "ab => 2"}},
     };
-    const char* handler_names[] = {"collects", "clears", "appends"};
-    for (Handler h : {COLLECTS, CLEARS, APPENDS}) {
-        for (const Row& row : rows) {
-            std::string what = std::string(row.name) + ", handler " + handler_names[h];
-            for (u32 unit : {1u, 2u}) {
-                Cell* mark = stack::top;
-                Cell* s = text_series(U"abcde", unit);
-                own(s, owner.get());
-                Cell* other = str("9");
-                handler = h;
-                reports = 0;
-                std::string answer;
-                try {
-                    answer = row.run(s, other);
-                } catch (const LanguageError& e) {
-                    ADD_FAILURE() << what << ": " << e.id;
-                }
-                EXPECT_GE(reports, 1) << what;
-                memory::alloc_cells(8);   // may reuse a node freed by mistake
-                collector::do_cycle();
-                EXPECT_EQ(whole(s) + " => " + answer, row.expected[h]) << what << ", unit " << unit;
-                ownership::unbind(*s);
-                stack::top = mark;
-            }
-        }
-    }
+    for (u32 unit : {1u, 2u})
+        run_rows(rows, std::size(rows), [&] { return text_series(U"abcde", unit); }, [] { return str("9"); },
+                 ", unit " + std::to_string(unit));
 }
 
 TEST_F(ChangeHandlers, EveryModifyingActionOfBinaryFollowsTheRule) {
     // As above, on #{0102030405} (owned) and `other` #{09}; the handler
     // appends #{AABBCC}.
-    using Run = std::function<std::string(Cell* b, Cell* other)>;
-    struct Row {
-        const char* name;
-        Run run;
-        const char* expected[3];
-    };
     auto at = [](Cell* b, i32 i) { return at_(b, i); };
     Row rows[] = {
         {"insert at 1",
@@ -515,30 +516,7 @@ TEST_F(ChangeHandlers, EveryModifyingActionOfBinaryFollowsTheRule) {
          [&](Cell* b, Cell*) { return head_of(series::clear(at(b, 2))); },
          {"#{0102} => 2", "#{} => 2", "#{0102} => 2"}},
     };
-    const char* handler_names[] = {"collects", "clears", "appends"};
-    for (Handler h : {COLLECTS, CLEARS, APPENDS}) {
-        for (const Row& row : rows) {
-            std::string what = std::string(row.name) + ", handler " + handler_names[h];
-            Cell* mark = stack::top;
-            Cell* b = bin("0102030405");
-            own(b, owner.get());
-            Cell* other = bin("09");
-            handler = h;
-            reports = 0;
-            std::string answer;
-            try {
-                answer = row.run(b, other);
-            } catch (const LanguageError& e) {
-                ADD_FAILURE() << what << ": " << e.id;
-            }
-            EXPECT_GE(reports, 1) << what;
-            memory::alloc_cells(8);   // may reuse a node freed by mistake
-            collector::do_cycle();
-            EXPECT_EQ(whole(b) + " => " + answer, row.expected[h]) << what;
-            ownership::unbind(*b);
-            stack::top = mark;
-        }
-    }
+    run_rows(rows, std::size(rows), [] { return bin("0102030405"); }, [] { return bin("09"); }, "");
     // A value that is no byte is refused before any report.
     Cell* b = bin("01");
     own(b, owner.get());
