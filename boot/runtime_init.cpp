@@ -7,18 +7,23 @@
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/email.hpp"
+#include "datatypes/file.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
 #include "datatypes/logic.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/path.hpp"
+#include "datatypes/ref.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
+#include "datatypes/tag.hpp"
 #include "datatypes/triple.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/unset.hpp"
+#include "datatypes/url.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/case_folding.hpp"
@@ -72,8 +77,13 @@ void register_datatypes() {
     path::init();
     paren::init();
     issue::init();
+    url::init();
+    file::init();
     triple::init();
     typeset::init();
+    tag::init();
+    email::init();
+    ref::init();
 }
 
 void init_tables() {
@@ -90,6 +100,8 @@ void init_tables() {
     series::init_state();
     block::init_state();
     case_folding::init_state();
+    url::init_state();
+    email::init_state();
 }
 
 }  // namespace runtime
