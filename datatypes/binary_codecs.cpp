@@ -278,11 +278,12 @@ u8* encode_16(u8* out, const u8* in, i64 n) {
 }
 
 u8* encode_58(u8* out, const u8* in, i64 n) {
+    if (n <= 0) return out;
     i64 zeros = 0;
     while (zeros < n && in[zeros] == 0) zeros++;
     // The digits are written backwards from the end of the 2n bytes of room,
     // each pass dividing the number left (a scratch copy) by 58.
-    std::unique_ptr<u8[]> number(new u8[size_t(n > 0 ? n : 1)]);
+    std::unique_ptr<u8[]> number(new u8[size_t(n)]);
     std::memcpy(number.get(), in, size_t(n));
     u8* end = out + 2 * n;
     u8* d = end;
