@@ -189,6 +189,28 @@ TEST_F(Binary, ToBinaryRefusals) {
     }
 }
 
+TEST_F(Binary, NumbersAndCharsComeBackFromTheirBytes) {
+    // to binary! and back, each side through the registry.
+    auto back = [](u32 type, const Cell* bytes) {
+        auto to = reinterpret_cast<action::Make>(actions::lookup(type, ACT_TO));
+        return to(nullptr, stack::push(bytes), type);
+    };
+    for (i32 v : {0, 1, -1, 258, INT32_MIN, INT32_MAX}) {
+        Cell* r = back(TYPE_INTEGER, to_binary(int_(v)));
+        EXPECT_EQ(TYPE_OF(r), u32(TYPE_INTEGER));
+        EXPECT_EQ(integer::get(r), v);
+    }
+    for (double d : {1.0, -0.0, 5e-324, 1.7976931348623157e308, 0.1}) {
+        Cell* r = back(TYPE_FLOAT, to_binary(float_(d)));
+        EXPECT_EQ(std::bit_cast<u64>(cell::get_float(r)), std::bit_cast<u64>(d)) << d;
+    }
+    for (u32 cp : {0x41u, 0xE9u, 0x4E2Du, 0x1F600u}) {
+        Cell* r = back(TYPE_CHAR, to_binary(test::char_(cp)));
+        EXPECT_EQ(r->w2, cp);
+    }
+    EXPECT_EQ(integer::get(back(TYPE_INTEGER, at_(bin("FF01020304"), 1))), 0x01020304) << "from the head";
+}
+
 TEST_F(Binary, MakeBinaryTakesACapacityOrConverts) {
     Cell* made = actions::get<action::Make>(bin(""), ACT_MAKE)(nullptr, stack::push(int_(100)), TYPE_BINARY);
     EXPECT_MOLD(made, "#{}");
