@@ -343,6 +343,9 @@ void do_bitwise(i32 op) {
     Cell* left = stack::arguments;
     Cell* right = left + 1;
     if (TYPE_OF(right) != TYPE_BINARY) fire(ERR_SCRIPT, "invalid-arg", right);
+    // Heads past the tail read as the tail.
+    series::clamp_head(left);
+    series::clamp_head(right);
     i64 la = zs_length_q(left), lb = zs_length_q(right);
     i64 n = std::max(la, lb), common = std::min(la, lb);
     u32 node = memory::alloc_bytes(n);

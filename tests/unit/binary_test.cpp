@@ -384,6 +384,7 @@ TEST_F(Binary, BitwiseActionsCombineFromTheHeads) {
         EXPECT_NE(r->w2, a->w2) << "a new binary";
     }
     EXPECT_EQ(hex_of(direct(ACT_OR_T, at_(bin("FFFF0102"), 2), bin("F0"))), "F102");
+    EXPECT_EQ(hex_of(direct(ACT_AND_T, at_(bin("01"), 5), bin("F0F0"))), "0000") << "a head past the tail";
     EXPECT_EQ(error_of([] { direct(ACT_XOR_T, bin("01"), int_(1)); }), "script invalid-arg");
     EXPECT_EQ(error_of([] { direct(ACT_AND_T, bin("01"), str("a")); }), "script invalid-arg");
 }
