@@ -657,7 +657,10 @@ void do_set_op(bool case_, const Cell* skip, int op) {
     }
     Cell* first = stack::arguments;
     Cell* second = first + 1;
-    auto key = [&](u32 c) { return case_ ? c : case_folding::to_upper_char(c); };
+    // Bytes are no text: a binary's never fold (a folded Latin-1 letter would
+    // make two different bytes one).
+    bool fold = !case_ && TYPE_OF(first) != TYPE_BINARY;
+    auto key = [&](u32 c) { return fold ? case_folding::to_upper_char(c) : c; };
     auto read = [](const Cell* s) {
         std::vector<u32> text;
         SeriesBuffer* b = series::buffer_of(s);

@@ -591,6 +591,10 @@ TEST_F(StringModify, SetOperations) {
     Cell* file = set_op(SET_UNIQUE, text_series(U"aa\U0001F600", 4, TYPE_FILE));
     EXPECT_EQ(TYPE_OF(file), u32(TYPE_FILE)) << "the first argument's type";
     EXPECT_EQ(whole(file), "a😀");
+    // Bytes never fold: a and A, and the Latin-1 letters E0 and C0, stay apart.
+    Cell* bytes = set_op(SET_UNIQUE, text_series(U"aA\u00E0\u00C0aA", 1, TYPE_BINARY));
+    EXPECT_EQ(TYPE_OF(bytes), u32(TYPE_BINARY));
+    EXPECT_EQ(whole(bytes), "aA\u00E0\u00C0");
     EXPECT_EQ(error_of([] { set_op(SET_UNIQUE, str("a"), nullptr, int_(0)); }), "script invalid-refine-arg");
     EXPECT_EQ(error_of([] { set_op(SET_UNIQUE, str("a"), nullptr, str("x")); }), "script invalid-refine-arg");
 }
