@@ -1,7 +1,9 @@
 // binary!: the raw-buffer helpers, to binary!, mold, comparison and the parse
 // tests, the bitwise actions, trim, the insertion core behind insert, append
 // and change, and the series actions binary! takes from string!.
+#include <algorithm>
 #include <cmath>
+#include <random>
 
 #include "datatypes/binary.hpp"
 #include "datatypes/integer.hpp"
@@ -608,6 +610,101 @@ TEST_F(Binary, StringActionsAnswerBytes) {
                                           nullptr, nullptr, false, false, false, false); }),
               "script invalid-arg")
         << "a binary is not searched for in text";
+}
+
+}  // namespace
+}  // namespace zir
+
+namespace zir {
+namespace {
+
+using namespace test;
+
+// --- Against a model ---------------------------------------------------------------------------
+
+TEST_F(Binary, RandomEditsAgreeWithAByteVector) {
+    // insert, append, change and trim at random heads, with random values
+    // (the binary's own bytes among them), parts and counts, against
+    // std::vector; the collector runs in between.
+    std::mt19937 random(41);
+    Cell* b = bin("");
+    std::vector<u8> model;
+    auto some_bytes = [&](size_t n) {
+        std::vector<u8> v(n);
+        for (u8& x : v) x = u8(random() % 4 == 0 ? 0 : random());
+        return v;
+    };
+    for (int step = 0; step < 3000; step++) {
+        Cell* mark = stack::top;
+        i32 len = i32(model.size());
+        i32 h = i32(random() % u32(len + 2));   // now and then past the tail
+        Cell* position = at_(b, h);
+        i32 clamped = std::min(h, len);
+        // The value and the bytes it puts in.
+        Cell* value;
+        std::vector<u8> bytes;
+        switch (random() % 4) {
+            case 0: {
+                bytes = some_bytes(random() % 6);
+                value = bin(bytes);
+                break;
+            }
+            case 1: {
+                i32 v = i32(random() % 384) - 128;
+                value = int_(v);
+                bytes = {u8(v)};
+                break;
+            }
+            case 2: {
+                i32 k = i32(random() % u32(len + 1));
+                value = at_(b, k);
+                bytes.assign(model.begin() + k, model.end());
+                break;
+            }
+            default: {
+                value = block({int_(1), bin("0203")});
+                bytes = {1, 2, 3};
+                break;
+            }
+        }
+        i64 dup = 1 + i64(random() % 3);
+        std::vector<u8> all;
+        for (i64 i = 0; i < dup; i++) all.insert(all.end(), bytes.begin(), bytes.end());
+        u32 op = random() % 4;
+        std::string what = "step " + std::to_string(step) + " op " + std::to_string(op);
+        Cell* r;
+        if (op <= 1) {
+            bool append = op == 1;
+            r = binary::insert(position, value, nullptr, false, int_(i32(dup)), append);
+            i32 at = append || h >= len ? len : h;
+            model.insert(model.begin() + at, all.begin(), all.end());
+            ASSERT_EQ(r->w1, u32(append ? 0 : all.empty() ? clamped : at + i32(all.size()))) << what;
+        } else if (op == 2) {
+            bool part = random() % 2;
+            i32 count = i32(random() % 4);
+            if (part && count == 0) count = 1;
+            r = binary::change(position, value, part ? int_(count) : nullptr, false, int_(i32(dup)));
+            i64 replaced = std::min<i64>(part ? count : i64(all.size()), len - clamped);
+            model.erase(model.begin() + clamped, model.begin() + clamped + replaced);
+            model.insert(model.begin() + clamped, all.begin(), all.end());
+            ASSERT_EQ(r->w1, u32(std::min<i64>(clamped + i64(all.size()), i64(model.size())))) << what;
+        } else {
+            binary::trim(position, false, false, false, false, false, nullptr);
+            auto from = model.begin() + clamped;
+            auto first = std::find_if(from, model.end(), [](u8 x) { return x != 0; });
+            auto last = std::find_if(model.rbegin(), model.rend() - clamped, [](u8 x) { return x != 0; }).base();
+            std::vector<u8> kept(first, std::max(first, last));
+            model.erase(from, model.end());
+            model.insert(model.end(), kept.begin(), kept.end());
+        }
+        ASSERT_EQ(binary::bytes_of(b), model) << what;
+        if (model.size() > 200) {
+            binary::zs_cut_at_head(at_(b, 50));
+            model.resize(50);
+        }
+        stack::top = mark;
+        if (step % 100 == 0) collector::do_cycle();
+    }
 }
 
 }  // namespace
