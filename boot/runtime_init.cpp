@@ -34,6 +34,8 @@
 #include "datatypes/unset.hpp"
 #include "datatypes/url.hpp"
 #include "datatypes/word.hpp"
+#include "evaluator/actions.hpp"
+#include "evaluator/interpreter.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/case_folding.hpp"
 #include "runtime/collector.hpp"
@@ -58,6 +60,7 @@ void init() {
     hash_table::seed = random::hash_seed;
     memory::init();
     register_datatypes();
+    actions::register_();
     init_tables();
 }
 
@@ -123,6 +126,8 @@ void init_tables() {
     function::init_state();
     object::init_state();
     catalog::init();
+    actions::define_words();
+    interpreter::init();
 }
 
 }  // namespace runtime

@@ -11,6 +11,8 @@
 
 namespace zir {
 
+void (*raise_hook)(LanguageError& e, bool fired) = nullptr;
+
 namespace {
 // Every LanguageError alive, newest first. They die in any order (a handler's
 // copy may outlive the thrown object), hence a doubly linked list.
@@ -100,6 +102,7 @@ void fire(ErrorCategory cat, const char* id, const Cell* arg1, const Cell* arg2,
         e.args[e.argc++] = *a;
     }
     build(e);
+    if (raise_hook && TYPE_OF(&e.error) == TYPE_ERROR) raise_hook(e, true);
     throw e;
 }
 
@@ -117,6 +120,7 @@ void fire_value(const Cell* error_value) {
     }
     for (i32 k = 0; k < 3; k++) e.args[k] = *error::field(&e.error, error::FIELD_ARG1 + k);
     e.argc = 3;
+    if (raise_hook) raise_hook(e, false);
     throw e;
 }
 

@@ -77,4 +77,11 @@ void mark_errors_in_flight();
 // read from its fields.
 [[noreturn]] void fire_value(const Cell* error);
 
+// Called with every error about to be thrown whose value was built: the
+// interpreter fills in where it happened (`where`, `near`, the call-stack
+// position) and, for an error raised by `fire` (`fired`), tells the tracer.
+// Null until the interpreter sets it. It may raise an error of its own (the
+// tracer is language code), which is then thrown instead.
+extern void (*raise_hook)(LanguageError& e, bool fired);
+
 }  // namespace zir

@@ -371,7 +371,7 @@ u32 copy_series(SeriesBuffer* s) {
     u32 node = alloc_series(s->size, 1, 0);
     s = node_buffer(src);
     SeriesBuffer* n = node_buffer(node);
-    n->flags = moved_flags(s->flags, n->flags);
+    n->flags = moved_flags(s->flags, n->flags) & ~SERIES_LIBRARY;
     n->tail = n->offset + series::used_bytes(s);
     if (s->size) std::memcpy(series::head(n), series::head(s), series::used_bytes(s));
     return node;
@@ -383,7 +383,7 @@ u32 copy_series_part(SeriesBuffer* s, i64 index, i64 n) {
     u32 node = alloc_series(n, unit, 0);
     s = node_buffer(src);
     SeriesBuffer* c = node_buffer(node);
-    c->flags = moved_flags(s->flags, c->flags) & ~SERIES_OWNED;
+    c->flags = moved_flags(s->flags, c->flags) & ~(SERIES_OWNED | SERIES_LIBRARY);
     u64 bytes = u64(n) * unit;
     std::memcpy(series::head(c), series::head(s) + u64(index) * unit, bytes);
     c->tail = c->offset + u32(bytes);

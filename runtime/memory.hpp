@@ -42,6 +42,7 @@ static_assert(sizeof(SeriesBuffer) == 24);
 constexpr u32 SERIES_UNIT_MASK = 0x1F;       // element width: 1, 2 or 4 (text, bytes), 16 (cells)
 constexpr u32 SERIES_TABLE = 0x100;          // the record of a hash table
 constexpr u32 SERIES_OWNED = 0x20000;        // owned by an object
+constexpr u32 SERIES_LIBRARY = 0x40000;      // code of the library: untraced, never a `near` (copies lose it)
 constexpr u32 SERIES_COMPLEMENT = 0x80000;   // complemented bitset
 constexpr u32 SERIES_FIXED = 0x100000;       // malloc'd outside the frames, never moved nor reclaimed
 constexpr u32 SERIES_BIG = 0x1000000;        // lives in a big frame

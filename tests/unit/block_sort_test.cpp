@@ -225,14 +225,16 @@ TEST_F(BlockSort, Errors) {
         {{.compare = other}, "script invalid-refine-arg compare"},
         // Nothing to sort: nothing is checked.
         {{.skip = int_(2), .part = int_(0)}, ""},
-        // The interpreter is not there to call a function.
+        // Without the interpreter's entry, a function cannot be called.
         {{.compare = fn}, "internal not-done"},
     };
-    ASSERT_EQ(block::call_comparator, nullptr);
+    auto saved_comparator = block::call_comparator;
+    block::call_comparator = nullptr;
     for (Case& c : cases) {
         EXPECT_EQ(error_named([&] { sorted(five, c.options); }), c.error);
         EXPECT_MOLD(five, "[5 4 3 2 1]") << c.error;
     }
+    block::call_comparator = saved_comparator;
     try {
         sorted(five, {.skip = int_(5), .compare = int_(7)});
         ADD_FAILURE() << "an offset past the record is out of range";
@@ -335,16 +337,18 @@ void run_body(const Cell*) {
 
 struct Comparators : BlockSort {
     Cell* fn = nullptr;
+    void (*saved_comparator)(const Cell*) = nullptr;
     void SetUp() override {
         BlockSort::SetUp();
         fn = stack::push_slot();
         cell::init(fn, TYPE_FUNCTION);
+        saved_comparator = block::call_comparator;
         block::call_comparator = run_body;
         collector_was_on = false;
         calls = 0;
     }
     void TearDown() override {
-        block::call_comparator = nullptr;
+        block::call_comparator = saved_comparator;
         body = nullptr;
         BlockSort::TearDown();
     }

@@ -84,22 +84,23 @@ TEST_F(CoreValues, MoldAndFormText) {
 }
 
 TEST_F(CoreValues, MoldAndFormStackEntries) {
+    // The stack entries read /part from the cell after the value: position 1.
     Cell* saved = stack::arguments;
+    const i32 part_at_1[4] = {-1, -1, -1, 1};
     stack::arguments = stack::top;
-    stack::push(datatype_(TYPE_BLOCK));
-    Cell part;
-    cell::init(&part, TYPE_INTEGER);
-    part.w2 = 3;
-    actions::mold_star(false, false, false, &part);
+    datatype_(TYPE_BLOCK);
+    int_(3);
+    actions::mold_star(part_at_1);
     EXPECT_EQ(string::to_std(stack::arguments), "blo");
-    part.w2 = 0;
-    stack::push(datatype_(TYPE_BLOCK));
-    stack::arguments = stack::top - 1;
-    actions::mold_star(false, false, false, &part);
+    stack::arguments = stack::top;
+    datatype_(TYPE_BLOCK);
+    int_(0);
+    actions::mold_star(part_at_1);
     EXPECT_EQ(TYPE_OF(stack::arguments), u32(TYPE_STRING));
     EXPECT_EQ(string::to_std(stack::arguments), "") << "a limit of 0 renders nothing";
     *stack::arguments = *logic_(true);
-    actions::form_star(nullptr);
+    const i32 no_part[1] = {-1};
+    actions::form_star(no_part);
     EXPECT_EQ(string::to_std(stack::arguments), "true");
     stack::arguments = saved;
 }

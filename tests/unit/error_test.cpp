@@ -378,8 +378,9 @@ TEST_F(Errors, CallArgumentsNameWhatWasGiven) {
     stack::top = saved_top;
     EXPECT_EQ(mold(&e.args[0]), "zz-insert");
     EXPECT_EQ(mold(&e.args[2]), "value");
+    // Raised inside the call, the error records it as its `where`.
     EXPECT_EQ(form(&e.error), "*** Script Error: zz-insert does not allow integer! for its value argument\n"
-                              "*** Where: ???\n*** Near : none");
+                              "*** Where: zz-insert\n*** Near : none");
     EXPECT_EQ(mold(&d.args[2]), "series");
     EXPECT_EQ(mold(stack::push(&out)), "length");
 }

@@ -482,8 +482,11 @@ TEST_F(StringModify, SortRefinementErrors) {
     }
     Cell* fn = stack::push_slot();
     cell::init(fn, TYPE_FUNCTION);
+    auto saved_comparator = block::call_comparator;
+    block::call_comparator = nullptr;
     EXPECT_EQ(error_of([&] { sorted(str("ba"), {.compare = fn}); }), "internal not-done")
-        << "no interpreter to call the function";
+        << "no interpreter's entry to call the function";
+    block::call_comparator = saved_comparator;
 }
 
 // The interpreter is not there: a C++ hook stands in for the function's call.
@@ -498,14 +501,16 @@ void run_body(const Cell*) {
 
 struct StringComparators : StringModify {
     Cell* fn = nullptr;
+    void (*saved_comparator)(const Cell*) = nullptr;
     void SetUp() override {
         StringModify::SetUp();
         fn = stack::push_slot();
         cell::init(fn, TYPE_FUNCTION);
+        saved_comparator = block::call_comparator;
         block::call_comparator = run_body;
     }
     void TearDown() override {
-        block::call_comparator = nullptr;
+        block::call_comparator = saved_comparator;
         body = nullptr;
         StringModify::TearDown();
     }

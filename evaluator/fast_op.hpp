@@ -1,0 +1,84 @@
+// Fast operators: infix arithmetic, comparison, integer selection in a block
+// and the simple series navigators, done inline for integer! (and, for
+// arithmetic, float!) operands without a frame or a dispatch, and through
+// the ordinary action (or comparison) in a native frame named by the
+// operator's word for every other datatype, so the answer is always the one
+// the action gives.
+//
+// Compiled code was their first caller; here the interpreter uses the same
+// inline cores for its infix operators and block paths while tracing is off.
+#pragma once
+
+#include "datatypes/float.hpp"
+#include "datatypes/integer.hpp"
+#include "evaluator/actions.hpp"
+
+namespace zir {
+namespace fast_op {
+
+// Series operation codes.
+enum SeriesOp : i32 {
+    SERIES_LENGTH_Q = 1, SERIES_INDEX_Q, SERIES_HEAD_Q, SERIES_TAIL_Q, SERIES_NEXT, SERIES_BACK, SERIES_HEAD,
+    SERIES_TAIL,
+};
+
+// The inline arithmetic (MathOp add, subtract, multiply, or, and, xor) of
+// `left` and `right` into `left`, as the actions compute it: integers (an add,
+// subtract or multiply that leaves 32 bits gives the float! of the exact
+// operands), and two floats for add, subtract and multiply. False, with
+// `left` untouched, for any other operands.
+inline bool math_in_place(Cell* left, const Cell* right, i32 op) {
+    u32 lt = TYPE_OF(left), rt = TYPE_OF(right);
+    if (lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
+        integer::do_math_op(integer::get(left), integer::get(right), op, left);
+        return true;
+    }
+    if (lt == TYPE_FLOAT && rt == TYPE_FLOAT && op <= MATH_MULTIPLY) {
+        cell::set_float(left, float_::do_math_op(float_::get(left), float_::get(right), op));
+        left->w1 = 0;
+        return true;
+    }
+    return false;
+}
+
+// An integer comparison (CompareOp 0 to 6).
+inline bool compare_integers(i32 a, i32 b, i32 op) {
+    switch (op) {
+        case COMP_NOT_EQUAL: return a != b;
+        case COMP_LESSER: return a < b;
+        case COMP_LESSER_EQUAL: return a <= b;
+        case COMP_GREATER: return a > b;
+        case COMP_GREATER_EQUAL: return a >= b;
+        default: return a == b;
+    }
+}
+
+// Arithmetic: the result is pushed, or replaces the top cell (the left
+// operand) in the `top` forms. `name` names the frame of the slow path.
+void math(i32 op, const Cell* name, const Cell* left, const Cell* right);
+void math_int(i32 op, const Cell* name, const Cell* left, i32 right);
+void math_top(i32 op, const Cell* name, const Cell* right);
+void math_top_int(i32 op, const Cell* name, i32 right);
+
+// Comparison: a logic! pushed, or replacing the top cell.
+void compare(i32 op, const Cell* name, const Cell* left, const Cell* right);
+void compare_int(i32 op, const Cell* name, const Cell* left, i32 right);
+void compare_top(i32 op, const Cell* name, const Cell* right);
+void compare_top_int(i32 op, const Cell* name, i32 right);
+// Whether the comparison differs from `expected`; nothing stays on the stack.
+bool compare_test(i32 op, const Cell* name, const Cell* left, const Cell* right, bool expected);
+bool compare_int_test(i32 op, const Cell* name, const Cell* left, i32 right, bool expected);
+// The comparison, also written as a logic! into the first cell at
+// `stack::arguments`.
+bool compare_flag(i32 op, const Cell* name, const Cell* left, const Cell* right);
+bool compare_int_flag(i32 op, const Cell* name, const Cell* left, i32 right);
+
+// The n-th value of a block from its head (none! outside it), pushed; any
+// other datatype through its path action.
+void path_int(const Cell* value, i32 index, const Cell* name);
+// A series operation on a block inline, any other datatype through its
+// action; the result is pushed.
+void series_op(const Cell* series, i32 op, const Cell* name);
+
+}  // namespace fast_op
+}  // namespace zir

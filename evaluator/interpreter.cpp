@@ -1,0 +1,1232 @@
+// The interpreter: blocks, expressions and calls. See interpreter.hpp; paths
+// are in interpreter_path.cpp, trace events in interpreter_trace.cpp.
+#include "evaluator/interpreter.hpp"
+
+#include <pthread.h>
+
+#include "datatypes/block.hpp"
+#include "datatypes/context.hpp"
+#include "datatypes/datatype.hpp"
+#include "datatypes/error.hpp"
+#include "datatypes/float.hpp"
+#include "datatypes/function.hpp"
+#include "datatypes/integer.hpp"
+#include "datatypes/logic.hpp"
+#include "datatypes/native.hpp"
+#include "datatypes/none.hpp"
+#include "datatypes/symbol.hpp"
+#include "datatypes/typeset.hpp"
+#include "datatypes/unset.hpp"
+#include "datatypes/object.hpp"
+#include "datatypes/block_sort.hpp"
+#include "datatypes/string.hpp"
+#include "datatypes/word.hpp"
+#include "runtime/print_hooks.hpp"
+#include "evaluator/actions.hpp"
+#include "evaluator/fast_op.hpp"
+#include "evaluator/natives.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/cycles.hpp"
+#include "runtime/fault.hpp"
+#include "runtime/memory.hpp"
+
+namespace zir {
+namespace interpreter {
+
+Cell code_position = {TYPE_UNSET, 0, 0, 0};
+Routine routines[ROUTINES_SIZE] = {};
+
+namespace {
+
+i32 routine_count = 0;
+// A routine's arity has five bits.
+constexpr i32 MAX_ROUTINE_ARGS = 32;
+
+// Words the interpreter reads code for.
+struct Words {
+    i32 system, system_global, set_path, local, return_, any_type;
+};
+Words words;
+
+// The name of calls made without a word.
+Cell anon_word = {TYPE_UNSET, 0, 0, 0};
+
+// --- The machine stack ----------------------------------------------------------------
+
+// The lowest address the interpreter's recursion may reach on the thread that
+// runs it: the end of the thread's stack plus a margin for the error's own
+// work (building it, a tracer, a sanitizer's report).
+const char* machine_limit = nullptr;
+constexpr size_t MACHINE_MARGIN_MIN = 256 * 1024;
+
+inline void check_machine_stack() {
+    if (ZIR_UNLIKELY(static_cast<const char*>(__builtin_frame_address(0)) < machine_limit)) {
+        cycles::reset();
+        fire(ERR_INTERNAL, "stack-overflow");
+    }
+}
+
+// --- Reading code ----------------------------------------------------------------------
+
+inline const Cell* cell_at(const Code& code, i32 p) { return block::cell_at(code.node, p); }
+
+inline void put_result(const Cell* value, bool push) {
+    if (push) stack::push(value);
+    else stack::set_last_top(value);
+}
+
+inline i32 resolved(const Cell* c) { return symbol::resolve(i32(c->w2)); }
+
+inline bool function_type_q(u32 t) {
+    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
+}
+
+// A word's value without raising: null when the word is unbound, not looked
+// up, or its function is not running.
+inline const Cell* peek_value(const Cell* word) {
+    u32 ctx = word->w1;
+    i32 slot = i32(word->w3);
+    if (!ctx || slot < 0) return nullptr;
+    const Cell* c = context::cell_of(ctx);
+    if (c->header & context::ON_STACK) {
+        const Cell* first = context::stack_values(c);
+        return first ? first + slot : nullptr;
+    }
+    if (!c->w2) return nullptr;
+    SeriesBuffer* values = node_buffer(c->w2);
+    return slot < series::length_of(values) ? series::head_cells(values) + slot : nullptr;
+}
+
+// Saves the code position and the tracing state of a block's evaluation and
+// puts them back on every way out: library code moves no `near` and sends no
+// events, but the user code it evaluates does.
+struct BlockScope {
+    bool library;
+    bool saved_tracing = tracing;
+    bool saved_held;
+    Cell saved_position;
+    explicit BlockScope(bool lib);
+    ~BlockScope();
+};
+
+// Tracing is on but held off by library code being evaluated.
+bool held = false;
+
+BlockScope::BlockScope(bool lib) : library(lib), saved_held(held) {
+    if (library) {
+        if (tracing) {
+            tracing = false;
+            held = true;
+        }
+    } else {
+        saved_position = code_position;
+        if (held) {
+            tracing = true;
+            held = false;
+        }
+    }
+}
+
+BlockScope::~BlockScope() {
+    tracing = saved_tracing;
+    held = saved_held;
+    if (!library) code_position = saved_position;
+}
+
+}  // namespace
+
+// --- Code ----------------------------------------------------------------------------------
+
+Code code_of(const Cell* block) {
+    i32 n = block::cell_count(node_buffer(block->w2));
+    i32 head = i32(block->w1) < n ? i32(block->w1) : n;
+    return Code{block->w2, TYPE_OF(block), head, n};
+}
+
+i32 end_of(const Code& code) {
+    i32 n = block::cell_count(node_buffer(code.node));
+    return code.tail < n ? code.tail : n;
+}
+
+void code_value(const Code& code, Cell* out) {
+    cell::init(out, code.type);
+    out->w1 = u32(code.head);
+    out->w2 = code.node;
+}
+
+// --- Blocks ----------------------------------------------------------------------------------
+
+void eval_block(const Cell* block_in, bool chain) {
+    check_machine_stack();
+    Code code = code_of(block_in);
+    bool library = (node_buffer(code.node)->flags & SERIES_LIBRARY) != 0;
+    // The frame keeps the series alive while it is walked, whatever the code
+    // does to the cell it came from.
+    stack::mark_eval_block(u32(stack::body_symbol), code.node);
+    {
+        BlockScope scope(library);
+        if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_ENTER, &code, code.head, nullptr, nullptr);
+        i32 p = code.head;
+        if (p >= end_of(code)) {
+            cell::init(stack::arguments, TYPE_UNSET);
+            stack::keep();
+        } else {
+            if (!library) {
+                cell::init(&code_position, TYPE_BLOCK);
+                code_position.w2 = code.node;
+            }
+            for (;;) {
+                if (!library) code_position.w1 = u32(p);
+                p = eval_expression(code, p, false, false, false);
+                if (ZIR_UNLIKELY(stack::pending != 0)) break;
+                if (p >= end_of(code)) break;
+                stack::reset();
+            }
+        }
+        if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_EXIT, &code, code.tail, nullptr, stack::arguments);
+    }
+    if (chain) stack::unwind_set_last();
+    else stack::unwind_last();
+}
+
+i32 eval_next(const Cell* block, i32 position, i32 tail, bool push) {
+    Code code = code_of(block);
+    if (tail < code.tail) code.tail = tail;
+    stack::mark_body(u32(stack::body_symbol), 0);
+    stack::call_top[-1].code = code.node;
+    i32 p = position;
+    if (p >= end_of(code)) {
+        cell::init(stack::arguments, TYPE_UNSET);
+        stack::keep();
+    } else {
+        p = eval_expression(code, p, false, false, false);
+    }
+    if (push) stack::unwind_last();
+    else stack::unwind_set_last();
+    return p;
+}
+
+i32 eval_do_next(const Cell* block) {
+    Code code = code_of(block);
+    if (code.head >= end_of(code)) {
+        cell::init(stack::arguments, TYPE_UNSET);
+        stack::keep();
+        return code.head;
+    }
+    return eval_next(block, code.head, code.tail, false);
+}
+
+// --- Expressions -------------------------------------------------------------------------------
+
+namespace {
+
+// The infix operators the interpreter computes itself while tracing is off,
+// with the results and errors of the actions and natives they stand for:
+// integer and float arithmetic, integer comparison.
+i32 fast_math_op(const Cell* op) {
+    if (((op->header >> op::SOURCE_SHIFT) & 0xFF) != TYPE_ACTION) return -1;
+    switch (op->w1) {
+        case ACT_ADD: return MATH_ADD;
+        case ACT_SUBTRACT: return MATH_SUBTRACT;
+        case ACT_MULTIPLY: return MATH_MULTIPLY;
+        case ACT_AND_T: return MATH_AND;
+        case ACT_OR_T: return MATH_OR;
+        case ACT_XOR_T: return MATH_XOR;
+        default: return -1;
+    }
+}
+
+// The natives numbered 25 to 31 compare: equal?, not-equal?, strict-equal?,
+// lesser?, greater?, lesser-or-equal?, greater-or-equal?.
+constexpr i32 FIRST_COMPARISON_NATIVE = 25;
+constexpr i32 comparison_natives[7] = {COMP_EQUAL,   COMP_NOT_EQUAL, COMP_STRICT_EQUAL, COMP_LESSER,
+                                      COMP_GREATER, COMP_LESSER_EQUAL, COMP_GREATER_EQUAL};
+
+i32 fast_compare_op(const Cell* op) {
+    if (((op->header >> op::SOURCE_SHIFT) & 0xFF) != TYPE_NATIVE) return -1;
+    i32 n = i32(op->w1) - FIRST_COMPARISON_NATIVE;
+    if (n < 0 || n >= 7 || !natives::table[op->w1 - 1]) return -1;
+    return comparison_natives[n];
+}
+
+// The infix call of an operator whose left operand is at `left`: the
+// operator's function takes the left cell and the left operand moves up.
+i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, const Cell* name, i32 before) {
+    Cell fn = *op;
+    fn.header = (op->header & ~(TYPE_MASK | (0xFFu << op::SOURCE_SHIFT))) | ((op->header >> op::SOURCE_SHIFT) & 0xFF);
+    for (i32 i = before; i > 0; i--) left[i] = left[i - 1];
+    *left = fn;
+    stack::top = left + 1 + before;
+    return eval_code(left, code, p, push, nullptr, 0, name, left, 0, before);
+}
+
+// The operators that follow an expression whose result is at `left`.
+i32 infix(Cell* left, const Code& code, i32 p) {
+    for (;;) {
+        if (p >= end_of(code)) return p;
+        const Cell* c = cell_at(code, p);
+        if (TYPE_OF(c) != TYPE_WORD) return p;
+        const Cell* v = peek_value(c);
+        if (!v || TYPE_OF(v) != TYPE_OP) return p;
+        const Cell name = *c;
+        const Cell op = *v;
+        if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_FETCH, &code, p, &name, &name);
+        stack::top = left + 1;
+        if (ZIR_LIKELY(!tracing)) {
+            i32 math = fast_math_op(&op);
+            i32 cmp = math < 0 ? fast_compare_op(&op) : -1;
+            u32 lt = TYPE_OF(left);
+            bool number = lt == TYPE_INTEGER || (lt == TYPE_FLOAT && math >= 0 && math <= MATH_MULTIPLY);
+            if ((math >= 0 || cmp >= 0) && number && p + 1 < end_of(code)) {
+                // The right operand first, as the call would fetch it.
+                p = eval_expression(code, p + 1, true, true, false);
+                if (ZIR_UNLIKELY(stack::pending != 0)) return p;
+                u32 rt = TYPE_OF(left + 1);
+                if (math >= 0 && fast_op::math_in_place(left, left + 1, math)) {
+                    stack::top = left + 1;
+                } else if (cmp >= 0 && lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
+                    logic::make_at(left, fast_op::compare_integers(integer::get(left), integer::get(left + 1), cmp));
+                    stack::top = left + 1;
+                } else {
+                    // Both operands are in place: the ordinary call checks and runs them.
+                    i32 after = p;
+                    call_infix(left, &op, code, after, true, &name, 2);
+                    if (ZIR_UNLIKELY(stack::pending != 0)) return p;
+                }
+                continue;
+            }
+        }
+        p = call_infix(left, &op, code, p + 1, true, &name, 1);
+        if (ZIR_UNLIKELY(stack::pending != 0)) return p;
+    }
+}
+
+}  // namespace
+
+i32 eval_expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
+    check_machine_stack();
+    // The result lies at `left` in either mode.
+    Cell* left = push ? stack::top : stack::arguments;
+    const Cell value = *cell_at(code, p);
+    if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_FETCH, &code, p, &value, &value);
+    switch (TYPE_OF(&value)) {
+        case TYPE_WORD: {
+            const Cell* v = context::get(&value);
+            switch (TYPE_OF(v)) {
+                case TYPE_UNSET:
+                    fire(ERR_SCRIPT, "no-value", &value);
+                case TYPE_NATIVE:
+                case TYPE_ACTION:
+                case TYPE_FUNCTION:
+                case TYPE_ROUTINE: {
+                    Cell* slot = stack::push(v);
+                    p = eval_code(slot, code, p + 1, push, nullptr, 0, &value, slot, 0, 0);
+                    break;
+                }
+                case TYPE_OP:
+                    fire(ERR_SCRIPT, "no-op-arg", &value);
+                default:
+                    put_result(v, push);
+                    if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &code, p, &value, left);
+                    p++;
+            }
+            break;
+        }
+        case TYPE_SET_WORD: {
+            if (p + 1 >= end_of(code)) fire(ERR_SCRIPT, "need-value", &value);
+            stack::mark_body(value.w2, value.w1);
+            stack::push(&value);
+            if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &code, p, &value, &value);
+            p = eval_expression(code, p + 1, false, true, false);
+            if (ZIR_LIKELY(stack::pending == 0)) {
+                if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_SET, &code, p, &value, stack::arguments + 1);
+                word::set_from_stack();
+            }
+            if (push) stack::unwind_last();
+            else stack::unwind_set_last();
+            break;
+        }
+        case TYPE_GET_WORD: {
+            put_result(context::get(&value), push);
+            if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &code, p, &value, left);
+            p++;
+            break;
+        }
+        case TYPE_LIT_WORD: {
+            Cell w = value;
+            cell::set_type(&w, TYPE_WORD);
+            put_result(&w, push);
+            if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &code, p, &value, left);
+            p++;
+            break;
+        }
+        case TYPE_PAREN: {
+            stack::mark_body(u32(stack::body_symbol), 0);
+            eval_block(&value, true);
+            if (push) stack::unwind_last();
+            else stack::unwind_set_last();
+            p++;
+            break;
+        }
+        case TYPE_PATH:
+            p = eval_path(&value, code, p + 1, false, false, push, false, nullptr);
+            break;
+        case TYPE_GET_PATH:
+            p = eval_path(&value, code, p + 1, false, true, push, false, nullptr);
+            break;
+        case TYPE_SET_PATH: {
+            if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &code, p, &value, &value);
+            if (p + 1 >= end_of(code)) fire(ERR_SCRIPT, "need-value", &value);
+            stack::mark_body(u32(words.set_path), 0);
+            i32 after = eval_expression(code, p + 1, false, true, false);
+            if (ZIR_LIKELY(stack::pending == 0)) {
+                if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_SET, &code, after, &value, stack::arguments);
+                eval_path(&value, code, p + 1, true, false, false, false, nullptr);
+            }
+            p = after;
+            if (push) stack::unwind_last();
+            else stack::unwind_set_last();
+            break;
+        }
+        case TYPE_LIT_PATH: {
+            Cell path = value;
+            cell::set_type(&path, TYPE_PATH);
+            path.w3 = 0;
+            put_result(&path, push);
+            if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &code, p, &value, left);
+            p++;
+            break;
+        }
+        case TYPE_OP:
+            fire(ERR_INTERNAL, "not-done");
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+        case TYPE_FUNCTION:
+        case TYPE_ROUTINE:
+            if (fv) {
+                put_result(&value, push);
+                if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &code, p, &value, left);
+                p++;
+            } else {
+                Cell* slot = stack::push(&value);
+                p = eval_code(slot, code, p + 1, push, nullptr, 0, nullptr, slot, 0, 0);
+            }
+            break;
+        case TYPE_ISSUE:
+            if (p + 1 < end_of(code) && TYPE_OF(cell_at(code, p + 1)) == TYPE_BLOCK &&
+                (resolved(&value) == words.system || resolved(&value) == words.system_global))
+                fire(ERR_INTERNAL, "zir-system");
+            [[fallthrough]];
+        default:
+            put_result(&value, push);
+            if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &code, p, &value, left);
+            p++;
+    }
+    if (ZIR_UNLIKELY(stack::pending != 0)) return p;
+    if (!prefix_only) p = infix(left, code, p);
+    if (!push) {
+        // Whatever the operators left above the result is not the statement's.
+        stack::top = stack::arguments + 1;
+        if (ZIR_UNLIKELY(tracing) && stack::pending == 0) trace_event(EVENT_EXPR, &code, p, nullptr, stack::arguments);
+    }
+    return p;
+}
+
+// --- Calls ---------------------------------------------------------------------------------------
+
+namespace {
+
+constexpr i32 MAX_REFINEMENTS = 64;
+
+// The state of one call while its arguments are gathered.
+struct Call {
+    Cell* fn;          // the function value, a stack cell
+    u32 type;
+    bool native;       // native! or action!: refinements as positions
+    u32 cache;
+    i32 count;         // cells of the cache
+    Code code;         // where the arguments come from
+    i32 p;             // the next argument's position
+    Cell name;         // the call's name, a word
+    bool infix;        // the right operand of an operator: no look-ahead
+    u32 mode;          // block mode bits (apply)
+    i32 nrefs = 0;
+    i32 locals = 0;
+    i32 refs[MAX_REFINEMENTS];
+};
+
+inline const Cell* cache_cell(const Call& c, i32 k) { return block::cell_at(c.cache, k); }
+inline u32 arg_mode(const Cell* ts) { return (ts->header & typeset::ARG_MODE_MASK) >> typeset::ARG_MODE_SHIFT; }
+
+// The n-th argument or refinement word of a function's spec.
+void argument_word(const Cell* fn, i32 n, Cell* out) {
+    cell::init(out, TYPE_NONE);
+    u32 spec = fn->w2;
+    for (i32 i = 0; i < block::cell_count(node_buffer(spec)); i++) {
+        const Cell* item = block::cell_at(spec, i);
+        u32 t = TYPE_OF(item);
+        if (t != TYPE_WORD && t != TYPE_LIT_WORD && t != TYPE_GET_WORD && t != TYPE_REFINEMENT) continue;
+        if (n-- == 0) {
+            *out = *item;
+            out->header &= ~FLAG_NEW_LINE;
+            return;
+        }
+    }
+}
+
+[[noreturn]] void no_arg(const Call& c, i32 k) {
+    Cell word;
+    argument_word(c.fn, k, &word);
+    fire(ERR_SCRIPT, "no-arg", &c.name, &word);
+}
+
+[[noreturn]] void expect_arg(const Call& c, i32 k, u32 type) {
+    Cell datatype, word;
+    datatype::make_at(&datatype, type);
+    argument_word(c.fn, k, &word);
+    fire(ERR_SCRIPT, "expect-arg", &c.name, &datatype, &word);
+}
+
+inline void check(const Call& c, i32 k, const Cell* value) {
+    if (ZIR_UNLIKELY(!typeset::has_q(cache_cell(c, k), TYPE_OF(value)))) expect_arg(c, k, TYPE_OF(value));
+}
+
+// Pushes one argument taken as written (get-word! and lit-word! arguments).
+void fetch_literal(Call& c, u32 mode, const Code& code) {
+    const Cell v = *cell_at(code, c.p);
+    if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_FETCH, &code, c.p, &v, &v);
+    c.p++;
+    if (mode == 2) {
+        switch (TYPE_OF(&v)) {
+            case TYPE_PAREN:
+                stack::mark_body(u32(stack::anon_symbol), 0);
+                eval_block(&v, true);
+                stack::unwind_last();
+                return;
+            case TYPE_GET_WORD:
+                stack::push(context::get(&v));
+                return;
+            case TYPE_GET_PATH:
+                c.p = eval_path(&v, code, c.p, false, true, true, false, nullptr);
+                return;
+            default:
+                break;
+        }
+    }
+    stack::push(&v);
+    if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &code, c.p - 1, &v, &v);
+}
+
+// Pushes the argument of cache cell k from the code.
+void fetch(Call& c, i32 k, u32 mode) {
+    if (c.p >= end_of(c.code)) no_arg(c, k);
+    if (mode == 0) c.p = eval_expression(c.code, c.p, c.infix, true, false);
+    else fetch_literal(c, mode, c.code);
+}
+
+// An argument from the block of `apply`: one cell's worth with `safer`; a
+// missing one is none! (unset! for an optional literal argument).
+void fetch_applied(Call& c, i32 k, u32 mode) {
+    if (c.p >= end_of(c.code)) {
+        bool optional = mode == 2 && typeset::has_q(cache_cell(c, k), TYPE_UNSET);
+        stack::push(optional ? &unset::value : &none::value);
+        return;
+    }
+    Code code = c.code;
+    if (c.mode & APPLY_SAFER) code.tail = c.p + 1;
+    if (mode == 0) c.p = eval_expression(code, c.p, false, true, false);
+    else fetch_literal(c, mode, code);
+}
+
+// Skips one argument of an inactive refinement in the block of `apply`.
+void skip_applied(Call& c, i32 k, u32 mode) {
+    if (c.mode & APPLY_SAFER) {
+        if (c.p < end_of(c.code)) c.p++;
+        return;
+    }
+    Cell* keep = stack::top;
+    fetch_applied(c, k, mode);
+    stack::top = keep;
+}
+
+// The cache index of a refinement named by a path element or an applied
+// refinement!, or `script no-refine`.
+i32 find_refinement(const Call& c, const Cell* element) {
+    i32 slot = i32(element->w3);
+    if (!c.native && element->w1 == c.fn->w1 && slot >= 0 && slot < c.count &&
+        TYPE_OF(cache_cell(c, slot)) == TYPE_REFINEMENT)
+        return slot;
+    i32 sym = resolved(element);
+    for (i32 k = 0; k < c.count; k++) {
+        const Cell* e = cache_cell(c, k);
+        if (TYPE_OF(e) == TYPE_REFINEMENT && resolved(e) == sym) return k;
+    }
+    const Cell el = *element;
+    fire(ERR_SCRIPT, "no-refine", &c.name, &el);
+}
+
+// Whether cache cell j is an argument of the refinement before it.
+inline bool refinement_arg_q(const Call& c, i32 j) {
+    if (j >= c.count) return false;
+    const Cell* e = cache_cell(c, j);
+    return TYPE_OF(e) == TYPE_TYPESET && arg_mode(e) < 3;
+}
+
+// Turns on the refinement at cache index k (unless `active` is false) and
+// takes its arguments with `take` (which pushes one); an inactive
+// refinement's arguments are dropped (`skip` when given).
+template <typename Take, typename Skip>
+void activate(Call& c, i32 k, bool active, const Cell* path, Take take, Skip skip) {
+    if (!c.native) {
+        Cell* flag = stack::arguments + k;
+        if (TYPE_OF(flag) == TYPE_LOGIC && flag->w1) fire(ERR_SCRIPT, "dup-refine", path);
+        if (active) logic::make_at(flag, true);
+        for (i32 j = k + 1; refinement_arg_q(c, j); j++) {
+            if (!active) {
+                skip(j);
+                if (ZIR_UNLIKELY(stack::pending != 0)) return;
+                continue;
+            }
+            take(j);
+            if (ZIR_UNLIKELY(stack::pending != 0)) return;
+            check(c, j, stack::top - 1);
+            stack::arguments[j] = stack::top[-1];
+            stack::pop(1);
+        }
+        return;
+    }
+    i32 ordinal = i32(cache_cell(c, k)->w3);
+    if (ordinal < 1 || ordinal > c.nrefs) fire(ERR_SCRIPT, "bad-func-def", path);
+    if (c.refs[ordinal - 1] >= 0) fire(ERR_SCRIPT, "dup-refine", path);
+    if (active) c.refs[ordinal - 1] = i32(stack::top - stack::arguments);
+    for (i32 j = k + 1; refinement_arg_q(c, j); j++) {
+        if (!active) {
+            skip(j);
+        } else {
+            take(j);
+            if (ZIR_UNLIKELY(stack::pending == 0)) check(c, j, stack::top - 1);
+        }
+        if (ZIR_UNLIKELY(stack::pending != 0)) return;
+    }
+}
+
+// The arguments in spec order, up to the first refinement; the cells of the
+// refinements (false, none!) and the count of locals or refinements.
+void fetch_spec_order(Call& c, i32 before) {
+    bool collecting = true;
+    i32 given = 0;
+    for (i32 k = 0; k < c.count; k++) {
+        const Cell* e = cache_cell(c, k);
+        switch (TYPE_OF(e)) {
+            case TYPE_TYPESET: {
+                u32 mode = arg_mode(e);
+                if (mode == 3) break;
+                if (!collecting) {
+                    if (!c.native) stack::push(&none::value);
+                    break;
+                }
+                if (given < before) {
+                    check(c, k, stack::arguments + given);
+                    given++;
+                    break;
+                }
+                if (c.mode) fetch_applied(c, k, mode);
+                else fetch(c, k, mode);
+                if (ZIR_UNLIKELY(stack::pending != 0)) return;
+                check(c, k, stack::top - 1);
+                break;
+            }
+            case TYPE_REFINEMENT:
+                if (!c.native) stack::push(&logic::false_value);
+                collecting = false;
+                break;
+            case TYPE_INTEGER:
+                if (c.native) c.nrefs = integer::get(e);
+                else c.locals = integer::get(e);
+                break;
+            default:
+                break;
+        }
+    }
+    if (c.nrefs > MAX_REFINEMENTS) fire(ERR_SCRIPT, "bad-func-def", c.fn);
+    for (i32 i = 0; i < c.nrefs; i++) c.refs[i] = -1;
+}
+
+// Refinements named by the path's elements from `index` on.
+void path_refinements(Call& c, const Cell* path, i32 index) {
+    Code pc = code_of(path);
+    for (i32 i = pc.head + index; i < end_of(pc); i++) {
+        const Cell e = *block::cell_at(pc.node, i);
+        u32 t = TYPE_OF(&e);
+        if (t != TYPE_WORD && t != TYPE_GET_WORD) fire(ERR_SCRIPT, "bad-refine", &e);
+        bool active = true;
+        if (t == TYPE_GET_WORD) active = logic::truthy_q(context::get(&e), false, &e);
+        i32 k = find_refinement(c, &e);
+        activate(
+            c, k, active, path, [&](i32 j) { fetch(c, j, arg_mode(cache_cell(c, j))); },
+            [&](i32 j) {
+                Cell* keep = stack::top;
+                fetch(c, j, arg_mode(cache_cell(c, j)));
+                if (stack::pending == 0) stack::top = keep;
+            });
+        if (ZIR_UNLIKELY(stack::pending != 0)) return;
+    }
+}
+
+// The block modes of `apply`.
+void fetch_applied_refinements(Call& c) {
+    auto take = [&](i32 j) { fetch_applied(c, j, arg_mode(cache_cell(c, j))); };
+    auto skip = [&](i32 j) { skip_applied(c, j, arg_mode(cache_cell(c, j))); };
+    if (c.mode & APPLY_NAMED) {
+        bool seen = false;
+        while (c.p < end_of(c.code)) {
+            const Cell item = *cell_at(c.code, c.p);
+            if (TYPE_OF(&item) != TYPE_REFINEMENT) {
+                if (!seen) break;
+                fire(ERR_SCRIPT, "bad-refine", &item);
+            }
+            seen = true;
+            c.p++;
+            i32 k = find_refinement(c, &item);
+            Cell* keep = stack::top;
+            fetch_applied(c, k, 0);
+            if (ZIR_UNLIKELY(stack::pending != 0)) return;
+            bool active = logic::truthy_q(stack::top - 1, false, &item);
+            stack::top = keep;
+            activate(c, k, active, &item, take, skip);
+            if (ZIR_UNLIKELY(stack::pending != 0)) return;
+        }
+        return;
+    }
+    // Positional: each refinement takes a logic! value, then its arguments.
+    for (i32 k = 0; k < c.count; k++) {
+        const Cell* e = cache_cell(c, k);
+        if (TYPE_OF(e) != TYPE_REFINEMENT) continue;
+        bool active = false;
+        if (c.p < end_of(c.code)) {
+            Cell* keep = stack::top;
+            fetch_applied(c, k, 0);
+            if (ZIR_UNLIKELY(stack::pending != 0)) return;
+            if (TYPE_OF(stack::top - 1) != TYPE_LOGIC) expect_arg(c, k, TYPE_OF(stack::top - 1));
+            active = stack::top[-1].w1 != 0;
+            stack::top = keep;
+        }
+        const Cell refinement = *cache_cell(c, k);
+        activate(c, k, active, &refinement, take, skip);
+        if (ZIR_UNLIKELY(stack::pending != 0)) return;
+    }
+}
+
+// Calls a native's or action's entry with its refinement positions. An exit
+// raised from C++ code the entry called (a callback's break) is carried on
+// as pending from here.
+void call_entry(const Call& c) {
+    u32 n = c.fn->w1;
+    stack::Checkpoint checkpoint;
+    try {
+        if (c.type == TYPE_ACTION) {
+            action::Generic entry = n >= 1 && n <= ACTION_SLOTS ? actions::table[n - 1] : nullptr;
+            if (!entry) fire(ERR_INTERNAL, "not-done");
+            reinterpret_cast<action::StackEntry>(entry)(c.refs);
+        } else {
+            action::Generic entry = n >= 1 && n <= u32(natives::NATIVES_SIZE) ? natives::table[n - 1] : nullptr;
+            if (!entry) fire(ERR_INTERNAL, "not-done");
+            reinterpret_cast<natives::Entry>(entry)(0, c.refs);
+        }
+    } catch (const stack::PendingExit&) {
+        checkpoint.restore();
+        // An exit for a frame the native itself opened and left behind can
+        // no longer be received.
+        if (stack::pending_target >= checkpoint.call_top) ZIR_FAULT(runtime::FAULT_NO_CATCH);
+    }
+}
+
+// Gathers the arguments of a call and, for a native or action, runs it.
+i32 fetch_args(Call& c, const Cell* path, i32 path_index, i32 before) {
+    c.cache = arg_cache(c.fn);
+    c.count = block::cell_count(node_buffer(c.cache));
+    fetch_spec_order(c, before);
+    if (ZIR_UNLIKELY(stack::pending != 0)) return c.p;
+    if (c.mode) fetch_applied_refinements(c);
+    else if (path) path_refinements(c, path, path_index);
+    if (ZIR_UNLIKELY(stack::pending != 0)) return c.p;
+    if (!c.native) {
+        function::push_unused_refinement(c.locals);
+        // A frame has one cell per word of the function's context, whatever
+        // its spec says now.
+        i32 words = context::word_count(context::cell_of(c.fn->w1));
+        while (stack::top - stack::arguments < words) stack::push(&none::value);
+        stack::top = stack::arguments + words;
+    }
+    if (ZIR_UNLIKELY(tracing)) {
+        Cell fn = *c.fn;
+        trace_event(EVENT_CALL, &c.code, c.mode ? -1 : c.p, &c.name, &fn);
+    }
+    if (c.native) call_entry(c);
+    return c.p;
+}
+
+}  // namespace
+
+i32 eval_code(Cell* slot, const Code& code, i32 position, bool push, const Cell* path, i32 path_index,
+              const Cell* name, const Cell* owner, u32 mode, i32 before) {
+    check_machine_stack();
+    Call c;
+    c.fn = slot;
+    c.type = TYPE_OF(slot);
+    c.native = c.type == TYPE_NATIVE || c.type == TYPE_ACTION;
+    c.code = code;
+    c.p = position;
+    c.infix = before == 1;
+    c.mode = mode;
+    if (name) c.name = *name;
+    else if (position > code.head && position - 1 < end_of(code)) c.name = *cell_at(code, position - 1);
+    else cell::init(&c.name, TYPE_NONE);
+    if (!any_word_q(TYPE_OF(&c.name))) c.name = anon_word;
+    c.name.header = (c.name.header & ~FLAG_NEW_LINE);
+    if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_OPEN, &code, position, &c.name, &c.name);
+    stack::top = slot + 1;
+    switch (c.type) {
+        case TYPE_FUNCTION: {
+            // The context of the object the function belongs to, for built-in
+            // entries.
+            u32 owner_ctx = 0;
+            if (owner && TYPE_OF(owner) == TYPE_OBJECT && owner->w1 != context::global) {
+                owner_ctx = owner->w1;
+            } else {
+                const Cell* own = function::record_cell(slot, function::RECORD_OWNER);
+                owner_ctx = TYPE_OF(own) == TYPE_OBJECT ? own->w1 : (c.name.w1 ? c.name.w1 : context::global);
+            }
+            const Cell* body = function::record_cell(slot, function::RECORD_BODY);
+            bool library = TYPE_OF(body) == TYPE_BLOCK && (node_buffer(body->w2)->flags & SERIES_LIBRARY);
+            // Library functions leave the frames compiled code left.
+            stack::mark(c.name.w2, c.name.w1, library ? stack::FRAME_FUNCTION : stack::FLAGS_CALL);
+            stack::top = slot + 1 + before;
+            fetch_args(c, path, path_index, before);
+            if (ZIR_LIKELY(stack::pending == 0)) call_function(slot, owner_ctx, &c.name, 0);
+            break;
+        }
+        case TYPE_ROUTINE:
+            stack::mark_body(c.name.w2, c.name.w1);
+            stack::top = slot + 1 + before;
+            fetch_args(c, path, path_index, before);
+            if (ZIR_LIKELY(stack::pending == 0)) exec_routine(slot);
+            break;
+        case TYPE_NATIVE:
+        case TYPE_ACTION:
+            stack::mark_body(c.name.w2, c.name.w1);
+            stack::top = slot + 1 + before;
+            fetch_args(c, path, path_index, before);
+            break;
+        default:
+            ZIR_FAULT(runtime::FAULT_NO_SWITCH);
+    }
+    if (push) stack::unwind_last();
+    else stack::unwind_set_last();
+    if (ZIR_UNLIKELY(tracing) && stack::pending == 0) trace_event(EVENT_RETURN, &code, c.p, &c.name, slot + 1);
+    if (push) {
+        *slot = slot[1];
+        stack::top = slot + 1;
+    } else {
+        stack::top = stack::arguments + 1;
+    }
+    return c.p;
+}
+
+// --- The argument cache ------------------------------------------------------------------------
+
+u32 arg_cache(const Cell* fn) {
+    const Cell* cached = series::head_cells(node_buffer(fn->w3)) + 1;
+    if (ZIR_LIKELY(TYPE_OF(cached) == TYPE_BLOCK)) return cached->w2;
+    return make_arg_cache(fn);
+}
+
+u32 make_arg_cache(const Cell* fn_in) {
+    stack::KeepTop restore;
+    Cell* fn = stack::push(fn_in);
+    bool native = TYPE_OF(fn) == TYPE_NATIVE || TYPE_OF(fn) == TYPE_ACTION;
+    Cell* cache = stack::push_slot();
+    cell::init(cache, TYPE_UNSET);
+    block::make_at(cache, 8);
+    Cell spec;
+    cell::init(&spec, TYPE_BLOCK);
+    spec.w2 = fn->w2;
+    i32 n = block::cell_count(node_buffer(spec.w2));
+    i32 ordinal = 0, locals = -1, named = 0;
+    // The context the function was made with names the same words in the
+    // same order; a spec changed since would put values in the wrong cells.
+    Cell ctx;
+    ctx = TYPE_OF(fn) == TYPE_FUNCTION || TYPE_OF(fn) == TYPE_ROUTINE ? *context::cell_of(fn->w1)
+                                                                      : *series::head_cells(node_buffer(fn->w3));
+    auto matches = [&](const Cell* word) {
+        if (named >= context::word_count(&ctx)) return false;
+        return symbol::resolve(i32(context::word_at(&ctx, named)->w2)) == resolved(word);
+    };
+    for (i32 i = 0; i < n; i++) {
+        const Cell item = *block::cell_at(spec.w2, i);
+        u32 t = TYPE_OF(&item);
+        if (locals >= 0) {
+            if (t == TYPE_SET_WORD) break;
+            if (t == TYPE_WORD) locals++;
+            continue;
+        }
+        switch (t) {
+            case TYPE_WORD:
+            case TYPE_GET_WORD:
+            case TYPE_LIT_WORD:
+            case TYPE_SET_WORD: {
+                u32 mode = t == TYPE_WORD ? 0 : t == TYPE_GET_WORD ? 1 : t == TYPE_LIT_WORD ? 2 : 3;
+                if (mode == 3 && resolved(&item) != words.return_) fire(ERR_SCRIPT, "bad-func-def", &item);
+                if (mode != 3) {
+                    if (!matches(&item)) fire(ERR_SCRIPT, "bad-func-def", &spec);
+                    named++;
+                }
+                Cell* ts;
+                if (i + 1 < n && TYPE_OF(block::cell_at(spec.w2, i + 1)) == TYPE_BLOCK &&
+                    block::zs_length_q(block::cell_at(spec.w2, i + 1)) > 0) {
+                    const Cell types = *block::cell_at(spec.w2, i + 1);
+                    ts = typeset::make_from_spec_in(cache, &types);
+                } else {
+                    ts = typeset::make_default_in(cache);
+                }
+                ts->header = (ts->header & ~typeset::ARG_MODE_MASK) | (mode << typeset::ARG_MODE_SHIFT);
+                break;
+            }
+            case TYPE_REFINEMENT: {
+                if (resolved(&item) == words.local) {
+                    locals = 1;
+                    if (!matches(&item)) fire(ERR_SCRIPT, "bad-func-def", &spec);
+                    break;
+                }
+                if (!matches(&item)) fire(ERR_SCRIPT, "bad-func-def", &spec);
+                named++;
+                Cell r = item;
+                r.header = TYPE_REFINEMENT;
+                if (native) r.w3 = u32(++ordinal);
+                block::zs_append(cache, &r);
+                break;
+            }
+            default:
+                break;
+        }
+    }
+    if (locals >= 0 || ordinal > 0) {
+        Cell count;
+        integer::make_at(&count, native ? ordinal : locals);
+        block::zs_append(cache, &count);
+    }
+    Cell* slot = series::head_cells(node_buffer(fn->w3)) + 1;
+    *slot = *cache;
+    return cache->w2;
+}
+
+// --- Running functions ---------------------------------------------------------------------------
+
+namespace {
+
+// What eval_function changes, put back on every way out.
+struct FunctionScope {
+    u32 ctx;
+    u32 saved_values;
+    bool saved_tracing;
+    stack::Frame* frame;
+    ~FunctionScope() {
+        context::cell_of(ctx)->w2 = saved_values;
+        tracing = saved_tracing;
+        frame->flags &= ~stack::FRAME_RETURN_BOUNDARY;
+    }
+};
+
+}  // namespace
+
+void eval_function(const Cell* fn_in, const Cell* body_in, const Cell* name) {
+    const Cell fn = *fn_in;
+    const Cell body = *body_in;
+    stack::Frame* frame = stack::call_top - 1;
+    Cell* ctx = context::cell_of(fn.w1);
+    FunctionScope scope{fn.w1, ctx->w2, tracing, frame};
+    context::set_stack_values(ctx, stack::arguments);
+    frame->flags |= stack::FRAME_RETURN_BOUNDARY;
+    if (fn.header & function::TRACE) tracing = trace_allowed;
+    else if (fn.header & function::NO_TRACE) tracing = false;
+    if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PROLOG, nullptr, 0, name, &fn);
+    if (TYPE_OF(&body) == TYPE_BLOCK) {
+        eval_block(&body, true);
+    } else {
+        cell::init(stack::arguments, TYPE_NONE);
+        stack::keep();
+    }
+    if (ZIR_UNLIKELY(stack::target_q(frame))) {
+        u32 code = stack::take_pending();
+        if (code == stack::THROW_RETURN) *stack::arguments = stack::pending_value;
+        else cell::init(stack::arguments, TYPE_UNSET);
+        stack::keep();
+    }
+    if (ZIR_UNLIKELY(tracing)) {
+        // The tracer runs with no exit pending; a pending one goes on after.
+        u32 code = stack::pending;
+        stack::Frame* target = stack::pending_target;
+        stack::pending = 0;
+        Code b = code_of(&body);
+        trace_event(EVENT_EPILOG, TYPE_OF(&body) == TYPE_BLOCK ? &b : nullptr, 0, name, &fn);
+        stack::pending = code;
+        stack::pending_target = target;
+    }
+}
+
+void call_function(const Cell* fn_in, u32 owner_ctx, const Cell* name_in, i32 callback_bit) {
+    collector::RootCell fn(*fn_in);
+    const Cell name = name_in ? *name_in : none::value;
+    bool saved = tracing;
+    struct Restore {
+        bool saved;
+        ~Restore() { tracing = saved; }
+    } restore{saved};
+    bool callback_traced = false;
+    if (tracing && callback_bit) {
+        i32 bits = callback_bits ? callback_bits() : 0;
+        if (bits & callback_bit) callback_traced = true;
+        else tracing = false;
+    }
+    const Cell code = *function::record_cell(fn.get(), function::RECORD_CODE);
+    if (TYPE_OF(&code) == TYPE_INTEGER && integer::get(&code) != 0) {
+        // A built-in entry: a routine given the frame's cells.
+        i32 index = integer::get(&code);
+        if (index < 1 || index > routine_count || !routines[index - 1]) fire(ERR_INTERNAL, "not-done");
+        (void)owner_ctx;
+        i32 count = context::word_count(context::cell_of(fn->w1));
+        if (count > MAX_ROUTINE_ARGS) fire(ERR_INTERNAL, "not-done");
+        RoutineValue args[MAX_ROUTINE_ARGS];
+        for (i32 i = 0; i < count; i++) args[i].cell = stack::arguments + i;
+        RoutineValue r = routines[index - 1](args, count);
+        if (r.cell && r.cell != stack::arguments) *stack::arguments = *r.cell;
+        stack::keep();
+        return;
+    }
+    if (callback_traced) trace_call(&name, fn.get());
+    const Cell body = *function::record_cell(fn.get(), function::RECORD_BODY);
+    eval_function(fn.get(), &body, &name);
+    if (callback_traced) trace_return(&name);
+}
+
+void fill_frame(const Cell* fn_in, i32 given) {
+    collector::RootCell fn(*fn_in);
+    u32 cache = arg_cache(fn.get());
+    i32 count = block::cell_count(node_buffer(cache));
+    i32 k = 0, seen = 0;
+    for (; k < count; k++) {
+        const Cell* e = block::cell_at(cache, k);
+        u32 t = TYPE_OF(e);
+        if (t == TYPE_INTEGER) {
+            function::push_unused_refinement(integer::get(e));
+            break;
+        }
+        if (t == TYPE_TYPESET && arg_mode(e) == 3) continue;
+        if (seen++ < given) continue;
+        stack::push(t == TYPE_REFINEMENT ? &logic::false_value : &none::value);
+    }
+    i32 words = context::word_count(context::cell_of(fn->w1));
+    while (stack::top - stack::arguments < words) stack::push(&none::value);
+}
+
+// --- Routines ------------------------------------------------------------------------------------
+
+i32 add_routine(Routine entry) {
+    if (routine_count >= ROUTINES_SIZE) ZIR_FAULT(runtime::FAULT_OUT_OF_MEMORY);
+    routines[routine_count++] = entry;
+    return routine_count;
+}
+
+void exec_routine(const Cell* routine_in) {
+    const Cell r = *routine_in;
+    i32 arity = routine::get_arity(&r);
+    const Cell* code = function::record_cell(&r, function::RECORD_CODE);
+    i32 index = TYPE_OF(code) == TYPE_INTEGER ? integer::get(code) : 0;
+    if (index < 1 || index > routine_count || !routines[index - 1]) fire(ERR_INTERNAL, "not-done");
+    Routine entry = routines[index - 1];
+    RoutineValue args[MAX_ROUTINE_ARGS];
+    if (r.header & routine::POINTER_ARGS) {
+        for (i32 i = 0; i < arity; i++) args[i].cell = stack::arguments + i;
+        stack::mark_native(u32(stack::body_symbol));
+        RoutineValue answer = entry(args, arity);
+        Cell result = answer.cell ? *answer.cell : unset::value;
+        stack::unwind_last();
+        stack::set_last_top(&result);
+        return;
+    }
+    // The type blocks of the arguments, from the last argument back.
+    u32 spec = r.w2;
+    i32 n = block::cell_count(node_buffer(spec));
+    i32 arg = arity;
+    for (i32 i = n - 1; i >= 0; i--) {
+        const Cell* item = block::cell_at(spec, i);
+        if (TYPE_OF(item) != TYPE_WORD) continue;
+        arg--;
+        if (arg < 0) break;
+        Cell* value = stack::arguments + arg;
+        if (i + 1 < n && TYPE_OF(block::cell_at(spec, i + 1)) == TYPE_BLOCK) {
+            const Cell types = *block::cell_at(spec, i + 1);
+            if (block::zs_length_q(&types) < 1 || TYPE_OF(block::cell_at(types.w2, types.w1)) != TYPE_WORD)
+                fire(ERR_SCRIPT, "invalid-type-spec");
+            const Cell type_word = *block::cell_at(types.w2, types.w1);
+            if (resolved(&type_word) != words.any_type) {
+                const Cell* allowed = context::get(&type_word);
+                bool ok = TYPE_OF(allowed) == TYPE_TYPESET ? typeset::has_q(allowed, TYPE_OF(value))
+                          : TYPE_OF(allowed) == TYPE_DATATYPE ? allowed->w1 == TYPE_OF(value)
+                                                               : false;
+                if (!ok) {
+                    Cell caller, datatype;
+                    const Cell word = *item;
+                    stack::caller_name(&caller);
+                    datatype::make_at(&datatype, TYPE_OF(value));
+                    fire(ERR_SCRIPT, "expect-arg", &caller, &datatype, &word);
+                }
+            }
+        }
+        switch (TYPE_OF(value)) {
+            case TYPE_LOGIC: args[arg].i = value->w1 ? 1 : 0; break;
+            case TYPE_INTEGER: args[arg].i = integer::get(value); break;
+            case TYPE_FLOAT: args[arg].f = float_::get(value); break;
+            default: args[arg].cell = value; break;
+        }
+    }
+    RoutineValue answer = entry(args, arity);
+    const Cell* returns = function::record_cell(&r, routine::RECORD_RETURN);
+    i32 type = TYPE_OF(returns) == TYPE_INTEGER ? integer::get(returns) : routine::RETURNS_NONE;
+    switch (type) {
+        case routine::RETURNS_LOGIC: logic::make_at(stack::arguments, answer.i != 0); break;
+        case routine::RETURNS_INTEGER: integer::make_at(stack::arguments, answer.i); break;
+        case TYPE_FLOAT: float_::make_at(stack::arguments, answer.f); break;
+        default: cell::init(stack::arguments, TYPE_UNSET); break;
+    }
+    stack::keep();
+}
+
+// --- The datatypes' entries into the interpreter -----------------------------------------------
+
+namespace {
+
+// A comparator function! of sort, its two arguments pushed in its frame.
+void comparator_hook(const Cell* function) {
+    collector::RootCell fn(*function);
+    fill_frame(fn.get(), 2);
+    call_function(fn.get(), 0, &anon_word, 0);
+    stack::raise_pending();
+}
+
+// A change handler or port actor, its frame complete.
+void call_hook(const Cell* function, u32 ctx, const Cell* name, i32 flags) {
+    call_function(function, ctx, name, flags);
+    stack::raise_pending();
+}
+
+// The spec block of make object! and make error!.
+void eval_hook(const Cell* block, Cell* result) {
+    Cell* mark = stack::top;
+    eval_block(block, false);
+    stack::raise_pending();
+    *result = *mark;
+    stack::top = mark;
+}
+
+// Where an error happened: `where`, the call-stack position, `near`; and the
+// tracer's error event. An error raised while this runs (by the tracer) is
+// thrown as it is, without coming back here.
+bool reporting = false;
+
+void raise_hook(LanguageError& e, bool fired) {
+    if (reporting) return;
+    struct Flag {
+        Flag() { reporting = true; }
+        ~Flag() { reporting = false; }
+    } flag;
+    Cell* err = &e.error;
+    if (stack::call_top > stack::call_bottom) {
+        Cell name;
+        stack::caller_name(&name);
+        error::set_where(err, &name);
+    }
+    stack::record_position(err);
+    Cell* near = error::field(err, error::FIELD_NEAR);
+    if (TYPE_OF(near) == TYPE_NONE && TYPE_OF(&code_position) == TYPE_BLOCK) *near = code_position;
+    if (fired && tracing) {
+        // The tracer runs with no exit pending.
+        u32 code = stack::pending;
+        stack::Frame* target = stack::pending_target;
+        stack::pending = 0;
+        trace_event(EVENT_ERROR, nullptr, 0, nullptr, err);
+        stack::pending = code;
+        stack::pending_target = target;
+    }
+}
+
+void mark_state() {
+    collector::mark_values(&code_position, &code_position + 1);
+    collector::mark_values(&tracer, &tracer + 1);
+    collector::mark_values(&anon_word, &anon_word + 1);
+}
+
+}  // namespace
+
+// --- Start-up and the top level -------------------------------------------------------------
+
+const char* set_machine_stack() {
+    const char* old = machine_limit;
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+        void* base = nullptr;
+        size_t size = 0;
+        if (pthread_attr_getstack(&attr, &base, &size) == 0 && base) {
+            size_t margin = size / 16 > MACHINE_MARGIN_MIN ? size / 16 : MACHINE_MARGIN_MIN;
+            machine_limit = static_cast<const char*>(base) + margin;
+        }
+        pthread_attr_destroy(&attr);
+    }
+    return old;
+}
+
+void restore_machine_stack(const char* limit) { machine_limit = limit; }
+
+void init() {
+    static bool registered = false;
+    if (!registered) {
+        collector::register_(mark_state);
+        registered = true;
+    }
+    auto w = [](const char* spelling) { return symbol::resolve(symbol::make(spelling)); };
+    words = Words{w("system"), w("system-global"), symbol::make("set-path"), w("local"), w("return"), w("any-type!")};
+    word::make_at(stack::anon_symbol, &anon_word);
+    cell::init(&code_position, TYPE_UNSET);
+    cell::init(&tracer, TYPE_NONE);
+    tracing = trace_allowed = held = false;
+    trace_mask = ALL_EVENTS;
+    tracer_locals = 0;
+    init_trace();
+    block::call_comparator = comparator_hook;
+    object::eval_block = eval_hook;
+    object::call_function = call_hook;
+    zir::raise_hook = interpreter::raise_hook;
+    if (!machine_limit) set_machine_stack();
+}
+
+int report_uncaught(const LanguageError& e) {
+    stack::KeepTop restore;
+    Cell* text = stack::push_slot();
+    cell::init(text, TYPE_UNSET);
+    string::make_at(text, 64, 1);
+    if (TYPE_OF(&e.error) == TYPE_ERROR) {
+        const Cell error = e.error;
+        actions::form(&error, text, nullptr, PART_UNLIMITED);
+    } else {
+        string::append_literal(text, "*** ");
+        string::append_literal(text, category_name(e.category));
+        string::append_literal(text, " error: ");
+        string::append_literal(text, e.id);
+    }
+    print_hooks::call_string_hooks(text, true);
+    return -2;
+}
+
+}  // namespace interpreter
+}  // namespace zir

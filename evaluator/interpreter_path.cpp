@@ -1,0 +1,267 @@
+// Path evaluation: `a/b/c`, `:a/b`, `a/b: value`, `obj/method/refinement`.
+//
+// The head word gives a value; each following element selects into the value
+// reached so far through that value's path action (action slot 7). A
+// function reached is called at once (plain form only), the rest of the path
+// naming its refinements. The walk keeps its cells (the path, the value
+// reached, the selector, the container, the previous element) on the value
+// stack above the top it found, so that they survive every allocation, and
+// gives that top back at the end with the result on it (or in the result
+// cell).
+#include "datatypes/block.hpp"
+#include "datatypes/context.hpp"
+#include "datatypes/integer.hpp"
+#include "datatypes/none.hpp"
+#include "datatypes/object.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/symbol.hpp"
+#include "datatypes/unset.hpp"
+#include "evaluator/actions.hpp"
+#include "evaluator/interpreter.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/fire.hpp"
+
+namespace zir {
+namespace interpreter {
+
+namespace {
+
+inline bool function_q(u32 t) {
+    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
+}
+
+// Containers whose owner hears of a path assignment into them.
+inline bool notify_container_q(const Cell* container, const Cell* prev) {
+    u32 t = TYPE_OF(container);
+    if (t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || (t >= TYPE_PATH && t <= TYPE_GET_PATH)) return true;
+    return t == TYPE_OBJECT && container->w3 != 0 && TYPE_OF(prev) == TYPE_WORD;
+}
+
+// The work cells of a walk, above the top it found.
+struct Walk {
+    Cell* base;        // the top before the walk; the result goes there
+    Cell* path;        // the path, kept alive
+    Cell* value;       // the value reached
+    Cell* selector;
+    Cell* container;   // where the value reached came from
+    Cell* prev;        // the previous element
+    Cell* work_top;
+};
+
+// Where the value reached lies in its container, for the locator.
+void locate(Locator* loc, const Walk& w, i32 count) {
+    loc->count = count;
+    loc->value = *w.value;
+    loc->container = *w.container;
+    loc->index = 0;
+    u32 t = TYPE_OF(w.container);
+    if (t == TYPE_UNSET || t == TYPE_NONE) {
+        loc->kind = count == 1 ? 0 : 4;
+    } else if (any_series_q(t) || t == TYPE_MAP) {
+        loc->kind = 2;
+        loc->index = TYPE_OF(w.prev) == TYPE_INTEGER ? i32(w.container->w1) + integer::get(w.prev) - 1 : -1;
+        if (loc->index < 0) loc->kind = 4;
+    } else if (t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_PORT) {
+        loc->kind = 3;
+        loc->index = any_word_q(TYPE_OF(w.prev)) ? object::find_index(w.container, w.prev) : -1;
+        if (loc->index < 0) loc->kind = 4;
+    } else {
+        loc->kind = 4;
+    }
+}
+
+// The value a locator recorded, for a walk that resumes.
+void resume_value(const Locator* loc, const Cell* head, Cell* out) {
+    switch (loc->kind) {
+        case 0:
+            *out = *context::get(head);
+            return;
+        case 2: {
+            const Cell* c = &loc->container;
+            if (loc->index >= 0 && loc->index < series::abs_length(series::buffer_of(c)) && any_block_q(TYPE_OF(c))) {
+                *out = *block::cell_at(c->w2, loc->index);
+                return;
+            }
+            *out = loc->value;
+            return;
+        }
+        case 3: {
+            const Cell* ctx = context::cell_of(loc->container.w1);
+            if (loc->index >= 0 && loc->index < context::word_count(ctx)) {
+                *out = *context::value_at(ctx, loc->index);
+                return;
+            }
+            *out = loc->value;
+            return;
+        }
+        default:
+            *out = loc->value;
+    }
+}
+
+// Ends a walk: the work cells are dropped and the result placed.
+void finish(const Walk& w, const Cell* result_in, bool push) {
+    const Cell result = *result_in;
+    stack::top = w.base;
+    if (push) stack::push(&result);
+    else stack::set_last_top(&result);
+}
+
+// A function reached by the walk is called with the rest of the path as its
+// refinements; its result ends the walk.
+i32 call_reached(const Walk& w, const Code& code, i32 position, bool push, i32 next_index, const Cell* name,
+                 const Cell* owner) {
+    stack::top = w.work_top;
+    Cell* slot = stack::push(w.value);
+    const Cell own = *owner;
+    i32 p = eval_code(slot, code, position, true, w.path, next_index, name, &own, 0, 0);
+    if (ZIR_UNLIKELY(stack::pending != 0)) return p;
+    finish(w, slot, push);
+    return p;
+}
+
+}  // namespace
+
+i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, bool get, bool push, bool pass,
+              Locator* locator) {
+    Walk w;
+    w.base = stack::top;
+    w.path = stack::push(path_in);
+    for (Cell** c : {&w.value, &w.selector, &w.container, &w.prev}) {
+        *c = stack::push_slot();
+        cell::init(*c, TYPE_UNSET);
+    }
+    w.work_top = stack::top;
+    Code pc = code_of(w.path);
+    i32 n = end_of(pc) - pc.head;
+    if (n < 1) fire(ERR_SCRIPT, "empty-path", w.path);
+    if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_ENTER, &pc, pc.head, nullptr, nullptr);
+    const Cell head = *block::cell_at(pc.node, pc.head);
+    if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_FETCH, &pc, pc.head, &head, &head);
+    if (TYPE_OF(&head) != TYPE_WORD) fire(ERR_SCRIPT, "word-first", w.path);
+
+    i32 first = 1;
+    bool resuming = locator && locator->count > 0;
+    if (resuming) {
+        resume_value(locator, &head, w.value);
+        *w.container = locator->container;
+        first = locator->count;
+        locator->count = 0;
+    } else {
+        *w.value = *context::get(&head);
+        if (TYPE_OF(w.value) == TYPE_UNSET) fire(ERR_SCRIPT, "unset-path", w.path, &head);
+        if (function_q(TYPE_OF(w.value))) {
+            if (set) fire(ERR_SCRIPT, "invalid-path-set", w.path);
+            if (get) fire(ERR_SCRIPT, "invalid-path-get", w.path);
+            i32 p = call_reached(w, code, position, push, 1, &head, w.value);
+            if (ZIR_UNLIKELY(tracing) && stack::pending == 0) trace_event(EVENT_EXIT, &pc, pc.tail, nullptr, nullptr);
+            return p;
+        }
+        if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &pc, pc.head, &head, w.value);
+        // A word of a function's context: the function is the container.
+        if (head.w1 && head.w1 != context::global) {
+            const Cell* owner = context::owner_of(head.w1);
+            if (TYPE_OF(owner) != TYPE_OBJECT) *w.container = *owner;
+        }
+    }
+    *w.prev = head;
+
+    for (i32 i = first; i < n; i++) {
+        stack::top = w.work_top;
+        i32 at = pc.head + i;
+        if (at >= end_of(pc)) break;   // the path was cut short meanwhile
+        const Cell element = *block::cell_at(pc.node, at);
+        if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_FETCH, &pc, at, &element, &element);
+        switch (TYPE_OF(&element)) {
+            case TYPE_GET_WORD:
+                *w.selector = *context::get(&element);
+                break;
+            case TYPE_PAREN:
+                if (locator && !resuming) {
+                    locate(locator, w, i);
+                    stack::top = w.base;
+                    return position;
+                }
+                if (resuming && i == first) {
+                    // Evaluated once already: its value is on the stack.
+                    *w.selector = w.base[-1];
+                    break;
+                }
+                eval_block(&element, false);
+                if (ZIR_UNLIKELY(stack::pending != 0)) return position;
+                *w.selector = stack::top[-1];
+                stack::top = w.work_top;
+                break;
+            default:
+                *w.selector = element;
+        }
+        if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &pc, at, &element, w.selector);
+        if (TYPE_OF(w.selector) == TYPE_UNSET) fire(ERR_SCRIPT, "invalid-path", w.path, &element);
+        bool last = i == n - 1;
+        Cell* set_value = set && last ? stack::arguments : nullptr;
+        bool notify = set && last && i >= 2 && notify_container_q(w.container, w.prev);
+
+        // A block and an index within it: the element itself, as the path
+        // action of block! answers it.
+        if (ZIR_LIKELY(!set_value) && !tracing && TYPE_OF(w.value) == TYPE_BLOCK &&
+            TYPE_OF(w.selector) == TYPE_INTEGER) {
+            SeriesBuffer* s = node_buffer(w.value->w2);
+            i64 k = i64(w.value->w1) + integer::get(w.selector) - 1;
+            if (integer::get(w.selector) >= 1 && k < block::cell_count(s)) {
+                *w.container = *w.value;
+                *w.value = series::head_cells(s)[k];
+                *w.prev = element;
+                continue;
+            }
+        }
+        auto action = reinterpret_cast<action::EvalPath>(
+            actions::get_action_checked(w.value, ACT_EVAL_PATH, w.path, w.selector, i - 1));
+        Cell* answer = action(w.value, w.selector, set_value, w.path, w.container, w.prev, i - 1, pass, get, last,
+                              notify);
+        const Cell reached = *answer;
+        stack::top = w.work_top;
+        if (!set && !get && function_q(TYPE_OF(&reached))) {
+            // A method: called with the value that held it as its owner.
+            const Cell owner = *w.value;
+            *w.container = *w.value;
+            *w.value = reached;
+            i32 p = call_reached(w, code, position, push, i + 1, &element, &owner);
+            if (ZIR_UNLIKELY(tracing) && stack::pending == 0) trace_event(EVENT_EXIT, &pc, pc.tail, nullptr, nullptr);
+            return p;
+        }
+        *w.container = *w.value;
+        *w.value = reached;
+        *w.prev = element;
+    }
+    if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_EXIT, &pc, pc.tail, nullptr, w.value);
+    finish(w, w.value, push);
+    return position;
+}
+
+bool eval_path_locator(const Cell* path, bool get, bool set, Locator* locator) {
+    locator->count = 0;
+    locator->kind = 4;
+    locator->index = 0;
+    cell::init(&locator->value, TYPE_UNSET);
+    cell::init(&locator->container, TYPE_UNSET);
+    Code pc = code_of(path);
+    if (!tracing && end_of(pc) - pc.head >= 2) {
+        const Cell head = *block::cell_at(pc.node, pc.head);
+        const Cell second = *block::cell_at(pc.node, pc.head + 1);
+        if (TYPE_OF(&head) == TYPE_WORD && TYPE_OF(&second) == TYPE_PAREN && head.w1) {
+            const Cell* v = context::get(&head);
+            if (TYPE_OF(v) != TYPE_UNSET && !function_q(TYPE_OF(v))) {
+                locator->count = 1;
+                locator->kind = 0;
+                locator->value = *v;
+                return true;
+            }
+        }
+    }
+    stack::KeepTop restore;
+    eval_path(path, pc, 0, set, get, true, false, locator);
+    return locator->count > 0;
+}
+
+}  // namespace interpreter
+}  // namespace zir
