@@ -5,9 +5,10 @@
 // type blocks, refinements, `return:`); the boot image carries the same
 // specs. Until the boot step encodes them, `define_words` reads this table
 // at start-up: it builds each spec block, makes the action! value over it and
-// sets the global word. The typesets the specs name (`series!`, `number!`,
-// `any-type!` ...) are defined first, from the table of their members, so
-// the argument checks of the first calls can resolve them.
+// sets the global word. The datatype words and the typesets the specs name
+// (`series!`, `number!`, `any-type!` ...) are defined first, the typesets from
+// the table of their members, so the argument checks of the first calls can
+// resolve them.
 #include <cstring>
 #include <string_view>
 
@@ -134,8 +135,9 @@ const TypesetDef typesets[] = {
 
 // Appends the values of a spec text to the block (a cell that does not move):
 // "doc strings", words, /refinements, set-words (`return:`) and [blocks] of
-// them. The words are the global ones; refinements are unbound.
-void read_spec(Cell* block, const char*& p) {
+// them. The words are the global ones; refinements are unbound. In a type
+// block (`types`), the name of a datatype not registered is left out.
+void read_spec(Cell* block, const char*& p, bool types) {
     for (;;) {
         while (*p == ' ') p++;
         if (!*p) return;
@@ -148,7 +150,7 @@ void read_spec(Cell* block, const char*& p) {
         if (*p == '[') {
             p++;
             block::make_at(item, 4);
-            read_spec(item, p);
+            read_spec(item, p, true);
         } else if (*p == '"') {
             const char* end = std::strchr(p + 1, '"');
             string::make_at(item, end - p, 1);
@@ -165,6 +167,11 @@ void read_spec(Cell* block, const char*& p) {
                 bool set = token.back() == ':';
                 word::make_at(symbol::make(set ? token.substr(0, token.size() - 1) : token), item);
                 if (set) cell::set_type(item, TYPE_SET_WORD);
+                // A datatype not registered (yet) names no type.
+                if (types && TYPE_OF(context::get(item)) == TYPE_UNSET) {
+                    stack::pop(1);
+                    continue;
+                }
             }
         }
         block::zs_append(block, item);
@@ -211,6 +218,15 @@ i32 refinement_count(u32 slot) {
 
 void define_words() {
     stack::KeepTop restore;
+    // The datatype words, as the boot image sets them: every registered
+    // datatype but datatype!, symbol!, context! and series! (a typeset).
+    for (u32 t = TYPE_UNSET; t <= datatype::highest; t++) {
+        if (!datatype::names[t].name || t == TYPE_SYMBOL || t == TYPE_CONTEXT || t == TYPE_SERIES) continue;
+        Cell value;
+        datatype::make_at(&value, t);
+        Cell word = *word::load(datatype::names[t].name);
+        context::set(&word, &value);
+    }
     define_typesets();
     for (const ActionSpec& s : specs) {
         // [spec-block slot], the spec action! make takes.
@@ -221,7 +237,7 @@ void define_words() {
         cell::init(spec, TYPE_UNSET);
         block::make_at(spec, 8);
         const char* p = s.spec;
-        read_spec(spec, p);
+        read_spec(spec, p, false);
         block::zs_append(made, spec);
         Cell slot;
         cell::init(&slot, TYPE_INTEGER);

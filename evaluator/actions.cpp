@@ -109,7 +109,7 @@ bool compare(const Cell* value, const Cell* other, i32 op) {
 
 void compare_op(i32 op) {
     bool r = compare(stack::arguments, stack::arguments + 1, op);
-    logic::make_at(stack::arguments, r);
+    stack::box_scalar(TYPE_LOGIC, r);
 }
 
 // --- Typed entries ------------------------------------------------------------------

@@ -311,8 +311,9 @@ void call_star(u32 slot, const i32* refinements = nullptr);
 // word).
 i32 refinement_count(u32 slot);
 // Defines the global words of the actions (action! values over spec blocks
-// built from the table of specs) and, before them, the standard typesets the
-// specs name. Start-up runs it until the boot image defines them.
+// built from the table of specs) and, before them, the datatype words and
+// the standard typesets the specs name. Start-up runs it until the boot
+// image defines them.
 void define_words();
 
 }  // namespace actions

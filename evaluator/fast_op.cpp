@@ -97,7 +97,7 @@ void compare(i32 op, const Cell* name, const Cell* left, const Cell* right) {
     check_compare_op(op);
     const Cell l = *left, r = *right;
     if (TYPE_OF(&l) == TYPE_INTEGER && TYPE_OF(&r) == TYPE_INTEGER) {
-        logic::make_at(stack::push_slot(), compare_integers(integer::get(&l), integer::get(&r), op));
+        stack::push_scalar(TYPE_LOGIC, compare_integers(integer::get(&l), integer::get(&r), op));
         return;
     }
     slow_compare(op, name, l, r);
@@ -131,7 +131,7 @@ bool compare_int_test(i32 op, const Cell* name, const Cell* left, i32 right, boo
 
 bool compare_flag(i32 op, const Cell* name, const Cell* left, const Cell* right) {
     bool r = answer(op, name, left, right);
-    logic::make_at(stack::arguments, r);
+    stack::box_scalar(TYPE_LOGIC, r);
     return r;
 }
 
@@ -175,8 +175,8 @@ void series_op(const Cell* series, i32 op, const Cell* name) {
     switch (op) {
         case SERIES_LENGTH_Q: integer::make_at(out, length > 0 ? length : 0); break;
         case SERIES_INDEX_Q: integer::make_at(out, h + 1); break;
-        case SERIES_HEAD_Q: logic::make_at(out, h == 0); break;
-        case SERIES_TAIL_Q: logic::make_at(out, length < 1); break;
+        case SERIES_HEAD_Q: cell::init(out, TYPE_LOGIC), out->w1 = h == 0; break;
+        case SERIES_TAIL_Q: cell::init(out, TYPE_LOGIC), out->w1 = length < 1; break;
         case SERIES_NEXT: if (length > 0) out->w1 = u32(h + 1); break;
         case SERIES_BACK: out->w1 = u32(h > 0 ? h - 1 : 0); break;
         case SERIES_HEAD: out->w1 = 0; break;

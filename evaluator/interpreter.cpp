@@ -279,14 +279,19 @@ i32 infix(Cell* left, const Code& code, i32 p) {
             u32 lt = TYPE_OF(left);
             bool number = lt == TYPE_INTEGER || (lt == TYPE_FLOAT && math >= 0 && math <= MATH_MULTIPLY);
             if ((math >= 0 || cmp >= 0) && number && p + 1 < end_of(code)) {
-                // The right operand first, as the call would fetch it.
+                // The right operand first, in a frame named by the operator as
+                // the call would fetch it (an error there names the operator).
+                stack::mark_body(name.w2, name.w1);
                 p = eval_expression(code, p + 1, true, true, false);
+                stack::arguments = (--stack::call_top)->arguments;
                 if (ZIR_UNLIKELY(stack::pending != 0)) return p;
                 u32 rt = TYPE_OF(left + 1);
                 if (math >= 0 && fast_op::math_in_place(left, left + 1, math)) {
                     stack::top = left + 1;
                 } else if (cmp >= 0 && lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
-                    logic::make_at(left, fast_op::compare_integers(integer::get(left), integer::get(left + 1), cmp));
+                    bool r = fast_op::compare_integers(integer::get(left), integer::get(left + 1), cmp);
+                    cell::init(left, TYPE_LOGIC);
+                    left->w1 = r;
                     stack::top = left + 1;
                 } else {
                     // Both operands are in place: the ordinary call checks and runs them.
@@ -304,7 +309,36 @@ i32 infix(Cell* left, const Code& code, i32 p) {
 
 }  // namespace
 
+namespace {
+
+// An exit raised from C++ code the expression called (a comparator's break,
+// a change handler's return, a tracer's throw) leaves that code as an
+// exception; from here it is pending again, with the stacks cut back to
+// where the expression began, and every level carries it on as usual.
+[[gnu::cold]] void exit_left_cpp(const stack::Checkpoint& entry) {
+    entry.restore();
+    // A frame opened inside the expression and gone now cannot receive it:
+    // the code that opened it (a native) had to take it itself.
+    if (stack::pending == 0 || stack::pending_target >= entry.call_top) ZIR_FAULT(runtime::FAULT_NO_CATCH);
+}
+
+i32 expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv);
+
+}  // namespace
+
 i32 eval_expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
+    stack::Checkpoint entry;
+    try {
+        return expression(code, p, prefix_only, push, fv);
+    } catch (const stack::PendingExit&) {
+        exit_left_cpp(entry);
+        return p;
+    }
+}
+
+namespace {
+
+i32 expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
     check_machine_stack();
     // The result lies at `left` in either mode.
     Cell* left = push ? stack::top : stack::arguments;
@@ -432,6 +466,8 @@ i32 eval_expression(const Code& code, i32 p, bool prefix_only, bool push, bool f
     }
     return p;
 }
+
+}  // namespace
 
 // --- Calls ---------------------------------------------------------------------------------------
 
@@ -718,27 +754,17 @@ void fetch_applied_refinements(Call& c) {
     }
 }
 
-// Calls a native's or action's entry with its refinement positions. An exit
-// raised from C++ code the entry called (a callback's break) is carried on
-// as pending from here.
+// Calls a native's or action's entry with its refinement positions.
 void call_entry(const Call& c) {
     u32 n = c.fn->w1;
-    stack::Checkpoint checkpoint;
-    try {
-        if (c.type == TYPE_ACTION) {
-            action::Generic entry = n >= 1 && n <= ACTION_SLOTS ? actions::table[n - 1] : nullptr;
-            if (!entry) fire(ERR_INTERNAL, "not-done");
-            reinterpret_cast<action::StackEntry>(entry)(c.refs);
-        } else {
-            action::Generic entry = n >= 1 && n <= u32(natives::NATIVES_SIZE) ? natives::table[n - 1] : nullptr;
-            if (!entry) fire(ERR_INTERNAL, "not-done");
-            reinterpret_cast<natives::Entry>(entry)(0, c.refs);
-        }
-    } catch (const stack::PendingExit&) {
-        checkpoint.restore();
-        // An exit for a frame the native itself opened and left behind can
-        // no longer be received.
-        if (stack::pending_target >= checkpoint.call_top) ZIR_FAULT(runtime::FAULT_NO_CATCH);
+    if (c.type == TYPE_ACTION) {
+        action::Generic entry = n >= 1 && n <= ACTION_SLOTS ? actions::table[n - 1] : nullptr;
+        if (!entry) fire(ERR_INTERNAL, "not-done");
+        reinterpret_cast<action::StackEntry>(entry)(c.refs);
+    } else {
+        action::Generic entry = n >= 1 && n <= u32(natives::NATIVES_SIZE) ? natives::table[n - 1] : nullptr;
+        if (!entry) fire(ERR_INTERNAL, "not-done");
+        reinterpret_cast<natives::Entry>(entry)(0, c.refs);
     }
 }
 
@@ -911,6 +937,8 @@ u32 make_arg_cache(const Cell* fn_in) {
                 break;
         }
     }
+    // Every word of the context is named, locals included.
+    if (named + (locals > 0 ? locals : 0) != context::word_count(&ctx)) fire(ERR_SCRIPT, "bad-func-def", &spec);
     if (locals >= 0 || ordinal > 0) {
         Cell count;
         integer::make_at(&count, native ? ordinal : locals);

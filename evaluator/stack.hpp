@@ -26,9 +26,12 @@
 // C++ code that calls language code back (a sort comparator, a change handler,
 // a port actor) cannot stop half-way on its own: after such a call it raises
 // the pending exit as a `PendingExit` exception (`raise_pending`), which
-// leaves the C++ levels like an error; the interpreter catches it where it
-// called the native or action, cuts the stacks back there (`Checkpoint`) and
-// carries the exit on as pending.
+// leaves the C++ levels like an error; the innermost expression being
+// evaluated catches it, cuts the stacks back to where it began (`Checkpoint`)
+// and carries the exit on as pending. A native that opens a frame receiving
+// exits (a loop, a catch) and itself calls C++ code that may call language
+// code back must catch PendingExit there: once its frame is gone, nothing
+// can receive the exit (runtime error 95).
 #pragma once
 
 #include "runtime/cell.hpp"

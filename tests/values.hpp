@@ -61,9 +61,11 @@ void own(const Cell* series, Cell* owner);
 
 // A block of values read from a little source text, for tests while there is
 // no lexer: blocks and parens, "strings" (no escapes), integers, and words in
-// their five forms (`w`, `w:`, `'w`, `:w`, `/w`), decimals with a point. Words are bound to the global
-// context (added there when absent), refinements unbound. A value that starts
-// a line has its new-line flag. Pushed.
+// their five forms (`w`, `w:`, `'w`, `:w`, `/w`), decimals with a point,
+// #issues, and paths in their four forms (`a/b/1`, `:a/b`, `a/b:`, `'a/b`)
+// whose elements are words, numbers, get-words and parens. Words are bound
+// to the global context (added there when absent), refinements and issues
+// unbound. A value that starts a line has its new-line flag. Pushed.
 Cell* read_block(const char* text);
 
 // The tests' stand-in for the interpreter's block evaluation (the hook

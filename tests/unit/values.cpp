@@ -200,6 +200,84 @@ void restore_hooks() { object::init_state(); }
 
 namespace {
 
+const char* read_into(Cell* out, const char* p, char close);
+
+// Where a bare token ends.
+inline bool token_end(char c) { return !c || c == ' ' || c == '\n' || c == ']' || c == ')' || c == '/'; }
+
+// One scalar token (a number or a word in one of its forms) into `v`.
+void read_token(Cell* v, std::string token, bool in_path) {
+    bool number = token.find_first_not_of("-.0123456789") == std::string::npos &&
+                  token.find_first_of("0123456789") != std::string::npos;
+    if (number && token.find('.') != std::string::npos) {
+        cell::init(v, TYPE_FLOAT);
+        cell::set_float(v, std::stod(token));
+        return;
+    }
+    if (number) {
+        cell::init(v, TYPE_INTEGER);
+        v->w2 = u32(std::stoi(token));
+        return;
+    }
+    u32 type = TYPE_WORD;
+    if (token[0] == '\'') type = TYPE_LIT_WORD, token.erase(0, 1);
+    else if (token[0] == ':') type = TYPE_GET_WORD, token.erase(0, 1);
+    else if (token[0] == '/' && !in_path && token.find_first_not_of('/') != std::string::npos)
+        type = TYPE_REFINEMENT, token.erase(0, 1);
+    else if (token[0] == '#') type = TYPE_ISSUE, token.erase(0, 1);
+    else if (token.size() > 1 && token.back() == ':') type = TYPE_SET_WORD, token.pop_back();
+    i32 sym = symbol::make(token);
+    if (type == TYPE_REFINEMENT || type == TYPE_ISSUE) {
+        series::make_word(v, sym, type);
+    } else {
+        word::make_at(sym, v);
+        cell::set_type(v, type);
+    }
+}
+
+// A path from its first element on: elements joined by "/" (words, numbers,
+// get-words, parens); a leading ":" or "'" and a trailing ":" give its form.
+const char* read_path(Cell* v, const char* p) {
+    u32 type = TYPE_PATH;
+    if (*p == ':') type = TYPE_GET_PATH, p++;
+    else if (*p == '\'') type = TYPE_LIT_PATH, p++;
+    block::make_at(v, 4);
+    for (bool first = true;; first = false) {
+        if (!first) p++;   // the "/"
+        Cell* e = stack::push_slot();
+        cell::init(e, TYPE_UNSET);
+        if (*p == '(') {
+            block::make_at(e, 4);
+            cell::set_type(e, TYPE_PAREN);
+            p = read_into(e, p + 1, ')');
+        } else {
+            const char* q = p;
+            while (!token_end(*q) && *q != '(') q++;
+            std::string token(p, q);
+            p = q;
+            if (token.back() == ':' && token_end(*p)) {
+                token.pop_back();
+                type = TYPE_SET_PATH;
+            }
+            read_token(e, token, true);
+        }
+        block::zs_append(v, e);
+        stack::pop(1);
+        if (*p != '/') break;
+    }
+    cell::set_type(v, type);
+    if (type == TYPE_SET_PATH && *p == ':') p++;
+    return p;
+}
+
+// Whether the token at p is a path: a "/" follows its first element.
+bool path_ahead(const char* p) {
+    if (*p == '/') return false;   // a refinement
+    if (*p == ':' || *p == '\'') p++;
+    while (!token_end(*p) && *p != '(') p++;
+    return *p == '/';
+}
+
 // Reads values up to the closing bracket (or the end) into `out`, a block cell
 // on the stack.
 const char* read_into(Cell* out, const char* p, char close) {
@@ -219,33 +297,14 @@ const char* read_into(Cell* out, const char* p, char close) {
             string::make_at(v, 16, 1);
             string::append_utf8(v, reinterpret_cast<const u8*>(p + 1), q - p - 1);
             p = q + 1;
+        } else if (path_ahead(p)) {
+            p = read_path(v, p);
         } else {
-            const char* q = p;
+            const char* q = p + 1;
             while (*q && *q != ' ' && *q != '\n' && *q != ']' && *q != ')') q++;
             std::string token(p, q);
             p = q;
-            bool number = token.find_first_not_of("-.0123456789") == std::string::npos &&
-                          token.find_first_of("0123456789") != std::string::npos;
-            if (number && token.find('.') != std::string::npos) {
-                cell::init(v, TYPE_FLOAT);
-                cell::set_float(v, std::stod(token));
-            } else if (number) {
-                cell::init(v, TYPE_INTEGER);
-                v->w2 = u32(std::stoi(token));
-            } else {
-                u32 type = TYPE_WORD;
-                if (token[0] == '\'') type = TYPE_LIT_WORD, token.erase(0, 1);
-                else if (token[0] == ':') type = TYPE_GET_WORD, token.erase(0, 1);
-                else if (token[0] == '/') type = TYPE_REFINEMENT, token.erase(0, 1);
-                else if (token.back() == ':') type = TYPE_SET_WORD, token.pop_back();
-                i32 sym = symbol::make(token);
-                if (type == TYPE_REFINEMENT) {
-                    series::make_word(v, sym, TYPE_REFINEMENT);
-                } else {
-                    word::make_at(sym, v);
-                    cell::set_type(v, type);
-                }
-            }
+            read_token(v, token, false);
         }
         if (line) v->header |= FLAG_NEW_LINE;
         line = false;

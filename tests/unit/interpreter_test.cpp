@@ -1,0 +1,278 @@
+// The interpreter: blocks, expressions, operators, words, and the errors of
+// evaluation.
+#include "eval_support.hpp"
+
+#include "datatypes/block.hpp"
+#include "datatypes/context.hpp"
+#include "datatypes/error.hpp"
+#include "datatypes/function.hpp"
+#include "datatypes/integer.hpp"
+#include "datatypes/word.hpp"
+
+namespace zir {
+namespace {
+
+using namespace test;
+
+struct Interpreter : EvalTest {};
+
+TEST_F(Interpreter, EvaluationOrder) {
+    struct Case {
+        const char* code;
+        const char* result;
+    } cases[] = {
+        {"1 + 2 * 3", "9"},              // left to right, no precedence
+        {"(1 + 2) * 3", "9"},
+        {"1 + (2 * 3)", "7"},
+        {"add 1 2 * 3", "7"},            // a prefix call's arguments are whole expressions
+        {"negate 1 + 2", "-3"},
+        {"subtract 10 add 1 2", "7"},
+        {"10 - 2 - 3", "5"},
+        {"2 * 3 + 4 * 5", "50"},
+        {"1.5 + 2.25", "3.75"},
+        {"1 + 2.5", "3.5"},
+        {"1 < 2", "true"},
+        {"3 = 3", "true"},
+        {"1 + 1 = 2", "true"},           // = takes 1 + 1 as its left operand
+        {"[1 + 2]", "[1 + 2]"},          // a block is a value
+        {"7 8 9", "9"},                  // the last expression's value
+    };
+    for (const Case& c : cases) EXPECT_EQ(eval_mold(c.code), c.result) << c.code;
+}
+
+TEST_F(Interpreter, BlocksAndValues) {
+    EXPECT_EQ(TYPE_OF(eval("")), TYPE_UNSET) << "an empty block is unset";
+    EXPECT_EQ(eval_mold("'x"), "x");
+    EXPECT_EQ(TYPE_OF(eval("'x")), TYPE_WORD);
+    EXPECT_EQ(eval_mold("a: b: 1 a + b"), "2") << "a chain of set-words";
+    EXPECT_EQ(eval_mold("\"text\""), "\"text\"");
+    def("f", "[x]", "[x * 2]");
+    EXPECT_EQ(TYPE_OF(eval(":f")), TYPE_FUNCTION) << "a get-word does not call";
+    EXPECT_EQ(eval_mold("f 21"), "42");
+    Cell lit = *word::load("zz-lit");
+    cell::set_type(&lit, TYPE_LIT_WORD);
+    set_global("zz-lw", &lit);
+    EXPECT_EQ(TYPE_OF(eval("zz-lw")), TYPE_LIT_WORD) << "a word holding a lit-word gives the lit-word";
+    EXPECT_EQ(eval_mold("'a/b"), "a/b");
+    EXPECT_EQ(TYPE_OF(eval("'a/b")), TYPE_PATH);
+    EXPECT_EQ(eval_mold("#issue"), "#issue");
+    EXPECT_EQ(TYPE_OF(eval(":zz-unset-get")), TYPE_UNSET) << "a get-word takes an unset value as it is";
+}
+
+TEST_F(Interpreter, EvaluationErrors) {
+    struct Case {
+        const char* code;
+        const char* error;
+    } cases[] = {
+        {"zz-nothing", "script no-value"},
+        {"a:", "script need-value"},
+        {"1 a:", "script need-value"},
+        {"+ 1 2", "script no-op-arg"},
+        {"a/b:", "script need-value"},
+        {"#system [x]", "internal zir-system"},
+        {"#system-global [x]", "internal zir-system"},
+        {"add 1", "script no-arg"},
+        {"1 +", "script no-arg"},
+        {"add \"a\" 1", "script expect-arg"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(eval_error(c.code), c.error) << c.code;
+    Cell op = global("+");
+    Cell* code = test::block({&op, int_(1)});
+    EXPECT_EQ(error_of([&] {
+                  stack::Checkpoint cp;
+                  try {
+                      interpreter::eval_block(code, false);
+                  } catch (...) {
+                      cp.restore();
+                      throw;
+                  }
+              }),
+              "internal not-done")
+        << "an op! value met in the code";
+    EXPECT_EQ(eval_mold("#system 1"), "1") << "#system not followed by a block is a value";
+}
+
+TEST_F(Interpreter, ErrorTexts) {
+    def("zz-two", "[first second]", "[first]");
+    struct Case {
+        const char* code;
+        const char* report;
+    } cases[] = {
+        {"zz-two 1", "*** Script Error: zz-two is missing its second argument"},
+        {"zz-nothing", "*** Script Error: zz-nothing has no value"},
+        {"zz-x:", "*** Script Error: zz-x: needs a value"},
+        {"add \"a\" 1", "*** Script Error: add does not allow string! for its value1 argument"},
+        {"add 1 \"a\"", "*** Script Error: add does not allow string! for its value2 argument"},
+        {"+ 1 2", "*** Script Error: + operator is missing an argument"},
+    };
+    for (const Case& c : cases) {
+        std::string r = eval_report(c.code);
+        EXPECT_EQ(r.substr(0, r.find('\n')), c.report) << c.code;
+    }
+}
+
+TEST_F(Interpreter, ErrorsRecordWhereTheyHappened) {
+    def("zz-deep", "[x]", "[y: x + 1\nzz-missing + y]");
+    Cell e = eval_error_value("1 + 1\nzz-deep 5");
+    Cell* err = stack::push(&e);
+    EXPECT_EQ(mold(error::field(err, error::FIELD_WHERE)), "zz-deep") << "the call it was raised in";
+    EXPECT_EQ(mold(error::field(err, error::FIELD_NEAR), {.flat = true}), "[zz-missing + y]")
+        << "the expression being evaluated, from its start";
+    EXPECT_EQ(TYPE_OF(error::field(err, error::FIELD_STACK)), TYPE_INTEGER) << "the call-stack position";
+    EXPECT_EQ(eval_report("zz-deep 5"), "*** Script Error: zz-missing has no value\n*** Where: zz-deep\n"
+                                        "*** Near : zz-missing + y");
+    // Raised while an operator fetches its right operand, the error names the
+    // operator, whether the interpreter computes it itself or not.
+    def("zz-op-arg", "[x]", "[x + zz-missing]");
+    Cell f = eval_error_value("zz-op-arg 1");
+    EXPECT_EQ(mold(error::field(stack::push(&f), error::FIELD_WHERE)), "+");
+    EXPECT_EQ(TYPE_OF(&interpreter::code_position), TYPE_UNSET) << "the position is given back";
+}
+
+TEST_F(Interpreter, SetWordsThroughTheirBinding) {
+    Cell* obj = stack::push_slot();
+    cell::init(obj, TYPE_UNSET);
+    Cell* w = bound_word("zz-field", int_(0));
+    Cell* set = stack::push(w);
+    cell::set_type(set, TYPE_SET_WORD);
+    Cell* code = test::block({set, int_(5)});
+    Cell* result = stack::top;
+    interpreter::eval_block(code, false);
+    EXPECT_EQ(mold(result), "5");
+    EXPECT_EQ(mold(context::get(w)), "5");
+    (void)obj;
+}
+
+TEST_F(Interpreter, EvaluationOfNextAndDoNext) {
+    Cell* code = read_block("1 + 2 3 * 4");
+    Cell* result = stack::push_slot();
+    cell::init(result, TYPE_UNSET);
+    Cell* saved = stack::arguments;
+    stack::arguments = result;
+    i32 p = interpreter::eval_do_next(code);
+    EXPECT_EQ(p, 3);
+    EXPECT_EQ(mold(result), "3");
+    stack::top = result + 1;
+    Cell* rest = stack::push(code);
+    rest->w1 = u32(p);
+    stack::arguments = rest;
+    p = interpreter::eval_do_next(rest);
+    EXPECT_EQ(p, 6);
+    EXPECT_EQ(mold(rest), "12");
+    *rest = *code;
+    rest->w1 = 6;
+    EXPECT_EQ(interpreter::eval_do_next(rest), 6) << "at the tail the head stays";
+    EXPECT_EQ(TYPE_OF(rest), TYPE_UNSET);
+    stack::arguments = saved;
+    stack::top = result;
+    Cell* before = stack::top;
+    p = interpreter::eval_next(code, 3, 6, true);
+    EXPECT_EQ(p, 6);
+    EXPECT_EQ(stack::top, before + 1);
+    EXPECT_EQ(mold(before), "12");
+}
+
+// --- Operators ----------------------------------------------------------------------
+
+TEST_F(Interpreter, FastOperatorsEqualTheActionsAtTheEdges) {
+    // The interpreter computes integer and float operators itself while
+    // tracing is off; `add` and friends called by name always go through the
+    // action. Both must give the same values.
+    struct Case {
+        const char* infix;
+        const char* prefix;
+        const char* result;
+    } cases[] = {
+        {"2147483647 + 1", "add 2147483647 1", "2147483648.0"},
+        {"-2147483648 - 1", "subtract -2147483648 1", "-2147483649.0"},
+        {"65536 * 65536", "multiply 65536 65536", "4294967296.0"},
+        {"-2147483648 * -1", "multiply -2147483648 -1", "2147483648.0"},
+        {"2147483647 + 0", "add 2147483647 0", "2147483647"},
+        {"-2147483647 - 1", "subtract -2147483647 1", "-2147483648"},
+        {"46341 * 46341", "multiply 46341 46341", "2147488281.0"},
+        {"46340 * 46340", "multiply 46340 46340", "2147395600"},
+        {"0.1 + 0.2", "add 0.1 0.2", "0.30000000000000004"},
+        {"1.5 * 2.0", "multiply 1.5 2.0", "3.0"},
+        {"12 and 10", "and~ 12 10", "8"},
+        {"12 or 3", "or~ 12 3", "15"},
+        {"12 xor 10", "xor~ 12 10", "6"},
+        {"1 + 2.5", "add 1 2.5", "3.5"},
+        {"2.5 - 1", "subtract 2.5 1", "1.5"},
+        {"-2147483648 < 2147483647", "lesser? -2147483648 2147483647", "true"},
+        {"5 >= 5", "greater-or-equal? 5 5", "true"},
+        {"5 <> 5", "not-equal? 5 5", "false"},
+        {"5 == 5", "strict-equal? 5 5", "true"},
+        {"1 < 1.5", "lesser? 1 1.5", "true"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(eval_mold(c.infix), c.result) << c.infix;
+        EXPECT_EQ(eval_mold(c.prefix), c.result) << c.prefix;
+    }
+    EXPECT_EQ(eval_error("1 + \"a\""), eval_error("add 1 \"a\""));
+    EXPECT_EQ(eval_report("1 + \"a\"").substr(0, 60), "*** Script Error: + does not allow string! for its value2 ar");
+    EXPECT_EQ(eval_error("1 < \"a\""), "script invalid-compare");
+    EXPECT_EQ(eval_mold("1 = \"a\""), "false");
+    EXPECT_EQ(eval_mold("1 <> \"a\""), "true");
+}
+
+TEST_F(Interpreter, OperatorsMadeFromFunctions) {
+    Cell* fn = def("zz-avg", "[a b]", "[a + b / 2]");
+    Cell op;
+    op::make(&op, fn, TYPE_OP);
+    set_global("zz-avg-op", &op);
+    EXPECT_EQ(eval_mold("4 zz-avg-op 8"), "6");
+    EXPECT_EQ(eval_mold("4 zz-avg-op 8 + 1"), "7") << "operators chain left to right";
+    EXPECT_EQ(eval_mold("1 + 1 zz-avg-op 4"), "3");
+}
+
+// --- Hostile code ------------------------------------------------------------------
+
+TEST_F(Interpreter, CodeThatClearsItsOwnBlock) {
+    // The block being evaluated is cut short by its own code: evaluation stops
+    // at its new tail, and the paren being evaluated stays alive.
+    Cell* code = read_block("(clear zz-code recycle-me 1 + 2) 4 5");
+    set_global("zz-code", code);
+    set_global("recycle-me", int_(0));
+    Cell* result = stack::top;
+    interpreter::eval_block(code, false);
+    EXPECT_EQ(mold(result), "3");
+    EXPECT_EQ(stack::top, result + 1);
+    EXPECT_EQ(block::zs_length_q(code), 0);
+}
+
+TEST_F(Interpreter, CodeThatGrowsItsOwnBlock) {
+    // Values appended to the running block are not evaluated: the walk stops
+    // at the tail it found.
+    Cell* code = read_block("append zz-code 99 1");
+    set_global("zz-code", code);
+    Cell* result = stack::top;
+    interpreter::eval_block(code, false);
+    EXPECT_EQ(mold(result), "1") << "the appended value is not reached";
+    EXPECT_EQ(mold(code), "[append zz-code 99 1 99]");
+}
+
+TEST_F(Interpreter, AFunctionThatChangesItsOwnBody) {
+    // The body is changed while it runs: the change is seen from the next
+    // call on; the running call stops at the body's new tail.
+    def("zz-self", "[]", "[clear body-of-self 10 20]");
+    Cell fn = global("zz-self");
+    Cell body = *function::record_cell(&fn, function::RECORD_BODY);
+    set_global("body-of-self", &body);
+    EXPECT_EQ(eval_mold("zz-self"), "[]") << "cleared: nothing after the clear runs";
+    EXPECT_EQ(TYPE_OF(eval("zz-self")), TYPE_UNSET) << "an empty body gives unset";
+    def("zz-grow", "[]", "[append body-of-grow [+ 1] 10]");
+    Cell g = global("zz-grow");
+    Cell gbody = *function::record_cell(&g, function::RECORD_BODY);
+    set_global("body-of-grow", &gbody);
+    EXPECT_EQ(eval_mold("zz-grow"), "10");
+    EXPECT_EQ(eval_mold("zz-grow"), "11") << "the second call runs the grown body";
+}
+
+TEST_F(Interpreter, ExpressionStartsMoveNear) {
+    Cell e = eval_error_value("1 2\n3 zz-none-here 4");
+    Cell* err = stack::push(&e);
+    EXPECT_EQ(mold(error::field(err, error::FIELD_NEAR)), "[zz-none-here 4]");
+}
+
+}  // namespace
+}  // namespace zir
