@@ -184,7 +184,8 @@ void eval_block(const Cell* block_in, bool chain) {
                 stack::reset();
             }
         }
-        if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_EXIT, &code, code.tail, nullptr, stack::arguments);
+        if (ZIR_UNLIKELY(tracing) && stack::pending == 0)
+            trace_event(EVENT_EXIT, &code, code.tail, nullptr, stack::arguments);
     }
     if (chain) stack::unwind_set_last();
     else stack::unwind_last();
@@ -483,6 +484,7 @@ struct Call {
     u32 cache;
     i32 count;         // cells of the cache
     Code code;         // where the arguments come from
+    i32 start;         // where the arguments begin
     i32 p;             // the next argument's position
     Cell name;         // the call's name, a word
     bool infix;        // the right operand of an operator: no look-ahead
@@ -787,7 +789,7 @@ i32 fetch_args(Call& c, const Cell* path, i32 path_index, i32 before) {
     }
     if (ZIR_UNLIKELY(tracing)) {
         Cell fn = *c.fn;
-        trace_event(EVENT_CALL, &c.code, c.mode ? -1 : c.p, &c.name, &fn);
+        trace_event(EVENT_CALL, &c.code, c.mode ? -1 : c.start, &c.name, &fn);
     }
     if (c.native) call_entry(c);
     return c.p;
@@ -803,7 +805,7 @@ i32 eval_code(Cell* slot, const Code& code, i32 position, bool push, const Cell*
     c.type = TYPE_OF(slot);
     c.native = c.type == TYPE_NATIVE || c.type == TYPE_ACTION;
     c.code = code;
-    c.p = position;
+    c.start = c.p = position;
     c.infix = before == 1;
     c.mode = mode;
     if (name) c.name = *name;
@@ -978,7 +980,15 @@ void eval_function(const Cell* fn_in, const Cell* body_in, const Cell* name) {
     frame->flags |= stack::FRAME_RETURN_BOUNDARY;
     if (fn.header & function::TRACE) tracing = trace_allowed;
     else if (fn.header & function::NO_TRACE) tracing = false;
-    if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PROLOG, nullptr, 0, name, &fn);
+    // A library function's call shows no body: no prolog or epilog either.
+    bool library = TYPE_OF(&body) == TYPE_BLOCK && (node_buffer(body.w2)->flags & SERIES_LIBRARY);
+    // The body as the code of the prolog and epilog events.
+    auto frame_event = [&](u32 event) {
+        if (TYPE_OF(&body) != TYPE_BLOCK) return trace_event(event, nullptr, -1, name, &fn);
+        Code b = code_of(&body);
+        trace_event(event, &b, -1, name, &fn);
+    };
+    if (ZIR_UNLIKELY(tracing) && !library) frame_event(EVENT_PROLOG);
     if (TYPE_OF(&body) == TYPE_BLOCK) {
         eval_block(&body, true);
     } else {
@@ -991,16 +1001,9 @@ void eval_function(const Cell* fn_in, const Cell* body_in, const Cell* name) {
         else cell::init(stack::arguments, TYPE_UNSET);
         stack::keep();
     }
-    if (ZIR_UNLIKELY(tracing)) {
-        // The tracer runs with no exit pending; a pending one goes on after.
-        u32 code = stack::pending;
-        stack::Frame* target = stack::pending_target;
-        stack::pending = 0;
-        Code b = code_of(&body);
-        trace_event(EVENT_EPILOG, TYPE_OF(&body) == TYPE_BLOCK ? &b : nullptr, 0, name, &fn);
-        stack::pending = code;
-        stack::pending_target = target;
-    }
+    // Sent even while an exit leaves the function (the tracer sees it with
+    // the exit set aside).
+    if (ZIR_UNLIKELY(tracing) && !library) frame_event(EVENT_EPILOG);
 }
 
 void call_function(const Cell* fn_in, u32 owner_ctx, const Cell* name_in, i32 callback_bit) {
@@ -1178,15 +1181,7 @@ void raise_hook(LanguageError& e, bool fired) {
     stack::record_position(err);
     Cell* near = error::field(err, error::FIELD_NEAR);
     if (TYPE_OF(near) == TYPE_NONE && TYPE_OF(&code_position) == TYPE_BLOCK) *near = code_position;
-    if (fired && tracing) {
-        // The tracer runs with no exit pending.
-        u32 code = stack::pending;
-        stack::Frame* target = stack::pending_target;
-        stack::pending = 0;
-        trace_event(EVENT_ERROR, nullptr, 0, nullptr, err);
-        stack::pending = code;
-        stack::pending_target = target;
-    }
+    if (fired && tracing) trace_event(EVENT_ERROR, nullptr, 0, nullptr, err);
 }
 
 void mark_state() {

@@ -110,6 +110,13 @@ void trace_event(u32 event, const Code* code, i32 position, const Cell* referenc
     stack::push(&ref);
     stack::push(&frame);
     fill_frame(fn.get(), 6);
+    // The tracer runs with no exit pending (an epilog's return, say); the
+    // one set aside goes on afterwards.
+    u32 exit_code = stack::pending;
+    stack::Frame* exit_target = stack::pending_target;
+    collector::RootCell exit_value(stack::pending_value);
+    collector::RootCell exit_name(stack::pending_name);
+    stack::pending = 0;
     {
         TracingOff off;
         const Cell* owner = function::record_cell(fn.get(), function::RECORD_OWNER);
@@ -121,8 +128,13 @@ void trace_event(u32 event, const Code* code, i32 position, const Cell* referenc
     stack::arguments = saved_arguments;
     stack::top = saved_top;
     stack::call_top = saved_call;
-    // An exit the tracer left (a break out of the traced code) goes on.
+    // An exit the tracer left (a break out of the traced code) goes on
+    // instead of the one set aside.
     stack::raise_pending();
+    stack::pending = exit_code;
+    stack::pending_target = exit_target;
+    stack::pending_value = exit_value.value;
+    stack::pending_name = exit_name.value;
 }
 
 void start_tracing(const Cell* tracer_fn) {
