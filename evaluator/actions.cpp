@@ -85,7 +85,9 @@ bool compare(const Cell* value, const Cell* other, i32 op) {
     // The comparison may allocate and move the buffers the operands lie in:
     // the error reports the values as they were given.
     const Cell a = *value, b = *other;
-    i32 r = compare_typed(&a, &b, op);
+    // The datatype's own comparison: natives and functions are not ordered
+    // here (compare_typed orders them, for sorting).
+    i32 r = get<action::Compare>(&a, ACT_COMPARE)(&a, &b, op);
     if (r == NOT_COMPARABLE) {
         switch (op) {
             case COMP_NOT_EQUAL: return true;
