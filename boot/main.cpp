@@ -13,7 +13,10 @@
 #include <cstdlib>
 
 #include "boot/runtime_init.hpp"
+#include "evaluator/interpreter.hpp"
+#include "evaluator/stack.hpp"
 #include "runtime/base.hpp"
+#include "runtime/console.hpp"
 #include "runtime/fault.hpp"
 
 namespace {
@@ -26,11 +29,21 @@ struct Arguments {
     int status;
 };
 
+// The top level: an error nothing caught is printed and ends the program
+// with -2 (254); an exit nothing received is a runtime fault.
 void* evaluator_main(void* p) {
     auto* args = static_cast<Arguments*>(p);
     zir::runtime::install_fault_handlers();
-    zir::runtime::init();
-    args->status = 0;
+    zir::interpreter::set_machine_stack();
+    try {
+        zir::runtime::init();
+        args->status = 0;
+    } catch (const zir::LanguageError& e) {
+        args->status = zir::interpreter::report_uncaught(e);
+    } catch (const zir::stack::PendingExit&) {
+        ZIR_FAULT(zir::runtime::FAULT_NO_CATCH);
+    }
+    if (zir::stack::pending != 0) ZIR_FAULT(zir::runtime::FAULT_NO_CATCH);
     return nullptr;
 }
 
@@ -47,6 +60,12 @@ int main(int argc, char** argv) {
         evaluator_main(&args);   // no thread to be had: run on the main stack
     } else {
         pthread_join(thread, nullptr);
+    }
+    if (args.status < 0) {
+        // A language error's status: no runtime report, the status as it is.
+        zir::console::flush();
+        std::fflush(nullptr);
+        _exit(args.status);
     }
     zir::runtime::error_exit(args.status, nullptr);
 }

@@ -386,6 +386,12 @@ Cell* reflect(Cell* value, i32 field_symbol) {
     }
     if (field == words.body) {
         *value = *record_cell(value, RECORD_BODY);
+        // The library's code is given as a copy: changing it must not change
+        // the running library.
+        if (TYPE_OF(value) == TYPE_BLOCK && (node_buffer(value->w2)->flags & SERIES_LIBRARY)) {
+            *value = *block::clone(value, true, true);
+            stack::pop(1);
+        }
         return value;
     }
     if (field != words.words) fire(ERR_INTERNAL, "not-done");

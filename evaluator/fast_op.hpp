@@ -30,7 +30,17 @@ enum SeriesOp : i32 {
 inline bool math_in_place(Cell* left, const Cell* right, i32 op) {
     u32 lt = TYPE_OF(left), rt = TYPE_OF(right);
     if (lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
-        integer::do_math_op(integer::get(left), integer::get(right), op, left);
+        i32 a = integer::get(left), b = integer::get(right), r;
+        bool overflow;
+        switch (op) {
+            case MATH_ADD: overflow = __builtin_add_overflow(a, b, &r); break;
+            case MATH_SUBTRACT: overflow = __builtin_sub_overflow(a, b, &r); break;
+            case MATH_MULTIPLY: overflow = __builtin_mul_overflow(a, b, &r); break;
+            default: overflow = true;   // the bit operations: the core
+        }
+        // The core turns an overflow into the float! of the exact operands.
+        if (ZIR_UNLIKELY(overflow)) integer::do_math_op(a, b, op, left);
+        else left->w2 = u32(r);
         return true;
     }
     if (lt == TYPE_FLOAT && rt == TYPE_FLOAT && op <= MATH_MULTIPLY) {

@@ -70,6 +70,8 @@ inline void check_machine_stack() {
 // --- Reading code ----------------------------------------------------------------------
 
 inline const Cell* cell_at(const Code& code, i32 p) { return block::cell_at(code.node, p); }
+// The cells of a buffer of cells (the width is known: no shift to work out).
+inline i32 cells_in(const SeriesBuffer* s) { return i32((s->tail - s->offset) >> 4); }
 
 inline void put_result(const Cell* value, bool push) {
     if (push) stack::push(value);
@@ -78,24 +80,46 @@ inline void put_result(const Cell* value, bool push) {
 
 inline i32 resolved(const Cell* c) { return symbol::resolve(i32(c->w2)); }
 
-inline bool function_type_q(u32 t) {
-    return t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION || t == TYPE_ROUTINE;
-}
+// The values block of the global context: its node never changes (the block
+// grows in place), so global words skip the context's own cell.
+u32 global_values = 0;
 
-// A word's value without raising: null when the word is unbound, not looked
-// up, or its function is not running.
-inline const Cell* peek_value(const Cell* word) {
+}  // namespace
+
+Cell* word_value_q(const Cell* word) {
     u32 ctx = word->w1;
     i32 slot = i32(word->w3);
-    if (!ctx || slot < 0) return nullptr;
-    const Cell* c = context::cell_of(ctx);
+    if (ZIR_UNLIKELY(!ctx || slot < 0)) return nullptr;
+    if (ctx == context::global) {
+        SeriesBuffer* values = node_buffer(global_values);
+        return slot < cells_in(values) ? series::head_cells(values) + slot : nullptr;
+    }
+    Cell* c = context::cell_of(ctx);
     if (c->header & context::ON_STACK) {
-        const Cell* first = context::stack_values(c);
+        Cell* first = context::stack_values(c);
         return first ? first + slot : nullptr;
     }
     if (!c->w2) return nullptr;
     SeriesBuffer* values = node_buffer(c->w2);
-    return slot < series::length_of(values) ? series::head_cells(values) + slot : nullptr;
+    return slot < cells_in(values) ? series::head_cells(values) + slot : nullptr;
+}
+
+namespace {
+
+// Words are read on every step: inlined here.
+inline Cell* word_slot(const Cell* word) { return word_value_q(word); }
+
+// Stores a set-word's value: straight into its cell unless the word belongs
+// to an object (whose fields track changes and may have handlers) or must
+// be looked up first; an unset value is refused as context::set refuses it.
+inline void set_word_value(const Cell* word, const Cell* value) {
+    Cell* cell = word_slot(word);
+    if (ZIR_LIKELY(cell && TYPE_OF(value) != TYPE_UNSET) &&
+        (word->w1 == context::global || context::kind_of(context::cell_of(word->w1)) != context::KIND_OBJECT)) {
+        *cell = *value;
+        return;
+    }
+    word::set_from_stack();
 }
 
 // Saves the code position and the tracing state of a block's evaluation and
@@ -145,7 +169,7 @@ Code code_of(const Cell* block) {
 }
 
 i32 end_of(const Code& code) {
-    i32 n = block::cell_count(node_buffer(code.node));
+    i32 n = cells_in(node_buffer(code.node));
     return code.tail < n ? code.tail : n;
 }
 
@@ -265,10 +289,11 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
 // The operators that follow an expression whose result is at `left`.
 i32 infix(Cell* left, const Code& code, i32 p) {
     for (;;) {
-        if (p >= end_of(code)) return p;
-        const Cell* c = cell_at(code, p);
+        SeriesBuffer* s = node_buffer(code.node);
+        if (p >= code.tail || p >= cells_in(s)) return p;
+        const Cell* c = series::head_cells(s) + p;
         if (TYPE_OF(c) != TYPE_WORD) return p;
-        const Cell* v = peek_value(c);
+        const Cell* v = word_slot(c);
         if (!v || TYPE_OF(v) != TYPE_OP) return p;
         const Cell name = *c;
         const Cell op = *v;
@@ -280,12 +305,22 @@ i32 infix(Cell* left, const Code& code, i32 p) {
             u32 lt = TYPE_OF(left);
             bool number = lt == TYPE_INTEGER || (lt == TYPE_FLOAT && math >= 0 && math <= MATH_MULTIPLY);
             if ((math >= 0 || cmp >= 0) && number && p + 1 < end_of(code)) {
-                // The right operand first, in a frame named by the operator as
-                // the call would fetch it (an error there names the operator).
-                stack::mark_body(name.w2, name.w1);
-                p = eval_expression(code, p + 1, true, true, false);
-                stack::arguments = (--stack::call_top)->arguments;
-                if (ZIR_UNLIKELY(stack::pending != 0)) return p;
+                // The right operand: a number written or held by a word is
+                // taken at once (nothing can fail); anything else is
+                // evaluated, in a frame named by the operator as the call
+                // would fetch it (an error there names the operator).
+                const Cell* r = cell_at(code, p + 1);
+                const Cell* rv = TYPE_OF(r) == TYPE_WORD ? word_slot(r) : r;
+                if (rv && (TYPE_OF(rv) == TYPE_INTEGER || TYPE_OF(rv) == TYPE_FLOAT)) {
+                    left[1] = *rv;
+                    stack::top = left + 2;
+                    p += 2;
+                } else {
+                    stack::mark_body(name.w2, name.w1);
+                    p = eval_expression(code, p + 1, true, true, false);
+                    stack::arguments = (--stack::call_top)->arguments;
+                    if (ZIR_UNLIKELY(stack::pending != 0)) return p;
+                }
                 u32 rt = TYPE_OF(left + 1);
                 if (math >= 0 && fast_op::math_in_place(left, left + 1, math)) {
                     stack::top = left + 1;
@@ -327,7 +362,60 @@ i32 expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv);
 
 }  // namespace
 
+namespace {
+
+// Whether a value read from a word is its result as it is (no call, no error).
+inline bool plain_q(u32 t) {
+    return t != TYPE_UNSET && t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_FUNCTION && t != TYPE_ROUTINE &&
+           t != TYPE_OP;
+}
+
+// The result of the commonest expressions, found without the machinery of a
+// full evaluation: a value written in the code that stands for itself, or a
+// word holding such a value, when no operator follows (or none may). Null
+// for anything else. Only while tracing is off: it sends no events. Good
+// until the next allocation.
+inline const Cell* simple_value(const Code& code, i32 p, bool prefix_only) {
+    SeriesBuffer* s = node_buffer(code.node);
+    i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
+    const Cell* c = series::head_cells(s) + p;
+    const Cell* v = c;
+    switch (TYPE_OF(c)) {
+        case TYPE_WORD:
+            v = word_slot(c);
+            if (!v || !plain_q(TYPE_OF(v))) return nullptr;
+            break;
+        case TYPE_INTEGER:
+        case TYPE_FLOAT:
+        case TYPE_STRING:
+        case TYPE_BLOCK:
+        case TYPE_CHAR:
+        case TYPE_LOGIC:
+        case TYPE_NONE:
+        case TYPE_PERCENT:
+        case TYPE_TIME:
+        case TYPE_PAIR:
+        case TYPE_TUPLE:
+            break;
+        default:
+            return nullptr;
+    }
+    if (!prefix_only && p + 1 < end && TYPE_OF(c + 1) == TYPE_WORD) {
+        const Cell* next = word_slot(c + 1);
+        if (next && TYPE_OF(next) == TYPE_OP) return nullptr;
+    }
+    return v;
+}
+
+}  // namespace
+
 i32 eval_expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
+    if (ZIR_LIKELY(!tracing)) {
+        if (const Cell* v = simple_value(code, p, prefix_only)) {
+            put_result(v, push);
+            return p + 1;
+        }
+    }
     stack::Checkpoint entry;
     try {
         return expression(code, p, prefix_only, push, fv);
@@ -347,7 +435,8 @@ i32 expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
     if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_FETCH, &code, p, &value, &value);
     switch (TYPE_OF(&value)) {
         case TYPE_WORD: {
-            const Cell* v = context::get(&value);
+            const Cell* v = word_slot(&value);
+            if (ZIR_UNLIKELY(!v)) v = context::get(&value);
             switch (TYPE_OF(v)) {
                 case TYPE_UNSET:
                     fire(ERR_SCRIPT, "no-value", &value);
@@ -376,7 +465,8 @@ i32 expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
             p = eval_expression(code, p + 1, false, true, false);
             if (ZIR_LIKELY(stack::pending == 0)) {
                 if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_SET, &code, p, &value, stack::arguments + 1);
-                word::set_from_stack();
+                set_word_value(stack::arguments, stack::arguments + 1);
+                *stack::arguments = stack::arguments[1];
             }
             if (push) stack::unwind_last();
             else stack::unwind_set_last();
@@ -475,6 +565,10 @@ i32 expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
 namespace {
 
 constexpr i32 MAX_REFINEMENTS = 64;
+
+// call_function for a function value that stays where it is meanwhile (a
+// stack cell).
+void run_function(const Cell* fn, u32 owner_ctx, const Cell* name_in, i32 callback_bit);
 
 // The state of one call while its arguments are gathered.
 struct Call {
@@ -669,10 +763,12 @@ void fetch_spec_order(Call& c, i32 before) {
                     given++;
                     break;
                 }
+                // The typeset is read now: fetching may move the cache.
+                const Cell types = *e;
                 if (c.mode) fetch_applied(c, k, mode);
                 else fetch(c, k, mode);
                 if (ZIR_UNLIKELY(stack::pending != 0)) return;
-                check(c, k, stack::top - 1);
+                if (ZIR_UNLIKELY(!typeset::has_q(&types, stack::top_type()))) expect_arg(c, k, stack::top_type());
                 break;
             }
             case TYPE_REFINEMENT:
@@ -779,14 +875,9 @@ i32 fetch_args(Call& c, const Cell* path, i32 path_index, i32 before) {
     if (c.mode) fetch_applied_refinements(c);
     else if (path) path_refinements(c, path, path_index);
     if (ZIR_UNLIKELY(stack::pending != 0)) return c.p;
-    if (!c.native) {
-        function::push_unused_refinement(c.locals);
-        // A frame has one cell per word of the function's context, whatever
-        // its spec says now.
-        i32 words = context::word_count(context::cell_of(c.fn->w1));
-        while (stack::top - stack::arguments < words) stack::push(&none::value);
-        stack::top = stack::arguments + words;
-    }
+    // The cache was checked against the function's context when it was
+    // built: these are one cell per word of the context.
+    if (!c.native) function::push_unused_refinement(c.locals);
     if (ZIR_UNLIKELY(tracing)) {
         Cell fn = *c.fn;
         trace_event(EVENT_CALL, &c.code, c.mode ? -1 : c.start, &c.name, &fn);
@@ -832,7 +923,7 @@ i32 eval_code(Cell* slot, const Code& code, i32 position, bool push, const Cell*
             stack::mark(c.name.w2, c.name.w1, library ? stack::FRAME_FUNCTION : stack::FLAGS_CALL);
             stack::top = slot + 1 + before;
             fetch_args(c, path, path_index, before);
-            if (ZIR_LIKELY(stack::pending == 0)) call_function(slot, owner_ctx, &c.name, 0);
+            if (ZIR_LIKELY(stack::pending == 0)) run_function(slot, owner_ctx, &c.name, 0);
             break;
         }
         case TYPE_ROUTINE:
@@ -1008,6 +1099,12 @@ void eval_function(const Cell* fn_in, const Cell* body_in, const Cell* name) {
 
 void call_function(const Cell* fn_in, u32 owner_ctx, const Cell* name_in, i32 callback_bit) {
     collector::RootCell fn(*fn_in);
+    run_function(fn.get(), owner_ctx, name_in, callback_bit);
+}
+
+namespace {
+
+void run_function(const Cell* fn, u32 owner_ctx, const Cell* name_in, i32 callback_bit) {
     const Cell name = name_in ? *name_in : none::value;
     bool saved = tracing;
     struct Restore {
@@ -1020,7 +1117,7 @@ void call_function(const Cell* fn_in, u32 owner_ctx, const Cell* name_in, i32 ca
         if (bits & callback_bit) callback_traced = true;
         else tracing = false;
     }
-    const Cell code = *function::record_cell(fn.get(), function::RECORD_CODE);
+    const Cell code = *function::record_cell(fn, function::RECORD_CODE);
     if (TYPE_OF(&code) == TYPE_INTEGER && integer::get(&code) != 0) {
         // A built-in entry: a routine given the frame's cells.
         i32 index = integer::get(&code);
@@ -1035,11 +1132,13 @@ void call_function(const Cell* fn_in, u32 owner_ctx, const Cell* name_in, i32 ca
         stack::keep();
         return;
     }
-    if (callback_traced) trace_call(&name, fn.get());
-    const Cell body = *function::record_cell(fn.get(), function::RECORD_BODY);
-    eval_function(fn.get(), &body, &name);
+    if (callback_traced) trace_call(&name, fn);
+    const Cell body = *function::record_cell(fn, function::RECORD_BODY);
+    eval_function(fn, &body, &name);
     if (callback_traced) trace_return(&name);
 }
+
+}  // namespace
 
 void fill_frame(const Cell* fn_in, i32 given) {
     collector::RootCell fn(*fn_in);
@@ -1220,6 +1319,7 @@ void init() {
     auto w = [](const char* spelling) { return symbol::resolve(symbol::make(spelling)); };
     words = Words{w("system"), w("system-global"), symbol::make("set-path"), w("local"), w("return"), w("any-type!")};
     word::make_at(stack::anon_symbol, &anon_word);
+    global_values = context::cell_of(context::global)->w2;
     cell::init(&code_position, TYPE_UNSET);
     cell::init(&tracer, TYPE_NONE);
     tracing = trace_allowed = held = false;

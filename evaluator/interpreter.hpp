@@ -27,6 +27,7 @@
 // position errors report; the user code it evaluates is traced.
 #pragma once
 
+#include "evaluator/stack.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/fire.hpp"
 
@@ -67,6 +68,11 @@ Code code_of(const Cell* block);
 i32 end_of(const Code& code);
 // The code as a series value (head at the code's head).
 void code_value(const Code& code, Cell* out);
+
+// The value cell of a word, without raising: null when the word is unbound,
+// not looked up yet, or its function is not running (context::get then says
+// why). Good until the next allocation.
+Cell* word_value_q(const Cell* word);
 
 // --- Blocks and expressions ---------------------------------------------------------
 
@@ -121,6 +127,11 @@ void call_function(const Cell* fn, u32 owner_ctx, const Cell* name, i32 callback
 void eval_function(const Cell* fn, const Cell* body, const Cell* name);
 // Calls a routine! whose arguments are in place (see `routines`).
 void exec_routine(const Cell* routine);
+// Whether the cell on top of the value stack is a function! or routine!.
+inline bool top_callable_q() {
+    u32 t = stack::top_type();
+    return t == TYPE_FUNCTION || t == TYPE_ROUTINE;
+}
 // Pushes the cells a function's frame needs after the `given` arguments
 // already pushed: false for refinements, none! for their arguments and the
 // locals (callbacks called from C++ give only the arguments).

@@ -148,7 +148,8 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
         first = locator->count;
         locator->count = 0;
     } else {
-        *w.value = *context::get(&head);
+        const Cell* v = word_value_q(&head);
+        *w.value = v ? *v : *context::get(&head);
         if (TYPE_OF(w.value) == TYPE_UNSET) fire(ERR_SCRIPT, "unset-path", w.path, &head);
         if (function_q(TYPE_OF(w.value))) {
             if (set) fire(ERR_SCRIPT, "invalid-path-set", w.path);
@@ -214,12 +215,35 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
                 continue;
             }
         }
+        // A field of an object, by the binding an earlier walk left in the
+        // element: the value the object's path action answers for it.
+        if (ZIR_LIKELY(!set_value) && TYPE_OF(w.value) == TYPE_OBJECT && TYPE_OF(w.selector) == TYPE_WORD &&
+            w.selector->w1 == w.value->w1 && i32(w.selector->w3) >= 0 && !tracing) {
+            const Cell* ctx = context::cell_of(w.value->w1);
+            i32 slot = i32(w.selector->w3);
+            if (slot < context::word_count(ctx) && TYPE_OF(context::value_at(ctx, slot)) != TYPE_UNSET) {
+                *w.container = *w.value;
+                *w.value = *context::value_at(context::cell_of(w.container->w1), slot);
+                *w.prev = element;
+                continue;
+            }
+        }
         auto action = reinterpret_cast<action::EvalPath>(
             actions::get_action_checked(w.value, ACT_EVAL_PATH, w.path, w.selector, i - 1));
         Cell* answer = action(w.value, w.selector, set_value, w.path, w.container, w.prev, i - 1, pass, get, last,
                               notify);
         const Cell reached = *answer;
         stack::top = w.work_top;
+        // The action may have bound the element word to the object it found
+        // it in: the path keeps that binding for the next walk.
+        if (TYPE_OF(&element) == TYPE_WORD && TYPE_OF(w.selector) == TYPE_WORD &&
+            (w.selector->w1 != element.w1 || w.selector->w3 != element.w3) && at < end_of(pc)) {
+            Cell* cell = block::cell_at(pc.node, at);
+            if (TYPE_OF(cell) == TYPE_WORD && cell->w2 == element.w2) {
+                cell->w1 = w.selector->w1;
+                cell->w3 = w.selector->w3;
+            }
+        }
         if (!set && !get && function_q(TYPE_OF(&reached))) {
             // A method: called with the value that held it as its owner.
             const Cell owner = *w.value;

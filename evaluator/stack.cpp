@@ -88,10 +88,6 @@ void keep_error() {
 
 // --- Opening frames ------------------------------------------------------------
 
-void mark(u32 symbol, u32 word_context, u32 flags) {
-    write_frame(Frame{flags, symbol, arguments, word_context, 0, 0, 0});
-}
-
 void mark_named(const Cell* name, u32 flags) {
     if (any_word_q(TYPE_OF(name))) mark(name->w2, name->w1, flags);
     else mark(u32(anon_symbol), 0, flags);
@@ -164,12 +160,6 @@ void unwind_drop() {
     top = old_top - 1 > bottom ? old_top - 1 : bottom;
 }
 
-void unwind_last() {
-    Frame* f = --call_top;
-    top = arguments + 1;
-    arguments = f->arguments;
-}
-
 void unwind_func_last() {
     Frame* f = --call_top;
     restore_values(f);
@@ -188,12 +178,6 @@ void unwind_no_result() {
     Frame* f = --call_top;
     arguments = f->arguments;
     top = arguments;
-}
-
-void unwind_set_last() {
-    Cell* result = arguments;
-    unwind_last();
-    *arguments = *result;
 }
 
 void unwind_func_set_last() {

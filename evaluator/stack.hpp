@@ -148,7 +148,11 @@ struct KeepTop {
 
 // Writes a frame of the given flags named by a symbol and the context of the
 // naming word; the callee's cells then start at the current top.
-void mark(u32 symbol, u32 word_context, u32 flags);
+inline void mark(u32 symbol, u32 word_context, u32 flags) {
+    if (ZIR_UNLIKELY(call_top >= call_limit)) overflow();
+    *call_top++ = Frame{flags, symbol, arguments, word_context, 0, 0, 0};
+    arguments = top;
+}
 // The same named by a word cell (any word type); any other value names the
 // frame <anon>.
 void mark_named(const Cell* name, u32 flags);
@@ -191,12 +195,23 @@ inline void set_call_top(Frame* f) { call_top = f; }
 
 void unwind();                // nothing kept; arguments and top go back
 void unwind_drop();           // as unwind, then top := old top - 1
-void unwind_last();           // the result cell stays above the caller's arguments
 void unwind_func_last();      // as unwind_last, restoring a function's values
 void unwind_func();           // restoring the values, nothing kept
 void unwind_no_result();      // nothing kept
-void unwind_set_last();       // as unwind_last, the result also in the caller's result cell
-void unwind_func_set_last();  // as unwind_func_last, the same
+void unwind_func_set_last();  // as unwind_func_last, the result also in the caller's result cell
+
+// The result cell stays above the caller's arguments.
+inline void unwind_last() {
+    Frame* f = --call_top;
+    top = arguments + 1;
+    arguments = f->arguments;
+}
+// As unwind_last, the result also in the caller's result cell.
+inline void unwind_set_last() {
+    Cell* result = arguments;
+    unwind_last();
+    *arguments = *result;
+}
 
 // Pops frames (restoring the values of function frames) until one of the
 // kind, a barrier, or the bottom frame is the newest; that frame stays. With

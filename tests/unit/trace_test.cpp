@@ -84,6 +84,9 @@ TEST_F(Trace, LibraryCodeRunsUntracedButTheUserCodeItRuns) {
               "[init enter fetch open fetch push call enter fetch push expr exit return expr exit end]")
         << "the call is seen, its body not, the user block it does is";
     EXPECT_EQ(TYPE_OF(&interpreter::code_position), TYPE_UNSET);
+    // Its body is given as a copy, which cannot change it.
+    EXPECT_EQ(eval_mold("b: reflect :zz-lib 'body clear b zz-lib [5]"), "5");
+    EXPECT_EQ(eval_mold("reflect :zz-lib 'body"), "[1 + 1 do code]");
     // Errors in library code are near the user code that called it.
     Cell* failing = def("zz-lib-fail", "[]", "[zz-undefined-in-lib]");
     node_buffer(function::record_cell(failing, function::RECORD_BODY)->w2)->flags |= SERIES_LIBRARY;
