@@ -25,6 +25,7 @@
 #include "datatypes/url.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/stack.hpp"
+#include "loader/lexer.hpp"
 #include "runtime/case_folding.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/console.hpp"
@@ -100,6 +101,7 @@ void init_tables() {
     case_folding::init_state();
     url::init_state();
     email::init_state();
+    lexer::init();
 }
 
 }  // namespace runtime

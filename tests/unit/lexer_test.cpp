@@ -1,0 +1,220 @@
+// The lexer: every literal form and what it loads to, the syntax errors with
+// their exact text, nesting, check-only mode and the conversions that ask the
+// lexer what a text is.
+#include <cmath>
+
+#include "datatypes/block.hpp"
+#include "datatypes/string.hpp"
+#include "lexer_support.hpp"
+
+namespace zir {
+namespace {
+
+using namespace test;
+
+struct Lexer : ValueTest {};
+
+struct Case {
+    const char* source;
+    const char* molded;
+};
+
+void expect_all(const std::vector<Case>& cases) {
+    for (const Case& c : cases) {
+        std::string error = load_error(c.source);
+        if (!error.empty()) {
+            ADD_FAILURE() << c.source << " raised " << error;
+            continue;
+        }
+        EXPECT_EQ(loaded(c.source), c.molded) << c.source;
+    }
+}
+
+struct ErrorCase {
+    const char* source;
+    const char* message;
+};
+
+void expect_errors(const std::vector<ErrorCase>& cases) {
+    for (const ErrorCase& c : cases) EXPECT_EQ(load_error(c.source), c.message) << c.source;
+}
+
+TEST_F(Lexer, BlocksParensAndFiller) {
+    expect_all({
+        {"", ""},
+        {"  \t\r ", ""},
+        {"[]", "[]"},
+        {"[1 [2 (3)] ()]", "[1 [2 (3)] ()]"},
+        {"a", "a"},
+        {"; only a comment", ""},
+        {"1 ; comment\n2", "1\n2"},
+        {"1\x01\x02 2", "1 2"},
+        {"1\0 2", "1"},
+    });
+}
+
+TEST_F(Lexer, Strings) {
+    expect_all({
+        {R"x("abc")x", R"x("abc")x"},
+        {R"x("")x", R"x("")x"},
+        {R"x("a^"b")x", R"x({a"b})x"},
+        {R"x("^(41)^(tab)^/^-^(1F600)")x", "\"A^-^/^-\xF0\x9F\x98\x80\""},
+        {R"x("^(back)^(null)^(del)^(esc)^(page)^(line)")x", R"x("^H^@^~^[^L^/")x"},
+        {R"x("^a^Z^@^~^^")x", R"x("^A^Z^@^~^^")x"},
+        {"\"caf\xC3\xA9\"", "\"caf\xC3\xA9\""},
+        {"{a{b}c}", R"x("a{b}c")x"},
+        {"{a^}b}", R"x("a}b")x"},
+        {"{line\nbreak}", R"x("line^/break")x"},
+        {"%{a}b}%", R"x("a}b")x"},
+        {"%%{x}%%", R"x("x")x"},
+        {"%%{a}%b}%%", R"x("a}%b")x"},
+        {"%{^(41)}%", R"x("^^(41)")x"},
+    });
+    EXPECT_EQ(string::zs_length(block::zs_head(load("{a{b}c}"))), 5);
+}
+
+TEST_F(Lexer, StringErrors) {
+    expect_errors({
+        {"\"abc", "(line 1) invalid string! at \"abc"},
+        {"\"a\nb\"", "(line 1) invalid string! at \"a"},
+        {"{abc", "(line 1) invalid string! at {abc"},
+        {"%{x}%%", "(line 1) invalid string! at %{x}%%"},
+        {"\"^(1234567)\"", "(line 1) invalid string! at \"^(1234567)\""},
+        {"\"^(110000)\"", "(line 1) invalid string! at \"^(110000)\""},
+        {"\"a\x80\"", "(line 1) invalid string! at \"a\xC2\x80\""},
+    });
+}
+
+TEST_F(Lexer, Characters) {
+    expect_all({
+        {R"x(#"a")x", R"x(#"a")x"},
+        {R"x(#"^(tab)")x", R"x(#"^-")x"},
+        {R"x(#"^(1F600)")x", "#\"\xF0\x9F\x98\x80\""},
+        {R"x(#"^"")x", R"x(#"^"")x"},
+        {"#\"\xC3\xA9\"", "#\"\xC3\xA9\""},
+    });
+    expect_errors({
+        {R"x(#"ab")x", R"x((line 1) invalid char! at #"ab")x"},
+        {R"x(#"")x", R"x((line 1) invalid char! at #"")x"},
+        {R"x(#"^")x", R"x((line 1) invalid char! at #"^")x"},
+        {R"x(#"^(110000)")x", R"x((line 1) invalid char! at #"^(110000)")x"},
+    });
+}
+
+TEST_F(Lexer, Words) {
+    expect_all({
+        {"abc", "abc"},
+        {"a: 'b :c /d", "a: 'b :c /d"},
+        {"+ - * / // < > <= >= <> = == ^", "+ - * / // < > <= >= <> = == ^"},
+        {"%", "%"},
+        {"%%", "%%"},
+        {"a.b a+b -a +a .a", "a.b a+b -a +a .a"},
+        {"<<", "<<"},
+        {"Ahead ABC", "Ahead ABC"},
+        {"\xC2\xA0word", "word"},
+        {"\xC2\xA0", ""},
+        {"\xC2\xA0" "12", "12"},
+        {"#abc #a.b", "#abc #a.b"},
+    });
+    expect_errors({
+        {":a:", "(line 1) invalid word! at :a:"},
+        {"'a:", "(line 1) invalid lit-word! at 'a:"},
+        {"a%", "(line 1) invalid word! at a%"},
+        {"#", "(line 1) invalid issue! at #"},
+        {"'1", "(line 1) invalid word! at '1"},
+    });
+}
+
+TEST_F(Lexer, Paths) {
+    expect_all({
+        {"a/b", "a/b"},
+        {"a/b/c:", "a/b/c:"},
+        {"'a/b", "'a/b"},
+        {":a/b", ":a/b"},
+        {"a/1/\"s\"/(x)", "a/1/\"s\"/(x)"},
+        {"[a/b c]", "[a/b c]"},
+    });
+    expect_errors({
+        {"a/b:/c", "(line 1) invalid word! at b:/c"},
+        {"a/b/", "(line 1) invalid path! at a/b/"},
+        {"a/", "(line 1) invalid character at a/"},
+    });
+}
+
+TEST_F(Lexer, FilesUrlsEmailsTagsRefs) {
+    expect_all({
+        {"%a/b.txt", "%a/b.txt"},
+        {"%a%20b", R"x(%"a b")x"},
+        {R"x(%"a b")x", R"x(%"a b")x"},
+        {"http://example.com/a?b=c", "http://example.com/a?b=c"},
+        {"a@b.c", "a@b.c"},
+        {"<a href=\"x\">", "<a href=\"x\">"},
+        {"<a>", "<a>"},
+        {"@ref", "@ref"},
+    });
+}
+
+TEST_F(Lexer, Numbers) {
+    expect_all({
+        {"0 1 -1 +1 2147483647 -2147483648", "0 1 -1 1 2147483647 -2147483648"},
+        {"1'000'000", "1000000"},
+        {"FFh 0FFh 7FFFFFFFh FFFFFFFFh", "255 255 2147483647 -1"},
+    });
+    struct Float {
+        const char* source;
+        double value;
+    };
+    for (const Float& f : std::vector<Float>{{"2147483648", 2147483648.0}, {"-2147483649", -2147483649.0},
+                                             {"1.5", 1.5}, {".5", 0.5}, {"-0.25", -0.25}, {"1e3", 1000.0},
+                                             {"1E3", 1000.0}, {"1.5e-3", 0.0015}, {"1'000.5", 1000.5},
+                                             {"1.#INF", HUGE_VAL}, {"-1.#inf", -HUGE_VAL}}) {
+        Cell* v = block::zs_head(load(f.source));
+        EXPECT_EQ(TYPE_OF(v), TYPE_FLOAT) << f.source;
+        EXPECT_EQ(cell::get_float(v), f.value) << f.source;
+    }
+    Cell* nan = block::zs_head(load("1.#NaN"));
+    EXPECT_EQ(std::bit_cast<u64>(cell::get_float(nan)), 0x7FF8000000000000ull);
+    expect_errors({
+        {"12a", "(line 1) invalid integer! at 12a"},
+        {"1''0", "(line 1) invalid integer! at 1''0"},
+        {"123456789h", "(line 1) invalid integer! at 123456789h"},
+        {"1h", "(line 1) invalid integer! at 1h"},
+        {"Ah", "(line 1) invalid word! at Ah"},
+        {"1E5;", "(line 1) invalid integer! at 1E5;"},
+        {".5,", "(line 1) invalid word! at .5,"},
+        {"1.#FOO", "(line 1) invalid float! at 1.#FOO"},
+    });
+    EXPECT_EQ(cell::get_float(block::zs_head(load("1e5;"))), 100000.0) << "a float, then a comment";
+    EXPECT_EQ(load_error("0.5,"), "(line 1) invalid point2D! at ,") << "a float, then a comma outside a paren";
+}
+
+TEST_F(Lexer, Nesting) {
+    expect_errors({
+        {"[1 2", "(line 1) missing ] at [1 2"},
+        {"1 2]", "(line 1) missing [ at 1 2]"},
+        {"(1 2]", "(line 1) missing ) at (1 2]"},
+        {"[1\n(2", "(line 2) missing ) at (2"},
+        {"}", "(line 1) invalid character at }"},
+        {"\\", "(line 1) invalid character at \\"},
+        {"#(foo)", "(line 1) invalid construction spec at #(foo)"},
+    });
+}
+
+TEST_F(Lexer, ConstructionForms) {
+    expect_all({
+        {"#(none) #(TRUE) #(false)", "none true false"},
+        {"#(integer!)", "integer!"},
+    });
+    expect_errors({{"#(tru)", "(line 1) invalid construction spec at #(tru)"}});
+}
+
+TEST_F(Lexer, CheckOnly) {
+    EXPECT_EQ(check("[1 2]"), TYPE_BLOCK);
+    EXPECT_EQ(check("12a"), TYPE_ERROR);
+    EXPECT_EQ(check("[1 2"), TYPE_ERROR);
+    EXPECT_EQ(check("\"abc"), TYPE_ERROR);
+    EXPECT_EQ(check("a b"), TYPE_WORD);
+}
+
+}  // namespace
+}  // namespace zir
