@@ -236,6 +236,17 @@ void context_text(State* st, const u8* start, Cell* out) {
 
 }  // namespace
 
+Token scan_token(const u8* p, const u8* end, u32 state) {
+    State st;
+    std::memset(static_cast<void*>(&st), 0, sizeof st);
+    st.position = p;
+    st.input_end = end;
+    st.start_state = i32(state);
+    next_token(&st);
+    return Token{st.token_start, st.token_end, u32(st.final_state), u32(st.exit_state), st.token_flags,
+                 st.token_lines};
+}
+
 // --- Output ----------------------------------------------------------------------------
 
 Cell* push_value(State* st) {

@@ -139,6 +139,17 @@ void mark_roots();
 void string_to_tuple(const u8* text, i32 length, u32 unit, i32* error, Cell* result);
 void string_to_money(const u8* text, i32 length, u32 unit, i32* error, Cell* result);
 
+// One run of the automaton from `state` over [p, end): the token it finds.
+struct Token {
+    const u8* start;    // after the leading filler
+    const u8* end;      // where the final state was met (the byte there is not part of it)
+    u32 final_state;
+    u32 exit_state;     // the last state before the final one
+    u32 flags;          // the byte flags of every byte met, the deciding one included
+    i32 lines;          // line feeds consumed
+};
+Token scan_token(const u8* p, const u8* end, u32 state);
+
 // --- For the scanners and loaders ----------------------------------------------------
 
 // Syntax error kinds besides datatype ids.

@@ -258,7 +258,7 @@ STATES = [
         (ALL - S("RPAREN", "END", "INVALID"), "CONSTRUCT_BODY"), (S("RPAREN"), "!CONSTRUCT"),
     ]),
     (22, "ISSUE_BODY", "issue", "an issue", [
-        (S(ISSUE_START, "LT", "GT", "COMMA"), "ISSUE_BODY"),
+        (S(ISSUE_START - S("SLASH"), "LT", "GT", "COMMA"), "ISSUE_BODY"),
         (S(BASE_END, "DQUOTE", "SEMICOLON", "AT"), "!ISSUE"),
     ]),
     (23, "INT_DIGITS", "integer", "decimal digits", [
