@@ -208,6 +208,9 @@ STATES = [
     (9, "PERCENT_RUN", "file", 'two or more "%"', [
         (S("PERCENT"), "PERCENT_RUN"), (S("LBRACE"), "RAW_BODY"),
         (S(BASE_END - S("LBRACE"), "SEMICOLON", "AT", "DQUOTE", "BACKSLASH"), "!WORD"),
+        # Anything else makes a file that begins with an escape ("%%22"),
+        # as file! molds a path that holds a double quote.
+        (FILE_CHARS - S("PERCENT", "CONTROL", "BACKSLASH"), "FILE_BODY"),
     ]),
     (10, "RAW_BODY", "string", 'a raw string after "%{"', [
         (ALL - S("RBRACE", "END", "INVALID"), "RAW_BODY"),

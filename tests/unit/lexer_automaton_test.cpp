@@ -143,6 +143,7 @@ TEST(LexerAutomaton, PercentForms) {
         {0, "%a/b.c ", F_FILE, "%a/b.c"},
         {0, "%a:b", F_FILE, "%a"},
         {0, "%a%20b ", F_FILE, "%a%20b"},
+        {0, "%%22a ", F_FILE, "%%22a"},
         {0, "%a\"", F_ERROR, "%a"},
     });
 }
