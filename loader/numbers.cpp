@@ -252,7 +252,6 @@ bool parse_date(const u8* p, const u8* end, DateFields* f) {
             f->weekday = *p++ - '0';
             if (f->weekday < 1 || f->weekday > 7) return false;
         }
-        if (f->week < 1 || f->week > 53) return false;
         if (p < end && *p == 'T') {
             p++;
             if (!read_time_part(p, end, f)) return false;

@@ -682,7 +682,7 @@ i64 decode_base64(const u8* p, const u8* end, u8* out, const u8** fault) {
     for (; p < end; p++) {
         u8 c = *p;
         if (c == 8 || c == '\t' || c == '\n' || c == 12 || c == '\r' || c == ' ') continue;
-        if (c == ';' && digits == 0) {
+        if (c == ';') {
             skip_comment(p, end);
             if (p >= end) break;
             continue;
