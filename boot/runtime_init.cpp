@@ -8,13 +8,16 @@
 #include "datatypes/datatype.hpp"
 #include "datatypes/email.hpp"
 #include "datatypes/file.hpp"
+#include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
 #include "datatypes/logic.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/path.hpp"
+#include "datatypes/percent.hpp"
 #include "datatypes/ref.hpp"
+#include "datatypes/time.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/tag.hpp"
@@ -79,7 +82,10 @@ void register_datatypes() {
     url::init();
     file::init();
     triple::init();
+    float_::init();
     typeset::init();
+    percent::init();
+    time::init();
     tag::init();
     email::init();
     ref::init();
