@@ -133,12 +133,6 @@ Cell* load_one(const Cell* text);
 // every active state.
 void mark_roots();
 
-// Text to numbers for make and to (numbers.cpp): a string's contents (code
-// points at `unit` bytes each); `error` answers 0, or -1 for a text that is
-// not of that kind (-2: integer overflow).
-void string_to_tuple(const u8* text, i32 length, u32 unit, i32* error, Cell* result);
-void string_to_money(const u8* text, i32 length, u32 unit, i32* error, Cell* result);
-
 // One run of the automaton from `state` over [p, end): the token it finds.
 struct Token {
     const u8* start;    // after the leading filler

@@ -12,14 +12,12 @@
 #include "datatypes/integer.hpp"
 #include "datatypes/string.hpp"
 #include "loader/lexer.hpp"
+#include "loader/number.hpp"
 #include "runtime/dtoa.hpp"
 #include "runtime/fire.hpp"
 
 namespace zir {
 namespace lexer {
-
-// Longest float text the converters accept.
-constexpr i32 MAX_FLOAT_TEXT = 312;
 
 // What the date! and money! datatypes build the values with; until they set
 // them, such literals raise `internal not-done` when loaded (a check works).
@@ -32,42 +30,8 @@ bool (*make_money)(Cell* result, bool negative, const u8* currency, const u8* in
 
 namespace {
 
-// --- The float syntax check --------------------------------------------------------------
-
-// States by character class (sign, digit, exponent letter, point, quote); -1 rejects.
-constexpr i8 NUMBER_STATES[9][5] = {
-    {0, 1, -1, 4, -1},    // start
-    {-1, 1, 6, 5, 2},     // integer digits
-    {-1, 1, -1, -1, -1},  // after a quote among the integer digits
-    {-1, 3, 6, -1, 4},    // fraction digits
-    {-1, 3, -1, -1, -1},  // after a leading point, or a quote in the fraction
-    {-1, 3, 6, -1, -1},   // after "digits."
-    {7, 8, -1, -1, -1},   // after the exponent letter
-    {-1, 8, -1, -1, -1},  // after the exponent's sign
-    {-1, 8, -1, -1, -1},  // exponent digits
-};
-constexpr bool NUMBER_ACCEPTS[9] = {false, true, true, true, true, true, false, false, true};
-
-int number_class(u8 c) {
-    switch (c) {
-        case '+': case '-': return 0;
-        case 'e': case 'E': return 2;
-        case '.': return 3;
-        case '\'': return 4;
-        default: return c >= '0' && c <= '9' ? 1 : -1;
-    }
-}
-
 bool check_number(const u8* text, i64 length) {
-    if (length > MAX_FLOAT_TEXT) return false;
-    int state = 0;
-    for (i64 i = 0; i < length; i++) {
-        int k = number_class(text[i]);
-        if (k < 0) return false;
-        state = NUMBER_STATES[state][k];
-        if (state < 0) return false;
-    }
-    return NUMBER_ACCEPTS[state];
+    return length <= MAX_FLOAT_TEXT && lexer::check_number(reinterpret_cast<const char*>(text), i32(length));
 }
 
 // The double of float text (quotes dropped, "," read as "."), times

@@ -141,6 +141,8 @@ def number_cases(rng):
         if text.startswith("."):
             text = "0" + text
         if rng.random() < 0.5:
+            if text.endswith("."):
+                text += "0"   # "1.e5" is no float of ours: a digit must follow the point
             text += "e%d" % rng.randint(-330, 310)
         cases.append(text)
     return cases

@@ -188,6 +188,26 @@ TEST_F(Lexer, Numbers) {
     EXPECT_EQ(load_error("0.5,"), "(line 1) invalid point2D! at ,") << "a float, then a comma outside a paren";
 }
 
+TEST_F(Lexer, FloatsPercentsAndTimes) {
+    expect_all({
+        {"2147483648 -2147483649", "2147483648.0 -2147483649.0"},
+        {"1.5 .5 -0.25 1e3 1E3 1.5e-3 1'000.5", "1.5 0.5 -0.25 1000.0 1000.0 0.0015 1000.5"},
+        {"1.5% 50% -2%", "1.5% 50% -2%"},
+        {"10:30 1:30.5 -0:30 10:30:15", "10:30:00 0:01:30.5 -0:30:00 10:30:15"},
+        {"1.#INF -1.#inf 1.#NaN", "1.#INF -1.#INF 1.#NaN"},
+    });
+    EXPECT_EQ(cell::get_float(block::zs_head(load("1.5%"))), 0.015);
+    EXPECT_EQ(cell::get_float(block::zs_head(load("10:30"))), 37800.0);
+    EXPECT_EQ(cell::get_float(block::zs_head(load("1:30.5"))), 90.5);
+    EXPECT_EQ(cell::get_float(block::zs_head(load("-0:30"))), -1800.0);
+    expect_errors({
+        {"10:", "(line 1) invalid time! at 10:"},
+        {"1.#FOO", "(line 1) invalid float! at 1.#FOO"},
+        {"1.e5", "(line 1) invalid float! at 1.e5"},
+        {"1.5x2", "(line 1) invalid pair! at 1.5x2"},
+    });
+}
+
 TEST_F(Lexer, Nesting) {
     expect_errors({
         {"[1 2", "(line 1) missing ] at [1 2"},
