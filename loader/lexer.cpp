@@ -298,7 +298,7 @@ void open_block(State* st, i32 type, const u8* start, const u8* end) {
 namespace {
 
 // The cells of the innermost level as a series of `kind` in the marker's cell.
-void make_level(State* st, Cell* m, i32 kind) {
+void make_level(State* st, i32 kind) {
     i32 head = st->level_head;
     i32 n = st->out_tail - head;
     i32 marker = head - 1;
@@ -307,7 +307,6 @@ void make_level(State* st, Cell* m, i32 kind) {
         cell::init(out_at(marker), TYPE_NONE);
         return;
     }
-    (void)m;
     Cell made;
     made.header = nl;
     block::make_at(&made, n < 1 ? 1 : n);   // allocates: cells re-read below
@@ -344,7 +343,7 @@ void close_block(State* st, const u8* start, const u8* end, i32 expected, bool q
     }
     i32 marker = st->level_head - 1;
     i32 before = i32(out_at(marker)->w1);
-    make_level(st, out_at(marker), kind);
+    make_level(st, kind);
     st->out_tail = marker + 1;
     st->level_head = marker - before;
     st->token_type = kind;
@@ -426,7 +425,6 @@ void scan_loop(State* st, bool one, bool prescan) {
                 // The blanks were the token's start: scan again from after
                 // them, so what follows is read as what it is.
                 pending_lines = st->token_lines;
-                st->line -= 0;   // lines stay counted
                 st->position = after;
                 if (after >= st->input_end) {
                     st->token_type = 0;
@@ -437,12 +435,18 @@ void scan_loop(State* st, bool one, bool prescan) {
         }
 
         if (prescan) {
-            bool go = !tracing || st->start_state == S_BRACE_BODY ||
-                      call_tracer(st, EVENT_PRESCAN, st->token_type ? st->token_type : -i32(k + 1), nullptr, start, end);
-            if (k <= 13 && pairs[k].scanner) {
+            // Only the structure is followed: the structural tokens are
+            // scanned (without building anything), every token offered to
+            // the callback.
+            if (tracing && st->start_state != S_BRACE_BODY)
+                call_tracer(st, EVENT_PRESCAN, st->token_type ? st->token_type : -i32(k + 1), nullptr, start, end);
+            if (k <= 13) {
                 pairs[k].scanner(st, start, end, flags, false);
-            } else if (!go || k > 13) {
-                st->position = st->position;   // nothing to build
+            } else if (k == F_RAW_STRING - FIRST_FINAL) {
+                pairs[k].loader(st, start, end, flags, false);   // finds where it closes
+            } else if (k == F_CHAR - FIRST_FINAL || k == F_BINARY - FIRST_FINAL || k == F_PERCENT - FIRST_FINAL ||
+                       k == F_TAG - FIRST_FINAL || (k == F_FILE - FIRST_FINAL && end - start > 1 && start[1] == '"')) {
+                st->position = end + 1;   // past the closing byte the token left
             }
         } else {
             bool go = !tracing || st->start_state == S_BRACE_BODY ||

@@ -2,9 +2,12 @@
 // their exact text, nesting, check-only mode and the conversions that ask the
 // lexer what a text is.
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "datatypes/block.hpp"
 #include "datatypes/string.hpp"
+#include "evaluator/stack.hpp"
 #include "lexer_support.hpp"
 
 namespace zir {
@@ -226,6 +229,32 @@ TEST_F(Lexer, ConstructionForms) {
         {"#(integer!)", "integer!"},
     });
     expect_errors({{"#(tru)", "(line 1) invalid construction spec at #(tru)"}});
+}
+
+TEST_F(Lexer, Prescan) {
+    // Only the structure is followed, up to the first complete value; the
+    // closers that tokens leave behind are stepped over.
+    struct Case {
+        const char* source;
+        i32 answer;
+    } cases[] = {
+        {"[1 2] 3", TYPE_BLOCK}, {"[#\"[\" <a]> 50% #{5D} %\"]\"]", TYPE_BLOCK}, {"(a", TYPE_ERROR},
+        {"a/b/c", TYPE_PATH}, {"%%{]}%% [", TYPE_STRING}, {"{a [}", TYPE_STRING},
+    };
+    for (const Case& c : cases) {
+        lexer::Options o;
+        o.scan = false;
+        Cell* saved = stack::top;
+        EXPECT_EQ(
+            [&] {
+                std::vector<u8> bytes(c.source, c.source + std::strlen(c.source));
+                Cell out;
+                return lexer::transcode(&out, bytes.data(), i64(bytes.size()), o, nullptr, nullptr, nullptr, nullptr);
+            }(),
+            c.answer)
+            << c.source;
+        stack::top = saved;
+    }
 }
 
 TEST_F(Lexer, CheckOnly) {
