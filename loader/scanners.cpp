@@ -597,16 +597,20 @@ void load_raw_string(State* st, const u8* start, const u8* end, u32 flags, bool 
 
 // --- Binaries --------------------------------------------------------------------------------
 
-bool skip_comment(const u8*& p, const u8* end) {
+void skip_comment(const u8*& p, const u8* end) {
     while (p < end && *p != '\n') p++;
-    return true;
 }
 
 // Each decoder writes its bytes to `out` (null: only checks) and answers the
 // count, or -1 at a fault (its place in *fault).
-i64 decode_base16(const u8* p, const u8* end, u8* out, const u8** fault) {
+//
+// Base 2 and base 16: digits of 1 or 4 bits each, most significant first,
+// fill bytes; tab, line feed, carriage return and space are skipped, ";"
+// skips to the end of the line, and a byte left unfinished is a fault.
+i64 decode_bits(const u8* p, const u8* end, u8* out, const u8** fault, i32 bits) {
     i64 n = 0;
-    i32 high = -1;
+    u32 acc = 0;
+    i32 have = 0;
     for (; p < end; p++) {
         u8 c = *p;
         if (c == '\t' || c == '\n' || c == '\r' || c == ' ') continue;
@@ -615,56 +619,29 @@ i64 decode_base16(const u8* p, const u8* end, u8* out, const u8** fault) {
             if (p >= end) break;
             continue;
         }
-        i32 v = hex_value(c);
+        i32 v = bits == 4 ? hex_value(c) : (c == '0' || c == '1') ? c - '0' : -1;
         if (v < 0) {
             *fault = p;
             return -1;
         }
-        if (high < 0) {
-            high = v;
-        } else {
-            if (out) out[n] = u8(high * 16 + v);
+        acc = (acc << bits) | u32(v);
+        have += bits;
+        if (have == 8) {
+            if (out) out[n] = u8(acc);
             n++;
-            high = -1;
+            acc = 0;
+            have = 0;
         }
     }
-    if (high >= 0) {
+    if (have) {
         *fault = end;
         return -1;
     }
     return n;
 }
 
-i64 decode_base2(const u8* p, const u8* end, u8* out, const u8** fault) {
-    i64 n = 0;
-    u32 acc = 0;
-    i32 bits = 0;
-    for (; p < end; p++) {
-        u8 c = *p;
-        if (c == '\t' || c == '\n' || c == '\r' || c == ' ') continue;
-        if (c == ';') {
-            skip_comment(p, end);
-            if (p >= end) break;
-            continue;
-        }
-        if (c != '0' && c != '1') {
-            *fault = p;
-            return -1;
-        }
-        acc = (acc << 1) | u32(c - '0');
-        if (++bits == 8) {
-            if (out) out[n] = u8(acc);
-            n++;
-            acc = 0;
-            bits = 0;
-        }
-    }
-    if (bits) {
-        *fault = end;
-        return -1;
-    }
-    return n;
-}
+i64 decode_base16(const u8* p, const u8* end, u8* out, const u8** fault) { return decode_bits(p, end, out, fault, 4); }
+i64 decode_base2(const u8* p, const u8* end, u8* out, const u8** fault) { return decode_bits(p, end, out, fault, 1); }
 
 i32 base64_value(u8 c) {
     if (c >= 'A' && c <= 'Z') return c - 'A';
