@@ -343,7 +343,7 @@ void close_block(State* st, const u8* start, const u8* end, i32 expected, bool q
     }
     i32 marker = st->level_head - 1;
     i32 before = i32(out_at(marker)->w1);
-    make_level(st, kind);
+    make_level(st, kind == TYPE_MAP ? i32(TYPE_BLOCK) : kind);   // the map! is made from the block
     st->out_tail = marker + 1;
     st->level_head = marker - before;
     st->token_type = kind;

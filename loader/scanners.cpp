@@ -196,6 +196,7 @@ void scan_error(State* st, const u8* start, const u8* end, u32, bool) {
     i32 kind = type == 0 ? KIND_BAD_CHAR : type;
     const u8* from = start;
     if (type == TYPE_PATH || type == TYPE_BLOCK || type == TYPE_PAREN) from = nullptr;
+    if ((type == TYPE_POINT2D || type == TYPE_POINT3D) && from > st->input_start) from--;   // at its "("
     if (st->start_state == S_BRACE_BODY && st->brace_start) from = st->brace_start;
     throw_error(st, from, end, kind);
 }
@@ -245,9 +246,7 @@ void scan_block_end(State* st, const u8* start, const u8* end, u32, bool) {
     bool map = m && marker_kind(m) == TYPE_MAP;
     close_block(st, start, end + 1, TYPE_BLOCK, false);
     st->position = end + 1;
-    if (!map || st->token_type != TYPE_BLOCK) return;
-    st->token_type = TYPE_MAP;
-    if (!st->loading) return;
+    if (!map || !st->loading) return;
     Cell* made = out_at(st->out_tail - 1);
     i32 n = block::zs_length_q(made);
     if (n % 2) throw_error(st, start, end + 1, TYPE_MAP);

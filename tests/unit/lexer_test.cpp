@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "datatypes/block.hpp"
+#include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer_support.hpp"
@@ -263,6 +264,126 @@ TEST_F(Lexer, CheckOnly) {
     EXPECT_EQ(check("[1 2"), TYPE_ERROR);
     EXPECT_EQ(check("\"abc"), TYPE_ERROR);
     EXPECT_EQ(check("a b"), TYPE_WORD);
+}
+
+}  // namespace
+}  // namespace zir
+
+namespace zir {
+namespace {
+
+using namespace test;
+
+struct LexerLiterals : ValueTest {};
+
+Cell* first(const char* source) { return block::zs_head(load(source)); }
+
+TEST_F(LexerLiterals, Binaries) {
+    struct Case {
+        const char* source;
+        std::vector<u8> bytes;
+    } cases[] = {
+        {"#{}", {}},
+        {"#{0a0B ff}", {0x0A, 0x0B, 0xFF}},
+        {"16#{01 ; a comment\n 02}", {1, 2}},
+        {"2#{0000000111111111}", {0x01, 0xFF}},
+        {"64#{QUJD}", {'A', 'B', 'C'}},
+        {"64#{QUI=}", {'A', 'B'}},
+        {"64#{QQ==}", {'A'}},
+    };
+    for (const Case& c : cases) {
+        Cell* v = first(c.source);
+        ASSERT_EQ(TYPE_OF(v), TYPE_BINARY) << c.source;
+        SeriesBuffer* s = series::buffer_of(v);
+        EXPECT_EQ(std::vector<u8>(series::head(s), series::head(s) + series::used_bytes(s)), c.bytes) << c.source;
+    }
+    expect_errors({
+        {"16#{ABC}", "(line 1) invalid binary! at }"},
+        {"#{0G}", "(line 1) invalid binary! at G}"},
+        {"2#{0101}", "(line 1) invalid binary! at }"},
+        {"8#{12}", "(line 1) invalid binary! at 8#{12}"},
+        {"64#{Q===}", "(line 1) invalid binary! at ===}"},
+    });
+}
+
+TEST_F(LexerLiterals, PairsTuplesAndPoints) {
+    Cell* p = first("-3x40");
+    EXPECT_EQ(TYPE_OF(p), TYPE_PAIR);
+    EXPECT_EQ(i32(p->w2), -3);
+    EXPECT_EQ(i32(p->w3), 40);
+    Cell* t = first("1.2.3.4");
+    EXPECT_EQ(TYPE_OF(t), TYPE_TUPLE);
+    EXPECT_EQ((t->header >> 19) & 0xF, 4u);
+    EXPECT_EQ(t->w1, 0x04030201u) << "the first byte lowest in word 1";
+    Cell* long_tuple = first("1.2.3.4.5.6.7.8.9.10.11.12");
+    EXPECT_EQ(long_tuple->w3, 0x0C0B0A09u);
+    Cell* p2 = first("(1, 2.5)");
+    EXPECT_EQ(TYPE_OF(p2), TYPE_POINT2D);
+    EXPECT_EQ(std::bit_cast<float>(p2->w1), 1.0f);
+    EXPECT_EQ(std::bit_cast<float>(p2->w2), 2.5f);
+    Cell* p3 = first("( 1 , -2 , 3e2 )");
+    EXPECT_EQ(TYPE_OF(p3), TYPE_POINT3D);
+    EXPECT_EQ(std::bit_cast<float>(p3->w3), 300.0f);
+    Cell* inf = first("(1.#INF, 0)");
+    EXPECT_EQ(std::bit_cast<float>(inf->w1), HUGE_VALF);
+    Cell* big = first("(1e300, 0)");
+    EXPECT_EQ(std::bit_cast<float>(big->w1), HUGE_VALF) << "beyond the single range: infinity";
+    expect_errors({
+        {"1.2.256", "(line 1) invalid tuple! at 1.2.256"},
+        {"1..2", "(line 1) invalid tuple! at 1..2"},
+        {"1.2.3.4.5.6.7.8.9.10.11.12.13", "(line 1) invalid tuple! at 1.2.3.4.5.6.7.8.9.10.11.12.13"},
+        {"1x", "(line 1) invalid pair! at 1x"},
+        {"1x-", "(line 1) invalid pair! at 1x-"},
+        {"(1, )", "(line 1) invalid point2D! at (1, )"},
+        {"(1, 2, 3, 4)", "(line 1) invalid point3D! at (1, 2, 3, 4)"},
+        {"(1, 2", "(line 1) invalid point2D! at (1, 2"},
+        {"[1, 2]", "(line 1) invalid point2D! at , 2]"},
+        {"(a, b)", "(line 1) invalid float! at (a, b)"},
+    });
+}
+
+TEST_F(LexerLiterals, DatesAndMoneyAreCheckedBeforeTheirDatatypesBuildThem) {
+    for (const char* ok : {"15-Jan-2023", "15/1/2023", "2023-01-15", "2023/1/15", "1-Jan-49", "2023-W05-3",
+                           "2023-032", "20230115T103000Z", "1-Jan-2000/10:30:15.5+5:30", "29-Feb-2024",
+                           "$1.23", "-$0.5", "EUR$12'345.50", "$0"})
+        EXPECT_NE(check(ok), TYPE_ERROR) << ok;
+    for (const char* bad : {"29-Feb-2023", "31-Apr-2023", "1-Foo-2023", "2023-000", "1-Jan-2000/24:00",
+                            "$1.", "$1.123456", "$1''0", "US$1", "$123456789012345678"})
+        EXPECT_EQ(check(bad), TYPE_ERROR) << bad;
+    expect_errors({
+        {"29-Feb-2023", "(line 1) invalid date! at 29-Feb-2023"},
+        {"$1.", "(line 1) invalid money! at $1."},
+        {"$.5", "(line 1) invalid money! at $.5"},
+    });
+}
+
+TEST_F(LexerLiterals, Maps) {
+    expect_errors({
+        {"#[a 1 b]", "(line 1) invalid map! at ]"},
+        {"#[[x] 1]", "(line 1) invalid map! at ]"},
+        {"#[a 1", "(line 1) missing ] at #[a 1"},
+    });
+    EXPECT_EQ(check("#[a 1 b 2]"), TYPE_MAP);
+}
+
+TEST_F(LexerLiterals, EveryKindOfError) {
+    expect_errors({
+        {"/a:", "(line 1) invalid refinement! at /a:"},
+        {"#a:", "(line 1) invalid issue! at #a:"},
+        {"a:b>", "(line 1) invalid url! at a:b>"},
+        {":a:b", "(line 1) invalid get-word! at :a:b"},
+        {"'a:b", "(line 1) invalid lit-word! at 'a:b"},
+        {"a@b:", "(line 1) invalid email! at a@b:"},
+        {"@a,", "(line 1) invalid ref! at @a,"},
+        {"<a", "(line 1) invalid tag! at <a"},
+        {"%a\"", "(line 1) invalid file! at %a\""},
+        {"a:<", "(line 1) invalid set-word! at a:<"},
+        {"\"x\" \xC0", "(line 1) invalid character at \xC3\x80"},
+        {"1\n2\n3]", "(line 3) missing [ at 1"},
+        {"[\n(\n]", "(line 3) missing ) at ("},
+        {"a/b: c 'a/b:", "(line 1) invalid character at 'a/b:"},
+        {"1 ;ok\n \"12345678901234567890123456789012345", "(line 2) invalid string! at \"12345678901234567890123456789"},
+    });
 }
 
 }  // namespace
