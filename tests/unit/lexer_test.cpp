@@ -18,6 +18,10 @@ using namespace test;
 
 struct Lexer : ValueTest {};
 
+// The first value a source loads to, copied to the value stack (the block's
+// buffer moves at the next allocation).
+Cell* first(const char* source) { return stack::push(block::zs_head(load(source))); }
+
 struct Case {
     const char* source;
     const char* molded;
@@ -172,11 +176,11 @@ TEST_F(Lexer, Numbers) {
                                              {"1.5", 1.5}, {".5", 0.5}, {"-0.25", -0.25}, {"1e3", 1000.0},
                                              {"1E3", 1000.0}, {"1.5e-3", 0.0015}, {"1'000.5", 1000.5},
                                              {"1.#INF", HUGE_VAL}, {"-1.#inf", -HUGE_VAL}}) {
-        Cell* v = block::zs_head(load(f.source));
+        Cell* v = first(f.source);
         EXPECT_EQ(TYPE_OF(v), TYPE_FLOAT) << f.source;
         EXPECT_EQ(cell::get_float(v), f.value) << f.source;
     }
-    Cell* nan = block::zs_head(load("1.#NaN"));
+    Cell* nan = first("1.#NaN");
     EXPECT_EQ(std::bit_cast<u64>(cell::get_float(nan)), 0x7FF8000000000000ull);
     expect_errors({
         {"12a", "(line 1) invalid integer! at 12a"},
@@ -276,7 +280,6 @@ using namespace test;
 
 struct LexerLiterals : ValueTest {};
 
-Cell* first(const char* source) { return block::zs_head(load(source)); }
 
 TEST_F(LexerLiterals, Binaries) {
     struct Case {
