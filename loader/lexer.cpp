@@ -10,10 +10,12 @@
 #include "datatypes/datatype.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/logic.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
 #include "evaluator/stack.hpp"
+#include "loader/number.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/unicode.hpp"
@@ -636,6 +638,11 @@ void init() {
     }
     block::load_text = [](const Cell* text, Cell* result) {
         string_to_block(result, text, -1, Options{}, nullptr, nullptr, nullptr);
+    };
+    money::string_to_money = [](const u8* text, i32 length, u32 unit, bool* error, Cell* result) {
+        i32 code = 0;
+        lexer::string_to_money(text, length, unit, &code, result);
+        *error = code != 0;
     };
 }
 

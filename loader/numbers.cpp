@@ -9,7 +9,11 @@
 #include <cstring>
 #include <limits>
 
+#include "datatypes/date.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/money.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/symbol.hpp"
 #include "datatypes/string.hpp"
 #include "loader/lexer.hpp"
 #include "loader/number.hpp"
@@ -18,15 +22,6 @@
 
 namespace zir {
 namespace lexer {
-
-// What the date! and money! datatypes build the values with; until they set
-// them, such literals raise `internal not-done` when loaded (a check works).
-// The date maker answers false for fields it cannot hold; the money maker for
-// an unknown currency or too many digits.
-bool (*make_date)(Cell* result, i32 year, i32 month, i32 day, const double* time, i32 zone_hours,
-                  i32 zone_minutes) = nullptr;
-bool (*make_money)(Cell* result, bool negative, const u8* currency, const u8* integral, i32 integral_length,
-                   const u8* fraction, i32 fraction_length) = nullptr;
 
 namespace {
 
@@ -90,11 +85,9 @@ DecimalStatus read_decimal(const u8* p, const u8* end, i32* value) {
 constexpr const char* MONTHS[12] = {"January", "February", "March",     "April",   "May",      "June",
                                     "July",    "August",   "September", "October", "November", "December"};
 
-bool leap_year_q(i32 y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
 i32 month_days(i32 y, i32 m) {
     static const i32 days[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (m == 2 && !leap_year_q(y)) return 28;
+    if (m == 2 && !date::leap_year_q(y)) return 28;
     return days[m - 1];
 }
 
@@ -300,43 +293,26 @@ bool parse_date(const u8* p, const u8* end, DateFields* f) {
     return p == end;
 }
 
-// Days from 1 January of the year to the date (ISO weeks: week 1 holds 4 January).
-bool resolve_date(DateFields* f) {
-    if (f->year < -9999 || f->year > 9999) return false;
-    if (f->yearday) {
-        i32 days = leap_year_q(f->year) ? 366 : 365;
-        if (f->yearday > days) return false;
-        i32 d = f->yearday, m = 1;
-        while (d > month_days(f->year, m)) d -= month_days(f->year, m++);
-        f->month = m;
-        f->day = d;
-        return true;
-    }
-    if (f->week) {
-        // Weekday of 4 January (1 Monday .. 7 Sunday), by Zeller's congruence.
-        auto weekday = [](i32 y, i32 m, i32 d) {
-            if (m < 3) {
-                m += 12;
-                y -= 1;
-            }
-            i32 k = ((y % 100) + 100) % 100;
-            i32 j = y >= 0 ? y / 100 : -((-y + 99) / 100);
-            i32 h = (d + (13 * (m + 1)) / 5 + k + k / 4 + ((j % 4) + 4) % 4 / 1 * 0 + (j >= 0 ? j / 4 : -((-j + 3) / 4)) + 5 * j) % 7;
-            h = (h + 7) % 7;   // 0 Saturday .. 6 Friday
-            return ((h + 5) % 7) + 1;
-        };
-        i32 jan4 = weekday(f->year, 1, 4);
-        // Ordinal day of the week's Monday, counted from 1 January (may be below 1).
-        i32 ordinal = 4 - (jan4 - 1) + (f->week - 1) * 7 + (f->weekday - 1);
-        i32 y = f->year;
-        while (ordinal < 1) ordinal += leap_year_q(--y) ? 366 : 365;
-        while (ordinal > (leap_year_q(y) ? 366 : 365)) ordinal -= leap_year_q(y++) ? 366 : 365;
-        f->year = y;
-        f->yearday = ordinal;
-        return resolve_date(f);
-    }
-    if (f->day < 1 || f->month < 1 || f->month > 12) return false;
-    return f->day <= month_days(f->year, f->month);
+// Whether the fields make a date: a week date or an ordinal date is moved
+// there from 1 January by the date! datatype, so only its year is checked here.
+bool valid_date(const DateFields& f) {
+    if (f.year < -9999 || f.year > 9999) return false;
+    if (f.week || f.yearday) return true;
+    if (f.day < 1 || f.month < 1 || f.month > 12) return false;
+    return f.day <= month_days(f.year, f.month);
+}
+
+// The date! of the fields in `c`; false when the datatype cannot hold it.
+bool build_date(Cell* c, const DateFields& f) {
+    bool moved = f.week || f.yearday;
+    u32 nl = c->header & FLAG_NEW_LINE;
+    if (!date::make_at(c, f.year, moved ? 1 : f.month, moved ? 1 : f.day, f.time, f.zone_hours, f.zone_minutes,
+                       f.has_time))
+        return false;
+    c->header |= nl;
+    if (f.week) return date::set_isoweek(c, f.week) && date::set_weekday(c, f.weekday);
+    if (f.yearday) return date::set_yearday(c, f.yearday);
+    return true;
 }
 
 // --- Money -----------------------------------------------------------------------------------
@@ -409,10 +385,26 @@ bool parse_money(const u8* p, const u8* end, MoneyText* m) {
     return true;
 }
 
+// The money! of the parsed text in `c`; false for an unknown currency.
 bool build_money(Cell* c, const MoneyText& m) {
-    if (!make_money) fire(ERR_INTERNAL, "not-done");
-    return make_money(c, m.negative, m.currency[0] ? m.currency : nullptr, m.integral, m.integral_length,
-                      m.fraction, m.fraction_length);
+    Cell currency;
+    cell::init(&currency, TYPE_NONE);
+    if (m.currency[0]) series::make_word(&currency, symbol::make(std::string_view(reinterpret_cast<const char*>(m.currency), 3)));
+    u32 nl = c->header & FLAG_NEW_LINE;
+    // The digits as money::make_at reads them: integral digits, a point, fraction digits.
+    u8 text[48];
+    std::memcpy(text, m.integral, size_t(m.integral_length));
+    i32 n = m.integral_length;
+    const u8* point = nullptr;
+    if (m.fraction) {
+        text[n] = '.';
+        point = text + n;
+        std::memcpy(text + n + 1, m.fraction, size_t(m.fraction_length));
+        n += 1 + m.fraction_length;
+    }
+    if (!money::make_at(c, m.negative, &currency, text, point, text + n)) return false;
+    c->header |= nl;
+    return true;
 }
 
 }  // namespace
@@ -655,12 +647,11 @@ void load_time(State* st, const u8* start, const u8* end, u32 flags, bool load) 
 
 void load_date(State* st, const u8* start, const u8* end, u32, bool load) {
     DateFields f;
-    if (!parse_date(start, end, &f) || !resolve_date(&f)) throw_error(st, start, end, TYPE_DATE);
+    if (!parse_date(start, end, &f) || !valid_date(f)) throw_error(st, start, end, TYPE_DATE);
     st->position = end;
     if (!load) return;
-    if (!make_date) fire(ERR_INTERNAL, "not-done");
     Cell* c = push_value(st);
-    if (!make_date(c, f.year, f.month, f.day, f.has_time ? &f.time : nullptr, f.zone_hours, f.zone_minutes)) {
+    if (!build_date(c, f)) {
         drop_last(st);
         throw_error(st, start, end, TYPE_DATE);
     }

@@ -61,8 +61,8 @@ def date_cases(rng):
         exp = (y, 2, 29) if calendar.isleap(y) else None
         cases.append(("29-Feb-%d" % y, exp))
         cases.append(("%d-02-29" % y, exp))
-        yd = 366
-        cases.append(("%d-%03d" % (y, yd), (y, 12, 31) if calendar.isleap(y) else None))
+        # Day 366 of a common year counts on into the next, as weeks do.
+        cases.append(("%d-%03d" % (y, 366), (y, 12, 31) if calendar.isleap(y) else (y + 1, 1, 1)))
     # Two-digit years pivot at 50.
     for yy in range(0, 100):
         full = 1900 + yy if yy > 49 else 2000 + yy
@@ -71,7 +71,7 @@ def date_cases(rng):
     # Impossible days.
     cases += [("31-Apr-2023", None), ("29-Feb-2023", None), ("0-Jan-2023", None), ("32-Jan-2023", None),
               ("1-Foo-2023", None), ("1-Ja-2023", None), ("2023-13-01", None),
-              ("2023-W05-8", None), ("2023-000", None), ("2023-366", None), ("2024-367", None),
+              ("2023-W05-8", None), ("2023-000", None), ("2023-366", (2024, 1, 1)), ("2024-367", (2025, 1, 1)),
               ("1-Jan-2023/25:00", None), ("1-Jan-2023/10:60", None)]
     # ISO weeks at the edges of their years. A week past the year's last one
     # (week 53 of a year of 52, week 54) counts on from week 1, as the date

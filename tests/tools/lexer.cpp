@@ -4,7 +4,7 @@
 // hexadecimal digits of its UTF-8 bytes, and prints one line per text: the first value it loads to, as
 //   integer N          an integer!
 //   float HEX          a float!: the 16 hexadecimal digits of its bits
-//   date Y M D         a date! (year, month and day as the lexer read them)
+//   date Y M D         a date! (its year, month and day)
 //   binary HEX         a binary!: its bytes in hexadecimal (empty: "binary")
 //   invalid            a syntax error
 //   other              anything else
@@ -17,6 +17,7 @@
 
 #include "boot/runtime_init.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/date.hpp"
 #include "datatypes/series.hpp"
 #include "evaluator/stack.hpp"
 #include "loader/lexer.hpp"
@@ -24,27 +25,8 @@
 
 using namespace zir;
 
-namespace lexer_oracle {
-
-// The date's fields as the lexer hands them to the date maker, kept in a
-// point3D! cell (year, month and day as singles, exact at these sizes).
-bool keep_fields(Cell* result, i32 year, i32 month, i32 day, const double*, i32, i32) {
-    result->header = (result->header & FLAG_NEW_LINE) | TYPE_POINT3D;
-    result->w1 = std::bit_cast<u32>(float(year));
-    result->w2 = std::bit_cast<u32>(float(month));
-    result->w3 = std::bit_cast<u32>(float(day));
-    return true;
-}
-
-}  // namespace lexer_oracle
-
-namespace zir::lexer {
-extern bool (*make_date)(Cell*, i32, i32, i32, const double*, i32, i32);
-}
-
 int main() {
     runtime::init();
-    lexer::make_date = lexer_oracle::keep_fields;
     std::string line;
     while (std::getline(std::cin, line)) {
         Cell* saved = stack::top;
@@ -69,9 +51,8 @@ int main() {
         switch (TYPE_OF(v)) {
             case TYPE_INTEGER: std::printf("integer %d\n", i32(v->w2)); break;
             case TYPE_FLOAT: std::printf("float %016" PRIx64 "\n", std::bit_cast<u64>(cell::get_float(v))); break;
-            case TYPE_POINT3D:
-                std::printf("date %d %d %d\n", int(std::bit_cast<float>(v->w1)), int(std::bit_cast<float>(v->w2)),
-                            int(std::bit_cast<float>(v->w3)));
+            case TYPE_DATE:
+                std::printf("date %d %d %d\n", date::year_of(v->w1), date::month_of(v->w1), date::day_of(v->w1));
                 break;
             case TYPE_BINARY: {
                 SeriesBuffer* s = series::buffer_of(v);

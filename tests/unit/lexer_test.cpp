@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "datatypes/block.hpp"
+#include "datatypes/date.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/stack.hpp"
@@ -345,18 +346,60 @@ TEST_F(LexerLiterals, PairsTuplesAndPoints) {
     });
 }
 
-TEST_F(LexerLiterals, DatesAndMoneyAreCheckedBeforeTheirDatatypesBuildThem) {
-    for (const char* ok : {"15-Jan-2023", "15/1/2023", "2023-01-15", "2023/1/15", "1-Jan-49", "2023-W05-3",
-                           "2023-032", "20230115T103000Z", "1-Jan-2000/10:30:15.5+5:30", "29-Feb-2024",
-                           "$1.23", "-$0.5", "EUR$12'345.50", "$0"})
-        EXPECT_NE(check(ok), TYPE_ERROR) << ok;
-    for (const char* bad : {"29-Feb-2023", "31-Apr-2023", "1-Foo-2023", "2023-000", "1-Jan-2000/24:00",
-                            "$1.", "$1.123456", "$1''0", "US$1", "$123456789012345678"})
+TEST_F(LexerLiterals, Dates) {
+    struct Case {
+        const char* source;
+        i32 year, month, day;
+        double utc_time;   // -1: no time
+        i32 zone_seconds;
+    } cases[] = {
+        {"15-Jan-2023", 2023, 1, 15, -1, 0},
+        {"15/1/2023", 2023, 1, 15, -1, 0},
+        {"2023-01-15", 2023, 1, 15, -1, 0},
+        {"2023/1/15", 2023, 1, 15, -1, 0},
+        {"15-january-2023", 2023, 1, 15, -1, 0},
+        {"1-Jan-49", 2049, 1, 1, -1, 0},
+        {"1-Jan-50", 1950, 1, 1, -1, 0},
+        {"2023-W05-3", 2023, 2, 1, -1, 0},
+        {"2023-032", 2023, 2, 1, -1, 0},
+        {"29-Feb-2024", 2024, 2, 29, -1, 0},
+        {"20230115T103000Z", 2023, 1, 15, 37800, 0},
+        {"1-Jan-2000/10:30:15.5+5:30", 2000, 1, 1, 37815.5 - 19800, 19800},
+        {"1-Jan-2000T10:00-2:00", 2000, 1, 1, 36000 + 7200, -7200},
+    };
+    for (const Case& c : cases) {
+        Cell* d = first(c.source);
+        ASSERT_EQ(TYPE_OF(d), TYPE_DATE) << c.source;
+        EXPECT_EQ(date::year_of(d->w1), c.year) << c.source;
+        EXPECT_EQ(date::month_of(d->w1), c.month) << c.source;
+        EXPECT_EQ(date::day_of(d->w1), c.day) << c.source;
+        EXPECT_EQ(date::has_time_q(d->w1), c.utc_time >= 0) << c.source;
+        if (c.utc_time >= 0) {
+            EXPECT_EQ(date::time_of(d), c.utc_time) << c.source;
+        }
+        EXPECT_EQ(date::zone_seconds(date::zone_of(d->w1)), c.zone_seconds) << c.source;
+    }
+    for (const char* bad : {"29-Feb-2023", "31-Apr-2023", "1-Foo-2023", "2023-000", "1-Jan-2000/24:00", "1/2"})
         EXPECT_EQ(check(bad), TYPE_ERROR) << bad;
     expect_errors({
         {"29-Feb-2023", "(line 1) invalid date! at 29-Feb-2023"},
+        {"31-Apr-2023", "(line 1) invalid date! at 31-Apr-2023"},
+        {"1-Jan-2000/10", "(line 1) invalid date! at 1-Jan-2000/10"},
+    });
+}
+
+TEST_F(LexerLiterals, Money) {
+    expect_all({
+        {"$1.23 -$0.5 $0 $1'000.5", "$1.23 -$0.50 $0.00 $1000.50"},
+        {"+$2", "$2.00"},
+    });
+    for (const char* bad : {"$1.", "$1.123456", "$1''0", "US$1", "$123456789012345678", "$.5"})
+        EXPECT_EQ(check(bad), TYPE_ERROR) << bad;
+    expect_errors({
         {"$1.", "(line 1) invalid money! at $1."},
         {"$.5", "(line 1) invalid money! at $.5"},
+        {"$1''0", "(line 1) invalid money! at $1''0"},
+        {"XYZ$1", "(line 1) invalid money! at XYZ$1"},
     });
 }
 
