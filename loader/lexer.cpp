@@ -8,6 +8,7 @@
 
 #include "datatypes/block.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/function.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/logic.hpp"
 #include "datatypes/money.hpp"
@@ -159,9 +160,7 @@ void read_callback(State* st) {
     st->tracer_events = EVENT_ALL;
     st->tracer_locals = 0;
     if (TYPE_OF(fn) != TYPE_FUNCTION && TYPE_OF(fn) != TYPE_ROUTINE) return;
-    // A function! or routine! holds its spec block's node in word 2 and its
-    // record (the body in cell 0) in word 3.
-    u32 spec = fn->w2;
+    u32 spec = fn->w2;   // the spec block, from its head 0
     i32 n = block::cell_count(node_buffer(spec));
     i32 local = symbol::resolve(symbol::make("local"));
     bool in_locals = false;
@@ -173,7 +172,7 @@ void read_callback(State* st) {
     u32 events = 0;
     if (n > 0 && TYPE_OF(block::cell_at(spec, 0)) == TYPE_BLOCK) events = events_of(block::cell_at(spec, 0));
     if (!events && fn->w3) {
-        const Cell* body = block::cell_at(fn->w3, 0);
+        const Cell* body = function::record_cell(fn, function::RECORD_BODY);
         if (TYPE_OF(body) == TYPE_BLOCK && block::zs_length_q(body) > 0 && TYPE_OF(block::zs_head(const_cast<Cell*>(body))) == TYPE_BLOCK)
             events = events_of(block::zs_head(const_cast<Cell*>(body)));
     }

@@ -4,7 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#include "boot/catalog.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/error.hpp"
+#include "datatypes/string.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/fire.hpp"
 
@@ -27,14 +30,14 @@ std::string load_error(const std::string& source) {
         load(source);
     } catch (const LanguageError& e) {
         if (e.category != ERR_SYNTAX) return std::string(category_name(e.category)) + " " + e.id;
-        std::string id = e.id;
-        // A datatype shows with its "!", as the catalogue's messages print it.
-        auto f = [&](int i) { return TYPE_OF(&e.args[i]) == TYPE_DATATYPE ? mold(&e.args[i]) : form(&e.args[i]); };
-        if (id == "invalid") return f(0) + " invalid " + f(1) + " at " + f(2);
-        if (id == "missing") return f(0) + " missing " + f(1) + " at " + f(2);
-        if (id == "malconstruct") return f(0) + " invalid construction spec at " + f(1);
-        if (id == "bad-char") return f(0) + " invalid character at " + f(1);
-        return "syntax " + id;
+        // The message as the error catalogue writes it.
+        i32 id = catalog::find_id(e.category, e.id);
+        Cell* error = stack::push_slot();
+        cell::init(error, TYPE_UNSET);
+        error::make_at(error, e.category, id, e.args, e.argc);
+        Cell* buffer = str("");
+        error::form_message(catalog::message(i32(e.category), id), buffer, error, PART_UNLIMITED);
+        return string::to_std(buffer);
     }
     return "";
 }
