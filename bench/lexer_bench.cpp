@@ -26,15 +26,17 @@ std::string peer_rows() {
     return s + "]";
 }
 
-// Every literal form the lexer reads that needs no datatype yet to come.
+// Every literal form the lexer reads (but maps, whose datatype is yet to come).
 std::string mixed() {
     std::string s;
     for (long r = 0; s.size() < TARGET; r++) {
         std::string n = std::to_string(r);
-        s += "[word-" + n + " set-" + n + ": 'lit :get /ref #issue-" + n + " " + n + " -" + n + "'000 " + n +
+        std::string w = std::to_string(r % 1000);   // words repeat, as in source code
+        s += "[word-" + w + " set-" + w + ": 'lit :get /ref #issue-" + w + " " + n + " -" + n + "'000 " + n +
              ".25e3 1.2." + std::to_string(r % 256) + " " + n + "x7 FFh 12.5% 10:30:15 " +
              "\"string ^(41) " + n + "\" {multi\nline " + n + "} %file/" + n + ".txt http://example.com/" + n +
-             " user@example.com <tag " + n + "> a/b/" + n + " #\"c\" #{0A0B0C} (1, " + n + ")]\n";
+             " user@example.com <tag " + n + "> a/b/" + n + " #\"c\" #{0A0B0C} (1, " + n + ") " +
+             std::to_string(1 + r % 28) + "-Jan-2023/10:" + std::to_string(10 + r % 50) + " $" + n + ".50]\n";
     }
     return s;
 }
