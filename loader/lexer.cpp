@@ -463,6 +463,7 @@ void scan_loop(State* st, bool one, bool prescan) {
                             pr.scanner(st, start, end, flags, st->loading && !tracing);
                         else
                             pr.loader(st, start, end, flags, false);
+                        end = st->token_end;   // a word ends at a Unicode blank inside it
                         if (tracing) scan_ok = call_tracer(st, EVENT_SCAN, st->token_type, nullptr, start, end);
                     }
                     if (st->loading && scan_ok) {

@@ -802,6 +802,12 @@ void load_word(State* st, const u8* start, const u8* end, u32 flags, bool load) 
             break;
     }
     if (from >= to) throw_error(st, start, end, kind);
+    // The automaton takes any bytes above 7F in a word (a stray
+    // continuation byte has no flag to tell): the spelling must be UTF-8.
+    u8 high = 0;
+    for (const u8* p = from; p < to; p++) high |= *p;
+    u32 unit;
+    if ((high & 0x80) && !check_text(from, to, false, &unit)) throw_error(st, start, end, kind);
     if (!load) return;
     std::string_view text(reinterpret_cast<const char*>(from), size_t(to - from));
     Cell* c = push_value(st);

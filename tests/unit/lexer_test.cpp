@@ -131,6 +131,9 @@ TEST_F(Lexer, Words) {
         {"a%", "(line 1) invalid word! at a%"},
         {"#", "(line 1) invalid issue! at #"},
         {"'1", "(line 1) invalid word! at '1"},
+        {"a\x80", "(line 1) invalid word! at a\xC2\x80"},
+        {"#a\xE4", "(line 1) invalid issue! at #a\xC3\xA4"},
+        {"u\xC2\xA0\xE4\xB8" "a", "(line 1) invalid word! at \xC3\xA4\xC2\xB8" "a"},
     });
 }
 
