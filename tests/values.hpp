@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "evaluator/actions.hpp"
+#include "datatypes/context.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/ownership.hpp"
 #include "runtime/fire.hpp"
 #include "support.hpp"
 
@@ -103,6 +105,8 @@ LanguageError raised(F f);
 
 struct ValueTest : Collecting {
     Cell* saved_top = nullptr;
+    ownership::DeepChange saved_deep_change = nullptr;
+    context::OnSet saved_on_set = nullptr;
     void SetUp() override;
     void TearDown() override;
 };

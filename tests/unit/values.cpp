@@ -346,6 +346,7 @@ std::u32string code_points(const Cell* text) {
 
 std::string mold(const Cell* value, MoldOptions o) {
     Cell* saved = stack::top;
+    value = stack::push(value);   // it may lie in a buffer the output's allocation moves
     Cell* buffer = stack::push_slot();
     cell::init(buffer, TYPE_UNSET);
     string::make_at(buffer, 16, 1);
@@ -362,6 +363,7 @@ std::string mold(const Cell* value, MoldOptions o) {
 
 std::string form(const Cell* value, i32 part) {
     Cell* saved = stack::top;
+    value = stack::push(value);   // it may lie in a buffer the output's allocation moves
     Cell* buffer = stack::push_slot();
     cell::init(buffer, TYPE_UNSET);
     string::make_at(buffer, 16, 1);
@@ -378,9 +380,15 @@ std::string form(const Cell* value, i32 part) {
 void ValueTest::SetUp() {
     Collecting::SetUp();
     saved_top = stack::top;
+    saved_deep_change = ownership::on_deep_change;
+    saved_on_set = context::on_set;
 }
 
 void ValueTest::TearDown() {
+    // Tests stand in for the object hooks that start-up sets; the next test
+    // gets the real ones back.
+    ownership::on_deep_change = saved_deep_change;
+    context::on_set = saved_on_set;
     stack::top = saved_top;
     Collecting::TearDown();
 }
