@@ -1,6 +1,7 @@
 // Values written by mold/all load back as themselves: generated values of
 // every datatype the lexer reads, alone and nested in blocks, parens and
 // paths. And the conversions that load text: to block!, to path!, load-one.
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -167,6 +168,93 @@ TEST_F(LexerRoundTrip, TextToTuple) {
             }
         }
     }
+}
+
+}  // namespace
+}  // namespace zir
+
+namespace zir {
+namespace {
+
+using namespace test;
+
+struct LexerEntry : ValueTest {};
+
+Cell* binary_of(const char* bytes) {
+    size_t n = std::strlen(bytes);
+    Cell* b = stack::push_slot();
+    cell::init(b, TYPE_BINARY);
+    b->w2 = memory::alloc_bytes(i64(n) + 1);
+    SeriesBuffer* s = node_buffer(b->w2);
+    std::memcpy(series::head(s), bytes, n);
+    s->tail = s->offset + u32(n);
+    return b;
+}
+
+TEST_F(LexerEntry, OneNextPartAndInto) {
+    Cell* text = str("\u00E9t\u00E9 [1 2] rest");
+    Cell* out = stack::push_slot();
+    cell::init(out, TYPE_UNSET);
+    lexer::Options one;
+    one.one = true;
+    i32 consumed = -1;
+    EXPECT_EQ(lexer::string_to_block(out, text, -1, one, &consumed, nullptr, nullptr), TYPE_WORD);
+    EXPECT_MOLD(out, "\u00E9t\u00E9");
+    EXPECT_EQ(consumed, 3) << "in characters for a string";
+
+    Cell* next = at_(text, consumed);
+    EXPECT_EQ(lexer::string_to_block(out, next, -1, one, &consumed, nullptr, nullptr), TYPE_BLOCK);
+    EXPECT_MOLD(out, "[1 2]");
+    EXPECT_EQ(consumed, 6) << "from the head";
+
+    lexer::Options wrapped = one;
+    wrapped.wrap = true;
+    lexer::string_to_block(out, text, -1, wrapped, nullptr, nullptr, nullptr);
+    EXPECT_MOLD(out, "[\u00E9t\u00E9]");
+
+    lexer::string_to_block(out, text, 9, {}, &consumed, nullptr, nullptr);
+    EXPECT_MOLD(out, "[\u00E9t\u00E9 [1 2]]") << "a part of the text";
+    EXPECT_EQ(consumed, 9);
+
+    Cell* into = test::block({int_(0)});
+    lexer::string_to_block(out, str("a b"), -1, {}, nullptr, nullptr, into);
+    EXPECT_MOLD(into, "[0 a b]") << "appended to the given block";
+
+    Cell* bytes = binary_of("x \xC3\xA9 1");
+    lexer::string_to_block(out, bytes, -1, {}, &consumed, nullptr, nullptr);
+    EXPECT_MOLD(out, "[x \u00E9 1]");
+    EXPECT_EQ(consumed, 6) << "in bytes for a binary";
+}
+
+TEST_F(LexerEntry, CheckOnlyAnswersTheLastTypeAndNone) {
+    Cell* out = stack::push_slot();
+    cell::init(out, TYPE_UNSET);
+    lexer::Options check;
+    check.load = false;
+    i32 consumed = 0;
+    EXPECT_EQ(lexer::string_to_block(out, str("1 \"a\""), -1, check, &consumed, nullptr, nullptr), TYPE_STRING);
+    EXPECT_EQ(TYPE_OF(out), TYPE_NONE);
+    EXPECT_EQ(consumed, 5);
+    EXPECT_EQ(lexer::string_to_block(out, str("1 2a 3"), -1, check, &consumed, nullptr, nullptr), TYPE_ERROR);
+    EXPECT_EQ(consumed, 3) << "stopped at the fault";
+}
+
+TEST_F(LexerEntry, TheOutputStackGrowsUnderNesting) {
+    std::string deep;
+    for (int i = 0; i < 3000; i++) deep += "[" + std::to_string(i) + " ";
+    for (int i = 0; i < 3000; i++) deep += "]";
+    Cell* b = load(deep);
+    i32 depth = 0;
+    Cell cursor = *b;
+    while (TYPE_OF(&cursor) == TYPE_BLOCK && block::zs_length_q(&cursor) > 0) {
+        depth++;
+        Cell* last = block::zs_head(&cursor) + block::zs_length_q(&cursor) - 1;
+        cursor = *last;
+    }
+    EXPECT_EQ(depth, 3001) << "the block of what was loaded, and the 3,000 in it";
+    std::string many;
+    for (int i = 0; i < 50000; i++) many += "x ";
+    EXPECT_EQ(block::zs_length_q(load(many)), 50000);
 }
 
 }  // namespace
