@@ -6,6 +6,7 @@
 #include <string>
 
 #include "datatypes/block.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
@@ -49,7 +50,17 @@ struct Generator {
     }
 
     Cell* scalar() {
-        switch (pick(14)) {
+        switch (pick(15)) {
+            case 14: {
+                // Money without a currency: up to 17 integral and 5 fractional digits.
+                std::string digits = std::to_string(rng()) + std::to_string(rng() % 100000000) + "." +
+                                     std::to_string(rng() % 100000);
+                const u8* text = reinterpret_cast<const u8*>(digits.data());
+                Cell* m = stack::push_slot();
+                cell::init(m, TYPE_UNSET);
+                money::make_at(m, pick(2), nullptr, text, text + digits.find('.'), text + digits.size());
+                return m;
+            }
             case 0: return int_(i32(rng()));
             case 1: return float_(std::bit_cast<double>(u64(rng()) << 32 | rng()) == 0 ? 0.5 : double(i32(rng())) / 7.0);
             case 2: return float_(std::ldexp(double(rng()), i32(pick(600)) - 300));
