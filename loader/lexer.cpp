@@ -548,6 +548,10 @@ void throw_error(State* st, const u8* start, const u8* end, i32 kind) {
 
 bool call_tracer(State* st, u32 event, i32 type, const Cell* value, const u8* start, const u8* end) {
     if (!(st->tracer_events & event)) return true;
+    // The "(" of a point is no paren: its prescan is not reported.
+    if (event == EVENT_PRESCAN && st->final_state == F_PAREN_OPEN && end < st->input_end &&
+        point_ahead_q(end + 1, st->input_end))
+        return true;
     if (!call_callback) fire(ERR_INTERNAL, "not-done");
     if (event == EVENT_SCAN && st->final_state == F_ERROR) {
         event = EVENT_ERROR;

@@ -201,20 +201,6 @@ void scan_error(State* st, const u8* start, const u8* end, u32, bool) {
     throw_error(st, from, end, kind);
 }
 
-// Whether the text after "(" is a point literal: after the characters a
-// number may hold, a ",".
-bool point_ahead_q(const u8* p, const u8* end) {
-    if (end - p < 4) return false;
-    for (; p < end; p++) {
-        u8 c = *p;
-        if (c == '\t' || c == ' ' || c == '#' || c == '+' || c == '-' || c == '.' || (c >= '0' && c <= '9'))
-            continue;
-        if (std::strchr("AEFINaefin", c) && c) continue;
-        return c == ',';
-    }
-    return true;
-}
-
 void scan_block(State* st, const u8*, const u8* end, u32, bool) {
     if (*end == '(' && point_ahead_q(end + 1, st->input_end)) {
         st->saved_lines = st->token_lines;
@@ -737,6 +723,18 @@ void load_binary(State* st, const u8* start, const u8* end, u32, bool load) {
 }
 
 }  // namespace
+
+bool point_ahead_q(const u8* p, const u8* end) {
+    if (end - p < 4) return false;
+    for (; p < end; p++) {
+        u8 c = *p;
+        if (c == '\t' || c == ' ' || c == '#' || c == '+' || c == '-' || c == '.' || (c >= '0' && c <= '9'))
+            continue;
+        if (std::strchr("AEFINaefin", c) && c) continue;
+        return c == ',';
+    }
+    return true;
+}
 
 void (*make_map)(const Cell* block, Cell* result) = nullptr;
 

@@ -96,6 +96,12 @@ TEST_F(LexerTrace, EventsOfABlock) {
               "prescan word! 4x5 | scan word! 4x5 | load word! a | prescan none 5x5 | close block! 3x6");
 }
 
+TEST_F(LexerTrace, APointIsOneTokenFromItsParen) {
+    Cell* fn = callback({word("event")}, {test::block({word("prescan"), word("scan")})});
+    run("(1, 2)", fn);
+    EXPECT_EQ(events(), "prescan point2D! 1x6 | scan point2D! 1x6") << "the paren is no token of its own";
+}
+
 TEST_F(LexerTrace, ABlockAtTheHeadOfTheBodySelectsTheEvents) {
     Cell* fn = callback({word("event")}, {test::block({word("load"), word("error")})});
     EXPECT_MOLD(run("1 a", fn), "[1 a]");
