@@ -106,7 +106,7 @@ inline void next_token(State* st) {
 
 // --- Byte and character positions ---------------------------------------------------
 
-bool string_input_q(const State* st) { return TYPE_OF(&st->input_series) == TYPE_STRING || any_text_q(TYPE_OF(&st->input_series)); }
+bool string_input_q(const State* st) { return any_text_q(TYPE_OF(&st->input_series)); }
 
 // The index in the input series of a byte position.
 i32 series_index(State* st, const u8* at) {
@@ -320,13 +320,13 @@ void make_level(State* st, i32 kind) {
 
 }  // namespace
 
-void close_block(State* st, const u8* start, const u8* end, i32 expected, bool quiet) {
+bool close_block(State* st, const u8* start, const u8* end, i32 expected, bool quiet) {
     Cell* m = open_marker(st);
     i32 open = m ? marker_kind(m) : -1;
     if (!quiet && tracing_q(st)) {
         i32 kind = (m && (expected < 0 || (open == TYPE_MAP && expected != TYPE_BLOCK))) ? open : expected;
         const u8* at = m ? st->input_start + m->w3 : start;
-        if (!call_tracer(st, EVENT_CLOSE, kind, nullptr, at, end)) return;
+        if (!call_tracer(st, EVENT_CLOSE, kind, nullptr, at, end)) return false;
         m = open_marker(st);   // the callback may have run a transcode of its own
     }
     if (!m) {
@@ -354,6 +354,7 @@ void close_block(State* st, const u8* start, const u8* end, i32 expected, bool q
                        outer_kind == TYPE_POINT2D)
                           ? 0
                           : S_PATH_COMPONENT;
+    return true;
 }
 
 namespace {
@@ -402,6 +403,34 @@ const u8* skip_blanks(State* st, const u8* p, const u8* end) {
     return p;
 }
 
+// Moves the position past a token that is not scanned: past the closing
+// byte a token leaves for its scanner, so that the next token starts after it.
+void skip_token(State* st, u32 k, const u8* start, const u8* end, u32 flags) {
+    switch (k + FIRST_FINAL) {
+        case F_EOF:
+            st->position = st->input_end;
+            return;
+        case F_COMMENT:
+            return;
+        case F_RAW_STRING:
+            pairs[k].loader(st, start, end, flags, false);   // finds where it closes
+            return;
+        case F_FILE:
+            if (end - start > 1 && start[1] == '"') break;
+            return;
+        case F_POINT:
+            st->start_state = 0;   // the point's body ends with its ")"
+            break;
+        case F_ERROR: case F_BLOCK_OPEN: case F_BLOCK_CLOSE: case F_PAREN_OPEN: case F_PAREN_CLOSE:
+        case F_BRACE_OPEN: case F_BRACE_CLOSE: case F_MAP_OPEN: case F_PATH_HEAD: case F_CONSTRUCT: case F_COMMA:
+        case F_STRING: case F_CHAR: case F_BINARY: case F_PERCENT: case F_TAG:
+            break;
+        default:
+            return;
+    }
+    st->position = end < st->input_end ? end + 1 : st->input_end;
+}
+
 // Whether this call's output is empty or holds one value (no open level).
 bool one_value_q(State* st) {
     i32 n = st->out_tail - st->out_base;
@@ -443,16 +472,15 @@ void scan_loop(State* st, bool one, bool prescan) {
                 call_tracer(st, EVENT_PRESCAN, st->token_type ? st->token_type : -i32(k + 1), nullptr, start, end);
             if (k <= 13) {
                 pairs[k].scanner(st, start, end, flags, false);
-            } else if (k == F_RAW_STRING - FIRST_FINAL) {
-                pairs[k].loader(st, start, end, flags, false);   // finds where it closes
-            } else if (k == F_CHAR - FIRST_FINAL || k == F_BINARY - FIRST_FINAL || k == F_PERCENT - FIRST_FINAL ||
-                       k == F_TAG - FIRST_FINAL || (k == F_FILE - FIRST_FINAL && end - start > 1 && start[1] == '"')) {
-                st->position = end + 1;   // past the closing byte the token left
+            } else {
+                skip_token(st, k, start, end, flags);
             }
         } else {
             bool go = !tracing || st->start_state == S_BRACE_BODY ||
                       call_tracer(st, EVENT_PRESCAN, st->token_type ? st->token_type : -i32(k + 1), nullptr, start, end);
-            if (go) {
+            if (!go) {
+                skip_token(st, k, start, end, flags);
+            } else {
                 if (k <= 12) {
                     pairs[k].scanner(st, start, end, flags, st->loading);
                 } else {

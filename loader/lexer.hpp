@@ -180,7 +180,9 @@ inline bool tracing_q(const State* st) { return TYPE_OF(&st->tracer) != TYPE_UNS
 
 // Nesting (lexer.cpp).
 void open_block(State* st, i32 type, const u8* start, const u8* end);
-void close_block(State* st, const u8* start, const u8* end, i32 expected, bool quiet);
+// Closes the innermost level; false when a callback refused the close (the
+// level stays open).
+bool close_block(State* st, const u8* start, const u8* end, i32 expected, bool quiet);
 // The marker of the innermost open level, or null.
 Cell* open_marker(State* st);
 constexpr u32 MARKER_TYPE = TYPE_TRIPLE;

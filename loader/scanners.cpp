@@ -230,9 +230,9 @@ bool map_key_q(u32 t) {
 void scan_block_end(State* st, const u8* start, const u8* end, u32, bool) {
     Cell* m = open_marker(st);
     bool map = m && marker_kind(m) == TYPE_MAP;
-    close_block(st, start, end + 1, TYPE_BLOCK, false);
+    bool closed = close_block(st, start, end + 1, TYPE_BLOCK, false);
     st->position = end + 1;
-    if (!map || !st->loading) return;
+    if (!closed || !map || !st->loading) return;
     Cell* made = out_at(st->out_tail - 1);
     i32 n = block::zs_length_q(made);
     if (n % 2) throw_error(st, start, end + 1, TYPE_MAP);

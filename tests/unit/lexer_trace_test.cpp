@@ -124,6 +124,23 @@ TEST_F(LexerTrace, LocalsOfTheCallbackArePushed) {
     EXPECT_EQ(seen, (std::vector<u32>{TYPE_LOGIC, TYPE_NONE, TYPE_NONE}));
 }
 
+TEST_F(LexerTrace, AFalsePrescanAnswerSkipsTheToken) {
+    Cell* fn = callback({word("event")});
+    answer = [](const Call& c, Cell*) { return c.event != "prescan"; };
+    EXPECT_MOLD(run("[1 \"a\" #\"c\" <t> 5% #{00} %\"f\" %{r}% a/b #(none) (1, 2)] x", fn), "[]")
+        << "every token is stepped over, its closing byte too";
+    answer = [](const Call& c, Cell*) { return !(c.event == "prescan" && c.type == "string!"); };
+    EXPECT_MOLD(run("a \"b\" c", fn), "[a c]");
+}
+
+TEST_F(LexerTrace, AFalseCloseAnswerLeavesTheLevelOpen) {
+    Cell* fn = callback({word("event")});
+    answer = [](const Call& c, Cell*) { return c.event != "close"; };
+    for (const char* source : {"[1] 2", "#[a 1]", "(1)"})
+        EXPECT_EQ(error_of([&] { run(source, fn); }), "syntax missing") << source;
+    EXPECT_EQ(error_of([&] { run("a/b c", fn); }), "syntax invalid") << "a path left open takes the blank as its component";
+}
+
 TEST_F(LexerTrace, AFalseLoadAnswerDropsTheValue) {
     Cell* fn = callback({word("event")});
     answer = [](const Call& c, Cell*) { return !(c.event == "load" && c.type == "integer!"); };
