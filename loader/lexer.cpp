@@ -76,6 +76,7 @@ inline void next_token(State* st) {
     u32 flags = 0;
     i64 skip = 0;
     i32 lines = 0;
+    i32 lead = 0;
     const u8* start = p;
     while (p < end) {
         u32 entry = classes[*p];
@@ -86,6 +87,7 @@ inline void next_token(State* st) {
         skip += skip_table[state];
         if (state >= FIRST_FINAL) break;
         lines += line_table[c];
+        lead += line_table[c] & skip_table[state];   // a line feed of the filler before the token
         p++;
     }
     if (state < FIRST_FINAL) {
@@ -98,6 +100,7 @@ inline void next_token(State* st) {
     st->token_flags = flags & ~0xFFu;
     st->line += lines;
     st->token_lines = lines;
+    st->lead_lines = lead;
     st->exit_state = i32(prev);
     st->final_state = i32(state);
     st->type_hint = -1;
@@ -254,7 +257,7 @@ Cell* push_value(State* st) {
     if (st->out_tail >= out_capacity) grow_output(st->out_tail + 1);
     Cell* c = out_at(st->out_tail++);
     cell::init(c, TYPE_UNSET);
-    if (st->token_lines > 0) c->header |= FLAG_NEW_LINE;
+    if (st->lead_lines > 0) c->header |= FLAG_NEW_LINE;
     return c;
 }
 
@@ -284,10 +287,10 @@ void open_block(State* st, i32 type, const u8* start, const u8* end) {
     if (inner && marker_kind(inner) == TYPE_POINT2D) throw_error(st, start, end, TYPE_POINT2D);
     if (tracing_q(st) && !call_tracer(st, EVENT_OPEN, type, nullptr, start, end)) return;
     i32 before = st->out_tail - st->level_head;
-    i32 saved = st->token_lines;
-    st->token_lines = 0;
+    i32 saved = st->lead_lines;
+    st->lead_lines = 0;
     Cell* m = push_value(st);
-    st->token_lines = saved;
+    st->lead_lines = saved;
     m->header = MARKER_TYPE | (saved > 0 ? FLAG_NEW_LINE : 0);
     m->w1 = u32(before);
     m->w2 = u32(type);
@@ -442,6 +445,7 @@ void scan_loop(State* st, bool one, bool prescan) {
     for (;;) {
         next_token(st);
         st->token_lines += pending_lines;
+        st->lead_lines += pending_lines;
         pending_lines = 0;
         u32 k = u32(st->final_state) - FIRST_FINAL;
         const u8* start = st->token_start;

@@ -72,6 +72,7 @@ struct State {
     const u8* token_end;
     i32 line;                // current line, from 1
     i32 token_lines;         // line feeds the last token took (leading ones included)
+    i32 lead_lines;          // those of them before its start: a value on a new line
     i32 type_hint;           // datatype a scanner forces on its loader, -1 when none
     i32 token_type;          // datatype of the last token, 0 for structural ones
     i32 start_state;         // where the next token starts: 0, 4, 35 or 59
@@ -83,7 +84,7 @@ struct State {
     const u8* brace_start;   // the pending multi-line string's opening brace
     i32 brace_depth;
     u32 brace_flags;
-    i32 saved_lines;         // token_lines kept while a point is scanned
+    i32 saved_lines;         // lead_lines kept while a point is scanned
     Cell tracer;             // the trace callback, unset when none
     i32 tracer_locals;
     u32 tracer_events;

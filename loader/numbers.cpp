@@ -579,7 +579,7 @@ void load_point(State* st, const u8* start, const u8* end, u32, bool load) {
     if (p >= end || *p != ',') throw_error(st, start - 1, end + 1, TYPE_POINT2D);
     p++;
     v[1] = point_component(st, p, start, end, load, TYPE_POINT2D);
-    st->token_lines = st->saved_lines;
+    st->lead_lines = st->saved_lines;
     i32 n = 2;
     if (p < end && *p == ',') {
         p++;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/issue.hpp"
@@ -203,7 +204,7 @@ void scan_error(State* st, const u8* start, const u8* end, u32, bool) {
 
 void scan_block(State* st, const u8*, const u8* end, u32, bool) {
     if (*end == '(' && point_ahead_q(end + 1, st->input_end)) {
-        st->saved_lines = st->token_lines;
+        st->saved_lines = st->lead_lines;
         st->token_type = 0;
         st->position = end + 1;
         st->start_state = S_POINT_BODY;
@@ -263,7 +264,7 @@ void scan_brace_string(State* st, const u8* start, const u8* end, u32 flags, boo
     (void)start;
     st->brace_depth++;
     st->brace_flags |= flags;
-    if (st->token_lines > 0) st->brace_flags |= FLAG_NEW_LINE_BEFORE;
+    if (st->lead_lines > 0 && st->brace_depth == 1) st->brace_flags |= FLAG_NEW_LINE_BEFORE;
     st->start_state = S_BRACE_BODY;
     st->position = end + 1;
 }
@@ -710,16 +711,10 @@ void load_binary(State* st, const u8* start, const u8* end, u32, bool load) {
     st->position = end + 1;
     if (!load) return;
     Cell* c = push_value(st);
-    u32 nl = c->header & FLAG_NEW_LINE;
-    u32 node = memory::alloc_bytes(n > 0 ? n : 1);
-    SeriesBuffer* s = node_buffer(node);
+    binary::make_at(c, n);
+    SeriesBuffer* s = series::buffer_of(c);
     decode(text, end, series::head(s), &fault);
     s->tail = s->offset + u32(n);
-    c = out_at(st->out_tail - 1);
-    c->header = nl | TYPE_BINARY;
-    c->w1 = 0;
-    c->w2 = node;
-    c->w3 = 0;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 
+#include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/money.hpp"
 #include "datatypes/string.hpp"
@@ -50,7 +51,12 @@ struct Generator {
     }
 
     Cell* scalar() {
-        switch (pick(15)) {
+        switch (pick(16)) {
+            case 15: {
+                std::string bytes;
+                for (u32 i = pick(40); i > 0; i--) bytes += char(rng());
+                return binary::load(reinterpret_cast<const u8*>(bytes.data()), i64(bytes.size()));
+            }
             case 14: {
                 // Money without a currency: up to 17 integral and 5 fractional digits.
                 std::string digits = std::to_string(rng()) + std::to_string(rng() % 100000000) + "." +

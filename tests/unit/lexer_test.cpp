@@ -80,6 +80,11 @@ TEST_F(Lexer, Strings) {
         {"%{^(41)}%", R"x("^^(41)")x"},
     });
     EXPECT_EQ(string::zs_length(block::zs_head(load("{a{b}c}"))), 5);
+    // A value starts on a new line when line feeds come before it, not when
+    // it holds some.
+    EXPECT_EQ(loaded("x {a\nb} y"), R"x(x "a^/b" y)x");
+    EXPECT_EQ(loaded("x\n{a}\n#{00}"), "x\n\"a\"\n#{00}");
+    EXPECT_EQ(loaded("x {a{\n}b}"), R"x(x "a{^/}b")x");
 }
 
 TEST_F(Lexer, StringErrors) {
@@ -298,6 +303,7 @@ TEST_F(LexerLiterals, Binaries) {
         {"64#{QUI=}", {'A', 'B'}},
         {"64#{QQ==}", {'A'}},
     };
+    expect_all({{"#{0A0b} 2#{00000001} 64#{QUJD}", "#{0A0B} #{01} #{414243}"}});
     for (const Case& c : cases) {
         Cell* v = first(c.source);
         ASSERT_EQ(TYPE_OF(v), TYPE_BINARY) << c.source;
