@@ -2,6 +2,7 @@
 #include "boot/runtime_init.hpp"
 
 #include "boot/roots.hpp"
+#include "datatypes/bitset.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/datatype.hpp"
@@ -53,6 +54,7 @@ void register_datatypes() {
     char_::init();
     path::init();
     paren::init();
+    bitset::init();
     triple::init();
     typeset::init();
 }
@@ -68,6 +70,7 @@ void init_tables() {
     externals::init();
     series::init_state();
     block::init_state();
+    bitset::init_state();
 }
 
 }  // namespace runtime
