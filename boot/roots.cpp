@@ -9,6 +9,7 @@ namespace boot {
 
 u32 root_block = 0;
 i32 root_base = 0;
+bool recording = false;
 
 namespace {
 // Room for the boot image's values and the words made while booting.
@@ -30,6 +31,15 @@ Cell* get_root(i32 k) {
 }
 
 u32 get_root_node(i32 k) { return get_root(k)->w2; }
+
+Cell* append_root(const Cell* value) {
+    // The value may lie in a buffer that growing the root block moves.
+    collector::RootCell copy(*value);
+    SeriesBuffer* s = node_buffer(root_block);
+    Cell* c = memory::alloc_tail_buffer(s);
+    *c = copy.value;
+    return c;
+}
 
 }  // namespace boot
 }  // namespace zir

@@ -5,17 +5,22 @@
 #include "datatypes/bitset.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
+#include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/issue.hpp"
 #include "datatypes/logic.hpp"
+#include "datatypes/native.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/series.hpp"
+#include "datatypes/string.hpp"
 #include "datatypes/triple.hpp"
 #include "datatypes/typeset.hpp"
-#include "datatypes/unset.hpp"
-#include "evaluator/stack.hpp"
 #include "datatypes/symbol.hpp"
+#include "datatypes/unset.hpp"
+#include "datatypes/word.hpp"
+#include "evaluator/stack.hpp"
 #include "runtime/case_folding.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/console.hpp"
@@ -50,10 +55,22 @@ void register_datatypes() {
     logic::init();
     series::init();
     block::init();
+    string::init();
     integer::init();
+    symbol::init();
+    context::init();
+    word::init();
+    lit_word::init();
+    set_word::init();
+    get_word::init();
+    refinement::init();
     char_::init();
+    native::init();
+    action::init();
+    op::init();
     path::init();
     paren::init();
+    issue::init();
     bitset::init();
     triple::init();
     typeset::init();
@@ -64,12 +81,15 @@ void init_tables() {
     cycles::init();
     boot::init_root_block();
     case_folding::init();
-    symbol::init();
+    symbol::init_table();
+    context::init_global();
+    datatype::init_words();
     ownership::init();
     stack::init();
     externals::init();
     series::init_state();
     block::init_state();
+    case_folding::init_state();
     bitset::init_state();
 }
 

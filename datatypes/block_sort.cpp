@@ -184,24 +184,32 @@ int sort_compare_with(const void* cell, const void* other, std::intptr_t functio
         first = x[n];
         second = y[n];
     }
-    Cell* saved_top = stack::top;
-    stack::mark_func(u32(anon_symbol), 0, f->w1);
-    // Pushed second first: a function answering true when its first argument
-    // goes first then sorts ascending.
-    stack::push((flags & SORT_REVERSE) ? &first : &second);
-    stack::push((flags & SORT_REVERSE) ? &second : &first);
-    call_comparator(f);
-    Cell result = *stack::arguments;
-    stack::unwind_func_last();
-    stack::top = saved_top;
+    Cell result = run_comparator(f, &first, &second, (flags & SORT_REVERSE) != 0);
     return map_comparator_result(&result);
 }
 
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse, bool stable) {
-    i32 abs = cell_count(buffer_of(series));
+Cell run_comparator(const Cell* function, const Cell* first, const Cell* second, bool reverse) {
+    if (!call_comparator) fire(ERR_INTERNAL, "not-done");
+    Cell* saved_top = stack::top;
+    stack::mark_func(u32(anon_symbol), 0, function->w1);
+    // Pushed second first: a function answering true when its first argument
+    // goes first then sorts ascending.
+    stack::push(reverse ? first : second);
+    stack::push(reverse ? second : first);
+    call_comparator(function);
+    Cell result = *stack::arguments;
+    stack::unwind_func_last();
+    stack::top = saved_top;
+    return result;
+}
+
+SortPlan plan_sort(Cell* series, Cell* skip, Cell* comparator, Cell* part, bool all) {
+    SortPlan plan;
+    cell::init(&plan.function, TYPE_UNSET);
+    i32 abs = series::abs_length(buffer_of(series));
     i64 h = clamp_head(series);
     i64 count = abs - h;
-    // Cells sorted: /part's count, else as far as the tail.
+    // Elements sorted: /part's count, else as far as the tail.
     i64 wanted = series::TO_TAIL;
     if (part) {
         i64 n;
@@ -217,36 +225,45 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
             if (n < count) count = n;
         }
     }
-    if (count == 0) return series;
+    plan.at = h;
+    plan.count = count;
+    plan.wanted = wanted;
+    if (count == 0) return plan;   // nothing to sort: nothing is checked
 
-    i64 size = 1;
     if (skip) {
         if (TYPE_OF(skip) != TYPE_INTEGER) series::fire_refine_arg(words.skip, skip);
-        size = integer::get(skip);
-        if (size < 1 || size > count || count % size != 0) series::fire_refine_arg(words.skip, skip);
+        plan.size = integer::get(skip);
+        if (plan.size < 1 || plan.size > count || count % plan.size != 0) series::fire_refine_arg(words.skip, skip);
     } else if (all) {
         fire(ERR_SCRIPT, "bad-refines");
     }
-
-    std::intptr_t flags = reverse ? SORT_REVERSE : 0;
-    if (all) flags |= SORT_ALL | (std::intptr_t(size) << SORT_SHIFT);
-    collector::RootCell function;
     if (comparator) {
         switch (TYPE_OF(comparator)) {
             case TYPE_FUNCTION:
-                function.value = *comparator;
+                plan.function = *comparator;
                 break;
             case TYPE_INTEGER: {
                 if (!skip || all) fire(ERR_SCRIPT, "bad-refines");
                 i64 k = integer::get(comparator);
-                if (k < 1 || k > size) fire(ERR_SCRIPT, "out-of-range", comparator);
-                flags |= std::intptr_t(k - 1) << SORT_SHIFT;
+                if (k < 1 || k > plan.size) fire(ERR_SCRIPT, "out-of-range", comparator);
+                plan.offset = k - 1;
                 break;
             }
             default:
                 series::fire_refine_arg(words.compare, comparator);
         }
     }
+    return plan;
+}
+
+Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse, bool stable) {
+    SortPlan plan = plan_sort(series, skip, comparator, part, all);
+    if (plan.count == 0) return series;
+    i64 h = plan.at, count = plan.count, wanted = plan.wanted, size = plan.size;
+    std::intptr_t flags = reverse ? SORT_REVERSE : 0;
+    if (all) flags |= SORT_ALL | (std::intptr_t(size) << SORT_SHIFT);
+    else flags |= std::intptr_t(plan.offset) << SORT_SHIFT;
+    collector::RootCell function(plan.function);
     bool user = TYPE_OF(function.get()) == TYPE_FUNCTION;
 
     bool owned = series::notify(series, words.sort, nullptr, i32(h), i32(count));

@@ -28,6 +28,23 @@ constexpr std::intptr_t SORT_REVERSE = 1;
 constexpr std::intptr_t SORT_ALL = 2;
 constexpr int SORT_SHIFT = 2;
 
+// What the refinements of sort ask for, checked, for block! and string!
+// alike: the elements sorted (from `at`, `count` of them, the head clamped
+// first; a negative /part sorts those before the head), the count asked for
+// (fitted again to the series after the owner's report), the record size of
+// /skip, the 0-based compared element of an integer /compare and a
+// function! comparator (unset when none). With nothing to sort nothing else
+// is checked; otherwise the refinement errors are raised here.
+struct SortPlan {
+    i64 at = 0;
+    i64 count = 0;
+    i64 wanted = 0;
+    i64 size = 1;
+    i64 offset = 0;
+    Cell function{};
+};
+SortPlan plan_sort(Cell* series, Cell* skip, Cell* comparator, Cell* part, bool all);
+
 // The sort action (slot 45): answers the series.
 Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse, bool stable);
 
@@ -41,6 +58,11 @@ int sort_compare(const void* cell, const void* other, std::intptr_t op, std::int
 // holding the records; true maps to 1, false and none to -1, an integer! to
 // itself, a float! to its sign, anything else to 1.
 int sort_compare_with(const void* cell, const void* other, std::intptr_t function, std::intptr_t flags);
+
+// Calls a comparator function! on two values, pushed second first (first
+// first under `reverse`), and answers its result. The values are pushed:
+// they need not be held elsewhere.
+Cell run_comparator(const Cell* function, const Cell* first, const Cell* second, bool reverse);
 
 // Runs a comparator function! whose call frame is open with its two
 // arguments pushed: it supplies the rest of the frame (the cells of the

@@ -34,53 +34,6 @@ Cell* push(u32 cp) {
     return c;
 }
 
-// --- Escapes -------------------------------------------------------------------
-
-namespace {
-
-// The letter written after a caret, by code point (0 when none): the control
-// characters, the double quote and the caret itself.
-constexpr i32 ESCAPED_BELOW = 0x5F;
-constexpr auto ESCAPES = [] {
-    struct Table {
-        char letter[ESCAPED_BELOW];
-    } t{};
-    const char* controls = "@ABCDEFGH-/KLMNOPQRSTUVWXYZ[\\]^_";
-    for (int i = 0; i < 32; i++) t.letter[i] = controls[i];
-    t.letter[0x22] = '"';
-    t.letter[0x5E] = '^';
-    return t;
-}();
-
-// A code point as it appears inside a molded string or char: control
-// characters as a caret and a letter (^@, ^-, ^/ ...), the double quote and the
-// caret behind a caret, delete as ^~, and 1E hex, 80..9F hex (and with `all`
-// everything above 7F hex) as ^( the code in upper-case hexadecimal ).
-void append_escaped_char(Cell* out, u32 cp, bool all) {
-    // 1E hex would read back as the caret entry, and 80..9F hex are C1
-    // controls that no terminal shows: both go by number.
-    if (cp == 0x1E || (cp >= 0x80 && cp <= 0x9F) || (all && cp > 0x7F)) {
-        char text[12];
-        char* p = text + sizeof text;
-        *--p = 0;
-        *--p = ')';
-        do *--p = "0123456789ABCDEF"[cp & 0xF];
-        while ((cp >>= 4) != 0);
-        *--p = '(';
-        *--p = '^';
-        string::append_literal(out, p);
-    } else if (cp < ESCAPED_BELOW && ESCAPES.letter[cp]) {
-        string::append_char(out, '^');
-        string::append_char(out, u8(ESCAPES.letter[cp]));
-    } else if (cp == 0x7F) {
-        string::append_literal(out, "^~");
-    } else {
-        string::append_char(out, cp);
-    }
-}
-
-}  // namespace
-
 // --- Actions -------------------------------------------------------------------
 
 namespace {
@@ -145,7 +98,7 @@ i32 form(const Cell* value, Cell* buffer, const Cell*, i32 part) {
 i32 mold(const Cell* value, Cell* buffer, bool, bool all, bool, const Cell*, i32 part, i32) {
     i32 before = string::zs_length(buffer);
     string::append_literal(buffer, "#\"");
-    append_escaped_char(buffer, get(value), all);
+    string::append_escaped_char(buffer, get(value), all);
     string::append_char(buffer, '"');
     return part - (string::zs_length(buffer) - before);
 }

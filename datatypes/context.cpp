@@ -1,10 +1,26 @@
 // Contexts: see context.hpp.
 #include "datatypes/context.hpp"
 
+#include "boot/roots.hpp"
+#include "datatypes/datatype.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/symbol.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/cycles.hpp"
+#include "runtime/fire.hpp"
 #include "runtime/hash_table.hpp"
 
 namespace zir {
 namespace context {
+
+u32 global = 0;
+i32 self_symbol = 0;
+OnSet on_set = nullptr;
+
+using collector::RootCell;
+using collector::RootNode;
+
+// --- Reading a context --------------------------------------------------------
 
 u32 words_node(const Cell* ctx) { return hash_table::record(ctx->w1)->block; }
 
@@ -15,6 +31,349 @@ Cell* word_at(const Cell* ctx, i32 i) { return series::head_cells(words_buffer(c
 i32 word_count(const Cell* ctx) { return series::length_of(words_buffer(ctx)); }
 
 Cell* value_at(const Cell* ctx, i32 i) { return series::head_cells(node_buffer(ctx->w2)) + i; }
+
+namespace {
+
+void mark_global() { collector::mark_context(global); }
+
+inline u32 table_of(u32 ctx) { return cell_of(ctx)->w1; }
+inline bool values_in_block(const Cell* ctx) { return !(ctx->header & ON_STACK); }
+
+// The slot of the word cell at a position of the word list: its position,
+// but for a global word added for a letter-case twin, which names the twin's.
+inline i32 slot_at(u32 ctx, i32 position) {
+    return position < 0 ? -1 : i32(word_at(cell_of(ctx), position)->w3);
+}
+
+// Appends a value for a new word (`value` must not lie in a series buffer).
+void append_value(u32 ctx, const Cell* value) {
+    SeriesBuffer* s = node_buffer(cell_of(ctx)->w2);
+    *memory::alloc_tail_buffer(s) = *value;
+}
+
+// An unbound word! of a symbol, for an error report.
+Cell named(i32 symbol) {
+    Cell w;
+    series::make_word(&w, symbol);
+    return w;
+}
+
+// The value cell of a slot; `word` names the slot in errors (`missing`: the
+// values of a function that is not running, or a slot forged past them).
+inline Cell* slot_cell(u32 ctx, i32 slot, const Cell* word, const char* missing) {
+    Cell* c = cell_of(ctx);
+    if (c->header & ON_STACK) {
+        Cell* first = stack_values(c);
+        if (ZIR_UNLIKELY(!first)) fire(ERR_SCRIPT, missing, word);
+        return first + slot;
+    }
+    SeriesBuffer* v = node_buffer(c->w2);
+    // Contexts never lose words, so only a forged slot lies outside the values.
+    if (ZIR_UNLIKELY(u32(slot) >= u32(series::length_of(v)))) fire(ERR_SCRIPT, missing, word);
+    return series::head_cells(v) + slot;
+}
+
+}  // namespace
+
+// --- Making contexts ----------------------------------------------------------
+
+u32 create(i32 slots, bool on_stack, bool self, u32 source, u32 kind) {
+    if (slots < 1) slots = 1;
+    RootNode from(source);
+    RootNode node(memory::alloc_unset_cells(2));
+    SeriesBuffer* s = node_buffer(node);
+    s->tail = s->offset + 32;
+    // A context! cell from the start, so that the collector keeps what is
+    // stored in it while the rest is made.
+    cell::init(cell_of(node), TYPE_CONTEXT);
+    if (!on_stack) {
+        u32 values = memory::alloc_unset_cells(slots);
+        cell_of(node)->w2 = values;
+    }
+    u32 table;
+    if (source) {
+        RootNode words(memory::copy_series(words_buffer(cell_of(source))));
+        table = hash_table::copy_words(table_of(source), words);
+    } else {
+        RootNode words(memory::alloc_cells(slots));
+        table = hash_table::init(slots, words, hash_table::WORDS, 0);
+    }
+    Cell* c = cell_of(node);
+    c->w1 = table;
+    c->header = TYPE_CONTEXT | (kind << KIND_SHIFT) | (on_stack ? ON_STACK : 0) | (self ? HAS_SELF : 0);
+    return node;
+}
+
+u32 make(const Cell* spec, bool on_stack, bool self, u32 kind) {
+    RootCell block(*spec);
+    SeriesBuffer* b = node_buffer(block->w2);
+    i32 from_head = series::length_of(b) - i32(block->w1);
+    RootNode ctx(create(from_head, on_stack, self, 0, kind));
+    // Every word of the block's series counts, from its first cell; the
+    // values block gets one value per word added, so that value i always
+    // belongs to word i.
+    for (i32 i = 0; i < series::length_of(node_buffer(block->w2)); i++) {
+        const Cell* c = series::head_cells(node_buffer(block->w2)) + i;
+        u32 t = TYPE_OF(c);
+        if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_REFINEMENT)
+            add_word(ctx, i32(c->w2));
+    }
+    return ctx;
+}
+
+u32 clone(Cell* object, u32 kind) {
+    u32 old = object->w1;
+    const Cell* oc = cell_of(old);
+    u32 node = create(word_count(oc), (oc->header & ON_STACK) != 0, (oc->header & HAS_SELF) != 0, old, kind);
+    const Cell* c = cell_of(node);
+    i32 n = word_count(c);
+    for (i32 i = 0; i < n; i++) word_at(c, i)->w1 = node;
+    object->w1 = node;
+    return node;
+}
+
+// --- Words ----------------------------------------------------------------------
+
+i32 find_word(u32 ctx, i32 symbol, bool by_alias) {
+    return slot_at(ctx, hash_table::find_symbol(table_of(ctx), symbol, by_alias, 0, nullptr));
+}
+
+Cell* find_word_cell(u32 ctx, i32 symbol, bool by_alias) {
+    i32 position = hash_table::find_symbol(table_of(ctx), symbol, by_alias, 0, nullptr);
+    return position < 0 ? nullptr : word_at(cell_of(ctx), position);
+}
+
+i32 find_or_put(u32 ctx, i32 symbol, bool by_alias, i32* index_out) {
+    i32 position = -1;
+    i32 found = hash_table::find_symbol(table_of(ctx), symbol, by_alias, ctx, &position);
+    if (found >= 0) {
+        i32 slot = slot_at(ctx, found);
+        if (index_out) *index_out = slot;
+        return slot;
+    }
+    if (index_out) *index_out = position;   // a new word's slot is its position
+    return -1;
+}
+
+i32 add_word(u32 ctx, i32 symbol) {
+    i32 slot;
+    if (find_or_put(ctx, symbol, true, &slot) >= 0) return slot;
+    if (values_in_block(cell_of(ctx))) {
+        Cell unset;
+        cell::init(&unset, TYPE_UNSET);
+        append_value(ctx, &unset);
+    }
+    return slot;
+}
+
+void add_with(u32 ctx, i32 symbol, const Cell* value) {
+    RootCell copy(*value);
+    i32 slot;
+    if (find_or_put(ctx, symbol, true, &slot) >= 0) return;
+    if (values_in_block(cell_of(ctx))) append_value(ctx, copy.get());
+}
+
+void put(u32 ctx, i32 symbol, const Cell* value) {
+    i32 slot = find_word(ctx, symbol, true);
+    if (slot < 0) return add_with(ctx, symbol, value);
+    Cell w = named(symbol);
+    *slot_cell(ctx, slot, &w, "not-in-context") = *value;
+}
+
+bool collect_set_words(u32 ctx, Cell* block) {
+    series::clamp_head(block);
+    RootCell b(*block);
+    i32 before = word_count(cell_of(ctx));
+    for (i32 i = i32(b->w1); i < series::length_of(node_buffer(b->w2)); i++) {
+        const Cell* c = series::head_cells(node_buffer(b->w2)) + i;
+        if (TYPE_OF(c) == TYPE_SET_WORD) add_word(ctx, i32(c->w2));
+    }
+    return word_count(cell_of(ctx)) > before;
+}
+
+// --- Binding ------------------------------------------------------------------
+
+i32 bind_word(u32 ctx, Cell* word) {
+    i32 slot = find_word(ctx, i32(word->w2), true);
+    if (slot >= 0) {
+        word->w1 = ctx;
+        word->w3 = u32(slot);
+    }
+    return slot;
+}
+
+namespace {
+
+// Binding looks words up without adding any, so nothing here allocates and
+// the cells can be walked in place.
+void bind_series(u32 node, i32 head, u32 ctx, bool self) {
+    if (cycles::find_q(node)) return;
+    cycles::Guard guard(node);
+    for (i32 i = head < 0 ? 0 : head; i < series::length_of(node_buffer(node)); i++) {
+        Cell* c = series::head_cells(node_buffer(node)) + i;
+        switch (TYPE_OF(c)) {
+            case TYPE_WORD:
+                if (self && i32(c->w2) == self_symbol) {
+                    c->w1 = ctx;
+                    c->w3 = u32(-1);
+                    break;
+                }
+                [[fallthrough]];
+            case TYPE_SET_WORD:
+            case TYPE_LIT_WORD:
+            case TYPE_GET_WORD:
+            case TYPE_REFINEMENT:
+                bind_word(ctx, c);
+                break;
+            case TYPE_BLOCK:
+            case TYPE_PAREN:
+            case TYPE_PATH:
+            case TYPE_LIT_PATH:
+            case TYPE_SET_PATH:
+            case TYPE_GET_PATH:
+            case TYPE_HASH:
+                bind_series(c->w2, i32(c->w1), ctx, self);
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+}  // namespace
+
+Cell* bind(Cell* block, u32 ctx, bool self) {
+    bind_series(block->w2, i32(block->w1), ctx, self);
+    return block;
+}
+
+// --- Values -------------------------------------------------------------------
+
+Cell* get_in(const Cell* word, u32 ctx) {
+    i32 slot = i32(word->w3);
+    if (ZIR_UNLIKELY(slot < 0 || ctx == 0)) {
+        if (slot < 0 && word->w1 && i32(word->w2) == self_symbol) return owner_of(word->w1);
+        fire(ERR_SCRIPT, "no-value", word);
+    }
+    return slot_cell(ctx, slot, word, "not-in-context");
+}
+
+namespace {
+
+// Gives `stack::top` back on every way out of a change event.
+struct KeepTop {
+    Cell* saved = stack::top;
+    ~KeepTop() { stack::top = saved; }
+};
+
+// The slot of a word not looked up yet, the word added to the context when
+// absent. The slot is found or known before anything allocates, so it can be
+// written into the word cell wherever that lies.
+i32 settle_slot(Cell* word, u32 ctx) {
+    i32 symbol = i32(word->w2);
+    i32 slot = find_word(ctx, symbol, false);
+    if (slot < 0) slot = find_word(ctx, symbol, true);
+    bool add = slot < 0;
+    if (add) slot = word_count(cell_of(ctx));
+    // A word looked up in a context other than its own keeps its binding.
+    if (word->w1 == ctx) word->w3 = u32(slot);
+    if (add) add_word(ctx, symbol);
+    return slot;
+}
+
+// Stores the value for a word whose slot is known.
+Cell* store(const Cell* word, const Cell* value, u32 ctx, bool events) {
+    i32 slot = i32(word->w3);
+    Cell* cell = slot_cell(ctx, slot, word, "not-defined");
+    const Cell* c = cell_of(ctx);
+    if (kind_of(c) != KIND_OBJECT) {
+        *cell = *value;
+        return cell;
+    }
+    word_at(c, slot)->header |= WORD_CHANGED;
+    const Cell* owner = owner_of(ctx);
+    if (!events || owner->w3 == 0) {
+        *cell = *value;
+        return cell;
+    }
+    if (!on_set) fire(ERR_INTERNAL, "not-done");
+    // The handler is user code: it gets stack copies, which stay put and stay
+    // alive whatever it does to the object.
+    KeepTop keep;
+    Cell* args = stack::push(owner);
+    stack::push(word);
+    stack::push(cell);
+    stack::push(value);
+    *cell = *value;
+    on_set(args, args + 1, args + 2, args + 3);
+    return slot_cell(ctx, slot, args + 1, "not-defined");
+}
+
+}  // namespace
+
+Cell* set_in(Cell* word, const Cell* value, u32 ctx, bool events) {
+    if (ZIR_UNLIKELY(ctx == 0)) fire(ERR_SCRIPT, "not-defined", word);
+    if (ZIR_UNLIKELY(i32(word->w3) < 0)) {
+        // Adding the word may move the buffers that hold the word and the value.
+        RootCell v(*value);
+        RootCell w(*word);
+        w->w3 = u32(settle_slot(word, ctx));
+        return store(w.get(), v.get(), ctx, events);
+    }
+    return store(word, value, ctx, events);
+}
+
+Cell* get_by_symbol(i32 symbol, u32 ctx) {
+    if (cell_of(ctx)->header & ON_STACK) ctx = global;
+    i32 slot = find_word(ctx, symbol, true);
+    Cell w = named(symbol);
+    if (slot < 0) fire(ERR_SCRIPT, "no-value", &w);
+    return slot_cell(ctx, slot, &w, "no-value");
+}
+
+// --- The global context ---------------------------------------------------------
+
+Cell* add_global(i32 symbol, bool by_alias, bool exact_copy) {
+    i32 found = hash_table::find_symbol(table_of(global), symbol, by_alias, 0, nullptr);
+    if (found >= 0) {
+        Cell* w = word_at(cell_of(global), found);
+        if (by_alias && exact_copy && i32(w->w2) != symbol) {
+            Cell copy = *w;
+            copy.w2 = u32(symbol);
+            return boot::append_root(&copy);
+        }
+        return w;
+    }
+    // A letter-case twin already there lends its slot, whichever was made first.
+    i32 twin = by_alias ? -1 : find_word(global, symbol, true);
+    i32 position;
+    find_or_put(global, symbol, by_alias, &position);
+    Cell unset;
+    cell::init(&unset, TYPE_UNSET);
+    append_value(global, &unset);
+    Cell* w = word_at(cell_of(global), position);
+    if (twin >= 0) w->w3 = u32(twin);
+    return w;
+}
+
+// --- Start-up -----------------------------------------------------------------
+
+void init() {
+    datatype::Registration r(TYPE_CONTEXT, 0, "context!");
+    r.only_own();
+    datatype::register_(r);
+}
+
+void init_global() {
+    static bool registered = false;
+    if (!registered) {
+        collector::register_(mark_global);
+        registered = true;
+    }
+    global = 0;
+    global = create(GLOBAL_SLOTS, false, false, 0, KIND_GLOBAL);
+    self_symbol = symbol::make("self");
+}
 
 }  // namespace context
 }  // namespace zir

@@ -3,7 +3,9 @@
 
 #include <cstdio>
 
+#include "datatypes/context.hpp"
 #include "datatypes/string.hpp"
+#include "datatypes/symbol.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/memory.hpp"
 
@@ -24,12 +26,27 @@ Registration& Registration::only_own() {
     return *this;
 }
 
+namespace {
+
+void make_word(u32 type) {
+    TypeName& n = names[type];
+    n.word = *context::add_global(symbol::make(n.name), false, true);
+}
+
+}  // namespace
+
 void register_(const Registration& r) {
     if (r.type > highest) highest = r.type;
-    names[r.type] = TypeName{r.name, i32(std::strlen(r.name)) - 1};
+    names[r.type] = TypeName{r.name, i32(std::strlen(r.name)) - 1, {}};
     for (u32 s = 0; s < ACTION_SLOTS; s++) {
         table[r.type][s] = (r.parent != 0 && r.inherit[s]) ? table[r.parent][s] : r.entries[s];
     }
+    if (context::global) make_word(r.type);
+}
+
+void init_words() {
+    for (u32 t = 1; t <= highest; t++)
+        if (names[t].name) make_word(t);
 }
 
 const char* name_of(u32 type) { return type < TYPE_TOTAL && names[type].name ? names[type].name : "value!"; }
@@ -75,7 +92,7 @@ void init() {
     // Every id has its name from the start, registered yet or not, so that
     // datatype! values of any id mold.
     for (u32 t = 1; t < TYPE_TOTAL; t++)
-        if (const char* name = type_table[t].name) names[t] = TypeName{name, i32(std::strlen(name)) - 1};
+        if (const char* name = type_table[t].name) names[t] = TypeName{name, i32(std::strlen(name)) - 1, {}};
     Registration r(TYPE_DATATYPE, 0, "datatype!");
     r.only_own().on<ACT_FORM>(form).on<ACT_MOLD>(mold).on<ACT_COMPARE>(compare);
     register_(r);

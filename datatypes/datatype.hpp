@@ -15,6 +15,7 @@ namespace datatype {
 struct TypeName {
     const char* name;   // "block!"
     i32 length;         // bytes without the "!"
+    Cell word;          // the name's global word (header 0 until made)
 };
 
 extern TypeName names[TYPE_TOTAL];
@@ -116,7 +117,12 @@ struct Registration {
     }
 };
 
+// Registers a datatype. Once the global context exists (a datatype
+// registered late, after start-up), its name's word is made at once.
 void register_(const Registration& r);
+// Gives every datatype registered so far the global word of its name (start-up,
+// once the global context exists).
+void init_words();
 
 inline bool is_type(const Cell* c, u32 t) { return TYPE_OF(c) == t; }
 const char* name_of(u32 type);

@@ -28,17 +28,7 @@ inline bool listed(u32 type) { return datatype::names[type].name != nullptr; }
 
 // The value a bound word stands for; an unbound or unset word has none.
 const Cell* word_value(const Cell* word) {
-    if (word->w1 == 0 || i32(word->w3) < 0) fire(ERR_SCRIPT, "no-value", word);
-    const Cell* ctx = context::cell_of(word->w1);
-    const Cell* value;
-    if (ctx->header & context::ON_STACK) {
-        // The values of a running function sit on the value stack; a function
-        // that is not running has none.
-        if (ctx->w2 == 0) fire(ERR_SCRIPT, "not-in-context", word);
-        value = stack::bottom + ctx->w2 + word->w3;
-    } else {
-        value = context::value_at(ctx, i32(word->w3));
-    }
+    const Cell* value = context::get(word);
     if (TYPE_OF(value) == TYPE_UNSET) fire(ERR_SCRIPT, "no-value", word);
     return value;
 }

@@ -11,6 +11,7 @@ namespace zir {
 namespace actions {
 
 MathCore math_core[TYPE_TOTAL] = {};
+action::Generic table[ACTION_SLOTS] = {};
 
 action::Generic lookup(u32 type, u32 slot) { return datatype::table[type][slot - 1]; }
 

@@ -112,6 +112,11 @@ using Modify = Cell* (*)(Cell* target, i32 field_symbol, Cell* value, bool case_
 
 namespace actions {
 
+// The action table: the stack entries of the 62 actions, which dispatch on
+// their first argument's datatype. An action! value holds its slot number
+// (from 1); entry slot - 1 is null until the evaluator fills it.
+extern action::Generic table[ACTION_SLOTS];
+
 // The implementation of a slot for a type, or null when not supported.
 action::Generic lookup(u32 type, u32 slot);
 // The implementation for a value's type; raises `script expect-arg` when absent.

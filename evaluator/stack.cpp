@@ -3,6 +3,7 @@
 
 #include "datatypes/context.hpp"
 #include "datatypes/symbol.hpp"
+#include "datatypes/word.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/fire.hpp"
@@ -111,16 +112,17 @@ void caller_name(Cell* out) {
     Frame* f = saved_call_top ? saved_call_top : call_top;
     saved_call_top = nullptr;
     u32 sym = u32(not_found_symbol);
+    u32 ctx = 0;
     while (f > call_bottom) {
         --f;
         if (f->symbol != u32(body_symbol) && f->symbol != u32(anon_symbol)) {
             sym = f->symbol;
+            ctx = f->word_context;
             break;
         }
     }
-    cell::init(out, TYPE_WORD);
-    out->w2 = sym;
-    out->w3 = u32(-1);
+    // The frame's word as it is bound in the context it was found in.
+    *out = *word::find_or_global(ctx, i32(sym));
 }
 
 void mark_roots() {

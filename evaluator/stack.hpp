@@ -106,8 +106,9 @@ void unwind_last();
 void unwind_func_last();
 void unwind_set_last();
 
-// The symbol of the nearest frame not named <body> or <anon>, or of
-// <not-found>; an unbound word! cell naming it is written into `out`.
+// The word of the nearest frame not named <body> or <anon>, or <not-found>:
+// the word of that spelling in the frame's word context, or else the global
+// word (added when absent), is copied into `out`.
 void caller_name(Cell* out);
 
 // The collector's root: the cells in use and the contexts the frames name.

@@ -3,6 +3,10 @@
 
 #include <cstdlib>
 
+#include "datatypes/integer.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/string.hpp"
+#include "datatypes/symbol.hpp"
 #include "runtime/fault.hpp"
 
 namespace zir {
@@ -98,6 +102,47 @@ u32 to_upper_char(u32 cp) { return change_char(cp, 1); }
 u32 swap_case_char(u32 cp) {
     u32 upper = change_char(cp, 1);
     return upper != cp ? upper : change_char(cp, 0);
+}
+
+// --- Strings --------------------------------------------------------------------
+
+namespace {
+
+i32 uppercase_word = 0;
+i32 lowercase_word = 0;
+
+}  // namespace
+
+void init_state() {
+    uppercase_word = symbol::make("uppercase");
+    lowercase_word = symbol::make("lowercase");
+}
+
+Cell* change_string(Cell* value, const Cell* part, int flag) {
+    if (TYPE_OF(value) == TYPE_CHAR) {
+        value->w2 = change_char(value->w2, flag);
+        return value;
+    }
+    i32 h = series::clamp_head(value);
+    i64 n = series::rest_length(value);
+    if (part) {
+        i64 wanted;
+        if (TYPE_OF(part) == TYPE_INTEGER) wanted = integer::get(part);
+        else if (series::same_series_q(value, part)) wanted = i64(series::head_index(part)) - h;
+        else series::fire_refine_arg(series::words.part, part);
+        // Past the tail there is nothing to change.
+        n = wanted < 0 ? 0 : wanted < n ? wanted : n;
+    }
+    for (i64 i = h; i < h + n; i++) {
+        u32 cp = string::get_char_at(value, i32(i));
+        u32 mapped = change_char(cp, flag);
+        // A mapping may need a wider unit (y with diaeresis upper-cases
+        // beyond Latin-1): the writer widens, and the next read goes
+        // through the node at the new unit.
+        if (mapped != cp) string::poke_char(value, i32(i), mapped);
+    }
+    series::notify(value, flag ? uppercase_word : lowercase_word, nullptr, h, i32(n));
+    return value;
 }
 
 }  // namespace case_folding

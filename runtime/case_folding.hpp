@@ -7,7 +7,7 @@
 // list per direction. Both are built once by `init` at start-up.
 #pragma once
 
-#include "runtime/base.hpp"
+#include "runtime/cell.hpp"
 
 namespace zir {
 namespace case_folding {
@@ -39,6 +39,17 @@ u32 to_upper_char(u32 cp);
 
 // The upper-case mapping when there is one, else the lower-case mapping.
 u32 swap_case_char(u32 cp);
+
+// The worker of `uppercase` (flag 1) and `lowercase` (flag 0): maps a char!
+// in place, or the code points of a string-family value from its head (a
+// /part count or position limits them, cut to what is there), widening its
+// buffer when a mapping needs it, and tells the string's owner once the
+// change is made. Answers the value. A /part of another kind raises
+// `script invalid-refine-arg`.
+Cell* change_string(Cell* value, const Cell* part, int flag);
+
+// Start-up and memory resets: makes the words the owner reports carry.
+void init_state();
 
 }  // namespace case_folding
 }  // namespace zir

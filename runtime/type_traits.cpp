@@ -39,10 +39,10 @@ const TypeTraits type_table[TYPE_TOTAL] = {
     {"lit-word!",     MARK_WORD,       HASH_SYMBOL_ID, WORD},               // 17
     {"get-word!",     MARK_WORD,       HASH_SYMBOL_ID, WORD},               // 18
     {"refinement!",   MARK_WORD,       HASH_SYMBOL_ID, 0},                  // 19
-    {"issue!",        MARK_NOTHING,    HASH_SYMBOL_ID, 0},                  // 20
-    {"native!",       MARK_NATIVE,     HASH_W3,        KEYED},              // 21
-    {"action!",       MARK_NATIVE,     HASH_W3,        KEYED},              // 22
-    {"op!",           MARK_OP,         HASH_W1_W3,     KEYED},              // 23
+    {"issue!",        MARK_WORD,       HASH_SYMBOL_ID, 0},                  // 20
+    {"native!",       MARK_NATIVE,     HASH_W1,        0},                  // 21
+    {"action!",       MARK_NATIVE,     HASH_W1,        0},                  // 22
+    {"op!",           MARK_OP,         HASH_W1,        KEYED},              // 23
     {"function!",     MARK_FUNCTION,   HASH_W1_W3,     KEYED},              // 24
     {"path!",         MARK_CELLS,      HASH_W1_W2,     BLOCK | KEYED},      // 25
     {"lit-path!",     MARK_CELLS,      HASH_W1_W2,     BLOCK | KEYED},      // 26

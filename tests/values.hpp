@@ -20,6 +20,9 @@ Cell* none_();
 Cell* logic_(bool v);
 Cell* word(const char* spelling, u32 type = TYPE_WORD);
 Cell* str(const char* utf8);
+Cell* char_(u32 code_point);
+// Code points as UTF-8, for comparing with texts and naming cases.
+std::string utf8(const std::u32string& text);
 Cell* block(std::initializer_list<const Cell*> items, u32 type = TYPE_BLOCK);
 // A block of integer! values.
 Cell* ints(std::initializer_list<i32> values);
@@ -62,16 +65,6 @@ std::string form(const Cell* value, i32 part = -1);
 // Runs `f` and answers "category id" of the language error it raised, or "".
 template <typename F>
 std::string error_of(F f);
-
-// string! has no comparison or mold of its own yet: while this lives, it
-// compares folding ASCII case (but under ops 2, 8 and 9) and molds in quotes.
-struct TextStandIn {
-    TextStandIn();
-    ~TextStandIn();
-    TextStandIn(const TextStandIn&) = delete;
-    TextStandIn& operator=(const TextStandIn&) = delete;
-    action::Generic saved[2];
-};
 
 struct ValueTest : Collecting {
     Cell* saved_top = nullptr;

@@ -270,13 +270,9 @@ TEST_F(BlockSort, HashIndexFollowsTheSort) {
     expect_indexed(h, "after sort");
 }
 
-// --- Case through a text stand-in ----------------------------------------------------------
-//
-// string! is not registered yet: these tests give it the stand-in comparison
-// and mold of values.hpp for their duration.
+// --- Case, through string!'s comparison ------------------------------------------------------
 
 struct WithText : BlockSort {
-    TextStandIn text;
     Cell* texts(std::initializer_list<const char*> items) {
         Cell* b = test::block({});
         for (const char* s : items) block::zs_append(b, str(s));

@@ -301,7 +301,6 @@ TEST_F(Block, Select) {
 // cells, whether the table or a scan finds the match. /any and /with are for
 // text and do not apply to blocks.
 TEST_F(Block, FindAndSelectAnswerAlikeOnBlockAndHash) {
-    TextStandIn text;
     Cell* inner = ints({1});
     Cell* twin = ints({1});
     //                        0        1        2        3        4        5         6         7        8      9

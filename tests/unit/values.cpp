@@ -1,8 +1,6 @@
 // Value builders of the tests: see values.hpp.
 #include "values.hpp"
 
-#include <cctype>
-
 #include "datatypes/context.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/datatype.hpp"
@@ -13,6 +11,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/hash_table.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/unicode.hpp"
 #include "runtime/ownership.hpp"
 
 namespace zir::test {
@@ -52,6 +51,22 @@ Cell* str(const char* utf8) {
     string::make_at(c, 16, 1);
     string::append_utf8(c, reinterpret_cast<const u8*>(utf8), i64(std::strlen(utf8)));
     return c;
+}
+
+Cell* char_(u32 code_point) {
+    Cell* c = stack::push_slot();
+    cell::init(c, TYPE_CHAR);
+    c->w2 = code_point;
+    return c;
+}
+
+std::string utf8(const std::u32string& text) {
+    std::string out;
+    for (char32_t c : text) {
+        u8 buf[4];
+        out.append(reinterpret_cast<char*>(buf), size_t(unicode::cp_to_utf8(u32(c), buf)));
+    }
+    return out;
 }
 
 Cell* block(std::initializer_list<const Cell*> items, u32 type) {
@@ -250,38 +265,6 @@ void ValueTest::SetUp() {
 void ValueTest::TearDown() {
     stack::top = saved_top;
     Collecting::TearDown();
-}
-
-namespace {
-
-i32 text_compare(const Cell* a, const Cell* b, i32 op) {
-    if (TYPE_OF(b) != TYPE_STRING) return NOT_COMPARABLE;
-    std::string x = string::to_std(a), y = string::to_std(b);
-    if (op != COMP_STRICT_EQUAL && op != COMP_CASE_SORT && op != COMP_SAME) {
-        for (char& c : x) c = char(std::toupper(static_cast<unsigned char>(c)));
-        for (char& c : y) c = char(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return x < y ? -1 : x > y ? 1 : 0;
-}
-
-i32 text_mold(const Cell* value, Cell* buffer, bool, bool, bool, const Cell*, i32 part, i32) {
-    std::string text = "\"" + string::to_std(value) + "\"";
-    string::append_literal(buffer, text.c_str());
-    return part - i32(text.size());
-}
-
-}  // namespace
-
-TextStandIn::TextStandIn() {
-    saved[0] = datatype::table[TYPE_STRING][ACT_COMPARE - 1];
-    saved[1] = datatype::table[TYPE_STRING][ACT_MOLD - 1];
-    datatype::table[TYPE_STRING][ACT_COMPARE - 1] = reinterpret_cast<action::Generic>(text_compare);
-    datatype::table[TYPE_STRING][ACT_MOLD - 1] = reinterpret_cast<action::Generic>(text_mold);
-}
-
-TextStandIn::~TextStandIn() {
-    datatype::table[TYPE_STRING][ACT_COMPARE - 1] = saved[0];
-    datatype::table[TYPE_STRING][ACT_MOLD - 1] = saved[1];
 }
 
 }  // namespace zir::test
