@@ -12,10 +12,13 @@
 #include "datatypes/logic.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/none.hpp"
+#include "datatypes/pair.hpp"
 #include "datatypes/path.hpp"
+#include "datatypes/point.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/triple.hpp"
+#include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/unset.hpp"
@@ -74,6 +77,10 @@ void register_datatypes() {
     bitset::init();
     triple::init();
     typeset::init();
+    pair::init();
+    tuple::init();
+    point2D::init();
+    point3D::init();
 }
 
 void init_tables() {
@@ -91,6 +98,7 @@ void init_tables() {
     block::init_state();
     case_folding::init_state();
     bitset::init_state();
+    point::init_state();
 }
 
 }  // namespace runtime

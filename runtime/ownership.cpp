@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "datatypes/context.hpp"
+#include "datatypes/none.hpp"
+#include "datatypes/symbol.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/fire.hpp"
@@ -15,11 +17,14 @@ namespace ownership {
 
 u32 table = 0;
 DeepChange on_deep_change = nullptr;
+FieldSet fire_on_set = nullptr;
 
 namespace {
 
 constexpr i32 TABLE_SIZE = 1000;
 constexpr i32 VALUE_CELLS = 3;   // owned value, owner, field word
+
+i32 set_path_word = 0;   // the action word of scalar path assignments
 
 void mark_table() { hash_table::mark(table); }
 
@@ -70,6 +75,7 @@ void init() {
     if (!table) collector::register_(mark_table);
     table = 0;
     table = hash_table::init(TABLE_SIZE, 0, hash_table::OWNERSHIP, VALUE_CELLS);
+    set_path_word = symbol::make("set-path");
 }
 
 void set_owner(Cell value, Cell owner, Cell word) {
@@ -129,6 +135,20 @@ bool check(const Cell* value, i32 action_symbol, const Cell* new_value, i32 inde
     collector::RootCell word(v[2]);
     on_deep_change(owner.get(), word.get(), value, action_symbol, new_value, index, part);
     return true;
+}
+
+void notify_scalar_set(const Cell* parent, const Cell* word, Cell old_value, Cell new_value, i32 field) {
+    if (!parent) return;
+    u32 type = TYPE_OF(parent);
+    if (type == TYPE_OBJECT) {
+        if (!fire_on_set) return;
+        collector::RootCell object(*parent), field_word(word ? *word : none::value);
+        collector::RootCell old(old_value), now(new_value);
+        fire_on_set(object.get(), field_word.get(), old.get(), now.get());
+    } else if (any_series_q(type) || type == TYPE_MAP) {
+        collector::RootCell holder(*parent), now(new_value);
+        check(holder.get(), set_path_word, now.get(), field, 1);
+    }
 }
 
 // --- Collection ----------------------------------------------------------------
