@@ -134,12 +134,8 @@ Cell* make(Cell*, Cell* spec, u32) {
             y = coord(point2D::y_of(spec));
             break;
         }
-        case TYPE_STRING: {
-            Cell* out = stack::push_slot();
-            cell::init(out, TYPE_UNSET);
-            point::load_one(spec, TYPE_PAIR, out);
-            return out;
-        }
+        case TYPE_STRING:
+            return point::load_one(spec, TYPE_PAIR);
         case TYPE_PAIR:
             return spec;
         default:

@@ -107,10 +107,11 @@ void bad_to_arg(u32 type, const Cell* spec) {
     fire(ERR_SCRIPT, "bad-to-arg", &t, spec);
 }
 
-void load_one(const Cell* text, u32 type, Cell* out) {
-    Cell loaded;
-    if (!block::load_one(text, &loaded) || TYPE_OF(&loaded) != type) bad_to_arg(type, text);
-    *out = loaded;
+Cell* load_one(const Cell* text, u32 type) {
+    Cell* out = stack::push_slot();
+    cell::init(out, TYPE_UNSET);
+    if (!block::load_one(text, out) || TYPE_OF(out) != type) bad_to_arg(type, text);
+    return out;
 }
 
 i32 coordinates_form(const float* c, i32 n, Cell* buffer, i32 part) {
@@ -166,12 +167,8 @@ Cell* make_point(Cell* spec, u32 type, i32 n, bool (*convert)(const Cell* spec, 
             }
             break;
         }
-        case TYPE_STRING: {
-            Cell* out = stack::push_slot();
-            cell::init(out, TYPE_UNSET);
-            point::load_one(spec, type, out);
-            return out;
-        }
+        case TYPE_STRING:
+            return point::load_one(spec, type);
         case TYPE_INTEGER:
         case TYPE_FLOAT:
             k.c[0] = k.c[1] = k.c[2] = single_of(spec);
@@ -216,8 +213,8 @@ Cell* pick_point(Cell* p, i32 index, Cell* boxed) {
 
 // Path access: reads a component as a float!, or sets it from an integer! or
 // float! in place and tells the holder of the point.
-Cell* eval_point(Cell* p, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* prev_element,
-                 bool get_, bool notify) {
+Cell* eval_point(Cell* p, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* prev_element, i32,
+                 bool, bool get_, bool, bool notify) {
     Coords k = coords_of(p);
     i32 field = selected(element, path, TYPE_OF(p), k.n, true);
     if (get_ || !value) return push_component(p, field);
@@ -300,11 +297,13 @@ Cell* reverse_point(Cell* p, Cell*, Cell*) {
     return p;
 }
 
+void absolute() { absolute_point(stack::arguments); }
+
 // Rounding goes through the float! rounding core, which float! brings.
 Cell* round_point(Cell*, Cell*, bool, bool, bool, bool, bool, bool) { fire(ERR_INTERNAL, "not-done"); }
 
-// The arithmetic core: `others` are the coordinate datatypes the point takes
-// component by component besides its own.
+// The arithmetic core; `pairs`: a pair! operand counts component by
+// component (point2D!) rather than being refused (point3D!).
 Cell* math_point(i32 op, bool pairs) {
     Cell* left = stack::arguments;
     const Cell* right = left + 1;
@@ -341,6 +340,25 @@ Cell* math_point(i32 op, bool pairs) {
     for (i32 i = 0; i < k.n; i++) k.c[i] = to_single(point::math_op(double(k.c[i]), r[i], op));
     store(left, k);
     return left;
+}
+
+template <u32 T, i32 OP>
+void math() {
+    math_point(OP, T == TYPE_POINT2D);
+}
+
+// The rows of the family share every entry but make and compare.
+template <u32 T>
+void register_point(const char* name, action::Make make, action::Compare compare) {
+    action::Direct add = math<T, MATH_ADD>, divide = math<T, MATH_DIVIDE>, multiply = math<T, MATH_MULTIPLY>;
+    action::Direct remainder = math<T, MATH_REMAINDER>, subtract = math<T, MATH_SUBTRACT>;
+    datatype::Registration r(T, 0, name);
+    r.only_own().on<ACT_MAKE>(make).on<ACT_RANDOM>(random_point).on<ACT_TO>(make).on<ACT_FORM>(form_point);
+    r.on<ACT_MOLD>(mold_point).on<ACT_EVAL_PATH>(eval_point).on<ACT_COMPARE>(compare).on<ACT_ABSOLUTE>(absolute);
+    r.on<ACT_ADD>(add).on<ACT_DIVIDE>(divide).on<ACT_MULTIPLY>(multiply).on<ACT_NEGATE>(negate_point);
+    r.on<ACT_REMAINDER>(remainder).on<ACT_ROUND>(round_point).on<ACT_SUBTRACT>(subtract);
+    r.on<ACT_PICK>(pick_point).on<ACT_REVERSE>(reverse_point);
+    datatype::register_(r);
 }
 
 }  // namespace
@@ -398,28 +416,10 @@ bool convert(const Cell* spec, Coords& k) {
 
 Cell* make(Cell*, Cell* spec, u32) { return make_point(spec, TYPE_POINT2D, 2, convert); }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* prev_element,
-                i32, bool, bool get_, bool, bool notify) {
-    return eval_point(parent, element, value, path, grand_parent, prev_element, get_, notify);
-}
-
-void add() { do_math_op(MATH_ADD); }
-void divide() { do_math_op(MATH_DIVIDE); }
-void multiply() { do_math_op(MATH_MULTIPLY); }
-void remainder() { do_math_op(MATH_REMAINDER); }
-void subtract() { do_math_op(MATH_SUBTRACT); }
-void absolute() { absolute_point(stack::arguments); }
-
 }  // namespace
 
 void init() {
-    datatype::Registration r(TYPE_POINT2D, 0, "point2D!");
-    r.only_own().on<ACT_MAKE>(make).on<ACT_RANDOM>(random_point).on<ACT_TO>(make).on<ACT_FORM>(form_point);
-    r.on<ACT_MOLD>(mold_point).on<ACT_EVAL_PATH>(eval_path).on<ACT_COMPARE>(compare).on<ACT_ABSOLUTE>(absolute);
-    r.on<ACT_ADD>(add).on<ACT_DIVIDE>(divide).on<ACT_MULTIPLY>(multiply).on<ACT_NEGATE>(negate_point);
-    r.on<ACT_REMAINDER>(remainder).on<ACT_ROUND>(round_point).on<ACT_SUBTRACT>(subtract);
-    r.on<ACT_PICK>(pick_point).on<ACT_REVERSE>(reverse_point);
-    datatype::register_(r);
+    register_point<TYPE_POINT2D>("point2D!", make, compare);
     actions::math_core[TYPE_POINT2D] = do_math_op;
 }
 
@@ -474,34 +474,16 @@ bool convert(const Cell* spec, Coords& k) {
 
 Cell* make(Cell*, Cell* spec, u32) { return make_point(spec, TYPE_POINT3D, 3, convert); }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* prev_element,
-                i32, bool, bool get_, bool, bool notify) {
-    return eval_point(parent, element, value, path, grand_parent, prev_element, get_, notify);
-}
-
 i32 compare(const Cell* value, const Cell* other, i32 op) {
     if (TYPE_OF(other) != TYPE_POINT3D) return NOT_COMPARABLE;
     u32 wa[3] = {value->w1, value->w2, value->w3}, wb[3] = {other->w1, other->w2, other->w3};
     return compare_coords(coords_of(value), coords_of(other), wa, wb, op);
 }
 
-void add() { do_math_op(MATH_ADD); }
-void divide() { do_math_op(MATH_DIVIDE); }
-void multiply() { do_math_op(MATH_MULTIPLY); }
-void remainder() { do_math_op(MATH_REMAINDER); }
-void subtract() { do_math_op(MATH_SUBTRACT); }
-void absolute() { absolute_point(stack::arguments); }
-
 }  // namespace
 
 void init() {
-    datatype::Registration r(TYPE_POINT3D, 0, "point3D!");
-    r.only_own().on<ACT_MAKE>(make).on<ACT_RANDOM>(random_point).on<ACT_TO>(make).on<ACT_FORM>(form_point);
-    r.on<ACT_MOLD>(mold_point).on<ACT_EVAL_PATH>(eval_path).on<ACT_COMPARE>(compare).on<ACT_ABSOLUTE>(absolute);
-    r.on<ACT_ADD>(add).on<ACT_DIVIDE>(divide).on<ACT_MULTIPLY>(multiply).on<ACT_NEGATE>(negate_point);
-    r.on<ACT_REMAINDER>(remainder).on<ACT_ROUND>(round_point).on<ACT_SUBTRACT>(subtract);
-    r.on<ACT_PICK>(pick_point).on<ACT_REVERSE>(reverse_point);
-    datatype::register_(r);
+    register_point<TYPE_POINT3D>("point3D!", make, compare);
     actions::math_core[TYPE_POINT3D] = do_math_op;
 }
 

@@ -62,8 +62,9 @@ i32 field_of(const Cell* word, const Cell* parent, u32 type, i32 count);
 
 // `script bad-to-arg` with the datatype and the spec.
 [[noreturn]] void bad_to_arg(u32 type, const Cell* spec);
-// The one value a text loads to, which must be of `type` (else bad-to-arg).
-void load_one(const Cell* text, u32 type, Cell* out);
+// The one value a text loads to, pushed; it must be of `type` (else
+// bad-to-arg).
+Cell* load_one(const Cell* text, u32 type);
 // "(c1, c2...)" with each component formatted; answers the part left.
 i32 coordinates_form(const float* c, i32 n, Cell* buffer, i32 part);
 

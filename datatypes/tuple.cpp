@@ -220,8 +220,7 @@ Cell* to(Cell*, Cell* spec, u32) {
             return from_issue(spec, out);
         default:
             if (!any_text_q(st)) bad_to_arg(spec);
-            point::load_one(spec, TYPE_TUPLE, out);
-            return out;
+            return point::load_one(spec, TYPE_TUPLE);
     }
 }
 

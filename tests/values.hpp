@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/datatype.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
 #include "support.hpp"
@@ -31,6 +32,7 @@ Cell* ints(const std::vector<i32>& values);
 Cell* nl(const Cell* c);
 Cell* datatype_(u32 type);
 Cell* float_(double v);
+Cell* percent_(double v);
 Cell* pair_(i32 x, i32 y);
 // A copy of a series value with its head at `index`.
 Cell* at_(const Cell* series, i32 index);
@@ -54,6 +56,31 @@ Cell* hash_(std::initializer_list<const Cell*> items);
 Cell* map_(std::initializer_list<const Cell*> items);
 // A word bound to a fresh object context in which it holds `value`.
 Cell* bound_word(const char* spelling, const Cell* value);
+
+// A datatype's entry for an action slot, typed.
+template <u32 S>
+typename datatype::SlotSig<S>::type action_of(u32 type) {
+    return reinterpret_cast<typename datatype::SlotSig<S>::type>(actions::lookup(type, S));
+}
+
+// make (with `to`: to) of a datatype from a copy of the spec: the cell the
+// action answers.
+Cell* make_(u32 type, const Cell* spec, bool to = false);
+
+// While alive, records as text what path assignments into scalars tell the
+// holder of the scalar: an owned series' reports ("set-path [1 5x2] 5x2 1 1":
+// word, series, new value, index, part) and an object's on-change calls
+// ("size 7x8 -> 7x0": word, old, new). After each report of a series the
+// handler allocates and collects, and with `clear_holder` empties the
+// series first, as user code may.
+struct HolderReports {
+    HolderReports();
+    ~HolderReports();
+    HolderReports(const HolderReports&) = delete;
+    HolderReports& operator=(const HolderReports&) = delete;
+    std::vector<std::string> told;
+    bool clear_holder = false;
+};
 
 struct MoldOptions {
     bool only = false, all = false, flat = false;

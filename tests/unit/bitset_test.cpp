@@ -24,7 +24,7 @@ using namespace test;
 
 template <u32 S>
 typename datatype::SlotSig<S>::type act() {
-    return reinterpret_cast<typename datatype::SlotSig<S>::type>(actions::lookup(TYPE_BITSET, S));
+    return action_of<S>(TYPE_BITSET);
 }
 
 Cell* ch(u32 cp) { return char_::push(cp); }
@@ -40,22 +40,13 @@ std::string show(const Cell* c) {
 }
 
 Cell* binary_(std::initializer_list<u8> bytes) {
-    Cell* c = stack::push_slot();
-    cell::init(c, TYPE_UNSET);
-    u32 node = memory::alloc_bytes(i64(bytes.size()));
-    SeriesBuffer* s = node_buffer(node);
-    u8* p = series::head(s);
-    for (u8 b : bytes) *p++ = b;
-    s->tail = s->offset + u32(bytes.size());
-    cell::init(c, TYPE_BINARY);
-    c->w2 = node;
-    return c;
+    std::u32string text;
+    for (u8 b : bytes) text += char32_t(b);
+    return text_series(text, 1, TYPE_BINARY);
 }
 
-Cell* make_bs(const Cell* spec) {
-    return act<ACT_MAKE>()(datatype_(TYPE_BITSET), stack::push(spec), TYPE_BITSET);
-}
-Cell* to_bs(const Cell* spec) { return act<ACT_TO>()(datatype_(TYPE_BITSET), stack::push(spec), TYPE_BITSET); }
+Cell* make_bs(const Cell* spec) { return make_(TYPE_BITSET, spec); }
+Cell* to_bs(const Cell* spec) { return make_(TYPE_BITSET, spec, true); }
 
 bool pick(Cell* bs, const Cell* index) {
     Cell* r = act<ACT_PICK>()(bs, 0, stack::push(index));
@@ -443,6 +434,34 @@ TEST_F(Bitsets, MoldedBytesReadBack) {
         Cell* again = make_bs(text.find("[not") != std::string::npos ? block({word("not"), bin}) : bin);
         EXPECT_EQ(members(again, 400), members(bs, 400)) << text;
     }
+}
+
+// --- Strings searched for members ---------------------------------------------------------
+
+TEST_F(Bitsets, StringsFindAndMatchMembers) {
+    auto find = [](const char* text, const Cell* bs, bool last) {
+        Cell* r = string::find(str(text), stack::push(bs), nullptr, false, false, false, false, nullptr, nullptr,
+                               last, false, false, false);
+        return TYPE_OF(r) == TYPE_NONE ? -1 : i32(r->w1);
+    };
+    Cell* digits = make_bs(block({ch('0'), word("-"), ch('9')}));
+    EXPECT_EQ(find("ab7c9", digits, false), 2);
+    EXPECT_EQ(find("ab7c9", digits, true), 4);
+    EXPECT_EQ(find("abc", digits, false), -1);
+    Cell* not_digits = make_bs(block({word("not"), ch('0'), word("-"), ch('9')}));
+    EXPECT_EQ(find("12\xE4\xB8\xAD", not_digits, false), 2) << "past the stored bytes: a member";
+    EXPECT_EQ(find("123", not_digits, false), -1);
+    act<ACT_CLEAR>()(not_digits);
+    EXPECT_EQ(find("12\xE4\xB8\xAD", not_digits, false), -1) << "a cleared set holds nothing";
+
+    Cell* sel = string::select(str("k=v"), stack::push(make_bs(str("="))), nullptr, false, false, false, false,
+                               nullptr, nullptr, false, false);
+    ASSERT_EQ(TYPE_OF(sel), u32(TYPE_CHAR));
+    EXPECT_EQ(sel->w2, u32('v'));
+
+    EXPECT_TRUE(string::match_bitset_q(str("7up"), digits));
+    EXPECT_FALSE(string::match_bitset_q(str("up"), digits));
+    EXPECT_FALSE(string::match_bitset_q(str(""), not_digits));
 }
 
 // --- Owner reports and hostile handlers ------------------------------------------------

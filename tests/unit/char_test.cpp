@@ -21,12 +21,6 @@ constexpr u32 TOP = char_::MAX_CODE_POINT;
 
 Cell* ch(u32 cp) { return char_::push(cp); }
 
-Cell* percent_(double v) {
-    Cell* c = float_(v);
-    cell::set_type(c, TYPE_PERCENT);
-    return c;
-}
-
 // A binary! over the bytes, its head at `head`.
 Cell* binary_(std::initializer_list<u8> bytes, u32 head = 0) {
     Cell* c = stack::push_slot();

@@ -23,17 +23,10 @@ namespace {
 using namespace test;
 
 template <u32 S>
-typename datatype::SlotSig<S>::type act(u32 type = TYPE_PAIR) {
-    auto f = reinterpret_cast<typename datatype::SlotSig<S>::type>(actions::lookup(type, S));
-    EXPECT_NE(f, nullptr);
-    return f;
+typename datatype::SlotSig<S>::type act() {
+    return action_of<S>(TYPE_PAIR);
 }
 
-Cell* percent_(double v) {
-    Cell* c = float_(v);
-    cell::set_type(c, TYPE_PERCENT);
-    return c;
-}
 Cell* pt(float x, float y) { return point2D::push(x, y); }
 
 // A value as "x y" for a pair and "(x, y)" for a point, exactly.
@@ -198,8 +191,8 @@ TEST_F(Pairs, MakeAndTo) {
         {pair_(4, 5), "4x5"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(show(act<ACT_MAKE>()(datatype_(TYPE_PAIR), stack::push(c.spec), TYPE_PAIR)), c.result);
-        EXPECT_EQ(show(act<ACT_TO>()(datatype_(TYPE_PAIR), stack::push(c.spec), TYPE_PAIR)), c.result);
+        EXPECT_EQ(show(make_(TYPE_PAIR, c.spec)), c.result);
+        EXPECT_EQ(show(make_(TYPE_PAIR, c.spec, true)), c.result);
     }
 }
 
@@ -222,14 +215,14 @@ TEST_F(Pairs, MakeErrors) {
         {str("1x2"), "internal not-done"},                   // no lexer yet
     };
     for (const Case& c : cases)
-        EXPECT_EQ(error_of([&] { act<ACT_MAKE>()(datatype_(TYPE_PAIR), stack::push(c.spec), TYPE_PAIR); }),
+        EXPECT_EQ(error_of([&] { make_(TYPE_PAIR, c.spec); }),
                   c.error)
             << show(c.spec);
 }
 
 TEST_F(Pairs, TextLoadsOnePair) {
     block::load_text = fake_load;
-    auto make = [](const char* text) { return act<ACT_TO>()(datatype_(TYPE_PAIR), str(text), TYPE_PAIR); };
+    auto make = [](const char* text) { return make_(TYPE_PAIR, str(text), true); };
     EXPECT_EQ(show(make("1x2")), "1x2");
     for (const char* text : {"1x2 3x4", "(1, 2)", ""})
         EXPECT_EQ(error_of([&] { make(text); }), "script bad-to-arg") << '"' << text << '"';
@@ -273,7 +266,9 @@ TEST_F(Pairs, PathAccess) {
     auto path = act<ACT_EVAL_PATH>();
     Cell* p = pair_(3, 4);
     Cell* at = path_of({word("p"), word("x")});
-    auto get = [&](const Cell* e) { return path(p, stack::push(e), nullptr, at, nullptr, nullptr, 1, false, true, true, false); };
+    auto get = [&](const Cell* e) {
+        return path(p, stack::push(e), nullptr, at, nullptr, nullptr, 1, false, true, true, false);
+    };
     EXPECT_EQ(integer::get(get(word("x"))), 3);
     EXPECT_EQ(integer::get(get(word("Y"))), 4) << "words are case-insensitive";
     EXPECT_EQ(integer::get(get(int_(2))), 4);
@@ -314,41 +309,14 @@ TEST_F(Pairs, Pick) {
 
 // A path assignment into a pair held by a block tells the block's owner; one
 // held by an object tells the object.
-std::vector<std::string> told;
-bool in_handler = false;
-void record_deep(const Cell*, const Cell*, const Cell* target, i32 word, const Cell* value, i32 index, i32 part) {
-    if (in_handler) return;   // the handler's own clear reports too
-    told.push_back(std::string(symbol::spelling(word)) + " " + mold(target) + " " + mold(value) + " " +
-                   std::to_string(index) + " " + std::to_string(part));
-    // The handler is user code: it may empty the block and collect.
-    in_handler = true;
-    Cell* b = stack::push(target);
-    series::clear(b);
-    in_handler = false;
-    memory::alloc_cells(16);
-    collector::do_cycle();
-    stack::pop(1);
-}
-void record_set(const Cell*, const Cell* word, const Cell* old_value, const Cell* new_value) {
-    told.push_back(std::string(symbol::spelling(i32(word->w2))) + " " + mold(old_value) + " -> " + mold(new_value));
-}
-
 struct PairHolders : Pairs {
     collector::RootCell owner;
-    void SetUp() override {
-        Pairs::SetUp();
-        told.clear();
-        ownership::on_deep_change = record_deep;
-        ownership::fire_on_set = record_set;
-    }
-    void TearDown() override {
-        ownership::on_deep_change = nullptr;
-        ownership::fire_on_set = nullptr;
-        Pairs::TearDown();
-    }
 };
 
 TEST_F(PairHolders, AssignmentsTellTheHolder) {
+    HolderReports reports;
+    reports.clear_holder = true;
+    auto& told = reports.told;
     auto path = act<ACT_EVAL_PATH>();
     Cell* b = test::block({int_(0), pair_(1, 2)});
     own(b, owner.get());

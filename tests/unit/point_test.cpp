@@ -22,16 +22,9 @@ using namespace test;
 
 template <u32 S>
 typename datatype::SlotSig<S>::type act(u32 type) {
-    auto f = reinterpret_cast<typename datatype::SlotSig<S>::type>(actions::lookup(type, S));
-    EXPECT_NE(f, nullptr);
-    return f;
+    return action_of<S>(type);
 }
 
-Cell* percent_(double v) {
-    Cell* c = float_(v);
-    cell::set_type(c, TYPE_PERCENT);
-    return c;
-}
 Cell* p2(float x, float y) { return point2D::push(x, y); }
 Cell* p3(float x, float y, float z) { return point3D::push(x, y, z); }
 float next_up(float f, int n) {
@@ -135,8 +128,8 @@ TEST_F(Points, MakeAndTo) {
         {TYPE_POINT3D, p3(4, 5, 6), "(4, 5, 6)"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(show(act<ACT_MAKE>(c.type)(datatype_(c.type), stack::push(c.spec), c.type)), c.result);
-        EXPECT_EQ(show(act<ACT_TO>(c.type)(datatype_(c.type), stack::push(c.spec), c.type)), c.result);
+        EXPECT_EQ(show(make_(c.type, c.spec)), c.result);
+        EXPECT_EQ(show(make_(c.type, c.spec, true)), c.result);
     }
 }
 
@@ -155,7 +148,7 @@ TEST_F(Points, MakeErrors) {
         {TYPE_POINT2D, str("(1, 2)"), "internal not-done"},   // no lexer yet
     };
     for (const Case& c : cases)
-        EXPECT_EQ(error_of([&] { act<ACT_MAKE>(c.type)(datatype_(c.type), stack::push(c.spec), c.type); }), c.error)
+        EXPECT_EQ(error_of([&] { make_(c.type, c.spec); }), c.error)
             << datatype::name_of(c.type) << " " << show(c.spec);
 }
 
@@ -170,7 +163,7 @@ void fake_load(const Cell* text, Cell* result) {
 
 TEST_F(Points, TextLoadsOnePoint) {
     block::load_text = fake_load;
-    auto make = [](u32 type, const char* text) { return act<ACT_TO>(type)(datatype_(type), str(text), type); };
+    auto make = [](u32 type, const char* text) { return make_(type, str(text), true); };
     EXPECT_EQ(show(make(TYPE_POINT2D, "(1, 2)")), "(1, 2)");
     EXPECT_EQ(show(make(TYPE_POINT3D, "(1, 2, 3)")), "(1, 2, 3)");
     EXPECT_EQ(error_of([&] { make(TYPE_POINT2D, "(1, 2, 3)"); }), "script bad-to-arg");
@@ -366,28 +359,9 @@ TEST_F(Points, PickAndPath) {
     EXPECT_EQ(show(r), "(0, 0, 9)");
 }
 
-std::vector<std::string> told;
-void record_deep(const Cell*, const Cell*, const Cell* target, i32 word, const Cell* value, i32 index, i32 part) {
-    told.push_back(std::string(symbol::spelling(word)) + " " + mold(target) + " " + mold(value) + " " +
-                   std::to_string(index) + " " + std::to_string(part));
-    memory::alloc_cells(16);
-    collector::do_cycle();
-}
-void record_set(const Cell*, const Cell* word, const Cell* old_value, const Cell* new_value) {
-    told.push_back(std::string(symbol::spelling(i32(word->w2))) + " " + mold(old_value) + " -> " + mold(new_value));
-}
-
 TEST_F(Points, AssignmentsTellTheHolder) {
     collector::RootCell owner;
-    told.clear();
-    ownership::on_deep_change = record_deep;
-    ownership::fire_on_set = record_set;
-    struct Restore {
-        ~Restore() {
-            ownership::on_deep_change = nullptr;
-            ownership::fire_on_set = nullptr;
-        }
-    } restore;
+    HolderReports reports;
     Cell* b = test::block({p3(1, 2, 3)});
     own(b, owner.get());
     act<ACT_EVAL_PATH>(TYPE_POINT3D)(block::zs_abs_at(b, 0), word("y"), int_(5), nullptr, b, int_(1), 2, false,
@@ -395,7 +369,8 @@ TEST_F(Points, AssignmentsTellTheHolder) {
     Cell* field = stack::push(p2(1, 2));
     act<ACT_EVAL_PATH>(TYPE_POINT2D)(field, int_(1), float_(0.5), nullptr, owner.get(), word("offset"), 2, false,
                                      false, true, true);
-    EXPECT_EQ(told, (std::vector<std::string>{"set-path [(1, 5, 3)] (1, 5, 3) 2 1", "offset (1, 2) -> (0.5, 2)"}));
+    EXPECT_EQ(reports.told,
+              (std::vector<std::string>{"set-path [(1, 5, 3)] (1, 5, 3) 2 1", "offset (1, 2) -> (0.5, 2)"}));
 }
 
 }  // namespace

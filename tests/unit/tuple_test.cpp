@@ -23,18 +23,11 @@ using namespace test;
 
 template <u32 S>
 typename datatype::SlotSig<S>::type act() {
-    auto f = reinterpret_cast<typename datatype::SlotSig<S>::type>(actions::lookup(TYPE_TUPLE, S));
-    EXPECT_NE(f, nullptr);
-    return f;
+    return action_of<S>(TYPE_TUPLE);
 }
 
 // A tuple of the bytes given.
 Cell* tup(std::initializer_list<i32> bytes) { return tuple::push_bytes(i32(bytes.size()), bytes.begin()); }
-Cell* percent_(double v) {
-    Cell* c = float_(v);
-    cell::set_type(c, TYPE_PERCENT);
-    return c;
-}
 Cell* issue_(const char* text) {
     Cell* c = stack::push_slot();
     cell::init(c, TYPE_UNSET);
@@ -98,8 +91,8 @@ TEST_F(Tuples, MakeAndTo) {
         {tup({9, 8, 7}), "9.8.7"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(show(act<ACT_MAKE>()(datatype_(TYPE_TUPLE), stack::push(c.spec), TYPE_TUPLE)), c.result);
-        EXPECT_EQ(show(act<ACT_TO>()(datatype_(TYPE_TUPLE), stack::push(c.spec), TYPE_TUPLE)), c.result);
+        EXPECT_EQ(show(make_(TYPE_TUPLE, c.spec)), c.result);
+        EXPECT_EQ(show(make_(TYPE_TUPLE, c.spec, true)), c.result);
     }
 }
 
@@ -123,7 +116,7 @@ TEST_F(Tuples, MakeErrors) {
         {str("1.2.3"), "internal not-done"},   // no lexer yet
     };
     for (const Case& c : cases)
-        EXPECT_EQ(error_of([&] { act<ACT_MAKE>()(datatype_(TYPE_TUPLE), stack::push(c.spec), TYPE_TUPLE); }), c.error)
+        EXPECT_EQ(error_of([&] { make_(TYPE_TUPLE, c.spec); }), c.error)
             << mold(c.spec);
 }
 
@@ -138,7 +131,7 @@ void fake_load(const Cell* text, Cell* result) {
 
 TEST_F(Tuples, TextLoadsOneTuple) {
     block::load_text = fake_load;
-    auto to = [](const Cell* text) { return act<ACT_TO>()(datatype_(TYPE_TUPLE), stack::push(text), TYPE_TUPLE); };
+    auto to = [](const Cell* text) { return make_(TYPE_TUPLE, text, true); };
     EXPECT_EQ(show(to(str("1.2.3"))), "1.2.3");
     EXPECT_EQ(show(to(text_series(U"1.2.3", 1, TYPE_FILE))), "1.2.3") << "any text type";
     EXPECT_EQ(error_of([&] { to(str("1x2")); }), "script bad-to-arg");
@@ -322,34 +315,15 @@ TEST_F(Tuples, PathAccess) {
     EXPECT_EQ(show(t), "9.2.3");
 }
 
-std::vector<std::string> told;
-void record_deep(const Cell*, const Cell*, const Cell* target, i32 word, const Cell* value, i32 index, i32 part) {
-    told.push_back(std::string(symbol::spelling(word)) + " " + mold(target) + " " + mold(value) + " " +
-                   std::to_string(index) + " " + std::to_string(part));
-    memory::alloc_cells(16);
-    collector::do_cycle();
-}
-void record_set(const Cell*, const Cell* word, const Cell* old_value, const Cell* new_value) {
-    told.push_back(std::string(symbol::spelling(i32(word->w2))) + " " + mold(old_value) + " -> " + mold(new_value));
-}
-
 TEST_F(Tuples, AssignmentsTellTheHolder) {
     collector::RootCell owner;
-    told.clear();
-    ownership::on_deep_change = record_deep;
-    ownership::fire_on_set = record_set;
-    struct Restore {
-        ~Restore() {
-            ownership::on_deep_change = nullptr;
-            ownership::fire_on_set = nullptr;
-        }
-    } restore;
+    HolderReports reports;
     Cell* b = test::block({tup({1, 2, 3, 4})});
     own(b, owner.get());
     act<ACT_EVAL_PATH>()(block::zs_abs_at(b, 0), int_(4), none_(), nullptr, b, int_(1), 2, false, false, true, true);
     Cell* field = stack::push(tup({1, 2, 3}));
     act<ACT_EVAL_PATH>()(field, int_(2), int_(7), nullptr, owner.get(), word("color"), 2, false, false, true, true);
-    EXPECT_EQ(told, (std::vector<std::string>{"set-path [1.2.3] 1.2.3 4 1", "color 1.2.3 -> 1.7.3"}));
+    EXPECT_EQ(reports.told, (std::vector<std::string>{"set-path [1.2.3] 1.2.3 4 1", "color 1.2.3 -> 1.7.3"}));
 }
 
 // --- Reverse ------------------------------------------------------------------------------------
@@ -391,8 +365,9 @@ TEST_F(Tuples, Reverse) {
     };
     for (const Error& e : errors) {
         Cell* t = tup({1, 2, 3, 4});
-        EXPECT_EQ(error_of([&] { reverse(t, e.part ? stack::push(e.part) : nullptr, e.skip ? stack::push(e.skip) : nullptr); }),
-                  e.error);
+        Cell* part = e.part ? stack::push(e.part) : nullptr;
+        Cell* skip = e.skip ? stack::push(e.skip) : nullptr;
+        EXPECT_EQ(error_of([&] { reverse(t, part, skip); }), e.error);
         EXPECT_EQ(show(t), "1.2.3.4");
     }
 }

@@ -117,6 +117,12 @@ Cell* float_(double v) {
     return c;
 }
 
+Cell* percent_(double v) {
+    Cell* c = float_(v);
+    cell::set_type(c, TYPE_PERCENT);
+    return c;
+}
+
 Cell* pair_(i32 x, i32 y) {
     Cell* c = stack::push_slot();
     cell::init(c, TYPE_PAIR);
@@ -255,6 +261,47 @@ std::string form(const Cell* value, i32 part) {
     std::string text = string::to_std(buffer);
     stack::top = saved;
     return text;
+}
+
+Cell* make_(u32 type, const Cell* spec, bool to) {
+    return (to ? action_of<ACT_TO>(type) : action_of<ACT_MAKE>(type))(datatype_(type), stack::push(spec), type);
+}
+
+namespace {
+
+HolderReports* reporting = nullptr;
+bool in_report = false;
+
+void report_deep(const Cell*, const Cell*, const Cell* target, i32 word, const Cell* value, i32 index, i32 part) {
+    if (in_report) return;   // the handler's own changes report too
+    in_report = true;
+    reporting->told.push_back(std::string(symbol::spelling(word)) + " " + mold(target) + " " + mold(value) + " " +
+                              std::to_string(index) + " " + std::to_string(part));
+    Cell* mark = stack::top;
+    if (reporting->clear_holder) series::clear(stack::push(target));
+    memory::alloc_cells(16);
+    collector::do_cycle();
+    stack::top = mark;
+    in_report = false;
+}
+
+void report_set(const Cell*, const Cell* word, const Cell* old_value, const Cell* new_value) {
+    reporting->told.push_back(std::string(symbol::spelling(i32(word->w2))) + " " + mold(old_value) + " -> " +
+                              mold(new_value));
+}
+
+}  // namespace
+
+HolderReports::HolderReports() {
+    reporting = this;
+    ownership::on_deep_change = report_deep;
+    ownership::fire_on_set = report_set;
+}
+
+HolderReports::~HolderReports() {
+    reporting = nullptr;
+    ownership::on_deep_change = nullptr;
+    ownership::fire_on_set = nullptr;
 }
 
 void ValueTest::SetUp() {
