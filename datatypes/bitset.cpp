@@ -251,6 +251,7 @@ i64 apply_string(const Cell* text, Cell* bitset, i32 op) {
     }
     i64 highest = -1;
     for (i64 i = 0; i < n; i++) highest = std::max(highest, code_at(i));
+    if (highest > MAX_BIT) fire(ERR_SCRIPT, "out-of-range", text);
     if (op == OP_SIZE || highest < 0) return highest;
     if (grows_q(bitset, op)) grow(bitset, highest);
     // No allocation from here on: the buffers stay where they are.
