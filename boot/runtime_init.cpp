@@ -7,6 +7,9 @@
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/email.hpp"
+#include "datatypes/file.hpp"
+#include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
 #include "datatypes/logic.hpp"
@@ -14,14 +17,19 @@
 #include "datatypes/none.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/path.hpp"
+#include "datatypes/percent.hpp"
 #include "datatypes/point.hpp"
+#include "datatypes/ref.hpp"
+#include "datatypes/time.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
+#include "datatypes/tag.hpp"
 #include "datatypes/triple.hpp"
 #include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/unset.hpp"
+#include "datatypes/url.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/case_folding.hpp"
@@ -74,11 +82,19 @@ void register_datatypes() {
     path::init();
     paren::init();
     issue::init();
+    url::init();
+    file::init();
     bitset::init();
     triple::init();
+    float_::init();
     typeset::init();
     pair::init();
+    percent::init();
     tuple::init();
+    time::init();
+    tag::init();
+    email::init();
+    ref::init();
     point2D::init();
     point3D::init();
 }
@@ -97,6 +113,8 @@ void init_tables() {
     series::init_state();
     block::init_state();
     case_folding::init_state();
+    url::init_state();
+    email::init_state();
     bitset::init_state();
     point::init_state();
 }

@@ -39,14 +39,8 @@ std::string show(const Cell* c) {
     }
 }
 
-Cell* binary_(std::initializer_list<u8> bytes) {
-    std::u32string text;
-    for (u8 b : bytes) text += char32_t(b);
-    return text_series(text, 1, TYPE_BINARY);
-}
-
-Cell* make_bs(const Cell* spec) { return make_(TYPE_BITSET, spec); }
-Cell* to_bs(const Cell* spec) { return make_(TYPE_BITSET, spec, true); }
+Cell* make_bs(const Cell* spec) { return convert(TYPE_BITSET, spec, ACT_MAKE); }
+Cell* to_bs(const Cell* spec) { return convert(TYPE_BITSET, spec); }
 
 bool pick(Cell* bs, const Cell* index) {
     Cell* r = act<ACT_PICK>()(bs, 0, stack::push(index));

@@ -191,8 +191,8 @@ TEST_F(Pairs, MakeAndTo) {
         {pair_(4, 5), "4x5"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(show(make_(TYPE_PAIR, c.spec)), c.result);
-        EXPECT_EQ(show(make_(TYPE_PAIR, c.spec, true)), c.result);
+        EXPECT_EQ(show(convert(TYPE_PAIR, c.spec, ACT_MAKE)), c.result);
+        EXPECT_EQ(show(convert(TYPE_PAIR, c.spec)), c.result);
     }
 }
 
@@ -215,14 +215,14 @@ TEST_F(Pairs, MakeErrors) {
         {str("1x2"), "internal not-done"},                   // no lexer yet
     };
     for (const Case& c : cases)
-        EXPECT_EQ(error_of([&] { make_(TYPE_PAIR, c.spec); }),
+        EXPECT_EQ(error_of([&] { convert(TYPE_PAIR, c.spec, ACT_MAKE); }),
                   c.error)
             << show(c.spec);
 }
 
 TEST_F(Pairs, TextLoadsOnePair) {
     block::load_text = fake_load;
-    auto make = [](const char* text) { return make_(TYPE_PAIR, str(text), true); };
+    auto make = [](const char* text) { return convert(TYPE_PAIR, str(text)); };
     EXPECT_EQ(show(make("1x2")), "1x2");
     for (const char* text : {"1x2 3x4", "(1, 2)", ""})
         EXPECT_EQ(error_of([&] { make(text); }), "script bad-to-arg") << '"' << text << '"';

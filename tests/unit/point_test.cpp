@@ -128,8 +128,8 @@ TEST_F(Points, MakeAndTo) {
         {TYPE_POINT3D, p3(4, 5, 6), "(4, 5, 6)"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(show(make_(c.type, c.spec)), c.result);
-        EXPECT_EQ(show(make_(c.type, c.spec, true)), c.result);
+        EXPECT_EQ(show(convert(c.type, c.spec, ACT_MAKE)), c.result);
+        EXPECT_EQ(show(convert(c.type, c.spec)), c.result);
     }
 }
 
@@ -148,7 +148,7 @@ TEST_F(Points, MakeErrors) {
         {TYPE_POINT2D, str("(1, 2)"), "internal not-done"},   // no lexer yet
     };
     for (const Case& c : cases)
-        EXPECT_EQ(error_of([&] { make_(c.type, c.spec); }), c.error)
+        EXPECT_EQ(error_of([&] { convert(c.type, c.spec, ACT_MAKE); }), c.error)
             << datatype::name_of(c.type) << " " << show(c.spec);
 }
 
@@ -163,7 +163,7 @@ void fake_load(const Cell* text, Cell* result) {
 
 TEST_F(Points, TextLoadsOnePoint) {
     block::load_text = fake_load;
-    auto make = [](u32 type, const char* text) { return make_(type, str(text), true); };
+    auto make = [](u32 type, const char* text) { return convert(type, str(text)); };
     EXPECT_EQ(show(make(TYPE_POINT2D, "(1, 2)")), "(1, 2)");
     EXPECT_EQ(show(make(TYPE_POINT3D, "(1, 2, 3)")), "(1, 2, 3)");
     EXPECT_EQ(error_of([&] { make(TYPE_POINT2D, "(1, 2, 3)"); }), "script bad-to-arg");

@@ -33,7 +33,6 @@ Cell* issue_(const char* text) {
     cell::init(c, TYPE_UNSET);
     return issue::make_at(c, text);
 }
-Cell* binary_(std::u32string bytes) { return text_series(bytes, 1, TYPE_BINARY); }
 
 std::string show(const Cell* c) {
     if (TYPE_OF(c) != TYPE_TUPLE) return std::string("a ") + datatype::name_of(TYPE_OF(c));
@@ -86,13 +85,14 @@ TEST_F(Tuples, MakeAndTo) {
         {issue_("FF000080"), "255.0.0.128"},
         {issue_("F80"), "255.136.0"},
         {issue_("00ff7f"), "0.255.127"},
-        {binary_(U"\x01\x02"), "1.2.0"},
-        {binary_(U"\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C\x0D"), "1.2.3.4.5.6.7.8.9.10.11.12"},
+        {binary_({1, 2}), "1.2.0"},
+        {binary_({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}), "1.2.3.4.5.6.7.8.9.10.11.12"},
+        {binary_({1, 2, 3, 4}, 2), "3.4.0"},
         {tup({9, 8, 7}), "9.8.7"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(show(make_(TYPE_TUPLE, c.spec)), c.result);
-        EXPECT_EQ(show(make_(TYPE_TUPLE, c.spec, true)), c.result);
+        EXPECT_EQ(show(convert(TYPE_TUPLE, c.spec, ACT_MAKE)), c.result);
+        EXPECT_EQ(show(convert(TYPE_TUPLE, c.spec)), c.result);
     }
 }
 
@@ -116,7 +116,7 @@ TEST_F(Tuples, MakeErrors) {
         {str("1.2.3"), "internal not-done"},   // no lexer yet
     };
     for (const Case& c : cases)
-        EXPECT_EQ(error_of([&] { make_(TYPE_TUPLE, c.spec); }), c.error)
+        EXPECT_EQ(error_of([&] { convert(TYPE_TUPLE, c.spec, ACT_MAKE); }), c.error)
             << mold(c.spec);
 }
 
@@ -131,7 +131,7 @@ void fake_load(const Cell* text, Cell* result) {
 
 TEST_F(Tuples, TextLoadsOneTuple) {
     block::load_text = fake_load;
-    auto to = [](const Cell* text) { return make_(TYPE_TUPLE, text, true); };
+    auto to = [](const Cell* text) { return convert(TYPE_TUPLE, text); };
     EXPECT_EQ(show(to(str("1.2.3"))), "1.2.3");
     EXPECT_EQ(show(to(text_series(U"1.2.3", 1, TYPE_FILE))), "1.2.3") << "any text type";
     EXPECT_EQ(error_of([&] { to(str("1x2")); }), "script bad-to-arg");
