@@ -185,7 +185,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gran
     if (TYPE_OF(value) != TYPE_INTEGER) integer::invalid_operand(value);
     Cell old = *parent;
     (field == 1 ? parent->w2 : parent->w3) = value->w2;
-    if (notify) ownership::notify_scalar_set(grand_parent, prev_element, old, *parent, field);
+    if (notify) ownership::notify_scalar_set(grand_parent, prev_element, old, *parent, value, field);
     return value;
 }
 
@@ -220,8 +220,29 @@ Cell* negate(Cell* p) {
 
 void remainder() { do_math_op(MATH_REMAINDER); }
 
-// Rounding goes through integer! rounding, which its module brings.
-Cell* round(Cell*, Cell*, bool, bool, bool, bool, bool, bool) { fire(ERR_INTERNAL, "not-done"); }
+// Each coordinate rounded as an integer! by integer!'s round (a float scale
+// goes on to float!'s), x with a pair scale's x and y with its y; a float
+// result is truncated toward zero.
+Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+            bool half_ceiling) {
+    if (scale && TYPE_OF(scale) == TYPE_MONEY) float_::not_related_to_caller(TYPE_MONEY);
+    auto round_integer = reinterpret_cast<action::Round>(actions::lookup(TYPE_INTEGER, ACT_ROUND));
+    i32 out[2];
+    for (i32 i = 0; i < 2; i++) {
+        Cell* c = integer::push(i == 0 ? x_of(value) : y_of(value));
+        Cell* s = nullptr;
+        if (scale) s = TYPE_OF(scale) == TYPE_PAIR ? integer::push(i == 0 ? x_of(scale) : y_of(scale)) : stack::push(scale);
+        Cell* r = round_integer(c, s, even, down, half_down, floor, ceiling, half_ceiling);
+        if (TYPE_OF(r) == TYPE_INTEGER) {
+            out[i] = integer::get(r);
+            continue;
+        }
+        double d = std::trunc(cell::get_float(r));
+        if (!(d >= -2147483648.0 && d <= 2147483647.0)) fire(ERR_MATH, "overflow");
+        out[i] = i32(d);
+    }
+    return make_at(value, out[0], out[1]);
+}
 
 void subtract() { do_math_op(MATH_SUBTRACT); }
 void and_() { do_math_op(MATH_AND); }

@@ -6,13 +6,13 @@
 
 #include "datatypes/block.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
 #include "evaluator/stack.hpp"
-#include "runtime/dtoa.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/hash_table.hpp"
 #include "runtime/memory.hpp"
@@ -33,63 +33,6 @@ float to_single(double d) {
     if (d >= LIMIT) return INFINITY;
     if (d <= -LIMIT) return -INFINITY;
     return float(d);
-}
-
-double math_op(double a, double b, i32 op) {
-    switch (op) {
-        case MATH_ADD: return a + b;
-        case MATH_SUBTRACT: return a - b;
-        case MATH_MULTIPLY: return a * b;
-        case MATH_DIVIDE: return a / b;
-        case MATH_REMAINDER: return std::fmod(a, b);
-        default: {
-            Cell caller, type;
-            stack::caller_name(&caller);
-            datatype::make_at(&type, TYPE_FLOAT);
-            fire(ERR_SCRIPT, "cannot-use", &caller, &type);
-        }
-    }
-}
-
-bool equal32_q(float a, float b) {
-    if (std::isnan(a) || std::isnan(b)) return false;
-    if (a == b) return true;
-    u32 ua = put(a), ub = put(b);
-    u32 ma = ua & 0x7FFFFFFF, mb = ub & 0x7FFFFFFF;
-    if (ma >= 0x7F7FFFFF || mb >= 0x7F7FFFFF) {
-        u32 gap = ma > mb ? ma - mb : mb - ma;
-        return (ua >> 31) == (ub >> 31) && gap < 0x100000;
-    }
-    // Patterns of negative singles mapped below those of positive ones, so
-    // that neighbouring singles have neighbouring keys across zero.
-    auto key = [](u32 u) { return u >> 31 ? i64(0x80000000u) - i64(u) : i64(u); };
-    i64 gap = key(ua) - key(ub);
-    return gap >= -10 && gap <= 10;
-}
-
-const char* format(double d) {
-    static char text[32];
-    if (std::isnan(d)) return "1.#NaN";
-    if (std::isinf(d)) return d > 0 ? "1.#INF" : "-1.#INF";
-    if (std::fabs(d) < 2.220446049250313e-16) return "0";
-    // %.7g, then the exponent without its plus sign and leading zeros.
-    const char* g = dtoa::form_general(d, 7);
-    char* out = text;
-    for (const char* p = g; *p && out < text + sizeof text - 1; p++) {
-        *out++ = *p;
-        if (*p != 'e') continue;
-        if (p[1] == '-') *out++ = *++p;
-        else if (p[1] == '+') ++p;
-        while (p[1] == '0' && p[2]) ++p;
-    }
-    *out = 0;
-    return text;
-}
-
-double random_in(double max, bool secure) {
-    if (!secure) return max * double(random::genrand()) / 2147483647.0;
-    double r1 = random::secure_bytes(), r2 = random::secure_bytes();
-    return (r2 + r1 / 2147483647.0) * max / 2147483648.0;
 }
 
 i32 field_of(const Cell* word, const Cell* parent, u32 type, i32 count) {
@@ -119,7 +62,7 @@ i32 coordinates_form(const float* c, i32 n, Cell* buffer, i32 part) {
     string::append_char(buffer, '(');
     for (i32 i = 0; i < n; i++) {
         if (i > 0) string::append_literal(buffer, ", ");
-        string::append_literal(buffer, format(double(c[i])));
+        string::append_literal(buffer, float_::format(double(c[i]), float_::FORMAT_POINT));
     }
     string::append_char(buffer, ')');
     return part - (string::zs_length(buffer) - before);
@@ -222,7 +165,7 @@ Cell* eval_point(Cell* p, Cell* element, Cell* value, Cell* path, Cell* grand_pa
     Cell old = *p;
     k.c[field - 1] = single_of(value);
     store(p, k);
-    if (notify) ownership::notify_scalar_set(grand_parent, prev_element, old, *p, field);
+    if (notify) ownership::notify_scalar_set(grand_parent, prev_element, old, *p, value, field);
     return value;
 }
 
@@ -235,7 +178,7 @@ Cell* random_point(Cell* p, bool seed, bool secure, bool) {
         return p;
     }
     for (i32 i = 0; i < k.n; i++)
-        if (k.c[i] != 0.0f) k.c[i] = to_single(point::random_in(double(k.c[i]), secure));
+        if (k.c[i] != 0.0f) k.c[i] = to_single(float_::random_in(double(k.c[i]), secure));
     store(p, k);
     return p;
 }
@@ -256,7 +199,7 @@ i32 compare_coords(const Coords& a, const Coords& b, u32 wa[3], u32 wb[3], i32 o
         case COMP_EQUAL:
         case COMP_NOT_EQUAL:
             for (i32 i = 0; i < a.n; i++)
-                if (!point::equal32_q(a.c[i], b.c[i])) return 1;
+                if (!float_::equal32_q(a.c[i], b.c[i])) return 1;
             return 0;
         case COMP_STRICT_EQUAL:
             for (i32 i = 0; i < a.n; i++)
@@ -268,7 +211,7 @@ i32 compare_coords(const Coords& a, const Coords& b, u32 wa[3], u32 wb[3], i32 o
             return 0;
         default: {
             i32 i = 0;
-            while (i < a.n - 1 && point::equal32_q(a.c[i], b.c[i])) i++;
+            while (i < a.n - 1 && float_::equal32_q(a.c[i], b.c[i])) i++;
             float d = a.c[i] - b.c[i];
             return d < 0.0f ? -1 : d > 0.0f ? 1 : 0;
         }
@@ -299,8 +242,34 @@ Cell* reverse_point(Cell* p, Cell*, Cell*) {
 
 void absolute() { absolute_point(stack::arguments); }
 
-// Rounding goes through the float! rounding core, which float! brings.
-Cell* round_point(Cell*, Cell*, bool, bool, bool, bool, bool, bool) { fire(ERR_INTERNAL, "not-done"); }
+// Each component rounded as a float! by the float core and stored back as a
+// single. A coordinate scale (a pair!, or a point) gives each component its
+// own unit; a component the scale lacks (z, from a pair or a point2D!) rounds
+// to the unit of no scale.
+Cell* round_point(Cell* p, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+                  bool half_ceiling) {
+    if (scale && TYPE_OF(scale) == TYPE_MONEY) float_::not_related_to_caller(TYPE_MONEY);
+    float_::RoundMode mode{even, down, half_down, floor, ceiling, half_ceiling};
+    Coords k = coords_of(p);
+    u32 st = scale ? TYPE_OF(scale) : TYPE_NONE;
+    bool per_component = st == TYPE_PAIR || st == TYPE_POINT2D || st == TYPE_POINT3D;
+    Coords units{{0, 0, 0}, 0};
+    if (st == TYPE_PAIR) units = Coords{{float(i32(scale->w2)), float(i32(scale->w3)), 0}, 2};
+    else if (per_component) units = coords_of(scale);
+    for (i32 i = 0; i < k.n; i++) {
+        Cell unit;
+        const Cell* s = scale;
+        if (per_component) {
+            cell::init(&unit, TYPE_FLOAT);
+            cell::set_float(&unit, double(units.c[i]));
+            s = i < units.n ? &unit : nullptr;
+        }
+        double u = float_::round_unit(TYPE_FLOAT, s);
+        k.c[i] = to_single(float_::round_to_unit(double(k.c[i]), u, mode));
+    }
+    store(p, k);
+    return p;
+}
 
 // The arithmetic core; `pairs`: a pair! operand counts component by
 // component (point2D!) rather than being refused (point3D!).
@@ -337,7 +306,7 @@ Cell* math_point(i32 op, bool pairs) {
             break;
         }
     }
-    for (i32 i = 0; i < k.n; i++) k.c[i] = to_single(point::math_op(double(k.c[i]), r[i], op));
+    for (i32 i = 0; i < k.n; i++) k.c[i] = to_single(float_::do_math_op(double(k.c[i]), r[i], op));
     store(left, k);
     return left;
 }

@@ -6,7 +6,8 @@
 // carries nothing); a point3D! holds x, y and z in words 1 to 3. Arithmetic
 // is done in doubles and stored back rounded to single, but a float scalar
 // multiplies and divides in single precision. `=` tolerates a few units in
-// the last place of a single; `==` is exact.
+// the last place of a single; `==` is exact. The double arithmetic, the text
+// of a component and the tolerant equality are float!'s.
 //
 // The two types are one family and share this module: `point` holds what
 // they have in common, `point2D` and `point3D` their values and actions.
@@ -23,27 +24,6 @@ float to_single(double d);
 
 inline float get(u32 word) { return std::bit_cast<float>(word); }
 inline u32 put(float f) { return std::bit_cast<u32>(f); }
-
-// The arithmetic core of doubles for a MathOp: add, subtract, multiply,
-// divide (IEEE: a zero divisor gives an infinity or a NaN) and remainder
-// (fmod: the sign of the dividend, a NaN for an infinite dividend or a zero
-// divisor, the dividend itself for an infinite divisor). and, or and xor
-// raise `script cannot-use` (the caller's name, float!). It is the float
-// core's arithmetic, kept here until float! offers it.
-double math_op(double a, double b, i32 op);
-
-// Tolerant equality of singles: not NaN, and equal, or at most 10 units in the
-// last place apart (at the edge of the range, close patterns of one sign).
-bool equal32_q(float a, float b);
-
-// A coordinate's text: up to 7 significant digits ("0.1", "1.5e-7", "1e20"),
-// "0" below 2.220446049250313e-16 in magnitude, and "1.#INF", "-1.#INF",
-// "1.#NaN". The text stays valid until the next call.
-const char* format(double d);
-
-// A random double between 0 and max, from the generator or, with `secure`,
-// from the system's secure source.
-double random_in(double max, bool secure);
 
 // --- Shared with pair! ----------------------------------------------------------
 

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "datatypes/datatype.hpp"
+#include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/point.hpp"
 #include "datatypes/series.hpp"
@@ -127,7 +128,7 @@ Cell* do_math_op(i32 op) {
         case TYPE_PERCENT: {
             double d = cell::get_float(right);
             for (i32 i = 0; i < length; i++)
-                set_byte(&result, i, byte_of(point::math_op(double(byte_at(left, i)), d, op)));
+                set_byte(&result, i, byte_of(float_::do_math_op(double(byte_at(left, i)), d, op)));
             break;
         }
         case TYPE_INTEGER:
@@ -264,7 +265,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell* grand_par
     if (TYPE_OF(value) != TYPE_INTEGER && TYPE_OF(value) != TYPE_NONE) integer::invalid_operand(value);
     Cell old = *parent;
     poke(parent, index, value, element);
-    if (notify) ownership::notify_scalar_set(grand_parent, prev_element, old, *parent, index);
+    if (notify) ownership::notify_scalar_set(grand_parent, prev_element, old, *parent, value, index);
     return value;
 }
 

@@ -17,7 +17,6 @@ namespace ownership {
 
 u32 table = 0;
 DeepChange on_deep_change = nullptr;
-FieldSet fire_on_set = nullptr;
 
 namespace {
 
@@ -137,17 +136,17 @@ bool check(const Cell* value, i32 action_symbol, const Cell* new_value, i32 inde
     return true;
 }
 
-void notify_scalar_set(const Cell* parent, const Cell* word, Cell old_value, Cell new_value, i32 field) {
+void notify_scalar_set(const Cell* parent, const Cell* word, Cell old_scalar, Cell new_scalar, const Cell* value,
+                       i32 field) {
     if (!parent) return;
-    u32 type = TYPE_OF(parent);
-    if (type == TYPE_OBJECT) {
-        if (!fire_on_set) return;
-        collector::RootCell object(*parent), field_word(word ? *word : none::value);
-        collector::RootCell old(old_value), now(new_value);
-        fire_on_set(object.get(), field_word.get(), old.get(), now.get());
-    } else if (any_series_q(type) || type == TYPE_MAP) {
-        collector::RootCell holder(*parent), now(new_value);
-        check(holder.get(), set_path_word, now.get(), field, 1);
+    if (TYPE_OF(parent) == TYPE_OBJECT) {
+        if (parent->w3 == 0 || !word) return;
+        if (!context::on_set) fire(ERR_INTERNAL, "not-done");
+        collector::RootCell object(*parent), field_word(*word), old(old_scalar), now(new_scalar);
+        context::on_set(object.get(), field_word.get(), old.get(), now.get());
+    } else if (any_series_q(TYPE_OF(parent))) {
+        collector::RootCell holder(*parent), assigned(value ? *value : none::value);
+        check(holder.get(), set_path_word, assigned.get(), field, 1);
     }
 }
 

@@ -42,17 +42,13 @@ extern DeepChange on_deep_change;
 
 // A path assignment changed a scalar in place (a pair's x, a tuple's byte, a
 // time's hour) that `parent` holds through `word` (the path element before
-// the scalar's): an object! parent hears it through its on-change handler
-// (`fire_on_set`, with the word, the old scalar and the new one), a series or
-// map parent through `check` with the word `set-path`, the new scalar and the
-// field's number. The scalars are copies: the handlers are user code, and the
-// cell that held the scalar may move.
-void notify_scalar_set(const Cell* parent, const Cell* word, Cell old_value, Cell new_value, i32 field);
-
-// Calls an object's on-change handler for a field (object, field word, old
-// value, new value); set by the object! datatype, nothing is told before.
-using FieldSet = void (*)(const Cell* object, const Cell* word, const Cell* old_value, const Cell* new_value);
-extern FieldSet fire_on_set;
+// the scalar's). An object! parent with change handlers hears it through its
+// on-change handling (`context::on_set`: the word, the old scalar and the new
+// one); a series parent through `check` with the word `set-path`, the value
+// assigned and the field's number. The handlers are user code and get copies:
+// the cell that held the scalar may move.
+void notify_scalar_set(const Cell* parent, const Cell* word, Cell old_scalar, Cell new_scalar, const Cell* value,
+                       i32 field);
 
 // The collector's steps: marking the entries of live keys, dropping the others.
 void mark_entries();

@@ -75,7 +75,7 @@ typename datatype::SlotSig<S>::type action_of(u32 type) {
 }
 
 // While alive, records as text what path assignments into scalars tell the
-// holder of the scalar: an owned series' reports ("set-path [1 5x2] 5x2 1 1":
+// holder of the scalar: an owned series' reports ("set-path [1 5x2] 5 1 1":
 // word, series, new value, index, part) and an object's on-change calls
 // ("size 7x8 -> 7x0": word, old, new). After each report of a series the
 // handler allocates and collects, and with `clear_holder` empties the
@@ -87,6 +87,7 @@ struct HolderReports {
     HolderReports& operator=(const HolderReports&) = delete;
     std::vector<std::string> told;
     bool clear_holder = false;
+    void (*saved_on_set)(const Cell*, const Cell*, const Cell*, const Cell*);
 };
 
 struct MoldOptions {

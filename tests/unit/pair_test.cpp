@@ -156,9 +156,36 @@ TEST_F(Pairs, AbsoluteNegateAndReverse) {
     }
 }
 
-TEST_F(Pairs, RoundWaitsForIntegerRounding) {
-    EXPECT_EQ(error_of([&] { act<ACT_ROUND>()(pair_(1, 2), nullptr, false, false, false, false, false, false); }),
-              "internal not-done");
+TEST_F(Pairs, Round) {
+    auto round = act<ACT_ROUND>();
+    struct Case {
+        const Cell* value;
+        const Cell* scale;
+        bool floor, ceiling, even;
+        const char* result;
+    } cases[] = {
+        {pair_(17, 23), pair_(5, 10), false, false, false, "15x20"},
+        {pair_(17, 25), int_(10), false, false, false, "20x30"},       // halves away from zero
+        {pair_(-17, -25), int_(10), false, false, false, "-20x-30"},
+        {pair_(15, 25), int_(10), false, false, true, "20x20"},        // /even
+        {pair_(17, -17), int_(10), true, false, false, "10x-20"},      // /floor
+        {pair_(11, -11), int_(10), false, true, false, "20x-10"},      // /ceiling
+        {pair_(17, 23), pair_(0, 10), false, false, false, "17x20"},   // a zero unit leaves it
+        {pair_(7, 8), float_(2.5), false, false, false, "7x7"},        // 7.5 truncated; 7.5 again
+        {pair_(7, 8), nullptr, false, false, false, "7x8"},
+    };
+    for (const Case& c : cases) {
+        Cell* v = stack::push(c.value);
+        Cell* s = c.scale ? stack::push(c.scale) : nullptr;
+        EXPECT_EQ(show(round(v, s, c.even, false, false, c.floor, c.ceiling, false)), c.result)
+            << show(c.value) << " " << (c.scale ? show(c.scale) : "no scale");
+    }
+    EXPECT_EQ(error_of([&] { round(pair_(INT32_MAX, 0), int_(10), false, false, false, false, false, false); }),
+              "math overflow");
+    Cell money;
+    cell::init(&money, TYPE_MONEY);
+    EXPECT_EQ(error_of([&] { round(pair_(1, 2), &money, false, false, false, false, false, false); }),
+              "script not-related");
 }
 
 TEST_F(Pairs, Random) {
@@ -323,7 +350,7 @@ TEST_F(PairHolders, AssignmentsTellTheHolder) {
     Cell* in_block = block::zs_abs_at(b, 1);
     Cell* answer = path(in_block, word("x"), int_(5), nullptr, b, int_(2), 2, false, false, true, true);
     EXPECT_EQ(integer::get(answer), 5);
-    EXPECT_EQ(told, std::vector<std::string>{"set-path [0 5x2] 5x2 1 1"});
+    EXPECT_EQ(told, std::vector<std::string>{"set-path [0 5x2] 5 1 1"});
     EXPECT_MOLD(b, "[]") << "the handler emptied the block afterwards";
 
     told.clear();

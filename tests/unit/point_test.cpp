@@ -6,6 +6,7 @@
 
 #include "datatypes/block.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/point.hpp"
@@ -60,6 +61,7 @@ struct Points : ValueTest {
 
 // --- Coordinates as text ----------------------------------------------------------
 
+// A component is written as float! writes a point's coordinate.
 TEST_F(Points, CoordinateText) {
     struct Case {
         double value;
@@ -82,7 +84,7 @@ TEST_F(Points, CoordinateText) {
         {-INFINITY, "-1.#INF"},
         {NAN, "1.#NaN"},
     };
-    for (const Case& c : cases) EXPECT_STREQ(point::format(c.value), c.text) << c.value;
+    for (const Case& c : cases) EXPECT_STREQ(float_::format(c.value, float_::FORMAT_POINT), c.text) << c.value;
 }
 
 TEST_F(Points, MoldAndForm) {
@@ -116,13 +118,13 @@ TEST_F(Points, MakeAndTo) {
     } cases[] = {
         {TYPE_POINT2D, int_(3), "(3, 3)"},
         {TYPE_POINT2D, pair_(2, 5), "(2, 5)"},
-        {TYPE_POINT2D, test::block({int_(1), float_(2.5)}), "(1, 2.5)"},
+        {TYPE_POINT2D, test::block({int_(1), test::float_(2.5)}), "(1, 2.5)"},
         {TYPE_POINT2D, test::block({int_(1), int_(2), str("more")}), "(1, 2)"},
-        {TYPE_POINT2D, float_(0.1), "(0.100000001, 0.100000001)"},
-        {TYPE_POINT2D, float_(1e300), "(inf, inf)"},
+        {TYPE_POINT2D, test::float_(0.1), "(0.100000001, 0.100000001)"},
+        {TYPE_POINT2D, test::float_(1e300), "(inf, inf)"},
         {TYPE_POINT2D, p2(4, 5), "(4, 5)"},
         {TYPE_POINT3D, int_(-1), "(-1, -1, -1)"},
-        {TYPE_POINT3D, test::block({int_(1), int_(2), float_(3.5)}), "(1, 2, 3.5)"},
+        {TYPE_POINT3D, test::block({int_(1), int_(2), test::float_(3.5)}), "(1, 2, 3.5)"},
         {TYPE_POINT3D, pair_(2, 5), "(2, 5, 0)"},
         {TYPE_POINT3D, p2(4, 5), "(4, 5, 0)"},
         {TYPE_POINT3D, p3(4, 5, 6), "(4, 5, 6)"},
@@ -185,13 +187,13 @@ TEST_F(Points, Arithmetic) {
         {ACT_SUBTRACT, p2(1, 2), p2(0.5f, 4), "(0.5, -2)"},
         {ACT_MULTIPLY, p2(3, 4), p2(2, 0.5f), "(6, 2)"},
         {ACT_DIVIDE, p2(1, -1), int_(0), "(inf, -inf)"},
-        {ACT_DIVIDE, p2(2, 3), float_(0.0), "(inf, inf)"},
+        {ACT_DIVIDE, p2(2, 3), test::float_(0.0), "(inf, inf)"},
         {ACT_REMAINDER, p2(7.5f, -7.5f), int_(2), "(1.5, -1.5)"},
-        {ACT_REMAINDER, p2(7, 7), float_(INFINITY), "(7, 7)"},
-        {ACT_ADD, p2(1, 1), float_(0.1), "(1.10000002, 1.10000002)"},
+        {ACT_REMAINDER, p2(7, 7), test::float_(INFINITY), "(7, 7)"},
+        {ACT_ADD, p2(1, 1), test::float_(0.1), "(1.10000002, 1.10000002)"},
         // A float scalar multiplies and divides in single precision.
-        {ACT_MULTIPLY, p2(3, 1), float_(0.1), "(0.300000012, 0.100000001)"},
-        {ACT_DIVIDE, p2(1, 3), float_(3.0), "(0.333333343, 1)"},
+        {ACT_MULTIPLY, p2(3, 1), test::float_(0.1), "(0.300000012, 0.100000001)"},
+        {ACT_DIVIDE, p2(1, 3), test::float_(3.0), "(0.333333343, 1)"},
         {ACT_MULTIPLY, p2(FLT_MAX, 1), int_(2), "(inf, 2)"},
         {ACT_ADD, p3(1, 2, 3), p3(1, 1, 1), "(2, 3, 4)"},
         {ACT_MULTIPLY, p3(1, 2, 3), percent_(2.0), "(2, 4, 6)"},
@@ -249,12 +251,36 @@ TEST_F(Points, OtherActions) {
     EXPECT_EQ(show(act<ACT_NEGATE>(TYPE_POINT3D)(p3(1, 0, -3))), "(-1, 0, 3)");
     EXPECT_EQ(show(act<ACT_REVERSE>(TYPE_POINT2D)(p2(1, 2), nullptr, nullptr)), "(2, 1)");
     EXPECT_EQ(show(act<ACT_REVERSE>(TYPE_POINT3D)(p3(1, 2, 3), nullptr, nullptr)), "(3, 2, 1)");
-    for (u32 t : {TYPE_POINT2D, TYPE_POINT3D}) {
-        Cell* p = t == TYPE_POINT2D ? p2(1, 2) : p3(1, 2, 3);
-        EXPECT_EQ(error_of([&] { act<ACT_ROUND>(t)(p, nullptr, false, false, false, false, false, false); }),
-                  "internal not-done")
-            << "rounding waits for float! rounding";
+}
+
+TEST_F(Points, Round) {
+    auto round2 = act<ACT_ROUND>(TYPE_POINT2D);
+    auto round3 = act<ACT_ROUND>(TYPE_POINT3D);
+    struct Case {
+        const Cell* value;
+        const Cell* scale;
+        bool floor;
+        const char* result;
+    } cases[] = {
+        {p2(1.4f, 2.5f), nullptr, false, "(1, 3)"},
+        {p2(-1.5f, 2.6f), nullptr, true, "(-2, 2)"},
+        {p2(17, 23), pair_(5, 10), false, "(15, 20)"},            // a unit per component
+        {p2(1.3f, 1.3f), p2(0.5f, 0.25f), false, "(1.5, 1.25)"},
+        {p2(1.3f, 7), test::float_(0.5), false, "(1.5, 7)"},      // one unit for both
+        {p2(1e30f, 2), int_(1), false, "(1.00000002e+30, 2)"},    // no integer limit
+        {p3(1.3f, 1.3f, 2.6f), p2(0.5f, 0.25f), false, "(1.5, 1.25, 3)"},   // z: no unit given
+        {p3(17, 23, 1.4f), p3(5, 10, 0.5f), false, "(15, 20, 1.5)"},
+    };
+    for (const Case& c : cases) {
+        Cell* v = stack::push(c.value);
+        Cell* s = c.scale ? stack::push(c.scale) : nullptr;
+        auto round = TYPE_OF(v) == TYPE_POINT2D ? round2 : round3;
+        EXPECT_EQ(show(round(v, s, false, false, false, c.floor, false, false)), c.result) << show(c.value);
     }
+    Cell money;
+    cell::init(&money, TYPE_MONEY);
+    EXPECT_EQ(error_of([&] { round2(p2(1, 2), &money, false, false, false, false, false, false); }),
+              "script not-related");
 }
 
 TEST_F(Points, Random) {
@@ -275,29 +301,6 @@ TEST_F(Points, Random) {
 }
 
 // --- Comparison ---------------------------------------------------------------------------
-
-TEST_F(Points, SingleEquality) {
-    struct Case {
-        float a, b;
-        bool equal;
-    } cases[] = {
-        {1.0f, 1.0f, true},
-        {1.0f, next_up(1.0f, 10), true},
-        {1.0f, next_up(1.0f, 11), false},
-        {0.0f, -0.0f, true},
-        {-0.0f, next_up(0.0f, 3), true},         // across zero
-        {-1.0f, 1.0f, false},
-        {NAN, NAN, false},
-        {INFINITY, INFINITY, true},
-        {FLT_MAX, INFINITY, true},                // close patterns at the edge of the range
-        {-FLT_MAX, INFINITY, false},
-        {1e30f, 1.0000001e30f, true},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(point::equal32_q(c.a, c.b), c.equal) << c.a << " " << c.b;
-        EXPECT_EQ(point::equal32_q(c.b, c.a), c.equal) << c.b << " " << c.a;
-    }
-}
 
 TEST_F(Points, Comparison) {
     auto cmp2 = act<ACT_COMPARE>(TYPE_POINT2D);
@@ -345,7 +348,7 @@ TEST_F(Points, PickAndPath) {
     };
     EXPECT_EQ(show(get(word("y"))), "2");
     EXPECT_EQ(show(get(int_(1))), "1");
-    Cell* v = path(q, word("x"), float_(0.1), at, nullptr, nullptr, 1, false, false, true, false);
+    Cell* v = path(q, word("x"), test::float_(0.1), at, nullptr, nullptr, 1, false, false, true, false);
     EXPECT_EQ(TYPE_OF(v), u32(TYPE_FLOAT)) << "the new value is answered";
     EXPECT_EQ(show(q), "(0.100000001, 2)") << "stored as a single, in place";
     path(q, int_(2), int_(-4), at, nullptr, nullptr, 1, false, false, true, false);
@@ -367,10 +370,10 @@ TEST_F(Points, AssignmentsTellTheHolder) {
     act<ACT_EVAL_PATH>(TYPE_POINT3D)(block::zs_abs_at(b, 0), word("y"), int_(5), nullptr, b, int_(1), 2, false,
                                      false, true, true);
     Cell* field = stack::push(p2(1, 2));
-    act<ACT_EVAL_PATH>(TYPE_POINT2D)(field, int_(1), float_(0.5), nullptr, owner.get(), word("offset"), 2, false,
+    act<ACT_EVAL_PATH>(TYPE_POINT2D)(field, int_(1), test::float_(0.5), nullptr, owner.get(), word("offset"), 2, false,
                                      false, true, true);
     EXPECT_EQ(reports.told,
-              (std::vector<std::string>{"set-path [(1, 5, 3)] (1, 5, 3) 2 1", "offset (1, 2) -> (0.5, 2)"}));
+              (std::vector<std::string>{"set-path [(1, 5, 3)] 5 2 1", "offset (1, 2) -> (0.5, 2)"}));
 }
 
 }  // namespace

@@ -323,7 +323,7 @@ TEST_F(Tuples, AssignmentsTellTheHolder) {
     act<ACT_EVAL_PATH>()(block::zs_abs_at(b, 0), int_(4), none_(), nullptr, b, int_(1), 2, false, false, true, true);
     Cell* field = stack::push(tup({1, 2, 3}));
     act<ACT_EVAL_PATH>()(field, int_(2), int_(7), nullptr, owner.get(), word("color"), 2, false, false, true, true);
-    EXPECT_EQ(reports.told, (std::vector<std::string>{"set-path [1.2.3] 1.2.3 4 1", "color 1.2.3 -> 1.7.3"}));
+    EXPECT_EQ(reports.told, (std::vector<std::string>{"set-path [1.2.3] none 4 1", "color 1.2.3 -> 1.7.3"}));
 }
 
 // --- Reverse ------------------------------------------------------------------------------------

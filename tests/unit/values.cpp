@@ -321,16 +321,16 @@ void report_set(const Cell*, const Cell* word, const Cell* old_value, const Cell
 
 }  // namespace
 
-HolderReports::HolderReports() {
+HolderReports::HolderReports() : saved_on_set(context::on_set) {
     reporting = this;
     ownership::on_deep_change = report_deep;
-    ownership::fire_on_set = report_set;
+    context::on_set = report_set;
 }
 
 HolderReports::~HolderReports() {
     reporting = nullptr;
     ownership::on_deep_change = nullptr;
-    ownership::fire_on_set = nullptr;
+    context::on_set = saved_on_set;
 }
 
 void ValueTest::SetUp() {
