@@ -142,6 +142,17 @@ TEST_F(Pairs, MathCoreIsInTheTable) {
     EXPECT_EQ(show(r), "15x25");
 }
 
+// A number on the left: its dispatcher swaps the operands and hands the pair
+// to this core.
+TEST_F(Pairs, NumberOnTheLeft) {
+    EXPECT_EQ(show(direct(ACT_SUBTRACT, int_(10), pair_(1, 2))), "9x8");
+    EXPECT_EQ(show(direct(ACT_MULTIPLY, int_(3), pair_(1, 2))), "3x6");
+    EXPECT_EQ(show(direct(ACT_MULTIPLY, float_(1.5), pair_(10, 20))), "(15, 30)");
+    EXPECT_EQ(show(direct(ACT_ADD, float_(0.5), pair_(1, 2))), "1x2");
+    EXPECT_EQ(error_of([&] { direct(ACT_DIVIDE, int_(10), pair_(1, 2)); }), "script not-related");
+    EXPECT_EQ(error_of([&] { direct(ACT_SUBTRACT, int_(1), pair_(INT32_MIN, 0)); }), "math overflow");
+}
+
 TEST_F(Pairs, AbsoluteNegateAndReverse) {
     EXPECT_EQ(show(direct(ACT_ABSOLUTE, pair_(-3, 4))), "3x4");
     EXPECT_EQ(show(act<ACT_NEGATE>()(pair_(1, -2))), "-1x2");

@@ -207,6 +207,13 @@ TEST_F(Points, Arithmetic) {
     EXPECT_TRUE(std::isnan(point2D::x_of(r))) << "0 / 0: no error, a NaN";
 }
 
+TEST_F(Points, NumberOnTheLeft) {
+    EXPECT_EQ(show(direct(ACT_MULTIPLY, int_(2), p2(1, 2.5f))), "(2, 5)");
+    EXPECT_EQ(show(direct(ACT_SUBTRACT, int_(10), p3(1, 2, 3))), "(9, 8, 7)");
+    EXPECT_EQ(show(direct(ACT_ADD, test::float_(0.5), p2(1, 2))), "(1.5, 2.5)");
+    EXPECT_EQ(error_of([&] { direct(ACT_DIVIDE, int_(1), p2(1, 2)); }), "script not-related");
+}
+
 TEST_F(Points, ArithmeticErrors) {
     struct Case {
         const Cell* left;

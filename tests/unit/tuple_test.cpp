@@ -202,6 +202,10 @@ TEST_F(Tuples, NumberOnTheLeft) {
         }
     }
     EXPECT_EQ(error_of([&] { core(MATH_DIVIDE, float_(1.0), tup({1, 2, 3})); }), "script not-related");
+    // Through the numbers' own actions.
+    EXPECT_EQ(show(direct(ACT_ADD, int_(10), tup({1, 2, 3}))), "11.12.13");
+    EXPECT_EQ(show(direct(ACT_MULTIPLY, float_(1.5), tup({1, 2, 3}))), "1.3.4");
+    EXPECT_EQ(error_of([&] { direct(ACT_SUBTRACT, int_(10), tup({1, 2, 3})); }), "script not-related");
 }
 
 TEST_F(Tuples, ArithmeticErrors) {
