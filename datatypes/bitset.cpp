@@ -102,7 +102,7 @@ i32 apply_bit(Walk& w, i64 n, const Cell* item) {
     return range_op(w.bitset, n, n, w.op);
 }
 
-i32 apply_item(Walk& w, const Cell* item, bool nested);
+i32 apply_item(Walk& w, const Cell* item);
 
 // The items of a block from its head, with `A - B` ranges. Items are read by
 // index and copied: applying one may grow the bitset, moving the block.
@@ -122,7 +122,7 @@ i32 apply_block(Walk& w, const Cell* block) {
         bool range = (t == TYPE_CHAR || t == TYPE_INTEGER) && item_at(i + 1, &dash) &&
                      TYPE_OF(&dash) == TYPE_WORD && symbol::resolve(i32(dash.w2)) == symbol::resolve(words.minus);
         if (!range) {
-            if (!apply_item(w, &a, true) && w.op == OP_TEST) return 0;
+            if (!apply_item(w, &a) && w.op == OP_TEST) return 0;
             continue;
         }
         if (!item_at(i + 2, &b)) fire(ERR_SCRIPT, "past-end");
@@ -142,7 +142,7 @@ i32 apply_block(Walk& w, const Cell* block) {
     return 1;
 }
 
-i32 apply_item(Walk& w, const Cell* item, bool) {
+i32 apply_item(Walk& w, const Cell* item) {
     u32 t = TYPE_OF(item);
     switch (t) {
         case TYPE_CHAR:
@@ -268,7 +268,7 @@ i64 apply_string(const Cell* text, Cell* bitset, i32 op) {
 
 i64 process_spec(const Cell* spec, Cell* bitset, i32 op, bool nested, i32 mode) {
     Walk w{bitset, op, mode};
-    i32 r = apply_item(w, spec, nested);
+    i32 r = apply_item(w, spec);
     if (op == OP_TEST) return r;
     if (nested || op == OP_CLEAR) return 0;
     i64 bytes = bytes_for(w.highest);
