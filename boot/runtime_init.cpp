@@ -1,20 +1,26 @@
 // Runtime initialisation: see runtime_init.hpp.
 #include "boot/runtime_init.hpp"
 
+#include "boot/catalog.hpp"
 #include "boot/roots.hpp"
 #include "datatypes/bitset.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/date.hpp"
 #include "datatypes/email.hpp"
+#include "datatypes/error.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/float.hpp"
+#include "datatypes/function.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
 #include "datatypes/logic.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/none.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/percent.hpp"
@@ -80,20 +86,26 @@ void register_datatypes() {
     action::init();
     op::init();
     path::init();
+    function::init();
+    routine::init();
     paren::init();
     issue::init();
     url::init();
     file::init();
+    object::init();
     bitset::init();
     triple::init();
     float_::init();
     typeset::init();
+    error::init();
     pair::init();
     percent::init();
     tuple::init();
     time::init();
     tag::init();
     email::init();
+    date::init();
+    money::init();
     ref::init();
     point2D::init();
     point3D::init();
@@ -115,6 +127,9 @@ void init_tables() {
     case_folding::init_state();
     url::init_state();
     email::init_state();
+    function::init_state();
+    object::init_state();
+    catalog::init();
     bitset::init_state();
     point::init_state();
 }

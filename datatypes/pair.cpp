@@ -183,9 +183,9 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gran
     }
     if (get || !value) return push_coord(parent, field);
     if (TYPE_OF(value) != TYPE_INTEGER) integer::invalid_operand(value);
-    Cell old = *parent;
+    Cell* old = notify ? stack::push(parent) : nullptr;
     (field == 1 ? parent->w2 : parent->w3) = value->w2;
-    if (notify) ownership::notify_scalar_set(grand_parent, prev_element, old, *parent, value, field);
+    if (notify) ownership::notify_set_path(grand_parent, prev_element, old, stack::push(parent), value, field);
     return value;
 }
 

@@ -162,10 +162,10 @@ Cell* eval_point(Cell* p, Cell* element, Cell* value, Cell* path, Cell* grand_pa
     i32 field = selected(element, path, TYPE_OF(p), k.n, true);
     if (get_ || !value) return push_component(p, field);
     if (!number_q(value)) integer::invalid_operand(value);
-    Cell old = *p;
+    Cell* old = notify ? stack::push(p) : nullptr;
     k.c[field - 1] = single_of(value);
     store(p, k);
-    if (notify) ownership::notify_scalar_set(grand_parent, prev_element, old, *p, value, field);
+    if (notify) ownership::notify_set_path(grand_parent, prev_element, old, stack::push(p), value, field);
     return value;
 }
 

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "datatypes/block.hpp"
-#include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
@@ -251,9 +250,11 @@ Cell* eval_path(Cell* time, Cell* element, Cell* value, Cell* path, Cell* parent
         cell::set_float(time, t);
         return value;
     }
-    Cell old_time = *time;
+    // The handlers get stack copies: the time's own cell may move.
+    Cell* old_time = stack::push(time);
     cell::set_float(time, t);
-    ownership::notify_scalar_set(parent, parent_word, old_time, *time, value, field);
+    Cell* new_time = stack::push(time);
+    ownership::notify_set_path(parent, parent_word, old_time, new_time, value, field);
     return value;
 }
 

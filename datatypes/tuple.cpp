@@ -263,9 +263,9 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell* grand_par
     i32 index = i32(element->w2);
     if (get || !value) return pick(parent, index, element);
     if (TYPE_OF(value) != TYPE_INTEGER && TYPE_OF(value) != TYPE_NONE) integer::invalid_operand(value);
-    Cell old = *parent;
+    Cell* old = notify ? stack::push(parent) : nullptr;
     poke(parent, index, value, element);
-    if (notify) ownership::notify_scalar_set(grand_parent, prev_element, old, *parent, value, index);
+    if (notify) ownership::notify_set_path(grand_parent, prev_element, old, stack::push(parent), value, index);
     return value;
 }
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "datatypes/context.hpp"
-#include "datatypes/none.hpp"
 #include "datatypes/symbol.hpp"
+#include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/fire.hpp"
@@ -136,18 +136,24 @@ bool check(const Cell* value, i32 action_symbol, const Cell* new_value, i32 inde
     return true;
 }
 
-void notify_scalar_set(const Cell* parent, const Cell* word, Cell old_scalar, Cell new_scalar, const Cell* value,
-                       i32 field) {
+void notify_set_path(const Cell* parent, const Cell* parent_word, const Cell* old_value, const Cell* new_value,
+                     const Cell* assigned, i32 field) {
     if (!parent) return;
     if (TYPE_OF(parent) == TYPE_OBJECT) {
-        if (parent->w3 == 0 || !word) return;
+        if (parent->w3 == 0 || !parent_word) return;   // no change handlers
         if (!context::on_set) fire(ERR_INTERNAL, "not-done");
-        collector::RootCell object(*parent), field_word(*word), old(old_scalar), now(new_scalar);
-        context::on_set(object.get(), field_word.get(), old.get(), now.get());
-    } else if (any_series_q(TYPE_OF(parent))) {
-        collector::RootCell holder(*parent), assigned(value ? *value : none::value);
-        check(holder.get(), set_path_word, assigned.get(), field, 1);
+        // The handler is user code: it gets stack copies, which stay put
+        // whatever it does to the object.
+        Cell* owner = stack::push(parent);
+        Cell* word = stack::push(parent_word);
+        context::on_set(owner, word, old_value, new_value);
+        return;
     }
+    if (!any_series_q(TYPE_OF(parent))) return;
+    // The same for a series holder, which may itself lie in a buffer that
+    // the handler moves.
+    Cell* holder = stack::push(parent);
+    check(holder, set_path_word, assigned, field, 1);
 }
 
 // --- Collection ----------------------------------------------------------------

@@ -34,21 +34,21 @@ Cell* find(u32 node);
 // when an owner was notified.
 bool check(const Cell* value, i32 action_symbol, const Cell* new_value, i32 index, i32 part);
 
+// A path assignment changed a scalar (time!, date!, pair! ...) in place inside
+// `parent`: an object parent with change handlers hears through its change
+// handler (`context::on_set`) with the word naming the scalar, the old and the
+// new value; a series parent through `check` with the word `set-path`, the
+// value assigned and the field number. The handlers are user code: the
+// values handed over must not lie in a buffer that can move.
+void notify_set_path(const Cell* parent, const Cell* parent_word, const Cell* old_value, const Cell* new_value,
+                     const Cell* assigned, i32 field);
+
 // Called with (owner, word, value, action symbol, new value, index, part) when an
 // owned series changes; set by the object! datatype.
 using DeepChange = void (*)(const Cell* owner, const Cell* word, const Cell* value, i32 action_symbol,
                             const Cell* new_value, i32 index, i32 part);
 extern DeepChange on_deep_change;
 
-// A path assignment changed a scalar in place (a pair's x, a tuple's byte, a
-// time's hour) that `parent` holds through `word` (the path element before
-// the scalar's). An object! parent with change handlers hears it through its
-// on-change handling (`context::on_set`: the word, the old scalar and the new
-// one); a series parent through `check` with the word `set-path`, the value
-// assigned and the field's number. The handlers are user code and get copies:
-// the cell that held the scalar may move.
-void notify_scalar_set(const Cell* parent, const Cell* word, Cell old_scalar, Cell new_scalar, const Cell* value,
-                       i32 field);
 
 // The collector's steps: marking the entries of live keys, dropping the others.
 void mark_entries();

@@ -485,14 +485,16 @@ void on_report(const Cell*, const Cell*, const Cell* value, i32 word, const Cell
 
 struct OwnedBitsets : Bitsets {
     collector::RootCell owner;
+    ownership::DeepChange saved = nullptr;
     void SetUp() override {
         Bitsets::SetUp();
+        saved = ownership::on_deep_change;
         ownership::on_deep_change = on_report;
         reports.clear();
         hostile = RECORD;
     }
     void TearDown() override {
-        ownership::on_deep_change = nullptr;
+        ownership::on_deep_change = saved;
         Bitsets::TearDown();
     }
 };
