@@ -49,7 +49,6 @@ using DeepChange = void (*)(const Cell* owner, const Cell* word, const Cell* val
                             const Cell* new_value, i32 index, i32 part);
 extern DeepChange on_deep_change;
 
-
 // The collector's steps: marking the entries of live keys, dropping the others.
 void mark_entries();
 void sweep();

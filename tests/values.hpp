@@ -99,9 +99,9 @@ typename datatype::SlotSig<S>::type action_of(u32 type) {
 // While alive, records as text what path assignments into scalars tell the
 // holder of the scalar: an owned series' reports ("set-path [1 5x2] 5 1 1":
 // word, series, new value, index, part) and an object's on-change calls
-// ("size 7x8 -> 7x0": word, old, new). After each report of a series the
-// handler allocates and collects, and with `clear_holder` empties the
-// series first, as user code may.
+// ("size 7x8 -> 7x0": word, old, new). At each report of a series the
+// handler allocates and collects before it reads what it was given, and with
+// `clear_holder` empties the series afterwards, as user code may.
 struct HolderReports {
     HolderReports();
     ~HolderReports();

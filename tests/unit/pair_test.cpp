@@ -377,6 +377,16 @@ TEST_F(PairHolders, AssignmentsTellTheHolder) {
     path(block::zs_abs_at(unowned, 0), int_(1), int_(3), nullptr, unowned, int_(1), 2, false, false, true, true);
     EXPECT_TRUE(told.empty()) << "without the flag, or without an owner, nobody is told";
     EXPECT_MOLD(unowned, "[3x1]");
+
+    // A holder inside another block: its cell lies in a buffer that the
+    // collection in the handler moves.
+    told.clear();
+    reports.clear_holder = false;
+    Cell* outer = test::block({int_(0), test::block({pair_(1, 2)})});
+    own(outer, owner.get());
+    Cell* inner = block::zs_abs_at(outer, 1);
+    path(block::zs_abs_at(inner, 0), word("y"), int_(9), nullptr, inner, int_(1), 3, false, false, true, true);
+    EXPECT_EQ(told, std::vector<std::string>{"set-path [1x9] 9 2 1"});
 }
 
 }  // namespace

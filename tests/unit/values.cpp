@@ -383,12 +383,13 @@ bool in_report = false;
 void report_deep(const Cell*, const Cell*, const Cell* target, i32 word, const Cell* value, i32 index, i32 part) {
     if (in_report) return;   // the handler's own changes report too
     in_report = true;
+    // Collecting first: what the handler was given must still be there.
+    memory::alloc_cells(16);
+    collector::do_cycle();
     reporting->told.push_back(std::string(symbol::spelling(word)) + " " + mold(target) + " " + mold(value) + " " +
                               std::to_string(index) + " " + std::to_string(part));
     Cell* mark = stack::top;
     if (reporting->clear_holder) series::clear(stack::push(target));
-    memory::alloc_cells(16);
-    collector::do_cycle();
     stack::top = mark;
     in_report = false;
 }
