@@ -97,8 +97,8 @@ struct Digest {
     void* ctx;   // EVP_MD_CTX
 };
 
-// Test hook: the next n libcrypto calls of the digests fail, as they do when
-// the provider refuses an algorithm.
+// Test hook: when set to n, the n-th libcrypto call of the digests from then
+// on fails, as calls do when the provider refuses an algorithm.
 extern u32 refuse_digests;
 
 }  // namespace crypto

@@ -24,11 +24,7 @@ const char* const algorithm_names[] = {"MD5", "SHA1", "SHA256", "SHA384", "SHA51
 EVP_MD* algorithms[5];
 bool acquired = false;
 
-bool refused() {
-    if (!refuse_digests) return false;
-    refuse_digests--;
-    return true;
-}
+bool refused() { return refuse_digests && --refuse_digests == 0; }
 
 [[noreturn]] void invalid_code(i32 code) {
     Cell c;
