@@ -1,6 +1,8 @@
 // Checksums: see checksum.hpp. The digests themselves are in crypto.cpp.
 #include "services/checksum.hpp"
 
+#include <immintrin.h>
+
 #include <array>
 #include <cstring>
 
@@ -96,12 +98,10 @@ inline u32 load32(const u8* p) {
     return v;
 }
 
-}  // namespace
-
-u32 crc32_update(u32 crc, const u8* data, i64 length) {
+// The CRC register after the bytes, without the complements of the
+// algorithm's start and end.
+u32 crc_bytes(u32 c, const u8* p, i64 length) {
     const auto& t = crc_tables;
-    u32 c = ~crc;
-    const u8* p = data;
     while (length >= 16) {
         u32 a = load32(p) ^ c, b = load32(p + 4), d = load32(p + 8), e = load32(p + 12);
         c = t[15][a & 0xFF] ^ t[14][(a >> 8) & 0xFF] ^ t[13][(a >> 16) & 0xFF] ^ t[12][a >> 24] ^
@@ -112,7 +112,97 @@ u32 crc32_update(u32 crc, const u8* data, i64 length) {
         length -= 16;
     }
     while (length-- > 0) c = (c >> 8) ^ t[0][(c ^ *p++) & 0xFF];
-    return ~c;
+    return c;
+}
+
+// --- CRC-32 by carry-less multiplication ----------------------------------------
+//
+// Where the processor multiplies polynomials over GF(2) (PCLMULQDQ), 64 bytes
+// are folded per step into four 128-bit remainders. The message is a
+// polynomial whose first bit has the highest degree; a 16-byte block read
+// little-endian holds in bit i the coefficient of x^(127 - i), and each 64-bit
+// half the coefficient of x^(63 - i) in bit i. Moving a block B = H x^64 + L
+// forward by n bits is B x^n = H x^(n+64) + L x^n, and modulo P each term is a
+// product with a constant of 32 bits. The carry-less product of two such
+// halves holds in bit k the coefficient of x^(126 - k): one degree short, so
+// the constants are x^(n+63) mod P and x^(n-1) mod P. The last remainder, a
+// 16-byte block whose CRC is what remains to compute, goes through the table
+// code with the bytes after it.
+
+constexpr u64 CRC_P = 0x104C11DB7;   // the polynomial, x^32 included
+
+constexpr u64 x_pow_mod(unsigned n) {
+    u64 r = 1;
+    for (unsigned i = 0; i < n; i++) {
+        r <<= 1;
+        if (r >> 32) r ^= CRC_P;
+    }
+    return r;
+}
+
+// A remainder of degree below 32 as a 64-bit half: coefficient d in bit 63 - d.
+constexpr u64 as_half(u64 r) {
+    u64 v = 0;
+    for (int d = 0; d < 32; d++)
+        if ((r >> d) & 1) v |= u64(1) << (63 - d);
+    return v;
+}
+
+// Constants moving a block forward by n bits: for its first half, then its second.
+struct FoldBy {
+    u64 first, second;
+};
+constexpr FoldBy fold_by(unsigned n) { return {as_half(x_pow_mod(n + 63)), as_half(x_pow_mod(n - 1))}; }
+constexpr FoldBy FOLD_512 = fold_by(512);
+constexpr FoldBy FOLD_128 = fold_by(128);
+
+__attribute__((target("pclmul"))) inline __m128i fold(__m128i block, __m128i k) {
+    return _mm_xor_si128(_mm_clmulepi64_si128(block, k, 0x00), _mm_clmulepi64_si128(block, k, 0x11));
+}
+
+// For length >= 64.
+__attribute__((target("pclmul"))) u32 crc_folding(u32 c, const u8* p, i64 length) {
+    auto load = [](const u8* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
+    __m128i r0 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(i32(c)));
+    __m128i r1 = load(p + 16), r2 = load(p + 32), r3 = load(p + 48);
+    p += 64;
+    length -= 64;
+    const __m128i k512 = _mm_set_epi64x(i64(FOLD_512.second), i64(FOLD_512.first));
+    while (length >= 64) {
+        r0 = _mm_xor_si128(fold(r0, k512), load(p));
+        r1 = _mm_xor_si128(fold(r1, k512), load(p + 16));
+        r2 = _mm_xor_si128(fold(r2, k512), load(p + 32));
+        r3 = _mm_xor_si128(fold(r3, k512), load(p + 48));
+        p += 64;
+        length -= 64;
+    }
+    const __m128i k128 = _mm_set_epi64x(i64(FOLD_128.second), i64(FOLD_128.first));
+    __m128i r = _mm_xor_si128(fold(r0, k128), r1);
+    r = _mm_xor_si128(fold(r, k128), r2);
+    r = _mm_xor_si128(fold(r, k128), r3);
+    while (length >= 16) {
+        r = _mm_xor_si128(fold(r, k128), load(p));
+        p += 16;
+        length -= 16;
+    }
+    u8 last[16];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(last), r);
+    return crc_bytes(crc_bytes(0, last, 16), p, length);
+}
+
+bool processor_folds() {
+    __builtin_cpu_init();   // static initialisers may run before the library's own
+    return __builtin_cpu_supports("pclmul");
+}
+
+}  // namespace
+
+bool crc_folding_on = processor_folds();
+
+u32 crc32_update(u32 crc, const u8* data, i64 length) {
+    u32 c = ~crc;
+    if (length >= 64 && crc_folding_on) return ~crc_folding(c, data, length);
+    return ~crc_bytes(c, data, length);
 }
 
 u32 crc32(const u8* data, i64 length) { return crc32_update(0, data, length); }

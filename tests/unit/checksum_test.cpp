@@ -47,20 +47,28 @@ TEST(Checksum, ReferenceValues) {
 }
 
 TEST(Checksum, AgreeWithZlibAtEveryLengthAndAlignment) {
-    // The CRC folds 16 bytes per step and Adler-32 reads 16-byte chunks in
-    // runs of 5,552 bytes: lengths around those steps, from every alignment.
+    // The CRC folds 64 then 16 bytes per step, or looks up 16 bytes at a
+    // time; Adler-32 reads 16-byte chunks in runs of 5,552 bytes: lengths
+    // around those steps, from every alignment.
     std::mt19937 rng(42);
     Bytes data(20000);
     for (auto& b : data) b = u8(rng());
     std::vector<size_t> lengths;
     for (size_t n = 0; n <= 80; n++) lengths.push_back(n);
-    for (size_t n : {5551, 5552, 5553, 5568, 11104, 11105, 19000}) lengths.push_back(n);
-    for (size_t start = 0; start < 16; start++)
-        for (size_t n : lengths) {
-            const u8* p = data.data() + start;
-            ASSERT_EQ(checksum::crc32(p, i64(n)), u32(::crc32(0, p, uInt(n)))) << start << " " << n;
-            ASSERT_EQ(checksum::adler32(p, i64(n)), u32(::adler32(1, p, uInt(n)))) << start << " " << n;
-        }
+    for (size_t n : {127, 128, 129, 143, 5551, 5552, 5553, 5568, 11104, 11105, 19000}) lengths.push_back(n);
+    // The CRC runs twice: folding long data by carry-less multiplication
+    // (where the processor has it), and by its tables alone.
+    bool folding = checksum::crc_folding_on;
+    for (bool fold : {folding, false}) {
+        checksum::crc_folding_on = fold;
+        for (size_t start = 0; start < 16; start++)
+            for (size_t n : lengths) {
+                const u8* p = data.data() + start;
+                ASSERT_EQ(checksum::crc32(p, i64(n)), u32(::crc32(0, p, uInt(n)))) << start << " " << n << fold;
+                ASSERT_EQ(checksum::adler32(p, i64(n)), u32(::adler32(1, p, uInt(n)))) << start << " " << n;
+            }
+    }
+    checksum::crc_folding_on = folding;
     // All 0xFF bytes push Adler-32's sums to their largest.
     Bytes ff(100000, 0xFF);
     EXPECT_EQ(checksum::adler32(ff.data(), i64(ff.size())), u32(::adler32(1, ff.data(), uInt(ff.size()))));
