@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "services/compress.hpp"
+#include "services/deflate_format.hpp"
 
 namespace zir {
 namespace compress {
@@ -33,12 +34,6 @@ inline u32 bucket_of(u32 b0, u32 b1, u32 b2) {
     return x & (BUCKETS - 1);
 }
 
-constexpr u32 reverse_bits(u32 code, int n) {
-    u32 r = 0;
-    for (int i = 0; i < n; i++) r |= ((code >> i) & 1) << (n - 1 - i);
-    return r;
-}
-
 // A code ready for the bit writer: its bits in writing order and their number.
 struct Code {
     u32 bits;
@@ -54,10 +49,6 @@ constexpr Code fixed_code(u32 symbol) {
     return {reverse_bits(0xC0 + symbol - 280, 8), 8};
 }
 
-constexpr u16 LENGTH_BASE[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                 31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr u8 LENGTH_EXTRA[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
 
 struct Tables {
     std::array<Code, 256> literal;

@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "services/compress.hpp"
+#include "services/deflate_format.hpp"
 
 namespace zir {
 namespace compress {
@@ -52,15 +53,6 @@ constexpr int LITERAL_TABLE = (1 << LITERAL_ROOT) + 48 * 32;
 constexpr int DISTANCE_TABLE = (1 << DISTANCE_ROOT) + 4 * 128;
 constexpr int CODE_LENGTH_TABLE = 1 << CODE_LENGTH_ROOT;
 
-constexpr u16 LENGTH_BASE[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                 31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr u8 LENGTH_EXTRA[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr u16 DISTANCE_BASE[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                   33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
-                                   1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr u8 DISTANCE_EXTRA[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                   6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 constexpr u8 CODE_LENGTH_ORDER[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 // What each symbol decodes to, less the code's own bits. The reserved symbols
@@ -82,12 +74,6 @@ constexpr Symbols make_symbols() {
 }
 
 constexpr Symbols symbols = make_symbols();
-
-constexpr u32 reverse_bits(u32 code, int n) {
-    u32 r = 0;
-    for (int i = 0; i < n; i++) r |= ((code >> i) & 1) << (n - 1 - i);
-    return r;
-}
 
 // Builds the table of the canonical code given by the code lengths. False for
 // an over-subscribed code, or an incomplete one other than a lone code of one
