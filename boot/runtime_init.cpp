@@ -6,18 +6,26 @@
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/email.hpp"
+#include "datatypes/file.hpp"
+#include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
 #include "datatypes/logic.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/path.hpp"
+#include "datatypes/percent.hpp"
+#include "datatypes/ref.hpp"
+#include "datatypes/time.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
+#include "datatypes/tag.hpp"
 #include "datatypes/triple.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/unset.hpp"
+#include "datatypes/url.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/case_folding.hpp"
@@ -73,8 +81,16 @@ void register_datatypes() {
     path::init();
     paren::init();
     issue::init();
+    url::init();
+    file::init();
     triple::init();
+    float_::init();
     typeset::init();
+    percent::init();
+    time::init();
+    tag::init();
+    email::init();
+    ref::init();
 }
 
 void init_tables() {
@@ -93,6 +109,8 @@ void init_tables() {
     series::init_state();
     block::init_state();
     case_folding::init_state();
+    url::init_state();
+    email::init_state();
 }
 
 }  // namespace runtime

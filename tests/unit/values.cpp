@@ -45,11 +45,12 @@ Cell* word(const char* spelling, u32 type) {
     return c;
 }
 
-Cell* str(const char* utf8) {
+Cell* str(const char* utf8, u32 type) {
     Cell* c = stack::push_slot();
     cell::init(c, TYPE_UNSET);
     string::make_at(c, 16, 1);
     string::append_utf8(c, reinterpret_cast<const u8*>(utf8), i64(std::strlen(utf8)));
+    cell::set_type(c, type);
     return c;
 }
 
@@ -114,6 +115,32 @@ Cell* float_(double v) {
     Cell* c = stack::push_slot();
     cell::init(c, TYPE_FLOAT);
     cell::set_float(c, v);
+    return c;
+}
+
+Cell* percent_(double v) {
+    Cell* c = float_(v);
+    cell::set_type(c, TYPE_PERCENT);
+    return c;
+}
+
+Cell* time_(double v) {
+    Cell* c = float_(v);
+    cell::set_type(c, TYPE_TIME);
+    return c;
+}
+
+Cell* binary_(std::initializer_list<u8> bytes, u32 head) {
+    Cell* c = stack::push_slot();
+    cell::init(c, TYPE_UNSET);
+    u32 node = memory::alloc_bytes(i64(bytes.size()));
+    SeriesBuffer* s = node_buffer(node);
+    u8* p = series::head(s);
+    for (u8 b : bytes) *p++ = b;
+    s->tail = s->offset + u32(bytes.size());
+    cell::init(c, TYPE_BINARY);
+    c->w1 = head;
+    c->w2 = node;
     return c;
 }
 
@@ -224,6 +251,18 @@ Cell* bound_word(const char* spelling, const Cell* value) {
     w->w2 = u32(sym);
     w->w3 = u32(index);
     return w;
+}
+
+Cell* convert(u32 type, const Cell* spec, u32 slot) {
+    Cell* proto = datatype_(type);
+    Cell* arg = stack::push(spec);
+    return reinterpret_cast<action::Make>(actions::lookup(type, slot))(proto, arg, type);
+}
+
+std::u32string code_points(const Cell* text) {
+    std::u32string out;
+    for (i32 i = i32(text->w1); i < string::zs_abs_length(text); i++) out += char32_t(string::get_char_at(text, i));
+    return out;
 }
 
 std::string mold(const Cell* value, MoldOptions o) {
