@@ -49,6 +49,8 @@
 #include "runtime/ownership.hpp"
 #include "runtime/platform.hpp"
 #include "runtime/print_hooks.hpp"
+#include "services/checksum.hpp"
+#include "services/compress.hpp"
 #include "services/random.hpp"
 
 namespace zir {
@@ -58,6 +60,7 @@ void init() {
     print_hooks::init();
     platform::init();
     console::init_attributes();
+    crypto::acquire_context();
     random::init();   // sets the hash seed: before the first hash table
     hash_table::seed = random::hash_seed;
     memory::init();
@@ -122,6 +125,8 @@ void init_tables() {
     context::init_global();
     datatype::init_words();
     ownership::init();
+    checksum::init();
+    compress::init();
     stack::init();
     externals::init();
     series::init_state();
