@@ -12,8 +12,11 @@
 #include "datatypes/date.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/money.hpp"
+#include "datatypes/pair.hpp"
+#include "datatypes/point.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/symbol.hpp"
+#include "datatypes/tuple.hpp"
 #include "datatypes/string.hpp"
 #include "loader/lexer.hpp"
 #include "loader/number.hpp"
@@ -24,6 +27,14 @@ namespace zir {
 namespace lexer {
 
 namespace {
+
+// A tuple! of `count` bytes: the bytes fill payload words 1 to 3, the first
+// in the lowest byte of word 1.
+void make_tuple(Cell* c, i32 count, const u8* bytes) {
+    u32 w[3];
+    std::memcpy(w, bytes, 12);
+    tuple::make_at(c, count, w[0], w[1], w[2]);
+}
 
 bool check_number(const u8* text, i64 length) {
     return length <= MAX_FLOAT_TEXT && lexer::check_number(reinterpret_cast<const char*>(text), i32(length));
@@ -507,11 +518,7 @@ void load_tuple(State* st, const u8* start, const u8* end, u32, bool load) {
     }
     st->position = end;
     if (!load) return;
-    Cell* c = push_value(st);
-    c->header = (c->header & FLAG_NEW_LINE) | TYPE_TUPLE | (u32(count) << 19);
-    std::memcpy(&c->w1, bytes, 4);
-    std::memcpy(&c->w2, bytes + 4, 4);
-    std::memcpy(&c->w3, bytes + 8, 4);
+    make_tuple(push_value(st), count, bytes);
 }
 
 void load_pair(State* st, const u8* start, const u8* end, u32, bool load) {
@@ -524,11 +531,7 @@ void load_pair(State* st, const u8* start, const u8* end, u32, bool load) {
     st->token_type = TYPE_PAIR;
     st->position = end;
     if (!load) return;
-    Cell* c = push_value(st);
-    c->header = (c->header & FLAG_NEW_LINE) | TYPE_PAIR;
-    c->w1 = 0;
-    c->w2 = u32(a);
-    c->w3 = u32(b);
+    pair::make_at(push_value(st), a, b);
 }
 
 namespace {
@@ -559,17 +562,6 @@ double point_component(State* st, const u8*& p, const u8* start, const u8* end, 
     return d;
 }
 
-// A double rounded to a single, an infinity beyond the single range.
-u32 single_bits(double d) {
-    constexpr double MAX = 3.4028235677973366e38;   // the largest single plus half an ulp
-    float f;
-    if (d != d) f = std::numeric_limits<float>::quiet_NaN();
-    else if (d >= MAX) f = std::numeric_limits<float>::infinity();
-    else if (d <= -MAX) f = -std::numeric_limits<float>::infinity();
-    else f = float(d);
-    return std::bit_cast<u32>(f);
-}
-
 }  // namespace
 
 void load_point(State* st, const u8* start, const u8* end, u32, bool load) {
@@ -594,10 +586,10 @@ void load_point(State* st, const u8* start, const u8* end, u32, bool load) {
     st->position = end + 1;
     if (!load) return;
     Cell* c = push_value(st);
-    c->header = (c->header & FLAG_NEW_LINE) | u32(st->token_type);
-    c->w1 = single_bits(v[0]);
-    c->w2 = single_bits(v[1]);
-    c->w3 = n == 3 ? single_bits(v[2]) : 0;
+    if (n == 3)
+        point3D::make_at(c, point::to_single(v[0]), point::to_single(v[1]), point::to_single(v[2]));
+    else
+        point2D::make_at(c, point::to_single(v[0]), point::to_single(v[1]));
 }
 
 void load_time(State* st, const u8* start, const u8* end, u32 flags, bool load) {
@@ -699,10 +691,7 @@ void string_to_tuple(const u8* text, i32 length, u32 unit, i32* error, Cell* res
             return;
         }
     }
-    result->header = (result->header & FLAG_NEW_LINE) | TYPE_TUPLE | (u32(count) << 19);
-    std::memcpy(&result->w1, bytes, 4);
-    std::memcpy(&result->w2, bytes + 4, 4);
-    std::memcpy(&result->w3, bytes + 8, 4);
+    make_tuple(result, count, bytes);
 }
 
 void string_to_money(const u8* text, i32 length, u32 unit, i32* error, Cell* result) {

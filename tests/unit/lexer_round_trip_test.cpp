@@ -8,6 +8,8 @@
 #include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/money.hpp"
+#include "datatypes/point.hpp"
+#include "datatypes/tuple.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
@@ -51,7 +53,24 @@ struct Generator {
     }
 
     Cell* scalar() {
-        switch (pick(16)) {
+        switch (pick(19)) {
+            case 16: return pair_(i32(rng()), i32(rng()));
+            case 17: {
+                Cell* t = stack::push_slot();
+                cell::init(t, TYPE_UNSET);
+                tuple::make_at(t, i32(3 + pick(10)), rng(), rng(), rng());
+                return t;
+            }
+            case 18: {
+                Cell* p = stack::push_slot();
+                cell::init(p, TYPE_UNSET);
+                // Coordinates with short decimal forms: a point molds at seven
+                // significant digits, too few for every single.
+                float x = float(i32(rng() % 20000)) / 8.0f, y = -float(i32(rng() % 1000)) / 4.0f;
+                if (pick(2)) point2D::make_at(p, x, y);
+                else point3D::make_at(p, x, y, float(pick(100)));
+                return p;
+            }
             case 15: {
                 std::string bytes;
                 for (u32 i = pick(40); i > 0; i--) bytes += char(rng());

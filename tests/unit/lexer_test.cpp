@@ -320,6 +320,11 @@ TEST_F(LexerLiterals, Binaries) {
 }
 
 TEST_F(LexerLiterals, PairsTuplesAndPoints) {
+    expect_all({
+        {"1x2 -3x40 1X-2", "1x2 -3x40 1x-2"},
+        {"1.2.3 255.0.0.128 1.2.3.4.5.6.7.8.9.10.11.12", "1.2.3 255.0.0.128 1.2.3.4.5.6.7.8.9.10.11.12"},
+        {"(1, 2) (1.5, -2, 3e2) ( 1 , 2 )", "(1, 2) (1.5, -2, 300) (1, 2)"},
+    });
     Cell* p = first("-3x40");
     EXPECT_EQ(TYPE_OF(p), TYPE_PAIR);
     EXPECT_EQ(i32(p->w2), -3);
