@@ -6,9 +6,12 @@
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/handle.hpp"
+#include "datatypes/hash.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
 #include "datatypes/logic.hpp"
+#include "datatypes/map.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/path.hpp"
@@ -72,6 +75,9 @@ void register_datatypes() {
     issue::init();
     triple::init();
     typeset::init();
+    map::init();
+    hash::init();
+    handle::init();
 }
 
 void init_tables() {
@@ -87,6 +93,7 @@ void init_tables() {
     externals::init();
     series::init_state();
     block::init_state();
+    map::init_state();
     case_folding::init_state();
 }
 
