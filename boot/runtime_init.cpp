@@ -21,6 +21,7 @@
 #include "datatypes/typeset.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/unset.hpp"
+#include "datatypes/vector.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/case_folding.hpp"
@@ -75,6 +76,7 @@ void register_datatypes() {
     issue::init();
     triple::init();
     typeset::init();
+    vector::init();
     map::init();
     hash::init();
     handle::init();
@@ -94,6 +96,7 @@ void init_tables() {
     series::init_state();
     block::init_state();
     map::init_state();
+    vector::init_state();
     case_folding::init_state();
 }
 
