@@ -15,6 +15,7 @@
 #include "datatypes/native.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/path.hpp"
+#include "datatypes/port.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/triple.hpp"
@@ -80,6 +81,7 @@ void register_datatypes() {
     map::init();
     hash::init();
     handle::init();
+    port::init();
 }
 
 void init_tables() {
@@ -97,6 +99,7 @@ void init_tables() {
     block::init_state();
     map::init_state();
     vector::init_state();
+    port::init_state();
     case_folding::init_state();
 }
 
