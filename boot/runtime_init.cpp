@@ -6,6 +6,8 @@
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/email.hpp"
+#include "datatypes/file.hpp"
 #include "datatypes/handle.hpp"
 #include "datatypes/hash.hpp"
 #include "datatypes/integer.hpp"
@@ -16,12 +18,15 @@
 #include "datatypes/none.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/port.hpp"
+#include "datatypes/ref.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
+#include "datatypes/tag.hpp"
 #include "datatypes/triple.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/unset.hpp"
+#include "datatypes/url.hpp"
 #include "datatypes/vector.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/stack.hpp"
@@ -75,13 +80,18 @@ void register_datatypes() {
     path::init();
     paren::init();
     issue::init();
+    url::init();
+    file::init();
     triple::init();
     typeset::init();
     vector::init();
     map::init();
     hash::init();
+    tag::init();
+    email::init();
     handle::init();
     port::init();
+    ref::init();
 }
 
 void init_tables() {
@@ -101,6 +111,8 @@ void init_tables() {
     vector::init_state();
     port::init_state();
     case_folding::init_state();
+    url::init_state();
+    email::init_state();
 }
 
 }  // namespace runtime

@@ -79,13 +79,13 @@ template <> struct SlotSig<ACT_CREATE> { using type = action::Unary; };
 template <> struct SlotSig<ACT_CLOSE> { using type = action::Unary; };
 template <> struct SlotSig<ACT_DELETE> { using type = action::Unary; };
 template <> struct SlotSig<ACT_MODIFY> { using type = action::Modify; };
-template <> struct SlotSig<ACT_OPEN> { using type = action::Generic; };
+template <> struct SlotSig<ACT_OPEN> { using type = action::Open; };
 template <> struct SlotSig<ACT_OPEN_Q> { using type = action::Unary; };
 template <> struct SlotSig<ACT_QUERY> { using type = action::Unary; };
-template <> struct SlotSig<ACT_READ> { using type = action::Generic; };
-template <> struct SlotSig<ACT_RENAME> { using type = action::Generic; };
+template <> struct SlotSig<ACT_READ> { using type = action::Read; };
+template <> struct SlotSig<ACT_RENAME> { using type = action::Rename; };
 template <> struct SlotSig<ACT_UPDATE> { using type = action::Unary; };
-template <> struct SlotSig<ACT_WRITE> { using type = action::Generic; };
+template <> struct SlotSig<ACT_WRITE> { using type = action::Write; };
 
 struct Registration {
     u32 type;

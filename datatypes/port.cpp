@@ -450,7 +450,8 @@ void init() {
     r.on<ACT_TAIL>(forward<ACT_TAIL>).on<ACT_TAIL_Q>(forward<ACT_TAIL_Q>).on<ACT_TAKE>(take).on<ACT_TRIM>(trim);
     r.on<ACT_CREATE>(forward_port_only<ACT_CREATE>).on<ACT_CLOSE>(forward_port_only<ACT_CLOSE>);
     r.on<ACT_DELETE>(forward_port_only<ACT_DELETE>).on<ACT_MODIFY>(modify);
-    r.on<ACT_QUERY>(forward_port_only<ACT_QUERY>).on<ACT_UPDATE>(forward_port_only<ACT_UPDATE>);
+    r.on<ACT_OPEN>(open).on<ACT_QUERY>(forward_port_only<ACT_QUERY>).on<ACT_READ>(read).on<ACT_RENAME>(rename);
+    r.on<ACT_UPDATE>(forward_port_only<ACT_UPDATE>).on<ACT_WRITE>(write);
     datatype::register_(r);
 }
 

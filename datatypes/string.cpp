@@ -211,7 +211,8 @@ u32 widest_byte(const u8* text, i64 n) {
     return widest;
 }
 
-// One code point of UTF-8 text; invalid sequences read as U+FFFD.
+// One code point of UTF-8 text. An invalid sequence raises the decoder's
+// `access invalid-utf8`; a character cut short by the end reads as U+FFFD.
 inline u32 next_utf8(const u8*& text, const u8* end) {
     if (*text < 0x80) return *text++;
     i32 used = i32(end - text);

@@ -107,6 +107,13 @@ using Swap = Cell* (*)(Cell* series1, Cell* series2);
 using Take = Cell* (*)(Cell* series, Cell* part, bool deep, bool last);
 using Trim = Cell* (*)(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 using Modify = Cell* (*)(Cell* target, i32 field_symbol, Cell* value, bool case_);
+// The port and file actions. /allow and /as take their argument cell; /seek
+// and /part theirs, as everywhere.
+using Open = Cell* (*)(Cell* spec, bool new_, bool read, bool write, bool seek, Cell* allow);
+using Read = Cell* (*)(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
+using Rename = Cell* (*)(Cell* from, Cell* to);
+using Write = Cell* (*)(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append,
+                        Cell* part, Cell* seek, Cell* allow, Cell* as);
 
 }  // namespace action
 

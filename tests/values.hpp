@@ -19,7 +19,8 @@ Cell* int_(i32 v);
 Cell* none_();
 Cell* logic_(bool v);
 Cell* word(const char* spelling, u32 type = TYPE_WORD);
-Cell* str(const char* utf8);
+// A text value of any string-family type (string! by default).
+Cell* str(const char* utf8, u32 type = TYPE_STRING);
 Cell* char_(u32 code_point);
 // Code points as UTF-8, for comparing with texts and naming cases.
 std::string utf8(const std::u32string& text);
@@ -54,6 +55,12 @@ Cell* hash_(std::initializer_list<const Cell*> items);
 Cell* map_(std::initializer_list<const Cell*> items);
 // A word bound to a fresh object context in which it holds `value`.
 Cell* bound_word(const char* spelling, const Cell* value);
+
+// `to` (or, with ACT_MAKE, `make`) of a datatype from a spec, through the
+// datatype's own row: the result cell.
+Cell* convert(u32 type, const Cell* spec, u32 slot = ACT_TO);
+// A text value's code points from its head.
+std::u32string code_points(const Cell* text);
 
 struct MoldOptions {
     bool only = false, all = false, flat = false;

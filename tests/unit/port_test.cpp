@@ -141,6 +141,7 @@ TEST_F(Port, ActionsGoToTheActorWithTheirArguments) {
     actions::get<action::Insert>(p, ACT_APPEND)(stack::push(p), int_(5), nullptr, false, int_(2), true);
     actions::get<action::Insert>(p, ACT_INSERT)(stack::push(p), str("x"), int_(1), true, nullptr, false);
     actions::get<action::Swap>(p, ACT_SWAP)(stack::push(p), str("other"));
+    actions::get<action::Open>(p, ACT_OPEN)(stack::push(p), true, false, true, false, word("all"));
     Cell* n = stack::push(p);
     EXPECT_EQ(actions::get<action::Length>(p, ACT_LENGTH_Q)(n), 42);
     actions::get<action::Find>(p, ACT_FIND)(stack::push(p), int_(1), nullptr, false, true, false, false, nullptr,
@@ -153,6 +154,7 @@ TEST_F(Port, ActionsGoToTheActorWithTheirArguments) {
               "append 5 false none false true 2\n"
               "insert \"x\" true 1 true false none\n"
               "swap \"other\"\n"
+              "open true false true false all\n"
               "length?\n"
               "find 1 false none false true false false false none true 2 true false false false\n"
               "sort false false none false none true 3 false true false\n"

@@ -45,11 +45,12 @@ Cell* word(const char* spelling, u32 type) {
     return c;
 }
 
-Cell* str(const char* utf8) {
+Cell* str(const char* utf8, u32 type) {
     Cell* c = stack::push_slot();
     cell::init(c, TYPE_UNSET);
     string::make_at(c, 16, 1);
     string::append_utf8(c, reinterpret_cast<const u8*>(utf8), i64(std::strlen(utf8)));
+    cell::set_type(c, type);
     return c;
 }
 
@@ -224,6 +225,18 @@ Cell* bound_word(const char* spelling, const Cell* value) {
     w->w2 = u32(sym);
     w->w3 = u32(index);
     return w;
+}
+
+Cell* convert(u32 type, const Cell* spec, u32 slot) {
+    Cell* proto = datatype_(type);
+    Cell* arg = stack::push(spec);
+    return reinterpret_cast<action::Make>(actions::lookup(type, slot))(proto, arg, type);
+}
+
+std::u32string code_points(const Cell* text) {
+    std::u32string out;
+    for (i32 i = i32(text->w1); i < string::zs_abs_length(text); i++) out += char32_t(string::get_char_at(text, i));
+    return out;
 }
 
 std::string mold(const Cell* value, MoldOptions o) {
