@@ -38,11 +38,14 @@ inline i32 lookup_op(bool case_, bool same) {
     return same ? COMP_SAME : case_ ? COMP_STRICT_EQUAL : COMP_EQUAL;
 }
 
-// The index of the key cell equal to `key` under `op`, live or dead, or -1.
-i32 key_index(const Cell* map, const Cell* key, i32 op) {
+// The index of the key cell equal to `key` under `op`, live or dead, or -1;
+// then `*miss` is the empty bucket where the search ended.
+i32 key_index(const Cell* map, const Cell* key, i32 op, u32* miss = nullptr) {
     const Cell k = *key;
     const Cell m = *map;
-    const Cell* c = hash_table::find(m.w3, &k, 0, 1, op, false, false);
+    u32 bucket = hash_table::PROBE_START, step = 0;
+    const Cell* c = hash_table::find_next(m.w3, &k, op, &bucket, &step);
+    if (!c && miss) *miss = bucket;
     return c ? i32(c - cell_at(m.w2, 0)) : -1;
 }
 
@@ -53,16 +56,17 @@ inline Cell key_as_word(const Cell* stored) {
     return k;
 }
 
-// Appends a pair (key normalised already) and indexes its key. The map, key
-// and value are held by the caller.
-void append_pair(Cell* map, const Cell* key, const Cell* value) {
+// Appends a pair (key normalised already) and indexes its key into the
+// bucket where its search ended. The map, key and value are held by the
+// caller.
+void append_pair(Cell* map, const Cell* key, const Cell* value, u32 bucket) {
     i32 at = cells_of(map);
     Cell k = *key, v = *value;
     *memory::alloc_tail(map) = k;
     Cell* vc = memory::alloc_tail(map);
     *vc = v;
     i32 status;
-    Cell* stored = hash_table::put_value(map->w3, cell_at(map->w2, at), &status);
+    Cell* stored = hash_table::put_absent(map->w3, cell_at(map->w2, at), bucket, &status);
     if (status != hash_table::PUT_FOUND) return;
     // An equal key was there after all: it takes the value, the pair goes.
     i32 earlier = i32(stored - cell_at(map->w2, 0));
@@ -75,12 +79,13 @@ void append_pair(Cell* map, const Cell* key, const Cell* value) {
 // pair comes back to life. Answers the value.
 Cell* set_key(Cell* map, const Cell* key, Cell* value, const Cell* path, bool case_) {
     RootCell m(*map);
-    i32 at = key_index(m.get(), key, lookup_op(case_, false));
+    u32 bucket;
+    i32 at = key_index(m.get(), key, lookup_op(case_, false), &bucket);
     if (at < 0) {
         RootCell k(*key);
         RootCell v(*value);
         normalize_key(k.get(), path);
-        append_pair(m.get(), k.get(), v.get());
+        append_pair(m.get(), k.get(), v.get(), bucket);
         return value;
     }
     Cell* slot = cell_at(m->w2, at + 1);
