@@ -8,6 +8,7 @@
 #include "datatypes/datatype.hpp"
 #include "datatypes/email.hpp"
 #include "datatypes/file.hpp"
+#include "datatypes/float.hpp"
 #include "datatypes/handle.hpp"
 #include "datatypes/hash.hpp"
 #include "datatypes/integer.hpp"
@@ -17,8 +18,10 @@
 #include "datatypes/native.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/path.hpp"
+#include "datatypes/percent.hpp"
 #include "datatypes/port.hpp"
 #include "datatypes/ref.hpp"
+#include "datatypes/time.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/tag.hpp"
@@ -83,10 +86,13 @@ void register_datatypes() {
     url::init();
     file::init();
     triple::init();
+    float_::init();
     typeset::init();
     vector::init();
     map::init();
     hash::init();
+    percent::init();
+    time::init();
     tag::init();
     email::init();
     handle::init();

@@ -3,7 +3,10 @@
 // Integer arithmetic never wraps silently: an add, subtract or multiply that
 // leaves the 32-bit range, or a division that is not exact, answers a float!;
 // only the operations with no float answer (negate, absolute, division and
-// remainder of -2147483648 by -1) raise `math overflow`. The integer core
+// remainder of -2147483648 by -1, a round whose result leaves 32 bits) raise
+// `math overflow`. Operands of other number datatypes go to their math: float!,
+// percent! and time! to float!'s dispatcher, the others to their datatype's
+// core. The integer core
 // `do_math_op` is shared by the math of char!, vector!, pair! and tuple!,
 // which keep their own result types around it.
 #pragma once
@@ -65,6 +68,20 @@ void hand_to_vector(i32 op, Cell* vector, const Cell* scalar, Cell* result);
 
 // Raises `script invalid-type` with the datatype of an operand.
 [[noreturn]] void invalid_operand(const Cell* operand);
+// Raises `script not-related` with the word of a math op's action and a datatype.
+[[noreturn]] void not_related(i32 op, u32 type);
+
+// Hands the current call's math to the arithmetic core of a richer datatype
+// (actions::math_core), as it stands or with the operands swapped first so
+// that the richer value is on the left; answers the result cell. A datatype
+// without its core yet raises `internal not-done`.
+Cell* hand_to_core(u32 type, i32 op);
+Cell* hand_swapped(u32 type, i32 op);
+
+// The round of an integer: n to a multiple of |scale|, computed in 64 bits;
+// `math overflow` when the result leaves 32 bits.
+i64 round_value(i64 n, i64 scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+                bool half_ceiling);
 
 // Registers integer!.
 void init();

@@ -32,6 +32,11 @@ Cell* ints(const std::vector<i32>& values);
 Cell* nl(const Cell* c);
 Cell* datatype_(u32 type);
 Cell* float_(double v);
+// A percent! holding the fraction v (50% is 0.5), a time! of v seconds.
+Cell* percent_(double v);
+Cell* time_(double v);
+// A binary! over the bytes, its head at `head`.
+Cell* binary_(std::initializer_list<u8> bytes, u32 head = 0);
 Cell* pair_(i32 x, i32 y);
 // A copy of a series value with its head at `index`.
 Cell* at_(const Cell* series, i32 index);

@@ -21,27 +21,6 @@ constexpr u32 TOP = char_::MAX_CODE_POINT;
 
 Cell* ch(u32 cp) { return char_::push(cp); }
 
-Cell* percent_(double v) {
-    Cell* c = float_(v);
-    cell::set_type(c, TYPE_PERCENT);
-    return c;
-}
-
-// A binary! over the bytes, its head at `head`.
-Cell* binary_(std::initializer_list<u8> bytes, u32 head = 0) {
-    Cell* c = stack::push_slot();
-    cell::init(c, TYPE_UNSET);
-    u32 node = memory::alloc_bytes(i64(bytes.size()));
-    SeriesBuffer* s = node_buffer(node);
-    u8* p = series::head(s);
-    for (u8 b : bytes) *p++ = b;
-    s->tail = s->offset + u32(bytes.size());
-    cell::init(c, TYPE_BINARY);
-    c->w1 = head;
-    c->w2 = node;
-    return c;
-}
-
 // --- Math ----------------------------------------------------------------------
 
 TEST_F(Chars, MathStaysWithinTheCodePoints) {

@@ -118,6 +118,32 @@ Cell* float_(double v) {
     return c;
 }
 
+Cell* percent_(double v) {
+    Cell* c = float_(v);
+    cell::set_type(c, TYPE_PERCENT);
+    return c;
+}
+
+Cell* time_(double v) {
+    Cell* c = float_(v);
+    cell::set_type(c, TYPE_TIME);
+    return c;
+}
+
+Cell* binary_(std::initializer_list<u8> bytes, u32 head) {
+    Cell* c = stack::push_slot();
+    cell::init(c, TYPE_UNSET);
+    u32 node = memory::alloc_bytes(i64(bytes.size()));
+    SeriesBuffer* s = node_buffer(node);
+    u8* p = series::head(s);
+    for (u8 b : bytes) *p++ = b;
+    s->tail = s->offset + u32(bytes.size());
+    cell::init(c, TYPE_BINARY);
+    c->w1 = head;
+    c->w2 = node;
+    return c;
+}
+
 Cell* pair_(i32 x, i32 y) {
     Cell* c = stack::push_slot();
     cell::init(c, TYPE_PAIR);
