@@ -14,7 +14,6 @@
 #include "datatypes/symbol.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
-#include "runtime/dtoa.hpp"
 #include "runtime/fault.hpp"
 #include "runtime/fire.hpp"
 
@@ -92,23 +91,9 @@ std::vector<Cell> values_of(const Cell* value, bool spread, i64 limit) {
 
 // --- Element arithmetic ---------------------------------------------------------
 
-// The float operations on elements: IEEE rules, the remainder keeping the
-// sign of the dividend; there are no bitwise operations on floats.
-double real_op(double a, double b, i32 op) {
-    switch (op) {
-        case MATH_ADD: return a + b;
-        case MATH_SUBTRACT: return a - b;
-        case MATH_MULTIPLY: return a * b;
-        case MATH_DIVIDE: return a / b;
-        case MATH_REMAINDER: return std::isinf(b) && std::isfinite(a) ? a : std::fmod(a, b);
-        default: {
-            Cell caller, type;
-            stack::caller_name(&caller);
-            datatype::make_at(&type, TYPE_FLOAT);
-            fire(ERR_SCRIPT, "cannot-use", &caller, &type);
-        }
-    }
-}
+// The float operations on elements are float!'s: IEEE rules, the remainder
+// keeping the sign of the dividend, no bitwise operations.
+inline double real_op(double a, double b, i32 op) { return float_::do_math_op(a, b, op); }
 
 // Integer elements: the integer core without a result cell, which truncates
 // divisions and wraps overflowing sums, differences and products to 32 bits.
@@ -141,29 +126,10 @@ inline void store_real(u8* p, u32 width, double d) {
 // --- Element text -------------------------------------------------------------------
 
 // A float element's text: 16 significant digits for a double, 7 for a
-// single; a percent's value times 100 with 13 or 7 and a "%". Plain C "%g"
-// layout without the exponent's "+" and leading zeros, and a float without a
-// point gets ".0" before any exponent.
-std::string real_text(double d, u32 width, bool percent) {
-    if (std::isnan(d)) return percent ? "1.#NaN%" : "1.#NaN";
-    if (percent) d *= 100.0;
-    if (std::isinf(d)) return std::string(d < 0 ? "-1.#INF" : "1.#INF") + (percent ? "%" : "");
-    int precision = width == 8 ? (percent ? 13 : 16) : 7;
-    std::string t = dtoa::form_general(d, precision);
-    size_t e = t.find('e');
-    if (e != std::string::npos) {
-        size_t digits = e + 1;
-        std::string sign;
-        if (t[digits] == '+' || t[digits] == '-') {
-            if (t[digits] == '-') sign = "-";
-            digits++;
-        }
-        while (digits + 1 < t.size() && t[digits] == '0') digits++;
-        t = t.substr(0, e + 1) + sign + t.substr(digits);
-    }
-    if (percent) return t + "%";
-    if (t.find('.') == std::string::npos) t.insert(e == std::string::npos ? t.size() : t.find('e'), ".0");
-    return t;
+// single; a percent's value times 100, with 13 or 7 and a "%".
+const char* real_text(double d, u32 width, bool percent) {
+    if (percent) return float_::format(d * 100.0, width == 8 ? float_::FORMAT_PERCENT : float_::FORMAT_PERCENT32);
+    return float_::format(d, width == 8 ? float_::FORMAT_FLOAT : float_::FORMAT_FLOAT32);
 }
 
 // The elements from the head, one space apart; stops early when a /part
@@ -190,7 +156,7 @@ i32 form_elements(const Cell* value, Cell* buffer, const Cell* arg, i32 part, bo
                 break;
             }
             default:
-                string::append_literal(buffer, real_text(get_float(p, width), width, type == TYPE_PERCENT).c_str());
+                string::append_literal(buffer, real_text(get_float(p, width), width, type == TYPE_PERCENT));
                 break;
         }
         part -= string::zs_length(buffer) - before;

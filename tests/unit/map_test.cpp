@@ -120,8 +120,9 @@ TEST_F(Map, CaseKeepsKeysApart) {
 }
 
 TEST_F(Map, KeysOfDifferentDatatypesStayApart) {
-    Cell* m = make_map({int_(1), str("int"), char_('a'), str("char"), str("a"), str("str")});
-    EXPECT_EQ(map::key_count(m), 3);
+    Cell* m = make_map({int_(1), str("int"), float_(1.0), str("float"), char_('a'), str("char"), str("a"), str("str")});
+    EXPECT_EQ(map::key_count(m), 4);
+    EXPECT_MOLD(get_(m, float_(1.0)), "\"float\"");
     EXPECT_MOLD(get_(m, int_(1)), "\"int\"");
     EXPECT_MOLD(get_(m, char_('a')), "\"char\"");
     EXPECT_MOLD(get_(m, str("A")), "\"str\"");

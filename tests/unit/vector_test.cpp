@@ -109,9 +109,7 @@ TEST_F(Vector, ElementsReadAndWrittenThroughTheSeriesActions) {
     Cell* part = actions::get<action::Take>(v, ACT_TAKE)(stack::push(v), int_(2), false, false);
     EXPECT_MOLD(part, "make vector! [integer! 8 [-56 2]]") << "a vector keeps its element type";
     Cell* f = vec({float_(1.5), float_(-2)});
-    Cell* second = series::pick(f, 2, nullptr);
-    EXPECT_EQ(TYPE_OF(second), u32(TYPE_FLOAT));
-    EXPECT_EQ(cell::get_float(second), -2.0);
+    EXPECT_MOLD(series::pick(f, 2, nullptr), "-2.0");
     Cell* copy = actions::copy(stack::push(f), stack::push(f), nullptr, false, nullptr);
     series::poke(copy, 1, float_(9), nullptr);
     EXPECT_MOLD(f, "make vector! [1.5 -2.0]");
@@ -138,6 +136,16 @@ TEST_F(Vector, FindSelectAndSort) {
     EXPECT_EQ(find(chars, char_('y')), 2) << "vectors never fold case";
     actions::get<action::Sort>(v, ACT_SORT)(stack::push(v), false, nullptr, nullptr, nullptr, false, true, false);
     EXPECT_MOLD(v, "make vector! [9 7 5 5]");
+    // Floats and percents are elements too, compared exactly.
+    Cell* f = typed("float!", 32, {float_(0.5), float_(2.25), float_(0.1)});
+    EXPECT_EQ(find(f, float_(2.25)), 1);
+    EXPECT_EQ(find(f, float_(0.1)), -1) << "0.1 is not the single nearest to it";
+    EXPECT_EQ(find(f, int_(2)), -1);
+    Cell* p = vec({word("percent!"), test::block({percent_(0.1), percent_(0.5)})});
+    EXPECT_EQ(find(p, percent_(0.5)), 1) << "a percent is looked for as an element, not as its text";
+    Cell* after = actions::get<action::Select>(p, ACT_SELECT)(stack::push(p), percent_(0.1), nullptr, false, false,
+                                                              false, false, nullptr, nullptr, false, false);
+    EXPECT_MOLD(after, "50%");
 }
 
 // --- Comparison -----------------------------------------------------------------------
@@ -220,6 +228,14 @@ TEST_F(Vector, AScalarOnTheLeftIsTheLeftOperand) {
     EXPECT_MOLD(v, "make vector! [-4 -6]") << "0 - v negates";
     math(ACT_ADD, char_(1), v);
     EXPECT_MOLD(v, "make vector! [-3 -5]");
+    // float! and percent! hand over the same way.
+    Cell* f = vec({float_(1), float_(4)});
+    math(ACT_DIVIDE, float_(2), f);
+    EXPECT_MOLD(f, "make vector! [2.0 0.5]");
+    math(ACT_SUBTRACT, float_(1), f);
+    EXPECT_MOLD(f, "make vector! [-1.0 0.5]");
+    math(ACT_MULTIPLY, float_(2.5), v);
+    EXPECT_MOLD(v, "make vector! [-6 -10]") << "the scalar truncated for integer elements";
 }
 
 // --- insert, append, change -------------------------------------------------------------
