@@ -4,9 +4,11 @@
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/function.hpp"
 #include "datatypes/handle.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/none.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
@@ -19,8 +21,6 @@ namespace zir {
 namespace port {
 
 const Cell* (*system_value)(SystemValue) = nullptr;
-void (*make_object)(const Cell*, const Cell*, Cell*) = nullptr;
-void (*call_function)(const Cell*, Cell*, i32, Cell*) = nullptr;
 
 namespace {
 
@@ -61,26 +61,14 @@ void set_field(const Cell* object, i32 i, const Cell* value) {
     if (i < field_count(object)) *context::value_at(context::cell_of(object->w1), i) = *value;
 }
 
-// A copy of an object as a value of `type`: the same words, bound to the
-// copy, and the same values; no change handlers.
+// A copy of an object as a value of `type` with a class id of its own and no
+// change handlers, in a cell that does not move.
 void duplicate(const Cell* object, Cell* out, u32 type, u32 class_id) {
-    RootCell source(*object);
-    i32 n = field_count(source.get());
-    const Cell* sc = context::cell_of(source->w1);
-    collector::RootNode ctx(
-        context::create(n, false, (sc->header & context::HAS_SELF) != 0, source->w1, context::KIND_OBJECT));
-    for (i32 i = 0; i < n; i++) context::word_at(context::cell_of(ctx), i)->w1 = ctx;
-    for (i32 i = 0; i < n; i++) {
-        Cell v = *context::value_at(context::cell_of(source->w1), i);
-        SeriesBuffer* values = node_buffer(context::cell_of(ctx)->w2);
-        *memory::alloc_tail_buffer(values) = v;
-    }
-    Cell result;
-    cell::init(&result, type);
-    result.w1 = ctx;
-    result.w2 = class_id;
-    *context::owner_of(ctx) = result;
-    *out = result;
+    object::duplicate(object, out, false, nullptr, false);
+    cell::set_type(out, type);
+    out->w2 = class_id;
+    out->w3 = 0;
+    *context::owner_of(out->w1) = *out;
 }
 
 // --- Calling the actor --------------------------------------------------------------
@@ -139,21 +127,22 @@ Cell* get_actor(const Cell* port) {
 }
 
 Cell* call_actor(const Cell* actor, i32 action_symbol, Cell* arguments, Cell* result) {
-    RootCell object(*actor);
-    i32 slot = context::find_word(object->w1, action_symbol, true);
-    Cell function = slot < 0 ? none::value : *context::value_at(context::cell_of(object->w1), slot);
-    if (TYPE_OF(&function) != TYPE_FUNCTION) {
-        Cell word;
-        series::make_word(&word, action_symbol);
-        fire(ERR_ACCESS, "no-port-action", &word);
-    }
-    if (!call_function) not_done();
-    RootCell held(function);
-    Cell answer;
-    cell::init(&answer, TYPE_NONE);
-    RootCell out(answer);
-    call_function(held.get(), arguments, action_symbol, out.get());
-    *result = out.value;
+    Cell name;
+    series::make_word(&name, action_symbol);
+    RootCell function(*object::select_value(actor, &name));
+    if (TYPE_OF(function.get()) != TYPE_FUNCTION) fire(ERR_ACCESS, "no-port-action", &name);
+    if (!object::call_function) not_done();
+    // The frame's cells begin with the arguments already pushed; the
+    // function's /local refinement and locals follow them, unused.
+    i32 argc = i32(stack::top - arguments);
+    stack::top = arguments;
+    stack::mark_func(u32(action_symbol), 0, function->w1);
+    stack::top = arguments + argc;
+    function::push_unused_refinement(function::count_locals(function->w2, 0, false));
+    object::call_function(function.get(), function->w1, &name, 0);
+    Cell answer = *stack::arguments;
+    stack::unwind_func_last();
+    *result = answer;
     return result;
 }
 
@@ -172,12 +161,11 @@ Cell* make(Cell*, Cell* spec, u32) {
     RootCell given(*spec);
     RootCell spec_object;
     if (TYPE_OF(given.get()) == TYPE_OBJECT) {
-        duplicate(given.get(), spec_object.get(), TYPE_OBJECT, given->w2);
+        object::duplicate(given.get(), spec_object.get(), false, nullptr, false);
     } else {
         RootCell parts;
         duplicate(system(URL_PARTS), parts.get(), TYPE_OBJECT, 0);
-        if (!make_object) not_done();
-        make_object(parts.get(), given.get(), spec_object.get());
+        spec_object.value = *object::make(parts.get(), given.get(), TYPE_OBJECT);
     }
     Cell scheme = *field(spec_object.get(), SPEC_SCHEME);
     if (TYPE_OF(&scheme) != TYPE_WORD) fire(ERR_ACCESS, "no-scheme", given.get());
@@ -199,58 +187,12 @@ Cell* make(Cell*, Cell* spec, u32) {
 
 // --- form and mold --------------------------------------------------------------
 
-namespace {
-
-i32 mold_fields(const Cell* object, Cell* buffer, bool all, bool flat, const Cell* arg, i32 part, i32 level) {
-    i32 n = field_count(object);
-    if (n == 0) return part;
-    u32 ctx = object->w1;
-    cycles::Guard guard(ctx);
-    if (!flat) {
-        string::append_char(buffer, '\n');
-        part--;
-    }
-    for (i32 i = 0; i < n && part > 0; i++) {
-        i32 before = string::zs_length(buffer);
-        if (!flat) for (i32 k = 0; k < level; k++) string::append_literal(buffer, "    ");
-        Cell word = *context::word_at(context::cell_of(ctx), i);
-        cell::set_type(&word, TYPE_WORD);
-        cell::clear_new_line(&word);
-        actions::form(&word, buffer, nullptr, PART_UNLIMITED);
-        string::append_literal(buffer, ": ");
-        Cell value = *context::value_at(context::cell_of(ctx), i);
-        if (TYPE_OF(&value) == 0) cell::init(&value, TYPE_UNSET);
-        if (TYPE_OF(&value) == TYPE_WORD) string::append_char(buffer, '\'');
-        part -= string::zs_length(buffer) - before;
-        part = actions::mold(&value, buffer, false, all, flat, arg, part, level);
-        if (!flat || i + 1 < n) {
-            string::append_char(buffer, flat ? ' ' : '\n');
-            part--;
-        }
-    }
-    return part;
-}
-
-}  // namespace
-
 i32 mold(const Cell* value, Cell* buffer, bool, bool all, bool flat, const Cell* arg, i32 part, i32 indent) {
-    const Cell port = *value;
-    if (cycles::find_q(port.w1)) {
-        string::append_literal(buffer, "make port! [...]");
-        return part - 16;
-    }
-    string::append_literal(buffer, "make port! [");
-    part = mold_fields(&port, buffer, all, flat, arg, part - 12, indent + 1);
-    if (indent > 0 && !flat) {
-        for (i32 k = 0; k < indent; k++) string::append_literal(buffer, "    ");
-        part -= 4 * indent;
-    }
-    string::append_char(buffer, ']');
-    return part - 1;
+    return object::mold_as("make port! [", value, buffer, false, all, flat, arg, part, indent);
 }
 
 i32 form(const Cell* value, Cell* buffer, const Cell* arg, i32 part) {
-    return mold(value, buffer, false, false, false, arg, part, 0);
+    return object::mold_as("make port! [", value, buffer, false, false, false, arg, part, 0);
 }
 
 // --- Forwarders -------------------------------------------------------------------

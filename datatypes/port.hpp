@@ -10,13 +10,13 @@
 // record in word 3 (0). Its fields, in order, come from the template
 // `system/standard/port`: spec, scheme, actor, awake, state, data, extra.
 //
-// What this module needs of later parts of the system comes through three
-// entries, each raising `internal not-done` until it is set:
+// What this module needs of later parts of the system comes through
+// entries that raise `internal not-done` until they are set:
 //   - `system_value`: `system/standard/port`, `system/standard/url-parts`
 //     and `system/schemes`, which the system object defines;
-//   - `make_object`: object!'s make of a spec block over a prototype (it
-//     evaluates the block);
-//   - `call_function`: the evaluator's call of an actor's function.
+//   - object!'s `eval_block` (make port! of a spec block makes an object
+//     from it) and `call_function` (the call of an actor's function), both
+//     the interpreter's.
 #pragma once
 
 #include "evaluator/actions.hpp"
@@ -35,21 +35,15 @@ constexpr i32 SCHEME_ACTOR = 3;  // name, title, info, actor, awake
 enum SystemValue : i32 { STANDARD_PORT, URL_PARTS, SCHEMES };
 // The system object's value, or null while it has none.
 extern const Cell* (*system_value)(SystemValue which);
-// An object made over a copy of `prototype` from a spec block, into `out`.
-extern void (*make_object)(const Cell* prototype, const Cell* spec, Cell* out);
-// Calls the function with the arguments on the value stack from `arguments`
-// (the port first, then the action's arguments as its spec has them) to
-// `stack::top`, and writes its result into `result`. The evaluator supplies
-// the function's /local refinement and locals and the call frame named by
-// `action_symbol`.
-extern void (*call_function)(const Cell* function, Cell* arguments, i32 action_symbol, Cell* result);
 
 // The cell of the port's `actor` field; raises `access invalid-port` with
 // the port when it does not hold an object!.
 Cell* get_actor(const Cell* port);
 // Calls the actor's function named by the action word on the arguments from
-// `arguments` to the stack's top; a value that is no function raises
-// `access no-port-action` with the word. Answers the result in `result`.
+// `arguments` to the stack's top, in a function frame named by the word, its
+// /local refinement and locals pushed unused; a value that is no function
+// raises `access no-port-action` with the word. Answers the result in
+// `result`.
 Cell* call_actor(const Cell* actor, i32 action_symbol, Cell* arguments, Cell* result);
 // The machine-level entry of an action slot (25 to 62) of a port whose
 // actor is a handle!: the handle's value is the address of a table of 38

@@ -6,8 +6,10 @@
 
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
+#include "datatypes/function.hpp"
 #include "datatypes/handle.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/port.hpp"
 #include "datatypes/symbol.hpp"
 #include "runtime/collector.hpp"
@@ -36,10 +38,10 @@ Cell* object_of(std::initializer_list<std::pair<const char*, const Cell*>> field
     return obj;
 }
 
-Cell* function_() {
-    Cell* f = stack::push_slot();
-    cell::init(f, TYPE_FUNCTION);
-    return f;
+// A function! of the given spec (its body is never run here).
+Cell* function_(std::initializer_list<const Cell*> spec = {}) {
+    function::push(test::block(spec), test::block({}), 0, 0, 0, 0);
+    return stack::top - 1;
 }
 
 // The system values of the tests, in roots of their own.
@@ -56,13 +58,16 @@ const Cell* system_value(port::SystemValue which) {
     }
 }
 
-// What the actor's functions were called with: the action word and the
-// molded arguments after the port, one call per line.
+// What the actor's functions were called with: the frame's name and the
+// molded cells after the port (arguments, then the unused /local and
+// locals), one call per line. The result goes to the frame's first cell.
 std::string calls;
-void record_call(const Cell*, Cell* arguments, i32 action, Cell* result) {
+void record_call(const Cell*, u32, const Cell* name, i32) {
+    i32 action = i32(name->w2);
+    Cell* result = stack::arguments;
     std::string line = std::string(symbol::spelling(action));
     Cell* end = stack::top;
-    for (Cell* c = arguments + 1; c < end; c++) line += " " + mold(c);
+    for (Cell* c = stack::arguments + 1; c < end; c++) line += " " + mold(c);
     calls += line + "\n";
     if (action == symbol::make("copy")) *result = *str("data");
     else if (action == symbol::make("length?")) integer::make_at(result, 42);
@@ -81,19 +86,21 @@ struct Port : ValueTest {
         Cell* actor = object_of({{"open", function_()}, {"copy", function_()}, {"close", function_()},
                                  {"insert", function_()}, {"append", function_()}, {"swap", function_()},
                                  {"length?", function_()}, {"find", function_()}, {"at", function_()},
-                                 {"sort", function_()}, {"take", function_()}, {"pick", function_()}});
+                                 {"sort", function_()}, {"take", function_()}, {"pick", function_()},
+                                 {"clear", function_({word("a"), word("local", TYPE_REFINEMENT), word("x"),
+                                                      word("y")})}});
         Cell* test_scheme = object_of({{"name", word("test")}, {"title", str("test scheme")}, {"info", none_()},
                                        {"actor", actor}, {"awake", none_()}});
         Cell* broken = object_of({{"name", word("broken")}, {"title", none_()}, {"info", none_()},
                                   {"actor", int_(1)}, {"awake", none_()}});
         system.schemes.value = *test::block({word("test"), test_scheme, word("broken"), broken});
         port::system_value = system_value;
-        port::call_function = record_call;
+        object::call_function = record_call;
         calls.clear();
     }
     void TearDown() override {
         port::system_value = nullptr;
-        port::call_function = nullptr;
+        object::call_function = nullptr;
         current = nullptr;
         ValueTest::TearDown();
     }
@@ -150,6 +157,8 @@ TEST_F(Port, ActionsGoToTheActorWithTheirArguments) {
     actions::get<action::Take>(p, ACT_TAKE)(stack::push(p), nullptr, true, false);
     EXPECT_MOLD(actions::get<action::Pick>(p, ACT_PICK)(stack::push(p), 3, nullptr), "pick");
     direct(ACT_AT, p, int_(4));
+    // A function with /local words gets false and a none for each.
+    actions::get<action::Unary>(p, ACT_CLEAR)(stack::push(p));
     EXPECT_EQ(calls,
               "append 5 false none false true 2\n"
               "insert \"x\" true 1 true false none\n"
@@ -160,7 +169,8 @@ TEST_F(Port, ActionsGoToTheActorWithTheirArguments) {
               "sort false false none false none true 3 false true false\n"
               "take false none true false\n"
               "pick 3\n"
-              "at 4\n");
+              "at 4\n"
+              "clear false none none\n");
 }
 
 TEST_F(Port, MissingFunctionsAndActors) {
@@ -173,7 +183,7 @@ TEST_F(Port, MissingFunctionsAndActors) {
     EXPECT_EQ(actions::lookup(TYPE_PORT, ACT_RANDOM), nullptr);
     EXPECT_EQ(actions::lookup(TYPE_PORT, ACT_TO), nullptr);
     Cell* q = make_port("test");
-    port::call_function = nullptr;
+    object::call_function = nullptr;
     EXPECT_EQ(error_of([&] { actions::get<action::Swap>(q, ACT_SWAP)(stack::push(q), str("o")); }),
               "internal not-done") << "no evaluator to call the function yet";
 }
