@@ -212,9 +212,6 @@ void load_time(State* st, const u8* start, const u8* end, u32 flags, bool load);
 void load_date(State* st, const u8* start, const u8* end, u32 flags, bool load);
 void load_money(State* st, const u8* start, const u8* end, u32 flags, bool load);
 
-// Turns a block of key/value cells into a map! in `result` (the map!
-// datatype sets it; until then a map literal raises `internal not-done`).
-extern void (*make_map)(const Cell* block, Cell* result);
 // Whether the text after a "(" is a point literal: after the characters a
 // number may hold, a ",".
 bool point_ahead_q(const u8* p, const u8* end);

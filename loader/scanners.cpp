@@ -16,6 +16,7 @@
 #include "datatypes/datatype.hpp"
 #include "datatypes/issue.hpp"
 #include "datatypes/logic.hpp"
+#include "datatypes/map.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
@@ -214,20 +215,6 @@ void scan_block(State* st, const u8*, const u8* end, u32, bool) {
     st->position = end + 1;
 }
 
-// The map key types: what a map! may be indexed by.
-bool map_key_q(u32 t) {
-    switch (t) {
-        case TYPE_DATATYPE: case TYPE_LOGIC: case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_CHAR:
-        case TYPE_INTEGER: case TYPE_FLOAT: case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD:
-        case TYPE_GET_WORD: case TYPE_REFINEMENT: case TYPE_ISSUE: case TYPE_PAIR: case TYPE_PERCENT:
-        case TYPE_TUPLE: case TYPE_BINARY: case TYPE_TIME: case TYPE_TAG: case TYPE_EMAIL: case TYPE_DATE:
-        case TYPE_MONEY: case TYPE_REF: case TYPE_POINT2D: case TYPE_POINT3D:
-            return true;
-        default:
-            return false;
-    }
-}
-
 void scan_block_end(State* st, const u8* start, const u8* end, u32, bool) {
     Cell* m = open_marker(st);
     bool map = m && marker_kind(m) == TYPE_MAP;
@@ -238,11 +225,17 @@ void scan_block_end(State* st, const u8* start, const u8* end, u32, bool) {
     i32 n = block::zs_length_q(made);
     if (n % 2) throw_error(st, start, end + 1, TYPE_MAP);
     for (i32 i = 0; i < n; i += 2)
-        if (!map_key_q(TYPE_OF(block::cell_at(made->w2, i)))) throw_error(st, start, end + 1, TYPE_MAP);
-    if (!make_map) fire(ERR_INTERNAL, "not-done");
-    Cell block = *made;
-    collector::RootCell keep(block);
-    make_map(&keep.value, out_at(st->out_tail - 1));
+        if (!map::valid_key_type_q(TYPE_OF(block::cell_at(made->w2, i)))) throw_error(st, start, end + 1, TYPE_MAP);
+    // The pairs go into a new map as `extend` puts them: keys normalised, a
+    // key given twice keeping its last value.
+    collector::RootCell pairs(*made);
+    collector::RootCell made_map;
+    map::make_at(made_map.get(), 0, n / 2);
+    map::extend(made_map.get(), pairs.get(), false);
+    Cell* cell = out_at(st->out_tail - 1);
+    u32 nl = cell->header & FLAG_NEW_LINE;
+    *cell = made_map.value;
+    cell->header |= nl;
 }
 
 void scan_paren_end(State* st, const u8* start, const u8* end, u32, bool) {
@@ -731,7 +724,6 @@ bool point_ahead_q(const u8* p, const u8* end) {
     return true;
 }
 
-void (*make_map)(const Cell* block, Cell* result) = nullptr;
 
 bool path_terminator_q(u8 byte) {
     u32 c = classes[byte] & 0xFF;

@@ -7,6 +7,7 @@
 
 #include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/map.hpp"
 #include "datatypes/money.hpp"
 #include "datatypes/point.hpp"
 #include "datatypes/tuple.hpp"
@@ -117,6 +118,19 @@ struct Generator {
             }
             cell::set_type(b, kind);
             return b;
+        }
+        if (depth > 0 && pick(8) == 0) {
+            // A map of distinct word and integer keys.
+            Cell* pairs = test::block({});
+            for (u32 i = pick(4); i > 0; i--) {
+                std::string key = spelling() + "k" + std::to_string(i);
+                block::zs_append(pairs, pick(2) ? test::word(key.c_str()) : int_(i32(i)));
+                block::zs_append(pairs, value(depth - 1));
+            }
+            Cell* m = stack::push_slot();
+            cell::init(m, TYPE_UNSET);
+            map::make_at(m, 0, 4);
+            return map::extend(m, pairs, false);
         }
         return scalar();
     }

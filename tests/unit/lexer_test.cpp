@@ -418,6 +418,11 @@ TEST_F(LexerLiterals, Money) {
 }
 
 TEST_F(LexerLiterals, Maps) {
+    expect_all({
+        {"#[a 1 b [2]]", "#[\n    a: 1\n    b: [2]\n]"},
+        {"#[]", "#[]"},
+        {"#[\"k\" 1 K 2 k 3]", "#[\n    \"k\" 1\n    K: 3\n]"},
+    });
     expect_errors({
         {"#[a 1 b]", "(line 1) invalid map! at ]"},
         {"#[[x] 1]", "(line 1) invalid map! at ]"},
