@@ -500,11 +500,7 @@ void scan_loop(State* st, bool one, bool prescan) {
                     }
                     if (st->loading && scan_ok) {
                         pr.loader(st, start, end, flags, true);
-                        if (tracing) {
-                            Cell value = *out_at(st->out_tail - 1);
-                            collector::RootCell keep(value);
-                            if (!call_tracer(st, EVENT_LOAD, st->token_type, &keep.value, start, end)) drop_last(st);
-                        }
+                        report_load(st, st->token_type, start, end);
                     }
                 }
             }
@@ -651,6 +647,12 @@ bool call_tracer(State* st, u32 event, i32 type, const Cell* value, const u8* st
     }
     u32 rt = TYPE_OF(args);
     return !(rt == TYPE_NONE || (rt == TYPE_LOGIC && !logic::get(args)));
+}
+
+void report_load(State* st, i32 type, const u8* start, const u8* end) {
+    if (!tracing_q(st) || st->out_tail <= st->level_head) return;
+    collector::RootCell value(*out_at(st->out_tail - 1));
+    if (!call_tracer(st, EVENT_LOAD, type, &value.value, start, end)) drop_last(st);
 }
 
 // --- Entry points ---------------------------------------------------------------------------

@@ -178,6 +178,8 @@ void drop_last(State* st);
 // Fires an event at the callback when it asked for it; answers its truth.
 bool call_tracer(State* st, u32 event, i32 type, const Cell* value, const u8* start, const u8* end);
 inline bool tracing_q(const State* st) { return TYPE_OF(&st->tracer) != TYPE_UNSET; }
+// Fires `load` with the value just pushed; a false answer drops it.
+void report_load(State* st, i32 type, const u8* start, const u8* end);
 
 // Nesting (lexer.cpp).
 void open_block(State* st, i32 type, const u8* start, const u8* end);

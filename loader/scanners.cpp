@@ -280,10 +280,7 @@ void scan_string_alt(State* st, const u8*, const u8* end, u32 flags, bool) {
         bool go = !tracing_q(st) || call_tracer(st, EVENT_SCAN, TYPE_STRING, nullptr, from, end);
         if (go) {
             load_string(st, from, end, all, true);
-            if (tracing_q(st)) {
-                collector::RootCell value(*out_at(st->out_tail - 1));
-                if (!call_tracer(st, EVENT_LOAD, TYPE_STRING, &value.value, from, end)) drop_last(st);
-            }
+            report_load(st, TYPE_STRING, from, end);
         }
     } else {
         scan_string(st, from, end, all, false);
@@ -304,10 +301,7 @@ void scan_path(State* st, const u8* start, const u8* end, u32 flags, bool) {
         bool go = !tracing_q(st) || call_tracer(st, EVENT_SCAN, TYPE_WORD, nullptr, head, end);
         if (go) {
             load_word(st, head, end, flags, true);
-            if (tracing_q(st)) {
-                collector::RootCell value(*out_at(st->out_tail - 1));
-                if (!call_tracer(st, EVENT_LOAD, TYPE_WORD, &value.value, head, end)) drop_last(st);
-            }
+            report_load(st, TYPE_WORD, head, end);
         }
     }
     st->start_state = S_PATH_COMPONENT;
