@@ -5,7 +5,9 @@
 #include "datatypes/block.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/error.hpp"
+#include "datatypes/context.hpp"
 #include "datatypes/logic.hpp"
+#include "datatypes/port.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/fault.hpp"
@@ -16,7 +18,20 @@ namespace actions {
 
 MathCore math_core[TYPE_TOTAL] = {};
 action::Generic table[ACTION_SLOTS] = {};
-action::Generic (*port_actor_entry)(const Cell* port, u32 slot) = nullptr;
+namespace {
+
+// A port whose actor is a handle! takes the slots from append on from the
+// handle's table.
+action::Generic port_route(const Cell* port, u32 slot) {
+    const Cell* ctx = context::cell_of(port->w1);
+    if (context::word_count(ctx) <= port::FIELD_ACTOR) return nullptr;
+    if (TYPE_OF(context::value_at(ctx, port::FIELD_ACTOR)) != TYPE_HANDLE) return nullptr;
+    return port::native_entry(port, slot);
+}
+
+}  // namespace
+
+action::Generic (*port_actor_entry)(const Cell* port, u32 slot) = port_route;
 
 // --- Dispatch ---------------------------------------------------------------------
 

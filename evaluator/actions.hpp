@@ -156,8 +156,9 @@ action::Generic get_action_first(u32 slot);
 // path is given, else `script bad-path-type2`.
 action::Generic get_action_checked(const Cell* value, u32 slot, const Cell* path, const Cell* selector, i32 index);
 
-// The entry of a port's actor for a slot: set by port!; it answers null when
-// the port's actor is not a handle!.
+// The entry of a port's actor for a slot: the handle's table's when the
+// actor is a handle! (port::native_entry), null otherwise. A variable so
+// that tests can stand in for it.
 extern action::Generic (*port_actor_entry)(const Cell* port, u32 slot);
 
 template <typename F>

@@ -26,6 +26,7 @@
 #include "evaluator/fast_op.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/stack.hpp"
+#include "loader/lexer.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/fault.hpp"
@@ -1260,6 +1261,31 @@ void eval_hook(const Cell* block, Cell* result) {
     stack::top = mark;
 }
 
+// A trace callback of the lexer: its arguments and locals are the cells
+// from `args` to the top; the answer goes to args[0].
+void lexer_hook(const Cell* callback, Cell* args) {
+    Cell* end = stack::top;
+    collector::RootCell fn(*callback);
+    stack::top = args;
+    if (TYPE_OF(fn.get()) == TYPE_ROUTINE) {
+        stack::mark_body(u32(stack::anon_symbol), 0);
+        stack::top = end;
+        exec_routine(fn.get());
+        stack::unwind_last();
+    } else {
+        if (TYPE_OF(fn.get()) != TYPE_FUNCTION) fire(ERR_SCRIPT, "invalid-arg", fn.get());
+        stack::mark_func(u32(stack::anon_symbol), 0, fn->w1);
+        stack::top = end;
+        // One cell per word of its context, whatever the lexer pushed.
+        i32 words = context::word_count(context::cell_of(fn->w1));
+        while (stack::top - stack::arguments < words) stack::push(&none::value);
+        stack::top = stack::arguments + words;
+        call_function(fn.get(), 0, &anon_word, 0);
+        stack::unwind_func_last();
+    }
+    stack::raise_pending();
+}
+
 // Where an error happened: `where`, the call-stack position, `near`; and the
 // tracer's error event. An error raised while this runs (by the tracer) is
 // thrown as it is, without coming back here.
@@ -1329,6 +1355,7 @@ void init() {
     block::call_comparator = comparator_hook;
     object::eval_block = eval_hook;
     object::call_function = call_hook;
+    lexer::call_callback = lexer_hook;
     zir::raise_hook = interpreter::raise_hook;
     if (!machine_limit) set_machine_stack();
 }

@@ -13,7 +13,9 @@
 #include "datatypes/object.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/word.hpp"
+#include "datatypes/port.hpp"
 #include "evaluator/natives.hpp"
+#include "loader/lexer.hpp"
 #include "runtime/collector.hpp"
 
 namespace zir {
@@ -339,6 +341,66 @@ TEST_F(Calls, ChangeHandlersRunInTheInterpreter) {
     eval("r: make object! [data: [1 2] on-deep-change*: :zz-deep-break]");
     EXPECT_EQ(eval_mold("loop 2 [append r/data 3 99]"), "append") << "left before the change";
     EXPECT_EQ(eval_mold("r/data"), "[1 2]");
+}
+
+}  // namespace
+}  // namespace zir
+
+namespace zir {
+namespace {
+
+using namespace test;
+
+// --- Callbacks of the lexer and of ports, written in the language ------------------------
+
+struct Callbacks : EvalTest {};
+
+TEST_F(Callbacks, TheLexersTraceCallback) {
+    set_global("zz-loaded", read_block(""));
+    def("zz-lex", "[event input type line token]", "[[load] append/only zz-loaded token token <> 1]");
+    Cell fn = global("zz-lex");
+    Cell* text = str("1 [a] \"s\" 1");
+    Cell* out = stack::push_slot();
+    cell::init(out, TYPE_UNSET);
+    lexer::string_to_block(out, text, -1, {}, nullptr, &fn, nullptr);
+    EXPECT_EQ(global_mold("zz-loaded"), "[1 a \"s\" 1]") << "only the load events it asked for";
+    EXPECT_EQ(mold(out), "[[a] \"s\"]") << "a false answer drops the value";
+    // An error in the callback leaves the lexer.
+    def("zz-lex-bad", "[event input type line token]", "[[load] zz-not-there]");
+    Cell bad = global("zz-lex-bad");
+    stack::Checkpoint cp;
+    EXPECT_EQ(error_of([&] { lexer::string_to_block(out, text, -1, {}, nullptr, &bad, nullptr); }), "script no-value");
+    cp.restore();
+}
+
+const Cell* zz_system[3] = {};
+const Cell* system_values(port::SystemValue which) { return zz_system[which]; }
+
+TEST_F(Callbacks, PortActorsWrittenInTheLanguage) {
+    collector::RootCell templ(*eval(
+        "make object! [spec: none scheme: none actor: none awake: none state: none data: none extra: none]"));
+    collector::RootCell parts(*eval("make object! [scheme: none host: none path: none]"));
+    set_global("zz-port-log", read_block(""));
+    def("zz-actor-append", "[port value /part length /only /dup count]",
+        "[append zz-port-log value if dup [append zz-port-log count] port]");
+    def("zz-actor-length", "[port]", "[length? zz-port-log]");
+    def("zz-actor-clear", "[port]", "[break/return 'left]");
+    eval("zz-actor: make object! [append: :zz-actor-append length?: :zz-actor-length clear: :zz-actor-clear]");
+    Cell* scheme = eval("make object! [name: 'zz title: \"zz\" info: none actor: zz-actor awake: none]");
+    collector::RootCell schemes(*test::block({test::word("zz"), scheme}));
+    zz_system[port::STANDARD_PORT] = templ.get();
+    zz_system[port::URL_PARTS] = parts.get();
+    zz_system[port::SCHEMES] = schemes.get();
+    auto saved = port::system_value;
+    port::system_value = system_values;
+    Cell* port_value = port::make(nullptr, eval("make object! [scheme: 'zz host: none path: none]"), TYPE_PORT);
+    set_global("zz-p", port_value);
+    EXPECT_EQ(TYPE_OF(eval("append/dup zz-p 5 2")), TYPE_PORT);
+    EXPECT_EQ(global_mold("zz-port-log"), "[5 2]");
+    EXPECT_EQ(eval_mold("length? zz-p"), "2");
+    EXPECT_EQ(eval_mold("loop 3 [clear zz-p 99]"), "left") << "an exit out of the actor";
+    EXPECT_EQ(eval_error("reverse zz-p"), "access no-port-action");
+    port::system_value = saved;
 }
 
 }  // namespace
