@@ -85,9 +85,8 @@ inline i32 resolved(const Cell* c) { return symbol::resolve(i32(c->w2)); }
 // grows in place), so global words skip the context's own cell.
 u32 global_values = 0;
 
-}  // namespace
-
-Cell* word_value_q(const Cell* word) {
+// Words are read on every step: inlined here (word_value_q for the rest).
+inline Cell* word_slot(const Cell* word) {
     u32 ctx = word->w1;
     i32 slot = i32(word->w3);
     if (ZIR_UNLIKELY(!ctx || slot < 0)) return nullptr;
@@ -104,11 +103,6 @@ Cell* word_value_q(const Cell* word) {
     SeriesBuffer* values = node_buffer(c->w2);
     return slot < cells_in(values) ? series::head_cells(values) + slot : nullptr;
 }
-
-namespace {
-
-// Words are read on every step: inlined here.
-inline Cell* word_slot(const Cell* word) { return word_value_q(word); }
 
 // Stores a set-word's value: straight into its cell unless the word belongs
 // to an object (whose fields track changes and may have handlers) or must
@@ -160,6 +154,8 @@ BlockScope::~BlockScope() {
 }
 
 }  // namespace
+
+Cell* word_value_q(const Cell* word) { return word_slot(word); }
 
 // --- Code ----------------------------------------------------------------------------------
 
@@ -460,6 +456,19 @@ i32 expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
         }
         case TYPE_SET_WORD: {
             if (p + 1 >= end_of(code)) fire(ERR_SCRIPT, "need-value", &value);
+            if (ZIR_LIKELY(!tracing)) {
+                // A plain value set into a word outside any object: nothing
+                // can fail, so no frame is needed to name an error.
+                const Cell* v = simple_value(code, p + 1, false);
+                Cell* target = v ? word_slot(&value) : nullptr;
+                if (target && (value.w1 == context::global ||
+                               context::kind_of(context::cell_of(value.w1)) != context::KIND_OBJECT)) {
+                    *target = *v;
+                    put_result(target, push);
+                    p += 2;
+                    break;
+                }
+            }
             stack::mark_body(value.w2, value.w1);
             stack::push(&value);
             if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &code, p, &value, &value);

@@ -122,8 +122,46 @@ i32 call_reached(const Walk& w, const Code& code, i32 position, bool push, i32 n
 
 }  // namespace
 
+namespace {
+
+// The commonest paths, a word and one element (`blk/2`, `obj/field`), read
+// without the walk's machinery when the answer is plain: an element within a
+// block, a field of an object the element word is bound to already (by an
+// earlier walk). Null for anything else.
+const Cell* simple_path(const Cell* path, bool get) {
+    SeriesBuffer* s = node_buffer(path->w2);
+    i32 head = i32(path->w1);
+    if (block::cell_count(s) - head != 2) return nullptr;
+    const Cell* cells = series::head_cells(s) + head;
+    if (TYPE_OF(&cells[0]) != TYPE_WORD) return nullptr;
+    const Cell* v = word_value_q(&cells[0]);
+    if (!v) return nullptr;
+    const Cell* e = &cells[1];
+    const Cell* r = nullptr;
+    if (TYPE_OF(v) == TYPE_BLOCK && TYPE_OF(e) == TYPE_INTEGER) {
+        SeriesBuffer* b = node_buffer(v->w2);
+        i64 k = i64(v->w1) + integer::get(e) - 1;
+        if (integer::get(e) >= 1 && k < block::cell_count(b)) r = series::head_cells(b) + k;
+    } else if (TYPE_OF(v) == TYPE_OBJECT && TYPE_OF(e) == TYPE_WORD && e->w1 == v->w1 && i32(e->w3) >= 0) {
+        const Cell* ctx = context::cell_of(v->w1);
+        if (i32(e->w3) < context::word_count(ctx)) r = context::value_at(ctx, i32(e->w3));
+    }
+    if (!r || TYPE_OF(r) == TYPE_UNSET) return nullptr;
+    if (!get && function_q(TYPE_OF(r))) return nullptr;
+    return r;
+}
+
+}  // namespace
+
 i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, bool get, bool push, bool pass,
               Locator* locator) {
+    if (ZIR_LIKELY(!tracing) && !set && !locator) {
+        if (const Cell* r = simple_path(path_in, get)) {
+            if (push) stack::push(r);
+            else stack::set_last_top(r);
+            return position;
+        }
+    }
     Walk w;
     w.base = stack::top;
     w.path = stack::push(path_in);
