@@ -243,6 +243,17 @@ i32 eval_do_next(const Cell* block) {
 
 namespace {
 
+// An exit raised from C++ code the expression called (a comparator's break,
+// a change handler's return, a tracer's throw) leaves that code as an
+// exception; from here it is pending again, with the stacks cut back to
+// where the expression began, and every level carries it on as usual.
+[[gnu::cold]] void exit_left_cpp(const stack::Checkpoint& entry) {
+    entry.restore();
+    // A frame opened inside the expression and gone now cannot receive it:
+    // the code that opened it (a native) had to take it itself.
+    if (stack::pending == 0 || stack::pending_target >= entry.call_top) ZIR_FAULT(runtime::FAULT_NO_CATCH);
+}
+
 // The infix operators the interpreter computes itself while tracing is off,
 // with the results and errors of the actions and natives they stand for:
 // integer and float arithmetic, integer comparison.
@@ -280,7 +291,15 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
     for (i32 i = before; i > 0; i--) left[i] = left[i - 1];
     *left = fn;
     stack::top = left + 1 + before;
-    return eval_code(left, code, p, push, nullptr, 0, name, left, 0, before);
+    // The operands are in place: an exit raised from C++ code the call
+    // reaches becomes pending from here.
+    stack::Checkpoint entry;
+    try {
+        return eval_code(left, code, p, push, nullptr, 0, name, left, 0, before);
+    } catch (const stack::PendingExit&) {
+        exit_left_cpp(entry);
+        return p;
+    }
 }
 
 // The operators that follow an expression whose result is at `left`.
@@ -344,17 +363,6 @@ i32 infix(Cell* left, const Code& code, i32 p) {
 
 namespace {
 
-// An exit raised from C++ code the expression called (a comparator's break,
-// a change handler's return, a tracer's throw) leaves that code as an
-// exception; from here it is pending again, with the stacks cut back to
-// where the expression began, and every level carries it on as usual.
-[[gnu::cold]] void exit_left_cpp(const stack::Checkpoint& entry) {
-    entry.restore();
-    // A frame opened inside the expression and gone now cannot receive it:
-    // the code that opened it (a native) had to take it itself.
-    if (stack::pending == 0 || stack::pending_target >= entry.call_top) ZIR_FAULT(runtime::FAULT_NO_CATCH);
-}
-
 i32 expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv);
 
 }  // namespace
@@ -367,15 +375,10 @@ inline bool plain_q(u32 t) {
            t != TYPE_OP;
 }
 
-// The result of the commonest expressions, found without the machinery of a
-// full evaluation: a value written in the code that stands for itself, or a
-// word holding such a value, when no operator follows (or none may). Null
-// for anything else. Only while tracing is off: it sends no events. Good
-// until the next allocation.
-inline const Cell* simple_value(const Code& code, i32 p, bool prefix_only) {
-    SeriesBuffer* s = node_buffer(code.node);
-    i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
-    const Cell* c = series::head_cells(s) + p;
+// The value of a plain operand: a value written in the code that stands for
+// itself, or a word holding such a value. Null for anything else. Good until
+// the next allocation.
+inline const Cell* plain_operand(const Cell* c) {
     const Cell* v = c;
     switch (TYPE_OF(c)) {
         case TYPE_WORD:
@@ -397,6 +400,18 @@ inline const Cell* simple_value(const Code& code, i32 p, bool prefix_only) {
         default:
             return nullptr;
     }
+    return v;
+}
+
+// The result of the commonest expressions, found without the machinery of a
+// full evaluation: a plain operand when no operator follows (or none may).
+// Null for anything else. Only while tracing is off: it sends no events.
+inline const Cell* simple_value(const Code& code, i32 p, bool prefix_only) {
+    SeriesBuffer* s = node_buffer(code.node);
+    i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
+    const Cell* c = series::head_cells(s) + p;
+    const Cell* v = plain_operand(c);
+    if (!v) return nullptr;
     if (!prefix_only && p + 1 < end && TYPE_OF(c + 1) == TYPE_WORD) {
         const Cell* next = word_slot(c + 1);
         if (next && TYPE_OF(next) == TYPE_OP) return nullptr;
@@ -408,9 +423,16 @@ inline const Cell* simple_value(const Code& code, i32 p, bool prefix_only) {
 
 i32 eval_expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
     if (ZIR_LIKELY(!tracing)) {
-        if (const Cell* v = simple_value(code, p, prefix_only)) {
+        // A plain operand, and the operators that may follow it: nothing in
+        // that can leave the expression but an operator's call, which takes
+        // exits raised from C++ code itself (call_infix).
+        if (const Cell* v = plain_operand(cell_at(code, p))) {
+            Cell* left = push ? stack::top : stack::arguments;
             put_result(v, push);
-            return p + 1;
+            if (prefix_only) return p + 1;
+            p = infix(left, code, p + 1);
+            if (!push) stack::top = stack::arguments + 1;
+            return p;
         }
     }
     stack::Checkpoint entry;

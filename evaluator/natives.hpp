@@ -29,5 +29,9 @@ extern action::Generic table[NATIVES_SIZE];
 // Entries filled so far.
 extern i32 count;
 
+// Stores each entry at the next slot of the table, in order (registration,
+// slot 1 first). More than the table holds is a fault of the program.
+void table_append(i32 n, const action::Generic* entries);
+
 }  // namespace natives
 }  // namespace zir

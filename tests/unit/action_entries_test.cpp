@@ -11,6 +11,7 @@
 #include "datatypes/word.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/fast_op.hpp"
+#include "evaluator/natives.hpp"
 
 namespace zir {
 namespace {
@@ -303,6 +304,27 @@ TEST_F(ActionEntries, FastSelectionAndNavigation) {
     EXPECT_EQ(mold(stack::top - 1), "#\"b\"") << "other datatypes through their path action";
     fast_op::series_op(s, fast_op::SERIES_LENGTH_Q, name);
     EXPECT_EQ(mold(stack::top - 1), "3");
+}
+
+}  // namespace
+}  // namespace zir
+
+namespace zir {
+namespace {
+
+TEST(NativesTable, EntriesAreAppendedInOrder) {
+    i32 saved_count = natives::count;
+    action::Generic saved[2] = {natives::table[saved_count], natives::table[saved_count + 1]};
+    auto a = reinterpret_cast<action::Generic>(&natives::table_append);
+    auto b = reinterpret_cast<action::Generic>(&actions::register_);
+    const action::Generic entries[2] = {a, b};
+    natives::table_append(2, entries);
+    EXPECT_EQ(natives::count, saved_count + 2);
+    EXPECT_EQ(natives::table[saved_count], a);
+    EXPECT_EQ(natives::table[saved_count + 1], b);
+    natives::table[saved_count] = saved[0];
+    natives::table[saved_count + 1] = saved[1];
+    natives::count = saved_count;
 }
 
 }  // namespace
