@@ -93,6 +93,19 @@ TEST_F(Stacks, ClosingFrames) {
     EXPECT_EQ(mold(base), "42") << "the result is also the caller's";
 }
 
+TEST_F(Stacks, UnwindingTheLastFrameEmptiesTheStack) {
+    if (saved.call_top != stack::call_bottom) GTEST_SKIP() << "frames below the test";
+    int_(1);
+    frame("f");
+    int_(2);
+    stack::unwind();
+    EXPECT_EQ(stack::call_top, stack::call_bottom);
+    EXPECT_EQ(stack::arguments, stack::bottom);
+    EXPECT_EQ(stack::top, stack::bottom);
+    stack::unwind();
+    EXPECT_EQ(stack::top, stack::bottom) << "no frame: nothing moves below the bottom";
+}
+
 TEST_F(Stacks, FunctionFramesGiveTheirContextsValuesBack) {
     Cell* fn = def("zz-f", "[a]", "[a]");
     Cell* ctx = context::cell_of(fn->w1);
