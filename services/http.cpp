@@ -16,6 +16,7 @@
 
 #include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/map.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
@@ -24,11 +25,12 @@
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/fire.hpp"
-#include "runtime/hash_table.hpp"
 #include "runtime/unicode.hpp"
 
 namespace zir {
 namespace simple_io {
+
+HttpLimits http_limits;
 
 namespace {
 
@@ -212,10 +214,10 @@ bool perform(HttpExchange& x) {
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_SECONDS);
+    curl_easy_setopt(c, CURLOPT_MAXREDIRS, http_limits.max_redirects);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, http_limits.connect_seconds);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, STALL_TIMEOUT_SECONDS);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, http_limits.stall_seconds);
     // No signal for name-lookup time-outs: the runtime has its own threads
     // and signal handlers.
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
@@ -284,14 +286,6 @@ namespace {
 
 void append_text(Cell* str, std::string_view bytes) {
     string::append_utf8_lenient(str, reinterpret_cast<const u8*>(bytes.data()), i64(bytes.size()));
-}
-
-// A map! over a block of key/value pairs whose keys are all distinct.
-Cell* make_map(Cell* pairs, i32 count) {
-    u32 table = hash_table::init(count, pairs->w2, hash_table::MAP, 0);
-    pairs->w3 = table;
-    cell::set_type(pairs, TYPE_MAP);
-    return pairs;
 }
 
 // A string! of UTF-8 bytes in the cell, CR LF and a lone CR made LF, a
@@ -398,7 +392,7 @@ Cell* parse_headers(std::string_view text) {
         block::zs_append(map, key.get());
         block::zs_append(map, value.get());
     }
-    return make_map(map, i32(headers.size()));
+    return map::make_at(map, map->w2, i32(headers.size()));
 }
 
 const Cell* request_http(const Cell* method, const Cell* url, const Cell* headers, const Cell* data, bool binary,

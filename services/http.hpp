@@ -38,10 +38,13 @@ inline constexpr const char* DEFAULT_HEADERS[][2] = {
 // Time-outs, as a system request object applies them by default: a
 // connection (name lookup included) must be made within a minute, and a
 // transfer that moves no byte for half a minute is given up. Redirects are
-// followed, at most ten in a row.
-constexpr long CONNECT_TIMEOUT_SECONDS = 60;
-constexpr long STALL_TIMEOUT_SECONDS = 30;
-constexpr long MAX_REDIRECTS = 10;
+// followed, at most ten in a row. (Variables for the tests' sake.)
+struct HttpLimits {
+    long connect_seconds = 60;
+    long stall_seconds = 30;
+    long max_redirects = 10;
+};
+extern HttpLimits http_limits;
 
 // One exchange in plain C++ terms: what `perform` sends and what it answers.
 struct HttpExchange {

@@ -12,10 +12,12 @@ terminated. With the arguments --tls CERT KEY it speaks HTTPS. Routes:
   /text        UTF-8 text with CR LF line ends, under a Latin-1 charset label
   /bytes       the 256 byte values in order
   /empty-value a response whose header X-Empty has an empty value
+  /stall       the headers, then nothing for 4 seconds
 """
 import http.server
 import ssl
 import sys
+import time
 
 METHODS = ["GET", "HEAD", "POST", "PUT", "DELETE", "PATCH", "OPTIONS"]
 
@@ -61,6 +63,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("X-Empty", "")
             self.send_header("Content-Length", "0")
             self.end_headers()
+        elif path == "/stall":
+            self.send_response(200)
+            self.send_header("Content-Length", "10")
+            self.end_headers()
+            self.wfile.flush()
+            time.sleep(4)
         else:
             self.answer(500, b"unknown route")
 

@@ -11,14 +11,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
 #include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/map.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
-#include "datatypes/symbol.hpp"
 #include "datatypes/url.hpp"
 #include "services/http.hpp"
 #include "values.hpp"
@@ -107,18 +108,13 @@ Cell* item(const Cell* block, i32 i) {
     return stack::push(block::cell_at(block->w2, series::head_index(block) + i));
 }
 
-// The value of a header in the response-header map, found by its spelling
-// without regard to case (the map's keys are set-words), or null.
+// The value of a header in the response-header map, selected by a word as
+// a script would (letter case aside), or null.
 Cell* header(const Cell* map, const char* name) {
     EXPECT_EQ(TYPE_OF(map), TYPE_MAP);
-    i32 n = series::abs_length(series::buffer_of(map));
-    for (i32 i = 0; i + 1 < n; i += 2) {
-        const Cell* key = block::cell_at(map->w2, i);
-        EXPECT_EQ(TYPE_OF(key), TYPE_SET_WORD);
-        std::string spelling(symbol::spelling(i32(key->w2)));
-        if (strcasecmp(spelling.c_str(), name) == 0) return stack::push(block::cell_at(map->w2, i + 1));
-    }
-    return nullptr;
+    Cell* m = stack::push(map);
+    Cell* v = map::select(m, word(name), nullptr, false, false, false, false, nullptr, nullptr, false, false);
+    return TYPE_OF(v) == TYPE_NONE ? nullptr : v;
 }
 
 bool has(const std::string& haystack, const std::string& needle) { return haystack.find(needle) != std::string::npos; }
@@ -213,6 +209,8 @@ TEST_F(Http, HeadersThatCouldNotBeSentAreRefused) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(error_of([&] { write_("/echo", test::block({word("get"), c.headers})); }), "script invalid-arg") << c.name;
+    // So is a method word whose spelling is no HTTP token.
+    EXPECT_EQ(error_of([] { write_("/echo", test::block({word("get?")})); }), "script invalid-arg");
 }
 
 TEST_F(Http, UrlTextIsEscapedWhereAUrlCannotHoldIt) {
@@ -327,6 +325,17 @@ TEST_F(Http, OtherFailuresGiveTheirOwnReasons) {
     }
 }
 
+TEST_F(Http, AStalledTransferIsGivenUp) {
+    simple_io::HttpLimits saved = simple_io::http_limits;
+    simple_io::http_limits.stall_seconds = 1;
+    auto start = std::chrono::steady_clock::now();
+    LanguageError e = raised([] { read_("/stall"); });
+    simple_io::http_limits = saved;
+    EXPECT_EQ(std::string(e.id), "no-connect");
+    EXPECT_EQ(string::to_std(&e.args[1]), "Timeout was reached");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3500));
+}
+
 TEST_F(Http, HttpsChecksTheServersCertificate) {
     // A server whose certificate no authority signed: the request is refused
     // after the TLS handshake, never sent.
@@ -377,7 +386,7 @@ TEST_F(Http, HeaderTextBecomesAMap) {
     for (const Case& c : cases) {
         Cell* map = simple_io::parse_headers(c.text);
         ASSERT_EQ(TYPE_OF(map), TYPE_MAP) << c.name;
-        EXPECT_EQ(series::abs_length(series::buffer_of(map)), i32(c.expected.size() * 2)) << c.name;
+        EXPECT_EQ(map::key_count(map), i32(c.expected.size())) << c.name;
         for (const auto& [name, values] : c.expected) {
             Cell* v = header(map, name);
             ASSERT_TRUE(v) << c.name << ": " << name;
@@ -390,6 +399,12 @@ TEST_F(Http, HeaderTextBecomesAMap) {
             for (size_t i = 0; i < values.size(); i++) EXPECT_EQ(text(item(v, i32(i))), values[i]) << c.name;
         }
     }
+}
+
+TEST_F(Http, TheHeaderMapIsAMapLikeAnyOther) {
+    // Keys keep the spelling they were first met with.
+    EXPECT_MOLD(simple_io::parse_headers("Content-Type: text/html\r\nVary: a\r\nvary: b\r\n"),
+                "#[\n    Content-Type: \"text/html\"\n    Vary: [\"a\" \"b\"]\n]");
 }
 
 TEST_F(Http, HeaderBytesThatAreNoUtf8ReadAsLatin1) {
