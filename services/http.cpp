@@ -8,7 +8,6 @@
 
 #include <curl/curl.h>
 
-#include <cctype>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -60,18 +59,21 @@ std::string name_text(const Cell* name) {
 
 // --- The request's parts ------------------------------------------------------------
 
+// ASCII letter case, whatever the C locale says.
+char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 32) : c; }
+
 // Header names compare without regard to case.
 bool same_name_q(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); i++)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
+        if (ascii_upper(a[i]) != ascii_upper(b[i])) return false;
     return true;
 }
 
 // The characters of an HTTP token (method and header names).
 bool token_char_q(unsigned char c) {
-    return std::isalnum(c) || (c && std::strchr("!#$%&'*+-.^_`|~", c));
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+           (c && std::strchr("!#$%&'*+-.^_`|~", c));
 }
 
 bool token_q(std::string_view s) {
@@ -85,7 +87,7 @@ bool token_q(std::string_view s) {
 // token could not be sent as a method: `script invalid-arg`.
 std::string method_text(const Cell* method) {
     std::string text(symbol::spelling(i32(method->w2)));
-    for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : text) c = ascii_upper(c);
     if (!token_q(text)) fire(ERR_SCRIPT, "invalid-arg", method);
     return text;
 }
@@ -250,13 +252,15 @@ bool perform(HttpExchange& x) {
         if (head && !list) list.reset(head);
         return head != nullptr;
     };
-    bool has_type = false, added = true;
-    for (const std::string& line : x.headers) {
-        added = added && add(line);
-        has_type = has_type || same_name_q(line.substr(0, line.find_first_of(":;")), "Content-Type");
+    bool added = true;
+    for (const std::string& line : x.headers) added = added && add(line);
+    for (const char* own : {"Content-Type", "Expect"}) {
+        bool given = false;
+        for (const std::string& line : x.headers)
+            given = given || same_name_q(std::string_view(line).substr(0, line.find_first_of(":;")), own);
+        if (!given) added = added && add(std::string(own) + ":");
     }
-    if (!has_type) added = added && add("Content-Type:");
-    if (!added || !add("Expect:")) {
+    if (!added) {
         x.reason = "out of memory";
         return false;
     }

@@ -262,7 +262,8 @@ TEST_P(FakeDesktop, FilesGoAsAUriListOfWholePaths) {
     char* cwd = getcwd(nullptr, 0);
     std::string here = cwd;
     std::free(cwd);
-    Cell* files = test::block({str("/tmp/a b.txt", TYPE_FILE), str("rel/c\u00e9.txt", TYPE_FILE), str("/x%y", TYPE_FILE)});
+    Cell* files =
+        test::block({str("/tmp/a b.txt", TYPE_FILE), str("rel/c\u00e9.txt", TYPE_FILE), str("/x%y", TYPE_FILE)});
     ASSERT_TRUE(clipboard::write(files));
     std::string list = "file:///tmp/a%20b.txt\r\nfile://" + here + "/rel/c%C3%A9.txt\r\nfile:///x%25y\r\n";
     EXPECT_EQ(held(), "[" + pair_json("text/uri-list", list) + "]");
@@ -294,8 +295,8 @@ TEST_P(FakeDesktop, OffersOfOtherProgramsAreReadBestFirst) {
     } cases[] = {
         {"a file manager's copy: the files, not their text",
          "[" + pair_json("x-special/gnome-copied-files", "copy\nfile:///h/a") + ", " +
-             pair_json("text/uri-list", "# comment\r\nfile:///h/a%20b\r\nfile://localhost/etc/x\r\nfile:/y\r\n") + ", " +
-             pair_json("text/plain", "/h/a b") + "]",
+             pair_json("text/uri-list", "# comment\r\nfile:///h/a%20b\r\nfile://localhost/etc/x\r\nfile:/y\r\n") +
+             ", " + pair_json("text/plain", "/h/a b") + "]",
          "files:/h/a b|/etc/x|/y"},
         {"a link is text", "[" + pair_json("text/uri-list", "https://example.com/\r\n") + ", " +
                               pair_json("text/plain", "https://example.com/") + "]",
