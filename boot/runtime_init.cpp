@@ -14,6 +14,7 @@
 #include "datatypes/file.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
 #include "datatypes/logic.hpp"
@@ -102,6 +103,7 @@ void register_datatypes() {
     ref::init();
     date::init();
     money::init();
+    image::init();
 }
 
 void init_tables() {
@@ -122,6 +124,7 @@ void init_tables() {
     email::init_state();
     function::init_state();
     object::init_state();
+    image::init_state();
     catalog::init();
 }
 
