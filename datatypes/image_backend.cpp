@@ -313,27 +313,29 @@ bool encode(u32 node, Cell* destination, i32 format) {
         return true;
     }
     const Bitmap* b = existing_bitmap(node);
-    image_codec::Output out;
-    image_codec::output_init(&out);
+    // The encoded bytes, freed on every way out.
+    struct Encoded {
+        image_codec::Output out;
+        Encoded() { image_codec::output_init(&out); }
+        ~Encoded() { image_codec::output_free(&out); }
+    } e;
+    image_codec::Output* out = &e.out;
     bool ok = false;
     switch (format) {
-        case FORMAT_BMP: ok = image_codec::encode_bmp(b, &out); break;
-        case FORMAT_PNG: ok = image_codec::encode_png(b, &out); break;
-        case FORMAT_GIF: ok = image_codec::encode_gif(b, &out); break;
-        case FORMAT_JPEG: ok = image_codec::encode_jpeg(b, &out); break;
-        default: ok = image_codec::encode_tiff(b, &out); break;
+        case FORMAT_BMP: ok = image_codec::encode_bmp(b, out); break;
+        case FORMAT_PNG: ok = image_codec::encode_png(b, out); break;
+        case FORMAT_GIF: ok = image_codec::encode_gif(b, out); break;
+        case FORMAT_JPEG: ok = image_codec::encode_jpeg(b, out); break;
+        default: ok = image_codec::encode_tiff(b, out); break;
     }
-    ok = ok && !out.failed && out.size > 0 && out.size <= size_t(MAX_LENGTH - 15);
-    if (ok) {
-        // The binary's allocation may collect: the output is a heap block,
-        // and the destination is a cell the caller roots.
-        binary::make_at(destination, i64(out.size));
-        SeriesBuffer* s = node_buffer(destination->w2);
-        std::memcpy(series::head(s), out.data, out.size);
-        s->tail = s->offset + u32(out.size);
-    }
-    image_codec::output_free(&out);
-    return ok;
+    if (!ok || out->failed || out->size == 0) return false;
+    // The binary's allocation may collect: the output is a heap block, and
+    // the destination a cell the caller roots.
+    binary::make_at(destination, i64(out->size));
+    SeriesBuffer* s = node_buffer(destination->w2);
+    std::memcpy(series::head(s), out->data, out->size);
+    s->tail = s->offset + u32(out->size);
+    return true;
 }
 
 void init() { image_class = handle_table::register_type(0, release_bitmap); }

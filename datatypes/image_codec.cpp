@@ -13,18 +13,19 @@ namespace image_codec {
 
 // --- Output ----------------------------------------------------------------------
 
+size_t output_limit = size_t(MAX_LENGTH - 15);
+
 void output_init(Output* out) { *out = Output{nullptr, 0, 0, false}; }
 
 bool output_write(Output* out, const void* bytes, size_t n) {
     if (out->failed) return false;
+    // Past the limit the bytes could never become a binary.
+    if (n > output_limit || out->size > output_limit - n) {
+        out->failed = true;
+        return false;
+    }
     if (n > out->capacity - out->size) {
-        size_t want = std::max(out->size + n, out->capacity * 2);
-        if (want < 4096) want = 4096;
-        // Past the language's limit the bytes could never become a binary.
-        if (out->size + n > size_t(MAX_LENGTH)) {
-            out->failed = true;
-            return false;
-        }
+        size_t want = std::max({out->size + n, out->capacity * 2, size_t(4096)});
         void* grown = std::realloc(out->data, want);
         if (!grown) {
             out->failed = true;

@@ -33,6 +33,9 @@ struct Output {
     bool failed;
 };
 void output_init(Output* out);
+// The largest output, the language's limit on a binary! by default; tests
+// lower it to see an encoder fail.
+extern size_t output_limit;
 bool output_write(Output* out, const void* bytes, size_t n);
 void output_free(Output* out);
 

@@ -67,13 +67,15 @@ std::string answer(const std::string& request) {
         if (verb == "decode") {
             std::string path;
             in >> path;
-            Cell* img = image::load_file(stack::push_slot(), file_value(path));
+            Cell* file = file_value(path);
+            Cell* img = image::load_file(stack::push_slot(), file);
             return pixels_of(img);
         }
         if (verb == "encode") {
             std::string format, source, target;
             in >> format >> source >> target;
-            Cell* img = image::load_file(stack::push_slot(), file_value(source));
+            Cell* file = file_value(source);
+            Cell* img = image::load_file(stack::push_slot(), file);
             Cell* bin = image::encode(img, nullptr, format_id(format));
             if (TYPE_OF(bin) != TYPE_BINARY) return "no encoder";
             std::vector<u8> bytes = binary::bytes_of(bin);
