@@ -209,14 +209,6 @@ Cell* point2D(float x, float y) {
     return c;
 }
 
-std::vector<u32> pixels_of(const Cell* img) {
-    image_backend::Lock lock;
-    const u32* p = image::lock_pixels(img, &lock);
-    std::vector<u32> out(p, p + image::count_of(img));
-    image::unlock_pixels(img, &lock, false);
-    return out;
-}
-
 TEST_F(ImageTransform, PointsCropAndMirrors) {
     u32 record = 0;
     const u32 px[] = {0xFF000001, 0xFF000002, 0xFF000003, 0xFF000004};

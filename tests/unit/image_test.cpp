@@ -48,14 +48,6 @@ Cell* image_of(i32 w, i32 h, const std::vector<u32>& px) {
 // A 2x2 image of four distinct opaque pixels.
 Cell* quad() { return image_of(2, 2, {0xFF000001, 0xFF000002, 0xFF000003, 0xFF000004}); }
 
-std::vector<u32> pixels(const Cell* img) {
-    image_backend::Lock lock;
-    const u32* p = image::lock_pixels(img, &lock);
-    std::vector<u32> out(p, p + image::count_of(img));
-    image::unlock_pixels(img, &lock, false);
-    return out;
-}
-
 // A pixel as the language sees it: "r.g.b.a", "none", or the mold.
 std::string text_of(const Cell* v) {
     if (TYPE_OF(v) == TYPE_NONE) return "none";
@@ -87,18 +79,18 @@ struct Images : ValueTest {};
 TEST_F(Images, MakeFromSizeColourRgbAndAlpha) {
     Cell* white = made(pair_(2, 2));
     EXPECT_EQ(size_of(white), "2x2");
-    EXPECT_EQ(pixels(white), (std::vector<u32>(4, 0xFFFFFFFF))) << "four opaque white pixels";
+    EXPECT_EQ(pixels_of(white), (std::vector<u32>(4, 0xFFFFFFFF))) << "four opaque white pixels";
     Cell* blue = made(test::block({pair_(2, 1), rgb(0, 0, 255)}));
-    EXPECT_EQ(pixels(blue), (std::vector<u32>{0xFF0000FF, 0xFF0000FF}));
+    EXPECT_EQ(pixels_of(blue), (std::vector<u32>{0xFF0000FF, 0xFF0000FF}));
     Cell* mixed = made(test::block({pair_(2, 1), bin("0000FF"), bin("80")}));
-    EXPECT_EQ(pixels(mixed), (std::vector<u32>{0x7F0000FF, 0xFFFFFFFF}))
+    EXPECT_EQ(pixels_of(mixed), (std::vector<u32>{0x7F0000FF, 0xFFFFFFFF}))
         << "transparency 128 on the first pixel; white and opaque once the bytes run out";
     Cell* translucent = made(test::block({pair_(1, 1), rgb(1, 2, 3, 200)}));
-    EXPECT_EQ(pixels(translucent), (std::vector<u32>{0x37010203}));
+    EXPECT_EQ(pixels_of(translucent), (std::vector<u32>{0x37010203}));
     Cell* part_triple = made(test::block({pair_(2, 1), bin("0102030405")}));
-    EXPECT_EQ(pixels(part_triple), (std::vector<u32>{0xFF010203, 0xFFFFFFFF})) << "only whole triples count";
+    EXPECT_EQ(pixels_of(part_triple), (std::vector<u32>{0xFF010203, 0xFFFFFFFF})) << "only whole triples count";
     Cell* at_head = made(test::block({pair_(1, 1), at_(bin("AABBCC010203"), 3)}));
-    EXPECT_EQ(pixels(at_head), (std::vector<u32>{0xFF010203})) << "the rgb bytes from the binary's head";
+    EXPECT_EQ(pixels_of(at_head), (std::vector<u32>{0xFF010203})) << "the rgb bytes from the binary's head";
 }
 
 TEST_F(Images, MakeWithoutPixels) {
@@ -112,7 +104,7 @@ TEST_F(Images, MakeWithoutPixels) {
     EXPECT_EQ(error_of([&] { made(test::block({})); }), "script invalid-arg") << "an empty spec needs an image prototype";
     Cell* copy = image::make(stack::push(proto), stack::push(test::block({})), TYPE_IMAGE);
     EXPECT_NE(copy->w2, proto->w2) << "make from an image is a copy";
-    EXPECT_EQ(pixels(copy), pixels(proto));
+    EXPECT_EQ(pixels_of(copy), pixels_of(proto));
 }
 
 TEST_F(Images, MakeRefusesBadSpecs) {
@@ -154,7 +146,7 @@ TEST_F(Images, PickAndPokeWithIntegersAndPairs) {
     EXPECT_EQ(error_of([&] { image::poke(img, 1, int_(5), nullptr); }), "script invalid-arg");
     image::poke(img, 2, rgb(1, 2, 3), nullptr);
     image::poke(img, 1, rgb(4, 5, 6, 255), nullptr);
-    EXPECT_EQ(pixels(img), (std::vector<u32>{0x00040506, 0xFF010203})) << "a 3-byte tuple is opaque";
+    EXPECT_EQ(pixels_of(img), (std::vector<u32>{0x00040506, 0xFF010203})) << "a 3-byte tuple is opaque";
 
     Cell* q = quad();
     struct Case {
@@ -165,7 +157,7 @@ TEST_F(Images, PickAndPokeWithIntegersAndPairs) {
     for (const Case& c : cases)
         EXPECT_EQ(text_of(image::pick(q, 0, pair_(c.x, c.y))), c.pixel) << c.x << "x" << c.y;
     image::poke(q, 0, rgb(9, 9, 9), pair_(2, 2));
-    EXPECT_EQ(pixels(q)[3], 0xFF090909u);
+    EXPECT_EQ(pixels_of(q)[3], 0xFF090909u);
     EXPECT_EQ(error_of([&] { image::poke(q, 0, rgb(9, 9, 9), pair_(3, 1)); }), "script out-of-range");
 }
 
@@ -243,9 +235,9 @@ TEST_F(Images, PathWordsAndIndexes) {
     EXPECT_EQ(text_of(path_get(q, pair_(1, 2))), "0.0.3.0");
     path_set(q, pair_(2, 1), rgb(7, 7, 7, 7));
     path_set(q, int_(1), rgb(8, 8, 8));
-    EXPECT_EQ(pixels(q), (std::vector<u32>{0xFF080808, 0xF8070707, 0xFF000003, 0xFF000004}));
+    EXPECT_EQ(pixels_of(q), (std::vector<u32>{0xFF080808, 0xF8070707, 0xFF000003, 0xFF000004}));
     path_set(q, word("alpha"), bin("FF00"));
-    EXPECT_EQ(pixels(q)[0], 0x00080808u);
+    EXPECT_EQ(pixels_of(q)[0], 0x00080808u);
     EXPECT_EQ(error_of([&] { path_set(q, word("size"), pair_(1, 1)); }), "script invalid-path");
     EXPECT_EQ(error_of([&] { path_get(q, word("width")); }), "script invalid-path");
     EXPECT_EQ(error_of([&] { path_get(q, str("rgb")); }), "script invalid-path");
@@ -283,7 +275,7 @@ TEST_F(Images, SetData) {
     for (const Case& c : cases) {
         Cell* img = image_of(2, 1, {0x11111111, 0x44444444});
         EXPECT_EQ(image::set_data(img, c.value, c.kind), c.value) << c.what;
-        EXPECT_EQ(pixels(img), c.expected) << c.what;
+        EXPECT_EQ(pixels_of(img), c.expected) << c.what;
     }
     Cell* img = quad();
     EXPECT_EQ(error_of([&] { image::set_data(img, str("x"), image::KIND_RGB); }), "script invalid-arg");
@@ -326,7 +318,7 @@ TEST_F(Images, CopyRectangles) {
         EXPECT_EQ(size_of(copy), c.size) << c.what;
         std::vector<u32> low;
         if (copy->w2)
-            for (u32 p : pixels(copy)) low.push_back(p & 0xFF);
+            for (u32 p : pixels_of(copy)) low.push_back(p & 0xFF);
         EXPECT_EQ(low, c.low) << c.what;
         EXPECT_EQ(copy->w1, 0u) << c.what;
     }
@@ -337,7 +329,7 @@ TEST_F(Images, CopyRectangles) {
     EXPECT_EQ(size_of(copied(empty)), "0x0");
     Cell* copy = copied(img);
     image::poke(copy, 1, rgb(0, 0, 0), nullptr);
-    EXPECT_EQ(pixels(img)[0], 0xFF000001u) << "a copy has its own pixels";
+    EXPECT_EQ(pixels_of(img)[0], 0xFF000001u) << "a copy has its own pixels";
 }
 
 // --- change ----------------------------------------------------------------------------------
@@ -347,7 +339,7 @@ TEST_F(Images, ChangeWithTuplesAndImages) {
     Cell* s = stack::push(at_(q, 1));
     image::change(s, rgb(9, 9, 9), nullptr, false, nullptr);
     EXPECT_EQ(s->w1, 2u) << "the head moves one pixel on";
-    EXPECT_EQ(pixels(q)[1], 0xFF090909u);
+    EXPECT_EQ(pixels_of(q)[1], 0xFF090909u);
     Cell* at_tail = stack::push(at_(q, 4));
     image::change(at_tail, rgb(1, 1, 1), nullptr, false, nullptr);
     EXPECT_EQ(at_tail->w1, 4u) << "nothing to change at the tail";
@@ -357,25 +349,25 @@ TEST_F(Images, ChangeWithTuplesAndImages) {
     Cell* patch = image_of(2, 2, {0xFF000011, 0xFF000012, 0xFF000013, 0xFF000014});
     Cell* at4 = stack::push(at_(big, 4));
     image::change(at4, patch, nullptr, false, nullptr);
-    EXPECT_EQ(pixels(big), (std::vector<u32>{0xFF000000, 0xFF000000, 0xFF000000, 0xFF000000, 0xFF000011, 0xFF000012,
+    EXPECT_EQ(pixels_of(big), (std::vector<u32>{0xFF000000, 0xFF000000, 0xFF000000, 0xFF000000, 0xFF000011, 0xFF000012,
                                              0xFF000000, 0xFF000013, 0xFF000014}));
     EXPECT_EQ(at4->w1, 9u) << "after the last written pixel of the last written row";
     Cell* at2 = stack::push(at_(big, 2));
     image::change(at2, patch, nullptr, false, nullptr);
-    EXPECT_EQ(pixels(big)[2], 0xFF000011u);
-    EXPECT_EQ(pixels(big)[5], 0xFF000013u) << "clipped at the right edge";
+    EXPECT_EQ(pixels_of(big)[2], 0xFF000011u);
+    EXPECT_EQ(pixels_of(big)[5], 0xFF000013u) << "clipped at the right edge";
     EXPECT_EQ(at2->w1, 6u);
 
     // The image into itself, one pixel down and right: read from a copy.
     Cell* self = image_of(3, 3, {1, 2, 3, 4, 5, 6, 7, 8, 9});
     image::change(stack::push(at_(self, 4)), self, nullptr, false, nullptr);
-    EXPECT_EQ(pixels(self), (std::vector<u32>{1, 2, 3, 4, 1, 2, 7, 4, 5}));
+    EXPECT_EQ(pixels_of(self), (std::vector<u32>{1, 2, 3, 4, 1, 2, 7, 4, 5}));
 
     EXPECT_EQ(error_of([&] { image::change(q, rgb(1, 1, 1), int_(1), false, nullptr); }), "internal not-done");
     EXPECT_EQ(error_of([&] { image::change(q, rgb(1, 1, 1), nullptr, false, int_(2)); }), "internal not-done");
     EXPECT_EQ(error_of([&] { image::change(q, int_(1), nullptr, false, nullptr); }), "script invalid-type");
     image::change(q, rgb(5, 5, 5), nullptr, false, int_(1));
-    EXPECT_EQ(pixels(q)[0], 0xFF050505u) << "/dup 1 is a plain change";
+    EXPECT_EQ(pixels_of(q)[0], 0xFF050505u) << "/dup 1 is a plain change";
 }
 
 // --- mold and form ---------------------------------------------------------------------------
@@ -510,7 +502,7 @@ TEST_F(Images, OwnersHearEveryChange) {
                                                      "change 0 2", "changed 0 2", "poke 0 0", "poked 0 0",
                                                      "poked -1 -1"}))
             << (h ? "hostile" : "quiet");
-        EXPECT_EQ(pixels(img), (std::vector<u32>{0xFF123456, 0xFF010101, 6, 0xFF020202}));
+        EXPECT_EQ(pixels_of(img), (std::vector<u32>{0xFF123456, 0xFF010101, 6, 0xFF020202}));
         ownership::unbind(*img);
     }
     hostile = false;
@@ -546,18 +538,18 @@ TEST_F(Images, EncodedImagesReadBack) {
     for (u32 i = 0; i < 35; i++) px.push_back((i % 3 == 0 ? 0xFF000000 : i % 3 == 1 ? 0x80000000 : 0) | i * 0x070503);
     Cell* translucent = image_of(7, 5, px);
     for (i32 format : {image_backend::FORMAT_BMP, image_backend::FORMAT_PNG, image_backend::FORMAT_TIFF})
-        EXPECT_EQ(pixels(round_trip(translucent, format)), px) << "format " << format;
+        EXPECT_EQ(pixels_of(round_trip(translucent, format)), px) << "format " << format;
     Cell* opaque = made(test::block({pair_(5, 3), rgb(10, 200, 30)}));
     for (i32 format : {image_backend::FORMAT_BMP, image_backend::FORMAT_PNG, image_backend::FORMAT_TIFF,
                        image_backend::FORMAT_GIF})
-        EXPECT_EQ(pixels(round_trip(opaque, format)), pixels(opaque)) << "format " << format;
-    for (u32 p : pixels(round_trip(opaque, image_backend::FORMAT_JPEG))) {
+        EXPECT_EQ(pixels_of(round_trip(opaque, format)), pixels_of(opaque)) << "format " << format;
+    for (u32 p : pixels_of(round_trip(opaque, image_backend::FORMAT_JPEG))) {
         i32 r = i32(p >> 16 & 255), g = i32(p >> 8 & 255), b = i32(p & 255);
         EXPECT_TRUE(std::abs(r - 10) <= 4 && std::abs(g - 200) <= 4 && std::abs(b - 30) <= 4) << std::hex << p;
     }
     // GIF keeps on/off transparency: below half opacity is transparent.
     Cell* gif = round_trip(image_of(3, 1, {0xFF102030, 0x7F405060, 0x80708090}), image_backend::FORMAT_GIF);
-    std::vector<u32> back = pixels(gif);
+    std::vector<u32> back = pixels_of(gif);
     EXPECT_EQ(back[0], 0xFF102030u);
     EXPECT_EQ(back[1] >> 24, 0u);
     EXPECT_EQ(back[2], 0xFF708090u);
@@ -632,7 +624,7 @@ TEST_F(Images, Files) {
     std::vector<u8> bytes = binary::bytes_of(encoded);
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), i64(bytes.size()));
     Cell* file = str(path.c_str(), TYPE_FILE);
-    EXPECT_EQ(pixels(image::decode(file)), pixels(quad()));
+    EXPECT_EQ(pixels_of(image::decode(file)), pixels_of(quad()));
     Cell* cell = stack::push(int_(1));
     image::load_file(cell, file);
     EXPECT_EQ(TYPE_OF(cell), u32(TYPE_IMAGE));
@@ -650,12 +642,12 @@ TEST_F(Images, Files) {
 
 TEST_F(Images, ScaleByNearestNeighbour) {
     Cell* q = quad();
-    EXPECT_EQ(pixels(image::scale(q, 4, 4)),
+    EXPECT_EQ(pixels_of(image::scale(q, 4, 4)),
               (std::vector<u32>{0xFF000001, 0xFF000001, 0xFF000002, 0xFF000002, 0xFF000001, 0xFF000001, 0xFF000002,
                                 0xFF000002, 0xFF000003, 0xFF000003, 0xFF000004, 0xFF000004, 0xFF000003, 0xFF000003,
                                 0xFF000004, 0xFF000004}));
     Cell* row = image_of(4, 1, {1, 2, 3, 4});
-    EXPECT_EQ(pixels(image::scale(row, 2, 1)), (std::vector<u32>{2, 4})) << "the pixel under each centre";
+    EXPECT_EQ(pixels_of(image::scale(row, 2, 1)), (std::vector<u32>{2, 4})) << "the pixel under each centre";
     EXPECT_EQ(image::scale(q, 0, 3)->w2, 0u);
     EXPECT_EQ(image::scale(made(pair_(0, 0)), 3, 3)->w2, 0u);
 }
@@ -666,7 +658,7 @@ TEST_F(Images, FromMemoryAndFlip) {
     u32 record = 0;
     EXPECT_EQ(image_backend::from_memory(2, 2, 12, sizeof memory, reinterpret_cast<const u8*>(memory), &record), 0);
     Cell* img = image::make_at(stack::push_slot(), record);
-    EXPECT_EQ(pixels(img), (std::vector<u32>{1, 2, 3, 4}));
+    EXPECT_EQ(pixels_of(img), (std::vector<u32>{1, 2, 3, 4}));
     EXPECT_EQ(image_backend::from_memory(2, 2, 12, 20, reinterpret_cast<const u8*>(memory), &record), 0)
         << "the last row needs no padding";
     image::make_at(stack::push_slot(), record);
@@ -677,7 +669,7 @@ TEST_F(Images, FromMemoryAndFlip) {
         << "a stride shorter than a row";
     u32 flipped_record = image_backend::flip_vertical(img->w2);
     Cell* flipped = image::make_at(stack::push_slot(), flipped_record);
-    EXPECT_EQ(pixels(flipped), (std::vector<u32>{3, 4, 1, 2}));
+    EXPECT_EQ(pixels_of(flipped), (std::vector<u32>{3, 4, 1, 2}));
 }
 
 TEST_F(Images, LoopWords) {
@@ -700,7 +692,7 @@ TEST_F(Images, LocksAndReleasedBitmaps) {
     collector::do_cycle();
     p[3] = 0xFF999999;
     image::unlock_pixels(img, &lock, true);
-    EXPECT_EQ(pixels(img)[3], 0xFF999999u);
+    EXPECT_EQ(pixels_of(img)[3], 0xFF999999u);
     EXPECT_EQ(error_of([&] { image::lock_pixels(made(pair_(0, 0)), &lock); }), "access bad-media");
     Cell* copy = stack::push(img);
     image::release(img);
@@ -721,9 +713,9 @@ TEST_F(Images, TheCollectorKeepsAndReleasesBitmaps) {
     }
     collector::do_cycle();
     EXPECT_EQ(handle_table::used_count(), before + 2) << "the unreferenced bitmaps are released";
-    EXPECT_EQ(pixels(kept)[2], 0xFF000003u);
+    EXPECT_EQ(pixels_of(kept)[2], 0xFF000003u);
     Cell* inner = stack::push(block::zs_abs_at(holder, 0));
-    EXPECT_EQ(pixels(inner), std::vector<u32>(9, 0xFFFFFFFF)) << "an image inside a block";
+    EXPECT_EQ(pixels_of(inner), std::vector<u32>(9, 0xFFFFFFFF)) << "an image inside a block";
     collector::do_cycle();
     EXPECT_EQ(handle_table::used_count(), before + 2);
 }
