@@ -186,9 +186,11 @@ bool read_rows(TIFF* t, const Layout& l, Bitmap* b) {
 }
 
 bool read_rgba(TIFF* t, const Layout& l, Bitmap* b) {
-    // The reader's words hold R in the low byte: R, G, B, A in memory.
+    // The reader's words hold R in the low byte: R, G, B, A in memory. It
+    // stops at the first strip or tile it cannot read: a file cut short is
+    // refused, not answered with rows left blank.
     u32* px = b->pixels();
-    if (!TIFFReadRGBAImageOriented(t, l.width, l.height, px, ORIENTATION_TOPLEFT, 0)) return false;
+    if (!TIFFReadRGBAImageOriented(t, l.width, l.height, px, ORIENTATION_TOPLEFT, 1)) return false;
     bool premultiplied = l.alpha && l.photometric != PHOTOMETRIC_MINISBLACK && l.photometric != PHOTOMETRIC_MINISWHITE;
     for (size_t i = 0, n = size_t(b->count()); i < n; i++) {
         u32 v = px[i];
