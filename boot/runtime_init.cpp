@@ -4,6 +4,7 @@
 #include "boot/catalog.hpp"
 #include "boot/roots.hpp"
 #include "datatypes/binary.hpp"
+#include "datatypes/bitset.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
@@ -14,26 +15,34 @@
 #include "datatypes/file.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/handle.hpp"
+#include "datatypes/hash.hpp"
 #include "datatypes/image.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
 #include "datatypes/logic.hpp"
+#include "datatypes/map.hpp"
 #include "datatypes/money.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/object.hpp"
+#include "datatypes/pair.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/percent.hpp"
+#include "datatypes/point.hpp"
+#include "datatypes/port.hpp"
 #include "datatypes/ref.hpp"
 #include "datatypes/time.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/tag.hpp"
 #include "datatypes/triple.hpp"
+#include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/unset.hpp"
 #include "datatypes/url.hpp"
+#include "datatypes/vector.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/case_folding.hpp"
@@ -46,6 +55,8 @@
 #include "runtime/ownership.hpp"
 #include "runtime/platform.hpp"
 #include "runtime/print_hooks.hpp"
+#include "services/checksum.hpp"
+#include "services/compress.hpp"
 #include "services/random.hpp"
 
 namespace zir {
@@ -55,6 +66,7 @@ void init() {
     print_hooks::init();
     platform::init();
     console::init_attributes();
+    crypto::acquire_context();
     random::init();   // sets the hash seed: before the first hash table
     hash_table::seed = random::hash_seed;
     memory::init();
@@ -92,17 +104,27 @@ void register_datatypes() {
     url::init();
     file::init();
     object::init();
+    bitset::init();
     triple::init();
     float_::init();
     typeset::init();
     error::init();
+    vector::init();
+    map::init();
+    hash::init();
+    pair::init();
     percent::init();
+    tuple::init();
     time::init();
     tag::init();
     email::init();
-    ref::init();
+    handle::init();
     date::init();
+    port::init();
     money::init();
+    ref::init();
+    point2D::init();
+    point3D::init();
     image::init();
 }
 
@@ -115,10 +137,15 @@ void init_tables() {
     context::init_global();
     datatype::init_words();
     ownership::init();
+    checksum::init();
+    compress::init();
     stack::init();
     externals::init();
     series::init_state();
     block::init_state();
+    map::init_state();
+    vector::init_state();
+    port::init_state();
     case_folding::init_state();
     url::init_state();
     email::init_state();
@@ -126,6 +153,8 @@ void init_tables() {
     object::init_state();
     image::init_state();
     catalog::init();
+    bitset::init_state();
+    point::init_state();
 }
 
 }  // namespace runtime

@@ -16,10 +16,12 @@
 #include "datatypes/file.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/logic.hpp"
+#include "datatypes/pair.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
+#include "datatypes/tuple.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/fire.hpp"
@@ -39,11 +41,6 @@ struct Words {
 };
 Words words;
 
-// A tuple's length lives in header bits 19..22; its bytes fill payload
-// words 1..3 from the lowest byte of word 1.
-constexpr u32 TUPLE_LENGTH_SHIFT = 19;
-constexpr u32 TUPLE_LENGTH_MASK = 0xFu << TUPLE_LENGTH_SHIFT;
-
 // Pixels a mold writes on one line.
 constexpr i64 PIXELS_A_LINE = 10;
 // From this many bytes of pixels on, a mold starts them on a line of their own.
@@ -56,12 +53,6 @@ Cell* fresh_result() {
 }
 
 Cell* none_cell() { return const_cast<Cell*>(&none::value); }
-
-void make_pair(Cell* c, i32 x, i32 y) {
-    cell::init(c, TYPE_PAIR);
-    c->w2 = u32(x);
-    c->w3 = u32(y);
-}
 
 [[noreturn]] void bad_media() { fire(ERR_ACCESS, "bad-media"); }
 
@@ -84,18 +75,14 @@ inline u32 with_alpha(u32 pixel, u32 transparency) { return (pixel & 0x00FFFFFF)
 
 // --- Pixels and tuples -----------------------------------------------------------
 
-u32 pixel_of_tuple(const Cell* tuple) {
-    u32 length = (tuple->header & TUPLE_LENGTH_MASK) >> TUPLE_LENGTH_SHIFT;
-    u32 bytes = tuple->w1;
-    u32 rgb = (bytes & 255) << 16 | (bytes & 0xFF00) | (bytes >> 16 & 255);
-    return with_alpha(rgb, length >= 4 ? bytes >> 24 : 0);
+u32 pixel_of_tuple(const Cell* t) {
+    u32 rgb = u32(tuple::byte_at(t, 0)) << 16 | u32(tuple::byte_at(t, 1)) << 8 | tuple::byte_at(t, 2);
+    return with_alpha(rgb, tuple::length_of(t) >= 4 ? tuple::byte_at(t, 3) : 0);
 }
 
 Cell* tuple_of_pixel(Cell* out, u32 pixel) {
-    cell::init(out, TYPE_TUPLE);
-    out->header |= 4u << TUPLE_LENGTH_SHIFT;
-    out->w1 = (pixel >> 16 & 255) | (pixel & 0xFF00) | (pixel & 255) << 16 | (255 - (pixel >> 24)) << 24;
-    return out;
+    return tuple::make_rgba(out, i32(pixel >> 16 & 255), i32(pixel >> 8 & 255), i32(pixel & 255),
+                            i32(255 - (pixel >> 24)));
 }
 
 // --- Values ----------------------------------------------------------------------
@@ -121,7 +108,7 @@ i64 get_position(const Cell* img, const Cell* index, i32 base, bool* out_of_rang
     i64 i;
     bool outside = false;
     if (TYPE_OF(index) == TYPE_PAIR) {
-        i64 x = i32(index->w2), y = i32(index->w3);
+        i64 x = pair::x_of(index), y = pair::y_of(index);
         if (base == 1) outside = x < 1 || x > w || y < 1 || y > h;
         else outside = !(x >= 0 && x < w && y >= 0 && y < h);
         if (base == 1 && y > 0) y--;
@@ -430,7 +417,7 @@ Cell* make(Cell* proto, Cell* spec, u32 type) {
     } else {
         return to(proto, spec, type);
     }
-    i64 w = std::max<i64>(i32(size.w2), 0), h = std::max<i64>(i32(size.w3), 0);
+    i64 w = std::max<i64>(pair::x_of(&size), 0), h = std::max<i64>(pair::y_of(&size), 0);
     // Each side is 16 bits in the value, and the pixels may not pass the
     // language's 32-bit size limit.
     if (w > image_backend::MAX_SIDE || h > image_backend::MAX_SIDE || w * h * 4 > MAX_LENGTH)
@@ -472,9 +459,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     i32 word = symbol::resolve(i32(element->w2));
     if (word == symbol::resolve(words.size)) {
         if (setting) invalid_path(path, element);
-        Cell* out = fresh_result();
-        make_pair(out, width_of(parent), height_of(parent));
-        return out;
+        return pair::push(width_of(parent), height_of(parent));
     }
     i32 kind = word == symbol::resolve(words.argb)    ? KIND_ARGB
                : word == symbol::resolve(words.rgb)   ? KIND_RGB
@@ -556,7 +541,7 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
     }
     switch (TYPE_OF(part)) {
         case TYPE_PAIR: {
-            i64 pw = i32(part->w2), ph = i32(part->w3);
+            i64 pw = pair::x_of(part), ph = pair::y_of(part);
             if (pw >= 1 && ph >= 1 && head < count) return copy_rect_into(value, result, col, row, pw, ph);
             if (pw < 0 && ph < 0 && head > 0) {
                 // The rectangle ends at the head: just left of its column, down

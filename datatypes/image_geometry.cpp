@@ -2,7 +2,6 @@
 #include "datatypes/image_geometry.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +9,8 @@
 
 #include "datatypes/image.hpp"
 #include "datatypes/none.hpp"
+#include "datatypes/pair.hpp"
+#include "datatypes/point.hpp"
 
 namespace zir {
 namespace image_geometry {
@@ -209,8 +210,8 @@ namespace image {
 namespace {
 
 image_geometry::Point point_of(const Cell* c) {
-    if (TYPE_OF(c) == TYPE_POINT2D) return {std::bit_cast<float>(c->w1), std::bit_cast<float>(c->w2)};
-    return {float(i32(c->w2)), float(i32(c->w3))};
+    if (TYPE_OF(c) == TYPE_POINT2D) return {point2D::x_of(c), point2D::y_of(c)};
+    return {float(pair::x_of(c)), float(pair::y_of(c))};
 }
 
 }  // namespace
@@ -226,8 +227,8 @@ Cell* transform(const Cell* img, Cell* result, const Cell* crop, const Cell* poi
     i32 sw = width_of(img), sh = height_of(img);
     std::vector<u32> cropped;
     if (crop) {
-        i64 x = i32(crop[0].w2), y = i32(crop[0].w3);
-        i64 w = std::min<i64>(i32(crop[1].w2), sw - x), h = std::min<i64>(i32(crop[1].w3), sh - y);
+        i64 x = pair::x_of(&crop[0]), y = pair::y_of(&crop[0]);
+        i64 w = std::min<i64>(pair::x_of(&crop[1]), sw - x), h = std::min<i64>(pair::y_of(&crop[1]), sh - y);
         if (x < 0 || y < 0 || w < 1 || h < 1) {
             unlock_pixels(img, &lock, false);
             return result;

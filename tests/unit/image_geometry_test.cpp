@@ -1,6 +1,5 @@
 // Pixel geometry: vectors, point tests, rotation, cropping, the quad
 // transform and its image! entry, and YUV 4:2:2 conversion.
-#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -8,6 +7,7 @@
 
 #include "datatypes/image.hpp"
 #include "datatypes/image_geometry.hpp"
+#include "datatypes/point.hpp"
 #include "values.hpp"
 
 namespace zir {
@@ -201,14 +201,6 @@ TEST(ImageGeometry, YuvToRgb) {
 
 struct ImageTransform : ValueTest {};
 
-Cell* point2D(float x, float y) {
-    Cell* c = stack::push_slot();
-    cell::init(c, TYPE_POINT2D);
-    c->w1 = std::bit_cast<u32>(x);
-    c->w2 = std::bit_cast<u32>(y);
-    return c;
-}
-
 TEST_F(ImageTransform, PointsCropAndMirrors) {
     u32 record = 0;
     const u32 px[] = {0xFF000001, 0xFF000002, 0xFF000003, 0xFF000004};
@@ -227,7 +219,7 @@ TEST_F(ImageTransform, PointsCropAndMirrors) {
     EXPECT_EQ(pixels_of(result), (std::vector<u32>(px, px + 4))) << "one point places the image";
     EXPECT_TRUE(x == 5 && y == 6 && w == 2 && h == 2);
 
-    image::transform(img, result, nullptr, points({pair_(0, 0), point2D(4, 2)}), 2, &x, &y, &w, &h);
+    image::transform(img, result, nullptr, points({pair_(0, 0), point2D::push(4, 2)}), 2, &x, &y, &w, &h);
     EXPECT_EQ(image::width_of(result), 4);
     EXPECT_EQ(pixels_of(result)[0], px[0]);
 
