@@ -45,6 +45,7 @@
 #include "datatypes/vector.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/stack.hpp"
+#include "loader/lexer.hpp"
 #include "runtime/case_folding.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/console.hpp"
@@ -155,6 +156,7 @@ void init_tables() {
     catalog::init();
     bitset::init_state();
     point::init_state();
+    lexer::init();
 }
 
 }  // namespace runtime
