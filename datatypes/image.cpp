@@ -5,6 +5,8 @@
 // them is copied or rooted like any other value.
 #include "datatypes/image.hpp"
 
+#include "services/clipboard.hpp"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -619,6 +621,28 @@ void tail_q() { logic::box(head_of(stack::arguments) >= count_of(stack::argument
 
 // --- Registration ----------------------------------------------------------------
 
+namespace {
+
+// The clipboard exchanges images as encoded bytes: PNG out, any format we
+// decode in.
+void clipboard_png(const Cell* img, std::vector<u8>& out) {
+    out.clear();
+    if (count_of(img) == 0) return;
+    Cell* saved = stack::top;
+    out = binary::bytes_of(encode(img, nullptr, image_backend::FORMAT_PNG));
+    stack::top = saved;
+}
+
+void clipboard_image(const u8* bytes, i64 n, Cell* out) {
+    Cell* saved = stack::top;
+    Cell* decoded = load_binary(binary::load(bytes, n));
+    if (TYPE_OF(decoded) != TYPE_IMAGE) fire(ERR_ACCESS, "bad-media");
+    *out = *decoded;
+    stack::top = saved;
+}
+
+}  // namespace
+
 void init() {
     datatype::Registration r(TYPE_IMAGE, TYPE_SERIES, "image!");
     r.only_own();
@@ -630,6 +654,8 @@ void init() {
     datatype::register_(r);
     collector::mark_image_hook = mark;
     binary::image_to_binary = to_binary;
+    clipboard::encode_png = clipboard_png;
+    clipboard::decode_image = clipboard_image;
 }
 
 void init_state() {
