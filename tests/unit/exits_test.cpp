@@ -221,3 +221,21 @@ TEST_F(Exits, TheThrowersSearchBeforeAnythingMoves) {
 
 }  // namespace
 }  // namespace zir
+
+namespace zir {
+namespace {
+
+using namespace test;
+
+struct TopLevel : EvalTest {};
+
+TEST_F(TopLevel, AnUncaughtErrorIsPrintedAndGivesStatusMinusTwo) {
+    LanguageError e = raised([] { fire(ERR_MATH, "zero-divide"); });
+    CapturedOutput out;
+    EXPECT_EQ(interpreter::report_uncaught(e), -2);
+    EXPECT_EQ(out.text().substr(0, 40), "*** Math Error: attempt to divide by zer");
+    EXPECT_EQ(-2 & 0xFF, 254) << "the status the system reports";
+}
+
+}  // namespace
+}  // namespace zir
