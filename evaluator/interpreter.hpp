@@ -29,6 +29,7 @@
 
 #include "evaluator/stack.hpp"
 #include "runtime/cell.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/fire.hpp"
 
 namespace zir {
@@ -158,14 +159,15 @@ i32 add_routine(Routine entry);
 
 // --- Paths -----------------------------------------------------------------------------
 
-// Where a path's target lives (the locator form of eval_path).
+// Where a path's target lives (the locator form of eval_path). Its cells are
+// collector roots while it lives: keep it as a local of the code that walks.
 struct Locator {
-    i32 count;        // index + 1 of the element where the walk stopped, 0 when none
-    i32 kind;         // 0 the head word's value, 1 a cell of the value stack, 2 an element of a series or
-                      // map!, 3 a field of an object, error or port, 4 none of these
-    Cell value;       // the value reached
-    Cell container;   // where it came from
-    i32 index;        // its index in the series or context
+    i32 count = 0;                // index + 1 of the element where the walk stopped, 0 when none
+    i32 kind = 4;                 // 0 the head word's value, 1 a cell of the value stack, 2 an element
+                                  // of a series or map!, 3 a field of an object, error or port, 4 none
+    collector::RootCell value;    // the value reached
+    collector::RootCell container;   // where it came from
+    i32 index = 0;                // its index in the series or context
 };
 
 // Evaluates a path (plain, `get` or `set` form); in set form the value to

@@ -51,8 +51,8 @@ struct Walk {
 // Where the value reached lies in its container, for the locator.
 void locate(Locator* loc, const Walk& w, i32 count) {
     loc->count = count;
-    loc->value = *w.value;
-    loc->container = *w.container;
+    loc->value.value = *w.value;
+    loc->container.value = *w.container;
     loc->index = 0;
     u32 t = TYPE_OF(w.container);
     if (t == TYPE_UNSET || t == TYPE_NONE) {
@@ -77,25 +77,25 @@ void resume_value(const Locator* loc, const Cell* head, Cell* out) {
             *out = *context::get(head);
             return;
         case 2: {
-            const Cell* c = &loc->container;
+            const Cell* c = &loc->container.value;
             if (loc->index >= 0 && loc->index < series::abs_length(series::buffer_of(c)) && any_block_q(TYPE_OF(c))) {
                 *out = *block::cell_at(c->w2, loc->index);
                 return;
             }
-            *out = loc->value;
+            *out = loc->value.value;
             return;
         }
         case 3: {
-            const Cell* ctx = context::cell_of(loc->container.w1);
+            const Cell* ctx = context::cell_of(loc->container.value.w1);
             if (loc->index >= 0 && loc->index < context::word_count(ctx)) {
                 *out = *context::value_at(ctx, loc->index);
                 return;
             }
-            *out = loc->value;
+            *out = loc->value.value;
             return;
         }
         default:
-            *out = loc->value;
+            *out = loc->value.value;
     }
 }
 
@@ -182,7 +182,7 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
     bool resuming = locator && locator->count > 0;
     if (resuming) {
         resume_value(locator, &head, w.value);
-        *w.container = locator->container;
+        *w.container = locator->container.value;
         first = locator->count;
         locator->count = 0;
     } else {
@@ -304,8 +304,8 @@ bool eval_path_locator(const Cell* path, bool get, bool set, Locator* locator) {
     locator->count = 0;
     locator->kind = 4;
     locator->index = 0;
-    cell::init(&locator->value, TYPE_UNSET);
-    cell::init(&locator->container, TYPE_UNSET);
+    cell::init(locator->value.get(), TYPE_UNSET);
+    cell::init(locator->container.get(), TYPE_UNSET);
     Code pc = code_of(path);
     if (!tracing && end_of(pc) - pc.head >= 2) {
         const Cell head = *block::cell_at(pc.node, pc.head);
@@ -315,7 +315,7 @@ bool eval_path_locator(const Cell* path, bool get, bool set, Locator* locator) {
             if (TYPE_OF(v) != TYPE_UNSET && !function_q(TYPE_OF(v))) {
                 locator->count = 1;
                 locator->kind = 0;
-                locator->value = *v;
+                locator->value.value = *v;
                 return true;
             }
         }

@@ -165,7 +165,7 @@ TEST_F(PathEval, TheLocatorFindsWhereATargetLives) {
     Cell o = global("o");
     Cell* b = test::word("b");
     EXPECT_EQ(loc.index, object::find_index(&o, b));
-    EXPECT_EQ(mold(&loc.value), "[x y]");
+    EXPECT_EQ(mold(loc.value.get()), "[x y]");
     // Resumed with the paren's value on top of the stack, it goes on from there.
     int_(2);
     interpreter::Code none_code = interpreter::code_of(p2);
