@@ -1,0 +1,103 @@
+// The process's surroundings: command lines joined from arguments, the
+// environment as name and value pairs, and the system's description taken
+// apart from uname's texts. tests/oracle/environment.py checks the same
+// against a child run with an environment of its own and against uname(1).
+#include <cstdlib>
+#include <map>
+
+#include "datatypes/string.hpp"
+#include "services/environment.hpp"
+#include "values.hpp"
+
+namespace zir {
+namespace {
+
+using namespace test;
+
+struct Environment : ValueTest {};
+
+TEST_F(Environment, CommandLinesQuoteWhatHoldsBlanks) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* line;
+    } cases[] = {
+        {{}, ""},
+        {{"zir"}, "zir"},
+        {{"zir", "a b", "c"}, "zir \"a b\" c"},
+        {{"zir", "", "tab\there"}, "zir \"\" \"tab\there\""},
+        {{"/usr/bin/zir", "--catch", "s.zir"}, "/usr/bin/zir --catch s.zir"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(platform::join_command_line(c.args), c.line);
+}
+
+TEST_F(Environment, TheCommandLineStartsWithTheProgram) {
+    Cell* line = platform::get_command_line();
+    ASSERT_EQ(TYPE_OF(line), TYPE_STRING);
+    std::string text = string::to_std(line);
+    EXPECT_NE(text.find("zir_tests"), std::string::npos) << text;
+}
+
+TEST_F(Environment, PairsSplitAtTheFirstEqualsSignAfterTheName) {
+    ASSERT_EQ(setenv("ZIR_TEST_EQ", "a=b=c", 1), 0);
+    ASSERT_EQ(setenv("ZIR_TEST_EMPTY", "", 1), 0);
+    ASSERT_EQ(setenv("ZIR_TEST_TEXT", "caf\xC3\xA9 \xF0\x9D\x84\x9E", 1), 0);
+    Cell* out = stack::push_slot();
+    platform::list_env(out);
+    ASSERT_EQ(TYPE_OF(out), TYPE_BLOCK);
+    SeriesBuffer* s = node_buffer(out->w2);
+    i32 n = series::length_of(s);
+    EXPECT_EQ(n % 2, 0);
+    std::map<std::string, std::string> found;
+    for (i32 i = 0; i + 1 < n; i += 2) {
+        Cell* cells = series::head_cells(node_buffer(out->w2));
+        EXPECT_EQ(TYPE_OF(&cells[i]), TYPE_STRING);
+        found[string::to_std(&cells[i])] = string::to_std(&cells[i + 1]);
+    }
+    EXPECT_EQ(found["ZIR_TEST_EQ"], "a=b=c");
+    EXPECT_EQ(found.count("ZIR_TEST_EMPTY"), 1u);
+    EXPECT_EQ(found["ZIR_TEST_EMPTY"], "");
+    EXPECT_EQ(found["ZIR_TEST_TEXT"], "caf\xC3\xA9 \xF0\x9D\x84\x9E");
+    size_t count = 0;
+    for (char** e = environ; *e; e++) count++;
+    EXPECT_EQ(size_t(n / 2), count);
+    unsetenv("ZIR_TEST_EQ");
+    unsetenv("ZIR_TEST_EMPTY");
+    unsetenv("ZIR_TEST_TEXT");
+}
+
+TEST_F(Environment, ArchitectureWords) {
+    struct Case {
+        const char* machine;
+        const char* word;
+    } cases[] = {
+        {"x86_64", "x86-64"}, {"aarch64", "ARM64"}, {"arm64", "ARM64"}, {"i686", "x86-32"},
+        {"i386", "x86-32"},   {"armv7l", "ARM"},    {"ia64", "IA-64"},  {"riscv64", "Unknown"},
+        {"", "Unknown"},
+    };
+    for (const Case& c : cases) EXPECT_STREQ(platform::arch_word(c.machine), c.word) << c.machine;
+}
+
+TEST_F(Environment, ReleaseNumbersAndBuild) {
+    struct Case {
+        const char* release;
+        i32 a, b, c;
+    } releases[] = {
+        {"6.1.0-18-amd64", 6, 1, 0},  {"5.15.0-91-generic", 5, 15, 0}, {"4.19.112+", 4, 19, 112},
+        {"6.6", 6, 6, 0},             {"6.8.9-arch1-1", 6, 8, 9},     {"", 0, 0, 0},
+        {"x.1", 0, 0, 0},             {"3.99999999999.1", 3, 2147483647, 1},
+    };
+    for (const Case& c : releases) {
+        i32 v[3];
+        platform::parse_release(c.release, v);
+        EXPECT_EQ(v[0], c.a) << c.release;
+        EXPECT_EQ(v[1], c.b) << c.release;
+        EXPECT_EQ(v[2], c.c) << c.release;
+    }
+    EXPECT_EQ(platform::parse_build("#1 SMP PREEMPT_DYNAMIC Debian 6.1.76-1 (2024-02-01)"), 1);
+    EXPECT_EQ(platform::parse_build("#101-Ubuntu SMP Tue Nov 14 13:30:08 UTC 2023"), 101);
+    EXPECT_EQ(platform::parse_build("SMP"), 0);
+    EXPECT_EQ(platform::parse_build("#x"), 0);
+}
+
+}  // namespace
+}  // namespace zir
