@@ -78,17 +78,11 @@ i64 file_size_q(int fd) {
 bool seek_file(int fd, i64 offset) { return lseek(fd, off_t(offset), SEEK_SET) == off_t(offset); }
 
 i64 read_data(int fd, u8* buffer, i64 count) {
-    i64 done = 0;
-    while (done < count) {
-        ssize_t n = ::read(fd, buffer + done, size_t(count - done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        done += n;
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, size_t(count));
+        if (n >= 0) return n;
+        if (errno != EINTR) return -1;
     }
-    return done;
 }
 
 i64 write_bytes(int fd, const u8* buffer, i64 count) {
@@ -103,6 +97,14 @@ i64 write_bytes(int fd, const u8* buffer, i64 count) {
 }
 
 bool close_file(int fd) { return ::close(fd) == 0; }
+
+i64 size_q(const std::string& path) {
+    FdGuard file(open_file(path, MODE_READ));
+    if (file.fd < 0) return -1;
+    struct stat st;
+    if (fstat(file.fd, &st) != 0 || S_ISDIR(st.st_mode)) return -1;
+    return S_ISREG(st.st_mode) ? i64(st.st_size) : 0;
+}
 
 bool file_exists_q(const std::string& path) {
     struct stat st;
@@ -125,6 +127,18 @@ bool rename_path(const std::string& from, const std::string& to) {
 
 namespace {
 
+// Reads until `count` bytes are in or the end is met: the bytes read, or -1.
+i64 read_full(int fd, u8* buffer, i64 count) {
+    i64 done = 0;
+    while (done < count) {
+        i64 n = read_data(fd, buffer + done, count - done);
+        if (n < 0) return -1;
+        if (n == 0) break;
+        done += n;
+    }
+    return done;
+}
+
 // Files that tell no size are read once to their end, or to seek + part.
 ReadStatus read_unsized(int fd, i64 part, i64 seek, std::vector<u8>& out) {
     i64 skip = seek > 0 ? seek : 0;
@@ -134,7 +148,7 @@ ReadStatus read_unsized(int fd, i64 part, i64 seek, std::vector<u8>& out) {
         if (have >= limit) break;
         i64 chunk = std::min(READ_CHUNK, limit - have);
         out.resize(size_t(have + chunk));
-        i64 got = read_data(fd, out.data() + have, chunk);
+        i64 got = read_full(fd, out.data() + have, chunk);
         if (got < 0) {
             out.clear();
             return READ_FAILED;
@@ -174,7 +188,7 @@ ReadStatus read_bytes(const std::string& path, i64 part, i64 seek, std::vector<u
     if (part > 0 && part < size) size = part;
     if (size > MAX_BYTES) return READ_TOO_LARGE;
     out.resize(size_t(size));
-    i64 got = read_data(fd, out.data(), size);
+    i64 got = read_full(fd, out.data(), size);
     if (got < 0) {
         out.clear();
         return READ_FAILED;

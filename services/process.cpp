@@ -375,40 +375,26 @@ std::vector<u8> bytes_of(const Cell* bin) {
     return std::vector<u8>(p, p + (used - head));
 }
 
-void input_of(const Cell* value, Redirect& r) {
+// The redirection a value asks for: a file! names a file either way; as input
+// a string! gives its UTF-8 and a binary! its bytes, as output both capture.
+void redirect_of(const Cell* value, Redirect& r, bool input) {
     if (!value) return;
     switch (TYPE_OF(value)) {
-        case TYPE_STRING: {
-            r.kind = Redirect::BYTES;
-            collector::RootCell text(*value);
-            i32 len = -1;
-            u8* p = unicode::to_utf8(text.get(), &len);
-            r.bytes.assign(p, p + len);
-            break;
-        }
-        case TYPE_BINARY:
-            r.kind = Redirect::BYTES;
-            r.bytes = bytes_of(value);
-            break;
         case TYPE_FILE:
             r.kind = Redirect::FILE;
             r.path = file::to_os_path(value);
             break;
-        default:
-            fire(ERR_SCRIPT, "invalid-arg", value);
-    }
-}
-
-void target_of(const Cell* value, Redirect& r) {
-    if (!value) return;
-    switch (TYPE_OF(value)) {
         case TYPE_STRING:
         case TYPE_BINARY:
-            r.kind = Redirect::CAPTURE;
-            break;
-        case TYPE_FILE:
-            r.kind = Redirect::FILE;
-            r.path = file::to_os_path(value);
+            r.kind = input ? Redirect::BYTES : Redirect::CAPTURE;
+            if (input && TYPE_OF(value) == TYPE_BINARY) {
+                r.bytes = bytes_of(value);
+            } else if (input) {
+                collector::RootCell text(*value);
+                i32 len = -1;
+                u8* p = unicode::to_utf8(text.get(), &len);
+                r.bytes.assign(p, p + len);
+            }
             break;
         default:
             fire(ERR_SCRIPT, "invalid-arg", value);
@@ -439,9 +425,9 @@ void call(Cell* result, const Cell* command, const Options& options, const Cell*
         return;
     }
     Redirect rin, rout, rerr;
-    input_of(in, rin);
-    target_of(out, rout);
-    target_of(err, rerr);
+    redirect_of(in, rin, true);
+    redirect_of(out, rout, false);
+    redirect_of(err, rerr, false);
     i64 code = run(text, options, rin, rout, rerr);
 
     // Every capture is decoded before any target changes, so that an error

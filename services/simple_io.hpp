@@ -46,12 +46,15 @@ int open_file(const std::string& path, u32 mode);
 // failure.
 i64 file_size_q(int fd);
 bool seek_file(int fd, i64 offset);
-// Reads until `count` bytes are in or the end is met; answers the bytes read,
-// or -1 when the system reports an error.
+// One read of at most `count` bytes (a terminal or a pipe gives what it has):
+// answers the bytes read, 0 at the end, or -1 when the system reports an error.
 i64 read_data(int fd, u8* buffer, i64 count);
 // Writes all `count` bytes; answers `count`, or -1 when any write fails.
 i64 write_bytes(int fd, const u8* buffer, i64 count);
 bool close_file(int fd);
+// The size in bytes of what the path names, as `file_size_q` tells it; -1
+// for a folder or what cannot be opened.
+i64 size_q(const std::string& path);
 // Whether the path names anything, a dangling symbolic link included.
 bool file_exists_q(const std::string& path);
 // One level, with the permissions the process's umask leaves.

@@ -26,29 +26,13 @@ namespace {
 using namespace test;
 
 struct Files : ValueTest {
-    std::string dir;
+    TempFolder tmp;
+    const std::string& dir = tmp.path;
 
-    void SetUp() override {
-        ValueTest::SetUp();
-        std::string pattern = (std::filesystem::temp_directory_path() / "zir-files-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override {
-        std::filesystem::remove_all(dir);
-        ValueTest::TearDown();
-    }
-
-    std::string path(const std::string& name) const { return dir + "/" + name; }
+    std::string path(const std::string& name) const { return tmp / name; }
     Cell* f(const std::string& name) const { return str(path(name).c_str(), TYPE_FILE); }
-
-    void put(const std::string& name, const std::string& bytes) const {
-        std::ofstream(path(name), std::ios::binary) << bytes;
-    }
-    std::string get(const std::string& name) const {
-        std::ifstream in(path(name), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    void put(const std::string& name, const std::string& bytes) const { tmp.write(name, bytes); }
+    std::string get(const std::string& name) const { return tmp.read(name); }
 
     // The actions as the interpreter calls them: the answer is the file's cell.
     Cell* read(const std::string& name, Cell* part = nullptr, Cell* seek = nullptr, bool binary = false,
@@ -227,6 +211,19 @@ TEST_F(Files, FilesThatTellNoSizeAreReadToTheirEnd) {
     EXPECT_EQ(bytes_of(piped), content);
 }
 
+TEST_F(Files, OneReadGivesWhatAPipeHolds) {
+    // What standard input is read with: it must not wait for more than is there.
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    ASSERT_EQ(::write(p[1], "abc", 3), 3);
+    u8 buffer[100];
+    EXPECT_EQ(simple_io::read_data(p[0], buffer, sizeof buffer), 3);
+    close(p[1]);
+    EXPECT_EQ(simple_io::read_data(p[0], buffer, sizeof buffer), 0);
+    close(p[0]);
+    EXPECT_EQ(simple_io::read_data(p[0], buffer, sizeof buffer), -1);
+}
+
 TEST_F(Files, SysfsFilesThatReportMoreThanTheyHoldGiveWhatTheyHold) {
     // sysfs reports a size of 4096 for files holding a few bytes: the value
     // is built from the bytes read, nothing beyond them.
@@ -251,8 +248,9 @@ TEST_F(Files, AFileTooLargeForASeriesIsRefusedNeverCutShort) {
     EXPECT_EQ(error_of([&] { read("big"); }), "script size-limit");
     EXPECT_EQ(error_of([&] { read("big", nullptr, nullptr, true); }), "script size-limit");
     EXPECT_EQ(error_of([&] { read("big", nullptr, int_(5), true, true); }), "script size-limit");
-    // A part of it is fine.
+    // A part of it is fine, and its size is told in full.
     EXPECT_EQ(bytes_of(read("big", int_(4), int_(1000), true)), std::string(4, '\0'));
+    EXPECT_EQ(simple_io::size_q(big), (i64(1) << 32) + 10);
 }
 
 // --- Writing ----------------------------------------------------------------------------------
@@ -428,7 +426,10 @@ TEST_F(Files, FoldersAreMadeAndDeleted) {
     EXPECT_FALSE(simple_io::make_dir(path("d")));          // already there
     EXPECT_FALSE(simple_io::make_dir(path("x/y")));        // one level only
     EXPECT_TRUE(simple_io::file_exists_q(path("d")));
-    put("d/f", "x");
+    EXPECT_EQ(simple_io::size_q(path("d")), -1);
+    put("d/f", "xyz");
+    EXPECT_EQ(simple_io::size_q(path("d/f")), 3);
+    EXPECT_EQ(simple_io::size_q(path("d/missing")), -1);
     EXPECT_FALSE(logic::get(file::delete_(f("d/"))));      // not empty
     EXPECT_TRUE(logic::get(file::delete_(f("d/f"))));
     EXPECT_FALSE(simple_io::file_exists_q(path("d/f")));

@@ -24,23 +24,9 @@ namespace {
 using namespace test;
 
 struct Process : ValueTest {
-    std::string dir;
-
-    void SetUp() override {
-        ValueTest::SetUp();
-        std::string pattern = (std::filesystem::temp_directory_path() / "zir-process-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override {
-        std::filesystem::remove_all(dir);
-        ValueTest::TearDown();
-    }
-    std::string path(const std::string& name) const { return dir + "/" + name; }
-    std::string get(const std::string& name) const {
-        std::ifstream in(path(name), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    TempFolder tmp;
+    std::string path(const std::string& name) const { return tmp / name; }
+    std::string get(const std::string& name) const { return tmp.read(name); }
 };
 
 call::Options shell_opts(bool wait = true) {
