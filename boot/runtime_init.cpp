@@ -1,19 +1,25 @@
 // Runtime initialisation: see runtime_init.hpp.
 #include "boot/runtime_init.hpp"
 
+#include "boot/catalog.hpp"
 #include "boot/roots.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/date.hpp"
 #include "datatypes/email.hpp"
+#include "datatypes/error.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/float.hpp"
+#include "datatypes/function.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
 #include "datatypes/logic.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/none.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/percent.hpp"
 #include "datatypes/ref.hpp"
@@ -76,18 +82,24 @@ void register_datatypes() {
     action::init();
     op::init();
     path::init();
+    function::init();
+    routine::init();
     paren::init();
     issue::init();
     url::init();
     file::init();
+    object::init();
     triple::init();
     float_::init();
     typeset::init();
+    error::init();
     percent::init();
     time::init();
     tag::init();
     email::init();
     ref::init();
+    date::init();
+    money::init();
 }
 
 void init_tables() {
@@ -106,6 +118,9 @@ void init_tables() {
     case_folding::init_state();
     url::init_state();
     email::init_state();
+    function::init_state();
+    object::init_state();
+    catalog::init();
 }
 
 }  // namespace runtime

@@ -124,11 +124,15 @@ bool ends_with_break(const Cell* buffer) {
 
 i32 new_line(Cell* buffer, i32 indent, i32 part) {
     string::append_char(buffer, '\n');
-    for (i32 i = 0; i < indent; i++) string::append_literal(buffer, "    ");
-    return part - 1 - 4 * indent;
+    return mold_indent(buffer, indent, part - 1);
 }
 
 }  // namespace
+
+i32 mold_indent(Cell* buffer, i32 n, i32 part) {
+    for (i32 i = 0; i < n; i++) string::append_literal(buffer, "    ");
+    return part - 4 * (n > 0 ? n : 0);
+}
 
 // --- Routines ----------------------------------------------------------------
 

@@ -79,6 +79,8 @@ Cell* push_only_star(i32 n);
 // (the inside of a block or paren); answers the part left.
 i32 mold_each(const Cell* block, Cell* buffer, bool only, bool all, bool flat, const Cell* arg, i32 part,
               i32 indent);
+// Writes n levels of indentation (four spaces each); answers part - 4n.
+i32 mold_indent(Cell* buffer, i32 n, i32 part);
 // The cells between an open and a close character ("[...]" when the block is
 // already being molded further up), as block! and paren! mold.
 i32 mold_enclosed(const Cell* value, Cell* buffer, bool only, bool all, bool flat, const Cell* arg, i32 part,

@@ -260,12 +260,6 @@ Cell* get_in(const Cell* word, u32 ctx) {
 
 namespace {
 
-// Gives `stack::top` back on every way out of a change event.
-struct KeepTop {
-    Cell* saved = stack::top;
-    ~KeepTop() { stack::top = saved; }
-};
-
 // The slot of a word not looked up yet, the word added to the context when
 // absent. The slot is found or known before anything allocates, so it can be
 // written into the word cell wherever that lies.
@@ -299,7 +293,7 @@ Cell* store(const Cell* word, const Cell* value, u32 ctx, bool events) {
     if (!on_set) fire(ERR_INTERNAL, "not-done");
     // The handler is user code: it gets stack copies, which stay put and stay
     // alive whatever it does to the object.
-    KeepTop keep;
+    stack::KeepTop keep;
     Cell* args = stack::push(owner);
     stack::push(word);
     stack::push(cell);

@@ -278,13 +278,27 @@ Cell* do_math(i32 op) {
 
 namespace {
 
-// A float against money: beyond what money holds the answer is known; within
-// it the amount decides as money.
+// A float against money: beyond what money holds only the signs decide (a
+// magnitude below the smallest amount lies between zero and every non-zero
+// amount); within it the amount decides as money.
 i32 compare_money(double a, const Cell* money, i32 op) {
-    double m = fabs(a);
-    if (m > 0 && m < MONEY_SMALLEST) return -1;
-    if (m >= MONEY_LIMIT) return 1;
     const Cell other = *money;   // the conversion pushes, which may move its buffer
+    double m = fabs(a);
+    if (nan_q(a)) {
+        if (op == COMP_LESSER || op == COMP_LESSER_EQUAL) return 1;
+        if (op == COMP_GREATER || op == COMP_GREATER_EQUAL) return -1;
+        return equality_op_q(op) ? 1 : 0;
+    }
+    bool tiny = m > 0 && m < MONEY_SMALLEST;
+    if (tiny || m >= MONEY_LIMIT) {
+        if (equality_op_q(op)) return 1;
+        if (!tiny) return a > 0 ? 1 : -1;
+        Cell* zero = bridge(bridges.money_from_integer)(0);
+        i32 r = actions::compare_typed(zero, &other, COMP_LESSER);
+        stack::pop(1);
+        if (r != 0) return r;
+        return a > 0 ? 1 : -1;
+    }
     Cell* amount = bridge(bridges.money_from_float)(a, true);
     i32 r = actions::compare_typed(amount, &other, op);
     stack::pop(1);

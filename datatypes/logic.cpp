@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "datatypes/datatype.hpp"
+#include "datatypes/error.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/fire.hpp"
@@ -93,7 +94,7 @@ void bitwise(int op) {
         Cell caller, type, argument;
         stack::caller_name(&caller);
         datatype::make_at(&type, TYPE_OF(right));
-        cell::init(&argument, TYPE_UNSET);
+        error::call_argument_of(&caller, 1, &argument);
         fire(ERR_SCRIPT, "expect-arg", &caller, &type, &argument);
     }
     switch (op) {

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "datatypes/block.hpp"
-#include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
@@ -239,21 +238,6 @@ i32 mold(const Cell* value, Cell* buffer, bool, bool, bool, const Cell*, i32 par
     return form_value(get(value), buffer, part);
 }
 
-// The parent of the time hears of the change: an object with change handlers
-// through its on-change handling (the field word, the old and the new time),
-// an owned series through its owner's report.
-void notify(const Cell* old_time, const Cell* new_time, const Cell* new_value, Cell* parent, const Cell* parent_word,
-            i32 field) {
-    if (!parent) return;
-    if (TYPE_OF(parent) == TYPE_OBJECT) {
-        if (parent->w3 == 0 || !parent_word) return;
-        if (!context::on_set) fire(ERR_INTERNAL, "not-done");
-        context::on_set(parent, parent_word, old_time, new_time);
-        return;
-    }
-    if (any_series_q(TYPE_OF(parent))) ownership::check(parent, symbol::make("set-path"), new_value, field, 1);
-}
-
 Cell* eval_path(Cell* time, Cell* element, Cell* value, Cell* path, Cell* parent, Cell* parent_word, i32,
                 bool, bool get_only, bool, bool notify_q) {
     i32 field = -1;
@@ -270,7 +254,7 @@ Cell* eval_path(Cell* time, Cell* element, Cell* value, Cell* path, Cell* parent
     Cell* old_time = stack::push(time);
     cell::set_float(time, t);
     Cell* new_time = stack::push(time);
-    notify(old_time, new_time, value, parent, parent_word, field);
+    ownership::notify_set_path(parent, parent_word, old_time, new_time, value, field);
     return value;
 }
 

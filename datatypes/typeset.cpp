@@ -3,6 +3,7 @@
 
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/error.hpp"
 #include "datatypes/logic.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/stack.hpp"
@@ -39,16 +40,11 @@ inline void merge(Cell* ts, const Cell* other) {
     ts->w3 |= other->w3;
 }
 
-// The word of a function's argument, for error reports. Finding it needs the
-// call's spec (error/get-call-argument), which does not exist yet: until then
-// the reports carry unset in its place.
-void argument_word(i32, Cell* out) { cell::init(out, TYPE_UNSET); }
-
 [[noreturn]] void expect_arg(u32 type, i32 argument) {
     Cell caller, dt, word;
     stack::caller_name(&caller);
     datatype::make_at(&dt, type);
-    argument_word(argument, &word);
+    error::call_argument_of(&caller, argument, &word);
     fire(ERR_SCRIPT, "expect-arg", &caller, &dt, &word);
 }
 

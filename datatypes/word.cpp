@@ -83,10 +83,7 @@ void set_from_stack() {
 
 u32 load_first(const Cell* text, Cell* first) {
     if (!block::load_text) fire(ERR_INTERNAL, "not-done");   // text is loaded by the lexer
-    struct Restore {
-        Cell* saved = stack::top;
-        ~Restore() { stack::top = saved; }
-    } restore;
+    stack::KeepTop restore;
     Cell* loaded = stack::push_slot();
     cell::init(loaded, TYPE_UNSET);
     block::load_text(text, loaded);

@@ -2,6 +2,7 @@
 #include "evaluator/actions.hpp"
 
 #include "datatypes/datatype.hpp"
+#include "datatypes/error.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/fault.hpp"
@@ -21,7 +22,7 @@ action::Generic get_action_of(const Cell* value, u32 slot) {
     Cell caller, type, argument;
     stack::caller_name(&caller);
     datatype::make_at(&type, TYPE_OF(value));
-    cell::init(&argument, TYPE_UNSET);
+    error::call_argument_of(&caller, 0, &argument);
     fire(ERR_SCRIPT, "expect-arg", &caller, &type, &argument);
 }
 
@@ -37,10 +38,6 @@ i32 compare_typed(const Cell* value, const Cell* other, i32 op) {
         case TYPE_OP:
             if (TYPE_OF(other) != t) return NOT_COMPARABLE;
             return order(value->w1, other->w1);
-        case TYPE_FUNCTION:
-        case TYPE_ROUTINE:
-            if (TYPE_OF(other) != t) return NOT_COMPARABLE;
-            return order(value->w2, other->w2);
         default:
             break;
     }

@@ -93,6 +93,13 @@ inline void set_last_top(const Cell* value) {
 inline Cell* top_cell() { return top > bottom ? top - 1 : bottom; }
 inline u32 top_type() { return TYPE_OF(top - 1); }
 
+// Gives `top` back on every way out of a scope (errors included): for code
+// that pushes working cells.
+struct KeepTop {
+    Cell* saved = top;
+    ~KeepTop() { top = saved; }
+};
+
 // --- Frames ---------------------------------------------------------------
 
 void mark(u32 symbol, u32 word_context, u32 flags);

@@ -129,6 +129,7 @@ enum Hash : u8 {
     HASH_TEXT,       // code points folded unless case-sensitive
     HASH_BYTES,      // the bytes from the head
     HASH_MONEY,      // sign and amount, not the currency
+    HASH_DATE,       // the instant: day number and UTC time, not the zone
 };
 
 enum Group : u16 {

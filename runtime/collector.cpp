@@ -104,7 +104,14 @@ void mark_cell(const Cell* c) {
             break;
         case MARK_OBJECT:
             mark_context(c->w1);
-            keep(c->w3);
+            // A change-handlers record names the specs whose locals it
+            // counted: they live as long as it does, so a spec node it holds
+            // is never given to another spec.
+            if (keep(c->w3)) {
+                const Cell* h = reinterpret_cast<const Cell*>(series::head(node_buffer(c->w3)));
+                for (int i = 0; i < 2; i++)
+                    if (h[i].w3) mark_block(h[i].w3);
+            }
             break;
         case MARK_INDEXED:
             mark_block(c->w2);

@@ -3,6 +3,10 @@
 
 #include <initializer_list>
 
+#include "boot/catalog.hpp"
+#include "datatypes/error.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/symbol.hpp"
 #include "runtime/collector.hpp"
 
 namespace zir {
@@ -21,7 +25,7 @@ void LanguageError::link() {
 }
 
 LanguageError::LanguageError(const LanguageError& other)
-    : std::exception(other), category(other.category), id(other.id), argc(other.argc) {
+    : std::exception(other), category(other.category), id(other.id), argc(other.argc), error(other.error) {
     for (int i = 0; i < 3; i++) args[i] = other.args[i];
     link();
 }
@@ -31,6 +35,7 @@ LanguageError& LanguageError::operator=(const LanguageError& other) {
     id = other.id;
     argc = other.argc;
     for (int i = 0; i < 3; i++) args[i] = other.args[i];
+    error = other.error;
     return *this;
 }
 
@@ -41,7 +46,10 @@ LanguageError::~LanguageError() {
 }
 
 void mark_errors_in_flight() {
-    for (LanguageError* e = live_errors; e; e = e->next_) collector::mark_values(e->args, e->args + e->argc);
+    for (LanguageError* e = live_errors; e; e = e->next_) {
+        collector::mark_values(e->args, e->args + e->argc);
+        collector::mark_values(&e->error, &e->error + 1);
+    }
 }
 
 const char* category_name(ErrorCategory cat) {
@@ -49,6 +57,38 @@ const char* category_name(ErrorCategory cat) {
                                         "access",    "reserved1", "reserved2", "user", "internal"};
     return u32(cat) < 10 ? names[cat] : "internal";
 }
+
+namespace {
+
+// Set while an error value is being built: an error raised meanwhile (out of
+// memory, say) travels without one.
+bool building = false;
+
+// Builds the error! value of a LanguageError whose arguments are in place.
+void build(LanguageError& e) {
+    if (building || collector::busy_q() || !catalog::ready_q()) return;
+    struct Flag {
+        Flag() { building = true; }
+        ~Flag() { building = false; }
+    } flag;
+    try {
+        collector::RootCell out;
+        i32 id = catalog::find_id(e.category, e.id);
+        if (id >= 0) {
+            error::make_at(out.get(), e.category, id, e.args, e.argc);
+        } else {
+            // A spelling the catalogue lacks is reported, not lost.
+            Cell word;
+            series::make_word(&word, symbol::make(e.id));
+            error::make_at(out.get(), ERR_INTERNAL, catalog::find_id(ERR_INTERNAL, "invalid-error"), &word, 1);
+        }
+        e.error = out.value;
+    } catch (const LanguageError&) {
+        cell::init(&e.error, TYPE_UNSET);
+    }
+}
+
+}  // namespace
 
 void fire(ErrorCategory cat, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     LanguageError e;
@@ -59,6 +99,24 @@ void fire(ErrorCategory cat, const char* id, const Cell* arg1, const Cell* arg2,
         if (!a) break;
         e.args[e.argc++] = *a;
     }
+    build(e);
+    throw e;
+}
+
+void fire_value(const Cell* error_value) {
+    LanguageError e;
+    e.error = *error_value;
+    e.category = ERR_INTERNAL;
+    e.id = "invalid-error";
+    // The catalogue's own spellings outlive the error.
+    i32 c = catalog::find_category(error::field(&e.error, error::FIELD_TYPE));
+    i32 i = c < 0 ? -1 : catalog::find_id_word(c, error::field(&e.error, error::FIELD_ID));
+    if (i >= 0) {
+        e.category = ErrorCategory(c);
+        e.id = catalog::categories[c].ids[i].name;
+    }
+    for (i32 k = 0; k < 3; k++) e.args[k] = *error::field(&e.error, error::FIELD_ARG1 + k);
+    e.argc = 3;
     throw e;
 }
 

@@ -30,18 +30,25 @@ enum ErrorCategory : u32 {
 
 const char* category_name(ErrorCategory cat);
 
-// The error in flight: its category, its id word's spelling and its arguments.
+// The error in flight: its category, its id word's spelling, its arguments
+// and the error! value built from them.
 //
 // An argument may be the only reference to its value (a series made just for
-// the report), and the error travels through code that allocates before it is
-// built into an error! value or dropped. So every LanguageError object, the
-// thrown one, copies held by handlers included, is a collector root for as long
-// as it lives: it links itself into a list the collector marks.
+// the report), and the error travels through code that allocates. So every
+// LanguageError object, the thrown one, copies held by handlers included, is a
+// collector root for as long as it lives: it links itself into a list the
+// collector marks.
+//
+// `error` is unset when no value could be built: before the error catalogue
+// exists, during a collection (nothing may be allocated then), or when
+// building it failed in turn (out of memory). Catchers then build it from the
+// category, id and arguments, or report those.
 struct LanguageError : std::exception {
     ErrorCategory category = ERR_INTERNAL;
     const char* id = "";
     int argc = 0;
     Cell args[3] = {};
+    Cell error = {TYPE_UNSET, 0, 0, 0};
 
     LanguageError() { link(); }
     LanguageError(const LanguageError& other);
@@ -56,10 +63,18 @@ private:
     friend void mark_errors_in_flight();
 };
 
-// Marks the arguments of every LanguageError alive: a root of the collector.
+// Marks the arguments and values of every LanguageError alive: a root of the
+// collector.
 void mark_errors_in_flight();
 
+// Raises the error of a category and an id (a spelling of the catalogue) with
+// up to three arguments: the error! value is built (error::make_at) and thrown
+// in a LanguageError. An id the catalogue does not hold is built as `internal
+// invalid-error` with the id as its argument.
 [[noreturn]] void fire(ErrorCategory cat, const char* id, const Cell* arg1 = nullptr,
                        const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
+// Raises an error! value as it is (`do` of an error): its category and id are
+// read from its fields.
+[[noreturn]] void fire_value(const Cell* error);
 
 }  // namespace zir

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/date.hpp"
 #include "datatypes/symbol.hpp"
 #include "evaluator/actions.hpp"
 #include "runtime/case_folding.hpp"
@@ -310,6 +311,14 @@ u32 hash_value(const Cell* v, bool case_sensitive) {
             m.header = TYPE_MONEY | (zero ? 0 : v->header & MONEY_SIGN);
             m.w1 &= ~0xFFu;
             return murmur3(&m, sizeof m);
+        }
+        case HASH_DATE: {
+            // Dates are equal as instants: one moment written in two zones,
+            // or a day without a time and its midnight, hash alike.
+            double instant = double(date::to_day_number(v->w1)) * date::SECONDS_PER_DAY + date::time_of(v);
+            if (instant == 0) instant = 0;   // -0.0 and 0.0 are one instant
+            u64 bits = std::bit_cast<u64>(instant);
+            return mix(u32(bits) ^ mix(u32(bits >> 32)));
         }
     }
     return 0;

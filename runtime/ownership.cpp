@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "datatypes/context.hpp"
+#include "datatypes/symbol.hpp"
+#include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/fire.hpp"
@@ -129,6 +131,22 @@ bool check(const Cell* value, i32 action_symbol, const Cell* new_value, i32 inde
     collector::RootCell word(v[2]);
     on_deep_change(owner.get(), word.get(), value, action_symbol, new_value, index, part);
     return true;
+}
+
+void notify_set_path(const Cell* parent, const Cell* parent_word, const Cell* old_value, const Cell* new_value,
+                     const Cell* assigned, i32 field) {
+    if (!parent) return;
+    if (TYPE_OF(parent) == TYPE_OBJECT) {
+        if (parent->w3 == 0 || !parent_word) return;   // no change handlers
+        if (!context::on_set) fire(ERR_INTERNAL, "not-done");
+        // The handler is user code: it gets stack copies, which stay put
+        // whatever it does to the object.
+        Cell* owner = stack::push(parent);
+        Cell* word = stack::push(parent_word);
+        context::on_set(owner, word, old_value, new_value);
+        return;
+    }
+    if (any_series_q(TYPE_OF(parent))) check(parent, symbol::make("set-path"), assigned, field, 1);
 }
 
 // --- Collection ----------------------------------------------------------------

@@ -34,6 +34,14 @@ Cell* find(u32 node);
 // when an owner was notified.
 bool check(const Cell* value, i32 action_symbol, const Cell* new_value, i32 index, i32 part);
 
+// A path assignment changed a scalar (time!, date!, pair! ...) in place inside
+// `parent`: an object parent with change handlers hears through its change
+// handler (`context::on_set`) with the word naming the scalar, the old and the
+// new value; a series parent through `check` with the word `set-path`, the
+// value assigned and the field number.
+void notify_set_path(const Cell* parent, const Cell* parent_word, const Cell* old_value, const Cell* new_value,
+                     const Cell* assigned, i32 field);
+
 // Called with (owner, word, value, action symbol, new value, index, part) when an
 // owned series changes; set by the object! datatype.
 using DeepChange = void (*)(const Cell* owner, const Cell* word, const Cell* value, i32 action_symbol,

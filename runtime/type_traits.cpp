@@ -66,7 +66,7 @@ const TypeTraits type_table[TYPE_TOTAL] = {
     {"tag!",          MARK_TEXT,       HASH_TEXT,      TEXT},               // 44
     {"email!",        MARK_TEXT,       HASH_TEXT,      TEXT},               // 45
     {"handle!",       MARK_HANDLE,     HASH_W2,        0},                  // 46
-    {"date!",         MARK_NOTHING,    HASH_W1_W3,     0},                  // 47
+    {"date!",         MARK_NOTHING,    HASH_DATE,      0},                  // 47
     {"port!",         MARK_OBJECT,     HASH_W1,        KEYED},              // 48
     {"money!",        MARK_NOTHING,    HASH_MONEY,     0},                  // 49
     {"ref!",          MARK_TEXT,       HASH_TEXT,      TEXT},               // 50

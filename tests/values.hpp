@@ -11,6 +11,7 @@
 
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/fire.hpp"
 #include "support.hpp"
 
 namespace zir::test {
@@ -44,11 +45,30 @@ Cell* at_(const Cell* series, i32 index);
 Cell* text_series(const std::u32string& text, u32 unit, u32 type = TYPE_STRING);
 
 // A bare object! (not pushed: hold it in a root): a context with the one field
-// "data" holding `field`, and change handlers so that its owned series notify.
+// "data" holding `field`, and a change-handlers record (naming no handler) so
+// that its owned series notify.
 Cell make_object(const Cell& field);
 // Makes such an object into `owner` (a cell the caller keeps rooted) and
 // makes it the owner of `series` through its field "data".
 void own(const Cell* series, Cell* owner);
+
+// A block of values read from a little source text, for tests while there is
+// no lexer: blocks and parens, "strings" (no escapes), integers, and words in
+// their five forms (`w`, `w:`, `'w`, `:w`, `/w`), decimals with a point. Words are bound to the global
+// context (added there when absent), refinements unbound. A value that starts
+// a line has its new-line flag. Pushed.
+Cell* read_block(const char* text);
+
+// The tests' stand-in for the interpreter's block evaluation (the hook
+// object::eval_block): `a: b: value` sets a and b (through their bindings,
+// change events on) to the value, a word standing for its value and a
+// lit-word for its word; other values evaluate to themselves. The last value
+// goes to `result`.
+void evaluate_sets(const Cell* block, Cell* result);
+
+// Gives the context and ownership hooks back to object!, after a test that
+// replaced them.
+void restore_hooks();
 
 // Calls an action that reads its arguments from the value stack (at, skip,
 // next, head? ...) on a copy of `first` and answers the result cell.
@@ -77,6 +97,9 @@ std::string form(const Cell* value, i32 part = -1);
 // Runs `f` and answers "category id" of the language error it raised, or "".
 template <typename F>
 std::string error_of(F f);
+// Runs `f` and answers the language error it raised (a failure when none).
+template <typename F>
+LanguageError raised(F f);
 
 struct ValueTest : Collecting {
     Cell* saved_top = nullptr;
@@ -89,7 +112,16 @@ struct ValueTest : Collecting {
 #define EXPECT_MOLD(value, text) EXPECT_EQ(::zir::test::mold(value), text)
 #define EXPECT_FORM(value, text) EXPECT_EQ(::zir::test::form(value), text)
 
-#include "runtime/fire.hpp"
+template <typename F>
+zir::LanguageError zir::test::raised(F f) {
+    try {
+        f();
+    } catch (const LanguageError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no error";
+    return {};
+}
 
 template <typename F>
 std::string zir::test::error_of(F f) {

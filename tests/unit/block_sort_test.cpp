@@ -259,7 +259,7 @@ TEST_F(BlockSort, OwnedBlocksReportTheSortedRange) {
     sorted(b, {.part = int_(0)});
     EXPECT_EQ(reports, (std::vector<std::string>{"sort 0 5", "sorted 0 5", "sort 1 2", "sorted 1 2"}));
     EXPECT_MOLD(b, "[1 3 2 4 5]");
-    ownership::on_deep_change = nullptr;
+    test::restore_hooks();
     ownership::unbind(*b);
 }
 

@@ -989,7 +989,7 @@ TEST_F(Block, OwnedBlocksReportEveryChange) {
                                                  "swap 0 1", "swaped 0 1", "trim 0 7", "trimmed 0 7",
                                                  "take 0 1", "taken 0 1"}));
     EXPECT_MOLD(b, "[1 7 2 9 4 5]");
-    ownership::on_deep_change = nullptr;
+    test::restore_hooks();
     ownership::unbind(*b);
 }
 

@@ -95,7 +95,7 @@ struct ChangeHandlers : ValueTest {
         ownership::on_deep_change = hostile_report;
     }
     void TearDown() override {
-        ownership::on_deep_change = nullptr;
+        test::restore_hooks();
         ValueTest::TearDown();
     }
     // [1 2 3 4 5] of the type, owned by an object with change handlers.

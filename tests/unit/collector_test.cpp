@@ -556,7 +556,7 @@ TEST_F(Collector, OwnershipEntriesDieWithTheirSeries) {
     collector::do_cycle();
     EXPECT_EQ(hash_table::record(ownership::table)->count, entries_before);
     EXPECT_EQ(ownership::find(node), nullptr);
-    ownership::on_deep_change = nullptr;
+    test::restore_hooks();
 }
 
 TEST_F(Collector, BindingFollowsBlocksOnceAndKeepsTheFirstOwner) {

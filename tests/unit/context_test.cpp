@@ -4,6 +4,7 @@
 #include "boot/roots.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/word.hpp"
 #include "runtime/collector.hpp"
@@ -26,7 +27,7 @@ Cell* object_(std::initializer_list<const char*> fields, bool handlers = false) 
     u32 ctx = context::create(i32(fields.size()), false, true, 0, context::KIND_OBJECT);
     cell::init(obj, TYPE_OBJECT);
     obj->w1 = ctx;
-    obj->w3 = handlers ? 1 : 0;   // any non-zero record says "has change handlers"
+    if (handlers) obj->w3 = object::make_handlers(0, 0, object::NO_HANDLER, 0, object::NO_HANDLER, 0);
     for (const char* f : fields) context::add_word(ctx, sym(f));
     *context::owner_of(ctx) = *obj;
     return obj;
@@ -42,7 +43,7 @@ Cell* bound(const char* spelling, u32 ctx) {
 
 struct Contexts : ValueTest {
     void TearDown() override {
-        context::on_set = nullptr;
+        test::restore_hooks();
         ValueTest::TearDown();
     }
 };
@@ -280,7 +281,8 @@ TEST_F(Contexts, ObjectFieldsAreMarkedChangedAndOwnersHearOfChanges) {
     Cell* one = int_(1);
     Cell* two = int_(2);
     Cell* three = int_(3);
-    EXPECT_EQ(error_of([&] { context::set(size, one); }), "internal not-done") << "no handler runner yet";
+    context::on_set = nullptr;
+    EXPECT_EQ(error_of([&] { context::set(size, one); }), "internal not-done") << "no handler runner";
     EXPECT_EQ(TYPE_OF(context::get(size)), TYPE_UNSET);
     context::word_at(context::cell_of(ctx), 0)->header &= ~context::WORD_CHANGED;
 

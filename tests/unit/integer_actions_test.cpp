@@ -5,6 +5,7 @@
 
 #include "datatypes/char.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/date.hpp"
 #include "datatypes/symbol.hpp"
 #include "loader/number.hpp"
 #include "number_test_support.hpp"
@@ -374,10 +375,12 @@ TEST_F(Integers, To) {
         {none_(), "script bad-to-arg"},
         {test::block({int_(1)}), "script bad-to-arg"},
         {pair_(1, 2), "script bad-to-arg"},
-        {of_type(TYPE_MONEY, 1), "internal not-done"},
-        {of_type(TYPE_DATE, 1), "internal not-done"},
     };
     for (const Refusal& c : refusals) EXPECT_EQ(error_of([&] { to_(TYPE_INTEGER, c.spec); }), c.error) << mold(c.spec);
+    // Money and dates convert through their own datatypes: the integral part,
+    // the seconds since 1970.
+    EXPECT_EQ(integer::get(to_(TYPE_INTEGER, of_type(TYPE_MONEY, 1))), 1000000000);
+    EXPECT_EQ(integer::get(to_(TYPE_INTEGER, date::push(date::pack(1970, 1, 2, 0, false), 0))), 86400);
     try {
         to_(TYPE_INTEGER, str("12a"));
     } catch (const LanguageError& e) {

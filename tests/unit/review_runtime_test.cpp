@@ -74,7 +74,7 @@ TEST_F(ReviewRuntime, OwnerHandedToTheChangeHandlerLivesThroughIt) {
     }
     EXPECT_TRUE(ownership::check(s, symbol::make("appended"), s, 0, 1));
     EXPECT_EQ(owner_field_seen, "owner's field");
-    ownership::on_deep_change = nullptr;
+    test::restore_hooks();
 }
 
 // --- Fatal signals ------------------------------------------------------------

@@ -31,7 +31,7 @@ TEST_F(Review, TakePartKeepsItsNewSeriesAcrossTheOwnerReport) {
     own(b, owner.get());
     ownership::on_deep_change = collecting_report;
     Cell* taken = series::take(stack::push(b), int_(2), false, false);
-    ownership::on_deep_change = nullptr;
+    test::restore_hooks();
     Cell* other = ints({7, 8});   // may reuse a node freed by mistake
     EXPECT_MOLD(taken, "[1 2]");
     EXPECT_MOLD(b, "[3 4 5 6]");
@@ -162,7 +162,7 @@ TEST_F(Review, InsertedCellsSurviveAnOwnerThatDropsTheirSource) {
         dropped_source = source.get();
         ownership::on_deep_change = dropping_report;
         block::insert(stack::push(target), source.get(), nullptr, false, nullptr, append);
-        ownership::on_deep_change = nullptr;
+        test::restore_hooks();
         dropped_source = nullptr;
         Cell* other = test::block({int_(5), int_(6)});   // may reuse a node freed by mistake
         EXPECT_MOLD(target, append ? "[1 [7 8] [9]]" : "[[7 8] [9] 1]");

@@ -459,7 +459,7 @@ struct Owned : SeriesActions {
         reports.clear();
     }
     void TearDown() override {
-        ownership::on_deep_change = nullptr;
+        test::restore_hooks();
         SeriesActions::TearDown();
     }
     Cell* owned(std::initializer_list<i32> values) {

@@ -292,16 +292,6 @@ struct NativeFrame {
     ~NativeFrame() { stack::unwind(); }
 };
 
-LanguageError error_from(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const LanguageError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error";
-    return {};
-}
-
 TEST_F(Typesets, ArgumentChecks) {
     Cell* numbers = typeset_({TYPE_INTEGER, TYPE_FLOAT});
     Cell* bad = none_();
@@ -309,7 +299,7 @@ TEST_F(Typesets, ArgumentChecks) {
     int_(3);
     stack::push(bad);
     EXPECT_EQ(typeset::check_arg(numbers, 0, stack::arguments), stack::arguments);
-    LanguageError e = error_from([&] { typeset::check_arg(numbers, 1, stack::arguments + 1); });
+    LanguageError e = raised([&] { typeset::check_arg(numbers, 1, stack::arguments + 1); });
     EXPECT_STREQ(e.id, "expect-arg");
     ASSERT_EQ(e.argc, 3);
     EXPECT_EQ(TYPE_OF(&e.args[0]), u32(TYPE_WORD));
@@ -326,7 +316,7 @@ TEST_F(Typesets, ArgumentChecks) {
     EXPECT_EQ(typeset::check_not_unset(0, bad), bad);
     Cell unset_cell;
     cell::init(&unset_cell, TYPE_UNSET);
-    e = error_from([&] { typeset::check_not_unset(0, &unset_cell); });
+    e = raised([&] { typeset::check_not_unset(0, &unset_cell); });
     EXPECT_STREQ(e.id, "expect-arg");
     EXPECT_EQ(e.args[1].w1, u32(TYPE_UNSET));
 }

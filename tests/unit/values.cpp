@@ -1,12 +1,15 @@
 // Value builders of the tests: see values.hpp.
 #include "values.hpp"
 
+#include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
+#include "datatypes/word.hpp"
 #include "evaluator/actions.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/hash_table.hpp"
@@ -168,26 +171,102 @@ Cell* text_series(const std::u32string& text, u32 unit, u32 type) {
 }
 
 Cell make_object(const Cell& field) {
-    collector::RootNode ctx(memory::alloc_unset_cells(2));
-    node_buffer(ctx)->tail = node_buffer(ctx)->offset + 32;
-    collector::RootNode words(memory::alloc_cells(1));
-    collector::RootNode table(hash_table::init(1, words, hash_table::WORDS, 0));
-    collector::RootNode values(memory::alloc_unset_cells(1));
-    Cell* c = context::cell_of(ctx);
-    cell::init(c, TYPE_CONTEXT);
-    c->header |= context::KIND_OBJECT << context::KIND_SHIFT;
-    c->w1 = table;
-    c->w2 = values;
-    i32 index;
-    hash_table::find_symbol(table, symbol::make("data"), true, ctx, &index);
-    *series::head_cells(node_buffer(values)) = field;
-    node_buffer(values)->tail = node_buffer(values)->offset + 16;
-    Cell obj;
-    cell::init(&obj, TYPE_OBJECT);
-    obj.w1 = ctx;
-    obj.w3 = 1;   // has change handlers
-    *context::owner_of(ctx) = obj;
-    return obj;
+    collector::RootCell value(field);
+    collector::RootCell obj;
+    object::make_at(obj.get(), 1);
+    context::put(obj->w1, symbol::make("data"), value.get());
+    obj->w3 = object::make_handlers(0, 0, object::NO_HANDLER, 0, object::NO_HANDLER, 0);
+    *context::owner_of(obj->w1) = obj.value;
+    return obj.value;
+}
+
+void restore_hooks() { object::init_state(); }
+
+namespace {
+
+// Reads values up to the closing bracket (or the end) into `out`, a block cell
+// on the stack.
+const char* read_into(Cell* out, const char* p, char close) {
+    bool line = false;
+    for (;;) {
+        while (*p == ' ' || *p == '\n') line |= *p++ == '\n';
+        if (!*p || *p == close) return *p ? p + 1 : p;
+        Cell* v = stack::push_slot();
+        cell::init(v, TYPE_UNSET);
+        if (*p == '[' || *p == '(') {
+            char end = *p == '[' ? ']' : ')';
+            block::make_at(v, 4);
+            if (end == ')') cell::set_type(v, TYPE_PAREN);
+            p = read_into(v, p + 1, end);
+        } else if (*p == '"') {
+            const char* q = std::strchr(p + 1, '"');
+            string::make_at(v, 16, 1);
+            string::append_utf8(v, reinterpret_cast<const u8*>(p + 1), q - p - 1);
+            p = q + 1;
+        } else {
+            const char* q = p;
+            while (*q && *q != ' ' && *q != '\n' && *q != ']' && *q != ')') q++;
+            std::string token(p, q);
+            p = q;
+            bool number = token.find_first_not_of("-.0123456789") == std::string::npos &&
+                          token.find_first_of("0123456789") != std::string::npos;
+            if (number && token.find('.') != std::string::npos) {
+                cell::init(v, TYPE_FLOAT);
+                cell::set_float(v, std::stod(token));
+            } else if (number) {
+                cell::init(v, TYPE_INTEGER);
+                v->w2 = u32(std::stoi(token));
+            } else {
+                u32 type = TYPE_WORD;
+                if (token[0] == '\'') type = TYPE_LIT_WORD, token.erase(0, 1);
+                else if (token[0] == ':') type = TYPE_GET_WORD, token.erase(0, 1);
+                else if (token[0] == '/') type = TYPE_REFINEMENT, token.erase(0, 1);
+                else if (token.back() == ':') type = TYPE_SET_WORD, token.pop_back();
+                i32 sym = symbol::make(token);
+                if (type == TYPE_REFINEMENT) {
+                    series::make_word(v, sym, TYPE_REFINEMENT);
+                } else {
+                    word::make_at(sym, v);
+                    cell::set_type(v, type);
+                }
+            }
+        }
+        if (line) v->header |= FLAG_NEW_LINE;
+        line = false;
+        block::zs_append(out, v);
+        stack::pop(1);
+    }
+}
+
+}  // namespace
+
+void evaluate_sets(const Cell* block_in, Cell* result) {
+    Cell* saved = stack::top;
+    Cell* b = stack::push(block_in);
+    Cell* value = stack::push_slot();
+    cell::init(value, TYPE_UNSET);
+    Cell* first = stack::top;   // the set-words waiting for a value
+    for (i32 i = i32(b->w1); i < block::cell_count(node_buffer(b->w2)); i++) {
+        *value = *block::cell_at(b->w2, i);
+        if (TYPE_OF(value) == TYPE_SET_WORD) {
+            stack::push(value);
+            continue;
+        }
+        if (TYPE_OF(value) == TYPE_WORD) *value = *context::get(value);
+        else if (TYPE_OF(value) == TYPE_LIT_WORD) cell::set_type(value, TYPE_WORD);
+        for (Cell* w = first; w < stack::top; w++) context::set(w, value);
+        stack::top = first;
+        *result = *value;
+    }
+    stack::top = saved;
+}
+
+Cell* read_block(const char* text) {
+    Cell* b = stack::push_slot();
+    cell::init(b, TYPE_UNSET);
+    block::make_at(b, 4);
+    read_into(b, text, 0);
+    return b;
 }
 
 Cell* direct(u32 slot, const Cell* first, const Cell* second) {
