@@ -19,6 +19,7 @@
 #include <ctime>
 
 #include "datatypes/block.hpp"
+#include "datatypes/date.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/series.hpp"
@@ -28,7 +29,6 @@
 #include "runtime/collector.hpp"
 #include "runtime/console.hpp"
 #include "runtime/fire.hpp"
-#include "runtime/platform.hpp"
 #include "runtime/unicode.hpp"
 
 namespace zir {
@@ -480,23 +480,16 @@ Cell* write(Cell* file, const Cell* value, const Cell* part, const Cell* seek, b
 
 namespace {
 
-// Flag of a date word that carries a time of day.
-constexpr u32 DATE_TIME_FLAG = 1u << 16;
-
 // A date! of a file time, in UTC and without a zone; false when its year
-// lies beyond the date word's 15 bits.
+// lies beyond what a date holds.
 bool make_file_date(Cell* out, const timespec& t) {
     time_t seconds = t.tv_sec;
     struct tm tm;
     if (!gmtime_r(&seconds, &tm)) return false;
     i64 year = i64(tm.tm_year) + 1900;
-    if (year < -16384 || year > 16383) return false;
-    cell::init(out, TYPE_DATE);
-    out->w1 = platform::pack_date(int(year), tm.tm_mon + 1, tm.tm_mday, 0) | DATE_TIME_FLAG;
-    double time = double(tm.tm_hour) * 3600.0 + double(tm.tm_min) * 60.0 + double(tm.tm_sec) +
-                  double(t.tv_nsec) * 1e-9;
-    cell::set_float(out, time);
-    return true;
+    if (year < date::YEAR_MIN || year > date::YEAR_MAX) return false;
+    return date::make_from_fields(out, i32(year), tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                                  i32(t.tv_nsec)) != nullptr;
 }
 
 }  // namespace
