@@ -3,6 +3,7 @@
 
 #include "boot/catalog.hpp"
 #include "boot/roots.hpp"
+#include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
@@ -69,6 +70,7 @@ void register_datatypes() {
     series::init();
     block::init();
     string::init();
+    binary::init();
     integer::init();
     symbol::init();
     context::init();

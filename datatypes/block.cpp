@@ -122,12 +122,12 @@ bool ends_with_break(const Cell* buffer) {
     return c == '\t' || c == '\n' || c == '\r';
 }
 
+}  // namespace
+
 i32 new_line(Cell* buffer, i32 indent, i32 part) {
     string::append_char(buffer, '\n');
     return mold_indent(buffer, indent, part - 1);
 }
-
-}  // namespace
 
 i32 mold_indent(Cell* buffer, i32 n, i32 part) {
     for (i32 i = 0; i < n; i++) string::append_literal(buffer, "    ");

@@ -75,6 +75,9 @@ Cell* make_fixed_in(Cell* parent, i32 n);
 Cell* push(const Cell* block);
 Cell* push_only_star(i32 n);
 
+// A line feed and `indent` levels of four spaces, as mold breaks lines;
+// answers the part left.
+i32 new_line(Cell* buffer, i32 indent, i32 part);
 // Writes the cells from the head with spaces, new-line markers and indentation
 // (the inside of a block or paren); answers the part left.
 i32 mold_each(const Cell* block, Cell* buffer, bool only, bool all, bool flat, const Cell* arg, i32 part,

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "datatypes/binary.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/logic.hpp"
@@ -192,12 +193,11 @@ void element_store(Cell* series, i32 index, const Cell* value) {
         vector_write(series, element_at(buffer_of(series), index), value);
         return;
     }
-    u32 vt = TYPE_OF(value);
     if (t == TYPE_BINARY) {
-        if (vt != TYPE_INTEGER && vt != TYPE_CHAR) fire(ERR_SCRIPT, "invalid-arg", value);
-        *element_at(buffer_of(series), index) = u8(value->w2);
+        binary::set_byte(element_at(buffer_of(series), index), value);
         return;
     }
+    u32 vt = TYPE_OF(value);
     if (vt != TYPE_CHAR) fire(ERR_SCRIPT, "invalid-arg", value);
     string::poke_char(series, index, value->w2);
 }
@@ -413,6 +413,8 @@ Cell* poke(Cell* series, i32 index, Cell* value, Cell*) {
         n.w2 = u32(index);
         fire(ERR_SCRIPT, "out-of-range", &n);
     }
+    // A value that cannot be a byte is refused before the owner hears of a change.
+    if (TYPE_OF(series) == TYPE_BINARY) binary::byte_of(value);
     bool owned = notify(series, words.poke, value, i32(t), 1);
     if (fit(series, t, 1).n < 1) {
         // The handler cut the series short of the element.

@@ -425,9 +425,10 @@ SeriesBuffer* concatenate(Cell* target, const Cell* source, i32 part, i32 offset
 
 // --- Small text routines --------------------------------------------------------
 
+const char HEX_DIGITS[17] = "0123456789ABCDEF";
+
 namespace {
 
-constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
 char byte_hex[3];
 // "00" in front of the eight digits: the answer for zero when zeros are dropped.
 char word_hex[11] = "00";

@@ -158,6 +158,8 @@ SeriesBuffer* concatenate(Cell* target, const Cell* source, i32 part, i32 offset
 
 // --- Small text routines ------------------------------------------------------
 
+// The upper-case hexadecimal digits, in order.
+extern const char HEX_DIGITS[17];
 // Two upper-case hexadecimal digits, in a buffer the next call overwrites.
 const char* byte_to_hex(u8 byte);
 // Eight upper-case hexadecimal digits, padded with "0" (with "F" for a

@@ -264,8 +264,17 @@ Cell* change(Cell* series, Cell* value, Cell* part, bool only, Cell* dup) {
 
 namespace {
 
+// A binary! takes bytes only: a code point above 0xFF is refused as poke
+// refuses it, never cut to its low eight bits.
+inline void check_element(const Cell* series, u32 cp) {
+    if (TYPE_OF(series) != TYPE_BINARY || cp <= 0xFF) return;
+    Cell c;
+    cell::init(&c, TYPE_CHAR);
+    c.w2 = cp;
+    fire(ERR_SCRIPT, "invalid-arg", &c);
+}
+
 inline void store_element(Cell* series, i32 index, u32 cp) {
-    // A binary! keeps bytes: the low eight bits, as poke does.
     if (TYPE_OF(series) == TYPE_BINARY) *series::element_at(series::buffer_of(series), index) = u8(cp);
     else poke_char(series, index, cp);
 }
@@ -287,12 +296,17 @@ Cell* swap(Cell* series, Cell* other) {
     }
     if (series::rest_length(series) < 1 || series::rest_length(other) < 1) return series;
     i32 a = head_index(series), b = head_index(other);
+    check_element(series, get_char_at(other, b));
+    check_element(other, get_char_at(series, a));
     bool shared = series->w2 == other->w2;
     bool owned_a = series::notify(series, words.swap, other, a, 1);
     bool owned_b = !shared && series::notify(other, words.swap, series, b, 1);
     bool done = series::rest_length(series) > 0 && series::rest_length(other) > 0;
     if (done) {
         u32 x = get_char_at(series, a), y = get_char_at(other, b);
+        // A handler may have put a wider code point there.
+        check_element(series, y);
+        check_element(other, x);
         store_element(series, a, y);
         store_element(other, b, x);
     }
@@ -643,7 +657,10 @@ void do_set_op(bool case_, const Cell* skip, int op) {
     }
     Cell* first = stack::arguments;
     Cell* second = first + 1;
-    auto key = [&](u32 c) { return case_ ? c : case_folding::to_upper_char(c); };
+    // Bytes are no text: a binary's never fold (a folded Latin-1 letter would
+    // make two different bytes one).
+    bool fold = !case_ && TYPE_OF(first) != TYPE_BINARY;
+    auto key = [&](u32 c) { return fold ? case_folding::to_upper_char(c) : c; };
     auto read = [](const Cell* s) {
         std::vector<u32> text;
         SeriesBuffer* b = series::buffer_of(s);

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/date.hpp"
 #include "datatypes/file.hpp"
@@ -26,6 +27,7 @@
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
 #include "evaluator/actions.hpp"
+#include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/console.hpp"
 #include "runtime/fire.hpp"
@@ -215,6 +217,13 @@ bool text_fits_q(const u8* bytes, i64 n) {
     return count * unit <= MAX_BYTES;
 }
 
+// A new binary! in the cell holding a copy of the bytes.
+void make_binary_at(Cell* out, const u8* bytes, i64 n) {
+    if (n > MAX_BYTES) fire(ERR_SCRIPT, "size-limit");
+    *out = *binary::load(bytes, n);
+    stack::pop(1);
+}
+
 // Bytes of a character cut by the end of the text: the loader stops before
 // them, and losing them silently would lose data.
 [[noreturn]] void fire_cut_char(const u8* bytes, i64 n) {
@@ -234,16 +243,6 @@ void load_text(Cell* out, const u8* bytes, i64 n, bool crlf, const Cell* what) {
 }
 
 }  // namespace
-
-void make_binary_at(Cell* out, const u8* bytes, i64 n) {
-    if (n > MAX_BYTES) fire(ERR_SCRIPT, "size-limit");
-    u32 node = memory::alloc_bytes(n > 0 ? n : 1);
-    SeriesBuffer* s = node_buffer(node);
-    if (n > 0) std::memcpy(series::head(s), bytes, size_t(n));
-    s->tail = s->offset + u32(n);
-    cell::init(out, TYPE_BINARY);
-    out->w2 = node;
-}
 
 Cell* bytes_to_string(Cell* out, const u8* bytes, i64 n, const Cell* what) {
     load_text(out, bytes, n, true, what);
@@ -362,13 +361,8 @@ void value_to_bytes(const Cell* value, i64 part, std::vector<u8>& out) {
     out.clear();
     collector::RootCell text;
     if (TYPE_OF(value) == TYPE_BINARY) {
-        SeriesBuffer* s = node_buffer(value->w2);
-        i64 used = series::used_bytes(s);
-        i64 head = std::min<i64>(value->w1, used);
-        i64 n = used - head;
-        if (part >= 0 && part < n) n = part;
-        const u8* p = series::head(s) + head;
-        out.assign(p, p + n);
+        out = binary::bytes_of(value);
+        if (part >= 0 && part < i64(out.size())) out.resize(size_t(part));
         return;
     }
     if (TYPE_OF(value) == TYPE_STRING) {

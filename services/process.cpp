@@ -28,6 +28,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "datatypes/binary.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/string.hpp"
@@ -367,14 +368,6 @@ std::string os_text(const Cell* value) {
     return text;
 }
 
-std::vector<u8> bytes_of(const Cell* bin) {
-    SeriesBuffer* s = node_buffer(bin->w2);
-    i64 used = series::used_bytes(s);
-    i64 head = std::min<i64>(bin->w1, used);
-    const u8* p = series::head(s) + head;
-    return std::vector<u8>(p, p + (used - head));
-}
-
 // The redirection a value asks for: a file! names a file either way; as input
 // a string! gives its UTF-8 and a binary! its bytes, as output both capture.
 void redirect_of(const Cell* value, Redirect& r, bool input) {
@@ -388,7 +381,7 @@ void redirect_of(const Cell* value, Redirect& r, bool input) {
         case TYPE_BINARY:
             r.kind = input ? Redirect::BYTES : Redirect::CAPTURE;
             if (input && TYPE_OF(value) == TYPE_BINARY) {
-                r.bytes = bytes_of(value);
+                r.bytes = binary::bytes_of(value);
             } else if (input) {
                 collector::RootCell text(*value);
                 i32 len = -1;
@@ -401,18 +394,11 @@ void redirect_of(const Cell* value, Redirect& r, bool input) {
     }
 }
 
-// Inserts bytes at the binary's head (clamped to its tail), before what it holds.
+// Inserts bytes at the binary's head, before what it holds.
 void insert_at_head(Cell* bin, const std::vector<u8>& bytes) {
     i64 n = i64(bytes.size());
-    SeriesBuffer* s = node_buffer(bin->w2);
-    i64 used = series::used_bytes(s);
-    if (used + n > simple_io::MAX_BYTES) fire(ERR_SCRIPT, "size-limit", bin);
-    if (i64(s->size) - i64(s->offset) < used + n) s = memory::expand_series(s, used + n);
-    i64 head = std::min<i64>(bin->w1, used);
-    u8* at = series::head(s) + head;
-    std::memmove(at + n, at, size_t(used - head));
-    std::memcpy(at, bytes.data(), size_t(n));
-    s->tail += u32(n);
+    if (i64(series::used_bytes(node_buffer(bin->w2))) + n > simple_io::MAX_BYTES) fire(ERR_SCRIPT, "size-limit", bin);
+    binary::zs_insert(bin, 0, bytes.data(), n);
 }
 
 }  // namespace

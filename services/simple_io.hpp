@@ -81,10 +81,6 @@ enum ReadStatus : i32 {
 // once. The bytes are those actually read, however many that is.
 ReadStatus read_bytes(const std::string& path, i64 part, i64 seek, std::vector<u8>& out);
 
-// A new binary! in the cell holding a copy of n bytes (which must not lie in
-// a series buffer); more than a series holds raises `script size-limit`.
-void make_binary_at(Cell* out, const u8* bytes, i64 n);
-
 // A new string! of UTF-8 bytes in the cell, CR LF and lone CR made LF and a
 // leading byte-order mark skipped. Malformed UTF-8, a character cut by the end
 // of the bytes included, raises `access invalid-utf8`; text too large for a

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "evaluator/actions.hpp"
+#include "datatypes/context.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/ownership.hpp"
 #include "runtime/fire.hpp"
 #include "support.hpp"
 
@@ -41,6 +43,11 @@ Cell* binary_(std::initializer_list<u8> bytes, u32 head = 0);
 Cell* pair_(i32 x, i32 y);
 // A copy of a series value with its head at `index`.
 Cell* at_(const Cell* series, i32 index);
+// A binary! of the bytes written in hexadecimal ("0102FF"), or of a list.
+Cell* bin(const char* hex);
+Cell* bin(const std::vector<u8>& bytes);
+// The bytes of a binary! from its head, in upper-case hexadecimal.
+std::string hex_of(const Cell* binary);
 // A series of the given type over code points stored at `unit` bytes each.
 Cell* text_series(const std::u32string& text, u32 unit, u32 type = TYPE_STRING);
 
@@ -103,6 +110,8 @@ LanguageError raised(F f);
 
 struct ValueTest : Collecting {
     Cell* saved_top = nullptr;
+    ownership::DeepChange saved_deep_change = nullptr;
+    context::OnSet saved_on_set = nullptr;
     void SetUp() override;
     void TearDown() override;
 };

@@ -1,13 +1,14 @@
 // The change-handler rule: an owner's change handler is user code, run by the
 // report that comes before a change, and it may clear, extend or replace the
-// very series being changed. Every modifying action of block!, hash! and
-// string! runs here under handlers that do that; in stress builds every allocation also
+// very series being changed. Every modifying action of block!, hash!,
+// string! and binary! runs here under handlers that do that; in stress builds every allocation also
 // collects and moves every buffer, so a number or pointer kept from before the
 // report shows up under the sanitizers.
 #include <algorithm>
 #include <functional>
 #include <vector>
 
+#include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/block_sort.hpp"
 #include "datatypes/series.hpp"
@@ -42,6 +43,8 @@ void hostile_report(const Cell*, const Cell*, const Cell* value, i32, const Cell
         collector::do_cycle();
     } else if (handler == CLEARS) {
         series::clear(target);
+    } else if (TYPE_OF(target) == TYPE_BINARY) {
+        binary::insert(target, bin("AABBCC"), nullptr, false, nullptr, true);
     } else if (any_text_q(TYPE_OF(target))) {
         string::insert(target, str("xyz"), nullptr, false, nullptr, true);
     } else {
@@ -97,6 +100,42 @@ struct ChangeHandlers : ValueTest {
     void TearDown() override {
         test::restore_hooks();
         ValueTest::TearDown();
+    }
+    // A table of actions on a series with one answer per handler: each row
+    // runs on a fresh series made by `make` (owned here) and `other`, and its
+    // answer follows the whole of the series after " => ".
+    using Run = std::function<std::string(Cell* series, Cell* other)>;
+    struct Row {
+        const char* name;
+        Run run;
+        const char* expected[3];
+    };
+    void run_rows(const Row* rows, size_t n, const std::function<Cell*()>& make,
+                  const std::function<Cell*()>& make_other, const std::string& variant) {
+        const char* handler_names[] = {"collects", "clears", "appends"};
+        for (Handler h : {COLLECTS, CLEARS, APPENDS}) {
+            for (const Row* row = rows; row < rows + n; row++) {
+                std::string what = std::string(row->name) + ", handler " + handler_names[h] + variant;
+                Cell* mark = stack::top;
+                Cell* s = make();
+                own(s, owner.get());
+                Cell* other = make_other();
+                handler = h;
+                reports = 0;
+                std::string answer;
+                try {
+                    answer = row->run(s, other);
+                } catch (const LanguageError& e) {
+                    ADD_FAILURE() << what << ": " << e.id;
+                }
+                EXPECT_GE(reports, 1) << what;
+                memory::alloc_cells(8);   // may reuse a node freed by mistake
+                collector::do_cycle();
+                EXPECT_EQ(whole(s) + " => " + answer, row->expected[h]) << what;
+                ownership::unbind(*s);
+                stack::top = mark;
+            }
+        }
     }
     // [1 2 3 4 5] of the type, owned by an object with change handlers.
     Cell* owned(u32 type) {
@@ -271,12 +310,6 @@ TEST_F(ChangeHandlers, EveryModifyingActionFollowsTheRule) {
 
 TEST_F(ChangeHandlers, EveryModifyingActionOfStringFollowsTheRule) {
     // As above, on "abcde" (owned) and `other` "9"; the handler appends "xyz".
-    using Run = std::function<std::string(Cell* s, Cell* other)>;
-    struct Row {
-        const char* name;
-        Run run;
-        const char* expected[3];
-    };
     auto at = [](Cell* s, i32 i) { return at_(s, i); };
     auto ch = [](u32 cp) {
         Cell* c = int_(i32(cp));
@@ -397,32 +430,103 @@ TEST_F(ChangeHandlers, EveryModifyingActionOfStringFollowsTheRule) {
          [&](Cell* s, Cell*) { return head_of(series::clear(at(s, 2))); },
          {"ab => 2", " => 2", "ab => 2"}},
     };
-    const char* handler_names[] = {"collects", "clears", "appends"};
-    for (Handler h : {COLLECTS, CLEARS, APPENDS}) {
-        for (const Row& row : rows) {
-            std::string what = std::string(row.name) + ", handler " + handler_names[h];
-            for (u32 unit : {1u, 2u}) {
-                Cell* mark = stack::top;
-                Cell* s = text_series(U"abcde", unit);
-                own(s, owner.get());
-                Cell* other = str("9");
-                handler = h;
-                reports = 0;
-                std::string answer;
-                try {
-                    answer = row.run(s, other);
-                } catch (const LanguageError& e) {
-                    ADD_FAILURE() << what << ": " << e.id;
-                }
-                EXPECT_GE(reports, 1) << what;
-                memory::alloc_cells(8);   // may reuse a node freed by mistake
-                collector::do_cycle();
-                EXPECT_EQ(whole(s) + " => " + answer, row.expected[h]) << what << ", unit " << unit;
-                ownership::unbind(*s);
-                stack::top = mark;
-            }
-        }
-    }
+    for (u32 unit : {1u, 2u})
+        run_rows(rows, std::size(rows), [&] { return text_series(U"abcde", unit); }, [] { return str("9"); },
+                 ", unit " + std::to_string(unit));
+}
+
+TEST_F(ChangeHandlers, EveryModifyingActionOfBinaryFollowsTheRule) {
+    // As above, on #{0102030405} (owned) and `other` #{09}; the handler
+    // appends #{AABBCC}.
+    auto at = [](Cell* b, i32 i) { return at_(b, i); };
+    Row rows[] = {
+        {"insert at 1",
+         [&](Cell* b, Cell*) { return head_of(binary::insert(at(b, 1), bin("AB"), nullptr, false, nullptr, false)); },
+         {"#{01AB02030405} => 2", "#{AB} => 1", "#{01AB02030405AABBCC} => 2"}},
+        {"insert/dup at 4",
+         [&](Cell* b, Cell*) { return head_of(binary::insert(at(b, 4), bin("ABCD"), nullptr, false, int_(2), false)); },
+         {"#{01020304ABCDABCD05} => 8", "#{ABCDABCD} => 4", "#{01020304ABCDABCD05AABBCC} => 8"}},
+        {"insert/part at 1",
+         [&](Cell* b, Cell*) { return head_of(binary::insert(at(b, 1), bin("ABCDEF"), int_(2), false, nullptr, false)); },
+         {"#{01ABCD02030405} => 3", "#{ABCD} => 2", "#{01ABCD02030405AABBCC} => 3"}},
+        {"insert its own bytes at 1",
+         [&](Cell* b, Cell*) { return head_of(binary::insert(at(b, 1), at(b, 3), nullptr, false, nullptr, false)); },
+         {"#{01040502030405} => 3", "#{0405} => 2", "#{01040502030405AABBCC} => 3"}},
+        {"append",
+         [&](Cell* b, Cell*) { return head_of(binary::insert(at(b, 2), bin("AB"), nullptr, false, nullptr, true)); },
+         {"#{0102030405AB} => 0", "#{AB} => 0", "#{0102030405AABBCCAB} => 0"}},
+        {"append an integer",
+         [&](Cell* b, Cell*) { return head_of(binary::insert(at(b, 2), int_(255), nullptr, false, nullptr, true)); },
+         {"#{0102030405FF} => 0", "#{FF} => 0", "#{0102030405AABBCCFF} => 0"}},
+        {"change at 1",
+         [&](Cell* b, Cell*) { return head_of(binary::change(at(b, 1), int_(255), nullptr, false, nullptr)); },
+         {"#{01FF030405} => 2", "#{FF} => 1", "#{01FF030405AABBCC} => 2"}},
+        {"change/part at 3 by 5",
+         [&](Cell* b, Cell*) { return head_of(binary::change(at(b, 3), bin("AB"), int_(5), false, nullptr)); },
+         {"#{010203AB} => 4", "#{AB} => 1", "#{010203AB} => 4"}},
+        {"change with its own bytes",
+         [&](Cell* b, Cell*) { return head_of(binary::change(at(b, 1), at(b, 3), nullptr, false, nullptr)); },
+         {"#{0104050405} => 3", "#{0405} => 2", "#{0104050405AABBCC} => 3"}},
+        {"swap at 1 with other",
+         [&](Cell* b, Cell* other) {
+             string::swap(at(b, 1), other);
+             return whole(other);
+         },
+         {"#{0109030405} => #{02}", "#{} => #{09}", "#{0109030405AABBCC} => #{02}"}},
+        {"trim/with",
+         [&](Cell* b, Cell*) {
+             binary::trim(at(b, 0), false, false, false, false, false, bin("02AA"));
+             return std::string();
+         },
+         {"#{01030405} => ", "#{} => ", "#{01030405BBCC} => "}},
+        {"trim",
+         [&](Cell* b, Cell*) {
+             binary::trim(at(b, 1), false, false, false, false, false, nullptr);
+             return std::string();
+         },
+         {"#{0102030405} => ", "#{} => ", "#{0102030405AABBCC} => "}},
+        {"take at 1",
+         [&](Cell* b, Cell*) { return whole(string::take(at(b, 1), nullptr, false, false)); },
+         {"#{01030405} => 2", "#{} => none", "#{01030405AABBCC} => 2"}},
+        {"take/part at 1 by 2",
+         [&](Cell* b, Cell*) { return whole(string::take(at(b, 1), int_(2), false, false)); },
+         {"#{010405} => #{0203}", "#{} => #{}", "#{010405AABBCC} => #{0203}"}},
+        {"poke 2",
+         [&](Cell* b, Cell*) {
+             std::string error = error_of([&] { series::poke(at(b, 0), 2, int_(255), nullptr); });
+             return error.empty() ? std::string("done") : error;
+         },
+         {"#{01FF030405} => done", "#{} => script out-of-range", "#{01FF030405AABBCC} => done"}},
+        {"sort/reverse",
+         [&](Cell* b, Cell*) {
+             string::sort(at(b, 0), false, nullptr, nullptr, nullptr, false, true, false);
+             return std::string();
+         },
+         {"#{0504030201} => ", "#{} => ", "#{CCBBAA0504030201} => "}},
+        {"remove/part at 1 by 2",
+         [&](Cell* b, Cell*) { return head_of(series::remove(at(b, 1), int_(2), nullptr)); },
+         {"#{010405} => 1", "#{} => 1", "#{010405AABBCC} => 1"}},
+        {"reverse at 1",
+         [&](Cell* b, Cell*) {
+             series::reverse(at(b, 1), nullptr, nullptr);
+             return std::string();
+         },
+         {"#{0105040302} => ", "#{} => ", "#{01CCBBAA05040302} => "}},
+        {"clear at 2",
+         [&](Cell* b, Cell*) { return head_of(series::clear(at(b, 2))); },
+         {"#{0102} => 2", "#{} => 2", "#{0102} => 2"}},
+    };
+    run_rows(rows, std::size(rows), [] { return bin("0102030405"); }, [] { return bin("09"); }, "");
+    // A value that is no byte is refused before any report.
+    Cell* b = bin("01");
+    own(b, owner.get());
+    reports = 0;
+    EXPECT_EQ(error_of([&] { series::poke(b, 1, int_(256), nullptr); }), "script invalid-arg");
+    EXPECT_EQ(error_of([&] { binary::insert(b, int_(-129), nullptr, false, nullptr, true); }), "script invalid-arg");
+    EXPECT_EQ(error_of([&] { binary::change(b, int_(999), nullptr, false, nullptr); }), "script invalid-arg");
+    EXPECT_EQ(reports, 0);
+    EXPECT_EQ(whole(b), "#{01}");
+    ownership::unbind(*b);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "datatypes/binary.hpp"
 #include "datatypes/date.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/integer.hpp"
@@ -50,8 +51,8 @@ struct Files : ValueTest {
 Cell* push(const Cell* value) { return stack::push(value); }
 
 std::string bytes_of(const Cell* bin) {
-    SeriesBuffer* s = node_buffer(bin->w2);
-    return std::string(reinterpret_cast<const char*>(series::head(s)) + bin->w1, series::used_bytes(s) - bin->w1);
+    std::vector<u8> bytes = binary::bytes_of(bin);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 std::vector<std::string> texts_of(const Cell* block) {
@@ -98,9 +99,7 @@ TEST_F(Files, BytesRoundTripUnchanged) {
     std::string all;
     for (int b = 0; b < 256; b++) all.push_back(char(b));
     all += "\r\n\r\xEF\xBB\xBF";
-    std::vector<u8> raw(all.begin(), all.end());
-    Cell* bin = stack::push_slot();
-    simple_io::make_binary_at(bin, raw.data(), i64(raw.size()));
+    Cell* bin = binary::load(reinterpret_cast<const u8*>(all.data()), i64(all.size()));
     write("b.bin", bin, true);
     EXPECT_EQ(get("b.bin"), all);
     Cell* r = read("b.bin", nullptr, nullptr, true);

@@ -143,8 +143,10 @@ TEST_F(SeriesActions, PokeStoresOrRaises) {
     EXPECT_EQ(error_of([&] { series::poke(s, 1, int_(65), nullptr); }), "script invalid-arg");
 
     Cell* bytes = text_series(U"\x01\x02", 1, TYPE_BINARY);
-    series::poke(bytes, 1, int_(300), nullptr);
-    EXPECT_EQ(*series::head(node_buffer(bytes->w2)), 300 & 0xFF) << "the low 8 bits";
+    series::poke(bytes, 1, int_(-1), nullptr);
+    EXPECT_EQ(*series::head(node_buffer(bytes->w2)), 0xFF) << "-1 is the byte FF";
+    EXPECT_EQ(error_of([&] { series::poke(bytes, 1, int_(300), nullptr); }), "script invalid-arg")
+        << "a value wider than a byte is refused, not cut to its low 8 bits";
     EXPECT_EQ(error_of([&] { series::poke(bytes, 1, none_(), nullptr); }), "script invalid-arg");
 }
 

@@ -251,10 +251,16 @@ TEST_F(StringModify, Swap) {
     EXPECT_EQ(whole(b), "bz");
     Cell* bin = text_series(U"xy", 1, TYPE_BINARY);
     Cell* wide = text_series(U"\u0161!", 2);
-    string::swap(stack::push(bin), wide);
-    EXPECT_EQ(unit_of(bin), 1u) << "a binary! keeps bytes";
-    EXPECT_EQ(string::get_char_at(bin, 0), 0x61u) << "the low byte";
-    EXPECT_EQ(whole(wide), "x!");
+    EXPECT_EQ(error_of([&] { string::swap(stack::push(bin), wide); }), "script invalid-arg")
+        << "a binary! keeps bytes: a wider code point is refused, not cut to its low byte";
+    EXPECT_EQ(error_of([&] { string::swap(stack::push(wide), bin); }), "script invalid-arg");
+    EXPECT_EQ(whole(wide), "\u0161!");
+    EXPECT_EQ(string::get_char_at(bin, 0), u32('x'));
+    Cell* latin = text_series(U"\u00e9!", 2);
+    string::swap(stack::push(bin), latin);
+    EXPECT_EQ(unit_of(bin), 1u);
+    EXPECT_EQ(string::get_char_at(bin, 0), 0xE9u) << "a code point that is a byte goes in";
+    EXPECT_EQ(whole(latin), "x!");
     Cell* at_tail = at_(str("ab"), 2);
     Cell* other = str("cd");
     string::swap(stack::push(at_tail), other);
@@ -585,6 +591,10 @@ TEST_F(StringModify, SetOperations) {
     Cell* file = set_op(SET_UNIQUE, text_series(U"aa\U0001F600", 4, TYPE_FILE));
     EXPECT_EQ(TYPE_OF(file), u32(TYPE_FILE)) << "the first argument's type";
     EXPECT_EQ(whole(file), "a😀");
+    // Bytes never fold: a and A, and the Latin-1 letters E0 and C0, stay apart.
+    Cell* bytes = set_op(SET_UNIQUE, text_series(U"aA\u00E0\u00C0aA", 1, TYPE_BINARY));
+    EXPECT_EQ(TYPE_OF(bytes), u32(TYPE_BINARY));
+    EXPECT_EQ(whole(bytes), "aA\u00E0\u00C0");
     EXPECT_EQ(error_of([] { set_op(SET_UNIQUE, str("a"), nullptr, int_(0)); }), "script invalid-refine-arg");
     EXPECT_EQ(error_of([] { set_op(SET_UNIQUE, str("a"), nullptr, str("x")); }), "script invalid-refine-arg");
 }

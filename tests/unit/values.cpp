@@ -1,6 +1,7 @@
 // Value builders of the tests: see values.hpp.
 #include "values.hpp"
 
+#include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/series.hpp"
@@ -159,6 +160,21 @@ Cell* at_(const Cell* series, i32 index) {
     Cell* c = stack::push(series);
     c->w1 = u32(index);
     return c;
+}
+
+Cell* bin(const std::vector<u8>& bytes) { return binary::load(bytes.data(), i64(bytes.size())); }
+
+Cell* bin(const char* hex) {
+    std::vector<u8> bytes;
+    for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) bytes.push_back(u8(std::stoi(std::string(hex + i, 2), nullptr, 16)));
+    return bin(bytes);
+}
+
+std::string hex_of(const Cell* binary) {
+    std::vector<u8> bytes = binary::bytes_of(binary);
+    std::string text(bytes.size() * 2, '\0');
+    binary::encode_16(reinterpret_cast<u8*>(text.data()), bytes.data(), i64(bytes.size()));
+    return text;
 }
 
 Cell* text_series(const std::u32string& text, u32 unit, u32 type) {
@@ -346,6 +362,7 @@ std::u32string code_points(const Cell* text) {
 
 std::string mold(const Cell* value, MoldOptions o) {
     Cell* saved = stack::top;
+    value = stack::push(value);   // it may lie in a buffer the output's allocation moves
     Cell* buffer = stack::push_slot();
     cell::init(buffer, TYPE_UNSET);
     string::make_at(buffer, 16, 1);
@@ -362,6 +379,7 @@ std::string mold(const Cell* value, MoldOptions o) {
 
 std::string form(const Cell* value, i32 part) {
     Cell* saved = stack::top;
+    value = stack::push(value);   // it may lie in a buffer the output's allocation moves
     Cell* buffer = stack::push_slot();
     cell::init(buffer, TYPE_UNSET);
     string::make_at(buffer, 16, 1);
@@ -378,9 +396,15 @@ std::string form(const Cell* value, i32 part) {
 void ValueTest::SetUp() {
     Collecting::SetUp();
     saved_top = stack::top;
+    saved_deep_change = ownership::on_deep_change;
+    saved_on_set = context::on_set;
 }
 
 void ValueTest::TearDown() {
+    // Tests stand in for the object hooks that start-up sets; the next test
+    // gets the real ones back.
+    ownership::on_deep_change = saved_deep_change;
+    context::on_set = saved_on_set;
     stack::top = saved_top;
     Collecting::TearDown();
 }
