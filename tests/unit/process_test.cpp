@@ -1,6 +1,7 @@
 // The process runner: streams fed and captured together (no deadlock however
 // much flows each way), exit statuses, the shell and its fallback, captures
 // into strings and binaries, files as streams, and children not waited for.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,6 +47,15 @@ std::string text(const std::vector<u8>& bytes) { return std::string(bytes.begin(
 std::string bytes_of(const Cell* bin) {
     SeriesBuffer* s = node_buffer(bin->w2);
     return std::string(reinterpret_cast<const char*>(series::head(s)), series::used_bytes(s));
+}
+
+// The state letter of a process in /proc, or 0 when there is none.
+char proc_state(i64 pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(in, line)) return 0;
+    size_t close = line.rfind(')');
+    return close == std::string::npos || close + 2 >= line.size() ? 0 : line[close + 2];
 }
 
 // --- Streams ----------------------------------------------------------------------------------
@@ -244,15 +254,6 @@ TEST_F(Process, TheResultMayBeTheCommandsOwnCell) {
 
 // --- Children not waited for ---------------------------------------------------------------------
 
-// The state letter of a process in /proc, or 0 when there is none.
-char proc_state(i64 pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(in, line)) return 0;
-    size_t close = line.rfind(')');
-    return close == std::string::npos || close + 2 >= line.size() ? 0 : line[close + 2];
-}
-
 TEST_F(Process, WithoutWaitingTheAnswerIsAProcessIdAndTheChildIsReaped) {
     if (proc_state(getpid()) == 0) GTEST_SKIP() << "no /proc";
     call::Options o;   // no wait, no redirection
@@ -270,6 +271,32 @@ TEST_F(Process, WithoutWaitingTheAnswerIsAProcessIdAndTheChildIsReaped) {
     while (proc_state(pid) != 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(proc_state(pid), 0) << "state " << proc_state(pid);
+}
+
+TEST_F(Process, StreamsNotRedirectedGoNowhereUnlessTheConsoleKeepsThem) {
+    // Our standard output and error into a file for the length of the test.
+    std::string file = path("ours");
+    fflush(stdout);
+    fflush(stderr);
+    int saved1 = dup(1), saved2 = dup(2);
+    int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    close(fd);
+    call::Redirect out, err;
+    EXPECT_EQ(run("echo hidden; echo hidden >&2", shell_opts(true), out, err), 0);
+    i64 pid = run("echo detached", shell_opts(false), out, err);
+    call::Options console = shell_opts(false);
+    console.console = true;
+    EXPECT_EQ(run("echo shown; echo shown too >&2", console, out, err), 0);
+    // The detached child has ended once its /proc entry is gone.
+    for (int i = 0; i < 500 && proc_state(pid) != 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    dup2(saved1, 1);
+    dup2(saved2, 2);
+    close(saved1);
+    close(saved2);
+    EXPECT_EQ(get("ours"), "shown\nshown too\n");
 }
 
 TEST_F(Process, ARedirectionOrTheConsoleMakesTheRunWait) {
