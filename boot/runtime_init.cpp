@@ -4,6 +4,7 @@
 #include "boot/catalog.hpp"
 #include "boot/roots.hpp"
 #include "datatypes/binary.hpp"
+#include "datatypes/bitset.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
@@ -21,14 +22,17 @@
 #include "datatypes/native.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/object.hpp"
+#include "datatypes/pair.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/percent.hpp"
+#include "datatypes/point.hpp"
 #include "datatypes/ref.hpp"
 #include "datatypes/time.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/tag.hpp"
 #include "datatypes/triple.hpp"
+#include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/unset.hpp"
@@ -45,6 +49,8 @@
 #include "runtime/ownership.hpp"
 #include "runtime/platform.hpp"
 #include "runtime/print_hooks.hpp"
+#include "services/checksum.hpp"
+#include "services/compress.hpp"
 #include "services/random.hpp"
 
 namespace zir {
@@ -54,6 +60,7 @@ void init() {
     print_hooks::init();
     platform::init();
     console::init_attributes();
+    crypto::acquire_context();
     random::init();   // sets the hash seed: before the first hash table
     hash_table::seed = random::hash_seed;
     memory::init();
@@ -91,17 +98,22 @@ void register_datatypes() {
     url::init();
     file::init();
     object::init();
+    bitset::init();
     triple::init();
     float_::init();
     typeset::init();
     error::init();
+    pair::init();
     percent::init();
+    tuple::init();
     time::init();
     tag::init();
     email::init();
-    ref::init();
     date::init();
     money::init();
+    ref::init();
+    point2D::init();
+    point3D::init();
 }
 
 void init_tables() {
@@ -113,6 +125,8 @@ void init_tables() {
     context::init_global();
     datatype::init_words();
     ownership::init();
+    checksum::init();
+    compress::init();
     stack::init();
     externals::init();
     series::init_state();
@@ -123,6 +137,8 @@ void init_tables() {
     function::init_state();
     object::init_state();
     catalog::init();
+    bitset::init_state();
+    point::init_state();
 }
 
 }  // namespace runtime

@@ -199,10 +199,6 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* prev_element,
                 i32 index, bool case_, bool get, bool last, bool notify);
 
-// Whether a bitset! holds a code point (beyond its bits: whether it is
-// complemented).
-bool bitset_has_q(const Cell* bitset, u32 cp);
-
 // The tests the parse dialect makes at a string's head.
 bool match_bitset_q(const Cell* str, const Cell* bitset);
 bool match_tag_brackets_q(const Cell* str, const Cell* tag);

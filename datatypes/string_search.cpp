@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "datatypes/bitset.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/series.hpp"
@@ -134,13 +135,6 @@ i32 compare(const Cell* value, const Cell* other, i32 op) {
 }
 
 // --- Searching --------------------------------------------------------------------
-
-bool bitset_has_q(const Cell* bitset, u32 cp) {
-    SeriesBuffer* s = node_buffer(bitset->w2);
-    u64 bits = u64(series::used_bytes(s)) * 8;
-    if (cp >= bits) return (s->flags & SERIES_COMPLEMENT) != 0;
-    return (series::head(s)[cp >> 3] & (0x80u >> (cp & 7))) != 0;
-}
 
 namespace {
 
@@ -379,7 +373,7 @@ Found search(Cell* series, const Cell* value_in, Cell* part, bool case_, bool sa
         return r;
     }
     if (t.kind == Target::BITSET) {
-        r.at = run(g, 1, [&](i64 p) { return bitset_has_q(&t.bitset, get_char(base + p * unit, unit)); });
+        r.at = run(g, 1, [&](i64 p) { return bitset::has_q(&t.bitset, get_char(base + p * unit, unit)); });
         return r;
     }
     if (unit == 1 && !folding && !g.backward && !g.match && g.step == 1) {
@@ -439,7 +433,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
 
 bool match_bitset_q(const Cell* str, const Cell* bitset) {
     if (zs_length(str) == 0) return false;
-    return bitset_has_q(bitset, get_char_at(str, head_index(str)));
+    return bitset::has_q(bitset, get_char_at(str, head_index(str)));
 }
 
 bool match_tag_brackets_q(const Cell* str, const Cell* tag) {

@@ -290,8 +290,12 @@ u32 hash_value(const Cell* v, bool case_sensitive) {
         case HASH_W2_W3: return payload_hash(v, 2, 8);
         case HASH_W1_W3: return payload_hash(v, 1, 12);
         case HASH_TUPLE: {
+            // 1.2.3 equals 1.2.3.0: trailing zero bytes do not count.
             u32 n = (v->header >> 19) & 0xF;
-            return payload_hash(v, 1, n <= 12 ? n : 12);
+            if (n > 12) n = 12;
+            const u8* bytes = reinterpret_cast<const u8*>(v) + 4;
+            while (n > 0 && bytes[n - 1] == 0) n--;
+            return payload_hash(v, 1, n);
         }
         case HASH_TEXT:
             return hash_string(v, case_sensitive);

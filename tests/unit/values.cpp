@@ -393,6 +393,44 @@ std::string form(const Cell* value, i32 part) {
     return text;
 }
 
+namespace {
+
+HolderReports* reporting = nullptr;
+bool in_report = false;
+
+void report_deep(const Cell*, const Cell*, const Cell* target, i32 word, const Cell* value, i32 index, i32 part) {
+    if (in_report) return;   // the handler's own changes report too
+    in_report = true;
+    // Collecting first: what the handler was given must still be there.
+    memory::alloc_cells(16);
+    collector::do_cycle();
+    reporting->told.push_back(std::string(symbol::spelling(word)) + " " + mold(target) + " " + mold(value) + " " +
+                              std::to_string(index) + " " + std::to_string(part));
+    Cell* mark = stack::top;
+    if (reporting->clear_holder) series::clear(stack::push(target));
+    stack::top = mark;
+    in_report = false;
+}
+
+void report_set(const Cell*, const Cell* word, const Cell* old_value, const Cell* new_value) {
+    reporting->told.push_back(std::string(symbol::spelling(i32(word->w2))) + " " + mold(old_value) + " -> " +
+                              mold(new_value));
+}
+
+}  // namespace
+
+HolderReports::HolderReports() : saved_on_set(context::on_set), saved_on_deep_change(ownership::on_deep_change) {
+    reporting = this;
+    ownership::on_deep_change = report_deep;
+    context::on_set = report_set;
+}
+
+HolderReports::~HolderReports() {
+    reporting = nullptr;
+    ownership::on_deep_change = saved_on_deep_change;
+    context::on_set = saved_on_set;
+}
+
 void ValueTest::SetUp() {
     Collecting::SetUp();
     saved_top = stack::top;
