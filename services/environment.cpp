@@ -12,7 +12,15 @@
 #include <cstring>
 
 #include "datatypes/block.hpp"
+#include "datatypes/context.hpp"
 #include "datatypes/file.hpp"
+#include "datatypes/integer.hpp"
+#include "datatypes/object.hpp"
+#include "datatypes/string.hpp"
+#include "datatypes/symbol.hpp"
+#include "datatypes/tuple.hpp"
+#include "datatypes/unset.hpp"
+#include "datatypes/word.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "services/simple_io.hpp"
@@ -121,6 +129,26 @@ OsInfo os_info() {
     parse_release(u.release, info.version);
     info.build = parse_build(u.version);
     return info;
+}
+
+Cell* get_os_info(Cell* out) {
+    OsInfo info = os_info();
+    stack::KeepTop keep;
+    Cell* object = stack::push(&unset::value);
+    object::make_at(object, 8);
+    auto field = [&](const char* name, const Cell* value) {
+        context::add_with(object->w1, symbol::make(name), value);
+        stack::pop(1);   // the value, pushed last
+    };
+    field("name", string::load_push(reinterpret_cast<const u8*>(info.name.data()), i64(info.name.size()),
+                                    string::ENCODING_UTF8));
+    field("arch", stack::push(word::from_symbol(symbol::make(info.arch.c_str()))));
+    i32 version[3];
+    for (int k = 0; k < 3; k++) version[k] = std::min(info.version[k], 255);
+    field("version", tuple::push_bytes(3, version));
+    field("build", integer::push(info.build));
+    *out = *object;
+    return out;
 }
 
 }  // namespace platform

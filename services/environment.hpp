@@ -32,6 +32,10 @@ struct OsInfo {
     i32 build;             // the kernel's build count: 1 of "#1 SMP ..."; 0 when not told
 };
 OsInfo os_info();
+// The same as an object! in `out` with the fields `name` (string!), `arch`
+// (word!), `version` (a 3-part tuple!; a number above 255, which a tuple
+// byte cannot hold, shows as 255) and `build` (integer!).
+Cell* get_os_info(Cell* out);
 
 // The parts of `os_info`, for any text uname gives.
 const char* arch_word(const std::string& machine);

@@ -2,6 +2,7 @@
 // environment as name and value pairs, and the system's description taken
 // apart from uname's texts. tests/oracle/environment.py checks the same
 // against a child run with an environment of its own and against uname(1).
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 
@@ -97,6 +98,19 @@ TEST_F(Environment, ReleaseNumbersAndBuild) {
     EXPECT_EQ(platform::parse_build("#101-Ubuntu SMP Tue Nov 14 13:30:08 UTC 2023"), 101);
     EXPECT_EQ(platform::parse_build("SMP"), 0);
     EXPECT_EQ(platform::parse_build("#x"), 0);
+}
+
+TEST_F(Environment, TheSystemAsAnObject) {
+    platform::OsInfo info = platform::os_info();
+    Cell* o = stack::push_slot();
+    platform::get_os_info(o);
+    ASSERT_EQ(TYPE_OF(o), TYPE_OBJECT);
+    std::string expected = "make object! [\n    name: \"" + info.name + "\"\n    arch: '" + info.arch +
+                           "\n    version: " + std::to_string(std::min(info.version[0], 255)) + "." +
+                           std::to_string(std::min(info.version[1], 255)) + "." +
+                           std::to_string(std::min(info.version[2], 255)) + "\n    build: " +
+                           std::to_string(info.build) + "\n]";
+    EXPECT_MOLD(o, expected);
 }
 
 }  // namespace
