@@ -15,9 +15,12 @@
 #include "datatypes/file.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/handle.hpp"
+#include "datatypes/hash.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
 #include "datatypes/logic.hpp"
+#include "datatypes/map.hpp"
 #include "datatypes/money.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/none.hpp"
@@ -26,6 +29,7 @@
 #include "datatypes/path.hpp"
 #include "datatypes/percent.hpp"
 #include "datatypes/point.hpp"
+#include "datatypes/port.hpp"
 #include "datatypes/ref.hpp"
 #include "datatypes/time.hpp"
 #include "datatypes/series.hpp"
@@ -37,6 +41,7 @@
 #include "datatypes/symbol.hpp"
 #include "datatypes/unset.hpp"
 #include "datatypes/url.hpp"
+#include "datatypes/vector.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/case_folding.hpp"
@@ -103,13 +108,18 @@ void register_datatypes() {
     float_::init();
     typeset::init();
     error::init();
+    vector::init();
+    map::init();
+    hash::init();
     pair::init();
     percent::init();
     tuple::init();
     time::init();
     tag::init();
     email::init();
+    handle::init();
     date::init();
+    port::init();
     money::init();
     ref::init();
     point2D::init();
@@ -131,6 +141,9 @@ void init_tables() {
     externals::init();
     series::init_state();
     block::init_state();
+    map::init_state();
+    vector::init_state();
+    port::init_state();
     case_folding::init_state();
     url::init_state();
     email::init_state();

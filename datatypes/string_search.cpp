@@ -184,7 +184,8 @@ void target_of(Target& t, const Cell* value, u32 st, bool folding) {
         return;
     }
     if (vt == TYPE_BINARY && st != TYPE_BINARY) fire(ERR_SCRIPT, "invalid-arg", value);
-    if (bytes && (vt == TYPE_INTEGER || vt == TYPE_FLOAT)) {
+    // A percent is an element of a percent vector, not the text "50%".
+    if (bytes && (vt == TYPE_INTEGER || vt == TYPE_FLOAT || (st == TYPE_VECTOR && vt == TYPE_PERCENT))) {
         t.kind = Target::CHAR;
         t.element = *value;
         t.element_value = true;
