@@ -15,7 +15,9 @@
 #include "datatypes/context.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/map.hpp"
 #include "datatypes/object.hpp"
+#include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/tuple.hpp"
@@ -75,8 +77,9 @@ Cell* list_env(Cell* out) {
         file::load_os_text(text.get(), reinterpret_cast<const u8*>(value), i64(entry + n - value), TYPE_STRING);
         block::zs_append(pairs.get(), text.get());
     }
-    *out = *pairs.get();
-    return out;
+    // Names differ by letter case alone on this system: keys are put with /case.
+    map::make_at(out, 0, series::rest_length(pairs.get()) / 2);
+    return map::extend(out, pairs.get(), true);
 }
 
 const char* arch_word(const std::string& machine) {

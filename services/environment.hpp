@@ -19,9 +19,10 @@ std::string join_command_line(const std::vector<std::string>& args);
 // system keeps them, joined as above); empty when the system does not tell.
 Cell* get_command_line();
 
-// The environment's variables in the cell: a block! of name and value
-// string! pairs. A name ends at the first "=" that is not its first character;
-// an entry without such an "=" is all name, with an empty value.
+// The environment's variables in the cell, which must not move: a map! from
+// names to values, both string!, whose keys keep their letter case apart (as
+// the system does). A name ends at the first "=" that is not its first
+// character; an entry without such an "=" is all name, with an empty value.
 Cell* list_env(Cell* out);
 
 // The operating system as uname describes it.

@@ -38,7 +38,7 @@ int main() {
                 info.version[0], info.version[1], info.version[2], info.build);
     std::printf("cmdline %s\n", hex(platform::get_command_line()).c_str());
     Cell* pairs = stack::push_slot();
-    platform::list_env(pairs);
+    platform::list_env(pairs);   // a map!: its cells hold key, value, key, value ...
     SeriesBuffer* s = node_buffer(pairs->w2);
     Cell* cells = series::head_cells(s);
     for (i32 i = 0; i + 1 < series::length_of(s); i += 2)

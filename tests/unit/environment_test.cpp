@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "datatypes/map.hpp"
 #include "datatypes/string.hpp"
 #include "services/environment.hpp"
 #include "values.hpp"
@@ -39,31 +40,34 @@ TEST_F(Environment, TheCommandLineStartsWithTheProgram) {
 }
 
 TEST_F(Environment, PairsSplitAtTheFirstEqualsSignAfterTheName) {
-    ASSERT_EQ(setenv("ZIR_TEST_EQ", "a=b=c", 1), 0);
-    ASSERT_EQ(setenv("ZIR_TEST_EMPTY", "", 1), 0);
-    ASSERT_EQ(setenv("ZIR_TEST_TEXT", "caf\xC3\xA9 \xF0\x9D\x84\x9E", 1), 0);
+    std::map<std::string, std::string> set = {
+        {"ZIR_TEST_EQ", "a=b=c"},
+        {"ZIR_TEST_EMPTY", ""},
+        {"ZIR_TEST_TEXT", "caf\xC3\xA9 \xF0\x9D\x84\x9E"},
+        {"ZIR_TEST_CASE", "upper"},
+        {"zir_test_case", "lower"},   // letter case keeps names apart
+    };
+    for (const auto& [name, value] : set) ASSERT_EQ(setenv(name.c_str(), value.c_str(), 1), 0);
     Cell* out = stack::push_slot();
     platform::list_env(out);
-    ASSERT_EQ(TYPE_OF(out), TYPE_BLOCK);
-    SeriesBuffer* s = node_buffer(out->w2);
-    i32 n = series::length_of(s);
-    EXPECT_EQ(n % 2, 0);
+    for (const auto& [name, value] : set) unsetenv(name.c_str());
+    ASSERT_EQ(TYPE_OF(out), TYPE_MAP);
     std::map<std::string, std::string> found;
-    for (i32 i = 0; i + 1 < n; i += 2) {
-        Cell* cells = series::head_cells(node_buffer(out->w2));
-        EXPECT_EQ(TYPE_OF(&cells[i]), TYPE_STRING);
+    SeriesBuffer* s = node_buffer(out->w2);
+    Cell* cells = series::head_cells(s);
+    for (i32 i = 0; i + 1 < series::length_of(s); i += 2) {
+        ASSERT_EQ(TYPE_OF(&cells[i]), TYPE_STRING);
+        ASSERT_EQ(TYPE_OF(&cells[i + 1]), TYPE_STRING);
         found[string::to_std(&cells[i])] = string::to_std(&cells[i + 1]);
     }
-    EXPECT_EQ(found["ZIR_TEST_EQ"], "a=b=c");
-    EXPECT_EQ(found.count("ZIR_TEST_EMPTY"), 1u);
-    EXPECT_EQ(found["ZIR_TEST_EMPTY"], "");
-    EXPECT_EQ(found["ZIR_TEST_TEXT"], "caf\xC3\xA9 \xF0\x9D\x84\x9E");
+    for (const auto& [name, value] : set) {
+        ASSERT_EQ(found.count(name), 1u) << name;
+        EXPECT_EQ(found[name], value) << name;
+    }
     size_t count = 0;
     for (char** e = environ; *e; e++) count++;
-    EXPECT_EQ(size_t(n / 2), count);
-    unsetenv("ZIR_TEST_EQ");
-    unsetenv("ZIR_TEST_EMPTY");
-    unsetenv("ZIR_TEST_TEXT");
+    EXPECT_EQ(size_t(map::key_count(out)), count + set.size());
+    EXPECT_EQ(found.size(), count + set.size());
 }
 
 TEST_F(Environment, ArchitectureWords) {
