@@ -32,22 +32,12 @@
 #include "runtime/console.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/unicode.hpp"
+#include "services/spawn.hpp"
 
 namespace zir {
 namespace simple_io {
 
 namespace {
-
-// Closes a descriptor when the scope ends.
-struct FdGuard {
-    int fd;
-    explicit FdGuard(int f) : fd(f) {}
-    ~FdGuard() {
-        if (fd >= 0) ::close(fd);
-    }
-    FdGuard(const FdGuard&) = delete;
-    FdGuard& operator=(const FdGuard&) = delete;
-};
 
 // Chunk of the reads of files that tell no size.
 constexpr i64 READ_CHUNK = 64 * 1024;
@@ -101,7 +91,7 @@ i64 write_bytes(int fd, const u8* buffer, i64 count) {
 bool close_file(int fd) { return ::close(fd) == 0; }
 
 i64 size_q(const std::string& path) {
-    FdGuard file(open_file(path, MODE_READ));
+    Fd file(open_file(path, MODE_READ));
     if (file.fd < 0) return -1;
     struct stat st;
     if (fstat(file.fd, &st) != 0 || S_ISDIR(st.st_mode)) return -1;
@@ -177,7 +167,7 @@ ReadStatus read_bytes(const std::string& path, i64 part, i64 seek, std::vector<u
     out.clear();
     int fd = open_file(path, MODE_READ);
     if (fd < 0) return READ_CANNOT_OPEN;
-    FdGuard guard(fd);
+    Fd guard(fd);
     i64 size = file_size_q(fd);
     if (size < 0) return READ_CANNOT_OPEN;
     if (part == 0) return READ_OK;
@@ -412,14 +402,12 @@ i64 write_file(const std::string* path, const std::vector<u8>& bytes, const Cell
         console::flush();   // what was printed before goes out first
         return write_all(STDOUT_FILENO, bytes, block, newline);
     }
-    FdGuard file(open_file(*path, MODE_WRITE | (append ? MODE_APPEND : 0) | (seek >= 0 ? MODE_SEEK : 0)));
+    Fd file(open_file(*path, MODE_WRITE | (append ? MODE_APPEND : 0) | (seek >= 0 ? MODE_SEEK : 0)));
     if (file.fd < 0) return -1;
     if (seek > 0 && !append && !seek_file(file.fd, seek)) return -1;
     i64 last = write_all(file.fd, bytes, block, newline);
-    int fd = file.fd;
-    file.fd = -1;
     // Some file systems report a failed write only when the file is closed.
-    if (!close_file(fd)) return -1;
+    if (!close_file(file.release())) return -1;
     return last;
 }
 

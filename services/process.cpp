@@ -1,10 +1,8 @@
 // The process runner: see process.hpp.
 //
-// Programs start with posix_spawn: the child's standard streams are set by
-// dup2 actions, its signal mask is emptied and SIGPIPE, SIGINT and SIGQUIT go
-// back to their defaults (the program ignores SIGPIPE, and a child must not
-// inherit that). Every descriptor this module opens is closed on exec, so a
-// child holds only its own three.
+// Programs start with posix_spawn (services/spawn.hpp): the child's standard
+// streams are set by dup2 actions. Every descriptor this module opens is
+// closed on exec, so a child holds only its own three.
 //
 // The caller's ends of the pipes are non-blocking and served by one poll loop
 // until the child has closed both outputs and taken all of its input (or
@@ -35,9 +33,8 @@
 #include "runtime/collector.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/unicode.hpp"
+#include "services/spawn.hpp"
 #include "services/simple_io.hpp"
-
-extern char** environ;
 
 namespace zir {
 namespace call {
@@ -46,31 +43,6 @@ bool shell_used = false;
 bool shell_error = false;
 
 namespace {
-
-// A descriptor closed when the scope ends, or earlier by `reset`.
-struct Fd {
-    int fd = -1;
-    Fd() = default;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    void reset(int f = -1) {
-        if (fd >= 0) ::close(fd);
-        fd = f;
-    }
-    bool open() const { return fd >= 0; }
-};
-
-// Moves a descriptor above the standard three, so that the child's dup2 onto
-// 0, 1 or 2 never meets a descriptor already in its place (which would keep
-// its close-on-exec flag). Happens only when the caller closed one of them.
-int above_std(int fd) {
-    if (fd < 0 || fd > 2) return fd;
-    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    ::close(fd);
-    return moved;
-}
 
 bool make_pipe(Fd& read_end, Fd& write_end) {
     int p[2];
@@ -157,38 +129,6 @@ struct SigpipeBlock {
     }
     SigpipeBlock(const SigpipeBlock&) = delete;
     SigpipeBlock& operator=(const SigpipeBlock&) = delete;
-};
-
-// posix_spawn's file actions and attributes, destroyed with the scope.
-struct Spawn {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attr;
-    Spawn() {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attr);
-        sigset_t none, defaults;
-        sigemptyset(&none);
-        sigemptyset(&defaults);
-        for (int sig : {SIGPIPE, SIGINT, SIGQUIT}) sigaddset(&defaults, sig);
-        posix_spawnattr_setsigmask(&attr, &none);
-        posix_spawnattr_setsigdefault(&attr, &defaults);
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    }
-    ~Spawn() {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attr);
-    }
-    Spawn(const Spawn&) = delete;
-    Spawn& operator=(const Spawn&) = delete;
-
-    // Answers 0 or the error number.
-    int start(pid_t* pid, const std::vector<std::string>& words, bool search) {
-        std::vector<char*> argv;
-        for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
-        argv.push_back(nullptr);
-        return search ? posix_spawnp(pid, argv[0], &actions, &attr, argv.data(), environ)
-                      : posix_spawn(pid, argv[0], &actions, &attr, argv.data(), environ);
-    }
 };
 
 // --- The poll loop --------------------------------------------------------------------
@@ -329,7 +269,7 @@ i64 run(const std::string& command, const Options& options, Redirect& in, Redire
 
     Spawn spawn;
     for (int k = 0; k < 3; k++)
-        if (child_fd[k] >= 0) posix_spawn_file_actions_adddup2(&spawn.actions, child_fd[k], k);
+        if (child_fd[k] >= 0) spawn.dup(child_fd[k], k);
 
     pid_t pid = 0;
     int rc = ENOENT;

@@ -1,5 +1,6 @@
-// The simple file and HTTP layer: what the actions of file! and url! hand
-// their work to, and the file routines of the natives and of the library.
+// The simple file layer: what the actions of file! hand their work to, and
+// the file routines of the natives and of the library (the HTTP requests of
+// url! are services/http.hpp's).
 //
 // The file system is reached through POSIX calls on native paths (the UTF-8
 // text `file::to_os_path` makes of a file! value). Nothing stays open between
@@ -15,10 +16,6 @@
 //
 // Text is UTF-8 with the platform's line ends: reading turns CR LF and a lone
 // CR into LF and skips a leading byte-order mark; writing puts LF as it stands.
-//
-// The HTTP client is not part of the runtime yet: `request_http` raises
-// `internal not-done`, so a script that reads a url fails clearly instead of
-// receiving nothing.
 #pragma once
 
 #include <string>
@@ -148,11 +145,6 @@ bool delete_(const Cell* file);
 // Renames a file or folder; answers success. An existing target is never
 // replaced: the answer is then false.
 bool rename(const Cell* from, const Cell* to);
-
-// One HTTP request: the method word, the url, the headers (a block! or null),
-// the data (a block!, string! or binary!, or null) and the /info flag. Answers
-// the response value, or null when no request could be made.
-const Cell* request_http(const Cell* method, const Cell* url, const Cell* headers, const Cell* data, bool info);
 
 }  // namespace simple_io
 }  // namespace zir
