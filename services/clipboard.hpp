@@ -14,7 +14,8 @@
 // images as "image/png" (PNG, JPEG and GIF are read).
 //
 // Images are exchanged as encoded bytes. The image! datatype plugs its PNG
-// codec in through `encode_png` and `decode_image`; until it has, an image on
+// codec in through `encode_png` and `decode_image` when it registers; without
+// them (a program built without image!), an image on
 // the clipboard is read as a binary! of its bytes, and a binary! holding a PNG
 // file can be written as an image.
 #pragma once

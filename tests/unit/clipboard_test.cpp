@@ -16,6 +16,8 @@
 #include "datatypes/none.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
+#include "datatypes/image.hpp"
+#include "datatypes/tuple.hpp"
 #include "services/clipboard.hpp"
 #include "values.hpp"
 
@@ -89,12 +91,10 @@ TEST_F(ClipboardTest, OwnClipboardRoundTrips) {
     ASSERT_TRUE(clipboard::write(test::block({})));
     EXPECT_EQ(files_of(read_()), (std::vector<std::string>{}));
 
-    // Without an image! codec here, an image comes back as its PNG bytes.
+    // Bytes that only look like a PNG are kept, but cannot be read back as an image.
     std::string png = std::string(PNG_HEX) + "00FF";
     ASSERT_TRUE(clipboard::write(bin(png.c_str())));
-    Cell* image = read_();
-    ASSERT_EQ(TYPE_OF(image), TYPE_BINARY);
-    EXPECT_EQ(hex_of(image), png);
+    EXPECT_EQ(error_of([] { read_(); }), "access bad-media");
 
     ASSERT_TRUE(clipboard::write(none_()));
     EXPECT_EQ(TYPE_OF(read_()), TYPE_NONE);
@@ -119,6 +119,14 @@ TEST_F(ClipboardTest, ValuesItCannotHoldAreRefused) {
 
 TEST_F(ClipboardTest, ImagesGoThroughTheImageCodec) {
     // image! plugs its codec in; a stand-in shows what passes through it.
+    struct Restore {
+        decltype(clipboard::encode_png) encode = clipboard::encode_png;
+        decltype(clipboard::decode_image) decode = clipboard::decode_image;
+        ~Restore() {
+            clipboard::encode_png = encode;
+            clipboard::decode_image = decode;
+        }
+    } restore;
     static std::vector<u8> decoded;
     clipboard::encode_png = [](const Cell* image, std::vector<u8>& out) {
         out.clear();
@@ -131,21 +139,27 @@ TEST_F(ClipboardTest, ImagesGoThroughTheImageCodec) {
         cell::init(out, TYPE_IMAGE);
         out->w1 = bytes[n - 1];
     };
-    struct Restore {
-        ~Restore() {
-            clipboard::encode_png = nullptr;
-            clipboard::decode_image = nullptr;
-        }
-    } restore;
     Cell* image = stack::push_scalar(TYPE_IMAGE, 7);
     ASSERT_TRUE(clipboard::write(image));
     Cell* back = read_();
-    ASSERT_EQ(TYPE_OF(back), TYPE_IMAGE);
+    ASSERT_EQ(TYPE_OF(back), TYPE_IMAGE) << mold(back);
     EXPECT_EQ(back->w1, 7u);
     EXPECT_EQ(decoded.size(), 9u);
     // An image without pixels empties the clipboard.
     ASSERT_TRUE(clipboard::write(stack::push_scalar(TYPE_IMAGE, 0)));
     EXPECT_EQ(TYPE_OF(read_()), TYPE_NONE);
+}
+
+TEST_F(ClipboardTest, AnImageComesBackWithItsPixels) {
+    // The real codec: out as PNG bytes, back as an image with the same pixels.
+    Cell* image = image::make(datatype_(TYPE_IMAGE), pair_(3, 2), TYPE_IMAGE);
+    image::poke(stack::push(image), 2, tuple::make_rgba(stack::push(none_()), 10, 20, 30, 40), nullptr);
+    ASSERT_TRUE(clipboard::write(image));
+    Cell* back = read_();
+    ASSERT_EQ(TYPE_OF(back), TYPE_IMAGE) << mold(back);
+    EXPECT_EQ(image::width_of(back), 3);
+    EXPECT_EQ(image::height_of(back), 2);
+    EXPECT_EQ(mold(back), mold(image));
 }
 
 // --- The desktop layers, through stand-in tools ------------------------------------------
@@ -171,9 +185,15 @@ struct FakeDesktop : ClipboardTest, ::testing::WithParamInterface<Layer> {
     std::string dir, state;
     Env env;
     int saved_timeout = clipboard::tool_timeout_ms;
+    // These tests are about what passes between us and the tools: image bytes
+    // stay bytes, without the image codec in the way.
+    decltype(clipboard::encode_png) saved_encode = clipboard::encode_png;
+    decltype(clipboard::decode_image) saved_decode = clipboard::decode_image;
 
     void SetUp() override {
         ClipboardTest::SetUp();
+        clipboard::encode_png = nullptr;
+        clipboard::decode_image = nullptr;
         char tmpl[] = "/tmp/zir-clipboard-XXXXXX";
         ASSERT_TRUE(mkdtemp(tmpl));
         dir = tmpl;
@@ -192,6 +212,8 @@ struct FakeDesktop : ClipboardTest, ::testing::WithParamInterface<Layer> {
     }
     void TearDown() override {
         clipboard::tool_timeout_ms = saved_timeout;
+        clipboard::encode_png = saved_encode;
+        clipboard::decode_image = saved_decode;
         for (const char* name : {"wl-copy", "wl-paste", "xclip", "state.json", "state.json.log"})
             unlink((dir + "/" + name).c_str());
         rmdir(dir.c_str());
