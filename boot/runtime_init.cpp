@@ -44,6 +44,7 @@
 #include "datatypes/vector.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/stack.hpp"
+#include "loader/lexer.hpp"
 #include "runtime/case_folding.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/console.hpp"
@@ -152,6 +153,7 @@ void init_tables() {
     catalog::init();
     bitset::init_state();
     point::init_state();
+    lexer::init();
 }
 
 }  // namespace runtime
