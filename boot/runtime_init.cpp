@@ -17,6 +17,7 @@
 #include "datatypes/function.hpp"
 #include "datatypes/handle.hpp"
 #include "datatypes/hash.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
 #include "datatypes/logic.hpp"
@@ -125,6 +126,7 @@ void register_datatypes() {
     ref::init();
     point2D::init();
     point3D::init();
+    image::init();
 }
 
 void init_tables() {
@@ -150,6 +152,7 @@ void init_tables() {
     email::init_state();
     function::init_state();
     object::init_state();
+    image::init_state();
     catalog::init();
     bitset::init_state();
     point::init_state();

@@ -119,6 +119,10 @@ void append_literal(Cell* str, const char* text);
 void append_bytes(Cell* str, const u8* text, i64 n);
 // Appends UTF-8 text, decoded.
 void append_utf8(Cell* str, const u8* text, i64 n);
+// Appends text from outside that may not be UTF-8 (header bytes, another
+// program's clipboard): decoded as UTF-8 when all of it is well formed, else
+// each byte as its Latin-1 character, so nothing is refused or lost.
+void append_utf8_lenient(Cell* str, const u8* text, i64 n);
 // Appends n code points stored at `unit` bytes each.
 void append_codepoints(Cell* str, const u8* text, i64 n, u32 unit);
 

@@ -52,6 +52,9 @@ void push_free(i32 index) {
 }  // namespace
 
 void init() {
+    // Making the table again (a memory reset) first releases what it holds.
+    if (slots)
+        for (i32 i = used_head; i >= 0; i = slots[i].next) release_slot(i);
     std::free(slots);
     type_count = 0;
     slot_count = INITIAL_SLOTS;

@@ -452,6 +452,20 @@ i32 decode_utf8_char(const u8* p, i32* avail) {
     return cp;
 }
 
+bool utf8_valid_q(const u8* p, i64 n) {
+    const u8* end = p + n;
+    while (p < end) {
+        if (*p < 0x80) {
+            p++;
+            continue;
+        }
+        i32 used = end - p < 4 ? i32(end - p) : 4;
+        if (check_utf8_char(p, &used) < 0) return false;
+        p += used;
+    }
+    return true;
+}
+
 // ===== UTF-8 encoding =======================================================
 
 int cp_utf8_size(u32 cp) {

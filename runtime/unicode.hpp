@@ -66,6 +66,9 @@ i32 decode_utf8_char(const u8* p, i32* avail);
 // The same judgement without raising: answers -2 where decode_utf8_char
 // raises (the lexer reports its own syntax error).
 i32 check_utf8_char(const u8* p, i32* avail);
+// Whether n bytes are text the strict decoder reads whole, without raising:
+// no ill-formed sequence and no character cut by the end.
+bool utf8_valid_q(const u8* p, i64 n);
 
 // --- UTF-8 encoding --------------------------------------------------------
 

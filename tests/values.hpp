@@ -95,6 +95,8 @@ Cell* bound_word(const char* spelling, const Cell* value);
 Cell* convert(u32 type, const Cell* spec, u32 slot = ACT_TO);
 // A text value's code points from its head.
 std::u32string code_points(const Cell* text);
+// An image's pixel words (0xAARRGGBB) in row order, from the first.
+std::vector<u32> pixels_of(const Cell* image);
 
 // A datatype's entry for an action slot, typed.
 template <u32 S>

@@ -6,6 +6,7 @@
 #include "datatypes/context.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/string.hpp"
@@ -352,6 +353,14 @@ Cell* convert(u32 type, const Cell* spec, u32 slot) {
     Cell* proto = datatype_(type);
     Cell* arg = stack::push(spec);
     return reinterpret_cast<action::Make>(actions::lookup(type, slot))(proto, arg, type);
+}
+
+std::vector<u32> pixels_of(const Cell* img) {
+    image_backend::Lock lock;
+    const u32* p = image::lock_pixels(img, &lock);
+    std::vector<u32> out(p, p + image::count_of(img));
+    image::unlock_pixels(img, &lock, false);
+    return out;
 }
 
 std::u32string code_points(const Cell* text) {
