@@ -776,7 +776,7 @@ void make_function(Cell* out, u32 ctx) {
     *context::owner_of(ctx) = *out;
 }
 
-void finish_function(Decoder& d, const Cell* fn, const u8* at) {
+void finish_function(Decoder& d, Cell* fn, u32 place_node, i32 place_index, const u8* at) {
     Cell spec;
     cell::init(&spec, TYPE_BLOCK);
     spec.w2 = fn->w2;
@@ -787,7 +787,6 @@ void finish_function(Decoder& d, const Cell* fn, const u8* at) {
     } catch (const LanguageError&) {
         fire_invalid(d, at);
     }
-    (void)flags;
     // The frame the interpreter builds from the spec must be the context the
     // body's words are bound to: the same words in the same order.
     collector::RootNode made(context::make(keep.get(), true, false, context::KIND_FUNCTION));
@@ -798,6 +797,10 @@ void finish_function(Decoder& d, const Cell* fn, const u8* at) {
     for (i32 i = 0; i < n; i++)
         if (symbol::resolve(i32(context::word_at(a, i)->w2)) != symbol::resolve(i32(context::word_at(b, i)->w2)))
             fire_invalid(d, at);
+    // The spec's attributes (trace, no-trace) live in the header.
+    fn->header |= flags;
+    *context::owner_of(fn->w1) = *fn;
+    if (place_node) block::cell_at(place_node, place_index)->header |= flags;
 }
 
 void make_object(Decoder& d, Cell* out, u32 ctx, i32 class_id) {

@@ -596,7 +596,7 @@ Cell decode_function(In& in, Place* place, Cell* target, bool new_line, Place wo
     });
     decode_function_block(in, fn, false, appended);
     decode_function_block(in, fn, true, appended);
-    finish_function(in.d, fn, at);
+    finish_function(in.d, fn, appended.node, appended.index, at);
     return *fn;
 }
 
@@ -727,7 +727,7 @@ const u8* decode_value_cp(Decoder& d, const u8* p, Cell* target) {
         if (b == NEW_LINE) new_line = true;
         else if (b == SHARED) shared = true;
         else if (b == SET) {
-            if (!d.boot) fire_invalid(d, in.p);
+            if (!d.boot) fire_invalid(d, in.p + 1);
             set = true;
         } else break;
         in.p++;

@@ -483,7 +483,7 @@ Cell decode_function(In& in, Place* place, Cell* target, bool new_line, Place wo
     });
     decode_function_block(in, fn, false, appended);
     decode_function_block(in, fn, true, appended);
-    finish_function(in.d, fn, at);
+    finish_function(in.d, fn, appended.node, appended.index, at);
     return *fn;
 }
 
@@ -617,7 +617,8 @@ const u8* decode_value_fixed(Decoder& d, const u8* p, Cell* target) {
         return in.p;
     }
     if (t > TYPE_EVENT) fire_invalid(d, at);
-    if ((h & SHARED) && !shared_type_q(t)) fire_invalid(d, at);
+    // An op!'s wrapped datatype fills bits 16..23, over the shared bit.
+    if ((h & SHARED) && !shared_type_q(t) && t != TYPE_OP) fire_invalid(d, at);
     switch (t) {
         case TYPE_DATATYPE:
             make_datatype(d, &v, in.word(), at);

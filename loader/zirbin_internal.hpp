@@ -168,7 +168,7 @@ void make_op(Decoder& d, Cell* cell, const u8* at);
 // whose body is empty; `finish_function` checks the spec against the context
 // once both blocks are decoded.
 void make_function(Cell* out, u32 ctx);
-void finish_function(Decoder& d, const Cell* fn, const u8* at);
+void finish_function(Decoder& d, Cell* fn, u32 place_node, i32 place_index, const u8* at);
 // object!: the value over its context, with a fresh class id at run time.
 void make_object(Decoder& d, Cell* out, u32 ctx, i32 class_id);
 // Installs the change handlers an object's fields define.
