@@ -724,6 +724,7 @@ void check_native_slot(Decoder& d, u32 type, u32 slot, const u8* at) {
 }
 
 void make_native(Decoder& d, Cell* out, u32 type, u32 slot, const Cell* spec, const u8* at) {
+    cell::init(out, TYPE_UNSET);
     if (TYPE_OF(spec) != TYPE_BLOCK) fire_invalid(d, at);
     Cell own;
     cell::init(&own, TYPE_BLOCK);

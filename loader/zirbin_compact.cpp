@@ -185,111 +185,106 @@ bool shared_type_q(u32 t) {
            t == TYPE_FUNCTION;
 }
 
+// The contents of each kind of record that goes through the sharing step.
+// Each kind has a function of its own, kept out of line: the walk recurses
+// through them, and one frame holding every kind's locals would make deep
+// values need far more stack.
+[[gnu::noinline]] void encode_owner(Encoder& e, const Cell* word, u32 ctx) {
+    Cell owner = *context::owner_of(ctx);
+    if (TYPE_OF(&owner) == TYPE_OBJECT) {
+        put_type(e, TYPE_OBJECT, owner.w3 != 0);
+        encode_object_body(e, &owner);
+    } else if (TYPE_OF(&owner) == TYPE_FUNCTION) {
+        put_type(e, TYPE_FUNCTION, false);
+        encode_function_body(e, &owner);
+    } else {
+        fire_no_codec(word);
+    }
+}
+
+[[gnu::noinline]] void encode_cells(Encoder& e, u32 node) {
+    i32 n = cell_total(node);
+    put_uint(e, u32(n));
+    for (i32 i = 0; i < n; i++) {
+        Cell item = *block::cell_at(node, i);
+        encode_value_cp(e, &item);
+    }
+}
+
+[[gnu::noinline]] void encode_bytes(Encoder& e, const Cell* v, u32 t) {
+    SeriesBuffer* b = node_buffer(v->w2);
+    u32 unit = series::unit_of(b);
+    u32 count = u32(series::length_of(b));
+    if (t == TYPE_VECTOR) {
+        put_byte(e, u8((v->w3 << 2) | series::unit_shift(unit)));
+        put_uint(e, count);
+    } else if (t == TYPE_BINARY || t == TYPE_BITSET) {
+        put_uint(e, series::used_bytes(b));
+    } else {
+        put_uint(e, (count << 2) | (unit == 1 ? 0 : unit == 2 ? 1 : 2));
+    }
+    b = node_buffer(v->w2);
+    put_bytes(e, series::head(b), series::used_bytes(b));
+}
+
+[[gnu::noinline]] void encode_image(Encoder& e, const Cell* v) {
+    i32 w = 0, h = 0;
+    image_hooks.extract(v, &w, &h, nullptr);
+    std::vector<u8> pixels(size_t(w) * size_t(h) * 4);
+    image_hooks.extract(v, &w, &h, pixels.data());
+    put_uint(e, u32(w));
+    put_uint(e, u32(h));
+    put_bytes(e, pixels.data(), pixels.size());
+}
+
+[[gnu::noinline]] void encode_map(Encoder& e, u32 node) {
+    i32 n = cell_total(node);
+    u32 live = 0;
+    for (i32 i = 0; i + 1 < n; i += 2) live += block::cell_at(node, i + 1)->header != 0;
+    put_uint(e, 2 * live);
+    for (i32 i = 0; i + 1 < n; i += 2) {
+        if (block::cell_at(node, i + 1)->header == 0) continue;
+        Cell pair[2] = {*block::cell_at(node, i), *block::cell_at(node, i + 1)};
+        encode_value_cp(e, &pair[0]);
+        pair[1] = *block::cell_at(node, i + 1);
+        encode_value_cp(e, &pair[1]);
+    }
+}
+
 // The records that go through the sharing step.
-void encode_shared(Encoder& e, const Cell* v, u32 t) {
+[[gnu::noinline]] void encode_shared(Encoder& e, const Cell* v, u32 t) {
     bool word = any_word_q(t) || t == TYPE_REFINEMENT;
-    u32 key = word || t == TYPE_OBJECT || t == TYPE_FUNCTION ? v->w1 : v->w2;
-    if (word) {
-        key = word_context(v);
-        if (key == context::global) {
-            put_type(e, t, false);
-            put_uint(e, symbol_index(e, i32(v->w2)));
-            return;
-        }
+    u32 key = word ? word_context(v) : t == TYPE_OBJECT || t == TYPE_FUNCTION ? v->w1 : v->w2;
+    if (word && key == context::global) {
+        put_type(e, t, false);
+        put_uint(e, symbol_index(e, i32(v->w2)));
+        return;
     }
     if (t == TYPE_IMAGE && !image_codec_q()) fire_no_codec(v);
     Share s = share(e, key);
     if (s.shared) put_byte(e, SHARED);
     u32 head = v->w1;
+    bool has_head = t != TYPE_MAP && t != TYPE_BITSET && t != TYPE_OBJECT && t != TYPE_FUNCTION && !word;
     if (word) {
         put_type(e, t, true);
         put_uint(e, symbol_index(e, i32(v->w2)));
         put_int(e, i32(v->w3));
-        if (!s.shared) {
-            Cell owner = *context::owner_of(key);
-            if (TYPE_OF(&owner) == TYPE_OBJECT) {
-                put_type(e, TYPE_OBJECT, owner.w3 != 0);
-                encode_object_body(e, &owner);
-            } else if (TYPE_OF(&owner) == TYPE_FUNCTION) {
-                put_type(e, TYPE_FUNCTION, false);
-                encode_function_body(e, &owner);
-            } else {
-                fire_no_codec(v);
-            }
-        }
-    } else if (any_block_q(t)) {
-        put_type(e, t, head != 0);
-        if (head) put_uint(e, head);
-        if (!s.shared) {
-            i32 n = cell_total(v->w2);
-            put_uint(e, u32(n));
-            for (i32 i = 0; i < n; i++) {
-                Cell item = *block::cell_at(v->w2, i);
-                encode_value_cp(e, &item);
-            }
-        }
-    } else if (any_text_q(t) || t == TYPE_BINARY) {
-        put_type(e, t, head != 0);
-        if (head) put_uint(e, head);
-        if (!s.shared) {
-            SeriesBuffer* b = node_buffer(v->w2);
-            u32 unit = series::unit_of(b);
-            u32 count = u32(series::length_of(b));
-            if (t == TYPE_BINARY) put_uint(e, count);
-            else put_uint(e, (count << 2) | (unit == 1 ? 0 : unit == 2 ? 1 : 2));
-            b = node_buffer(v->w2);
-            put_bytes(e, series::head(b), series::used_bytes(b));
-        }
-    } else if (t == TYPE_VECTOR) {
-        put_type(e, t, head != 0);
-        if (head) put_uint(e, head);
-        if (!s.shared) {
-            SeriesBuffer* b = node_buffer(v->w2);
-            u32 unit = series::unit_of(b);
-            put_byte(e, u8((v->w3 << 2) | series::unit_shift(unit)));
-            put_uint(e, u32(series::length_of(b)));
-            put_bytes(e, series::head(b), series::used_bytes(b));
-        }
     } else if (t == TYPE_BITSET) {
-        SeriesBuffer* b = node_buffer(v->w2);
-        put_type(e, t, (b->flags & SERIES_COMPLEMENT) != 0);
-        if (!s.shared) {
-            put_uint(e, series::used_bytes(b));
-            put_bytes(e, series::head(b), series::used_bytes(b));
-        }
-    } else if (t == TYPE_IMAGE) {
-        put_type(e, t, head != 0);
-        if (head) put_uint(e, head);
-        if (!s.shared) {
-            i32 w = 0, h = 0;
-            image_hooks.extract(v, &w, &h, nullptr);
-            std::vector<u8> pixels(size_t(w) * size_t(h) * 4);
-            image_hooks.extract(v, &w, &h, pixels.data());
-            put_uint(e, u32(w));
-            put_uint(e, u32(h));
-            put_bytes(e, pixels.data(), pixels.size());
-        }
-    } else if (t == TYPE_MAP) {
-        put_type(e, t, false);
-        if (!s.shared) {
-            i32 n = cell_total(v->w2);
-            u32 live = 0;
-            for (i32 i = 0; i + 1 < n; i += 2) live += block::cell_at(v->w2, i + 1)->header != 0;
-            put_uint(e, 2 * live);
-            for (i32 i = 0; i + 1 < n; i += 2) {
-                if (block::cell_at(v->w2, i + 1)->header == 0) continue;
-                Cell key_cell = *block::cell_at(v->w2, i);
-                encode_value_cp(e, &key_cell);
-                Cell value = *block::cell_at(v->w2, i + 1);
-                encode_value_cp(e, &value);
-            }
-        }
+        put_type(e, t, (node_buffer(v->w2)->flags & SERIES_COMPLEMENT) != 0);
     } else if (t == TYPE_OBJECT) {
         put_type(e, t, !s.shared && v->w3 != 0);
-        if (!s.shared) encode_object_body(e, v);
-    } else {   // function!
-        put_type(e, t, false);
-        if (!s.shared) encode_function_body(e, v);
+    } else {
+        put_type(e, t, has_head && head != 0);
+    }
+    if (has_head && head) put_uint(e, head);
+    if (!s.shared) {
+        if (word) encode_owner(e, v, key);
+        else if (any_block_q(t)) encode_cells(e, v->w2);
+        else if (t == TYPE_IMAGE) encode_image(e, v);
+        else if (t == TYPE_MAP) encode_map(e, v->w2);
+        else if (t == TYPE_OBJECT) encode_object_body(e, v);
+        else if (t == TYPE_FUNCTION) encode_function_body(e, v);
+        else encode_bytes(e, v, t);
     }
     if (s.shared) put_path(e, s.path);
     close_share(e, s);
@@ -297,11 +292,11 @@ void encode_shared(Encoder& e, const Cell* v, u32 t) {
 
 }  // namespace
 
-void encode_value_cp(Encoder& e, const Cell* value) {
-    EncodeDepth depth(e);
+namespace {
+
+// Every record but those of the sharing step.
+[[gnu::noinline]] void encode_other(Encoder& e, const Cell* value, u32 t) {
     Cell v = *value;
-    if (v.header & FLAG_NEW_LINE) put_byte(e, NEW_LINE);
-    u32 t = TYPE_OF(&v);
     switch (t) {
         case TYPE_UNSET:
         case TYPE_NONE:
@@ -408,10 +403,18 @@ void encode_value_cp(Encoder& e, const Cell* value) {
             break;
         }
         default:
-            if (!shared_type_q(t)) fire_no_codec(&v);
-            encode_shared(e, &v, t);
-            break;
+            fire_no_codec(&v);
     }
+}
+
+}  // namespace
+
+void encode_value_cp(Encoder& e, const Cell* value) {
+    EncodeDepth depth(e);
+    if (value->header & FLAG_NEW_LINE) put_byte(e, NEW_LINE);
+    u32 t = TYPE_OF(value);
+    if (shared_type_q(t)) encode_shared(e, value, t);
+    else encode_other(e, value, t);
     e.index++;
 }
 
@@ -480,7 +483,7 @@ struct In {
 
 // Decodes `n` records into the block `into`, which must then hold exactly
 // `before + n` cells.
-void decode_into(In& in, Cell* into, i64 n) {
+[[gnu::noinline]] void decode_into(In& in, Cell* into, i64 n) {
     const u8* at = in.p;
     i32 before = cell_total(into->w2);
     in.d.pending += n * in.d.min_record;
@@ -525,7 +528,7 @@ Cell decode_object(In& in, bool on_set, Place* place, Cell* target, bool new_lin
     const u8* at = in.p;
     i32 class_id = in.int_();
     if (on_set) in.int_(), in.int_();   // the handlers are found again from the fields
-    Cell* obj = stack::push_slot();
+    Cell* obj = push_unset();
     cell::init(obj, TYPE_UNSET);
     decode_context_body(in, TYPE_OBJECT, false, [&](u32 ctx) {
         make_object(in.d, obj, ctx, class_id);
@@ -586,7 +589,7 @@ Cell decode_function(In& in, Place* place, Cell* target, bool new_line, Place wo
     i64 spec_cells = in.count();
     i64 body_cells = in.count();
     if (spec_cells > room(in.d, in.p) || body_cells > room(in.d, in.p)) fire_invalid(in.d, at);
-    Cell* fn = stack::push_slot();
+    Cell* fn = push_unset();
     cell::init(fn, TYPE_UNSET);
     Place appended;
     decode_context_body(in, TYPE_FUNCTION, false, [&](u32 ctx) {
@@ -606,7 +609,7 @@ void decode_bound_word(In& in, u32 type, bool shared, Cell* target, bool new_lin
     i32 sym = in.symbol();
     i32 slot = in.int_();
     if (in.d.boot) fire(ERR_INTERNAL, "not-done");   // words bound by root index: the boot step
-    Cell* w = stack::push_slot();
+    Cell* w = push_unset();
     cell::init(w, type);
     w->w2 = u32(sym);
     w->w3 = u32(-1);
@@ -636,10 +639,10 @@ void decode_native(In& in, u32 type, Cell* target, bool new_line, const u8* at) 
     u32 slot = in.uint();
     if (in.d.boot) fire(ERR_INTERNAL, "not-done");   // specs kept in the root block: the boot step
     check_native_slot(in.d, type, slot, at);
-    Cell* spec = stack::push_slot();
+    Cell* spec = push_unset();
     make_cells(spec, TYPE_BLOCK, 1);
     decode_into(in, spec, 1);
-    Cell* v = stack::push_slot();
+    Cell* v = push_unset();
     make_native(in.d, v, type, slot, block::cell_at(spec->w2, 0), at);
     append(target, v, new_line);
 }
@@ -647,7 +650,7 @@ void decode_native(In& in, u32 type, Cell* target, bool new_line, const u8* at) 
 void decode_error(In& in, Cell* target, bool new_line, const u8* at) {
     stack::KeepTop keep;
     u32 code = in.uint();
-    Cell* err = stack::push_slot();
+    Cell* err = push_unset();
     make_error(in.d, err, code, at);
     append(target, err, new_line);
     u32 values = context::cell_of(err->w1)->w2;
@@ -660,7 +663,7 @@ void decode_error(In& in, Cell* target, bool new_line, const u8* at) {
 }
 
 // Series records: block-likes, hash!, map!, text, binary!, vector!, bitset!, image!.
-void decode_series(In& in, u32 t, bool flag, bool shared, Cell* target, bool new_line, const u8* at) {
+[[gnu::noinline]] void decode_series(In& in, u32 t, bool flag, bool shared, Cell* target, bool new_line, const u8* at) {
     stack::KeepTop keep;
     u32 head = 0;
     bool has_head = t != TYPE_MAP && t != TYPE_BITSET;
@@ -668,7 +671,7 @@ void decode_series(In& in, u32 t, bool flag, bool shared, Cell* target, bool new
         i64 h = in.count();
         head = u32(h);
     }
-    Cell* v = stack::push_slot();
+    Cell* v = push_unset();
     cell::init(v, TYPE_UNSET);
     if (shared) {
         Cell target_value;
@@ -717,49 +720,13 @@ void decode_series(In& in, u32 t, bool flag, bool shared, Cell* target, bool new
 
 }  // namespace
 
-const u8* decode_value_cp(Decoder& d, const u8* p, Cell* target) {
-    DecodeDepth depth(d, p);
-    In in{d, p};
-    bool new_line = false, shared = false, set = false;
-    for (;;) {
-        in.need(1);
-        u8 b = *in.p;
-        if (b == NEW_LINE) new_line = true;
-        else if (b == SHARED) shared = true;
-        else if (b == SET) {
-            if (!d.boot) fire_invalid(d, in.p + 1);
-            set = true;
-        } else break;
-        in.p++;
-    }
-    const u8* at = in.p;
-    u8 lead = *in.p++;
+namespace {
+
+// Every typed record but the series ones, out of line: see encode_shared.
+[[gnu::noinline]] const u8* decode_typed(In& in, u32 t, bool flag, bool shared, Cell* target, bool new_line,
+                                          const u8* at) {
+    Decoder& d = in.d;
     Cell v;
-    if (lead >= 0x80) {
-        if (shared || set) fire_invalid(d, at);
-        if (lead < TRUE_) {
-            cell::init(&v, TYPE_INTEGER);
-            v.w2 = u32(lead - SMALL_INT);
-        } else if (lead == TRUE_ || lead == FALSE_) {
-            cell::init(&v, TYPE_LOGIC);
-            v.w1 = lead == TRUE_;
-        } else if (lead == COPY) {
-            in.path(&v);
-        } else {
-            fire_invalid(d, at);
-        }
-        append(target, &v, new_line);
-        return in.p;
-    }
-    bool flag = lead & FLAG_F;
-    u32 t = lead & 0x3F;
-    if (t == EXTENDED_ID) t = in.uint();
-    if (t == 0 || t > TYPE_EVENT) fire_invalid(d, at);
-    if (set) {
-        if (!any_word_q(t) && t != TYPE_REFINEMENT && t != TYPE_ISSUE) fire_invalid(d, at);
-        fire(ERR_INTERNAL, "not-done");   // SET pairs: the boot step
-    }
-    if (shared && !shared_type_q(t)) fire_invalid(d, at);
     switch (t) {
         case TYPE_DATATYPE:
             make_datatype(d, &v, in.uint(), at);
@@ -851,7 +818,7 @@ const u8* decode_value_cp(Decoder& d, const u8* p, Cell* target) {
             return in.p;
         case TYPE_CONTEXT: {
             stack::KeepTop keep;
-            Cell* obj = stack::push_slot();
+            Cell* obj = push_unset();
             cell::init(obj, TYPE_UNSET);
             decode_context_body(in, TYPE_CONTEXT, true, [&](u32 ctx) {
                 make_object(d, obj, ctx, -1);
@@ -928,6 +895,60 @@ const u8* decode_value_cp(Decoder& d, const u8* p, Cell* target) {
     }
     append(target, &v, new_line);
     return in.p;
+}
+
+}  // namespace
+
+
+const u8* decode_value_cp(Decoder& d, const u8* p, Cell* target) {
+    DecodeDepth depth(d, p);
+    In in{d, p};
+    bool new_line = false, shared = false, set = false;
+    for (;;) {
+        in.need(1);
+        u8 b = *in.p;
+        if (b == NEW_LINE) new_line = true;
+        else if (b == SHARED) shared = true;
+        else if (b == SET) {
+            if (!d.boot) fire_invalid(d, in.p + 1);
+            set = true;
+        } else break;
+        in.p++;
+    }
+    const u8* at = in.p;
+    u8 lead = *in.p++;
+    if (lead >= 0x80) {
+        Cell v;
+        if (shared || set) fire_invalid(d, at);
+        if (lead < TRUE_) {
+            cell::init(&v, TYPE_INTEGER);
+            v.w2 = u32(lead - SMALL_INT);
+        } else if (lead == TRUE_ || lead == FALSE_) {
+            cell::init(&v, TYPE_LOGIC);
+            v.w1 = lead == TRUE_;
+        } else if (lead == COPY) {
+            in.path(&v);
+        } else {
+            fire_invalid(d, at);
+        }
+        append(target, &v, new_line);
+        return in.p;
+    }
+    bool flag = lead & FLAG_F;
+    u32 t = lead & 0x3F;
+    if (t == EXTENDED_ID) t = in.uint();
+    if (t == 0 || t > TYPE_EVENT) fire_invalid(d, at);
+    if (set) {
+        if (!any_word_q(t) && t != TYPE_REFINEMENT && t != TYPE_ISSUE) fire_invalid(d, at);
+        fire(ERR_INTERNAL, "not-done");   // SET pairs: the boot step
+    }
+    if (shared && !shared_type_q(t)) fire_invalid(d, at);
+    if (any_block_q(t) || any_text_q(t) || t == TYPE_MAP || t == TYPE_BINARY || t == TYPE_VECTOR ||
+        t == TYPE_BITSET || t == TYPE_IMAGE) {
+        decode_series(in, t, flag, shared, target, new_line, at);
+        return in.p;
+    }
+    return decode_typed(in, t, flag, shared, target, new_line, at);
 }
 
 }  // namespace zirbin

@@ -47,6 +47,12 @@ constexpr u32 CTX_ON_STACK = 1u << 29;
 constexpr u32 CTX_VALUES = 1u << 30;
 constexpr u32 NEW_LINE = 1u << 31;
 
+bool shared_type_q(u32 t) {
+    return any_block_q(t) || any_text_q(t) || any_word_q(t) || t == TYPE_REFINEMENT || t == TYPE_BINARY ||
+           t == TYPE_VECTOR || t == TYPE_BITSET || t == TYPE_IMAGE || t == TYPE_MAP || t == TYPE_OBJECT ||
+           t == TYPE_FUNCTION;
+}
+
 // --- Writers -------------------------------------------------------------------
 
 inline void put(Encoder& e, u32 v) {
@@ -121,7 +127,48 @@ void encode_function_record(Encoder& e, const Cell* fn, u32 nl) {
     e.index = saved;
 }
 
-void encode_shared(Encoder& e, const Cell* v, u32 t, u32 nl) {
+[[gnu::noinline]] void encode_cells(Encoder& e, u32 node) {
+    i32 n = cell_total(node);
+    put(e, u32(n));
+    for (i32 i = 0; i < n; i++) {
+        Cell item = *block::cell_at(node, i);
+        encode_value_fixed(e, &item);
+    }
+}
+
+[[gnu::noinline]] void encode_owner(Encoder& e, const Cell* word, u32 ctx) {
+    Cell owner = *context::owner_of(ctx);
+    if (TYPE_OF(&owner) == TYPE_OBJECT) encode_object_record(e, &owner, 0);
+    else if (TYPE_OF(&owner) == TYPE_FUNCTION) encode_function_record(e, &owner, 0);
+    else fire_no_codec(word);
+}
+
+[[gnu::noinline]] void encode_image(Encoder& e, const Cell* v) {
+    i32 w = 0, h = 0;
+    image_hooks.extract(v, &w, &h, nullptr);
+    std::vector<u8> pixels(size_t(w) * size_t(h) * 4);
+    image_hooks.extract(v, &w, &h, pixels.data());
+    put(e, u32(w) | (u32(h) << 16));
+    put_data(e, pixels.data(), pixels.size());
+}
+
+[[gnu::noinline]] void encode_map(Encoder& e, u32 node) {
+    i32 n = cell_total(node);
+    u32 live = 0;
+    for (i32 i = 0; i + 1 < n; i += 2) live += block::cell_at(node, i + 1)->header != 0;
+    put(e, 2 * live);
+    for (i32 i = 0; i + 1 < n; i += 2) {
+        if (block::cell_at(node, i + 1)->header == 0) continue;
+        Cell pair[2] = {*block::cell_at(node, i), *block::cell_at(node, i + 1)};
+        encode_value_fixed(e, &pair[0]);
+        pair[1] = *block::cell_at(node, i + 1);
+        encode_value_fixed(e, &pair[1]);
+    }
+}
+
+// Records of the sharing step; the kinds that recurse are out of line, so
+// that deep values take little stack per level.
+[[gnu::noinline]] void encode_shared(Encoder& e, const Cell* v, u32 t, u32 nl) {
     bool word = any_word_q(t) || t == TYPE_REFINEMENT;
     u32 key = word || t == TYPE_OBJECT || t == TYPE_FUNCTION ? v->w1 : v->w2;
     if (word) {
@@ -141,23 +188,11 @@ void encode_shared(Encoder& e, const Cell* v, u32 t, u32 nl) {
         put(e, t | nl | shared);
         put(e, symbol_index(e, i32(v->w2)));
         put(e, v->w3);
-        if (!s.shared) {
-            Cell owner = *context::owner_of(key);
-            if (TYPE_OF(&owner) == TYPE_OBJECT) encode_object_record(e, &owner, 0);
-            else if (TYPE_OF(&owner) == TYPE_FUNCTION) encode_function_record(e, &owner, 0);
-            else fire_no_codec(v);
-        }
+        if (!s.shared) encode_owner(e, v, key);
     } else if (any_block_q(t)) {
         put(e, t | nl | shared);
         put(e, head);
-        if (!s.shared) {
-            i32 n = cell_total(v->w2);
-            put(e, u32(n));
-            for (i32 i = 0; i < n; i++) {
-                Cell item = *block::cell_at(v->w2, i);
-                encode_value_fixed(e, &item);
-            }
-        }
+        if (!s.shared) encode_cells(e, v->w2);
     } else if (any_text_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR) {
         SeriesBuffer* b = node_buffer(v->w2);
         put(e, t | nl | shared | (series::unit_of(b) << UNIT_SHIFT));
@@ -179,29 +214,10 @@ void encode_shared(Encoder& e, const Cell* v, u32 t, u32 nl) {
     } else if (t == TYPE_IMAGE) {
         put(e, t | nl | shared);
         put(e, head);
-        if (!s.shared) {
-            i32 w = 0, h = 0;
-            image_hooks.extract(v, &w, &h, nullptr);
-            std::vector<u8> pixels(size_t(w) * size_t(h) * 4);
-            image_hooks.extract(v, &w, &h, pixels.data());
-            put(e, u32(w) | (u32(h) << 16));
-            put_data(e, pixels.data(), pixels.size());
-        }
+        if (!s.shared) encode_image(e, v);
     } else if (t == TYPE_MAP) {
         put(e, t | nl | shared);
-        if (!s.shared) {
-            i32 n = cell_total(v->w2);
-            u32 live = 0;
-            for (i32 i = 0; i + 1 < n; i += 2) live += block::cell_at(v->w2, i + 1)->header != 0;
-            put(e, 2 * live);
-            for (i32 i = 0; i + 1 < n; i += 2) {
-                if (block::cell_at(v->w2, i + 1)->header == 0) continue;
-                Cell key_cell = *block::cell_at(v->w2, i);
-                encode_value_fixed(e, &key_cell);
-                Cell value = *block::cell_at(v->w2, i + 1);
-                encode_value_fixed(e, &value);
-            }
-        }
+        if (!s.shared) encode_map(e, v->w2);
     } else if (t == TYPE_OBJECT) {
         if (s.shared) put(e, t | nl | shared);
         else encode_object_record(e, v, nl);
@@ -213,19 +229,12 @@ void encode_shared(Encoder& e, const Cell* v, u32 t, u32 nl) {
     close_share(e, s);
 }
 
-bool shared_type_q(u32 t) {
-    return any_block_q(t) || any_text_q(t) || any_word_q(t) || t == TYPE_REFINEMENT || t == TYPE_BINARY ||
-           t == TYPE_VECTOR || t == TYPE_BITSET || t == TYPE_IMAGE || t == TYPE_MAP || t == TYPE_OBJECT ||
-           t == TYPE_FUNCTION;
-}
-
 }  // namespace
 
-void encode_value_fixed(Encoder& e, const Cell* value) {
-    EncodeDepth depth(e);
+namespace {
+
+[[gnu::noinline]] void encode_other(Encoder& e, const Cell* value, u32 t, u32 nl) {
     Cell v = *value;
-    u32 t = TYPE_OF(&v);
-    u32 nl = v.header & FLAG_NEW_LINE ? NEW_LINE : 0;
     switch (t) {
         case TYPE_UNSET:
         case TYPE_NONE:
@@ -327,10 +336,18 @@ void encode_value_fixed(Encoder& e, const Cell* value) {
             break;
         }
         default:
-            if (!shared_type_q(t)) fire_no_codec(&v);
-            encode_shared(e, &v, t, nl);
-            break;
+            fire_no_codec(&v);
     }
+}
+
+}  // namespace
+
+void encode_value_fixed(Encoder& e, const Cell* value) {
+    EncodeDepth depth(e);
+    u32 t = TYPE_OF(value);
+    u32 nl = value->header & FLAG_NEW_LINE ? NEW_LINE : 0;
+    if (shared_type_q(t)) encode_shared(e, value, t, nl);
+    else encode_other(e, value, t, nl);
     e.index++;
 }
 
@@ -385,7 +402,7 @@ struct In {
     }
 };
 
-void decode_into(In& in, Cell* into, i64 n) {
+[[gnu::noinline]] void decode_into(In& in, Cell* into, i64 n) {
     const u8* at = in.p;
     i32 before = cell_total(into->w2);
     in.d.pending += n * in.d.min_record;
@@ -426,7 +443,7 @@ Cell decode_object(In& in, u32 h, Place* place, Cell* target, bool new_line, Pla
     i32 class_id = i32(in.word());
     bool on_set = h & ON_SET;
     if (on_set) in.word(), in.word();
-    Cell* obj = stack::push_slot();
+    Cell* obj = push_unset();
     cell::init(obj, TYPE_UNSET);
     decode_context_body(in, TYPE_OBJECT, nullptr, [&](u32 ctx) {
         make_object(in.d, obj, ctx, class_id);
@@ -473,7 +490,7 @@ Cell decode_function(In& in, Place* place, Cell* target, bool new_line, Place wo
     i64 spec_cells = in.count();
     i64 body_cells = in.count();
     if (spec_cells * 4 > room(in.d, in.p) || body_cells * 4 > room(in.d, in.p)) fire_invalid(in.d, at);
-    Cell* fn = stack::push_slot();
+    Cell* fn = push_unset();
     cell::init(fn, TYPE_UNSET);
     Place appended;
     decode_context_body(in, TYPE_FUNCTION, nullptr, [&](u32 ctx) {
@@ -493,7 +510,7 @@ void decode_word(In& in, u32 h, Cell* target, bool new_line, const u8* at) {
     i32 sym = in.symbol();
     i32 slot = i32(in.word());
     if (in.d.boot) fire(ERR_INTERNAL, "not-done");   // words bound by root index: the boot step
-    Cell* w = stack::push_slot();
+    Cell* w = push_unset();
     if (h & GLOBAL) {
         if (h & SHARED) fire_invalid(in.d, at);
         make_global_word(w, t, sym);
@@ -522,12 +539,12 @@ void decode_word(In& in, u32 h, Cell* target, bool new_line, const u8* at) {
     place.at()->w3 = w->w3;
 }
 
-void decode_series(In& in, u32 h, Cell* target, bool new_line, const u8* at) {
+[[gnu::noinline]] void decode_series(In& in, u32 h, Cell* target, bool new_line, const u8* at) {
     stack::KeepTop keep;
     u32 t = h & ID_MASK;
     bool has_head = t != TYPE_MAP && t != TYPE_BITSET;
     u32 head = has_head ? u32(in.count()) : 0;
-    Cell* v = stack::push_slot();
+    Cell* v = push_unset();
     cell::init(v, TYPE_UNSET);
     if (h & SHARED) {
         Cell tv;
@@ -573,10 +590,10 @@ void decode_native(In& in, u32 t, Cell* target, bool new_line, const u8* at) {
     u32 slot = in.word();
     if (in.d.boot) fire(ERR_INTERNAL, "not-done");   // specs kept in the root block: the boot step
     check_native_slot(in.d, t, slot, at);
-    Cell* spec = stack::push_slot();
+    Cell* spec = push_unset();
     make_cells(spec, TYPE_BLOCK, 1);
     decode_into(in, spec, 1);
-    Cell* v = stack::push_slot();
+    Cell* v = push_unset();
     make_native(in.d, v, t, slot, block::cell_at(spec->w2, 0), at);
     append(target, v, new_line);
 }
@@ -584,7 +601,7 @@ void decode_native(In& in, u32 t, Cell* target, bool new_line, const u8* at) {
 void decode_error(In& in, Cell* target, bool new_line, const u8* at) {
     stack::KeepTop keep;
     u32 code = in.word();
-    Cell* err = stack::push_slot();
+    Cell* err = push_unset();
     make_error(in.d, err, code, at);
     append(target, err, new_line);
     u32 values = context::cell_of(err->w1)->w2;
@@ -598,27 +615,12 @@ void decode_error(In& in, Cell* target, bool new_line, const u8* at) {
 
 }  // namespace
 
-const u8* decode_value_fixed(Decoder& d, const u8* p, Cell* target) {
-    DecodeDepth depth(d, p);
-    In in{d, p};
-    u32 h;
-    const u8* at;
-    do {   // padding words stand for nothing: the next record takes their place
-        at = in.p;
-        h = in.word();
-    } while ((h & ID_MASK) == ID_PADDING);
+namespace {
+
+[[gnu::noinline]] const u8* decode_typed(In& in, u32 h, Cell* target, bool new_line, const u8* at) {
+    Decoder& d = in.d;
     u32 t = h & ID_MASK;
-    bool new_line = h & NEW_LINE;
     Cell v;
-    if (t == ID_REFERENCE) {
-        in.p = at;
-        in.reference(&v);
-        append(target, &v, new_line);
-        return in.p;
-    }
-    if (t > TYPE_EVENT) fire_invalid(d, at);
-    // An op!'s wrapped datatype fills bits 16..23, over the shared bit.
-    if ((h & SHARED) && !shared_type_q(t) && t != TYPE_OP) fire_invalid(d, at);
     switch (t) {
         case TYPE_DATATYPE:
             make_datatype(d, &v, in.word(), at);
@@ -702,7 +704,7 @@ const u8* decode_value_fixed(Decoder& d, const u8* p, Cell* target) {
             return in.p;
         case TYPE_CONTEXT: {
             stack::KeepTop keep;
-            Cell* obj = stack::push_slot();
+            Cell* obj = push_unset();
             cell::init(obj, TYPE_UNSET);
             decode_context_body(in, TYPE_CONTEXT, &h, [&](u32 ctx) {
                 make_object(d, obj, ctx, -1);
@@ -780,6 +782,37 @@ const u8* decode_value_fixed(Decoder& d, const u8* p, Cell* target) {
     }
     append(target, &v, new_line);
     return in.p;
+}
+
+}  // namespace
+
+const u8* decode_value_fixed(Decoder& d, const u8* p, Cell* target) {
+    DecodeDepth depth(d, p);
+    In in{d, p};
+    u32 h;
+    const u8* at;
+    do {   // padding words stand for nothing: the next record takes their place
+        at = in.p;
+        h = in.word();
+    } while ((h & ID_MASK) == ID_PADDING);
+    u32 t = h & ID_MASK;
+    bool new_line = h & NEW_LINE;
+    if (t == ID_REFERENCE) {
+        Cell v;
+        in.p = at;
+        in.reference(&v);
+        append(target, &v, new_line);
+        return in.p;
+    }
+    if (t > TYPE_EVENT) fire_invalid(d, at);
+    // An op!'s wrapped datatype fills bits 16..23, over the shared bit.
+    if ((h & SHARED) && !shared_type_q(t) && t != TYPE_OP) fire_invalid(d, at);
+    if (any_block_q(t) || any_text_q(t) || t == TYPE_MAP || t == TYPE_BINARY || t == TYPE_VECTOR ||
+        t == TYPE_BITSET || t == TYPE_IMAGE) {
+        decode_series(in, h, target, new_line, at);
+        return in.p;
+    }
+    return decode_typed(in, h, target, new_line, at);
 }
 
 }  // namespace zirbin

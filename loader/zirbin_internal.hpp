@@ -195,6 +195,14 @@ inline Place append(Cell* target, const Cell* v, bool new_line) {
     return place;
 }
 
+// A new stack cell, unset at once: the collector may look at it before it is
+// written.
+inline Cell* push_unset() {
+    Cell* c = stack::push_slot();
+    cell::init(c, TYPE_UNSET);
+    return c;
+}
+
 // A block cell over a node, pushed: a target records are decoded into.
 inline Cell* block_target(u32 node) {
     Cell* b = stack::push_slot();

@@ -18,6 +18,7 @@
 #include "datatypes/native.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/string.hpp"
+#include "datatypes/unset.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/natives.hpp"
@@ -26,12 +27,14 @@
 #include "runtime/collector.hpp"
 #include "runtime/hash_table.hpp"
 #include "values.hpp"
+#include "zirbin_shape.hpp"
 
 namespace zir {
 namespace {
 
 using namespace test;
 using Bytes = std::vector<u8>;
+using test::Shape;
 
 // --- Helpers -------------------------------------------------------------------
 
@@ -163,125 +166,14 @@ std::vector<u32> fixed_records(const Bytes& image) {
     return words;
 }
 
-// --- Comparing decoded values with their originals -------------------------------
-//
-// Equal values with the same sharing: every node of the original corresponds
-// to exactly one node of the copy, so series shared (or cyclic) in one are
-// shared alike in the other.
-
-struct Shape {
-    std::unordered_map<u32, u32> ab, ba;
-    std::string why;
-
-    bool fail(const std::string& w) {
-        if (why.empty()) why = w;
-        return false;
-    }
-    // -1: a node pairing contradicts an earlier one; 1: first seen; 0: seen.
-    int pair(u32 a, u32 b) {
-        auto i = ab.find(a);
-        if (i != ab.end()) return i->second == b ? 0 : -1;
-        if (ba.count(b)) return -1;
-        ab[a] = b;
-        ba[b] = a;
-        return 1;
-    }
-    bool series_bytes(const Cell* a, const Cell* b) {
-        SeriesBuffer* x = node_buffer(a->w2);
-        SeriesBuffer* y = node_buffer(b->w2);
-        if (series::unit_of(x) != series::unit_of(y) || series::used_bytes(x) != series::used_bytes(y) ||
-            std::memcmp(series::head(x), series::head(y), series::used_bytes(x)) != 0)
-            return fail("bytes differ");
-        if ((x->flags ^ y->flags) & SERIES_COMPLEMENT) return fail("complement flag");
-        return true;
-    }
-    bool cells(u32 a, u32 b) {
-        i32 n = series::length_of(node_buffer(a));
-        if (n != series::length_of(node_buffer(b))) return fail("cell counts");
-        for (i32 i = 0; i < n; i++) {
-            Cell x = *block::cell_at(a, i), y = *block::cell_at(b, i);
-            if (!same(&x, &y)) return false;
-        }
-        return true;
-    }
-    bool context(u32 a, u32 b) {
-        int p = pair(a, b);
-        if (p < 0) return fail("context pairing");
-        if (p == 0) return true;
-        const Cell* x = context::cell_of(a);
-        const Cell* y = context::cell_of(b);
-        u32 bits = context::KIND_MASK | context::ON_STACK | context::HAS_SELF;
-        if ((x->header & bits) != (y->header & bits)) return fail("context flags");
-        i32 n = context::word_count(x);
-        if (n != context::word_count(y)) return fail("context word count");
-        for (i32 i = 0; i < n; i++)
-            if (context::word_at(context::cell_of(a), i)->w2 != context::word_at(context::cell_of(b), i)->w2)
-                return fail("context words");
-        if (x->header & context::ON_STACK) return true;
-        return cells(context::cell_of(a)->w2, context::cell_of(b)->w2);
-    }
-    bool same(const Cell* a, const Cell* b) {
-        u32 t = TYPE_OF(a);
-        if (t != TYPE_OF(b)) return fail(std::string("types ") + datatype::name_of(t) + " " + datatype::name_of(TYPE_OF(b)));
-        if ((a->header ^ b->header) & FLAG_NEW_LINE) return fail("new-line flag");
-        if (any_word_q(t) || t == TYPE_REFINEMENT) {
-            if (a->w2 != b->w2) return fail("word symbols");
-            u32 ca = zirbin_context(a), cb = zirbin_context(b);
-            if ((ca == context::global) != (cb == context::global)) return fail("word binding");
-            if (ca == context::global) return true;
-            if (a->w3 != b->w3) return fail("word slots");
-            return context(ca, cb);
-        }
-        if (t == TYPE_ISSUE) return a->w2 == b->w2 || fail("issue");
-        if (any_block_q(t) || t == TYPE_MAP) {
-            if (a->w1 != b->w1) return fail("heads");
-            int p = pair(a->w2, b->w2);
-            if (p < 0) return fail("series pairing");
-            return p == 0 || cells(a->w2, b->w2);
-        }
-        if (any_text_q(t) || t == TYPE_BINARY || t == TYPE_VECTOR || t == TYPE_BITSET) {
-            if (a->w1 != b->w1 || a->w3 != b->w3) return fail("heads");
-            int p = pair(a->w2, b->w2);
-            if (p < 0) return fail("series pairing");
-            return p == 0 || series_bytes(a, b);
-        }
-        if (t == TYPE_OBJECT || t == TYPE_ERROR) {
-            if ((a->w3 != 0) != (b->w3 != 0)) return fail("handlers");
-            return context(a->w1, b->w1);
-        }
-        if (t == TYPE_FUNCTION || (t == TYPE_OP && ((a->header >> 16) & 0xFF) == TYPE_FUNCTION)) {
-            if (a->header != b->header) return fail("function header");
-            if (!context(a->w1, b->w1)) return false;
-            int p = pair(a->w2, b->w2);
-            if (p < 0) return fail("spec pairing");
-            if (p > 0 && !cells(a->w2, b->w2)) return false;
-            Cell x = *function::record_cell(a, function::RECORD_BODY), y = *function::record_cell(b, function::RECORD_BODY);
-            return same(&x, &y);
-        }
-        if (t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_OP) {
-            if (a->header != b->header || a->w1 != b->w1) return fail("native");
-            int p = pair(a->w2, b->w2);
-            if (p < 0) return fail("spec pairing");
-            return p == 0 || cells(a->w2, b->w2);
-        }
-        if (a->header != b->header || a->w1 != b->w1 || a->w2 != b->w2 || a->w3 != b->w3)
-            return fail(std::string("payload of ") + datatype::name_of(t));
-        return true;
-    }
-    static u32 zirbin_context(const Cell* w) {
-        u32 ctx = w->w1;
-        if (!ctx) return context::global;
-        u32 owner = TYPE_OF(context::owner_of(ctx));
-        return owner == TYPE_OBJECT || owner == TYPE_FUNCTION ? ctx : context::global;
-    }
-};
-
 // A word bound to a new object holding `value` in its one field.
 Cell* object_word(const char* name, const Cell* value) {
-    Cell* obj = stack::push_slot();
+    Cell* obj = stack::push(&unset::value);
+    cell::init(obj, TYPE_UNSET);
     object::make_at(obj, 1);
     context::put(obj->w1, symbol::make(name), value);
-    Cell* w = stack::push_slot();
+    Cell* w = stack::push(&unset::value);
+    cell::init(w, TYPE_UNSET);
     cell::init(w, TYPE_WORD);
     w->w1 = obj->w1;
     w->w2 = u32(symbol::make(name));
@@ -393,7 +285,7 @@ TEST_F(Zirbin, CompactScalarRecords) {
 
 TEST_F(Zirbin, TuplesOfThreePartsHaveNoLength) {
     auto tuple = [](std::initializer_list<u8> parts) {
-        Cell* c = stack::push_slot();
+        Cell* c = stack::push(&unset::value);
         cell::init(c, TYPE_TUPLE);
         c->header |= u32(parts.size()) << 19;
         std::memcpy(&c->w1, parts.begin(), parts.size());
@@ -496,10 +388,12 @@ TEST_F(Zirbin, FunctionsKeepTheirContextsSpecsAndBodies) {
 }
 
 TEST_F(Zirbin, ObjectsWithHandlersAndNestedObjects) {
-    Cell* obj = stack::push_slot();
+    Cell* obj = stack::push(&unset::value);
+    cell::init(obj, TYPE_UNSET);
     object::make_at(obj, 4);
     context::put(obj->w1, symbol::make("x"), int_(1));
-    Cell* inner = stack::push_slot();
+    Cell* inner = stack::push(&unset::value);
+    cell::init(inner, TYPE_UNSET);
     object::make_at(inner, 1);
     context::put(inner->w1, symbol::make("deep"), str("deep"));
     context::put(obj->w1, symbol::make("inner"), inner);
@@ -607,7 +501,7 @@ TEST_F(Zirbin, WordSlotsAreCheckedAgainstTheirContext) {
 
 TEST_F(Zirbin, DatatypesWithoutARecord) {
     auto cell_of = [](u32 type) {
-        Cell* c = stack::push_slot();
+        Cell* c = stack::push(&unset::value);
         cell::init(c, type);
         return c;
     };
@@ -618,7 +512,8 @@ TEST_F(Zirbin, DatatypesWithoutARecord) {
     }
     // A bare context! has no record either: writing none would give data the
     // decoder rejects.
-    Cell* obj = stack::push_slot();
+    Cell* obj = stack::push(&unset::value);
+    cell::init(obj, TYPE_UNSET);
     object::make_at(obj, 1);
     Cell* ctx = stack::push(context::cell_of(obj->w1));
     EXPECT_EQ(error_of([&] { zirbin::encode_cp(ctx); }), "access no-codec");
@@ -732,6 +627,23 @@ TEST_F(Zirbin, NestingDeeperThanTheLimitIsRefused) {
     for (int i = 0; i < zirbin::MAX_DEPTH + 5; i++) deep.insert(deep.end(), {0x05, 0x01});
     deep.push_back(0x80);
     EXPECT_TRUE(format_error(decode_error(compact_image(deep))));
+    // Words whose objects hold words of further objects: the deepest chain of
+    // frames per level.
+    auto chain = [](int levels) {
+        Bytes words;
+        for (int i = 0; i < levels; i++) words.insert(words.end(), {0x4F, 0, 0, 0x20, 0, 0x0E, 0x1A, 1, 0});
+        words.push_back(0x80);
+        Bytes image = {'Z', 'I', 'R', 'B', 'I', 'N', 2, 5, 1};
+        u32 n = u32(words.size());
+        while (n >= 0x80) image.push_back(u8(n | 0x80)), n >>= 7;
+        image.push_back(u8(n));
+        image.insert(image.end(), {1, 2, 0, 0, 0, 0, 'a', 0});
+        image.insert(image.end(), words.begin(), words.end());
+        return image;
+    };
+    EXPECT_EQ(decode_error(chain(3)), "");
+    EXPECT_EQ(decode_error(chain(zirbin::MAX_DEPTH / 2 - 1)), "");
+    EXPECT_TRUE(format_error(decode_error(chain(zirbin::MAX_DEPTH + 5))));
     // The encoder refuses what it could not read back.
     Cell* b = test::block({});
     Cell* cur = stack::push(b);
@@ -832,7 +744,7 @@ struct Generator {
             case 6: return time_(below(86400) + (below(2) ? 0.5 : 0.0));
             case 7: return pair_(i32(rng()), i32(rng()));
             case 8: {
-                Cell* c = stack::push_slot();
+                Cell* c = stack::push(&unset::value);
                 cell::init(c, below(2) ? TYPE_POINT2D : TYPE_POINT3D);
                 c->w1 = rng(), c->w2 = rng();
                 if (TYPE_OF(c) == TYPE_POINT3D) c->w3 = rng();
@@ -840,7 +752,7 @@ struct Generator {
             }
             case 9: return typeset_({below(54) + 1, below(54) + 1});
             case 10: {
-                Cell* c = stack::push_slot();
+                Cell* c = stack::push(&unset::value);
                 cell::init(c, TYPE_TUPLE);
                 u32 n = below(12) + 1;
                 c->header |= n << 19;
@@ -855,7 +767,7 @@ struct Generator {
                 return money::push_raw(below(2), 0, digits);
             }
             case 12: {
-                Cell* c = stack::push_slot();
+                Cell* c = stack::push(&unset::value);
                 cell::init(c, TYPE_UNSET);
                 date::make_at(c, i32(below(4000)), i32(below(12) + 1), i32(below(28) + 1), below(86400), i32(below(5)),
                               0, below(2));
@@ -915,7 +827,8 @@ struct Generator {
                 break;
             }
             case 6: {
-                Cell* obj = stack::push_slot();
+                Cell* obj = stack::push(&unset::value);
+                cell::init(obj, TYPE_UNSET);
                 object::make_at(obj, 4);
                 for (u32 i = 0, n = below(4); i < n; i++) {
                     Cell* field = value(depth - 1);
@@ -941,7 +854,8 @@ struct Generator {
                 break;
             }
             case 8: {
-                Cell* err = stack::push_slot();
+                Cell* err = stack::push(&unset::value);
+                cell::init(err, TYPE_UNSET);
                 cell::init(err, TYPE_UNSET);
                 error::make_at(err, ERR_SCRIPT, below(10), nullptr, 0);
                 for (i32 f = error::FIELD_ARG1; f <= error::FIELD_WHERE; f++)
@@ -980,7 +894,8 @@ struct Generator {
                                                {TYPE_FLOAT, 8},   {TYPE_FLOAT, 4},   {TYPE_PERCENT, 8}};
                 auto& e = elems[below(7)];
                 u32 n = below(6);
-                Cell* vec = stack::push_slot();
+                Cell* vec = stack::push(&unset::value);
+                cell::init(vec, TYPE_UNSET);
                 cell::init(vec, TYPE_UNSET);
                 u32 node = memory::alloc_series(n ? n : 1, e[1], 0);
                 SeriesBuffer* s = node_buffer(node);
