@@ -573,8 +573,25 @@ void make_cells(Cell* out, u32 type, i64 n) {
     }
 }
 
-void index_cells(Decoder&, Cell* value, const u8*) {
-    hash_table::put_all(value->w3, 0, TYPE_OF(value) == TYPE_MAP ? 2 : 1);
+void index_cells(Decoder& d, Cell* value, const u8* at) {
+    // Indexing compares keys; keys that cannot be compared with each other
+    // (an error from their datatype) make no index: the record is refused.
+    // Keys of a datatype without a comparison could only be compared by
+    // raising, and whether two of them meet depends on the hash seed: they
+    // are refused whatever their hashes.
+    u32 step = TYPE_OF(value) == TYPE_MAP ? 2 : 1;
+    for (i32 i = 0, n = cell_total(value->w2); i < n; i += i32(step))
+        if (!datatype::table[TYPE_OF(block::cell_at(value->w2, i))][ACT_COMPARE - 1]) {
+            hash_table::clear(value->w3);
+            fire_invalid(d, at);
+        }
+    try {
+        hash_table::put_all(value->w3, 0, i32(step));
+    } catch (const LanguageError&) {
+        // Left empty, the half-built index agrees with its block.
+        hash_table::clear(value->w3);
+        fire_invalid(d, at);
+    }
 }
 
 void make_text(Decoder& d, Cell* out, u32 type, const u8* bytes, i64 count, u32 unit, const u8* at) {
@@ -719,7 +736,7 @@ void check_native_slot(Decoder& d, u32 type, u32 slot, const u8* at) {
         ok = slot >= 1 && slot <= ACTION_SLOTS && slot != ACT_EVAL_PATH && slot != ACT_RESERVED &&
              slot != ACT_COMPARE && actions::table[slot - 1];
     else
-        ok = slot >= 1 && i32(slot) <= natives::count && natives::table[slot - 1];
+        ok = slot >= 1 && slot <= u32(natives::count) && natives::table[slot - 1];
     if (!ok || !own_spec(type, i32(slot))) fire_invalid(d, at);
 }
 

@@ -5,6 +5,7 @@
 // the same sharing.
 #pragma once
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -41,7 +42,10 @@ inline void check_zirbin(const uint8_t* data, size_t size, bool compact) {
     try {
         zirbin::decode(image.data(), target, i64(image.size()));
     } catch (const LanguageError& e) {
-        if (!expected_error(e)) std::abort();
+        if (!expected_error(e)) {
+            std::fprintf(stderr, "unexpected error: %s %s\n", category_name(e.category), e.id);
+            std::abort();
+        }
         return;
     }
     Cell* again = compact ? zirbin::encode_cp(target) : zirbin::encode(target);
@@ -49,7 +53,17 @@ inline void check_zirbin(const uint8_t* data, size_t size, bool compact) {
     Cell* out = stack::push_slot();
     cell::init(out, TYPE_BLOCK);
     out->w2 = memory::alloc_cells(1);
-    zirbin::decode(bytes.data(), out, i64(bytes.size()));
+    try {
+        zirbin::decode(bytes.data(), out, i64(bytes.size()));
+    } catch (const LanguageError& e) {
+        std::fprintf(stderr, "encoded again, the value does not decode: %s %s %d\n", category_name(e.category), e.id,
+                     TYPE_OF(&e.args[0]) == TYPE_INTEGER ? i32(e.args[0].w2) : -1);
+        if (FILE* f = std::fopen("zirbin-reencoded.bin", "wb")) {
+            std::fwrite(bytes.data(), 1, bytes.size(), f);
+            std::fclose(f);
+        }
+        std::abort();
+    }
     if (block::cell_count(node_buffer(out->w2)) != 1) std::abort();
     Cell copy = *block::cell_at(out->w2, 0);
     test::Shape shape;

@@ -558,6 +558,7 @@ TEST_F(Zirbin, CompactFaults) {
         {"28 05 80 80 80 80 80", "script zb-invalid-record 11"},  // a map of an odd count
         {"2F 00 00 00 00", "script zb-invalid-record 11"},  // a date of month 0
         {"22 EB 07 80 80 80 80 80 80", "script zb-invalid-record 11"},  // error code 1003
+        {"15 81 80 80 80 08 05 00", "script zb-invalid-record 11"},  // native slot 0x80000001
     };
     for (const Case& c : cases) EXPECT_EQ(decode_error(compact_image(unhex(c.records))), c.error) << c.records;
 }
@@ -620,6 +621,23 @@ TEST_F(Zirbin, FixedWidthCountsAndOffsetsAreChecked) {
     EXPECT_TRUE(format_error(decode_error(bad_size)));
     Bytes short_body = {'Z', 'I', 'R', 'B', 'I', 'N', 2, 0, 1, 0, 0};
     EXPECT_EQ(decode_error(short_body), "script invalid-data");
+}
+
+TEST_F(Zirbin, HashKeysThatCannotBeComparedAreRefused) {
+    // Whether two keys meet in a bucket depends on the run's hash seed; keys
+    // whose datatype has no comparison are refused whatever their hashes.
+    u32 lacking = 0;
+    for (u32 t : {TYPE_POINT2D, TYPE_POINT3D, TYPE_PAIR, TYPE_TUPLE})
+        if (!datatype::table[t][ACT_COMPARE - 1]) lacking = t;
+    if (!lacking) GTEST_SKIP() << "every scalar datatype compares";
+    Bytes point = lacking == TYPE_PAIR ? unhex("25 02 04") : lacking == TYPE_TUPLE ? unhex("27 01 02 03")
+                  : lacking == TYPE_POINT2D ? unhex("33 00 00 00 00 00 00 00 00")
+                                            : unhex("34 00 00 00 00 00 00 00 00 00 00 00 00");
+    Bytes rec = {0x24, 2, 0x81};
+    rec.insert(rec.end(), point.begin(), point.end());
+    EXPECT_EQ(decode_error(compact_image(rec)), "script zb-invalid-record 11");
+    Bytes ok = {0x24, 2, 0x81, 0x82};
+    EXPECT_EQ(decode_error(compact_image(ok)), "");
 }
 
 TEST_F(Zirbin, NestingDeeperThanTheLimitIsRefused) {
@@ -884,7 +902,12 @@ struct Generator {
             }
             case 11: {
                 Cell* h = hash_({});
-                for (u32 i = 0, n = below(5); i < n; i++) *memory::alloc_tail(h) = *scalar();
+                for (u32 i = 0, n = below(5); i < n; i++) {
+                    // Keys are compared while indexing: only datatypes that compare.
+                    Cell* key = scalar();
+                    while (!datatype::table[TYPE_OF(key)][ACT_COMPARE - 1]) key = scalar();
+                    *memory::alloc_tail(h) = *key;
+                }
                 hash_table::put_all(h->w3, 0, 1);
                 v = remember(h);
                 break;
