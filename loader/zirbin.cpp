@@ -25,6 +25,7 @@
 #include "loader/lz77.hpp"
 #include "loader/zirbin_internal.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/cycles.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/hash_table.hpp"
 
@@ -573,22 +574,53 @@ void make_cells(Cell* out, u32 type, i64 n) {
     }
 }
 
+namespace {
+
+// Whether comparing a key with another can never raise: its datatype has a
+// comparison, and so has everything the comparison walks into (the cells of
+// blocks, the fields of objects), not deeper than the cycle guard allows.
+bool comparable_q(const Cell* key, i32 depth, std::vector<u32>& seen) {
+    u32 t = TYPE_OF(key);
+    if (!datatype::table[t][ACT_COMPARE - 1]) return false;
+    u32 node;
+    if (any_block_q(t) || t == TYPE_MAP) node = key->w2;
+    else if (t == TYPE_OBJECT || t == TYPE_ERROR) node = context::cell_of(key->w1)->w2;
+    else return true;
+    if (depth > cycles::CAPACITY / 4) return false;
+    for (u32 n : seen)
+        if (n == node) return true;
+    seen.push_back(node);
+    for (i32 i = 0, n = cell_total(node); i < n; i++) {
+        Cell c = *block::cell_at(node, i);
+        if (!comparable_q(&c, depth + 1, seen)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void index_cells(Decoder& d, Cell* value, const u8* at) {
-    // Indexing compares keys; keys that cannot be compared with each other
-    // (an error from their datatype) make no index: the record is refused.
-    // Keys of a datatype without a comparison could only be compared by
-    // raising, and whether two of them meet depends on the hash seed: they
-    // are refused whatever their hashes.
+    // Indexing compares keys that meet in a bucket, and which keys meet
+    // depends on the run's hash seed and on node ids. So that a value decodes
+    // alike every time, keys whose comparison could raise are refused
+    // whatever their hashes, and any error of the indexing refuses the
+    // record (the index is left empty, in agreement with its block).
     u32 step = TYPE_OF(value) == TYPE_MAP ? 2 : 1;
-    for (i32 i = 0, n = cell_total(value->w2); i < n; i += i32(step))
-        if (!datatype::table[TYPE_OF(block::cell_at(value->w2, i))][ACT_COMPARE - 1]) {
+    std::vector<u32> seen;
+    for (i32 i = 0, n = cell_total(value->w2); i < n; i += i32(step)) {
+        Cell key = *block::cell_at(value->w2, i);
+        // A map merges keys found equal, but hashes series keys by node
+        // while comparing them by content: which of two equal series keys
+        // survive would depend on whether their nodes' hashes collide.
+        bool merges_by_chance = step == 2 && hash_table::node_keyed_type_q(TYPE_OF(&key));
+        if (merges_by_chance || !comparable_q(&key, 0, seen)) {
             hash_table::clear(value->w3);
             fire_invalid(d, at);
         }
+    }
     try {
         hash_table::put_all(value->w3, 0, i32(step));
     } catch (const LanguageError&) {
-        // Left empty, the half-built index agrees with its block.
         hash_table::clear(value->w3);
         fire_invalid(d, at);
     }

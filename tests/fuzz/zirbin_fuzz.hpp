@@ -67,7 +67,10 @@ inline void check_zirbin(const uint8_t* data, size_t size, bool compact) {
     if (block::cell_count(node_buffer(out->w2)) != 1) std::abort();
     Cell copy = *block::cell_at(out->w2, 0);
     test::Shape shape;
-    if (!shape.same(target, &copy)) std::abort();
+    if (!shape.same(target, &copy)) {
+        std::fprintf(stderr, "decoded again, the value differs: %s\n", shape.why.c_str());
+        std::abort();
+    }
 }
 
 }  // namespace zir::fuzz
