@@ -149,7 +149,7 @@ constexpr Id access_ids[] = {
     {"cannot-close", "[cannot close:|:arg1]"},
     {"invalid-utf8", "[invalid UTF-8 encoding:|:arg1]"},
     {"not-open", "[port is not open:|:arg1]"},
-    {"no-connect", "[cannot connect:|:arg1|reason: timeout]"},
+    {"no-connect", "[cannot connect:|:arg1|reason:|:arg2]"},
     {"no-scheme", "[missing port scheme:|:arg1]"},
     {"unknown-scheme", "[scheme is unknown:|:arg1]"},
     {"invalid-spec", "[invalid spec or options:|:arg1]"},

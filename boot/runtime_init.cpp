@@ -4,6 +4,7 @@
 #include "boot/catalog.hpp"
 #include "boot/roots.hpp"
 #include "datatypes/binary.hpp"
+#include "datatypes/bitset.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
@@ -14,27 +15,37 @@
 #include "datatypes/file.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/handle.hpp"
+#include "datatypes/hash.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/issue.hpp"
 #include "datatypes/logic.hpp"
+#include "datatypes/map.hpp"
 #include "datatypes/money.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/object.hpp"
+#include "datatypes/pair.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/percent.hpp"
+#include "datatypes/point.hpp"
+#include "datatypes/port.hpp"
 #include "datatypes/ref.hpp"
 #include "datatypes/time.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/tag.hpp"
 #include "datatypes/triple.hpp"
+#include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/unset.hpp"
 #include "datatypes/url.hpp"
+#include "datatypes/vector.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/stack.hpp"
+#include "loader/lexer.hpp"
 #include "runtime/case_folding.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/console.hpp"
@@ -94,17 +105,28 @@ void register_datatypes() {
     url::init();
     file::init();
     object::init();
+    bitset::init();
     triple::init();
     float_::init();
     typeset::init();
     error::init();
+    vector::init();
+    map::init();
+    hash::init();
+    pair::init();
     percent::init();
+    tuple::init();
     time::init();
     tag::init();
     email::init();
-    ref::init();
+    handle::init();
     date::init();
+    port::init();
     money::init();
+    ref::init();
+    point2D::init();
+    point3D::init();
+    image::init();
 }
 
 void init_tables() {
@@ -122,12 +144,19 @@ void init_tables() {
     externals::init();
     series::init_state();
     block::init_state();
+    map::init_state();
+    vector::init_state();
+    port::init_state();
     case_folding::init_state();
     url::init_state();
     email::init_state();
     function::init_state();
     object::init_state();
+    image::init_state();
     catalog::init();
+    bitset::init_state();
+    point::init_state();
+    lexer::init();
 }
 
 }  // namespace runtime

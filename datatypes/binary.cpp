@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 
+#include "datatypes/bitset.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/integer.hpp"
@@ -200,9 +201,9 @@ i32 compare_bytes(const Cell* bin, const Cell* other, i32 op, bool match) {
     return sign(la - lb);
 }
 
-bool match_bitset_q(const Cell* bin, const Cell* bitset) {
+bool match_bitset_q(const Cell* bin, const Cell* set) {
     if (series::rest_length(bin) == 0) return false;
-    return string::bitset_has_q(bitset, zs_byte_at(bin, i32(head_index(bin))));
+    return bitset::has_q(set, zs_byte_at(bin, i32(head_index(bin))));
 }
 
 bool match_value_q(const Cell* bin, const Cell* other, i32 op) {
@@ -267,10 +268,8 @@ Cell* to(Cell*, Cell* spec, u32) {
         case TYPE_FLOAT:
         case TYPE_PERCENT: return from_u64(std::bit_cast<u64>(cell::get_float(spec)), 8);
         case TYPE_ISSUE: return from_issue(spec, fresh_result());
-        case TYPE_BITSET: {
-            SeriesBuffer* s = node_buffer(spec->w2);
-            return load(series::head(s), series::used_bytes(s));
-        }
+        case TYPE_BITSET:
+            return load(bitset::zs_head(spec), bitset::byte_length(spec));
         case TYPE_IMAGE:
             if (!image_to_binary) fire(ERR_INTERNAL, "not-done");
             return image_to_binary(spec, fresh_result());

@@ -22,6 +22,15 @@ namespace block {
 
 void (*load_text)(const Cell*, Cell*) = nullptr;
 
+bool load_one(const Cell* text, Cell* out) {
+    if (!load_text) fire(ERR_INTERNAL, "not-done");   // text is loaded by the lexer
+    collector::RootCell loaded;
+    load_text(text, loaded.get());
+    if (series::rest_length(loaded.get()) != 1) return false;
+    *out = series::head_cells(series::buffer_of(loaded.get()))[series::head_index(loaded.get())];
+    return true;
+}
+
 namespace {
 
 using series::any_block_q;

@@ -91,6 +91,9 @@ i32 mold_enclosed(const Cell* value, Cell* buffer, bool only, bool all, bool fla
 
 // Loads source text into a block (to block! of a string); set by the lexer.
 extern void (*load_text)(const Cell* text, Cell* result);
+// Loads source text that must hold one value (to pair! of a string ...):
+// true with the value in `out`, false when the text holds none or several.
+bool load_one(const Cell* text, Cell* out);
 
 // --- Actions -----------------------------------------------------------------
 

@@ -176,7 +176,10 @@ i32 form_message(const Cell* template_in, Cell* buffer, const Cell* error_in, i3
             i32 f = field_named(error, item);
             if (f >= 0) {
                 *item = *field(error, f);
-                part = write_limited(item, buffer, !syntax, false, false, ARGUMENT_LIMIT, part);
+                // A datatype keeps its "!" in a syntax error's text ("invalid
+                // integer! at 12a"), which forms every other argument.
+                part = write_limited(item, buffer, !syntax || TYPE_OF(item) == TYPE_DATATYPE, false, false,
+                                     ARGUMENT_LIMIT, part);
             }
         }
         if (i + 1 < block::cell_count(node_buffer(tmpl->w2))) part = write(buffer, " ", part);

@@ -40,7 +40,8 @@ void make_at(Cell* out, u32 category, i32 id, const Cell* args, i32 argc);
 
 // The report's message: each item of the template, a string as it is, a
 // word the value of the error's field of that name (formed for a syntax
-// error, molded otherwise), one space between items.
+// error, but a datatype with its "!", molded otherwise), one space between
+// items.
 i32 form_message(const Cell* template_, Cell* buffer, const Cell* error, i32 part);
 // Writes `where` when it is still none.
 void set_where(Cell* error, const Cell* value);

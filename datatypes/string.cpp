@@ -270,6 +270,11 @@ void append_utf8(Cell* str, const u8* text, i64 n) {
     put_utf8(make_room(s, count, widest, 0x7F), reinterpret_cast<const u8*>(copy.data()), n);
 }
 
+void append_utf8_lenient(Cell* str, const u8* text, i64 n) {
+    if (unicode::utf8_valid_q(text, n)) append_utf8(str, text, n);
+    else append_bytes(str, text, n);
+}
+
 void append_codepoints(Cell* str, const u8* text, i64 n, u32 unit) {
     if (n <= 0) return;
     u32 widest = 0;

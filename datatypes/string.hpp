@@ -117,6 +117,10 @@ void append_literal(Cell* str, const char* text);
 void append_bytes(Cell* str, const u8* text, i64 n);
 // Appends UTF-8 text, decoded.
 void append_utf8(Cell* str, const u8* text, i64 n);
+// Appends text from outside that may not be UTF-8 (header bytes, another
+// program's clipboard): decoded as UTF-8 when all of it is well formed, else
+// each byte as its Latin-1 character, so nothing is refused or lost.
+void append_utf8_lenient(Cell* str, const u8* text, i64 n);
 // Appends n code points stored at `unit` bytes each.
 void append_codepoints(Cell* str, const u8* text, i64 n, u32 unit);
 
@@ -198,10 +202,6 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool 
              Cell* skip, bool last, bool reverse);
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell* prev_element,
                 i32 index, bool case_, bool get, bool last, bool notify);
-
-// Whether a bitset! holds a code point (beyond its bits: whether it is
-// complemented).
-bool bitset_has_q(const Cell* bitset, u32 cp);
 
 // The tests the parse dialect makes at a string's head.
 bool match_bitset_q(const Cell* str, const Cell* bitset);

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "datatypes/bitset.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/series.hpp"
@@ -135,13 +136,6 @@ i32 compare(const Cell* value, const Cell* other, i32 op) {
 
 // --- Searching --------------------------------------------------------------------
 
-bool bitset_has_q(const Cell* bitset, u32 cp) {
-    SeriesBuffer* s = node_buffer(bitset->w2);
-    u64 bits = u64(series::used_bytes(s)) * 8;
-    if (cp >= bits) return (s->flags & SERIES_COMPLEMENT) != 0;
-    return (series::head(s)[cp >> 3] & (0x80u >> (cp & 7))) != 0;
-}
-
 namespace {
 
 // What a search looks for.
@@ -190,7 +184,8 @@ void target_of(Target& t, const Cell* value, u32 st, bool folding) {
         return;
     }
     if (vt == TYPE_BINARY && st != TYPE_BINARY) fire(ERR_SCRIPT, "invalid-arg", value);
-    if (bytes && (vt == TYPE_INTEGER || vt == TYPE_FLOAT)) {
+    // A percent is an element of a percent vector, not the text "50%".
+    if (bytes && (vt == TYPE_INTEGER || vt == TYPE_FLOAT || (st == TYPE_VECTOR && vt == TYPE_PERCENT))) {
         t.kind = Target::CHAR;
         t.element = *value;
         t.element_value = true;
@@ -379,7 +374,7 @@ Found search(Cell* series, const Cell* value_in, Cell* part, bool case_, bool sa
         return r;
     }
     if (t.kind == Target::BITSET) {
-        r.at = run(g, 1, [&](i64 p) { return bitset_has_q(&t.bitset, get_char(base + p * unit, unit)); });
+        r.at = run(g, 1, [&](i64 p) { return bitset::has_q(&t.bitset, get_char(base + p * unit, unit)); });
         return r;
     }
     if (unit == 1 && !folding && !g.backward && !g.match && g.step == 1) {
@@ -439,7 +434,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
 
 bool match_bitset_q(const Cell* str, const Cell* bitset) {
     if (zs_length(str) == 0) return false;
-    return bitset_has_q(bitset, get_char_at(str, head_index(str)));
+    return bitset::has_q(bitset, get_char_at(str, head_index(str)));
 }
 
 bool match_tag_brackets_q(const Cell* str, const Cell* tag) {

@@ -10,7 +10,7 @@
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/fire.hpp"
-#include "services/simple_io.hpp"
+#include "services/http.hpp"
 
 namespace zir {
 namespace url {
@@ -91,9 +91,20 @@ F port_action(u32 slot) {
     return reinterpret_cast<F>(f);
 }
 
-Cell* answer_http(Cell* url, const Cell* method, const Cell* headers, const Cell* data, bool info) {
-    const Cell* answer = simple_io::request_http(method, url, headers, data, info);
-    if (!answer || TYPE_OF(answer) == TYPE_NONE) fire(ERR_ACCESS, "no-connect", url);
+// A request that gets no answer raises `access no-connect` with the url, the
+// client's reason and, when it has one, its longer account.
+Cell* answer_http(Cell* url, const Cell* method, const Cell* headers, const Cell* data, bool binary, bool lines,
+                  bool info) {
+    std::string reason, detail;
+    const Cell* answer = simple_io::request_http(method, url, headers, data, binary, lines, info, reason, detail);
+    if (!answer || TYPE_OF(answer) == TYPE_NONE) {
+        if (reason.empty()) reason = "no answer";
+        auto text = [](const std::string& s) {
+            return string::load_push(reinterpret_cast<const u8*>(s.data()), i64(s.size()), string::ENCODING_UTF8);
+        };
+        Cell* why = text(reason);
+        fire(ERR_ACCESS, "no-connect", url, why, detail.empty() ? nullptr : text(detail));
+    }
     *url = *answer;
     return url;
 }
@@ -166,7 +177,7 @@ Cell* read(Cell* url, Cell* part, Cell* seek, bool binary, bool lines, bool info
         if (part || seek || as) not_done();
         Cell method;
         series::make_word(&method, word_get);
-        return answer_http(url, &method, nullptr, nullptr, info);
+        return answer_http(url, &method, nullptr, nullptr, binary, lines, info);
     }
     to_port(url, false, false, false, false, false, nullptr);
     return port_action<action::Read>(ACT_READ)(url, part, seek, binary, lines, info, as);
@@ -209,7 +220,8 @@ Cell* write(Cell* url, Cell* data, bool binary, bool lines, bool info, bool appe
         u32 bt = TYPE_OF(&body);
         if (bt != TYPE_BLOCK && bt != TYPE_STRING && bt != TYPE_BINARY) fire(ERR_SCRIPT, "invalid-arg", &body);
     }
-    return answer_http(url, &method, has_headers ? &headers : nullptr, has_body ? &body : nullptr, info);
+    return answer_http(url, &method, has_headers ? &headers : nullptr, has_body ? &body : nullptr, binary, lines,
+                       info);
 }
 
 // --- Registration ---------------------------------------------------------------------

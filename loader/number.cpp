@@ -29,7 +29,7 @@ constexpr i8 NUMBER_STATES[9][5] = {
     {-1, 1, -1, -1, -1},  // after an apostrophe among the integer digits
     {-1, 3, 6, -1, 4},    // fraction digits
     {-1, 3, -1, -1, -1},  // after a leading point, or an apostrophe in the fraction
-    {-1, 3, 6, -1, -1},   // after "digits."
+    {-1, 3, -1, -1, -1},  // after "digits.": a fraction digit must come before an exponent
     {7, 8, -1, -1, -1},   // after the exponent letter
     {-1, 8, -1, -1, -1},  // after the exponent's sign
     {-1, 8, -1, -1, -1},  // exponent digits

@@ -1,5 +1,7 @@
 // Text to number conversion: the contents of a string value (any width) read
-// as an integer or a float, for `make` and `to` of the number datatypes.
+// as an integer, a float, a tuple or money, for `make` and `to` of those
+// datatypes (the tuple and money readers live with the lexer's loaders, in
+// numbers.cpp, and share their parsers).
 //
 // Unlike the lexer's own loaders these read string elements rather than UTF-8
 // source, and they answer failure through an error code for the caller to
@@ -7,7 +9,7 @@
 // that kind, -2 for an integer beyond 32 bits.
 #pragma once
 
-#include "runtime/base.hpp"
+#include "runtime/cell.hpp"
 
 namespace zir {
 namespace lexer {
@@ -28,6 +30,17 @@ double string_to_float(const u8* text, i32 length, u32 unit, i32* error);
 // point and fraction, an optional exponent; nothing else, nothing longer than
 // MAX_FLOAT_TEXT bytes.
 bool check_number(const char* text, i32 length);
+
+// Dot-separated decimal parts 0..255, at most 12 (the lexer's tuple loader
+// takes at least 3 of them; here any count from 1): a tuple! written into the
+// cell, keeping its new-line flag. Digits and dots only.
+void string_to_tuple(const u8* text, i32 length, u32 unit, i32* error, Cell* result);
+
+// [sign] [three-letter currency] "$" amount, or the amount alone: a money!
+// written into the cell (through the money! datatype's maker); any other text,
+// an unknown currency or too many digits are error -1, and the cell is then
+// not to be used.
+void string_to_money(const u8* text, i32 length, u32 unit, i32* error, Cell* result);
 
 }  // namespace lexer
 }  // namespace zir

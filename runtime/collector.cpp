@@ -118,7 +118,7 @@ void mark_cell(const Cell* c) {
             hash_table::mark(c->w3);
             break;
         case MARK_HANDLE:
-            if (i32(c->w3) >= 0) handle_table::mark(i32(c->w3), 0);
+            if (i32(c->w3) >= 0) handle_table::mark_held(i32(c->w3), c->w1 >> handle_table::GENERATION_SHIFT);
             break;
         case MARK_IMAGE:
             if (c->w2) {

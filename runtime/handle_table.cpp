@@ -27,7 +27,7 @@ i32 used_head = -1;
 
 // Threads slots from..slot_count-1 on the free list, in order.
 void thread_free(i32 from) {
-    for (i32 i = from; i < slot_count; i++) slots[i] = Slot{FREE_SLOT, 0, i + 1 < slot_count ? i + 1 : -1};
+    for (i32 i = from; i < slot_count; i++) slots[i] = Slot{FREE_SLOT, 0, 0, i + 1 < slot_count ? i + 1 : -1};
 }
 
 void unlink_used(i32 index) {
@@ -43,14 +43,18 @@ void unlink_used(i32 index) {
     }
 }
 
+// Values made under the slot's old generation are refused from here on.
 void push_free(i32 index) {
-    slots[index] = Slot{FREE_SLOT, 0, free_head};
+    slots[index] = Slot{FREE_SLOT, (slots[index].generation + 1) & GENERATION_MASK, 0, free_head};
     free_head = index;
 }
 
 }  // namespace
 
 void init() {
+    // Making the table again (a memory reset) first releases what it holds.
+    if (slots)
+        for (i32 i = used_head; i >= 0; i = slots[i].next) release_slot(i);
     std::free(slots);
     type_count = 0;
     slot_count = INITIAL_SLOTS;
@@ -81,7 +85,7 @@ i32 alloc(uintptr_t object, u32 type_word) {
         slots[index].next = old;
     }
     free_head = slots[index].next;
-    slots[index] = Slot{type_word & ~SLOT_MARK, object, used_head};
+    slots[index] = Slot{type_word & ~SLOT_MARK, slots[index].generation, object, used_head};
     used_head = index;
     return index;
 }
@@ -98,6 +102,16 @@ bool mark(i32 index, uintptr_t object) {
     if (s.type & SLOT_MARK) return false;
     s.type |= SLOT_MARK;
     return true;
+}
+
+bool live_q(i32 index, u32 generation) {
+    if (index < 0 || index >= slot_count) return false;
+    const Slot& s = slots[index];
+    return (s.type & ~SLOT_MARK) != FREE_SLOT && s.generation == (generation & GENERATION_MASK);
+}
+
+void mark_held(i32 index, u32 generation) {
+    if (live_q(index, generation)) mark(index, 0);
 }
 
 void replace_object(i32 index, uintptr_t object) {

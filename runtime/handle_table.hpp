@@ -22,8 +22,17 @@ constexpr i32 INITIAL_SLOTS = 1000;
 
 using ReleaseFunction = void (*)(uintptr_t object);
 
+// A slot is reused once freed, and a value still naming it must not reach the
+// new object. Each slot counts how often it was freed (its generation), and a
+// handle! value carries the generation it was made under in bits 8..31 of
+// payload word 1 (its slot in word 3): a value whose generation differs names
+// a released object and is refused.
+constexpr u32 GENERATION_SHIFT = 8;
+constexpr u32 GENERATION_MASK = 0xFFFFFF;
+
 struct Slot {
     u32 type;           // type index in bits 0..7, mark in bit 31; FREE_SLOT when free
+    u32 generation;     // times the slot was freed, modulo 2^24
     uintptr_t object;   // 0 when free
     i32 next;           // next slot of the used or free list, -1 ends it
 };
@@ -36,6 +45,12 @@ i32 alloc(uintptr_t object, u32 type_word);
 void free(i32 index, bool release);
 // Marks a slot (and replaces its object when one is given); true the first time.
 bool mark(i32 index, uintptr_t object);
+// Whether a slot holds an object allocated under that generation.
+bool live_q(i32 index, u32 generation);
+// The collector's mark of a handle! value's slot: a slot that is not live
+// under the value's generation (the value outlived an explicit free) is left
+// alone, whatever now occupies it.
+void mark_held(i32 index, u32 generation);
 void replace_object(i32 index, uintptr_t object);
 void release_object(u32 type_word, uintptr_t object);
 void release_slot(i32 index);

@@ -290,8 +290,12 @@ u32 hash_value(const Cell* v, bool case_sensitive) {
         case HASH_W2_W3: return payload_hash(v, 2, 8);
         case HASH_W1_W3: return payload_hash(v, 1, 12);
         case HASH_TUPLE: {
+            // 1.2.3 equals 1.2.3.0: trailing zero bytes do not count.
             u32 n = (v->header >> 19) & 0xF;
-            return payload_hash(v, 1, n <= 12 ? n : 12);
+            if (n > 12) n = 12;
+            const u8* bytes = reinterpret_cast<const u8*>(v) + 4;
+            while (n > 0 && bytes[n - 1] == 0) n--;
+            return payload_hash(v, 1, n);
         }
         case HASH_TEXT:
             return hash_string(v, case_sensitive);
@@ -589,6 +593,16 @@ Cell* put_value(u32 table, const Cell* cell, i32* status) {
 
 void put(u32 table, const Cell* cell) { put_value(table, cell, nullptr); }
 
+Cell* put_absent(u32 table, const Cell* cell, u32 bucket, i32* status) {
+    Record* r = record(table);
+    if (r->kind != MAP || r->occupied >= r->upper || bucket >= r->buckets ||
+        flag_of(flags_of(r), bucket) != BUCKET_EMPTY)
+        return put_value(table, cell, status);
+    take_bucket(r, bucket, u32(cell_index(r, cell)));
+    if (status) *status = PUT_NEW;
+    return const_cast<Cell*>(cell);
+}
+
 void put_all(u32 table, i32 from, i32 step) {
     collector::RootNode keep(table);
     if (step < 1) step = 1;
@@ -637,18 +651,22 @@ Cell* find_within(u32 table, const Cell* key, i32 head, i32 end, i32 skip, i32 o
         u32 f = flag_of(flags_of(r), i);
         if (f == BUCKET_EMPTY) return nullptr;
         if (f == BUCKET_USED) {
-            const Cell* first = cell_at(r, first_of_bucket(r, i));
+            i32 first_index = first_of_bucket(r, i);
+            const Cell* first = cell_at(r, first_index);
             bool here = TYPE_OF(first) == TYPE_OF(&k) && actions::compare(first, &k, COMP_EQUAL);
             r = record(table);
             if (here) {
-                // Equal keys share this bucket: pick among its cells.
+                // Equal keys share this bucket: pick among its cells. The
+                // first was just compared under op 0.
                 i32 best = -1;
                 for_each_in_bucket(r, i, [&](i32 p) {
                     bool candidate = reverse ? p < head && p < end && (head - p - 1) % skip == 0
                                              : p >= head && p < end && (p - head) % skip == 0;
                     if (!candidate) return;
                     bool better = best < 0 || ((last || reverse) ? p > best : p < best);
-                    if (better && actions::compare(cell_at(record(table), p), &k, op)) best = p;
+                    if (!better) return;
+                    if ((p == first_index && op == COMP_EQUAL) || actions::compare(cell_at(record(table), p), &k, op))
+                        best = p;
                 });
                 return best < 0 ? nullptr : cell_at(record(table), best);
             }

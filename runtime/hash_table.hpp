@@ -106,6 +106,11 @@ enum PutStatus : i32 { PUT_NEW = 0, PUT_FOUND = 1, PUT_REBUILT = 2 };
 // the key was there already.
 Cell* put_value(u32 table, const Cell* cell, i32* status);
 void put(u32 table, const Cell* cell);
+// map!: indexes a key cell known to be absent into `bucket`, the empty bucket
+// where a search for it ended (`find_next`'s bucket after a miss), saving a
+// second probe; a bucket that no longer fits (the table must grow, or it is
+// taken) falls back to put_value.
+Cell* put_absent(u32 table, const Cell* cell, u32 bucket, i32* status);
 // Indexes the cells from index `from` on, every `step` cells (1: hash!, 2:
 // map! keys). In a map! a key already present takes the later value: it is
 // copied over the earlier key's value and the later pair leaves the block (so

@@ -23,6 +23,8 @@ namespace {
 constexpr i32 TABLE_SIZE = 1000;
 constexpr i32 VALUE_CELLS = 3;   // owned value, owner, field word
 
+i32 set_path_word = 0;   // the action word of scalar path assignments
+
 void mark_table() { hash_table::mark(table); }
 
 // Series owned by themselves, without looking inside.
@@ -72,6 +74,7 @@ void init() {
     if (!table) collector::register_(mark_table);
     table = 0;
     table = hash_table::init(TABLE_SIZE, 0, hash_table::OWNERSHIP, VALUE_CELLS);
+    set_path_word = symbol::make("set-path");
 }
 
 void set_owner(Cell value, Cell owner, Cell word) {
@@ -146,7 +149,11 @@ void notify_set_path(const Cell* parent, const Cell* parent_word, const Cell* ol
         context::on_set(owner, word, old_value, new_value);
         return;
     }
-    if (any_series_q(TYPE_OF(parent))) check(parent, symbol::make("set-path"), assigned, field, 1);
+    if (!any_series_q(TYPE_OF(parent))) return;
+    // The same for a series holder, which may itself lie in a buffer that
+    // the handler moves.
+    Cell* holder = stack::push(parent);
+    check(holder, set_path_word, assigned, field, 1);
 }
 
 // --- Collection ----------------------------------------------------------------

@@ -38,7 +38,8 @@ bool check(const Cell* value, i32 action_symbol, const Cell* new_value, i32 inde
 // `parent`: an object parent with change handlers hears through its change
 // handler (`context::on_set`) with the word naming the scalar, the old and the
 // new value; a series parent through `check` with the word `set-path`, the
-// value assigned and the field number.
+// value assigned and the field number. The handlers are user code: the
+// values handed over must not lie in a buffer that can move.
 void notify_set_path(const Cell* parent, const Cell* parent_word, const Cell* old_value, const Cell* new_value,
                      const Cell* assigned, i32 field);
 

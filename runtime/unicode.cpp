@@ -397,7 +397,7 @@ int utf8_lead_size(u8 lead) {
     return 0;
 }
 
-i32 decode_utf8_char(const u8* p, i32* avail) {
+i32 check_utf8_char(const u8* p, i32* avail) {
     i32 have = *avail;
     if (have <= 0) {
         *avail = 1;
@@ -412,7 +412,7 @@ i32 decode_utf8_char(const u8* p, i32* avail) {
     // past U+10FFFF (F4) and the rejected surrogates DC00..DCFF (ED B0..B3) show.
     i32 n;
     u32 cp, lo = 0x80, hi = 0xBF;
-    if (b < 0xC2) invalid_utf8(p, have);   // stray continuation byte, or C0/C1 (overlong)
+    if (b < 0xC2) return -2;   // stray continuation byte, or C0/C1 (overlong)
     if (b < 0xE0) {
         n = 2;
         cp = b & 0x1F;
@@ -426,23 +426,44 @@ i32 decode_utf8_char(const u8* p, i32* avail) {
         if (b == 0xF0) lo = 0x90;
         if (b == 0xF4) hi = 0x8F;
     } else {
-        invalid_utf8(p, have);   // F5..FF: past U+10FFFF, or no UTF-8 lead at all
+        return -2;   // F5..FF: past U+10FFFF, or no UTF-8 lead at all
     }
     i32 present = have < n ? have : n;
     if (present > 1) {
         u32 c = p[1];
-        if (c < lo || c > hi || (b == 0xED && c >= 0xB0 && c <= 0xB3)) invalid_utf8(p, have);
+        if (c < lo || c > hi || (b == 0xED && c >= 0xB0 && c <= 0xB3)) return -2;
         for (i32 i = 2; i < present; i++)
-            if ((p[i] & 0xC0) != 0x80) invalid_utf8(p, have);
+            if ((p[i] & 0xC0) != 0x80) return -2;
     }
     if (have < n) {
         *avail = n;
         return -1;
     }
     for (i32 i = 1; i < n; i++) cp = (cp << 6) | (p[i] & 0x3F);
-    if (cp == 0xFFFE) invalid_utf8(p, have);
+    if (cp == 0xFFFE) return -2;
     *avail = n;
     return i32(cp);
+}
+
+i32 decode_utf8_char(const u8* p, i32* avail) {
+    i32 have = *avail;
+    i32 cp = check_utf8_char(p, avail);
+    if (cp == -2) invalid_utf8(p, have);
+    return cp;
+}
+
+bool utf8_valid_q(const u8* p, i64 n) {
+    const u8* end = p + n;
+    while (p < end) {
+        if (*p < 0x80) {
+            p++;
+            continue;
+        }
+        i32 used = end - p < 4 ? i32(end - p) : 4;
+        if (check_utf8_char(p, &used) < 0) return false;
+        p += used;
+    }
+    return true;
 }
 
 // ===== UTF-8 encoding =======================================================

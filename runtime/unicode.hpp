@@ -63,6 +63,12 @@ int utf8_lead_size(u8 lead);
 // DC00..DCFF, and U+FFFE. Other surrogates (D800..DBFF, DD00..DFFF) load: the
 // runtime writes unpaired surrogates as three-byte forms and reads them back.
 i32 decode_utf8_char(const u8* p, i32* avail);
+// The same judgement without raising: answers -2 where decode_utf8_char
+// raises (the lexer reports its own syntax error).
+i32 check_utf8_char(const u8* p, i32* avail);
+// Whether n bytes are text the strict decoder reads whole, without raising:
+// no ill-formed sequence and no character cut by the end.
+bool utf8_valid_q(const u8* p, i64 n);
 
 // --- UTF-8 encoding --------------------------------------------------------
 

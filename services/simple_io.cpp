@@ -1,5 +1,5 @@
-// The simple file and HTTP layer: see simple_io.hpp. Until the file system
-// and the HTTP client are built, each entry refuses with `internal not-done`.
+// The simple file layer: see simple_io.hpp. Until the file system is built,
+// each entry refuses with `internal not-done`.
 #include "services/simple_io.hpp"
 
 #include "runtime/fire.hpp"
@@ -22,8 +22,6 @@ Cell* query(Cell*) { not_done(); }
 bool delete_(const Cell*) { not_done(); }
 
 bool rename(const Cell*, const Cell*) { not_done(); }
-
-const Cell* request_http(const Cell*, const Cell*, const Cell*, const Cell*, bool) { not_done(); }
 
 }  // namespace simple_io
 }  // namespace zir

@@ -1,15 +1,15 @@
-// The simple file and HTTP layer: what the actions of file! and url! hand
-// their work to.
+// The simple file layer: what the actions of file! hand their work to (the
+// HTTP requests of url! are services/http.hpp's).
 //
 // A file action checks its refinements and calls one of these entries with
 // the file value; the entry reaches the file system (POSIX calls on the
-// file's native path, file::to_os_path) or the HTTP client, and answers its
+// file's native path, file::to_os_path), and answers its
 // result in the cell of its first argument, which is the calling action's
 // result cell. Failures are raised here (`access cannot-open` and the rest),
 // never reported as success.
 //
-// The file system and the HTTP client are not part of the runtime yet: until
-// they are, every entry raises `internal not-done`, so a script that reads a
+// The file system is not part of the runtime yet: until it is, every entry
+// raises `internal not-done`, so a script that reads a
 // file fails clearly instead of receiving nothing.
 #pragma once
 
@@ -36,11 +36,6 @@ bool delete_(const Cell* file);
 
 // Renames a file; answers success.
 bool rename(const Cell* from, const Cell* to);
-
-// One HTTP request: the method word, the url, the headers (a block! or null),
-// the data (a block!, string! or binary!, or null) and the /info flag. Answers
-// the response value, or null when no request could be made.
-const Cell* request_http(const Cell* method, const Cell* url, const Cell* headers, const Cell* data, bool info);
 
 }  // namespace simple_io
 }  // namespace zir

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/context.hpp"
+#include "datatypes/datatype.hpp"
 #include "evaluator/actions.hpp"
 #include "datatypes/context.hpp"
 #include "evaluator/stack.hpp"
@@ -93,6 +95,31 @@ Cell* bound_word(const char* spelling, const Cell* value);
 Cell* convert(u32 type, const Cell* spec, u32 slot = ACT_TO);
 // A text value's code points from its head.
 std::u32string code_points(const Cell* text);
+// An image's pixel words (0xAARRGGBB) in row order, from the first.
+std::vector<u32> pixels_of(const Cell* image);
+
+// A datatype's entry for an action slot, typed.
+template <u32 S>
+typename datatype::SlotSig<S>::type action_of(u32 type) {
+    return reinterpret_cast<typename datatype::SlotSig<S>::type>(actions::lookup(type, S));
+}
+
+// While alive, records as text what path assignments into scalars tell the
+// holder of the scalar: an owned series' reports ("set-path [1 5x2] 5 1 1":
+// word, series, new value, index, part) and an object's on-change calls
+// ("size 7x8 -> 7x0": word, old, new). At each report of a series the
+// handler allocates and collects before it reads what it was given, and with
+// `clear_holder` empties the series afterwards, as user code may.
+struct HolderReports {
+    HolderReports();
+    ~HolderReports();
+    HolderReports(const HolderReports&) = delete;
+    HolderReports& operator=(const HolderReports&) = delete;
+    std::vector<std::string> told;
+    bool clear_holder = false;
+    context::OnSet saved_on_set;
+    ownership::DeepChange saved_on_deep_change;
+};
 
 struct MoldOptions {
     bool only = false, all = false, flat = false;

@@ -165,8 +165,6 @@ TEST_F(Binary, ToBinaryBySourceType) {
 }
 
 TEST_F(Binary, ToBinaryRefusals) {
-    Cell* image = int_(0);
-    cell::set_type(image, TYPE_IMAGE);
     struct Case {
         const char* what;
         Cell* spec;
@@ -180,7 +178,6 @@ TEST_F(Binary, ToBinaryRefusals) {
         {"char beyond the code points", test::char_(0x110000), "script invalid-char"},
         {"a block holding a word", block({int_(1), word("w")}), "script bad-to-arg"},
         {"a block holding 256", block({int_(256)}), "script invalid-arg"},
-        {"image before its module", image, "internal not-done"},
     };
     for (const Case& c : cases) EXPECT_EQ(error_of([&] { to_binary(c.spec); }), c.error) << c.what;
     try {

@@ -137,11 +137,13 @@ Cell* fake_scalar_math(i32 op, Cell* vector, const Cell* scalar) {
 TEST_F(Chars, VectorOperandGoesToTheVectorsScalarMath) {
     Cell vec;
     cell::init(&vec, TYPE_VECTOR);
+    integer::VectorScalarMath saved = integer::vector_scalar_math;
+    integer::vector_scalar_math = nullptr;
     EXPECT_EQ(error_of([&] { direct(ACT_ADD, ch('a'), &vec); }), "internal not-done")
-        << "no vector arithmetic yet: said so, not guessed";
+        << "no vector arithmetic: said so, not guessed";
     integer::vector_scalar_math = fake_scalar_math;
     Cell* r = direct(ACT_MULTIPLY, ch('a'), &vec);
-    integer::vector_scalar_math = nullptr;
+    integer::vector_scalar_math = saved;
     EXPECT_EQ(seen_op, i32(MATH_MULTIPLY));
     EXPECT_EQ(seen_vector, r + 1);
     EXPECT_EQ(TYPE_OF(&seen_scalar), u32(TYPE_CHAR));

@@ -468,7 +468,9 @@ TEST_F(Collector, HandlesWithoutValuesAreReleasedAndTheirSlotsReused) {
     i32 lost = handle_table::alloc(0x1234, u32(type));
     RootCell held;
     cell::init(held.get(), TYPE_HANDLE);
-    held->w3 = u32(handle_table::alloc(0x5678, u32(type)));
+    i32 slot = handle_table::alloc(0x5678, u32(type));
+    held->w1 = handle_table::slot(slot)->generation << handle_table::GENERATION_SHIFT;
+    held->w3 = u32(slot);
     collector::do_cycle();
     EXPECT_EQ(released, (std::vector<uintptr_t>{0x1234}));
     EXPECT_EQ(handle_table::alloc(0x9999, u32(type)), lost) << "the freed slot is reused first";

@@ -1,14 +1,18 @@
-// file!: mold (checked against a model of the lexer's file token: every
-// molded path must read back as the same path), local paths, the current
+// file!: mold (read back through the lexer: every molded path must load as
+// the same path), local paths, the current
 // folder, and the file actions' way to the file services.
 #include <optional>
 #include <random>
 
+#include "datatypes/block.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/url.hpp"
 #include "evaluator/actions.hpp"
+#include "evaluator/stack.hpp"
+#include "loader/lexer.hpp"
+#include "runtime/fire.hpp"
 #include "runtime/platform.hpp"
 #include "runtime/unicode.hpp"
 #include "values.hpp"
@@ -28,39 +32,19 @@ std::u32string molded(const Cell* value) {
     return code_points(buffer);
 }
 
-// The path the lexer's file token reads from a molded file, by the token's
-// rules, or nothing when it would not read the whole text as one file:
-//   quoted: "%" and a double quote, then anything but a line feed up to the
-//     next double quote, which must end the text; caret escapes are decoded
-//     (only the doubled caret is expected here);
-//   bare: "%" and at least one character that does not end the token (a
-//     blank, a line feed, a bracket, parenthesis or brace, ":", ";", "@"),
-//     no double quote, not a control character first, not only "%" signs;
-//     percent-decoded when it holds a "%". A NUL ends the lexer's input.
+// The path the lexer reads from a molded file, or nothing when it does not
+// read the whole text as one file.
 std::optional<std::u32string> read_back(const std::u32string& m) {
-    if (m.size() < 2 || m[0] != U'%') return std::nullopt;
-    if (m[1] == U'"') {
-        size_t close = m.find(U'"', 2);
-        if (close != m.size() - 1) return std::nullopt;
-        std::u32string out;
-        for (size_t i = 2; i < close; i++) {
-            if (m[i] == U'\n' || m[i] == 0) return std::nullopt;
-            if (m[i] == U'^') {
-                if (m[++i] != U'^') return std::nullopt;
-            }
-            out += m[i];
-        }
-        return out;
+    Cell* text = text_series(m, 4);
+    Cell* out = stack::push_slot();
+    cell::init(out, TYPE_UNSET);
+    try {
+        lexer::string_to_block(out, text, -1, {}, nullptr, nullptr, nullptr);
+    } catch (const LanguageError&) {
+        return std::nullopt;
     }
-    std::u32string body = m.substr(1);
-    if (body[0] < 0x20 || body.find_first_not_of(U'%') == std::u32string::npos) return std::nullopt;
-    for (char32_t c : body)
-        if (c <= 0x20 || std::u32string_view(U"[](){}:;@\"").find(c) != std::u32string_view::npos)
-            return std::nullopt;
-    if (body.find(U'%') == std::u32string::npos) return body;
-    Cell* out = str("");
-    url::decode(text_series(body, 4), out);
-    return code_points(out);
+    if (block::zs_length_q(out) != 1 || TYPE_OF(block::zs_head(out)) != TYPE_FILE) return std::nullopt;
+    return code_points(block::zs_head(out));
 }
 
 // --- Mold ------------------------------------------------------------------------------

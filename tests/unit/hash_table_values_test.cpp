@@ -522,6 +522,11 @@ TEST_F(HashValues, HashOfEachDatatype) {
     t2 = t1;
     t2.w1 |= 0xFF000000;   // past the tuple's three bytes
     EXPECT_EQ(h(t1), h(t2));
+    t2 = t1;
+    t2.header += 1u << 19;   // 1.2.3.0 equals 1.2.3
+    EXPECT_EQ(h(t1), h(t2));
+    t2.w1 |= 0x01000000;     // 1.2.3.1 does not
+    EXPECT_NE(h(t1), h(t2));
     Cell unknown;
     cell::init(&unknown, TYPE_CONTEXT);
     unknown.w1 = 5;

@@ -4,6 +4,7 @@
 #include <optional>
 #include <random>
 
+#include "datatypes/bitset.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
@@ -19,14 +20,22 @@ using namespace test;
 
 struct StringSearch : ValueTest {};
 
-// A bitset! holding the code points given: bit n in byte n >> 3 under 0x80 >> (n & 7).
+// A bitset! storing the bits of the code points given (bit n in byte n >> 3
+// under 0x80 >> (n & 7)) and, when complemented, counting every code point
+// past them as a member; made by the bitset! spec dialect from those bytes
+// (inverted after `not`).
 Cell* bitset_(std::initializer_list<u32> members, bool complemented = false) {
     u32 top = 0;
     for (u32 m : members) top = m > top ? m : top;
     std::u32string bytes(top / 8 + 1, U'\0');
     for (u32 m : members) bytes[m >> 3] = char32_t(u32(bytes[m >> 3]) | (0x80u >> (m & 7)));
-    Cell* b = text_series(bytes, 1, TYPE_BITSET);
-    if (complemented) node_buffer(b->w2)->flags |= SERIES_COMPLEMENT;
+    if (complemented)
+        for (char32_t& b : bytes) b = char32_t(~u32(b) & 0xFF);
+    Cell* spec = text_series(bytes, 1, TYPE_BINARY);
+    if (complemented) spec = block({word("not"), spec});
+    Cell* b = stack::push_slot();
+    cell::init(b, TYPE_UNSET);
+    bitset::make_from_spec(b, spec, bitset::MODE_MAKE);
     return b;
 }
 

@@ -6,6 +6,7 @@
 #include "datatypes/context.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/string.hpp"
@@ -354,6 +355,14 @@ Cell* convert(u32 type, const Cell* spec, u32 slot) {
     return reinterpret_cast<action::Make>(actions::lookup(type, slot))(proto, arg, type);
 }
 
+std::vector<u32> pixels_of(const Cell* img) {
+    image_backend::Lock lock;
+    const u32* p = image::lock_pixels(img, &lock);
+    std::vector<u32> out(p, p + image::count_of(img));
+    image::unlock_pixels(img, &lock, false);
+    return out;
+}
+
 std::u32string code_points(const Cell* text) {
     std::u32string out;
     for (i32 i = i32(text->w1); i < string::zs_abs_length(text); i++) out += char32_t(string::get_char_at(text, i));
@@ -391,6 +400,44 @@ std::string form(const Cell* value, i32 part) {
     std::string text = string::to_std(buffer);
     stack::top = saved;
     return text;
+}
+
+namespace {
+
+HolderReports* reporting = nullptr;
+bool in_report = false;
+
+void report_deep(const Cell*, const Cell*, const Cell* target, i32 word, const Cell* value, i32 index, i32 part) {
+    if (in_report) return;   // the handler's own changes report too
+    in_report = true;
+    // Collecting first: what the handler was given must still be there.
+    memory::alloc_cells(16);
+    collector::do_cycle();
+    reporting->told.push_back(std::string(symbol::spelling(word)) + " " + mold(target) + " " + mold(value) + " " +
+                              std::to_string(index) + " " + std::to_string(part));
+    Cell* mark = stack::top;
+    if (reporting->clear_holder) series::clear(stack::push(target));
+    stack::top = mark;
+    in_report = false;
+}
+
+void report_set(const Cell*, const Cell* word, const Cell* old_value, const Cell* new_value) {
+    reporting->told.push_back(std::string(symbol::spelling(i32(word->w2))) + " " + mold(old_value) + " -> " +
+                              mold(new_value));
+}
+
+}  // namespace
+
+HolderReports::HolderReports() : saved_on_set(context::on_set), saved_on_deep_change(ownership::on_deep_change) {
+    reporting = this;
+    ownership::on_deep_change = report_deep;
+    context::on_set = report_set;
+}
+
+HolderReports::~HolderReports() {
+    reporting = nullptr;
+    ownership::on_deep_change = saved_on_deep_change;
+    context::on_set = saved_on_set;
 }
 
 void ValueTest::SetUp() {

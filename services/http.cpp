@@ -1,0 +1,440 @@
+// The HTTP client: see http.hpp.
+//
+// libcurl calls back into this module while a transfer runs. The callbacks
+// only append bytes to C++ containers and never let an exception through
+// (a failed append ends the transfer and is reported after the library call
+// has returned); nothing in `perform` touches a language value.
+#include "services/http.hpp"
+
+#include <curl/curl.h>
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include "datatypes/binary.hpp"
+#include "datatypes/block.hpp"
+#include "datatypes/map.hpp"
+#include "datatypes/none.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/string.hpp"
+#include "datatypes/symbol.hpp"
+#include "evaluator/actions.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/fire.hpp"
+#include "runtime/unicode.hpp"
+
+namespace zir {
+namespace simple_io {
+
+HttpLimits http_limits;
+
+namespace {
+
+// The largest response body a binary! can hold.
+constexpr i64 MAX_BODY_BYTES = MAX_LENGTH - 15;
+
+// --- Texts of values ---------------------------------------------------------------
+
+// The UTF-8 text of a value: a string!'s own text, else its form (or mold).
+std::string text_of(const Cell* value, bool mold) {
+    stack::KeepTop keep;
+    Cell* copy = stack::push(value);
+    if (TYPE_OF(copy) == TYPE_STRING) return string::to_std(copy);
+    Cell* out = stack::push_slot();
+    cell::init(out, TYPE_UNSET);
+    string::make_at(out, 16, 1);
+    if (mold) actions::mold(copy, out, false, false, false, nullptr, PART_UNLIMITED, 0);
+    else actions::form(copy, out, nullptr, PART_UNLIMITED);
+    return string::to_std(out);
+}
+
+// A header name as sent: a word's spelling, anything else its form.
+std::string name_text(const Cell* name) {
+    if (any_word_q(TYPE_OF(name))) return std::string(symbol::spelling(i32(name->w2)));
+    return text_of(name, false);
+}
+
+// --- The request's parts ------------------------------------------------------------
+
+// ASCII letter case, whatever the C locale says.
+char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 32) : c; }
+
+// Header names compare without regard to case.
+bool same_name_q(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); i++)
+        if (ascii_upper(a[i]) != ascii_upper(b[i])) return false;
+    return true;
+}
+
+// The characters of an HTTP token (method and header names).
+bool token_char_q(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+           (c && std::strchr("!#$%&'*+-.^_`|~", c));
+}
+
+bool token_q(std::string_view s) {
+    if (s.empty()) return false;
+    for (unsigned char c : s)
+        if (!token_char_q(c)) return false;
+    return true;
+}
+
+// The method's text: its spelling in upper case. A spelling that is no HTTP
+// token could not be sent as a method: `script invalid-arg`.
+std::string method_text(const Cell* method) {
+    std::string text(symbol::spelling(i32(method->w2)));
+    for (char& c : text) c = ascii_upper(c);
+    if (!token_q(text)) fire(ERR_SCRIPT, "invalid-arg", method);
+    return text;
+}
+
+// The url's UTF-8 text with every byte a url cannot hold as it is (controls,
+// space, the bytes past ASCII and the delimiters no url uses) written as %XX,
+// as a system request object escapes a url it is given. A "%" stays: the
+// url's text may hold escapes already.
+std::string url_text(const Cell* url) {
+    std::string text = string::to_std(url);
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if (c <= 0x20 || c >= 0x7F || std::strchr("\"<>\\^`{|}", c)) {
+            out += '%';
+            out += "0123456789ABCDEF"[c >> 4];
+            out += "0123456789ABCDEF"[c & 15];
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
+// The "Name: value" lines of a header block of alternating names and
+// values. A name that is no HTTP token, a value holding a line break or a
+// NUL (which would end the header early and start another), or a name
+// without a value is refused with `script invalid-arg`.
+std::vector<std::string> header_lines(const Cell* headers) {
+    collector::RootCell block(*headers);
+    std::vector<std::string> lines;
+    for (i32 i = series::head_index(block.get());; i += 2) {
+        i32 n = series::abs_length(series::buffer_of(block.get()));
+        if (i >= n) break;
+        Cell name = *block::cell_at(block->w2, i);
+        if (i + 1 >= n) fire(ERR_SCRIPT, "invalid-arg", &name);
+        Cell value = *block::cell_at(block->w2, i + 1);
+        collector::RootCell hold_value(value);
+        std::string name_s = name_text(&name);
+        if (!token_q(name_s)) fire(ERR_SCRIPT, "invalid-arg", &name);
+        std::string value_s = text_of(hold_value.get(), false);
+        if (value_s.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+            fire(ERR_SCRIPT, "invalid-arg", hold_value.get());
+        // libcurl sends "Name;" as a header with an empty value ("Name:"
+        // alone would remove the header).
+        lines.push_back(value_s.empty() ? name_s + ";" : name_s + ": " + value_s);
+    }
+    return lines;
+}
+
+// --- The exchange ----------------------------------------------------------------------
+
+struct CurlDeleter {
+    void operator()(CURL* c) const { curl_easy_cleanup(c); }
+};
+struct SlistDeleter {
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+
+// What the callbacks collect; `overflow` says the body outgrew a series.
+struct Collected {
+    HttpExchange* exchange;
+    bool overflow = false;
+    bool out_of_memory = false;
+};
+
+size_t on_body(char* data, size_t size, size_t count, void* user) {
+    auto* c = static_cast<Collected*>(user);
+    size_t n = size * count;
+    std::vector<u8>& body = c->exchange->response_body;
+    if (i64(body.size()) + i64(n) > MAX_BODY_BYTES) {
+        c->overflow = true;
+        return 0;
+    }
+    try {
+        body.insert(body.end(), data, data + n);
+    } catch (...) {
+        c->out_of_memory = true;
+        return 0;
+    }
+    return n;
+}
+
+// Header lines arrive one by one, for every response of the exchange (the
+// redirects, and interim 1xx answers); a status line starts a response, so
+// only the final one's lines remain.
+size_t on_header(char* data, size_t size, size_t count, void* user) {
+    auto* c = static_cast<Collected*>(user);
+    size_t n = size * count;
+    std::string_view line(data, n);
+    try {
+        if (line.starts_with("HTTP/")) c->exchange->response_headers.clear();
+        else if (line != "\r\n" && line != "\n") c->exchange->response_headers.append(line);
+    } catch (...) {
+        c->out_of_memory = true;
+        return 0;
+    }
+    return n;
+}
+
+void init_library() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+}  // namespace
+
+bool perform(HttpExchange& x) {
+    init_library();
+    x.status = 0;
+    x.response_headers.clear();
+    x.response_body.clear();
+    x.reason.clear();
+    x.detail.clear();
+    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    if (!curl) {
+        x.reason = "the HTTP library could not start a request";
+        return false;
+    }
+    CURL* c = curl.get();
+    char error[CURL_ERROR_SIZE] = {};
+    Collected collected{&x};
+
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
+    curl_easy_setopt(c, CURLOPT_URL, x.url.c_str());
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(c, CURLOPT_MAXREDIRS, http_limits.max_redirects);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, http_limits.connect_seconds);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, http_limits.stall_seconds);
+    // No signal for name-lookup time-outs: the runtime has its own threads
+    // and signal handlers.
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &collected);
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, &collected);
+
+    bool get = x.method == "GET", head = x.method == "HEAD";
+    bool body = x.has_body && !get && !head;
+    if (head) {
+        curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+    } else if (get) {
+        curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+    } else {
+        if (x.method == "POST" || body) {
+            // A POST without a body sends an empty one (Content-Length: 0).
+            curl_easy_setopt(c, CURLOPT_POST, 1L);
+            curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body ? x.body.size() : 0));
+            curl_easy_setopt(c, CURLOPT_POSTFIELDS, body ? x.body.data() : "");
+        }
+        if (x.method != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, x.method.c_str());
+    }
+
+    // Only the headers asked for: libcurl's own form type for POST and its
+    // "Expect: 100-continue" for large bodies are taken out unless given.
+    std::unique_ptr<curl_slist, SlistDeleter> list;
+    auto add = [&](const std::string& line) {
+        curl_slist* head = curl_slist_append(list.get(), line.c_str());
+        if (head && !list) list.reset(head);
+        return head != nullptr;
+    };
+    bool added = true;
+    for (const std::string& line : x.headers) added = added && add(line);
+    for (const char* own : {"Content-Type", "Expect"}) {
+        bool given = false;
+        for (const std::string& line : x.headers)
+            given = given || same_name_q(std::string_view(line).substr(0, line.find_first_of(":;")), own);
+        if (!given) added = added && add(std::string(own) + ":");
+    }
+    if (!added) {
+        x.reason = "out of memory";
+        return false;
+    }
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, list.get());
+
+    CURLcode rc = curl_easy_perform(c);
+    if (collected.overflow) {
+        x.reason = "response body larger than a series can hold";
+        return false;
+    }
+    if (collected.out_of_memory) {
+        x.reason = "out of memory";
+        return false;
+    }
+    if (rc != CURLE_OK) {
+        x.reason = curl_easy_strerror(rc);
+        if (error[0] && x.reason != error) x.detail = error;
+        return false;
+    }
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &x.status);
+    return true;
+}
+
+// --- The answer ---------------------------------------------------------------------
+
+namespace {
+
+void append_text(Cell* str, std::string_view bytes) {
+    string::append_utf8_lenient(str, reinterpret_cast<const u8*>(bytes.data()), i64(bytes.size()));
+}
+
+// A string! of UTF-8 bytes in the cell, CR LF and a lone CR made LF, a
+// leading byte-order mark skipped; malformed UTF-8, a character cut by the
+// end included, raises `access invalid-utf8`.
+Cell* decode_text(Cell* out, const u8* bytes, i64 n) {
+    if (n > MAX_LENGTH) fire(ERR_SCRIPT, "size-limit", &none::value);
+    i32 cut = 0;
+    u32 node = unicode::load_utf8(bytes, n, 0, &cut, true);
+    if (cut > 0) fire(ERR_ACCESS, "invalid-utf8", binary::load(bytes + n - cut, cut));
+    cell::init(out, TYPE_STRING);
+    out->w2 = node;
+    return out;
+}
+
+// A block! of one string! per line: lines end at LF, dropped with a CR just
+// before it; a final LF adds no empty line.
+Cell* decode_lines(Cell* out, const u8* bytes, i64 n) {
+    block::make_at(out, 1);
+    collector::RootCell line;
+    i64 start = 0;
+    while (start < n) {
+        auto lf = static_cast<const u8*>(std::memchr(bytes + start, '\n', size_t(n - start)));
+        i64 end = lf ? lf - bytes : n;
+        i64 stop = lf && end > start && bytes[end - 1] == '\r' ? end - 1 : end;
+        decode_text(line.get(), bytes + start, stop - start);
+        block::zs_append(out, line.get());
+        start = end + 1;
+    }
+    return out;
+}
+
+// The response body in the asked form, pushed.
+Cell* body_value(const std::vector<u8>& bytes, bool binary, bool lines) {
+    if (binary) return binary::load(bytes.data(), i64(bytes.size()));
+    Cell* out = stack::push_slot();
+    cell::init(out, TYPE_UNSET);
+    if (lines) return decode_lines(out, bytes.data(), i64(bytes.size()));
+    return decode_text(out, bytes.data(), i64(bytes.size()));
+}
+
+}  // namespace
+
+Cell* parse_headers(std::string_view text) {
+    // Names and values first, in order, same names together: then the map is
+    // made once, over keys that are all distinct.
+    struct Header {
+        std::string_view name;
+        std::vector<std::string> values;
+    };
+    std::vector<Header> headers;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.empty()) continue;
+        // A line that starts with a blank continues the value before it.
+        if ((line[0] == ' ' || line[0] == '\t') && !headers.empty()) {
+            size_t from = line.find_first_not_of(" \t");
+            if (from != std::string_view::npos) {
+                std::string& last = headers.back().values.back();
+                last += ' ';
+                last += line.substr(from);
+            }
+            continue;
+        }
+        size_t colon = line.find(':');
+        if (colon == std::string_view::npos || colon == 0) continue;
+        std::string_view name = line.substr(0, colon);
+        std::string_view value = line.substr(colon + 1);
+        size_t from = value.find_first_not_of(" \t");
+        value = from == std::string_view::npos ? std::string_view() : value.substr(from);
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+        Header* h = nullptr;
+        for (Header& e : headers)
+            if (same_name_q(e.name, name)) h = &e;
+        if (!h) h = &headers.emplace_back(Header{name, {}});
+        h->values.emplace_back(value);
+    }
+
+    Cell* map = stack::push_slot();
+    cell::init(map, TYPE_UNSET);
+    block::make_at(map, i32(headers.size() * 2));
+    collector::RootCell key, value, item;
+    for (const Header& h : headers) {
+        series::make_word(key.get(), symbol::make(h.name), TYPE_SET_WORD);
+        if (h.values.size() == 1) {
+            cell::init(value.get(), TYPE_UNSET);
+            string::make_at(value.get(), i64(h.values[0].size()), 1);
+            append_text(value.get(), h.values[0]);
+        } else {
+            cell::init(value.get(), TYPE_UNSET);
+            block::make_at(value.get(), i32(h.values.size()));
+            for (const std::string& v : h.values) {
+                cell::init(item.get(), TYPE_UNSET);
+                string::make_at(item.get(), i64(v.size()), 1);
+                append_text(item.get(), v);
+                block::zs_append(value.get(), item.get());
+            }
+        }
+        block::zs_append(map, key.get());
+        block::zs_append(map, value.get());
+    }
+    return map::make_at(map, map->w2, i32(headers.size()));
+}
+
+const Cell* request_http(const Cell* method, const Cell* url, const Cell* headers, const Cell* data, bool binary,
+                         bool lines, bool info, std::string& reason, std::string& detail) {
+    HttpExchange x;
+    x.method = method_text(method);
+    x.url = url_text(url);
+    if (headers) {
+        x.headers = header_lines(headers);
+    } else {
+        for (const auto& h : DEFAULT_HEADERS) x.headers.push_back(std::string(h[0]) + ": " + h[1]);
+    }
+    if (data) {
+        x.has_body = true;
+        if (TYPE_OF(data) == TYPE_BINARY) {
+            std::vector<u8> bytes = binary::bytes_of(data);
+            x.body.assign(bytes.begin(), bytes.end());
+        } else {
+            x.body = text_of(data, true);
+        }
+    }
+    if (!perform(x)) {
+        reason = x.reason;
+        detail = x.detail;
+        return nullptr;
+    }
+    if (!info) return body_value(x.response_body, binary, lines);
+    Cell* answer = stack::push_slot();
+    cell::init(answer, TYPE_UNSET);
+    block::make_at(answer, 3);
+    Cell status;
+    cell::init(&status, TYPE_INTEGER);
+    status.w2 = u32(i32(x.status));
+    block::zs_append(answer, &status);
+    block::zs_append(answer, parse_headers(x.response_headers));
+    block::zs_append(answer, body_value(x.response_body, binary, lines));
+    return answer;
+}
+
+}  // namespace simple_io
+}  // namespace zir

@@ -1,0 +1,455 @@
+// The lexer: every literal form and what it loads to, the syntax errors with
+// their exact text, nesting, check-only mode and the conversions that ask the
+// lexer what a text is.
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "datatypes/block.hpp"
+#include "datatypes/date.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/string.hpp"
+#include "evaluator/stack.hpp"
+#include "lexer_support.hpp"
+
+namespace zir {
+namespace {
+
+using namespace test;
+
+struct Lexer : ValueTest {};
+
+// The first value a source loads to, copied to the value stack (the block's
+// buffer moves at the next allocation).
+Cell* first(const char* source) { return stack::push(block::zs_head(load(source))); }
+
+struct Case {
+    const char* source;
+    const char* molded;
+};
+
+void expect_all(const std::vector<Case>& cases) {
+    for (const Case& c : cases) {
+        std::string error = load_error(c.source);
+        if (!error.empty()) {
+            ADD_FAILURE() << c.source << " raised " << error;
+            continue;
+        }
+        EXPECT_EQ(loaded(c.source), c.molded) << c.source;
+    }
+}
+
+struct ErrorCase {
+    const char* source;
+    const char* message;
+};
+
+void expect_errors(const std::vector<ErrorCase>& cases) {
+    for (const ErrorCase& c : cases) EXPECT_EQ(load_error(c.source), c.message) << c.source;
+}
+
+TEST_F(Lexer, BlocksParensAndFiller) {
+    expect_all({
+        {"", ""},
+        {"  \t\r ", ""},
+        {"[]", "[]"},
+        {"[1 [2 (3)] ()]", "[1 [2 (3)] ()]"},
+        {"a", "a"},
+        {"; only a comment", ""},
+        {"1 ; comment\n2", "1\n2"},
+        {"1\x01\x02 2", "1 2"},
+        {"1\0 2", "1"},
+    });
+}
+
+TEST_F(Lexer, Strings) {
+    expect_all({
+        {R"x("abc")x", R"x("abc")x"},
+        {R"x("")x", R"x("")x"},
+        {R"x("a^"b")x", R"x({a"b})x"},
+        {R"x("^(41)^(tab)^/^-^(1F600)")x", "\"A^-^/^-\xF0\x9F\x98\x80\""},
+        {R"x("^(back)^(null)^(del)^(esc)^(page)^(line)")x", R"x("^H^@^~^[^L^/")x"},
+        {R"x("^a^Z^@^~^^")x", R"x("^A^Z^@^~^^")x"},
+        {"\"caf\xC3\xA9\"", "\"caf\xC3\xA9\""},
+        {"{a{b}c}", R"x("a{b}c")x"},
+        {"{a^}b}", R"x("a}b")x"},
+        {"{line\nbreak}", R"x("line^/break")x"},
+        {"%{a}b}%", R"x("a}b")x"},
+        {"%%{x}%%", R"x("x")x"},
+        {"%%{a}%b}%%", R"x("a}%b")x"},
+        {"%{^(41)}%", R"x("^^(41)")x"},
+    });
+    EXPECT_EQ(string::zs_length(block::zs_head(load("{a{b}c}"))), 5);
+    // A value starts on a new line when line feeds come before it, not when
+    // it holds some.
+    EXPECT_EQ(loaded("x {a\nb} y"), R"x(x "a^/b" y)x");
+    EXPECT_EQ(loaded("x\n{a}\n#{00}"), "x\n\"a\"\n#{00}");
+    EXPECT_EQ(loaded("x {a{\n}b}"), R"x(x "a{^/}b")x");
+}
+
+TEST_F(Lexer, StringErrors) {
+    expect_errors({
+        {"\"abc", "(line 1) invalid string! at \"abc"},
+        {"\"a\nb\"", "(line 1) invalid string! at \"a"},
+        {"{abc", "(line 1) invalid string! at {abc"},
+        {"%{x}%%", "(line 1) invalid string! at %{x}%%"},
+        {"\"^(1234567)\"", "(line 1) invalid string! at \"^(1234567)\""},
+        {"\"^(110000)\"", "(line 1) invalid string! at \"^(110000)\""},
+        {"\"a\x80\"", "(line 1) invalid string! at \"a\xC2\x80\""},
+    });
+}
+
+TEST_F(Lexer, Characters) {
+    expect_all({
+        {R"x(#"a")x", R"x(#"a")x"},
+        {R"x(#"^(tab)")x", R"x(#"^-")x"},
+        {R"x(#"^(1F600)")x", "#\"\xF0\x9F\x98\x80\""},
+        {R"x(#"^"")x", R"x(#"^"")x"},
+        {"#\"\xC3\xA9\"", "#\"\xC3\xA9\""},
+    });
+    expect_errors({
+        {R"x(#"ab")x", R"x((line 1) invalid char! at #"ab")x"},
+        {R"x(#"")x", R"x((line 1) invalid char! at #"")x"},
+        {R"x(#"^")x", R"x((line 1) invalid char! at #"^")x"},
+        {R"x(#"^(110000)")x", R"x((line 1) invalid char! at #"^(110000)")x"},
+    });
+}
+
+TEST_F(Lexer, Words) {
+    expect_all({
+        {"abc", "abc"},
+        {"a: 'b :c /d", "a: 'b :c /d"},
+        {"+ - * / // < > <= >= <> = == ^", "+ - * / // < > <= >= <> = == ^"},
+        {"%", "%"},
+        {"%%", "%%"},
+        {"a.b a+b -a +a .a", "a.b a+b -a +a .a"},
+        {"<<", "<<"},
+        {"Ahead ABC", "Ahead ABC"},
+        {"\xC2\xA0word", "word"},
+        {"\xC2\xA0", ""},
+        {"\xC2\xA0" "12", "12"},
+        {"#abc #a.b", "#abc #a.b"},
+    });
+    expect_errors({
+        {":a:", "(line 1) invalid word! at :a:"},
+        {"'a:", "(line 1) invalid lit-word! at 'a:"},
+        {"a%", "(line 1) invalid word! at a%"},
+        {"#", "(line 1) invalid issue! at #"},
+        {"'1", "(line 1) invalid word! at '1"},
+        {"a\x80", "(line 1) invalid word! at a\xC2\x80"},
+        {"#a\xE4", "(line 1) invalid issue! at #a\xC3\xA4"},
+        {"u\xC2\xA0\xE4\xB8" "a", "(line 1) invalid word! at \xC3\xA4\xC2\xB8" "a"},
+    });
+}
+
+TEST_F(Lexer, Paths) {
+    expect_all({
+        {"a/b", "a/b"},
+        {"a/b/c:", "a/b/c:"},
+        {"'a/b", "'a/b"},
+        {":a/b", ":a/b"},
+        {"a/1/\"s\"/(x)", "a/1/\"s\"/(x)"},
+        {"[a/b c]", "[a/b c]"},
+    });
+    expect_errors({
+        {"a/b:/c", "(line 1) invalid word! at b:/c"},
+        {"a/b/", "(line 1) invalid path! at a/b/"},
+        {"a/", "(line 1) invalid character at a/"},
+    });
+}
+
+TEST_F(Lexer, FilesUrlsEmailsTagsRefs) {
+    expect_all({
+        {"%a/b.txt", "%a/b.txt"},
+        {"%a%20b", R"x(%"a b")x"},
+        {R"x(%"a b")x", R"x(%"a b")x"},
+        {"http://example.com/a?b=c", "http://example.com/a?b=c"},
+        {"a@b.c", "a@b.c"},
+        {"<a href=\"x\">", "<a href=\"x\">"},
+        {"<a>", "<a>"},
+        {"@ref", "@ref"},
+    });
+}
+
+TEST_F(Lexer, Numbers) {
+    expect_all({
+        {"0 1 -1 +1 2147483647 -2147483648", "0 1 -1 1 2147483647 -2147483648"},
+        {"1'000'000", "1000000"},
+        {"FFh 0FFh 7FFFFFFFh FFFFFFFFh", "255 255 2147483647 -1"},
+    });
+    struct Float {
+        const char* source;
+        double value;
+    };
+    for (const Float& f : std::vector<Float>{{"2147483648", 2147483648.0}, {"-2147483649", -2147483649.0},
+                                             {"1.5", 1.5}, {".5", 0.5}, {"-0.25", -0.25}, {"1e3", 1000.0},
+                                             {"1E3", 1000.0}, {"1.5e-3", 0.0015}, {"1'000.5", 1000.5},
+                                             {"1.#INF", HUGE_VAL}, {"-1.#inf", -HUGE_VAL}}) {
+        Cell* v = first(f.source);
+        EXPECT_EQ(TYPE_OF(v), TYPE_FLOAT) << f.source;
+        EXPECT_EQ(cell::get_float(v), f.value) << f.source;
+    }
+    Cell* nan = first("1.#NaN");
+    EXPECT_EQ(std::bit_cast<u64>(cell::get_float(nan)), 0x7FF8000000000000ull);
+    expect_errors({
+        {"12a", "(line 1) invalid integer! at 12a"},
+        {"1''0", "(line 1) invalid integer! at 1''0"},
+        {"123456789h", "(line 1) invalid integer! at 123456789h"},
+        {"1h", "(line 1) invalid integer! at 1h"},
+        {"Ah", "(line 1) invalid word! at Ah"},
+        {"1E5;", "(line 1) invalid integer! at 1E5;"},
+        {".5,", "(line 1) invalid word! at .5,"},
+        {"1.#FOO", "(line 1) invalid float! at 1.#FOO"},
+    });
+    EXPECT_EQ(cell::get_float(block::zs_head(load("1e5;"))), 100000.0) << "a float, then a comment";
+    EXPECT_EQ(load_error("0.5,"), "(line 1) invalid point2D! at ,") << "a float, then a comma outside a paren";
+}
+
+TEST_F(Lexer, FloatsPercentsAndTimes) {
+    expect_all({
+        {"2147483648 -2147483649", "2147483648.0 -2147483649.0"},
+        {"1.5 .5 -0.25 1e3 1E3 1.5e-3 1'000.5", "1.5 0.5 -0.25 1000.0 1000.0 0.0015 1000.5"},
+        {"1.5% 50% -2%", "1.5% 50% -2%"},
+        {"10:30 1:30.5 -0:30 10:30:15", "10:30:00 0:01:30.5 -0:30:00 10:30:15"},
+        {"1.#INF -1.#inf 1.#NaN", "1.#INF -1.#INF 1.#NaN"},
+    });
+    EXPECT_EQ(cell::get_float(block::zs_head(load("1.5%"))), 0.015);
+    EXPECT_EQ(cell::get_float(block::zs_head(load("10:30"))), 37800.0);
+    EXPECT_EQ(cell::get_float(block::zs_head(load("1:30.5"))), 90.5);
+    EXPECT_EQ(cell::get_float(block::zs_head(load("-0:30"))), -1800.0);
+    expect_errors({
+        {"10:", "(line 1) invalid time! at 10:"},
+        {"1.#FOO", "(line 1) invalid float! at 1.#FOO"},
+        {"1.e5", "(line 1) invalid float! at 1.e5"},
+        {"1.5x2", "(line 1) invalid pair! at 1.5x2"},
+    });
+}
+
+TEST_F(Lexer, Nesting) {
+    expect_errors({
+        {"[1 2", "(line 1) missing ] at [1 2"},
+        {"1 2]", "(line 1) missing [ at 1 2]"},
+        {"(1 2]", "(line 1) missing ) at (1 2]"},
+        {"[1\n(2", "(line 2) missing ) at (2"},
+        {"}", "(line 1) invalid character at }"},
+        {"\\", "(line 1) invalid character at \\"},
+        {"#(foo)", "(line 1) invalid construction spec at #(foo)"},
+    });
+}
+
+TEST_F(Lexer, ConstructionForms) {
+    expect_all({
+        {"#(none) #(TRUE) #(false)", "none true false"},
+        {"#(integer!)", "integer!"},
+    });
+    expect_errors({{"#(tru)", "(line 1) invalid construction spec at #(tru)"}});
+}
+
+TEST_F(Lexer, Prescan) {
+    // Only the structure is followed, up to the first complete value; the
+    // closers that tokens leave behind are stepped over.
+    struct Case {
+        const char* source;
+        i32 answer;
+    } cases[] = {
+        {"[1 2] 3", TYPE_BLOCK}, {"[#\"[\" <a]> 50% #{5D} %\"]\"]", TYPE_BLOCK}, {"(a", TYPE_ERROR},
+        {"a/b/c", TYPE_PATH}, {"%%{]}%% [", TYPE_STRING}, {"{a [}", TYPE_STRING},
+    };
+    for (const Case& c : cases) {
+        lexer::Options o;
+        o.scan = false;
+        Cell* saved = stack::top;
+        EXPECT_EQ(
+            [&] {
+                std::vector<u8> bytes(c.source, c.source + std::strlen(c.source));
+                Cell out;
+                return lexer::transcode(&out, bytes.data(), i64(bytes.size()), o, nullptr, nullptr, nullptr, nullptr);
+            }(),
+            c.answer)
+            << c.source;
+        stack::top = saved;
+    }
+}
+
+TEST_F(Lexer, CheckOnly) {
+    EXPECT_EQ(check("[1 2]"), TYPE_BLOCK);
+    EXPECT_EQ(check("12a"), TYPE_ERROR);
+    EXPECT_EQ(check("[1 2"), TYPE_ERROR);
+    EXPECT_EQ(check("\"abc"), TYPE_ERROR);
+    EXPECT_EQ(check("a b"), TYPE_WORD);
+}
+
+}  // namespace
+}  // namespace zir
+
+namespace zir {
+namespace {
+
+using namespace test;
+
+struct LexerLiterals : ValueTest {};
+
+
+TEST_F(LexerLiterals, Binaries) {
+    struct Case {
+        const char* source;
+        std::vector<u8> bytes;
+    } cases[] = {
+        {"#{}", {}},
+        {"#{0a0B ff}", {0x0A, 0x0B, 0xFF}},
+        {"16#{01 ; a comment\n 02}", {1, 2}},
+        {"2#{0000000111111111}", {0x01, 0xFF}},
+        {"64#{QUJD}", {'A', 'B', 'C'}},
+        {"64#{QUI=}", {'A', 'B'}},
+        {"64#{QQ==}", {'A'}},
+    };
+    expect_all({{"#{0A0b} 2#{00000001} 64#{QUJD}", "#{0A0B} #{01} #{414243}"}});
+    for (const Case& c : cases) {
+        Cell* v = first(c.source);
+        ASSERT_EQ(TYPE_OF(v), TYPE_BINARY) << c.source;
+        SeriesBuffer* s = series::buffer_of(v);
+        EXPECT_EQ(std::vector<u8>(series::head(s), series::head(s) + series::used_bytes(s)), c.bytes) << c.source;
+    }
+    expect_errors({
+        {"16#{ABC}", "(line 1) invalid binary! at }"},
+        {"#{0G}", "(line 1) invalid binary! at G}"},
+        {"2#{0101}", "(line 1) invalid binary! at }"},
+        {"8#{12}", "(line 1) invalid binary! at 8#{12}"},
+        {"64#{Q===}", "(line 1) invalid binary! at ===}"},
+    });
+}
+
+TEST_F(LexerLiterals, PairsTuplesAndPoints) {
+    expect_all({
+        {"1x2 -3x40 1X-2", "1x2 -3x40 1x-2"},
+        {"1.2.3 255.0.0.128 1.2.3.4.5.6.7.8.9.10.11.12", "1.2.3 255.0.0.128 1.2.3.4.5.6.7.8.9.10.11.12"},
+        {"(1, 2) (1.5, -2, 3e2) ( 1 , 2 )", "(1, 2) (1.5, -2, 300) (1, 2)"},
+    });
+    Cell* p = first("-3x40");
+    EXPECT_EQ(TYPE_OF(p), TYPE_PAIR);
+    EXPECT_EQ(i32(p->w2), -3);
+    EXPECT_EQ(i32(p->w3), 40);
+    Cell* t = first("1.2.3.4");
+    EXPECT_EQ(TYPE_OF(t), TYPE_TUPLE);
+    EXPECT_EQ((t->header >> 19) & 0xF, 4u);
+    EXPECT_EQ(t->w1, 0x04030201u) << "the first byte lowest in word 1";
+    Cell* long_tuple = first("1.2.3.4.5.6.7.8.9.10.11.12");
+    EXPECT_EQ(long_tuple->w3, 0x0C0B0A09u);
+    Cell* p2 = first("(1, 2.5)");
+    EXPECT_EQ(TYPE_OF(p2), TYPE_POINT2D);
+    EXPECT_EQ(std::bit_cast<float>(p2->w1), 1.0f);
+    EXPECT_EQ(std::bit_cast<float>(p2->w2), 2.5f);
+    Cell* p3 = first("( 1 , -2 , 3e2 )");
+    EXPECT_EQ(TYPE_OF(p3), TYPE_POINT3D);
+    EXPECT_EQ(std::bit_cast<float>(p3->w3), 300.0f);
+    Cell* inf = first("(1.#INF, 0)");
+    EXPECT_EQ(std::bit_cast<float>(inf->w1), HUGE_VALF);
+    Cell* big = first("(1e300, 0)");
+    EXPECT_EQ(std::bit_cast<float>(big->w1), HUGE_VALF) << "beyond the single range: infinity";
+    expect_errors({
+        {"1.2.256", "(line 1) invalid tuple! at 1.2.256"},
+        {"1..2", "(line 1) invalid tuple! at 1..2"},
+        {"1.2.3.4.5.6.7.8.9.10.11.12.13", "(line 1) invalid tuple! at 1.2.3.4.5.6.7.8.9.10.11.12.13"},
+        {"1x", "(line 1) invalid pair! at 1x"},
+        {"1x-", "(line 1) invalid pair! at 1x-"},
+        {"(1, )", "(line 1) invalid point2D! at (1, )"},
+        {"(1, 2, 3, 4)", "(line 1) invalid point3D! at (1, 2, 3, 4)"},
+        {"(1, 2", "(line 1) invalid point2D! at (1, 2"},
+        {"[1, 2]", "(line 1) invalid point2D! at , 2]"},
+        {"(a, b)", "(line 1) invalid float! at (a, b)"},
+    });
+}
+
+TEST_F(LexerLiterals, Dates) {
+    struct Case {
+        const char* source;
+        i32 year, month, day;
+        double utc_time;   // -1: no time
+        i32 zone_seconds;
+    } cases[] = {
+        {"15-Jan-2023", 2023, 1, 15, -1, 0},
+        {"15/1/2023", 2023, 1, 15, -1, 0},
+        {"2023-01-15", 2023, 1, 15, -1, 0},
+        {"2023/1/15", 2023, 1, 15, -1, 0},
+        {"15-january-2023", 2023, 1, 15, -1, 0},
+        {"1-Jan-49", 2049, 1, 1, -1, 0},
+        {"1-Jan-50", 1950, 1, 1, -1, 0},
+        {"2023-W05-3", 2023, 2, 1, -1, 0},
+        {"2023-032", 2023, 2, 1, -1, 0},
+        {"29-Feb-2024", 2024, 2, 29, -1, 0},
+        {"20230115T103000Z", 2023, 1, 15, 37800, 0},
+        {"1-Jan-2000/10:30:15.5+5:30", 2000, 1, 1, 37815.5 - 19800, 19800},
+        {"1-Jan-2000T10:00-2:00", 2000, 1, 1, 36000 + 7200, -7200},
+    };
+    for (const Case& c : cases) {
+        Cell* d = first(c.source);
+        ASSERT_EQ(TYPE_OF(d), TYPE_DATE) << c.source;
+        EXPECT_EQ(date::year_of(d->w1), c.year) << c.source;
+        EXPECT_EQ(date::month_of(d->w1), c.month) << c.source;
+        EXPECT_EQ(date::day_of(d->w1), c.day) << c.source;
+        EXPECT_EQ(date::has_time_q(d->w1), c.utc_time >= 0) << c.source;
+        if (c.utc_time >= 0) {
+            EXPECT_EQ(date::time_of(d), c.utc_time) << c.source;
+        }
+        EXPECT_EQ(date::zone_seconds(date::zone_of(d->w1)), c.zone_seconds) << c.source;
+    }
+    for (const char* bad : {"29-Feb-2023", "31-Apr-2023", "1-Foo-2023", "2023-000", "1-Jan-2000/24:00", "1/2"})
+        EXPECT_EQ(check(bad), TYPE_ERROR) << bad;
+    expect_errors({
+        {"29-Feb-2023", "(line 1) invalid date! at 29-Feb-2023"},
+        {"31-Apr-2023", "(line 1) invalid date! at 31-Apr-2023"},
+        {"1-Jan-2000/10", "(line 1) invalid date! at 1-Jan-2000/10"},
+    });
+}
+
+TEST_F(LexerLiterals, Money) {
+    expect_all({
+        {"$1.23 -$0.5 $0 $1'000.5", "$1.23 -$0.50 $0.00 $1000.50"},
+        {"+$2", "$2.00"},
+    });
+    for (const char* bad : {"$1.", "$1.123456", "$1''0", "US$1", "$123456789012345678", "$.5"})
+        EXPECT_EQ(check(bad), TYPE_ERROR) << bad;
+    expect_errors({
+        {"$1.", "(line 1) invalid money! at $1."},
+        {"$.5", "(line 1) invalid money! at $.5"},
+        {"$1''0", "(line 1) invalid money! at $1''0"},
+        {"XYZ$1", "(line 1) invalid money! at XYZ$1"},
+    });
+}
+
+TEST_F(LexerLiterals, Maps) {
+    expect_all({
+        {"#[a 1 b [2]]", "#[\n    a: 1\n    b: [2]\n]"},
+        {"#[]", "#[]"},
+        {"#[\"k\" 1 K 2 k 3]", "#[\n    \"k\" 1\n    K: 3\n]"},
+    });
+    expect_errors({
+        {"#[a 1 b]", "(line 1) invalid map! at ]"},
+        {"#[[x] 1]", "(line 1) invalid map! at ]"},
+        {"#[a 1", "(line 1) missing ] at #[a 1"},
+    });
+    EXPECT_EQ(check("#[a 1 b 2]"), TYPE_MAP);
+}
+
+TEST_F(LexerLiterals, EveryKindOfError) {
+    expect_errors({
+        {"/a:", "(line 1) invalid refinement! at /a:"},
+        {"#a:", "(line 1) invalid issue! at #a:"},
+        {"a:b>", "(line 1) invalid url! at a:b>"},
+        {":a:b", "(line 1) invalid get-word! at :a:b"},
+        {"'a:b", "(line 1) invalid lit-word! at 'a:b"},
+        {"a@b:", "(line 1) invalid email! at a@b:"},
+        {"@a,", "(line 1) invalid ref! at @a,"},
+        {"<a", "(line 1) invalid tag! at <a"},
+        {"%a\"", "(line 1) invalid file! at %a\""},
+        {"a:<", "(line 1) invalid set-word! at a:<"},
+        {"\"x\" \xC0", "(line 1) invalid character at \xC3\x80"},
+        {"1\n2\n3]", "(line 3) missing [ at 1"},
+        {"[\n(\n]", "(line 3) missing ) at ("},
+        {"a/b: c 'a/b:", "(line 1) invalid character at 'a/b:"},
+        {"1 ;ok\n \"12345678901234567890123456789012345", "(line 2) invalid string! at \"12345678901234567890123456789"},
+    });
+}
+
+}  // namespace
+}  // namespace zir
