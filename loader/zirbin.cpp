@@ -15,6 +15,9 @@
 #include "datatypes/date.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/image.hpp"
+#include "datatypes/image_backend.hpp"
+#include "datatypes/map.hpp"
 #include "datatypes/money.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/object.hpp"
@@ -33,7 +36,6 @@ namespace zir {
 namespace zirbin {
 
 u32 codec_q = 0;
-ImageHooks image_hooks = {nullptr, nullptr};
 
 namespace {
 
@@ -567,11 +569,8 @@ void make_cells(Cell* out, u32 type, i64 n) {
     u32 node = memory::alloc_cells(n > 0 ? n : 1);
     cell::init(out, type);
     out->w2 = node;
-    if (type == TYPE_HASH || type == TYPE_MAP) {
-        u32 table = hash_table::init(i32(type == TYPE_MAP ? n / 2 : n), node,
-                                     type == TYPE_MAP ? hash_table::MAP : hash_table::HASH, 0);
-        out->w3 = table;
-    }
+    if (type == TYPE_MAP) map::make_at(out, node, i32(n / 2));
+    else if (type == TYPE_HASH) out->w3 = hash_table::init(i32(n), node, hash_table::HASH, 0);
 }
 
 namespace {
@@ -609,11 +608,19 @@ void index_cells(Decoder& d, Cell* value, const u8* at) {
     std::vector<u32> seen;
     for (i32 i = 0, n = cell_total(value->w2); i < n; i += i32(step)) {
         Cell key = *block::cell_at(value->w2, i);
-        // A map merges keys found equal, but hashes series keys by node
-        // while comparing them by content: which of two equal series keys
-        // survive would depend on whether their nodes' hashes collide.
-        bool merges_by_chance = step == 2 && hash_table::node_keyed_type_q(TYPE_OF(&key));
-        if (merges_by_chance || !comparable_q(&key, 0, seen)) {
+        // A map's keys follow its own rule: text and bytes as private
+        // copies, words as set-words, the other key types as they are.
+        if (step == 2 && !map::valid_key_type_q(TYPE_OF(&key))) {
+            hash_table::clear(value->w3);
+            fire_invalid(d, at);
+        }
+        if (step == 2) {
+            collector::RootCell k(key);
+            map::normalize_key(k.get(), nullptr);
+            *block::cell_at(value->w2, i) = k.value;
+            key = k.value;
+        }
+        if (!comparable_q(&key, 0, seen)) {
             hash_table::clear(value->w3);
             fire_invalid(d, at);
         }
@@ -643,6 +650,9 @@ void make_vector(Decoder& d, Cell* out, u32 elem_type, u32 size, const u8* bytes
     bool ok = ((elem_type == TYPE_CHAR || elem_type == TYPE_INTEGER) && (size == 1 || size == 2 || size == 4)) ||
               ((elem_type == TYPE_FLOAT || elem_type == TYPE_PERCENT) && (size == 4 || size == 8));
     if (!ok) fire_invalid(d, at);
+    if (elem_type == TYPE_CHAR && size == 4)   // chars read back as code points
+        for (i64 i = 0; i < count; i++)
+            if (get_u32(bytes + 4 * i) > 0x10FFFF) fire_invalid(d, at);
     cell::init(out, TYPE_UNSET);
     u32 node = memory::alloc_series(count > 0 ? count : 1, size, 0);
     SeriesBuffer* s = node_buffer(node);
@@ -653,7 +663,9 @@ void make_vector(Decoder& d, Cell* out, u32 elem_type, u32 size, const u8* bytes
     out->w3 = elem_type;
 }
 
-void make_bitset(Cell* out, const u8* bytes, i64 n, bool complement) {
+void make_bitset(Decoder& d, Cell* out, const u8* bytes, i64 n, bool complement, const u8* at) {
+    // Bit numbers stop where the length in bits is still a 32-bit integer.
+    if (n > MAX_BITSET_BYTES) fire_invalid(d, at);
     cell::init(out, TYPE_UNSET);
     u32 node = memory::alloc_bytes(n);
     SeriesBuffer* s = node_buffer(node);
@@ -664,16 +676,23 @@ void make_bitset(Cell* out, const u8* bytes, i64 n, bool complement) {
     out->w2 = node;
 }
 
-bool image_codec_q() { return image_hooks.extract && image_hooks.make; }
+Cell* image_pixels(const Cell* img, i32* width, i32* height) {
+    *width = img->w2 ? image::width_of(img) : 0;
+    *height = img->w2 ? image::height_of(img) : 0;
+    return image::extract_data(img, image::KIND_ARGB);
+}
 
 void make_image(Decoder& d, Cell* out, i64 width, i64 height, const u8* pixels, const u8* at) {
-    if (!image_codec_q()) {
-        Cell type;
-        datatype::make_at(&type, TYPE_IMAGE);
-        fire(ERR_ACCESS, "no-codec", &type);
+    u32 record = 0;
+    if (width && height) {
+        if (!image_backend::size_fits_q(width, height)) fire_invalid(d, at);
+        if (image_backend::from_memory(i32(width), i32(height), 0, width * height * 4, pixels, &record) != 0)
+            fire_invalid(d, at);
+    } else if (width || height) {
+        fire_invalid(d, at);   // an image has pixels, or a size of 0x0
     }
-    if (width > 0xFFFF || height > 0xFFFF) fire_invalid(d, at);
-    image_hooks.make(out, i32(width), i32(height), pixels);
+    cell::init(out, TYPE_UNSET);
+    image::make_at(out, record);
 }
 
 void make_date(Decoder& d, Cell* out, u32 date, u32 time_high, u32 time_low, const u8* at) {

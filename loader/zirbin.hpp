@@ -87,19 +87,5 @@ i32 decode_binary(const Cell* binary, Cell* target);
 void set_own_spec(u32 type, i32 slot, u32 spec);
 u32 own_spec(u32 type, i32 slot);
 
-// --- Image backend -----------------------------------------------------------
-
-// image! records go through the image! module, which sets these: the pixels
-// of an image as four bytes per pixel, and a new image of a size from such
-// pixels written into a cell that does not move. While they are null image!
-// values have no record (`access no-codec`).
-struct ImageHooks {
-    // Answers width and height, and writes width * height * 4 bytes to `out`
-    // when it is not null.
-    void (*extract)(const Cell* image, i32* width, i32* height, u8* out);
-    void (*make)(Cell* out, i32 width, i32 height, const u8* pixels);
-};
-extern ImageHooks image_hooks;
-
 }  // namespace zirbin
 }  // namespace zir

@@ -228,13 +228,13 @@ bool shared_type_q(u32 t) {
 }
 
 [[gnu::noinline]] void encode_image(Encoder& e, const Cell* v) {
-    i32 w = 0, h = 0;
-    image_hooks.extract(v, &w, &h, nullptr);
-    std::vector<u8> pixels(size_t(w) * size_t(h) * 4);
-    image_hooks.extract(v, &w, &h, pixels.data());
+    stack::KeepTop keep;
+    i32 w, h;
+    const Cell* pixels = image_pixels(v, &w, &h);
     put_uint(e, u32(w));
     put_uint(e, u32(h));
-    put_bytes(e, pixels.data(), pixels.size());
+    SeriesBuffer* b = node_buffer(pixels->w2);
+    put_bytes(e, series::head(b), series::used_bytes(b));
 }
 
 [[gnu::noinline]] void encode_map(Encoder& e, u32 node) {
@@ -260,7 +260,6 @@ bool shared_type_q(u32 t) {
         put_uint(e, symbol_index(e, i32(v->w2)));
         return;
     }
-    if (t == TYPE_IMAGE && !image_codec_q()) fire_no_codec(v);
     Share s = share(e, key);
     if (s.shared) put_byte(e, SHARED);
     u32 head = v->w1;
@@ -708,7 +707,7 @@ void decode_error(In& in, Cell* target, bool new_line, const u8* at) {
         make_vector(in.d, v, u >> 2, size, in.bytes(count * size), count, at);
     } else if (t == TYPE_BITSET) {
         i64 n = in.count();
-        make_bitset(v, in.bytes(n), n, flag);
+        make_bitset(in.d, v, in.bytes(n), n, flag, at);
     } else {   // image!
         i64 w = in.count(), h = in.count();
         if (w > 0xFFFF || h > 0xFFFF) fire_invalid(in.d, at);
@@ -783,7 +782,7 @@ namespace {
         }
         case TYPE_TUPLE: {
             u8 n = flag ? in.byte() : 3;
-            if (n < 1 || n > 12 || n > room(d, in.p)) fire_invalid(d, at);
+            if (n < 3 || n > 12 || n > room(d, in.p)) fire_invalid(d, at);
             cell::init(&v, t);
             v.header |= u32(n) << 19;
             std::memcpy(&v.w1, in.bytes(n), n);

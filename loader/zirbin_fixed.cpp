@@ -144,12 +144,12 @@ void encode_function_record(Encoder& e, const Cell* fn, u32 nl) {
 }
 
 [[gnu::noinline]] void encode_image(Encoder& e, const Cell* v) {
-    i32 w = 0, h = 0;
-    image_hooks.extract(v, &w, &h, nullptr);
-    std::vector<u8> pixels(size_t(w) * size_t(h) * 4);
-    image_hooks.extract(v, &w, &h, pixels.data());
+    stack::KeepTop keep;
+    i32 w, h;
+    const Cell* pixels = image_pixels(v, &w, &h);
     put(e, u32(w) | (u32(h) << 16));
-    put_data(e, pixels.data(), pixels.size());
+    SeriesBuffer* b = node_buffer(pixels->w2);
+    put_data(e, series::head(b), series::used_bytes(b));
 }
 
 [[gnu::noinline]] void encode_map(Encoder& e, u32 node) {
@@ -180,7 +180,6 @@ void encode_function_record(Encoder& e, const Cell* fn, u32 nl) {
             return;
         }
     }
-    if (t == TYPE_IMAGE && !image_codec_q()) fire_no_codec(v);
     Share s = share(e, key);
     u32 shared = s.shared ? SHARED : 0;
     u32 head = v->w1;
@@ -575,7 +574,7 @@ void decode_word(In& in, u32 h, Cell* target, bool new_line, const u8* at) {
         make_vector(in.d, v, elem, unit, in.data(count * unit), count, at);
     } else if (t == TYPE_BITSET) {
         i64 n = in.count();
-        make_bitset(v, in.data(n), n, h & COMPLEMENT);
+        make_bitset(in.d, v, in.data(n), n, h & COMPLEMENT, at);
     } else {   // image!
         u32 size = in.word();
         i64 w = size & 0xFFFF, hgt = size >> 16;
@@ -662,7 +661,7 @@ namespace {
             break;
         case TYPE_TUPLE: {
             u32 n = (h >> UNIT_SHIFT) & 0xFF;
-            if (n < 1 || n > 12) fire_invalid(d, at);
+            if (n < 3 || n > 12) fire_invalid(d, at);
             cell::init(&v, t);
             v.w1 = in.word();
             v.w2 = in.word();

@@ -130,8 +130,11 @@ void index_cells(Decoder& d, Cell* value, const u8* at);
 // A text series of `count` units at `unit` bytes, copied from `bytes`.
 void make_text(Decoder& d, Cell* out, u32 type, const u8* bytes, i64 count, u32 unit, const u8* at);
 void make_vector(Decoder& d, Cell* out, u32 elem_type, u32 size, const u8* bytes, i64 count, const u8* at);
-void make_bitset(Cell* out, const u8* bytes, i64 n, bool complement);
-bool image_codec_q();
+constexpr i64 MAX_BITSET_BYTES = 2147483640 / 8;
+void make_bitset(Decoder& d, Cell* out, const u8* bytes, i64 n, bool complement, const u8* at);
+// image!: the pixels as four bytes each (the pixel words' memory, B G R A),
+// pushed as a binary!, and an image of a size made from such bytes.
+Cell* image_pixels(const Cell* image, i32* width, i32* height);
 void make_image(Decoder& d, Cell* out, i64 width, i64 height, const u8* pixels, const u8* at);
 void make_date(Decoder& d, Cell* out, u32 date, u32 time_high, u32 time_low, const u8* at);
 void make_money(Decoder& d, Cell* out, const u8* bytes12, bool negative, const u8* at);

@@ -11,6 +11,8 @@
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/image.hpp"
+#include "datatypes/image_backend.hpp"
 #include "runtime/memory.hpp"
 
 namespace zir::test {
@@ -90,6 +92,15 @@ struct Shape {
             int p = pair(a->w2, b->w2);
             if (p < 0) return fail("series pairing");
             return p == 0 || series_bytes(a, b);
+        }
+        if (t == TYPE_IMAGE) {
+            if (a->w1 != b->w1 || a->w3 != b->w3) return fail("image head or size");
+            int p = pair(a->w2, b->w2);
+            if (p < 0) return fail("image pairing");
+            if (p == 0 || !a->w2) return true;
+            for (i64 i = 0, n = image::count_of(a); i < n; i++)
+                if (image_backend::get_pixel(a->w2, i) != image_backend::get_pixel(b->w2, i)) return fail("pixels");
+            return true;
         }
         if (t == TYPE_OBJECT || t == TYPE_ERROR) {
             if ((a->w3 != 0) != (b->w3 != 0)) return fail("handlers");
