@@ -1,7 +1,8 @@
 // ZIRBIN and the LZ77 packer.
 //
 // Encoding and decoding a large nested value in both forms (the same data as
-// bench/peers/zirbin.py gives to Python's pickle); LZ77 against zlib at levels
+// bench/peers/zirbin.py gives to Python's pickle), and loading the value's
+// molded text with the lexer for comparison; LZ77 against zlib at levels
 // 1 and 6 on generated text (ZIR_BENCH_LZ77_MIB sets its size, 16 MiB by
 // default). "ratio" is input over output.
 #include <benchmark/benchmark.h>
@@ -18,7 +19,9 @@
 #include "datatypes/string.hpp"
 #include "datatypes/unset.hpp"
 #include "datatypes/word.hpp"
+#include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
+#include "loader/lexer.hpp"
 #include "loader/lz77.hpp"
 #include "loader/zirbin.hpp"
 #include "runtime/collector.hpp"
@@ -77,6 +80,7 @@ Cell* nested_value() {
 struct Nested {
     Cell* value;
     Bytes fixed, compact;
+    std::string text;   // its mold, for the lexer
 };
 
 Nested& nested() {
@@ -86,6 +90,10 @@ Nested& nested() {
         r.value = nested_value();
         r.fixed = binary::bytes_of(zirbin::encode(r.value));
         r.compact = binary::bytes_of(zirbin::encode_cp(r.value));
+        Cell* buffer = stack::push(&unset::value);
+        string::make_at(buffer, 1 << 20, 1);
+        actions::mold(r.value, buffer, false, false, false, nullptr, -1, 0);
+        r.text = string::to_std(buffer);
         stack::top = r.value + 1;
         return r;
     }();
@@ -119,6 +127,20 @@ void BM_ZirbinDecode(benchmark::State& state) {
     state.SetBytesProcessed(i64(image.size()) * i64(state.iterations()));
 }
 BENCHMARK(BM_ZirbinDecode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The same values loaded from their molded text by the lexer.
+void BM_LexerLoad(benchmark::State& state) {
+    Nested& n = nested();
+    for (auto _ : state) {
+        stack::KeepTop keep;
+        Cell* target = stack::push(&unset::value);
+        lexer::transcode(target, reinterpret_cast<const u8*>(n.text.data()), i64(n.text.size()), lexer::Options{},
+                         nullptr, nullptr, nullptr, nullptr);
+    }
+    state.counters["values/s"] = benchmark::Counter(double(RECORDS) * 10 * double(state.iterations()), benchmark::Counter::kIsRate);
+    state.SetBytesProcessed(i64(n.text.size()) * i64(state.iterations()));
+}
+BENCHMARK(BM_LexerLoad)->Unit(benchmark::kMillisecond);
 
 // --- LZ77 against zlib -------------------------------------------------------------
 

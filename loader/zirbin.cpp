@@ -273,7 +273,9 @@ Share open_level(Encoder& e, u32 key) {
 }
 
 Share share(Encoder& e, u32 key) {
-    if (key == context::global) return {};
+    // The global context is never referred to; an image without pixels has
+    // no node to share.
+    if (key == context::global || key == 0) return {};
     if (const Cell* v = hash_table::get_node(series_table, key)) {
         Share s;
         s.shared = true;
