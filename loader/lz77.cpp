@@ -103,11 +103,28 @@ inline i32 distance_class(i32 distance, i32 best) {
     return k;
 }
 
+// The length of the match of the bytes at c and p, at most `max_len`; eight
+// bytes at a time (the block's copy is padded, so the reads stay inside it).
+inline i32 match_length(const u8* b, i32 c, i32 p, i32 max_len) {
+    i32 m = 0;
+    while (m < max_len) {
+        u64 x, y;
+        std::memcpy(&x, b + c + m, 8);
+        std::memcpy(&y, b + p + m, 8);
+        if (u64 diff = x ^ y) {
+            m += i32(__builtin_ctzll(diff) >> 3);
+            break;
+        }
+        m += 8;
+    }
+    return m < max_len ? m : max_len;
+}
+
 struct Tables {
     std::vector<i32> head3 = std::vector<i32>(size_t(1) << HASH3_BITS);
     std::vector<i32> head4 = std::vector<i32>(size_t(1) << HASH4_BITS);
     std::vector<i32> links = std::vector<i32>(size_t(WINDOW));
-    std::vector<u8> block = std::vector<u8>(size_t(BLOCK_SIZE + MAX_MATCH + 8));
+    std::vector<u8> block = std::vector<u8>(size_t(BLOCK_SIZE + MAX_MATCH + 16));
 };
 
 void compress_block(Tables& t, i32 n, BitWriter& w) {
@@ -124,16 +141,14 @@ void compress_block(Tables& t, i32 n, BitWriter& w) {
         i32 best_len = 2, best_dist = i32(WINDOW);
         i32 c = t.head3[h3];
         if (c >= window_start && b[c] == b[p]) {
-            i32 m = 1;
-            while (m < max_len && b[c + m] == b[p + m]) m++;
+            i32 m = match_length(b, c, p, max_len);
             if (m > best_len) best_len = m, best_dist = p - c;
         }
         if (best_len < max_len) {
             c = t.head4[h4];
             for (i32 k = 0; k < CHAIN_LIMIT && c >= window_start; k++, c = t.links[u32(c) & LINK_MASK]) {
                 if (b[c] != b[p] || b[c + best_len] != b[p + best_len]) continue;
-                i32 m = 1;
-                while (m < max_len && b[c + m] == b[p + m]) m++;
+                i32 m = match_length(b, c, p, max_len);
                 i32 dist = p - c;
                 if (m > best_len + distance_class(dist, best_dist)) {
                     best_len = m, best_dist = dist;
@@ -257,7 +272,7 @@ i64 compress(const u8* in, i64 length, u8* out) {
     for (i64 start = 0; start < length && !w.failed; start += BLOCK_SIZE) {
         i32 n = i32(length - start < BLOCK_SIZE ? length - start : BLOCK_SIZE);
         std::memcpy(t.block.data(), in + start, size_t(n));
-        std::memset(t.block.data() + n, 0, size_t(MAX_MATCH + 8));
+        std::memset(t.block.data() + n, 0, size_t(MAX_MATCH + 16));
         u8* len = w.reserve(4);
         if (!len) break;
         put_u32(len, u32(n));
