@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
             corpus.insert(corpus.end(), plain.begin() + 8, plain.end());
         }
     }
-    // The records of the shared-block example, as written out in the format's description.
+    // An outer block holding one inner block twice, the second time as a reference.
     write(dir / "zirbin_compact", "example", {'Z', 'I', 'R', 'B', 'I', 'N', 2, 1, 1, 10, 5, 2, 5, 1, 0x81, 0xC1, 5, 2, 0, 0});
 
     std::vector<u8> out(corpus.size());

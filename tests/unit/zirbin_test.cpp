@@ -539,6 +539,7 @@ TEST_F(Zirbin, CompactFaults) {
         {"0B FF FF FF FF 10", "script zb-invalid-record 17"},  // a fifth varint byte of 0x10: the byte after it
         {"0B FF FF FF FF 0F", ""},
         {"FF 00", "script zb-invalid-record 12"},         // a path of no index
+        {"FF 81 80 04 00", "script zb-invalid-record 12"},  // a path of 65,537 indexes
         {"FF 01 00", "script zb-invalid-record 12"},      // a path to nothing yet
         {"05 02 03 C1 05 02 00 00", "script zb-invalid-record 15"},  // a path to a none!
         {"05 02 80 C1 05 02 00 05", "script zb-invalid-record 16"},  // an index past its series
