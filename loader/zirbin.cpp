@@ -401,9 +401,12 @@ i32 decode(const u8* image, Cell* target, i64 length, const Cell* subject) {
 
 i32 decode_binary(const Cell* bin, Cell* target) {
     codec_q = 1;
-    i32 n = binary::zs_length_q(bin);
+    SeriesBuffer* s = node_buffer(bin->w2);
+    i32 length = series::length_of(s);
+    i32 head = i32(bin->w1) < length ? i32(bin->w1) : length;
+    i64 n = length - head;
     std::unique_ptr<u8[]> copy(new u8[size_t(n > 0 ? n : 1)]);
-    if (n > 0) std::memcpy(copy.get(), binary::zs_head(const_cast<Cell*>(bin)), size_t(n));
+    if (n > 0) std::memcpy(copy.get(), series::head(s) + head, size_t(n));
     Cell subject = *bin;
     collector::RootCell keep(subject);
     return decode(copy.get(), target, n, &keep.value);

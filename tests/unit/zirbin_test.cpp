@@ -330,6 +330,22 @@ TEST_F(Zirbin, AWordOfAnObjectCarriesItsObjectOnceThenAReference) {
     round_trip(b, "words of one object");
 }
 
+TEST_F(Zirbin, TheCodecReadsABinaryFromItsHead) {
+    Cell* image = zirbin::encode_cp(str("from the head"));
+    Cell* bin = stack::push(image);
+    binary::zs_insert(bin, 0, reinterpret_cast<const u8*>("junk"), 4);
+    bin->w1 = 4;
+    Cell* target = test::block({});
+    zirbin::codec_q = 0;
+    EXPECT_EQ(zirbin::decode_binary(bin, target), 0);
+    EXPECT_EQ(zirbin::codec_q, 1u);
+    EXPECT_MOLD(target, "[\"from the head\"]");
+    bin->w1 = 0;
+    LanguageError e = raised([&] { zirbin::decode_binary(bin, target); });
+    EXPECT_STREQ(e.id, "invalid-data");
+    EXPECT_EQ(TYPE_OF(&e.args[0]), TYPE_BINARY);
+}
+
 TEST_F(Zirbin, AVersionByteIsNotChecked) {
     Bytes image = encode(int_(9), true);
     for (u8 version : {1, 2, 77}) {
