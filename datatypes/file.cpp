@@ -24,6 +24,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/platform.hpp"
+#include "runtime/unicode.hpp"
 #include "services/simple_io.hpp"
 
 namespace zir {
@@ -97,10 +98,67 @@ void to_local_path(const Cell* file, Cell* out, bool full) {
     string::concatenate(out, &source, -1, 0, true, string::CONCAT_APPEND);
 }
 
+bool to_os_text(const Cell* text, std::string& out) {
+    out.clear();
+    SeriesBuffer* s = node_buffer(text->w2);
+    u32 unit = series::unit_of(s);
+    i32 n = series::length_of(s);
+    for (i32 i = i32(text->w1); i < n; i++) {
+        u32 cp = string::get_char(series::head(s) + i64(i) * unit, unit);
+        if (cp == 0) return false;
+        if (os_byte_escape_q(cp)) {
+            out.push_back(char(cp - 0xDC00));
+            continue;
+        }
+        u8 buf[4];
+        out.append(reinterpret_cast<char*>(buf), size_t(unicode::cp_to_utf8(cp, buf)));
+    }
+    return true;
+}
+
 std::string to_os_path(const Cell* file) {
-    std::string path = string::to_std(file);
-    if (path.find('\0') != std::string::npos) fire(ERR_ACCESS, "cannot-open", file);
+    std::string path;
+    if (!to_os_text(file, path)) fire(ERR_ACCESS, "cannot-open", file);
     return path;
+}
+
+namespace {
+
+// The code point of the UTF-8 character at p (n bytes readable), and its
+// length in `used`; -1 when the bytes are no character the loader reads.
+i32 os_char(const u8* p, i64 n, i32* used) {
+    u32 lead = p[0];
+    *used = 1;
+    if (lead < 0x80) return i32(lead);
+    i32 size = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (size == 0 || lead > 0xF4 || n < size) return -1;
+    u32 cp = lead & (0x7F >> size);
+    for (i32 i = 1; i < size; i++) {
+        if ((p[i] & 0xC0) != 0x80) return -1;
+        cp = (cp << 6) | (p[i] & 0x3F);
+    }
+    static constexpr u32 least[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < least[size] || cp > 0x10FFFF || (cp >= 0xDC00 && cp <= 0xDCFF) || cp == 0xFFFE) return -1;
+    *used = size;
+    return i32(cp);
+}
+
+}  // namespace
+
+Cell* load_os_text(Cell* out, const u8* bytes, i64 n, u32 type) {
+    std::vector<u32> cps;
+    cps.reserve(size_t(n));
+    for (i64 i = 0; i < n;) {
+        i32 used;
+        i32 cp = os_char(bytes + i, n - i, &used);
+        cps.push_back(cp < 0 ? 0xDC00 + bytes[i] : u32(cp));
+        i += used;
+    }
+    cell::init(out, TYPE_UNSET);
+    string::make_at(out, i64(cps.size()), 1);
+    string::append_codepoints(out, reinterpret_cast<const u8*>(cps.data()), i64(cps.size()), 4);
+    cell::set_type(out, type);
+    return out;
 }
 
 Cell* get_current_dir() {

@@ -22,10 +22,23 @@ Cell* load_push(const u8* text, i64 length, i32 encoding);
 // Appends the path in local form to the string `out`: the file's own text,
 // after the current folder when `full` is set and the path is relative.
 void to_local_path(const Cell* file, Cell* out, bool full);
-// The path as the system takes it: the file's UTF-8 text from its head. A path
-// holding a NUL names no file (the system would read it cut short there):
-// `access cannot-open` with the file.
+// The path as the system takes it: the file's UTF-8 text from its head, each
+// code point DC80..DCFF written as the byte it stands for (see
+// `load_os_text`). A path holding a NUL names no file (the system would read
+// it cut short there): `access cannot-open` with the file.
 std::string to_os_path(const Cell* file);
+// The same text of any string-family value into `out`; false, with `out`
+// unfinished, when the text holds a NUL.
+bool to_os_text(const Cell* text, std::string& out);
+// Text that the system gives (a file name, an environment entry) as a value
+// of the string family `type`, written into `out`. System texts are bytes,
+// mostly UTF-8 but not always: each byte that is not part of a character the
+// loader reads (malformed UTF-8, and the encoded forms of DC00..DCFF and
+// U+FFFE) becomes the code point DC00 + the byte, which `to_os_path` turns
+// back into that byte, so every name found can be opened again.
+Cell* load_os_text(Cell* out, const u8* bytes, i64 n, u32 type);
+// Whether a code point stands for a byte of system text that is no UTF-8.
+inline bool os_byte_escape_q(u32 cp) { return cp >= 0xDC80 && cp <= 0xDCFF; }
 // Pushes a string! holding the process's current folder, ending in "/". A
 // current folder that cannot be found (removed while in use) raises
 // `access cannot-open`.

@@ -250,14 +250,15 @@ Cell* do_math(i32 op) {
         case TYPE_MONEY:
             return integer::hand_to_core(TYPE_MONEY, op);
         case TYPE_TUPLE:
-            // A tuple takes no number from which to subtract or by which to divide.
-            if (op == MATH_SUBTRACT || op == MATH_DIVIDE) integer::not_related(op, lt);
+            // A tuple takes no number from which to subtract, by which to
+            // divide or of which to take a remainder.
+            if (op == MATH_SUBTRACT || op == MATH_DIVIDE || op == MATH_REMAINDER) integer::not_related(op, lt);
             return integer::hand_swapped(TYPE_TUPLE, op);
         case TYPE_PAIR:
         case TYPE_POINT2D:
         case TYPE_POINT3D:
             if (lt == TYPE_TIME) integer::invalid_operand(right);
-            if (op == MATH_SUBTRACT || op == MATH_DIVIDE) integer::not_related(op, rt);
+            if (op == MATH_SUBTRACT || op == MATH_DIVIDE || op == MATH_REMAINDER) integer::not_related(op, rt);
             if (lt == TYPE_INTEGER) make_at(left, double(integer::get(left)));
             return integer::hand_swapped(rt, op);
         case TYPE_VECTOR:

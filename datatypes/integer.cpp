@@ -182,7 +182,9 @@ Cell* do_math(i32 op) {
         case TYPE_PAIR:
         case TYPE_POINT2D:
         case TYPE_POINT3D:
-            if (op == MATH_DIVIDE) not_related(op, TYPE_INTEGER);
+            // Swapped, a quotient or a remainder would be the pair's by the
+            // number: those are refused.
+            if (op == MATH_DIVIDE || op == MATH_REMAINDER) not_related(op, TYPE_INTEGER);
             if (op == MATH_SUBTRACT) {
                 // n - p is -p + n: the core always has the richer value on the left.
                 if (!actions::math_core[t]) fire(ERR_INTERNAL, "not-done");
@@ -192,7 +194,7 @@ Cell* do_math(i32 op) {
             }
             return hand_swapped(t, op);
         case TYPE_TUPLE:
-            if (op == MATH_SUBTRACT || op == MATH_DIVIDE) not_related(op, TYPE_INTEGER);
+            if (op == MATH_SUBTRACT || op == MATH_DIVIDE || op == MATH_REMAINDER) not_related(op, TYPE_INTEGER);
             return hand_swapped(t, op);
         case TYPE_DATE:
             if (op != MATH_ADD) not_related(op, TYPE_INTEGER);

@@ -146,10 +146,15 @@ Cell* load(const u8* text, i64 length, Cell* target, i32 encoding) {
         console::flush();
         ZIR_FAULT(runtime::FAULT_NO_SWITCH);
     }
+    // The text may lie in a series buffer (a binary read from a file), and
+    // the loaders allocate the string before they read: they read a copy.
+    i64 bytes = length > 0 ? (encoding == ENCODING_UTF8 ? length : 2 * length) : 0;
+    std::string copy(reinterpret_cast<const char*>(text), size_t(bytes));
+    const u8* source = reinterpret_cast<const u8*>(copy.data());
     Cell* c = target ? target : stack::push_slot();
     cell::init(c, TYPE_UNSET);
-    u32 node = encoding == ENCODING_UTF8 ? unicode::load_utf8_new(text, length)
-                                         : unicode::load_utf16(text, length, nullptr, false);
+    u32 node = encoding == ENCODING_UTF8 ? unicode::load_utf8_new(source, length)
+                                         : unicode::load_utf16(source, length, nullptr, false);
     c->w2 = node;
     c->header = (c->header & FLAG_NEW_LINE) | TYPE_STRING;
     return c;

@@ -92,7 +92,9 @@ Cell* zs_reset(Cell* str);
 // A string! built from encoded text: encoding ENCODING_UTF8 or
 // ENCODING_UTF16LE (length in 16-bit units, CRs kept). Any other encoding is
 // a fault of the caller: the process ends with runtime error 101. Without a
-// target the value is pushed. Answers the cell.
+// target the value is pushed. Answers the cell. The text may lie in a series
+// buffer (a binary's bytes): it is read from a copy taken before the string
+// is made.
 constexpr i32 ENCODING_UTF8 = 0;
 constexpr i32 ENCODING_UTF16LE = -1;
 Cell* load(const u8* text, i64 length, Cell* target, i32 encoding);

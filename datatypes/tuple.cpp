@@ -112,9 +112,11 @@ Cell* do_math_op(i32 op) {
     Cell* right = left + 1;
     if (TYPE_OF(left) != TYPE_TUPLE) {
         // A number on the left: only the operations that commute make sense.
-        if (op == MATH_SUBTRACT || op == MATH_DIVIDE) {
+        if (op == MATH_SUBTRACT || op == MATH_DIVIDE || op == MATH_REMAINDER) {
             Cell word, type;
-            series::make_word(&word, symbol::make(op == MATH_SUBTRACT ? "subtract" : "divide"));
+            series::make_word(&word, symbol::make(op == MATH_SUBTRACT ? "subtract"
+                                                  : op == MATH_DIVIDE ? "divide"
+                                                                      : "remainder"));
             datatype::make_at(&type, TYPE_OF(left));
             fire(ERR_SCRIPT, "not-related", &word, &type);
         }

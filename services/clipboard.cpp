@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -35,8 +34,7 @@
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/fire.hpp"
-
-extern char** environ;
+#include "services/spawn.hpp"
 
 namespace zir {
 namespace clipboard {
@@ -57,29 +55,6 @@ std::optional<Layer> chosen;
 Content own;
 
 // --- Running a desktop tool -------------------------------------------------------
-
-struct Fd {
-    int fd = -1;
-    Fd() = default;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    void reset(int f = -1) {
-        if (fd >= 0) ::close(fd);
-        fd = f;
-    }
-    bool open() const { return fd >= 0; }
-};
-
-// A descriptor above the standard three (closed on exec), so that the
-// child's dup2 onto 0, 1 or 2 never meets one already in its place.
-int above_std(int fd) {
-    if (fd < 0 || fd > 2) return fd;
-    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    ::close(fd);
-    return moved;
-}
 
 i64 now_ms() {
     timespec t;
@@ -115,29 +90,12 @@ bool run_tool(const std::vector<std::string>& args, const std::vector<u8>* input
         if (!drain.open() || !child_out.open()) return false;
     }
 
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attr);
-    posix_spawn_file_actions_adddup2(&actions, input ? child_in.fd : null_fd.fd, 0);
-    posix_spawn_file_actions_adddup2(&actions, capture ? child_out.fd : null_fd.fd, 1);
-    posix_spawn_file_actions_adddup2(&actions, null_fd.fd, 2);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    for (int sig : {SIGPIPE, SIGINT, SIGQUIT}) sigaddset(&defaults, sig);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
+    Spawn spawn(true);   // a process group of its own
+    spawn.dup(input ? child_in.fd : null_fd.fd, 0);
+    spawn.dup(capture ? child_out.fd : null_fd.fd, 1);
+    spawn.dup(null_fd.fd, 2);
     pid_t pid = 0;
-    int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0) return false;
+    if (spawn.start(&pid, args, true) != 0) return false;
     child_in.reset();
     child_out.reset();
 

@@ -25,6 +25,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/unicode.hpp"
+#include "services/simple_io.hpp"
 
 namespace zir {
 namespace simple_io {
@@ -292,43 +293,13 @@ void append_text(Cell* str, std::string_view bytes) {
     string::append_utf8_lenient(str, reinterpret_cast<const u8*>(bytes.data()), i64(bytes.size()));
 }
 
-// A string! of UTF-8 bytes in the cell, CR LF and a lone CR made LF, a
-// leading byte-order mark skipped; malformed UTF-8, a character cut by the
-// end included, raises `access invalid-utf8`.
-Cell* decode_text(Cell* out, const u8* bytes, i64 n) {
-    if (n > MAX_LENGTH) fire(ERR_SCRIPT, "size-limit", &none::value);
-    i32 cut = 0;
-    u32 node = unicode::load_utf8(bytes, n, 0, &cut, true);
-    if (cut > 0) fire(ERR_ACCESS, "invalid-utf8", binary::load(bytes + n - cut, cut));
-    cell::init(out, TYPE_STRING);
-    out->w2 = node;
-    return out;
-}
-
-// A block! of one string! per line: lines end at LF, dropped with a CR just
-// before it; a final LF adds no empty line.
-Cell* decode_lines(Cell* out, const u8* bytes, i64 n) {
-    block::make_at(out, 1);
-    collector::RootCell line;
-    i64 start = 0;
-    while (start < n) {
-        auto lf = static_cast<const u8*>(std::memchr(bytes + start, '\n', size_t(n - start)));
-        i64 end = lf ? lf - bytes : n;
-        i64 stop = lf && end > start && bytes[end - 1] == '\r' ? end - 1 : end;
-        decode_text(line.get(), bytes + start, stop - start);
-        block::zs_append(out, line.get());
-        start = end + 1;
-    }
-    return out;
-}
-
 // The response body in the asked form, pushed.
 Cell* body_value(const std::vector<u8>& bytes, bool binary, bool lines) {
     if (binary) return binary::load(bytes.data(), i64(bytes.size()));
     Cell* out = stack::push_slot();
     cell::init(out, TYPE_UNSET);
-    if (lines) return decode_lines(out, bytes.data(), i64(bytes.size()));
-    return decode_text(out, bytes.data(), i64(bytes.size()));
+    if (lines) return split_lines(out, bytes.data(), i64(bytes.size()), &none::value);
+    return bytes_to_string(out, bytes.data(), i64(bytes.size()), &none::value);
 }
 
 }  // namespace

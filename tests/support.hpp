@@ -29,6 +29,20 @@ struct Collecting : ::testing::Test {
     void TearDown() override;
 };
 
+// A fresh folder under the system's temporary folder, removed with all it
+// holds when the object goes.
+struct TempFolder {
+    std::string path;
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+    // The whole content of a file in it ("" when there is none).
+    std::string read(const std::string& name) const;
+    void write(const std::string& name, const std::string& bytes) const;
+};
+
 // Whether a buffer is the one of a big frame on the list.
 bool in_big_frame(const SeriesBuffer* s);
 

@@ -238,6 +238,7 @@ TEST_F(Floats, MathErrors) {
         {ACT_ADD, time_(1.0), pair_(1, 2), "script invalid-type"},
         {ACT_SUBTRACT, fl(1.0), pair_(1, 2), "script not-related"},
         {ACT_DIVIDE, percent_(1.0), pair_(1, 2), "script not-related"},
+        {ACT_REMAINDER, fl(5.0), pair_(2, 3), "script not-related"},
         {ACT_SUBTRACT, fl(1.0), word("t", TYPE_WORD), "script invalid-type"},
         {ACT_AND_T, int_(1), fl(1.5), "script cannot-use"},
         {ACT_XOR_T, int_(1), percent_(0.5), "script cannot-use"},
@@ -282,7 +283,7 @@ TEST_F(Floats, RicherOperandsGoToTheirCoreWithTheOperandsSwapped) {
     } cases[] = {
         {ACT_ADD, fl(1.5), pair_(1, 2), TYPE_PAIR, TYPE_FLOAT, 1.5, MATH_ADD},
         {ACT_MULTIPLY, percent_(0.5), pair_(1, 2), TYPE_PAIR, TYPE_PERCENT, 0.5, MATH_MULTIPLY},
-        {ACT_REMAINDER, fl(2.0), pair_(1, 2), TYPE_PAIR, TYPE_FLOAT, 2.0, MATH_REMAINDER},
+        {ACT_ADD, fl(2.0), pair_(1, 2), TYPE_PAIR, TYPE_FLOAT, 2.0, MATH_ADD},
         {ACT_MULTIPLY, fl(2.0), int_(0), TYPE_POINT3D, TYPE_FLOAT, 2.0, MATH_MULTIPLY},
         {ACT_MULTIPLY, time_(3.0), int_(0), TYPE_TUPLE, TYPE_TIME, 3.0, MATH_MULTIPLY},
         // money! converts either operand itself: no swap.
@@ -306,6 +307,7 @@ TEST_F(Floats, RicherOperandsGoToTheirCoreWithTheOperandsSwapped) {
     cell::set_type(t, TYPE_TUPLE);
     EXPECT_EQ(error_of([&] { direct(ACT_SUBTRACT, fl(1.0), t); }), "script not-related");
     EXPECT_EQ(error_of([&] { direct(ACT_DIVIDE, fl(1.0), t); }), "script not-related");
+    EXPECT_EQ(error_of([&] { direct(ACT_REMAINDER, fl(1.0), t); }), "script not-related");
 }
 
 TEST_F(Floats, OperandsWhoseCoreIsNotThereYetAreNotDone) {

@@ -161,7 +161,7 @@ TEST_F(Integers, RicherOperandsGoToTheirCore) {
         // The richer value comes first, the integer after it.
         {ACT_ADD, pair_(1, 2), TYPE_PAIR, TYPE_INTEGER, 1, 10, MATH_ADD},
         {ACT_MULTIPLY, of_type(TYPE_POINT2D, 3), TYPE_POINT2D, TYPE_INTEGER, 3, 10, MATH_MULTIPLY},
-        {ACT_REMAINDER, of_type(TYPE_POINT3D, 3), TYPE_POINT3D, TYPE_INTEGER, 3, 10, MATH_REMAINDER},
+        {ACT_ADD, of_type(TYPE_POINT3D, 3), TYPE_POINT3D, TYPE_INTEGER, 3, 10, MATH_ADD},
         {ACT_ADD, of_type(TYPE_TUPLE, 4), TYPE_TUPLE, TYPE_INTEGER, 4, 10, MATH_ADD},
         {ACT_AND_T, of_type(TYPE_TUPLE, 4), TYPE_TUPLE, TYPE_INTEGER, 4, 10, MATH_AND},
         {ACT_ADD, of_type(TYPE_DATE, 5), TYPE_DATE, TYPE_INTEGER, 5, 10, MATH_ADD},
@@ -189,6 +189,9 @@ TEST_F(Integers, RicherOperandsThatDoNotRelate) {
         const char* word;
     } cases[] = {
         {ACT_DIVIDE, pair_(2, 2), "divide"},
+        {ACT_REMAINDER, pair_(2, 2), "remainder"},
+        {ACT_REMAINDER, of_type(TYPE_POINT3D, 1), "remainder"},
+        {ACT_REMAINDER, of_type(TYPE_TUPLE, 1), "remainder"},
         {ACT_DIVIDE, of_type(TYPE_POINT2D, 1), "divide"},
         {ACT_SUBTRACT, of_type(TYPE_TUPLE, 1), "subtract"},
         {ACT_DIVIDE, of_type(TYPE_TUPLE, 1), "divide"},

@@ -1,6 +1,12 @@
 // Shared helpers of the unit tests: see support.hpp.
 #include "support.hpp"
 
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include "boot/runtime_init.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/console.hpp"
@@ -71,6 +77,26 @@ u32 make_text_series(const std::u32string& text, u32 unit) {
     }
     s->tail = s->offset + u32(text.size()) * unit;
     return node;
+}
+
+TempFolder::TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zir-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("no temporary folder");
+    path = pattern;
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+std::string TempFolder::read(const std::string& name) const {
+    std::ifstream in(*this / name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void TempFolder::write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(*this / name, std::ios::binary) << bytes;
 }
 
 }  // namespace zir::test

@@ -175,14 +175,15 @@ TEST_F(Tuples, NumberOnTheLeft) {
     EXPECT_EQ(show(core(MATH_ADD, int_(10), tup({1, 2, 3}))), "11.12.13");
     EXPECT_EQ(show(core(MATH_MULTIPLY, float_(1.5), tup({1, 2, 3}))), "1.3.4");
     EXPECT_EQ(show(core(MATH_MULTIPLY, percent_(2.0), tup({1, 2, 3}))), "2.4.6");
-    for (i32 op : {MATH_SUBTRACT, MATH_DIVIDE}) {
+    for (i32 op : {MATH_SUBTRACT, MATH_DIVIDE, MATH_REMAINDER}) {
         try {
             core(op, int_(10), tup({1, 2, 3}));
             FAIL();
         } catch (const LanguageError& e) {
             EXPECT_STREQ(e.id, "not-related");
             ASSERT_EQ(e.argc, 2);
-            EXPECT_EQ(symbol::spelling(i32(e.args[0].w2)), op == MATH_SUBTRACT ? "subtract" : "divide");
+            EXPECT_EQ(symbol::spelling(i32(e.args[0].w2)),
+                      op == MATH_SUBTRACT ? "subtract" : op == MATH_DIVIDE ? "divide" : "remainder");
             EXPECT_EQ(e.args[1].w1, u32(TYPE_INTEGER)) << "the number's datatype";
         }
     }
