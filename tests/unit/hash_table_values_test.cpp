@@ -444,12 +444,12 @@ TEST_F(HashValues, MapKeepsOneEntryPerKeyAndNeverShrinks) {
 TEST_F(HashValues, FindNextWalksEveryMatchingKey) {
     // true and 1 share a hash: the walk meets the matching key only.
     Map m{map_({int_(1), int_(10), logic_(true), int_(20)})};
-    u32 bucket = hash_table::PROBE_START, step = 0;
+    hash_table::Walk walk;
     Cell* key = int_(1);
-    Cell* first = hash_table::find_next(m.table(), key, COMP_EQUAL, &bucket, &step);
+    Cell* first = hash_table::find_next(m.table(), key, COMP_EQUAL, &walk);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first, m.at(0));
-    EXPECT_EQ(hash_table::find_next(m.table(), key, COMP_EQUAL, &bucket, &step), nullptr);
+    EXPECT_EQ(hash_table::find_next(m.table(), key, COMP_EQUAL, &walk), nullptr);
 }
 
 // --- Hashes of values -----------------------------------------------------------------
