@@ -429,6 +429,11 @@ inline i32 first_of_bucket(const Record* r, u32 bucket) {
     return k >= 0 ? k : i32(words_of(u32(chain_node(r, -k)))[0]);
 }
 
+// The hash of a hash! or map! key: hash_value, integers without the call.
+inline u32 key_hash(const Cell* key) {
+    return TYPE_OF(key) == TYPE_INTEGER ? mix(key->w2) : hash_value(key, false);
+}
+
 // Word-family keys of a map! are stored as set-words, and searched as such.
 inline void as_map_key(const Record* r, Cell* key) {
     if (r->kind != MAP) return;
@@ -585,7 +590,7 @@ void chain_cell(u32 table, u32 bucket, i32 index) {
 i32 index_hash_cell(u32 table, i32 index) {
     Record* r = record(table);
     Cell key = *cell_at(r, index);
-    u32 hash = hash_value(&key, false);
+    u32 hash = key_hash(&key);
     Slot s = probe_insert(table, &key, hash);
     r = record(table);
     if (!r->stamp && node_keyed_type_q(TYPE_OF(&key))) r->stamp = collector::stats.nodes_cycles + 1;
@@ -647,7 +652,7 @@ i32 put_index(u32 table, i32 index, i32* status) {
     if (r->occupied >= r->upper) resize_in_place(table, r->buckets + 1);
     r = record(table);
     Cell key = *cell_at(r, index);
-    u32 hash = hash_value(&key, false);
+    u32 hash = key_hash(&key);
     Slot s = probe_insert(table, &key, hash);
     r = record(table);
     if (s.found) {
@@ -758,7 +763,7 @@ Cell* find_within(u32 table, const Cell* key, i32 head, i32 end, i32 skip, i32 o
     if (skip < 1) skip = 1;
     Cell k = *key;
     // Equal keys share one bucket, whose first cell is compared under op 0.
-    Slot s = probe(table, hash_value(&k, false), hash_decides_q(TYPE_OF(&k), COMP_EQUAL),
+    Slot s = probe(table, key_hash(&k), hash_decides_q(TYPE_OF(&k), COMP_EQUAL),
                    [&k](const Record* rec, u32 i) {
                        const Cell* first = cell_at(rec, first_of_bucket(rec, i));
                        return TYPE_OF(first) == TYPE_OF(&k) && keys_equal(first, &k, COMP_EQUAL);
@@ -769,8 +774,8 @@ Cell* find_within(u32 table, const Cell* key, i32 head, i32 end, i32 skip, i32 o
     i32 first_index = first_of_bucket(r, s.bucket);
     i32 best = -1;
     for_each_in_bucket(r, s.bucket, [&](i32 p) {
-        bool candidate = reverse ? p < head && p < end && (head - p - 1) % skip == 0
-                                 : p >= head && p < end && (p - head) % skip == 0;
+        bool candidate = reverse ? p < head && p < end && (skip == 1 || (head - p - 1) % skip == 0)
+                                 : p >= head && p < end && (skip == 1 || (p - head) % skip == 0);
         if (!candidate) return;
         bool better = best < 0 || ((last || reverse) ? p > best : p < best);
         if (!better) return;
@@ -787,7 +792,7 @@ Cell* find_next(u32 table, const Cell* key, i32 op, Walk* walk) {
     u32 mask = buckets - 1;
     u32 i, n;
     if (walk->bucket == PROBE_START) {
-        walk->hash = hash_value(&k, false);
+        walk->hash = key_hash(&k);
         i = walk->hash & mask;
         n = 0;
     } else {
