@@ -67,6 +67,19 @@ void BM_LoadPeerRows(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadPeerRows)->Unit(benchmark::kMillisecond);
 
+// 700,000 words never seen before: interning dominates. The symbol table
+// keeps them, so the text is loaded once per run (a second load would only
+// find them).
+void BM_LoadDistinctWords(benchmark::State& state) {
+    static const std::string text = [] {
+        std::string s;
+        for (i32 i = 0; i < 700000; i++) s += "distinct-" + std::to_string(i) + (i % 10 == 9 ? "\n" : " ");
+        return s;
+    }();
+    load_text(state, text);
+}
+BENCHMARK(BM_LoadDistinctWords)->Iterations(1)->Unit(benchmark::kMillisecond);
+
 void BM_CheckMixedLiterals(benchmark::State& state) {
     bench::setup_runtime();
     static const std::string text = mixed();

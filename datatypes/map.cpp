@@ -39,13 +39,13 @@ inline i32 lookup_op(bool case_, bool same) {
 }
 
 // The index of the key cell equal to `key` under `op`, live or dead, or -1;
-// then `*miss` is the empty bucket where the search ended.
-i32 key_index(const Cell* map, const Cell* key, i32 op, u32* miss = nullptr) {
+// then `*miss` holds where the search ended and the key's hash.
+i32 key_index(const Cell* map, const Cell* key, i32 op, hash_table::Walk* miss = nullptr) {
     const Cell k = *key;
     const Cell m = *map;
-    u32 bucket = hash_table::PROBE_START, step = 0;
-    const Cell* c = hash_table::find_next(m.w3, &k, op, &bucket, &step);
-    if (!c && miss) *miss = bucket;
+    hash_table::Walk walk;
+    const Cell* c = hash_table::find_next(m.w3, &k, op, &walk);
+    if (!c && miss) *miss = walk;
     return c ? i32(c - cell_at(m.w2, 0)) : -1;
 }
 
@@ -59,14 +59,14 @@ inline Cell key_as_word(const Cell* stored) {
 // Appends a pair (key normalised already) and indexes its key into the
 // bucket where its search ended. The map, key and value are held by the
 // caller.
-void append_pair(Cell* map, const Cell* key, const Cell* value, u32 bucket) {
+void append_pair(Cell* map, const Cell* key, const Cell* value, const hash_table::Walk& miss) {
     i32 at = cells_of(map);
     Cell k = *key, v = *value;
     *memory::alloc_tail(map) = k;
     Cell* vc = memory::alloc_tail(map);
     *vc = v;
     i32 status;
-    Cell* stored = hash_table::put_absent(map->w3, cell_at(map->w2, at), bucket, &status);
+    Cell* stored = hash_table::put_absent(map->w3, cell_at(map->w2, at), miss, &status);
     if (status != hash_table::PUT_FOUND) return;
     // An equal key was there after all: it takes the value, the pair goes.
     i32 earlier = i32(stored - cell_at(map->w2, 0));
@@ -79,13 +79,15 @@ void append_pair(Cell* map, const Cell* key, const Cell* value, u32 bucket) {
 // pair comes back to life. Answers the value.
 Cell* set_key(Cell* map, const Cell* key, Cell* value, const Cell* path, bool case_) {
     RootCell m(*map);
-    u32 bucket;
-    i32 at = key_index(m.get(), key, lookup_op(case_, false), &bucket);
+    hash_table::Walk miss;
+    i32 at = key_index(m.get(), key, lookup_op(case_, false), &miss);
     if (at < 0) {
         RootCell k(*key);
         RootCell v(*value);
+        // The copy normalize_key makes hashes as the key did: put_absent
+        // takes the search's hash.
         normalize_key(k.get(), path);
-        append_pair(m.get(), k.get(), v.get(), bucket);
+        append_pair(m.get(), k.get(), v.get(), miss);
         return value;
     }
     Cell* slot = cell_at(m->w2, at + 1);
@@ -388,9 +390,9 @@ i32 compare_pairs(const Cell* a, const Cell* b, i32 op) {
         // Keys equal without case may be several: one of them must hold an
         // equal value.
         bool matched = false;
-        u32 bucket = hash_table::PROBE_START, step = 0;
+        hash_table::Walk walk;
         while (!matched) {
-            const Cell* found = hash_table::find_next(b->w3, &key, COMP_EQUAL, &bucket, &step);
+            const Cell* found = hash_table::find_next(b->w3, &key, COMP_EQUAL, &walk);
             if (!found) break;
             i32 j = i32(found - cell_at(b->w2, 0));
             if (!live_q(b->w2, j)) continue;

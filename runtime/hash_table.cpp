@@ -54,22 +54,40 @@ u32 mix(u32 x) {
     return x;
 }
 
-u32 murmur3(const void* data, size_t n) {
-    const u8* p = static_cast<const u8*>(data);
+namespace {
+
+// Bytes A to Z of a 4-byte block lower-cased, the others left alone: the
+// high bit of a byte's lane is set when the byte lies in 'A'..'Z', and moved
+// down to 0x20.
+inline u32 ascii_lower4(u32 k) {
+    u32 low7 = k & 0x7F7F7F7Fu;
+    u32 at_least_a = low7 + 0x3F3F3F3Fu;     // 0x80 set from 'A' (0x41) up
+    u32 past_z = low7 + 0x25252525u;         // 0x80 set from '[' (0x5B) up
+    u32 upper = at_least_a & ~past_z & ~k & 0x80808080u;
+    return k | (upper >> 2);
+}
+
+inline u8 ascii_lower(u8 c) { return u32(c - 'A') < 26u ? u8(c + 0x20) : c; }
+
+// MurmurHash3 x86 32-bit; LOWER hashes the bytes as if lower-cased in ASCII,
+// without making the lower-cased copy.
+template <bool LOWER>
+u32 murmur3_bytes(const u8* p, size_t n) {
     u32 h = seed;
     size_t blocks = n / 4;
     for (size_t i = 0; i < blocks; i++) {
         u32 k;
         std::memcpy(&k, p + 4 * i, 4);
-        h = mix_block(h, k);
+        h = mix_block(h, LOWER ? ascii_lower4(k) : k);
     }
     const u8* tail = p + 4 * blocks;
+    auto at = [tail](size_t i) { return u32(LOWER ? ascii_lower(tail[i]) : tail[i]); };
     u32 k = 0;
     switch (n & 3) {
-        case 3: k ^= u32(tail[2]) << 16; [[fallthrough]];
-        case 2: k ^= u32(tail[1]) << 8; [[fallthrough]];
+        case 3: k ^= at(2) << 16; [[fallthrough]];
+        case 2: k ^= at(1) << 8; [[fallthrough]];
         case 1:
-            k ^= tail[0];
+            k ^= at(0);
             k *= C1;
             k = rotl(k, 15);
             k *= C2;
@@ -78,20 +96,45 @@ u32 murmur3(const void* data, size_t n) {
     return finish(h, u32(n));
 }
 
+// Upper case of a code point as text hashing and comparison fold it; ASCII
+// without a call.
+inline u32 fold_upper(u32 cp) {
+    if (cp < 0x80) return cp - 'a' < 26u ? cp - 32 : cp;
+    return case_folding::change_char(cp, true);
+}
+
+template <typename Unit, bool FOLD>
+u32 hash_units(const u8* p, const u8* end) {
+    u32 h = seed;
+    u32 n = 0;
+    for (; p < end; p += sizeof(Unit), n++) {
+        Unit u;
+        std::memcpy(&u, p, sizeof(Unit));
+        h = mix_block(h, FOLD ? fold_upper(u32(u)) : u32(u));
+    }
+    return finish(h, 4 * n);
+}
+
+template <typename Unit>
+u32 hash_units(const u8* p, const u8* end, bool fold) {
+    return fold ? hash_units<Unit, true>(p, end) : hash_units<Unit, false>(p, end);
+}
+
+}  // namespace
+
+u32 murmur3(const void* data, size_t n) { return murmur3_bytes<false>(static_cast<const u8*>(data), n); }
+
 u32 hash_string(const Cell* string, bool case_sensitive) {
     SeriesBuffer* s = node_buffer(string->w2);
     u32 unit = series::unit_of(s);
-    if (unit != 1 && unit != 2 && unit != 4) ZIR_FAULT(runtime::FAULT_NO_SWITCH);
     const u8* p = series::head(s) + u64(string->w1) * unit;
     const u8* end = series::tail(s);
-    u32 h = seed;
-    u32 n = 0;
-    for (; p < end; p += unit, n++) {
-        u32 cp = unit == 1 ? *p : unit == 2 ? u32(p[0] | (p[1] << 8)) : u32(p[0] | (p[1] << 8) | (p[2] << 16) | (u32(p[3]) << 24));
-        if (!case_sensitive) cp = case_folding::change_char(cp, true);
-        h = mix_block(h, cp);
+    switch (unit) {
+        case 1: return hash_units<u8>(p, end, !case_sensitive);
+        case 2: return hash_units<u16>(p, end, !case_sensitive);
+        case 4: return hash_units<u32>(p, end, !case_sensitive);
+        default: ZIR_FAULT(runtime::FAULT_NO_SWITCH);
     }
-    return finish(h, 4 * n);
 }
 
 // --- Buckets -----------------------------------------------------------------
@@ -105,7 +148,15 @@ inline void set_flag(u32* flags, u32 i, u32 v) {
 }
 
 inline u32* flags_of(const Record* r) { return reinterpret_cast<u32*>(series::data(node_buffer(r->flags))); }
-inline u32* keys_of(const Record* r) { return reinterpret_cast<u32*>(series::data(node_buffer(r->keys))); }
+// A bucket's key (a cell index, -c for a hash! chain, or an entry offset)
+// and the key's hash. Kept side by side, a probe reads both in one access and
+// compares hashes before it ever reads a key cell.
+struct Bucket {
+    u32 key;
+    u32 hash;
+};
+
+inline Bucket* buckets_of(const Record* r) { return reinterpret_cast<Bucket*>(series::data(node_buffer(r->keys))); }
 inline Cell* block_cells(const Record* r) { return reinterpret_cast<Cell*>(series::head(node_buffer(r->block))); }
 inline u8* entries_of(const Record* r) { return series::head(node_buffer(r->block)); }
 
@@ -117,16 +168,16 @@ u32 next_power_of_two(u64 n) {
 
 inline u32 flag_words(u32 buckets) { return buckets < 16 ? 1 : buckets / 16; }
 
-// Fresh flags (all empty) and keys arrays for a bucket count.
+// Fresh flags (all empty) and bucket arrays for a bucket count.
 void new_arrays(u32 buckets, u32* flags, u32* keys) {
     *flags = memory::alloc_bytes_filled(i64(flag_words(buckets)) * 4, 0xAA);
     RootNode keep_flags(*flags);
-    *keys = memory::alloc_bytes(i64(buckets) * 4);
+    *keys = memory::alloc_bytes(i64(buckets) * i64(sizeof(Bucket)));
     // Both are arrays in full use: their tails sit at the end (copies copy them whole).
     SeriesBuffer* f = node_buffer(*flags);
     f->tail = f->offset + flag_words(buckets) * 4;
     SeriesBuffer* k = node_buffer(*keys);
-    k->tail = k->offset + buckets * 4;
+    k->tail = k->offset + buckets * u32(sizeof(Bucket));
 }
 
 // The growth target before an insertion into a full table.
@@ -136,8 +187,7 @@ inline u32 growth_target(const Record* r) { return r->count * 2 < r->buckets ? r
 // their resolved symbol (case variants share a chain).
 u32 symbol_text_hash(const u8* text, i32 length);
 
-u32 key_hash(const Record* r, const Cell* c) {
-    if (r->kind != WORDS) return hash_value(c, false);
+u32 word_key_hash(const Cell* c) {
     if (TYPE_OF(c) == TYPE_SYMBOL) {
         SeriesBuffer* s = node_buffer(c->w3);
         return symbol_text_hash(series::head(s), i32(series::used_bytes(s)));
@@ -146,14 +196,15 @@ u32 key_hash(const Record* r, const Cell* c) {
 }
 
 // Places a key in the first empty bucket of its probe sequence.
-void place(u32* flags, u32* keys, u32 mask, u32 h, u32 key) {
+void place(u32* flags, Bucket* buckets, u32 mask, u32 h, u32 key) {
     u32 i = h & mask;
     for (u32 k = 0; flag_of(flags, i) != BUCKET_EMPTY; k++) i = (i + k + 1) & mask;
     set_flag(flags, i, BUCKET_USED);
-    keys[i] = key;
+    buckets[i] = {key, h};
 }
 
-// Kinds 1 and 2: new arrays for the target, every used key placed again.
+// Kinds 1 and 2: new arrays for the target, every used key placed again by
+// the hash kept in its bucket.
 void resize_in_place(u32 table, u32 target) {
     u32 buckets = next_power_of_two(target);
     u32 upper = u32(buckets * LOAD_FACTOR + 0.5);
@@ -161,14 +212,13 @@ void resize_in_place(u32 table, u32 target) {
     u32 flags, keys;
     new_arrays(buckets, &flags, &keys);
     Record* r = record(table);
-    u32* old_flags = flags_of(r);
-    u32* old_keys = keys_of(r);
+    const u32* old_flags = flags_of(r);
+    const Bucket* old = buckets_of(r);
     u32* nf = reinterpret_cast<u32*>(series::data(node_buffer(flags)));
-    u32* nk = reinterpret_cast<u32*>(series::data(node_buffer(keys)));
-    Cell* cells = block_cells(r);
+    Bucket* nb = reinterpret_cast<Bucket*>(series::data(node_buffer(keys)));
     for (u32 i = 0; i < r->buckets; i++) {
         if (flag_of(old_flags, i) != BUCKET_USED) continue;
-        place(nf, nk, buckets - 1, key_hash(r, &cells[old_keys[i]]), old_keys[i]);
+        place(nf, nb, buckets - 1, old[i].hash, old[i].key);
     }
     r->flags = flags;
     r->keys = keys;
@@ -230,7 +280,7 @@ u32 init(i32 size, u32 block, Kind kind, i32 value_cells) {
                 r = record(table);
                 cells = block_cells(r);
             }
-            place(flags_of(r), keys_of(r), r->buckets - 1, key_hash(r, &cells[i]), u32(i));
+            place(flags_of(r), buckets_of(r), r->buckets - 1, word_key_hash(&cells[i]), u32(i));
             r->count++;
             r->occupied++;
         }
@@ -375,8 +425,13 @@ void ensure_indexes(u32 table, i64 n) {
 // The first cell of a bucket: the key cell, or the first cell of its chain.
 inline i32 chain_node(const Record* r, i32 c) { return i32(words_of(r->chains)[c - 1]); }
 inline i32 first_of_bucket(const Record* r, u32 bucket) {
-    i32 k = i32(keys_of(r)[bucket]);
+    i32 k = i32(buckets_of(r)[bucket].key);
     return k >= 0 ? k : i32(words_of(u32(chain_node(r, -k)))[0]);
+}
+
+// The hash of a hash! or map! key: hash_value, integers without the call.
+inline u32 key_hash(const Cell* key) {
+    return TYPE_OF(key) == TYPE_INTEGER ? mix(key->w2) : hash_value(key, false);
 }
 
 // Word-family keys of a map! are stored as set-words, and searched as such.
@@ -393,6 +448,58 @@ inline bool same_key_type(const Cell* stored, const Cell* key) {
     return TYPE_OF(key) == TYPE_ANY_KEY || TYPE_OF(stored) == TYPE_OF(key);
 }
 
+// Whether a bucket whose hash differs from the key's may be passed without
+// comparing: true for the datatypes whose equal values always hash alike
+// (integers and chars by value, text folded as its comparison folds it,
+// binaries by their bytes, words by their resolved symbol), under the
+// equality comparisons. Lookups compare keys of one datatype only, but for
+// a map!'s insertion, which compares strictly: no value of another datatype
+// is strictly equal to one of these. The rest are compared bucket by bucket as the probe meets them: floats
+// compare with a tolerance, blocks and objects by content but hash by
+// identity, so an equal key may sit under another hash.
+inline bool hash_decides_q(u32 type, i32 op) {
+    if (op != COMP_EQUAL && op != COMP_STRICT_EQUAL && op != COMP_SAME && op != COMP_FIND) return false;
+    return type == TYPE_INTEGER || type == TYPE_CHAR || type == TYPE_BINARY || type == TYPE_REFINEMENT ||
+           type == TYPE_ISSUE || any_text_q(type) || any_word_q(type);
+}
+
+// Two 1-byte texts compared for equality as the string comparison does it
+// (from their heads, folded unless strict); -1 when either is wider, left
+// to the comparison action.
+int equal_narrow_text(const Cell* a, const Cell* b, i32 op) {
+    if (a->w2 == b->w2 && a->w1 == b->w1) return 1;
+    if (op == COMP_SAME) return 0;
+    SeriesBuffer* sa = node_buffer(a->w2);
+    SeriesBuffer* sb = node_buffer(b->w2);
+    if (series::unit_of(sa) != 1 || series::unit_of(sb) != 1) return -1;
+    u32 na = series::used_bytes(sa), nb = series::used_bytes(sb);
+    u32 ha = std::min(a->w1, na), hb = std::min(b->w1, nb);
+    u32 n = na - ha;
+    if (n != nb - hb) return 0;
+    const u8* pa = series::head(sa) + ha;
+    const u8* pb = series::head(sb) + hb;
+    if (op == COMP_STRICT_EQUAL) return std::memcmp(pa, pb, n) == 0;
+    for (u32 i = 0; i < n; i++)
+        if (pa[i] != pb[i] && fold_upper(pa[i]) != fold_upper(pb[i])) return 0;
+    return 1;
+}
+
+// A stored key compared with a search key under `op`, as the comparison
+// action would answer; keys of one datatype among integers, chars and narrow
+// texts are compared here, without the action's dispatch. Only the action may
+// allocate.
+inline bool keys_equal(const Cell* stored, const Cell* key, i32 op) {
+    u32 t = TYPE_OF(key);
+    if (TYPE_OF(stored) == t && (op == COMP_EQUAL || op == COMP_STRICT_EQUAL || op == COMP_SAME)) {
+        if (t == TYPE_INTEGER || t == TYPE_CHAR) return stored->w2 == key->w2;
+        if (any_text_q(t)) {
+            int equal = equal_narrow_text(stored, key, op);
+            if (equal >= 0) return equal != 0;
+        }
+    }
+    return actions::compare(stored, key, op);
+}
+
 // Where a key cell goes: the bucket holding an equal key (found), else the
 // first deleted bucket met or the empty bucket that ended the search. A hash!
 // bucket holds the key when its first cell has the key's datatype and equals
@@ -405,20 +512,27 @@ struct Slot {
 // The one probe of every table: walks the triangular sequence from the hash
 // and answers the first used bucket that `match` accepts (found), else where a
 // new key goes: the first deleted bucket met, or the empty bucket that ended
-// the search. `match` may allocate: the record is re-read after it.
+// the search. With `by_hash`, only buckets holding that same hash are offered
+// to `match`. `match` may allocate: the record is re-read after it.
 template <typename Match>
-Slot probe(u32 table, u32 hash, Match match) {
+Slot probe(u32 table, u32 hash, bool by_hash, Match match) {
     Record* r = record(table);
-    u32 mask = r->buckets - 1;
+    u32 buckets = r->buckets;
+    u32 mask = buckets - 1;
     u32 i = hash & mask;
+    const u32* flags = flags_of(r);
+    const Bucket* b = buckets_of(r);
     u32 deleted = NO_BUCKET;
-    for (u32 k = 0; k < r->buckets; k++) {
-        u32 f = flag_of(flags_of(r), i);
+    for (u32 k = 0; k < buckets; k++) {
+        u32 f = flag_of(flags, i);
         if (f == BUCKET_EMPTY) return {false, deleted != NO_BUCKET ? deleted : i};
         if (f == BUCKET_USED) {
-            bool hit = match(r, i);
-            r = record(table);
-            if (hit) return {true, i};
+            if (!by_hash || b[i].hash == hash) {
+                if (match(r, i)) return {true, i};
+                r = record(table);
+                flags = flags_of(r);
+                b = buckets_of(r);
+            }
         } else if (deleted == NO_BUCKET) {
             deleted = i;
         }
@@ -428,19 +542,20 @@ Slot probe(u32 table, u32 hash, Match match) {
     return {false, deleted};
 }
 
-Slot probe_insert(u32 table, const Cell* key) {
-    return probe(table, hash_value(key, false), [key](const Record* r, u32 i) {
+Slot probe_insert(u32 table, const Cell* key, u32 hash) {
+    bool by_hash = hash_decides_q(TYPE_OF(key), record(table)->kind == HASH ? COMP_EQUAL : COMP_STRICT_EQUAL);
+    return probe(table, hash, by_hash, [key](const Record* r, u32 i) {
         const Cell* first = cell_at(r, first_of_bucket(r, i));
-        return r->kind == HASH ? TYPE_OF(first) == TYPE_OF(key) && actions::compare(first, key, COMP_EQUAL)
-                               : actions::compare(first, key, COMP_STRICT_EQUAL);
+        return r->kind == HASH ? TYPE_OF(first) == TYPE_OF(key) && keys_equal(first, key, COMP_EQUAL)
+                               : keys_equal(first, key, COMP_STRICT_EQUAL);
     });
 }
 
-void take_bucket(Record* r, u32 bucket, u32 key) {
+void take_bucket(Record* r, u32 bucket, u32 key, u32 hash) {
     u32* flags = flags_of(r);
     if (flag_of(flags, bucket) == BUCKET_EMPTY) r->occupied++;
     set_flag(flags, bucket, BUCKET_USED);
-    keys_of(r)[bucket] = key;
+    buckets_of(r)[bucket] = {key, hash};
     r->count++;
 }
 
@@ -458,7 +573,7 @@ void trim_chains(const Record* r) {
 // A hash! cell joins the bucket of an equal key: a single key becomes a chain.
 void chain_cell(u32 table, u32 bucket, i32 index) {
     Record* r = record(table);
-    i32 k = i32(keys_of(r)[bucket]);
+    i32 k = i32(buckets_of(r)[bucket].key);
     if (k < 0) {
         series::zs_append_int(u32(chain_node(r, -k)), u32(index));
         return;
@@ -468,21 +583,22 @@ void chain_cell(u32 table, u32 bucket, i32 index) {
     series::zs_append_int(chain, u32(index));
     series::zs_append_int(record(table)->chains, chain);
     r = record(table);
-    keys_of(r)[bucket] = u32(-word_count(r->chains));
+    buckets_of(r)[bucket].key = u32(-word_count(r->chains));
 }
 
 // Indexes hash! cell i, which is not indexed, without growing the table.
 i32 index_hash_cell(u32 table, i32 index) {
     Record* r = record(table);
     Cell key = *cell_at(r, index);
-    Slot s = probe_insert(table, &key);
+    u32 hash = key_hash(&key);
+    Slot s = probe_insert(table, &key, hash);
     r = record(table);
     if (!r->stamp && node_keyed_type_q(TYPE_OF(&key))) r->stamp = collector::stats.nodes_cycles + 1;
     if (s.found) {
         chain_cell(table, s.bucket, index);
         r = record(table);
     } else {
-        take_bucket(r, s.bucket, u32(index));
+        take_bucket(r, s.bucket, u32(index), hash);
     }
     set_bucket_of(r, index, i32(s.bucket));
     return s.found ? PUT_FOUND : PUT_NEW;
@@ -493,7 +609,7 @@ void unindex(Record* r, i32 index) {
     i32 b = bucket_of(r, index);
     if (b < 0) return;
     clear_bucket_of(r, index);
-    i32 k = i32(keys_of(r)[b]);
+    i32 k = i32(buckets_of(r)[b].key);
     if (k < 0) {
         u32 chain = u32(chain_node(r, -k));
         series::zs_remove_ptr(chain, u32(index));
@@ -536,13 +652,14 @@ i32 put_index(u32 table, i32 index, i32* status) {
     if (r->occupied >= r->upper) resize_in_place(table, r->buckets + 1);
     r = record(table);
     Cell key = *cell_at(r, index);
-    Slot s = probe_insert(table, &key);
+    u32 hash = key_hash(&key);
+    Slot s = probe_insert(table, &key, hash);
     r = record(table);
     if (s.found) {
         *status = PUT_FOUND;
-        return i32(keys_of(r)[s.bucket]);
+        return i32(buckets_of(r)[s.bucket].key);
     }
-    take_bucket(r, s.bucket, u32(index));
+    take_bucket(r, s.bucket, u32(index), hash);
     *status = PUT_NEW;
     return index;
 }
@@ -550,7 +667,7 @@ i32 put_index(u32 table, i32 index, i32* status) {
 // Calls visit(cell index) for each cell of the bucket, chain or not.
 template <typename Visit>
 void for_each_in_bucket(const Record* r, u32 bucket, Visit visit) {
-    i32 k = i32(keys_of(r)[bucket]);
+    i32 k = i32(buckets_of(r)[bucket].key);
     if (k >= 0) {
         visit(k);
         return;
@@ -564,13 +681,13 @@ void for_each_in_bucket(const Record* r, u32 bucket, Visit visit) {
 template <typename Renumber>
 void renumber_cells(const Record* r, i32 lo, i32 hi, Renumber renumber) {
     std::vector<bool> done(size_t(word_count(r->chains)));
-    u32* keys = keys_of(r);
+    Bucket* buckets = buckets_of(r);
     for (i32 j = lo; j < hi; j++) {
         i32 b = bucket_of(r, j);
         if (b < 0) continue;
-        i32 k = i32(keys[b]);
+        i32 k = i32(buckets[b].key);
         if (k >= 0) {
-            keys[b] = u32(renumber(j));
+            buckets[b].key = u32(renumber(j));
             continue;
         }
         if (done[size_t(-k - 1)]) continue;
@@ -593,12 +710,12 @@ Cell* put_value(u32 table, const Cell* cell, i32* status) {
 
 void put(u32 table, const Cell* cell) { put_value(table, cell, nullptr); }
 
-Cell* put_absent(u32 table, const Cell* cell, u32 bucket, i32* status) {
+Cell* put_absent(u32 table, const Cell* cell, const Walk& walk, i32* status) {
     Record* r = record(table);
-    if (r->kind != MAP || r->occupied >= r->upper || bucket >= r->buckets ||
-        flag_of(flags_of(r), bucket) != BUCKET_EMPTY)
+    if (r->kind != MAP || r->occupied >= r->upper || walk.bucket >= r->buckets ||
+        flag_of(flags_of(r), walk.bucket) != BUCKET_EMPTY)
         return put_value(table, cell, status);
-    take_bucket(r, bucket, u32(cell_index(r, cell)));
+    take_bucket(r, walk.bucket, u32(cell_index(r, cell)), walk.hash);
     if (status) *status = PUT_NEW;
     return const_cast<Cell*>(cell);
 }
@@ -640,72 +757,70 @@ Cell* find(u32 table, const Cell* key, i32 head, i32 skip, i32 op, bool last, bo
 Cell* find_within(u32 table, const Cell* key, i32 head, i32 end, i32 skip, i32 op, bool last, bool reverse) {
     Record* r = record(table);
     if (r->kind != HASH) {
-        u32 bucket = PROBE_START, step = 0;
-        return find_next(table, key, op, &bucket, &step);
+        Walk walk;
+        return find_next(table, key, op, &walk);
     }
     if (skip < 1) skip = 1;
     Cell k = *key;
-    u32 mask = r->buckets - 1;
-    u32 i = hash_value(&k, false) & mask;
-    for (u32 n = 0; n < r->buckets; n++) {
-        u32 f = flag_of(flags_of(r), i);
-        if (f == BUCKET_EMPTY) return nullptr;
-        if (f == BUCKET_USED) {
-            i32 first_index = first_of_bucket(r, i);
-            const Cell* first = cell_at(r, first_index);
-            bool here = TYPE_OF(first) == TYPE_OF(&k) && actions::compare(first, &k, COMP_EQUAL);
-            r = record(table);
-            if (here) {
-                // Equal keys share this bucket: pick among its cells. The
-                // first was just compared under op 0.
-                i32 best = -1;
-                for_each_in_bucket(r, i, [&](i32 p) {
-                    bool candidate = reverse ? p < head && p < end && (head - p - 1) % skip == 0
-                                             : p >= head && p < end && (p - head) % skip == 0;
-                    if (!candidate) return;
-                    bool better = best < 0 || ((last || reverse) ? p > best : p < best);
-                    if (!better) return;
-                    if ((p == first_index && op == COMP_EQUAL) || actions::compare(cell_at(record(table), p), &k, op))
-                        best = p;
-                });
-                return best < 0 ? nullptr : cell_at(record(table), best);
-            }
-        }
-        i = (i + n + 1) & mask;
-    }
-    return nullptr;
+    // Equal keys share one bucket, whose first cell is compared under op 0.
+    Slot s = probe(table, key_hash(&k), hash_decides_q(TYPE_OF(&k), COMP_EQUAL),
+                   [&k](const Record* rec, u32 i) {
+                       const Cell* first = cell_at(rec, first_of_bucket(rec, i));
+                       return TYPE_OF(first) == TYPE_OF(&k) && keys_equal(first, &k, COMP_EQUAL);
+                   });
+    if (!s.found) return nullptr;
+    // Pick among the bucket's cells; the first was just compared under op 0.
+    r = record(table);
+    i32 first_index = first_of_bucket(r, s.bucket);
+    i32 best = -1;
+    for_each_in_bucket(r, s.bucket, [&](i32 p) {
+        bool candidate = reverse ? p < head && p < end && (skip == 1 || (head - p - 1) % skip == 0)
+                                 : p >= head && p < end && (skip == 1 || (p - head) % skip == 0);
+        if (!candidate) return;
+        bool better = best < 0 || ((last || reverse) ? p > best : p < best);
+        if (!better) return;
+        if ((p == first_index && op == COMP_EQUAL) || keys_equal(cell_at(record(table), p), &k, op)) best = p;
+    });
+    return best < 0 ? nullptr : cell_at(record(table), best);
 }
 
-Cell* find_next(u32 table, const Cell* key, i32 op, u32* bucket, u32* step) {
+Cell* find_next(u32 table, const Cell* key, i32 op, Walk* walk) {
     Record* r = record(table);
     Cell k = *key;
     as_map_key(r, &k);
-    u32 mask = r->buckets - 1;
+    u32 buckets = r->buckets;
+    u32 mask = buckets - 1;
     u32 i, n;
-    if (*bucket == PROBE_START) {
-        i = hash_value(&k, false) & mask;
+    if (walk->bucket == PROBE_START) {
+        walk->hash = key_hash(&k);
+        i = walk->hash & mask;
         n = 0;
     } else {
-        i = (*bucket + *step + 1) & mask;
-        n = *step + 1;
+        i = (walk->bucket + walk->step + 1) & mask;
+        n = walk->step + 1;
     }
-    for (; n < r->buckets; n++) {
-        u32 f = flag_of(flags_of(r), i);
+    bool by_hash = hash_decides_q(TYPE_OF(&k), op);
+    const u32* flags = flags_of(r);
+    const Bucket* b = buckets_of(r);
+    for (; n < buckets; n++) {
+        u32 f = flag_of(flags, i);
         if (f == BUCKET_EMPTY) break;
-        if (f == BUCKET_USED) {
+        if (f == BUCKET_USED && (!by_hash || b[i].hash == walk->hash)) {
             Cell* first = cell_at(r, first_of_bucket(r, i));
-            bool equal = same_key_type(first, &k) && actions::compare(first, &k, op);
+            bool equal = same_key_type(first, &k) && keys_equal(first, &k, op);
             r = record(table);
             if (equal) {
-                *bucket = i;
-                *step = n;
+                walk->bucket = i;
+                walk->step = n;
                 return cell_at(r, first_of_bucket(r, i));
             }
+            flags = flags_of(r);
+            b = buckets_of(r);
         }
         i = (i + n + 1) & mask;
     }
-    *bucket = i;
-    *step = r->buckets;
+    walk->bucket = i;
+    walk->step = buckets;
     return nullptr;
 }
 
@@ -855,7 +970,7 @@ std::string dump(u32 table) {
     std::string out;
     auto line = [&](u32 bucket) {
         out += std::to_string(bucket) + ": ";
-        i32 k = i32(keys_of(r)[bucket]);
+        i32 k = i32(buckets_of(r)[bucket].key);
         out += std::to_string(k);
         if (k < 0 && r->kind == HASH && words_of(r->chains)[-k - 1]) {
             out += " [";
@@ -868,7 +983,7 @@ std::string dump(u32 table) {
         if (flag_of(flags_of(r), i) == BUCKET_USED) line(i);
     out += "\n== Deleted keys ==\n";
     for (u32 i = 0; i < r->buckets; i++)
-        if (flag_of(flags_of(r), i) == BUCKET_DELETED) out += std::to_string(i) + ": " + std::to_string(i32(keys_of(r)[i])) + "\n";
+        if (flag_of(flags_of(r), i) == BUCKET_DELETED) out += std::to_string(i) + ": " + std::to_string(i32(buckets_of(r)[i].key)) + "\n";
     return out;
 }
 
@@ -876,65 +991,75 @@ std::string dump(u32 table) {
 
 namespace {
 
-std::string lowered;   // scratch: the spelling lower-cased in ASCII
-
-u32 symbol_text_hash(const u8* text, i32 length) {
-    lowered.assign(reinterpret_cast<const char*>(text), size_t(length));
-    for (char& c : lowered)
-        if (c >= 'A' && c <= 'Z') c = char(c + 0x20);
-    return murmur3(lowered.data(), lowered.size());
-}
+// MurmurHash3 of a spelling lower-cased in ASCII.
+u32 symbol_text_hash(const u8* text, i32 length) { return murmur3_bytes<true>(text, size_t(length)); }
 
 bool ascii_equal_ignoring_case(const u8* a, const u8* b, i32 n) {
-    for (i32 i = 0; i < n; i++) {
-        u8 x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = u8(x + 0x20);
-        if (y >= 'A' && y <= 'Z') y = u8(y + 0x20);
-        if (x != y) return false;
-    }
+    for (i32 i = 0; i < n; i++)
+        if (a[i] != b[i] && ascii_lower(a[i]) != ascii_lower(b[i])) return false;
     return true;
 }
 
-}  // namespace
-
 // The spelling of the symbol whose cell index is `key`.
-std::string_view spelling_at(const Record* r, u32 key) {
-    SeriesBuffer* s = node_buffer(block_cells(r)[key].w3);
+inline std::string_view spelling_at(const Cell* cells, u32 key) {
+    SeriesBuffer* s = node_buffer(cells[key].w3);
     return std::string_view(reinterpret_cast<const char*>(series::head(s)), series::used_bytes(s));
 }
 
+std::string scratch;   // a spelling being added, out of the buffers that allocation moves
+
+}  // namespace
+
 i32 intern_symbol(u32 table, const u8* text, i32 length, bool case_insensitive_only) {
-    // The text may live in a buffer that the allocations below move.
-    std::string spelling(reinterpret_cast<const char*>(text), size_t(length));
     RootNode keep_table(table);
     Record* r = record(table);
-    if (r->occupied >= r->upper) resize_in_place(table, 16 * growth_target(r));
-    const u8* t = reinterpret_cast<const u8*>(spelling.data());
-    u32 h = symbol_text_hash(t, length);
-
-    // An exact spelling answers its id; a spelling equal but for ASCII case is
-    // a twin; the new symbol goes where the exact search stopped.
-    Slot at{false, 0};
-    if (!case_insensitive_only) {
-        at = probe(table, h, [&](const Record* rec, u32 i) { return spelling_at(rec, keys_of(rec)[i]) == spelling; });
-        if (at.found) return i32(keys_of(record(table))[at.bucket]) + 1;
+    if (r->occupied >= r->upper) {
+        // The text may live in a buffer that growing the table moves.
+        scratch.assign(reinterpret_cast<const char*>(text), size_t(length));
+        text = reinterpret_cast<const u8*>(scratch.data());
+        resize_in_place(table, 16 * growth_target(r));
+        r = record(table);
     }
-    Slot twin = probe(table, h, [&](const Record* rec, u32 i) {
-        std::string_view other = spelling_at(rec, keys_of(rec)[i]);
-        return i32(other.size()) == length &&
-               ascii_equal_ignoring_case(reinterpret_cast<const u8*>(other.data()), t, length);
-    });
-    i32 alias = -1;
-    if (twin.found) {
-        i32 id = i32(keys_of(record(table))[twin.bucket]) + 1;
-        if (case_insensitive_only) return id;
-        alias = symbol::resolve(id);   // the canonical symbol, never a twin
-    }
-    if (case_insensitive_only) at = twin;
+    u32 h = symbol_text_hash(text, length);
 
+    // One walk serves both searches, which follow the same sequence: an exact
+    // spelling answers its id at once; the first spelling equal but for ASCII
+    // case met on the way is the twin. Nothing here allocates, and only
+    // buckets of the same hash are read. A new symbol goes where the walk
+    // stopped (word tables never delete).
+    const u32* flags = flags_of(r);
+    const Bucket* b = buckets_of(r);
+    const Cell* cells = block_cells(r);
+    u32 mask = r->buckets - 1;
+    u32 i = h & mask;
+    i32 twin = -1;
+    for (u32 k = 0;; k++) {
+        if (k == r->buckets) ZIR_FAULT(runtime::FAULT_NO_CASE);   // tables grow before they fill
+        u32 f = flag_of(flags, i);
+        if (f == BUCKET_EMPTY) break;
+        if (f == BUCKET_USED && b[i].hash == h) {
+            std::string_view other = spelling_at(cells, b[i].key);
+            if (i32(other.size()) == length) {
+                const u8* o = reinterpret_cast<const u8*>(other.data());
+                if (!case_insensitive_only && std::memcmp(o, text, size_t(length)) == 0) return i32(b[i].key) + 1;
+                if (twin < 0 && ascii_equal_ignoring_case(o, text, length)) {
+                    twin = i32(b[i].key) + 1;
+                    if (case_insensitive_only) return twin;
+                }
+            }
+        }
+        i = (i + k + 1) & mask;
+    }
+    u32 bucket = i;
+    i32 alias = twin > 0 ? symbol::resolve(twin) : -1;   // the canonical symbol, never a twin
+
+    if (text != reinterpret_cast<const u8*>(scratch.data())) {
+        scratch.assign(reinterpret_cast<const char*>(text), size_t(length));
+        text = reinterpret_cast<const u8*>(scratch.data());
+    }
     RootNode text_node(memory::alloc_bytes(i64(length) + 1));
     SeriesBuffer* ts = node_buffer(text_node);
-    std::memcpy(series::data(ts), t, size_t(length));
+    std::memcpy(series::data(ts), text, size_t(length));
     series::data(ts)[length] = 0;
     ts->tail = ts->offset + u32(length);
 
@@ -945,26 +1070,34 @@ i32 intern_symbol(u32 table, const u8* text, i32 length, bool case_insensitive_o
     c->w1 = u32(alias);
     c->w2 = 0;
     c->w3 = text_node;
-    take_bucket(record(table), at.bucket, u32(index));
+    take_bucket(record(table), bucket, u32(index), h);
     return index + 1;
 }
 
 i32 find_symbol(u32 table, i32 symbol, bool compare_aliases, u32 context, i32* index_out) {
-    RootNode keep_table(table);
-    RootNode keep_context(context);
     Record* r = record(table);
-    if (context && r->occupied >= r->upper) resize_in_place(table, 16 * growth_target(r));
+    if (context && r->occupied >= r->upper) {
+        RootNode keep_table(table);
+        RootNode keep_context(context);
+        resize_in_place(table, 16 * growth_target(r));
+        r = record(table);
+    }
+    // A word's bucket holds mix(its resolved symbol), and mix is one-to-one:
+    // an equal hash is an equal resolved symbol, so a lookup by alias never
+    // reads a word cell; an exact lookup reads only the cells of that symbol.
     i32 resolved = symbol::resolve(symbol);
-    Slot at = probe(table, mix(u32(resolved)), [&](const Record* rec, u32 i) {
-        i32 other = i32(block_cells(rec)[keys_of(rec)[i]].w2);
-        return compare_aliases ? symbol::resolve(other) == resolved : other == symbol;
+    u32 h = mix(u32(resolved));
+    Slot at = probe(table, h, true, [&](const Record* rec, u32 i) {
+        return compare_aliases || i32(block_cells(rec)[buckets_of(rec)[i].key].w2) == symbol;
     });
     if (at.found) {
-        i32 slot = i32(keys_of(record(table))[at.bucket]);
+        i32 slot = i32(buckets_of(record(table))[at.bucket].key);
         if (index_out) *index_out = slot;
         return slot;
     }
     if (!context) return -1;
+    RootNode keep_table(table);
+    RootNode keep_context(context);
     SeriesBuffer* blk = node_buffer(record(table)->block);
     Cell* c = memory::alloc_tail_buffer(blk);
     i32 n = i32((reinterpret_cast<u8*>(c) - series::head(blk)) / 16);
@@ -972,7 +1105,7 @@ i32 find_symbol(u32 table, i32 symbol, bool compare_aliases, u32 context, i32* i
     c->w1 = context;
     c->w2 = u32(symbol);
     c->w3 = u32(n);
-    take_bucket(record(table), at.bucket, u32(n));
+    take_bucket(record(table), at.bucket, u32(n), h);
     if (index_out) *index_out = n;
     return -1;
 }
@@ -983,11 +1116,11 @@ namespace {
 
 constexpr u32 ENTRY_LIVE = 2;   // header of a live entry's key cell; 0 once deleted
 
-// Bucket of a node key, or of the insertion point when absent.
+// Bucket of a node key, or of the insertion point when absent. mix is
+// one-to-one, so a bucket of the same hash holds the node itself: the entry
+// is never read.
 Slot probe_node(u32 table, u32 node) {
-    return probe(table, mix(node), [node](const Record* r, u32 i) {
-        return reinterpret_cast<const Cell*>(entries_of(r) + keys_of(r)[i])->w1 == node;
-    });
+    return probe(table, mix(node), true, [](const Record*, u32) { return true; });
 }
 
 // A fresh entries block holding the live entries only, with new buckets.
@@ -1004,7 +1137,7 @@ void rebuild_nodes(u32 table, u32 target) {
     SeriesBuffer* from = node_buffer(r->block);
     SeriesBuffer* to = node_buffer(fresh);
     u32* nf = reinterpret_cast<u32*>(series::data(node_buffer(flags)));
-    u32* nk = reinterpret_cast<u32*>(series::data(node_buffer(keys)));
+    Bucket* nb = reinterpret_cast<Bucket*>(series::data(node_buffer(keys)));
     u32 live = 0;
     for (u8* p = series::head(from); p < series::tail(from); p += entry) {
         const Cell* key = reinterpret_cast<const Cell*>(p);
@@ -1012,7 +1145,7 @@ void rebuild_nodes(u32 table, u32 target) {
         u32 at = to->tail - to->offset;
         std::memcpy(series::tail(to), p, entry);
         to->tail += entry;
-        place(nf, nk, buckets - 1, mix(key->w1), at);
+        place(nf, nb, buckets - 1, mix(key->w1), at);
         live++;
     }
     r->flags = flags;
@@ -1040,7 +1173,7 @@ Cell* put_node(u32 table, u32 node) {
     u32 entry = r->indexes;
     Slot at = probe_node(table, node);
     if (at.found) {
-        Cell* key = values_at(r, keys_of(r)[at.bucket]) - 1;
+        Cell* key = values_at(r, buckets_of(r)[at.bucket].key) - 1;
         for (u32 c = 0; c < entry / 16; c++) key[c].header = ENTRY_LIVE;
         return key + 1;
     }
@@ -1050,20 +1183,20 @@ Cell* put_node(u32 table, u32 node) {
     Cell* cells = reinterpret_cast<Cell*>(p);
     for (u32 c = 0; c < entry / 16; c++) cell::init(&cells[c], ENTRY_LIVE);
     cells[0].w1 = node;
-    take_bucket(record(table), at.bucket, offset);
+    take_bucket(record(table), at.bucket, offset, mix(node));
     return cells + 1;
 }
 
 Cell* get_node(u32 table, u32 node) {
     Slot at = probe_node(table, node);
-    return at.found ? values_at(record(table), keys_of(record(table))[at.bucket]) : nullptr;
+    return at.found ? values_at(record(table), buckets_of(record(table))[at.bucket].key) : nullptr;
 }
 
 Cell* delete_node(u32 table, u32 node) {
     Slot at = probe_node(table, node);
     if (!at.found) return nullptr;
     Record* r = record(table);
-    Cell* values = values_at(r, keys_of(r)[at.bucket]);
+    Cell* values = values_at(r, buckets_of(r)[at.bucket].key);
     values[-1].header = 0;
     set_flag(flags_of(r), at.bucket, BUCKET_DELETED);
     r->count--;

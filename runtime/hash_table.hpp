@@ -37,7 +37,7 @@ struct Record {
     u32 indexes;    // hash!: node of the cell -> bucket+1 map; kinds 3/4: entry size in bytes
     u32 chains;     // hash!: node of the list of duplicate chains
     u32 flags;      // node: 2 bits per bucket
-    u32 keys;       // node: one 32-bit key per bucket
+    u32 keys;       // node: one (key, hash) pair of 32-bit words per bucket
     u32 block;      // node of the indexed block or of the entries block
     u32 occupied;   // used + deleted buckets
     u32 buckets;    // a power of two, at least 4
@@ -106,11 +106,21 @@ enum PutStatus : i32 { PUT_NEW = 0, PUT_FOUND = 1, PUT_REBUILT = 2 };
 // the key was there already.
 Cell* put_value(u32 table, const Cell* cell, i32* status);
 void put(u32 table, const Cell* cell);
-// map!: indexes a key cell known to be absent into `bucket`, the empty bucket
-// where a search for it ended (`find_next`'s bucket after a miss), saving a
-// second probe; a bucket that no longer fits (the table must grow, or it is
-// taken) falls back to put_value.
-Cell* put_absent(u32 table, const Cell* cell, u32 bucket, i32* status);
+// A walk along the probe sequence of one key (`find_next`): where it stands,
+// and the key's hash, taken once.
+constexpr u32 PROBE_START = 0xFFFFFFFF;
+struct Walk {
+    u32 bucket = PROBE_START;
+    u32 step = 0;
+    u32 hash = 0;
+};
+
+// map!: indexes a key cell known to be absent into the empty bucket where a
+// search for an equal key ended (a `find_next` walk that answered nullptr),
+// with the hash that search took, saving a second probe and a second hashing;
+// a bucket that no longer fits (the table must grow, or it is taken) falls
+// back to put_value.
+Cell* put_absent(u32 table, const Cell* cell, const Walk& walk, i32* status);
 // Indexes the cells from index `from` on, every `step` cells (1: hash!, 2:
 // map! keys). In a map! a key already present takes the later value: it is
 // copied over the earlier key's value and the later pair leaves the block (so
@@ -129,9 +139,8 @@ Cell* find(u32 table, const Cell* key, i32 head, i32 skip, i32 op, bool last, bo
 Cell* find_within(u32 table, const Cell* key, i32 head, i32 end, i32 skip, i32 op, bool last, bool reverse);
 // Walks the probe sequence of `key`, answering each key cell of the key's
 // datatype equal under `op` (for a hash!, the first cell of each matching
-// bucket). Start with *bucket = PROBE_START; nullptr ends the walk.
-constexpr u32 PROBE_START = 0xFFFFFFFF;
-Cell* find_next(u32 table, const Cell* key, i32 op, u32* bucket, u32* step);
+// bucket). Start with a fresh Walk; nullptr ends the walk.
+Cell* find_next(u32 table, const Cell* key, i32 op, Walk* walk);
 
 // hash!: the cell leaves its bucket or chain. map!: the pair becomes dead
 // (value header 0) and the key count drops; the key keeps its bucket.

@@ -60,6 +60,31 @@ TEST(Hashing, StringHashFoldsCaseUnlessAskedNotTo) {
     EXPECT_NE(hash_table::hash_string(&ca, false), hash_table::hash_string(&cb, false));
 }
 
+// Spellings are hashed lower-cased in ASCII, four bytes at a time without a
+// lower-cased copy: every byte value, at every place of a block and of the
+// tail, against MurmurHash3 of the copy.
+TEST_F(HashTable, SpellingHashIsMurmur3OfTheAsciiLowerCasedText) {
+    for (u32 start = 0; start < 256; start += 3) {
+        for (u32 length = 0; length <= 9; length++) {
+            std::string text, lowered;
+            for (u32 j = 0; j < length; j++) {
+                u8 c = u8(start + j * 37);
+                text += char(c);
+                lowered += char(c >= 'A' && c <= 'Z' ? c + 0x20 : c);
+            }
+            RootNode node(memory::alloc_bytes(i64(length) + 1));
+            SeriesBuffer* s = node_buffer(node);
+            std::memcpy(series::data(s), text.data(), length);
+            s->tail = s->offset + length;
+            Cell spelling;
+            cell::init(&spelling, TYPE_SYMBOL);
+            spelling.w3 = node;
+            ASSERT_EQ(hash_table::hash_value(&spelling, false), hash_table::murmur3(lowered.data(), length))
+                << "bytes from " << start << ", length " << length;
+        }
+    }
+}
+
 TEST_F(HashTable, InitialSizing) {
     struct Case {
         i32 size;
@@ -125,6 +150,40 @@ TEST_F(HashTable, SymbolTableGrowsAndKeepsEveryId) {
     }
     std::string upper = "GROW-" + std::to_string(made.size() - 1);
     EXPECT_EQ(symbol::resolve(symbol::make(upper)), made.back().second);
+}
+
+// The text interned may lie in a series buffer that growing the table moves
+// (under stress every allocation collects and moves buffers): each spelling
+// is read from a byte series, and a table of its own grows many times.
+TEST_F(HashTable, InterningTextFromAMovingBufferAcrossGrowth) {
+    RootNode cells(memory::alloc_cells(4));
+    RootNode table(hash_table::init(4, cells, hash_table::WORDS, 1));
+    RootNode text(memory::alloc_bytes(64));
+    const int count = collector::STRESS ? 300 : 3000;
+    auto intern = [&](const std::string& spelling) {
+        SeriesBuffer* s = node_buffer(text);
+        std::memcpy(series::data(s), spelling.data(), spelling.size());
+        s->tail = s->offset + u32(spelling.size());
+        return hash_table::intern_symbol(table, series::data(node_buffer(text)), i32(spelling.size()), false);
+    };
+    u32 buckets = hash_table::record(table)->buckets;
+    for (int i = 0; i < count; i++) ASSERT_EQ(intern("moving-" + std::to_string(i)), i + 1);
+    EXPECT_GT(hash_table::record(table)->buckets, buckets);
+    const Cell* symbols = series::head_cells(node_buffer(cells));
+    for (int i = 0; i < count; i++) {
+        std::string expected = "moving-" + std::to_string(i);
+        SeriesBuffer* s = node_buffer(symbols[i].w3);
+        ASSERT_EQ(std::string(reinterpret_cast<const char*>(series::head(s)), series::used_bytes(s)), expected);
+        ASSERT_EQ(intern(expected), i + 1) << "found again after growing";
+    }
+    // Case variants walk the same buckets: a new variant is added after the
+    // spelling it varies, an exact spelling answers itself, and a search
+    // without case answers the variant met first.
+    i32 upper = intern("MOVING-7");
+    EXPECT_EQ(upper, count + 1);
+    EXPECT_EQ(intern("MOVING-7"), upper);
+    EXPECT_EQ(intern("moving-7"), 8);
+    EXPECT_EQ(hash_table::intern_symbol(table, reinterpret_cast<const u8*>("mOvInG-7"), 8, true), 8);
 }
 
 TEST_F(HashTable, WordTablesFindByIdOrByAlias) {

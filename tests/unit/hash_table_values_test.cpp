@@ -444,12 +444,107 @@ TEST_F(HashValues, MapKeepsOneEntryPerKeyAndNeverShrinks) {
 TEST_F(HashValues, FindNextWalksEveryMatchingKey) {
     // true and 1 share a hash: the walk meets the matching key only.
     Map m{map_({int_(1), int_(10), logic_(true), int_(20)})};
-    u32 bucket = hash_table::PROBE_START, step = 0;
+    hash_table::Walk walk;
     Cell* key = int_(1);
-    Cell* first = hash_table::find_next(m.table(), key, COMP_EQUAL, &bucket, &step);
+    Cell* first = hash_table::find_next(m.table(), key, COMP_EQUAL, &walk);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first, m.at(0));
-    EXPECT_EQ(hash_table::find_next(m.table(), key, COMP_EQUAL, &bucket, &step), nullptr);
+    EXPECT_EQ(hash_table::find_next(m.table(), key, COMP_EQUAL, &walk), nullptr);
+}
+
+// Keys whose equal values always hash alike are looked up by hash first:
+// these cover what could make equal text hash apart or compare apart (letter
+// case inside and beyond ASCII, a Latin-1 letter whose upper case is not
+// Latin-1, wider units, heads inside and past the tail) and the other
+// datatypes looked up that way.
+std::vector<Cell*> lookup_pool() {
+    const std::u32string texts[] = {U"",          U"a",    U"A",          U"ab",         U"aB",
+                                    U"AB",        U"ba",   U"\u00E9t\u00E9", U"\u00C9T\u00C9", U"\u00E9T\u00C9",
+                                    U"\u00FF",    U"\u0178", U"stra\u00DFe",  U"STRA\u00DFE",  U"key-10",
+                                    U"KEY-10",    U"key-11"};
+    std::vector<Cell*> pool;
+    for (const std::u32string& t : texts) {
+        bool narrow = std::all_of(t.begin(), t.end(), [](char32_t c) { return c < 0x100; });
+        for (u32 unit : {1u, 2u, 4u}) {
+            if (unit == 1 && !narrow) continue;
+            Cell* text = text_series(t, unit);
+            pool.push_back(at_(text, i32(t.size()) + 2));   // past the tail: empty
+            pool.push_back(text);
+            if (!t.empty()) pool.push_back(at_(text, 1));
+        }
+        pool.push_back(text_series(t, narrow ? 1 : 2, TYPE_FILE));
+    }
+    for (const char* w : {"zz-look", "ZZ-LOOK", "zz-other"})
+        for (u32 t : {TYPE_WORD, TYPE_SET_WORD, TYPE_ISSUE, TYPE_REFINEMENT}) pool.push_back(word(w, t));
+    for (i32 v : {0, 1, 97, -1}) pool.push_back(int_(v));
+    for (u32 c : {u32('a'), u32('A'), 0xFFu, 0x178u}) pool.push_back(char_(c));
+    pool.push_back(bin("6162"));
+    pool.push_back(bin("4142"));
+    pool.push_back(at_(bin("006162"), 1));
+    return pool;
+}
+
+TEST_F(HashValues, EqualKeysOfTheseDatatypesHashAlike) {
+    std::vector<Cell*> pool = lookup_pool();
+    for (Cell* a : pool)
+        for (Cell* b : pool)
+            for (i32 op : {COMP_EQUAL, COMP_STRICT_EQUAL, COMP_SAME}) {
+                if (TYPE_OF(a) != TYPE_OF(b) || !actions::compare(a, b, op)) continue;
+                ASSERT_EQ(hash_table::hash_value(a, false), hash_table::hash_value(b, false))
+                    << mold(a) << " and " << mold(b) << " are equal under op " << op;
+            }
+}
+
+// Words are map! keys as set-words.
+Cell as_map_key(const Cell* c) {
+    Cell k = *c;
+    if (TYPE_OF(&k) == TYPE_WORD) cell::set_type(&k, TYPE_SET_WORD);
+    return k;
+}
+
+// The first of n cells (every step-th) of the key's datatype equal to it under op, by a scan.
+template <typename At>
+i32 first_equal(At at, i32 n, i32 step, const Cell* key, i32 op) {
+    for (i32 i = 0; i < n; i += step)
+        if (TYPE_OF(at(i)) == TYPE_OF(key) && actions::compare(at(i), key, op)) return i;
+    return -1;
+}
+
+TEST_F(HashValues, LookupsFindWhatTheComparisonFinds) {
+    std::vector<Cell*> pool = lookup_pool();
+    // Either order: a bucket's first cell may be any of its equal keys.
+    for (bool reversed : {false, true}) {
+        std::vector<Cell*> order(pool);
+        if (reversed) std::reverse(order.begin(), order.end());
+        Hash h{hash_({})};
+        for (Cell* c : order) h.append(*c);
+        // A map! keeps one pair per strictly equal key.
+        Map m{map_({})};
+        for (Cell* c : order) {
+            SeriesBuffer* b = m.buffer();
+            *memory::alloc_tail_buffer(b) = as_map_key(c);
+            *memory::alloc_tail_buffer(b) = integer_cell(0);
+            i32 status;
+            hash_table::put_value(m.table(), m.at(m.length() - 2), &status);
+            if (status == hash_table::PUT_FOUND) m.buffer()->tail -= 32;
+        }
+        for (Cell* key : pool)
+            for (i32 op : {COMP_EQUAL, COMP_STRICT_EQUAL, COMP_SAME}) {
+                std::string what = mold(key) + " under op " + std::to_string(op) + (reversed ? ", reversed" : "");
+                i32 in_hash = first_equal([&](i32 i) { return h.at(i); }, h.length(), 1, key, op);
+                ASSERT_EQ(h.find_cell(key, 0, 1, op), in_hash) << "hash! " << what;
+                // The equal key met first along the probe need not be the
+                // first in the block: it is equal, and there is one exactly
+                // when a scan finds one.
+                Cell k = as_map_key(key);
+                Cell* found = hash_table::find(m.table(), key, 0, 1, op, false, false);
+                i32 in_map = first_equal([&](i32 i) { return m.at(i); }, m.length(), 2, &k, op);
+                ASSERT_EQ(found != nullptr, in_map >= 0) << "map! " << what;
+                if (found) {
+                    EXPECT_TRUE(actions::compare(found, &k, op)) << "map! " << what;
+                }
+            }
+    }
 }
 
 // --- Hashes of values -----------------------------------------------------------------

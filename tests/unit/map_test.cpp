@@ -119,6 +119,31 @@ TEST_F(Map, CaseKeepsKeysApart) {
     EXPECT_MOLD(w, "#[\n    ab: 1\n    AB: 2\n]");
 }
 
+// Keys put one by one are placed by the hash their search took, and placed
+// again by it each time the map doubles: every spelling must still be found,
+// without case and with it.
+TEST_F(Map, TextKeysFoundWithAndWithoutCaseAfterGrowing) {
+    Cell* m = map::make(nullptr, int_(0), TYPE_MAP);
+    const i32 n = 400;
+    auto spelled = [](const char* prefix, i32 i) { return std::string(prefix) + std::to_string(i); };
+    for (i32 i = 0; i < n; i++) {
+        Cell* mark = stack::top;
+        map::put(m, str(spelled("Key-\u00E9", i).c_str()), int_(i), false);
+        stack::top = mark;
+    }
+    EXPECT_GE(hash_table::record(m->w3)->buckets, 512u);
+    for (i32 i = 0; i < n; i++) {
+        Cell* mark = stack::top;
+        ASSERT_EQ(mold(select_(m, str(spelled("KEY-\u00C9", i).c_str()))), std::to_string(i));
+        ASSERT_EQ(TYPE_OF(select_(m, str(spelled("KEY-\u00C9", i).c_str()), true)), u32(TYPE_NONE));
+        ASSERT_EQ(mold(select_(m, str(spelled("Key-\u00E9", i).c_str()), true)), std::to_string(i));
+        map::put(m, str(spelled("kEy-\u00E9", i).c_str()), int_(-i), false);
+        stack::top = mark;
+    }
+    EXPECT_EQ(map::key_count(m), n) << "a put without case replaces the value";
+    EXPECT_MOLD(select_(m, str("key-\u00E9399")), "-399");
+}
+
 TEST_F(Map, KeysOfDifferentDatatypesStayApart) {
     Cell* m = make_map({int_(1), str("int"), float_(1.0), str("float"), char_('a'), str("char"), str("a"), str("str")});
     EXPECT_EQ(map::key_count(m), 4);
