@@ -137,7 +137,9 @@ TEST(Lz77, BlockLengthsBeyondTheLimitAreRefused) {
         std::vector<u8> out;
         bool ok = unpack(stream(length, {{length, bits.bytes}}), &out);
         EXPECT_EQ(ok, length == lz77::BLOCK_SIZE) << length;
-        if (ok) EXPECT_EQ(out, std::vector<u8>(length, 'z'));
+        if (ok) {
+            EXPECT_EQ(out, std::vector<u8>(length, 'z'));
+        }
     }
 }
 
