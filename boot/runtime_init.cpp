@@ -45,6 +45,7 @@
 #include "datatypes/vector.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/actions.hpp"
+#include "evaluator/natives.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/stack.hpp"
 #include "loader/lexer.hpp"
@@ -160,7 +161,9 @@ void init_tables() {
     bitset::init_state();
     point::init_state();
     lexer::init();
+    natives::register_all();
     actions::define_words();
+    natives::define_words();
     interpreter::init();
 }
 

@@ -133,10 +133,8 @@ const TypesetDef typesets[] = {
 
 // --- Reading a spec text ---------------------------------------------------------
 
-// Appends the values of a spec text to the block (a cell that does not move):
-// "doc strings", words, /refinements, set-words (`return:`) and [blocks] of
-// them. The words are the global ones; refinements are unbound. In a type
-// block (`types`), the name of a datatype not registered is left out.
+}  // namespace
+
 void read_spec(Cell* block, const char*& p, bool types) {
     for (;;) {
         while (*p == ' ') p++;
@@ -165,8 +163,11 @@ void read_spec(Cell* block, const char*& p, bool types) {
                 series::make_word(item, symbol::make(token.substr(1)), TYPE_REFINEMENT);
             } else {
                 bool set = token.back() == ':';
+                bool lit = token[0] == '\'';
+                if (lit) token.remove_prefix(1);
                 word::make_at(symbol::make(set ? token.substr(0, token.size() - 1) : token), item);
                 if (set) cell::set_type(item, TYPE_SET_WORD);
+                if (lit) cell::set_type(item, TYPE_LIT_WORD);
                 // A datatype not registered (yet) names no type.
                 if (types && TYPE_OF(context::get(item)) == TYPE_UNSET) {
                     stack::pop(1);
@@ -178,6 +179,8 @@ void read_spec(Cell* block, const char*& p, bool types) {
         stack::pop(1);
     }
 }
+
+namespace {
 
 // The global word's value cell of a spelling (valid until the next allocation).
 Cell* global_value(const char* spelling) {
@@ -218,9 +221,9 @@ i32 refinement_count(u32 slot) {
 
 void define_words() {
     stack::KeepTop restore;
-    // The datatype words, as the boot image sets them: every registered
-    // datatype but datatype!, symbol!, context! and series! (a typeset).
-    for (u32 t = TYPE_UNSET; t <= datatype::highest; t++) {
+    // The datatype words, as start-up sets them: every registered datatype
+    // but symbol!, context! and series! (a typeset).
+    for (u32 t = TYPE_DATATYPE; t <= datatype::highest; t++) {
         if (!datatype::names[t].name || t == TYPE_SYMBOL || t == TYPE_CONTEXT || t == TYPE_SERIES) continue;
         Cell value;
         datatype::make_at(&value, t);

@@ -311,6 +311,12 @@ void call_star(u32 slot, const i32* refinements = nullptr);
 // The number of refinements of each slot's spec (0 for the slots without a
 // word).
 i32 refinement_count(u32 slot);
+// Appends the values of a spec text to the block (a cell that does not move):
+// "doc strings", words, /refinements, set-words (`return:`) and [blocks] of
+// them. The words are the global ones; refinements are unbound. In a type
+// block (`types`), the name of a datatype not registered is left out. `p`
+// ends past the text, or past the `]` that closes a nested block.
+void read_spec(Cell* block, const char*& p, bool types);
 // Defines the global words of the actions (action! values over spec blocks
 // built from the table of specs) and, before them, the datatype words and
 // the standard typesets the specs name. Start-up runs it until the boot

@@ -1,10 +1,12 @@
 // Natives: the built-in functions that are not actions, reached through the
 // natives table by the index that a native! value holds.
 //
-// The table has NATIVES_SIZE entries, NATIVES_USED of them filled at start-up
-// in the order the boot image's native! values number them (from 1). A native
-// reads its arguments from the value stack from `stack::arguments` on and
-// leaves its result in the first of them.
+// The table has NATIVES_SIZE entries; `register_all` fills slots 1 to
+// NATIVES_USED in slot order at start-up, from the entries each group of
+// natives contributes (a slot whose native is not built stays null, and a
+// call of it raises `internal not-done`). A native reads its arguments from
+// the value stack from `stack::arguments` on and leaves its result in the
+// first of them.
 #pragma once
 
 #include "evaluator/actions.hpp"
@@ -32,6 +34,45 @@ extern i32 count;
 // Stores each entry at the next slot of the table, in order (registration,
 // slot 1 first). More than the table holds is a fault of the program.
 void table_append(i32 n, const action::Generic* entries);
+
+// One row of the manifest: a slot, its word and its spec text (doc string,
+// arguments with their type blocks, 'literal arguments, refinements,
+// `return:`), as the boot image records them.
+struct Manifest {
+    i32 slot;
+    const char* word;
+    const char* spec;
+};
+// Every slot, in slot order (row i is slot i + 1).
+extern const Manifest manifest[NATIVES_USED];
+
+// The block print and prin reduce a block argument into; made once by
+// `register_all` in the root block (its node).
+extern u32 print_block;
+
+// Each group of natives writes the entries it builds into `slots` (slot n at
+// index n - 1).
+void fill_control(action::Generic* slots);   // conditionals, loops, exits, try, catch, apply
+void fill_code(action::Generic* slots);      // function makers, do, reduce, compose, words, values
+void fill_compare(action::Generic* slots);   // comparisons and predicates
+void fill_output(action::Generic* slots);    // print, prin, stats
+
+// Makes the table: the print block, then the entries of slots 1 to
+// NATIVES_USED in order. Start-up runs it once, before the words are defined.
+void register_all();
+// Makes the native! value of every filled slot from its manifest row and sets
+// its global word. Start-up runs it after the action words, until the boot
+// image defines the natives.
+void define_words();
+// The native! value of a slot made by define_words (none when the slot is
+// empty). Valid until the next allocation.
+const Cell* value_of(i32 slot);
+
+// The type check a native makes when called with `check` set: the mandatory
+// arguments, then the arguments of each present refinement, each against the
+// typeset its spec declares; the first failure raises `script expect-arg`
+// naming the caller, the datatype and the argument.
+void check_args(i32 slot, const i32* refinements);
 
 }  // namespace natives
 }  // namespace zir

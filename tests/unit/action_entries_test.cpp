@@ -308,24 +308,3 @@ TEST_F(ActionEntries, FastSelectionAndNavigation) {
 
 }  // namespace
 }  // namespace zir
-
-namespace zir {
-namespace {
-
-TEST(NativesTable, EntriesAreAppendedInOrder) {
-    i32 saved_count = natives::count;
-    action::Generic saved[2] = {natives::table[saved_count], natives::table[saved_count + 1]};
-    auto a = reinterpret_cast<action::Generic>(&natives::table_append);
-    auto b = reinterpret_cast<action::Generic>(&actions::register_);
-    const action::Generic entries[2] = {a, b};
-    natives::table_append(2, entries);
-    EXPECT_EQ(natives::count, saved_count + 2);
-    EXPECT_EQ(natives::table[saved_count], a);
-    EXPECT_EQ(natives::table[saved_count + 1], b);
-    natives::table[saved_count] = saved[0];
-    natives::table[saved_count + 1] = saved[1];
-    natives::count = saved_count;
-}
-
-}  // namespace
-}  // namespace zir
