@@ -6,11 +6,13 @@
 #include "datatypes/context.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/none.hpp"
+#include "datatypes/series.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/fire.hpp"
 #include "runtime/fault.hpp"
 
 namespace zir {
@@ -91,6 +93,45 @@ void define_words() {
 const Cell* value_of(i32 slot) {
     if (!values_block || slot < 1 || slot > block::cell_count(node_buffer(values_block))) return &none::value;
     return block::cell_at(values_block, slot - 1);
+}
+
+namespace {
+
+bool cell_series_q(u32 type) {
+    return type == TYPE_MAP || type == TYPE_BLOCK || type == TYPE_PAREN || type == TYPE_HASH || type == TYPE_PATH ||
+           type == TYPE_LIT_PATH || type == TYPE_SET_PATH || type == TYPE_GET_PATH;
+}
+
+bool loop_word_q(u32 type) {
+    return type == TYPE_WORD || type == TYPE_SET_WORD || type == TYPE_GET_WORD || type == TYPE_LIT_WORD;
+}
+
+// Element i (from 1) of a cell series, copied (none past the tail).
+Cell element(const Cell* series, i32 i) {
+    Cell s = *series;
+    return *series::pick(&s, i, nullptr);
+}
+
+}  // namespace
+
+void set_loop_words(const Cell* words, const Cell* value, i32 n, bool any, bool only, bool some) {
+    bool each = cell_series_q(TYPE_OF(value)) && !only;
+    if (each) {
+        for (i32 i = 1; i <= n; i++) {
+            Cell w = element(words, i);
+            if (!loop_word_q(TYPE_OF(&w))) fire(ERR_SCRIPT, "invalid-arg", &w);
+            Cell v = element(value, i);
+            if (!any && TYPE_OF(&v) == TYPE_UNSET) fire(ERR_SCRIPT, "need-value", &w);
+        }
+    }
+    for (i32 i = 1; i <= n; i++) {
+        Cell v = each ? element(value, i) : *value;
+        if (some && TYPE_OF(&v) == TYPE_NONE) continue;
+        Cell w = element(words, i);
+        if (!loop_word_q(TYPE_OF(&w))) fire(ERR_SCRIPT, "invalid-arg", &w);
+        collector::RootCell held(v);
+        context::set(&w, held.get());
+    }
 }
 
 void check_args(i32 slot, const i32* refinements) {

@@ -68,6 +68,18 @@ void define_words();
 // empty). Valid until the next allocation.
 const Cell* value_of(i32 slot);
 
+// Sets the first n words of a block from a value (foreach's steps and `set`
+// of a block share it). The words and the value are cells that do not move
+// (stack cells). When the value is a block-like series or a map! and `only`
+// is off, word i gets value i (none past the tail), else every word gets the
+// whole value. A checking pass comes first: an element of the words block
+// that is not a word, set-word, get-word or lit-word raises `script
+// invalid-arg`, and without `any` an unset value raises `script need-value`
+// naming the word; nothing is set before the pass succeeds. With `some` a
+// none value leaves its word as it was. Setting a word may run an object's
+// change handler: each value is picked again after the previous set.
+void set_loop_words(const Cell* words, const Cell* value, i32 n, bool any, bool only, bool some);
+
 // The type check a native makes when called with `check` set: the mandatory
 // arguments, then the arguments of each present refinement, each against the
 // typeset its spec declares; the first failure raises `script expect-arg`

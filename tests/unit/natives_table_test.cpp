@@ -6,6 +6,7 @@
 
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
+#include "datatypes/none.hpp"
 #include "datatypes/word.hpp"
 #include "eval_support.hpp"
 #include "evaluator/natives.hpp"
@@ -105,6 +106,48 @@ TEST_F(NativesTable, FilledSlotsHaveTheirWordsAndSpecs) {
             EXPECT_NE(molded.find(refinements.substr(at, end - at)), std::string::npos) << m.word;
         }
     }
+}
+
+}  // namespace
+}  // namespace zir
+
+namespace zir {
+namespace {
+
+using namespace test;
+
+struct LoopWords : EvalTest {};
+
+TEST_F(LoopWords, SetFromABlockOrAWholeValue) {
+    Cell* words = read_block("lw-a lw-b lw-c");
+    Cell* values = read_block("1 2");
+    natives::set_loop_words(words, values, 3, false, false, false);
+    EXPECT_EQ(global_mold("lw-a") + " " + global_mold("lw-b") + " " + global_mold("lw-c"), "1 2 none");
+    natives::set_loop_words(words, values, 2, false, true, false);
+    EXPECT_EQ(global_mold("lw-a") + " " + global_mold("lw-b"), "[1 2] [1 2]") << "only: every word gets the block";
+    set_global("lw-b", int_(5));
+    Cell none_value = none::value;
+    Cell* with_none = test::block({int_(7), &none_value});
+    natives::set_loop_words(words, with_none, 2, false, false, true);
+    EXPECT_EQ(global_mold("lw-a") + " " + global_mold("lw-b"), "7 5") << "some: a none leaves its word";
+}
+
+TEST_F(LoopWords, NothingIsSetWhenTheCheckFails) {
+    set_global("lw-a", int_(0));
+    Cell* bad_words = read_block("lw-a 3");
+    Cell* values = read_block("1 2");
+    EXPECT_EQ(error_of([&] { natives::set_loop_words(bad_words, values, 2, false, false, false); }),
+              "script invalid-arg");
+    EXPECT_EQ(global_mold("lw-a"), "0");
+    Cell* words = read_block("lw-a lw-b");
+    Cell unset;
+    cell::init(&unset, TYPE_UNSET);
+    Cell* with_unset = test::block({int_(1), &unset});
+    EXPECT_EQ(error_of([&] { natives::set_loop_words(words, with_unset, 2, false, false, false); }),
+              "script need-value");
+    EXPECT_EQ(global_mold("lw-a"), "0");
+    natives::set_loop_words(words, with_unset, 2, true, false, false);
+    EXPECT_EQ(global_mold("lw-a"), "1") << "any: unset values are set";
 }
 
 }  // namespace
