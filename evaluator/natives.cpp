@@ -48,6 +48,10 @@ void register_all() {
     fill_code(slots);
     fill_compare(slots);
     fill_output(slots);
+    fill_parse(slots);
+    fill_sets(slots);
+    fill_math(slots);
+    fill_system(slots);
     count = 0;
     table_append(NATIVES_USED, slots);
 }

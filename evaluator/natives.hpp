@@ -56,6 +56,10 @@ void fill_control(action::Generic* slots);   // conditionals, loops, exits, try,
 void fill_code(action::Generic* slots);      // function makers, do, reduce, compose, words, values
 void fill_compare(action::Generic* slots);   // comparisons and predicates
 void fill_output(action::Generic* slots);    // print, prin, stats
+void fill_parse(action::Generic* slots);     // parse
+void fill_sets(action::Generic* slots);      // set operations, text encoding
+void fill_math(action::Generic* slots);      // math
+void fill_system(action::Generic* slots);    // files, time, processes, environment, codecs
 
 // Makes the table: the print block, then the entries of slots 1 to
 // NATIVES_USED in order. Start-up runs it once, before the words are defined.
