@@ -6,14 +6,16 @@
 //   rule frame (a repetition or command waiting for its sub-rule): the
 //     bounds record (a triple! minimum, maximum, count) or, for copy and
 //     set, the target word; the position record; the command record, a
-//     pair! (word 1: the command that last ended right above this frame,
-//     word 2: this frame's command, word 3: its extra value).
+//     pair! (word 1: the input's head index when the command began, word 2:
+//     the command, word 3: its extra value).
 // The position record is a triple!: the rule index the frame belongs to,
 // the input's head index and its length from there, at entry.
 //
 // Positions restored from a frame are clamped to their series' tail: a
 // paren may have shortened any rule block or input since the frame was
-// pushed.
+// pushed. A rule that fails leaves the input where it began: a repetition
+// that falls short of its minimum puts it back, so an enclosing rule never
+// goes on from input that a failed rule consumed.
 #include "evaluator/parse.hpp"
 
 #include <cstring>
@@ -181,6 +183,8 @@ struct Engine {
     i32 rec_at = 0;    // rule index a command's frame records (its sub-rule follows)
     bool pop = false, brk = false, completed = false, collected = false, sub_rule = false;
     i32 collect_depth = 0;
+    i32 ended_cmd = CMD_NONE;   // the command whose frame was dropped last,
+    i32 ended_at = -1;          // and the frame cells left on the rule stack then
     i32 callback_locals = 0;
     bool saved = false;
 
@@ -668,6 +672,7 @@ void run_engine(Engine& e) {
                 }
                 Cell record;
                 cell::init(&record, TYPE_PAIR);
+                record.w1 = u32(e.pos());
                 record.w2 = u32(e.cmd);
                 record.w3 = u32(e.cmd == CMD_CASE ? 0 : e.extra);
                 push_frame(&first, e.rec_at, e.pos(), e.rest(), &record);
@@ -714,8 +719,16 @@ void run_engine(Engine& e) {
                             state = NEXT_RULE;
                             continue;
                         }
-                        if (!e.match) e.match = count - 1 >= mn || mn == 0;
-                        else if (count < mn) e.match = false;
+                        if (!e.match) {
+                            e.set_pos(start);   // the failed round consumes nothing
+                            e.match = count - 1 >= mn || mn == 0;
+                        } else if (count < mn) {
+                            e.match = false;
+                        }
+                        if (!e.match) {
+                            i32 origin = i32(f[2].w1);
+                            e.set_pos(origin < tail ? origin : tail);
+                        }
                         break;
                     }
                     case CMD_TO:
@@ -838,7 +851,7 @@ void run_engine(Engine& e) {
                     case CMD_KEEP: {
                         if (!e.match) break;
                         i32 n = e.pos() - start;
-                        if (i32(f[2].w1) == CMD_COPY && TYPE_OF(e.copied) != TYPE_NONE) {
+                        if (e.ended_cmd == CMD_COPY && e.ended_at == frame_cells() && TYPE_OF(e.copied) != TYPE_NONE) {
                             word_value(e.copied, e.tmp);
                             keep_value(e.tmp, true);
                         } else if (n > 1 && extra) {
@@ -865,7 +878,8 @@ void run_engine(Engine& e) {
                 EVENT(EV_POP);
                 if (cmd != CMD_COPY) cell::init(e.copied, TYPE_NONE);
                 drop_frame();
-                if (top_rule_frame_q()) top_frame()[2].w1 = u32(cmd);
+                e.ended_cmd = cmd;
+                e.ended_at = frame_cells();
                 e.recompute_end();
                 state = CHECK_PENDING;
                 break;
@@ -1046,9 +1060,10 @@ void run_engine(Engine& e) {
                         if ((cmd == CMD_TO || cmd == CMD_THRU)) {
                             e.match = find_value(e, cmd == CMD_THRU);
                         } else if (cmd == CMD_REPEAT || cmd == CMD_WHILE) {
-                            i32 mx = i32(f[0].w2);
+                            i32 mx = i32(f[0].w2), origin = e.pos();
                             i32 count = repeat_value(e, mx);
                             e.match = count >= mn || mn == 0;
+                            if (!e.match) e.set_pos(origin);
                         } else {
                             (void)mn;
                             state = DISPATCH_VALUE;
@@ -1057,7 +1072,8 @@ void run_engine(Engine& e) {
                         EVENT(EV_MATCH);
                         EVENT(EV_POP);
                         drop_frame();
-                        if (top_rule_frame_q()) top_frame()[2].w1 = u32(cmd);
+                        e.ended_cmd = cmd;
+                        e.ended_at = frame_cells();
                         e.recompute_end();
                         state = CHECK_PENDING;
                         break;

@@ -93,6 +93,11 @@ TEST_F(Parse, Repetitions) {
         {"parse [1 2 3] [some integer!]", "true"},
         {"parse [a a a] [some 'a]", "true"},
         {"parse [a a b] [some 'a 'b]", "true"},
+        // A repetition that falls short of its minimum consumes nothing.
+        {"parse \"aab\" [opt 3 \"a\" \"aab\"]", "true"},
+        {"parse \"aab\" [opt 3 [\"a\"] \"aab\"]", "true"},
+        {"parse \"abcde\" [some 3 [skip]]", "false"},
+        {"parse \"abcdef\" [some 3 [skip]]", "true"},
     });
 }
 
