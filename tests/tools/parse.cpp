@@ -48,7 +48,7 @@ std::string run(const std::string& rules_text, const std::string& input_text) {
         string::make_at(input, 16, 1);
         string::append_utf8(input, reinterpret_cast<const u8*>(input_text.data()), i64(input_text.size()));
         Cell* result = parse::run(input, rules, COMP_EQUAL, 0, nullptr);
-        answer = TYPE_OF(result) == TYPE_LOGIC && result->w1 ? "1" : "0";
+        answer.assign(1, TYPE_OF(result) == TYPE_LOGIC && result->w1 ? '1' : '0');
     } catch (const LanguageError& e) {
         answer = std::string("E ") + e.id;
     }
