@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "boot/boot_image.hpp"
 #include "boot/startup.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/stack.hpp"
@@ -44,7 +45,7 @@ void* evaluator_main(void* p) {
     zir::runtime::install_fault_handlers();
     zir::interpreter::set_machine_stack();
     try {
-        zir::boot::start();
+        zir::boot::start(zir::boot::EMBEDDED_IMAGE, zir::boot::EMBEDDED_IMAGE_SIZE);
         if (zir::stack::pending != 0) uncaught_exit();
         const std::string* script = zir::boot::script_path();
         if (script) zir::boot::do_file(*script);

@@ -1,6 +1,7 @@
 // Runtime initialisation: see runtime_init.hpp.
 #include "boot/runtime_init.hpp"
 
+#include "boot/boot_image.hpp"
 #include "boot/catalog.hpp"
 #include "boot/roots.hpp"
 #include "datatypes/binary.hpp"
@@ -164,6 +165,7 @@ void init_tables() {
     natives::register_all();
     actions::define_words();
     natives::define_words();
+    boot::record_own_specs();
     interpreter::init();
 }
 

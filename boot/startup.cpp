@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "boot/boot_image.hpp"
+#include "boot/roots.hpp"
 #include "boot/runtime_init.hpp"
 
 #include "datatypes/block.hpp"
@@ -56,9 +58,16 @@ bool has_header(const Cell* code) {
 
 }  // namespace
 
-void start() {
+void start(const u8* image, i64 length) {
     runtime::init();
+    recording = true;
+    const char* folder = getenv("ZIR_LIBRARY");
+    if (folder && *folder) load_sources(library_files(folder));
+    else load_image(image, length);
+    recording = false;
     collector::active = true;
+    run_statements();
+    if (stack::pending != 0) return;
     if constexpr (collector::STRESS) {
         const char* given = getenv("ZIR_STRESS_SEED");
         u32 seed = given && *given ? u32(strtoul(given, nullptr, 10)) : u32(time(nullptr));

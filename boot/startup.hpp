@@ -23,11 +23,12 @@ struct Process {
 extern Process process;
 
 // Everything before the first statement of user code: the runtime, the
-// collector switched on, the library's top-level statements. In stress
+// collector switched on, the library's top-level statements (from the
+// image, or from the folder ZIR_LIBRARY names). In stress
 // builds the collector then collects every few allocations, the period drawn
 // from a seed taken from ZIR_STRESS_SEED (or the clock), written to standard
 // error so that a failing run can be repeated.
-void start();
+void start(const u8* image, i64 length);
 // The script named on the command line (the first argument after the
 // program that is not an option), null when none.
 const std::string* script_path();
