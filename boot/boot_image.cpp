@@ -151,6 +151,9 @@ void load_image(const u8* image, i64 length) {
     try {
         root_base = zirbin::decode(image, &target, length);
     } catch (const LanguageError& e) {
+        // A packed body that does not unpack is refused before any record.
+        if ((image[7] & zirbin::FLAG_COMPRESSED) && std::strcmp(e.id, "invalid-data") == 0)
+            refuse("Error: Zirbin compressed data corrupted!");
         interpreter::report_uncaught(e);
         refuse("Error: the boot image does not decode");
     }

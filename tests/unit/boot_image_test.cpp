@@ -109,5 +109,67 @@ TEST_F(BootImageTest, EmbeddedImageDecodesToTheLibrarySource) {
     EXPECT_MOLD(&integer_after, mold(&integer_before));
 }
 
+// A compact image by hand: symbols "aa" and "bb"; root 0 a context! of the
+// two words holding 1 and 2; then words bound by root index 0: `bb` with
+// slot -1 (looked up by its symbol), `aa` with slot 0.
+Bytes bound_words_image(u8 bb_slot_zigzag) {
+    Bytes records = {
+        14, 2 | 16, 2, 0, 1, 0x81, 0x82,   // context!: object kind, values; words aa bb; values 1 2
+        15 | 0x40, 1, 0, bb_slot_zigzag,   // bb, context of root 0, the slot given
+        15 | 0x40, 0, 0, 0,                // aa, context of root 0, slot 0
+    };
+    Bytes image = {'Z', 'I', 'R', 'B', 'I', 'N', zirbin::VERSION, zirbin::FLAG_COMPACT | zirbin::FLAG_SYMBOLS};
+    image.push_back(3);                        // roots
+    image.push_back(u8(records.size()));       // record area
+    image.push_back(2);                        // symbols
+    image.push_back(6);                        // bytes of spellings
+    for (u8 off : {0, 3}) image.insert(image.end(), {off, 0, 0, 0});
+    for (char c : std::string("aa\0bb\0", 6)) image.push_back(u8(c));
+    image.insert(image.end(), records.begin(), records.end());
+    return image;
+}
+
+TEST_F(BootImageTest, WordsBoundByRootIndexReadTheirContext) {
+    for (i32 before : {0, 5}) {
+        i32 base = -1;
+        Cell* target = boot_decode(bound_words_image(1), before, &base);
+        ASSERT_EQ(series::rest_length(target), before + 3);
+        const Cell* bb = block::cell_at(target->w2, base + 1);
+        const Cell* aa = block::cell_at(target->w2, base + 2);
+        u32 ctx = block::cell_at(target->w2, base)->w1;
+        EXPECT_EQ(bb->w1, ctx);
+        EXPECT_EQ(i32(bb->w3), 1) << "slot -1 takes the symbol's slot in the context";
+        EXPECT_EQ(aa->w1, ctx);
+        EXPECT_EQ(i32(aa->w3), 0);
+        EXPECT_MOLD(context::get(bb), "2");
+        EXPECT_MOLD(context::get(aa), "1");
+    }
+    // A slot that names another word of the context is refused.
+    i32 base = 0;
+    EXPECT_EQ(error_of([&] { boot_decode(bound_words_image(4), 0, &base); }), "script zb-invalid-record");
+}
+
+// The program's own library refused: a wrong magic, a corrupt packed body
+// and a malformed record each end the program with runtime error 96.
+TEST_F(BootImageTest, RefusedImagesEndTheProgram) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    Bytes good(boot::EMBEDDED_IMAGE, boot::EMBEDDED_IMAGE + boot::EMBEDDED_IMAGE_SIZE);
+    ASSERT_TRUE(good[7] & zirbin::FLAG_COMPRESSED);
+    Bytes magic = good;
+    magic[0] = 'X';
+    Bytes body = good;
+    for (size_t i = zirbin::HEADER_SIZE + 8; i < body.size(); i += 7) body[i] ^= 0x5A;
+    Bytes short_ = good;
+    short_.resize(good.size() / 2);
+    for (const Bytes* image : {&magic, &body, &short_}) {
+        EXPECT_EXIT(
+            {
+                boot::load_image(image->data(), i64(image->size()));
+                std::exit(0);
+            },
+            ::testing::ExitedWithCode(runtime::FAULT_BAD_BOOT_IMAGE), "");
+    }
+}
+
 }  // namespace
 }  // namespace zir
