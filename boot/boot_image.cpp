@@ -98,6 +98,7 @@ void push_definitions(Cell* sets) {
 }  // namespace
 
 void record_own_specs() {
+    zirbin::init_state();
     const Cell* ctx = context::cell_of(context::global);
     i32 n = context::word_count(ctx);
     for (i32 i = 0; i < n; i++) {

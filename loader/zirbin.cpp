@@ -438,6 +438,12 @@ i32 decode_binary(const Cell* bin, Cell* target) {
     return decode(copy.get(), target, n, &keep.value);
 }
 
+void init_state() {
+    series_table = 0;
+    for (auto& row : own_specs)
+        for (u32& spec : row) spec = 0;
+}
+
 void set_own_spec(u32 type, i32 slot, u32 spec) {
     register_marks();
     if (slot >= 1 && slot <= natives::NATIVES_SIZE) own_specs[type == TYPE_ACTION][slot] = spec;

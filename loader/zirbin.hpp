@@ -92,6 +92,9 @@ i32 decode_binary(const Cell* binary, Cell* target);
 // native and action; a decoded native! or action! must have a spec equal to
 // its own, so that its arguments are what the entry expects. 0: none.
 void set_own_spec(u32 type, i32 slot, u32 spec);
+// Forgets the encoder's table and the recorded specs: for a fresh memory,
+// whose nodes they no longer name.
+void init_state();
 u32 own_spec(u32 type, i32 slot);
 
 }  // namespace zirbin
