@@ -56,6 +56,11 @@ void* evaluator_main(void* p) {
         uncaught_exit();
     }
     if (zir::stack::pending != 0) uncaught_exit();
+    // The alternate signal stack is ours (malloc'd): switched off before the
+    // thread ends, so that nothing at thread exit tries to unmap it.
+    stack_t off{};
+    off.ss_flags = SS_DISABLE;
+    sigaltstack(&off, nullptr);
     return nullptr;
 }
 
