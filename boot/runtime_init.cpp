@@ -1,6 +1,7 @@
 // Runtime initialisation: see runtime_init.hpp.
 #include "boot/runtime_init.hpp"
 
+#include "boot/boot_image.hpp"
 #include "boot/catalog.hpp"
 #include "boot/roots.hpp"
 #include "datatypes/binary.hpp"
@@ -166,6 +167,7 @@ void init_tables() {
     parse::init();
     actions::define_words();
     natives::define_words();
+    boot::record_own_specs();
     interpreter::init();
 }
 
