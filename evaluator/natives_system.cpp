@@ -84,8 +84,7 @@ Cell* push_binary(const std::string& bytes) {
 std::string system_text(const Cell* value) {
     std::string text;
     if (any_word_q(TYPE_OF(value))) {
-        Cell s = *word::symbol_cell(value);
-        text = string::to_std(&s);
+        text = std::string(symbol::spelling(i32(value->w2)));
     } else if (!file::to_os_text(value, text)) {
         fire(ERR_SCRIPT, "invalid-arg", value);
     }
