@@ -33,7 +33,8 @@ struct EvalTest : ValueTest {
     void TearDown() override;
 };
 
-// Evaluates source text as a block; answers the result cell, which is the
+// Evaluates source text (read by the lexer) as a block; answers the result
+// cell, which is the
 // only cell the evaluation leaves (checked, with the frames and arguments
 // given back and no exit pending).
 Cell* eval(const char* text);
