@@ -1,10 +1,9 @@
 // Evaluating code in the interpreter's tests.
 //
-// The natives are built by a later step; the fixture stands in for the few
-// the interpreter's behaviour is seen through (if, loop, do, the comparisons,
-// try, break, continue, exit, return, throw, catch, apply), each at its own
-// slot of the natives table and under its own word, with what the natives'
-// own Parts say they do with the stacks and the pending exits. It also makes
+// The fixture stands in for the natives not built yet that the
+// interpreter's behaviour is seen through (do, the comparisons), each at its
+// own slot of the natives table and under its own word, with what those
+// natives do with the stacks; the other natives are the real ones. It also makes
 // the infix operators of the actions (+ - * / % ** and or xor) and of the
 // comparisons (= <> == < > <= >=) as start-up will, and the words none, true
 // and false. Everything is put back after each test.
