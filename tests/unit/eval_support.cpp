@@ -59,12 +59,6 @@ i32 loop(i32, const i32*) {
     return 0;
 }
 
-i32 do_(i32, const i32*) {
-    const Cell value = *arg(0);
-    if (TYPE_OF(&value) == TYPE_BLOCK) eval_block(&value, true);
-    return 0;
-}
-
 template <i32 Op>
 i32 comparison(i32, const i32*) {
     actions::compare_op(Op);
@@ -184,7 +178,6 @@ struct NativeDef {
 const NativeDef natives_defs[] = {
     {1, "if", "cond [any-type!] then-blk [block!]", if_},
     {8, "loop", "count [integer! float!] body [block!]", loop},
-    {20, "do", "value [any-type!]", do_},
     {25, "equal?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_EQUAL>},
     {26, "not-equal?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_NOT_EQUAL>},
     {27, "strict-equal?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_STRICT_EQUAL>},
