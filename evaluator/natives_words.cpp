@@ -142,7 +142,7 @@ i32 in(i32 check, const i32* r) {
         found = false;
         for (i32 i = 0; i < block::cell_count(node_buffer(spec.w2)); i++) {
             const Cell* c = block::cell_at(spec.w2, i);
-            if (any_word_q(TYPE_OF(c)) && symbol::resolve(i32(c->w2)) == symbol::resolve(i32(word.w2))) {
+            if ((any_word_q(TYPE_OF(c)) || TYPE_OF(c) == TYPE_REFINEMENT) && symbol::resolve(i32(c->w2)) == symbol::resolve(i32(word.w2))) {
                 found = true;
                 break;
             }
