@@ -236,6 +236,29 @@ TEST_F(CodeNatives, ReduceInto) {
     RUN(cases);
 }
 
+// Errors and exits from inside the walks leave the stacks as they were (the
+// fixture checks the arguments, the top and the frames after every case).
+TEST_F(CodeNatives, ErrorsInsideTheWalks) {
+    const ErrorCase cases[] = {
+        {"reduce [1 zz-undefined 3]", "script no-value"},
+        {"out: [] reduce/into [1 zz-undefined] next out", "script no-value"},
+        {"compose [1 (zz-undefined)]", "script no-value"},
+        {"compose/deep [[[(1 + [])]]]", "script expect-arg"},
+        {"compose/into [(zz-undefined)] []", "script no-value"},
+        {"do/next [zz-undefined] 'pos", "script no-value"},
+        {"f: func [] [compose [(do \"1 +\")]] f", "script no-arg"},
+    };
+    FAIL_ALL(cases);
+    const Case exits[] = {
+        {"n: 0 loop 3 [n: n + 1 compose [(if n = 2 [break]) x]] n", "2"},
+        {"n: 0 loop 3 [n: n + 1 reduce [if n = 2 [continue] 1]] n", "3"},
+        {"pos: 0 loop 1 [do/next [break 5] 'pos] pos", "0"},
+        {"catch [reduce [1 throw 2 3]]", "2"},
+        {"f: func [] [reduce/into [1 return 9] []] f", "9"},
+    };
+    RUN(exits);
+}
+
 // --- compose ------------------------------------------------------------------------------
 
 TEST_F(CodeNatives, Compose) {
@@ -492,6 +515,21 @@ TEST_F(CodeNatives, CheckedCallsRefuseWrongTypesBeforeAnyEffect) {
     stack::unwind();
     EXPECT_EQ(error, "expect-arg");
     EXPECT_EQ(eval_error("zz-side"), "script no-value");
+
+    // Unchecked, compose refuses a value that is not a block itself.
+    stack::mark_body(u32(stack::body_symbol), 0);
+    stack::push(int_(3));
+    const i32 none_given[] = {-1, -1, -1};
+    stack::Checkpoint cp2;
+    error.clear();
+    try {
+        reinterpret_cast<natives::Entry>(natives::table[36 - 1])(0, none_given);
+    } catch (const LanguageError& e) {
+        cp2.restore();
+        error = e.id;
+    }
+    stack::unwind();
+    EXPECT_EQ(error, "expect-val");
 }
 
 }  // namespace
