@@ -29,12 +29,6 @@ inline Cell* arg(i32 i) { return stack::arguments + i; }
 
 // --- The stand-in natives ---------------------------------------------------------
 
-i32 do_(i32, const i32*) {
-    const Cell value = *arg(0);
-    if (TYPE_OF(&value) == TYPE_BLOCK) eval_block(&value, true);
-    return 0;
-}
-
 template <i32 Op>
 i32 comparison(i32, const i32*) {
     actions::compare_op(Op);
@@ -62,7 +56,6 @@ struct NativeDef {
 };
 
 const NativeDef natives_defs[] = {
-    {20, "do", "value [any-type!]", do_},
     {25, "equal?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_EQUAL>},
     {26, "not-equal?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_NOT_EQUAL>},
     {27, "strict-equal?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_STRICT_EQUAL>},
