@@ -27,13 +27,7 @@ using interpreter::eval_block;
 
 inline Cell* arg(i32 i) { return stack::arguments + i; }
 
-// --- The stand-in natives ---------------------------------------------------------
-
-template <i32 Op>
-i32 comparison(i32, const i32*) {
-    actions::compare_op(Op);
-    return 0;
-}
+// --- The test native -------------------------------------------------------------
 
 // t-refs a /x /y b /z c d: answers its arguments and records its
 // refinement integers.
@@ -56,13 +50,6 @@ struct NativeDef {
 };
 
 const NativeDef natives_defs[] = {
-    {25, "equal?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_EQUAL>},
-    {26, "not-equal?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_NOT_EQUAL>},
-    {27, "strict-equal?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_STRICT_EQUAL>},
-    {28, "lesser?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_LESSER>},
-    {29, "greater?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_GREATER>},
-    {30, "lesser-or-equal?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_LESSER_EQUAL>},
-    {31, "greater-or-equal?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_GREATER_EQUAL>},
     {108, "t-refs", "a /x /y b /z c d", refs},
 };
 
