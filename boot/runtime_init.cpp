@@ -47,6 +47,7 @@
 #include "datatypes/word.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/natives.hpp"
+#include "evaluator/parse.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/stack.hpp"
 #include "loader/lexer.hpp"
@@ -163,6 +164,7 @@ void init_tables() {
     point::init_state();
     lexer::init();
     natives::register_all();
+    parse::init();
     actions::define_words();
     natives::define_words();
     boot::record_own_specs();
