@@ -271,6 +271,8 @@ bool name_matches(const Cell* wanted, const Cell* thrown) {
         i32 n = block::cell_count(node_buffer(node));
         for (i32 i = head; i < n; i++) {
             if (!word_q(TYPE_OF(block::cell_at(node, i)))) {
+                // The throw ends here, as this error.
+                stack::take_pending();
                 Cell name;
                 series::make_word(&name, symbol::make("name"));
                 fire(ERR_SCRIPT, "invalid-refine-arg", &name, wanted);
