@@ -126,6 +126,14 @@ void do_value(const Cell* value_in, bool expand, const Cell* script_args, const 
     }
 }
 
+// The tracer's event keeps the cell just above the top (an infix call's left
+// operand when the interpreter sends it): here it is made a valid cell,
+// since what lies there may be a stale copy whose series are gone.
+void clear_above_top() {
+    stack::push_scalar(TYPE_UNSET);
+    stack::top--;
+}
+
 // Puts back the tracer state `do/trace` changed, on every way out.
 struct TracerRemoval {
     ~TracerRemoval() {
@@ -238,18 +246,21 @@ i32 do_(i32 check, const i32* r) {
     }
     stack::Checkpoint entry;
     TracerRemoval removal;
+    clear_above_top();
     interpreter::start_tracing(arg(r[3]));
     try {
         do_value(value, expand, script_args, position);
     } catch (...) {
         // The tracer hears the end with the stacks as they were here.
         entry.restore();
+        clear_above_top();
         interpreter::trace_end();
         throw;
     }
     {
         stack::KeepTop keep;
         stack::top = stack::arguments + 1;
+        clear_above_top();
         interpreter::trace_end();
     }
     return exit_code();
