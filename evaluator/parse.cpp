@@ -401,10 +401,9 @@ bool match_type(Engine& e) {
     if (p >= stop) return false;
     SeriesBuffer* s = series::buffer_of(e.in);
     std::vector<u8> bytes(series::head(s) + p, series::head(s) + stop);
+    stack::KeepTop keep;
     Cell* out = stack::push_slot();
     cell::init(out, TYPE_UNSET);
-    stack::KeepTop keep;
-    stack::top = out + 1;
     i32 consumed = 0;
     lexer::Options o;
     o.one = true;
@@ -414,7 +413,6 @@ bool match_type(Engine& e) {
         if (err.category == ERR_SYNTAX) return false;
         throw;
     }
-    stack::top = out;   // KeepTop restores it anyway
     u32 t = TYPE_OF(out);
     if (t == TYPE_UNSET || consumed <= 0) return false;
     bool ok = TYPE_OF(e.val) == TYPE_DATATYPE ? e.val->w1 == t : typeset::has_q(e.val, t);

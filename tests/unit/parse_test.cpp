@@ -297,6 +297,7 @@ TEST_F(Parse, BinaryInput) {
         {"parse to binary! \"12\" [any-word!]", "false"},
         {"parse to binary! \"12 ]\" [integer! skip]", "false"},
         {"parse to binary! \"\" [integer!]", "false"},
+        {"b: to binary! \"\" loop 200 [append b to binary! \"1 \"] parse b [some [integer! skip]]", "true"},
     });
 }
 
