@@ -15,6 +15,7 @@
 #include "datatypes/date.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/handle.hpp"
 #include "datatypes/image.hpp"
 #include "datatypes/image_backend.hpp"
 #include "datatypes/integer.hpp"
@@ -253,6 +254,17 @@ i32 boot_value(i32, const i32*) {
         cell::set_type(out, TYPE_FILE);
     } else if (n == "executable") out = push_text(executable_path(), TYPE_FILE);
     else if (n == "build-date") out = push_loaded(build_date_text());
+    else if (n == "arguments") {
+        // The arguments as the system handed them over, the program's name
+        // left out.
+        out = stack::push_slot();
+        cell::init(out, TYPE_UNSET);
+        block::make_at(out, i64(process.args.size()));
+        for (size_t i = 1; i < process.args.size(); i++) {
+            stack::KeepTop keep;
+            block::zs_append(out, push_text(process.args[i]));
+        }
+    } else if (n == "null-handle") out = handle::push_null();
     else if (n == "words") out = object::push(context::global, u32(-1));
     else {
         for (size_t k = 0; k < std::size(boot_routines); k++)

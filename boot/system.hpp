@@ -8,8 +8,9 @@
 //     error prototype that boot/catalog.cpp builds, the very objects `fire`
 //     raises errors from, so `system/catalog/errors` and
 //     `system/standard/error` are those values and not copies;
-//   - `command-line`, `current-dir`, `executable`, `build-date`: values the
-//     system object records;
+//   - `command-line`, `arguments`, `current-dir`, `executable`,
+//     `build-date`, `words` (the global context as an object), `null-handle`:
+//     values the library records;
 //   - the name of a boot routine (below): a new routine! over it.
 //
 // The native has no slot among the natives of the language's table: it
