@@ -3,11 +3,15 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <string_view>
 
 #include "boot/catalog.hpp"
+#include "build_info.hpp"
 #include "boot/startup.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
@@ -233,6 +237,27 @@ std::string build_date_text() {
     return day + "-" + std::string(d, 3) + "-" + std::string(d + 7, 4) + "/" + __TIME__;
 }
 
+// A commit time (Unix seconds) as date text in UTC, or "" when unknown.
+std::string commit_date_text() {
+    std::string_view seconds = ZIR_GIT_TIME;
+    if (seconds.empty()) return "";
+    time_t t = time_t(std::strtoll(std::string(seconds).c_str(), nullptr, 10));
+    struct tm parts;
+    if (!gmtime_r(&t, &parts)) return "";
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char text[48];
+    std::snprintf(text, sizeof text, "%d-%s-%d/%d:%02d:%02d", parts.tm_mday, months[parts.tm_mon],
+                  parts.tm_year + 1900, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    return text;
+}
+
+// A text of the build's description as a value: none when empty.
+Cell* push_described(std::string_view text, bool load) {
+    if (text.empty()) return stack::push(&none::value);
+    return load ? push_loaded(text) : push_text(text);
+}
+
 std::string executable_path() {
     char buffer[4096];
     ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer);
@@ -254,6 +279,11 @@ i32 boot_value(i32, const i32*) {
         cell::set_type(out, TYPE_FILE);
     } else if (n == "executable") out = push_text(executable_path(), TYPE_FILE);
     else if (n == "build-date") out = push_loaded(build_date_text());
+    else if (n == "git-branch") out = push_described(ZIR_GIT_BRANCH, false);
+    else if (n == "git-commit") out = push_described(*ZIR_GIT_COMMIT ? "#" ZIR_GIT_COMMIT : "", true);
+    else if (n == "git-date") out = push_described(commit_date_text(), true);
+    else if (n == "git-message") out = push_described(ZIR_GIT_SUBJECT, false);
+    else if (n == "git-commits") out = push_described(ZIR_GIT_COUNT, true);
     else if (n == "arguments") {
         // The arguments as the system handed them over, the program's name
         // left out.
