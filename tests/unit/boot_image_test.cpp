@@ -115,10 +115,20 @@ TEST_F(BootImageTest, EmbeddedImageDecodesToTheLibrarySource) {
 // recorded, the image's natives and actions are refused unless the decoder
 // adopts the specs the image gives, which later images are checked against.
 TEST_F(BootImageTest, TheImageGivesTheSpecsWhenAdopting) {
+    // The recorded specs, kept alive in a block on the stack while the
+    // decoder's own table is cleared.
     u32 saved[2][natives::NATIVES_SIZE + 1];
+    Cell* kept = test::block({});
     for (i32 slot = 1; slot <= natives::NATIVES_SIZE; slot++) {
         saved[0][slot] = zirbin::own_spec(TYPE_NATIVE, slot);
         saved[1][slot] = zirbin::own_spec(TYPE_ACTION, slot);
+        for (u32 spec : {saved[0][slot], saved[1][slot]}) {
+            if (!spec) continue;
+            Cell c;
+            cell::init(&c, TYPE_BLOCK);
+            c.w2 = spec;
+            block::zs_append(kept, &c);
+        }
     }
     Cell add_spec;
     cell::init(&add_spec, TYPE_BLOCK);
