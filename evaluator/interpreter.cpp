@@ -178,6 +178,10 @@ void code_value(const Code& code, Cell* out) {
 
 // --- Blocks ----------------------------------------------------------------------------------
 
+namespace {
+inline i32 expression_at(const Code& code, i32 p, bool prefix_only, bool push, bool fv);
+}  // namespace
+
 void eval_block(const Cell* block_in, bool chain) {
     check_machine_stack();
     Code code = code_of(block_in);
@@ -199,7 +203,7 @@ void eval_block(const Cell* block_in, bool chain) {
             }
             for (;;) {
                 if (!library) code_position.w1 = u32(p);
-                p = eval_expression(code, p, false, false, false);
+                p = expression_at(code, p, false, false, false);
                 if (ZIR_UNLIKELY(stack::pending != 0)) break;
                 if (p >= end_of(code)) break;
                 stack::reset();
@@ -302,16 +306,65 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
     }
 }
 
+// The operator a word at `p` holds, when the code goes on with one there;
+// null otherwise. Good until the next allocation.
+inline const Cell* op_at(const Code& code, i32 p) {
+    SeriesBuffer* s = node_buffer(code.node);
+    if (p >= code.tail || p >= cells_in(s)) return nullptr;
+    const Cell* c = series::head_cells(s) + p;
+    if (TYPE_OF(c) != TYPE_WORD) return nullptr;
+    const Cell* v = word_slot(c);
+    return v && TYPE_OF(v) == TYPE_OP ? v : nullptr;
+}
+
+// The operators after the value at `left` that cannot fail nor call
+// anything: integer and float arithmetic and integer comparison (see
+// fast_math_op, fast_compare_op) whose right operand is a number written or
+// held by a word. Answers the position of the first operator that needs
+// more (a call, a right operand to evaluate; `more` is then set), or of
+// whatever ends the operators. Nothing here allocates, so one read of the
+// buffer serves the whole run. Only while tracing is off: no events are
+// sent.
+inline i32 plain_infix(Cell* left, const Code& code, i32 p, bool* more) {
+    SeriesBuffer* s = node_buffer(code.node);
+    i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
+    const Cell* cells = series::head_cells(s);
+    *more = false;
+    for (; p < end; p += 2) {
+        const Cell* c = cells + p;
+        if (TYPE_OF(c) != TYPE_WORD) break;
+        const Cell* op = word_slot(c);
+        if (!op || TYPE_OF(op) != TYPE_OP) break;
+        *more = true;
+        if (p + 1 >= end) break;
+        const Cell* r = c + 1;
+        if (TYPE_OF(r) == TYPE_WORD) {
+            r = word_slot(r);
+            if (!r) break;
+        }
+        u32 lt = TYPE_OF(left), rt = TYPE_OF(r);
+        if (rt != TYPE_INTEGER && rt != TYPE_FLOAT) break;
+        i32 math = fast_math_op(op);
+        if (math >= 0) {
+            if (!fast_op::math_in_place(left, r, math)) break;
+        } else {
+            i32 cmp = fast_compare_op(op);
+            if (cmp < 0 || lt != TYPE_INTEGER || rt != TYPE_INTEGER) break;
+            bool answer = fast_op::compare_integers(integer::get(left), integer::get(r), cmp);
+            cell::init(left, TYPE_LOGIC);
+            left->w1 = answer;
+        }
+        *more = false;
+    }
+    return p;
+}
+
 // The operators that follow an expression whose result is at `left`.
-i32 infix(Cell* left, const Code& code, i32 p) {
+i32 infix_calls(Cell* left, const Code& code, i32 p) {
     for (;;) {
-        SeriesBuffer* s = node_buffer(code.node);
-        if (p >= code.tail || p >= cells_in(s)) return p;
-        const Cell* c = series::head_cells(s) + p;
-        if (TYPE_OF(c) != TYPE_WORD) return p;
-        const Cell* v = word_slot(c);
-        if (!v || TYPE_OF(v) != TYPE_OP) return p;
-        const Cell name = *c;
+        const Cell* v = op_at(code, p);
+        if (!v) return p;
+        const Cell name = *cell_at(code, p);
         const Cell op = *v;
         if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_FETCH, &code, p, &name, &name);
         stack::top = left + 1;
@@ -351,12 +404,30 @@ i32 infix(Cell* left, const Code& code, i32 p) {
                     call_infix(left, &op, code, after, true, &name, 2);
                     if (ZIR_UNLIKELY(stack::pending != 0)) return p;
                 }
+                // The operators that need nothing more, at once (unless the
+                // call turned tracing on).
+                if (ZIR_LIKELY(!tracing)) {
+                    bool more;
+                    p = plain_infix(left, code, p, &more);
+                    if (!more) return p;
+                }
                 continue;
             }
         }
         p = call_infix(left, &op, code, p + 1, true, &name, 1);
         if (ZIR_UNLIKELY(stack::pending != 0)) return p;
     }
+}
+
+// The same, the operators that need nothing more taken inline first; the
+// loop of calls only when an operator is left.
+inline i32 infix(Cell* left, const Code& code, i32 p) {
+    if (ZIR_LIKELY(!tracing)) {
+        bool more;
+        p = plain_infix(left, code, p, &more);
+        if (!more) return p;
+    }
+    return infix_calls(left, code, p);
 }
 
 }  // namespace
@@ -376,8 +447,9 @@ inline bool plain_q(u32 t) {
 }
 
 // The value of a plain operand: a value written in the code that stands for
-// itself, or a word holding such a value. Null for anything else. Good until
-// the next allocation.
+// itself, a word holding such a value, or a short path read without its walk
+// (short_path_value). Null for anything else. Good until the next
+// allocation.
 inline const Cell* plain_operand(const Cell* c) {
     const Cell* v = c;
     switch (TYPE_OF(c)) {
@@ -397,44 +469,21 @@ inline const Cell* plain_operand(const Cell* c) {
         case TYPE_PAIR:
         case TYPE_TUPLE:
             break;
+        case TYPE_PATH:
+            return short_path_value(c, false);
         default:
             return nullptr;
     }
     return v;
 }
 
-// The result of the commonest expressions, found without the machinery of a
-// full evaluation: a plain operand when no operator follows (or none may).
-// Null for anything else. Only while tracing is off: it sends no events.
-inline const Cell* simple_value(const Code& code, i32 p, bool prefix_only) {
-    SeriesBuffer* s = node_buffer(code.node);
-    i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
-    const Cell* c = series::head_cells(s) + p;
-    const Cell* v = plain_operand(c);
-    if (!v) return nullptr;
-    if (!prefix_only && p + 1 < end && TYPE_OF(c + 1) == TYPE_WORD) {
-        const Cell* next = word_slot(c + 1);
-        if (next && TYPE_OF(next) == TYPE_OP) return nullptr;
-    }
-    return v;
-}
-
 }  // namespace
 
-i32 eval_expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
-    if (ZIR_LIKELY(!tracing)) {
-        // A plain operand, and the operators that may follow it: nothing in
-        // that can leave the expression but an operator's call, which takes
-        // exits raised from C++ code itself (call_infix).
-        if (const Cell* v = plain_operand(cell_at(code, p))) {
-            Cell* left = push ? stack::top : stack::arguments;
-            put_result(v, push);
-            if (prefix_only) return p + 1;
-            p = infix(left, code, p + 1);
-            if (!push) stack::top = stack::arguments + 1;
-            return p;
-        }
-    }
+namespace {
+
+// An expression through the whole machinery, with the try point that takes
+// exits raised from C++ code it calls.
+[[gnu::noinline]] i32 expression_caught(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
     stack::Checkpoint entry;
     try {
         return expression(code, p, prefix_only, push, fv);
@@ -442,6 +491,87 @@ i32 eval_expression(const Code& code, i32 p, bool prefix_only, bool push, bool f
         exit_left_cpp(entry);
         return p;
     }
+}
+
+// `word: value ...` while tracing is off, the value beginning with a plain
+// operand and the word outside any object (whose fields track changes).
+// Answers -1, having done nothing, for anything else. The cells are laid out
+// as the full path lays them out: the set-word at the top, the value above
+// it. The operators that cannot fail nor call anything are run first; the
+// set-word's frame is opened over those cells only when an operator needs a
+// call, before anything could see the frame or miss it, and the rest goes
+// as in the full path.
+i32 set_word_expression(const Code& code, i32 p, bool push) {
+    SeriesBuffer* s = node_buffer(code.node);
+    i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
+    if (p + 1 >= end) return -1;
+    const Cell* word_cell = series::head_cells(s) + p;
+    const Cell* v = plain_operand(word_cell + 1);
+    if (!v) return -1;
+    Cell* target = word_slot(word_cell);
+    if (!target) return -1;
+    if (word_cell->w1 != context::global &&
+        context::kind_of(context::cell_of(word_cell->w1)) == context::KIND_OBJECT)
+        return -1;
+    Cell* t = stack::top;
+    if (ZIR_UNLIKELY(t + 2 + stack::OVERFLOW_MARGIN >= stack::limit)) return -1;
+    t[1] = *v;
+    // Nothing allocates until an operator is called: `target` holds.
+    bool more;
+    i32 after = plain_infix(t + 1, code, p + 2, &more);
+    if (ZIR_LIKELY(!more)) {
+        *target = t[1];
+        if (push) {
+            *t = t[1];
+            stack::top = t + 1;
+        } else {
+            stack::set_last_top(t + 1);
+        }
+        return after;
+    }
+    const Cell word = *cell_at(code, p);
+    stack::top = t;
+    stack::mark_body(word.w2, word.w1);
+    *t = word;
+    stack::top = t + 2;
+    after = infix_calls(t + 1, code, after);
+    if (ZIR_LIKELY(stack::pending == 0)) {
+        set_word_value(stack::arguments, stack::arguments + 1);
+        *stack::arguments = stack::arguments[1];
+    }
+    if (push) stack::unwind_last();
+    else stack::unwind_set_last();
+    return after;
+}
+
+// The commonest expressions at once: a plain operand with the operators
+// after it, a set-word given one; everything else through the machinery.
+inline i32 expression_at(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
+    if (ZIR_LIKELY(!tracing)) {
+        // A plain operand, and the operators that may follow it: nothing in
+        // that can leave the expression but an operator's call, which takes
+        // exits raised from C++ code itself (call_infix).
+        const Cell* c = cell_at(code, p);
+        if (const Cell* v = plain_operand(c)) {
+            Cell* left = push ? stack::top : stack::arguments;
+            put_result(v, push);
+            if (prefix_only) return p + 1;
+            p = infix(left, code, p + 1);
+            if (!push) stack::top = stack::arguments + 1;
+            return p;
+        }
+        if (TYPE_OF(c) == TYPE_SET_WORD) {
+            i32 after = set_word_expression(code, p, push);
+            if (after >= 0) return after;
+        }
+    }
+    return expression_caught(code, p, prefix_only, push, fv);
+}
+
+}  // namespace
+
+i32 eval_expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
+    return expression_at(code, p, prefix_only, push, fv);
 }
 
 namespace {
@@ -478,19 +608,8 @@ i32 expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
         }
         case TYPE_SET_WORD: {
             if (p + 1 >= end_of(code)) fire(ERR_SCRIPT, "need-value", &value);
-            if (ZIR_LIKELY(!tracing)) {
-                // A plain value set into a word outside any object: nothing
-                // can fail, so no frame is needed to name an error.
-                const Cell* v = simple_value(code, p + 1, false);
-                Cell* target = v ? word_slot(&value) : nullptr;
-                if (target && (value.w1 == context::global ||
-                               context::kind_of(context::cell_of(value.w1)) != context::KIND_OBJECT)) {
-                    *target = *v;
-                    put_result(target, push);
-                    p += 2;
-                    break;
-                }
-            }
+            // Here while tracing, or for a value that is not a plain operand
+            // (set_word_expression takes the rest).
             stack::mark_body(value.w2, value.w1);
             stack::push(&value);
             if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &code, p, &value, &value);
