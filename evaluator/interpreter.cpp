@@ -188,7 +188,8 @@ void eval_block(const Cell* block_in, bool chain) {
     bool library = (node_buffer(code.node)->flags & SERIES_LIBRARY) != 0;
     // The frame keeps the series alive while it is walked, whatever the code
     // does to the cell it came from.
-    stack::mark_eval_block(u32(stack::body_symbol), code.node);
+    stack::mark(u32(stack::body_symbol), 0, stack::FLAGS_EVAL_BLOCK);
+    stack::call_top[-1].code = code.node;
     {
         BlockScope scope(library);
         if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_ENTER, &code, code.head, nullptr, nullptr);
@@ -261,7 +262,7 @@ namespace {
 // The infix operators the interpreter computes itself while tracing is off,
 // with the results and errors of the actions and natives they stand for:
 // integer and float arithmetic, integer comparison.
-i32 fast_math_op(const Cell* op) {
+inline i32 fast_math_op(const Cell* op) {
     if (((op->header >> op::SOURCE_SHIFT) & 0xFF) != TYPE_ACTION) return -1;
     switch (op->w1) {
         case ACT_ADD: return MATH_ADD;
@@ -280,7 +281,7 @@ constexpr i32 FIRST_COMPARISON_NATIVE = 25;
 constexpr i32 comparison_natives[7] = {COMP_EQUAL,   COMP_NOT_EQUAL, COMP_STRICT_EQUAL, COMP_LESSER,
                                       COMP_GREATER, COMP_LESSER_EQUAL, COMP_GREATER_EQUAL};
 
-i32 fast_compare_op(const Cell* op) {
+inline i32 fast_compare_op(const Cell* op) {
     if (((op->header >> op::SOURCE_SHIFT) & 0xFF) != TYPE_NATIVE) return -1;
     i32 n = i32(op->w1) - FIRST_COMPARISON_NATIVE;
     if (n < 0 || n >= 7 || !natives::table[op->w1 - 1]) return -1;
@@ -325,7 +326,7 @@ inline const Cell* op_at(const Code& code, i32 p) {
 // whatever ends the operators. Nothing here allocates, so one read of the
 // buffer serves the whole run. Only while tracing is off: no events are
 // sent.
-inline i32 plain_infix(Cell* left, const Code& code, i32 p, bool* more) {
+[[gnu::noinline]] i32 plain_infix(Cell* left, const Code& code, i32 p, bool* more) {
     SeriesBuffer* s = node_buffer(code.node);
     i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
     const Cell* cells = series::head_cells(s);
@@ -419,9 +420,10 @@ i32 infix_calls(Cell* left, const Code& code, i32 p) {
     }
 }
 
-// The same, the operators that need nothing more taken inline first; the
-// loop of calls only when an operator is left.
+// The same, the operators that need nothing more taken in one run first;
+// the loop of calls only when an operator is left.
 inline i32 infix(Cell* left, const Code& code, i32 p) {
+    if (!op_at(code, p)) return p;
     if (ZIR_LIKELY(!tracing)) {
         bool more;
         p = plain_infix(left, code, p, &more);
@@ -517,8 +519,9 @@ i32 set_word_expression(const Code& code, i32 p, bool push) {
     if (ZIR_UNLIKELY(t + 2 + stack::OVERFLOW_MARGIN >= stack::limit)) return -1;
     t[1] = *v;
     // Nothing allocates until an operator is called: `target` holds.
-    bool more;
-    i32 after = plain_infix(t + 1, code, p + 2, &more);
+    bool more = false;
+    i32 after = p + 2;
+    if (op_at(code, after)) after = plain_infix(t + 1, code, after, &more);
     if (ZIR_LIKELY(!more)) {
         *target = t[1];
         if (push) {
@@ -544,8 +547,72 @@ i32 set_word_expression(const Code& code, i32 p, bool push) {
     return after;
 }
 
+inline bool callable_q(u32 t) {
+    return t == TYPE_FUNCTION || t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_ROUTINE;
+}
+
+// A call of the function, native, action or routine `fn` that the word at
+// `p` holds, and the operators after it, while tracing is off: the word's
+// case of `expression` without the others, with the same try point.
+[[gnu::noinline]] i32 word_call(const Code& code, i32 p, bool prefix_only, bool push, const Cell* fn) {
+    stack::Checkpoint entry;
+    try {
+        check_machine_stack();
+        Cell* left = push ? stack::top : stack::arguments;
+        const Cell word = *cell_at(code, p);
+        Cell* slot = stack::push(fn);
+        i32 after = eval_code(slot, code, p + 1, push, nullptr, 0, &word, slot, 0, 0);
+        if (ZIR_UNLIKELY(stack::pending != 0)) return after;
+        if (!prefix_only) after = infix(left, code, after);
+        if (!push) {
+            stack::top = stack::arguments + 1;
+            if (ZIR_UNLIKELY(tracing) && stack::pending == 0)
+                trace_event(EVENT_EXPR, &code, after, nullptr, stack::arguments);
+        }
+        return after;
+    } catch (const stack::PendingExit&) {
+        exit_left_cpp(entry);
+        return p;
+    }
+}
+
+// `word: value` that set_word_expression leaves, while tracing is off: the
+// set-word's case of `expression` without the others, with the same try
+// point. (The code it runs may turn tracing on: the events are tested.)
+[[gnu::noinline]] i32 set_word_call(const Code& code, i32 p, bool prefix_only, bool push) {
+    stack::Checkpoint entry;
+    try {
+        check_machine_stack();
+        Cell* left = push ? stack::top : stack::arguments;
+        const Cell word = *cell_at(code, p);
+        if (p + 1 >= end_of(code)) fire(ERR_SCRIPT, "need-value", &word);
+        stack::mark_body(word.w2, word.w1);
+        stack::push(&word);
+        i32 after = expression_at(code, p + 1, false, true, false);
+        if (ZIR_LIKELY(stack::pending == 0)) {
+            if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_SET, &code, after, &word, stack::arguments + 1);
+            set_word_value(stack::arguments, stack::arguments + 1);
+            *stack::arguments = stack::arguments[1];
+        }
+        if (push) stack::unwind_last();
+        else stack::unwind_set_last();
+        if (ZIR_UNLIKELY(stack::pending != 0)) return after;
+        if (!prefix_only) after = infix(left, code, after);
+        if (!push) {
+            stack::top = stack::arguments + 1;
+            if (ZIR_UNLIKELY(tracing) && stack::pending == 0)
+                trace_event(EVENT_EXPR, &code, after, nullptr, stack::arguments);
+        }
+        return after;
+    } catch (const stack::PendingExit&) {
+        exit_left_cpp(entry);
+        return p;
+    }
+}
+
 // The commonest expressions at once: a plain operand with the operators
-// after it, a set-word given one; everything else through the machinery.
+// after it, a set-word, a call by a word; everything else through the
+// machinery.
 inline i32 expression_at(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
     if (ZIR_LIKELY(!tracing)) {
         // A plain operand, and the operators that may follow it: nothing in
@@ -560,9 +627,13 @@ inline i32 expression_at(const Code& code, i32 p, bool prefix_only, bool push, b
             if (!push) stack::top = stack::arguments + 1;
             return p;
         }
-        if (TYPE_OF(c) == TYPE_SET_WORD) {
+        if (TYPE_OF(c) == TYPE_WORD) {
+            const Cell* v = word_slot(c);
+            if (v && callable_q(TYPE_OF(v))) return word_call(code, p, prefix_only, push, v);
+        } else if (TYPE_OF(c) == TYPE_SET_WORD) {
             i32 after = set_word_expression(code, p, push);
             if (after >= 0) return after;
+            return set_word_call(code, p, prefix_only, push);
         }
     }
     return expression_caught(code, p, prefix_only, push, fv);
@@ -804,7 +875,7 @@ void fetch_literal(Call& c, u32 mode, const Code& code) {
 // Pushes the argument of cache cell k from the code.
 void fetch(Call& c, i32 k, u32 mode) {
     if (c.p >= end_of(c.code)) no_arg(c, k);
-    if (mode == 0) c.p = eval_expression(c.code, c.p, c.infix, true, false);
+    if (mode == 0) c.p = expression_at(c.code, c.p, c.infix, true, false);
     else fetch_literal(c, mode, c.code);
 }
 
