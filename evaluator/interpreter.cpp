@@ -89,11 +89,12 @@ u32 global_values = 0;
 inline Cell* word_slot(const Cell* word) {
     u32 ctx = word->w1;
     i32 slot = i32(word->w3);
-    if (ZIR_UNLIKELY(!ctx || slot < 0)) return nullptr;
+    // (The global context is never 0; a slot below 0 fails the unsigned test.)
     if (ctx == context::global) {
         SeriesBuffer* values = node_buffer(global_values);
-        return slot < cells_in(values) ? series::head_cells(values) + slot : nullptr;
+        return u32(slot) < u32(cells_in(values)) ? series::head_cells(values) + slot : nullptr;
     }
+    if (ZIR_UNLIKELY(!ctx || slot < 0)) return nullptr;
     Cell* c = context::cell_of(ctx);
     if (c->header & context::ON_STACK) {
         Cell* first = context::stack_values(c);
@@ -179,7 +180,7 @@ void code_value(const Code& code, Cell* out) {
 // --- Blocks ----------------------------------------------------------------------------------
 
 namespace {
-inline i32 expression_at(const Code& code, i32 p, bool prefix_only, bool push, bool fv);
+[[gnu::always_inline]] inline i32 expression_at(const Code& code, i32 p, bool prefix_only, bool push, bool fv);
 }  // namespace
 
 void eval_block(const Cell* block_in, bool chain) {
@@ -309,7 +310,7 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
 
 // The operator a word at `p` holds, when the code goes on with one there;
 // null otherwise. Good until the next allocation.
-inline const Cell* op_at(const Code& code, i32 p) {
+[[gnu::always_inline]] inline const Cell* op_at(const Code& code, i32 p) {
     SeriesBuffer* s = node_buffer(code.node);
     if (p >= code.tail || p >= cells_in(s)) return nullptr;
     const Cell* c = series::head_cells(s) + p;
@@ -422,7 +423,7 @@ i32 infix_calls(Cell* left, const Code& code, i32 p) {
 
 // The same, the operators that need nothing more taken in one run first;
 // the loop of calls only when an operator is left.
-inline i32 infix(Cell* left, const Code& code, i32 p) {
+[[gnu::always_inline]] inline i32 infix(Cell* left, const Code& code, i32 p) {
     if (!op_at(code, p)) return p;
     if (ZIR_LIKELY(!tracing)) {
         bool more;
@@ -452,31 +453,23 @@ inline bool plain_q(u32 t) {
 // itself, a word holding such a value, or a short path read without its walk
 // (short_path_value). Null for anything else. Good until the next
 // allocation.
+constexpr u64 type_bit(u32 t) { return u64(1) << t; }
+// The values written in code that stand for themselves.
+constexpr u64 LITERAL_TYPES = type_bit(TYPE_INTEGER) | type_bit(TYPE_FLOAT) | type_bit(TYPE_STRING) |
+                              type_bit(TYPE_BLOCK) | type_bit(TYPE_CHAR) | type_bit(TYPE_LOGIC) |
+                              type_bit(TYPE_NONE) | type_bit(TYPE_PERCENT) | type_bit(TYPE_TIME) |
+                              type_bit(TYPE_PAIR) | type_bit(TYPE_TUPLE);
+static_assert(TYPE_TOTAL <= 64);
+
 inline const Cell* plain_operand(const Cell* c) {
-    const Cell* v = c;
-    switch (TYPE_OF(c)) {
-        case TYPE_WORD:
-            v = word_slot(c);
-            if (!v || !plain_q(TYPE_OF(v))) return nullptr;
-            break;
-        case TYPE_INTEGER:
-        case TYPE_FLOAT:
-        case TYPE_STRING:
-        case TYPE_BLOCK:
-        case TYPE_CHAR:
-        case TYPE_LOGIC:
-        case TYPE_NONE:
-        case TYPE_PERCENT:
-        case TYPE_TIME:
-        case TYPE_PAIR:
-        case TYPE_TUPLE:
-            break;
-        case TYPE_PATH:
-            return short_path_value(c, false);
-        default:
-            return nullptr;
+    u32 t = TYPE_OF(c);
+    if (t == TYPE_WORD) {
+        const Cell* v = word_slot(c);
+        return v && plain_q(TYPE_OF(v)) ? v : nullptr;
     }
-    return v;
+    if (t < 64 && (LITERAL_TYPES >> t) & 1) return c;
+    if (t == TYPE_PATH) return short_path_value(c, false);
+    return nullptr;
 }
 
 }  // namespace
@@ -613,13 +606,22 @@ inline bool callable_q(u32 t) {
 // The commonest expressions at once: a plain operand with the operators
 // after it, a set-word, a call by a word; everything else through the
 // machinery.
-inline i32 expression_at(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
+[[gnu::always_inline]] inline i32 expression_at(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
     if (ZIR_LIKELY(!tracing)) {
         // A plain operand, and the operators that may follow it: nothing in
         // that can leave the expression but an operator's call, which takes
         // exits raised from C++ code itself (call_infix).
         const Cell* c = cell_at(code, p);
-        if (const Cell* v = plain_operand(c)) {
+        const Cell* v;
+        if (TYPE_OF(c) == TYPE_WORD) {
+            v = word_slot(c);
+            if (!v) return expression_caught(code, p, prefix_only, push, fv);
+            if (callable_q(TYPE_OF(v))) return word_call(code, p, prefix_only, push, v);
+            if (!plain_q(TYPE_OF(v))) return expression_caught(code, p, prefix_only, push, fv);
+        } else {
+            v = plain_operand(c);
+        }
+        if (v) {
             Cell* left = push ? stack::top : stack::arguments;
             put_result(v, push);
             if (prefix_only) return p + 1;
@@ -627,10 +629,7 @@ inline i32 expression_at(const Code& code, i32 p, bool prefix_only, bool push, b
             if (!push) stack::top = stack::arguments + 1;
             return p;
         }
-        if (TYPE_OF(c) == TYPE_WORD) {
-            const Cell* v = word_slot(c);
-            if (v && callable_q(TYPE_OF(v))) return word_call(code, p, prefix_only, push, v);
-        } else if (TYPE_OF(c) == TYPE_SET_WORD) {
+        if (TYPE_OF(c) == TYPE_SET_WORD) {
             i32 after = set_word_expression(code, p, push);
             if (after >= 0) return after;
             return set_word_call(code, p, prefix_only, push);
