@@ -443,31 +443,31 @@ i32 expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv);
 
 namespace {
 
-// Whether a value read from a word is its result as it is (no call, no error).
-inline bool plain_q(u32 t) {
-    return t != TYPE_UNSET && t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_FUNCTION && t != TYPE_ROUTINE &&
-           t != TYPE_OP;
-}
-
-// The value of a plain operand: a value written in the code that stands for
-// itself, a word holding such a value, or a short path read without its walk
-// (short_path_value). Null for anything else. Good until the next
-// allocation.
-constexpr u64 type_bit(u32 t) { return u64(1) << t; }
+// Sets of datatypes, one bit per type.
+constexpr u64 type_bit(u32 t) { return t < 64 ? u64(1) << t : 0; }
+static_assert(TYPE_TOTAL <= 64);
+constexpr u64 CALLABLE_TYPES =
+    type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) | type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE);
 // The values written in code that stand for themselves.
 constexpr u64 LITERAL_TYPES = type_bit(TYPE_INTEGER) | type_bit(TYPE_FLOAT) | type_bit(TYPE_STRING) |
                               type_bit(TYPE_BLOCK) | type_bit(TYPE_CHAR) | type_bit(TYPE_LOGIC) |
                               type_bit(TYPE_NONE) | type_bit(TYPE_PERCENT) | type_bit(TYPE_TIME) |
                               type_bit(TYPE_PAIR) | type_bit(TYPE_TUPLE);
-static_assert(TYPE_TOTAL <= 64);
 
+// Whether a value read from a word is its result as it is (no call, no error).
+inline bool plain_q(u32 t) { return ((CALLABLE_TYPES | type_bit(TYPE_UNSET) | type_bit(TYPE_OP)) & type_bit(t)) == 0; }
+
+// The value of a plain operand: a value written in the code that stands for
+// itself, a word holding such a value, or a short path read without its walk
+// (short_path_value). Null for anything else. Good until the next
+// allocation.
 inline const Cell* plain_operand(const Cell* c) {
     u32 t = TYPE_OF(c);
     if (t == TYPE_WORD) {
         const Cell* v = word_slot(c);
         return v && plain_q(TYPE_OF(v)) ? v : nullptr;
     }
-    if (t < 64 && (LITERAL_TYPES >> t) & 1) return c;
+    if (LITERAL_TYPES & type_bit(t)) return c;
     if (t == TYPE_PATH) return short_path_value(c, false);
     return nullptr;
 }
@@ -540,9 +540,7 @@ i32 set_word_expression(const Code& code, i32 p, bool push) {
     return after;
 }
 
-inline bool callable_q(u32 t) {
-    return t == TYPE_FUNCTION || t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_ROUTINE;
-}
+inline bool callable_q(u32 t) { return (CALLABLE_TYPES & type_bit(t)) != 0; }
 
 // A call of the function, native, action or routine `fn` that the word at
 // `p` holds, and the operators after it, while tracing is off: the word's
@@ -872,7 +870,7 @@ void fetch_literal(Call& c, u32 mode, const Code& code) {
 }
 
 // Pushes the argument of cache cell k from the code.
-void fetch(Call& c, i32 k, u32 mode) {
+[[gnu::always_inline]] inline void fetch(Call& c, i32 k, u32 mode) {
     if (c.p >= end_of(c.code)) no_arg(c, k);
     if (mode == 0) c.p = expression_at(c.code, c.p, c.infix, true, false);
     else fetch_literal(c, mode, c.code);
@@ -1112,6 +1110,9 @@ i32 fetch_args(Call& c, const Cell* path, i32 path_index, i32 before) {
 i32 eval_code(Cell* slot, const Code& code, i32 position, bool push, const Cell* path, i32 path_index,
               const Cell* name, const Cell* owner, u32 mode, i32 before) {
     check_machine_stack();
+    // (The owner, an object holding the function, named the context of
+    // built-in entries; they take none now.)
+    (void)owner;
     Call c;
     c.fn = slot;
     c.type = TYPE_OF(slot);
@@ -1129,22 +1130,13 @@ i32 eval_code(Cell* slot, const Code& code, i32 position, bool push, const Cell*
     stack::top = slot + 1;
     switch (c.type) {
         case TYPE_FUNCTION: {
-            // The context of the object the function belongs to, for built-in
-            // entries.
-            u32 owner_ctx = 0;
-            if (owner && TYPE_OF(owner) == TYPE_OBJECT && owner->w1 != context::global) {
-                owner_ctx = owner->w1;
-            } else {
-                const Cell* own = function::record_cell(slot, function::RECORD_OWNER);
-                owner_ctx = TYPE_OF(own) == TYPE_OBJECT ? own->w1 : (c.name.w1 ? c.name.w1 : context::global);
-            }
             const Cell* body = function::record_cell(slot, function::RECORD_BODY);
             bool library = TYPE_OF(body) == TYPE_BLOCK && (node_buffer(body->w2)->flags & SERIES_LIBRARY);
             // Library functions leave the frames compiled code left.
             stack::mark(c.name.w2, c.name.w1, library ? stack::FRAME_FUNCTION : stack::FLAGS_CALL);
             stack::top = slot + 1 + before;
             fetch_args(c, path, path_index, before);
-            if (ZIR_LIKELY(stack::pending == 0)) run_function(slot, owner_ctx, &c.name, 0);
+            if (ZIR_LIKELY(stack::pending == 0)) run_function(slot, 0, &c.name, 0);
             break;
         }
         case TYPE_ROUTINE:
@@ -1326,7 +1318,8 @@ void call_function(const Cell* fn_in, u32 owner_ctx, const Cell* name_in, i32 ca
 namespace {
 
 void run_function(const Cell* fn, u32 owner_ctx, const Cell* name_in, i32 callback_bit) {
-    const Cell name = name_in ? *name_in : none::value;
+    // The name is a cell of the caller's that stays put meanwhile.
+    const Cell& name = name_in ? *name_in : none::value;
     bool saved = tracing;
     struct Restore {
         bool saved;
