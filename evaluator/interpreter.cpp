@@ -105,6 +105,22 @@ inline Cell* word_slot(const Cell* word) {
     return slot < cells_in(values) ? series::head_cells(values) + slot : nullptr;
 }
 
+// The global values as they are now: for a run of reads with nothing that
+// may allocate between them, which then look the buffer up once.
+struct GlobalValues {
+    Cell* cells;
+    u32 count;
+    u32 context;
+};
+inline GlobalValues global_values_now() {
+    SeriesBuffer* values = node_buffer(global_values);
+    return GlobalValues{series::head_cells(values), u32(cells_in(values)), context::global};
+}
+inline Cell* word_slot(const GlobalValues& g, const Cell* word) {
+    if (word->w1 == g.context) return word->w3 < g.count ? g.cells + word->w3 : nullptr;
+    return word_slot(word);
+}
+
 // Stores a set-word's value: straight into its cell unless the word belongs
 // to an object (whose fields track changes and may have handlers) or must
 // be looked up first; an unset value is refused as context::set refuses it.
@@ -331,17 +347,19 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
     SeriesBuffer* s = node_buffer(code.node);
     i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
     const Cell* cells = series::head_cells(s);
-    *more = false;
+    const GlobalValues g = global_values_now();
+    // Kept in a local: a store through `more` could alias the globals read.
+    bool op_left = false;
     for (; p < end; p += 2) {
         const Cell* c = cells + p;
         if (TYPE_OF(c) != TYPE_WORD) break;
-        const Cell* op = word_slot(c);
+        const Cell* op = word_slot(g, c);
         if (!op || TYPE_OF(op) != TYPE_OP) break;
-        *more = true;
+        op_left = true;
         if (p + 1 >= end) break;
         const Cell* r = c + 1;
         if (TYPE_OF(r) == TYPE_WORD) {
-            r = word_slot(r);
+            r = word_slot(g, r);
             if (!r) break;
         }
         u32 lt = TYPE_OF(left), rt = TYPE_OF(r);
@@ -356,8 +374,9 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
             cell::init(left, TYPE_LOGIC);
             left->w1 = answer;
         }
-        *more = false;
+        op_left = false;
     }
+    *more = op_left;
     return p;
 }
 
