@@ -515,7 +515,7 @@ namespace {
 // set-word's frame is opened over those cells only when an operator needs a
 // call, before anything could see the frame or miss it, and the rest goes
 // as in the full path.
-i32 set_word_expression(const Code& code, i32 p, bool push) {
+[[gnu::always_inline]] inline i32 set_word_expression(const Code& code, i32 p, bool push) {
     SeriesBuffer* s = node_buffer(code.node);
     i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
     if (p + 1 >= end) return -1;
@@ -1155,7 +1155,17 @@ i32 eval_code(Cell* slot, const Code& code, i32 position, bool push, const Cell*
             stack::mark(c.name.w2, c.name.w1, library ? stack::FRAME_FUNCTION : stack::FLAGS_CALL);
             stack::top = slot + 1 + before;
             fetch_args(c, path, path_index, before);
-            if (ZIR_LIKELY(stack::pending == 0)) run_function(slot, 0, &c.name, 0);
+            if (ZIR_LIKELY(stack::pending == 0)) {
+                // run_function without a callback: tracing stays as it is
+                // (eval_function gives it back), a built-in entry aside.
+                const Cell* entry = function::record_cell(slot, function::RECORD_CODE);
+                if (TYPE_OF(entry) == TYPE_INTEGER && integer::get(entry) != 0) {
+                    run_function(slot, 0, &c.name, 0);
+                } else {
+                    const Cell body_now = *function::record_cell(slot, function::RECORD_BODY);
+                    eval_function(slot, &body_now, &c.name);
+                }
+            }
             break;
         }
         case TYPE_ROUTINE:
