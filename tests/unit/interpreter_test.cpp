@@ -326,6 +326,8 @@ TEST_F(FastPaths, GiveWhatTheFullPathGives) {
     def("zz-ret", "[x]", "[return x * 2 zz-s: 0]");
     def("zz-bad", "[x]", "[x + zz-missing]");
     def("zz-set-s", "[x]", "[zz-s: x]");
+    def("zz-add", "[a b]", "[a + b]");
+    def("zz-int", "[x [integer!]]", "[x]");
     op::make(&minus, def("zz-sub", "[a b]", "[a - b]"), TYPE_OP);
     const char* cases[] = {
         // Integer and float arithmetic, overflow to float!, mixed operands.
@@ -371,6 +373,15 @@ TEST_F(FastPaths, GiveWhatTheFullPathGives) {
         "zz-r: 0 loop 2 [zz-r: zz-r + 1 zz-s: 1 + (break) zz-r: 99]",
         "zz-r: catch [zz-s: 1 + (throw 5)]",
         "zz-r: 1 zz-r: 1 + add 2 3 * 4",
+        // Calls by a word: arguments are whole expressions, checked, counted.
+        "zz-r: zz-add 1 2 * 3",
+        "zz-r: zz-add 2147483647 1",
+        "zz-r: zz-add 1 \"a\"",
+        "zz-r: zz-int 1.5",
+        "zz-r: zz-int zz-add 1 2",
+        "zz-r: zz-id",
+        "zz-r: add 1",
+        "zz-r: zz-add zz-add 1 2 zz-add 3 4 + 1",
         // Short paths: within the block, beyond it, before it; object fields.
         "zz-s: [10 20 30] zz-r: zz-s/2 + 1",
         "zz-s: [10 20 30] zz-r: zz-s/3 * zz-s/1",
