@@ -134,15 +134,16 @@ TEST_F(BootImageTest, WordsBoundByRootIndexReadTheirContext) {
         i32 base = -1;
         Cell* target = boot_decode(bound_words_image(1), before, &base);
         ASSERT_EQ(series::rest_length(target), before + 3);
-        const Cell* bb = block::cell_at(target->w2, base + 1);
-        const Cell* aa = block::cell_at(target->w2, base + 2);
+        // Copies: the checks below allocate, and the block may move.
+        const Cell bb = *block::cell_at(target->w2, base + 1);
+        const Cell aa = *block::cell_at(target->w2, base + 2);
         u32 ctx = block::cell_at(target->w2, base)->w1;
-        EXPECT_EQ(bb->w1, ctx);
-        EXPECT_EQ(i32(bb->w3), 1) << "slot -1 takes the symbol's slot in the context";
-        EXPECT_EQ(aa->w1, ctx);
-        EXPECT_EQ(i32(aa->w3), 0);
-        EXPECT_MOLD(context::get(bb), "2");
-        EXPECT_MOLD(context::get(aa), "1");
+        EXPECT_EQ(bb.w1, ctx);
+        EXPECT_EQ(i32(bb.w3), 1) << "slot -1 takes the symbol's slot in the context";
+        EXPECT_EQ(aa.w1, ctx);
+        EXPECT_EQ(i32(aa.w3), 0);
+        EXPECT_MOLD(context::get(&bb), "2");
+        EXPECT_MOLD(context::get(&aa), "1");
     }
     // A slot that names another word of the context is refused.
     i32 base = 0;
