@@ -59,12 +59,6 @@ i32 loop(i32, const i32*) {
     return 0;
 }
 
-template <i32 Op>
-i32 comparison(i32, const i32*) {
-    actions::compare_op(Op);
-    return 0;
-}
-
 // try block /all /keep: /all opens a barrier.
 i32 try_(i32, const i32* r) {
     const Cell body = *arg(0);
@@ -178,13 +172,6 @@ struct NativeDef {
 const NativeDef natives_defs[] = {
     {1, "if", "cond [any-type!] then-blk [block!]", if_},
     {8, "loop", "count [integer! float!] body [block!]", loop},
-    {25, "equal?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_EQUAL>},
-    {26, "not-equal?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_NOT_EQUAL>},
-    {27, "strict-equal?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_STRICT_EQUAL>},
-    {28, "lesser?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_LESSER>},
-    {29, "greater?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_GREATER>},
-    {30, "lesser-or-equal?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_LESSER_EQUAL>},
-    {31, "greater-or-equal?", "value1 [any-type!] value2 [any-type!]", comparison<COMP_GREATER_EQUAL>},
     {70, "try", "block [block!] /all /keep", try_},
     {77, "break", "/return value [any-type!]", break_},
     {78, "continue", "", continue_},

@@ -1,7 +1,7 @@
 // Evaluating code in the interpreter's tests.
 //
 // The natives are built by a later step; the fixture stands in for the few
-// the interpreter's behaviour is seen through (if, loop, the comparisons,
+// the interpreter's behaviour is seen through (if, loop,
 // try, break, continue, exit, return, throw, catch, apply), each at its own
 // slot of the natives table and under its own word, with what the natives'
 // own Parts say they do with the stacks and the pending exits. It also makes
