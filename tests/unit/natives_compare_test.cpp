@@ -4,7 +4,6 @@
 // from C++ with the type check asked for.
 #include "datatypes/logic.hpp"
 #include "eval_support.hpp"
-#include "lexed_eval.hpp"
 #include "evaluator/natives.hpp"
 
 namespace zir {
@@ -21,12 +20,12 @@ struct Case {
 
 void check_table(const Case* cases, size_t n) {
     for (size_t i = 0; i < n; i++) {
-        std::string error = lexed_error(cases[i].code);
+        std::string error = eval_error(cases[i].code);
         if (!error.empty()) {
             ADD_FAILURE() << cases[i].code << ": " << error;
             continue;
         }
-        EXPECT_EQ(lexed_mold(cases[i].code), cases[i].expected) << cases[i].code;
+        EXPECT_EQ(eval_mold(cases[i].code), cases[i].expected) << cases[i].code;
     }
 }
 
@@ -66,7 +65,7 @@ TEST_F(CompareNatives, ComparisonsAcrossDatatypes) {
 TEST_F(CompareNatives, OrderingUnlikeValuesRaisesInvalidCompare) {
     for (const char* code : {"lesser? 1 \"a\"", "lesser-or-equal? none none",
                              "greater-or-equal? 1x1 1", "lesser? 'a 2"}) {
-        EXPECT_EQ(lexed_error(code), "script invalid-compare") << code;
+        EXPECT_EQ(eval_error(code), "script invalid-compare") << code;
     }
     EXPECT_EQ(eval_report("lesser? 1 \"a\""),
               "*** Script Error: cannot compare 1 with \"a\"\n*** Where: lesser?\n*** Near : lesser? 1 \"a\"");
@@ -148,7 +147,7 @@ TEST_F(CompareNatives, NotTypeAndComplement) {
         {"complement? complement make bitset! \"a\"", "true"},
     };
     check_table(cases, std::size(cases));
-    EXPECT_EQ(lexed_mold("w: type?/word 1 w = 'integer!"), "true");
+    EXPECT_EQ(eval_mold("w: type?/word 1 w = 'integer!"), "true");
 }
 
 TEST_F(CompareNatives, Signs) {
@@ -181,7 +180,7 @@ TEST_F(CompareNatives, Signs) {
     };
     check_table(cases, std::size(cases));
     for (const char* code : {"sign? \"1\"", "negative? none", "positive? 1x1"}) {
-        EXPECT_EQ(lexed_error(code), "script expect-arg") << code;
+        EXPECT_EQ(eval_error(code), "script expect-arg") << code;
     }
 }
 

@@ -8,7 +8,6 @@
 #include "datatypes/unset.hpp"
 #include "eval_support.hpp"
 #include "evaluator/natives.hpp"
-#include "lexed_eval.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/print_hooks.hpp"
 
@@ -46,7 +45,7 @@ struct OutputNatives : EvalTest {
     // What the code prints.
     static std::string output(const char* code) {
         captured.clear();
-        std::string error = lexed_error(code);
+        std::string error = eval_error(code);
         EXPECT_EQ(error, "") << code;
         return captured;
     }
@@ -74,8 +73,8 @@ TEST_F(OutputNatives, TextOfValues) {
         {"prin [1 2] print [3]", "1 23\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(output(c.code), c.text) << c.code;
-    EXPECT_EQ(lexed_mold("type? print 1"), "unset!");
-    EXPECT_EQ(lexed_mold("type? prin 1"), "unset!");
+    EXPECT_EQ(eval_mold("type? print 1"), "unset!");
+    EXPECT_EQ(eval_mold("type? prin 1"), "unset!");
     EXPECT_EQ(print_block_length(), 0);
 }
 
@@ -109,7 +108,7 @@ TEST_F(OutputNatives, PrintInsideAReducedPrint) {
 // block is as it was, for the outer call and for the next print.
 TEST_F(OutputNatives, ErrorInsideAPrintedBlock) {
     captured.clear();
-    EXPECT_EQ(lexed_error("print [1 2 1 + none]"), "script expect-arg");
+    EXPECT_EQ(eval_error("print [1 2 1 + none]"), "script expect-arg");
     EXPECT_EQ(captured, "");
     EXPECT_EQ(print_block_length(), 0);
     EXPECT_EQ(output("print [1 2]"), "1 2\n");
@@ -119,7 +118,7 @@ TEST_F(OutputNatives, ErrorInsideAPrintedBlock) {
     // The outer print fails after an inner one has printed.
     def("h", "[]", "[print \"inner\" 1]");
     captured.clear();
-    EXPECT_EQ(lexed_error("print [h undefined-word-here]"), "script no-value");
+    EXPECT_EQ(eval_error("print [h undefined-word-here]"), "script no-value");
     EXPECT_EQ(captured, "inner\n");
     EXPECT_EQ(print_block_length(), 0);
 }
@@ -131,7 +130,7 @@ TEST_F(OutputNatives, ExitsOutOfAPrintedBlock) {
     EXPECT_EQ(output("loop 2 [print [1 continue 2] print \"never\"]"), "");
     EXPECT_EQ(print_block_length(), 0);
     def("r", "[]", "[print [\"a\" return 9 \"b\"] 0]");
-    EXPECT_EQ(lexed_mold("r"), "9");
+    EXPECT_EQ(eval_mold("r"), "9");
     EXPECT_EQ(print_block_length(), 0);
 }
 
@@ -151,7 +150,7 @@ TEST_F(OutputNatives, ManyLinesReuseThePrintBlock) {
     u32 size_before = node_buffer(natives::print_block)->size;
     auto start = std::chrono::steady_clock::now();
     std::string code = "loop " + std::to_string(n) + " [print [1 \"a\" 2.5]]";
-    EXPECT_EQ(lexed_error(code.c_str()), "");
+    EXPECT_EQ(eval_error(code.c_str()), "");
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(lines, n);
     EXPECT_EQ(print_block_length(), 0);
@@ -223,9 +222,9 @@ TEST_F(OutputNatives, StatsShowCallsTheLibrary) {
     // Until the library defines it, there is nothing to show with.
     Cell none_ = global("none");
     set_global("show-memory-stats", &none_);
-    EXPECT_EQ(lexed_error("stats/show"), "internal not-done");
+    EXPECT_EQ(eval_error("stats/show"), "internal not-done");
     def("show-memory-stats", "[figures]", "[seen: figures 42]");
-    EXPECT_EQ(lexed_mold("stats/show"), "unset");
+    EXPECT_EQ(eval_mold("stats/show"), "unset");
     Cell seen = global("seen");
     ASSERT_EQ(TYPE_OF(&seen), TYPE_BLOCK);
     EXPECT_EQ(block::zs_length_q(&seen), 3);
