@@ -1,10 +1,7 @@
 // Evaluating code in the interpreter's tests.
 //
-// The natives are built by a later step; the fixture stands in for the few
-// the interpreter's behaviour is seen through (if, loop, do,
-// try, break, continue, exit, return, throw, catch, apply), each at its own
-// slot of the natives table and under its own word, with what the natives'
-// own Parts say they do with the stacks and the pending exits. It also makes
+// The natives are the real ones; the fixture adds a test native (t-refs)
+// at its own slot of the natives table. It also makes
 // the infix operators of the actions (+ - * / % ** and or xor) and of the
 // comparisons (= <> == < > <= >=) as start-up will, and the words none, true
 // and false. Everything is put back after each test.
