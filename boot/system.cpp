@@ -170,16 +170,34 @@ RoutineValue zirbin_decode(const RoutineValue* args, i32) {
     return answer(out);
 }
 
+// The shift routines: integer arguments and result, as the table gives them.
+template <natives::ShiftKind KIND>
+RoutineValue shift(const RoutineValue* args, i32) {
+    RoutineValue v;
+    v.i = natives::shift_bits(args[0].i, args[1].i, KIND);
+    return v;
+}
+
+// A boot routine takes its arguments as cells and answers its result cell,
+// unless it names its result type (`returns`): then its arguments arrive
+// checked and converted, and its result is converted.
 struct BootRoutine {
     const char* name;
     const char* spec;
     interpreter::Routine entry;
+    i32 returns = routine::RETURNS_NONE;
 };
 
 const BootRoutine boot_routines[] = {
     {"gc-active?", R"("Whether the collector runs" return: [logic!])", gc_active},
     {"gc-series-cycles", R"("The collections done" return: [integer!])", gc_series_cycles},
     {"gc-nodes-cycles", R"("The collections that gave node frames back" return: [integer!])", gc_nodes_cycles},
+    {"shift-right", R"("Shifts bits right, keeping the sign" data [integer!] bits [integer!])",
+     shift<natives::SHIFT_RIGHT>, routine::RETURNS_INTEGER},
+    {"shift-left", R"("Shifts bits left" data [integer!] bits [integer!])", shift<natives::SHIFT_LEFT>,
+     routine::RETURNS_INTEGER},
+    {"shift-logical", R"("Shifts bits right, filling with zeros" data [integer!] bits [integer!])",
+     shift<natives::SHIFT_LOGICAL>, routine::RETURNS_INTEGER},
     {"set-quiet", R"("Sets a word without running its owner's change handlers" word value)", set_quiet},
     {"set-slot-quiet", R"("Sets the head cell of a block without telling its owner" series value)", set_slot_quiet},
     {"set-current-dir", R"("Changes the current folder" path [file!])", set_current_dir},
@@ -205,7 +223,8 @@ Cell* push_routine(size_t k) {
     block::make_at(spec, 4);
     const char* p = r.spec;
     actions::read_spec(spec, p, false);
-    return routine::push(spec, nullptr, routine_index[k], routine::RETURNS_NONE, true);
+    bool cells = r.returns == routine::RETURNS_NONE;
+    return routine::push(spec, nullptr, routine_index[k], r.returns, cells);
 }
 
 // --- Values -----------------------------------------------------------------------

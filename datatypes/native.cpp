@@ -222,7 +222,9 @@ Cell* make(Cell* proto, Cell* spec_cell, u32) {
         SeriesBuffer* record = node_buffer(spec->w3);
         if (series::length_of(record) > FUNCTION_RECORD_OP) series::head_cells(record)[FUNCTION_RECORD_OP] = result;
     }
-    result.header = TYPE_OP | (source << SOURCE_SHIFT);
+    // The source's own header bits stay (a routine's arity and argument
+    // passing, a function's flags): the call of the operator reads them.
+    result.header = (spec->header & ~(TYPE_MASK | (0xFFu << SOURCE_SHIFT))) | TYPE_OP | (source << SOURCE_SHIFT);
     *proto = result;
     return proto;
 }

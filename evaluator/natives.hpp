@@ -47,6 +47,11 @@ struct Manifest {
 // Every slot, in slot order (row i is slot i + 1).
 extern const Manifest manifest[NATIVES_USED];
 
+// The shift native's arithmetic (also the shift routines'): a negative bit
+// count shifts by nothing, one above 31 shifts every bit out.
+enum ShiftKind : i32 { SHIFT_RIGHT, SHIFT_LEFT, SHIFT_LOGICAL };
+i32 shift_bits(i32 data, i32 bits, ShiftKind kind);
+
 // The block print and prin reduce a block argument into; made once by
 // `register_all` in the root block (its node).
 extern u32 print_block;

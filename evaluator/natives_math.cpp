@@ -162,16 +162,26 @@ i32 nan_q(i32 check, const i32* r) {
 
 // --- Integers ------------------------------------------------------------------
 
+}  // namespace
+
+i32 shift_bits(i32 data, i32 bits, ShiftKind kind) {
+    if (bits < 0) bits = 0;
+    switch (kind) {
+        case SHIFT_LEFT: return bits > 31 ? 0 : i32(u32(data) << bits);
+        case SHIFT_LOGICAL: return bits > 31 ? 0 : i32(u32(data) >> bits);
+        case SHIFT_RIGHT: break;
+    }
+    return bits > 31 ? (data < 0 ? -1 : 0) : data >> bits;
+}
+
+namespace {
+
 i32 shift(i32 check, const i32* r) {
     if (check) check_args(53, r);
     i32 data = integer::get(stack::arguments);
     i32 bits = integer::get(stack::arguments + 1);
-    if (bits < 0) bits = 0;
-    i32 result;
-    if (r[0] >= 0) result = bits > 31 ? 0 : i32(u32(data) << bits);
-    else if (r[1] >= 0) result = bits > 31 ? 0 : i32(u32(data) >> bits);
-    else result = bits > 31 ? (data < 0 ? -1 : 0) : data >> bits;
-    integer::make_at(stack::arguments, result);
+    integer::make_at(stack::arguments, shift_bits(data, bits, r[0] >= 0 ? SHIFT_LEFT : r[1] >= 0 ? SHIFT_LOGICAL
+                                                                                                 : SHIFT_RIGHT));
     stack::keep();
     return 0;
 }
