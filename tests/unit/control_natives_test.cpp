@@ -275,6 +275,7 @@ TEST_F(ControlNatives, ForeachOverMapsAndImages) {
 
 // The body changes what the loop walks, or the loop word.
 TEST_F(ControlNatives, ForeachUnderAHostileBody) {
+    eval("zz-m: make map! [a 1 b 2] zz-s: [1 2]");
     expect({
         {"s: [1 2 3 4] b: copy [] foreach x s [append b x clear s] b", "[1]"},
         {"s: [1 2 3 4] b: copy [] foreach x s [append b x remove back tail s] b", "[1 2]"},
@@ -286,6 +287,19 @@ TEST_F(ControlNatives, ForeachUnderAHostileBody) {
         // The body block clears itself: the next passes run an empty body.
         {"n: 0 body: [n: n + 1 clear body] foreach x [1 2 3] body n", "1"},
         {"n: 0 body: [n: n + 1 clear body] loop 3 body", "unset"},
+    });
+    // The body empties the very block of loop words.
+    expect_errors({
+        {"code: [foreach [a b] [1 2 3 4] [clear pick code 2]] do code", "script invalid-arg"},
+        {"code: [foreach [k v] zz-m [clear pick code 2]] do code", "script invalid-arg"},
+        {"code: [remove-each [a b] [1 2 3 4] [clear pick code 2]] do code", "script invalid-arg"},
+    });
+    // Errors deep inside loops and conditionals give the stacks back whole.
+    expect_errors({
+        {"loop 2 [foreach x [1] [case [true [1 / 0]]]]", "math zero-divide"},
+        {"catch [forall zz-s [while [true] [repeat i 2 [1 / 0]]]]", "math zero-divide"},
+        {"remove-each x [1 2] [switch x [1 [any [all [1 / 0]]]]]", "math zero-divide"},
+        {"forever [until [try/all [break] 1 / 0]]", "math zero-divide"},
     });
 }
 
