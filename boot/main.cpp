@@ -4,15 +4,23 @@
 // a thread with a large stack, so deep recursion in the language is stopped by
 // the evaluator's own depth check rather than by the system. Fatal signals are
 // caught on an alternate stack of that thread and reported as numbered runtime
-// errors.
+// errors; Ctrl-C ends the program silently with status 0.
+//
+// The evaluator thread is the top level: it brings the runtime up, runs the
+// library's top-level statements, then the script named on the command line.
+// An error nothing caught is printed and ends the program with -2 (254); an
+// exit nothing received is runtime error 95, unless it is the quit exit,
+// which ends the program silently with 0.
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
-#include "boot/runtime_init.hpp"
+#include "boot/boot_image.hpp"
+#include "boot/startup.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/base.hpp"
@@ -24,34 +32,52 @@ namespace {
 constexpr size_t EVALUATOR_STACK_SIZE = size_t(512) << 20;   // reserved, touched on demand
 
 struct Arguments {
-    int argc;
-    char** argv;
     int status;
 };
 
-// The top level: an error nothing caught is printed and ends the program
-// with -2 (254); an exit nothing received is a runtime fault.
+[[noreturn]] void uncaught_exit() {
+    if (zir::stack::pending == zir::boot::THROWN_QUIT) zir::runtime::error_exit(0, nullptr);
+    ZIR_FAULT(zir::runtime::FAULT_NO_CATCH);
+}
+
 void* evaluator_main(void* p) {
     auto* args = static_cast<Arguments*>(p);
     zir::runtime::install_fault_handlers();
     zir::interpreter::set_machine_stack();
     try {
-        zir::runtime::init();
+        zir::boot::start(zir::boot::EMBEDDED_IMAGE, zir::boot::EMBEDDED_IMAGE_SIZE);
+        if (zir::stack::pending != 0) uncaught_exit();
+        const std::string* script = zir::boot::script_path();
+        if (script) zir::boot::do_file(*script);
         args->status = 0;
     } catch (const zir::LanguageError& e) {
         args->status = zir::interpreter::report_uncaught(e);
     } catch (const zir::stack::PendingExit&) {
-        ZIR_FAULT(zir::runtime::FAULT_NO_CATCH);
+        uncaught_exit();
     }
-    if (zir::stack::pending != 0) ZIR_FAULT(zir::runtime::FAULT_NO_CATCH);
+    if (zir::stack::pending != 0) uncaught_exit();
+    // The alternate signal stack is ours (malloc'd): switched off before the
+    // thread ends, so that nothing at thread exit tries to unmap it.
+    stack_t off{};
+    off.ss_flags = SS_DISABLE;
+    sigaltstack(&off, nullptr);
     return nullptr;
 }
+
+// The system's Ctrl-C: the program ends at once, silently.
+void on_interrupt(int) { _exit(0); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);   // a closed output pipe is a failed write, not a death
-    Arguments args{argc, argv, 0};
+    struct sigaction sa{};
+    sa.sa_handler = on_interrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    // Arguments reach the language as the system gives them: UTF-8 bytes.
+    for (int i = 0; i < argc; i++) zir::boot::process.args.emplace_back(argv[i]);
+    Arguments args{0};
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setstacksize(&attr, EVALUATOR_STACK_SIZE);

@@ -1,6 +1,7 @@
 // Runtime initialisation: see runtime_init.hpp.
 #include "boot/runtime_init.hpp"
 
+#include "boot/boot_image.hpp"
 #include "boot/catalog.hpp"
 #include "boot/roots.hpp"
 #include "datatypes/binary.hpp"
@@ -46,6 +47,7 @@
 #include "datatypes/word.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/natives.hpp"
+#include "evaluator/parse.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/stack.hpp"
 #include "loader/lexer.hpp"
@@ -162,8 +164,10 @@ void init_tables() {
     point::init_state();
     lexer::init();
     natives::register_all();
+    parse::init();
     actions::define_words();
     natives::define_words();
+    boot::record_own_specs();
     interpreter::init();
 }
 

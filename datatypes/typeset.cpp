@@ -40,15 +40,15 @@ inline void merge(Cell* ts, const Cell* other) {
     ts->w3 |= other->w3;
 }
 
-[[noreturn]] void expect_arg(u32 type, i32 argument) {
+}  // namespace
+
+void expect_arg(u32 type, i32 argument) {
     Cell caller, dt, word;
     stack::caller_name(&caller);
     datatype::make_at(&dt, type);
     error::call_argument_of(&caller, argument, &word);
     fire(ERR_SCRIPT, "expect-arg", &caller, &dt, &word);
 }
-
-}  // namespace
 
 Cell* make_in(Cell* block, u32 w1, u32 w2, u32 w3) {
     Cell* c = memory::alloc_tail(block);

@@ -49,6 +49,8 @@ Cell* push(const Cell* ts);
 // Argument checks of functions: a value whose datatype the typeset lacks
 // raises `script expect-arg` naming the caller, the datatype and the argument.
 const Cell* check_arg(const Cell* ts, i32 argument, const Cell* value);
+// Raises that error for a value of `type` given as argument `argument` (from 0).
+[[noreturn]] void expect_arg(u32 type, i32 argument);
 // Checks argument i from `stack::arguments`; -1 (an absent refinement) checks nothing.
 void check_stack_arg(const Cell* ts, i32 i);
 // Checks argument i only when the refinement is true.

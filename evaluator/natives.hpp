@@ -10,6 +10,7 @@
 #pragma once
 
 #include "evaluator/actions.hpp"
+#include "runtime/fire.hpp"
 
 namespace zir {
 namespace natives {
@@ -49,6 +50,9 @@ extern const Manifest manifest[NATIVES_USED];
 // The block print and prin reduce a block argument into; made once by
 // `register_all` in the root block (its node).
 extern u32 print_block;
+// Whether the last print or prin ended its text with a line end (true
+// before anything is printed).
+extern bool last_lf_q;
 
 // Each group of natives writes the entries it builds into `slots` (slot n at
 // index n - 1).
@@ -91,4 +95,14 @@ void set_loop_words(const Cell* words, const Cell* value, i32 n, bool any, bool 
 void check_args(i32 slot, const i32* refinements);
 
 }  // namespace natives
+
+namespace error {
+// Shows an error without raising it: the error of a category and an id (a
+// spelling of the catalogue; an unknown one shows as `internal
+// invalid-error`) with up to three arguments, printed as print would, from a
+// native frame named <body>. The stacks are left as they were.
+void print_error(ErrorCategory category, const char* id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
+                 const Cell* arg3 = nullptr);
+}  // namespace error
+
 }  // namespace zir

@@ -303,7 +303,7 @@ u32 word_context(const Cell* word) {
 
 namespace {
 
-Cell* finish_image(bool fixed) {
+Cell* finish_image(bool fixed, u32 roots = 1) {
     Encoder& e = encoder;
     std::vector<u8> image(MAGIC, MAGIC + 6);
     image.push_back(VERSION);
@@ -311,7 +311,7 @@ Cell* finish_image(bool fixed) {
     image.push_back(u8((fixed ? 0 : FLAG_COMPACT) | (table ? FLAG_SYMBOLS : 0)));
     u32 n = u32(e.symbols.size());
     if (fixed) {
-        put_u32(image, 1);
+        put_u32(image, roots);
         put_u32(image, u32(e.out.size()));
         if (table) {
             put_u32(image, n);
@@ -319,7 +319,7 @@ Cell* finish_image(bool fixed) {
             for (u32 off : e.offsets) put_u32(image, off);
         }
     } else {
-        put_varint(image, 1);
+        put_varint(image, roots);
         put_varint(image, u32(e.out.size()));
         if (table) {
             put_varint(image, n);
@@ -357,6 +357,32 @@ Cell* encode_image(const Cell* value, bool fixed) {
 }  // namespace
 
 Cell* encode(const Cell* value) { return encode_image(value, true); }
+
+Cell* encode_boot(const Cell* sets, const Cell* roots) {
+    reset_encoder();
+    Encoder& e = encoder;
+    try {
+        i32 n = series::rest_length(sets);
+        for (i32 i = 0; i + 1 < n; i += 2) {
+            Cell word = *block::cell_at(sets->w2, i64(sets->w1) + i);
+            Cell value = *block::cell_at(sets->w2, i64(sets->w1) + i + 1);
+            encode_set_pair_cp(e, &word, &value);
+        }
+        // Nothing of the pairs is a root: references count from the roots.
+        hash_table::clear(series_table);
+        clear_buffer(e.paths, KEEP_PATHS);
+        e.index = 0;
+        i32 count = series::rest_length(roots);
+        for (i32 i = 0; i < count; i++) {
+            Cell value = *block::cell_at(roots->w2, i64(roots->w1) + i);
+            encode_value_cp(e, &value);
+        }
+        return finish_image(false, u32(count));
+    } catch (...) {
+        reset_encoder();
+        throw;
+    }
+}
 Cell* encode_cp(const Cell* value) { return encode_image(value, false); }
 
 Cell* pack(const Cell* image) {
@@ -410,6 +436,12 @@ i32 decode_binary(const Cell* bin, Cell* target) {
     Cell subject = *bin;
     collector::RootCell keep(subject);
     return decode(copy.get(), target, n, &keep.value);
+}
+
+void init_state() {
+    series_table = 0;
+    for (auto& row : own_specs)
+        for (u32& spec : row) spec = 0;
 }
 
 void set_own_spec(u32 type, i32 slot, u32 spec) {

@@ -19,9 +19,10 @@
 // `script zb-invalid-record` with the 1-based byte offset of the fault in the
 // image. Values of datatypes that have no record raise `access no-codec`.
 //
-// Boot mode (`codec_q` 0) reads the boot image at start-up: SET pairs and
-// words bound by root index. The start-up step supplies it; until then the
-// decoder refuses those boot-only forms with `internal not-done`.
+// Boot mode (`codec_q` 0) reads the boot image at start-up: SET pairs (a
+// global word given the value that follows; neither stays in the target)
+// and words bound by root index (a context of an earlier root value; slot
+// -1 is looked up by the word's symbol). Object records keep their class ids.
 #pragma once
 
 #include "runtime/cell.hpp"
@@ -57,6 +58,12 @@ constexpr u32 MAX_PATH = 65536;
 Cell* encode(const Cell* value);
 Cell* encode_cp(const Cell* value);
 
+// A boot image in the compact form: the SET pairs of `sets` (a block of
+// set-word and value pairs, the words global), then every value of `roots`
+// as a root value. The values of the pairs must not be referred to by the
+// roots. Pushed as a binary!.
+Cell* encode_boot(const Cell* sets, const Cell* roots);
+
 // The image with its body packed by LZ77 (flag bit 1), pushed; when the body
 // does not pack smaller (or is under 128 bytes) a copy of the image as it is.
 // The build tool packs the boot image with it.
@@ -85,6 +92,9 @@ i32 decode_binary(const Cell* binary, Cell* target);
 // native and action; a decoded native! or action! must have a spec equal to
 // its own, so that its arguments are what the entry expects. 0: none.
 void set_own_spec(u32 type, i32 slot, u32 spec);
+// Forgets the encoder's table and the recorded specs: for a fresh memory,
+// whose nodes they no longer name.
+void init_state();
 u32 own_spec(u32 type, i32 slot);
 
 }  // namespace zirbin

@@ -417,6 +417,15 @@ void encode_value_cp(Encoder& e, const Cell* value) {
     e.index++;
 }
 
+void encode_set_pair_cp(Encoder& e, const Cell* word, const Cell* value) {
+    // The pair takes no root index: the decoder drops both from its target.
+    u32 index = e.index;
+    put_byte(e, SET);
+    encode_value_cp(e, word);
+    encode_value_cp(e, value);
+    e.index = index;
+}
+
 // --- Reader --------------------------------------------------------------------
 
 namespace {
@@ -606,8 +615,28 @@ Cell decode_function(In& in, Place* place, Cell* target, bool new_line, Place wo
 void decode_bound_word(In& in, u32 type, bool shared, Cell* target, bool new_line, const u8* at) {
     stack::KeepTop keep;
     i32 sym = in.symbol();
+    if (in.d.boot) {
+        // Bound by root index: the context of an earlier root value.
+        u32 k = in.uint();
+        i32 slot = in.int_();
+        if (shared) fire_invalid(in.d, at);
+        collector::RootCell w;
+        cell::init(w.get(), type);
+        w.get()->w2 = u32(sym);
+        w.get()->w3 = u32(-1);
+        i64 root = i64(in.d.root_base) + k;
+        if (root >= cell_total(in.d.target->w2)) fire_invalid(in.d, at);
+        Cell owner = *block::cell_at(in.d.target->w2, root);
+        u32 ctx = context_of_target(in.d, &owner, at);
+        if (slot == -1) {
+            slot = context::find_word(ctx, sym, true);
+            if (slot < 0) fire_invalid(in.d, at);
+        }
+        bind_word(in.d, w.get(), ctx, slot, at);
+        append(target, w.get(), new_line);
+        return;
+    }
     i32 slot = in.int_();
-    if (in.d.boot) fire(ERR_INTERNAL, "not-done");   // words bound by root index: the boot step
     Cell* w = push_unset();
     cell::init(w, type);
     w->w2 = u32(sym);
@@ -636,7 +665,6 @@ void decode_bound_word(In& in, u32 type, bool shared, Cell* target, bool new_lin
 void decode_native(In& in, u32 type, Cell* target, bool new_line, const u8* at) {
     stack::KeepTop keep;
     u32 slot = in.uint();
-    if (in.d.boot) fire(ERR_INTERNAL, "not-done");   // specs kept in the root block: the boot step
     check_native_slot(in.d, type, slot, at);
     Cell* spec = push_unset();
     make_cells(spec, TYPE_BLOCK, 1);
@@ -938,8 +966,21 @@ const u8* decode_value_cp(Decoder& d, const u8* p, Cell* target) {
     if (t == EXTENDED_ID) t = in.uint();
     if (t == 0 || t > TYPE_EVENT) fire_invalid(d, at);
     if (set) {
-        if (!any_word_q(t) && t != TYPE_REFINEMENT && t != TYPE_ISSUE) fire_invalid(d, at);
-        fire(ERR_INTERNAL, "not-done");   // SET pairs: the boot step
+        // A word of the global context and the value it is given. Neither
+        // stays in the target: the tail goes back to the word's cell.
+        if (t != TYPE_SET_WORD || flag || shared) fire_invalid(d, at);
+        collector::RootCell w;
+        make_global_word(w.get(), t, in.symbol());
+        u32 node = target->w2;
+        i64 word_at = cell_total(node);
+        append(target, w.get(), new_line);
+        in.p = decode_value_cp(d, in.p, target);
+        if (cell_total(node) <= word_at + 1) fire_invalid(d, at);
+        Cell value = *block::cell_at(node, word_at + 1);
+        context::set(w.get(), &value);
+        SeriesBuffer* b = node_buffer(node);
+        b->tail = b->offset + u32(word_at * 16);
+        return in.p;
     }
     if (shared && !shared_type_q(t)) fire_invalid(d, at);
     if (any_block_q(t) || any_text_q(t) || t == TYPE_MAP || t == TYPE_BINARY || t == TYPE_VECTOR ||

@@ -70,6 +70,8 @@ u32 word_context(const Cell* word);
 // The record writers of each form.
 void encode_value_cp(Encoder& e, const Cell* value);
 void encode_value_fixed(Encoder& e, const Cell* value);
+// A boot image's SET pair: the word is given the value as the image is read.
+void encode_set_pair_cp(Encoder& e, const Cell* word, const Cell* value);
 
 // --- Decoder state ----------------------------------------------------------------
 

@@ -58,6 +58,7 @@ const char* fault_message(int code) {
     switch (code) {
         case 94: return "out of memory";
         case 95: return "no CATCH for THROW";
+        case 96: return "invalid boot image";
         case 98: return "assertion failed";
         case 99: return "unknown error";
         case 100: return "no value matched in CASE";

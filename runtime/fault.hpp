@@ -12,6 +12,7 @@ namespace runtime {
 constexpr int FAULT_STACK_OVERFLOW = 19;
 constexpr int FAULT_OUT_OF_MEMORY = 94;
 constexpr int FAULT_NO_CATCH = 95;
+constexpr int FAULT_BAD_BOOT_IMAGE = 96;   // the program's own library does not load
 constexpr int FAULT_NO_CASE = 100;     // unreachable branch
 constexpr int FAULT_NO_SWITCH = 101;   // unknown operation code or element width
 

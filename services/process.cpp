@@ -379,5 +379,17 @@ void call(Cell* result, const Cell* command, const Options& options, const Cell*
     integer::make_at(result, i32(code));
 }
 
+int start_detached(const std::vector<std::string>& words) {
+    reap_unreaped();
+    Fd null(open_cloexec("/dev/null", O_RDWR));
+    Spawn spawn;
+    if (null.open())
+        for (int target = 0; target <= 2; target++) spawn.dup(null.fd, target);
+    pid_t pid;
+    int rc = spawn.start(&pid, words, true);
+    if (rc == 0) reap_later(pid);
+    return rc;
+}
+
 }  // namespace call
 }  // namespace zir

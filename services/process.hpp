@@ -72,5 +72,10 @@ bool split_command(const std::string& command, std::vector<std::string>& words);
 void call(Cell* result, const Cell* command, const Options& options, const Cell* in, const Cell* out,
           const Cell* err);
 
+// Starts a program found through PATH with the words as its arguments, never
+// through a shell, its standard streams on /dev/null, and does not wait for
+// it (it is reaped when it ends). Answers 0 or the error number.
+int start_detached(const std::vector<std::string>& words);
+
 }  // namespace call
 }  // namespace zir

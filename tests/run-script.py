@@ -5,7 +5,8 @@
 
 SCRIPT.out holds the expected standard output, byte for byte; SCRIPT.status
 the expected exit status (0 when the file is absent); SCRIPT.args, when
-present, extra command-line arguments placed before the script (one per line);
+present, extra command-line arguments placed before the script (one per line;
+a line %SCRIPT% puts the script there instead, so arguments can follow it);
 SCRIPT.in, when present, is fed to standard input.
 
     run-script.py --self-test
@@ -33,8 +34,12 @@ def run(program, script):
     expected_status = int((read(base + ".status", "0", "r") or "0").strip())
     args = [a for a in (read(base + ".args", "", "r") or "").splitlines() if a]
     stdin = read(base + ".in", b"")
+    if "%SCRIPT%" in args:
+        command = [program] + [script if a == "%SCRIPT%" else a for a in args]
+    else:
+        command = [program] + args + [script]
     proc = subprocess.run(
-        [program] + args + [script],
+        command,
         input=stdin,
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,

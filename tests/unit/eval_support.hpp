@@ -1,9 +1,8 @@
 // Evaluating code in the interpreter's tests.
 //
-// The fixture stands in for the natives not built yet that the
-// interpreter's behaviour is seen through (do, the comparisons), each at its
-// own slot of the natives table and under its own word, with what those
-// natives do with the stacks; the other natives are the real ones. It also makes
+// The fixture stands in for `do`, not built yet, at its own slot of the
+// natives table and under its own word, with what it does with the stacks;
+// the other natives are the real ones. It also makes
 // the infix operators of the actions (+ - * / % ** and or xor) and of the
 // comparisons (= <> == < > <= >=) as start-up will, and the words none, true
 // and false. Everything is put back after each test.
@@ -32,7 +31,8 @@ struct EvalTest : ValueTest {
     void TearDown() override;
 };
 
-// Evaluates source text as a block; answers the result cell, which is the
+// Evaluates source text (read by the lexer) as a block; answers the result
+// cell, which is the
 // only cell the evaluation leaves (checked, with the frames and arguments
 // given back and no exit pending).
 Cell* eval(const char* text);

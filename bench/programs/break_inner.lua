@@ -1,0 +1,8 @@
+local n = 0
+for i = 1, 20000 do
+    for j = 1, 100 do
+        if j > 50 then break end
+        n = n + 1
+    end
+end
+print(n)

@@ -1,0 +1,9 @@
+local function f(x)
+    if x > 5 then return x * 2 end
+    return x
+end
+local s = 0
+for i = 1, 1000000 do
+    s = s + f(i)
+end
+print(s)

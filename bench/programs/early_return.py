@@ -1,0 +1,12 @@
+def f(x):
+    if x > 5:
+        return x * 2
+    return x
+
+def main():
+    s = 0
+    for i in range(1, 1000001):
+        s = s + f(i)
+    print(s)
+
+main()

@@ -1,0 +1,3 @@
+for i = 1, 100000 do
+    print("line " .. i)
+end

@@ -1,0 +1,5 @@
+def main():
+    for i in range(1, 100001):
+        print("line", i)
+
+main()

@@ -1,0 +1,1494 @@
+// The parse dialect's engine: see parse.hpp.
+//
+// Frames on the rule stack are three cells:
+//   block frame (a rule block entered): none!, the position record, the
+//     enclosing rule block (put back when this one ends);
+//   rule frame (a repetition or command waiting for its sub-rule): the
+//     bounds record (a triple! minimum, maximum, count) or, for copy and
+//     set, the target word; the position record; the command record, a
+//     pair! (word 1: the input's head index when the command began, word 2:
+//     the command, word 3: its extra value).
+// The position record is a triple!: the rule index the frame belongs to,
+// the input's head index and its length from there, at entry.
+//
+// Positions restored from a frame are clamped to their series' tail: a
+// paren may have shortened any rule block or input since the frame was
+// pushed. A rule that fails leaves the input where it began: a repetition
+// that falls short of its minimum puts it back, so an enclosing rule never
+// goes on from input that a failed rule consumed.
+#include "evaluator/parse.hpp"
+
+#include <cstring>
+#include <vector>
+
+#include "boot/roots.hpp"
+#include "datatypes/binary.hpp"
+#include "datatypes/bitset.hpp"
+#include "datatypes/block.hpp"
+#include "datatypes/context.hpp"
+#include "datatypes/function.hpp"
+#include "datatypes/integer.hpp"
+#include "datatypes/logic.hpp"
+#include "datatypes/none.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/string.hpp"
+#include "datatypes/symbol.hpp"
+#include "datatypes/triple.hpp"
+#include "datatypes/typeset.hpp"
+#include "datatypes/word.hpp"
+#include "evaluator/actions.hpp"
+#include "evaluator/interpreter.hpp"
+#include "evaluator/stack.hpp"
+#include "loader/lexer.hpp"
+#include "runtime/case_folding.hpp"
+#include "runtime/fire.hpp"
+#include "runtime/memory.hpp"
+
+namespace zir {
+namespace parse {
+
+u32 input_stack = 0;
+u32 rule_stack = 0;
+i32 input_head = 0;
+i32 rule_head = 0;
+
+namespace {
+
+// --- Keywords and events -------------------------------------------------------
+
+struct Symbols {
+    i32 bar, skip, any, some, copy, to, thru, remove, break_, opt, keep, fail, ahead, while_, into, insert, change,
+        end, if_, not_, quote, collect, case_, reject, set, none, pick, only, after;
+    i32 push, pop, fetch, match, iterate, paren, end_event, callback;
+};
+Symbols sym;
+
+enum Event { EV_PUSH, EV_POP, EV_FETCH, EV_MATCH, EV_ITERATE, EV_PAREN, EV_END };
+
+// Command codes of a rule frame.
+enum Command : i32 {
+    CMD_NONE = 0,
+    CMD_REPEAT = -1,
+    CMD_TO = -2,
+    CMD_THRU = -3,
+    CMD_COPY = -4,
+    CMD_SET = -5,
+    CMD_NOT = -6,
+    CMD_INTO = -7,
+    CMD_REMOVE = -9,
+    CMD_WHILE = -11,
+    CMD_COLLECT = -12,
+    CMD_KEEP = -13,
+    CMD_AHEAD = -16,
+    CMD_CHANGE = -17,
+    CMD_CHANGE_ONLY = -18,
+    CMD_CASE = -19,
+};
+
+// The states of the engine's loop.
+enum State {
+    ENTER_BLOCK,
+    LEAVE_BLOCK,
+    PUSH_RULE,
+    END_RULE,
+    CHECK_PENDING,
+    DISPATCH_RULE,   // fetch the rule at the position, then DISPATCH_VALUE
+    NEXT_INPUT,
+    NEXT_RULE,
+    MATCH_VALUE,
+    MATCH_SUBRULE,   // fetch the sub-rule at the position, then SUBRULE_VALUE
+    FIND_ALTERNATIVE,
+    KEYWORD,
+    FINISH,
+    DISPATCH_VALUE,
+    SUBRULE_VALUE,
+    STOP,
+};
+
+constexpr i32 CELL = i32(sizeof(Cell));
+
+// --- The stacks ------------------------------------------------------------------------
+
+inline SeriesBuffer* buf(u32 node) { return node_buffer(node); }
+inline i32 cells(u32 node) { return block::cell_count(buf(node)); }
+inline Cell* cell_at(u32 node, i32 i) { return block::cell_at(node, i); }
+inline void cut(u32 node, i32 n) { buf(node)->tail = u32(n * CELL); }
+
+inline i32 frame_cells() { return cells(rule_stack) - rule_head; }
+// The top frame's first cell (valid until the next allocation).
+inline Cell* top_frame() { return cell_at(rule_stack, cells(rule_stack) - 3); }
+inline bool rule_frame_q(const Cell* f) { return TYPE_OF(f + 2) == TYPE_PAIR; }
+inline bool top_rule_frame_q() { return frame_cells() >= 3 && rule_frame_q(top_frame()); }
+
+Cell* append_to(u32 node) {
+    SeriesBuffer* s = buf(node);
+    return memory::alloc_tail_buffer(s);
+}
+
+void reset_stacks(bool saved) {
+    cut(rule_stack, rule_head);
+    cut(input_stack, input_head);
+    if (saved && rule_head > 0) {
+        const Cell* record = cell_at(rule_stack, rule_head - 1);
+        i32 r = i32(record->w1), in = i32(record->w2);
+        cut(rule_stack, rule_head - 1);
+        rule_head = r;
+        input_head = in;
+    }
+}
+
+// A parse already running: its frames are set aside behind a record.
+bool save_stacks() {
+    if (frame_cells() <= 0 && cells(input_stack) - input_head <= 0) return false;
+    Cell* record = append_to(rule_stack);
+    triple::make_at(record, rule_head, input_head, 0);
+    rule_head = cells(rule_stack);
+    input_head = cells(input_stack);
+    return true;
+}
+
+// --- Text helpers ------------------------------------------------------------------
+
+inline u32 fold(u32 cp) {
+    if (cp < 0x80) return cp - 'a' < 26 ? cp - 32 : cp;
+    return case_folding::to_upper_char(cp);
+}
+
+inline bool bit_q(const u8* bits, i64 nbits, bool complemented, u32 cp) {
+    if (i64(cp) >= nbits) return complemented;
+    return (bits[cp >> 3] & u8(0x80u >> (cp & 7))) != 0;
+}
+
+inline bool text_rule_q(u32 t) {
+    return t == TYPE_STRING || t == TYPE_FILE || t == TYPE_URL || t == TYPE_EMAIL || t == TYPE_REF;
+}
+
+// --- The engine ------------------------------------------------------------------------
+
+struct Engine {
+    // Working cells on the value stack (they never move).
+    Cell* in;          // the input, its head index the current position
+    Cell* rules;       // the current rule block
+    Cell* val;         // the rule value being dispatched
+    Cell* tmp;         // scratch for values held across allocations
+    Cell* callback;    // function! or none!
+    Cell* copied;      // the word of the copy that ended last
+    Cell* result;      // the result cell (a top-level collect's block goes above it)
+    i32 rpos = -1;
+    i32 op = 0;
+    i32 limit = 0;
+    bool match = true;
+    bool end = false;
+    i32 cmd = CMD_NONE, min = -1, max = -1, extra = 0;
+    i32 rec_at = 0;    // rule index a command's frame records (its sub-rule follows)
+    bool pop = false, brk = false, completed = false, collected = false, sub_rule = false;
+    i32 collect_depth = 0;
+    i32 ended_cmd = CMD_NONE;   // the command whose frame was dropped last,
+    i32 ended_at = -1;          // and the frame cells left on the rule stack then
+    i32 callback_locals = 0;
+    bool saved = false;
+
+    // Input geometry.
+    i32 pos() const { return i32(in->w1); }
+    void set_pos(i32 p) { in->w1 = u32(p); }
+    i32 in_tail() const { return series::abs_length(series::buffer_of(in)); }
+    bool outermost_input() const { return cells(input_stack) - input_head <= 1; }
+    // Where matching must stop: the tail, or the limit when it comes first
+    // (the limit belongs to the outermost input only).
+    i32 stop_at() const {
+        i32 t = in_tail();
+        return limit > 0 && limit < t && outermost_input() ? limit : t;
+    }
+    void recompute_end() { end = pos() >= stop_at(); }
+    i32 rest() const {
+        i32 n = in_tail() - pos();
+        return n > 0 ? n : 0;
+    }
+    i32 rtail() const { return cells(rules->w2); }
+    const Cell* rule_q(i32 i) const { return i >= 0 && i < rtail() ? cell_at(rules->w2, i) : nullptr; }
+};
+
+[[noreturn]] void fail_with(Engine&, const char* id, const Cell* arg = nullptr) { fire(ERR_SCRIPT, id, arg); }
+
+void keyword_word(i32 symbol, Cell* out) { series::make_word(out, symbol); }
+
+[[noreturn]] void parse_end(Engine& e, i32 symbol) {
+    Cell w;
+    keyword_word(symbol, &w);
+    fail_with(e, "parse-end", &w);
+}
+
+void check_stacks() {
+    if (cells(rule_stack) + 3 > STACK_LIMIT - 1 || cells(input_stack) >= STACK_LIMIT) fire(ERR_SCRIPT, "parse-stack");
+}
+
+void push_frame(const Cell* first, i32 at, i32 in_pos, i32 in_len, const Cell* third) {
+    check_stacks();
+    Cell a = *first, c = *third;
+    Cell* f = append_to(rule_stack);
+    *f = a;
+    f = append_to(rule_stack);
+    triple::make_at(f, at, in_pos, in_len);
+    f = append_to(rule_stack);
+    *f = c;
+}
+
+void drop_frame() { cut(rule_stack, cells(rule_stack) - 3); }
+
+// --- Calling back into the language ---------------------------------------------------
+
+// Evaluates a paren (held in a stack cell); answers its result in `out`.
+void eval_paren(const Cell* paren, Cell* out) {
+    i32 saved = input_head;
+    input_head = cells(input_stack);
+    Cell* mark = stack::top;
+    struct Back {
+        i32 saved;
+        ~Back() { input_head = saved; }
+    } back{saved};
+    interpreter::eval_block(paren, false);
+    stack::raise_pending();
+    *out = *mark;
+    stack::top = mark;
+}
+
+// Calls the trace callback; false when it asks the parse to stop.
+bool call_callback(Engine& e, Event event) {
+    static const i32* names[] = {&sym.push, &sym.pop, &sym.fetch, &sym.match, &sym.iterate, &sym.paren, &sym.end_event};
+    Cell* saved_top = stack::top;
+    // The rule block at the current rule, and a copy of the frames.
+    Cell* rule = stack::push(e.rules);
+    i32 t = e.rtail();
+    rule->w1 = u32(e.rpos < 0 ? 0 : e.rpos > t ? t : e.rpos);
+    Cell* frames = stack::push_slot();
+    cell::init(frames, TYPE_UNSET);
+    i32 n = frame_cells() > 0 ? frame_cells() : 0;
+    block::make_at(frames, n);
+    for (i32 i = 0; i < n; i++) *memory::alloc_tail(frames) = *cell_at(rule_stack, rule_head + i);
+    Cell input = *e.in;
+    Cell rule_copy = *rule, frames_copy = *frames;
+    stack::top = saved_top;
+
+    i32 saved_head = input_head;
+    input_head = cells(input_stack);
+    struct Back {
+        i32 saved;
+        ~Back() { input_head = saved; }
+    } back{saved_head};
+    Cell* fn = stack::push(e.callback);
+    stack::mark_func(u32(sym.callback), 0, fn->w1);
+    Cell* w = stack::push_slot();
+    series::make_word(w, *names[event]);
+    logic::make_at(stack::push_slot(), e.match);
+    stack::push(&rule_copy);
+    stack::push(&input);
+    stack::push(&frames_copy);
+    interpreter::fill_frame(fn, 5);
+    Cell name;
+    series::make_word(&name, sym.callback);
+    interpreter::call_function(fn, 0, &name, 0);
+    Cell answer = *stack::arguments;
+    stack::unwind_func_last();
+    stack::top = saved_top;
+    stack::raise_pending();
+    return logic::truthy_q(&answer, false, nullptr);
+}
+
+// --- Matching at the input position ------------------------------------------------
+
+// Compares a value of block input with a rule value.
+bool compare_value(const Engine& e, const Cell* value, const Cell* rule) {
+    u32 t = TYPE_OF(rule);
+    i32 op = e.op;
+    if (t == TYPE_LIT_WORD || t == TYPE_LIT_PATH) op = e.op == COMP_STRICT_EQUAL ? COMP_PARSE_CASE : COMP_PARSE;
+    return actions::compare(value, rule, op);
+}
+
+// Whether the rule value matches the input at absolute index p, without
+// passing `stop`; `adv` gets the elements matched.
+bool match_at(const Engine& e, i32 p, i32 stop, const Cell* rule, i32* adv) {
+    u32 it = TYPE_OF(e.in), rt = TYPE_OF(rule);
+    if (any_block_q(it)) {
+        if (p >= stop) return false;
+        if (!compare_value(e, cell_at(e.in->w2, p), rule)) return false;
+        *adv = 1;
+        return true;
+    }
+    SeriesBuffer* s = series::buffer_of(e.in);
+    if (it == TYPE_BINARY) {
+        if (p >= stop) return false;
+        const u8* b = series::head(s);
+        if (rt == TYPE_CHAR) {
+            if (b[p] != rule->w2) return false;
+            *adv = 1;
+            return true;
+        }
+        if (rt == TYPE_BITSET) {
+            if (!bitset::has_q(rule, b[p])) return false;
+            *adv = 1;
+            return true;
+        }
+        if (rt != TYPE_BINARY && !any_text_q(rt)) return false;
+        i32 len = series::rest_length(rule);
+        if (i64(p) + len > stop) return false;
+        Cell at = *e.in;
+        at.w1 = u32(p);
+        if (!binary::match_value_q(&at, rule, e.op)) return false;
+        *adv = len;
+        return true;
+    }
+    // Text input.
+    u32 unit = series::unit_of(s);
+    const u8* text = series::head(s);
+    bool strict = e.op == COMP_STRICT_EQUAL;
+    if (rt == TYPE_CHAR) {
+        if (p >= stop) return false;
+        u32 c = string::get_char(text + i64(p) * unit, unit), v = rule->w2;
+        if (!(c == v || (!strict && fold(c) == fold(v)))) return false;
+        *adv = 1;
+        return true;
+    }
+    if (rt == TYPE_BITSET) {
+        if (p >= stop) return false;
+        if (!bitset::has_q(rule, string::get_char(text + i64(p) * unit, unit))) return false;
+        *adv = 1;
+        return true;
+    }
+    bool tag = rt == TYPE_TAG;
+    if (!tag && !text_rule_q(rt)) return false;
+    SeriesBuffer* r = series::buffer_of(rule);
+    i32 len = series::rest_length(rule);
+    i64 need = i64(len) + (tag ? 2 : 0);
+    if (i64(p) + need > stop) return false;
+    i32 q = p;
+    if (tag) {
+        if (string::get_char(text + i64(q) * unit, unit) != '<') return false;
+        if (string::get_char(text + (i64(q) + len + 1) * unit, unit) != '>') return false;
+        q++;
+    }
+    u32 ru = series::unit_of(r);
+    const u8* rp = series::head(r) + i64(series::head_index(rule)) * ru;
+    const u8* ip = text + i64(q) * unit;
+    if (ru == 1 && unit == 1 && strict) {
+        if (std::memcmp(ip, rp, size_t(len)) != 0) return false;
+    } else {
+        for (i32 i = 0; i < len; i++) {
+            u32 a = string::get_char(ip + i64(i) * unit, unit), b = string::get_char(rp + i64(i) * ru, ru);
+            if (a != b && (strict || fold(a) != fold(b))) return false;
+        }
+    }
+    *adv = i32(need);
+    return true;
+}
+
+// The literal match of state MATCH_VALUE.
+bool match_value(Engine& e) {
+    if (e.end) {
+        u32 rt = TYPE_OF(e.val);
+        return any_text_q(TYPE_OF(e.in)) && (rt == TYPE_STRING || rt == TYPE_FILE || rt == TYPE_URL) &&
+               series::rest_length(e.val) == 0;
+    }
+    i32 adv = 0;
+    if (!match_at(e, e.pos(), e.stop_at(), e.val, &adv)) return false;
+    e.set_pos(e.pos() + adv);
+    return true;
+}
+
+// A datatype! or typeset! rule on binary input: the datatype of the value the
+// lexer would load from the position; on a match the input moves past it.
+bool match_type(Engine& e) {
+    i32 p = e.pos(), stop = e.stop_at();
+    if (p >= stop) return false;
+    SeriesBuffer* s = series::buffer_of(e.in);
+    std::vector<u8> bytes(series::head(s) + p, series::head(s) + stop);
+    stack::KeepTop keep;
+    Cell* out = stack::push_slot();
+    cell::init(out, TYPE_UNSET);
+    i32 consumed = 0;
+    lexer::Options o;
+    o.one = true;
+    try {
+        lexer::transcode(out, bytes.data(), i64(bytes.size()), o, &consumed, nullptr, nullptr, nullptr);
+    } catch (const LanguageError& err) {
+        if (err.category == ERR_SYNTAX) return false;
+        throw;
+    }
+    u32 t = TYPE_OF(out);
+    if (t == TYPE_UNSET || consumed <= 0) return false;
+    bool ok = TYPE_OF(e.val) == TYPE_DATATYPE ? e.val->w1 == t : typeset::has_q(e.val, t);
+    if (ok) e.set_pos(p + consumed);
+    return ok;
+}
+
+// `to`/`thru` over a literal: the first place from the position where it
+// matches. Answers false (position unchanged) when there is none.
+bool find_value(Engine& e, bool thru) {
+    u32 rt = TYPE_OF(e.val), it = TYPE_OF(e.in);
+    bool ok = false;
+    if (any_block_q(it)) ok = true;
+    else if (rt == TYPE_CHAR || rt == TYPE_BITSET || rt == TYPE_TAG || text_rule_q(rt)) ok = true;
+    else if (rt == TYPE_BINARY) ok = true;
+    if (!ok) fail_with(e, "parse-rule", e.val);
+    i32 stop = e.stop_at();
+    i32 p = e.pos();
+    i32 adv = 0;
+    if (it != TYPE_BINARY && any_text_q(it)) {
+        SeriesBuffer* s = series::buffer_of(e.in);
+        u32 unit = series::unit_of(s);
+        const u8* text = series::head(s);
+        bool strict = e.op == COMP_STRICT_EQUAL;
+        if (rt == TYPE_CHAR || (text_rule_q(rt) && series::rest_length(e.val) > 0)) {
+            // Candidates are found by the first code point.
+            u32 first = rt == TYPE_CHAR ? e.val->w2 : string::get_char_at(e.val, series::head_index(e.val));
+            u32 folded = fold(first);
+            bool exact = strict || (fold(first) == first && case_folding::change_char(first, 0) == first);
+            for (; p < stop; p++) {
+                if (unit == 1 && exact && first < 0x100) {
+                    const void* hit = std::memchr(text + p, int(first), size_t(stop - p));
+                    if (!hit) break;
+                    p = i32(static_cast<const u8*>(hit) - text);
+                } else {
+                    u32 c = string::get_char(text + i64(p) * unit, unit);
+                    if (!(c == first || (!strict && fold(c) == folded))) continue;
+                }
+                if (rt == TYPE_CHAR) {
+                    adv = 1;
+                    goto found;
+                }
+                if (match_at(e, p, stop, e.val, &adv)) goto found;
+            }
+            return false;
+        }
+    }
+    for (; p <= stop; p++) {
+        if (p == stop) {
+            // Only an empty text matches at the end.
+            if (any_text_q(it) && text_rule_q(rt) && series::rest_length(e.val) == 0) {
+                adv = 0;
+                goto found;
+            }
+            break;
+        }
+        if (match_at(e, p, stop, e.val, &adv)) goto found;
+    }
+    return false;
+found:
+    e.set_pos(thru ? p + adv : p);
+    return true;
+}
+
+// A repetition of one literal: as many matches as there are, up to `max`
+// (-1: no maximum); answers the count.
+i32 repeat_value(Engine& e, i32 max) {
+    i32 stop = e.stop_at();
+    i32 p = e.pos(), count = 0;
+    u32 it = TYPE_OF(e.in), rt = TYPE_OF(e.val);
+    auto more = [&]() { return max < 0 || count < max; };
+    if (it != TYPE_BINARY && any_text_q(it) && (rt == TYPE_CHAR || rt == TYPE_BITSET)) {
+        SeriesBuffer* s = series::buffer_of(e.in);
+        u32 unit = series::unit_of(s);
+        const u8* text = series::head(s);
+        if (rt == TYPE_CHAR) {
+            bool strict = e.op == COMP_STRICT_EQUAL;
+            u32 v = e.val->w2, fv = fold(v);
+            while (p < stop && more()) {
+                u32 c = string::get_char(text + i64(p) * unit, unit);
+                if (!(c == v || (!strict && fold(c) == fv))) break;
+                p++;
+                count++;
+            }
+        } else {
+            const u8* bits = bitset::zs_head(e.val);
+            i64 nbits = bitset::byte_length(e.val) * 8;
+            bool complemented = bitset::complemented_q(e.val);
+            if (unit == 1) {
+                while (p < stop && more() && bit_q(bits, nbits, complemented, text[p])) {
+                    p++;
+                    count++;
+                }
+            } else {
+                while (p < stop && more() && bit_q(bits, nbits, complemented, string::get_char(text + i64(p) * unit, unit))) {
+                    p++;
+                    count++;
+                }
+            }
+        }
+    } else {
+        i32 adv = 0;
+        while (more() && match_at(e, p, stop, e.val, &adv)) {
+            count++;
+            if (adv == 0) break;   // an empty text: one match is all there is
+            p += adv;
+        }
+    }
+    e.set_pos(p);
+    return count;
+}
+
+// --- Values the commands use ----------------------------------------------------------------
+
+// The value of a word, `no-value` when it has none.
+void word_value(const Cell* word, Cell* out) {
+    const Cell* v = interpreter::word_value_q(word);
+    if (!v) v = context::get(word);
+    if (TYPE_OF(v) == TYPE_UNSET) fire(ERR_SCRIPT, "no-value", word);
+    *out = *v;
+}
+
+// The value of a word or get-word when it is the input series itself (the
+// same datatype and buffer): its head index; else -1.
+i32 input_position_of(const Engine& e, const Cell* word) {
+    u32 t = TYPE_OF(word);
+    if (t != TYPE_WORD && t != TYPE_GET_WORD) return -1;
+    const Cell* v = interpreter::word_value_q(word);
+    if (!v || !series::same_series_q(v, e.in)) return -1;
+    i32 h = series::head_index(v), tail = e.in_tail();
+    return h > tail ? tail : h;
+}
+
+// The value of an insert or change: a paren's result, a word's value, or
+// the value as it stands; into `out`.
+void command_value(Engine& e, const Cell* v, Cell* out) {
+    u32 t = TYPE_OF(v);
+    if (t == TYPE_PATH) fail_with(e, "parse-rule", v);
+    if (t == TYPE_PAREN) {
+        *e.tmp = *v;
+        eval_paren(e.tmp, out);
+        if (TYPE_OF(e.callback) != TYPE_NONE && !call_callback(e, EV_PAREN)) return;
+    } else if (t == TYPE_WORD) {
+        word_value(v, out);
+    } else {
+        *out = *v;
+    }
+}
+
+// The element of the input at an absolute index as a value.
+void element_of(const Engine& e, i32 index, Cell* out) {
+    const Cell* v = series::element_value(e.in, index, out);
+    if (v != out) *out = *v;
+}
+
+// A copy of the input from `from` (absolute) for n elements, into `out` (a stack cell).
+void copy_part(const Engine& e, i32 from, i32 n, Cell* out) {
+    Cell* src = stack::push(e.in);
+    src->w1 = u32(from);
+    Cell* part = stack::push_slot();
+    integer::make_at(part, n);
+    Cell* res = stack::push_slot();
+    cell::init(res, TYPE_NONE);
+    actions::copy(src, res, part, false, nullptr);
+    *out = *res;
+    stack::top = src;
+}
+
+// --- Collecting ----------------------------------------------------------------------------
+
+// Stores a kept value in the current collection: the value-stack top is a
+// block (a plain collection) or a target marker (get-word! for into,
+// refinement! for after) above the target series.
+void keep_value(const Cell* value, bool only) {
+    Cell* top = stack::top - 1;
+    u32 t = TYPE_OF(top);
+    Cell* v = stack::push(value);
+    if (t == TYPE_GET_WORD || t == TYPE_REFINEMENT) {
+        Cell* target = top - 1;
+        Cell* at = stack::push(target);
+        if (t == TYPE_REFINEMENT) at->w1 = u32(series::abs_length(series::buffer_of(target)));
+        i32 before = series::abs_length(series::buffer_of(target));
+        actions::insert(at, v, nullptr, only, nullptr);
+        i32 grown = series::abs_length(series::buffer_of(target)) - before;
+        if (t == TYPE_GET_WORD) target->w1 = u32(i32(target->w1) + (grown > 0 ? grown : 0));
+    } else {
+        Cell* at = stack::push(top);
+        at->w1 = u32(series::abs_length(series::buffer_of(top)));
+        actions::insert(at, v, nullptr, only, nullptr);
+    }
+    stack::top = v;
+}
+
+// Whether a collect into/after target fits the input.
+bool target_fits(const Cell* target, const Cell* input) {
+    u32 t = TYPE_OF(target), it = TYPE_OF(input);
+    if (!any_series_q(t) || t == TYPE_VECTOR || t == TYPE_IMAGE) return false;
+    if (t == it || any_block_q(t)) return true;
+    if (any_text_q(t)) return any_text_q(it) || it == TYPE_BINARY;
+    if (t == TYPE_BINARY) return it == TYPE_BINARY;
+    return false;
+}
+
+// --- The loop ----------------------------------------------------------------------------
+
+#define EVENT(ev)                                                                     \
+    do {                                                                              \
+        if (TYPE_OF(e.callback) != TYPE_NONE && !call_callback(e, ev)) goto stopped; \
+    } while (0)
+
+void run_engine(Engine& e) {
+    State state = ENTER_BLOCK;
+    *e.val = *e.rules;
+    for (;;) {
+        switch (state) {
+            case ENTER_BLOCK: {
+                Cell none_cell;
+                cell::init(&none_cell, TYPE_NONE);
+                push_frame(&none_cell, e.rpos, e.pos(), e.rest(), e.rules);
+                *e.rules = *e.val;
+                i32 t = e.rtail();
+                i32 h = i32(e.rules->w1);
+                e.rpos = (h < t ? h : t) - 1;
+                e.match = true;
+                e.recompute_end();
+                EVENT(EV_PUSH);
+                state = NEXT_RULE;
+                break;
+            }
+            case LEAVE_BLOCK: {
+                if (frame_cells() <= 3) {
+                    EVENT(EV_POP);
+                    state = FINISH;
+                    break;
+                }
+                e.completed = e.rpos >= e.rtail();
+                EVENT(EV_POP);
+                Cell* f = top_frame();
+                *e.rules = f[2];
+                i32 at = i32(f[1].w1);
+                drop_frame();
+                i32 t = e.rtail();
+                e.rpos = at < t ? at : t;
+                state = top_rule_frame_q() ? END_RULE : !e.match ? FIND_ALTERNATIVE : NEXT_RULE;
+                break;
+            }
+            case PUSH_RULE: {
+                Cell first;
+                if (e.cmd == CMD_COPY || e.cmd == CMD_SET) {
+                    first = *cell_at(e.rules->w2, e.rec_at);
+                } else {
+                    triple::make_at(&first, e.min, e.max, 1);
+                    if (e.cmd == CMD_TO || e.cmd == CMD_THRU) first.w1 = u32(e.pos());
+                    if (e.cmd == CMD_CASE) first.w1 = u32(e.extra);
+                }
+                Cell record;
+                cell::init(&record, TYPE_PAIR);
+                record.w1 = u32(e.pos());
+                record.w2 = u32(e.cmd);
+                record.w3 = u32(e.cmd == CMD_CASE ? 0 : e.extra);
+                push_frame(&first, e.rec_at, e.pos(), e.rest(), &record);
+                e.rpos = e.rec_at + 1;
+                EVENT(EV_PUSH);
+                state = MATCH_SUBRULE;
+                break;
+            }
+            case END_RULE: {
+                Cell* f = top_frame();
+                if (!rule_frame_q(f)) {
+                    if (e.pop) {
+                        e.pop = false;
+                        state = LEAVE_BLOCK;
+                    } else {
+                        state = NEXT_RULE;
+                    }
+                    break;
+                }
+                e.pop = true;
+                i32 cmd = i32(f[2].w2), extra = i32(f[2].w3);
+                i32 at = i32(f[1].w1), start = i32(f[1].w2), start_len = i32(f[1].w3);
+                i32 tail = e.in_tail();
+                if (start > tail) start = tail;
+                switch (cmd) {
+                    case CMD_REPEAT:
+                    case CMD_WHILE: {
+                        i32 mn = i32(f[0].w1), mx = i32(f[0].w2), count = i32(f[0].w3);
+                        bool cont = e.match;
+                        if (mx != -1) cont = cont && count < mx;
+                        if (cmd != CMD_WHILE && e.pos() == start && start_len <= e.rest()) cont = false;
+                        if (e.brk) {
+                            cont = false;
+                            e.brk = false;
+                        }
+                        if (cont) {
+                            f[1].w2 = u32(e.pos());
+                            f[1].w3 = u32(e.rest());
+                            f[0].w3 = u32(count + 1);
+                            i32 t = e.rtail();
+                            e.rpos = at < t ? at : t;
+                            e.pop = false;
+                            EVENT(EV_ITERATE);
+                            state = NEXT_RULE;
+                            continue;
+                        }
+                        if (!e.match) {
+                            e.set_pos(start);   // the failed round consumes nothing
+                            e.match = count - 1 >= mn || mn == 0;
+                        } else if (count < mn) {
+                            e.match = false;
+                        }
+                        if (!e.match) {
+                            i32 origin = i32(f[2].w1);
+                            e.set_pos(origin < tail ? origin : tail);
+                        }
+                        break;
+                    }
+                    case CMD_TO:
+                    case CMD_THRU: {
+                        if (e.match) {
+                            if (cmd == CMD_TO) e.set_pos(start);
+                            break;
+                        }
+                        if (start < e.stop_at()) {
+                            f[1].w2 = u32(start + 1);
+                            e.set_pos(start + 1);
+                            e.recompute_end();
+                            i32 t = e.rtail();
+                            e.rpos = at < t ? at : t;
+                            e.match = true;
+                            e.pop = false;
+                            EVENT(EV_ITERATE);
+                            state = NEXT_RULE;
+                            continue;
+                        }
+                        i32 origin = i32(f[0].w1);
+                        e.set_pos(origin < tail ? origin : tail);
+                        break;
+                    }
+                    case CMD_COPY:
+                    case CMD_SET: {
+                        if (!e.match) break;
+                        *e.copied = f[0];
+                        i32 n = e.pos() - start;
+                        if (cmd == CMD_COPY) {
+                            copy_part(e, start, n > 0 ? n : 0, e.tmp);
+                        } else if (n > 0) {
+                            element_of(e, start, e.tmp);
+                        } else {
+                            cell::init(e.tmp, TYPE_NONE);
+                        }
+                        Cell* w = stack::push(e.copied);
+                        context::set(w, e.tmp);
+                        stack::top = w;
+                        if (cmd == CMD_SET) cell::init(e.copied, TYPE_NONE);
+                        break;
+                    }
+                    case CMD_NOT:
+                        e.match = !e.match;
+                        e.set_pos(start);   // a not never consumes
+                        break;
+                    case CMD_AHEAD:
+                        e.set_pos(start);
+                        break;
+                    case CMD_INTO: {
+                        bool at_end = e.pos() >= e.in_tail() ||
+                                      (e.limit > 0 && cells(input_stack) - input_head <= 1 && e.pos() >= e.limit);
+                        if (!at_end) e.match = false;
+                        cut(input_stack, cells(input_stack) - 1);
+                        *e.in = *cell_at(input_stack, cells(input_stack) - 1);
+                        i32 t = e.in_tail();
+                        if (e.pos() > t) e.set_pos(t);
+                        if (!e.completed) e.match = false;
+                        if (e.match) e.set_pos(e.pos() + 1 <= t ? e.pos() + 1 : t);
+                        break;
+                    }
+                    case CMD_REMOVE: {
+                        if (!e.match) break;
+                        i32 n = e.pos() - start;
+                        Cell* at = stack::push(e.in);
+                        at->w1 = u32(start);
+                        Cell* part = stack::push_slot();
+                        integer::make_at(part, n > 0 ? n : 0);
+                        actions::remove(at, part, nullptr);
+                        stack::top = at;
+                        e.set_pos(start);
+                        break;
+                    }
+                    case CMD_CHANGE:
+                    case CMD_CHANGE_ONLY: {
+                        const Cell* v = e.rule_q(at + 2);
+                        if (!v) parse_end(e, sym.change);
+                        *e.val = *v;
+                        e.rpos = at + 2;
+                        command_value(e, e.val, e.tmp);
+                        if (!e.match) break;
+                        i32 n = e.pos() - start;
+                        Cell* series_at = stack::push(e.in);
+                        series_at->w1 = u32(start);
+                        Cell* value = stack::push(e.tmp);
+                        Cell* part = stack::push_slot();
+                        integer::make_at(part, n > 0 ? n : 0);
+                        i32 before = e.in_tail();
+                        actions::change(series_at, value, part, cmd == CMD_CHANGE_ONLY, nullptr);
+                        i32 after = e.in_tail();
+                        stack::top = series_at;
+                        i32 p = start + (n > 0 ? n : 0) + (after - before);
+                        e.set_pos(p < start ? start : p > after ? after : p);
+                        break;
+                    }
+                    case CMD_COLLECT: {
+                        e.collect_depth--;
+                        Cell* top = stack::top - 1;
+                        u32 t = TYPE_OF(top);
+                        if (t == TYPE_GET_WORD || t == TYPE_REFINEMENT) {
+                            stack::top -= 2;
+                        } else if (top - 1 == e.result) {
+                            e.collected = true;
+                        } else {
+                            Cell* below = top - 1;
+                            if (TYPE_OF(below) == TYPE_SET_WORD) {
+                                Cell* w = stack::push(below);
+                                cell::set_type(w, TYPE_WORD);
+                                context::set(w, top);
+                                stack::top = below;
+                            } else {
+                                // Stored as one value in the enclosing collection or target.
+                                Cell nested = *top;
+                                stack::top = top;
+                                keep_value(&nested, true);
+                            }
+                        }
+                        break;
+                    }
+                    case CMD_KEEP: {
+                        if (!e.match) break;
+                        i32 n = e.pos() - start;
+                        if (e.ended_cmd == CMD_COPY && e.ended_at == frame_cells() && TYPE_OF(e.copied) != TYPE_NONE) {
+                            word_value(e.copied, e.tmp);
+                            keep_value(e.tmp, true);
+                        } else if (n > 1 && extra) {
+                            for (i32 i = 0; i < n; i++) {
+                                element_of(e, start + i, e.tmp);
+                                keep_value(e.tmp, true);
+                            }
+                        } else if (n > 1) {
+                            copy_part(e, start, n, e.tmp);
+                            keep_value(e.tmp, true);
+                        } else if (n == 1) {
+                            element_of(e, start, e.tmp);
+                            keep_value(e.tmp, true);
+                        }
+                        break;
+                    }
+                    case CMD_CASE:
+                        e.op = i32(f[0].w1);
+                        break;
+                    default:
+                        fire(ERR_INTERNAL, "not-done");
+                }
+                // The common tail.
+                EVENT(EV_POP);
+                if (cmd != CMD_COPY) cell::init(e.copied, TYPE_NONE);
+                drop_frame();
+                e.ended_cmd = cmd;
+                e.ended_at = frame_cells();
+                e.recompute_end();
+                state = CHECK_PENDING;
+                break;
+            }
+            case CHECK_PENDING:
+                state = top_rule_frame_q() ? END_RULE : !e.match ? FIND_ALTERNATIVE : NEXT_RULE;
+                break;
+            case DISPATCH_RULE:
+                *e.val = *cell_at(e.rules->w2, e.rpos);
+                e.sub_rule = false;
+                state = DISPATCH_VALUE;
+                break;
+            case DISPATCH_VALUE: {
+                switch (TYPE_OF(e.val)) {
+                    case TYPE_WORD:
+                        state = KEYWORD;
+                        break;
+                    case TYPE_BLOCK:
+                        state = ENTER_BLOCK;
+                        break;
+                    case TYPE_DATATYPE:
+                    case TYPE_TYPESET: {
+                        u32 it = TYPE_OF(e.in);
+                        if (any_text_q(it)) fail_with(e, "parse-unsupported");
+                        bool m = false;
+                        if (!e.end) {
+                            if (it == TYPE_BINARY) {
+                                m = match_type(e);
+                            } else {
+                                u32 t = TYPE_OF(cell_at(e.in->w2, e.pos()));
+                                m = TYPE_OF(e.val) == TYPE_DATATYPE ? e.val->w1 == t : typeset::has_q(e.val, t);
+                                if (m) e.set_pos(e.pos() + 1);
+                            }
+                        }
+                        e.match = m;
+                        e.recompute_end();
+                        EVENT(EV_MATCH);
+                        state = CHECK_PENDING;
+                        break;
+                    }
+                    case TYPE_SET_WORD: {
+                        context::set(e.val, e.in);
+                        state = NEXT_RULE;
+                        break;
+                    }
+                    case TYPE_GET_WORD: {
+                        const Cell* v = context::get(e.val);
+                        if (!series::same_series_q(v, e.in)) fail_with(e, "parse-invalid-ref", e.val);
+                        i32 h = series::head_index(v), t = e.in_tail();
+                        e.set_pos(h < t ? h : t);
+                        e.match = true;
+                        e.recompute_end();
+                        state = CHECK_PENDING;
+                        break;
+                    }
+                    case TYPE_INTEGER: {
+                        i32 n = integer::get(e.val), m = n;
+                        const Cell* next = e.rule_q(e.rpos + 1);
+                        i32 last = e.rpos;
+                        if (next && TYPE_OF(next) == TYPE_INTEGER) {
+                            m = integer::get(next);
+                            last = e.rpos + 1;
+                        } else if (next && TYPE_OF(next) == TYPE_WORD && interpreter::word_value_q(next) &&
+                                   TYPE_OF(interpreter::word_value_q(next)) == TYPE_INTEGER) {
+                            m = integer::get(interpreter::word_value_q(next));
+                            last = e.rpos + 1;
+                        }
+                        if (n < 0) fail_with(e, "out-of-range", e.val);
+                        if (m < 0) {
+                            Cell mc;
+                            integer::make_at(&mc, m);
+                            fail_with(e, "out-of-range", &mc);
+                        }
+                        if (!e.rule_q(last + 1) || n > m) fail_with(e, "parse-rule", e.val);
+                        if (m == 0) {
+                            e.rpos = last + 1;   // the rule is skipped untried
+                            state = CHECK_PENDING;
+                            break;
+                        }
+                        e.cmd = CMD_REPEAT;
+                        e.min = n;
+                        e.max = m;
+                        e.extra = 0;
+                        e.rec_at = last;
+                        state = PUSH_RULE;
+                        break;
+                    }
+                    case TYPE_PAREN: {
+                        eval_paren(e.val, e.tmp);
+                        EVENT(EV_PAREN);
+                        i32 t = e.rtail();
+                        if (e.rpos > t - 1) e.rpos = t - 1;
+                        i32 tail = e.in_tail();
+                        if (e.pos() > tail) e.set_pos(tail);
+                        e.recompute_end();
+                        state = CHECK_PENDING;
+                        break;
+                    }
+                    case TYPE_PATH:
+                        fail_with(e, "parse-rule", e.val);
+                    default:
+                        state = MATCH_VALUE;
+                        break;
+                }
+                break;
+            }
+            case NEXT_INPUT:
+                e.set_pos(e.pos() + 1);
+                e.recompute_end();
+                state = CHECK_PENDING;
+                break;
+            case NEXT_RULE: {
+                i32 t = e.rtail();
+                if (e.rpos < t) e.rpos++;
+                if (e.rpos >= t) {
+                    e.rpos = t;
+                    state = top_rule_frame_q() ? END_RULE : LEAVE_BLOCK;
+                    break;
+                }
+                EVENT(EV_FETCH);
+                state = DISPATCH_RULE;
+                break;
+            }
+            case MATCH_VALUE:
+                e.match = match_value(e);
+                e.recompute_end();
+                EVENT(EV_MATCH);
+                state = CHECK_PENDING;
+                break;
+            case MATCH_SUBRULE: {
+                const Cell* v = e.rule_q(e.rpos);
+                if (!v) {
+                    switch (e.cmd) {
+                        case CMD_TO: parse_end(e, sym.to);
+                        case CMD_THRU: parse_end(e, sym.thru);
+                        case CMD_NOT: parse_end(e, sym.not_);
+                        case CMD_REMOVE: parse_end(e, sym.remove);
+                        case CMD_WHILE: parse_end(e, sym.while_);
+                        case CMD_COLLECT: parse_end(e, sym.collect);
+                        case CMD_KEEP: parse_end(e, sym.keep);
+                        case CMD_AHEAD: parse_end(e, sym.ahead);
+                        default: break;
+                    }
+                    e.rpos = e.rtail();
+                    e.match = true;
+                    state = CHECK_PENDING;
+                    break;
+                }
+                *e.val = *v;
+                e.sub_rule = e.cmd != CMD_COLLECT && e.cmd != CMD_KEEP;
+                if (TYPE_OF(e.val) == TYPE_WORD) {
+                    state = KEYWORD;
+                    break;
+                }
+                state = SUBRULE_VALUE;
+                break;
+            }
+            case SUBRULE_VALUE: {
+                e.sub_rule = false;
+                switch (TYPE_OF(e.val)) {
+                    case TYPE_BLOCK:
+                        state = ENTER_BLOCK;
+                        break;
+                    case TYPE_INTEGER:
+                    case TYPE_PAREN:
+                    case TYPE_TYPESET:
+                    case TYPE_DATATYPE:
+                    case TYPE_WORD:
+                    case TYPE_SET_WORD:
+                    case TYPE_GET_WORD:
+                    case TYPE_PATH:
+                        state = DISPATCH_VALUE;
+                        break;
+                    default: {
+                        Cell* f = top_frame();
+                        i32 cmd = i32(f[2].w2);
+                        i32 mn = TYPE_OF(f) == TYPE_TRIPLE ? i32(f[0].w1) : -1;
+                        if ((cmd == CMD_TO || cmd == CMD_THRU)) {
+                            e.match = find_value(e, cmd == CMD_THRU);
+                        } else if (cmd == CMD_REPEAT || cmd == CMD_WHILE) {
+                            i32 mx = i32(f[0].w2), origin = e.pos();
+                            i32 count = repeat_value(e, mx);
+                            e.match = count >= mn || mn == 0;
+                            if (!e.match) e.set_pos(origin);
+                        } else {
+                            (void)mn;
+                            state = DISPATCH_VALUE;
+                            break;
+                        }
+                        EVENT(EV_MATCH);
+                        EVENT(EV_POP);
+                        drop_frame();
+                        e.ended_cmd = cmd;
+                        e.ended_at = frame_cells();
+                        e.recompute_end();
+                        state = CHECK_PENDING;
+                        break;
+                    }
+                }
+                break;
+            }
+            case FIND_ALTERNATIVE: {
+                Cell* f = top_frame();
+                i32 start = i32(f[1].w2), tail = e.in_tail();
+                e.set_pos(start < tail ? start : tail);
+                e.recompute_end();
+                i32 t = e.rtail();
+                i32 p = e.rpos < 0 ? 0 : e.rpos;
+                bool found = false;
+                for (; p < t; p++) {
+                    const Cell* c = cell_at(e.rules->w2, p);
+                    if (TYPE_OF(c) == TYPE_WORD && symbol::resolve(i32(c->w2)) == sym.bar) {
+                        found = true;
+                        break;
+                    }
+                }
+                if (found) {
+                    e.rpos = p;
+                    e.match = true;
+                    state = NEXT_RULE;
+                } else {
+                    e.rpos = t;
+                    state = LEAVE_BLOCK;
+                }
+                break;
+            }
+            case KEYWORD: {
+                bool sub_rule = e.sub_rule;
+                e.sub_rule = false;
+                i32 s = symbol::resolve(i32(e.val->w2));
+                e.extra = 0;
+                if (s == sym.bar) {
+                    e.rpos = e.rtail();
+                    e.match = true;
+                    state = NEXT_RULE;
+                } else if (s == sym.skip) {
+                    if (e.end) {
+                        e.match = false;
+                        state = CHECK_PENDING;
+                    } else {
+                        e.match = true;
+                        state = NEXT_INPUT;
+                    }
+                } else if (s == sym.any || s == sym.some || s == sym.opt || s == sym.while_) {
+                    if (!e.rule_q(e.rpos + 1)) parse_end(e, s);
+                    e.cmd = s == sym.while_ ? CMD_WHILE : CMD_REPEAT;
+                    e.min = s == sym.some ? 1 : 0;
+                    e.max = s == sym.opt ? 1 : -1;
+                    e.rec_at = e.rpos;
+                    state = PUSH_RULE;
+                } else if (s == sym.copy || s == sym.set) {
+                    const Cell* w = e.rule_q(e.rpos + 1);
+                    if (!w || !any_word_q(TYPE_OF(w)) || !e.rule_q(e.rpos + 2)) parse_end(e, s);
+                    e.cmd = s == sym.copy ? CMD_COPY : CMD_SET;
+                    e.min = e.max = -1;
+                    e.rec_at = e.rpos + 1;
+                    state = PUSH_RULE;
+                } else if (s == sym.to || s == sym.thru) {
+                    const Cell* next = e.rule_q(e.rpos + 1);
+                    if (next && TYPE_OF(next) == TYPE_WORD && symbol::resolve(i32(next->w2)) == sym.end) {
+                        e.match = true;
+                        e.set_pos(e.stop_at());
+                        e.end = true;
+                        e.rpos++;
+                        state = CHECK_PENDING;
+                        break;
+                    }
+                    e.cmd = s == sym.to ? CMD_TO : CMD_THRU;
+                    e.min = e.max = -1;
+                    e.rec_at = e.rpos;
+                    state = PUSH_RULE;
+                } else if (s == sym.remove) {
+                    const Cell* next = e.rule_q(e.rpos + 1);
+                    if (next && TYPE_OF(next) == TYPE_PATH) fail_with(e, "parse-rule", next);
+                    i32 at = next ? input_position_of(e, next) : -1;
+                    if (at >= 0) {
+                        i32 from = at < e.pos() ? at : e.pos(), to = at < e.pos() ? e.pos() : at;
+                        Cell* series_at = stack::push(e.in);
+                        series_at->w1 = u32(from);
+                        Cell* part = stack::push_slot();
+                        integer::make_at(part, to - from);
+                        actions::remove(series_at, part, nullptr);
+                        stack::top = series_at;
+                        e.set_pos(from);
+                        e.rpos++;
+                        e.match = true;
+                        e.recompute_end();
+                        state = CHECK_PENDING;
+                        break;
+                    }
+                    e.cmd = CMD_REMOVE;
+                    e.min = e.max = -1;
+                    e.rec_at = e.rpos;
+                    state = PUSH_RULE;
+                } else if (s == sym.break_ || s == sym.reject) {
+                    e.match = s == sym.break_;
+                    e.brk = true;
+                    e.pop = true;
+                    state = END_RULE;
+                } else if (s == sym.keep) {
+                    if (e.collect_depth == 0) fail_with(e, "parse-keep");
+                    i32 at = e.rpos;
+                    const Cell* next = e.rule_q(at + 1);
+                    if (next && TYPE_OF(next) == TYPE_WORD && symbol::resolve(i32(next->w2)) == sym.pick) {
+                        e.extra = 1;
+                        at++;
+                        next = e.rule_q(at + 1);
+                    }
+                    if (!next) parse_end(e, sym.keep);
+                    if (TYPE_OF(next) == TYPE_PAREN) {
+                        *e.val = *next;
+                        e.rpos = at + 1;
+                        eval_paren(e.val, e.tmp);
+                        EVENT(EV_PAREN);
+                        keep_value(e.tmp, e.extra == 0);
+                        e.match = true;
+                        state = CHECK_PENDING;
+                        break;
+                    }
+                    e.cmd = CMD_KEEP;
+                    e.min = e.max = -1;
+                    e.rec_at = at;
+                    state = PUSH_RULE;
+                } else if (s == sym.fail) {
+                    e.match = false;
+                    state = CHECK_PENDING;
+                } else if (s == sym.ahead || s == sym.not_) {
+                    e.cmd = s == sym.ahead ? CMD_AHEAD : CMD_NOT;
+                    e.min = e.max = -1;
+                    e.rec_at = e.rpos;
+                    state = PUSH_RULE;
+                } else if (s == sym.into) {
+                    if (!any_block_q(TYPE_OF(e.in))) fail_with(e, "parse-block", e.in);
+                    const Cell* next = e.rule_q(e.rpos + 1);
+                    if (!next) parse_end(e, sym.into);
+                    if (TYPE_OF(next) == TYPE_WORD) {
+                        const Cell* v = interpreter::word_value_q(next);
+                        if (!v || TYPE_OF(v) != TYPE_BLOCK) parse_end(e, sym.into);
+                    } else if (TYPE_OF(next) != TYPE_BLOCK) {
+                        parse_end(e, sym.into);
+                    }
+                    const Cell* item = e.end ? nullptr : cell_at(e.in->w2, e.pos());
+                    u32 t = item ? TYPE_OF(item) : TYPE_NONE;
+                    if (!item || !any_series_q(t) || t == TYPE_VECTOR || t == TYPE_IMAGE) {
+                        e.match = false;
+                        e.rpos++;
+                        state = CHECK_PENDING;
+                        break;
+                    }
+                    *e.tmp = *item;
+                    *cell_at(input_stack, cells(input_stack) - 1) = *e.in;
+                    if (cells(input_stack) >= STACK_LIMIT) fire(ERR_SCRIPT, "parse-stack");
+                    *append_to(input_stack) = *e.tmp;
+                    *e.in = *e.tmp;
+                    i32 tail = e.in_tail();
+                    if (e.pos() > tail) e.set_pos(tail);
+                    e.cmd = CMD_INTO;
+                    e.min = e.max = -1;
+                    e.rec_at = e.rpos;
+                    state = PUSH_RULE;
+                } else if (s == sym.insert || s == sym.change) {
+                    bool insert = s == sym.insert;
+                    i32 at = e.rpos;
+                    const Cell* next = e.rule_q(at + 1);
+                    bool only = false;
+                    if (next && TYPE_OF(next) == TYPE_WORD && symbol::resolve(i32(next->w2)) == sym.only) {
+                        only = true;
+                        at++;
+                        next = e.rule_q(at + 1);
+                    }
+                    if (!next) parse_end(e, s);
+                    i32 where = input_position_of(e, next);
+                    if (!insert && where < 0) {
+                        e.cmd = only ? CMD_CHANGE_ONLY : CMD_CHANGE;
+                        e.min = e.max = -1;
+                        e.rec_at = at;
+                        state = PUSH_RULE;
+                        break;
+                    }
+                    if (where >= 0) {
+                        at++;
+                        next = e.rule_q(at + 1);
+                        if (!next) {
+                            Cell w;
+                            keyword_word(s, &w);
+                            if (insert) fail_with(e, "parse-rule", &w);
+                            parse_end(e, s);
+                        }
+                    }
+                    *e.val = *next;
+                    e.rpos = at + 1;
+                    command_value(e, e.val, e.tmp);
+                    i32 p = e.pos();
+                    Cell* series_at = stack::push(e.in);
+                    Cell* value = stack::push(e.tmp);
+                    i32 before = e.in_tail();
+                    if (insert) {
+                        series_at->w1 = u32(where >= 0 ? where : p);
+                        actions::insert(series_at, value, nullptr, only, nullptr);
+                        i32 grown = e.in_tail() - before;
+                        if (where < 0 || where <= p) e.set_pos(p + grown);
+                    } else {
+                        i32 from = where < p ? where : p, to = where < p ? p : where;
+                        series_at->w1 = u32(from);
+                        Cell* part = stack::push_slot();
+                        integer::make_at(part, to - from);
+                        actions::change(series_at, value, part, only, nullptr);
+                        e.set_pos(from);
+                    }
+                    stack::top = series_at;
+                    i32 tail = e.in_tail();
+                    if (e.pos() > tail) e.set_pos(tail);
+                    e.match = true;
+                    e.recompute_end();
+                    state = insert ? NEXT_RULE : CHECK_PENDING;
+                } else if (s == sym.end) {
+                    e.end = e.pos() >= e.stop_at();
+                    e.match = e.end;
+                    state = CHECK_PENDING;
+                } else if (s == sym.if_) {
+                    const Cell* next = e.rule_q(e.rpos + 1);
+                    if (!next || TYPE_OF(next) != TYPE_PAREN) parse_end(e, sym.if_);
+                    *e.val = *next;
+                    e.rpos++;
+                    eval_paren(e.val, e.tmp);
+                    EVENT(EV_PAREN);
+                    e.match = logic::truthy_q(e.tmp, false, nullptr);
+                    e.recompute_end();
+                    state = CHECK_PENDING;
+                } else if (s == sym.quote) {
+                    const Cell* next = e.rule_q(e.rpos + 1);
+                    if (!next) parse_end(e, sym.quote);
+                    *e.val = *next;
+                    e.rpos++;
+                    state = MATCH_VALUE;
+                } else if (s == sym.collect) {
+                    i32 at = e.rpos;
+                    const Cell* next = e.rule_q(at + 1);
+                    i32 mode = 0;   // 0 plain, 1 set, 2 into, 3 after
+                    if (next && TYPE_OF(next) == TYPE_WORD) {
+                        i32 m = symbol::resolve(i32(next->w2));
+                        mode = m == sym.set ? 1 : m == sym.into ? 2 : m == sym.after ? 3 : 0;
+                    }
+                    e.extra = 0;
+                    i32 mark = -1;
+                    if (mode) {
+                        const Cell* w = e.rule_q(at + 2);
+                        if (!w || TYPE_OF(w) != TYPE_WORD) parse_end(e, sym.collect);
+                        Cell* word = stack::push(w);
+                        at += 2;
+                        if (mode == 1) {
+                            cell::set_type(word, TYPE_SET_WORD);
+                        } else {
+                            stack::top--;
+                            Cell target;
+                            word_value(word, &target);
+                            if (!target_fits(&target, e.in)) fail_with(e, "parse-into-type");
+                            if (series::same_series_q(&target, e.in)) fail_with(e, "parse-into-bad");
+                            Cell* kept = stack::push(&target);
+                            mark = series::head_index(kept);
+                            Cell* marker = stack::push(w);
+                            cell::set_type(marker, mode == 2 ? TYPE_GET_WORD : TYPE_REFINEMENT);
+                        }
+                    }
+                    if (mode <= 1) {
+                        Cell* b = stack::push_slot();
+                        cell::init(b, TYPE_UNSET);
+                        block::make_at(b, 4);
+                    }
+                    e.collect_depth++;
+                    e.cmd = CMD_COLLECT;
+                    e.min = -1;
+                    e.max = mark;
+                    e.rec_at = at;
+                    state = PUSH_RULE;
+                } else if (s == sym.case_) {
+                    const Cell* w = e.rule_q(e.rpos + 1);
+                    if (!w || TYPE_OF(w) != TYPE_WORD) parse_end(e, sym.case_);
+                    Cell v;
+                    word_value(w, &v);
+                    e.extra = e.op;
+                    e.op = logic::truthy_q(&v, false, nullptr) ? COMP_STRICT_EQUAL : COMP_EQUAL;
+                    e.cmd = CMD_CASE;
+                    e.min = e.max = -1;
+                    e.rec_at = e.rpos + 1;
+                    state = PUSH_RULE;
+                } else if (s == sym.none) {
+                    e.match = true;
+                    state = CHECK_PENDING;
+                } else {
+                    Cell v;
+                    word_value(e.val, &v);
+                    if (TYPE_OF(&v) == TYPE_WORD) {
+                        if (!sub_rule) fail_with(e, "parse-rule", &v);
+                        *e.val = v;
+                        state = MATCH_VALUE;
+                        break;
+                    }
+                    *e.val = v;
+                    state = sub_rule ? SUBRULE_VALUE : DISPATCH_VALUE;
+                }
+                break;
+            }
+            case FINISH: {
+                if (e.match) e.match = e.rpos >= e.rtail();
+                i32 remaining = e.rest();
+                if (e.limit > 0 && remaining > 0) remaining = e.limit - e.pos();
+                if (remaining > 0 && cells(input_stack) - input_head <= 1) e.match = false;
+                EVENT(EV_END);
+                return;
+            }
+            case STOP:
+                return;
+        }
+    }
+stopped:
+    e.collected = false;
+}
+
+#undef EVENT
+
+void make_symbols() {
+    sym.bar = symbol::make("|");
+    sym.skip = symbol::make("skip");
+    sym.any = symbol::make("any");
+    sym.some = symbol::make("some");
+    sym.copy = symbol::make("copy");
+    sym.to = symbol::make("to");
+    sym.thru = symbol::make("thru");
+    sym.remove = symbol::make("remove");
+    sym.break_ = symbol::make("break");
+    sym.opt = symbol::make("opt");
+    sym.keep = symbol::make("keep");
+    sym.fail = symbol::make("fail");
+    sym.ahead = symbol::make("ahead");
+    sym.while_ = symbol::make("while");
+    sym.into = symbol::make("into");
+    sym.insert = symbol::make("insert");
+    sym.change = symbol::make("change");
+    sym.end = symbol::make("end");
+    sym.if_ = symbol::make("if");
+    sym.not_ = symbol::make("not");
+    sym.quote = symbol::make("quote");
+    sym.collect = symbol::make("collect");
+    sym.case_ = symbol::make("case");
+    sym.reject = symbol::make("reject");
+    sym.set = symbol::make("set");
+    sym.none = symbol::make("none");
+    sym.pick = symbol::make("pick");
+    sym.only = symbol::make("only");
+    sym.after = symbol::make("after");
+    sym.push = symbol::make("push");
+    sym.pop = symbol::make("pop");
+    sym.fetch = symbol::make("fetch");
+    sym.match = symbol::make("match");
+    sym.iterate = symbol::make("iterate");
+    sym.paren = symbol::make("paren");
+    sym.end_event = sym.end;
+    sym.callback = symbol::make("<parse-callback>");
+}
+
+}  // namespace
+
+void init() {
+    make_symbols();
+    Cell b;
+    cell::init(&b, TYPE_UNSET);
+    block::make_at(&b, 8);
+    input_stack = boot::append_root(&b)->w2;
+    block::make_at(&b, 100);
+    rule_stack = boot::append_root(&b)->w2;
+    input_head = rule_head = 0;
+}
+
+Cell* run(const Cell* input, const Cell* rules, i32 op, i32 limit, const Cell* callback) {
+    Engine e;
+    e.saved = save_stacks();
+    struct Guard {
+        bool saved;
+        bool done = false;
+        ~Guard() {
+            if (!done) reset_stacks(saved);
+        }
+    } guard{e.saved};
+    auto slot = [](const Cell* from) {
+        Cell* c = stack::push_slot();
+        if (from) *c = *from;
+        else cell::init(c, TYPE_NONE);
+        return c;
+    };
+    e.in = slot(input);
+    i32 tail = e.in_tail();
+    if (e.pos() > tail) e.set_pos(tail);
+    e.rules = slot(rules);
+    e.val = slot(nullptr);
+    e.tmp = slot(nullptr);
+    e.callback = slot(callback && TYPE_OF(callback) == TYPE_FUNCTION ? callback : nullptr);
+    e.copied = slot(nullptr);
+    e.result = slot(nullptr);
+    cell::init(e.result, TYPE_UNSET);
+    e.op = op;
+    e.limit = limit;
+    *append_to(input_stack) = *e.in;
+    run_engine(e);
+    reset_stacks(e.saved);
+    guard.done = true;
+    if (e.collected) return e.result + 1;
+    logic::make_at(e.result, e.match);
+    stack::top = e.result + 1;
+    return e.result;
+}
+
+}  // namespace parse
+}  // namespace zir

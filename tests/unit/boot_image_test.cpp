@@ -1,0 +1,178 @@
+// The boot image: SET pairs and root indexes in boot mode, words bound by
+// root index, the image the build embeds (decoding back to the library's
+// source), and the refusal of an image that is not one.
+#include <cstdio>
+#include <cstring>
+
+#include "boot/boot_image.hpp"
+#include "boot/roots.hpp"
+#include "datatypes/binary.hpp"
+#include "datatypes/block.hpp"
+#include "datatypes/context.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/symbol.hpp"
+#include "datatypes/word.hpp"
+#include "evaluator/stack.hpp"
+#include "loader/lexer.hpp"
+#include "loader/zirbin.hpp"
+#include "runtime/fault.hpp"
+#include "values.hpp"
+
+namespace zir {
+namespace {
+
+using namespace test;
+using Bytes = std::vector<u8>;
+
+struct BootImageTest : ValueTest {
+    u32 saved_codec = 0;
+    void SetUp() override {
+        ValueTest::SetUp();
+        saved_codec = zirbin::codec_q;
+    }
+    void TearDown() override {
+        zirbin::codec_q = saved_codec;
+        ValueTest::TearDown();
+    }
+};
+
+// Decodes in boot mode into a fresh block holding `before` cells already.
+Cell* boot_decode(const Bytes& image, i32 before, i32* base) {
+    Cell* target = test::block({});
+    for (i32 i = 0; i < before; i++) block::zs_append(target, int_(100 + i));
+    zirbin::codec_q = 0;
+    *base = zirbin::decode(image.data(), target, i64(image.size()));
+    zirbin::codec_q = 1;
+    return target;
+}
+
+Cell global_value(const char* spelling) {
+    Cell w = *word::load(spelling);
+    return *context::get(&w);
+}
+
+TEST_F(BootImageTest, SetPairsDefineWordsAndTakeNoRootIndex) {
+    // Two pairs before the first root and one between the roots.
+    Cell* sets = test::block({test::word("zz-first", TYPE_SET_WORD), int_(7), test::word("zz-second", TYPE_SET_WORD),
+                              read_block("a b c")});
+    Cell* roots = test::block({read_block("x y"), str("two")});
+    Bytes image = binary::bytes_of(zirbin::encode_boot(sets, roots));
+    for (i32 before : {0, 3}) {
+        i32 base = -1;
+        Cell* target = boot_decode(image, before, &base);
+        EXPECT_EQ(base, before);
+        ASSERT_EQ(series::rest_length(target), before + 2);
+        EXPECT_MOLD(block::cell_at(target->w2, base), "[x y]") << "root 0 is the first root value";
+        EXPECT_MOLD(block::cell_at(target->w2, base + 1), "\"two\"");
+        Cell first = global_value("zz-first");
+        EXPECT_MOLD(&first, "7");
+        Cell second = global_value("zz-second");
+        EXPECT_MOLD(&second, "[a b c]");
+    }
+}
+
+// A file's values as the lexer makes them, pushed.
+Cell* lexed_file(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    Bytes text;
+    if (f) {
+        int c;
+        while ((c = std::fgetc(f)) != EOF) text.push_back(u8(c));
+        std::fclose(f);
+    }
+    Cell* code = stack::push_slot();
+    cell::init(code, TYPE_UNSET);
+    lexer::transcode(code, text.data(), i64(text.size()), lexer::Options{}, nullptr, nullptr, nullptr, nullptr);
+    return code;
+}
+
+// The image the build embeds holds the library's files, each decoding back
+// to the values the lexer makes of it, and defines the datatype, action and
+// native words with the values they have.
+TEST_F(BootImageTest, EmbeddedImageDecodesToTheLibrarySource) {
+    std::vector<std::string> files = boot::library_files(ZIR_LIBRARY_DIR);
+    ASSERT_FALSE(files.empty());
+    Bytes image(boot::EMBEDDED_IMAGE, boot::EMBEDDED_IMAGE + boot::EMBEDDED_IMAGE_SIZE);
+    Cell add_before = global_value("add");
+    Cell integer_before = global_value("integer!");
+    i32 base = -1;
+    Cell* target = boot_decode(image, 0, &base);
+    ASSERT_EQ(series::rest_length(target), i32(files.size()));
+    for (size_t i = 0; i < files.size(); i++) {
+        Cell* expected = lexed_file(files[i]);
+        EXPECT_EQ(mold(block::cell_at(target->w2, base + i32(i))), mold(expected)) << files[i];
+    }
+    Cell add_after = global_value("add");
+    EXPECT_MOLD(&add_after, mold(&add_before));
+    EXPECT_EQ(add_after.w1, add_before.w1) << "the same action slot";
+    Cell integer_after = global_value("integer!");
+    EXPECT_MOLD(&integer_after, mold(&integer_before));
+}
+
+// A compact image by hand: symbols "aa" and "bb"; root 0 a context! of the
+// two words holding 1 and 2; then words bound by root index 0: `bb` with
+// slot -1 (looked up by its symbol), `aa` with slot 0.
+Bytes bound_words_image(u8 bb_slot_zigzag) {
+    Bytes records = {
+        14, 2 | 16, 2, 0, 1, 0x81, 0x82,   // context!: object kind, values; words aa bb; values 1 2
+        15 | 0x40, 1, 0, bb_slot_zigzag,   // bb, context of root 0, the slot given
+        15 | 0x40, 0, 0, 0,                // aa, context of root 0, slot 0
+    };
+    Bytes image = {'Z', 'I', 'R', 'B', 'I', 'N', zirbin::VERSION, zirbin::FLAG_COMPACT | zirbin::FLAG_SYMBOLS};
+    image.push_back(3);                        // roots
+    image.push_back(u8(records.size()));       // record area
+    image.push_back(2);                        // symbols
+    image.push_back(6);                        // bytes of spellings
+    for (u8 off : {0, 3}) image.insert(image.end(), {off, 0, 0, 0});
+    for (char c : std::string("aa\0bb\0", 6)) image.push_back(u8(c));
+    image.insert(image.end(), records.begin(), records.end());
+    return image;
+}
+
+TEST_F(BootImageTest, WordsBoundByRootIndexReadTheirContext) {
+    for (i32 before : {0, 5}) {
+        i32 base = -1;
+        Cell* target = boot_decode(bound_words_image(1), before, &base);
+        ASSERT_EQ(series::rest_length(target), before + 3);
+        // Copies: molding allocates, which moves the block's buffer.
+        Cell bb = *block::cell_at(target->w2, base + 1);
+        Cell aa = *block::cell_at(target->w2, base + 2);
+        u32 ctx = block::cell_at(target->w2, base)->w1;
+        EXPECT_EQ(bb.w1, ctx);
+        EXPECT_EQ(i32(bb.w3), 1) << "slot -1 takes the symbol's slot in the context";
+        EXPECT_EQ(aa.w1, ctx);
+        EXPECT_EQ(i32(aa.w3), 0);
+        Cell two = *context::get(&bb);
+        EXPECT_MOLD(&two, "2");
+        Cell one = *context::get(&aa);
+        EXPECT_MOLD(&one, "1");
+    }
+    // A slot that names another word of the context is refused.
+    i32 base = 0;
+    EXPECT_EQ(error_of([&] { boot_decode(bound_words_image(4), 0, &base); }), "script zb-invalid-record");
+}
+
+// The program's own library refused: a wrong magic, a corrupt packed body
+// and a malformed record each end the program with runtime error 96.
+TEST_F(BootImageTest, RefusedImagesEndTheProgram) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    Bytes good(boot::EMBEDDED_IMAGE, boot::EMBEDDED_IMAGE + boot::EMBEDDED_IMAGE_SIZE);
+    ASSERT_TRUE(good[7] & zirbin::FLAG_COMPRESSED);
+    Bytes magic = good;
+    magic[0] = 'X';
+    Bytes body = good;
+    for (size_t i = zirbin::HEADER_SIZE + 8; i < body.size(); i += 7) body[i] ^= 0x5A;
+    Bytes short_ = good;
+    short_.resize(good.size() / 2);
+    for (const Bytes* image : {&magic, &body, &short_}) {
+        EXPECT_EXIT(
+            {
+                boot::load_image(image->data(), i64(image->size()));
+                std::exit(0);
+            },
+            ::testing::ExitedWithCode(runtime::FAULT_BAD_BOOT_IMAGE), "");
+    }
+}
+
+}  // namespace
+}  // namespace zir

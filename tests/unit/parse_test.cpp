@@ -1,0 +1,409 @@
+// The parse dialect: every keyword over string, binary and block input, the
+// engine's errors, re-entrancy, and rules and inputs changed by parens.
+#include <string>
+
+#include "eval_support.hpp"
+#include "evaluator/parse.hpp"
+
+namespace zir {
+namespace {
+
+using namespace test;
+
+struct Parse : EvalTest {};
+
+struct Case {
+    const char* code;
+    const char* expected;   // the mold of the result
+};
+
+void check_table(const std::vector<Case>& cases) {
+    for (const Case& c : cases) {
+        std::string error = eval_error(c.code);
+        if (!error.empty()) {
+            ADD_FAILURE() << c.code << " raised " << error;
+            continue;
+        }
+        EXPECT_EQ(eval_mold(c.code), c.expected) << c.code;
+    }
+}
+
+TEST_F(Parse, Basics) {
+    check_table({
+        {"parse [] []", "true"},
+        {"parse [a] []", "false"},
+        {"parse \"abc\" [\"ab\"]", "false"},
+        {"parse \"abc\" [\"abc\"]", "true"},
+        {"parse \"ABC\" [\"abc\"]", "true"},
+        {"parse/case \"ABC\" [\"abc\"]", "false"},
+        {"parse \"aaa\" [some \"a\"]", "true"},
+        {"parse \"\" [some \"a\"]", "false"},
+        {"parse \"\" [any \"a\"]", "true"},
+        {"parse \"ab\" [[\"a\" \"c\"] | \"ab\"]", "true"},
+        {"parse \"\" [\"\"]", "true"},
+        {"parse \"a\" [\"a\" \"\"]", "true"},
+        {"parse \"abc\" [skip skip skip]", "true"},
+        {"parse \"ab\" [skip skip skip]", "false"},
+        {"c: pick \"A\" 1 parse \"a\" [c]", "true"},
+        {"c: pick \"A\" 1 parse/case \"a\" [c]", "false"},
+        {"c: pick \"a\" 1 parse/case \"a\" [c]", "true"},
+        {"t: to tag! \"b\" parse \"<b>x\" [t \"x\"]", "true"},
+        {"t: to tag! \"b\" parse \"<b>x\" [thru t \"x\"]", "true"},
+        {"t: to tag! \"b\" parse \"b>x\" [t \"x\"]", "false"},
+        {"parse [a b] ['a 'b]", "true"},
+        {"parse [a b] [word! word!]", "true"},
+        {"parse [1 \"x\"] [integer! string!]", "true"},
+        {"parse [1 \"x\"] [integer! integer!]", "false"},
+        {"parse [1 2] [2 integer!]", "true"},
+        {"parse [1 x] [integer! any-word!]", "true"},
+        {"parse \"abc\" [\"a\" none \"bc\"]", "true"},
+    });
+}
+
+TEST_F(Parse, Repetitions) {
+    check_table({
+        {"parse \"aab\" [some \"a\" \"b\"]", "true"},
+        {"parse \"b\" [some \"a\" \"b\"]", "false"},
+        {"parse \"b\" [any \"a\" \"b\"]", "true"},
+        {"parse \"ab\" [opt \"x\" \"ab\"]", "true"},
+        {"parse \"aaa\" [2 \"a\"]", "false"},
+        {"parse \"aaa\" [2 3 \"a\"]", "true"},
+        {"parse \"aaaa\" [2 3 \"a\"]", "false"},
+        {"parse \"a\" [0 \"b\" \"a\"]", "true"},
+        {"parse \"a\" [0 0 \"b\" \"a\"]", "true"},
+        {"parse \"abab\" [2 [\"a\" \"b\"]]", "true"},
+        {"parse \"ababab\" [1 2 [\"a\" \"b\"] \"ab\"]", "true"},
+        {"parse \"aaa\" [some [\"a\"]]", "true"},
+        {"parse \"aaa\" [any [\"a\" | \"b\"]]", "true"},
+        {"parse \"x\" [any [\"\"] \"x\"]", "true"},
+        {"parse \"aaa\" [any [\"a\" break]]", "false"},
+        {"parse \"a\" [any [\"a\" break]]", "true"},
+        {"parse \"aab\" [any [\"a\" | reject] \"b\"]", "true"},
+        {"parse \"aaa\" [while [\"a\"]]", "true"},
+        {"parse \"aaa\" [some skip]", "true"},
+        {"parse \"a1b2\" [some [skip skip]]", "true"},
+        {"a: pick \"a\" 1 b: pick \"b\" 1 parse \"aaab\" [some a b]", "true"},
+        {"a: pick \"A\" 1 parse \"aaab\" [some a \"b\"]", "true"},
+        {"a: pick \"A\" 1 parse/case \"aaab\" [some a \"b\"]", "false"},
+        {"n: 2 parse \"aa\" [1 n \"a\"]", "true"},
+        {"r: [\"a\"] parse \"aaa\" [some r]", "true"},
+        {"r: \"a\" parse \"aaa\" [some r]", "true"},
+        {"d: make bitset! \"0123456789\" parse \"123\" [some d]", "true"},
+        {"d: make bitset! \"0123456789\" parse \"12a\" [some d]", "false"},
+        {"parse [1 2 3] [some integer!]", "true"},
+        {"parse [a a a] [some 'a]", "true"},
+        {"parse [a a b] [some 'a 'b]", "true"},
+        // A repetition that falls short of its minimum consumes nothing.
+        {"parse \"aab\" [opt 3 \"a\" \"aab\"]", "true"},
+        {"parse \"aab\" [opt 3 [\"a\"] \"aab\"]", "true"},
+        {"parse \"abcde\" [some 3 [skip]]", "false"},
+        {"parse \"abcdef\" [some 3 [skip]]", "true"},
+    });
+}
+
+TEST_F(Parse, Keywords) {
+    check_table({
+        {"parse \"abc\" [to \"c\" \"c\"]", "true"},
+        {"parse \"abc\" [thru \"b\" \"c\"]", "true"},
+        {"parse \"abc\" [to \"x\"]", "false"},
+        {"parse \"abc\" [to end]", "true"},
+        {"parse \"abc\" [thru end]", "true"},
+        {"c: pick \"C\" 1 parse \"abc\" [to c skip]", "true"},
+        {"c: pick \"C\" 1 parse/case \"abc\" [to c skip]", "false"},
+        {"parse \"aBc\" [thru \"b\" \"c\"]", "true"},
+        {"parse/case \"aBc\" [thru \"b\" \"c\"]", "false"},
+        {"parse \"abcd\" [to [\"c\" | \"d\"] \"cd\"]", "true"},
+        {"parse \"abcd\" [thru [\"c\" | \"d\"] \"d\"]", "true"},
+        {"parse \"abc\" [to [\"x\"]]", "false"},
+        {"parse \"ab\" [to [end]]", "true"},
+        {"parse [1 a 2] [to 'a 'a integer!]", "true"},
+        {"parse [1 a 2] [thru word! integer!]", "true"},
+        {"parse \"a\" [ahead \"a\" \"a\"]", "true"},
+        {"parse \"a\" [not \"b\" \"a\"]", "true"},
+        {"parse \"a\" [not \"a\" \"a\"]", "false"},
+        {"parse \"a\" [opt not \"a\" \"a\"]", "true"},
+        {"parse \"a\" [fail \"a\"]", "false"},
+        {"parse \"a\" [fail | \"a\"]", "true"},
+        {"parse \"A\" [case false \"a\"]", "true"},
+        {"parse \"A\" [case true \"a\"]", "false"},
+        {"parse/case \"A\" [case false \"a\"]", "true"},
+        {"parse \"Aa\" [case true \"A\" \"A\"]", "true"},
+        {"parse \"a\" [quote \"a\"]", "true"},
+        {"parse [x] [quote x]", "true"},
+        {"parse [1] [quote 1]", "true"},
+        {"parse [[a]] [quote [a]]", "true"},
+        {"parse \"ab\" [\"a\" end]", "false"},
+        {"parse \"ab\" [\"ab\" end]", "true"},
+        {"parse \"a\" [if (true) \"a\"]", "true"},
+        {"parse \"a\" [if (false) \"a\" | skip]", "true"},
+        {"parse \"a\" [if (none) \"a\"]", "false"},
+        {"parse [1 [2]] [integer! into [integer!]]", "true"},
+        {"parse [1 [2 3]] [integer! into [integer!]]", "false"},
+        {"parse [[\"ab\"]] [into [into [\"a\" \"b\"]]]", "true"},
+        {"parse [x] [into [skip]]", "false"},
+        {"r: [integer!] parse [[1]] [into r]", "true"},
+    });
+}
+
+TEST_F(Parse, CopySetAndWordPositions) {
+    EXPECT_EQ(eval_mold("parse \"abc\" [copy x to \"c\" skip] x"), "\"ab\"");
+    EXPECT_EQ(eval_mold("parse \"abc\" [set x skip to end] x = pick \"a\" 1"), "true");
+    EXPECT_EQ(eval_mold("parse to binary! \"ab\" [set x skip skip] x"), "97");
+    EXPECT_EQ(eval_mold("parse [1 2] [set x integer! skip] x"), "1");
+    EXPECT_EQ(eval_mold("parse [1 2] [set x opt string! to end] x"), "none");
+    EXPECT_EQ(eval_mold("parse [1 2 3] [skip copy x 2 skip] x"), "[2 3]");
+    EXPECT_EQ(eval_mold("parse to binary! \"abc\" [skip copy x to end] x = to binary! \"bc\""), "true");
+    EXPECT_EQ(eval_mold("parse \"abc\" [skip p: to end] p"), "\"bc\"");
+    EXPECT_EQ(eval_mold("parse \"abc\" [skip p: skip :p \"bc\"]"), "true");
+    EXPECT_EQ(eval_mold("s: \"abc\" parse s [to end :s \"abc\"]"), "true");
+    EXPECT_EQ(eval_mold("parse \"ab\" [copy x [\"a\" | \"b\"] copy y skip] append x y"), "\"ab\"");
+    EXPECT_EQ(eval_error("o: \"xyz\" parse \"abc\" [:o]"), "script parse-invalid-ref");
+}
+
+TEST_F(Parse, Collect) {
+    check_table({
+        {"parse [1 2] [collect [keep integer! keep integer!]]", "[1 2]"},
+        {"parse \"ab\" [collect [keep to end]]", "[\"ab\"]"},
+        {"b: parse \"abc\" [collect [keep skip keep pick 2 skip]] append append append copy \"\" b/1 b/2 b/3", "\"abc\""},
+        {"length? parse \"abc\" [collect [keep skip keep pick 2 skip]]", "3"},
+        {"parse [1 2 3] [collect [keep 3 integer!]]", "[[1 2 3]]"},
+        {"parse [1 2 3] [collect [keep pick 3 integer!]]", "[1 2 3]"},
+        {"parse [1] [collect [keep (1 + 1) skip]]", "[2]"},
+        {"parse [1] [collect [keep pick ([a b]) skip]]", "[a b]"},
+        {"parse [1] [collect [keep ([a b]) skip]]", "[[a b]]"},
+        {"parse [1 2] [collect [keep integer! collect [keep integer!]]]", "[1 [2]]"},
+        {"parse \"ab\" [collect [keep copy x skip skip]]", "[\"a\"]"},
+        {"parse [1 2] [collect [some [keep integer!]]]", "[1 2]"},
+        {"parse [1 2] [collect set x [keep integer! keep integer!]]", "true"},
+        {"parse [1 2] [collect set x [keep integer! keep integer!]] x", "[1 2]"},
+        {"b: copy [z] parse [1 2] [collect into b [keep integer! keep integer!]] b", "[1 2 z]"},
+        {"b: copy [z] parse [1 2] [collect after b [keep integer! keep integer!]] b", "[z 1 2]"},
+        {"s: copy \"\" parse \"abc\" [collect into s [keep skip keep 2 skip]] s", "\"abc\""},
+        {"parse [1 2] [collect [keep integer!] skip]", "[1]"},
+    });
+    EXPECT_EQ(eval_error("parse [1] [keep skip]"), "script parse-keep");
+    EXPECT_EQ(eval_error("b: [1] parse b [collect into b [keep skip]]"), "script parse-into-bad");
+    EXPECT_EQ(eval_error("b: 5 parse [1] [collect into b [keep skip]]"), "script parse-into-type");
+    EXPECT_EQ(eval_error("b: to binary! \"a\" parse \"a\" [collect into b [keep skip]]"), "script parse-into-type");
+}
+
+TEST_F(Parse, Modifying) {
+    check_table({
+        {"parse s: \"aXb\" [skip remove \"X\" skip]", "true"},
+        {"parse s: \"aXb\" [skip remove \"X\" skip] s", "\"ab\""},
+        {"parse s: \"ab\" [skip insert \"X\" skip] s", "\"aXb\""},
+        {"parse s: \"ab\" [skip insert \"X\" skip]", "true"},
+        {"parse s: [1 2] [skip insert [a b] skip] s", "[1 a b 2]"},
+        {"parse s: [1 2] [skip insert only [a b] skip] s", "[1 [a b] 2]"},
+        {"parse s: \"ab\" [p: skip insert p \"X\" skip] s", "\"Xab\""},
+        {"parse s: \"abc\" [change \"b\" \"XY\" | skip change \"b\" \"XY\" \"c\"] s", "\"aXYc\""},
+        {"parse s: \"abc\" [skip change skip \"XY\" \"c\"]", "true"},
+        {"parse s: \"abc\" [skip p: skip change p \"Z\" \"c\"] s", "\"aZc\""},
+        {"parse s: [1 2 3] [skip change integer! (10 * 10) skip] s", "[1 100 3]"},
+        {"parse s: [1 2 3] [skip change only integer! [a] skip] s", "[1 [a] 3]"},
+        {"comma: pick \",\" 1 parse s: \"a,b,c\" [any [remove comma | skip]] s", "\"abc\""},
+        {"parse s: \"abc\" [p: to end remove p] s", "\"\""},
+        {"x: \"Q\" parse s: \"ab\" [skip insert x skip] s", "\"aQb\""},
+        {"parse s: \"ab\" [skip insert (\"Q\") skip] s", "\"aQb\""},
+    });
+    EXPECT_EQ(eval_error("parse s: \"ab\" [skip insert s]"), "script parse-rule");
+    EXPECT_EQ(eval_error("parse \"ab\" [change]"), "script parse-end");
+    EXPECT_EQ(eval_error("parse \"ab\" [change skip]"), "script parse-end");
+    EXPECT_EQ(eval_error("parse \"ab\" [remove a/b]"), "script parse-rule");
+}
+
+TEST_F(Parse, Errors) {
+    struct E {
+        const char* code;
+        const char* id;
+        const char* report;
+    };
+    const E cases[] = {
+        {"parse \"a\" [a/b]", "script parse-rule", "PARSE - invalid rule or usage of rule: a/b"},
+        {"w: 'x parse \"a\" [w]", "script parse-rule", "PARSE - invalid rule or usage of rule: x"},
+        {"parse \"a\" [3 2 \"a\"]", "script parse-rule", "PARSE - invalid rule or usage of rule: 3"},
+        {"parse \"a\" [2]", "script parse-rule", "PARSE - invalid rule or usage of rule: 2"},
+        {"parse \"a\" [-1 \"a\"]", "script out-of-range", "value out of range: -1"},
+        {"parse \"a\" [1 -2 \"a\"]", "script out-of-range", "value out of range: -2"},
+        {"parse \"a\" [to]", "script parse-end", "PARSE - unexpected end of rule after: to"},
+        {"parse \"a\" [thru]", "script parse-end", "PARSE - unexpected end of rule after: thru"},
+        {"parse \"a\" [some]", "script parse-end", "PARSE - unexpected end of rule after: some"},
+        {"parse \"a\" [copy x]", "script parse-end", "PARSE - unexpected end of rule after: copy"},
+        {"parse \"a\" [set]", "script parse-end", "PARSE - unexpected end of rule after: set"},
+        {"parse \"a\" [not]", "script parse-end", "PARSE - unexpected end of rule after: not"},
+        {"parse \"a\" [ahead]", "script parse-end", "PARSE - unexpected end of rule after: ahead"},
+        {"parse \"a\" [while]", "script parse-end", "PARSE - unexpected end of rule after: while"},
+        {"parse \"a\" [if]", "script parse-end", "PARSE - unexpected end of rule after: if"},
+        {"parse \"a\" [if \"a\"]", "script parse-end", "PARSE - unexpected end of rule after: if"},
+        {"parse \"a\" [quote]", "script parse-end", "PARSE - unexpected end of rule after: quote"},
+        {"parse \"a\" [insert]", "script parse-end", "PARSE - unexpected end of rule after: insert"},
+        {"parse \"a\" [case]", "script parse-end", "PARSE - unexpected end of rule after: case"},
+        {"parse \"a\" [collect set]", "script parse-end", "PARSE - unexpected end of rule after: collect"},
+        {"parse \"a\" [collect []]", "", ""},
+        {"parse [a] [into]", "script parse-end", "PARSE - unexpected end of rule after: into"},
+        {"parse [a] [into \"x\"]", "script parse-end", "PARSE - unexpected end of rule after: into"},
+        {"parse \"a\" [into [skip]]", "script parse-block", "PARSE - input must be of any-block! type: \"a\""},
+        {"parse \"a\" [string!]", "script parse-unsupported",
+         "PARSE - matching by datatype not supported for any-string! input"},
+        {"parse \"a\" [keep skip]", "script parse-keep", "PARSE - KEEP is used without a wrapping COLLECT"},
+        {"parse \"a\" [nothing-here]", "script no-value", "nothing-here has no value"},
+        {"parse \"a\" [to 1.5]", "script parse-rule", "PARSE - invalid rule or usage of rule: 1.5"},
+        {"parse/part \"abc\" [to end] \"abc\"", "script invalid-refine-arg", "invalid part argument: \"abc\""},
+    };
+    for (const E& c : cases) {
+        EXPECT_EQ(eval_error(c.code), c.id) << c.code;
+        std::string report = eval_report(c.code);
+        report = report.substr(0, report.find('\n'));
+        if (report.rfind("*** ", 0) == 0) report = report.substr(report.find(": ") + 2);
+        EXPECT_EQ(report, c.report) << c.code;
+    }
+    // The stacks are clean after every error: a parse works afterwards.
+    EXPECT_EQ(eval_mold("parse \"ab\" [some skip]"), "true");
+    EXPECT_EQ(parse::rule_head, 0);
+    EXPECT_EQ(parse::input_head, 0);
+}
+
+TEST_F(Parse, Part) {
+    check_table({
+        {"parse/part \"abc\" [\"ab\"] 2", "true"},
+        {"parse/part \"abc\" [\"abc\"] 2", "false"},
+        {"parse/part \"abc\" [to end] 2", "true"},
+        {"parse/part \"abc\" [some skip] 2", "true"},
+        {"parse/part \"abc\" [copy x to end] 2 x", "\"ab\""},
+        {"parse/part \"abc\" [\"ab\" end] 2", "true"},
+        {"parse/part \"abc\" [] 0", "false"},
+        {"parse/part \"\" [\"x\"] 0", "true"},
+        {"parse/part \"abc\" [] -1", "false"},
+        {"s: \"abc\" parse/part s [\"ab\"] next next s", "true"},
+        {"s: next next \"abcd\" parse/part s [] 0", "true"},
+        {"s: next next \"abcd\" parse/part s [skip] 0", "false"},
+        {"parse/part \"abc\" [thru \"c\"] 2", "false"},
+        {"parse/part [[1 2] 3] [into [integer! integer!]] 1", "true"},
+    });
+}
+
+TEST_F(Parse, BinaryInput) {
+    check_table({
+        {"parse to binary! \"ab\" [(to binary! \"a\") \"b\"]", "false"},
+        {"a: to binary! \"a\" parse to binary! \"ab\" [a \"b\"]", "true"},
+        {"parse to binary! \"ab\" [\"ab\"]", "true"},
+        {"a: pick \"a\" 1 b: pick \"b\" 1 parse to binary! \"ab\" [a b]", "true"},
+        {"b: pick \"b\" 1 parse to binary! \"abc\" [thru b skip]", "true"},
+        {"abc: make bitset! \"abc\" parse to binary! \"abc\" [some abc]", "true"},
+        {"parse to binary! \"12 abc\" [integer! skip word!]", "true"},
+        {"parse to binary! \"12 abc\" [word!]", "false"},
+        {"parse to binary! \"[1 2] x\" [block! \" \" word!]", "true"},
+        {"parse to binary! \"12\" [number!]", "true"},
+        {"parse to binary! \"12\" [any-word!]", "false"},
+        {"parse to binary! \"12 ]\" [integer! skip]", "false"},
+        {"parse to binary! \"\" [integer!]", "false"},
+        {"b: to binary! \"\" loop 200 [append b to binary! \"1 \"] parse b [some [integer! skip]]", "true"},
+    });
+}
+
+TEST_F(Parse, WhileAfterRewriting) {
+    // A while loop keeps going after a rule rewrote the input under it.
+    EXPECT_EQ(eval_mold("dash: pick \"-\" 1 s: \"a-b-c\" parse s [while [change dash \"+\" | skip]] s"), "\"a+b+c\"");
+    EXPECT_EQ(eval_mold("s: \"aaa\" parse s [while [remove \"a\"]] s"), "\"\"");
+    // some [end | ...] ends at the end of the input.
+    EXPECT_EQ(eval_mold("parse \"ab\" [some [end | skip]]"), "true");
+    EXPECT_EQ(eval_mold("parse \"\" [some [end | skip]]"), "true");
+    // A while over a rule that consumes nothing needs a break.
+    EXPECT_EQ(eval_mold("n: 0 parse \"\" [while [(n: n + 1) if (n > 5) break | none]] n"), "6");
+}
+
+TEST_F(Parse, ParenEffectsAreNotUndone) {
+    EXPECT_EQ(eval_mold("n: 0 parse \"ab\" [[(n: n + 1) \"x\"] | [(n: n + 10) \"ab\"]] n"), "11");
+    EXPECT_EQ(eval_mold("b: copy [] parse \"aab\" [any [\"a\" (append b 1)] [\"c\" | (append b 2) \"b\"]] b"),
+              "[1 1 2]");
+}
+
+TEST_F(Parse, CallbackEvents) {
+    def("tr", "[event match? rule input stack]", "[append evs event true]");
+    EXPECT_EQ(eval_mold("evs: copy [] parse/trace \"a\" [\"a\"] :tr evs"), "[push fetch match pop end]");
+    EXPECT_EQ(eval_mold("evs: copy [] parse/trace \"aa\" [some \"a\"] :tr evs"),
+              "[push fetch push match pop pop end]");
+    EXPECT_EQ(eval_mold("evs: copy [] parse/trace \"ab\" [some [skip]] :tr evs"),
+              "[push fetch push push fetch pop iterate fetch push fetch pop iterate fetch push fetch pop pop pop end]");
+    EXPECT_EQ(eval_mold("evs: copy [] parse/trace \"a\" [(1) skip] :tr evs"),
+              "[push fetch paren fetch pop end]");
+    // A callback answering false at the first push stops the parse with the
+    // initial match?.
+    def("no", "[event match? rule input stack]", "[false]");
+    EXPECT_EQ(eval_mold("parse/trace \"zzz\" [\"a\"] :no"), "true");
+    // The stack argument is a copy: emptying it changes nothing.
+    def("wreck", "[event match? rule input stack]", "[clear stack clear input true]");
+    EXPECT_EQ(eval_mold("parse/trace s: [1 2 3] [some integer!] :wreck"), "true");
+}
+
+TEST_F(Parse, ReEntrancy) {
+    // From a paren.
+    EXPECT_EQ(eval_mold("parse \"ab\" [\"a\" (r: parse [1 2] [some integer!]) \"b\"]"), "true");
+    EXPECT_EQ(eval_mold("parse \"ab\" [\"a\" (r: parse [1 2] [some integer!]) \"b\"] r"), "true");
+    EXPECT_EQ(eval_mold("parse [[1]] [into [(r: parse \"x\" [\"y\"]) integer!]]"), "true");
+    // An inner parse that fails with an error inside the outer one.
+    EXPECT_EQ(eval_mold("parse \"ab\" [\"a\" (try [parse \"a\" [to]]) \"b\"]"), "true");
+    // From the callback.
+    def("inner", "[event match? rule input stack]", "[parse \"q\" [\"q\"]]");
+    EXPECT_EQ(eval_mold("parse/trace \"abc\" [some [skip] \"\"] :inner"), "true");
+    EXPECT_EQ(parse::rule_head, 0);
+}
+
+TEST_F(Parse, ExitsFromParens) {
+    def("f", "[]", "[parse \"abc\" [\"a\" (return 7) \"b\"] 8]");
+    EXPECT_EQ(eval_mold("f"), "7");
+    EXPECT_EQ(eval_mold("loop 3 [parse \"a\" [(break)]] 1"), "1");
+    EXPECT_EQ(eval_mold("catch [parse \"a\" [(throw 5)]]"), "5");
+    EXPECT_EQ(parse::rule_head, 0);
+    EXPECT_EQ(eval_mold("parse \"ab\" [some skip]"), "true");
+}
+
+TEST_F(Parse, ParensShrinkingRulesAndInput) {
+    // A paren that removes the rest of the input: the position moves back
+    // onto the new tail.
+    EXPECT_EQ(eval_mold("s: \"abcd\" parse s [skip skip (clear s) end]"), "true");
+    // A paren that empties the rules and the input.
+    EXPECT_EQ(eval_mold("r: [\"a\" (clear r clear s) \"b\"] s: \"ab\" parse s r"), "true");
+    // Enclosing blocks and outer into inputs restored after a paren shrank them.
+    EXPECT_EQ(eval_mold("r: [[skip (clear r)] skip skip] parse \"abc\" r"), "false");
+    EXPECT_EQ(eval_mold("r: [some [skip (clear r)]] parse \"abc\" r"), "false");
+    EXPECT_EQ(eval_mold("b: [[1 2] 3 4] parse b [into [skip (clear b) skip] to end]"), "true");
+    EXPECT_EQ(eval_mold("b: [[1 2] 3 4] parse b [some [into [(clear b) to end]]]"), "true");
+    EXPECT_EQ(eval_mold("s: \"abcdef\" parse s [any [\"ab\" (clear s) | skip]]"), "true");
+    EXPECT_EQ(eval_mold("s: \"abcdef\" parse s [thru \"c\" [\"d\" (clear s) \"x\" | \"de\"] skip]"), "false");
+}
+
+TEST_F(Parse, AllocatingParens) {
+    EXPECT_EQ(eval_mold("b: copy [] parse \"abcabc\" [some [copy x 3 skip (append b x append b copy x) ]] length? b"), "4");
+    EXPECT_EQ(eval_mold("out: copy \"\" parse \"a1b2c3\" [some [set c skip (append out c insert out \"-\")]] out"),
+              "\"------a1b2c3\"");
+    EXPECT_EQ(eval_mold("length? parse \"aaa\" [collect [some [keep skip (loop 3 [copy \"xxxxxxxxxxxxxxx\"])]]]"),
+              "3");
+}
+
+TEST_F(Parse, DeepNestingStopsAtTheStackLimit) {
+    std::string rule;
+    for (int i = 0; i < 10000; i++) rule += '[';
+    rule += "skip";
+    for (int i = 0; i < 10000; i++) rule += ']';
+    std::string code = "parse \"a\" " + rule;
+    struct Arg {
+        std::string code;
+        std::string error, report;
+    } arg{code, "", ""};
+    on_big_stack(
+        [](void* p) {
+            auto* a = static_cast<Arg*>(p);
+            a->error = eval_error(a->code.c_str());
+            a->report = eval_report(a->code.c_str());
+        },
+        &arg);
+    EXPECT_EQ(arg.error, "script parse-stack");
+    EXPECT_EQ(arg.report.substr(0, arg.report.find('\n')), "*** Script Error: PARSE - stack limit reached");
+    EXPECT_EQ(eval_mold("r: [\"a\" r | none] parse \"aaa\" r"), "true");
+    EXPECT_EQ(eval_error("r: [r] parse \"a\" r"), "script parse-stack");
+    EXPECT_EQ(parse::rule_head, 0);
+}
+
+}  // namespace
+}  // namespace zir
