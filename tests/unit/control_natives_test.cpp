@@ -486,6 +486,36 @@ TEST_F(ControlNatives, Apply) {
 
 // --- Entries called directly, with their own type check ------------------------------------------
 
+// A compiled caller is answered the exit try lets through (a throw goes on
+// to its catch by itself).
+TEST_F(ControlNatives, TryAnswersTheExitItLetsThrough) {
+    struct {
+        const char* code;
+        u32 receiver;
+        i32 answer;
+    } cases[] = {
+        {"break", stack::FRAME_LOOP, i32(stack::THROW_BREAK)},
+        {"continue", stack::FRAME_LOOP, i32(stack::THROW_CONTINUE)},
+        {"throw 1", stack::FRAME_CATCH, 0},
+        {"1 + 1", stack::FRAME_LOOP, 0},
+    };
+    for (const auto& c : cases) {
+        Cell* code = read_block(c.code);
+        stack::Checkpoint checkpoint;
+        stack::mark(u32(stack::body_symbol), 0, c.receiver);
+        stack::Frame* receiver = stack::call_top - 1;
+        stack::mark_body(u32(symbol::make("try")), 0);
+        stack::push(code);
+        const i32 refs[2] = {-1, -1};
+        i32 answer = reinterpret_cast<natives::Entry>(natives::table[70 - 1])(1, refs);
+        EXPECT_EQ(answer, c.answer) << c.code;
+        EXPECT_EQ(stack::pending != 0, stack::target_q(receiver)) << c.code;
+        EXPECT_EQ(stack::call_top, receiver + 2) << "the try frame is closed: " << c.code;
+        stack::take_pending();
+        checkpoint.restore();
+    }
+}
+
 struct DirectCall {
     std::string result;   // the result's mold, or the error's "category id"
     bool effect;
