@@ -6,7 +6,7 @@ def f(x):
 def main():
     s = 0
     for i in range(1, 1000001):
-        s = s + f(i)
+        s = s + f(i & 255)
     print(s)
 
 main()
