@@ -25,7 +25,7 @@ def main():
     with tempfile.TemporaryDirectory() as d:
         script = os.path.join(d, "first.zir")
         with open(script, "w") as f:
-            f.write("x: 1\n")
+            f.write("Zir []\nx: 1\n")
         peers = {
             "zir": [zir, script],
             "lua5.4": ["lua5.4", "-e", ""],
