@@ -82,9 +82,11 @@ RoutineValue float_flags(const RoutineValue* args, i32) {
     return answer(stack::push(&unset::value));
 }
 
-void require(const Cell* value, u32 type, const char* arg) {
+// A routine's argument of the wrong datatype: `script expect-arg` naming the
+// routine, the datatype and the argument.
+void require(const Cell* value, u32 type, const char* routine, const char* arg) {
     if (TYPE_OF(value) == type) return;
-    Cell name = *word::load("codec"), kind, which = *word::load(arg);
+    Cell name = *word::load(routine), kind, which = *word::load(arg);
     datatype::make_at(&kind, TYPE_OF(value));
     fire(ERR_SCRIPT, "expect-arg", &name, &kind, &which);
 }
@@ -121,7 +123,7 @@ RoutineValue set_slot_quiet(const RoutineValue* args, i32) {
 // set-current-dir path: the process's current folder.
 RoutineValue set_current_dir(const RoutineValue* args, i32) {
     Cell* path = args[0].cell;
-    require(path, TYPE_FILE, "path");
+    require(path, TYPE_FILE, "set-current-dir", "path");
     if (!platform::set_current_dir(file::to_os_path(path))) fire(ERR_ACCESS, "cannot-open", path);
     return answer(stack::push(&unset::value));
 }
@@ -130,14 +132,14 @@ RoutineValue set_current_dir(const RoutineValue* args, i32) {
 
 template <i32 FORMAT>
 RoutineValue image_encode(const RoutineValue* args, i32) {
-    require(args[0].cell, TYPE_IMAGE, "img");
+    require(args[0].cell, TYPE_IMAGE, "encode", "img");
     return answer(image::encode(args[0].cell, nullptr, FORMAT));
 }
 
 RoutineValue image_decode(const RoutineValue* args, i32) { return answer(image::decode(args[0].cell)); }
 
 RoutineValue zirbin_encode(const RoutineValue* args, i32) {
-    require(args[1].cell, TYPE_LOGIC, "compact?");
+    require(args[1].cell, TYPE_LOGIC, "encode*", "compact?");
     return answer(logic::get(args[1].cell) ? zirbin::encode_cp(args[0].cell) : zirbin::encode(args[0].cell));
 }
 
