@@ -51,6 +51,7 @@ u32 input_stack = 0;
 u32 rule_stack = 0;
 i32 input_head = 0;
 i32 rule_head = 0;
+i64 round_budget = 0;
 
 namespace {
 
@@ -187,6 +188,7 @@ struct Engine {
     i32 ended_at = -1;          // and the frame cells left on the rule stack then
     i32 callback_locals = 0;
     bool saved = false;
+    i64 rounds_left = 0;        // see round_budget; 0 when there is none
 
     // Input geometry.
     i32 pos() const { return i32(in->w1); }
@@ -623,6 +625,14 @@ bool target_fits(const Cell* target, const Cell* input) {
         if (TYPE_OF(e.callback) != TYPE_NONE && !call_callback(e, ev)) goto stopped; \
     } while (0)
 
+// A repetition or a to/thru search going round again; stops the parse as a
+// callback answering false would once the round budget is spent.
+#define ITERATE()                                                    \
+    do {                                                             \
+        if (e.rounds_left > 0 && --e.rounds_left == 0) goto stopped; \
+        EVENT(EV_ITERATE);                                           \
+    } while (0)
+
 void run_engine(Engine& e) {
     State state = ENTER_BLOCK;
     *e.val = *e.rules;
@@ -713,7 +723,7 @@ void run_engine(Engine& e) {
                             i32 t = e.rtail();
                             e.rpos = at < t ? at : t;
                             e.pop = false;
-                            EVENT(EV_ITERATE);
+                            ITERATE();
                             state = NEXT_RULE;
                             continue;
                         }
@@ -743,7 +753,7 @@ void run_engine(Engine& e) {
                             e.rpos = at < t ? at : t;
                             e.match = true;
                             e.pop = false;
-                            EVENT(EV_ITERATE);
+                            ITERATE();
                             state = NEXT_RULE;
                             continue;
                         }
@@ -1397,6 +1407,7 @@ stopped:
     e.collected = false;
 }
 
+#undef ITERATE
 #undef EVENT
 
 void make_symbols() {
@@ -1480,6 +1491,7 @@ Cell* run(const Cell* input, const Cell* rules, i32 op, i32 limit, const Cell* c
     cell::init(e.result, TYPE_UNSET);
     e.op = op;
     e.limit = limit;
+    e.rounds_left = round_budget;
     *append_to(input_stack) = *e.in;
     run_engine(e);
     reset_stacks(e.saved);
