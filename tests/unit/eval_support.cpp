@@ -30,129 +30,9 @@ inline Cell* arg(i32 i) { return stack::arguments + i; }
 
 // --- The stand-in natives ---------------------------------------------------------
 
-i32 if_(i32, const i32*) {
-    if (logic::truthy_q(arg(0), false, nullptr)) {
-        const Cell body = *arg(1);
-        eval_block(&body, true);
-    } else {
-        cell::init(arg(0), TYPE_NONE);
-    }
-    return 0;
-}
-
-i32 loop(i32, const i32*) {
-    i32 n = integer::get(arg(0));
-    const Cell body = *arg(1);
-    stack::mark_loop(u32(stack::body_symbol));
-    stack::Frame* frame = stack::call_top - 1;
-    stack::box_scalar(TYPE_UNSET);
-    stack::keep();
-    for (i32 i = 0; i < n; i++) {
-        stack::reset();
-        eval_block(&body, true);
-        if (stack::pending == 0) continue;
-        if (!stack::target_q(frame)) break;
-        if (stack::take_pending() == stack::THROW_CONTINUE) continue;
-        *stack::arguments = stack::pending_value;
-        break;
-    }
-    stack::unwind_set_last();
-    return 0;
-}
-
 i32 do_(i32, const i32*) {
     const Cell value = *arg(0);
     if (TYPE_OF(&value) == TYPE_BLOCK) eval_block(&value, true);
-    return 0;
-}
-
-// try block /all /keep: /all opens a barrier.
-i32 try_(i32, const i32* r) {
-    const Cell body = *arg(0);
-    if (r[0] >= 0) stack::mark_barrier(u32(symbol::make("try")));
-    else stack::mark_try(u32(symbol::make("try")));
-    stack::Checkpoint checkpoint;
-    try {
-        eval_block(&body, true);
-    } catch (const LanguageError& e) {
-        checkpoint.restore();
-        stack::set_last_top(&e.error);
-    }
-    stack::unwind_set_last();
-    return 0;
-}
-
-i32 break_(i32, const i32* r) {
-    stack::throw_break(r[0] >= 0, false);
-    return 0;
-}
-
-i32 continue_(i32, const i32*) {
-    stack::throw_break(false, true);
-    return 0;
-}
-
-i32 exit_(i32, const i32*) {
-    stack::throw_return(false, false);
-    return 0;
-}
-
-i32 return_(i32, const i32*) {
-    stack::throw_return(true, false);
-    return 0;
-}
-
-i32 throw_(i32, const i32* r) {
-    if (r[0] < 0) {
-        stack::top = stack::arguments + 1;
-        stack::push(&unset::value);
-    }
-    interpreter::trace_throw();
-    stack::throw_(stack::THROW_THROW);
-    return 0;
-}
-
-i32 catch_(i32, const i32* r) {
-    const Cell body = *arg(0);
-    Cell name = r[0] >= 0 ? *arg(r[0]) : unset::value;
-    stack::mark_catch(u32(stack::body_symbol));
-    stack::Frame* frame = stack::call_top - 1;
-    eval_block(&body, true);
-    if (stack::target_q(frame)) {
-        bool named = TYPE_OF(&name) == TYPE_WORD;
-        const Cell& thrown = stack::pending_name;
-        if (named && (TYPE_OF(&thrown) != TYPE_WORD || symbol::resolve(i32(thrown.w2)) != symbol::resolve(i32(name.w2)))) {
-            stack::throw_on(frame);
-        } else {
-            stack::take_pending();
-            *stack::arguments = stack::pending_value;
-            interpreter::trace_catch();
-        }
-    }
-    stack::unwind_set_last();
-    return 0;
-}
-
-// apply func args /all /safer
-i32 apply(i32, const i32* r) {
-    u32 mode = r[0] >= 0 ? interpreter::APPLY_NAMED : interpreter::APPLY_POSITIONAL;
-    if (r[1] >= 0) mode |= interpreter::APPLY_SAFER;
-    const Cell args = *arg(1);
-    Cell name, fn = *arg(0);
-    if (any_word_q(TYPE_OF(&fn))) {
-        name = fn;
-        fn = *context::get(&name);
-    } else {
-        name = *word::load("<applied>");
-    }
-    if (TYPE_OF(&fn) == TYPE_OP) cell::set_type(&fn, (fn.header >> op::SOURCE_SHIFT) & 0xFF);
-    // The arguments block stays alive as this call's second argument.
-    stack::top = stack::arguments + 2;
-    Cell* slot = stack::push(&fn);
-    stack::set_break_flag();
-    interpreter::Code code = interpreter::code_of(&args);
-    interpreter::eval_code(slot, code, code.head, true, nullptr, 0, &name, slot, mode, 0);
-    stack::set_last(slot);
     return 0;
 }
 
@@ -177,17 +57,7 @@ struct NativeDef {
 };
 
 const NativeDef natives_defs[] = {
-    {1, "if", "cond [any-type!] then-blk [block!]", if_},
-    {8, "loop", "count [integer! float!] body [block!]", loop},
     {20, "do", "value [any-type!]", do_},
-    {70, "try", "block [block!] /all /keep", try_},
-    {77, "break", "/return value [any-type!]", break_},
-    {78, "continue", "", continue_},
-    {79, "exit", "", exit_},
-    {80, "return", "value [any-type!]", return_},
-    {81, "throw", "value [any-type!] /name word [word!]", throw_},
-    {82, "catch", "block [block!] /name word [word! block!]", catch_},
-    {107, "apply", "func [word! path! any-function!] args [block!] /all /safer", apply},
     {108, "t-refs", "a /x /y b /z c d", refs},
 };
 

@@ -1,10 +1,8 @@
 // Evaluating code in the interpreter's tests.
 //
-// The natives are built by a later step; the fixture stands in for the few
-// the interpreter's behaviour is seen through (if, loop, do,
-// try, break, continue, exit, return, throw, catch, apply), each at its own
-// slot of the natives table and under its own word, with what the natives'
-// own Parts say they do with the stacks and the pending exits. It also makes
+// The fixture stands in for `do`, not built yet, at its own slot of the
+// natives table and under its own word, with what it does with the stacks;
+// the other natives are the real ones. It also makes
 // the infix operators of the actions (+ - * / % ** and or xor) and of the
 // comparisons (= <> == < > <= >=) as start-up will, and the words none, true
 // and false. Everything is put back after each test.
