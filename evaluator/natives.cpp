@@ -120,13 +120,13 @@ Cell element(const Cell* series, i32 i) {
 
 void set_loop_words(const Cell* words, const Cell* value, i32 n, bool any, bool only, bool some) {
     bool each = cell_series_q(TYPE_OF(value)) && !only;
-    if (each) {
-        for (i32 i = 1; i <= n; i++) {
-            Cell w = element(words, i);
-            if (!loop_word_q(TYPE_OF(&w))) fire(ERR_SCRIPT, "invalid-arg", &w);
-            Cell v = element(value, i);
-            if (!any && TYPE_OF(&v) == TYPE_UNSET) fire(ERR_SCRIPT, "need-value", &w);
-        }
+    // Every word is checked before any is set, whatever the value.
+    for (i32 i = 1; i <= n; i++) {
+        Cell w = element(words, i);
+        if (!loop_word_q(TYPE_OF(&w))) fire(ERR_SCRIPT, "invalid-arg", &w);
+        if (!each) continue;
+        Cell v = element(value, i);
+        if (!any && TYPE_OF(&v) == TYPE_UNSET) fire(ERR_SCRIPT, "need-value", &w);
     }
     for (i32 i = 1; i <= n; i++) {
         Cell v = each ? element(value, i) : *value;

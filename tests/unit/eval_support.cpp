@@ -30,12 +30,6 @@ inline Cell* arg(i32 i) { return stack::arguments + i; }
 
 // --- The stand-in natives ---------------------------------------------------------
 
-i32 do_(i32, const i32*) {
-    const Cell value = *arg(0);
-    if (TYPE_OF(&value) == TYPE_BLOCK) eval_block(&value, true);
-    return 0;
-}
-
 // t-refs a /x /y b /z c d: answers its arguments and records its
 // refinement integers.
 i32 refs(i32, const i32* r) {
@@ -57,7 +51,6 @@ struct NativeDef {
 };
 
 const NativeDef natives_defs[] = {
-    {20, "do", "value [any-type!]", do_},
     {108, "t-refs", "a /x /y b /z c d", refs},
 };
 
