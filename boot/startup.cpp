@@ -10,6 +10,7 @@
 
 #include "boot/boot_image.hpp"
 #include "boot/roots.hpp"
+#include "boot/routines.hpp"
 #include "boot/runtime_init.hpp"
 
 #include "datatypes/block.hpp"
@@ -66,6 +67,7 @@ void start(const u8* image, i64 length) {
     else load_image(image, length);
     recording = false;
     collector::active = true;
+    define_routines();
     run_statements();
     if (stack::pending != 0) return;
     if constexpr (collector::STRESS) {

@@ -28,7 +28,7 @@ using interpreter::eval_block;
 
 inline Cell* arg(i32 i) { return stack::arguments + i; }
 
-// --- The stand-in natives ---------------------------------------------------------
+// --- The test native -------------------------------------------------------------
 
 // t-refs a /x /y b /z c d: answers its arguments and records its
 // refinement integers.

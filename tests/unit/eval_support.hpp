@@ -1,7 +1,7 @@
 // Evaluating code in the interpreter's tests.
 //
-// The natives are the real ones; the fixture adds `t-refs` (which records
-// the refinement integers it receives). It also makes
+// The natives are the real ones; the fixture adds a test native (t-refs)
+// at its own slot of the natives table. It also makes
 // the infix operators of the actions (+ - * / % ** and or xor) and of the
 // comparisons (= <> == < > <= >=) as start-up will, and the words none, true
 // and false. Everything is put back after each test.
