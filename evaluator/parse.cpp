@@ -64,6 +64,11 @@ struct Symbols {
 };
 Symbols sym;
 
+// Whether a canonical symbol is one of the keywords the rules dispatch on
+// (not the modifiers such as pick or only, which only follow a keyword).
+std::vector<u8> keywords;
+inline bool keyword_q(i32 s) { return u32(s) < keywords.size() && keywords[size_t(s)] != 0; }
+
 enum Event { EV_PUSH, EV_POP, EV_FETCH, EV_MATCH, EV_ITERATE, EV_PAREN, EV_END };
 
 // Command codes of a rule frame.
@@ -226,13 +231,15 @@ void check_stacks() {
 
 void push_frame(const Cell* first, i32 at, i32 in_pos, i32 in_len, const Cell* third) {
     check_stacks();
-    Cell a = *first, c = *third;
-    Cell* f = append_to(rule_stack);
-    *f = a;
-    f = append_to(rule_stack);
-    triple::make_at(f, at, in_pos, in_len);
-    f = append_to(rule_stack);
-    *f = c;
+    Cell a = *first, c = *third;   // either may lie in a buffer the expansion moves
+    SeriesBuffer* s = buf(rule_stack);
+    Cell* f = reinterpret_cast<Cell*>(memory::alloc_tail_bytes(s, 3 * CELL));
+    f[0] = a;
+    cell::init(f + 1, TYPE_TRIPLE);
+    f[1].w1 = u32(at);
+    f[1].w2 = u32(in_pos);
+    f[1].w3 = u32(in_len);
+    f[2] = c;
 }
 
 void drop_frame() { cut(rule_stack, cells(rule_stack) - 3); }
@@ -1119,7 +1126,19 @@ void run_engine(Engine& e) {
                 e.sub_rule = false;
                 i32 s = symbol::resolve(i32(e.val->w2));
                 e.extra = 0;
-                if (s == sym.bar) {
+                if (!keyword_q(s)) {
+                    // A word of the rules: its value is the rule.
+                    Cell v;
+                    word_value(e.val, &v);
+                    if (TYPE_OF(&v) == TYPE_WORD) {
+                        if (!sub_rule) fail_with(e, "parse-rule", &v);
+                        *e.val = v;
+                        state = MATCH_VALUE;
+                        break;
+                    }
+                    *e.val = v;
+                    state = sub_rule ? SUBRULE_VALUE : DISPATCH_VALUE;
+                } else if (s == sym.bar) {
                     e.rpos = e.rtail();
                     e.match = true;
                     state = NEXT_RULE;
@@ -1377,17 +1396,6 @@ void run_engine(Engine& e) {
                 } else if (s == sym.none) {
                     e.match = true;
                     state = CHECK_PENDING;
-                } else {
-                    Cell v;
-                    word_value(e.val, &v);
-                    if (TYPE_OF(&v) == TYPE_WORD) {
-                        if (!sub_rule) fail_with(e, "parse-rule", &v);
-                        *e.val = v;
-                        state = MATCH_VALUE;
-                        break;
-                    }
-                    *e.val = v;
-                    state = sub_rule ? SUBRULE_VALUE : DISPATCH_VALUE;
                 }
                 break;
             }
@@ -1448,6 +1456,13 @@ void make_symbols() {
     sym.paren = symbol::make("paren");
     sym.end_event = sym.end;
     sym.callback = symbol::make("<parse-callback>");
+    for (i32 k : {sym.bar, sym.skip, sym.any, sym.some, sym.opt, sym.while_, sym.copy, sym.set, sym.to, sym.thru,
+                  sym.remove, sym.break_, sym.reject, sym.keep, sym.fail, sym.ahead, sym.not_, sym.into, sym.insert,
+                  sym.change, sym.end, sym.if_, sym.quote, sym.collect, sym.case_, sym.none}) {
+        k = symbol::resolve(k);
+        if (size_t(k) >= keywords.size()) keywords.resize(size_t(k) + 1, 0);
+        keywords[size_t(k)] = 1;
+    }
 }
 
 }  // namespace
