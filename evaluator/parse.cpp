@@ -229,17 +229,20 @@ void check_stacks() {
     if (cells(rule_stack) + 3 > STACK_LIMIT - 1 || cells(input_stack) >= STACK_LIMIT) fire(ERR_SCRIPT, "parse-stack");
 }
 
-void push_frame(const Cell* first, i32 at, i32 in_pos, i32 in_len, const Cell* third) {
+// Room for a frame's three cells at the rule stack's tail. The cells are
+// written in place afterwards: a frame's payload built in a local cell and
+// copied over would be read back as wider words than it was written in.
+Cell* new_frame() {
     check_stacks();
-    Cell a = *first, c = *third;   // either may lie in a buffer the expansion moves
     SeriesBuffer* s = buf(rule_stack);
-    Cell* f = reinterpret_cast<Cell*>(memory::alloc_tail_bytes(s, 3 * CELL));
-    f[0] = a;
-    cell::init(f + 1, TYPE_TRIPLE);
-    f[1].w1 = u32(at);
-    f[1].w2 = u32(in_pos);
-    f[1].w3 = u32(in_len);
-    f[2] = c;
+    return reinterpret_cast<Cell*>(memory::alloc_tail_bytes(s, 3 * CELL));
+}
+
+inline void set_cell(Cell* c, u32 type, i32 a, i32 b, i32 d) {
+    cell::init(c, type);
+    c->w1 = u32(a);
+    c->w2 = u32(b);
+    c->w3 = u32(d);
 }
 
 void drop_frame() { cut(rule_stack, cells(rule_stack) - 3); }
@@ -646,9 +649,10 @@ void run_engine(Engine& e) {
     for (;;) {
         switch (state) {
             case ENTER_BLOCK: {
-                Cell none_cell;
-                cell::init(&none_cell, TYPE_NONE);
-                push_frame(&none_cell, e.rpos, e.pos(), e.rest(), e.rules);
+                Cell* f = new_frame();
+                cell::init(f, TYPE_NONE);
+                set_cell(f + 1, TYPE_TRIPLE, e.rpos, e.pos(), e.rest());
+                f[2] = *e.rules;
                 *e.rules = *e.val;
                 i32 t = e.rtail();
                 i32 h = i32(e.rules->w1);
@@ -677,20 +681,16 @@ void run_engine(Engine& e) {
                 break;
             }
             case PUSH_RULE: {
-                Cell first;
+                Cell* f = new_frame();
+                i32 p = e.pos();
                 if (e.cmd == CMD_COPY || e.cmd == CMD_SET) {
-                    first = *cell_at(e.rules->w2, e.rec_at);
+                    f[0] = *cell_at(e.rules->w2, e.rec_at);
                 } else {
-                    triple::make_at(&first, e.min, e.max, 1);
-                    if (e.cmd == CMD_TO || e.cmd == CMD_THRU) first.w1 = u32(e.pos());
-                    if (e.cmd == CMD_CASE) first.w1 = u32(e.extra);
+                    i32 low = e.cmd == CMD_TO || e.cmd == CMD_THRU ? p : e.cmd == CMD_CASE ? e.extra : e.min;
+                    set_cell(f, TYPE_TRIPLE, low, e.max, 1);
                 }
-                Cell record;
-                cell::init(&record, TYPE_PAIR);
-                record.w1 = u32(e.pos());
-                record.w2 = u32(e.cmd);
-                record.w3 = u32(e.cmd == CMD_CASE ? 0 : e.extra);
-                push_frame(&first, e.rec_at, e.pos(), e.rest(), &record);
+                set_cell(f + 1, TYPE_TRIPLE, e.rec_at, p, e.rest());
+                set_cell(f + 2, TYPE_PAIR, p, e.cmd, e.cmd == CMD_CASE ? 0 : e.extra);
                 e.rpos = e.rec_at + 1;
                 EVENT(EV_PUSH);
                 state = MATCH_SUBRULE;
