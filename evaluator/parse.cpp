@@ -454,8 +454,17 @@ bool find_value(Engine& e, bool thru) {
             u32 first = rt == TYPE_CHAR ? e.val->w2 : string::get_char_at(e.val, series::head_index(e.val));
             u32 folded = fold(first);
             bool exact = strict || (fold(first) == first && case_folding::change_char(first, 0) == first);
+            u32 lower = first | 0x20;
+            bool ascii_letter = lower >= 'a' && lower <= 'z';
             for (; p < stop; p++) {
-                if (unit == 1 && exact && first < 0x100) {
+                if (unit == 1 && !exact && ascii_letter) {
+                    // In one-byte text only the letter's two cases fold to it.
+                    const u8* q = text + p;
+                    const u8* end = text + stop;
+                    while (q < end && (*q | 0x20) != lower) q++;
+                    if (q == end) break;
+                    p = i32(q - text);
+                } else if (unit == 1 && exact && first < 0x100) {
                     const void* hit = std::memchr(text + p, int(first), size_t(stop - p));
                     if (!hit) break;
                     p = i32(static_cast<const u8*>(hit) - text);

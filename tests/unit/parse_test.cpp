@@ -428,5 +428,22 @@ TEST_F(Parse, RoundBudgetStopsEndlessRules) {
     EXPECT_EQ(parse::input_head, 0);
 }
 
+// to/thru without /case find a literal by either case of its first letter,
+// in one-byte text (Latin-1 letters included) and in wider text.
+TEST_F(Parse, ToThruFoldingCase) {
+    check_table({
+        {"parse \"xxTHe end\" [thru \"the\" \" end\"]", "true"},
+        {"parse \"xxtHE\" [to \"The\" 3 skip]", "true"},
+        {"parse \"tat tHx tHe\" [thru \"THE\"]", "true"},
+        {"parse \"ta tb\" [thru \"tc\"]", "false"},
+        {"parse/case \"xxTHe\" [thru \"the\"]", "false"},
+        {"parse \"\u00e9t\u00e9T\" [thru \"t\u00c9t\"]", "true"},
+        {"parse \"@`@\" [thru \"`\" \"@\"]", "true"},
+        {"parse \"Z[z\" [to \"z\" skip to \"z\" skip]", "true"},
+        {"parse \"\u4e2dxK\" [thru #\"k\"]", "true"},
+        {"parse \"ab\" [thru #\"B\"]", "true"},
+    });
+}
+
 }  // namespace
 }  // namespace zir
