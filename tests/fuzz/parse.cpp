@@ -10,7 +10,6 @@
 // nothing, or a repetition whose rounds insert what the next alternative
 // consumes. A round budget per parse stops those, as a trace callback
 // answering false would; parens stay out, as they could run any code.
-#include <cstring>
 #include <string>
 
 #include "datatypes/binary.hpp"
