@@ -26,8 +26,6 @@ namespace {
 
 using interpreter::eval_block;
 
-inline Cell* arg(i32 i) { return stack::arguments + i; }
-
 // --- The test native -------------------------------------------------------------
 
 // t-refs a /x /y b /z c d: answers its arguments and records its
