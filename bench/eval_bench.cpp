@@ -1,7 +1,8 @@
 // The interpreter: blocks of one statement repeated, evaluated from C++ —
 // integer and float arithmetic through infix operators, calls of a small
-// function!, words, object fields and block elements reached by paths, and
-// the same arithmetic written as prefix calls of the actions. Each figure is
+// function! (leaving at its end or by return), words, object fields and
+// block elements reached by paths, and the same arithmetic written as prefix
+// calls of the actions. Each figure is
 // the time per statement. bench/peers/eval.py and eval.lua run the same
 // statements.
 #include <benchmark/benchmark.h>
@@ -113,6 +114,18 @@ void setup() {
     for (const char* t : {"p", "+", "q"}) append_token(body, t);
     function::push(spec, body, 0, 0, 0, 0);
     set_global("f", stack::top - 1);
+    // g: func [p q] [return p + q], the same leaving by return.
+    spec = stack::push_slot();
+    cell::init(spec, TYPE_UNSET);
+    block::make_at(spec, 2);
+    append_token(spec, "p");
+    append_token(spec, "q");
+    body = stack::push_slot();
+    cell::init(body, TYPE_UNSET);
+    block::make_at(body, 4);
+    for (const char* t : {"return", "p", "+", "q"}) append_token(body, t);
+    function::push(spec, body, 0, 0, 0, 0);
+    set_global("g", stack::top - 1);
     // o: an object with the field a; blk: a block of three integers.
     Cell* obj = stack::push_slot();
     cell::init(obj, TYPE_UNSET);
@@ -145,6 +158,15 @@ void BM_IntegerArithmetic(benchmark::State& s) { eval_bench(s, "r: a + b * c - d
 void BM_FloatArithmetic(benchmark::State& s) { eval_bench(s, "r: x * y + z - w"); }
 void BM_IntegerArithmeticPrefix(benchmark::State& s) { eval_bench(s, "r: subtract multiply add a b c d"); }
 void BM_FunctionCall(benchmark::State& s) { eval_bench(s, "r: f a b"); }
+void BM_FunctionReturn(benchmark::State& s) {
+    setup();
+    Cell ret = global("return");
+    if (TYPE_OF(&ret) != TYPE_NATIVE) {
+        s.SkipWithError("the return native is not registered");
+        return;
+    }
+    eval_bench(s, "r: g a b");
+}
 void BM_WordAccess(benchmark::State& s) { eval_bench(s, "r: a"); }
 void BM_ObjectFieldPath(benchmark::State& s) { eval_bench(s, "r: o/a"); }
 void BM_BlockIndexPath(benchmark::State& s) { eval_bench(s, "r: blk/2"); }
@@ -154,6 +176,7 @@ BENCHMARK(BM_IntegerArithmetic);
 BENCHMARK(BM_FloatArithmetic);
 BENCHMARK(BM_IntegerArithmeticPrefix);
 BENCHMARK(BM_FunctionCall);
+BENCHMARK(BM_FunctionReturn);
 BENCHMARK(BM_WordAccess);
 BENCHMARK(BM_ObjectFieldPath);
 BENCHMARK(BM_BlockIndexPath);

@@ -7,7 +7,8 @@
 // errors; Ctrl-C ends the program silently with status 0.
 //
 // The evaluator thread is the top level: it brings the runtime up, runs the
-// library's top-level statements, then the script named on the command line.
+// library's top-level statements, then the console (`cli-console-ctx/launch`),
+// which runs the script named on the command line or the read-eval-print loop.
 // An error nothing caught is printed and ends the program with -2 (254); an
 // exit nothing received is runtime error 95, unless it is the quit exit,
 // which ends the program silently with 0.
@@ -47,8 +48,7 @@ void* evaluator_main(void* p) {
     try {
         zir::boot::start(zir::boot::EMBEDDED_IMAGE, zir::boot::EMBEDDED_IMAGE_SIZE);
         if (zir::stack::pending != 0) uncaught_exit();
-        const std::string* script = zir::boot::script_path();
-        if (script) zir::boot::do_file(*script);
+        zir::boot::launch_console();
         args->status = 0;
     } catch (const zir::LanguageError& e) {
         args->status = zir::interpreter::report_uncaught(e);

@@ -13,6 +13,7 @@
 #include "evaluator/interpreter.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/console.hpp"
+#include "console/console_io.hpp"
 
 namespace zir {
 namespace boot {
@@ -41,19 +42,23 @@ const RoutineDef routine_defs[] = {
 
 }  // namespace
 
+void define_routine(const char* name, const char* spec_text, interpreter::Routine entry, i32 returns,
+                    bool pointer_args) {
+    stack::KeepTop restore;
+    Cell* spec = stack::push_slot();
+    cell::init(spec, TYPE_UNSET);
+    block::make_at(spec, 4);
+    const char* p = spec_text;
+    actions::read_spec(spec, p, false);
+    i32 index = interpreter::add_routine(entry);
+    Cell* value = routine::push(spec, nullptr, index, returns, pointer_args);
+    Cell word = *word::load(name);
+    context::set(&word, value);
+}
+
 void define_routines() {
-    for (const RoutineDef& d : routine_defs) {
-        stack::KeepTop restore;
-        Cell* spec = stack::push_slot();
-        cell::init(spec, TYPE_UNSET);
-        block::make_at(spec, 4);
-        const char* p = d.spec;
-        actions::read_spec(spec, p, false);
-        i32 index = interpreter::add_routine(d.entry);
-        Cell* value = routine::push(spec, nullptr, index, d.returns, false);
-        Cell word = *word::load(d.word);
-        context::set(&word, value);
-    }
+    for (const RoutineDef& d : routine_defs) define_routine(d.word, d.spec, d.entry, d.returns, false);
+    console_io::define_routines();
 }
 
 }  // namespace boot

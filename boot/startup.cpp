@@ -90,6 +90,12 @@ const std::string* script_path() {
     return nullptr;
 }
 
+void launch_console() {
+    static const char text[] = "cli-console-ctx/launch";
+    stack::KeepTop restore;
+    eval_source(reinterpret_cast<const u8*>(text), i64(sizeof text - 1));
+}
+
 Cell* eval_source(const u8* text, i64 size) {
     Cell* code = stack::push_slot();
     cell::init(code, TYPE_UNSET);

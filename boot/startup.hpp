@@ -33,6 +33,11 @@ void start(const u8* image, i64 length);
 // program that is not an option), null when none.
 const std::string* script_path();
 
+// Starts the console: `cli-console-ctx/launch`, which runs the script named
+// on the command line (and returns) or the read-eval-print loop (which ends
+// the program itself).
+void launch_console();
+
 // Loads `size` bytes of source text and evaluates the values; the result
 // is left on the value stack (one cell). A script header (`Zir [...]`
 // first) is skipped.

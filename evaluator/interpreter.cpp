@@ -89,11 +89,12 @@ u32 global_values = 0;
 inline Cell* word_slot(const Cell* word) {
     u32 ctx = word->w1;
     i32 slot = i32(word->w3);
-    if (ZIR_UNLIKELY(!ctx || slot < 0)) return nullptr;
+    // (The global context is never 0; a slot below 0 fails the unsigned test.)
     if (ctx == context::global) {
         SeriesBuffer* values = node_buffer(global_values);
-        return slot < cells_in(values) ? series::head_cells(values) + slot : nullptr;
+        return u32(slot) < u32(cells_in(values)) ? series::head_cells(values) + slot : nullptr;
     }
+    if (ZIR_UNLIKELY(!ctx || slot < 0)) return nullptr;
     Cell* c = context::cell_of(ctx);
     if (c->header & context::ON_STACK) {
         Cell* first = context::stack_values(c);
@@ -102,6 +103,22 @@ inline Cell* word_slot(const Cell* word) {
     if (!c->w2) return nullptr;
     SeriesBuffer* values = node_buffer(c->w2);
     return slot < cells_in(values) ? series::head_cells(values) + slot : nullptr;
+}
+
+// The global values as they are now: for a run of reads with nothing that
+// may allocate between them, which then look the buffer up once.
+struct GlobalValues {
+    Cell* cells;
+    u32 count;
+    u32 context;
+};
+inline GlobalValues global_values_now() {
+    SeriesBuffer* values = node_buffer(global_values);
+    return GlobalValues{series::head_cells(values), u32(cells_in(values)), context::global};
+}
+inline Cell* word_slot(const GlobalValues& g, const Cell* word) {
+    if (word->w1 == g.context) return word->w3 < g.count ? g.cells + word->w3 : nullptr;
+    return word_slot(word);
 }
 
 // Stores a set-word's value: straight into its cell unless the word belongs
@@ -178,13 +195,18 @@ void code_value(const Code& code, Cell* out) {
 
 // --- Blocks ----------------------------------------------------------------------------------
 
+namespace {
+[[gnu::always_inline]] inline i32 expression_at(const Code& code, i32 p, bool prefix_only, bool push, bool fv);
+}  // namespace
+
 void eval_block(const Cell* block_in, bool chain) {
     check_machine_stack();
     Code code = code_of(block_in);
     bool library = (node_buffer(code.node)->flags & SERIES_LIBRARY) != 0;
     // The frame keeps the series alive while it is walked, whatever the code
     // does to the cell it came from.
-    stack::mark_eval_block(u32(stack::body_symbol), code.node);
+    stack::mark(u32(stack::body_symbol), 0, stack::FLAGS_EVAL_BLOCK);
+    stack::call_top[-1].code = code.node;
     {
         BlockScope scope(library);
         if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_ENTER, &code, code.head, nullptr, nullptr);
@@ -199,7 +221,7 @@ void eval_block(const Cell* block_in, bool chain) {
             }
             for (;;) {
                 if (!library) code_position.w1 = u32(p);
-                p = eval_expression(code, p, false, false, false);
+                p = expression_at(code, p, false, false, false);
                 if (ZIR_UNLIKELY(stack::pending != 0)) break;
                 if (p >= end_of(code)) break;
                 stack::reset();
@@ -257,7 +279,7 @@ namespace {
 // The infix operators the interpreter computes itself while tracing is off,
 // with the results and errors of the actions and natives they stand for:
 // integer and float arithmetic, integer comparison.
-i32 fast_math_op(const Cell* op) {
+inline i32 fast_math_op(const Cell* op) {
     if (((op->header >> op::SOURCE_SHIFT) & 0xFF) != TYPE_ACTION) return -1;
     switch (op->w1) {
         case ACT_ADD: return MATH_ADD;
@@ -276,7 +298,7 @@ constexpr i32 FIRST_COMPARISON_NATIVE = 25;
 constexpr i32 comparison_natives[7] = {COMP_EQUAL,   COMP_NOT_EQUAL, COMP_STRICT_EQUAL, COMP_LESSER,
                                       COMP_GREATER, COMP_LESSER_EQUAL, COMP_GREATER_EQUAL};
 
-i32 fast_compare_op(const Cell* op) {
+inline i32 fast_compare_op(const Cell* op) {
     if (((op->header >> op::SOURCE_SHIFT) & 0xFF) != TYPE_NATIVE) return -1;
     i32 n = i32(op->w1) - FIRST_COMPARISON_NATIVE;
     if (n < 0 || n >= 7 || !natives::table[op->w1 - 1]) return -1;
@@ -302,16 +324,68 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
     }
 }
 
+// The operator a word at `p` holds, when the code goes on with one there;
+// null otherwise. Good until the next allocation.
+[[gnu::always_inline]] inline const Cell* op_at(const Code& code, i32 p) {
+    SeriesBuffer* s = node_buffer(code.node);
+    if (p >= code.tail || p >= cells_in(s)) return nullptr;
+    const Cell* c = series::head_cells(s) + p;
+    if (TYPE_OF(c) != TYPE_WORD) return nullptr;
+    const Cell* v = word_slot(c);
+    return v && TYPE_OF(v) == TYPE_OP ? v : nullptr;
+}
+
+// The operators after the value at `left` that cannot fail nor call
+// anything: integer and float arithmetic and integer comparison (see
+// fast_math_op, fast_compare_op) whose right operand is a number written or
+// held by a word. Answers the position of the first operator that needs
+// more (a call, a right operand to evaluate; `more` is then set), or of
+// whatever ends the operators. Nothing here allocates, so one read of the
+// buffer serves the whole run. Only while tracing is off: no events are
+// sent.
+[[gnu::noinline]] i32 plain_infix(Cell* left, const Code& code, i32 p, bool* more) {
+    SeriesBuffer* s = node_buffer(code.node);
+    i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
+    const Cell* cells = series::head_cells(s);
+    const GlobalValues g = global_values_now();
+    // Kept in a local: a store through `more` could alias the globals read.
+    bool op_left = false;
+    for (; p < end; p += 2) {
+        const Cell* c = cells + p;
+        if (TYPE_OF(c) != TYPE_WORD) break;
+        const Cell* op = word_slot(g, c);
+        if (!op || TYPE_OF(op) != TYPE_OP) break;
+        op_left = true;
+        if (p + 1 >= end) break;
+        const Cell* r = c + 1;
+        if (TYPE_OF(r) == TYPE_WORD) {
+            r = word_slot(g, r);
+            if (!r) break;
+        }
+        u32 lt = TYPE_OF(left), rt = TYPE_OF(r);
+        if (rt != TYPE_INTEGER && rt != TYPE_FLOAT) break;
+        i32 math = fast_math_op(op);
+        if (math >= 0) {
+            if (!fast_op::math_in_place(left, r, math)) break;
+        } else {
+            i32 cmp = fast_compare_op(op);
+            if (cmp < 0 || lt != TYPE_INTEGER || rt != TYPE_INTEGER) break;
+            bool answer = fast_op::compare_integers(integer::get(left), integer::get(r), cmp);
+            cell::init(left, TYPE_LOGIC);
+            left->w1 = answer;
+        }
+        op_left = false;
+    }
+    *more = op_left;
+    return p;
+}
+
 // The operators that follow an expression whose result is at `left`.
-i32 infix(Cell* left, const Code& code, i32 p) {
+i32 infix_calls(Cell* left, const Code& code, i32 p) {
     for (;;) {
-        SeriesBuffer* s = node_buffer(code.node);
-        if (p >= code.tail || p >= cells_in(s)) return p;
-        const Cell* c = series::head_cells(s) + p;
-        if (TYPE_OF(c) != TYPE_WORD) return p;
-        const Cell* v = word_slot(c);
-        if (!v || TYPE_OF(v) != TYPE_OP) return p;
-        const Cell name = *c;
+        const Cell* v = op_at(code, p);
+        if (!v) return p;
+        const Cell name = *cell_at(code, p);
         const Cell op = *v;
         if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_FETCH, &code, p, &name, &name);
         stack::top = left + 1;
@@ -351,12 +425,31 @@ i32 infix(Cell* left, const Code& code, i32 p) {
                     call_infix(left, &op, code, after, true, &name, 2);
                     if (ZIR_UNLIKELY(stack::pending != 0)) return p;
                 }
+                // The operators that need nothing more, at once (unless the
+                // call turned tracing on).
+                if (ZIR_LIKELY(!tracing)) {
+                    bool more;
+                    p = plain_infix(left, code, p, &more);
+                    if (!more) return p;
+                }
                 continue;
             }
         }
         p = call_infix(left, &op, code, p + 1, true, &name, 1);
         if (ZIR_UNLIKELY(stack::pending != 0)) return p;
     }
+}
+
+// The same, the operators that need nothing more taken in one run first;
+// the loop of calls only when an operator is left.
+[[gnu::always_inline]] inline i32 infix(Cell* left, const Code& code, i32 p) {
+    if (!op_at(code, p)) return p;
+    if (ZIR_LIKELY(!tracing)) {
+        bool more;
+        p = plain_infix(left, code, p, &more);
+        if (!more) return p;
+    }
+    return infix_calls(left, code, p);
 }
 
 }  // namespace
@@ -369,72 +462,42 @@ i32 expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv);
 
 namespace {
 
+// Sets of datatypes, one bit per type.
+constexpr u64 type_bit(u32 t) { return t < 64 ? u64(1) << t : 0; }
+static_assert(TYPE_TOTAL <= 64);
+constexpr u64 CALLABLE_TYPES =
+    type_bit(TYPE_NATIVE) | type_bit(TYPE_ACTION) | type_bit(TYPE_FUNCTION) | type_bit(TYPE_ROUTINE);
+// The values written in code that stand for themselves.
+constexpr u64 LITERAL_TYPES = type_bit(TYPE_INTEGER) | type_bit(TYPE_FLOAT) | type_bit(TYPE_STRING) |
+                              type_bit(TYPE_BLOCK) | type_bit(TYPE_CHAR) | type_bit(TYPE_LOGIC) |
+                              type_bit(TYPE_NONE) | type_bit(TYPE_PERCENT) | type_bit(TYPE_TIME) |
+                              type_bit(TYPE_PAIR) | type_bit(TYPE_TUPLE);
+
 // Whether a value read from a word is its result as it is (no call, no error).
-inline bool plain_q(u32 t) {
-    return t != TYPE_UNSET && t != TYPE_NATIVE && t != TYPE_ACTION && t != TYPE_FUNCTION && t != TYPE_ROUTINE &&
-           t != TYPE_OP;
-}
+inline bool plain_q(u32 t) { return ((CALLABLE_TYPES | type_bit(TYPE_UNSET) | type_bit(TYPE_OP)) & type_bit(t)) == 0; }
 
 // The value of a plain operand: a value written in the code that stands for
-// itself, or a word holding such a value. Null for anything else. Good until
-// the next allocation.
+// itself, a word holding such a value, or a short path read without its walk
+// (short_path_value). Null for anything else. Good until the next
+// allocation.
 inline const Cell* plain_operand(const Cell* c) {
-    const Cell* v = c;
-    switch (TYPE_OF(c)) {
-        case TYPE_WORD:
-            v = word_slot(c);
-            if (!v || !plain_q(TYPE_OF(v))) return nullptr;
-            break;
-        case TYPE_INTEGER:
-        case TYPE_FLOAT:
-        case TYPE_STRING:
-        case TYPE_BLOCK:
-        case TYPE_CHAR:
-        case TYPE_LOGIC:
-        case TYPE_NONE:
-        case TYPE_PERCENT:
-        case TYPE_TIME:
-        case TYPE_PAIR:
-        case TYPE_TUPLE:
-            break;
-        default:
-            return nullptr;
+    u32 t = TYPE_OF(c);
+    if (t == TYPE_WORD) {
+        const Cell* v = word_slot(c);
+        return v && plain_q(TYPE_OF(v)) ? v : nullptr;
     }
-    return v;
-}
-
-// The result of the commonest expressions, found without the machinery of a
-// full evaluation: a plain operand when no operator follows (or none may).
-// Null for anything else. Only while tracing is off: it sends no events.
-inline const Cell* simple_value(const Code& code, i32 p, bool prefix_only) {
-    SeriesBuffer* s = node_buffer(code.node);
-    i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
-    const Cell* c = series::head_cells(s) + p;
-    const Cell* v = plain_operand(c);
-    if (!v) return nullptr;
-    if (!prefix_only && p + 1 < end && TYPE_OF(c + 1) == TYPE_WORD) {
-        const Cell* next = word_slot(c + 1);
-        if (next && TYPE_OF(next) == TYPE_OP) return nullptr;
-    }
-    return v;
+    if (LITERAL_TYPES & type_bit(t)) return c;
+    if (t == TYPE_PATH) return short_path_value(c, false);
+    return nullptr;
 }
 
 }  // namespace
 
-i32 eval_expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
-    if (ZIR_LIKELY(!tracing)) {
-        // A plain operand, and the operators that may follow it: nothing in
-        // that can leave the expression but an operator's call, which takes
-        // exits raised from C++ code itself (call_infix).
-        if (const Cell* v = plain_operand(cell_at(code, p))) {
-            Cell* left = push ? stack::top : stack::arguments;
-            put_result(v, push);
-            if (prefix_only) return p + 1;
-            p = infix(left, code, p + 1);
-            if (!push) stack::top = stack::arguments + 1;
-            return p;
-        }
-    }
+namespace {
+
+// An expression through the whole machinery, with the try point that takes
+// exits raised from C++ code it calls.
+[[gnu::noinline]] i32 expression_caught(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
     stack::Checkpoint entry;
     try {
         return expression(code, p, prefix_only, push, fv);
@@ -442,6 +505,160 @@ i32 eval_expression(const Code& code, i32 p, bool prefix_only, bool push, bool f
         exit_left_cpp(entry);
         return p;
     }
+}
+
+// `word: value ...` while tracing is off, the value beginning with a plain
+// operand and the word outside any object (whose fields track changes).
+// Answers -1, having done nothing, for anything else. The cells are laid out
+// as the full path lays them out: the set-word at the top, the value above
+// it. The operators that cannot fail nor call anything are run first; the
+// set-word's frame is opened over those cells only when an operator needs a
+// call, before anything could see the frame or miss it, and the rest goes
+// as in the full path.
+[[gnu::always_inline]] inline i32 set_word_expression(const Code& code, i32 p, bool push) {
+    SeriesBuffer* s = node_buffer(code.node);
+    i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
+    if (p + 1 >= end) return -1;
+    const Cell* word_cell = series::head_cells(s) + p;
+    const Cell* v = plain_operand(word_cell + 1);
+    if (!v) return -1;
+    Cell* target = word_slot(word_cell);
+    if (!target) return -1;
+    if (word_cell->w1 != context::global &&
+        context::kind_of(context::cell_of(word_cell->w1)) == context::KIND_OBJECT)
+        return -1;
+    Cell* t = stack::top;
+    if (ZIR_UNLIKELY(t + 2 + stack::OVERFLOW_MARGIN >= stack::limit)) return -1;
+    t[1] = *v;
+    // Nothing allocates until an operator is called: `target` holds.
+    bool more = false;
+    i32 after = p + 2;
+    if (op_at(code, after)) after = plain_infix(t + 1, code, after, &more);
+    if (ZIR_LIKELY(!more)) {
+        *target = t[1];
+        if (push) {
+            *t = t[1];
+            stack::top = t + 1;
+        } else {
+            stack::set_last_top(t + 1);
+        }
+        return after;
+    }
+    const Cell word = *cell_at(code, p);
+    stack::top = t;
+    stack::mark_body(word.w2, word.w1);
+    *t = word;
+    stack::top = t + 2;
+    after = infix_calls(t + 1, code, after);
+    if (ZIR_LIKELY(stack::pending == 0)) {
+        set_word_value(stack::arguments, stack::arguments + 1);
+        *stack::arguments = stack::arguments[1];
+    }
+    if (push) stack::unwind_last();
+    else stack::unwind_set_last();
+    return after;
+}
+
+inline bool callable_q(u32 t) { return (CALLABLE_TYPES & type_bit(t)) != 0; }
+
+// A call of the function, native, action or routine `fn` that the word at
+// `p` holds, and the operators after it, while tracing is off: the word's
+// case of `expression` without the others, with the same try point.
+[[gnu::noinline]] i32 word_call(const Code& code, i32 p, bool prefix_only, bool push, const Cell* fn) {
+    stack::Checkpoint entry;
+    try {
+        check_machine_stack();
+        Cell* left = push ? stack::top : stack::arguments;
+        const Cell word = *cell_at(code, p);
+        Cell* slot = stack::push(fn);
+        i32 after = eval_code(slot, code, p + 1, push, nullptr, 0, &word, slot, 0, 0);
+        if (ZIR_UNLIKELY(stack::pending != 0)) return after;
+        if (!prefix_only) after = infix(left, code, after);
+        if (!push) {
+            stack::top = stack::arguments + 1;
+            if (ZIR_UNLIKELY(tracing) && stack::pending == 0)
+                trace_event(EVENT_EXPR, &code, after, nullptr, stack::arguments);
+        }
+        return after;
+    } catch (const stack::PendingExit&) {
+        exit_left_cpp(entry);
+        return p;
+    }
+}
+
+// `word: value` that set_word_expression leaves, while tracing is off: the
+// set-word's case of `expression` without the others, with the same try
+// point. (The code it runs may turn tracing on: the events are tested.)
+[[gnu::noinline]] i32 set_word_call(const Code& code, i32 p, bool prefix_only, bool push) {
+    stack::Checkpoint entry;
+    try {
+        check_machine_stack();
+        Cell* left = push ? stack::top : stack::arguments;
+        const Cell word = *cell_at(code, p);
+        if (p + 1 >= end_of(code)) fire(ERR_SCRIPT, "need-value", &word);
+        stack::mark_body(word.w2, word.w1);
+        stack::push(&word);
+        i32 after = expression_at(code, p + 1, false, true, false);
+        if (ZIR_LIKELY(stack::pending == 0)) {
+            if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_SET, &code, after, &word, stack::arguments + 1);
+            set_word_value(stack::arguments, stack::arguments + 1);
+            *stack::arguments = stack::arguments[1];
+        }
+        if (push) stack::unwind_last();
+        else stack::unwind_set_last();
+        if (ZIR_UNLIKELY(stack::pending != 0)) return after;
+        if (!prefix_only) after = infix(left, code, after);
+        if (!push) {
+            stack::top = stack::arguments + 1;
+            if (ZIR_UNLIKELY(tracing) && stack::pending == 0)
+                trace_event(EVENT_EXPR, &code, after, nullptr, stack::arguments);
+        }
+        return after;
+    } catch (const stack::PendingExit&) {
+        exit_left_cpp(entry);
+        return p;
+    }
+}
+
+// The commonest expressions at once: a plain operand with the operators
+// after it, a set-word, a call by a word; everything else through the
+// machinery.
+[[gnu::always_inline]] inline i32 expression_at(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
+    if (ZIR_LIKELY(!tracing)) {
+        // A plain operand, and the operators that may follow it: nothing in
+        // that can leave the expression but an operator's call, which takes
+        // exits raised from C++ code itself (call_infix).
+        const Cell* c = cell_at(code, p);
+        const Cell* v;
+        if (TYPE_OF(c) == TYPE_WORD) {
+            v = word_slot(c);
+            if (!v) return expression_caught(code, p, prefix_only, push, fv);
+            if (callable_q(TYPE_OF(v))) return word_call(code, p, prefix_only, push, v);
+            if (!plain_q(TYPE_OF(v))) return expression_caught(code, p, prefix_only, push, fv);
+        } else {
+            v = plain_operand(c);
+        }
+        if (v) {
+            Cell* left = push ? stack::top : stack::arguments;
+            put_result(v, push);
+            if (prefix_only) return p + 1;
+            p = infix(left, code, p + 1);
+            if (!push) stack::top = stack::arguments + 1;
+            return p;
+        }
+        if (TYPE_OF(c) == TYPE_SET_WORD) {
+            i32 after = set_word_expression(code, p, push);
+            if (after >= 0) return after;
+            return set_word_call(code, p, prefix_only, push);
+        }
+    }
+    return expression_caught(code, p, prefix_only, push, fv);
+}
+
+}  // namespace
+
+i32 eval_expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
+    return expression_at(code, p, prefix_only, push, fv);
 }
 
 namespace {
@@ -478,19 +695,8 @@ i32 expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
         }
         case TYPE_SET_WORD: {
             if (p + 1 >= end_of(code)) fire(ERR_SCRIPT, "need-value", &value);
-            if (ZIR_LIKELY(!tracing)) {
-                // A plain value set into a word outside any object: nothing
-                // can fail, so no frame is needed to name an error.
-                const Cell* v = simple_value(code, p + 1, false);
-                Cell* target = v ? word_slot(&value) : nullptr;
-                if (target && (value.w1 == context::global ||
-                               context::kind_of(context::cell_of(value.w1)) != context::KIND_OBJECT)) {
-                    *target = *v;
-                    put_result(target, push);
-                    p += 2;
-                    break;
-                }
-            }
+            // Here while tracing, or for a value that is not a plain operand
+            // (set_word_expression takes the rest).
             stack::mark_body(value.w2, value.w1);
             stack::push(&value);
             if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &code, p, &value, &value);
@@ -683,9 +889,9 @@ void fetch_literal(Call& c, u32 mode, const Code& code) {
 }
 
 // Pushes the argument of cache cell k from the code.
-void fetch(Call& c, i32 k, u32 mode) {
+[[gnu::always_inline]] inline void fetch(Call& c, i32 k, u32 mode) {
     if (c.p >= end_of(c.code)) no_arg(c, k);
-    if (mode == 0) c.p = eval_expression(c.code, c.p, c.infix, true, false);
+    if (mode == 0) c.p = expression_at(c.code, c.p, c.infix, true, false);
     else fetch_literal(c, mode, c.code);
 }
 
@@ -923,6 +1129,9 @@ i32 fetch_args(Call& c, const Cell* path, i32 path_index, i32 before) {
 i32 eval_code(Cell* slot, const Code& code, i32 position, bool push, const Cell* path, i32 path_index,
               const Cell* name, const Cell* owner, u32 mode, i32 before) {
     check_machine_stack();
+    // (The owner, an object holding the function, named the context of
+    // built-in entries; they take none now.)
+    (void)owner;
     Call c;
     c.fn = slot;
     c.type = TYPE_OF(slot);
@@ -940,22 +1149,23 @@ i32 eval_code(Cell* slot, const Code& code, i32 position, bool push, const Cell*
     stack::top = slot + 1;
     switch (c.type) {
         case TYPE_FUNCTION: {
-            // The context of the object the function belongs to, for built-in
-            // entries.
-            u32 owner_ctx = 0;
-            if (owner && TYPE_OF(owner) == TYPE_OBJECT && owner->w1 != context::global) {
-                owner_ctx = owner->w1;
-            } else {
-                const Cell* own = function::record_cell(slot, function::RECORD_OWNER);
-                owner_ctx = TYPE_OF(own) == TYPE_OBJECT ? own->w1 : (c.name.w1 ? c.name.w1 : context::global);
-            }
             const Cell* body = function::record_cell(slot, function::RECORD_BODY);
             bool library = TYPE_OF(body) == TYPE_BLOCK && (node_buffer(body->w2)->flags & SERIES_LIBRARY);
             // Library functions leave the frames compiled code left.
             stack::mark(c.name.w2, c.name.w1, library ? stack::FRAME_FUNCTION : stack::FLAGS_CALL);
             stack::top = slot + 1 + before;
             fetch_args(c, path, path_index, before);
-            if (ZIR_LIKELY(stack::pending == 0)) run_function(slot, owner_ctx, &c.name, 0);
+            if (ZIR_LIKELY(stack::pending == 0)) {
+                // run_function without a callback: tracing stays as it is
+                // (eval_function gives it back), a built-in entry aside.
+                const Cell* entry = function::record_cell(slot, function::RECORD_CODE);
+                if (TYPE_OF(entry) == TYPE_INTEGER && integer::get(entry) != 0) {
+                    run_function(slot, 0, &c.name, 0);
+                } else {
+                    const Cell body_now = *function::record_cell(slot, function::RECORD_BODY);
+                    eval_function(slot, &body_now, &c.name);
+                }
+            }
             break;
         }
         case TYPE_ROUTINE:
@@ -1137,7 +1347,8 @@ void call_function(const Cell* fn_in, u32 owner_ctx, const Cell* name_in, i32 ca
 namespace {
 
 void run_function(const Cell* fn, u32 owner_ctx, const Cell* name_in, i32 callback_bit) {
-    const Cell name = name_in ? *name_in : none::value;
+    // The name is a cell of the caller's that stays put meanwhile.
+    const Cell& name = name_in ? *name_in : none::value;
     bool saved = tracing;
     struct Restore {
         bool saved;

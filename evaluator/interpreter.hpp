@@ -74,6 +74,12 @@ void code_value(const Code& code, Cell* out);
 // not looked up yet, or its function is not running (context::get then says
 // why). Good until the next allocation.
 Cell* word_value_q(const Cell* word);
+// The value a path of a word and one element reaches, read without the walk
+// of eval_path: an element within a block, the field of an object the
+// element word is bound to already. Null for any other path, or when the
+// value is unset! or (unless `get`) a function. Good until the next
+// allocation.
+const Cell* short_path_value(const Cell* path, bool get);
 
 // --- Blocks and expressions ---------------------------------------------------------
 

@@ -122,13 +122,11 @@ i32 call_reached(const Walk& w, const Code& code, i32 position, bool push, i32 n
 
 }  // namespace
 
-namespace {
-
 // The commonest paths, a word and one element (`blk/2`, `obj/field`), read
 // without the walk's machinery when the answer is plain: an element within a
 // block, a field of an object the element word is bound to already (by an
 // earlier walk). Null for anything else.
-const Cell* simple_path(const Cell* path, bool get) {
+const Cell* short_path_value(const Cell* path, bool get) {
     SeriesBuffer* s = node_buffer(path->w2);
     i32 head = i32(path->w1);
     if (block::cell_count(s) - head != 2) return nullptr;
@@ -151,12 +149,10 @@ const Cell* simple_path(const Cell* path, bool get) {
     return r;
 }
 
-}  // namespace
-
 i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, bool get, bool push, bool pass,
               Locator* locator) {
     if (ZIR_LIKELY(!tracing) && !set && !locator) {
-        if (const Cell* r = simple_path(path_in, get)) {
+        if (const Cell* r = short_path_value(path_in, get)) {
             if (push) stack::push(r);
             else stack::set_last_top(r);
             return position;

@@ -6,7 +6,8 @@
 SCRIPT.out holds the expected standard output, byte for byte; SCRIPT.status
 the expected exit status (0 when the file is absent); SCRIPT.args, when
 present, extra command-line arguments placed before the script (one per line;
-a line %SCRIPT% puts the script there instead, so arguments can follow it);
+a line %SCRIPT% puts the script there instead, so arguments can follow it;
+a line %NO-SCRIPT% leaves the script out: a console session fed by SCRIPT.in);
 SCRIPT.in, when present, is fed to standard input.
 
     run-script.py --self-test
@@ -34,7 +35,9 @@ def run(program, script):
     expected_status = int((read(base + ".status", "0", "r") or "0").strip())
     args = [a for a in (read(base + ".args", "", "r") or "").splitlines() if a]
     stdin = read(base + ".in", b"")
-    if "%SCRIPT%" in args:
+    if "%NO-SCRIPT%" in args:
+        command = [program] + [a for a in args if a != "%NO-SCRIPT%"]
+    elif "%SCRIPT%" in args:
         command = [program] + [script if a == "%SCRIPT%" else a for a in args]
     else:
         command = [program] + args + [script]

@@ -3,9 +3,8 @@ def f(x):
 
 def main():
     s = 0
-    for i in range(1, 1001):
-        for j in range(1, 1001):
-            s = s + f(j)
+    for i in range(1, 1000001):
+        s = s + f(i & 255)
     print(s)
 
 main()

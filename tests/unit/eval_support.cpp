@@ -24,8 +24,6 @@ std::vector<i32> last_refs;
 
 namespace {
 
-using interpreter::eval_block;
-
 // --- The test native -------------------------------------------------------------
 
 // t-refs a /x /y b /z c d: answers its arguments and records its

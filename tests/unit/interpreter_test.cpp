@@ -276,3 +276,131 @@ TEST_F(Interpreter, ExpressionStartsMoveNear) {
 
 }  // namespace
 }  // namespace zir
+
+// --- The fast paths against the full path -------------------------------------------
+
+namespace zir {
+namespace {
+
+// While tracing, the interpreter takes none of its shortcuts (plain operands,
+// operators it computes itself, set-words given a plain value, short paths):
+// every case is run both ways and must come out the same.
+struct FastPaths : EvalTest {
+    // What came of evaluating the text: the result, or the error with where
+    // it was raised and the depth of the call stack then; and the values of
+    // the words zz-r and zz-s after. The block is zz-code while it runs.
+    std::string outcome(const char* text, bool traced) {
+        set_global("zz-minus", &minus);
+        set_global("zz-r", int_(-1));
+        set_global("zz-s", int_(-1));
+        Cell* code = read_block(text);
+        set_global("zz-code", code);
+        Cell quiet = global("zz-quiet");
+        stack::Checkpoint cp;
+        std::string out;
+        if (traced) interpreter::start_tracing(&quiet);
+        try {
+            interpreter::eval_block(code, false);
+            out = mold(cp.top);
+        } catch (const LanguageError& e) {
+            cp.restore();
+            Cell* err = stack::push(&e.error);
+            out = "error " + mold(error::field(err, error::FIELD_ID)) + " where " +
+                  mold(error::field(err, error::FIELD_WHERE)) + " stack " +
+                  mold(error::field(err, error::FIELD_STACK));
+        }
+        if (traced) interpreter::stop_tracing();
+        EXPECT_EQ(stack::pending, 0u) << text;
+        EXPECT_EQ(stack::call_top, cp.call_top) << text;
+        EXPECT_EQ(stack::arguments, cp.arguments) << text;
+        stack::top = cp.top;
+        return out + " r " + global_mold("zz-r") + " s " + global_mold("zz-s");
+    }
+    // zz-minus, an operator made from a function, which a case redefines.
+    Cell minus;
+};
+
+TEST_F(FastPaths, GiveWhatTheFullPathGives) {
+    def("zz-quiet", "[event code offset value ref frame]", "[none]");
+    def("zz-id", "[x]", "[x]");
+    def("zz-ret", "[x]", "[return x * 2 zz-s: 0]");
+    def("zz-bad", "[x]", "[x + zz-missing]");
+    def("zz-set-s", "[x]", "[zz-s: x]");
+    def("zz-add", "[a b]", "[a + b]");
+    def("zz-int", "[x [integer!]]", "[x]");
+    op::make(&minus, def("zz-sub", "[a b]", "[a - b]"), TYPE_OP);
+    const char* cases[] = {
+        // Integer and float arithmetic, overflow to float!, mixed operands.
+        "zz-s: 3 zz-r: zz-s + 4 * 2 - 1",
+        "zz-r: 2147483647 + 1",
+        "zz-r: -2147483648 - 1 * 2",
+        "zz-r: 65536 * 65536 + 1",
+        "zz-r: 46341 * 46341",
+        "zz-r: 1.5 * 2 + 1",
+        "zz-r: 2 * 1.5 - 0.5",
+        "zz-r: 0.1 + 0.2 * 10.0",
+        "zz-r: 12 and 10 or 1 xor 3",
+        // Comparisons, and what an operator does with the logic! they leave.
+        "zz-r: 1 < 2",
+        "zz-r: 1 < 2.5",
+        "zz-r: 1.5 < 2",
+        "zz-r: 3 = 3 + 1",
+        "zz-r: 5 >= 5 = true",
+        // Unset words, as the value, as a right operand, after a call.
+        "zz-r: zz-unset-word + 1",
+        "zz-r: 1 + zz-unset-word",
+        "zz-s: 7 zz-s: 5 + zz-unset-word",
+        "zz-r: zz-id 1 + zz-unset-word",
+        // Words the code rebinds while it runs.
+        "zz-r: 0 zz-r: zz-r + 1 + zz-r",
+        "zz-r: 1 + (zz-r: 10) * 2",
+        "zz-r: 1 + (zz-s: 10) * zz-s",
+        "zz-r: 2 + zz-set-s 5 * zz-s",
+        // An operator redefined in the middle of the expression.
+        "zz-r: 10 zz-minus (zz-minus: :+ 1) zz-minus 5",
+        "zz-s: :zz-minus zz-r: 10 zz-s 3 zz-s 2",
+        // The block changed while it runs: reads stop at its new tail.
+        "zz-r: 1 + (clear zz-code 2) + 3",
+        "zz-r: 1 + 2 (clear next zz-code) zz-s: 5",
+        "zz-r: 5 (clear zz-code) zz-s: 6",
+        // Calls inside the expression: results, exits, errors and where.
+        "zz-r: 1 + zz-ret 3",
+        "zz-r: 2 + zz-id 3 * 2",
+        "zz-r: zz-id 3 * 2 + 1",
+        "zz-r: 1 + zz-bad 2",
+        "zz-r: zz-bad 2",
+        "zz-r: 1 + 2 + zz-bad 3 * 10",
+        "zz-r: 0 loop 2 [zz-r: zz-r + 1 zz-s: 1 + (break) zz-r: 99]",
+        "zz-r: catch [zz-s: 1 + (throw 5)]",
+        "zz-r: 1 zz-r: 1 + add 2 3 * 4",
+        // Calls by a word: arguments are whole expressions, checked, counted.
+        "zz-r: zz-add 1 2 * 3",
+        "zz-r: zz-add 2147483647 1",
+        "zz-r: zz-add 1 \"a\"",
+        "zz-r: zz-int 1.5",
+        "zz-r: zz-int zz-add 1 2",
+        "zz-r: zz-id",
+        "zz-r: add 1",
+        "zz-r: zz-add zz-add 1 2 zz-add 3 4 + 1",
+        // Short paths: within the block, beyond it, before it; object fields.
+        "zz-s: [10 20 30] zz-r: zz-s/2 + 1",
+        "zz-s: [10 20 30] zz-r: zz-s/3 * zz-s/1",
+        "zz-s: [10 20 30] zz-r: zz-s/4",
+        "zz-s: [10 20 30] zz-r: zz-s/0",
+        "zz-s: [10 20 30] zz-r: zz-s/-1",
+        "zz-s: [10 20 30] zz-r: next zz-s zz-r: zz-r/2",
+        "zz-r: zz-code/1",
+        // A set-word at the end, or given an operator.
+        "zz-r:",
+        "zz-r: +",
+        "zz-r: 1 +",
+        "zz-r: 1 + +",
+    };
+    for (const char* c : cases) {
+        std::string fast = outcome(c, false);
+        EXPECT_EQ(fast, outcome(c, true)) << c;
+    }
+}
+
+}  // namespace
+}  // namespace zir
