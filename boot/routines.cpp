@@ -14,6 +14,7 @@
 #include "evaluator/stack.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/file.hpp"
+#include "datatypes/float.hpp"
 #include "datatypes/image.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/logic.hpp"
@@ -237,6 +238,13 @@ RoutineValue gc_active_q(const RoutineValue*, i32) { return int_answer(collector
 RoutineValue gc_series_cycles(const RoutineValue*, i32) { return int_answer(i32(collector::stats.cycles)); }
 RoutineValue gc_nodes_cycles(const RoutineValue*, i32) { return int_answer(i32(collector::stats.nodes_cycles)); }
 
+// The float flags of system/options/float: 1 pretty?, 2 full?.
+RoutineValue set_float_flag(const RoutineValue* args, i32) {
+    if (args[0].i == 1) float_::pretty_print_q = args[1].i != 0;
+    if (args[0].i == 2) float_::full_support_q = args[1].i != 0;
+    return int_answer(0);
+}
+
 // The image codecs' encode img where: the container is the format id the
 // codec object passes.
 RoutineValue image_encode(const RoutineValue* args, i32) {
@@ -330,6 +338,7 @@ const RoutineDef routine_defs[] = {
     {"_gc-active?", R"~(return: [logic!])~", gc_active_q, LOGIC, false},
     {"_gc-series-cycles", R"~(return: [integer!])~", gc_series_cycles, INTEGER, false},
     {"_gc-nodes-cycles", R"~(return: [integer!])~", gc_nodes_cycles, INTEGER, false},
+    {"_set-float-flag", R"~(which [integer!] value [logic!])~", set_float_flag, NONE, false},
     {"_image-encode", R"~(img [image!] where [any-type!] format [integer!])~", image_encode, NONE, true},
     {"_image-decode", R"~(data [any-type!])~", image_decode, NONE, true},
     {"_zirbin-encode", R"~(data [any-type!] compact? [logic!])~", zirbin_encode, NONE, true},
