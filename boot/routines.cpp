@@ -213,7 +213,15 @@ RoutineValue frame_index_q(const RoutineValue*, i32) { return int_answer(i32(sta
 RoutineValue collect_calls(const RoutineValue* args, i32) {
     Cell* blk = args[0].cell;
     expect(blk, TYPE_OF(blk) == TYPE_BLOCK, "blk");
-    stack::collect_calls(blk);
+    // The innermost named frame is this call's own: it is left out.
+    Cell* calls = new_cell();
+    block::make_at(calls, 16);
+    stack::collect_calls(calls);
+    i32 n = block::cell_count(node_buffer(calls->w2));
+    for (i32 i = 2; i < n; i++) {
+        const Cell c = *block::cell_at(calls->w2, i);
+        block::zs_append(blk, &c);
+    }
     return cell_answer(blk);
 }
 
