@@ -3,6 +3,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -124,7 +125,10 @@ void on_fatal_signal(int sig, siginfo_t* info, void* context) {
 
 void install_fault_handlers() {
     stack_t ss{};
-    ss.ss_sp = std::malloc(SIGNAL_STACK_SIZE);
+    // Mapped, not taken from the heap: a thread's end may unmap the
+    // alternate stack it finds (the address sanitizer's runtime does).
+    void* mem = mmap(nullptr, SIGNAL_STACK_SIZE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ss.ss_sp = mem == MAP_FAILED ? nullptr : mem;
     ss.ss_size = SIGNAL_STACK_SIZE;
     if (ss.ss_sp) sigaltstack(&ss, nullptr);
     pthread_attr_t attr;
