@@ -14,15 +14,12 @@
 #include "evaluator/stack.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/file.hpp"
-#include "datatypes/float.hpp"
-#include "datatypes/image.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/logic.hpp"
 #include "datatypes/none.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/tuple.hpp"
 #include "evaluator/natives.hpp"
-#include "loader/zirbin.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/console.hpp"
 #include "runtime/fire.hpp"
@@ -240,57 +237,6 @@ RoutineValue write_stdout(const RoutineValue* args, i32) {
     return cell_answer(args[0].cell);
 }
 
-// --- Routines of the system object and of the codecs ---------------------------------
-
-RoutineValue gc_active_q(const RoutineValue*, i32) { return int_answer(collector::active ? 1 : 0); }
-RoutineValue gc_series_cycles(const RoutineValue*, i32) { return int_answer(i32(collector::stats.cycles)); }
-RoutineValue gc_nodes_cycles(const RoutineValue*, i32) { return int_answer(i32(collector::stats.nodes_cycles)); }
-
-// The float flags of system/options/float: 1 pretty?, 2 full?.
-RoutineValue set_float_flag(const RoutineValue* args, i32) {
-    if (args[0].i == 1) float_::pretty_print_q = args[1].i != 0;
-    if (args[0].i == 2) float_::full_support_q = args[1].i != 0;
-    return int_answer(0);
-}
-
-// The image codecs' encode img where: the container is the format id the
-// codec object passes.
-RoutineValue image_encode(const RoutineValue* args, i32) {
-    Cell* img = args[0].cell;
-    expect(img, TYPE_OF(img) == TYPE_IMAGE, "img");
-    Cell* format = args[2].cell;
-    expect(format, TYPE_OF(format) == TYPE_INTEGER, "format");
-    return cell_answer(image::encode(img, new_cell(), integer::get(format)));
-}
-
-RoutineValue image_decode(const RoutineValue* args, i32) { return cell_answer(image::decode(args[0].cell)); }
-
-RoutineValue zirbin_encode(const RoutineValue* args, i32) {
-    Cell* compact = args[1].cell;
-    expect(compact, TYPE_OF(compact) == TYPE_LOGIC, "compact?");
-    return cell_answer(compact->w1 ? zirbin::encode_cp(args[0].cell) : zirbin::encode(args[0].cell));
-}
-
-// ZIRBIN decode payload: a file or url is read whole; one value decoded is
-// answered alone, several as their block.
-RoutineValue zirbin_decode(const RoutineValue* args, i32) {
-    Cell* payload = args[0].cell;
-    u32 t = TYPE_OF(payload);
-    Cell* data = payload;
-    if (t == TYPE_FILE || t == TYPE_URL) {
-        data = stack::push(payload);
-        data = actions::read(data, nullptr, nullptr, true, false, false, nullptr);
-    } else if (t != TYPE_BINARY) {
-        fire(ERR_SCRIPT, "invalid-data", payload);
-    }
-    if (TYPE_OF(data) != TYPE_BINARY || series::rest_length(data) <= 10) fire(ERR_SCRIPT, "invalid-data", payload);
-    Cell* out = new_cell();
-    block::make_at(out, 4);
-    zirbin::decode_binary(data, out);
-    if (series::rest_length(out) == 1) *out = *block::cell_at(out->w2, out->w1);
-    return cell_answer(out);
-}
-
 struct RoutineDef {
     const char* word;
     const char* spec;
@@ -342,15 +288,6 @@ const RoutineDef routine_defs[] = {
     {"write-clipboard", R"~("Write content to the system clipboard" data [any-type!] "string!, block! of files!, an image! or none!" return: [logic!] "indicates success")~",
      write_clipboard, LOGIC, true},
     {"write-stdout", R"~("Write data to STDOUT" data [any-type!])~", write_stdout, NONE, true},
-    // Taken by the system object and the codecs, which unset these words.
-    {"_gc-active?", R"~(return: [logic!])~", gc_active_q, LOGIC, false},
-    {"_gc-series-cycles", R"~(return: [integer!])~", gc_series_cycles, INTEGER, false},
-    {"_gc-nodes-cycles", R"~(return: [integer!])~", gc_nodes_cycles, INTEGER, false},
-    {"_set-float-flag", R"~(which [integer!] value [logic!])~", set_float_flag, NONE, false},
-    {"_image-encode", R"~(img [image!] where [any-type!] format [integer!])~", image_encode, NONE, true},
-    {"_image-decode", R"~(data [any-type!])~", image_decode, NONE, true},
-    {"_zirbin-encode", R"~(data [any-type!] compact? [logic!])~", zirbin_encode, NONE, true},
-    {"_zirbin-decode", R"~(payload [any-type!])~", zirbin_decode, NONE, true},
 };
 
 }  // namespace
