@@ -244,7 +244,7 @@ std::string executable_path() {
 i32 boot_value(i32, const i32*) {
     const Cell name = *stack::arguments;
     if (!any_word_q(TYPE_OF(&name))) fire(ERR_SCRIPT, "invalid-arg", &name);
-    std::string_view n = symbol::spelling(i32(name.w2));
+    const std::string n(symbol::spelling(i32(name.w2)));
     Cell* out = nullptr;
     if (n == "errors") out = stack::push(catalog::errors());
     else if (n == "standard-error") out = stack::push(catalog::standard_error());
@@ -285,21 +285,43 @@ const Cell* field_in(const Cell* holder, i32 symbol) {
     return i < 0 ? nullptr : context::value_at(context::cell_of(holder->w1), i);
 }
 
-const Cell* months() { return system_field({"locale", "months"}); }
-const Cell* currencies() { return system_field({"locale", "currencies", "list"}); }
-const Cell* money_digits() { return system_field({"options", "money-digits"}); }
+// The field words the hooks walk, made when the hooks are connected (at
+// every initialisation) so that a read never makes a symbol: the hooks run
+// inside mold and the like, where no allocation may happen.
+enum Field : i32 {
+    F_SYSTEM, F_LOCALE, F_MONTHS, F_CURRENCIES, F_LIST, F_OPTIONS, F_MONEY_DIGITS, F_STANDARD, F_PORT,
+    F_URL_PARTS, F_SCHEMES, F_STATE, F_CALLBACKS, F_BITS, F_COUNT
+};
+const char* const field_names[F_COUNT] = {"system",   "locale", "months",   "currencies", "list",
+                                          "options",  "money-digits", "standard", "port", "url-parts",
+                                          "schemes",  "state",  "callbacks", "bits"};
+i32 field_symbols[F_COUNT] = {};
+
+const Cell* walk(std::initializer_list<Field> path) {
+    if (!field_symbols[F_SYSTEM]) return nullptr;
+    i32 slot = context::find_word(context::global, field_symbols[F_SYSTEM], false);
+    if (slot < 0) return nullptr;
+    const Cell* at = context::value_at(context::cell_of(context::global), slot);
+    for (Field f : path)
+        if (!(at = field_in(at, field_symbols[f]))) break;
+    return at;
+}
+
+const Cell* months() { return walk({F_LOCALE, F_MONTHS}); }
+const Cell* currencies() { return walk({F_LOCALE, F_CURRENCIES, F_LIST}); }
+const Cell* money_digits() { return walk({F_OPTIONS, F_MONEY_DIGITS}); }
 
 const Cell* port_value(port::SystemValue which) {
     switch (which) {
-        case port::STANDARD_PORT: return system_field({"standard", "port"});
-        case port::URL_PARTS: return system_field({"standard", "url-parts"});
-        case port::SCHEMES: return system_field({"schemes"});
+        case port::STANDARD_PORT: return walk({F_STANDARD, F_PORT});
+        case port::URL_PARTS: return walk({F_STANDARD, F_URL_PARTS});
+        case port::SCHEMES: return walk({F_SCHEMES});
     }
     return nullptr;
 }
 
 i32 callback_bits() {
-    const Cell* bits = system_field({"state", "callbacks", "bits"});
+    const Cell* bits = walk({F_STATE, F_CALLBACKS, F_BITS});
     return bits && TYPE_OF(bits) == TYPE_INTEGER ? integer::get(bits) : 0;
 }
 
@@ -309,8 +331,7 @@ const Cell* system_field(std::initializer_list<const char*> path) {
     // Symbols first: making one may allocate, and no cell address is held yet.
     i32 symbols[8];
     i32 n = 0;
-    static i32 system_symbol = 0;
-    if (!system_symbol) system_symbol = symbol::make("system");
+    i32 system_symbol = symbol::make("system");
     for (const char* step : path)
         if (n < 8) symbols[n++] = symbol::make(step);
     i32 slot = context::find_word(context::global, system_symbol, false);
@@ -356,6 +377,7 @@ void define_boot_native() {
 }
 
 void connect_hooks() {
+    for (i32 f = 0; f < F_COUNT; f++) field_symbols[f] = symbol::make(field_names[f]);
     date::locale_months = months;
     money::locale_currencies = currencies;
     money::option_money_digits = money_digits;

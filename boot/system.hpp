@@ -46,6 +46,7 @@ void connect_hooks();
 void finish_boot();
 
 // The value at a path of field words under `system` (spellings), or null.
+// It may make symbols, so allocate: the hooks use words made beforehand.
 const Cell* system_field(std::initializer_list<const char*> path);
 
 // `system/script/args` before it is cut: the program's arguments joined by
