@@ -91,43 +91,6 @@ void require(const Cell* value, u32 type, const char* routine, const char* arg) 
     fire(ERR_SCRIPT, "expect-arg", &name, &kind, &which);
 }
 
-// set-quiet word value: the word set in its own context without the owner
-// hearing of it; answers the value.
-RoutineValue set_quiet(const RoutineValue* args, i32) {
-    Cell* word = args[0].cell;
-    if (!any_word_q(TYPE_OF(word)) && TYPE_OF(word) != TYPE_REFINEMENT && TYPE_OF(word) != TYPE_ISSUE) {
-        Cell name = *word::load("set-quiet"), kind, arg = *word::load("word");
-        datatype::make_at(&kind, TYPE_OF(word));
-        fire(ERR_SCRIPT, "expect-arg", &name, &kind, &arg);
-    }
-    Cell w = *word;
-    context::set_in(&w, args[1].cell, w.w1, false);
-    return answer(stack::push(args[1].cell));
-}
-
-// set-slot-quiet series value: the value copied into the series' head cell
-// with no owner notification; nothing at the tail.
-RoutineValue set_slot_quiet(const RoutineValue* args, i32) {
-    Cell* series = args[0].cell;
-    u32 t = TYPE_OF(series);
-    if (t != TYPE_BLOCK && t != TYPE_PAREN && t != TYPE_PATH && t != TYPE_LIT_PATH && t != TYPE_SET_PATH &&
-        t != TYPE_GET_PATH) {
-        Cell name = *word::load("set-slot-quiet"), kind, arg = *word::load("series");
-        datatype::make_at(&kind, TYPE_BLOCK);
-        fire(ERR_SCRIPT, "expect-arg", &name, &kind, &arg);
-    }
-    if (series::rest_length(series) > 0) *block::cell_at(series->w2, series::head_index(series)) = *args[1].cell;
-    return answer(stack::push(args[1].cell));
-}
-
-// set-current-dir path: the process's current folder.
-RoutineValue set_current_dir(const RoutineValue* args, i32) {
-    Cell* path = args[0].cell;
-    require(path, TYPE_FILE, "set-current-dir", "path");
-    if (!platform::set_current_dir(file::to_os_path(path))) fire(ERR_ACCESS, "cannot-open", path);
-    return answer(stack::push(&unset::value));
-}
-
 // The codecs' routines.
 
 template <i32 FORMAT>
@@ -172,14 +135,6 @@ RoutineValue zirbin_decode(const RoutineValue* args, i32) {
     return answer(out);
 }
 
-// The shift routines: integer arguments and result, as the table gives them.
-template <natives::ShiftKind KIND>
-RoutineValue shift(const RoutineValue* args, i32) {
-    RoutineValue v;
-    v.i = natives::shift_bits(args[0].i, args[1].i, KIND);
-    return v;
-}
-
 // A boot routine takes its arguments as cells and answers its result cell,
 // unless it names its result type (`returns`): then its arguments arrive
 // checked and converted, and its result is converted.
@@ -194,15 +149,6 @@ const BootRoutine boot_routines[] = {
     {"gc-active?", R"("Whether the collector runs" return: [logic!])", gc_active},
     {"gc-series-cycles", R"("The collections done" return: [integer!])", gc_series_cycles},
     {"gc-nodes-cycles", R"("The collections that gave node frames back" return: [integer!])", gc_nodes_cycles},
-    {"shift-right", R"("Shifts bits right, keeping the sign" data [integer!] bits [integer!])",
-     shift<natives::SHIFT_RIGHT>, routine::RETURNS_INTEGER},
-    {"shift-left", R"("Shifts bits left" data [integer!] bits [integer!])", shift<natives::SHIFT_LEFT>,
-     routine::RETURNS_INTEGER},
-    {"shift-logical", R"("Shifts bits right, filling with zeros" data [integer!] bits [integer!])",
-     shift<natives::SHIFT_LOGICAL>, routine::RETURNS_INTEGER},
-    {"set-quiet", R"("Sets a word without running its owner's change handlers" word value)", set_quiet},
-    {"set-slot-quiet", R"("Sets the head cell of a block without telling its owner" series value)", set_slot_quiet},
-    {"set-current-dir", R"("Changes the current folder" path [file!])", set_current_dir},
     {"float-flags", R"(pretty? [logic!] full? [logic!])", float_flags},
     {"encode-png", R"(img [image!] where [any-type!])", image_encode<image_backend::FORMAT_PNG>},
     {"encode-jpeg", R"(img [image!] where [any-type!])", image_encode<image_backend::FORMAT_JPEG>},
