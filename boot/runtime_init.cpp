@@ -4,6 +4,7 @@
 #include "boot/boot_image.hpp"
 #include "boot/catalog.hpp"
 #include "boot/roots.hpp"
+#include "boot/system.hpp"
 #include "datatypes/binary.hpp"
 #include "datatypes/bitset.hpp"
 #include "datatypes/block.hpp"
@@ -51,6 +52,7 @@
 #include "evaluator/interpreter.hpp"
 #include "evaluator/stack.hpp"
 #include "loader/lexer.hpp"
+#include "loader/zirbin.hpp"
 #include "runtime/case_folding.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/console.hpp"
@@ -68,7 +70,7 @@
 namespace zir {
 namespace runtime {
 
-void init() {
+void init(bool words_from_image) {
     print_hooks::init();
     platform::init();
     console::init_attributes();
@@ -78,7 +80,7 @@ void init() {
     memory::init();
     register_datatypes();
     actions::register_();
-    init_tables();
+    init_tables(words_from_image);
 }
 
 void register_datatypes() {
@@ -135,7 +137,7 @@ void register_datatypes() {
     image::init();
 }
 
-void init_tables() {
+void init_tables(bool words_from_image) {
     handle_table::init();
     cycles::init();
     boot::init_root_block();
@@ -165,9 +167,20 @@ void init_tables() {
     lexer::init();
     natives::register_all();
     parse::init();
-    actions::define_words();
-    natives::define_words();
-    boot::record_own_specs();
+    boot::define_boot_native();
+    if (words_from_image) {
+        // The image's records define the action and native words and give
+        // their specs; the boot native has none there, so it is recorded.
+        actions::define_datatype_words();
+        zirbin::init_state();
+        zirbin::adopt_specs = true;
+        boot::record_own_specs();
+    } else {
+        actions::define_words();
+        natives::define_words();
+        boot::record_own_specs();
+        zirbin::adopt_specs = false;
+    }
     interpreter::init();
 }
 

@@ -12,6 +12,7 @@
 #include "boot/roots.hpp"
 #include "boot/routines.hpp"
 #include "boot/runtime_init.hpp"
+#include "boot/system.hpp"
 
 #include "datatypes/block.hpp"
 #include "datatypes/series.hpp"
@@ -21,6 +22,7 @@
 #include "evaluator/interpreter.hpp"
 #include "evaluator/stack.hpp"
 #include "loader/lexer.hpp"
+#include "loader/zirbin.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/fire.hpp"
 
@@ -60,16 +62,19 @@ bool has_header(const Cell* code) {
 }  // namespace
 
 void start(const u8* image, i64 length) {
-    runtime::init();
-    recording = true;
     const char* folder = getenv("ZIR_LIBRARY");
-    if (folder && *folder) load_sources(library_files(folder));
-    else load_image(image, length);
+    bool from_image = !(folder && *folder);
+    runtime::init(from_image);
+    recording = true;
+    if (from_image) load_image(image, length);
+    else load_sources(library_files(folder));
+    zirbin::adopt_specs = false;
     recording = false;
     collector::active = true;
     define_routines();
     run_statements();
     if (stack::pending != 0) return;
+    finish_boot();
     if constexpr (collector::STRESS) {
         const char* given = getenv("ZIR_STRESS_SEED");
         u32 seed = given && *given ? u32(strtoul(given, nullptr, 10)) : u32(time(nullptr));

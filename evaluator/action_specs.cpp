@@ -219,7 +219,7 @@ i32 refinement_count(u32 slot) {
     return 0;
 }
 
-void define_words() {
+void define_datatype_words() {
     stack::KeepTop restore;
     // The datatype words, as start-up sets them: every registered datatype
     // but symbol!, context! and series! (a typeset).
@@ -231,6 +231,11 @@ void define_words() {
         context::set(&word, &value);
     }
     define_typesets();
+}
+
+void define_words() {
+    stack::KeepTop restore;
+    define_datatype_words();
     for (const ActionSpec& s : specs) {
         // [spec-block slot], the spec action! make takes.
         Cell* made = stack::push_slot();

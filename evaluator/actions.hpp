@@ -319,9 +319,11 @@ i32 refinement_count(u32 slot);
 void read_spec(Cell* block, const char*& p, bool types);
 // Defines the global words of the actions (action! values over spec blocks
 // built from the table of specs) and, before them, the datatype words and
-// the standard typesets the specs name. Start-up runs it until the boot
-// image defines them.
+// the standard typesets the specs name. The host tool and the tests run it;
+// the program's start-up from its image runs only the first part, the image
+// defining the action and native words.
 void define_words();
+void define_datatype_words();
 
 }  // namespace actions
 }  // namespace zir

@@ -255,7 +255,9 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
             w.selector->w1 == w.value->w1 && i32(w.selector->w3) >= 0 && !tracing) {
             const Cell* ctx = context::cell_of(w.value->w1);
             i32 slot = i32(w.selector->w3);
-            if (slot < context::word_count(ctx) && TYPE_OF(context::value_at(ctx, slot)) != TYPE_UNSET) {
+            // A function there is a method, which the walk below calls.
+            const Cell* field = slot < context::word_count(ctx) ? context::value_at(ctx, slot) : nullptr;
+            if (field && TYPE_OF(field) != TYPE_UNSET && (get || !function_q(TYPE_OF(field)))) {
                 *w.container = *w.value;
                 *w.value = *context::value_at(context::cell_of(w.container->w1), slot);
                 *w.prev = element;

@@ -36,6 +36,7 @@ namespace zir {
 namespace zirbin {
 
 u32 codec_q = 0;
+bool adopt_specs = false;
 
 namespace {
 
@@ -825,7 +826,7 @@ void check_native_slot(Decoder& d, u32 type, u32 slot, const u8* at) {
              slot != ACT_COMPARE && actions::table[slot - 1];
     else
         ok = slot >= 1 && slot <= u32(natives::count) && natives::table[slot - 1];
-    if (!ok || !own_spec(type, i32(slot))) fire_invalid(d, at);
+    if (!ok || (!own_spec(type, i32(slot)) && !(adopt_specs && codec_q == 0))) fire_invalid(d, at);
 }
 
 void make_native(Decoder& d, Cell* out, u32 type, u32 slot, const Cell* spec, const u8* at) {
@@ -836,6 +837,12 @@ void make_native(Decoder& d, Cell* out, u32 type, u32 slot, const Cell* spec, co
     own.w2 = own_spec(type, i32(slot));
     Cell given = *spec;
     given.w1 = 0;
+    // The program's own image is the source of the specs when adopting: the
+    // first spec of a slot becomes the one later images are checked against.
+    if (!own.w2 && adopt_specs && codec_q == 0) {
+        set_own_spec(type, i32(slot), given.w2);
+        own.w2 = given.w2;
+    }
     // The entry reads as many arguments as its own spec names.
     if (!actions::compare(&given, &own, COMP_STRICT_EQUAL)) fire_invalid(d, at);
     collector::RootCell words(given);

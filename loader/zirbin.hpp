@@ -96,6 +96,10 @@ void set_own_spec(u32 type, i32 slot, u32 spec);
 // whose nodes they no longer name.
 void init_state();
 u32 own_spec(u32 type, i32 slot);
+// Start-up from the program's own image: a native! or action! of a slot that
+// has no recorded spec takes the one the image gives (boot mode only), so
+// the image is the source of those words and no spec text is read.
+extern bool adopt_specs;
 
 }  // namespace zirbin
 }  // namespace zir

@@ -6,12 +6,14 @@
 
 #include "boot/boot_image.hpp"
 #include "boot/roots.hpp"
+#include "boot/system.hpp"
 #include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/word.hpp"
+#include "evaluator/natives.hpp"
 #include "evaluator/stack.hpp"
 #include "loader/lexer.hpp"
 #include "loader/zirbin.hpp"
@@ -107,6 +109,39 @@ TEST_F(BootImageTest, EmbeddedImageDecodesToTheLibrarySource) {
     EXPECT_EQ(add_after.w1, add_before.w1) << "the same action slot";
     Cell integer_after = global_value("integer!");
     EXPECT_MOLD(&integer_after, mold(&integer_before));
+}
+
+// Start-up from the program's image reads no spec text: with no spec
+// recorded, the image's natives and actions are refused unless the decoder
+// adopts the specs the image gives, which later images are checked against.
+TEST_F(BootImageTest, TheImageGivesTheSpecsWhenAdopting) {
+    u32 saved[2][natives::NATIVES_SIZE + 1];
+    for (i32 slot = 1; slot <= natives::NATIVES_SIZE; slot++) {
+        saved[0][slot] = zirbin::own_spec(TYPE_NATIVE, slot);
+        saved[1][slot] = zirbin::own_spec(TYPE_ACTION, slot);
+    }
+    Cell add_spec;
+    cell::init(&add_spec, TYPE_BLOCK);
+    add_spec.w2 = saved[1][ACT_ADD];
+    std::string add_text = mold(&add_spec);
+    Bytes image(boot::EMBEDDED_IMAGE, boot::EMBEDDED_IMAGE + boot::EMBEDDED_IMAGE_SIZE);
+    i32 base = -1;
+    zirbin::init_state();
+    EXPECT_THROW(boot_decode(image, 0, &base), LanguageError);
+    zirbin::adopt_specs = true;
+    EXPECT_NO_THROW(boot_decode(image, 0, &base));
+    zirbin::adopt_specs = false;
+    Cell adopted;
+    cell::init(&adopted, TYPE_BLOCK);
+    adopted.w2 = zirbin::own_spec(TYPE_ACTION, ACT_ADD);
+    ASSERT_NE(adopted.w2, 0u);
+    EXPECT_EQ(mold(&adopted), add_text);
+    EXPECT_NE(zirbin::own_spec(TYPE_NATIVE, 1), 0u) << "if";
+    EXPECT_NE(zirbin::own_spec(TYPE_NATIVE, boot::BOOT_SLOT), 0u) << "the boot native";
+    for (i32 slot = 1; slot <= natives::NATIVES_SIZE; slot++) {
+        zirbin::set_own_spec(TYPE_NATIVE, slot, saved[0][slot]);
+        zirbin::set_own_spec(TYPE_ACTION, slot, saved[1][slot]);
+    }
 }
 
 // A compact image by hand: symbols "aa" and "bb"; root 0 a context! of the
