@@ -68,11 +68,14 @@ Decoded decode_escape(const u8* b, size_t n, bool final) {
     if (b[1] != '[') return Decoded{27, 1};   // Esc, then the byte as a key of its own
     // CSI: parameter bytes 0x30-0x3F, intermediates 0x20-0x2F, one final byte.
     size_t i = 2;
-    int first = -1;
+    int first = 0;          // the first parameter; modifiers after ";" are ignored
+    bool in_first = true;
     while (i < n && b[i] >= 0x30 && b[i] <= 0x3F) {
-        if (b[i] >= '0' && b[i] <= '9') first = (first < 0 ? 0 : first) * 10 + (b[i] - '0');
-        else if (first < 0) first = 0;   // a parameter list not opened by a number: not one of ours
-        if (first > 10000) first = 10000;
+        if (b[i] >= '0' && b[i] <= '9') {
+            if (in_first && first < 10000) first = first * 10 + (b[i] - '0');
+        } else {
+            in_first = false;
+        }
         i++;
     }
     while (i < n && b[i] >= 0x20 && b[i] <= 0x2F) i++;
