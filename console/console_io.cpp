@@ -2,14 +2,19 @@
 #include "console/console_io.hpp"
 
 #include <errno.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "boot/routines.hpp"
 #include "boot/startup.hpp"
+#include "console/terminal.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/integer.hpp"
+#include "datatypes/logic.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/string.hpp"
 #include "evaluator/interpreter.hpp"
@@ -57,16 +62,6 @@ bool fill() {
 
 bool stdin_terminal() { return isatty(0) != 0; }
 
-// Writes a string value through the console writer; nothing here allocates.
-void write_text(const Cell* text) {
-    SeriesBuffer* s = node_buffer(text->w2);
-    u32 unit = series::unit_of(s);
-    i32 length = string::zs_length(text);
-    if (length <= 0) return;
-    const u8* head = series::data(s) + s->offset + (u64(text->w1) << series::unit_shift(unit));
-    console::write(head, u32(length), unit, false);
-}
-
 // --- Routines --------------------------------------------------------------------
 
 // _set-buffer-history line hist
@@ -81,40 +76,31 @@ RoutineValue set_buffer_history(const RoutineValue* args, i32) {
 }
 
 // _read-input prompt hidden?: reads one line into the kept string. Answers
-// false at the end of input (nothing read), so that `ask` can end the console.
+// false at the end of input (nothing read), so that `ask` can end the
+// console, true when a line was read, and on a terminal the cursor (an
+// integer) when a Tab asks for completion: the line so far is then in the
+// kept string, and the next call, after `_set-completion`, goes on with the
+// same edit.
 RoutineValue read_input(const RoutineValue* args, i32) {
-    bool terminal = stdin_terminal();
-    bool hidden = args[1].i != 0;
-    if (terminal) {
-        write_text(args[0].cell);
-        console::flush();
-    }
-    termios saved{};
-    bool echo_off = false;
-    if (terminal && hidden && tcgetattr(0, &saved) == 0) {
-        termios quiet = saved;
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        echo_off = tcsetattr(0, TCSAFLUSH, &quiet) == 0;
+    Cell* result = stack::push_slot();
+    bool hidden = logic::truthy_q(args[1].cell, false, nullptr);
+    if (stdin_terminal() && TYPE_OF(&kept_line) == TYPE_STRING) {
+        i32 outcome = terminal::edit_line(args[0].cell, hidden, &kept_line, &kept_history);
+        if (outcome >= 0) {
+            integer::make_at(result, outcome);
+            return RoutineValue{.cell = result};
+        }
+        if (outcome != terminal::EDIT_NOT_TERMINAL) {
+            logic::make_at(result, outcome != terminal::EDIT_END);
+            return RoutineValue{.cell = result};
+        }
     }
     std::string line;
     bool got = read_line(&line);
-    if (echo_off) {
-        tcsetattr(0, TCSAFLUSH, &saved);
-        console::write_c_string("\n");
-        console::flush();
-    }
-    if (TYPE_OF(&kept_line) != TYPE_STRING) return RoutineValue{got ? 1 : 0};
-    append_utf8_replacing(&kept_line, reinterpret_cast<const u8*>(line.data()), line.size());
-    // Lines typed on a terminal go to the head of the history, as the line
-    // editor keeps it; hidden answers never do.
-    if (terminal && !hidden && !line.empty() && TYPE_OF(&kept_history) == TYPE_BLOCK) {
-        collector::RootCell held;
-        string::make_at(&held.value, i64(line.size()), 1);
-        append_utf8_replacing(&held.value, reinterpret_cast<const u8*>(line.data()), line.size());
-        collector::RootCell history_root(kept_history);
-        block::insert_value(&history_root.value, &held.value, true, false);
-    }
-    return RoutineValue{got ? 1 : 0};
+    if (TYPE_OF(&kept_line) == TYPE_STRING)
+        append_utf8_replacing(&kept_line, reinterpret_cast<const u8*>(line.data()), line.size());
+    logic::make_at(result, got);
+    return RoutineValue{.cell = result};
 }
 
 RoutineValue terminate_console(const RoutineValue*, i32) { return RoutineValue{0}; }
@@ -245,6 +231,39 @@ RoutineValue set_current_dir(const RoutineValue* args, i32) {
     return RoutineValue{chdir(path.c_str()) == 0 ? 1 : 0};
 }
 
+// _make-private-dir path: makes the folder and its missing parents, each
+// readable by its owner alone (0700); false when one cannot be made.
+RoutineValue make_private_dir(const RoutineValue* args, i32) {
+    Cell* result = stack::push_slot();
+    std::string path = string::to_std(args[0].cell);
+    bool ok = !path.empty() && path.find('\0') == std::string::npos;
+    for (size_t at = 1; ok && at <= path.size(); at++) {
+        if (at < path.size() && path[at] != '/') continue;
+        std::string part = path.substr(0, at);
+        struct stat st{};
+        if (stat(part.c_str(), &st) == 0) {
+            ok = S_ISDIR(st.st_mode);
+            continue;
+        }
+        ok = mkdir(part.c_str(), 0700) == 0 || errno == EEXIST;
+    }
+    logic::make_at(result, ok);
+    return RoutineValue{.cell = result};
+}
+
+// _replace-file from to: renames `from` over `to` in one step; false when
+// the system refuses (the new file is then removed).
+RoutineValue replace_file(const RoutineValue* args, i32) {
+    Cell* result = stack::push_slot();
+    std::string from = string::to_std(args[0].cell);
+    std::string to = string::to_std(args[1].cell);
+    bool ok = from.find('\0') == std::string::npos && to.find('\0') == std::string::npos &&
+              rename(from.c_str(), to.c_str()) == 0;
+    if (!ok && from.find('\0') == std::string::npos) unlink(from.c_str());
+    logic::make_at(result, ok);
+    return RoutineValue{.cell = result};
+}
+
 }  // namespace
 
 bool read_line(std::string* out) {
@@ -297,10 +316,11 @@ void append_utf8_replacing(Cell* str, const u8* p, size_t n) {
 
 void define_routines() {
     using boot::define_routine;
+    terminal::define_routines();
     define_routine("_set-buffer-history", R"("Internal Use Only" line [string!] hist [block!])",
                    set_buffer_history, routine::RETURNS_NONE, false);
     define_routine("_read-input", R"("Internal Use Only" prompt [string!] hidden? [logic!])", read_input,
-                   routine::RETURNS_LOGIC, false);
+                   routine::RETURNS_NONE, true);
     define_routine("_terminate-console", R"()", terminate_console, routine::RETURNS_NONE, false);
     define_routine("input-stdin", R"("Temporary function, internal use only")", input_stdin,
                    routine::RETURNS_NONE, true);
@@ -311,6 +331,10 @@ void define_routines() {
     define_routine("_current-dir", R"("Internal Use Only")", current_dir, routine::RETURNS_NONE, true);
     define_routine("_set-current-dir", R"("Internal Use Only" path [file!])", set_current_dir,
                    routine::RETURNS_LOGIC, false);
+    define_routine("_make-private-dir", R"("Internal Use Only" path [file!])", make_private_dir,
+                   routine::RETURNS_NONE, true);
+    define_routine("_replace-file", R"("Internal Use Only" from [file!] to [file!])", replace_file,
+                   routine::RETURNS_NONE, true);
     define_routine("_command-line", R"("Internal Use Only")", command_line, routine::RETURNS_NONE, true);
 }
 

@@ -6,8 +6,8 @@
 // reads, so a line read by `ask` and the bytes read by `read-stdin` never
 // overtake each other. A line ends at a line feed (not kept; a carriage return
 // before it stays) or at the end of input; bytes that are not well-formed
-// UTF-8 become U+FFFD each. On a terminal the prompt is written first and the
-// line is read in the terminal's own line mode (the line editor replaces this).
+// UTF-8 become U+FFFD each. On a terminal the line editor (terminal.hpp)
+// reads the line instead.
 #pragma once
 
 #include <string>

@@ -109,6 +109,7 @@ int fault_code(int sig, const siginfo_t* info) {
 
 // Async-signal-safe: formats into a local buffer and writes it with one call.
 void on_fatal_signal(int sig, siginfo_t* info, void* context) {
+    if (before_fault_report) before_fault_report();
     const void* address = info->si_addr;
 #if defined(__x86_64__)
     if (context) address = reinterpret_cast<const void*>(static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);
@@ -180,7 +181,10 @@ int format_report(char* out, int code, const void* address) {
     return n;
 }
 
+void (*before_fault_report)() = nullptr;
+
 void error_exit(int code, const void* address) {
+    if (before_fault_report) before_fault_report();
     if (code != 0) {
         char report[160];
         int n = format_report(report, code, address);

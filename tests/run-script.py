@@ -41,14 +41,18 @@ def run(program, script):
         command = [program] + [script if a == "%SCRIPT%" else a for a in args]
     else:
         command = [program] + args + [script]
+    # A home of its own: the console's configuration file lives there.
+    home = tempfile.TemporaryDirectory()
     proc = subprocess.run(
         command,
+        env=dict(os.environ, HOME=home.name),
         input=stdin,
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,
         timeout=TIMEOUT,
         cwd=os.path.dirname(os.path.abspath(script)),
     )
+    home.cleanup()
     problems = []
     if proc.stdout != expected_out:
         problems.append(
