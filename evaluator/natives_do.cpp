@@ -177,10 +177,14 @@ void report_appended(const Cell* target, i32 start) {
 }
 
 // Composes the block in `source` (a stack cell) into `target` (a stack cell).
+// The walk ends at the source's tail as it was on entry, or sooner when code
+// shortens it: what is appended meanwhile (the target may be the source
+// itself) is not walked again.
 void compose_block(Cell* source, Cell* target, bool deep, bool only, Into mode) {
+    const i32 tail = block::cell_count(node_buffer(source->w2));
     for (i32 i = series::head_index(source);; i++) {
         SeriesBuffer* s = node_buffer(source->w2);
-        if (i >= block::cell_count(s)) break;
+        if (i >= tail || i >= block::cell_count(s)) break;
         const Cell c = series::head_cells(s)[i];
         switch (TYPE_OF(&c)) {
             case TYPE_BLOCK:

@@ -281,7 +281,10 @@ TEST_F(CodeNatives, Compose) {
         {"f: func [] [compose [1 (return 8) 2]] f", "8"},
         // The block is cleared by its own paren: the walk ends there.
         {"b: [1 (clear b 2) 3] compose b", "[1 2]"},
-        {"b: [1 (append b 9 2)] compose b", "[1 2 9]"},
+        // What the parens append is not walked: the walk ends at the tail
+        // the block had on entry.
+        {"b: [1 (append b 9 2)] compose b", "[1 2]"},
+        {"b: [1 (append b [(append b 7)] 2)] compose b", "[1 2]"},
     };
     RUN(cases);
 }
@@ -295,6 +298,10 @@ TEST_F(CodeNatives, ComposeInto) {
         {"out: make hash! [k 1] compose/into [(2 + 3) v] tail out select out 5", "v"},
         {"out: [] compose/into [1 (append out 9 0) 2] out out", "[1 9 0 2]"},
         {"out: [a b] compose/into [1 (clear out 2) 3] next out out", "[2 3]"},
+        // The target is the source itself: appending to it must not feed
+        // the walk (it never ended).
+        {"b: [1 (2)] compose/into b tail b b", "[1 (2) 1 2]"},
+        {"b: [[(1)] x] compose/into/deep b tail b b", "[[(1)] x [1] x]"},
     };
     RUN(cases);
 }
