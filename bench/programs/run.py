@@ -52,8 +52,17 @@ def write_text(path):
         f.write("".join(out))
 
 
+def zir(v):
+    if isinstance(v, list):
+        return "[" + " ".join(zir(x) for x in v) + "]"
+    if isinstance(v, str):
+        return '"' + v + '"'
+    return repr(v)
+
+
 def data_values():
-    """Records like [integer float string [integer float string ...]]."""
+    """Records like [integer float string [integer float string ...]],
+    about DATA_BYTES of them in Zir source."""
     rng = random.Random(2)
     letters = "abcdefghijklmnopqrstuvwxyz"
 
@@ -76,20 +85,13 @@ def data_values():
     while size < DATA_BYTES:
         r = record(0)
         values.append(r)
-        size += len(repr(r))
+        size += len(zir(r)) + 1
     return values
 
 
 def write_data(folder):
     """The same values as Zir source, a Lua table constructor and JSON."""
     values = data_values()
-
-    def zir(v):
-        if isinstance(v, list):
-            return "[" + " ".join(zir(x) for x in v) + "]"
-        if isinstance(v, str):
-            return '"' + v + '"'
-        return repr(v)
 
     def lua(v):
         if isinstance(v, list):
@@ -165,10 +167,13 @@ def startup_rows(zir, folder):
             ("start: to exit", {p: statistics.median(t) for p, t in exit_times.items()})]
 
 
-def row(name, median):
+def row(name, median, unit="s"):
+    def shown(t):
+        return "%.3f s" % t if unit == "s" else "%.1f ms" % (t * 1000)
     z = median["zir"]
-    print("%-18s %9.3fs %9.3fs %9.3fs %9.2f %9.2f" % (
-        name, z, median["python3"], median["lua5.4"], z / median["lua5.4"], z / median["python3"]))
+    print("%-18s %10s %10s %10s %9.2f %9.2f" % (
+        name, shown(z), shown(median["python3"]), shown(median["lua5.4"]),
+        z / median["lua5.4"], z / median["python3"]))
 
 
 def main():
@@ -200,7 +205,7 @@ def main():
                 continue
             row(name, {p: statistics.median(t) for p, t in times.items()})
         for name, median in startup_rows(zir, folder):
-            row(name, median)
+            row(name, median, "ms")
     print("load average: %.2f %.2f %.2f" % os.getloadavg())
     sys.exit(1 if failed else 0)
 
