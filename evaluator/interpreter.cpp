@@ -606,6 +606,33 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
     }
 }
 
+// A paren! and the operators after it, while tracing is off: the paren's
+// case of `expression` without the others, with the same try point.
+[[gnu::noinline]] i32 paren_expression(const Code& code, i32 p, bool prefix_only, bool push) {
+    stack::Checkpoint entry;
+    try {
+        check_machine_stack();
+        Cell* left = push ? stack::top : stack::arguments;
+        const Cell paren = *cell_at(code, p);
+        stack::mark_body(u32(stack::body_symbol), 0);
+        walk_block(block_code(&paren), true);
+        if (push) stack::unwind_last();
+        else stack::unwind_set_last();
+        p++;
+        if (ZIR_UNLIKELY(stack::pending != 0)) return p;
+        if (!prefix_only) p = infix(left, code, p);
+        if (!push) {
+            stack::top = stack::arguments + 1;
+            if (ZIR_UNLIKELY(tracing) && stack::pending == 0)
+                trace_event(EVENT_EXPR, &code, p, nullptr, stack::arguments);
+        }
+        return p;
+    } catch (const stack::PendingExit&) {
+        exit_left_cpp(entry);
+        return p;
+    }
+}
+
 // `word: value` that set_word_expression leaves, while tracing is off: the
 // set-word's case of `expression` without the others, with the same try
 // point. (The code it runs may turn tracing on: the events are tested.)
@@ -671,6 +698,7 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
             if (after >= 0) return after;
             return set_word_call(code, p, prefix_only, push);
         }
+        if (TYPE_OF(c) == TYPE_PAREN) return paren_expression(code, p, prefix_only, push);
     }
     return expression_caught(code, p, prefix_only, push, fv);
 }
