@@ -1440,6 +1440,19 @@ void run_function(const Cell* fn, u32 owner_ctx, const Cell* name_in, i32 callba
     if (callback_traced) trace_return(&name);
 }
 
+// The entry of a native or action whose arguments are in place, none of its
+// `refinements` used.
+[[gnu::noinline]] void native_entry(Cell* slot, const Code& code, i32 start, const Cell* name, i32 refinements) {
+    if (ZIR_UNLIKELY(refinements > MAX_REFINEMENTS)) fire(ERR_SCRIPT, "bad-func-def", slot);
+    i32 refs[MAX_REFINEMENTS];
+    for (i32 i = 0; i < refinements; i++) refs[i] = -1;
+    if (ZIR_UNLIKELY(tracing)) {
+        Cell fn = *slot;
+        trace_event(EVENT_CALL, &code, start, name, &fn);
+    }
+    call_entry(slot, refs);
+}
+
 // A call by a word while tracing is off, of a function!, native! or action!
 // whose arguments before its first refinement are all evaluated: the
 // function case of eval_code with fetch_args and eval_function merged, and
@@ -1503,14 +1516,7 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
         }
     }
     if (native) {
-        if (ZIR_UNLIKELY(extra > MAX_REFINEMENTS)) fire(ERR_SCRIPT, "bad-func-def", slot);
-        i32 refs[MAX_REFINEMENTS];
-        for (i32 i = 0; i < extra; i++) refs[i] = -1;
-        if (ZIR_UNLIKELY(tracing)) {
-            Cell fn = *slot;
-            trace_event(EVENT_CALL, &code, start, &name, &fn);
-        }
-        call_entry(slot, refs);
+        native_entry(slot, code, start, &name, extra);
     } else {
         function::push_unused_refinement(extra);
         if (ZIR_UNLIKELY(tracing)) {
