@@ -1518,7 +1518,7 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
     if (native) {
         native_entry(slot, code, start, &name, extra);
     } else {
-        function::push_unused_refinement(extra);
+        if (extra > 0) function::push_unused_refinement(extra);
         if (ZIR_UNLIKELY(tracing)) {
             Cell fn = *slot;
             trace_event(EVENT_CALL, &code, start, &name, &fn);
