@@ -47,8 +47,11 @@ fuzz: deps
 	  grep -E "stat::number_of_executed_units|stat::new_units_added" build-fuzz/$$name.log; \
 	done
 
+# The microbenchmarks, then the whole programs of bench/programs against
+# python3 and lua5.4.
 bench: build
 	./build/zir_bench
+	/usr/bin/python3 bench/programs/run.py build/zir
 
 clean:
 	rm -rf build build-sanitize build-clang build-fuzz

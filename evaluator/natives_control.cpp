@@ -217,8 +217,9 @@ i32 try_star(i32 check, const i32* r) {
     stack::unwind_set_last();
     stack::keep();
     // A break, continue, return, exit or throw that goes further stays
-    // pending; a barrier lets none through (the throwers stop there).
-    return i32(stack::pending);
+    // pending; a barrier lets none through (the throwers stop there). A
+    // compiled caller acts on the code of the first four.
+    return stack::pending == stack::THROW_THROW ? 0 : i32(stack::pending);
 }
 
 i32 break_star(i32 check, const i32* r) {

@@ -132,6 +132,8 @@ bool foreach_next_multi(i32 n) {
     Cell* words = stack::arguments - 1;
     Cell* series = stack::arguments - 2;
     if (n <= 0 || !more_items_q(series)) return false;
+    // The body may have shortened the words block itself.
+    if (series::rest_length(words) < n) fire(ERR_SCRIPT, "invalid-arg", words);
     if (TYPE_OF(series) == TYPE_MAP) {
         if (n != 2) fire(ERR_SCRIPT, "invalid-arg", words);
         return map::set_loop_words(words, series, 2);

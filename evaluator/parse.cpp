@@ -51,6 +51,7 @@ u32 input_stack = 0;
 u32 rule_stack = 0;
 i32 input_head = 0;
 i32 rule_head = 0;
+i64 round_budget = 0;
 
 namespace {
 
@@ -62,6 +63,11 @@ struct Symbols {
     i32 push, pop, fetch, match, iterate, paren, end_event, callback;
 };
 Symbols sym;
+
+// Whether a canonical symbol is one of the keywords the rules dispatch on
+// (not the modifiers such as pick or only, which only follow a keyword).
+std::vector<u8> keywords;
+inline bool keyword_q(i32 s) { return u32(s) < keywords.size() && keywords[size_t(s)] != 0; }
 
 enum Event { EV_PUSH, EV_POP, EV_FETCH, EV_MATCH, EV_ITERATE, EV_PAREN, EV_END };
 
@@ -187,6 +193,7 @@ struct Engine {
     i32 ended_at = -1;          // and the frame cells left on the rule stack then
     i32 callback_locals = 0;
     bool saved = false;
+    i64 rounds_left = 0;        // see round_budget; 0 when there is none
 
     // Input geometry.
     i32 pos() const { return i32(in->w1); }
@@ -222,15 +229,20 @@ void check_stacks() {
     if (cells(rule_stack) + 3 > STACK_LIMIT - 1 || cells(input_stack) >= STACK_LIMIT) fire(ERR_SCRIPT, "parse-stack");
 }
 
-void push_frame(const Cell* first, i32 at, i32 in_pos, i32 in_len, const Cell* third) {
+// Room for a frame's three cells at the rule stack's tail. The cells are
+// written in place afterwards: a frame's payload built in a local cell and
+// copied over would be read back as wider words than it was written in.
+Cell* new_frame() {
     check_stacks();
-    Cell a = *first, c = *third;
-    Cell* f = append_to(rule_stack);
-    *f = a;
-    f = append_to(rule_stack);
-    triple::make_at(f, at, in_pos, in_len);
-    f = append_to(rule_stack);
-    *f = c;
+    SeriesBuffer* s = buf(rule_stack);
+    return reinterpret_cast<Cell*>(memory::alloc_tail_bytes(s, 3 * CELL));
+}
+
+inline void set_cell(Cell* c, u32 type, i32 a, i32 b, i32 d) {
+    cell::init(c, type);
+    c->w1 = u32(a);
+    c->w2 = u32(b);
+    c->w3 = u32(d);
 }
 
 void drop_frame() { cut(rule_stack, cells(rule_stack) - 3); }
@@ -442,8 +454,17 @@ bool find_value(Engine& e, bool thru) {
             u32 first = rt == TYPE_CHAR ? e.val->w2 : string::get_char_at(e.val, series::head_index(e.val));
             u32 folded = fold(first);
             bool exact = strict || (fold(first) == first && case_folding::change_char(first, 0) == first);
+            u32 lower = first | 0x20;
+            bool ascii_letter = lower >= 'a' && lower <= 'z';
             for (; p < stop; p++) {
-                if (unit == 1 && exact && first < 0x100) {
+                if (unit == 1 && !exact && ascii_letter) {
+                    // In one-byte text only the letter's two cases fold to it.
+                    const u8* q = text + p;
+                    const u8* end = text + stop;
+                    while (q < end && (*q | 0x20) != lower) q++;
+                    if (q == end) break;
+                    p = i32(q - text);
+                } else if (unit == 1 && exact && first < 0x100) {
                     const void* hit = std::memchr(text + p, int(first), size_t(stop - p));
                     if (!hit) break;
                     p = i32(static_cast<const u8*>(hit) - text);
@@ -623,15 +644,24 @@ bool target_fits(const Cell* target, const Cell* input) {
         if (TYPE_OF(e.callback) != TYPE_NONE && !call_callback(e, ev)) goto stopped; \
     } while (0)
 
+// A repetition or a to/thru search going round again; stops the parse as a
+// callback answering false would once the round budget is spent.
+#define ITERATE()                                                    \
+    do {                                                             \
+        if (e.rounds_left > 0 && --e.rounds_left == 0) goto stopped; \
+        EVENT(EV_ITERATE);                                           \
+    } while (0)
+
 void run_engine(Engine& e) {
     State state = ENTER_BLOCK;
     *e.val = *e.rules;
     for (;;) {
         switch (state) {
             case ENTER_BLOCK: {
-                Cell none_cell;
-                cell::init(&none_cell, TYPE_NONE);
-                push_frame(&none_cell, e.rpos, e.pos(), e.rest(), e.rules);
+                Cell* f = new_frame();
+                cell::init(f, TYPE_NONE);
+                set_cell(f + 1, TYPE_TRIPLE, e.rpos, e.pos(), e.rest());
+                f[2] = *e.rules;
                 *e.rules = *e.val;
                 i32 t = e.rtail();
                 i32 h = i32(e.rules->w1);
@@ -660,20 +690,16 @@ void run_engine(Engine& e) {
                 break;
             }
             case PUSH_RULE: {
-                Cell first;
+                Cell* f = new_frame();
+                i32 p = e.pos();
                 if (e.cmd == CMD_COPY || e.cmd == CMD_SET) {
-                    first = *cell_at(e.rules->w2, e.rec_at);
+                    f[0] = *cell_at(e.rules->w2, e.rec_at);
                 } else {
-                    triple::make_at(&first, e.min, e.max, 1);
-                    if (e.cmd == CMD_TO || e.cmd == CMD_THRU) first.w1 = u32(e.pos());
-                    if (e.cmd == CMD_CASE) first.w1 = u32(e.extra);
+                    i32 low = e.cmd == CMD_TO || e.cmd == CMD_THRU ? p : e.cmd == CMD_CASE ? e.extra : e.min;
+                    set_cell(f, TYPE_TRIPLE, low, e.max, 1);
                 }
-                Cell record;
-                cell::init(&record, TYPE_PAIR);
-                record.w1 = u32(e.pos());
-                record.w2 = u32(e.cmd);
-                record.w3 = u32(e.cmd == CMD_CASE ? 0 : e.extra);
-                push_frame(&first, e.rec_at, e.pos(), e.rest(), &record);
+                set_cell(f + 1, TYPE_TRIPLE, e.rec_at, p, e.rest());
+                set_cell(f + 2, TYPE_PAIR, p, e.cmd, e.cmd == CMD_CASE ? 0 : e.extra);
                 e.rpos = e.rec_at + 1;
                 EVENT(EV_PUSH);
                 state = MATCH_SUBRULE;
@@ -713,7 +739,7 @@ void run_engine(Engine& e) {
                             i32 t = e.rtail();
                             e.rpos = at < t ? at : t;
                             e.pop = false;
-                            EVENT(EV_ITERATE);
+                            ITERATE();
                             state = NEXT_RULE;
                             continue;
                         }
@@ -743,7 +769,7 @@ void run_engine(Engine& e) {
                             e.rpos = at < t ? at : t;
                             e.match = true;
                             e.pop = false;
-                            EVENT(EV_ITERATE);
+                            ITERATE();
                             state = NEXT_RULE;
                             continue;
                         }
@@ -1109,7 +1135,19 @@ void run_engine(Engine& e) {
                 e.sub_rule = false;
                 i32 s = symbol::resolve(i32(e.val->w2));
                 e.extra = 0;
-                if (s == sym.bar) {
+                if (!keyword_q(s)) {
+                    // A word of the rules: its value is the rule.
+                    Cell v;
+                    word_value(e.val, &v);
+                    if (TYPE_OF(&v) == TYPE_WORD) {
+                        if (!sub_rule) fail_with(e, "parse-rule", &v);
+                        *e.val = v;
+                        state = MATCH_VALUE;
+                        break;
+                    }
+                    *e.val = v;
+                    state = sub_rule ? SUBRULE_VALUE : DISPATCH_VALUE;
+                } else if (s == sym.bar) {
                     e.rpos = e.rtail();
                     e.match = true;
                     state = NEXT_RULE;
@@ -1367,17 +1405,6 @@ void run_engine(Engine& e) {
                 } else if (s == sym.none) {
                     e.match = true;
                     state = CHECK_PENDING;
-                } else {
-                    Cell v;
-                    word_value(e.val, &v);
-                    if (TYPE_OF(&v) == TYPE_WORD) {
-                        if (!sub_rule) fail_with(e, "parse-rule", &v);
-                        *e.val = v;
-                        state = MATCH_VALUE;
-                        break;
-                    }
-                    *e.val = v;
-                    state = sub_rule ? SUBRULE_VALUE : DISPATCH_VALUE;
                 }
                 break;
             }
@@ -1397,6 +1424,7 @@ stopped:
     e.collected = false;
 }
 
+#undef ITERATE
 #undef EVENT
 
 void make_symbols() {
@@ -1437,6 +1465,13 @@ void make_symbols() {
     sym.paren = symbol::make("paren");
     sym.end_event = sym.end;
     sym.callback = symbol::make("<parse-callback>");
+    for (i32 k : {sym.bar, sym.skip, sym.any, sym.some, sym.opt, sym.while_, sym.copy, sym.set, sym.to, sym.thru,
+                  sym.remove, sym.break_, sym.reject, sym.keep, sym.fail, sym.ahead, sym.not_, sym.into, sym.insert,
+                  sym.change, sym.end, sym.if_, sym.quote, sym.collect, sym.case_, sym.none}) {
+        k = symbol::resolve(k);
+        if (size_t(k) >= keywords.size()) keywords.resize(size_t(k) + 1, 0);
+        keywords[size_t(k)] = 1;
+    }
 }
 
 }  // namespace
@@ -1480,6 +1515,7 @@ Cell* run(const Cell* input, const Cell* rules, i32 op, i32 limit, const Cell* c
     cell::init(e.result, TYPE_UNSET);
     e.op = op;
     e.limit = limit;
+    e.rounds_left = round_budget;
     *append_to(input_stack) = *e.in;
     run_engine(e);
     reset_stacks(e.saved);

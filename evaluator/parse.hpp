@@ -26,6 +26,13 @@ extern u32 rule_stack;
 extern i32 input_head;
 extern i32 rule_head;
 
+// When above 0, the number of rounds (a repetition going round again, a
+// to/thru search moving on) one parse may take; the parse then stops as if
+// a trace callback had answered false. Rules may loop for ever by design
+// (`while` over a rule that consumes nothing, a round that inserts what the
+// next one consumes); the fuzz target sets this so that they end. 0: none.
+extern i64 round_budget;
+
 // Either stack holding this many cells stops the parse with `parse-stack`.
 constexpr i32 STACK_LIMIT = 10001;
 

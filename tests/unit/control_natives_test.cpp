@@ -275,6 +275,7 @@ TEST_F(ControlNatives, ForeachOverMapsAndImages) {
 
 // The body changes what the loop walks, or the loop word.
 TEST_F(ControlNatives, ForeachUnderAHostileBody) {
+    eval("zz-m: make map! [a 1 b 2] zz-s: [1 2]");
     expect({
         {"s: [1 2 3 4] b: copy [] foreach x s [append b x clear s] b", "[1]"},
         {"s: [1 2 3 4] b: copy [] foreach x s [append b x remove back tail s] b", "[1 2]"},
@@ -286,6 +287,19 @@ TEST_F(ControlNatives, ForeachUnderAHostileBody) {
         // The body block clears itself: the next passes run an empty body.
         {"n: 0 body: [n: n + 1 clear body] foreach x [1 2 3] body n", "1"},
         {"n: 0 body: [n: n + 1 clear body] loop 3 body", "unset"},
+    });
+    // The body empties the very block of loop words.
+    expect_errors({
+        {"code: [foreach [a b] [1 2 3 4] [clear pick code 2]] do code", "script invalid-arg"},
+        {"code: [foreach [k v] zz-m [clear pick code 2]] do code", "script invalid-arg"},
+        {"code: [remove-each [a b] [1 2 3 4] [clear pick code 2]] do code", "script invalid-arg"},
+    });
+    // Errors deep inside loops and conditionals give the stacks back whole.
+    expect_errors({
+        {"loop 2 [foreach x [1] [case [true [1 / 0]]]]", "math zero-divide"},
+        {"catch [forall zz-s [while [true] [repeat i 2 [1 / 0]]]]", "math zero-divide"},
+        {"remove-each x [1 2] [switch x [1 [any [all [1 / 0]]]]]", "math zero-divide"},
+        {"forever [until [try/all [break] 1 / 0]]", "math zero-divide"},
     });
 }
 
@@ -471,6 +485,36 @@ TEST_F(ControlNatives, Apply) {
 }
 
 // --- Entries called directly, with their own type check ------------------------------------------
+
+// A compiled caller is answered the exit try lets through (a throw goes on
+// to its catch by itself).
+TEST_F(ControlNatives, TryAnswersTheExitItLetsThrough) {
+    struct {
+        const char* code;
+        u32 receiver;
+        i32 answer;
+    } cases[] = {
+        {"break", stack::FRAME_LOOP, i32(stack::THROW_BREAK)},
+        {"continue", stack::FRAME_LOOP, i32(stack::THROW_CONTINUE)},
+        {"throw 1", stack::FRAME_CATCH, 0},
+        {"1 + 1", stack::FRAME_LOOP, 0},
+    };
+    for (const auto& c : cases) {
+        Cell* code = read_block(c.code);
+        stack::Checkpoint checkpoint;
+        stack::mark(u32(stack::body_symbol), 0, c.receiver);
+        stack::Frame* receiver = stack::call_top - 1;
+        stack::mark_body(u32(symbol::make("try")), 0);
+        stack::push(code);
+        const i32 refs[2] = {-1, -1};
+        i32 answer = reinterpret_cast<natives::Entry>(natives::table[70 - 1])(1, refs);
+        EXPECT_EQ(answer, c.answer) << c.code;
+        EXPECT_EQ(stack::pending != 0, stack::target_q(receiver)) << c.code;
+        EXPECT_EQ(stack::call_top, receiver + 2) << "the try frame is closed: " << c.code;
+        stack::take_pending();
+        checkpoint.restore();
+    }
+}
 
 struct DirectCall {
     std::string result;   // the result's mold, or the error's "category id"

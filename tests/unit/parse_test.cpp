@@ -405,5 +405,45 @@ TEST_F(Parse, DeepNestingStopsAtTheStackLimit) {
     EXPECT_EQ(parse::rule_head, 0);
 }
 
+// Rules that loop for ever by design end under a round budget, stopping as
+// a callback answering false would (the answer is `match?` as it stood: true
+// between two rounds that matched); the stacks are given back, and a budget
+// that is not spent changes nothing.
+TEST_F(Parse, RoundBudgetStopsEndlessRules) {
+    struct Budget {
+        Budget() { parse::round_budget = 1000; }
+        ~Budget() { parse::round_budget = 0; }
+    } budget;
+    check_table({
+        {"parse \"aaa\" [while [opt \"a\"]]", "true"},
+        {"parse \"aaa\" [while [opt \"a\"] \"b\"]", "true"},
+        {"parse s: \"ab\" [any [remove \"a\" | insert \"x\" skip | skip]]", "true"},
+        {"s: \"ab\" parse s [any [insert \"x\" skip | skip]] (length? s) > 500", "true"},
+        {"parse \"aaa\" [some \"a\"]", "true"},
+        {"parse \"abab\" [some [\"a\" | \"b\"]]", "true"},
+        {"parse \"aaab\" [thru \"b\"]", "true"},
+        {"parse \"aaa\" [collect [any [keep skip]]]", "[#\"a\" #\"a\" #\"a\"]"},
+    });
+    EXPECT_EQ(parse::rule_head, 0);
+    EXPECT_EQ(parse::input_head, 0);
+}
+
+// to/thru without /case find a literal by either case of its first letter,
+// in one-byte text (Latin-1 letters included) and in wider text.
+TEST_F(Parse, ToThruFoldingCase) {
+    check_table({
+        {"parse \"xxTHe end\" [thru \"the\" \" end\"]", "true"},
+        {"parse \"xxtHE\" [to \"The\" 3 skip]", "true"},
+        {"parse \"tat tHx tHe\" [thru \"THE\"]", "true"},
+        {"parse \"ta tb\" [thru \"tc\"]", "false"},
+        {"parse/case \"xxTHe\" [thru \"the\"]", "false"},
+        {"parse \"\u00e9t\u00e9T\" [thru \"t\u00c9t\"]", "true"},
+        {"parse \"@`@\" [thru \"`\" \"@\"]", "true"},
+        {"parse \"Z[z\" [to \"z\" skip to \"z\" skip]", "true"},
+        {"parse \"\u4e2dxK\" [thru #\"k\"]", "true"},
+        {"parse \"ab\" [thru #\"B\"]", "true"},
+    });
+}
+
 }  // namespace
 }  // namespace zir
