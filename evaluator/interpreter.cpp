@@ -199,9 +199,19 @@ namespace {
 [[gnu::always_inline]] inline i32 expression_at(const Code& code, i32 p, bool prefix_only, bool push, bool fv);
 }  // namespace
 
-void eval_block(const Cell* block_in, bool chain) {
-    check_machine_stack();
-    Code code = code_of(block_in);
+namespace {
+
+// The code of a block value (code_of, inlined for the interpreter's loops).
+[[gnu::always_inline]] inline Code block_code(const Cell* block) {
+    i32 n = cells_in(node_buffer(block->w2));
+    i32 head = i32(block->w1) < n ? i32(block->w1) : n;
+    return Code{block->w2, TYPE_OF(block), head, n};
+}
+
+// eval_block once the machine stack is checked: the block's own frame, its
+// expressions, the result left above the caller's arguments (and with
+// `chain` in its result cell).
+[[gnu::always_inline]] inline void walk_block(const Code& code, bool chain) {
     bool library = (node_buffer(code.node)->flags & SERIES_LIBRARY) != 0;
     // The frame keeps the series alive while it is walked, whatever the code
     // does to the cell it came from.
@@ -232,6 +242,13 @@ void eval_block(const Cell* block_in, bool chain) {
     }
     if (chain) stack::unwind_set_last();
     else stack::unwind_last();
+}
+
+}  // namespace
+
+void eval_block(const Cell* block, bool chain) {
+    check_machine_stack();
+    walk_block(block_code(block), chain);
 }
 
 i32 eval_next(const Cell* block, i32 position, i32 tail, bool push) {
@@ -561,6 +578,8 @@ namespace {
 
 inline bool callable_q(u32 t) { return (CALLABLE_TYPES & type_bit(t)) != 0; }
 
+i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word);
+
 // A call of the function, native, action or routine `fn` that the word at
 // `p` holds, and the operators after it, while tracing is off: the word's
 // case of `expression` without the others, with the same try point.
@@ -571,7 +590,8 @@ inline bool callable_q(u32 t) { return (CALLABLE_TYPES & type_bit(t)) != 0; }
         Cell* left = push ? stack::top : stack::arguments;
         const Cell word = *cell_at(code, p);
         Cell* slot = stack::push(fn);
-        i32 after = eval_code(slot, code, p + 1, push, nullptr, 0, &word, slot, 0, 0);
+        i32 after = TYPE_OF(slot) == TYPE_ROUTINE ? -1 : direct_call(slot, code, p + 1, push, &word);
+        if (after < 0) after = eval_code(slot, code, p + 1, push, nullptr, 0, &word, slot, 0, 0);
         if (ZIR_UNLIKELY(stack::pending != 0)) return after;
         if (!prefix_only) after = infix(left, code, after);
         if (!push) {
@@ -580,6 +600,33 @@ inline bool callable_q(u32 t) { return (CALLABLE_TYPES & type_bit(t)) != 0; }
                 trace_event(EVENT_EXPR, &code, after, nullptr, stack::arguments);
         }
         return after;
+    } catch (const stack::PendingExit&) {
+        exit_left_cpp(entry);
+        return p;
+    }
+}
+
+// A paren! and the operators after it, while tracing is off: the paren's
+// case of `expression` without the others, with the same try point.
+[[gnu::noinline]] i32 paren_expression(const Code& code, i32 p, bool prefix_only, bool push) {
+    stack::Checkpoint entry;
+    try {
+        check_machine_stack();
+        Cell* left = push ? stack::top : stack::arguments;
+        const Cell paren = *cell_at(code, p);
+        stack::mark_body(u32(stack::body_symbol), 0);
+        walk_block(block_code(&paren), true);
+        if (push) stack::unwind_last();
+        else stack::unwind_set_last();
+        p++;
+        if (ZIR_UNLIKELY(stack::pending != 0)) return p;
+        if (!prefix_only) p = infix(left, code, p);
+        if (!push) {
+            stack::top = stack::arguments + 1;
+            if (ZIR_UNLIKELY(tracing) && stack::pending == 0)
+                trace_event(EVENT_EXPR, &code, p, nullptr, stack::arguments);
+        }
+        return p;
     } catch (const stack::PendingExit&) {
         exit_left_cpp(entry);
         return p;
@@ -651,6 +698,7 @@ inline bool callable_q(u32 t) { return (CALLABLE_TYPES & type_bit(t)) != 0; }
             if (after >= 0) return after;
             return set_word_call(code, p, prefix_only, push);
         }
+        if (TYPE_OF(c) == TYPE_PAREN) return paren_expression(code, p, prefix_only, push);
     }
     return expression_caught(code, p, prefix_only, push, fv);
 }
@@ -845,18 +893,20 @@ void argument_word(const Cell* fn, i32 n, Cell* out) {
     }
 }
 
-[[noreturn]] void no_arg(const Call& c, i32 k) {
+[[noreturn, gnu::cold]] void no_arg(const Cell* fn, const Cell* name, i32 k) {
     Cell word;
-    argument_word(c.fn, k, &word);
-    fire(ERR_SCRIPT, "no-arg", &c.name, &word);
+    argument_word(fn, k, &word);
+    fire(ERR_SCRIPT, "no-arg", name, &word);
 }
+[[noreturn]] void no_arg(const Call& c, i32 k) { no_arg(c.fn, &c.name, k); }
 
-[[noreturn]] void expect_arg(const Call& c, i32 k, u32 type) {
+[[noreturn, gnu::cold]] void expect_arg(const Cell* fn, const Cell* name, i32 k, u32 type) {
     Cell datatype, word;
     datatype::make_at(&datatype, type);
-    argument_word(c.fn, k, &word);
-    fire(ERR_SCRIPT, "expect-arg", &c.name, &datatype, &word);
+    argument_word(fn, k, &word);
+    fire(ERR_SCRIPT, "expect-arg", name, &datatype, &word);
 }
+[[noreturn]] void expect_arg(const Call& c, i32 k, u32 type) { expect_arg(c.fn, &c.name, k, type); }
 
 inline void check(const Call& c, i32 k, const Cell* value) {
     if (ZIR_UNLIKELY(!typeset::has_q(cache_cell(c, k), TYPE_OF(value)))) expect_arg(c, k, TYPE_OF(value));
@@ -1091,16 +1141,16 @@ void fetch_applied_refinements(Call& c) {
 }
 
 // Calls a native's or action's entry with its refinement positions.
-void call_entry(const Call& c) {
-    u32 n = c.fn->w1;
-    if (c.type == TYPE_ACTION) {
+void call_entry(const Cell* fn, const i32* refs) {
+    u32 n = fn->w1;
+    if (TYPE_OF(fn) == TYPE_ACTION) {
         action::Generic entry = n >= 1 && n <= ACTION_SLOTS ? actions::table[n - 1] : nullptr;
         if (!entry) fire(ERR_INTERNAL, "not-done");
-        reinterpret_cast<action::StackEntry>(entry)(c.refs);
+        reinterpret_cast<action::StackEntry>(entry)(refs);
     } else {
         action::Generic entry = n >= 1 && n <= u32(natives::NATIVES_SIZE) ? natives::table[n - 1] : nullptr;
         if (!entry) fire(ERR_INTERNAL, "not-done");
-        reinterpret_cast<natives::Entry>(entry)(0, c.refs);
+        reinterpret_cast<natives::Entry>(entry)(0, refs);
     }
 }
 
@@ -1120,7 +1170,7 @@ i32 fetch_args(Call& c, const Cell* path, i32 path_index, i32 before) {
         Cell fn = *c.fn;
         trace_event(EVENT_CALL, &c.code, c.mode ? -1 : c.start, &c.name, &fn);
     }
-    if (c.native) call_entry(c);
+    if (c.native) call_entry(c.fn, c.refs);
     return c.p;
 }
 
@@ -1303,7 +1353,17 @@ struct FunctionScope {
 
 }  // namespace
 
-void eval_function(const Cell* fn_in, const Cell* body_in, const Cell* name) {
+namespace {
+
+// The prolog or epilog event of a call, the body as its code.
+[[gnu::cold, gnu::noinline]] void frame_event(u32 event, const Cell* fn, const Cell* body, const Cell* name) {
+    if (TYPE_OF(body) != TYPE_BLOCK) return trace_event(event, nullptr, -1, name, fn);
+    Code b = code_of(body);
+    trace_event(event, &b, -1, name, fn);
+}
+
+// eval_function, inlined into the direct call.
+[[gnu::always_inline]] inline void run_body(const Cell* fn_in, const Cell* body_in, const Cell* name) {
     const Cell fn = *fn_in;
     const Cell body = *body_in;
     stack::Frame* frame = stack::call_top - 1;
@@ -1311,19 +1371,14 @@ void eval_function(const Cell* fn_in, const Cell* body_in, const Cell* name) {
     FunctionScope scope{fn.w1, ctx->w2, tracing, frame};
     context::set_stack_values(ctx, stack::arguments);
     frame->flags |= stack::FRAME_RETURN_BOUNDARY;
-    if (fn.header & function::TRACE) tracing = trace_allowed;
-    else if (fn.header & function::NO_TRACE) tracing = false;
+    if (ZIR_UNLIKELY(fn.header & (function::TRACE | function::NO_TRACE)))
+        tracing = (fn.header & function::TRACE) ? trace_allowed : false;
     // A library function's call shows no body: no prolog or epilog either.
     bool library = TYPE_OF(&body) == TYPE_BLOCK && (node_buffer(body.w2)->flags & SERIES_LIBRARY);
-    // The body as the code of the prolog and epilog events.
-    auto frame_event = [&](u32 event) {
-        if (TYPE_OF(&body) != TYPE_BLOCK) return trace_event(event, nullptr, -1, name, &fn);
-        Code b = code_of(&body);
-        trace_event(event, &b, -1, name, &fn);
-    };
-    if (ZIR_UNLIKELY(tracing) && !library) frame_event(EVENT_PROLOG);
-    if (TYPE_OF(&body) == TYPE_BLOCK) {
-        eval_block(&body, true);
+    if (ZIR_UNLIKELY(tracing) && !library) frame_event(EVENT_PROLOG, &fn, &body, name);
+    if (ZIR_LIKELY(TYPE_OF(&body) == TYPE_BLOCK)) {
+        check_machine_stack();
+        walk_block(block_code(&body), true);
     } else {
         cell::init(stack::arguments, TYPE_NONE);
         stack::keep();
@@ -1336,8 +1391,12 @@ void eval_function(const Cell* fn_in, const Cell* body_in, const Cell* name) {
     }
     // Sent even while an exit leaves the function (the tracer sees it with
     // the exit set aside).
-    if (ZIR_UNLIKELY(tracing) && !library) frame_event(EVENT_EPILOG);
+    if (ZIR_UNLIKELY(tracing) && !library) frame_event(EVENT_EPILOG, &fn, &body, name);
 }
+
+}  // namespace
+
+void eval_function(const Cell* fn, const Cell* body, const Cell* name) { run_body(fn, body, name); }
 
 void call_function(const Cell* fn_in, u32 owner_ctx, const Cell* name_in, i32 callback_bit) {
     collector::RootCell fn(*fn_in);
@@ -1379,6 +1438,108 @@ void run_function(const Cell* fn, u32 owner_ctx, const Cell* name_in, i32 callba
     const Cell body = *function::record_cell(fn, function::RECORD_BODY);
     eval_function(fn, &body, &name);
     if (callback_traced) trace_return(&name);
+}
+
+// The entry of a native or action whose arguments are in place, none of its
+// `refinements` used.
+[[gnu::noinline]] void native_entry(Cell* slot, const Code& code, i32 start, const Cell* name, i32 refinements) {
+    if (ZIR_UNLIKELY(refinements > MAX_REFINEMENTS)) fire(ERR_SCRIPT, "bad-func-def", slot);
+    i32 refs[MAX_REFINEMENTS];
+    for (i32 i = 0; i < refinements; i++) refs[i] = -1;
+    if (ZIR_UNLIKELY(tracing)) {
+        Cell fn = *slot;
+        trace_event(EVENT_CALL, &code, start, name, &fn);
+    }
+    call_entry(slot, refs);
+}
+
+// A call by a word while tracing is off, of a function!, native! or action!
+// whose arguments before its first refinement are all evaluated: the
+// function case of eval_code with fetch_args and eval_function merged, and
+// their general cases left out (paths and refinements, apply's blocks,
+// literal arguments, an operator's left operand, open and call events), with
+// the same frames, cells, errors and exits. Answers -1, having done nothing,
+// when the argument cache is not built yet or asks for a literal argument.
+i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word) {
+    u32 cache;
+    i32 count, first_refinement;
+    {
+        const Cell* cached = series::head_cells(node_buffer(slot->w3)) + 1;
+        if (TYPE_OF(cached) != TYPE_BLOCK) return -1;
+        cache = cached->w2;
+        SeriesBuffer* s = node_buffer(cache);
+        count = cells_in(s);
+        const Cell* e = series::head_cells(s);
+        for (first_refinement = 0; first_refinement < count; first_refinement++, e++) {
+            u32 t = TYPE_OF(e);
+            if (t == TYPE_REFINEMENT) break;
+            if (t == TYPE_TYPESET && (arg_mode(e) == 1 || arg_mode(e) == 2)) return -1;
+        }
+    }
+    const bool native = TYPE_OF(slot) != TYPE_FUNCTION;
+    Cell name = *word;
+    name.header &= ~FLAG_NEW_LINE;
+    if (native) {
+        stack::mark_body(name.w2, name.w1);
+    } else {
+        // Library functions leave the frames compiled code left.
+        const Cell* body = function::record_cell(slot, function::RECORD_BODY);
+        bool library = TYPE_OF(body) == TYPE_BLOCK && (node_buffer(body->w2)->flags & SERIES_LIBRARY);
+        stack::mark(name.w2, name.w1, library ? stack::FRAME_FUNCTION : stack::FLAGS_CALL);
+    }
+    const i32 start = p;
+    // The locals of a function (with its /local cell), the refinements of a native.
+    i32 extra = 0;
+    for (i32 k = 0; k < count; k++) {
+        // Read before the argument is evaluated: that may move the cache.
+        const Cell e = *block::cell_at(cache, k);
+        switch (TYPE_OF(&e)) {
+            case TYPE_TYPESET:
+                if (arg_mode(&e) == 3) break;
+                if (k > first_refinement) {
+                    if (!native) stack::push(&none::value);
+                    break;
+                }
+                if (ZIR_UNLIKELY(p >= end_of(code))) no_arg(slot, &name, k);
+                p = expression_at(code, p, false, true, false);
+                if (ZIR_UNLIKELY(stack::pending != 0)) goto close;
+                if (ZIR_UNLIKELY(!typeset::has_q(&e, stack::top_type()))) expect_arg(slot, &name, k, stack::top_type());
+                break;
+            case TYPE_REFINEMENT:
+                if (!native) stack::push(&logic::false_value);
+                break;
+            case TYPE_INTEGER:
+                extra = integer::get(&e);
+                break;
+            default:
+                break;
+        }
+    }
+    if (native) {
+        native_entry(slot, code, start, &name, extra);
+    } else {
+        if (extra > 0) function::push_unused_refinement(extra);
+        if (ZIR_UNLIKELY(tracing)) {
+            Cell fn = *slot;
+            trace_event(EVENT_CALL, &code, start, &name, &fn);
+        }
+        const Cell* entry = function::record_cell(slot, function::RECORD_CODE);
+        if (ZIR_UNLIKELY(TYPE_OF(entry) == TYPE_INTEGER && integer::get(entry) != 0))
+            run_function(slot, 0, &name, 0);
+        else
+            run_body(slot, function::record_cell(slot, function::RECORD_BODY), &name);
+    }
+close:
+    if (push) stack::unwind_last();
+    else stack::unwind_set_last();
+    if (ZIR_UNLIKELY(tracing) && stack::pending == 0) trace_event(EVENT_RETURN, &code, p, &name, slot + 1);
+    if (push) {
+        *slot = slot[1];
+        stack::top = slot + 1;
+    } else {
+        stack::top = stack::arguments + 1;
+    }
+    return p;
 }
 
 }  // namespace

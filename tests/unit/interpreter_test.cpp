@@ -320,6 +320,24 @@ struct FastPaths : EvalTest {
     Cell minus;
 };
 
+// Unbounded recursion stops with stack-overflow wherever the cycle goes
+// through (a call's argument, its body, a paren, a native's block), and
+// leaves the stacks as they were.
+TEST_F(FastPaths, RecursionStopsAtTheStacksLimits) {
+    def("zz-arg", "[n]", "[zz-arg zz-arg n]");
+    def("zz-body", "[n]", "[zz-body n + 1]");
+    def("zz-paren", "[n]", "[1 + (zz-paren n)]");
+    def("zz-if", "[n]", "[if true [zz-if n]]");
+    for (const char* c : {"zz-arg 1", "zz-body 1", "zz-paren 1", "zz-if 1"}) {
+        stack::Checkpoint cp;
+        EXPECT_EQ(eval_error(c), "internal stack-overflow") << c;
+        EXPECT_EQ(stack::call_top, cp.call_top) << c;
+        EXPECT_EQ(stack::arguments, cp.arguments) << c;
+        EXPECT_EQ(stack::pending, 0u) << c;
+    }
+    EXPECT_EQ(eval_mold("zz-fib: func [n] [either n < 2 [n] [(zz-fib n - 1) + (zz-fib n - 2)]] zz-fib 15"), "610");
+}
+
 TEST_F(FastPaths, GiveWhatTheFullPathGives) {
     def("zz-quiet", "[event code offset value ref frame]", "[none]");
     def("zz-id", "[x]", "[x]");
@@ -329,6 +347,15 @@ TEST_F(FastPaths, GiveWhatTheFullPathGives) {
     def("zz-add", "[a b]", "[a + b]");
     def("zz-int", "[x [integer!]]", "[x]");
     op::make(&minus, def("zz-sub", "[a b]", "[a - b]"), TYPE_OP);
+    def("zz-fib", "[n]", "[either n < 2 [n] [(zz-fib n - 1) + (zz-fib n - 2)]]");
+    def("zz-down", "[n]", "[if n > 0 [zz-down n - 1] zz-fail]");
+    def("zz-refs", "[a /twice b /local t]", "[t: a * 2 either twice [t + b] [t]]");
+    def("zz-locals", "[a /local t u]", "[t: a + 1 u: t * 2 u + t]");
+    def("zz-nest", "[x]", "[loop 3 [if x > 1 [while [true] [return x * 10]]] 0]");
+    def("zz-exit", "[x]", "[zz-s: x if x > 1 [loop 2 [(exit)]] zz-s: 99]");
+    def("zz-trace", "[x]", "[try/keep [zz-id zz-add x zz-missing]]");
+    def("zz-lit", "['w :g]", "[reduce [w :g]]");
+    def("zz-ret2", "[x]", "[return (return x + 1) 5]");
     const char* cases[] = {
         // Integer and float arithmetic, overflow to float!, mixed operands.
         "zz-s: 3 zz-r: zz-s + 4 * 2 - 1",
@@ -382,6 +409,41 @@ TEST_F(FastPaths, GiveWhatTheFullPathGives) {
         "zz-r: zz-id",
         "zz-r: add 1",
         "zz-r: zz-add zz-add 1 2 zz-add 3 4 + 1",
+        // Calls of functions: recursion, refinements unused and used,
+        // locals, literal arguments, a function given too few arguments.
+        "zz-r: zz-fib 12",
+        "zz-r: zz-fib 3 + zz-fib 4",
+        "zz-r: zz-refs 3",
+        "zz-r: zz-refs/twice 3 4",
+        "zz-r: zz-refs 3 zz-s: zz-refs/twice 3 zz-refs 1",
+        "zz-r: zz-locals 4 zz-s: zz-locals zz-locals 1",
+        "zz-r: zz-lit zz-word zz-r",
+        "zz-r: zz-add 1",
+        "zz-r: zz-add zz-add 1",
+        "zz-r: zz-fib",
+        // Errors raised by a body at depth, by an argument, in a paren.
+        "zz-r: zz-down 3",
+        "zz-r: zz-add zz-down 2 1",
+        "zz-r: zz-add 1 (zz-bad 2)",
+        "zz-r: (zz-add 1 zz-int \"a\") + 1",
+        "zz-r: zz-trace 1",
+        // A function that redefines itself, or clears its own body, while
+        // it runs.
+        "zz-s: func [x] [zz-s: func [y] [y * 100] x + 1] zz-r: zz-s 1 zz-r: zz-r + zz-s 2",
+        "zz-s: func [x] [clear reflect :zz-s 'body zz-r: x x + 1] zz-r: zz-s 5 + zz-r zz-s: zz-s 7",
+        "zz-s: func [x] [zz-r: zz-s] zz-r: zz-s 1",
+        // return and exit from nested blocks, loops and parens.
+        "zz-r: zz-nest 2",
+        "zz-r: zz-nest 1",
+        "zz-r: zz-exit 2",
+        "zz-r: zz-exit 1",
+        "zz-r: zz-ret2 1",
+        "zz-r: 1 + zz-ret 3 + zz-ret 4",
+        "zz-r: loop 2 [zz-add 1 (break/return 3)]",
+        // A function called from a change handler, and a handler's exit.
+        "zz-s: make object! [x: 1 on-change*: func [w o n] [zz-r: zz-add o n]] zz-s/x: 5",
+        "zz-s: make object! [x: 1 on-change*: func [w o n] [zz-r: zz-fib n return 3]] zz-s/x: 6 zz-s: zz-s/x",
+        "zz-r: loop 2 [zz-s: make object! [x: 1 on-change*: func [w o n] [break/return n]] zz-s/x: 4 9]",
         // Short paths: within the block, beyond it, before it; object fields.
         "zz-s: [10 20 30] zz-r: zz-s/2 + 1",
         "zz-s: [10 20 30] zz-r: zz-s/3 * zz-s/1",
