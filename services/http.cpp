@@ -4,14 +4,23 @@
 // only append bytes to C++ containers and never let an exception through
 // (a failed append ends the transfer and is reported after the library call
 // has returned); nothing in `perform` touches a language value.
+//
+// The program does not link libcurl: it is opened with dlopen on the first
+// request, so that a run that reads no url does not map it and the two dozen
+// libraries it brings. Its functions are called through one table of
+// pointers whose types come from the library's header.
 #include "services/http.hpp"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
@@ -141,11 +150,90 @@ std::vector<std::string> header_lines(const Cell* headers) {
 
 // --- The exchange ----------------------------------------------------------------------
 
+// --- The library, loaded on first use ------------------------------------------------
+
+// The library's functions this module calls.
+struct CurlApi {
+    decltype(&curl_global_init) global_init;
+    decltype(&curl_easy_init) easy_init;
+    decltype(&curl_easy_cleanup) easy_cleanup;
+    decltype(&curl_easy_setopt) easy_setopt;
+    decltype(&curl_easy_perform) easy_perform;
+    decltype(&curl_easy_getinfo) easy_getinfo;
+    decltype(&curl_easy_strerror) easy_strerror;
+    decltype(&curl_slist_append) slist_append;
+    decltype(&curl_slist_free_all) slist_free_all;
+};
+
+// One attempt to load the library from a list of names, made once (the
+// first request of any thread makes it, the others wait for it). The handle
+// is never closed: the library stays for the rest of the run.
+struct Loader {
+    explicit Loader(std::vector<std::string> n) : names(std::move(n)) {}
+
+    std::vector<std::string> names;
+    std::once_flag once;
+    CurlApi api{};
+    bool loaded = false;
+    std::string failure;   // why it could not be loaded
+
+    void load() {
+        void* handle = nullptr;
+        for (const std::string& name : names) {
+            handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+            if (handle) break;
+            const char* why = dlerror();
+            if (!failure.empty()) failure += "; ";
+            failure += why ? why : name + ": cannot be opened";
+        }
+        if (!handle) return;
+        failure.clear();
+        auto get = [&](auto& slot, const char* symbol) {
+            void* f = dlsym(handle, symbol);
+            if (!f && failure.empty()) failure = std::string(symbol) + " is missing from the library";
+            slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(f);
+        };
+        get(api.global_init, "curl_global_init");
+        get(api.easy_init, "curl_easy_init");
+        get(api.easy_cleanup, "curl_easy_cleanup");
+        get(api.easy_setopt, "curl_easy_setopt");
+        get(api.easy_perform, "curl_easy_perform");
+        get(api.easy_getinfo, "curl_easy_getinfo");
+        get(api.easy_strerror, "curl_easy_strerror");
+        get(api.slist_append, "curl_slist_append");
+        get(api.slist_free_all, "curl_slist_free_all");
+        if (!failure.empty()) return;
+        if (api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+            failure = "the library could not be initialised";
+            return;
+        }
+        loaded = true;
+    }
+};
+
+const std::vector<std::string> DEFAULT_LIBRARY_NAMES = {"libcurl.so.4", "libcurl.so"};
+
+std::unique_ptr<Loader>& loader() {
+    static std::unique_ptr<Loader> current = std::make_unique<Loader>(DEFAULT_LIBRARY_NAMES);
+    return current;
+}
+
+// The table, loading the library on the first call; null, with `failure`
+// set, when it cannot be loaded.
+const CurlApi* library(std::string& failure) {
+    Loader& l = *loader();
+    std::call_once(l.once, [&l] { l.load(); });
+    if (!l.loaded) failure = l.failure;
+    return l.loaded ? &l.api : nullptr;
+}
+
 struct CurlDeleter {
-    void operator()(CURL* c) const { curl_easy_cleanup(c); }
+    const CurlApi* api;
+    void operator()(CURL* c) const { api->easy_cleanup(c); }
 };
 struct SlistDeleter {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+    const CurlApi* api;
+    void operator()(curl_slist* l) const { api->slist_free_all(l); }
 };
 
 // What the callbacks collect; `overflow` says the body outgrew a series.
@@ -189,21 +277,27 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
     return n;
 }
 
-void init_library() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 }  // namespace
 
+void set_http_library_names(std::vector<std::string> names) {
+    loader() = std::make_unique<Loader>(names.empty() ? DEFAULT_LIBRARY_NAMES : std::move(names));
+}
+
 bool perform(HttpExchange& x) {
-    init_library();
     x.status = 0;
     x.response_headers.clear();
     x.response_body.clear();
     x.reason.clear();
     x.detail.clear();
-    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    std::string failure;
+    const CurlApi* api = library(failure);
+    if (!api) {
+        x.reason = "the HTTP library (libcurl) could not be loaded";
+        x.detail = failure;
+        return false;
+    }
+    auto setopt = api->easy_setopt;
+    std::unique_ptr<CURL, CurlDeleter> curl(api->easy_init(), CurlDeleter{api});
     if (!curl) {
         x.reason = "the HTTP library could not start a request";
         return false;
@@ -212,44 +306,44 @@ bool perform(HttpExchange& x) {
     char error[CURL_ERROR_SIZE] = {};
     Collected collected{&x};
 
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
-    curl_easy_setopt(c, CURLOPT_URL, x.url.c_str());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, http_limits.max_redirects);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, http_limits.connect_seconds);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, http_limits.stall_seconds);
+    setopt(c, CURLOPT_ERRORBUFFER, error);
+    setopt(c, CURLOPT_URL, x.url.c_str());
+    setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    setopt(c, CURLOPT_MAXREDIRS, http_limits.max_redirects);
+    setopt(c, CURLOPT_CONNECTTIMEOUT, http_limits.connect_seconds);
+    setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    setopt(c, CURLOPT_LOW_SPEED_TIME, http_limits.stall_seconds);
     // No signal for name-lookup time-outs: the runtime has its own threads
     // and signal handlers.
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &collected);
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &collected);
+    setopt(c, CURLOPT_NOSIGNAL, 1L);
+    setopt(c, CURLOPT_WRITEFUNCTION, on_body);
+    setopt(c, CURLOPT_WRITEDATA, &collected);
+    setopt(c, CURLOPT_HEADERFUNCTION, on_header);
+    setopt(c, CURLOPT_HEADERDATA, &collected);
 
     bool get = x.method == "GET", head = x.method == "HEAD";
     bool body = x.has_body && !get && !head;
     if (head) {
-        curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+        setopt(c, CURLOPT_NOBODY, 1L);
     } else if (get) {
-        curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+        setopt(c, CURLOPT_HTTPGET, 1L);
     } else {
         if (x.method == "POST" || body) {
             // A POST without a body sends an empty one (Content-Length: 0).
-            curl_easy_setopt(c, CURLOPT_POST, 1L);
-            curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body ? x.body.size() : 0));
-            curl_easy_setopt(c, CURLOPT_POSTFIELDS, body ? x.body.data() : "");
+            setopt(c, CURLOPT_POST, 1L);
+            setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body ? x.body.size() : 0));
+            setopt(c, CURLOPT_POSTFIELDS, body ? x.body.data() : "");
         }
-        if (x.method != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, x.method.c_str());
+        if (x.method != "POST") setopt(c, CURLOPT_CUSTOMREQUEST, x.method.c_str());
     }
 
     // Only the headers asked for: libcurl's own form type for POST and its
     // "Expect: 100-continue" for large bodies are taken out unless given.
-    std::unique_ptr<curl_slist, SlistDeleter> list;
+    std::unique_ptr<curl_slist, SlistDeleter> list(nullptr, SlistDeleter{api});
     auto add = [&](const std::string& line) {
-        curl_slist* head = curl_slist_append(list.get(), line.c_str());
+        curl_slist* head = api->slist_append(list.get(), line.c_str());
         if (head && !list) list.reset(head);
         return head != nullptr;
     };
@@ -265,9 +359,9 @@ bool perform(HttpExchange& x) {
         x.reason = "out of memory";
         return false;
     }
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, list.get());
+    setopt(c, CURLOPT_HTTPHEADER, list.get());
 
-    CURLcode rc = curl_easy_perform(c);
+    CURLcode rc = api->easy_perform(c);
     if (collected.overflow) {
         x.reason = "response body larger than a series can hold";
         return false;
@@ -277,11 +371,11 @@ bool perform(HttpExchange& x) {
         return false;
     }
     if (rc != CURLE_OK) {
-        x.reason = curl_easy_strerror(rc);
+        x.reason = api->easy_strerror(rc);
         if (error[0] && x.reason != error) x.detail = error;
         return false;
     }
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &x.status);
+    api->easy_getinfo(c, CURLINFO_RESPONSE_CODE, &x.status);
     return true;
 }
 

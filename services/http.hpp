@@ -1,5 +1,6 @@
 // The HTTP client: one synchronous request for the `read` and `write` actions
-// of "http" and "https" urls, over libcurl.
+// of "http" and "https" urls, over libcurl, which is loaded on the first
+// request rather than linked (a run that reads no url never maps it).
 //
 // A request is made in three steps, so that no language value is held while
 // the library works and no language error crosses it:
@@ -12,6 +13,9 @@
 //   3. the answer is built as a value: the body as string!, binary! or a block
 //      of lines, or with /info the block [status headers body].
 // The status is not checked: an error status answers its body like any other.
+// When libcurl cannot be loaded, every request fails that way too, with the
+// reason "the HTTP library (libcurl) could not be loaded" and the loader's
+// own account as the longer one.
 // A request that gets no answer at all answers null with the library's own
 // reason, which the url actions report in `access no-connect`: the short text
 // of libcurl's error code as the reason shown, its longer account (host,
@@ -61,6 +65,12 @@ struct HttpExchange {
                                         // short text of its error code
     std::string detail;                 // and its longer account, when it has one
 };
+
+// The names the library is looked for under, in order, for the next request
+// (empty: the defaults, "libcurl.so.4" then "libcurl.so"). The library is
+// loaded again on the next request. For the tests: not to be called while a
+// request runs.
+void set_http_library_names(std::vector<std::string> names);
 
 // Performs the exchange; false, with `reason` set, when no response came (or
 // the body passed what a series holds).

@@ -339,6 +339,41 @@ TEST_F(Http, OtherFailuresGiveTheirOwnReasons) {
     }
 }
 
+// libcurl is loaded on the first request. When it cannot be (not found, or a
+// library of that name that lacks its functions), a read raises
+// `access no-connect` saying so, and the loader's account names the cause;
+// once the library can be found again, requests work.
+TEST_F(Http, AnUnloadableLibraryGivesTheReason) {
+    struct Restore {
+        ~Restore() { simple_io::set_http_library_names({}); }
+    } restore;
+    struct Case {
+        std::vector<std::string> names;
+        std::vector<const char*> detail;   // each in the longer account
+    } cases[] = {
+        {{"libzir-no-such-curl.so.4"}, {"libzir-no-such-curl.so.4"}},
+        {{"libzir-no-such-curl.so.4", "libzir-no-such-curl.so"}, {"libzir-no-such-curl.so.4", "libzir-no-such-curl.so"}},
+        {{"libc.so.6"}, {"curl_global_init is missing"}},
+    };
+    for (const Case& c : cases) {
+        simple_io::set_http_library_names(c.names);
+        std::string u = base() + "/echo";
+        LanguageError e = raised([&] { read_url(u); });
+        EXPECT_EQ(e.category, ERR_ACCESS) << c.names[0];
+        EXPECT_EQ(std::string(e.id), "no-connect") << c.names[0];
+        ASSERT_EQ(TYPE_OF(&e.args[1]), TYPE_STRING);
+        EXPECT_EQ(string::to_std(&e.args[1]), "the HTTP library (libcurl) could not be loaded");
+        ASSERT_EQ(TYPE_OF(&e.args[2]), TYPE_STRING);
+        for (const char* d : c.detail)
+            EXPECT_TRUE(has(string::to_std(&e.args[2]), d)) << string::to_std(&e.args[2]);
+        // A second request fails the same way: the failed load is not retried.
+        LanguageError again = raised([&] { read_url(u); });
+        EXPECT_EQ(string::to_std(&again.args[1]), "the HTTP library (libcurl) could not be loaded");
+    }
+    simple_io::set_http_library_names({});
+    EXPECT_TRUE(text(read_("/echo")).starts_with("GET /echo\n"));
+}
+
 TEST_F(Http, AStalledTransferIsGivenUp) {
     simple_io::HttpLimits saved = simple_io::http_limits;
     simple_io::http_limits.stall_seconds = 1;
