@@ -148,8 +148,6 @@ std::vector<std::string> header_lines(const Cell* headers) {
     return lines;
 }
 
-// --- The exchange ----------------------------------------------------------------------
-
 // --- The library, loaded on first use ------------------------------------------------
 
 // The library's functions this module calls.
@@ -202,7 +200,10 @@ struct Loader {
         get(api.easy_strerror, "curl_easy_strerror");
         get(api.slist_append, "curl_slist_append");
         get(api.slist_free_all, "curl_slist_free_all");
-        if (!failure.empty()) return;
+        if (!failure.empty()) {
+            dlclose(handle);
+            return;
+        }
         if (api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
             failure = "the library could not be initialised";
             return;
@@ -226,6 +227,8 @@ const CurlApi* library(std::string& failure) {
     if (!l.loaded) failure = l.failure;
     return l.loaded ? &l.api : nullptr;
 }
+
+// --- The exchange ----------------------------------------------------------------------
 
 struct CurlDeleter {
     const CurlApi* api;
