@@ -1632,7 +1632,13 @@ void exec_routine(const Cell* routine_in) {
         case routine::RETURNS_LOGIC: logic::make_at(stack::arguments, answer.i != 0); break;
         case routine::RETURNS_INTEGER: integer::make_at(stack::arguments, answer.i); break;
         case TYPE_FLOAT: float_::make_at(stack::arguments, answer.f); break;
-        default: cell::init(stack::arguments, TYPE_UNSET); break;
+        default: {
+            // No result type: the entry answers the address of its result
+            // cell, or null for unset, as a routine taking cells does.
+            Cell result = answer.cell ? *answer.cell : unset::value;
+            *stack::arguments = result;
+            break;
+        }
     }
     stack::keep();
 }

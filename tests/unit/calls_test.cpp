@@ -244,6 +244,29 @@ TEST_F(Calls, Routines) {
     EXPECT_EQ(r.substr(0, r.find('\n')), "*** Script Error: zz-add does not allow string! for its b argument");
 }
 
+// A routine that declares no result type answers the cell its entry gives,
+// whatever the converted arguments; an entry that gives none answers unset.
+interpreter::RoutineValue nth_pushed(const interpreter::RoutineValue* args, i32) {
+    interpreter::RoutineValue r;
+    r.cell = nullptr;
+    if (args[0].i > 0) {
+        Cell* out = stack::push_slot();
+        block::make_at(out, 4);
+        for (i32 i = 0; i < args[0].i; i++) block::zs_append(out, args[1].cell);
+        r.cell = out;
+    }
+    return r;
+}
+
+TEST_F(Calls, ARoutineWithoutAResultTypeAnswersWhatItsEntryGives) {
+    i32 nth = interpreter::add_routine(nth_pushed);
+    set_global("zz-rep", routine::push(read_block("n [integer!] v"), nullptr, nth, routine::RETURNS_NONE, false));
+    EXPECT_EQ(eval_mold("zz-rep 3 'a"), "[a a a]");
+    EXPECT_EQ(eval_mold("reduce [zz-rep 1 + 1 'b zz-rep 1 \"s\"]"), "[[b b] [\"s\"]]") << "one cell per call";
+    EXPECT_EQ(TYPE_OF(eval("zz-rep 0 1")), u32(TYPE_UNSET));
+    EXPECT_EQ(eval_error("zz-rep \"x\" 1"), "script expect-arg") << "its arguments are still checked";
+}
+
 TEST_F(Calls, AFunctionWithABuiltInEntryRunsItsRoutine) {
     i32 add = interpreter::add_routine([](const interpreter::RoutineValue* args, i32 n) {
         interpreter::RoutineValue r;
