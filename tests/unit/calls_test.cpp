@@ -204,11 +204,24 @@ TEST_F(Calls, ApplyBlockModes) {
         {"apply/all 'zz-a [1 2 /r false 9 /s 1]", "[1 2 false none true]"},
         {"apply 'append [[] 1]", "[1]"},
         {"apply :+ [1 2]", "3"},
+        // A path's refinements apply after the block's; their arguments
+        // come from what the block holds next.
+        {"apply 'zz-a/s [1 2]", "[1 2 false none true]"},
+        {"apply 'zz-a/r [1 2 false none false 9]", "[1 2 true 9 false]"},
+        {"apply 'zz-a/r [1 2]", "[1 2 true none false]"},
+        {"s: false apply 'zz-a/:s [1 2]", "[1 2 false none false]"},
+        {"apply/all 'zz-a/s [1 2]", "[1 2 false none true]"},
+        {"apply 'append/only [[a] [b]]", "[a [b]]"},
+        {"apply 'copy/part [[a b c] false none false false none 2]", "[a b]"},
     };
     for (const Case& c : cases) EXPECT_EQ(eval_mold(c.code), c.result) << c.code;
     EXPECT_EQ(eval_error("apply 'zz-a [1 2 3]"), "script expect-arg") << "a refinement takes a logic!";
     EXPECT_EQ(eval_error("apply/all 'zz-a [1 2 /s true 5]"), "script bad-refine");
     EXPECT_EQ(eval_error("apply/all 'zz-a [1 2 /nope true]"), "script no-refine");
+    EXPECT_EQ(eval_error("apply 'zz-a/nope [1 2]"), "script no-refine");
+    EXPECT_EQ(eval_error("apply 'zz-a/s [1 2 false none true]"), "script dup-refine");
+    EXPECT_EQ(eval_error("apply 'append/only/only [[] 1]"), "script dup-refine");
+    EXPECT_EQ(eval_error("apply 'zz-a/1 [1 2]"), "script bad-refine");
 }
 
 // --- Routines ----------------------------------------------------------------------
