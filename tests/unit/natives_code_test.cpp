@@ -412,6 +412,11 @@ TEST_F(CodeNatives, ValueNatives) {
         {"p: make object! [x: 1 y: 2] o: construct/with [y: 5] p reduce [o/x o/y p/y]", "[1 5 2]"},
         {"value? 'zz-undefined-word", "false"},
         {"value? 'value?", "true"},
+        // The words of a function's context: reachable only while it runs.
+        {"f: func [a] ['a] w: f 1 value? w", "false"},
+        {"f: func [a /local b] [reduce ['a 'b]] w: f 1 reduce [value? w/1 value? w/2]", "[false false]"},
+        {"f: func [a] [value? 'a] f 1", "true"},
+        {"f: func [a] [g: func [w] [value? w] g 'a] f 1", "true"},
         {"o: make object! [f: func [a] [a + 1]] o/f 2", "3"},
         {"a: 1 b: 2 unset [a 1 b] reduce [value? 'a value? 'b]", "[false false]"},
         {"a: 1 unset 'a value? 'a", "false"},
