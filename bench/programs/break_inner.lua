@@ -1,7 +1,7 @@
 local n = 0
-for i = 1, 20000 do
+for i = 1, 1000000 do
     for j = 1, 100 do
-        if j > 50 then break end
+        if j > 5 then break end
         n = n + 1
     end
 end
