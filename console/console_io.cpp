@@ -72,7 +72,7 @@ RoutineValue set_buffer_history(const RoutineValue* args, i32) {
         collector::register_(mark_kept);
         marking = true;
     }
-    return RoutineValue{0};
+    return RoutineValue{.cell = nullptr};
 }
 
 // _read-input prompt hidden?: reads one line into the kept string. Answers
@@ -103,7 +103,7 @@ RoutineValue read_input(const RoutineValue* args, i32) {
     return RoutineValue{.cell = result};
 }
 
-RoutineValue terminate_console(const RoutineValue*, i32) { return RoutineValue{0}; }
+RoutineValue terminate_console(const RoutineValue*, i32) { return RoutineValue{.cell = nullptr}; }
 
 // input-stdin: a new string of the next line, none at the end of input.
 RoutineValue input_stdin(const RoutineValue*, i32) {
@@ -124,11 +124,11 @@ RoutineValue input_stdin(const RoutineValue*, i32) {
 RoutineValue read_stdin(const RoutineValue* args, i32) {
     Cell* bin = args[0].cell;
     i32 wanted = args[1].i;
-    if (wanted <= 0) return RoutineValue{0};
+    if (wanted <= 0) return RoutineValue{.cell = nullptr};
     SeriesBuffer* s = node_buffer(bin->w2);
     size_t room = s->size > s->tail ? size_t(s->size - s->tail) : 0;
     size_t n = size_t(wanted) < room ? size_t(wanted) : room;
-    if (n == 0) return RoutineValue{0};
+    if (n == 0) return RoutineValue{.cell = nullptr};
     size_t got = 0;
     if (in_pos < in_len) {   // what the line reader has buffered comes first
         got = in_len - in_pos < n ? in_len - in_pos : n;
@@ -141,7 +141,7 @@ RoutineValue read_stdin(const RoutineValue* args, i32) {
         got = r > 0 ? size_t(r) : 0;
     }
     s->tail += u32(got);
-    return RoutineValue{0};
+    return RoutineValue{.cell = nullptr};
 }
 
 // _console-init title: the terminal's title (OSC 2, only when standard output

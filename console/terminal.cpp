@@ -683,7 +683,7 @@ RoutineValue set_completion(const RoutineValue* args, i32) {
         }
     }
     edit.completed = true;
-    return RoutineValue{0};
+    return RoutineValue{.cell = nullptr};
 }
 
 // _console-size: the window's size as a pair, none when standard input is

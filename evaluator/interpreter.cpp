@@ -1075,7 +1075,9 @@ void fetch_spec_order(Call& c, i32 before) {
     for (i32 i = 0; i < c.nrefs; i++) c.refs[i] = -1;
 }
 
-// Refinements named by the path's elements from `index` on.
+// Refinements named by the path's elements from `index` on. Under `apply`
+// they come after the block's own, their arguments taken from what the
+// block holds next (none when it holds no more).
 void path_refinements(Call& c, const Cell* path, i32 index) {
     Code pc = code_of(path);
     for (i32 i = pc.head + index; i < end_of(pc); i++) {
@@ -1085,6 +1087,13 @@ void path_refinements(Call& c, const Cell* path, i32 index) {
         bool active = true;
         if (t == TYPE_GET_WORD) active = logic::truthy_q(context::get(&e), false, &e);
         i32 k = find_refinement(c, &e);
+        if (c.mode) {
+            activate(
+                c, k, active, path, [&](i32 j) { fetch_applied(c, j, arg_mode(cache_cell(c, j))); },
+                [&](i32 j) { skip_applied(c, j, arg_mode(cache_cell(c, j))); });
+            if (ZIR_UNLIKELY(stack::pending != 0)) return;
+            continue;
+        }
         activate(
             c, k, active, path, [&](i32 j) { fetch(c, j, arg_mode(cache_cell(c, j))); },
             [&](i32 j) {
@@ -1161,7 +1170,7 @@ i32 fetch_args(Call& c, const Cell* path, i32 path_index, i32 before) {
     fetch_spec_order(c, before);
     if (ZIR_UNLIKELY(stack::pending != 0)) return c.p;
     if (c.mode) fetch_applied_refinements(c);
-    else if (path) path_refinements(c, path, path_index);
+    if (path && stack::pending == 0) path_refinements(c, path, path_index);
     if (ZIR_UNLIKELY(stack::pending != 0)) return c.p;
     // The cache was checked against the function's context when it was
     // built: these are one cell per word of the context.
@@ -1632,7 +1641,13 @@ void exec_routine(const Cell* routine_in) {
         case routine::RETURNS_LOGIC: logic::make_at(stack::arguments, answer.i != 0); break;
         case routine::RETURNS_INTEGER: integer::make_at(stack::arguments, answer.i); break;
         case TYPE_FLOAT: float_::make_at(stack::arguments, answer.f); break;
-        default: cell::init(stack::arguments, TYPE_UNSET); break;
+        default: {
+            // No result type: the entry answers the address of its result
+            // cell, or null for unset, as a routine taking cells does.
+            Cell result = answer.cell ? *answer.cell : unset::value;
+            *stack::arguments = result;
+            break;
+        }
     }
     stack::keep();
 }

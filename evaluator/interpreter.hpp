@@ -149,7 +149,9 @@ void fill_frame(const Cell* fn, i32 given);
 // integer in its record). Its arguments arrive converted: logic! as 0 or 1,
 // integer! as 32 bits, float! as a double, anything else as the address of
 // its cell; a routine with POINTER_ARGS receives every argument as a cell
-// address and answers the address of its result cell. A function! whose
+// address. A routine that declares no result type answers the address of
+// its result cell (null for unset); one that declares logic!, integer! or
+// float! answers a machine value that is converted. A function! whose
 // record holds a non-zero entry runs the routine of that index in place of
 // its body, its arguments as cell addresses.
 union RoutineValue {

@@ -99,8 +99,12 @@ void trace_event(u32 event, const Code* code, i32 position, const Cell* referenc
     cell::init(&frame, TYPE_PAIR);
     frame.w2 = u32(saved_arguments - stack::bottom);
     frame.w3 = u32(saved_top - stack::bottom);
-    // The cell at the top is kept too (an infix call's left operand).
-    stack::push_slot();
+    // The cell at the top is kept when it is the value reported (a call's
+    // result, not yet moved down); otherwise it is whatever was last there,
+    // maybe referring to a series already given back, and is cleared before
+    // the tracer's frame makes it a root.
+    Cell* kept = stack::push_slot();
+    if (kept != value) cell::init(kept, TYPE_UNSET);
     collector::RootCell fn(tracer);
     stack::mark_func(u32(callback_symbol), 0, fn->w1);
     stack::push(&event_words[bit_index(event)]);

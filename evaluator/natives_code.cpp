@@ -105,7 +105,14 @@ i32 value_q(i32 check, const i32* r) {
         // raises no error for a word that has no slot.
         bool self = symbol::resolve(i32(word.w2)) == symbol::resolve(context::self_symbol);
         if (word.w1 && i32(word.w3) < 0 && !self) word.w3 = u32(context::find_word(word.w1, i32(word.w2), true));
-        set = word.w1 && (i32(word.w3) >= 0 || self) && TYPE_OF(context::get(&word)) != TYPE_UNSET;
+        set = word.w1 && (i32(word.w3) >= 0 || self);
+        // A word of a function's context that is not running has no value
+        // to reach: that answers false, not an error.
+        if (set) {
+            const Cell* ctx = context::cell_of(word.w1);
+            if ((ctx->header & context::ON_STACK) && !context::stack_values(ctx)) set = false;
+        }
+        set = set && TYPE_OF(context::get(&word)) != TYPE_UNSET;
     }
     stack::box_scalar(TYPE_LOGIC, set);
     stack::keep();

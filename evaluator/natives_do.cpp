@@ -176,6 +176,19 @@ void report_appended(const Cell* target, i32 start) {
     ownership::check(&t, symbol::make("insert"), &t, start, n - start);
 }
 
+// When an /into target is the very block being walked, the walk goes over a
+// copy of the source (`source` is a stack cell, replaced), so that what goes
+// into the target does not move the cells still to be walked: the result is
+// what a separate target would get.
+void walk_a_copy_if_same(Cell* source, const Cell* target) {
+    if (!target || target->w2 != source->w2) return;
+    Cell* copy = stack::push_slot();
+    cell::init(copy, TYPE_UNSET);
+    series::copy(source, copy, nullptr, false, nullptr);
+    *source = *copy;
+    stack::top = copy;
+}
+
 // Composes the block in `source` (a stack cell) into `target` (a stack cell).
 // The walk ends at the source's tail as it was on entry, or sooner when code
 // shortens it: what is appended meanwhile (the target may be the source
@@ -293,6 +306,7 @@ i32 reduce(i32 check, const i32* r) {
     }
     Cell* source = stack::push(arg(0));
     series::clamp_head(source);
+    walk_a_copy_if_same(source, out);
     const i32 tail = block::cell_count(node_buffer(source->w2));
     stack::mark_body(u32(stack::body_symbol), 0);
     Cell* target = stack::push_slot();
@@ -330,6 +344,7 @@ i32 compose(i32 check, const i32* r) {
     Cell* out = r[2] >= 0 ? arg(r[2]) : nullptr;
     Cell* source = stack::push(arg(0));
     series::clamp_head(source);
+    walk_a_copy_if_same(source, out);
     Cell* target = stack::push_slot();
     i32 start = 0;
     Into mode = Into::append;

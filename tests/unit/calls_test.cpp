@@ -204,11 +204,24 @@ TEST_F(Calls, ApplyBlockModes) {
         {"apply/all 'zz-a [1 2 /r false 9 /s 1]", "[1 2 false none true]"},
         {"apply 'append [[] 1]", "[1]"},
         {"apply :+ [1 2]", "3"},
+        // A path's refinements apply after the block's; their arguments
+        // come from what the block holds next.
+        {"apply 'zz-a/s [1 2]", "[1 2 false none true]"},
+        {"apply 'zz-a/r [1 2 false none false 9]", "[1 2 true 9 false]"},
+        {"apply 'zz-a/r [1 2]", "[1 2 true none false]"},
+        {"s: false apply 'zz-a/:s [1 2]", "[1 2 false none false]"},
+        {"apply/all 'zz-a/s [1 2]", "[1 2 false none true]"},
+        {"apply 'append/only [[a] [b]]", "[a [b]]"},
+        {"apply 'copy/part [[a b c] false none false false none 2]", "[a b]"},
     };
     for (const Case& c : cases) EXPECT_EQ(eval_mold(c.code), c.result) << c.code;
     EXPECT_EQ(eval_error("apply 'zz-a [1 2 3]"), "script expect-arg") << "a refinement takes a logic!";
     EXPECT_EQ(eval_error("apply/all 'zz-a [1 2 /s true 5]"), "script bad-refine");
     EXPECT_EQ(eval_error("apply/all 'zz-a [1 2 /nope true]"), "script no-refine");
+    EXPECT_EQ(eval_error("apply 'zz-a/nope [1 2]"), "script no-refine");
+    EXPECT_EQ(eval_error("apply 'zz-a/s [1 2 false none true]"), "script dup-refine");
+    EXPECT_EQ(eval_error("apply 'append/only/only [[] 1]"), "script dup-refine");
+    EXPECT_EQ(eval_error("apply 'zz-a/1 [1 2]"), "script bad-refine");
 }
 
 // --- Routines ----------------------------------------------------------------------
@@ -242,6 +255,29 @@ TEST_F(Calls, Routines) {
     EXPECT_EQ(eval_mold("zz-pos? -1.5"), "false");
     std::string r = eval_report("zz-add 2 \"x\"");
     EXPECT_EQ(r.substr(0, r.find('\n')), "*** Script Error: zz-add does not allow string! for its b argument");
+}
+
+// A routine that declares no result type answers the cell its entry gives,
+// whatever the converted arguments; an entry that gives none answers unset.
+interpreter::RoutineValue nth_pushed(const interpreter::RoutineValue* args, i32) {
+    interpreter::RoutineValue r;
+    r.cell = nullptr;
+    if (args[0].i > 0) {
+        Cell* out = stack::push_slot();
+        block::make_at(out, 4);
+        for (i32 i = 0; i < args[0].i; i++) block::zs_append(out, args[1].cell);
+        r.cell = out;
+    }
+    return r;
+}
+
+TEST_F(Calls, ARoutineWithoutAResultTypeAnswersWhatItsEntryGives) {
+    i32 nth = interpreter::add_routine(nth_pushed);
+    set_global("zz-rep", routine::push(read_block("n [integer!] v"), nullptr, nth, routine::RETURNS_NONE, false));
+    EXPECT_EQ(eval_mold("zz-rep 3 'a"), "[a a a]");
+    EXPECT_EQ(eval_mold("reduce [zz-rep 1 + 1 'b zz-rep 1 \"s\"]"), "[[b b] [\"s\"]]") << "one cell per call";
+    EXPECT_EQ(TYPE_OF(eval("zz-rep 0 1")), u32(TYPE_UNSET));
+    EXPECT_EQ(eval_error("zz-rep \"x\" 1"), "script expect-arg") << "its arguments are still checked";
 }
 
 TEST_F(Calls, AFunctionWithABuiltInEntryRunsItsRoutine) {

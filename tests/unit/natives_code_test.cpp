@@ -232,6 +232,11 @@ TEST_F(CodeNatives, ReduceInto) {
         {"out: [] reduce/into [1 (append out 9 0) 2] out out", "[1 9 0 2]"},
         {"out: [a b c] reduce/into [1 (clear out 2) 3] next out out", "[2 3]"},
         {"out: [a] reduce/into [1 (clear out 2)] tail out out", "[2]"},
+        // Inserted into the source itself: the walk is not shifted by what
+        // goes in.
+        {"b: [1 + 1 3] reduce/into b b b", "[2 3 1 + 1 3]"},
+        {"b: [1 + 1 3] r: reduce/into b next b reduce [b index? r]", "[[1 2 3 + 1 3] 4]"},
+        {"b: [(1 + 1) [x]] reduce/into b b b", "[2 [x] (1 + 1) [x]]"},
     };
     RUN(cases);
 }
@@ -302,6 +307,12 @@ TEST_F(CodeNatives, ComposeInto) {
         // the walk (it never ended).
         {"b: [1 (2)] compose/into b tail b b", "[1 (2) 1 2]"},
         {"b: [[(1)] x] compose/into/deep b tail b b", "[[(1)] x [1] x]"},
+        // Inserted into the source itself: the walk is not shifted by what
+        // goes in, so the result is what a separate target would get.
+        {"b: [x (1)] compose/into b b b", "[x 1 x (1)]"},
+        {"b: [x (1) y] r: compose/into b next b reduce [b index? r]", "[[x x 1 y (1) y] 5]"},
+        {"b: [[(1)] (2)] compose/into/deep b b b", "[[1] 2 [(1)] (2)]"},
+        {"b: [(1) ([a b])] compose/into/only b b b", "[1 [a b] (1) ([a b])]"},
     };
     RUN(cases);
 }
@@ -401,6 +412,11 @@ TEST_F(CodeNatives, ValueNatives) {
         {"p: make object! [x: 1 y: 2] o: construct/with [y: 5] p reduce [o/x o/y p/y]", "[1 5 2]"},
         {"value? 'zz-undefined-word", "false"},
         {"value? 'value?", "true"},
+        // The words of a function's context: reachable only while it runs.
+        {"f: func [a] ['a] w: f 1 value? w", "false"},
+        {"f: func [a /local b] [reduce ['a 'b]] w: f 1 reduce [value? w/1 value? w/2]", "[false false]"},
+        {"f: func [a] [value? 'a] f 1", "true"},
+        {"f: func [a] [g: func [w] [value? w] g 'a] f 1", "true"},
         {"o: make object! [f: func [a] [a + 1]] o/f 2", "3"},
         {"a: 1 b: 2 unset [a 1 b] reduce [value? 'a value? 'b]", "[false false]"},
         {"a: 1 unset 'a value? 'a", "false"},

@@ -5,6 +5,7 @@
 #include "datatypes/block.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/logic.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 
 namespace zir {
@@ -150,6 +151,36 @@ TEST_F(Trace, ATracerThatBreaksOutOfTheTracedLoop) {
     EXPECT_EQ(stack::pending, 0u);
     EXPECT_EQ(stack::call_top, before.call_top);
     EXPECT_EQ(stack::top, result + 1);
+}
+
+// The cell just above the top is whatever was last there: at an event it may
+// still refer to a series nothing keeps. A tracer that collects and
+// allocates must not meet it as a root.
+TEST_F(Trace, ATracerThatCollectsMeetsNoStaleCellAboveTheTop) {
+    def("zz-collecting", "[event code offset value ref frame]",
+        "[recycle append zz-events event append copy [a] copy \"text\"]");
+    def("zz-id", "[x]", "[x]");
+    const char* codes[] = {"x: copy [1 2] append x 3", "zz-id copy \"abc\"", "1 + length? copy [a b]",
+                           "y: reduce [copy [1] 2]"};
+    for (const char* text : codes) {
+        set_global("zz-events", read_block(""));
+        Cell* code = read_block(text);
+        Cell fn = global("zz-collecting");
+        Cell* result = stack::top;
+        // A block only the cell above the top refers to, freed by a collection.
+        Cell* above = stack::push_slot();
+        cell::init(above, TYPE_UNSET);
+        block::make_at(above, 64);
+        stack::top = above;
+        collector::do_cycle();
+        interpreter::start_tracing(&fn);
+        interpreter::eval_block(code, false);
+        interpreter::stop_tracing();
+        stack::top = result;
+        std::string events = global_mold("zz-events");
+        EXPECT_EQ(events.substr(0, 12), "[init enter ") << text;
+        EXPECT_EQ(events.substr(events.size() - 9), "exit end]") << text;
+    }
 }
 
 }  // namespace
