@@ -28,8 +28,9 @@ extern const long EMBEDDED_IMAGE_SIZE;
 // Root values that are statement blocks, from root 0 on.
 extern i32 statement_roots;
 
-// Records the spec of every action and native the global context holds as
-// the one a decoded action! or native! of that slot must have.
+// Records the spec block (arguments and refinements) of every action and
+// native the global context holds as the one a decoded action! or native! of
+// that slot must have.
 void record_own_specs();
 
 // The *.zir files of a folder, sorted by name.

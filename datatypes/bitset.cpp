@@ -21,7 +21,7 @@ namespace bitset {
 
 namespace {
 
-// The words of the spec dialect, by symbol id.
+// The words of the charset description dialect, by symbol id.
 struct Words {
     i32 minus, not_;
 } words;

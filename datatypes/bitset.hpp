@@ -20,7 +20,7 @@
 namespace zir {
 namespace bitset {
 
-// The operations of the spec processor.
+// The operations over a charset description (chars, ranges, texts, `not`).
 enum SpecOp : i32 { OP_SIZE = 0, OP_SET = 1, OP_TEST = 2, OP_CLEAR = 3 };
 // Who runs it: only the error raised for a bad spec item differs
 // (`bad-make-arg`, `bad-to-arg`, `invalid-arg`).
@@ -55,10 +55,10 @@ i32 range_op(Cell* bitset, i64 low, i64 high, i32 op);
 // (an empty text is not), the others 0.
 i64 apply_string(const Cell* text, Cell* bitset, i32 op);
 
-// Applies a spec to a bitset (none with OP_SIZE). OP_SIZE and OP_SET answer at
-// the outermost level the number of bytes the spec needs (at least 1), and
-// OP_SET extends the stored bytes to it; OP_TEST answers 1 when every bit of
-// the spec is a member, else 0.
+// Applies a charset description to a bitset (none with OP_SIZE). OP_SIZE and
+// OP_SET answer at the outermost level the number of bytes the description
+// needs (at least 1), and OP_SET extends the stored bytes to it; OP_TEST
+// answers 1 when every bit the description names is a member, else 0.
 i64 process_spec(const Cell* spec, Cell* bitset, i32 op, bool nested, i32 mode);
 
 // A new bitset made from a spec (mode MODE_MAKE or MODE_TO) into `result`,
