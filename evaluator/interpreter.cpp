@@ -469,6 +469,20 @@ i32 infix_calls(Cell* left, const Code& code, i32 p) {
     return infix_calls(left, code, p);
 }
 
+// What follows an expression's first operand: the operators after it (unless
+// the caller takes a prefix operand only), then, for a statement whose result
+// is not pushed, the statement's single result cell and its trace event.
+[[gnu::always_inline]] inline i32 operand_tail(Cell* left, const Code& code, i32 p, bool prefix_only, bool push) {
+    if (ZIR_UNLIKELY(stack::pending != 0)) return p;
+    if (!prefix_only) p = infix(left, code, p);
+    if (!push) {
+        // Whatever the operators left above the result is not the statement's.
+        stack::top = stack::arguments + 1;
+        if (ZIR_UNLIKELY(tracing) && stack::pending == 0) trace_event(EVENT_EXPR, &code, p, nullptr, stack::arguments);
+    }
+    return p;
+}
+
 }  // namespace
 
 namespace {
@@ -592,14 +606,7 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
         Cell* slot = stack::push(fn);
         i32 after = TYPE_OF(slot) == TYPE_ROUTINE ? -1 : direct_call(slot, code, p + 1, push, &word);
         if (after < 0) after = eval_code(slot, code, p + 1, push, nullptr, 0, &word, slot, 0, 0);
-        if (ZIR_UNLIKELY(stack::pending != 0)) return after;
-        if (!prefix_only) after = infix(left, code, after);
-        if (!push) {
-            stack::top = stack::arguments + 1;
-            if (ZIR_UNLIKELY(tracing) && stack::pending == 0)
-                trace_event(EVENT_EXPR, &code, after, nullptr, stack::arguments);
-        }
-        return after;
+        return operand_tail(left, code, after, prefix_only, push);
     } catch (const stack::PendingExit&) {
         exit_left_cpp(entry);
         return p;
@@ -619,14 +626,7 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
         if (push) stack::unwind_last();
         else stack::unwind_set_last();
         p++;
-        if (ZIR_UNLIKELY(stack::pending != 0)) return p;
-        if (!prefix_only) p = infix(left, code, p);
-        if (!push) {
-            stack::top = stack::arguments + 1;
-            if (ZIR_UNLIKELY(tracing) && stack::pending == 0)
-                trace_event(EVENT_EXPR, &code, p, nullptr, stack::arguments);
-        }
-        return p;
+        return operand_tail(left, code, p, prefix_only, push);
     } catch (const stack::PendingExit&) {
         exit_left_cpp(entry);
         return p;
@@ -653,14 +653,7 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
         }
         if (push) stack::unwind_last();
         else stack::unwind_set_last();
-        if (ZIR_UNLIKELY(stack::pending != 0)) return after;
-        if (!prefix_only) after = infix(left, code, after);
-        if (!push) {
-            stack::top = stack::arguments + 1;
-            if (ZIR_UNLIKELY(tracing) && stack::pending == 0)
-                trace_event(EVENT_EXPR, &code, after, nullptr, stack::arguments);
-        }
-        return after;
+        return operand_tail(left, code, after, prefix_only, push);
     } catch (const stack::PendingExit&) {
         exit_left_cpp(entry);
         return p;
@@ -834,14 +827,7 @@ i32 expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
             if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &code, p, &value, left);
             p++;
     }
-    if (ZIR_UNLIKELY(stack::pending != 0)) return p;
-    if (!prefix_only) p = infix(left, code, p);
-    if (!push) {
-        // Whatever the operators left above the result is not the statement's.
-        stack::top = stack::arguments + 1;
-        if (ZIR_UNLIKELY(tracing) && stack::pending == 0) trace_event(EVENT_EXPR, &code, p, nullptr, stack::arguments);
-    }
-    return p;
+    return operand_tail(left, code, p, prefix_only, push);
 }
 
 }  // namespace

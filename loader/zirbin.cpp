@@ -817,6 +817,17 @@ u32 context_of_target(Decoder& d, const Cell* target, const u8* at) {
     return target->w1;
 }
 
+Cell shared_owner(Decoder& d, const Cell* target, u32 type, const u8* at) {
+    if (type == TYPE_FUNCTION && TYPE_OF(target) == TYPE_OP && source_type(target) == TYPE_FUNCTION) {
+        Cell v = *target;
+        v.header = (target->header & ~(TYPE_MASK | (0xFFu << op::SOURCE_SHIFT))) | TYPE_FUNCTION;
+        return v;
+    }
+    Cell v = *context::owner_of(context_of_target(d, target, at));
+    if (TYPE_OF(&v) != type) fire_invalid(d, at);
+    return v;
+}
+
 void check_native_slot(Decoder& d, u32 type, u32 slot, const u8* at) {
     bool ok;
     if (type == TYPE_ACTION)

@@ -716,13 +716,7 @@ namespace {
             if (h & SHARED) {
                 Cell tv;
                 in.reference(&tv);
-                if (t == TYPE_FUNCTION && TYPE_OF(&tv) == TYPE_OP && ((tv.header >> 16) & 0xFF) == TYPE_FUNCTION) {
-                    v = tv;
-                    v.header = (tv.header & ~(TYPE_MASK | (0xFFu << 16))) | TYPE_FUNCTION;
-                } else {
-                    v = *context::owner_of(context_of_target(d, &tv, at));
-                    if (TYPE_OF(&v) != t) fire_invalid(d, at);
-                }
+                v = shared_owner(d, &tv, t, at);
                 break;
             }
             Place place;

@@ -161,6 +161,9 @@ void make_global_word(Cell* out, u32 type, i32 symbol);
 void bind_word(Decoder& d, Cell* word, u32 ctx, i32 slot, const u8* at);
 // The context a shared word takes from its reference's target.
 u32 context_of_target(Decoder& d, const Cell* target, const u8* at);
+// The object! or function! (type) a shared reference stands for: the owner of
+// its target's context, or the function an operator was made from.
+Cell shared_owner(Decoder& d, const Cell* target, u32 type, const u8* at);
 
 // native! and action!: the value of a slot and its decoded spec, checked.
 void make_native(Decoder& d, Cell* out, u32 type, u32 slot, const Cell* spec, const u8* at);
