@@ -116,7 +116,11 @@ constexpr i32 CELL = i32(sizeof(Cell));
 // --- The stacks ------------------------------------------------------------------------
 
 inline SeriesBuffer* buf(u32 node) { return node_buffer(node); }
-inline i32 cells(u32 node) { return block::cell_count(buf(node)); }
+// Both stacks and every rule block hold cells of 16 bytes: no unit to look up.
+inline i32 cells(u32 node) {
+    const SeriesBuffer* s = buf(node);
+    return i32((s->tail - s->offset) >> 4);
+}
 inline Cell* cell_at(u32 node, i32 i) { return block::cell_at(node, i); }
 inline void cut(u32 node, i32 n) { buf(node)->tail = u32(n * CELL); }
 
@@ -235,6 +239,12 @@ void check_stacks() {
 Cell* new_frame() {
     check_stacks();
     SeriesBuffer* s = buf(rule_stack);
+    if (s->tail + u32(3 * CELL) <= s->size) {
+        // Room at the tail, the usual case: what alloc_tail_bytes does then.
+        u8* p = series::tail(s);
+        s->tail += u32(3 * CELL);
+        return reinterpret_cast<Cell*>(p);
+    }
     return reinterpret_cast<Cell*>(memory::alloc_tail_bytes(s, 3 * CELL));
 }
 
@@ -246,6 +256,14 @@ inline void set_cell(Cell* c, u32 type, i32 a, i32 b, i32 d) {
 }
 
 void drop_frame() { cut(rule_stack, cells(rule_stack) - 3); }
+
+// What dropping a command's frame leaves, for a command matched without one
+// (which still makes the stack check first, as opening the frame would).
+void end_frameless(Engine& e) {
+    e.ended_cmd = e.cmd;
+    e.ended_at = frame_cells();
+    e.recompute_end();
+}
 
 // --- Calling back into the language ---------------------------------------------------
 
@@ -546,6 +564,44 @@ i32 repeat_value(Engine& e, i32 max) {
     return count;
 }
 
+// Whether a sub-rule value of this type is matched by a command in one call
+// (repeat_value, find_value) rather than dispatched as a rule of its own.
+inline bool plain_literal_q(u32 t) {
+    switch (t) {
+        case TYPE_BLOCK:
+        case TYPE_INTEGER:
+        case TYPE_PAREN:
+        case TYPE_TYPESET:
+        case TYPE_DATATYPE:
+        case TYPE_WORD:
+        case TYPE_SET_WORD:
+        case TYPE_GET_WORD:
+        case TYPE_PATH:
+            return false;
+        default:
+            return true;
+    }
+}
+
+// The literal the sub-rule at index i stands for, when the command before it
+// matches it in one call: such a value, or a word of the rules (no keyword)
+// whose value is one. Null for everything else, a missing sub-rule and a word
+// without a value included: those take the frame path, which reports them.
+// The cell is valid until the next allocation.
+const Cell* literal_subrule(const Engine& e, i32 i) {
+    const Cell* v = e.rule_q(i);
+    if (!v) return nullptr;
+    u32 t = TYPE_OF(v);
+    if (t == TYPE_WORD) {
+        if (keyword_q(symbol::resolve(i32(v->w2)))) return nullptr;
+        v = interpreter::word_value_q(v);
+        if (!v) return nullptr;
+        t = TYPE_OF(v);
+        if (t == TYPE_UNSET) return nullptr;
+    }
+    return plain_literal_q(t) ? v : nullptr;
+}
+
 // --- Values the commands use ----------------------------------------------------------------
 
 // The value of a word, `no-value` when it has none.
@@ -638,6 +694,12 @@ bool target_fits(const Cell* target, const Cell* input) {
 }
 
 // --- The loop ----------------------------------------------------------------------------
+
+// The state CHECK_PENDING moves to: a command waiting for the rule that just
+// ended, the next alternative after a failure, else the next rule.
+inline State after_rule(const Engine& e) {
+    return top_rule_frame_q() ? END_RULE : !e.match ? FIND_ALTERNATIVE : NEXT_RULE;
+}
 
 #define EVENT(ev)                                                                     \
     do {                                                                              \
@@ -909,7 +971,7 @@ void run_engine(Engine& e) {
                 break;
             }
             case CHECK_PENDING:
-                state = top_rule_frame_q() ? END_RULE : !e.match ? FIND_ALTERNATIVE : NEXT_RULE;
+                state = after_rule(e);
                 break;
             case DISPATCH_RULE:
                 *e.val = *cell_at(e.rules->w2, e.rpos);
@@ -1024,7 +1086,11 @@ void run_engine(Engine& e) {
                     break;
                 }
                 EVENT(EV_FETCH);
-                state = DISPATCH_RULE;
+                // DISPATCH_RULE, and the first step of DISPATCH_VALUE, in place.
+                *e.val = *cell_at(e.rules->w2, e.rpos);
+                e.sub_rule = false;
+                u32 vt = TYPE_OF(e.val);
+                state = vt == TYPE_WORD ? KEYWORD : vt == TYPE_BLOCK ? ENTER_BLOCK : DISPATCH_VALUE;
                 break;
             }
             case MATCH_VALUE:
@@ -1148,9 +1214,10 @@ void run_engine(Engine& e) {
                     *e.val = v;
                     state = sub_rule ? SUBRULE_VALUE : DISPATCH_VALUE;
                 } else if (s == sym.bar) {
+                    // The alternative matched: the block is done (NEXT_RULE at the tail).
                     e.rpos = e.rtail();
                     e.match = true;
-                    state = NEXT_RULE;
+                    state = top_rule_frame_q() ? END_RULE : LEAVE_BLOCK;
                 } else if (s == sym.skip) {
                     if (e.end) {
                         e.match = false;
@@ -1165,6 +1232,21 @@ void run_engine(Engine& e) {
                     e.min = s == sym.some ? 1 : 0;
                     e.max = s == sym.opt ? 1 : -1;
                     e.rec_at = e.rpos;
+                    const Cell* lit = TYPE_OF(e.callback) == TYPE_NONE ? literal_subrule(e, e.rpos + 1) : nullptr;
+                    if (lit) {
+                        check_stacks();
+                        // A repetition of one literal, untraced: matched here, without
+                        // the frame the general path opens and drops around it.
+                        *e.val = *lit;
+                        e.rpos++;
+                        i32 origin = e.pos();
+                        i32 count = repeat_value(e, e.max);
+                        e.match = count >= e.min || e.min == 0;
+                        if (!e.match) e.set_pos(origin);
+                        end_frameless(e);
+                        state = CHECK_PENDING;
+                        break;
+                    }
                     state = PUSH_RULE;
                 } else if (s == sym.copy || s == sym.set) {
                     const Cell* w = e.rule_q(e.rpos + 1);
@@ -1186,6 +1268,17 @@ void run_engine(Engine& e) {
                     e.cmd = s == sym.to ? CMD_TO : CMD_THRU;
                     e.min = e.max = -1;
                     e.rec_at = e.rpos;
+                    const Cell* lit = TYPE_OF(e.callback) == TYPE_NONE ? literal_subrule(e, e.rpos + 1) : nullptr;
+                    if (lit) {
+                        check_stacks();
+                        // A search for one literal, untraced: no frame (see above).
+                        *e.val = *lit;
+                        e.rpos++;
+                        e.match = find_value(e, s == sym.thru);
+                        end_frameless(e);
+                        state = CHECK_PENDING;
+                        break;
+                    }
                     state = PUSH_RULE;
                 } else if (s == sym.remove) {
                     const Cell* next = e.rule_q(e.rpos + 1);

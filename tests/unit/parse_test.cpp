@@ -445,5 +445,115 @@ TEST_F(Parse, ToThruFoldingCase) {
     });
 }
 
+// A repetition or to/thru over one literal (given as it is or by a word of
+// the rules) is matched without a frame when no trace callback runs. The
+// traced run takes the frame path for every command: both must agree on the
+// answer, the position reached, what was copied or kept, and the error.
+// In each case "@" stands for the refinement /trace (or nothing) and "$"
+// for its callback argument.
+TEST_F(Parse, FramelessLiteralsAgreeWithTheFramePath) {
+    def("yes", "[event match? rule input stack]", "[true]");
+    const char* cases[] = {
+        "blank: make bitset! { } letter: complement make bitset! { ^/} w: 0 l: 0 "
+        "reduce [parse@ \"ab cd  e^/^/f\" [any [some blank | some letter (w: w + 1) | #\"^/\" (l: l + 1)]]$ w l]",
+        "reduce [parse@ s: \"aaab\" [some #\"a\" m:]$ index? m]",
+        "reduce [parse@ s: \"aaab\" [some #\"a\" m: \"c\"]$ index? m]",
+        "reduce [parse@ s: \"AaAb\" [any #\"a\" m: skip]$ index? m]",
+        "reduce [parse/case@ s: \"AaAb\" [any #\"a\" m: to end]$ index? m]",
+        "reduce [parse@ s: \"bbb\" [some #\"a\" | m: 2 skip m2:]$ index? m index? m2]",
+        "reduce [parse@ \"\" [some #\"a\"]$ parse@ \"\" [any #\"a\"]$ parse@ \"\" [opt #\"a\"]$]",
+        "reduce [parse@ s: \"aa\" [opt #\"a\" m: skip]$ index? m]",
+        "reduce [parse@ s: \"xyxyz\" [some \"xy\" m: #\"z\"]$ index? m]",
+        "reduce [parse@ s: \"abc\" [some \"\" m: to end]$ index? m]",
+        "reduce [parse@ s: \"abc\" [while \"\" m: to end]$ index? m]",
+        "t: to tag! \"b\" reduce [parse@ s: \"<b><b>x\" [some t m: skip]$ index? m]",
+        "d: make bitset! \"0123456789\" reduce [parse@ s: \"12a\" [some d m: skip]$ index? m]",
+        "d: complement make bitset! \"abc\" reduce [parse@ s: \"\u00e9\u4e2dab\" [some d m: 2 skip]$ index? m]",
+        "reduce [parse@ s: #{010102} [some #{01} m: skip]$ index? m]",
+        "reduce [parse@ s: #{010102} [some #\"^A\" m: skip]$ index? m]",
+        "reduce [parse@ [a a b] [some 'a m: skip]$ index? m]",
+        "reduce [parse@ [1 1 2] [some 1 m: skip]$ index? m]",
+        "x: 'a reduce [parse@ [a a b] [some x m: skip]$ index? m]",
+        "reduce [parse/part@ s: \"aaaa\" [some #\"a\" m:] 2$ index? m]",
+        "reduce [parse/part@ s: \"aaaa\" [thru #\"a\" thru #\"a\" m: thru #\"a\"] 2$ index? m]",
+        "reduce [parse@ s: \"abcabc\" [thru \"ca\" m: to #\"c\" m2: to end]$ index? m index? m2]",
+        "reduce [parse@ s: \"abc\" [to #\"x\" | m: to \"\" m2: to end]$ index? m index? m2]",
+        "reduce [parse@ s: \"abc\" [thru \"\" m: to end]$ index? m]",
+        "reduce [parse@ s: \"aXbxc\" [thru #\"x\" m: to end]$ index? m]",
+        "reduce [parse/case@ s: \"aXbxc\" [thru #\"x\" m: to end]$ index? m]",
+        "c: make bitset! \"xy\" reduce [parse@ s: \"abyx\" [to c m: thru c m2: to end]$ index? m index? m2]",
+        "reduce [parse@ [1 a 2] [thru 'a m: skip]$ index? m]",
+        "reduce [parse@ \"a,b,,c\" [collect [any [keep copy p to #\",\" skip] keep copy p to end]]$]",
+        "letter: make bitset! \"abcd\" reduce [parse@ \"ab cd\" [collect [any [keep copy p some letter | skip]]]$]",
+        "letter: make bitset! \"abcd\" reduce [parse@ \"ab cd\" [collect [any [keep some letter | skip]]]$]",
+        "reduce [parse@ \"aab\" [copy x some #\"a\" set y thru #\"b\"]$ x y]",
+        // Words of the rules read afresh at every round, values changed by parens.
+        "v: #\"a\" reduce [parse@ \"aabb\" [some [some v (v: #\"b\")]]$ v]",
+        "v: #\"a\" reduce [parse@ \"ab\" [thru v (v: #\"b\") thru v]$]",
+        // Input and rules changed by a paren between two literal commands.
+        "s: \"aab  x\" reduce [parse@ s [some #\"a\" (clear s) some #\" \"]$ s]",
+        "s: \"aab  x\" reduce [parse@ s [some #\"a\" (clear s) any #\" \" m:]$ s index? m]",
+        "r: [thru #\"b\" (clear r) to #\"x\"] reduce [parse@ \"abx\" r$ r]",
+        "r: [some #\"a\" (remove r) some #\"b\"] reduce [parse@ \"aabb\" r$ r]",
+        // Errors from the rules after the command.
+        "parse@ \"aa\" [some]$",
+        "parse@ \"aa\" [to]$",
+        "parse@ \"aa\" [some undefined-word-xyz]$",
+        "parse@ \"aa\" [to 1.5]$",
+        "parse@ [a b] [thru 1.5]$",
+        "w: 'a parse@ \"aa\" [some w]$",
+    };
+    for (const char* c : cases) {
+        std::string plain = c, traced = c;
+        for (size_t at; (at = plain.find('@')) != std::string::npos;) plain.erase(at, 1);
+        for (size_t at; (at = plain.find('$')) != std::string::npos;) plain.erase(at, 1);
+        for (size_t at; (at = traced.find('@')) != std::string::npos;) traced.replace(at, 1, "/trace");
+        for (size_t at; (at = traced.find('$')) != std::string::npos;) traced.replace(at, 1, " :yes");
+        SCOPED_TRACE(plain);
+        std::string error = eval_error(plain.c_str());
+        EXPECT_EQ(error, eval_error(traced.c_str())) << plain;
+        if (error.empty()) {
+            EXPECT_EQ(eval_mold(plain.c_str()), eval_mold(traced.c_str())) << plain;
+        } else {
+            // The message and where it arose (the code shown near it differs).
+            std::string a = eval_report(plain.c_str()), b = eval_report(traced.c_str());
+            EXPECT_EQ(a.substr(0, a.find("*** Near")), b.substr(0, b.find("*** Near"))) << plain;
+        }
+    }
+    EXPECT_EQ(eval_mold("blank: make bitset! { } letter: complement make bitset! { ^/} w: 0 "
+                        "reduce [parse \"ab cd  e^/^/f\" [any [some blank | some letter (w: w + 1) | #\"^/\"]] w]"),
+              "[true 4]");
+    EXPECT_EQ(parse::rule_head, 0);
+}
+
+// A command matched without a frame still counts the frame it would have
+// opened against the stack limit.
+TEST_F(Parse, FramelessCommandsKeepTheStackLimit) {
+    struct Arg {
+        std::string plain, some, to;
+    } arg;
+    on_big_stack(
+        [](void* p) {
+            auto* a = static_cast<Arg*>(p);
+            auto nested = [](int depth, const char* rule) {
+                std::string code = "parse \"a\" ";
+                for (int i = 0; i < depth; i++) code += '[';
+                code += rule;
+                for (int i = 0; i < depth; i++) code += ']';
+                return code;
+            };
+            // 3333 nested blocks fill the rule stack to one frame below its
+            // limit: a literal fits, a command's frame does not.
+            a->plain = eval_mold(nested(3333, "\"a\"").c_str()) + " " + eval_error(nested(3334, "\"a\"").c_str());
+            a->some = eval_mold(nested(3332, "some \"a\"").c_str()) + " " + eval_error(nested(3333, "some \"a\"").c_str());
+            a->to = eval_mold(nested(3332, "thru \"a\"").c_str()) + " " + eval_error(nested(3333, "thru \"a\"").c_str());
+        },
+        &arg);
+    EXPECT_EQ(arg.plain, "true script parse-stack");
+    EXPECT_EQ(arg.some, "true script parse-stack");
+    EXPECT_EQ(arg.to, "true script parse-stack");
+    EXPECT_EQ(parse::rule_head, 0);
+}
+
 }  // namespace
 }  // namespace zir
