@@ -122,16 +122,34 @@ inline i32 cells(u32 node) {
     return i32((s->tail - s->offset) >> 4);
 }
 inline Cell* cell_at(u32 node, i32 i) { return block::cell_at(node, i); }
-inline void cut(u32 node, i32 n) { buf(node)->tail = u32(n * CELL); }
 
-inline i32 frame_cells() { return cells(rule_stack) - rule_head; }
+// The cells on the rule stack, kept as the stack changes (only this file
+// changes it: cut, append_to and new_frame), so that the engine's steps need
+// not read its buffer for it.
+i32 rule_cells = 0;
+
+inline i32 stack_cells(u32 node) {
+    i32 n = node == rule_stack ? rule_cells : cells(node);
+#ifdef ZIR_STRESS
+    if (node == rule_stack && n != cells(node)) fire(ERR_INTERNAL, "not-done");
+#endif
+    return n;
+}
+
+inline void cut(u32 node, i32 n) {
+    buf(node)->tail = u32(n * CELL);
+    if (node == rule_stack) rule_cells = n;
+}
+
+inline i32 frame_cells() { return stack_cells(rule_stack) - rule_head; }
 // The top frame's first cell (valid until the next allocation).
-inline Cell* top_frame() { return cell_at(rule_stack, cells(rule_stack) - 3); }
+inline Cell* top_frame() { return cell_at(rule_stack, stack_cells(rule_stack) - 3); }
 inline bool rule_frame_q(const Cell* f) { return TYPE_OF(f + 2) == TYPE_PAIR; }
 inline bool top_rule_frame_q() { return frame_cells() >= 3 && rule_frame_q(top_frame()); }
 
 Cell* append_to(u32 node) {
     SeriesBuffer* s = buf(node);
+    if (node == rule_stack) rule_cells++;
     return memory::alloc_tail_buffer(s);
 }
 
@@ -152,7 +170,7 @@ bool save_stacks() {
     if (frame_cells() <= 0 && cells(input_stack) - input_head <= 0) return false;
     Cell* record = append_to(rule_stack);
     triple::make_at(record, rule_head, input_head, 0);
-    rule_head = cells(rule_stack);
+    rule_head = stack_cells(rule_stack);
     input_head = cells(input_stack);
     return true;
 }
@@ -230,7 +248,7 @@ void keyword_word(i32 symbol, Cell* out) { series::make_word(out, symbol); }
 }
 
 void check_stacks() {
-    if (cells(rule_stack) + 3 > STACK_LIMIT - 1 || cells(input_stack) >= STACK_LIMIT) fire(ERR_SCRIPT, "parse-stack");
+    if (stack_cells(rule_stack) + 3 > STACK_LIMIT - 1 || cells(input_stack) >= STACK_LIMIT) fire(ERR_SCRIPT, "parse-stack");
 }
 
 // Room for a frame's three cells at the rule stack's tail. The cells are
@@ -239,6 +257,7 @@ void check_stacks() {
 Cell* new_frame() {
     check_stacks();
     SeriesBuffer* s = buf(rule_stack);
+    rule_cells += 3;
     if (s->tail + u32(3 * CELL) <= s->size) {
         // Room at the tail, the usual case: what alloc_tail_bytes does then.
         u8* p = series::tail(s);
@@ -255,14 +274,15 @@ inline void set_cell(Cell* c, u32 type, i32 a, i32 b, i32 d) {
     c->w3 = u32(d);
 }
 
-void drop_frame() { cut(rule_stack, cells(rule_stack) - 3); }
+void drop_frame() { cut(rule_stack, stack_cells(rule_stack) - 3); }
 
 // What dropping a command's frame leaves, for a command matched without one
 // (which still makes the stack check first, as opening the frame would).
-void end_frameless(Engine& e) {
+// `stop` is the engine's stop_at, unchanged since the match (no user code ran).
+void end_frameless(Engine& e, i32 stop) {
     e.ended_cmd = e.cmd;
     e.ended_at = frame_cells();
-    e.recompute_end();
+    e.end = e.pos() >= stop;
 }
 
 // --- Calling back into the language ---------------------------------------------------
@@ -452,14 +472,13 @@ bool match_type(Engine& e) {
 
 // `to`/`thru` over a literal: the first place from the position where it
 // matches. Answers false (position unchanged) when there is none.
-bool find_value(Engine& e, bool thru) {
+bool find_value(Engine& e, bool thru, i32 stop) {
     u32 rt = TYPE_OF(e.val), it = TYPE_OF(e.in);
     bool ok = false;
     if (any_block_q(it)) ok = true;
     else if (rt == TYPE_CHAR || rt == TYPE_BITSET || rt == TYPE_TAG || text_rule_q(rt)) ok = true;
     else if (rt == TYPE_BINARY) ok = true;
     if (!ok) fail_with(e, "parse-rule", e.val);
-    i32 stop = e.stop_at();
     i32 p = e.pos();
     i32 adv = 0;
     if (it != TYPE_BINARY && any_text_q(it)) {
@@ -516,10 +535,9 @@ found:
     return true;
 }
 
-// A repetition of one literal: as many matches as there are, up to `max`
-// (-1: no maximum); answers the count.
-i32 repeat_value(Engine& e, i32 max) {
-    i32 stop = e.stop_at();
+// A repetition of one literal: as many matches as there are before `stop`
+// (the engine's stop_at), up to `max` (-1: no maximum); answers the count.
+i32 repeat_value(Engine& e, i32 max, i32 stop) {
     i32 p = e.pos(), count = 0;
     u32 it = TYPE_OF(e.in), rt = TYPE_OF(e.val);
     auto more = [&]() { return max < 0 || count < max; };
@@ -541,10 +559,15 @@ i32 repeat_value(Engine& e, i32 max) {
             i64 nbits = bitset::byte_length(e.val) * 8;
             bool complemented = bitset::complemented_q(e.val);
             if (unit == 1) {
-                while (p < stop && more() && bit_q(bits, nbits, complemented, text[p])) {
-                    p++;
-                    count++;
+                // Bytes: the run's end, bounded by the maximum when there is one.
+                i32 last = max < 0 || stop - p <= max ? stop : p + max;
+                i32 from = p;
+                if (nbits >= 256) {
+                    while (p < last && (bits[text[p] >> 3] & u8(0x80u >> (text[p] & 7))) != 0) p++;
+                } else {
+                    while (p < last && bit_q(bits, nbits, complemented, text[p])) p++;
                 }
+                count = p - from;
             } else {
                 while (p < stop && more() && bit_q(bits, nbits, complemented, string::get_char(text + i64(p) * unit, unit))) {
                     p++;
@@ -583,14 +606,12 @@ inline bool plain_literal_q(u32 t) {
     }
 }
 
-// The literal the sub-rule at index i stands for, when the command before it
-// matches it in one call: such a value, or a word of the rules (no keyword)
-// whose value is one. Null for everything else, a missing sub-rule and a word
-// without a value included: those take the frame path, which reports them.
-// The cell is valid until the next allocation.
-const Cell* literal_subrule(const Engine& e, i32 i) {
-    const Cell* v = e.rule_q(i);
-    if (!v) return nullptr;
+// The literal a command's sub-rule `v` stands for, when the command matches
+// it in one call: such a value, or a word of the rules (no keyword) whose
+// value is one. Null for everything else, a word without a value included:
+// those take the frame path, which reports them. The cell is valid until the
+// next allocation.
+const Cell* literal_subrule(const Cell* v) {
     u32 t = TYPE_OF(v);
     if (t == TYPE_WORD) {
         if (keyword_q(symbol::resolve(i32(v->w2)))) return nullptr;
@@ -699,6 +720,149 @@ bool target_fits(const Cell* target, const Cell* input) {
 // ended, the next alternative after a failure, else the next rule.
 inline State after_rule(const Engine& e) {
     return top_rule_frame_q() ? END_RULE : !e.match ? FIND_ALTERNATIVE : NEXT_RULE;
+}
+
+// The command fields of a repetition (any, some, opt, while) at the rule
+// position, and of a to/thru search.
+void set_repeat(Engine& e, i32 s) {
+    e.cmd = s == sym.while_ ? CMD_WHILE : CMD_REPEAT;
+    e.min = s == sym.some ? 1 : 0;
+    e.max = s == sym.opt ? 1 : -1;
+    e.rec_at = e.rpos;
+}
+void set_search(Engine& e, i32 s) {
+    e.cmd = s == sym.to ? CMD_TO : CMD_THRU;
+    e.min = e.max = -1;
+    e.rec_at = e.rpos;
+}
+
+// A repetition or search over one literal, untraced (the command's fields
+// set): matched here, without the frame the general path opens and drops
+// around it; the rule position moves onto the literal.
+void repeat_frameless(Engine& e, const Cell* lit) {
+    check_stacks();
+    *e.val = *lit;
+    e.rpos++;
+    i32 origin = e.pos(), stop = e.stop_at();
+    i32 count = repeat_value(e, e.max, stop);
+    e.match = count >= e.min || e.min == 0;
+    if (!e.match) e.set_pos(origin);
+    end_frameless(e, stop);
+}
+void search_frameless(Engine& e, const Cell* lit) {
+    check_stacks();
+    *e.val = *lit;
+    e.rpos++;
+    i32 stop = e.stop_at();
+    e.match = find_value(e, e.cmd == CMD_THRU, stop);
+    end_frameless(e, stop);
+}
+
+// After a rule failed in a block: the input back where the block began, and
+// the rule position on the next `|`; false when there is none (the rule
+// position is then at the block's tail).
+bool find_alternative(Engine& e) {
+    Cell* f = top_frame();
+    i32 start = i32(f[1].w2), tail = e.in_tail();
+    e.set_pos(start < tail ? start : tail);
+    e.recompute_end();
+    i32 t = e.rtail();
+    i32 p = e.rpos < 0 ? 0 : e.rpos;
+    for (; p < t; p++) {
+        const Cell* c = cell_at(e.rules->w2, p);
+        if (TYPE_OF(c) == TYPE_WORD && symbol::resolve(i32(c->w2)) == sym.bar) {
+            e.rpos = p;
+            e.match = true;
+            return true;
+        }
+    }
+    e.rpos = t;
+    return false;
+}
+
+// After a paren: the rule position and the input clamped to what it left.
+void after_paren(Engine& e) {
+    i32 t = e.rtail();
+    if (e.rpos > t - 1) e.rpos = t - 1;
+    i32 tail = e.in_tail();
+    if (e.pos() > tail) e.set_pos(tail);
+    e.recompute_end();
+}
+
+// One rule run in place by run_simple; false when it needs the states.
+bool simple_rule(Engine& e) {
+    const Cell* v = cell_at(e.rules->w2, e.rpos);
+    u32 vt = TYPE_OF(v);
+    if (vt == TYPE_PAREN) {
+        *e.val = *v;
+        eval_paren(e.val, e.tmp);
+        after_paren(e);
+        return true;
+    }
+    if (vt != TYPE_WORD) {
+        if (!plain_literal_q(vt)) return false;
+        *e.val = *v;
+        e.match = match_value(e);
+        e.recompute_end();
+        return true;
+    }
+    i32 s = symbol::resolve(i32(v->w2));
+    if (!keyword_q(s)) {
+        // A word of the rules whose value is a literal.
+        const Cell* w = interpreter::word_value_q(v);
+        if (!w || TYPE_OF(w) == TYPE_UNSET || !plain_literal_q(TYPE_OF(w))) return false;
+        e.extra = 0;
+        *e.val = *w;
+        e.match = match_value(e);
+        e.recompute_end();
+        return true;
+    }
+    bool repeat = s == sym.any || s == sym.some || s == sym.opt || s == sym.while_;
+    if (!repeat && s != sym.to && s != sym.thru) return false;
+    const Cell* next = e.rule_q(e.rpos + 1);
+    const Cell* lit = next ? literal_subrule(next) : nullptr;
+    if (!lit) return false;
+    e.extra = 0;
+    if (repeat) {
+        set_repeat(e, s);
+        repeat_frameless(e, lit);
+    } else {
+        set_search(e, s);
+        search_frameless(e, lit);
+    }
+    return true;
+}
+
+// Untraced, the rules of a block run here one after another while they are
+// literals, words of literals, repetitions and searches of one literal,
+// parens and bars: what the states NEXT_RULE, KEYWORD, DISPATCH_VALUE,
+// MATCH_VALUE, CHECK_PENDING and FIND_ALTERNATIVE do for them, without going
+// round the engine's loop. Answers the state to go on with; for any other
+// rule, the one NEXT_RULE would choose, with the rule fetched.
+State run_simple(Engine& e) {
+    for (;;) {
+        i32 t = e.rtail();
+        if (e.rpos < t) e.rpos++;
+        if (e.rpos >= t) {
+            e.rpos = t;
+            return top_rule_frame_q() ? END_RULE : LEAVE_BLOCK;
+        }
+        const Cell* v = cell_at(e.rules->w2, e.rpos);
+        if (TYPE_OF(v) == TYPE_WORD && symbol::resolve(i32(v->w2)) == sym.bar) {
+            // The alternative matched: the block is done.
+            e.rpos = t;
+            e.match = true;
+            return top_rule_frame_q() ? END_RULE : LEAVE_BLOCK;
+        }
+        if (!simple_rule(e)) {
+            *e.val = *cell_at(e.rules->w2, e.rpos);
+            e.sub_rule = false;
+            u32 vt = TYPE_OF(e.val);
+            return vt == TYPE_WORD ? KEYWORD : vt == TYPE_BLOCK ? ENTER_BLOCK : DISPATCH_VALUE;
+        }
+        if (top_rule_frame_q()) return END_RULE;
+        if (!e.match && !find_alternative(e)) return LEAVE_BLOCK;
+    }
 }
 
 #define EVENT(ev)                                                                     \
@@ -1056,11 +1220,7 @@ void run_engine(Engine& e) {
                     case TYPE_PAREN: {
                         eval_paren(e.val, e.tmp);
                         EVENT(EV_PAREN);
-                        i32 t = e.rtail();
-                        if (e.rpos > t - 1) e.rpos = t - 1;
-                        i32 tail = e.in_tail();
-                        if (e.pos() > tail) e.set_pos(tail);
-                        e.recompute_end();
+                        after_paren(e);
                         state = CHECK_PENDING;
                         break;
                     }
@@ -1078,6 +1238,10 @@ void run_engine(Engine& e) {
                 state = CHECK_PENDING;
                 break;
             case NEXT_RULE: {
+                if (TYPE_OF(e.callback) == TYPE_NONE) {
+                    state = run_simple(e);
+                    break;
+                }
                 i32 t = e.rtail();
                 if (e.rpos < t) e.rpos++;
                 if (e.rpos >= t) {
@@ -1148,10 +1312,10 @@ void run_engine(Engine& e) {
                         i32 cmd = i32(f[2].w2);
                         i32 mn = TYPE_OF(f) == TYPE_TRIPLE ? i32(f[0].w1) : -1;
                         if ((cmd == CMD_TO || cmd == CMD_THRU)) {
-                            e.match = find_value(e, cmd == CMD_THRU);
+                            e.match = find_value(e, cmd == CMD_THRU, e.stop_at());
                         } else if (cmd == CMD_REPEAT || cmd == CMD_WHILE) {
                             i32 mx = i32(f[0].w2), origin = e.pos();
-                            i32 count = repeat_value(e, mx);
+                            i32 count = repeat_value(e, mx, e.stop_at());
                             e.match = count >= mn || mn == 0;
                             if (!e.match) e.set_pos(origin);
                         } else {
@@ -1171,31 +1335,9 @@ void run_engine(Engine& e) {
                 }
                 break;
             }
-            case FIND_ALTERNATIVE: {
-                Cell* f = top_frame();
-                i32 start = i32(f[1].w2), tail = e.in_tail();
-                e.set_pos(start < tail ? start : tail);
-                e.recompute_end();
-                i32 t = e.rtail();
-                i32 p = e.rpos < 0 ? 0 : e.rpos;
-                bool found = false;
-                for (; p < t; p++) {
-                    const Cell* c = cell_at(e.rules->w2, p);
-                    if (TYPE_OF(c) == TYPE_WORD && symbol::resolve(i32(c->w2)) == sym.bar) {
-                        found = true;
-                        break;
-                    }
-                }
-                if (found) {
-                    e.rpos = p;
-                    e.match = true;
-                    state = NEXT_RULE;
-                } else {
-                    e.rpos = t;
-                    state = LEAVE_BLOCK;
-                }
+            case FIND_ALTERNATIVE:
+                state = find_alternative(e) ? NEXT_RULE : LEAVE_BLOCK;
                 break;
-            }
             case KEYWORD: {
                 bool sub_rule = e.sub_rule;
                 e.sub_rule = false;
@@ -1227,23 +1369,12 @@ void run_engine(Engine& e) {
                         state = NEXT_INPUT;
                     }
                 } else if (s == sym.any || s == sym.some || s == sym.opt || s == sym.while_) {
-                    if (!e.rule_q(e.rpos + 1)) parse_end(e, s);
-                    e.cmd = s == sym.while_ ? CMD_WHILE : CMD_REPEAT;
-                    e.min = s == sym.some ? 1 : 0;
-                    e.max = s == sym.opt ? 1 : -1;
-                    e.rec_at = e.rpos;
-                    const Cell* lit = TYPE_OF(e.callback) == TYPE_NONE ? literal_subrule(e, e.rpos + 1) : nullptr;
+                    const Cell* next = e.rule_q(e.rpos + 1);
+                    if (!next) parse_end(e, s);
+                    set_repeat(e, s);
+                    const Cell* lit = TYPE_OF(e.callback) == TYPE_NONE ? literal_subrule(next) : nullptr;
                     if (lit) {
-                        check_stacks();
-                        // A repetition of one literal, untraced: matched here, without
-                        // the frame the general path opens and drops around it.
-                        *e.val = *lit;
-                        e.rpos++;
-                        i32 origin = e.pos();
-                        i32 count = repeat_value(e, e.max);
-                        e.match = count >= e.min || e.min == 0;
-                        if (!e.match) e.set_pos(origin);
-                        end_frameless(e);
+                        repeat_frameless(e, lit);
                         state = CHECK_PENDING;
                         break;
                     }
@@ -1265,17 +1396,10 @@ void run_engine(Engine& e) {
                         state = CHECK_PENDING;
                         break;
                     }
-                    e.cmd = s == sym.to ? CMD_TO : CMD_THRU;
-                    e.min = e.max = -1;
-                    e.rec_at = e.rpos;
-                    const Cell* lit = TYPE_OF(e.callback) == TYPE_NONE ? literal_subrule(e, e.rpos + 1) : nullptr;
+                    set_search(e, s);
+                    const Cell* lit = next && TYPE_OF(e.callback) == TYPE_NONE ? literal_subrule(next) : nullptr;
                     if (lit) {
-                        check_stacks();
-                        // A search for one literal, untraced: no frame (see above).
-                        *e.val = *lit;
-                        e.rpos++;
-                        e.match = find_value(e, s == sym.thru);
-                        end_frameless(e);
+                        search_frameless(e, lit);
                         state = CHECK_PENDING;
                         break;
                     }
@@ -1578,6 +1702,7 @@ void init() {
     block::make_at(&b, 100);
     rule_stack = boot::append_root(&b)->w2;
     input_head = rule_head = 0;
+    rule_cells = 0;
 }
 
 Cell* run(const Cell* input, const Cell* rules, i32 op, i32 limit, const Cell* callback) {
