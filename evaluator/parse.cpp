@@ -555,9 +555,10 @@ i32 repeat_value(Engine& e, i32 max, i32 stop) {
                 count++;
             }
         } else {
-            const u8* bits = bitset::zs_head(e.val);
-            i64 nbits = bitset::byte_length(e.val) * 8;
-            bool complemented = bitset::complemented_q(e.val);
+            const SeriesBuffer* b = series::buffer_of(e.val);
+            const u8* bits = series::data(b) + b->offset;
+            i64 nbits = i64(series::used_bytes(b)) * 8;
+            bool complemented = (b->flags & SERIES_COMPLEMENT) != 0;
             if (unit == 1) {
                 // Bytes: the run's end, bounded by the maximum when there is one.
                 i32 last = max < 0 || stop - p <= max ? stop : p + max;
@@ -722,6 +723,83 @@ inline State after_rule(const Engine& e) {
     return top_rule_frame_q() ? END_RULE : !e.match ? FIND_ALTERNATIVE : NEXT_RULE;
 }
 
+// Enters the rule block in e.val: its frame, and the rule position before
+// its first rule.
+void enter_block(Engine& e) {
+    Cell* f = new_frame();
+    cell::init(f, TYPE_NONE);
+    set_cell(f + 1, TYPE_TRIPLE, e.rpos, e.pos(), e.rest());
+    f[2] = *e.rules;
+    // (The block's words read from the cell it is copied from.)
+    u32 node = e.val->w2;
+    i32 h = i32(e.val->w1);
+    *e.rules = *e.val;
+    i32 t = cells(node);
+    e.rpos = (h < t ? h : t) - 1;
+    e.match = true;
+    e.recompute_end();
+}
+
+// Leaves the block whose frame is on top (not the outermost one): the
+// enclosing rule block back, at the rule that entered it.
+void leave_block(Engine& e) {
+    Cell* f = top_frame();
+    u32 node = f[2].w2;
+    *e.rules = f[2];
+    i32 at = i32(f[1].w1);
+    drop_frame();
+    i32 t = cells(node);
+    e.rpos = at < t ? at : t;
+}
+
+// A round of the repetition whose frame `f` is on top has ended (e.match
+// telling how): true when another round begins (the rule position on the
+// command, so that the next rule is its sub-rule again); else the
+// repetition's answer is in e.match and the input where it leaves it.
+bool end_repeat(Engine& e, Cell* f) {
+    i32 cmd = i32(f[2].w2);
+    i32 at = i32(f[1].w1), start = i32(f[1].w2), start_len = i32(f[1].w3);
+    i32 tail = e.in_tail();
+    if (start > tail) start = tail;
+    i32 mn = i32(f[0].w1), mx = i32(f[0].w2), count = i32(f[0].w3);
+    bool cont = e.match;
+    if (mx != -1) cont = cont && count < mx;
+    if (cmd != CMD_WHILE && e.pos() == start && start_len <= e.rest()) cont = false;
+    if (e.brk) {
+        cont = false;
+        e.brk = false;
+    }
+    if (cont) {
+        f[1].w2 = u32(e.pos());
+        f[1].w3 = u32(e.rest());
+        f[0].w3 = u32(count + 1);
+        i32 t = e.rtail();
+        e.rpos = at < t ? at : t;
+        e.pop = false;
+        return true;
+    }
+    if (!e.match) {
+        e.set_pos(start);   // the failed round consumes nothing
+        e.match = count - 1 >= mn || mn == 0;
+    } else if (count < mn) {
+        e.match = false;
+    }
+    if (!e.match) {
+        i32 origin = i32(f[2].w1);
+        e.set_pos(origin < tail ? origin : tail);
+    }
+    return false;
+}
+
+// The command `cmd` whose frame is on top is done: its frame dropped.
+void end_command(Engine& e, i32 cmd) {
+    if (cmd != CMD_COPY) cell::init(e.copied, TYPE_NONE);
+    drop_frame();
+    e.ended_cmd = cmd;
+    e.ended_at = frame_cells();
+    e.recompute_end();
+}
+
 // The command fields of a repetition (any, some, opt, while) at the rule
 // position, and of a to/thru search.
 void set_repeat(Engine& e, i32 s) {
@@ -789,9 +867,9 @@ void after_paren(Engine& e) {
     e.recompute_end();
 }
 
-// One rule run in place by run_simple; false when it needs the states.
-bool simple_rule(Engine& e) {
-    const Cell* v = cell_at(e.rules->w2, e.rpos);
+// One rule run in place by run_simple (`v` the rule, `s` its canonical
+// symbol when it is a word); false when it needs the states.
+bool simple_rule(Engine& e, const Cell* v, i32 s) {
     u32 vt = TYPE_OF(v);
     if (vt == TYPE_PAREN) {
         *e.val = *v;
@@ -806,7 +884,6 @@ bool simple_rule(Engine& e) {
         e.recompute_end();
         return true;
     }
-    i32 s = symbol::resolve(i32(v->w2));
     if (!keyword_q(s)) {
         // A word of the rules whose value is a literal.
         const Cell* w = interpreter::word_value_q(v);
@@ -833,35 +910,72 @@ bool simple_rule(Engine& e) {
     return true;
 }
 
-// Untraced, the rules of a block run here one after another while they are
-// literals, words of literals, repetitions and searches of one literal,
-// parens and bars: what the states NEXT_RULE, KEYWORD, DISPATCH_VALUE,
-// MATCH_VALUE, CHECK_PENDING and FIND_ALTERNATIVE do for them, without going
-// round the engine's loop. Answers the state to go on with; for any other
-// rule, the one NEXT_RULE would choose, with the rule fetched.
+// Untraced, the engine's loop for the rules that need no more than literals,
+// words of literals, repetitions and searches of one literal (frameless),
+// parens, bars, blocks and rounds of repetitions: the states NEXT_RULE,
+// CHECK_PENDING, FIND_ALTERNATIVE, ENTER_BLOCK, LEAVE_BLOCK and END_RULE (for
+// a repetition) without their trace events, which are all this loop leaves
+// out. Answers the state to go on with for anything else; for a rule, the
+// one NEXT_RULE would choose, with the rule fetched.
 State run_simple(Engine& e) {
+    State at = NEXT_RULE;
     for (;;) {
-        i32 t = e.rtail();
-        if (e.rpos < t) e.rpos++;
-        if (e.rpos >= t) {
-            e.rpos = t;
-            return top_rule_frame_q() ? END_RULE : LEAVE_BLOCK;
+        switch (at) {
+            case NEXT_RULE: {
+                i32 t = e.rtail();
+                if (e.rpos < t) e.rpos++;
+                if (e.rpos >= t) {
+                    e.rpos = t;
+                    at = top_rule_frame_q() ? END_RULE : LEAVE_BLOCK;
+                    break;
+                }
+                const Cell* v = cell_at(e.rules->w2, e.rpos);
+                u32 vt = TYPE_OF(v);
+                i32 s = vt == TYPE_WORD ? symbol::resolve(i32(v->w2)) : 0;
+                if (vt == TYPE_WORD && s == sym.bar) {
+                    // The alternative matched: the block is done.
+                    e.rpos = t;
+                    e.match = true;
+                    at = top_rule_frame_q() ? END_RULE : LEAVE_BLOCK;
+                } else if (vt == TYPE_BLOCK) {
+                    *e.val = *v;
+                    enter_block(e);
+                } else if (simple_rule(e, v, s)) {
+                    at = after_rule(e);
+                } else {
+                    *e.val = *cell_at(e.rules->w2, e.rpos);
+                    e.sub_rule = false;
+                    return vt == TYPE_WORD ? KEYWORD : DISPATCH_VALUE;
+                }
+                break;
+            }
+            case FIND_ALTERNATIVE:
+                at = find_alternative(e) ? NEXT_RULE : LEAVE_BLOCK;
+                break;
+            case LEAVE_BLOCK:
+                if (frame_cells() <= 3) return LEAVE_BLOCK;   // the outermost block: the states finish
+                e.completed = e.rpos >= e.rtail();
+                leave_block(e);
+                at = after_rule(e);
+                break;
+            case END_RULE: {
+                // A repetition's round ends here; the states take every other
+                // command, and rounds under a budget.
+                Cell* f = top_frame();
+                i32 cmd = i32(f[2].w2);
+                if ((cmd != CMD_REPEAT && cmd != CMD_WHILE) || e.rounds_left > 0) return END_RULE;
+                e.pop = true;
+                if (end_repeat(e, f)) {
+                    at = NEXT_RULE;
+                    break;
+                }
+                end_command(e, cmd);
+                at = after_rule(e);
+                break;
+            }
+            default:
+                return at;
         }
-        const Cell* v = cell_at(e.rules->w2, e.rpos);
-        if (TYPE_OF(v) == TYPE_WORD && symbol::resolve(i32(v->w2)) == sym.bar) {
-            // The alternative matched: the block is done.
-            e.rpos = t;
-            e.match = true;
-            return top_rule_frame_q() ? END_RULE : LEAVE_BLOCK;
-        }
-        if (!simple_rule(e)) {
-            *e.val = *cell_at(e.rules->w2, e.rpos);
-            e.sub_rule = false;
-            u32 vt = TYPE_OF(e.val);
-            return vt == TYPE_WORD ? KEYWORD : vt == TYPE_BLOCK ? ENTER_BLOCK : DISPATCH_VALUE;
-        }
-        if (top_rule_frame_q()) return END_RULE;
-        if (!e.match && !find_alternative(e)) return LEAVE_BLOCK;
     }
 }
 
@@ -884,16 +998,7 @@ void run_engine(Engine& e) {
     for (;;) {
         switch (state) {
             case ENTER_BLOCK: {
-                Cell* f = new_frame();
-                cell::init(f, TYPE_NONE);
-                set_cell(f + 1, TYPE_TRIPLE, e.rpos, e.pos(), e.rest());
-                f[2] = *e.rules;
-                *e.rules = *e.val;
-                i32 t = e.rtail();
-                i32 h = i32(e.rules->w1);
-                e.rpos = (h < t ? h : t) - 1;
-                e.match = true;
-                e.recompute_end();
+                enter_block(e);
                 EVENT(EV_PUSH);
                 state = NEXT_RULE;
                 break;
@@ -906,13 +1011,8 @@ void run_engine(Engine& e) {
                 }
                 e.completed = e.rpos >= e.rtail();
                 EVENT(EV_POP);
-                Cell* f = top_frame();
-                *e.rules = f[2];
-                i32 at = i32(f[1].w1);
-                drop_frame();
-                i32 t = e.rtail();
-                e.rpos = at < t ? at : t;
-                state = top_rule_frame_q() ? END_RULE : !e.match ? FIND_ALTERNATIVE : NEXT_RULE;
+                leave_block(e);
+                state = after_rule(e);
                 break;
             }
             case PUSH_RULE: {
@@ -944,43 +1044,18 @@ void run_engine(Engine& e) {
                 }
                 e.pop = true;
                 i32 cmd = i32(f[2].w2), extra = i32(f[2].w3);
-                i32 at = i32(f[1].w1), start = i32(f[1].w2), start_len = i32(f[1].w3);
+                i32 at = i32(f[1].w1), start = i32(f[1].w2);
                 i32 tail = e.in_tail();
                 if (start > tail) start = tail;
                 switch (cmd) {
                     case CMD_REPEAT:
-                    case CMD_WHILE: {
-                        i32 mn = i32(f[0].w1), mx = i32(f[0].w2), count = i32(f[0].w3);
-                        bool cont = e.match;
-                        if (mx != -1) cont = cont && count < mx;
-                        if (cmd != CMD_WHILE && e.pos() == start && start_len <= e.rest()) cont = false;
-                        if (e.brk) {
-                            cont = false;
-                            e.brk = false;
-                        }
-                        if (cont) {
-                            f[1].w2 = u32(e.pos());
-                            f[1].w3 = u32(e.rest());
-                            f[0].w3 = u32(count + 1);
-                            i32 t = e.rtail();
-                            e.rpos = at < t ? at : t;
-                            e.pop = false;
+                    case CMD_WHILE:
+                        if (end_repeat(e, f)) {
                             ITERATE();
                             state = NEXT_RULE;
                             continue;
                         }
-                        if (!e.match) {
-                            e.set_pos(start);   // the failed round consumes nothing
-                            e.match = count - 1 >= mn || mn == 0;
-                        } else if (count < mn) {
-                            e.match = false;
-                        }
-                        if (!e.match) {
-                            i32 origin = i32(f[2].w1);
-                            e.set_pos(origin < tail ? origin : tail);
-                        }
                         break;
-                    }
                     case CMD_TO:
                     case CMD_THRU: {
                         if (e.match) {
@@ -1126,11 +1201,7 @@ void run_engine(Engine& e) {
                 }
                 // The common tail.
                 EVENT(EV_POP);
-                if (cmd != CMD_COPY) cell::init(e.copied, TYPE_NONE);
-                drop_frame();
-                e.ended_cmd = cmd;
-                e.ended_at = frame_cells();
-                e.recompute_end();
+                end_command(e, cmd);
                 state = CHECK_PENDING;
                 break;
             }
