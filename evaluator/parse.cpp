@@ -128,17 +128,19 @@ inline Cell* cell_at(u32 node, i32 i) { return block::cell_at(node, i); }
 // not read its buffer for it.
 i32 rule_cells = 0;
 
+i32 input_cells = 0;   // the same for the input stack
+
 inline i32 stack_cells(u32 node) {
-    i32 n = node == rule_stack ? rule_cells : cells(node);
+    i32 n = node == rule_stack ? rule_cells : input_cells;
 #ifdef ZIR_STRESS
-    if (node == rule_stack && n != cells(node)) fire(ERR_INTERNAL, "not-done");
+    if (n != cells(node)) fire(ERR_INTERNAL, "not-done");
 #endif
     return n;
 }
 
 inline void cut(u32 node, i32 n) {
     buf(node)->tail = u32(n * CELL);
-    if (node == rule_stack) rule_cells = n;
+    (node == rule_stack ? rule_cells : input_cells) = n;
 }
 
 inline i32 frame_cells() { return stack_cells(rule_stack) - rule_head; }
@@ -149,7 +151,7 @@ inline bool top_rule_frame_q() { return frame_cells() >= 3 && rule_frame_q(top_f
 
 Cell* append_to(u32 node) {
     SeriesBuffer* s = buf(node);
-    if (node == rule_stack) rule_cells++;
+    (node == rule_stack ? rule_cells : input_cells)++;
     return memory::alloc_tail_buffer(s);
 }
 
@@ -167,11 +169,11 @@ void reset_stacks(bool saved) {
 
 // A parse already running: its frames are set aside behind a record.
 bool save_stacks() {
-    if (frame_cells() <= 0 && cells(input_stack) - input_head <= 0) return false;
+    if (frame_cells() <= 0 && stack_cells(input_stack) - input_head <= 0) return false;
     Cell* record = append_to(rule_stack);
     triple::make_at(record, rule_head, input_head, 0);
     rule_head = stack_cells(rule_stack);
-    input_head = cells(input_stack);
+    input_head = stack_cells(input_stack);
     return true;
 }
 
@@ -221,13 +223,12 @@ struct Engine {
     i32 pos() const { return i32(in->w1); }
     void set_pos(i32 p) { in->w1 = u32(p); }
     i32 in_tail() const { return series::abs_length(series::buffer_of(in)); }
-    bool outermost_input() const { return cells(input_stack) - input_head <= 1; }
+    bool outermost_input() const { return stack_cells(input_stack) - input_head <= 1; }
     // Where matching must stop: the tail, or the limit when it comes first
     // (the limit belongs to the outermost input only).
-    i32 stop_at() const {
-        i32 t = in_tail();
-        return limit > 0 && limit < t && outermost_input() ? limit : t;
-    }
+    i32 stop_at() const { return stop_for(in_tail()); }
+    // stop_at with the input's tail known.
+    i32 stop_for(i32 t) const { return limit > 0 && limit < t && outermost_input() ? limit : t; }
     void recompute_end() { end = pos() >= stop_at(); }
     i32 rest() const {
         i32 n = in_tail() - pos();
@@ -248,7 +249,7 @@ void keyword_word(i32 symbol, Cell* out) { series::make_word(out, symbol); }
 }
 
 void check_stacks() {
-    if (stack_cells(rule_stack) + 3 > STACK_LIMIT - 1 || cells(input_stack) >= STACK_LIMIT) fire(ERR_SCRIPT, "parse-stack");
+    if (stack_cells(rule_stack) + 3 > STACK_LIMIT - 1 || stack_cells(input_stack) >= STACK_LIMIT) fire(ERR_SCRIPT, "parse-stack");
 }
 
 // Room for a frame's three cells at the rule stack's tail. The cells are
@@ -290,7 +291,7 @@ void end_frameless(Engine& e, i32 stop) {
 // Evaluates a paren (held in a stack cell); answers its result in `out`.
 void eval_paren(const Cell* paren, Cell* out) {
     i32 saved = input_head;
-    input_head = cells(input_stack);
+    input_head = stack_cells(input_stack);
     Cell* mark = stack::top;
     struct Back {
         i32 saved;
@@ -320,7 +321,7 @@ bool call_callback(Engine& e, Event event) {
     stack::top = saved_top;
 
     i32 saved_head = input_head;
-    input_head = cells(input_stack);
+    input_head = stack_cells(input_stack);
     struct Back {
         i32 saved;
         ~Back() { input_head = saved; }
@@ -727,8 +728,9 @@ inline State after_rule(const Engine& e) {
 // its first rule.
 void enter_block(Engine& e) {
     Cell* f = new_frame();
+    i32 p = e.pos(), tail = e.in_tail();
     cell::init(f, TYPE_NONE);
-    set_cell(f + 1, TYPE_TRIPLE, e.rpos, e.pos(), e.rest());
+    set_cell(f + 1, TYPE_TRIPLE, e.rpos, p, tail > p ? tail - p : 0);
     f[2] = *e.rules;
     // (The block's words read from the cell it is copied from.)
     u32 node = e.val->w2;
@@ -737,7 +739,7 @@ void enter_block(Engine& e) {
     i32 t = cells(node);
     e.rpos = (h < t ? h : t) - 1;
     e.match = true;
-    e.recompute_end();
+    e.end = p >= e.stop_for(tail);
 }
 
 // Leaves the block whose frame is on top (not the outermost one): the
@@ -759,19 +761,20 @@ void leave_block(Engine& e) {
 bool end_repeat(Engine& e, Cell* f) {
     i32 cmd = i32(f[2].w2);
     i32 at = i32(f[1].w1), start = i32(f[1].w2), start_len = i32(f[1].w3);
-    i32 tail = e.in_tail();
+    i32 tail = e.in_tail(), p = e.pos();
+    i32 rest = tail > p ? tail - p : 0;
     if (start > tail) start = tail;
     i32 mn = i32(f[0].w1), mx = i32(f[0].w2), count = i32(f[0].w3);
     bool cont = e.match;
     if (mx != -1) cont = cont && count < mx;
-    if (cmd != CMD_WHILE && e.pos() == start && start_len <= e.rest()) cont = false;
+    if (cmd != CMD_WHILE && p == start && start_len <= rest) cont = false;
     if (e.brk) {
         cont = false;
         e.brk = false;
     }
     if (cont) {
-        f[1].w2 = u32(e.pos());
-        f[1].w3 = u32(e.rest());
+        f[1].w2 = u32(p);
+        f[1].w3 = u32(rest);
         f[0].w3 = u32(count + 1);
         i32 t = e.rtail();
         e.rpos = at < t ? at : t;
@@ -842,8 +845,9 @@ void search_frameless(Engine& e, const Cell* lit) {
 bool find_alternative(Engine& e) {
     Cell* f = top_frame();
     i32 start = i32(f[1].w2), tail = e.in_tail();
-    e.set_pos(start < tail ? start : tail);
-    e.recompute_end();
+    i32 p0 = start < tail ? start : tail;
+    e.set_pos(p0);
+    e.end = p0 >= e.stop_for(tail);
     i32 t = e.rtail();
     i32 p = e.rpos < 0 ? 0 : e.rpos;
     for (; p < t; p++) {
@@ -922,14 +926,16 @@ State run_simple(Engine& e) {
     for (;;) {
         switch (at) {
             case NEXT_RULE: {
-                i32 t = e.rtail();
-                if (e.rpos < t) e.rpos++;
-                if (e.rpos >= t) {
+                const SeriesBuffer* rb = buf(e.rules->w2);
+                i32 t = i32((rb->tail - rb->offset) >> 4);
+                i32 r = e.rpos < t ? e.rpos + 1 : e.rpos;
+                e.rpos = r;
+                if (r >= t) {
                     e.rpos = t;
                     at = top_rule_frame_q() ? END_RULE : LEAVE_BLOCK;
                     break;
                 }
-                const Cell* v = cell_at(e.rules->w2, e.rpos);
+                const Cell* v = reinterpret_cast<const Cell*>(series::data(rb) + rb->offset) + r;
                 u32 vt = TYPE_OF(v);
                 i32 s = vt == TYPE_WORD ? symbol::resolve(i32(v->w2)) : 0;
                 if (vt == TYPE_WORD && s == sym.bar) {
@@ -1105,10 +1111,10 @@ void run_engine(Engine& e) {
                         break;
                     case CMD_INTO: {
                         bool at_end = e.pos() >= e.in_tail() ||
-                                      (e.limit > 0 && cells(input_stack) - input_head <= 1 && e.pos() >= e.limit);
+                                      (e.limit > 0 && stack_cells(input_stack) - input_head <= 1 && e.pos() >= e.limit);
                         if (!at_end) e.match = false;
-                        cut(input_stack, cells(input_stack) - 1);
-                        *e.in = *cell_at(input_stack, cells(input_stack) - 1);
+                        cut(input_stack, stack_cells(input_stack) - 1);
+                        *e.in = *cell_at(input_stack, stack_cells(input_stack) - 1);
                         i32 t = e.in_tail();
                         if (e.pos() > t) e.set_pos(t);
                         if (!e.completed) e.match = false;
@@ -1554,8 +1560,8 @@ void run_engine(Engine& e) {
                         break;
                     }
                     *e.tmp = *item;
-                    *cell_at(input_stack, cells(input_stack) - 1) = *e.in;
-                    if (cells(input_stack) >= STACK_LIMIT) fire(ERR_SCRIPT, "parse-stack");
+                    *cell_at(input_stack, stack_cells(input_stack) - 1) = *e.in;
+                    if (stack_cells(input_stack) >= STACK_LIMIT) fire(ERR_SCRIPT, "parse-stack");
                     *append_to(input_stack) = *e.tmp;
                     *e.in = *e.tmp;
                     i32 tail = e.in_tail();
@@ -1700,7 +1706,7 @@ void run_engine(Engine& e) {
                 if (e.match) e.match = e.rpos >= e.rtail();
                 i32 remaining = e.rest();
                 if (e.limit > 0 && remaining > 0) remaining = e.limit - e.pos();
-                if (remaining > 0 && cells(input_stack) - input_head <= 1) e.match = false;
+                if (remaining > 0 && stack_cells(input_stack) - input_head <= 1) e.match = false;
                 EVENT(EV_END);
                 return;
             }
@@ -1773,7 +1779,7 @@ void init() {
     block::make_at(&b, 100);
     rule_stack = boot::append_root(&b)->w2;
     input_head = rule_head = 0;
-    rule_cells = 0;
+    rule_cells = input_cells = 0;
 }
 
 Cell* run(const Cell* input, const Cell* rules, i32 op, i32 limit, const Cell* callback) {
