@@ -839,10 +839,109 @@ void search_frameless(Engine& e, const Cell* lit) {
     end_frameless(e, stop);
 }
 
+// --- Rule blocks decoded for the untraced loop ---------------------------------------
+
+// What a rule is to run_simple.
+enum RuleKind : u8 {
+    RK_OTHER,     // anything the states take
+    RK_LITERAL,   // a value matched as it is
+    RK_WORD,      // a word that is no keyword (its value is the rule)
+    RK_BAR,
+    RK_BLOCK,
+    RK_PAREN,
+    RK_ANY,
+    RK_SOME,
+    RK_OPT,
+    RK_WHILE,
+    RK_TO,
+    RK_THRU,
+};
+
+// A rule block as run_simple reads it: a copy of its cells and the kind of
+// each, and where the next `|` is from each position. It stands for the
+// block while the block holds the very same cells: found equal again by
+// comparing them whenever user code may have run since (the epoch moved on).
+constexpr i32 DECODED_CELLS = 64;
+struct Decoded {
+    u32 node = 0;   // 0: unused
+    u32 epoch = 0;
+    i32 count = 0;
+    Cell cells[DECODED_CELLS];
+    u8 kind[DECODED_CELLS];
+    u8 next_bar[DECODED_CELLS + 1];
+};
+Decoded decoded[8];
+
+// Moves on whenever user code may have changed a rule block: a paren ran,
+// or the states ran (anything may have happened there).
+u32 epoch = 1;
+
+RuleKind rule_kind(const Cell* c) {
+    u32 t = TYPE_OF(c);
+    if (t == TYPE_WORD) {
+        i32 s = symbol::resolve(i32(c->w2));
+        if (!keyword_q(s)) return RK_WORD;
+        return s == sym.bar     ? RK_BAR
+               : s == sym.any   ? RK_ANY
+               : s == sym.some  ? RK_SOME
+               : s == sym.opt   ? RK_OPT
+               : s == sym.while_ ? RK_WHILE
+               : s == sym.to    ? RK_TO
+               : s == sym.thru  ? RK_THRU
+                                : RK_OTHER;
+    }
+    if (t == TYPE_BLOCK) return RK_BLOCK;
+    if (t == TYPE_PAREN) return RK_PAREN;
+    return plain_literal_q(t) ? RK_LITERAL : RK_OTHER;
+}
+
+// decoded_rules for a block not checked in this epoch: found the same as
+// when decoded, or decoded again.
+[[gnu::noinline]] Decoded* decode_rules(u32 node) {
+    Decoded& d = decoded[node & 7];
+    const SeriesBuffer* b = buf(node);
+    i32 n = i32((b->tail - b->offset) >> 4);
+    if (n > DECODED_CELLS) return nullptr;
+    const Cell* c = reinterpret_cast<const Cell*>(series::data(b) + b->offset);
+    if (d.node == node && d.count == n && std::memcmp(d.cells, c, size_t(n) * sizeof(Cell)) == 0) {
+        d.epoch = epoch;
+        return &d;
+    }
+    d.node = node;
+    d.epoch = epoch;
+    d.count = n;
+    std::memcpy(d.cells, c, size_t(n) * sizeof(Cell));
+    d.next_bar[n] = u8(n);
+    for (i32 i = n - 1; i >= 0; i--) {
+        d.kind[i] = rule_kind(&d.cells[i]);
+        d.next_bar[i] = d.kind[i] == RK_BAR ? u8(i) : d.next_bar[i + 1];
+    }
+    return &d;
+}
+
+// The current rule block decoded; null when it is too long for it.
+inline Decoded* decoded_rules(const Engine& e) {
+    u32 node = e.rules->w2;
+    Decoded& d = decoded[node & 7];
+    if (d.node == node && d.epoch == epoch) return &d;
+    return decode_rules(node);
+}
+
+// The literal the sub-rule at index i of a decoded block stands for (see
+// literal_subrule), or null.
+const Cell* decoded_literal(const Decoded& d, i32 i) {
+    if (i >= d.count) return nullptr;
+    if (d.kind[i] == RK_LITERAL) return &d.cells[i];
+    if (d.kind[i] != RK_WORD) return nullptr;
+    const Cell* v = interpreter::word_value_q(&d.cells[i]);
+    if (!v || TYPE_OF(v) == TYPE_UNSET || !plain_literal_q(TYPE_OF(v))) return nullptr;
+    return v;
+}
+
 // After a rule failed in a block: the input back where the block began, and
 // the rule position on the next `|`; false when there is none (the rule
 // position is then at the block's tail).
-bool find_alternative(Engine& e) {
+bool find_alternative(Engine& e, const Decoded* d = nullptr) {
     Cell* f = top_frame();
     i32 start = i32(f[1].w2), tail = e.in_tail();
     i32 p0 = start < tail ? start : tail;
@@ -850,6 +949,16 @@ bool find_alternative(Engine& e) {
     e.end = p0 >= e.stop_for(tail);
     i32 t = e.rtail();
     i32 p = e.rpos < 0 ? 0 : e.rpos;
+    if (d && p <= d->count) {
+        p = d->next_bar[p];
+        if (p < t) {
+            e.rpos = p;
+            e.match = true;
+            return true;
+        }
+        e.rpos = t;
+        return false;
+    }
     for (; p < t; p++) {
         const Cell* c = cell_at(e.rules->w2, p);
         if (TYPE_OF(c) == TYPE_WORD && symbol::resolve(i32(c->w2)) == sym.bar) {
@@ -871,47 +980,56 @@ void after_paren(Engine& e) {
     e.recompute_end();
 }
 
-// One rule run in place by run_simple (`v` the rule, `s` its canonical
-// symbol when it is a word); false when it needs the states.
-bool simple_rule(Engine& e, const Cell* v, i32 s) {
-    u32 vt = TYPE_OF(v);
-    if (vt == TYPE_PAREN) {
-        *e.val = *v;
-        eval_paren(e.val, e.tmp);
-        after_paren(e);
-        return true;
+// The rule at the rule position of a decoded block run in place by
+// run_simple; false when it needs the states (nothing done then).
+bool simple_rule(Engine& e, const Decoded& d) {
+    i32 r = e.rpos;
+    const Cell* v = &d.cells[r];
+    switch (d.kind[r]) {
+        case RK_PAREN:
+            *e.val = *v;
+            eval_paren(e.val, e.tmp);
+            epoch++;
+            after_paren(e);
+            return true;
+        case RK_LITERAL:
+            *e.val = *v;
+            e.match = match_value(e);
+            e.recompute_end();
+            return true;
+        case RK_WORD: {
+            const Cell* w = decoded_literal(d, r);
+            if (!w) return false;
+            e.extra = 0;
+            *e.val = *w;
+            e.match = match_value(e);
+            e.recompute_end();
+            return true;
+        }
+        case RK_ANY:
+        case RK_SOME:
+        case RK_OPT:
+        case RK_WHILE:
+        case RK_TO:
+        case RK_THRU: {
+            const Cell* lit = decoded_literal(d, r + 1);
+            if (!lit) return false;
+            e.extra = 0;
+            switch (d.kind[r]) {
+                case RK_ANY: set_repeat(e, sym.any); break;
+                case RK_SOME: set_repeat(e, sym.some); break;
+                case RK_OPT: set_repeat(e, sym.opt); break;
+                case RK_WHILE: set_repeat(e, sym.while_); break;
+                case RK_TO: set_search(e, sym.to); break;
+                default: set_search(e, sym.thru); break;
+            }
+            if (e.cmd == CMD_REPEAT || e.cmd == CMD_WHILE) repeat_frameless(e, lit);
+            else search_frameless(e, lit);
+            return true;
+        }
+        default:
+            return false;
     }
-    if (vt != TYPE_WORD) {
-        if (!plain_literal_q(vt)) return false;
-        *e.val = *v;
-        e.match = match_value(e);
-        e.recompute_end();
-        return true;
-    }
-    if (!keyword_q(s)) {
-        // A word of the rules whose value is a literal.
-        const Cell* w = interpreter::word_value_q(v);
-        if (!w || TYPE_OF(w) == TYPE_UNSET || !plain_literal_q(TYPE_OF(w))) return false;
-        e.extra = 0;
-        *e.val = *w;
-        e.match = match_value(e);
-        e.recompute_end();
-        return true;
-    }
-    bool repeat = s == sym.any || s == sym.some || s == sym.opt || s == sym.while_;
-    if (!repeat && s != sym.to && s != sym.thru) return false;
-    const Cell* next = e.rule_q(e.rpos + 1);
-    const Cell* lit = next ? literal_subrule(next) : nullptr;
-    if (!lit) return false;
-    e.extra = 0;
-    if (repeat) {
-        set_repeat(e, s);
-        repeat_frameless(e, lit);
-    } else {
-        set_search(e, s);
-        search_frameless(e, lit);
-    }
-    return true;
 }
 
 // Untraced, the engine's loop for the rules that need no more than literals,
@@ -923,40 +1041,40 @@ bool simple_rule(Engine& e, const Cell* v, i32 s) {
 // one NEXT_RULE would choose, with the rule fetched.
 State run_simple(Engine& e) {
     State at = NEXT_RULE;
+    epoch++;   // the states ran before
     for (;;) {
         switch (at) {
             case NEXT_RULE: {
-                const SeriesBuffer* rb = buf(e.rules->w2);
-                i32 t = i32((rb->tail - rb->offset) >> 4);
-                i32 r = e.rpos < t ? e.rpos + 1 : e.rpos;
-                e.rpos = r;
-                if (r >= t) {
+                const Decoded* d = decoded_rules(e);
+                i32 t = d ? d->count : e.rtail();
+                if (e.rpos < t) e.rpos++;
+                if (e.rpos >= t) {
                     e.rpos = t;
                     at = top_rule_frame_q() ? END_RULE : LEAVE_BLOCK;
                     break;
                 }
-                const Cell* v = reinterpret_cast<const Cell*>(series::data(rb) + rb->offset) + r;
-                u32 vt = TYPE_OF(v);
-                i32 s = vt == TYPE_WORD ? symbol::resolve(i32(v->w2)) : 0;
-                if (vt == TYPE_WORD && s == sym.bar) {
+                RuleKind k = d ? RuleKind(d->kind[e.rpos]) : RK_OTHER;
+                if (k == RK_BAR) {
                     // The alternative matched: the block is done.
                     e.rpos = t;
                     e.match = true;
                     at = top_rule_frame_q() ? END_RULE : LEAVE_BLOCK;
-                } else if (vt == TYPE_BLOCK) {
-                    *e.val = *v;
+                } else if (k == RK_BLOCK) {
+                    *e.val = d->cells[e.rpos];
                     enter_block(e);
-                } else if (simple_rule(e, v, s)) {
+                } else if (k != RK_OTHER && simple_rule(e, *d)) {
                     at = after_rule(e);
                 } else {
+                    // What NEXT_RULE leaves for the states.
                     *e.val = *cell_at(e.rules->w2, e.rpos);
                     e.sub_rule = false;
-                    return vt == TYPE_WORD ? KEYWORD : DISPATCH_VALUE;
+                    u32 vt = TYPE_OF(e.val);
+                    return vt == TYPE_WORD ? KEYWORD : vt == TYPE_BLOCK ? ENTER_BLOCK : DISPATCH_VALUE;
                 }
                 break;
             }
             case FIND_ALTERNATIVE:
-                at = find_alternative(e) ? NEXT_RULE : LEAVE_BLOCK;
+                at = find_alternative(e, decoded_rules(e)) ? NEXT_RULE : LEAVE_BLOCK;
                 break;
             case LEAVE_BLOCK:
                 if (frame_cells() <= 3) return LEAVE_BLOCK;   // the outermost block: the states finish

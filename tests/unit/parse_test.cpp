@@ -495,6 +495,18 @@ TEST_F(Parse, FramelessLiteralsAgreeWithTheFramePath) {
         "s: \"aab  x\" reduce [parse@ s [some #\"a\" (clear s) any #\" \" m:]$ s index? m]",
         "r: [thru #\"b\" (clear r) to #\"x\"] reduce [parse@ \"abx\" r$ r]",
         "r: [some #\"a\" (remove r) some #\"b\"] reduce [parse@ \"aabb\" r$ r]",
+        // Rule blocks changed in place by a paren, their length kept or not:
+        // the rules after it are read as they now stand.
+        "r: [some [#\"a\" (poke r/2 1 #\"b\") | skip]] reduce [parse@ \"aabb\" r$ r]",
+        "r: [some [#\"a\" (poke r/2 3 'skip) #\"x\" | skip]] reduce [parse@ \"aab\" r$]",
+        "r: [some [(poke r/2 2 make bitset! \"b\") some #\"a\" | skip]] reduce [parse@ s: \"aabb\" r$]",
+        "r: [any [#\"a\" (append r/2 [| #\"b\" (n: n + 1)]) | #\"c\"]] n: 0 reduce [parse@ \"aabbc\" r$ n]",
+        "r: [any [#\"a\" (clear next r/2) #\"b\" | skip]] reduce [parse@ \"aab\" r$ r]",
+        "r: [any [some #\"a\" (r/2: [#\"b\"]) | #\"b\"]] reduce [parse@ \"aabb\" r$ r]",
+        "r: [thru #\"a\" (r/3: #\"c\") thru #\"b\"] reduce [parse@ \"xaxbxc\" r$ r]",
+        "r: [some [#\"a\" (reverse r/2) | #\"b\"]] reduce [parse@ \"abab\" r$ r]",
+        // A parse inside a paren, over the same rules.
+        "i: [some #\"a\"] r: [any [#\"b\" (m: parse \"aa\" i) | i]] reduce [parse@ \"aba\" r$ m]",
         // Errors from the rules after the command.
         "parse@ \"aa\" [some]$",
         "parse@ \"aa\" [to]$",
