@@ -248,8 +248,10 @@ void keyword_word(i32 symbol, Cell* out) { series::make_word(out, symbol); }
     fail_with(e, "parse-end", &w);
 }
 
-void check_stacks() {
-    if (stack_cells(rule_stack) + 3 > STACK_LIMIT - 1 || stack_cells(input_stack) >= STACK_LIMIT) fire(ERR_SCRIPT, "parse-stack");
+// (`dropped`: cells of frames about to be dropped before the new one.)
+void check_stacks(i32 dropped = 0) {
+    if (stack_cells(rule_stack) - dropped + 3 > STACK_LIMIT - 1 || stack_cells(input_stack) >= STACK_LIMIT)
+        fire(ERR_SCRIPT, "parse-stack");
 }
 
 // Room for a frame's three cells at the rule stack's tail. The cells are
@@ -754,24 +756,33 @@ void leave_block(Engine& e) {
     e.rpos = at < t ? at : t;
 }
 
+// Whether the repetition whose frame is `f` goes round again after a round
+// that ended as e.match tells (`tail`, `p` and `rest`: the input's tail,
+// position, and elements from there): not past its maximum, not after a
+// round of a repetition other than while that consumed nothing, not after a
+// break.
+bool repeat_goes_on(const Engine& e, const Cell* f, i32 tail, i32 p, i32 rest) {
+    i32 start = i32(f[1].w2), start_len = i32(f[1].w3);
+    if (start > tail) start = tail;
+    i32 mx = i32(f[0].w2), count = i32(f[0].w3);
+    bool cont = e.match;
+    if (mx != -1) cont = cont && count < mx;
+    if (i32(f[2].w2) != CMD_WHILE && p == start && start_len <= rest) cont = false;
+    return cont && !e.brk;
+}
+
 // A round of the repetition whose frame `f` is on top has ended (e.match
 // telling how): true when another round begins (the rule position on the
 // command, so that the next rule is its sub-rule again); else the
 // repetition's answer is in e.match and the input where it leaves it.
 bool end_repeat(Engine& e, Cell* f) {
-    i32 cmd = i32(f[2].w2);
-    i32 at = i32(f[1].w1), start = i32(f[1].w2), start_len = i32(f[1].w3);
+    i32 at = i32(f[1].w1), start = i32(f[1].w2);
     i32 tail = e.in_tail(), p = e.pos();
     i32 rest = tail > p ? tail - p : 0;
     if (start > tail) start = tail;
-    i32 mn = i32(f[0].w1), mx = i32(f[0].w2), count = i32(f[0].w3);
-    bool cont = e.match;
-    if (mx != -1) cont = cont && count < mx;
-    if (cmd != CMD_WHILE && p == start && start_len <= rest) cont = false;
-    if (e.brk) {
-        cont = false;
-        e.brk = false;
-    }
+    i32 mn = i32(f[0].w1), count = i32(f[0].w3);
+    bool cont = repeat_goes_on(e, f, tail, p, rest);
+    e.brk = false;
     if (cont) {
         f[1].w2 = u32(p);
         f[1].w3 = u32(rest);
@@ -792,6 +803,47 @@ bool end_repeat(Engine& e, Cell* f) {
         e.set_pos(origin < tail ? origin : tail);
     }
     return false;
+}
+
+// At the end of a block that is the sub-rule of a repetition going round
+// again (untraced, no round budget): the next round begins in the block,
+// its frame kept and brought up to date, which is what leaving the block,
+// ending the round and entering the same block again come to. False, with
+// nothing done, in every other case (the block no longer where the round
+// found it included).
+bool next_round_in_place(Engine& e) {
+    if (frame_cells() < 6 || e.rounds_left > 0) return false;
+    Cell* b = top_frame();
+    Cell* f = b - 3;
+    if (!rule_frame_q(f)) return false;
+    i32 cmd = i32(f[2].w2);
+    if (cmd != CMD_REPEAT && cmd != CMD_WHILE) return false;
+    i32 at = i32(f[1].w1);
+    if (i32(b[1].w1) != at + 1) return false;
+    u32 outer = b[2].w2;
+    if (at + 1 >= cells(outer)) return false;
+    const Cell* c = cell_at(outer, at + 1);
+    const Cell* r = e.rules;
+    if (c->header != r->header || c->w1 != r->w1 || c->w2 != r->w2 || c->w3 != r->w3) return false;
+    i32 tail = e.in_tail(), p = e.pos();
+    i32 rest = tail > p ? tail - p : 0;
+    if (!repeat_goes_on(e, f, tail, p, rest)) return false;
+    check_stacks(3);
+    e.completed = e.rpos >= e.rtail();
+    // The round ends (end_repeat)...
+    f[1].w2 = u32(p);
+    f[1].w3 = u32(rest);
+    f[0].w3 = f[0].w3 + 1;
+    e.pop = false;
+    // ... and the block is entered again (enter_block).
+    b[1].w2 = u32(p);
+    b[1].w3 = u32(rest);
+    *e.val = *e.rules;
+    i32 t = e.rtail(), h = i32(e.rules->w1);
+    e.rpos = (h < t ? h : t) - 1;
+    e.match = true;
+    e.end = p >= e.stop_for(tail);
+    return true;
 }
 
 // The command `cmd` whose frame is on top is done: its frame dropped.
@@ -1078,6 +1130,10 @@ State run_simple(Engine& e) {
                 break;
             case LEAVE_BLOCK:
                 if (frame_cells() <= 3) return LEAVE_BLOCK;   // the outermost block: the states finish
+                if (next_round_in_place(e)) {
+                    at = NEXT_RULE;
+                    break;
+                }
                 e.completed = e.rpos >= e.rtail();
                 leave_block(e);
                 at = after_rule(e);

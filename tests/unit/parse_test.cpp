@@ -505,6 +505,22 @@ TEST_F(Parse, FramelessLiteralsAgreeWithTheFramePath) {
         "r: [any [some #\"a\" (r/2: [#\"b\"]) | #\"b\"]] reduce [parse@ \"aabb\" r$ r]",
         "r: [thru #\"a\" (r/3: #\"c\") thru #\"b\"] reduce [parse@ \"xaxbxc\" r$ r]",
         "r: [some [#\"a\" (reverse r/2) | #\"b\"]] reduce [parse@ \"abab\" r$ r]",
+        // Repetitions of a block going round again, and parens that replace
+        // or move the block being repeated.
+        "n: 0 r: [any [#\"a\" (r/2: [#\"b\" (n: n + 1)])]] reduce [parse@ \"abbb\" r$ n]",
+        "r: [any [#\"a\" (insert r 'opt)] #\"b\"] reduce [parse@ \"aab\" r$ r]",
+        "r: [some [#\"a\" (change back tail r [[#\"c\"]])] to end] reduce [parse@ \"aac\" r$]",
+        "reduce [parse@ \"aaaa\" [3 [#\"a\"] m: skip]$ index? m]",
+        "reduce [parse@ \"aaaa\" [2 3 [#\"a\"] m: skip]$ index? m]",
+        "reduce [parse@ \"aa\" [opt [#\"a\"] m: skip]$ index? m]",
+        "reduce [parse@ \"aab\" [some [opt #\"a\"] m: skip]$ index? m]",
+        "n: 0 reduce [parse@ \"aab\" [while [#\"a\" (n: n + 1) | #\"b\"] m:]$ index? m n]",
+        "reduce [parse@ \"abab\" [some [any [#\"a\"] #\"b\"]]$]",
+        "reduce [parse@ \"ab\" [some [#\"a\" | #\"b\" | #\"c\"] m:]$ index? m]",
+        "reduce [parse@ \"abx\" [some [#\"a\" | #\"b\"] m: skip]$ index? m]",
+        "r: reduce ['some next [x #\"a\"]] reduce [parse@ \"aa\" r$]",
+        "s: \"aaab\" reduce [parse@ s [any [#\"a\" (remove s)] #\"b\"]$ s]",
+        "s: \"ab\" reduce [parse@ s [any [#\"b\" (append s \"a\") | #\"a\" (if 5 < length? s [clear s])]]$ s]",
         // A parse inside a paren, over the same rules.
         "i: [some #\"a\"] r: [any [#\"b\" (m: parse \"aa\" i) | i]] reduce [parse@ \"aba\" r$ m]",
         // Errors from the rules after the command.
