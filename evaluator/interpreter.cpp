@@ -388,8 +388,7 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
             i32 cmp = fast_compare_op(op);
             if (cmp < 0 || lt != TYPE_INTEGER || rt != TYPE_INTEGER) break;
             bool answer = fast_op::compare_integers(integer::get(left), integer::get(r), cmp);
-            cell::init(left, TYPE_LOGIC);
-            left->w1 = answer;
+            cell::store(left, TYPE_LOGIC, answer, 0, 0);
         }
         op_left = false;
     }
@@ -433,8 +432,7 @@ i32 infix_calls(Cell* left, const Code& code, i32 p) {
                     stack::top = left + 1;
                 } else if (cmp >= 0 && lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
                     bool r = fast_op::compare_integers(integer::get(left), integer::get(left + 1), cmp);
-                    cell::init(left, TYPE_LOGIC);
-                    left->w1 = r;
+                    cell::store(left, TYPE_LOGIC, r, 0, 0);
                     stack::top = left + 1;
                 } else {
                     // Both operands are in place: the ordinary call checks and runs them.
@@ -1455,22 +1453,52 @@ void run_function(const Cell* fn, u32 owner_ctx, const Cell* name_in, i32 callba
 // literal arguments, an operator's left operand, open and call events), with
 // the same frames, cells, errors and exits. Answers -1, having done nothing,
 // when the argument cache is not built yet or asks for a literal argument.
+// What direct_call needs of an argument cache, worked out once and kept in
+// the unused fourth word of the cache's cell in the function's record (a
+// new cache comes with that word 0, so it is worked out again): the number
+// of entries before the first refinement, the trailing count (a function's
+// locals, a native's refinements), and whether the call can be direct at
+// all (no literal or get argument among the first entries) and whether a
+// function must walk the entries after them (it has refinements).
+constexpr u32 PLAN_KNOWN = 1u << 31;
+constexpr u32 PLAN_GENERAL = 1u << 30;
+constexpr u32 PLAN_REFINEMENTS = 1u << 29;
+constexpr u32 PLAN_MAX_LEAD = 0xFF;
+constexpr u32 PLAN_MAX_EXTRA = 0xFFFF;
+
+[[gnu::noinline]] u32 make_plan(Cell* cached) {
+    SeriesBuffer* s = node_buffer(cached->w2);
+    i32 count = cells_in(s);
+    const Cell* e = series::head_cells(s);
+    i32 lead = 0, extra = 0;
+    u32 plan = PLAN_KNOWN;
+    for (; lead < count; lead++) {
+        u32 t = TYPE_OF(e + lead);
+        if (t != TYPE_TYPESET) break;
+        if (arg_mode(e + lead) == 1 || arg_mode(e + lead) == 2) plan |= PLAN_GENERAL;
+    }
+    for (i32 k = lead; k < count; k++) {
+        if (TYPE_OF(e + k) == TYPE_REFINEMENT) plan |= PLAN_REFINEMENTS;
+        if (TYPE_OF(e + k) == TYPE_INTEGER) extra = integer::get(e + k);
+    }
+    if (u32(lead) > PLAN_MAX_LEAD || extra < 0 || u32(extra) > PLAN_MAX_EXTRA) plan |= PLAN_GENERAL;
+    else plan |= u32(lead) | (u32(extra) << 8);
+    cached->w3 = plan;
+    return plan;
+}
+
 i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word) {
-    u32 cache;
-    i32 count, first_refinement;
+    u32 cache, plan;
     {
-        const Cell* cached = series::head_cells(node_buffer(slot->w3)) + 1;
+        Cell* cached = series::head_cells(node_buffer(slot->w3)) + 1;
         if (TYPE_OF(cached) != TYPE_BLOCK) return -1;
         cache = cached->w2;
-        SeriesBuffer* s = node_buffer(cache);
-        count = cells_in(s);
-        const Cell* e = series::head_cells(s);
-        for (first_refinement = 0; first_refinement < count; first_refinement++, e++) {
-            u32 t = TYPE_OF(e);
-            if (t == TYPE_REFINEMENT) break;
-            if (t == TYPE_TYPESET && (arg_mode(e) == 1 || arg_mode(e) == 2)) return -1;
-        }
+        plan = cached->w3;
+        if (ZIR_UNLIKELY(!(plan & PLAN_KNOWN))) plan = make_plan(cached);
+        if (ZIR_UNLIKELY(plan & PLAN_GENERAL)) return -1;
     }
+    const i32 lead = i32(plan & PLAN_MAX_LEAD);
+    i32 extra = i32((plan >> 8) & PLAN_MAX_EXTRA);
     const bool native = TYPE_OF(slot) != TYPE_FUNCTION;
     Cell name = *word;
     name.header &= ~FLAG_NEW_LINE;
@@ -1483,31 +1511,22 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
         stack::mark(name.w2, name.w1, library ? stack::FRAME_FUNCTION : stack::FLAGS_CALL);
     }
     const i32 start = p;
-    // The locals of a function (with its /local cell), the refinements of a native.
-    i32 extra = 0;
-    for (i32 k = 0; k < count; k++) {
+    for (i32 k = 0; k < lead; k++) {
         // Read before the argument is evaluated: that may move the cache.
         const Cell e = *block::cell_at(cache, k);
-        switch (TYPE_OF(&e)) {
-            case TYPE_TYPESET:
-                if (arg_mode(&e) == 3) break;
-                if (k > first_refinement) {
-                    if (!native) stack::push(&none::value);
-                    break;
-                }
-                if (ZIR_UNLIKELY(p >= end_of(code))) no_arg(slot, &name, k);
-                p = expression_at(code, p, false, true, false);
-                if (ZIR_UNLIKELY(stack::pending != 0)) goto close;
-                if (ZIR_UNLIKELY(!typeset::has_q(&e, stack::top_type()))) expect_arg(slot, &name, k, stack::top_type());
-                break;
-            case TYPE_REFINEMENT:
-                if (!native) stack::push(&logic::false_value);
-                break;
-            case TYPE_INTEGER:
-                extra = integer::get(&e);
-                break;
-            default:
-                break;
+        if (arg_mode(&e) == 3) continue;
+        if (ZIR_UNLIKELY(p >= end_of(code))) no_arg(slot, &name, k);
+        p = expression_at(code, p, false, true, false);
+        if (ZIR_UNLIKELY(stack::pending != 0)) goto close;
+        if (ZIR_UNLIKELY(!typeset::has_q(&e, stack::top_type()))) expect_arg(slot, &name, k, stack::top_type());
+    }
+    // A function's refinements are unused: false, their arguments none.
+    if (!native && (plan & PLAN_REFINEMENTS)) {
+        i32 count = block::cell_count(node_buffer(cache));
+        for (i32 k = lead; k < count; k++) {
+            const Cell* e = block::cell_at(cache, k);
+            if (TYPE_OF(e) == TYPE_REFINEMENT) stack::push(&logic::false_value);
+            else if (TYPE_OF(e) == TYPE_TYPESET && arg_mode(e) != 3) stack::push(&none::value);
         }
     }
     if (native) {
