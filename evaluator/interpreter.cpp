@@ -360,18 +360,22 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
 // whatever ends the operators. Nothing here allocates, so one read of the
 // buffer serves the whole run. Only while tracing is off: no events are
 // sent.
-[[gnu::noinline]] i32 plain_infix(Cell* left, const Code& code, i32 p, bool* more) {
+// `op` is the operator at `p` when the caller has looked it up (null
+// otherwise).
+[[gnu::noinline]] i32 plain_infix(Cell* left, const Code& code, i32 p, const Cell* op, bool* more) {
     SeriesBuffer* s = node_buffer(code.node);
     i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
     const Cell* cells = series::head_cells(s);
     const GlobalValues g = global_values_now();
     // Kept in a local: a store through `more` could alias the globals read.
     bool op_left = false;
-    for (; p < end; p += 2) {
+    for (; p < end; p += 2, op = nullptr) {
         const Cell* c = cells + p;
-        if (TYPE_OF(c) != TYPE_WORD) break;
-        const Cell* op = word_slot(g, c);
-        if (!op || TYPE_OF(op) != TYPE_OP) break;
+        if (!op) {
+            if (TYPE_OF(c) != TYPE_WORD) break;
+            op = word_slot(g, c);
+            if (!op || TYPE_OF(op) != TYPE_OP) break;
+        }
         op_left = true;
         if (p + 1 >= end) break;
         const Cell* r = c + 1;
@@ -444,7 +448,7 @@ i32 infix_calls(Cell* left, const Code& code, i32 p) {
                 // call turned tracing on).
                 if (ZIR_LIKELY(!tracing)) {
                     bool more;
-                    p = plain_infix(left, code, p, &more);
+                    p = plain_infix(left, code, p, nullptr, &more);
                     if (!more) return p;
                 }
                 continue;
@@ -458,10 +462,11 @@ i32 infix_calls(Cell* left, const Code& code, i32 p) {
 // The same, the operators that need nothing more taken in one run first;
 // the loop of calls only when an operator is left.
 [[gnu::always_inline]] inline i32 infix(Cell* left, const Code& code, i32 p) {
-    if (!op_at(code, p)) return p;
+    const Cell* op = op_at(code, p);
+    if (!op) return p;
     if (ZIR_LIKELY(!tracing)) {
         bool more;
-        p = plain_infix(left, code, p, &more);
+        p = plain_infix(left, code, p, op, &more);
         if (!more) return p;
     }
     return infix_calls(left, code, p);
@@ -562,7 +567,7 @@ namespace {
     // Nothing allocates until an operator is called: `target` holds.
     bool more = false;
     i32 after = p + 2;
-    if (op_at(code, after)) after = plain_infix(t + 1, code, after, &more);
+    if (const Cell* op = op_at(code, after)) after = plain_infix(t + 1, code, after, op, &more);
     if (ZIR_LIKELY(!more)) {
         *target = t[1];
         if (push) {
