@@ -624,10 +624,10 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
         check_machine_stack();
         Cell* left = push ? stack::top : stack::arguments;
         const Cell paren = *cell_at(code, p);
-        stack::mark_body(u32(stack::body_symbol), 0);
-        walk_block(block_code(&paren), true);
-        if (push) stack::unwind_last();
-        else stack::unwind_set_last();
+        // The block's own frame is the only one: closed as a push, its
+        // result cell is the one pushed; chained, the result lands in the
+        // statement's cell.
+        walk_block(block_code(&paren), !push);
         p++;
         return operand_tail(left, code, p, prefix_only, push);
     } catch (const stack::PendingExit&) {
@@ -769,10 +769,8 @@ i32 expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
             break;
         }
         case TYPE_PAREN: {
-            stack::mark_body(u32(stack::body_symbol), 0);
-            eval_block(&value, true);
-            if (push) stack::unwind_last();
-            else stack::unwind_set_last();
+            // As paren_expression: the block's frame only.
+            eval_block(&value, !push);
             p++;
             break;
         }
