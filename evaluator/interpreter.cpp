@@ -1463,13 +1463,38 @@ void run_function(const Cell* fn, u32 owner_ctx, const Cell* name_in, i32 callba
 // locals, a native's refinements), and whether the call can be direct at
 // all (no literal or get argument among the first entries) and whether a
 // function must walk the entries after them (it has refinements).
+//
+// A native's or action's plan goes further: its argument types are copied
+// into a table of the interpreter's, one 64-bit set per argument, and the
+// record's word holds the row. A record is made once per native value and
+// its cache never changes, so the row stays right for as long as the
+// record lives; the call then reads no cell of the cache at all.
 constexpr u32 PLAN_KNOWN = 1u << 31;
 constexpr u32 PLAN_GENERAL = 1u << 30;
 constexpr u32 PLAN_REFINEMENTS = 1u << 29;
+constexpr u32 PLAN_ROW = 1u << 28;
 constexpr u32 PLAN_MAX_LEAD = 0xFF;
 constexpr u32 PLAN_MAX_EXTRA = 0xFFFF;
+constexpr u32 PLAN_ROW_MASK = 0xFFFF;
 
-[[gnu::noinline]] u32 make_plan(Cell* cached) {
+struct NativePlan {
+    u32 lead;
+    u32 extra;
+    u32 skip;   // bit k: entry k takes no argument (a return: word)
+    u64 types[8];
+};
+constexpr i32 NATIVE_PLAN_ARGS = 8;
+// Natives made by the program beyond this many use the cache itself.
+constexpr i32 NATIVE_PLAN_ROWS = 2048;
+NativePlan native_plans[NATIVE_PLAN_ROWS];
+i32 native_plan_count = 0;
+
+// The refinements of a native called without any: every one unused.
+i32 no_refinements[MAX_REFINEMENTS];
+
+static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
+
+[[gnu::noinline]] u32 make_plan(Cell* cached, bool native) {
     SeriesBuffer* s = node_buffer(cached->w2);
     i32 count = cells_in(s);
     const Cell* e = series::head_cells(s);
@@ -1484,67 +1509,122 @@ constexpr u32 PLAN_MAX_EXTRA = 0xFFFF;
         if (TYPE_OF(e + k) == TYPE_REFINEMENT) plan |= PLAN_REFINEMENTS;
         if (TYPE_OF(e + k) == TYPE_INTEGER) extra = integer::get(e + k);
     }
-    if (u32(lead) > PLAN_MAX_LEAD || extra < 0 || u32(extra) > PLAN_MAX_EXTRA) plan |= PLAN_GENERAL;
-    else plan |= u32(lead) | (u32(extra) << 8);
+    if (u32(lead) > PLAN_MAX_LEAD || extra < 0 || u32(extra) > PLAN_MAX_EXTRA) {
+        plan |= PLAN_GENERAL;
+    } else if (native && !(plan & PLAN_GENERAL) && lead <= NATIVE_PLAN_ARGS && extra <= MAX_REFINEMENTS &&
+               native_plan_count < NATIVE_PLAN_ROWS) {
+        NativePlan& row = native_plans[native_plan_count];
+        row.lead = u32(lead);
+        row.extra = u32(extra);
+        row.skip = 0;
+        for (i32 k = 0; k < lead; k++) {
+            if (arg_mode(e + k) == 3) row.skip |= 1u << k;
+            u64 types = 0;
+            for (u32 t = 0; t < TYPE_TOTAL; t++)
+                if (typeset::has_q(e + k, t)) types |= u64(1) << t;
+            row.types[k] = types;
+        }
+        plan |= PLAN_ROW | u32(native_plan_count++);
+    } else {
+        plan |= u32(lead) | (u32(extra) << 8);
+    }
     cached->w3 = plan;
     return plan;
 }
 
+// A native or action by its row: the arguments gathered against the row's
+// types, then its entry called straight away.
+[[gnu::always_inline]] inline i32 native_by_row(Cell* slot, const Code& code, i32 p, const Cell* name, u32 plan) {
+    const NativePlan& row = native_plans[plan & PLAN_ROW_MASK];
+    const i32 start = p;
+    const i32 lead = i32(row.lead);
+    for (i32 k = 0; k < lead; k++) {
+        if (row.skip & (1u << k)) continue;
+        if (ZIR_UNLIKELY(p >= end_of(code))) no_arg(slot, name, k);
+        p = expression_at(code, p, false, true, false);
+        if (ZIR_UNLIKELY(stack::pending != 0)) return p;
+        u32 t = stack::top_type();
+        if (ZIR_UNLIKELY(t >= 64 || !((row.types[k] >> t) & 1))) expect_arg(slot, name, k, t);
+    }
+    if (ZIR_UNLIKELY(tracing)) {
+        Cell fn = *slot;
+        trace_event(EVENT_CALL, &code, start, name, &fn);
+    }
+    u32 n = slot->w1;
+    if (TYPE_OF(slot) == TYPE_ACTION) {
+        action::Generic entry = n >= 1 && n <= ACTION_SLOTS ? actions::table[n - 1] : nullptr;
+        if (!entry) fire(ERR_INTERNAL, "not-done");
+        reinterpret_cast<action::StackEntry>(entry)(no_refinements);
+    } else {
+        action::Generic entry = n >= 1 && n <= u32(natives::NATIVES_SIZE) ? natives::table[n - 1] : nullptr;
+        if (!entry) fire(ERR_INTERNAL, "not-done");
+        reinterpret_cast<natives::Entry>(entry)(0, no_refinements);
+    }
+    return p;
+}
+
 i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word) {
     u32 cache, plan;
+    const bool native = TYPE_OF(slot) != TYPE_FUNCTION;
     {
         Cell* cached = series::head_cells(node_buffer(slot->w3)) + 1;
         if (TYPE_OF(cached) != TYPE_BLOCK) return -1;
         cache = cached->w2;
         plan = cached->w3;
-        if (ZIR_UNLIKELY(!(plan & PLAN_KNOWN))) plan = make_plan(cached);
+        if (ZIR_UNLIKELY(!(plan & PLAN_KNOWN))) plan = make_plan(cached, native);
         if (ZIR_UNLIKELY(plan & PLAN_GENERAL)) return -1;
     }
-    const i32 lead = i32(plan & PLAN_MAX_LEAD);
-    i32 extra = i32((plan >> 8) & PLAN_MAX_EXTRA);
-    const bool native = TYPE_OF(slot) != TYPE_FUNCTION;
     Cell name = *word;
     name.header &= ~FLAG_NEW_LINE;
-    if (native) {
+    if (plan & PLAN_ROW) {
         stack::mark_body(name.w2, name.w1);
-    } else {
-        // Library functions leave the frames compiled code left.
-        const Cell* body = function::record_cell(slot, function::RECORD_BODY);
-        bool library = TYPE_OF(body) == TYPE_BLOCK && (node_buffer(body->w2)->flags & SERIES_LIBRARY);
-        stack::mark(name.w2, name.w1, library ? stack::FRAME_FUNCTION : stack::FLAGS_CALL);
+        p = native_by_row(slot, code, p, &name, plan);
+        goto close;
     }
-    const i32 start = p;
-    for (i32 k = 0; k < lead; k++) {
-        // Read before the argument is evaluated: that may move the cache.
-        const Cell e = *block::cell_at(cache, k);
-        if (arg_mode(&e) == 3) continue;
-        if (ZIR_UNLIKELY(p >= end_of(code))) no_arg(slot, &name, k);
-        p = expression_at(code, p, false, true, false);
-        if (ZIR_UNLIKELY(stack::pending != 0)) goto close;
-        if (ZIR_UNLIKELY(!typeset::has_q(&e, stack::top_type()))) expect_arg(slot, &name, k, stack::top_type());
-    }
-    // A function's refinements are unused: false, their arguments none.
-    if (!native && (plan & PLAN_REFINEMENTS)) {
-        i32 count = block::cell_count(node_buffer(cache));
-        for (i32 k = lead; k < count; k++) {
-            const Cell* e = block::cell_at(cache, k);
-            if (TYPE_OF(e) == TYPE_REFINEMENT) stack::push(&logic::false_value);
-            else if (TYPE_OF(e) == TYPE_TYPESET && arg_mode(e) != 3) stack::push(&none::value);
+    {
+        const i32 lead = i32(plan & PLAN_MAX_LEAD);
+        i32 extra = i32((plan >> 8) & PLAN_MAX_EXTRA);
+        if (native) {
+            stack::mark_body(name.w2, name.w1);
+        } else {
+            // Library functions leave the frames compiled code left.
+            const Cell* body = function::record_cell(slot, function::RECORD_BODY);
+            bool library = TYPE_OF(body) == TYPE_BLOCK && (node_buffer(body->w2)->flags & SERIES_LIBRARY);
+            stack::mark(name.w2, name.w1, library ? stack::FRAME_FUNCTION : stack::FLAGS_CALL);
         }
-    }
-    if (native) {
-        native_entry(slot, code, start, &name, extra);
-    } else {
-        if (extra > 0) function::push_unused_refinement(extra);
-        if (ZIR_UNLIKELY(tracing)) {
-            Cell fn = *slot;
-            trace_event(EVENT_CALL, &code, start, &name, &fn);
+        const i32 start = p;
+        for (i32 k = 0; k < lead; k++) {
+            // Read before the argument is evaluated: that may move the cache.
+            const Cell e = *block::cell_at(cache, k);
+            if (arg_mode(&e) == 3) continue;
+            if (ZIR_UNLIKELY(p >= end_of(code))) no_arg(slot, &name, k);
+            p = expression_at(code, p, false, true, false);
+            if (ZIR_UNLIKELY(stack::pending != 0)) goto close;
+            if (ZIR_UNLIKELY(!typeset::has_q(&e, stack::top_type()))) expect_arg(slot, &name, k, stack::top_type());
         }
-        const Cell* entry = function::record_cell(slot, function::RECORD_CODE);
-        if (ZIR_UNLIKELY(TYPE_OF(entry) == TYPE_INTEGER && integer::get(entry) != 0))
-            run_function(slot, 0, &name, 0);
-        else
-            run_body(slot, function::record_cell(slot, function::RECORD_BODY), &name);
+        // A function's refinements are unused: false, their arguments none.
+        if (!native && (plan & PLAN_REFINEMENTS)) {
+            i32 count = block::cell_count(node_buffer(cache));
+            for (i32 k = lead; k < count; k++) {
+                const Cell* e = block::cell_at(cache, k);
+                if (TYPE_OF(e) == TYPE_REFINEMENT) stack::push(&logic::false_value);
+                else if (TYPE_OF(e) == TYPE_TYPESET && arg_mode(e) != 3) stack::push(&none::value);
+            }
+        }
+        if (native) {
+            native_entry(slot, code, start, &name, extra);
+        } else {
+            if (extra > 0) function::push_unused_refinement(extra);
+            if (ZIR_UNLIKELY(tracing)) {
+                Cell fn = *slot;
+                trace_event(EVENT_CALL, &code, start, &name, &fn);
+            }
+            const Cell* entry = function::record_cell(slot, function::RECORD_CODE);
+            if (ZIR_UNLIKELY(TYPE_OF(entry) == TYPE_INTEGER && integer::get(entry) != 0))
+                run_function(slot, 0, &name, 0);
+            else
+                run_body(slot, function::record_cell(slot, function::RECORD_BODY), &name);
+        }
     }
 close:
     if (push) stack::unwind_last();
@@ -1784,6 +1864,7 @@ void init() {
     lexer::call_callback = lexer_hook;
     zir::raise_hook = interpreter::raise_hook;
     if (!machine_limit) set_machine_stack();
+    for (i32& r : no_refinements) r = -1;
 }
 
 int report_uncaught(const LanguageError& e) {
