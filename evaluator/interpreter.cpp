@@ -1473,6 +1473,9 @@ constexpr u32 PLAN_KNOWN = 1u << 31;
 constexpr u32 PLAN_GENERAL = 1u << 30;
 constexpr u32 PLAN_REFINEMENTS = 1u << 29;
 constexpr u32 PLAN_ROW = 1u << 28;
+// A function's: its body is library code; its record names a built-in entry.
+constexpr u32 PLAN_LIBRARY = 1u << 27;
+constexpr u32 PLAN_ENTRY = 1u << 26;
 constexpr u32 PLAN_MAX_LEAD = 0xFF;
 constexpr u32 PLAN_MAX_EXTRA = 0xFFFF;
 constexpr u32 PLAN_ROW_MASK = 0xFFFF;
@@ -1508,6 +1511,13 @@ static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
     for (i32 k = lead; k < count; k++) {
         if (TYPE_OF(e + k) == TYPE_REFINEMENT) plan |= PLAN_REFINEMENTS;
         if (TYPE_OF(e + k) == TYPE_INTEGER) extra = integer::get(e + k);
+    }
+    if (!native) {
+        // The record never changes once made: its body and entry stay.
+        const Cell* body = cached - 1 + function::RECORD_BODY;
+        const Cell* entry = cached - 1 + function::RECORD_CODE;
+        if (TYPE_OF(body) == TYPE_BLOCK && (node_buffer(body->w2)->flags & SERIES_LIBRARY)) plan |= PLAN_LIBRARY;
+        if (TYPE_OF(entry) == TYPE_INTEGER && integer::get(entry) != 0) plan |= PLAN_ENTRY;
     }
     if (u32(lead) > PLAN_MAX_LEAD || extra < 0 || u32(extra) > PLAN_MAX_EXTRA) {
         plan |= PLAN_GENERAL;
@@ -1566,6 +1576,7 @@ static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
 i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word) {
     u32 cache, plan;
     const bool native = TYPE_OF(slot) != TYPE_FUNCTION;
+    Cell body;
     {
         Cell* cached = series::head_cells(node_buffer(slot->w3)) + 1;
         if (TYPE_OF(cached) != TYPE_BLOCK) return -1;
@@ -1573,6 +1584,8 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
         plan = cached->w3;
         if (ZIR_UNLIKELY(!(plan & PLAN_KNOWN))) plan = make_plan(cached, native);
         if (ZIR_UNLIKELY(plan & PLAN_GENERAL)) return -1;
+        // (A native's record has no body: the cell is not read then.)
+        body = cached[function::RECORD_BODY - 1];
     }
     Cell name = *word;
     name.header &= ~FLAG_NEW_LINE;
@@ -1588,9 +1601,7 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
             stack::mark_body(name.w2, name.w1);
         } else {
             // Library functions leave the frames compiled code left.
-            const Cell* body = function::record_cell(slot, function::RECORD_BODY);
-            bool library = TYPE_OF(body) == TYPE_BLOCK && (node_buffer(body->w2)->flags & SERIES_LIBRARY);
-            stack::mark(name.w2, name.w1, library ? stack::FRAME_FUNCTION : stack::FLAGS_CALL);
+            stack::mark(name.w2, name.w1, (plan & PLAN_LIBRARY) ? stack::FRAME_FUNCTION : stack::FLAGS_CALL);
         }
         const i32 start = p;
         for (i32 k = 0; k < lead; k++) {
@@ -1619,11 +1630,8 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
                 Cell fn = *slot;
                 trace_event(EVENT_CALL, &code, start, &name, &fn);
             }
-            const Cell* entry = function::record_cell(slot, function::RECORD_CODE);
-            if (ZIR_UNLIKELY(TYPE_OF(entry) == TYPE_INTEGER && integer::get(entry) != 0))
-                run_function(slot, 0, &name, 0);
-            else
-                run_body(slot, function::record_cell(slot, function::RECORD_BODY), &name);
+            if (ZIR_UNLIKELY(plan & PLAN_ENTRY)) run_function(slot, 0, &name, 0);
+            else run_body(slot, &body, &name);
         }
     }
 close:
