@@ -354,12 +354,12 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
 
 // The operators after the value at `left` that cannot fail nor call
 // anything: integer and float arithmetic and integer comparison (see
-// fast_math_op, fast_compare_op) whose right operand is a number written or
-// held by a word. Answers the position of the first operator that needs
-// more (a call, a right operand to evaluate; `more` is then set), or of
-// whatever ends the operators. Nothing here allocates, so one read of the
-// buffer serves the whole run. Only while tracing is off: no events are
-// sent.
+// fast_math_op, fast_compare_op) whose right operand is a number written,
+// held by a word or read by a short path (short_path_value). Answers the
+// position of the first operator that needs more (a call, a right operand
+// to evaluate; `more` is then set), or of whatever ends the operators.
+// Nothing here allocates, so one read of the buffer serves the whole run.
+// Only while tracing is off: no events are sent.
 // `op` is the operator at `p` when the caller has looked it up (null
 // otherwise).
 [[gnu::noinline]] i32 plain_infix(Cell* left, const Code& code, i32 p, const Cell* op, bool* more) {
@@ -381,6 +381,9 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
         const Cell* r = c + 1;
         if (TYPE_OF(r) == TYPE_WORD) {
             r = word_slot(g, r);
+            if (!r) break;
+        } else if (TYPE_OF(r) == TYPE_PATH) {
+            r = short_path_value(r, false);
             if (!r) break;
         }
         u32 lt = TYPE_OF(left), rt = TYPE_OF(r);
@@ -420,7 +423,9 @@ i32 infix_calls(Cell* left, const Code& code, i32 p) {
                 // evaluated, in a frame named by the operator as the call
                 // would fetch it (an error there names the operator).
                 const Cell* r = cell_at(code, p + 1);
-                const Cell* rv = TYPE_OF(r) == TYPE_WORD ? word_slot(r) : r;
+                const Cell* rv = TYPE_OF(r) == TYPE_WORD   ? word_slot(r)
+                                 : TYPE_OF(r) == TYPE_PATH ? short_path_value(r, false)
+                                                           : r;
                 if (rv && (TYPE_OF(rv) == TYPE_INTEGER || TYPE_OF(rv) == TYPE_FLOAT)) {
                     left[1] = *rv;
                     stack::top = left + 2;
