@@ -25,8 +25,8 @@ enum SeriesOp : i32 {
 // The inline arithmetic (MathOp add, subtract, multiply, or, and, xor) of
 // `left` and `right` into `left`, as the actions compute it: integers (an add,
 // subtract or multiply that leaves 32 bits gives the float! of the exact
-// operands), and two floats for add, subtract and multiply. False, with
-// `left` untouched, for any other operands.
+// operands), and add, subtract and multiply of two floats or of a float and
+// an integer. False, with `left` untouched, for any other operands.
 inline bool math_in_place(Cell* left, const Cell* right, i32 op) {
     u32 lt = TYPE_OF(left), rt = TYPE_OF(right);
     if (lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
@@ -40,12 +40,17 @@ inline bool math_in_place(Cell* left, const Cell* right, i32 op) {
         }
         // The core turns an overflow into the float! of the exact operands.
         if (ZIR_UNLIKELY(overflow)) integer::do_math_op(a, b, op, left);
-        else left->w2 = u32(r);
+        else cell::store(left, left->header, left->w1, u32(r), left->w3);
         return true;
     }
-    if (lt == TYPE_FLOAT && rt == TYPE_FLOAT && op <= MATH_MULTIPLY) {
-        cell::set_float(left, float_::do_math_op(float_::get(left), float_::get(right), op));
-        left->w1 = 0;
+    // A float with a float or an integer, either way round: the integer is
+    // taken as the double it equals, and the result is a float! keeping the
+    // left cell's flags.
+    if (op <= MATH_MULTIPLY && (lt == TYPE_FLOAT || lt == TYPE_INTEGER) && (rt == TYPE_FLOAT || rt == TYPE_INTEGER)) {
+        double a = lt == TYPE_FLOAT ? float_::get(left) : double(integer::get(left));
+        double b = rt == TYPE_FLOAT ? float_::get(right) : double(integer::get(right));
+        u64 bits = std::bit_cast<u64>(float_::do_math_op(a, b, op));
+        cell::store(left, (left->header & ~TYPE_MASK) | TYPE_FLOAT, 0, u32(bits), u32(bits >> 32));
         return true;
     }
     return false;

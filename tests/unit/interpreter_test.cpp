@@ -366,6 +366,18 @@ TEST_F(FastPaths, GiveWhatTheFullPathGives) {
         "zz-r: 1.5 * 2 + 1",
         "zz-r: 2 * 1.5 - 0.5",
         "zz-r: 0.1 + 0.2 * 10.0",
+        "zz-r: 2147483647 + 0.5 - 1",
+        "zz-r: 3 - 0.5 * 2 + -2147483648",
+        "zz-r: 1.0e308 * 10 - 1",
+        "zz-s: 2 zz-r: 0.25 * zz-s + zz-s - 1.5",
+        // Right operands read by short paths: elements, fields, and paths
+        // that give no number (past the tail, a function, a block).
+        "zz-s: [10 20.5] zz-r: 1 + zz-s/2 * zz-s/1",
+        "zz-s: make object! [a: 3 f: does [4]] zz-r: 2 * zz-s/a - zz-s/a",
+        "zz-s: [1 2] zz-r: 5 + zz-s/3",
+        "zz-s: make object! [a: 3 f: does [4]] zz-r: 2 * zz-s/f",
+        "zz-s: [1 [2]] zz-r: 5 + zz-s/2",
+        "zz-s: [1 2] zz-r: 5 + zz-s/2 + (poke zz-s 2 7 0) + zz-s/2",
         "zz-r: 12 and 10 or 1 xor 3",
         // Comparisons, and what an operator does with the logic! they leave.
         "zz-r: 1 < 2",
