@@ -916,7 +916,7 @@ enum RuleKind : u8 {
 constexpr i32 DECODED_CELLS = 64;
 struct Decoded {
     u32 node = 0;   // 0: unused
-    u32 epoch = 0;
+    u64 epoch = 0;
     i32 count = 0;
     Cell cells[DECODED_CELLS];
     u8 kind[DECODED_CELLS];
@@ -926,7 +926,7 @@ Decoded decoded[8];
 
 // Moves on whenever user code may have changed a rule block: a paren ran,
 // or the states ran (anything may have happened there).
-u32 epoch = 1;
+u64 epoch = 1;   // (64 bits: never wraps round onto an old one)
 
 RuleKind rule_kind(const Cell* c) {
     u32 t = TYPE_OF(c);
