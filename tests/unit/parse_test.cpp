@@ -454,8 +454,8 @@ TEST_F(Parse, ToThruFoldingCase) {
 TEST_F(Parse, FramelessLiteralsAgreeWithTheFramePath) {
     def("yes", "[event match? rule input stack]", "[true]");
     const char* cases[] = {
-        "blank: make bitset! { } letter: complement make bitset! { ^/} w: 0 l: 0 "
-        "reduce [parse@ \"ab cd  e^/^/f\" [any [some blank | some letter (w: w + 1) | #\"^/\" (l: l + 1)]]$ w l]",
+        ("blank: make bitset! { } letter: complement make bitset! { ^/} w: 0 l: 0 "
+         "reduce [parse@ \"ab cd  e^/^/f\" [any [some blank | some letter (w: w + 1) | #\"^/\" (l: l + 1)]]$ w l]"),
         "reduce [parse@ s: \"aaab\" [some #\"a\" m:]$ index? m]",
         "reduce [parse@ s: \"aaab\" [some #\"a\" m: \"c\"]$ index? m]",
         "reduce [parse@ s: \"AaAb\" [any #\"a\" m: skip]$ index? m]",
