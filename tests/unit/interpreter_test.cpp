@@ -378,6 +378,21 @@ TEST_F(FastPaths, GiveWhatTheFullPathGives) {
         "zz-s: make object! [a: 3 f: does [4]] zz-r: 2 * zz-s/f",
         "zz-s: [1 [2]] zz-r: 5 + zz-s/2",
         "zz-s: [1 2] zz-r: 5 + zz-s/2 + (poke zz-s 2 7 0) + zz-s/2",
+        // Get-words (any value, no call) and function values in the code
+        // (called unnamed); natives taking a literal argument.
+        "zz-s: 4 zz-r: :zz-s + 1",
+        "zz-r: :zz-id",
+        "zz-r: :zz-unset-word",
+        "zz-r: 1 + :zz-unset-word",
+        "zz-r: do reduce [:add 1 2 * 3]",
+        "zz-r: do reduce [:add 1]",
+        "zz-r: do reduce [:zz-add 1 \"a\"]",
+        "zz-r: do reduce [:zz-bad 1]",
+        "zz-r: reduce [integer? 5 block? 5 :zz-s]",
+        "zz-r: 0 repeat zz-s 3 [zz-r: zz-r + zz-s]",
+        "zz-r: 0 repeat (first [zz-s]) 2 [zz-r: zz-r + zz-s]",
+        "zz-r: repeat 5 [1]",
+        "zz-r: repeat",
         "zz-r: 12 and 10 or 1 xor 3",
         // Comparisons, and what an operator does with the logic! they leave.
         "zz-r: 1 < 2",
