@@ -302,6 +302,8 @@ inline i32 fast_math_op(const Cell* op) {
         case ACT_ADD: return MATH_ADD;
         case ACT_SUBTRACT: return MATH_SUBTRACT;
         case ACT_MULTIPLY: return MATH_MULTIPLY;
+        case ACT_DIVIDE: return MATH_DIVIDE;
+        case ACT_REMAINDER: return MATH_REMAINDER;
         case ACT_AND_T: return MATH_AND;
         case ACT_OR_T: return MATH_OR;
         case ACT_XOR_T: return MATH_XOR;
