@@ -306,6 +306,12 @@ Cell* store(const Cell* word, const Cell* value, u32 ctx, bool events) {
 }  // namespace
 
 Cell* set_in(Cell* word, const Cell* value, u32 ctx, bool events) {
+    if (ZIR_LIKELY(ctx == word->w1)) {
+        if (Cell* cell = plain_value_cell(word)) {
+            *cell = *value;
+            return cell;
+        }
+    }
     if (ZIR_UNLIKELY(ctx == 0)) fire(ERR_SCRIPT, "not-defined", word);
     if (ZIR_UNLIKELY(i32(word->w3) < 0)) {
         // Adding the word may move the buffers that hold the word and the value.

@@ -142,6 +142,24 @@ inline Cell* get(const Cell* word) { return get_in(word, word->w1); }
 // with change handlers, the owner hears of the change (see `on_set`). A
 // function context whose function is not running raises `script not-defined`.
 Cell* set_in(Cell* word, const Cell* value, u32 ctx, bool events);
+// The value cell a word's value may be written into as it is: the word bound
+// with its slot known, in the global context or in a running function's
+// (not an object's, whose fields track changes). Null otherwise, or when the
+// slot is not there (`set` then reports it). Nothing is allocated and no code
+// is run, so a plain write through it is what `set` would do.
+inline Cell* plain_value_cell(const Cell* word) {
+    u32 ctx = word->w1;
+    u32 slot = word->w3;
+    if (ZIR_UNLIKELY(ctx == 0 || i32(slot) < 0)) return nullptr;
+    Cell* c = cell_of(ctx);
+    if (ZIR_UNLIKELY(kind_of(c) == KIND_OBJECT)) return nullptr;
+    if (c->header & ON_STACK) {
+        Cell* first = stack_values(c);
+        return first ? first + slot : nullptr;
+    }
+    SeriesBuffer* v = node_buffer(c->w2);
+    return ZIR_LIKELY(slot < u32(series::length_of(v))) ? series::head_cells(v) + slot : nullptr;
+}
 inline Cell* set(Cell* word, const Cell* value) { return set_in(word, value, word->w1, true); }
 // The value cell of a symbol in a context (twins match); a function context
 // stands for the global context here. An absent symbol raises `script no-value`.

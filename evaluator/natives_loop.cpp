@@ -94,7 +94,15 @@ inline bool guarded(Step step, bool* result) {
     }
 }
 
-void set_word(Cell* word, const Cell* value) {
+// Sets a loop word. A word of the global context or of a running function
+// takes the value by a plain write; anything else (an object's field, a word
+// to be looked up or added) may allocate or run a change handler, so the
+// value is held for it.
+inline void set_word(Cell* word, const Cell* value) {
+    if (Cell* cell = context::plain_value_cell(word)) {
+        *cell = *value;
+        return;
+    }
     collector::RootCell held(*value);
     context::set(word, held.get());
 }
@@ -290,18 +298,23 @@ i32 repeat_star(i32 check, const i32* r) {
     const stack::Frame* frame = open_loop();
     for (i32 i = 1;; i++) {
         counter->w2 = u32(i);
-        bool unused;
-        if (!guarded(
-                [&] {
-                    set_word(word, counter);
-                    return true;
-                },
-                &unused)) {
-            if (outcome(frame) >= BROKE) break;
-        } else if (run_body(&body, frame) >= BROKE) {
-            break;
+        Outcome o;
+        if (Cell* cell = context::plain_value_cell(word)) {
+            // No code runs while the word is set: no exit to watch for.
+            *cell = *counter;
+            o = run_body(&body, frame);
+        } else {
+            bool unused;
+            o = guarded(
+                    [&] {
+                        set_word(word, counter);
+                        return true;
+                    },
+                    &unused)
+                    ? run_body(&body, frame)
+                    : outcome(frame);
         }
-        if (i == n) break;
+        if (ZIR_UNLIKELY(o >= BROKE) || i == n) break;
     }
     stack::unwind_set_last();
     return 0;
