@@ -14,6 +14,7 @@ namespace zir {
 namespace context {
 
 u32 global = 0;
+u32 global_values = 0;
 i32 self_symbol = 0;
 OnSet on_set = nullptr;
 
@@ -249,7 +250,7 @@ Cell* bind(Cell* block, u32 ctx, bool self) {
 
 // --- Values -------------------------------------------------------------------
 
-Cell* get_in(const Cell* word, u32 ctx) {
+Cell* find_value(const Cell* word, u32 ctx) {
     i32 slot = i32(word->w3);
     if (ZIR_UNLIKELY(slot < 0 || ctx == 0)) {
         if (slot < 0 && word->w1 && i32(word->w2) == self_symbol) return owner_of(word->w1);
@@ -371,7 +372,9 @@ void init_global() {
         registered = true;
     }
     global = 0;
+    global_values = 0;
     global = create(GLOBAL_SLOTS, false, false, 0, KIND_GLOBAL);
+    global_values = cell_of(global)->w2;
     self_symbol = symbol::make("self");
 }
 
