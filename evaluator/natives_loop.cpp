@@ -118,10 +118,17 @@ bool more_items_q(const Cell* series) {
 
 bool foreach_next() {
     Cell* series = stack::arguments - 2;
-    if (!more_items_q(series)) return false;
     Cell value;
-    if (TYPE_OF(series) == TYPE_BLOCK) value = *block::cell_at(series->w2, series::head_index(series));
-    else value = pick_element(series, 1);
+    if (TYPE_OF(series) == TYPE_BLOCK) {
+        // The buffer is looked up once for the test and the read.
+        SeriesBuffer* b = series::buffer_of(series);
+        i32 at = series::head_index(series);
+        if (at >= block::cell_count(b)) return false;
+        value = series::head_cells(b)[at];
+    } else {
+        if (!more_items_q(series)) return false;
+        value = pick_element(series, 1);
+    }
     cell::clear_new_line(&value);
     series->w1++;
     set_word(stack::arguments - 1, &value);
