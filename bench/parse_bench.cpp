@@ -3,9 +3,9 @@
 // line ending with a full stop): split into lines and into words, each
 // piece kept in a collected block, and scanned with to/thru for the
 // occurrences of a word, counted by a paren. The rules are read from text by
-// the lexer, as a script's would be. bench/peers/parse.py and parse.lua
-// generate the same text and do the same work with Python's re and Lua's
-// patterns; the counts (counter "found") must agree with theirs.
+// the lexer, as a script's would be. The comparison with Python's re and
+// Lua's patterns is made on whole programs (bench/programs: parse_text,
+// parse_lines, parse_count).
 #include <benchmark/benchmark.h>
 
 #include <string>
