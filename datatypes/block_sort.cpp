@@ -98,6 +98,12 @@ private:
 };
 
 inline int compare_cells(const Cell* a, const Cell* b, i32 op) {
+    // Two integers order by value whatever the op: integer!'s comparison
+    // without its dispatch.
+    if (TYPE_OF(a) == TYPE_INTEGER && TYPE_OF(b) == TYPE_INTEGER) {
+        i32 x = integer::get(a), y = integer::get(b);
+        return x < y ? -1 : x > y ? 1 : 0;
+    }
     i32 r = actions::compare_typed(a, b, op);
     if (r == NOT_COMPARABLE) return i32(TYPE_OF(a)) - i32(TYPE_OF(b));
     return r;

@@ -173,6 +173,30 @@ void splice(Cell* series, i64 at, i64 replaced, const Source& src, i64 times) {
 
 i64 counted_times(const Cell* dup) { return dup ? integer::get(dup) : 1; }
 
+// Appends a text value's code points from its head (at most `limit` when
+// not negative) when the string is as wide and has room for them: nothing
+// allocates, so nothing moves. False when it would need to (concatenate
+// then does the whole work).
+bool append_text_in_place(Cell* series, const Cell* value, i64 limit) {
+    SeriesBuffer* t = series::buffer_of(series);
+    SeriesBuffer* s = series::buffer_of(value);
+    u32 tu = series::unit_of(t), su = series::unit_of(s);
+    if (su > tu) return false;
+    i64 n = series::length_of(s);
+    i64 h = std::min<i64>(head_index(value), n);
+    i64 count = n - h;
+    if (limit >= 0 && limit < count) count = limit;
+    if (count <= 0) return true;
+    i64 len = series::length_of(t);
+    if (i64(t->offset) + (len + count) * tu > i64(t->size)) return false;
+    const u8* in = series::head(s) + h * su;
+    u8* out = series::head(t) + len * tu;
+    if (su == tu) std::memcpy(out, in, size_t(count) * tu);
+    else for (i64 i = 0; i < count; i++) put_char(out + i * tu, tu, get_char(in + i * su, su));
+    t->tail = t->offset + u32((len + count) * tu);
+    return true;
+}
+
 }  // namespace
 
 // --- append and insert --------------------------------------------------------------
@@ -195,7 +219,15 @@ Cell* insert(Cell* series, Cell* value, Cell* part, bool, Cell* dup, bool append
             return series;
         }
         if (any_text_q(vt) && vt != TYPE_TAG && value->w2 != series->w2) {
-            concatenate(series, value, i32(limit < MAX_LENGTH ? limit : -1), 0, true, CONCAT_APPEND);
+            if (!append_text_in_place(series, value, limit))
+                concatenate(series, value, i32(limit < MAX_LENGTH ? limit : -1), 0, true, CONCAT_APPEND);
+            series->w1 = append ? 0 : u32(zs_abs_length(series));
+            return series;
+        }
+        if (vt == TYPE_INTEGER && limit < 0) {
+            // integer!'s form, written straight onto the tail.
+            const char* digits = integer::form_signed(integer::get(value));
+            append_bytes(series, reinterpret_cast<const u8*>(digits), i64(std::strlen(digits)));
             series->w1 = append ? 0 : u32(zs_abs_length(series));
             return series;
         }
