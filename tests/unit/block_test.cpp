@@ -455,6 +455,54 @@ TEST_F(Block, InsertAndAppend) {
     EXPECT_MOLD(b, "[\n    [5] 1 2 none none none\n]") << "the inserted cell keeps its new-line flag";
 }
 
+TEST_F(Block, OneValueGoesInAlikeWithRoomOrWithout) {
+    // A block with room takes one cell in place; a full one grows first.
+    // Both must end the same at every position, the value's flags kept.
+    auto make = [](bool roomy) {
+        Cell* b = stack::push_slot();
+        cell::init(b, TYPE_UNSET);
+        block::make_at(b, roomy ? 8 : 3);
+        for (i32 v : {1, 2, 3}) block::zs_append(b, int_(v));
+        const SeriesBuffer* s = node_buffer(b->w2);
+        EXPECT_EQ(s->tail + 16 <= s->size, roomy) << "the fixture has the room it claims";
+        return b;
+    };
+    struct Case {
+        i32 head;
+        bool append;
+        std::function<const Cell*()> value;
+        Insert options;
+        i32 answer_head;
+    } cases[] = {
+        {0, false, [] { return int_(9); }, {}, 1},
+        {1, false, [] { return nl(int_(9)); }, {}, 2},
+        {3, false, [] { return int_(9); }, {}, 4},
+        {7, false, [] { return int_(9); }, {}, 4},
+        {2, true, [] { return nl(int_(9)); }, {}, 0},
+        {1, false, [] { return ints({5, 6}); }, {.only = true}, 2},
+        {0, true, [] { return ints({5, 6}); }, {.only = true}, 0},
+        {1, false, [] { return ints({5}); }, {}, 2},
+        {1, false, [] { return int_(9); }, {.dup = int_(1)}, 2},
+    };
+    for (const Case& c : cases) {
+        std::string molds[2];
+        for (bool roomy : {false, true}) {
+            Cell* b = make(roomy);
+            Cell* r = inserted(at_(b, c.head), const_cast<Cell*>(c.value()), c.options, c.append);
+            EXPECT_EQ(i32(r->w1), c.answer_head) << c.head << " " << roomy;
+            molds[roomy] = mold(b);
+        }
+        EXPECT_EQ(molds[0], molds[1]) << "head " << c.head << (c.append ? " append" : " insert");
+    }
+    // The value may lie in the very cells that move to make room.
+    for (bool roomy : {false, true}) {
+        Cell* b = make(roomy);
+        inserted(at_(b, 0), block::zs_abs_at(b, 0));
+        inserted(at_(b, 2), block::zs_abs_at(b, 3), {}, true);
+        EXPECT_MOLD(b, "[1 1 2 3 3]") << roomy;
+    }
+}
+
 TEST_F(Block, InsertIntoItself) {
     Cell* b = ints({1, 2});
     inserted(b, b, {}, true);
