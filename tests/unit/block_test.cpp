@@ -1041,6 +1041,37 @@ TEST_F(Block, OwnedBlocksReportEveryChange) {
     ownership::unbind(*b);
 }
 
+TEST_F(Block, OwnedSeriesWithRoomStillReportOneValue) {
+    // The one-step appends and inserts are for series no owner watches: with
+    // room to spare, an owned block or string still reports every change.
+    ownership::on_deep_change = record_report;
+    reports.clear();
+    Cell* b = stack::push_slot();
+    cell::init(b, TYPE_UNSET);
+    block::make_at(b, 8);
+    block::zs_append(b, int_(1));
+    collector::RootCell owner;
+    own(b, owner.get());
+    inserted(b, int_(2), {}, true);
+    inserted(at_(b, 1), int_(3));
+    EXPECT_MOLD(b, "[1 3 2]");
+    Cell* s = stack::push_slot();
+    cell::init(s, TYPE_UNSET);
+    string::make_at(s, 32, 1);
+    collector::RootCell text_owner;
+    own(s, text_owner.get());
+    for (Cell* v : {str("ab"), int_(12)}) {
+        Cell* t = stack::push(s);
+        actions::get<action::Insert>(t, ACT_APPEND)(t, v, nullptr, false, nullptr, true);
+    }
+    EXPECT_EQ(string::to_std(s), "ab12");
+    EXPECT_EQ(reports, (std::vector<std::string>{"append 1 1", "appended 1 1", "insert 1 1", "inserted 1 1",
+                                                 "append 0 2", "appended 0 2", "append 2 2", "appended 2 2"}));
+    test::restore_hooks();
+    ownership::unbind(*b);
+    ownership::unbind(*s);
+}
+
 // --- Collector safety -----------------------------------------------------------------------
 
 TEST_F(Block, NestedBuildingSurvivesCollections) {
