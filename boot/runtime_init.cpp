@@ -74,7 +74,6 @@ void init(bool words_from_image) {
     print_hooks::init();
     platform::init();
     console::init_attributes();
-    crypto::acquire_context();
     random::init();   // sets the hash seed: before the first hash table
     hash_table::seed = random::hash_seed;
     memory::init();

@@ -40,12 +40,12 @@ inline bool math_in_place(Cell* left, const Cell* right, i32 op) {
         }
         // The core turns an overflow into the float! of the exact operands.
         if (ZIR_UNLIKELY(overflow)) integer::do_math_op(a, b, op, left);
-        else left->w2 = u32(r);
+        else cell::store(left, left->header, left->w1, u32(r), left->w3);
         return true;
     }
     if (lt == TYPE_FLOAT && rt == TYPE_FLOAT && op <= MATH_MULTIPLY) {
-        cell::set_float(left, float_::do_math_op(float_::get(left), float_::get(right), op));
-        left->w1 = 0;
+        u64 bits = std::bit_cast<u64>(float_::do_math_op(float_::get(left), float_::get(right), op));
+        cell::store(left, left->header, 0, u32(bits), u32(bits >> 32));
         return true;
     }
     return false;

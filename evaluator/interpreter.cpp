@@ -360,18 +360,22 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
 // whatever ends the operators. Nothing here allocates, so one read of the
 // buffer serves the whole run. Only while tracing is off: no events are
 // sent.
-[[gnu::noinline]] i32 plain_infix(Cell* left, const Code& code, i32 p, bool* more) {
+// `op` is the operator at `p` when the caller has looked it up (null
+// otherwise).
+[[gnu::noinline]] i32 plain_infix(Cell* left, const Code& code, i32 p, const Cell* op, bool* more) {
     SeriesBuffer* s = node_buffer(code.node);
     i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
     const Cell* cells = series::head_cells(s);
     const GlobalValues g = global_values_now();
     // Kept in a local: a store through `more` could alias the globals read.
     bool op_left = false;
-    for (; p < end; p += 2) {
+    for (; p < end; p += 2, op = nullptr) {
         const Cell* c = cells + p;
-        if (TYPE_OF(c) != TYPE_WORD) break;
-        const Cell* op = word_slot(g, c);
-        if (!op || TYPE_OF(op) != TYPE_OP) break;
+        if (!op) {
+            if (TYPE_OF(c) != TYPE_WORD) break;
+            op = word_slot(g, c);
+            if (!op || TYPE_OF(op) != TYPE_OP) break;
+        }
         op_left = true;
         if (p + 1 >= end) break;
         const Cell* r = c + 1;
@@ -388,8 +392,7 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
             i32 cmp = fast_compare_op(op);
             if (cmp < 0 || lt != TYPE_INTEGER || rt != TYPE_INTEGER) break;
             bool answer = fast_op::compare_integers(integer::get(left), integer::get(r), cmp);
-            cell::init(left, TYPE_LOGIC);
-            left->w1 = answer;
+            cell::store(left, TYPE_LOGIC, answer, 0, 0);
         }
         op_left = false;
     }
@@ -433,8 +436,7 @@ i32 infix_calls(Cell* left, const Code& code, i32 p) {
                     stack::top = left + 1;
                 } else if (cmp >= 0 && lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
                     bool r = fast_op::compare_integers(integer::get(left), integer::get(left + 1), cmp);
-                    cell::init(left, TYPE_LOGIC);
-                    left->w1 = r;
+                    cell::store(left, TYPE_LOGIC, r, 0, 0);
                     stack::top = left + 1;
                 } else {
                     // Both operands are in place: the ordinary call checks and runs them.
@@ -446,7 +448,7 @@ i32 infix_calls(Cell* left, const Code& code, i32 p) {
                 // call turned tracing on).
                 if (ZIR_LIKELY(!tracing)) {
                     bool more;
-                    p = plain_infix(left, code, p, &more);
+                    p = plain_infix(left, code, p, nullptr, &more);
                     if (!more) return p;
                 }
                 continue;
@@ -460,10 +462,11 @@ i32 infix_calls(Cell* left, const Code& code, i32 p) {
 // The same, the operators that need nothing more taken in one run first;
 // the loop of calls only when an operator is left.
 [[gnu::always_inline]] inline i32 infix(Cell* left, const Code& code, i32 p) {
-    if (!op_at(code, p)) return p;
+    const Cell* op = op_at(code, p);
+    if (!op) return p;
     if (ZIR_LIKELY(!tracing)) {
         bool more;
-        p = plain_infix(left, code, p, &more);
+        p = plain_infix(left, code, p, op, &more);
         if (!more) return p;
     }
     return infix_calls(left, code, p);
@@ -564,7 +567,7 @@ namespace {
     // Nothing allocates until an operator is called: `target` holds.
     bool more = false;
     i32 after = p + 2;
-    if (op_at(code, after)) after = plain_infix(t + 1, code, after, &more);
+    if (const Cell* op = op_at(code, after)) after = plain_infix(t + 1, code, after, op, &more);
     if (ZIR_LIKELY(!more)) {
         *target = t[1];
         if (push) {
@@ -621,10 +624,10 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
         check_machine_stack();
         Cell* left = push ? stack::top : stack::arguments;
         const Cell paren = *cell_at(code, p);
-        stack::mark_body(u32(stack::body_symbol), 0);
-        walk_block(block_code(&paren), true);
-        if (push) stack::unwind_last();
-        else stack::unwind_set_last();
+        // The block's own frame is the only one: closed as a push, its
+        // result cell is the one pushed; chained, the result lands in the
+        // statement's cell.
+        walk_block(block_code(&paren), !push);
         p++;
         return operand_tail(left, code, p, prefix_only, push);
     } catch (const stack::PendingExit&) {
@@ -766,10 +769,8 @@ i32 expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
             break;
         }
         case TYPE_PAREN: {
-            stack::mark_body(u32(stack::body_symbol), 0);
-            eval_block(&value, true);
-            if (push) stack::unwind_last();
-            else stack::unwind_set_last();
+            // As paren_expression: the block's frame only.
+            eval_block(&value, !push);
             p++;
             break;
         }
@@ -1455,74 +1456,183 @@ void run_function(const Cell* fn, u32 owner_ctx, const Cell* name_in, i32 callba
 // literal arguments, an operator's left operand, open and call events), with
 // the same frames, cells, errors and exits. Answers -1, having done nothing,
 // when the argument cache is not built yet or asks for a literal argument.
+// What direct_call needs of an argument cache, worked out once and kept in
+// the unused fourth word of the cache's cell in the function's record (a
+// new cache comes with that word 0, so it is worked out again): the number
+// of entries before the first refinement, the trailing count (a function's
+// locals, a native's refinements), and whether the call can be direct at
+// all (no literal or get argument among the first entries) and whether a
+// function must walk the entries after them (it has refinements).
+//
+// A native's or action's plan goes further: its argument types are copied
+// into a table of the interpreter's, one 64-bit set per argument, and the
+// record's word holds the row. A record is made once per native value and
+// its cache never changes, so the row stays right for as long as the
+// record lives; the call then reads no cell of the cache at all.
+constexpr u32 PLAN_KNOWN = 1u << 31;
+constexpr u32 PLAN_GENERAL = 1u << 30;
+constexpr u32 PLAN_REFINEMENTS = 1u << 29;
+constexpr u32 PLAN_ROW = 1u << 28;
+// A function's: its body is library code; its record names a built-in entry.
+constexpr u32 PLAN_LIBRARY = 1u << 27;
+constexpr u32 PLAN_ENTRY = 1u << 26;
+constexpr u32 PLAN_MAX_LEAD = 0xFF;
+constexpr u32 PLAN_MAX_EXTRA = 0xFFFF;
+constexpr u32 PLAN_ROW_MASK = 0xFFFF;
+
+struct NativePlan {
+    u32 lead;
+    u32 extra;
+    u32 skip;   // bit k: entry k takes no argument (a return: word)
+    u64 types[8];
+};
+constexpr i32 NATIVE_PLAN_ARGS = 8;
+// Natives made by the program beyond this many use the cache itself.
+constexpr i32 NATIVE_PLAN_ROWS = 2048;
+NativePlan native_plans[NATIVE_PLAN_ROWS];
+i32 native_plan_count = 0;
+
+// The refinements of a native called without any: every one unused.
+i32 no_refinements[MAX_REFINEMENTS];
+
+static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
+
+[[gnu::noinline]] u32 make_plan(Cell* cached, bool native) {
+    SeriesBuffer* s = node_buffer(cached->w2);
+    i32 count = cells_in(s);
+    const Cell* e = series::head_cells(s);
+    i32 lead = 0, extra = 0;
+    u32 plan = PLAN_KNOWN;
+    for (; lead < count; lead++) {
+        u32 t = TYPE_OF(e + lead);
+        if (t != TYPE_TYPESET) break;
+        if (arg_mode(e + lead) == 1 || arg_mode(e + lead) == 2) plan |= PLAN_GENERAL;
+    }
+    for (i32 k = lead; k < count; k++) {
+        if (TYPE_OF(e + k) == TYPE_REFINEMENT) plan |= PLAN_REFINEMENTS;
+        if (TYPE_OF(e + k) == TYPE_INTEGER) extra = integer::get(e + k);
+    }
+    if (!native) {
+        // The record never changes once made: its body and entry stay.
+        const Cell* body = cached - 1 + function::RECORD_BODY;
+        const Cell* entry = cached - 1 + function::RECORD_CODE;
+        if (TYPE_OF(body) == TYPE_BLOCK && (node_buffer(body->w2)->flags & SERIES_LIBRARY)) plan |= PLAN_LIBRARY;
+        if (TYPE_OF(entry) == TYPE_INTEGER && integer::get(entry) != 0) plan |= PLAN_ENTRY;
+    }
+    if (u32(lead) > PLAN_MAX_LEAD || extra < 0 || u32(extra) > PLAN_MAX_EXTRA) {
+        plan |= PLAN_GENERAL;
+    } else if (native && !(plan & PLAN_GENERAL) && lead <= NATIVE_PLAN_ARGS && extra <= MAX_REFINEMENTS &&
+               native_plan_count < NATIVE_PLAN_ROWS) {
+        NativePlan& row = native_plans[native_plan_count];
+        row.lead = u32(lead);
+        row.extra = u32(extra);
+        row.skip = 0;
+        for (i32 k = 0; k < lead; k++) {
+            if (arg_mode(e + k) == 3) row.skip |= 1u << k;
+            u64 types = 0;
+            for (u32 t = 0; t < TYPE_TOTAL; t++)
+                if (typeset::has_q(e + k, t)) types |= u64(1) << t;
+            row.types[k] = types;
+        }
+        plan |= PLAN_ROW | u32(native_plan_count++);
+    } else {
+        plan |= u32(lead) | (u32(extra) << 8);
+    }
+    cached->w3 = plan;
+    return plan;
+}
+
+// A native or action by its row: the arguments gathered against the row's
+// types, then its entry called straight away.
+[[gnu::always_inline]] inline i32 native_by_row(Cell* slot, const Code& code, i32 p, const Cell* name, u32 plan) {
+    const NativePlan& row = native_plans[plan & PLAN_ROW_MASK];
+    const i32 start = p;
+    const i32 lead = i32(row.lead);
+    for (i32 k = 0; k < lead; k++) {
+        if (row.skip & (1u << k)) continue;
+        if (ZIR_UNLIKELY(p >= end_of(code))) no_arg(slot, name, k);
+        p = expression_at(code, p, false, true, false);
+        if (ZIR_UNLIKELY(stack::pending != 0)) return p;
+        u32 t = stack::top_type();
+        if (ZIR_UNLIKELY(t >= 64 || !((row.types[k] >> t) & 1))) expect_arg(slot, name, k, t);
+    }
+    if (ZIR_UNLIKELY(tracing)) {
+        Cell fn = *slot;
+        trace_event(EVENT_CALL, &code, start, name, &fn);
+    }
+    u32 n = slot->w1;
+    if (TYPE_OF(slot) == TYPE_ACTION) {
+        action::Generic entry = n >= 1 && n <= ACTION_SLOTS ? actions::table[n - 1] : nullptr;
+        if (!entry) fire(ERR_INTERNAL, "not-done");
+        reinterpret_cast<action::StackEntry>(entry)(no_refinements);
+    } else {
+        action::Generic entry = n >= 1 && n <= u32(natives::NATIVES_SIZE) ? natives::table[n - 1] : nullptr;
+        if (!entry) fire(ERR_INTERNAL, "not-done");
+        reinterpret_cast<natives::Entry>(entry)(0, no_refinements);
+    }
+    return p;
+}
+
 i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word) {
-    u32 cache;
-    i32 count, first_refinement;
+    u32 cache, plan;
+    const bool native = TYPE_OF(slot) != TYPE_FUNCTION;
+    Cell body;
     {
-        const Cell* cached = series::head_cells(node_buffer(slot->w3)) + 1;
+        Cell* cached = series::head_cells(node_buffer(slot->w3)) + 1;
         if (TYPE_OF(cached) != TYPE_BLOCK) return -1;
         cache = cached->w2;
-        SeriesBuffer* s = node_buffer(cache);
-        count = cells_in(s);
-        const Cell* e = series::head_cells(s);
-        for (first_refinement = 0; first_refinement < count; first_refinement++, e++) {
-            u32 t = TYPE_OF(e);
-            if (t == TYPE_REFINEMENT) break;
-            if (t == TYPE_TYPESET && (arg_mode(e) == 1 || arg_mode(e) == 2)) return -1;
-        }
+        plan = cached->w3;
+        if (ZIR_UNLIKELY(!(plan & PLAN_KNOWN))) plan = make_plan(cached, native);
+        if (ZIR_UNLIKELY(plan & PLAN_GENERAL)) return -1;
+        // (A native's record has no body: the cell is not read then.)
+        body = cached[function::RECORD_BODY - 1];
     }
-    const bool native = TYPE_OF(slot) != TYPE_FUNCTION;
     Cell name = *word;
     name.header &= ~FLAG_NEW_LINE;
-    if (native) {
+    if (plan & PLAN_ROW) {
         stack::mark_body(name.w2, name.w1);
-    } else {
-        // Library functions leave the frames compiled code left.
-        const Cell* body = function::record_cell(slot, function::RECORD_BODY);
-        bool library = TYPE_OF(body) == TYPE_BLOCK && (node_buffer(body->w2)->flags & SERIES_LIBRARY);
-        stack::mark(name.w2, name.w1, library ? stack::FRAME_FUNCTION : stack::FLAGS_CALL);
+        p = native_by_row(slot, code, p, &name, plan);
+        goto close;
     }
-    const i32 start = p;
-    // The locals of a function (with its /local cell), the refinements of a native.
-    i32 extra = 0;
-    for (i32 k = 0; k < count; k++) {
-        // Read before the argument is evaluated: that may move the cache.
-        const Cell e = *block::cell_at(cache, k);
-        switch (TYPE_OF(&e)) {
-            case TYPE_TYPESET:
-                if (arg_mode(&e) == 3) break;
-                if (k > first_refinement) {
-                    if (!native) stack::push(&none::value);
-                    break;
-                }
-                if (ZIR_UNLIKELY(p >= end_of(code))) no_arg(slot, &name, k);
-                p = expression_at(code, p, false, true, false);
-                if (ZIR_UNLIKELY(stack::pending != 0)) goto close;
-                if (ZIR_UNLIKELY(!typeset::has_q(&e, stack::top_type()))) expect_arg(slot, &name, k, stack::top_type());
-                break;
-            case TYPE_REFINEMENT:
-                if (!native) stack::push(&logic::false_value);
-                break;
-            case TYPE_INTEGER:
-                extra = integer::get(&e);
-                break;
-            default:
-                break;
+    {
+        const i32 lead = i32(plan & PLAN_MAX_LEAD);
+        i32 extra = i32((plan >> 8) & PLAN_MAX_EXTRA);
+        if (native) {
+            stack::mark_body(name.w2, name.w1);
+        } else {
+            // Library functions leave the frames compiled code left.
+            stack::mark(name.w2, name.w1, (plan & PLAN_LIBRARY) ? stack::FRAME_FUNCTION : stack::FLAGS_CALL);
         }
-    }
-    if (native) {
-        native_entry(slot, code, start, &name, extra);
-    } else {
-        if (extra > 0) function::push_unused_refinement(extra);
-        if (ZIR_UNLIKELY(tracing)) {
-            Cell fn = *slot;
-            trace_event(EVENT_CALL, &code, start, &name, &fn);
+        const i32 start = p;
+        for (i32 k = 0; k < lead; k++) {
+            // Read before the argument is evaluated: that may move the cache.
+            const Cell e = *block::cell_at(cache, k);
+            if (arg_mode(&e) == 3) continue;
+            if (ZIR_UNLIKELY(p >= end_of(code))) no_arg(slot, &name, k);
+            p = expression_at(code, p, false, true, false);
+            if (ZIR_UNLIKELY(stack::pending != 0)) goto close;
+            if (ZIR_UNLIKELY(!typeset::has_q(&e, stack::top_type()))) expect_arg(slot, &name, k, stack::top_type());
         }
-        const Cell* entry = function::record_cell(slot, function::RECORD_CODE);
-        if (ZIR_UNLIKELY(TYPE_OF(entry) == TYPE_INTEGER && integer::get(entry) != 0))
-            run_function(slot, 0, &name, 0);
-        else
-            run_body(slot, function::record_cell(slot, function::RECORD_BODY), &name);
+        // A function's refinements are unused: false, their arguments none.
+        if (!native && (plan & PLAN_REFINEMENTS)) {
+            i32 count = block::cell_count(node_buffer(cache));
+            for (i32 k = lead; k < count; k++) {
+                const Cell* e = block::cell_at(cache, k);
+                if (TYPE_OF(e) == TYPE_REFINEMENT) stack::push(&logic::false_value);
+                else if (TYPE_OF(e) == TYPE_TYPESET && arg_mode(e) != 3) stack::push(&none::value);
+            }
+        }
+        if (native) {
+            native_entry(slot, code, start, &name, extra);
+        } else {
+            if (extra > 0) function::push_unused_refinement(extra);
+            if (ZIR_UNLIKELY(tracing)) {
+                Cell fn = *slot;
+                trace_event(EVENT_CALL, &code, start, &name, &fn);
+            }
+            if (ZIR_UNLIKELY(plan & PLAN_ENTRY)) run_function(slot, 0, &name, 0);
+            else run_body(slot, &body, &name);
+        }
     }
 close:
     if (push) stack::unwind_last();
@@ -1762,6 +1872,7 @@ void init() {
     lexer::call_callback = lexer_hook;
     zir::raise_hook = interpreter::raise_hook;
     if (!machine_limit) set_machine_stack();
+    for (i32& r : no_refinements) r = -1;
 }
 
 int report_uncaught(const LanguageError& e) {

@@ -74,9 +74,10 @@ i32 hash_stub(const u8* data, i64 length, i32 size);
 
 namespace crypto {
 
-// Fetches the digest implementations from libcrypto once; start-up calls it,
-// and the first digest does when it has not been called. A digest that cannot
-// be fetched is reported when it is asked for.
+// Fetches the digest implementations from libcrypto once: the first digest
+// calls it (fetching takes a quarter of a start-up's instructions, so a run
+// that computes none skips it). A digest that cannot be fetched is reported
+// when it is asked for.
 void acquire_context();
 
 // The digest of `code` (checksum::CODE_MD5..CODE_SHA512) of the data into

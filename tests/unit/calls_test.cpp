@@ -64,6 +64,30 @@ TEST_F(Calls, ArgumentErrors) {
     EXPECT_EQ(eval_mold("zz-typed 1 [s]"), "1");
 }
 
+// Natives and actions called by a word check their arguments against the
+// interpreter's table of their types, with the errors and results of the
+// general call.
+TEST_F(Calls, NativeArgumentChecksByWord) {
+    struct Case {
+        const char* by_word;
+        const char* report;
+    } cases[] = {
+        {"reflect [a] [5]", "*** Script Error: reflect does not allow block! for its field argument"},
+        {"append 1 2", "*** Script Error: append does not allow integer! for its series argument"},
+        {"(append [])", "*** Script Error: append is missing its value argument"},
+        {"either 1 [2]", "*** Script Error: either is missing its false-blk argument"},
+        {"either true 1 [2]", "*** Script Error: either does not allow integer! for its true-blk argument"},
+    };
+    for (const Case& c : cases) {
+        std::string r = eval_report(c.by_word);
+        EXPECT_EQ(r.substr(0, r.find('\n')), c.report) << c.by_word;
+    }
+    EXPECT_EQ(eval_mold("append [1] 2"), "[1 2]");
+    EXPECT_EQ(eval_mold("reduce [either 1 > 2 [3] [4] if 1 < 2 [5] unless true [6]]"), "[4 5 none]");
+    // A row is made once per native record: many natives called in turn keep theirs.
+    EXPECT_EQ(eval_mold("x: 0 repeat i 50 [x: x + length? append copy [] i x: add x 1] x"), "100");
+}
+
 TEST_F(Calls, FunctionRefinementsFromPaths) {
     def("zz-r", "[a /plus b /twice]", "[if twice [a: a * 2] either-plus a b plus]");
     def("either-plus", "[a b p]", "[if p [return a + b] a]");
