@@ -22,11 +22,13 @@ enum SeriesOp : i32 {
     SERIES_TAIL,
 };
 
-// The inline arithmetic (MathOp add, subtract, multiply, or, and, xor) of
-// `left` and `right` into `left`, as the actions compute it: integers (an add,
-// subtract or multiply that leaves 32 bits gives the float! of the exact
-// operands), and two floats for add, subtract and multiply. False, with
-// `left` untouched, for any other operands.
+// The inline arithmetic (MathOp add, subtract, multiply, divide, remainder,
+// or, and, xor) of `left` and `right` into `left`, as the actions compute it:
+// integers (an add, subtract or multiply that leaves 32 bits gives the
+// float! of the exact operands; a quotient that is not whole gives a float!; a zero divisor, or
+// -1 under the smallest integer, is left to the action's error), and add,
+// subtract and multiply of two floats or of a float and an integer. False,
+// with `left` untouched, for any other operands.
 inline bool math_in_place(Cell* left, const Cell* right, i32 op) {
     u32 lt = TYPE_OF(left), rt = TYPE_OF(right);
     if (lt == TYPE_INTEGER && rt == TYPE_INTEGER) {
@@ -36,6 +38,12 @@ inline bool math_in_place(Cell* left, const Cell* right, i32 op) {
             case MATH_ADD: overflow = __builtin_add_overflow(a, b, &r); break;
             case MATH_SUBTRACT: overflow = __builtin_sub_overflow(a, b, &r); break;
             case MATH_MULTIPLY: overflow = __builtin_mul_overflow(a, b, &r); break;
+            case MATH_DIVIDE:
+            case MATH_REMAINDER:
+                // The divisors the core refuses are left to the action's error.
+                if (b == 0 || (b == -1 && a == INT32_MIN)) return false;
+                overflow = true;   // the core: an inexact quotient is a float!
+                break;
             default: overflow = true;   // the bit operations: the core
         }
         // The core turns an overflow into the float! of the exact operands.
@@ -43,9 +51,14 @@ inline bool math_in_place(Cell* left, const Cell* right, i32 op) {
         else cell::store(left, left->header, left->w1, u32(r), left->w3);
         return true;
     }
-    if (lt == TYPE_FLOAT && rt == TYPE_FLOAT && op <= MATH_MULTIPLY) {
-        u64 bits = std::bit_cast<u64>(float_::do_math_op(float_::get(left), float_::get(right), op));
-        cell::store(left, left->header, 0, u32(bits), u32(bits >> 32));
+    // A float with a float or an integer, either way round: the integer is
+    // taken as the double it equals, and the result is a float! keeping the
+    // left cell's flags.
+    if (op <= MATH_MULTIPLY && (lt == TYPE_FLOAT || lt == TYPE_INTEGER) && (rt == TYPE_FLOAT || rt == TYPE_INTEGER)) {
+        double a = lt == TYPE_FLOAT ? float_::get(left) : double(integer::get(left));
+        double b = rt == TYPE_FLOAT ? float_::get(right) : double(integer::get(right));
+        u64 bits = std::bit_cast<u64>(float_::do_math_op(a, b, op));
+        cell::store(left, (left->header & ~TYPE_MASK) | TYPE_FLOAT, 0, u32(bits), u32(bits >> 32));
         return true;
     }
     return false;

@@ -302,6 +302,8 @@ inline i32 fast_math_op(const Cell* op) {
         case ACT_ADD: return MATH_ADD;
         case ACT_SUBTRACT: return MATH_SUBTRACT;
         case ACT_MULTIPLY: return MATH_MULTIPLY;
+        case ACT_DIVIDE: return MATH_DIVIDE;
+        case ACT_REMAINDER: return MATH_REMAINDER;
         case ACT_AND_T: return MATH_AND;
         case ACT_OR_T: return MATH_OR;
         case ACT_XOR_T: return MATH_XOR;
@@ -354,12 +356,12 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
 
 // The operators after the value at `left` that cannot fail nor call
 // anything: integer and float arithmetic and integer comparison (see
-// fast_math_op, fast_compare_op) whose right operand is a number written or
-// held by a word. Answers the position of the first operator that needs
-// more (a call, a right operand to evaluate; `more` is then set), or of
-// whatever ends the operators. Nothing here allocates, so one read of the
-// buffer serves the whole run. Only while tracing is off: no events are
-// sent.
+// fast_math_op, fast_compare_op) whose right operand is a number written,
+// held by a word or read by a short path (short_path_value). Answers the
+// position of the first operator that needs more (a call, a right operand
+// to evaluate; `more` is then set), or of whatever ends the operators.
+// Nothing here allocates, so one read of the buffer serves the whole run.
+// Only while tracing is off: no events are sent.
 // `op` is the operator at `p` when the caller has looked it up (null
 // otherwise).
 [[gnu::noinline]] i32 plain_infix(Cell* left, const Code& code, i32 p, const Cell* op, bool* more) {
@@ -381,6 +383,9 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
         const Cell* r = c + 1;
         if (TYPE_OF(r) == TYPE_WORD) {
             r = word_slot(g, r);
+            if (!r) break;
+        } else if (TYPE_OF(r) == TYPE_PATH) {
+            r = short_path_value(r, false);
             if (!r) break;
         }
         u32 lt = TYPE_OF(left), rt = TYPE_OF(r);
@@ -420,7 +425,9 @@ i32 infix_calls(Cell* left, const Code& code, i32 p) {
                 // evaluated, in a frame named by the operator as the call
                 // would fetch it (an error there names the operator).
                 const Cell* r = cell_at(code, p + 1);
-                const Cell* rv = TYPE_OF(r) == TYPE_WORD ? word_slot(r) : r;
+                const Cell* rv = TYPE_OF(r) == TYPE_WORD   ? word_slot(r)
+                                 : TYPE_OF(r) == TYPE_PATH ? short_path_value(r, false)
+                                                           : r;
                 if (rv && (TYPE_OF(rv) == TYPE_INTEGER || TYPE_OF(rv) == TYPE_FLOAT)) {
                     left[1] = *rv;
                     stack::top = left + 2;
@@ -605,7 +612,9 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
     try {
         check_machine_stack();
         Cell* left = push ? stack::top : stack::arguments;
-        const Cell word = *cell_at(code, p);
+        // A function value written in the code itself is called unnamed.
+        const Cell* at = cell_at(code, p);
+        const Cell word = TYPE_OF(at) == TYPE_WORD ? *at : anon_word;
         Cell* slot = stack::push(fn);
         i32 after = TYPE_OF(slot) == TYPE_ROUTINE ? -1 : direct_call(slot, code, p + 1, push, &word);
         if (after < 0) after = eval_code(slot, code, p + 1, push, nullptr, 0, &word, slot, 0, 0);
@@ -678,6 +687,14 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
             if (!v) return expression_caught(code, p, prefix_only, push, fv);
             if (callable_q(TYPE_OF(v))) return word_call(code, p, prefix_only, push, v);
             if (!plain_q(TYPE_OF(v))) return expression_caught(code, p, prefix_only, push, fv);
+        } else if (TYPE_OF(c) == TYPE_GET_WORD) {
+            // Whatever the word holds, unset! and functions included.
+            v = word_slot(c);
+            if (!v) return expression_caught(code, p, prefix_only, push, fv);
+        } else if (callable_q(TYPE_OF(c)) && !fv) {
+            // A function value put into the code (as the library's
+            // templates do): called unnamed, as the full path calls it.
+            return word_call(code, p, prefix_only, push, c);
         } else {
             v = plain_operand(c);
         }
@@ -900,30 +917,34 @@ inline void check(const Call& c, i32 k, const Cell* value) {
 }
 
 // Pushes one argument taken as written (get-word! and lit-word! arguments).
-void fetch_literal(Call& c, u32 mode, const Code& code) {
-    const Cell v = *cell_at(code, c.p);
-    if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_FETCH, &code, c.p, &v, &v);
-    c.p++;
+// Pushes a literal (mode 2) or get (mode 1) argument from the code at `p`;
+// answers the position after it.
+i32 fetch_literal_at(const Code& code, i32 p, u32 mode) {
+    const Cell v = *cell_at(code, p);
+    if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_FETCH, &code, p, &v, &v);
+    p++;
     if (mode == 2) {
         switch (TYPE_OF(&v)) {
             case TYPE_PAREN:
                 stack::mark_body(u32(stack::anon_symbol), 0);
                 eval_block(&v, true);
                 stack::unwind_last();
-                return;
+                return p;
             case TYPE_GET_WORD:
                 stack::push(context::get(&v));
-                return;
+                return p;
             case TYPE_GET_PATH:
-                c.p = eval_path(&v, code, c.p, false, true, true, false, nullptr);
-                return;
+                return eval_path(&v, code, p, false, true, true, false, nullptr);
             default:
                 break;
         }
     }
     stack::push(&v);
-    if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &code, c.p - 1, &v, &v);
+    if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &code, p - 1, &v, &v);
+    return p;
 }
+
+void fetch_literal(Call& c, u32 mode, const Code& code) { c.p = fetch_literal_at(code, c.p, mode); }
 
 // Pushes the argument of cache cell k from the code.
 [[gnu::always_inline]] inline void fetch(Call& c, i32 k, u32 mode) {
@@ -1483,7 +1504,9 @@ constexpr u32 PLAN_ROW_MASK = 0xFFFF;
 struct NativePlan {
     u32 lead;
     u32 extra;
-    u32 skip;   // bit k: entry k takes no argument (a return: word)
+    u32 skip;      // bit k: entry k takes no argument (a return: word)
+    u32 literal;   // bit k: argument k is taken as written (its mode in modes)
+    u8 modes[8];
     u64 types[8];
 };
 constexpr i32 NATIVE_PLAN_ARGS = 8;
@@ -1503,10 +1526,11 @@ static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
     const Cell* e = series::head_cells(s);
     i32 lead = 0, extra = 0;
     u32 plan = PLAN_KNOWN;
+    bool literal = false;
     for (; lead < count; lead++) {
         u32 t = TYPE_OF(e + lead);
         if (t != TYPE_TYPESET) break;
-        if (arg_mode(e + lead) == 1 || arg_mode(e + lead) == 2) plan |= PLAN_GENERAL;
+        if (arg_mode(e + lead) == 1 || arg_mode(e + lead) == 2) literal = true;
     }
     for (i32 k = lead; k < count; k++) {
         if (TYPE_OF(e + k) == TYPE_REFINEMENT) plan |= PLAN_REFINEMENTS;
@@ -1521,20 +1545,25 @@ static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
     }
     if (u32(lead) > PLAN_MAX_LEAD || extra < 0 || u32(extra) > PLAN_MAX_EXTRA) {
         plan |= PLAN_GENERAL;
-    } else if (native && !(plan & PLAN_GENERAL) && lead <= NATIVE_PLAN_ARGS && extra <= MAX_REFINEMENTS &&
+    } else if (native && lead <= NATIVE_PLAN_ARGS && extra <= MAX_REFINEMENTS &&
                native_plan_count < NATIVE_PLAN_ROWS) {
         NativePlan& row = native_plans[native_plan_count];
         row.lead = u32(lead);
         row.extra = u32(extra);
-        row.skip = 0;
+        row.skip = row.literal = 0;
         for (i32 k = 0; k < lead; k++) {
-            if (arg_mode(e + k) == 3) row.skip |= 1u << k;
+            u32 mode = arg_mode(e + k);
+            row.modes[k] = u8(mode);
+            if (mode == 3) row.skip |= 1u << k;
+            if (mode == 1 || mode == 2) row.literal |= 1u << k;
             u64 types = 0;
             for (u32 t = 0; t < TYPE_TOTAL; t++)
                 if (typeset::has_q(e + k, t)) types |= u64(1) << t;
             row.types[k] = types;
         }
         plan |= PLAN_ROW | u32(native_plan_count++);
+    } else if (literal) {
+        plan |= PLAN_GENERAL;
     } else {
         plan |= u32(lead) | (u32(extra) << 8);
     }
@@ -1551,7 +1580,8 @@ static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
     for (i32 k = 0; k < lead; k++) {
         if (row.skip & (1u << k)) continue;
         if (ZIR_UNLIKELY(p >= end_of(code))) no_arg(slot, name, k);
-        p = expression_at(code, p, false, true, false);
+        if (ZIR_UNLIKELY(row.literal & (1u << k))) p = fetch_literal_at(code, p, row.modes[k]);
+        else p = expression_at(code, p, false, true, false);
         if (ZIR_UNLIKELY(stack::pending != 0)) return p;
         u32 t = stack::top_type();
         if (ZIR_UNLIKELY(t >= 64 || !((row.types[k] >> t) & 1))) expect_arg(slot, name, k, t);

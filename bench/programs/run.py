@@ -11,7 +11,8 @@ over, so that a change of the machine's load falls on all three alike; the
 table gives each one's median wall time, start-up included, and the ratios
 Zir time / Lua time and Zir time / Python time (above 1: Zir is slower).
 
-The programs that read input (parse_text, load_values) get the path of a
+The programs that read input (parse_text, parse_lines, parse_count,
+load_values) get the path of a
 file as their one argument; the files are written once, from a fixed seed,
 into a temporary folder. Two start-up rows close the table: from exec to the
 first output of a one-expression script (`print 1`, `print(1)`), and from
@@ -32,6 +33,8 @@ RUNS = 5
 STARTUP_RUNS = 21
 PEERS = ("zir", "python3", "lua5.4")
 DATA_FILE = {"zir": "data.zir", "python3": "data.json", "lua5.4": "data.lua"}
+# The programs that read the 10 MB text.
+TEXT_PROGRAMS = ("parse_text", "parse_lines", "parse_count")
 TEXT_BYTES = 10 * 1000 * 1000
 DATA_BYTES = 10 * 1000 * 1000
 
@@ -109,7 +112,7 @@ def write_data(folder):
 
 
 def arguments(name, peer, folder):
-    if name == "parse_text":
+    if name in TEXT_PROGRAMS:
         return [os.path.join(folder, "text.txt")]
     if name == "load_values":
         return [os.path.join(folder, DATA_FILE[peer])]
@@ -185,7 +188,7 @@ def main():
     print("%-18s %10s %10s %10s %9s %9s" % ("program", "zir", "python3", "lua5.4", "zir/lua", "zir/py"))
     failed = False
     with tempfile.TemporaryDirectory() as folder:
-        if "parse_text" in names:
+        if any(n in TEXT_PROGRAMS for n in names):
             write_text(os.path.join(folder, "text.txt"))
         if "load_values" in names:
             write_data(folder)
