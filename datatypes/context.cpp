@@ -14,6 +14,7 @@ namespace zir {
 namespace context {
 
 u32 global = 0;
+u32 global_values = 0;
 i32 self_symbol = 0;
 OnSet on_set = nullptr;
 
@@ -249,7 +250,7 @@ Cell* bind(Cell* block, u32 ctx, bool self) {
 
 // --- Values -------------------------------------------------------------------
 
-Cell* get_in(const Cell* word, u32 ctx) {
+Cell* find_value(const Cell* word, u32 ctx) {
     i32 slot = i32(word->w3);
     if (ZIR_UNLIKELY(slot < 0 || ctx == 0)) {
         if (slot < 0 && word->w1 && i32(word->w2) == self_symbol) return owner_of(word->w1);
@@ -306,6 +307,12 @@ Cell* store(const Cell* word, const Cell* value, u32 ctx, bool events) {
 }  // namespace
 
 Cell* set_in(Cell* word, const Cell* value, u32 ctx, bool events) {
+    if (ZIR_LIKELY(ctx == word->w1)) {
+        if (Cell* cell = plain_value_cell(word)) {
+            *cell = *value;
+            return cell;
+        }
+    }
     if (ZIR_UNLIKELY(ctx == 0)) fire(ERR_SCRIPT, "not-defined", word);
     if (ZIR_UNLIKELY(i32(word->w3) < 0)) {
         // Adding the word may move the buffers that hold the word and the value.
@@ -365,7 +372,9 @@ void init_global() {
         registered = true;
     }
     global = 0;
+    global_values = 0;
     global = create(GLOBAL_SLOTS, false, false, 0, KIND_GLOBAL);
+    global_values = cell_of(global)->w2;
     self_symbol = symbol::make("self");
 }
 

@@ -45,6 +45,9 @@ constexpr u32 WORD_CHANGED = 0x2000;
 constexpr i32 GLOBAL_SLOTS = 4000;
 
 extern u32 global;        // node of the global context
+// Node of the global context's values block: it never changes (the block
+// grows in place), so global words may skip the context's own cell.
+extern u32 global_values;
 extern i32 self_symbol;   // symbol id of `self`
 
 // Called when a field of an object with change handlers is set with events
@@ -129,11 +132,41 @@ Cell* bind(Cell* block, u32 ctx, bool self);
 
 // --- Values -------------------------------------------------------------------
 
+// The value cell of a bound word whose slot is known: null when the word is
+// unbound or not looked up yet, its function is not running, or the slot is
+// not there (`get` and `set` then report it); with `plain_only`, null too
+// for an object's field, whose changes are tracked. Nothing is allocated.
+inline Cell* value_cell_q(const Cell* word, bool plain_only) {
+    u32 ctx = word->w1;
+    u32 slot = word->w3;
+    if (ZIR_UNLIKELY(ctx == 0)) return nullptr;
+    if (ctx == global) {
+        // A slot of -1 fails the unsigned test.
+        SeriesBuffer* v = node_buffer(global_values);
+        return ZIR_LIKELY(slot < u32(series::length_of(v))) ? series::head_cells(v) + slot : nullptr;
+    }
+    if (ZIR_UNLIKELY(i32(slot) < 0)) return nullptr;
+    Cell* c = cell_of(ctx);
+    if (plain_only && ZIR_UNLIKELY(kind_of(c) == KIND_OBJECT)) return nullptr;
+    if (c->header & ON_STACK) {
+        Cell* first = stack_values(c);
+        return first ? first + slot : nullptr;
+    }
+    SeriesBuffer* v = node_buffer(c->w2);
+    return ZIR_LIKELY(slot < u32(series::length_of(v))) ? series::head_cells(v) + slot : nullptr;
+}
 // The value cell of a word in a context. A word with slot -1 answers the
 // owner of its context when it is `self`, and raises `script no-value`
 // otherwise; a function context whose function is not running raises
-// `script not-in-context`.
-Cell* get_in(const Cell* word, u32 ctx);
+// `script not-in-context`. (find_value is the whole of it; get_in first
+// tries the common case inline.)
+Cell* find_value(const Cell* word, u32 ctx);
+inline Cell* get_in(const Cell* word, u32 ctx) {
+    if (ZIR_LIKELY(ctx == word->w1)) {
+        if (Cell* v = value_cell_q(word, false)) return v;
+    }
+    return find_value(word, ctx);
+}
 inline Cell* get(const Cell* word) { return get_in(word, word->w1); }
 // Stores a copy of the value as the word's value in a context and answers the
 // cell written. A word with slot -1 is looked up first (the slot found is
@@ -142,6 +175,9 @@ inline Cell* get(const Cell* word) { return get_in(word, word->w1); }
 // with change handlers, the owner hears of the change (see `on_set`). A
 // function context whose function is not running raises `script not-defined`.
 Cell* set_in(Cell* word, const Cell* value, u32 ctx, bool events);
+// The value cell a word's value may be written into as it is, which is all
+// `set` would do: a word of the global context or of a running function.
+inline Cell* plain_value_cell(const Cell* word) { return value_cell_q(word, true); }
 inline Cell* set(Cell* word, const Cell* value) { return set_in(word, value, word->w1, true); }
 // The value cell of a symbol in a context (twins match); a function context
 // stands for the global context here. An absent symbol raises `script no-value`.

@@ -23,17 +23,11 @@ Cell* make_in(Cell* block, bool v) { return memory::make_scalar_in(block, TYPE_L
 
 namespace {
 
-inline bool falsy(const Cell* c) {
-    u32 t = TYPE_OF(c);
-    return t == TYPE_NONE || (t == TYPE_LOGIC && c->w1 == 0);
-}
+inline bool falsy(const Cell* c) { return falsy_q(c); }
 
 }  // namespace
 
-bool truthy_q(const Cell* c, bool check_unset, const Cell* word) {
-    if (check_unset && TYPE_OF(c) == TYPE_UNSET) fire(ERR_SCRIPT, "no-value", word);
-    return !falsy(c);
-}
+void fire_no_value(const Cell* word) { fire(ERR_SCRIPT, "no-value", word); }
 
 bool true_q() {
     if (TYPE_OF(stack::arguments) == TYPE_UNSET) fire(ERR_SCRIPT, "no-return");

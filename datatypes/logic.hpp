@@ -21,7 +21,15 @@ Cell* make_in(Cell* block, bool v);
 
 // False only for none and false. With `check_unset`, an unset value raises
 // `script no-value` naming `word`.
-bool truthy_q(const Cell* c, bool check_unset, const Cell* word);
+inline bool falsy_q(const Cell* c) {
+    u32 t = TYPE_OF(c);
+    return t == TYPE_NONE || (t == TYPE_LOGIC && c->w1 == 0);
+}
+[[noreturn]] void fire_no_value(const Cell* word);
+inline bool truthy_q(const Cell* c, bool check_unset, const Cell* word) {
+    if (check_unset && ZIR_UNLIKELY(TYPE_OF(c) == TYPE_UNSET)) fire_no_value(word);
+    return !falsy_q(c);
+}
 // The result slot's truth; unset raises `script no-return`.
 bool true_q();
 bool false_q();

@@ -2,6 +2,8 @@
 // entries are in action_entries.cpp, the specs and words in action_specs.cpp.
 #include "evaluator/actions.hpp"
 
+#include "evaluator/fast_op.hpp"
+
 #include "datatypes/block.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/error.hpp"
@@ -97,6 +99,16 @@ i32 compare_typed(const Cell* value, const Cell* other, i32 op) {
 
 bool compare(const Cell* value, const Cell* other, i32 op) {
     if ((op > COMP_GREATER_EQUAL && op < COMP_SAME) || op < 0 || op > COMP_FIND) ZIR_FAULT(runtime::FAULT_NO_SWITCH);
+    // Two integers, and a datatype against anything for equality (the
+    // predicates of the library compare type? with a datatype), at once: the
+    // answers of their datatypes' own comparisons.
+    u32 ta = TYPE_OF(value);
+    if (ta == TYPE_INTEGER && TYPE_OF(other) == TYPE_INTEGER && op <= COMP_GREATER_EQUAL)
+        return fast_op::compare_integers(integer::get(value), integer::get(other), op);
+    if (ta == TYPE_DATATYPE && equality_op_q(op)) {
+        bool same = TYPE_OF(other) == TYPE_DATATYPE && other->w1 == value->w1;
+        return op == COMP_NOT_EQUAL ? !same : same;
+    }
     // The comparison may allocate and move the buffers the operands lie in:
     // the error reports the values as they were given.
     const Cell a = *value, b = *other;

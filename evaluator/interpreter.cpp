@@ -81,9 +81,9 @@ inline void put_result(const Cell* value, bool push) {
 
 inline i32 resolved(const Cell* c) { return symbol::resolve(i32(c->w2)); }
 
-// The values block of the global context: its node never changes (the block
-// grows in place), so global words skip the context's own cell.
-u32 global_values = 0;
+// Global words skip the context's own cell: its values block keeps its node
+// (context::global_values).
+using context::global_values;
 
 // Words are read on every step: inlined here (word_value_q for the rest).
 inline Cell* word_slot(const Cell* word) {
@@ -1889,7 +1889,6 @@ void init() {
     auto w = [](const char* spelling) { return symbol::resolve(symbol::make(spelling)); };
     words = Words{w("system"), w("system-global"), symbol::make("set-path"), w("local"), w("return"), w("any-type!")};
     word::make_at(stack::anon_symbol, &anon_word);
-    global_values = context::cell_of(context::global)->w2;
     cell::init(&code_position, TYPE_UNSET);
     cell::init(&tracer, TYPE_NONE);
     tracing = trace_allowed = held = false;

@@ -133,6 +133,10 @@ void set_loop_words(const Cell* words, const Cell* value, i32 n, bool any, bool 
         if (some && TYPE_OF(&v) == TYPE_NONE) continue;
         Cell w = element(words, i);
         if (!loop_word_q(TYPE_OF(&w))) fire(ERR_SCRIPT, "invalid-arg", &w);
+        if (Cell* cell = context::plain_value_cell(&w)) {
+            *cell = v;   // nothing to hear of the change, nothing allocated
+            continue;
+        }
         collector::RootCell held(v);
         context::set(&w, held.get());
     }

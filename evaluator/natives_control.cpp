@@ -26,7 +26,7 @@ using interpreter::eval_block;
 
 inline Cell* arg(i32 i) { return stack::arguments + i; }
 
-inline bool falsy_q(const Cell* c) { return !logic::truthy_q(c, false, nullptr); }
+using logic::falsy_q;
 
 // Evaluates the block held by a stack cell; its value goes to the result cell.
 inline void run(const Cell* block) {

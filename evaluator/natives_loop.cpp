@@ -94,7 +94,15 @@ inline bool guarded(Step step, bool* result) {
     }
 }
 
-void set_word(Cell* word, const Cell* value) {
+// Sets a loop word. A word of the global context or of a running function
+// takes the value by a plain write; anything else (an object's field, a word
+// to be looked up or added) may allocate or run a change handler, so the
+// value is held for it.
+inline void set_word(Cell* word, const Cell* value) {
+    if (Cell* cell = context::plain_value_cell(word)) {
+        *cell = *value;
+        return;
+    }
     collector::RootCell held(*value);
     context::set(word, held.get());
 }
@@ -110,10 +118,17 @@ bool more_items_q(const Cell* series) {
 
 bool foreach_next() {
     Cell* series = stack::arguments - 2;
-    if (!more_items_q(series)) return false;
     Cell value;
-    if (TYPE_OF(series) == TYPE_BLOCK) value = *block::cell_at(series->w2, series::head_index(series));
-    else value = pick_element(series, 1);
+    if (TYPE_OF(series) == TYPE_BLOCK) {
+        // The buffer is looked up once for the test and the read.
+        SeriesBuffer* b = series::buffer_of(series);
+        i32 at = series::head_index(series);
+        if (at >= block::cell_count(b)) return false;
+        value = series::head_cells(b)[at];
+    } else {
+        if (!more_items_q(series)) return false;
+        value = pick_element(series, 1);
+    }
     cell::clear_new_line(&value);
     series->w1++;
     set_word(stack::arguments - 1, &value);
@@ -290,18 +305,23 @@ i32 repeat_star(i32 check, const i32* r) {
     const stack::Frame* frame = open_loop();
     for (i32 i = 1;; i++) {
         counter->w2 = u32(i);
-        bool unused;
-        if (!guarded(
-                [&] {
-                    set_word(word, counter);
-                    return true;
-                },
-                &unused)) {
-            if (outcome(frame) >= BROKE) break;
-        } else if (run_body(&body, frame) >= BROKE) {
-            break;
+        Outcome o;
+        if (Cell* cell = context::plain_value_cell(word)) {
+            // No code runs while the word is set: no exit to watch for.
+            *cell = *counter;
+            o = run_body(&body, frame);
+        } else {
+            bool unused;
+            o = guarded(
+                    [&] {
+                        set_word(word, counter);
+                        return true;
+                    },
+                    &unused)
+                    ? run_body(&body, frame)
+                    : outcome(frame);
         }
-        if (i == n) break;
+        if (ZIR_UNLIKELY(o >= BROKE) || i == n) break;
     }
     stack::unwind_set_last();
     return 0;

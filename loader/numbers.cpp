@@ -57,6 +57,28 @@ bool text_to_double(const u8* p, const u8* end, int extra, double* out) {
     return unconsumed == 0;
 }
 
+// Plain decimal text, [+-]digits.digits with 15 digits at most: the digits
+// read as an integer and the power of ten they are divided by are both exact
+// doubles, so one division gives the correctly rounded value, which is what
+// the general reader answers. False for any other text.
+bool plain_decimal(const u8* p, const u8* end, double* out) {
+    static constexpr double powers[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    bool negative = p < end && *p == '-';
+    if (p < end && (*p == '+' || *p == '-')) p++;
+    const u8* digits_start = p;
+    u64 m = 0;
+    while (p < end && u8(*p - '0') < 10) m = m * 10 + u8(*p++ - '0');
+    const u8* dot = p;
+    if (dot == digits_start || p >= end || *p != '.') return false;
+    for (p++; p < end && u8(*p - '0') < 10; p++) m = m * 10 + u8(*p - '0');
+    i64 fraction = p - dot - 1;
+    if (p != end || fraction == 0 || (dot - digits_start) + fraction > 15) return false;
+    double d = double(m) / powers[fraction];
+    *out = negative ? -d : d;
+    return true;
+}
+
 void push_float(State* st, u32 type, double d) {
     Cell* c = push_value(st);
     c->header = (c->header & FLAG_NEW_LINE) | type;
@@ -462,9 +484,11 @@ void load_hex(State* st, const u8* start, const u8* end, u32, bool load) {
 }
 
 void load_float(State* st, const u8* start, const u8* end, u32, bool load) {
-    if (!check_number(start, end - start)) throw_error(st, start, end, TYPE_FLOAT);
     double d;
-    if (!text_to_double(start, end, 0, &d)) throw_error(st, start, end, TYPE_FLOAT);
+    if (!plain_decimal(start, end, &d)) {
+        if (!check_number(start, end - start)) throw_error(st, start, end, TYPE_FLOAT);
+        if (!text_to_double(start, end, 0, &d)) throw_error(st, start, end, TYPE_FLOAT);
+    }
     st->position = end;
     if (load) push_float(st, TYPE_FLOAT, d);
 }

@@ -1,6 +1,8 @@
 // Contexts: making them, finding and adding words, binding, getting and
 // setting values (change events included), cloning, and the global context
 // whose letter-case twins share one slot.
+#include <string>
+
 #include "boot/roots.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
@@ -232,6 +234,50 @@ TEST_F(Contexts, WordsThatCannotHaveAValue) {
     forged->w3 = 5;   // a slot past the values
     EXPECT_EQ(error_of([&] { context::get(forged); }), "script not-in-context");
     EXPECT_EQ(error_of([&] { context::set(forged, int_(1)); }), "script not-defined");
+}
+
+// The inline short way to a value cell answers the cell the full lookup
+// finds, or nothing where the lookup has more to do or raises; the plain
+// way leaves an object's fields to `set`.
+TEST_F(Contexts, TheShortWayToAValueAgreesWithTheLookup) {
+    Cell* obj = object_({"x"});
+    Cell* field = bound("x", obj->w1);
+    context::set(field, int_(5));
+    Cell* global_word = stack::push(word::load("zz-short-way"));
+    context::set(global_word, int_(6));
+    Cell* fresh = test::word("zz-short-fresh");
+    fresh->w1 = context::global;
+    fresh->w3 = u32(-1);
+    Cell* global_forged = stack::push(global_word);
+    global_forged->w3 = u32(series::length_of(node_buffer(context::global_values)));
+    Cell* obj_forged = bound("x", obj->w1);
+    obj_forged->w3 = 7;
+    RootNode fn(context::make(test::block({test::word("a")}), true, false, context::KIND_FUNCTION));
+    Cell* idle = bound("a", fn);
+
+    EXPECT_EQ(context::value_cell_q(global_word, true), context::find_value(global_word, context::global));
+    EXPECT_MOLD(stack::push(context::get(global_word)), "6");
+    EXPECT_EQ(context::value_cell_q(field, false), context::find_value(field, obj->w1));
+    EXPECT_EQ(context::plain_value_cell(field), nullptr) << "an object's field is set the long way";
+    for (Cell* w : {fresh, global_forged, obj_forged, idle, test::word("zz-short-unbound")}) {
+        EXPECT_EQ(context::value_cell_q(w, false), nullptr);
+        EXPECT_EQ(context::plain_value_cell(w), nullptr);
+    }
+    EXPECT_EQ(error_of([&] { context::get(global_forged); }), "script not-in-context");
+    EXPECT_EQ(error_of([&] { context::set(global_forged, int_(1)); }), "script not-defined");
+    EXPECT_EQ(error_of([&] { context::get(fresh); }), "script no-value");
+
+    // Running, the function's values are stack cells, written in place.
+    Cell* first = int_(10);
+    context::set_stack_values(context::cell_of(fn), first);
+    EXPECT_EQ(context::plain_value_cell(idle), first);
+    context::set_stack_values(context::cell_of(fn), nullptr);
+
+    // The global values block grows in place: its node stays, the cells move.
+    for (int i = 0; i < 200; i++) word::load(("zz-grow-" + std::to_string(i)).c_str());
+    EXPECT_EQ(context::global_values, context::cell_of(context::global)->w2);
+    EXPECT_EQ(context::value_cell_q(global_word, true), context::find_value(global_word, context::global));
+    EXPECT_MOLD(stack::push(context::get(global_word)), "6");
 }
 
 TEST_F(Contexts, SettingAWordNotLookedUpAddsIt) {

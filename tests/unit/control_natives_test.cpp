@@ -339,6 +339,41 @@ TEST_F(ControlNatives, ExitsFromChangeHandlersOfLoopWords) {
     EXPECT_EQ(eval_mold("r/data"), "[1 2 3]");
 }
 
+// Loop words of every kind of binding: a global word or a running function's
+// is written straight into its value cell, any other goes the long way (an
+// object field is marked changed, a fresh word is added, a word of a function
+// not running is refused). Each loop gives the same for all of them.
+TEST_F(ControlNatives, LoopWordsOfEveryBinding) {
+    eval("zz-o: make object! [k: 0] zz-f: make function! [[k] [k]] zz-idle: pick reflect :zz-f 'body 1");
+    eval("zz-fresh: to word! \"zz-fresh-loop-word\"");
+    const char* words[] = {"'k", "in zz-o 'k", "zz-fresh"};
+    const char* loops[] = {"repeat (w) 3 [append b get w]", "foreach (w) [a b c] [append b get w]",
+                           "foreach [(w) x] [1 2 3 4] [append b get w]"};
+    const char* results[] = {"[1 2 3]", "[a b c]", "[1 3]"};
+    for (const char* w : words) {
+        for (size_t i = 0; i < 3; i++) {
+            std::string code = std::string("w: ") + w + " b: copy [] do compose/deep [" + loops[i] + "] b";
+            EXPECT_EQ(eval_mold(code.c_str()), results[i]) << code;
+        }
+    }
+    EXPECT_EQ(eval_mold("zz-o/k"), "3");
+    // A function's own loop word, the function re-entered from the body.
+    EXPECT_EQ(eval_mold("b: copy [] g: make function! [[n /local k] [repeat k 2 [if n > 0 [g n - 1] append b k]]] g 1 b"),
+              "[1 2 1 1 2 2]");
+    EXPECT_EQ(eval_mold("g: make function! [[/local k] [foreach k [a b] [] k]] g"), "b");
+    expect_errors({
+        {"do compose [repeat (zz-idle) 2 [1]]", "script not-defined"},
+        {"do compose [foreach (zz-idle) [1 2] [1]]", "script not-defined"},
+        {"do compose/deep [foreach [(zz-idle) x] [1 2] [1]]", "script not-defined"},
+    });
+    // New global words made as the loop runs: the global values block grows
+    // (and moves) under the loop word.
+    EXPECT_EQ(eval_mold("n: 0 repeat i 40 [set to word! append copy \"zz-grow\" i i n: n + i] reduce [n i zz-grow40]"),
+              "[820 40 40]");
+    EXPECT_EQ(eval_mold("n: 0 foreach i [1 2 3] [set to word! append copy \"zz-more\" i i n: n + i] reduce [n i]"),
+              "[6 3]");
+}
+
 TEST_F(ControlNatives, Forall) {
     expect({
         {"s: [1 2 3] b: copy [] forall s [append b pick s 1] b", "[1 2 3]"},

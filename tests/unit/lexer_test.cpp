@@ -1,8 +1,12 @@
 // The lexer: every literal form and what it loads to, the syntax errors with
 // their exact text, nesting, check-only mode and the conversions that ask the
 // lexer what a text is.
+#include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstring>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "datatypes/block.hpp"
@@ -203,6 +207,38 @@ TEST_F(Lexer, Numbers) {
     });
     EXPECT_EQ(cell::get_float(block::zs_head(load("1e5;"))), 100000.0) << "a float, then a comment";
     EXPECT_EQ(load_error("0.5,"), "(line 1) invalid point2D! at ,") << "a float, then a comma outside a paren";
+}
+
+// Decimal floats, read by a short way when they are plain (up to 15 digits)
+// and the long way otherwise: bit for bit what std::from_chars reads, at the
+// edges of the short way and on random texts of every length.
+TEST_F(Lexer, DecimalFloatsReadExactly) {
+    auto expect_read = [&](const std::string& text) {
+        std::string plain = text;
+        if (!plain.empty() && plain[0] == '+') plain.erase(0, 1);
+        std::erase(plain, '\'');
+        double want = 0;
+        std::from_chars(plain.data(), plain.data() + plain.size(), want);
+        Cell* v = first(text.c_str());
+        ASSERT_EQ(TYPE_OF(v), TYPE_FLOAT) << text;
+        EXPECT_EQ(std::bit_cast<u64>(cell::get_float(v)), std::bit_cast<u64>(want)) << text;
+    };
+    for (const char* text : {"0.0", "-0.0", "+0.0", "0.1", "-0.3", "00.5", "1.000000000000000",
+                             "123456789012345.6", "12345678901234.5", "999999999999999.0", "99999999999999.9",
+                             "0.000000000000001", "0.0000000000000001", "9007199254740993.0", "0.1234567890123456",
+                             "4.35", "2.675", "1.0000000000000002", "123.456e2", "1'000.25"}) {
+        expect_read(text);
+    }
+    std::mt19937_64 rng(7);
+    for (int i = 0; i < 3000; i++) {
+        int whole = int(rng() % 12), fraction = 1 + int(rng() % 12);
+        std::string text = rng() % 3 == 0 ? "-" : "";
+        text += char('0' + rng() % 10);
+        for (int k = 0; k < whole; k++) text += char('0' + rng() % 10);
+        text += '.';
+        for (int k = 0; k < fraction; k++) text += char('0' + rng() % 10);
+        expect_read(text);
+    }
 }
 
 TEST_F(Lexer, FloatsPercentsAndTimes) {
