@@ -54,21 +54,33 @@ inline i32 sign(i64 d) { return d < 0 ? -1 : d > 0 ? 1 : 0; }
 // The cells to insert, copied out of their buffer before the allocation that
 // makes room (which may move that buffer, or be it). The copies are roots
 // while they live: an owner's change handler runs before they are stored and
-// may drop every other reference to what they hold.
+// may drop every other reference to what they hold. A few cells are held in
+// place; more go to malloc'd memory, which never moves either.
 class Source {
 public:
-    Source(const Cell* value, bool spread, i64 count) : many(copy_of(value, spread, count)), root(many.data(), many.size()) {}
-    const Cell* data() const { return many.data(); }
-    i64 count() const { return i64(many.size()); }
+    Source(const Cell* value, bool spread, i64 count) : n(spread ? count : 1) {
+        const Cell* from = spread ? cell_at(value->w2, head_index(value)) : value;
+        if (n > FEW) {
+            many.assign(from, from + n);
+            first = many.data();
+        } else {
+            if (n > 0) std::memcpy(few, from, size_t(n) * 16);
+            first = few;
+        }
+        collector::push_root_range(first, size_t(n));
+    }
+    ~Source() { collector::pop_root_range(first); }
+    Source(const Source&) = delete;
+    Source& operator=(const Source&) = delete;
+    const Cell* data() const { return first; }
+    i64 count() const { return n; }
 
 private:
-    static std::vector<Cell> copy_of(const Cell* value, bool spread, i64 count) {
-        if (!spread) return std::vector<Cell>(1, *value);
-        const Cell* from = cell_at(value->w2, head_index(value));
-        return std::vector<Cell>(from, from + count);
-    }
+    static constexpr i64 FEW = 4;
+    i64 n;
+    const Cell* first;
+    Cell few[FEW];
     std::vector<Cell> many;
-    collector::RootCells root;
 };
 
 // Writes `count` cells `times` over at absolute index `at`, moving the cells
@@ -86,8 +98,9 @@ void insert_cells(const Cell* block, i32 at, const Cell* source, i64 count, i64 
         s = memory::expand_series(s, bytes);
     }
     Cell* base = series::head_cells(s);
-    std::memmove(base + at + total, base + at, size_t(n - at) * 16);
-    if (count > 0) std::memcpy(base + at, source, size_t(count) * 16);
+    if (at < n) std::memmove(base + at + total, base + at, size_t(n - at) * 16);
+    if (count == 1) base[at] = *source;
+    else if (count > 0) std::memcpy(base + at, source, size_t(count) * 16);
     if (times > 1) memory::fill_repeat(reinterpret_cast<u8*>(base + at), count * 16, times);
     s->tail += u32(total * 16);
     index_put(&self, at, i32(n + total));
@@ -711,6 +724,22 @@ Cell* insert(Cell* series, Cell* value, Cell* part, bool only, Cell* dup, bool a
     if (total == 0) {
         if (append) series->w1 = 0;
         return series;
+    }
+    if (total == 1 && !spread && !(buffer_of(series)->flags & SERIES_OWNED) && !series::indexed_q(series)) {
+        // One cell into a block with room for it and no owner to tell: nothing
+        // allocates, so the copy needs no root.
+        SeriesBuffer* s = buffer_of(series);
+        if (s->tail + 16 <= s->size) {
+            const Cell copy = *value;
+            i32 n = cell_count(s);
+            i32 at = append ? n : h < 0 ? 0 : h;
+            Cell* base = series::head_cells(s);
+            if (at < n) std::memmove(base + at + 1, base + at, size_t(n - at) * 16);
+            base[at] = copy;
+            s->tail += 16;
+            series->w1 = append ? 0 : u32(at + 1);
+            return series;
+        }
     }
     Source source(value, spread, count);
     i32 at = append ? cell_count(buffer_of(series)) : h;

@@ -2,6 +2,7 @@
 #include "datatypes/block_sort.hpp"
 
 #include <algorithm>
+#include <cstddef>
 #include <new>
 #include <vector>
 
@@ -98,6 +99,12 @@ private:
 };
 
 inline int compare_cells(const Cell* a, const Cell* b, i32 op) {
+    // Two integers order by value whatever the op: integer!'s comparison
+    // without its dispatch.
+    if (TYPE_OF(a) == TYPE_INTEGER && TYPE_OF(b) == TYPE_INTEGER) {
+        i32 x = integer::get(a), y = integer::get(b);
+        return x < y ? -1 : x > y ? 1 : 0;
+    }
     i32 r = actions::compare_typed(a, b, op);
     if (r == NOT_COMPARABLE) return i32(TYPE_OF(a)) - i32(TYPE_OF(b));
     return r;
@@ -114,6 +121,19 @@ int map_comparator_result(const Cell* r) {
         }
         default: return 1;
     }
+}
+
+// The cell of a record by which the records are ordered, when it holds an
+// integer in every record (integer!'s order then decides alone), else -1.
+i64 integer_key(const std::vector<Cell>& cells, i64 size, std::intptr_t flags) {
+    i64 k = flags >> SORT_SHIFT;
+    if (flags & SORT_ALL) {
+        if (k != 1) return -1;
+        k = 0;
+    }
+    for (size_t i = size_t(k); i < cells.size(); i += size_t(size))
+        if (TYPE_OF(&cells[i]) != TYPE_INTEGER) return -1;
+    return k;
 }
 
 // Sorts the records of `size` cells in `span` of the block with the
@@ -142,8 +162,19 @@ void sort_range(Cell* series, series::Span span, i64 size, bool user, std::intpt
     collector::RootCells root_work(work.data(), work.size());
     sort::Compare compare = user ? sort_compare_with : sort_compare;
     size_t width = size_t(size) * 16;
-    if (stable) sort::merge_sort_through(cells.data(), records, width, arg, flags, compare, work.data());
-    else sort::quicksort(cells.data(), records, width, arg, flags, compare);
+    i64 key = user ? -1 : integer_key(cells, size, flags);
+    if (key >= 0) {
+        // The same sorts with the comparison inlined: the cells stay integers,
+        // since no user code runs.
+        size_t at = size_t(key) * 16 + offsetof(Cell, w2);
+        bool descending = (flags & SORT_REVERSE) != 0;
+        if (stable) sort::merge_sort_i32_through(cells.data(), records, width, at, descending, work.data());
+        else sort::quicksort_i32(cells.data(), records, width, at, descending);
+    } else if (stable) {
+        sort::merge_sort_through(cells.data(), records, width, arg, flags, compare, work.data());
+    } else {
+        sort::quicksort(cells.data(), records, width, arg, flags, compare);
+    }
 
     series::Span now = series::fit(series, span.at, span.n);
     now.n -= i32(now.n % size);

@@ -173,11 +173,68 @@ void splice(Cell* series, i64 at, i64 replaced, const Source& src, i64 times) {
 
 i64 counted_times(const Cell* dup) { return dup ? integer::get(dup) : 1; }
 
+// Appends a text value's code points from its head (at most `limit` when
+// not negative) when the string is as wide and has room for them: nothing
+// allocates, so nothing moves. False when it would need to (concatenate
+// then does the whole work).
+bool append_text_in_place(Cell* series, const Cell* value, i64 limit) {
+    SeriesBuffer* t = series::buffer_of(series);
+    SeriesBuffer* s = series::buffer_of(value);
+    u32 tu = series::unit_of(t), su = series::unit_of(s);
+    if (su > tu) return false;
+    i64 n = series::length_of(s);
+    i64 h = std::min<i64>(head_index(value), n);
+    i64 count = n - h;
+    if (limit >= 0 && limit < count) count = limit;
+    if (count <= 0) return true;
+    i64 len = series::length_of(t);
+    if (i64(t->offset) + (len + count) * tu > i64(t->size)) return false;
+    const u8* in = series::head(s) + h * su;
+    u8* out = series::head(t) + len * tu;
+    if (su == tu) std::memcpy(out, in, size_t(count) * tu);
+    else for (i64 i = 0; i < count; i++) put_char(out + i * tu, tu, get_char(in + i * su, su));
+    t->tail = t->offset + u32((len + count) * tu);
+    return true;
+}
+
+// integer!'s form written onto the tail: ASCII digits, so the string never
+// widens for them.
+void append_integer(Cell* series, i32 value) {
+    const char* digits = integer::form_signed(value);
+    i64 n = 0;
+    while (digits[n]) n++;
+    SeriesBuffer* s = series::buffer_of(series);
+    u32 unit = series::unit_of(s);
+    if (i64(s->tail) + n * unit > i64(s->size)) return append_bytes(series, reinterpret_cast<const u8*>(digits), n);
+    u8* out = series::tail(s);
+    for (i64 i = 0; i < n; i++) put_char(out + i * unit, unit, u8(digits[i]));
+    s->tail += u32(n * unit);
+}
+
+// A plain append (no /part, no /dup) of a char!, a text or an integer! to a
+// string no owner watches, in one step; false for every other case.
+bool plain_append(Cell* series, const Cell* value) {
+    if (owned_q(series)) return false;
+    u32 vt = TYPE_OF(value);
+    if (vt == TYPE_CHAR) {
+        append_char(series, value->w2);
+    } else if (any_text_q(vt) && vt != TYPE_TAG && value->w2 != series->w2) {
+        if (!append_text_in_place(series, value, -1)) concatenate(series, value, -1, 0, true, CONCAT_APPEND);
+    } else if (vt == TYPE_INTEGER) {
+        append_integer(series, integer::get(value));
+    } else {
+        return false;
+    }
+    series->w1 = 0;
+    return true;
+}
+
 }  // namespace
 
 // --- append and insert --------------------------------------------------------------
 
 Cell* insert(Cell* series, Cell* value, Cell* part, bool, Cell* dup, bool append) {
+    if (append && !part && !dup && plain_append(series, value)) return series;
     i64 limit = part ? integer::get(part) : -1;
     i64 times = counted_times(dup);
     i32 h = series::clamp_head(series);
@@ -195,7 +252,13 @@ Cell* insert(Cell* series, Cell* value, Cell* part, bool, Cell* dup, bool append
             return series;
         }
         if (any_text_q(vt) && vt != TYPE_TAG && value->w2 != series->w2) {
-            concatenate(series, value, i32(limit < MAX_LENGTH ? limit : -1), 0, true, CONCAT_APPEND);
+            if (!append_text_in_place(series, value, limit))
+                concatenate(series, value, i32(limit < MAX_LENGTH ? limit : -1), 0, true, CONCAT_APPEND);
+            series->w1 = append ? 0 : u32(zs_abs_length(series));
+            return series;
+        }
+        if (vt == TYPE_INTEGER && limit < 0) {
+            append_integer(series, integer::get(value));
             series->w1 = append ? 0 : u32(zs_abs_length(series));
             return series;
         }

@@ -137,12 +137,13 @@ namespace {
 void insert_star(const i32* r, bool append_) {
     Cell* part = ref(r, 0);
     Cell* dup = ref(r, 2);
-    if (!series::insert_counts(arg(1), part, dup)) {
+    if ((part || dup) && !series::insert_counts(arg(1), part, dup)) {
         if (append_ && any_series_q(TYPE_OF(arg(0)))) arg(0)->w1 = 0;
         return;
     }
     Cell* series = arg(0);
-    result(append_ ? append(series, arg(1), part, flag(r, 1), dup) : insert(series, arg(1), part, flag(r, 1), dup));
+    auto f = reinterpret_cast<action::Insert>(get_action(TYPE_OF(series), series, append_ ? ACT_APPEND : ACT_INSERT));
+    result(f(series, arg(1), part, flag(r, 1), dup, append_));
 }
 
 }  // namespace

@@ -62,6 +62,13 @@ inline void swap_elements(u8* p, u8* q, size_t w, bool bytewise) {
         }
         return;
     }
+    if (w == 16) {   // one cell, the most common element
+        u8 t[16];
+        std::memcpy(t, p, 16);
+        std::memcpy(p, q, 16);
+        std::memcpy(q, t, 16);
+        return;
+    }
     // Whole words: 8 bytes at a time while they last, then a 4-byte rest.
     size_t i = 0;
     for (; i + 8 <= w; i += 8) {
@@ -80,19 +87,39 @@ inline void swap_elements(u8* p, u8* q, size_t w, bool bytewise) {
     }
 }
 
-// One sort's array and callback, so that helpers speak in element indexes.
+// How the sorts order two elements: through the caller's callback...
+struct ByCallback {
+    std::intptr_t arg1, arg2;
+    Compare compare;
+    int operator()(const u8* x, const u8* y) const { return compare(x, y, arg1, arg2); }
+};
+
+// ...or by a signed 32-bit key at a byte offset of each, which the compiler
+// can inline into the sort's loops.
+struct ByI32 {
+    size_t key;
+    bool descending;
+    int operator()(const u8* x, const u8* y) const {
+        i32 a, b;
+        std::memcpy(&a, x + key, 4);
+        std::memcpy(&b, y + key, 4);
+        if (descending) std::swap(a, b);
+        return a < b ? -1 : a > b ? 1 : 0;
+    }
+};
+
+// One sort's array and order, so that helpers speak in element indexes.
+template <typename Order>
 struct Array {
     u8* base;
     size_t w;
-    std::intptr_t arg1, arg2;
-    Compare compare;
+    Order order;
     bool bytewise;
 
-    Array(void* b, size_t width, std::intptr_t a1, std::intptr_t a2, Compare c)
-        : base(static_cast<u8*>(b)), w(width), arg1(a1), arg2(a2), compare(c), bytewise(width % 4 != 0) {}
+    Array(void* b, size_t width, Order o) : base(static_cast<u8*>(b)), w(width), order(o), bytewise(width % 4 != 0) {}
 
     u8* at(i64 i) const { return base + size_t(i) * w; }
-    int cmp(i64 i, i64 j) const { return compare(at(i), at(j), arg1, arg2); }
+    int cmp(i64 i, i64 j) const { return order(at(i), at(j)); }
     void swap(i64 i, i64 j) const { swap_elements(at(i), at(j), w, bytewise); }
     void reverse(i64 lo, i64 hi) const {   // [lo, hi]
         while (lo < hi) swap(lo++, hi--);
@@ -134,9 +161,25 @@ int node_power(i64 s1, i64 e1, i64 e2, i64 n) {
     return power;
 }
 
+template <typename Order>
+u8* find_run_by(u8* start, u8* end, size_t width, const Order& cmp) {
+    u8* p = start + width;
+    if (p >= end) return end;
+    if (cmp(start, p) > 0) {
+        while (p + width < end && cmp(p, p + width) > 0) p += width;
+        p += width;
+        bool bytewise = width % 4 != 0;
+        for (u8 *lo = start, *hi = p - width; lo < hi; lo += width, hi -= width) swap_elements(lo, hi, width, bytewise);
+        return p;
+    }
+    while (p + width < end && cmp(p, p + width) <= 0) p += width;
+    return p + width;
+}
+
 // The natural run from `start`, extended to MIN_RUN elements by insertion.
-i64 next_run(const Array& a, i64 start, i64 n) {
-    i64 end = (find_run(a.at(start), a.at(n), a.w, a.arg1, a.arg2, a.compare) - a.base) / i64(a.w);
+template <typename Order>
+i64 next_run(const Array<Order>& a, i64 start, i64 n) {
+    i64 end = (find_run_by(a.at(start), a.at(n), a.w, a.order) - a.base) / i64(a.w);
     i64 want = n - start > MIN_RUN ? start + MIN_RUN : n;
     if (end < want) {
         a.insertion_sort(start, end, want);
@@ -149,7 +192,8 @@ i64 next_run(const Array& a, i64 start, i64 n) {
 // number of elements smaller than the pivot, which end at [lo - 1, lo - 1 +
 // smaller); the pivot and the elements equal to it follow; `greater` receives
 // where the greater ones start.
-i64 partition(const Array& a, i64 lo, i64 hi, i64& greater) {
+template <typename Order>
+i64 partition(const Array<Order>& a, i64 lo, i64 hi, i64& greater) {
     const i64 p = lo - 1;
     i64 eq = lo;       // [lo, eq): equal to the pivot
     i64 i = lo;        // [eq, i): smaller
@@ -195,21 +239,13 @@ void swap(void* a, void* b, size_t width, bool bytewise) {
 }
 
 u8* find_run(u8* start, u8* end, size_t width, std::intptr_t arg1, std::intptr_t arg2, Compare cmp) {
-    u8* p = start + width;
-    if (p >= end) return end;
-    if (cmp(start, p, arg1, arg2) > 0) {
-        while (p + width < end && cmp(p, p + width, arg1, arg2) > 0) p += width;
-        p += width;
-        bool bytewise = width % 4 != 0;
-        for (u8 *lo = start, *hi = p - width; lo < hi; lo += width, hi -= width) swap_elements(lo, hi, width, bytewise);
-        return p;
-    }
-    while (p + width < end && cmp(p, p + width, arg1, arg2) <= 0) p += width;
-    return p + width;
+    return find_run_by(start, end, width, ByCallback{arg1, arg2, cmp});
 }
 
-void merge_runs(u8* run1, u8* run2, u8* end, u8* work, size_t width, std::intptr_t arg1, std::intptr_t arg2,
-                Compare cmp) {
+namespace {
+
+template <typename Order>
+void merge_runs_by(u8* run1, u8* run2, u8* end, u8* work, size_t width, const Order& cmp) {
     size_t len1 = size_t(run2 - run1), len2 = size_t(end - run2);
     if (len2 < len1) {
         // From the back: the second run waits in the buffer; the hole is
@@ -223,7 +259,7 @@ void merge_runs(u8* run1, u8* run2, u8* end, u8* work, size_t width, std::intptr
         while (i > run1 && rest) {
             const u8* last = work + rest - width;
             out -= width;
-            if (cmp(i - width, last, arg1, arg2) > 0) {
+            if (cmp(i - width, last) > 0) {
                 i -= width;
                 copy_element(out, i, width);
             } else {
@@ -241,7 +277,7 @@ void merge_runs(u8* run1, u8* run2, u8* end, u8* work, size_t width, std::intptr
         size_t rest = len1;
         PendingCopy finish{out, buffered, rest};
         while (rest && j < end) {
-            if (cmp(buffered, j, arg1, arg2) <= 0) {
+            if (cmp(buffered, j) <= 0) {
                 copy_element(out, buffered, width);
                 buffered += width;
                 rest -= width;
@@ -254,23 +290,14 @@ void merge_runs(u8* run1, u8* run2, u8* end, u8* work, size_t width, std::intptr
     }
 }
 
-void merge_sort(void* base, i64 count, size_t width, std::intptr_t arg1, std::intptr_t arg2, Compare cmp) {
-    if (count < 2 || width == 0) return;
-    u64 half = u64(count) / 2;
-    if (half > 0xFFFFFFFFull / width) fire(ERR_SCRIPT, "too-long");
-    std::unique_ptr<u8, decltype(&std::free)> work(static_cast<u8*>(std::malloc(half * width)), &std::free);
-    if (!work) fire(ERR_INTERNAL, "no-memory");
-    merge_sort_through(base, count, width, arg1, arg2, cmp, work.get());
-}
-
-void merge_sort_through(void* base, i64 count, size_t width, std::intptr_t arg1, std::intptr_t arg2, Compare cmp,
-                        void* buffer) {
+template <typename Order>
+void merge_sort_by(void* base, i64 count, size_t width, const Order& cmp, void* buffer) {
     if (count < 2 || width == 0) return;
     u8* work = static_cast<u8*>(buffer);
 
-    Array a(base, width, arg1, arg2, cmp);
+    Array<Order> a(base, width, cmp);
     auto merge = [&](i64 s1, i64 s2, i64 e2) {
-        merge_runs(a.at(s1), a.at(s2), a.at(e2), work, width, arg1, arg2, cmp);
+        merge_runs_by(a.at(s1), a.at(s2), a.at(e2), work, width, cmp);
     };
 
     // Each stacked run is waiting to be merged with the one after it; its
@@ -303,9 +330,9 @@ void merge_sort_through(void* base, i64 count, size_t width, std::intptr_t arg1,
     }
 }
 
-void quicksort_step(void* base, i64 sample, i64 count, size_t width, std::intptr_t arg1, std::intptr_t arg2,
-                    Compare cmp) {
-    Array a(base, width, arg1, arg2, cmp);
+template <typename Order>
+void quicksort_step_by(void* base, i64 sample, i64 count, size_t width, const Order& cmp) {
+    Array<Order> a(base, width, cmp);
     i64 c = count, s = sample;
     while (c > SMALL_RANGE) {
         i64 h = s < 0 ? -s : s;
@@ -346,9 +373,9 @@ void quicksort_step(void* base, i64 sample, i64 count, size_t width, std::intptr
         i64 smaller = partition(a, p + 1, L - upper, greater);
         i64 lower = p + smaller;   // the lower side, its sample at the front
 
-        if (L - greater > upper) quicksort_step(a.at(greater), -upper, L - greater, width, arg1, arg2, cmp);
+        if (L - greater > upper) quicksort_step_by(a.at(greater), -upper, L - greater, width, cmp);
         if (L < c) {
-            if (smaller > 0) quicksort_step(base, p, lower, width, arg1, arg2, cmp);
+            if (smaller > 0) quicksort_step_by(base, p, lower, width, cmp);
             s = L;
         } else {
             if (smaller == 0) return;
@@ -359,10 +386,11 @@ void quicksort_step(void* base, i64 sample, i64 count, size_t width, std::intptr
     a.insertion_sort(0, 1, c);
 }
 
-void quicksort(void* base, i64 count, size_t width, std::intptr_t arg1, std::intptr_t arg2, Compare cmp) {
+template <typename Order>
+void quicksort_by(void* base, i64 count, size_t width, const Order& cmp) {
     if (count < 2 || width == 0) return;
     const i64 n = count;
-    Array a(base, width, arg1, arg2, cmp);
+    Array<Order> a(base, width, cmp);
     // dir > 0 ascending, < 0 descending; a neighbouring pair whose comparison
     // is r is in order when dir * r <= 0 (tested without the product, since
     // a user comparator may answer any integer).
@@ -436,7 +464,45 @@ void quicksort(void* base, i64 count, size_t width, std::intptr_t arg1, std::int
         }
     }
     if (dir < 0) a.reverse(0, pe);
-    if (pe + 1 < n) quicksort_step(base, pe + 1, n, width, arg1, arg2, cmp);
+    if (pe + 1 < n) quicksort_step_by(base, pe + 1, n, width, cmp);
+}
+
+}  // namespace
+
+void merge_runs(u8* run1, u8* run2, u8* end, u8* work, size_t width, std::intptr_t arg1, std::intptr_t arg2,
+                Compare cmp) {
+    merge_runs_by(run1, run2, end, work, width, ByCallback{arg1, arg2, cmp});
+}
+
+void merge_sort(void* base, i64 count, size_t width, std::intptr_t arg1, std::intptr_t arg2, Compare cmp) {
+    if (count < 2 || width == 0) return;
+    u64 half = u64(count) / 2;
+    if (half > 0xFFFFFFFFull / width) fire(ERR_SCRIPT, "too-long");
+    std::unique_ptr<u8, decltype(&std::free)> work(static_cast<u8*>(std::malloc(half * width)), &std::free);
+    if (!work) fire(ERR_INTERNAL, "no-memory");
+    merge_sort_through(base, count, width, arg1, arg2, cmp, work.get());
+}
+
+void merge_sort_through(void* base, i64 count, size_t width, std::intptr_t arg1, std::intptr_t arg2, Compare cmp,
+                        void* work) {
+    merge_sort_by(base, count, width, ByCallback{arg1, arg2, cmp}, work);
+}
+
+void quicksort_step(void* base, i64 sample, i64 count, size_t width, std::intptr_t arg1, std::intptr_t arg2,
+                    Compare cmp) {
+    quicksort_step_by(base, sample, count, width, ByCallback{arg1, arg2, cmp});
+}
+
+void quicksort(void* base, i64 count, size_t width, std::intptr_t arg1, std::intptr_t arg2, Compare cmp) {
+    quicksort_by(base, count, width, ByCallback{arg1, arg2, cmp});
+}
+
+void merge_sort_i32_through(void* base, i64 count, size_t width, size_t key, bool descending, void* work) {
+    merge_sort_by(base, count, width, ByI32{key, descending}, work);
+}
+
+void quicksort_i32(void* base, i64 count, size_t width, size_t key, bool descending) {
+    quicksort_by(base, count, width, ByI32{key, descending});
 }
 
 }  // namespace sort

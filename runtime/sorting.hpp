@@ -63,5 +63,12 @@ void quicksort_step(void* base, i64 sample, i64 count, size_t width, std::intptr
 // Unstable sort.
 void quicksort(void* base, i64 count, size_t width, std::intptr_t arg1, std::intptr_t arg2, Compare cmp);
 
+// The same two sorts, comparing elements by the signed 32-bit integer at byte
+// offset `key` of each (greater first when `descending`) without a callback:
+// they take exactly the steps the callback versions take for a callback that
+// answers that order, so elements that tie end in the same places.
+void quicksort_i32(void* base, i64 count, size_t width, size_t key, bool descending);
+void merge_sort_i32_through(void* base, i64 count, size_t width, size_t key, bool descending, void* work);
+
 }  // namespace sort
 }  // namespace zir

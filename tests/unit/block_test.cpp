@@ -455,6 +455,54 @@ TEST_F(Block, InsertAndAppend) {
     EXPECT_MOLD(b, "[\n    [5] 1 2 none none none\n]") << "the inserted cell keeps its new-line flag";
 }
 
+TEST_F(Block, OneValueGoesInAlikeWithRoomOrWithout) {
+    // A block with room takes one cell in place; a full one grows first.
+    // Both must end the same at every position, the value's flags kept.
+    auto make = [](bool roomy) {
+        Cell* b = stack::push_slot();
+        cell::init(b, TYPE_UNSET);
+        block::make_at(b, roomy ? 8 : 3);
+        for (i32 v : {1, 2, 3}) block::zs_append(b, int_(v));
+        const SeriesBuffer* s = node_buffer(b->w2);
+        EXPECT_EQ(s->tail + 16 <= s->size, roomy) << "the fixture has the room it claims";
+        return b;
+    };
+    struct Case {
+        i32 head;
+        bool append;
+        std::function<const Cell*()> value;
+        Insert options;
+        i32 answer_head;
+    } cases[] = {
+        {0, false, [] { return int_(9); }, {}, 1},
+        {1, false, [] { return nl(int_(9)); }, {}, 2},
+        {3, false, [] { return int_(9); }, {}, 4},
+        {7, false, [] { return int_(9); }, {}, 4},
+        {2, true, [] { return nl(int_(9)); }, {}, 0},
+        {1, false, [] { return ints({5, 6}); }, {.only = true}, 2},
+        {0, true, [] { return ints({5, 6}); }, {.only = true}, 0},
+        {1, false, [] { return ints({5}); }, {}, 2},
+        {1, false, [] { return int_(9); }, {.dup = int_(1)}, 2},
+    };
+    for (const Case& c : cases) {
+        std::string molds[2];
+        for (bool roomy : {false, true}) {
+            Cell* b = make(roomy);
+            Cell* r = inserted(at_(b, c.head), const_cast<Cell*>(c.value()), c.options, c.append);
+            EXPECT_EQ(i32(r->w1), c.answer_head) << c.head << " " << roomy;
+            molds[roomy] = mold(b);
+        }
+        EXPECT_EQ(molds[0], molds[1]) << "head " << c.head << (c.append ? " append" : " insert");
+    }
+    // The value may lie in the very cells that move to make room.
+    for (bool roomy : {false, true}) {
+        Cell* b = make(roomy);
+        inserted(at_(b, 0), block::zs_abs_at(b, 0));
+        inserted(at_(b, 2), block::zs_abs_at(b, 3), {}, true);
+        EXPECT_MOLD(b, "[1 1 2 3 3]") << roomy;
+    }
+}
+
 TEST_F(Block, InsertIntoItself) {
     Cell* b = ints({1, 2});
     inserted(b, b, {}, true);
@@ -991,6 +1039,37 @@ TEST_F(Block, OwnedBlocksReportEveryChange) {
     EXPECT_MOLD(b, "[1 7 2 9 4 5]");
     test::restore_hooks();
     ownership::unbind(*b);
+}
+
+TEST_F(Block, OwnedSeriesWithRoomStillReportOneValue) {
+    // The one-step appends and inserts are for series no owner watches: with
+    // room to spare, an owned block or string still reports every change.
+    ownership::on_deep_change = record_report;
+    reports.clear();
+    Cell* b = stack::push_slot();
+    cell::init(b, TYPE_UNSET);
+    block::make_at(b, 8);
+    block::zs_append(b, int_(1));
+    collector::RootCell owner;
+    own(b, owner.get());
+    inserted(b, int_(2), {}, true);
+    inserted(at_(b, 1), int_(3));
+    EXPECT_MOLD(b, "[1 3 2]");
+    Cell* s = stack::push_slot();
+    cell::init(s, TYPE_UNSET);
+    string::make_at(s, 32, 1);
+    collector::RootCell text_owner;
+    own(s, text_owner.get());
+    for (Cell* v : {str("ab"), int_(12)}) {
+        Cell* t = stack::push(s);
+        actions::get<action::Insert>(t, ACT_APPEND)(t, v, nullptr, false, nullptr, true);
+    }
+    EXPECT_EQ(string::to_std(s), "ab12");
+    EXPECT_EQ(reports, (std::vector<std::string>{"append 1 1", "appended 1 1", "insert 1 1", "inserted 1 1",
+                                                 "append 0 2", "appended 0 2", "append 2 2", "appended 2 2"}));
+    test::restore_hooks();
+    ownership::unbind(*b);
+    ownership::unbind(*s);
 }
 
 // --- Collector safety -----------------------------------------------------------------------

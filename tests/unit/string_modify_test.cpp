@@ -96,6 +96,56 @@ TEST_F(StringModify, AppendWidensByTheValuesUnit) {
     EXPECT_EQ(unit_of(narrow), 1u) << "the source's storage is left alone";
 }
 
+// "ab" at `unit`, with room for more or none.
+Cell* ab(u32 unit, bool roomy) {
+    if (!roomy) return text_series(U"ab", unit);
+    Cell* s = stack::push_slot();
+    cell::init(s, TYPE_UNSET);
+    string::make_at(s, 32, unit);
+    string::append_char(s, 'a');
+    string::append_char(s, 'b');
+    return s;
+}
+
+TEST_F(StringModify, TextAndIntegersGoInAlikeWithRoomOrWithout) {
+    // A string with room and as wide as the text takes it in place; else it
+    // is widened or grown first. Both must end the same.
+    struct Case {
+        i32 head, part;
+        const char* expected;
+    } cases[] = {
+        {0, -1, "abxy\u00E9"}, {1, -1, "aby\u00E9"}, {3, -1, "ab"}, {5, -1, "ab"}, {0, 2, "abxy"}, {1, 9, "aby\u00E9"},
+    };
+    for (u32 to : {1u, 2u, 4u}) {
+        for (u32 from : {1u, 2u, 4u}) {
+            for (const Case& c : cases) {
+                for (bool roomy : {false, true}) {
+                    Cell* s = ab(to, roomy);
+                    Cell* r = append(s, at_(text_series(U"xy\u00E9", from), c.head), c.part);
+                    std::string expected = c.expected;
+                    std::string name = expected + " " + std::to_string(to) + "<-" + std::to_string(from) +
+                                       (roomy ? " roomy" : " full");
+                    EXPECT_EQ(whole(s), expected) << name;
+                    EXPECT_EQ(r->w1, 0u) << name;
+                    EXPECT_EQ(unit_of(s), std::max(to, from)) << name;
+                }
+            }
+        }
+    }
+    for (i32 v : {0, 7, -7, 1023, 2147483647, INT32_MIN}) {
+        for (u32 to : {1u, 2u, 4u}) {
+            for (bool roomy : {false, true}) {
+                Cell* s = ab(to, roomy);
+                append(s, int_(v));
+                EXPECT_EQ(whole(s), "ab" + std::to_string(v)) << v << " " << to << " " << roomy;
+                Cell* t = ab(to, roomy);
+                insert(at_(t, 2), int_(v));
+                EXPECT_EQ(whole(t), "ab" + std::to_string(v)) << "insert at the tail " << v;
+            }
+        }
+    }
+}
+
 TEST_F(StringModify, AppendToItself) {
     for (u32 unit : {1u, 2u, 4u}) {
         Cell* s = text_series(U"ab\u00E9", unit);
