@@ -85,6 +85,15 @@ inline i32 resolved(const Cell* c) { return symbol::resolve(i32(c->w2)); }
 // (context::global_values).
 using context::global_values;
 
+// The context of the innermost function body being run and the first of
+// its values on the stack: its words are read without looking the context
+// up. Set by run_body when it points the context at the frame's cells, and
+// given back to the caller's on every way out (the caller's context and
+// values are put back at the same time), so it is always what the context
+// says. The value stack never moves.
+u32 hot_context = 0;
+Cell* hot_values = nullptr;
+
 // Words are read on every step: inlined here (word_value_q for the rest).
 inline Cell* word_slot(const Cell* word) {
     u32 ctx = word->w1;
@@ -94,6 +103,7 @@ inline Cell* word_slot(const Cell* word) {
         SeriesBuffer* values = node_buffer(global_values);
         return u32(slot) < u32(cells_in(values)) ? series::head_cells(values) + slot : nullptr;
     }
+    if (ctx == hot_context && slot >= 0) return hot_values + slot;
     if (ZIR_UNLIKELY(!ctx || slot < 0)) return nullptr;
     Cell* c = context::cell_of(ctx);
     if (c->header & context::ON_STACK) {
@@ -1361,8 +1371,12 @@ struct FunctionScope {
     u32 saved_values;
     bool saved_tracing;
     stack::Frame* frame;
+    u32 saved_hot_context = hot_context;
+    Cell* saved_hot_values = hot_values;
     ~FunctionScope() {
         context::cell_of(ctx)->w2 = saved_values;
+        hot_context = saved_hot_context;
+        hot_values = saved_hot_values;
         tracing = saved_tracing;
         frame->flags &= ~stack::FRAME_RETURN_BOUNDARY;
     }
@@ -1387,6 +1401,8 @@ namespace {
     Cell* ctx = context::cell_of(fn.w1);
     FunctionScope scope{fn.w1, ctx->w2, tracing, frame};
     context::set_stack_values(ctx, stack::arguments);
+    hot_context = fn.w1;
+    hot_values = stack::arguments;
     frame->flags |= stack::FRAME_RETURN_BOUNDARY;
     if (ZIR_UNLIKELY(fn.header & (function::TRACE | function::NO_TRACE)))
         tracing = (fn.header & function::TRACE) ? trace_allowed : false;
@@ -1892,6 +1908,8 @@ void init() {
     cell::init(&code_position, TYPE_UNSET);
     cell::init(&tracer, TYPE_NONE);
     tracing = trace_allowed = held = false;
+    hot_context = 0;
+    hot_values = nullptr;
     trace_mask = ALL_EVENTS;
     tracer_locals = 0;
     init_trace();
