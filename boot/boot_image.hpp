@@ -28,7 +28,7 @@ extern const long EMBEDDED_IMAGE_SIZE;
 // Root values that are statement blocks, from root 0 on.
 extern i32 statement_roots;
 
-// Records the spec block (arguments and refinements) of every action and
+// Records the argument block (arguments and refinements) of every action and
 // native the global context holds as the one a decoded action! or native! of
 // that slot must have.
 void record_own_specs();

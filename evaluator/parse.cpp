@@ -1544,18 +1544,12 @@ void run_engine(Engine& e) {
             }
             case SUBRULE_VALUE: {
                 e.sub_rule = false;
-                switch (TYPE_OF(e.val)) {
-                    case TYPE_BLOCK:
+                u32 vt = TYPE_OF(e.val);
+                switch (vt == TYPE_BLOCK ? 0 : plain_literal_q(vt) ? 2 : 1) {
+                    case 0:
                         state = ENTER_BLOCK;
                         break;
-                    case TYPE_INTEGER:
-                    case TYPE_PAREN:
-                    case TYPE_TYPESET:
-                    case TYPE_DATATYPE:
-                    case TYPE_WORD:
-                    case TYPE_SET_WORD:
-                    case TYPE_GET_WORD:
-                    case TYPE_PATH:
+                    case 1:
                         state = DISPATCH_VALUE;
                         break;
                     default: {

@@ -55,12 +55,18 @@ def write_text(path):
         f.write("".join(out))
 
 
-def zir(v):
+def source(v, open_="[", sep=" ", close="]"):
+    """A value as literal source: Zir's blocks by default, Lua's tables
+    with "{", ",", "}"."""
     if isinstance(v, list):
-        return "[" + " ".join(zir(x) for x in v) + "]"
+        return open_ + sep.join(source(x, open_, sep, close) for x in v) + close
     if isinstance(v, str):
         return '"' + v + '"'
     return repr(v)
+
+
+def zir(v):
+    return source(v)
 
 
 def data_values():
@@ -97,11 +103,7 @@ def write_data(folder):
     values = data_values()
 
     def lua(v):
-        if isinstance(v, list):
-            return "{" + ",".join(lua(x) for x in v) + "}"
-        if isinstance(v, str):
-            return '"' + v + '"'
-        return repr(v)
+        return source(v, "{", ",", "}")
 
     with open(os.path.join(folder, "data.zir"), "w") as f:
         f.write("\n".join(zir(r) for r in values) + "\n")

@@ -56,6 +56,19 @@ TEST_F(CompareNatives, ComparisonsAcrossDatatypes) {
         {"lesser? $1 $2", "true"},
         {"greater? 1.2.4 1.2.3", "true"},
         {"lesser-or-equal? 10% 10%", "true"},
+        // Integers and datatypes are answered before the dispatch: the same
+        // answers at the edges.
+        {"lesser? -2147483648 2147483647", "true"},
+        {"greater-or-equal? -1 -1", "true"},
+        {"strict-equal? 7 7", "true"},
+        {"not-equal? 7 8", "true"},
+        {"equal? integer! integer!", "true"},
+        {"equal? integer! float!", "false"},
+        {"not-equal? integer! float!", "true"},
+        {"strict-equal? block! block!", "true"},
+        {"equal? integer! 1", "false"},
+        {"not-equal? integer! \"integer!\"", "true"},
+        {"same? integer! integer!", "true"},
     };
     check_table(cases, std::size(cases));
 }
@@ -64,7 +77,7 @@ TEST_F(CompareNatives, ComparisonsAcrossDatatypes) {
 // whether they are equal is not.
 TEST_F(CompareNatives, OrderingUnlikeValuesRaisesInvalidCompare) {
     for (const char* code : {"lesser? 1 \"a\"", "lesser-or-equal? none none",
-                             "greater-or-equal? 1x1 1", "lesser? 'a 2"}) {
+                             "greater-or-equal? 1x1 1", "lesser? 'a 2", "lesser? integer! float!"}) {
         EXPECT_EQ(eval_error(code), "script invalid-compare") << code;
     }
     EXPECT_EQ(eval_report("lesser? 1 \"a\""),
