@@ -57,7 +57,9 @@ inline bool math_in_place(Cell* left, const Cell* right, i32 op) {
     if (op <= MATH_MULTIPLY && (lt == TYPE_FLOAT || lt == TYPE_INTEGER) && (rt == TYPE_FLOAT || rt == TYPE_INTEGER)) {
         double a = lt == TYPE_FLOAT ? float_::get(left) : double(integer::get(left));
         double b = rt == TYPE_FLOAT ? float_::get(right) : double(integer::get(right));
-        u64 bits = std::bit_cast<u64>(float_::do_math_op(a, b, op));
+        // float_::do_math_op's three cases, without the call.
+        double r = op == MATH_ADD ? a + b : op == MATH_SUBTRACT ? a - b : a * b;
+        u64 bits = std::bit_cast<u64>(r);
         cell::store(left, (left->header & ~TYPE_MASK) | TYPE_FLOAT, 0, u32(bits), u32(bits >> 32));
         return true;
     }

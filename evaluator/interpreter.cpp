@@ -59,6 +59,9 @@ Cell anon_word = {TYPE_UNSET, 0, 0, 0};
 // runs it: the end of the thread's stack plus a margin for the error's own
 // work (building it, a tracer, a sanitizer's report).
 const char* machine_limit = nullptr;
+// Room left on the machine stack by a shortcut that stands for a few levels
+// of the interpreter's recursion.
+constexpr i32 TYPE_TEST_MACHINE_MARGIN = 64 * 1024;
 constexpr size_t MACHINE_MARGIN_MIN = 256 * 1024;
 
 inline void check_machine_stack() {
@@ -1090,7 +1093,9 @@ void fetch_spec_order(Call& c, i32 before) {
         }
     }
     if (c.nrefs > MAX_REFINEMENTS) fire(ERR_SCRIPT, "bad-func-def", c.fn);
-    for (i32 i = 0; i < c.nrefs; i++) c.refs[i] = -1;
+    // A native's entry reads the refinements of its slot, which a native
+    // made with a shorter spec does not have: those read as unused too.
+    for (i32 i = 0, n = c.native ? MAX_REFINEMENTS : c.nrefs; i < n; i++) c.refs[i] = -1;
 }
 
 // Refinements named by the path's elements from `index` on. Under `apply`
@@ -1478,7 +1483,8 @@ void run_function(const Cell* fn, u32 owner_ctx, const Cell* name_in, i32 callba
 [[gnu::noinline]] void native_entry(Cell* slot, const Code& code, i32 start, const Cell* name, i32 refinements) {
     if (ZIR_UNLIKELY(refinements > MAX_REFINEMENTS)) fire(ERR_SCRIPT, "bad-func-def", slot);
     i32 refs[MAX_REFINEMENTS];
-    for (i32 i = 0; i < refinements; i++) refs[i] = -1;
+    // (All of them: the entry reads its slot's, which the spec may not name.)
+    for (i32 i = 0; i < MAX_REFINEMENTS; i++) refs[i] = -1;
     if (ZIR_UNLIKELY(tracing)) {
         Cell fn = *slot;
         trace_event(EVENT_CALL, &code, start, name, &fn);
@@ -1513,6 +1519,9 @@ constexpr u32 PLAN_ROW = 1u << 28;
 // A function's: its body is library code; its record names a built-in entry.
 constexpr u32 PLAN_LIBRARY = 1u << 27;
 constexpr u32 PLAN_ENTRY = 1u << 26;
+// A function's: its body had the shape of a type test when the plan was made
+// (see type_test; the body is checked again at every call).
+constexpr u32 PLAN_TYPE_TEST = 1u << 25;
 constexpr u32 PLAN_MAX_LEAD = 0xFF;
 constexpr u32 PLAN_MAX_EXTRA = 0xFFFF;
 constexpr u32 PLAN_ROW_MASK = 0xFFFF;
@@ -1536,6 +1545,78 @@ i32 no_refinements[MAX_REFINEMENTS];
 
 static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
 
+// --- Type tests ---
+//
+// The library's type predicates (`integer?` and the like) are functions whose
+// body is `equal? <word> type? :value` with the runtime's equal? and type?
+// natives put in as values. Such a body cannot fail, call anything else nor
+// allocate while the word holds a datatype!, so a call of one, tracing off,
+// answers without walking it: the frames it would open are all closed again
+// before anything could see them.
+
+// The slots of the two natives in the natives table.
+constexpr u32 EQUAL_SLOT = 25;
+constexpr u32 TYPE_SLOT = 34;
+
+// The cells of a type test's body, or null.
+inline const Cell* type_test_cells(const Cell* body) {
+    if (TYPE_OF(body) != TYPE_BLOCK) return nullptr;
+    SeriesBuffer* s = node_buffer(body->w2);
+    if (cells_in(s) - i32(body->w1) != 4) return nullptr;
+    const Cell* c = series::head_cells(s) + body->w1;
+    if (TYPE_OF(c) != TYPE_NATIVE || TYPE_OF(c + 1) != TYPE_WORD || TYPE_OF(c + 2) != TYPE_NATIVE ||
+        TYPE_OF(c + 3) != TYPE_GET_WORD || c[0].w1 != EQUAL_SLOT || c[2].w1 != TYPE_SLOT)
+        return nullptr;
+    return c;
+}
+
+inline bool type_test_shape_q(const Cell* body) { return type_test_cells(body) != nullptr; }
+
+// The row of a native whose call gathers `lead` arguments, each evaluated,
+// and nothing more before its refinements; null for any other native, or one
+// whose row is not made yet. What its entry does is its slot's, and what it
+// takes is its row's (a record's row never changes).
+inline const NativePlan* evaluating_row(const Cell* native, u32 lead) {
+    const Cell* cached = series::head_cells(node_buffer(native->w3)) + 1;
+    if (TYPE_OF(cached) != TYPE_BLOCK) return nullptr;
+    u32 plan = cached->w3;
+    if ((plan & (PLAN_KNOWN | PLAN_ROW)) != (PLAN_KNOWN | PLAN_ROW)) return nullptr;
+    const NativePlan* row = &native_plans[plan & PLAN_ROW_MASK];
+    return row->lead == lead && !row->skip && !row->literal ? row : nullptr;
+}
+
+inline bool takes_q(const NativePlan* row, u32 k, u32 type) { return type < 64 && ((row->types[k] >> type) & 1); }
+
+// The type test of a function's body, answered in its frame's result cell;
+// false, having done nothing, for any other body, a word not holding a
+// datatype!, natives that would refuse or take their arguments otherwise, or
+// stacks too near their limits for the walk to be sure of not overflowing
+// (the full walk then raises what it raises).
+inline bool type_test(const Cell* fn, const Cell* body) {
+    if (ZIR_UNLIKELY(tracing) || (fn->header & (function::TRACE | function::NO_TRACE))) return false;
+    const Cell* c = type_test_cells(body);
+    if (!c) return false;
+    const NativePlan* equal = evaluating_row(c, 2);
+    const NativePlan* type_of = evaluating_row(c + 2, 1);
+    if (!equal || !type_of) return false;
+    // The value is one of the running function's own cells.
+    u32 slot = c[3].w3;
+    if (c[3].w1 != fn->w1 || slot >= u32(stack::top - stack::arguments)) return false;
+    const Cell* type = word_slot(c + 1);
+    if (!type || TYPE_OF(type) != TYPE_DATATYPE) return false;
+    u32 t = TYPE_OF(stack::arguments + slot);
+    if (!takes_q(type_of, 0, t) || !takes_q(equal, 0, TYPE_DATATYPE) || !takes_q(equal, 1, TYPE_DATATYPE))
+        return false;
+    // The walk opens three frames and pushes six cells at most.
+    if (stack::call_top + 4 >= stack::call_limit || stack::top + 8 + stack::OVERFLOW_MARGIN >= stack::limit ||
+        (machine_limit &&
+         static_cast<const char*>(__builtin_frame_address(0)) < machine_limit + TYPE_TEST_MACHINE_MARGIN))
+        return false;
+    cell::store(stack::arguments, TYPE_LOGIC, type->w1 == t, 0, 0);
+    stack::keep();
+    return true;
+}
+
 [[gnu::noinline]] u32 make_plan(Cell* cached, bool native) {
     SeriesBuffer* s = node_buffer(cached->w2);
     i32 count = cells_in(s);
@@ -1558,6 +1639,7 @@ static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
         const Cell* entry = cached - 1 + function::RECORD_CODE;
         if (TYPE_OF(body) == TYPE_BLOCK && (node_buffer(body->w2)->flags & SERIES_LIBRARY)) plan |= PLAN_LIBRARY;
         if (TYPE_OF(entry) == TYPE_INTEGER && integer::get(entry) != 0) plan |= PLAN_ENTRY;
+        if (type_test_shape_q(body)) plan |= PLAN_TYPE_TEST;
     }
     if (u32(lead) > PLAN_MAX_LEAD || extra < 0 || u32(extra) > PLAN_MAX_EXTRA) {
         plan |= PLAN_GENERAL;
@@ -1677,7 +1759,7 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
                 trace_event(EVENT_CALL, &code, start, &name, &fn);
             }
             if (ZIR_UNLIKELY(plan & PLAN_ENTRY)) run_function(slot, 0, &name, 0);
-            else run_body(slot, &body, &name);
+            else if (!(plan & PLAN_TYPE_TEST) || !type_test(slot, &body)) run_body(slot, &body, &name);
         }
     }
 close:

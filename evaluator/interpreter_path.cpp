@@ -141,8 +141,7 @@ const Cell* short_path_value(const Cell* path, bool get) {
         i64 k = i64(v->w1) + integer::get(e) - 1;
         if (integer::get(e) >= 1 && k < block::cell_count(b)) r = series::head_cells(b) + k;
     } else if (TYPE_OF(v) == TYPE_OBJECT && TYPE_OF(e) == TYPE_WORD && e->w1 == v->w1 && i32(e->w3) >= 0) {
-        const Cell* ctx = context::cell_of(v->w1);
-        if (i32(e->w3) < context::word_count(ctx)) r = context::value_at(ctx, i32(e->w3));
+        r = context::value_cell_q(e, false);
     }
     if (!r || TYPE_OF(r) == TYPE_UNSET) return nullptr;
     if (!get && function_q(TYPE_OF(r))) return nullptr;
