@@ -1587,34 +1587,65 @@ inline const NativePlan* evaluating_row(const Cell* native, u32 lead) {
 
 inline bool takes_q(const NativePlan* row, u32 k, u32 type) { return type < 64 && ((row->types[k] >> type) & 1); }
 
-// The type test of a function's body, answered in its frame's result cell;
-// false, having done nothing, for any other body, a word not holding a
-// datatype!, natives that would refuse or take their arguments otherwise, or
-// stacks too near their limits for the walk to be sure of not overflowing
-// (the full walk then raises what it raises).
-inline bool type_test(const Cell* fn, const Cell* body) {
-    if (ZIR_UNLIKELY(tracing) || (fn->header & (function::TRACE | function::NO_TRACE))) return false;
+// The answer of a type test of the function `fn` whose body is `body`, the
+// function's values being the `count` cells from `values`: 1 or 0, or -1,
+// having done nothing, for any other body, a word not holding a datatype!,
+// natives that would refuse or take their arguments otherwise, or stacks too
+// near their limits for the walk to be sure of not overflowing (the full
+// walk then raises what it raises).
+inline i32 type_test_answer(const Cell* fn, const Cell* body, const Cell* values, u32 count) {
+    if (ZIR_UNLIKELY(tracing) || (fn->header & (function::TRACE | function::NO_TRACE))) return -1;
     const Cell* c = type_test_cells(body);
-    if (!c) return false;
+    if (!c) return -1;
     const NativePlan* equal = evaluating_row(c, 2);
     const NativePlan* type_of = evaluating_row(c + 2, 1);
-    if (!equal || !type_of) return false;
-    // The value is one of the running function's own cells.
+    if (!equal || !type_of) return -1;
+    // The value is one of the function's own.
     u32 slot = c[3].w3;
-    if (c[3].w1 != fn->w1 || slot >= u32(stack::top - stack::arguments)) return false;
+    if (c[3].w1 != fn->w1 || slot >= count) return -1;
     const Cell* type = word_slot(c + 1);
-    if (!type || TYPE_OF(type) != TYPE_DATATYPE) return false;
-    u32 t = TYPE_OF(stack::arguments + slot);
+    if (!type || TYPE_OF(type) != TYPE_DATATYPE) return -1;
+    u32 t = TYPE_OF(values + slot);
     if (!takes_q(type_of, 0, t) || !takes_q(equal, 0, TYPE_DATATYPE) || !takes_q(equal, 1, TYPE_DATATYPE))
-        return false;
-    // The walk opens three frames and pushes six cells at most.
-    if (stack::call_top + 4 >= stack::call_limit || stack::top + 8 + stack::OVERFLOW_MARGIN >= stack::limit ||
+        return -1;
+    // The call and the walk open four frames and push eight cells at most.
+    if (stack::call_top + 5 >= stack::call_limit || stack::top + 10 + stack::OVERFLOW_MARGIN >= stack::limit ||
         (machine_limit &&
          static_cast<const char*>(__builtin_frame_address(0)) < machine_limit + TYPE_TEST_MACHINE_MARGIN))
-        return false;
-    cell::store(stack::arguments, TYPE_LOGIC, type->w1 == t, 0, 0);
+        return -1;
+    return type->w1 == t;
+}
+
+// The type test of a running function's body, answered in its frame's
+// result cell; false, having done nothing, where type_test_answer says so.
+inline bool type_test(const Cell* fn, const Cell* body) {
+    i32 r = type_test_answer(fn, body, stack::arguments, u32(stack::top - stack::arguments));
+    if (r < 0) return false;
+    cell::store(stack::arguments, TYPE_LOGIC, u32(r), 0, 0);
     stack::keep();
     return true;
+}
+
+// A call of a type test of one argument (no refinement, no local, no
+// built-in entry in place of the body) given a
+// plain operand that no operator follows: the argument cannot fail, nor can
+// the body, so the call opens no frame at all. Answers the position after
+// the operand, the result where the call leaves it (`slot`, pushed; else
+// the statement's cell), or -1, having done nothing.
+[[gnu::noinline]] i32 type_test_call(Cell* slot, const Code& code, i32 p, bool push, u32 plan, u32 cache,
+                                     const Cell* body) {
+    if ((plan & (PLAN_MAX_LEAD | (PLAN_MAX_EXTRA << 8) | PLAN_REFINEMENTS | PLAN_ENTRY)) != 1) return -1;
+    if (p >= end_of(code)) return -1;
+    const Cell* v = plain_operand(cell_at(code, p));
+    if (!v || op_at(code, p + 1)) return -1;
+    const Cell* e = block::cell_at(cache, 0);
+    if (TYPE_OF(e) != TYPE_TYPESET || arg_mode(e) != 0 || !typeset::has_q(e, TYPE_OF(v))) return -1;
+    i32 r = type_test_answer(slot, body, v, 1);
+    if (r < 0) return -1;
+    Cell* out = push ? slot : stack::arguments;
+    cell::store(out, TYPE_LOGIC, u32(r), 0, 0);
+    stack::top = out + 1;
+    return p + 1;
 }
 
 [[gnu::noinline]] u32 make_plan(Cell* cached, bool native) {
@@ -1721,6 +1752,10 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
         stack::mark_body(name.w2, name.w1);
         p = native_by_row(slot, code, p, &name, plan);
         goto close;
+    }
+    if (ZIR_UNLIKELY(plan & PLAN_TYPE_TEST)) {
+        i32 after = type_test_call(slot, code, p, push, plan, cache, &body);
+        if (after >= 0) return after;
     }
     {
         const i32 lead = i32(plan & PLAN_MAX_LEAD);

@@ -513,8 +513,14 @@ TEST_F(FastPaths, TypeTestsGiveWhatTheWalkGives) {
          "zz-other?: func [value] compose [(:equal?) zz-type (:type?) :zz-s] "
          "zz-typed-eq: make native! [[a [integer!] b [any-type!]] 25] "
          "zz-strict?: func [value] compose [(:zz-typed-eq) zz-type (:type?) :value] "
-         "zz-lit-type: make native! [['value] 34] "
-         "zz-lit?: func [value] compose [(:equal?) zz-type (:zz-lit-type) :value]");
+         "zz-lit-type: make native! [[:value] 34] zz-quote-type: make native! [['value] 34] "
+         "zz-lit?: func [value] compose [(:equal?) zz-type (:zz-lit-type) :value] "
+         "zz-narrow?: func [value [integer!]] compose [(:equal?) zz-type (:type?) :value] "
+         "zz-local?: func [value /local x] compose [(:equal?) zz-type (:type?) :value] "
+         "zz-refine?: func [value /x] compose [(:equal?) zz-type (:type?) :value] "
+         // First calls build the argument caches the shortcuts read.
+         "zz-two? 1 2 zz-other? 1 zz-narrow? 1 zz-local? 1 zz-refine? 1 type? 1 equal? 1 1 "
+         "try [zz-strict? 5] try [zz-lit? 5]");
     const char* cases[] = {
         // Every datatype of argument, the unset one included.
         "zz-r: reduce [zz-int? 5 zz-int? 5.0 zz-int? \"5\" zz-int? none zz-int? [5] zz-int? :zz-int?]",
@@ -542,13 +548,24 @@ TEST_F(FastPaths, TypeTestsGiveWhatTheWalkGives) {
         "poke reflect :zz-int? 'body 1 :zz-typed-eq zz-r: zz-int? 5",
         // A native made with a shorter spec than its slot's entry reads:
         // the refinements it lacks are unused ones.
-        "zz-s: 5 zz-r: equal? integer! zz-lit-type :zz-s",
+        "zz-s: 5 zz-r: equal? integer! zz-quote-type :zz-s",
+        // Arguments that cannot fail (a value written, a word, a short path)
+        // and those that can or go on with an operator; an argument the
+        // function's spec refuses; functions with a local or a refinement.
+        "zz-s: [1 \"b\"] zz-r: reduce [zz-int? zz-s/1 zz-int? zz-s/2 zz-int? zz-s/3 zz-int? zz-s]",
+        "zz-s: make object! [a: 1 f: does [2]] zz-r: reduce [zz-int? zz-s/a zz-int? zz-s/f]",
+        "zz-s: 5 zz-r: reduce [zz-int? zz-s = 5 zz-int? 1 + 1 zz-int? zz-s + 0.5]",
+        "zz-s: 5 zz-r: zz-int? zz-s zz-s: zz-int? zz-int? zz-s",
+        "zz-r: zz-narrow? \"a\"",
+        "zz-r: reduce [zz-narrow? 1 zz-local? 1 zz-local? \"a\" zz-refine? 1 zz-refine?/x 1]",
+        "zz-r: reduce [zz-int? zz-missing-word]",
+        "zz-r: zz-int?",
         // Inside a case, as the library's callers use them.
         "zz-r: case [zz-int? \"a\" [1] zz-int? 2 [2]]",
     };
     // The predicates are made again for each case: some change them.
     const char* remake =
-        "zz-type: integer! zz-int?: func [value [any-type!]] compose [(:equal?) zz-type (:type?) :value]";
+        "zz-type: integer! zz-int?: func [value [any-type!]] compose [(:equal?) zz-type (:type?) :value] zz-int? 0";
     for (const char* c : cases) {
         eval(remake);
         std::string fast = outcome(c, false);
