@@ -488,6 +488,10 @@ TEST_F(FastPaths, GiveWhatTheFullPathGives) {
         "zz-s: [10 20 30] zz-r: zz-s/-1",
         "zz-s: [10 20 30] zz-r: next zz-s zz-r: zz-r/2",
         "zz-r: zz-code/1",
+        // Short paths whose head word is a function's or an object's own.
+        "zz-s: func [b o] [b/2 * o/a + 1] zz-r: zz-s [1 2] make object! [a: 3]",
+        "zz-s: func [b] [b/3 + 1] zz-r: zz-s [1 2]",
+        "zz-s: make object! [b: [5 6] f: does [b/2 + b/1]] zz-r: zz-s/f",
         // A set-word at the end, or given an operator.
         "zz-r:",
         "zz-r: +",
