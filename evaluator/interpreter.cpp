@@ -1609,9 +1609,11 @@ inline i32 type_test_answer(const Cell* fn, const Cell* body, const Cell* values
     const NativePlan* equal = evaluating_row(c, 2);
     const NativePlan* type_of = evaluating_row(c + 2, 1);
     if (!equal || !type_of) return -1;
-    // The value is one of the function's own.
+    // The value is one of the function's own; the datatype's word is not (the
+    // context is not pointed at this call's values yet: it would read another
+    // call's).
     u32 slot = c[3].w3;
-    if (c[3].w1 != fn->w1 || slot >= count) return -1;
+    if (c[3].w1 != fn->w1 || slot >= count || c[1].w1 == fn->w1) return -1;
     const Cell* type = word_slot(c + 1);
     if (!type || TYPE_OF(type) != TYPE_DATATYPE) return -1;
     u32 t = TYPE_OF(values + slot);

@@ -564,6 +564,12 @@ TEST_F(FastPaths, TypeTestsGiveWhatTheWalkGives) {
         "zz-r: reduce [zz-narrow? 1 zz-local? 1 zz-local? \"a\" zz-refine? 1 zz-refine?/x 1]",
         "zz-r: reduce [zz-int? zz-missing-word]",
         "zz-r: zz-int?",
+        // The datatype's word is the function's own argument, read while
+        // the function runs an outer call (its body, changed meanwhile,
+        // recurses).
+        "zz-s: func [value] compose [(:equal?) value (:type?) :value] zz-s 1 zz-s 1 "
+        "zz-b: reflect :zz-s 'body zz-c: copy zz-b clear zz-b append zz-b [zz-recur] "
+        "zz-recur: does [clear zz-b append zz-b zz-c zz-r: zz-s integer!] zz-s datatype!",
         // Inside a case, as the library's callers use them.
         "zz-r: case [zz-int? \"a\" [1] zz-int? 2 [2]]",
     };
