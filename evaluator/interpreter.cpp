@@ -1603,7 +1603,8 @@ inline bool takes_q(const NativePlan* row, u32 k, u32 type) { return type < 64 &
 // near their limits for the walk to be sure of not overflowing (the full
 // walk then raises what it raises).
 inline i32 type_test_answer(const Cell* fn, const Cell* body, const Cell* values, u32 count) {
-    if (ZIR_UNLIKELY(tracing) || (fn->header & (function::TRACE | function::NO_TRACE))) return -1;
+    // (Tracing held off by library code is on again in the body's walk.)
+    if (ZIR_UNLIKELY(tracing || held) || (fn->header & (function::TRACE | function::NO_TRACE))) return -1;
     const Cell* c = type_test_cells(body);
     if (!c) return -1;
     const NativePlan* equal = evaluating_row(c, 2);

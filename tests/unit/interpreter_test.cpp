@@ -584,6 +584,30 @@ TEST_F(FastPaths, TypeTestsGiveWhatTheWalkGives) {
     }
 }
 
+// Library code holds tracing off, and the user code it calls is traced
+// again: a type test called from library code sends the events of its
+// body's walk, as the same test written with a get-word (always walked).
+TEST_F(FastPaths, TypeTestsCalledFromLibraryCodeAreTraced) {
+    eval("zz-type: integer! zz-s: 0 "
+         "zz-count: func [event code offset value ref frame] [zz-s: zz-s + 1 none] "
+         "zz-lib: func [x] [zz-p? x]");
+    Cell lib = global("zz-lib");
+    node_buffer(function::record_cell(&lib, function::RECORD_BODY)->w2)->flags |= SERIES_LIBRARY;
+    i32 events[2];
+    for (i32 walked = 0; walked < 2; walked++) {
+        eval(walked ? "zz-p?: func [value] compose [(:equal?) :zz-type (:type?) :value] zz-lib 1 zz-lib 1"
+                    : "zz-p?: func [value] compose [(:equal?) zz-type (:type?) :value] zz-lib 1 zz-lib 1");
+        eval("zz-s: 0");
+        Cell tracer = global("zz-count");
+        interpreter::start_tracing(&tracer);
+        EXPECT_EQ(eval_mold("zz-lib 5"), "true");
+        interpreter::stop_tracing();
+        events[walked] = integer::get(eval("zz-s"));
+    }
+    EXPECT_GT(events[0], 0);
+    EXPECT_EQ(events[0], events[1]);
+}
+
 // Near the stacks' limits the type test is walked, so recursion through it
 // stops where the walk stops: as it does through the same test written
 // with a get-word (never taken without the walk). Run on a thread with the
