@@ -2,8 +2,6 @@
 // are in interpreter_path.cpp, trace events in interpreter_trace.cpp.
 #include "evaluator/interpreter.hpp"
 
-#include <array>
-
 #include <pthread.h>
 
 #include "datatypes/block.hpp"
@@ -308,29 +306,22 @@ namespace {
     if (stack::pending == 0 || stack::pending_target >= entry.call_top) ZIR_FAULT(runtime::FAULT_NO_CATCH);
 }
 
+// The MathOp of each action from ACT_ADD to ACT_XOR_T (-1: none), looked up:
+// a chain of different operators (`r * x + y - 0.25`) mispredicted the
+// indirect jump a switch compiles to.
+static_assert(ACT_DIVIDE == ACT_ADD + 1 && ACT_MULTIPLY == ACT_ADD + 2 && ACT_REMAINDER == ACT_ADD + 5 &&
+              ACT_SUBTRACT == ACT_ADD + 7 && ACT_AND_T == ACT_ADD + 10 && ACT_OR_T == ACT_ADD + 12 &&
+              ACT_XOR_T == ACT_ADD + 13);
+constexpr i8 math_of_action[14] = {MATH_ADD, MATH_DIVIDE, MATH_MULTIPLY, -1, -1, MATH_REMAINDER, -1,
+                                   MATH_SUBTRACT, -1, -1, MATH_AND, -1, MATH_OR, MATH_XOR};
+
 // The infix operators the interpreter computes itself while tracing is off,
 // with the results and errors of the actions and natives they stand for:
 // integer and float arithmetic, integer comparison.
-// The MathOp of each action from ACT_ADD to ACT_XOR_T (-1: none), looked up
-// rather than switched on: one load in place of an indirect jump.
-constexpr std::array<i8, ACT_XOR_T - ACT_ADD + 1> math_of_action = [] {
-    std::array<i8, ACT_XOR_T - ACT_ADD + 1> t{};
-    for (i8& m : t) m = -1;
-    t[ACT_ADD - ACT_ADD] = MATH_ADD;
-    t[ACT_SUBTRACT - ACT_ADD] = MATH_SUBTRACT;
-    t[ACT_MULTIPLY - ACT_ADD] = MATH_MULTIPLY;
-    t[ACT_DIVIDE - ACT_ADD] = MATH_DIVIDE;
-    t[ACT_REMAINDER - ACT_ADD] = MATH_REMAINDER;
-    t[ACT_AND_T - ACT_ADD] = MATH_AND;
-    t[ACT_OR_T - ACT_ADD] = MATH_OR;
-    t[ACT_XOR_T - ACT_ADD] = MATH_XOR;
-    return t;
-}();
-
 inline i32 fast_math_op(const Cell* op) {
     if (((op->header >> op::SOURCE_SHIFT) & 0xFF) != TYPE_ACTION) return -1;
     u32 k = op->w1 - ACT_ADD;
-    return k < math_of_action.size() ? math_of_action[k] : -1;
+    return k < 14 ? math_of_action[k] : -1;
 }
 
 // The natives numbered 25 to 31 compare: equal?, not-equal?, strict-equal?,
@@ -1602,7 +1593,7 @@ inline bool takes_q(const NativePlan* row, u32 k, u32 type) { return type < 64 &
 // natives that would refuse or take their arguments otherwise, or stacks too
 // near their limits for the walk to be sure of not overflowing (the full
 // walk then raises what it raises).
-inline i32 type_test_answer(const Cell* fn, const Cell* body, const Cell* values, u32 count) {
+[[gnu::noinline]] i32 type_test_answer(const Cell* fn, const Cell* body, const Cell* values, u32 count) {
     // (Tracing held off by library code is on again in the body's walk.)
     if (ZIR_UNLIKELY(tracing || held) || (fn->header & (function::TRACE | function::NO_TRACE))) return -1;
     const Cell* c = type_test_cells(body);
@@ -1630,7 +1621,7 @@ inline i32 type_test_answer(const Cell* fn, const Cell* body, const Cell* values
 
 // The type test of a running function's body, answered in its frame's
 // result cell; false, having done nothing, where type_test_answer says so.
-inline bool type_test(const Cell* fn, const Cell* body) {
+[[gnu::noinline]] bool type_test(const Cell* fn, const Cell* body) {
     i32 r = type_test_answer(fn, body, stack::arguments, u32(stack::top - stack::arguments));
     if (r < 0) return false;
     cell::store(stack::arguments, TYPE_LOGIC, u32(r), 0, 0);
