@@ -4,6 +4,8 @@
 
 #include <pthread.h>
 
+#include <cstring>
+
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
@@ -1523,6 +1525,7 @@ struct NativePlan {
     u32 skip;      // bit k: entry k takes no argument (a return: word)
     u32 literal;   // bit k: argument k is taken as written (its mode in modes)
     u8 modes[8];
+    u8 conditional;   // a Conditional: the entry is run by the interpreter itself
     u64 types[8];
 };
 constexpr i32 NATIVE_PLAN_ARGS = 8;
@@ -1534,9 +1537,37 @@ i32 native_plan_count = 0;
 // The refinements of a native called without any: every one unused.
 i32 no_refinements[MAX_REFINEMENTS];
 
+// The natives whose work is only to choose a block and evaluate it: the
+// interpreter does that itself (`conditional_call`) when the native's spec
+// is the plain shape (a condition, then blocks only, nothing taken as
+// written).
+enum Conditional : u8 { NOT_CONDITIONAL, COND_IF, COND_UNLESS, COND_EITHER };
+// The slots of if, unless and either (0: not built), from the manifest.
+i32 conditional_slots[4] = {};
+
+// The plan of the last native or action of each slot whose plan was a row,
+// found by its record without reading it: the record node and the plan.
+// The native's value is kept here too, as a root: its record cannot be
+// freed and its node given to another native while the entry names it.
+struct NativeSlot {
+    u32 record;
+    u32 plan;
+};
+constexpr i32 NATIVE_SLOTS = natives::NATIVES_SIZE + ACTION_SLOTS;
+NativeSlot native_slots[NATIVE_SLOTS];
+Cell native_slot_values[NATIVE_SLOTS];
+
+// The entry of native_slots for a native or action value; -1 when its
+// number is out of range.
+inline i32 native_slot_of(const Cell* fn) {
+    u32 n = fn->w1 - 1;
+    if (TYPE_OF(fn) == TYPE_ACTION) return n < u32(ACTION_SLOTS) ? i32(n) + natives::NATIVES_SIZE : -1;
+    return n < u32(natives::NATIVES_SIZE) ? i32(n) : -1;
+}
+
 static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
 
-[[gnu::noinline]] u32 make_plan(Cell* cached, bool native) {
+[[gnu::noinline]] u32 make_plan(Cell* cached, bool native, const Cell* fn) {
     SeriesBuffer* s = node_buffer(cached->w2);
     i32 count = cells_in(s);
     const Cell* e = series::head_cells(s);
@@ -1577,7 +1608,20 @@ static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
                 if (typeset::has_q(e + k, t)) types |= u64(1) << t;
             row.types[k] = types;
         }
+        row.conditional = NOT_CONDITIONAL;
+        if (TYPE_OF(fn) == TYPE_NATIVE && row.skip == 0 && row.literal == 0) {
+            for (u8 kind = COND_IF; kind <= COND_EITHER; kind++) {
+                if (conditional_slots[kind] == 0 || fn->w1 != u32(conditional_slots[kind])) continue;
+                bool shape = lead == (kind == COND_EITHER ? 3 : 2);
+                for (i32 k = 1; shape && k < lead; k++) shape = row.types[k] == (u64(1) << TYPE_BLOCK);
+                if (shape) row.conditional = kind;
+            }
+        }
         plan |= PLAN_ROW | u32(native_plan_count++);
+        if (i32 n = native_slot_of(fn); n >= 0) {
+            native_slots[n] = NativeSlot{fn->w3, plan};
+            native_slot_values[n] = *fn;
+        }
     } else if (literal) {
         plan |= PLAN_GENERAL;
     } else {
@@ -1619,16 +1663,83 @@ static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
     return p;
 }
 
+// if, unless and either called by a word, their frame open: the arguments
+// gathered and checked as native_by_row does, then the block chosen is
+// evaluated as the native's entry would evaluate it, in the native's frame.
+[[gnu::always_inline]] inline i32 conditional_call(Cell* slot, const Code& code, i32 p, const Cell* name,
+                                                   const NativePlan& row) {
+    const i32 start = p;
+    const i32 lead = i32(row.lead);
+    for (i32 k = 0; k < lead; k++) {
+        if (ZIR_UNLIKELY(p >= end_of(code))) no_arg(slot, name, k);
+        p = expression_at(code, p, false, true, false);
+        if (ZIR_UNLIKELY(stack::pending != 0)) return p;
+        u32 t = stack::top_type();
+        if (ZIR_UNLIKELY(t >= 64 || !((row.types[k] >> t) & 1))) expect_arg(slot, name, k, t);
+    }
+    if (ZIR_UNLIKELY(tracing)) {
+        // An argument turned tracing on: the call event, then the entry.
+        Cell fn = *slot;
+        trace_event(EVENT_CALL, &code, start, name, &fn);
+        call_entry(slot, no_refinements);
+        return p;
+    }
+    const Cell* cond = stack::arguments;
+    const Cell* chosen;
+    if (row.conditional == COND_EITHER) {
+        if (ZIR_UNLIKELY(TYPE_OF(cond) == TYPE_UNSET)) fire(ERR_SCRIPT, "no-return");
+        chosen = logic::falsy_q(cond) ? cond + 2 : cond + 1;
+    } else if (logic::falsy_q(cond) == (row.conditional == COND_IF)) {
+        stack::box_scalar(TYPE_NONE);
+        return p;
+    } else {
+        chosen = cond + 1;
+    }
+    const Cell block = *chosen;
+    eval_block(&block, true);
+    return p;
+}
+
+// The end of a direct call: the frame closed, the result where the call
+// leaves it.
+[[gnu::always_inline]] inline void close_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* name) {
+    if (push) stack::unwind_last();
+    else stack::unwind_set_last();
+    if (ZIR_UNLIKELY(tracing) && stack::pending == 0) trace_event(EVENT_RETURN, &code, p, name, slot + 1);
+    if (push) {
+        *slot = slot[1];
+        stack::top = slot + 1;
+    } else {
+        stack::top = stack::arguments + 1;
+    }
+}
+
 i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word) {
     u32 cache, plan;
     const bool native = TYPE_OF(slot) != TYPE_FUNCTION;
     Cell body;
+    if (native) {
+        // A native or action whose plan is known by its record: the record
+        // is not read.
+        i32 n = native_slot_of(slot);
+        if (n >= 0 && native_slots[n].record == slot->w3 && native_slots[n].plan != 0) {
+            plan = native_slots[n].plan;
+            Cell name = *word;
+            name.header &= ~FLAG_NEW_LINE;
+            stack::mark_body(name.w2, name.w1);
+            const NativePlan& row = native_plans[plan & PLAN_ROW_MASK];
+            if (row.conditional) p = conditional_call(slot, code, p, &name, row);
+            else p = native_by_row(slot, code, p, &name, plan);
+            close_call(slot, code, p, push, &name);
+            return p;
+        }
+    }
     {
         Cell* cached = series::head_cells(node_buffer(slot->w3)) + 1;
         if (TYPE_OF(cached) != TYPE_BLOCK) return -1;
         cache = cached->w2;
         plan = cached->w3;
-        if (ZIR_UNLIKELY(!(plan & PLAN_KNOWN))) plan = make_plan(cached, native);
+        if (ZIR_UNLIKELY(!(plan & PLAN_KNOWN))) plan = make_plan(cached, native, slot);
         if (ZIR_UNLIKELY(plan & PLAN_GENERAL)) return -1;
         // (A native's record has no body: the cell is not read then.)
         body = cached[function::RECORD_BODY - 1];
@@ -1637,7 +1748,9 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
     name.header &= ~FLAG_NEW_LINE;
     if (plan & PLAN_ROW) {
         stack::mark_body(name.w2, name.w1);
-        p = native_by_row(slot, code, p, &name, plan);
+        const NativePlan& row = native_plans[plan & PLAN_ROW_MASK];
+        if (row.conditional) p = conditional_call(slot, code, p, &name, row);
+        else p = native_by_row(slot, code, p, &name, plan);
         goto close;
     }
     {
@@ -1681,15 +1794,7 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
         }
     }
 close:
-    if (push) stack::unwind_last();
-    else stack::unwind_set_last();
-    if (ZIR_UNLIKELY(tracing) && stack::pending == 0) trace_event(EVENT_RETURN, &code, p, &name, slot + 1);
-    if (push) {
-        *slot = slot[1];
-        stack::top = slot + 1;
-    } else {
-        stack::top = stack::arguments + 1;
-    }
+    close_call(slot, code, p, push, &name);
     return p;
 }
 
@@ -1873,6 +1978,7 @@ void mark_state() {
     collector::mark_values(&code_position, &code_position + 1);
     collector::mark_values(&tracer, &tracer + 1);
     collector::mark_values(&anon_word, &anon_word + 1);
+    collector::mark_values(native_slot_values, native_slot_values + NATIVE_SLOTS);
 }
 
 }  // namespace
@@ -1920,6 +2026,16 @@ void init() {
     zir::raise_hook = interpreter::raise_hook;
     if (!machine_limit) set_machine_stack();
     for (i32& r : no_refinements) r = -1;
+    for (i32 n = 0; n < NATIVE_SLOTS; n++) {
+        native_slots[n] = NativeSlot{0, 0};
+        cell::init(&native_slot_values[n], TYPE_UNSET);
+    }
+    const char* conditional_words[4] = {nullptr, "if", "unless", "either"};
+    for (i32 kind = COND_IF; kind <= COND_EITHER; kind++) {
+        conditional_slots[kind] = 0;
+        for (const natives::Manifest& m : natives::manifest)
+            if (std::strcmp(m.word, conditional_words[kind]) == 0) conditional_slots[kind] = m.slot;
+    }
 }
 
 int report_uncaught(const LanguageError& e) {
