@@ -488,6 +488,35 @@ TEST_F(FastPaths, GiveWhatTheFullPathGives) {
         "zz-s: [10 20 30] zz-r: zz-s/-1",
         "zz-s: [10 20 30] zz-r: next zz-s zz-r: zz-r/2",
         "zz-r: zz-code/1",
+        // if, unless and either: each way, conditions of every kind, what
+        // their arguments may be, errors in the condition, in the block and
+        // of the native itself, exits through the block, a block that
+        // clears itself, natives made on their slots with other specs.
+        "zz-r: if 1 > 2 [3]",
+        "zz-r: if 1 < 2 [zz-s: 4 5]",
+        "zz-r: reduce [if none [1] if 0 [2] if \"\" [3] unless false [4] unless true [5]]",
+        "zz-r: either 1 < 2 [3] [4] zz-s: either none [3] [4]",
+        "zz-r: either () [1] [2]",
+        "zz-r: if () [1]",
+        "zz-r: if zz-unset-word [1]",
+        "zz-r: if true zz-s",
+        "zz-r: if true [1] + 1",
+        "zz-r: either true [1] 2",
+        "zz-r: if",
+        "zz-r: either true [1]",
+        "zz-r: unless zz-add 1 2 [3]",
+        "zz-r: if true [zz-bad 1]",
+        "zz-r: either 1 > 2 [0] [zz-down 2]",
+        "zz-r: loop 3 [if true [break/return 7]]",
+        "zz-r: loop 3 [either false [0] [zz-s: 1 + (break/return 8)]]",
+        "zz-s: [clear zz-s zz-r: 5] zz-r: if true zz-s",
+        "zz-s: [zz-r: 1 + zz-s/1] zz-r: either false [0] zz-s",
+        "zz-s: make native! [[c [logic!] b [block!]] 1] zz-r: zz-s true [5] zz-r: zz-s 1 [6]",
+        "zz-s: make native! [[c b [block!] d [block!]] 3] zz-r: zz-s none [1] [2] zz-r: zz-s 1 [3] 4",
+        // A native made on a slot replaces the one before it, whose record
+        // may be freed meanwhile: the new one's spec is the one checked.
+        "zz-s: make native! [[c [logic!] b [block!]] 1] zz-r: zz-s true [5] zz-s: none recycle "
+        "zz-s: make native! [[c [integer!] b [block!]] 1] zz-r: zz-s 1 [6] zz-r: zz-s true [7]",
         // A set-word at the end, or given an operator.
         "zz-r:",
         "zz-r: +",
