@@ -97,7 +97,7 @@ u32 hot_context = 0;
 Cell* hot_values = nullptr;
 
 // Words are read on every step: inlined here (word_value_q for the rest).
-inline Cell* word_slot(const Cell* word) {
+[[gnu::always_inline]] inline Cell* word_slot(const Cell* word) {
     u32 ctx = word->w1;
     i32 slot = i32(word->w3);
     // (The global context is never 0; a slot below 0 fails the unsigned test.)
