@@ -548,6 +548,84 @@ inline const Cell* plain_operand(const Cell* c) {
 
 namespace {
 
+// --- Call plans ---------------------------------------------------------------------------
+
+constexpr i32 MAX_REFINEMENTS = 64;
+
+// What direct_call needs of an argument cache, worked out once and kept in
+// the unused fourth word of the cache's cell in the function's record (a
+// new cache comes with that word 0, so it is worked out again): the number
+// of entries before the first refinement, the trailing count (a function's
+// locals, a native's refinements), and whether the call can be direct at
+// all (no literal or get argument among the first entries) and whether a
+// function must walk the entries after them (it has refinements).
+//
+// A native's or action's plan goes further: its argument types are copied
+// into a table of the interpreter's, one 64-bit set per argument, and the
+// record's word holds the row. A record is made once per native value and
+// its cache never changes, so the row stays right for as long as the
+// record lives; the call then reads no cell of the cache at all.
+constexpr u32 PLAN_KNOWN = 1u << 31;
+constexpr u32 PLAN_GENERAL = 1u << 30;
+constexpr u32 PLAN_REFINEMENTS = 1u << 29;
+constexpr u32 PLAN_ROW = 1u << 28;
+// A function's: its body is library code; its record names a built-in entry.
+constexpr u32 PLAN_LIBRARY = 1u << 27;
+constexpr u32 PLAN_ENTRY = 1u << 26;
+constexpr u32 PLAN_MAX_LEAD = 0xFF;
+constexpr u32 PLAN_MAX_EXTRA = 0xFFFF;
+constexpr u32 PLAN_ROW_MASK = 0xFFFF;
+
+struct NativePlan {
+    u32 lead;
+    u32 extra;
+    u32 skip;      // bit k: entry k takes no argument (a return: word)
+    u32 literal;   // bit k: argument k is taken as written (its mode in modes)
+    u8 modes[8];
+    u8 conditional;   // a Conditional: the entry is run by the interpreter itself
+    u64 types[8];
+};
+constexpr i32 NATIVE_PLAN_ARGS = 8;
+// Natives made by the program beyond this many use the cache itself.
+constexpr i32 NATIVE_PLAN_ROWS = 2048;
+NativePlan native_plans[NATIVE_PLAN_ROWS];
+i32 native_plan_count = 0;
+
+// The refinements of a native called without any: every one unused.
+i32 no_refinements[MAX_REFINEMENTS];
+
+// The natives whose work is only to choose a block and evaluate it: the
+// interpreter does that itself (`conditional_call`) when the native's spec
+// is the plain shape (a condition, then blocks only, nothing taken as
+// written).
+enum Conditional : u8 { NOT_CONDITIONAL, COND_IF, COND_UNLESS, COND_EITHER };
+// The slots of if, unless and either (0: not built), from the manifest.
+i32 conditional_slots[4] = {};
+
+// The plan of the last native or action of each slot whose plan was a row,
+// found by its record without reading it: the record node and the plan.
+// The native's value is kept here too, as a root: its record cannot be
+// freed and its node given to another native while the entry names it.
+struct NativeSlot {
+    u32 record;
+    u32 plan;
+};
+constexpr i32 NATIVE_SLOTS = natives::NATIVES_SIZE + ACTION_SLOTS;
+NativeSlot native_slots[NATIVE_SLOTS];
+Cell native_slot_values[NATIVE_SLOTS];
+
+// The entry of native_slots for a native or action value; -1 when its
+// number is out of range.
+inline i32 native_slot_of(const Cell* fn) {
+    u32 n = fn->w1 - 1;
+    if (TYPE_OF(fn) == TYPE_ACTION) return n < u32(ACTION_SLOTS) ? i32(n) + natives::NATIVES_SIZE : -1;
+    return n < u32(natives::NATIVES_SIZE) ? i32(n) : -1;
+}
+
+}  // namespace
+
+namespace {
+
 // An expression through the whole machinery, with the try point that takes
 // exits raised from C++ code it calls.
 [[gnu::noinline]] i32 expression_caught(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
@@ -614,6 +692,8 @@ namespace {
 
 inline bool callable_q(u32 t) { return (CALLABLE_TYPES & type_bit(t)) != 0; }
 
+void close_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* name);
+
 i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word);
 
 // A call of the function, native, action or routine `fn` that the word at
@@ -657,6 +737,97 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
     }
 }
 
+// The row of if, unless or either when `fn` is one of them and its plan is
+// known by its record; null otherwise.
+[[gnu::always_inline]] inline const NativePlan* conditional_row(const Cell* fn) {
+    if (TYPE_OF(fn) != TYPE_NATIVE) return nullptr;
+    i32 n = native_slot_of(fn);
+    if (n < 0 || native_slots[n].record != fn->w3 || native_slots[n].plan == 0) return nullptr;
+    const NativePlan* row = &native_plans[native_slots[n].plan & PLAN_ROW_MASK];
+    return row->conditional ? row : nullptr;
+}
+
+// The chosen block of a conditional_expression: the call's frame and cells
+// as the full call leaves them, the block evaluated in the frame, the
+// operators after the call; with the try point of a call by a word.
+[[gnu::noinline]] i32 conditional_block(const Code& code, i32 p, i32 after, bool prefix_only, bool push,
+                                        const Cell* fn, i32 lead, i32 chosen) {
+    stack::Checkpoint entry;
+    try {
+        Cell* left = push ? stack::top : stack::arguments;
+        Cell* slot = stack::top;
+        *slot = *fn;
+        stack::top = slot + 1;
+        Cell name = *cell_at(code, p);
+        name.header &= ~FLAG_NEW_LINE;
+        stack::mark_body(name.w2, name.w1);
+        stack::top = slot + 1 + lead;
+        const Cell block = slot[1 + chosen];
+        eval_block(&block, true);
+        close_call(slot, code, after, push, &name);
+        return operand_tail(left, code, after, prefix_only, push);
+    } catch (const stack::PendingExit&) {
+        exit_left_cpp(entry);
+        return p;
+    }
+}
+
+// if, unless or either at `p` (`fn` its value, `row` its row) while tracing
+// is off, when the condition is a plain operand with the operators that
+// need nothing more, and every other argument a block written in the code
+// with no operator after it: nothing in that can fail or be seen, so the
+// condition is taken with no frame, and the result is none at once when no
+// block is chosen. A chosen block is evaluated in the frame and cells the
+// full call makes (conditional_block). Answers -1, having done nothing that
+// can be seen, for anything else (the full call then takes it from the
+// start).
+[[gnu::noinline]] i32 conditional_expression(const Code& code, i32 p, bool prefix_only, bool push,
+                                             const Cell* fn, const NativePlan& row) {
+    const i32 lead = i32(row.lead);
+    // The cells go where the full call puts them: the native at the top,
+    // its arguments above it. Near a stack's limit, the full call raises.
+    Cell* slot = stack::top;
+    if (ZIR_UNLIKELY(slot + 1 + lead + stack::OVERFLOW_MARGIN >= stack::limit)) return -1;
+    if (ZIR_UNLIKELY(stack::call_top + 1 >= stack::call_limit)) return -1;
+    SeriesBuffer* s = node_buffer(code.node);
+    i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
+    i32 q = p + 1;
+    if (q >= end) return -1;
+    const Cell* v = plain_operand(series::head_cells(s) + q);
+    if (!v) return -1;
+    Cell* cond = slot + 1;
+    *cond = *v;
+    q++;
+    // Nothing allocates until a block is evaluated: the buffer holds.
+    if (const Cell* op = op_at(code, q)) {
+        bool more;
+        q = plain_infix(cond, code, q, op, &more);
+        if (more) return -1;
+    }
+    u32 t = TYPE_OF(cond);
+    if (t >= 64 || !((row.types[0] >> t) & 1)) return -1;
+    for (i32 k = 1; k < lead; k++, q++) {
+        if (q >= end) return -1;
+        const Cell* b = series::head_cells(s) + q;
+        if (TYPE_OF(b) != TYPE_BLOCK || op_at(code, q + 1)) return -1;
+        cond[k] = *b;
+    }
+    i32 chosen;
+    if (row.conditional == COND_EITHER) {
+        // (An unset condition is the native's error.)
+        if (t == TYPE_UNSET) return -1;
+        chosen = logic::falsy_q(cond) ? 2 : 1;
+    } else {
+        chosen = logic::falsy_q(cond) == (row.conditional == COND_IF) ? 0 : 1;
+    }
+    if (chosen) return conditional_block(code, p, q, prefix_only, push, fn, lead, chosen);
+    Cell* left = push ? stack::top : stack::arguments;
+    Cell none;
+    cell::init(&none, TYPE_NONE);
+    put_result(&none, push);
+    return operand_tail(left, code, q, prefix_only, push);
+}
+
 // `word: value` that set_word_expression leaves, while tracing is off: the
 // set-word's case of `expression` without the others, with the same try
 // point. (The code it runs may turn tracing on: the events are tested.)
@@ -697,7 +868,13 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
         if (TYPE_OF(c) == TYPE_WORD) {
             v = word_slot(c);
             if (!v) return expression_caught(code, p, prefix_only, push, fv);
-            if (callable_q(TYPE_OF(v))) return word_call(code, p, prefix_only, push, v);
+            if (callable_q(TYPE_OF(v))) {
+                if (const NativePlan* row = conditional_row(v)) {
+                    i32 after = conditional_expression(code, p, prefix_only, push, v, *row);
+                    if (after >= 0) return after;
+                }
+                return word_call(code, p, prefix_only, push, v);
+            }
             if (!plain_q(TYPE_OF(v))) return expression_caught(code, p, prefix_only, push, fv);
         } else if (TYPE_OF(c) == TYPE_GET_WORD) {
             // Whatever the word holds, unset! and functions included.
@@ -866,7 +1043,6 @@ i32 expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
 
 namespace {
 
-constexpr i32 MAX_REFINEMENTS = 64;
 
 // call_function for a function value that stays where it is meanwhile (a
 // stack cell).
@@ -1488,82 +1664,6 @@ void run_function(const Cell* fn, u32 owner_ctx, const Cell* name_in, i32 callba
     call_entry(slot, refs);
 }
 
-// A call by a word while tracing is off, of a function!, native! or action!
-// whose arguments before its first refinement are all evaluated: the
-// function case of eval_code with fetch_args and eval_function merged, and
-// their general cases left out (paths and refinements, apply's blocks,
-// literal arguments, an operator's left operand, open and call events), with
-// the same frames, cells, errors and exits. Answers -1, having done nothing,
-// when the argument cache is not built yet or asks for a literal argument.
-// What direct_call needs of an argument cache, worked out once and kept in
-// the unused fourth word of the cache's cell in the function's record (a
-// new cache comes with that word 0, so it is worked out again): the number
-// of entries before the first refinement, the trailing count (a function's
-// locals, a native's refinements), and whether the call can be direct at
-// all (no literal or get argument among the first entries) and whether a
-// function must walk the entries after them (it has refinements).
-//
-// A native's or action's plan goes further: its argument types are copied
-// into a table of the interpreter's, one 64-bit set per argument, and the
-// record's word holds the row. A record is made once per native value and
-// its cache never changes, so the row stays right for as long as the
-// record lives; the call then reads no cell of the cache at all.
-constexpr u32 PLAN_KNOWN = 1u << 31;
-constexpr u32 PLAN_GENERAL = 1u << 30;
-constexpr u32 PLAN_REFINEMENTS = 1u << 29;
-constexpr u32 PLAN_ROW = 1u << 28;
-// A function's: its body is library code; its record names a built-in entry.
-constexpr u32 PLAN_LIBRARY = 1u << 27;
-constexpr u32 PLAN_ENTRY = 1u << 26;
-constexpr u32 PLAN_MAX_LEAD = 0xFF;
-constexpr u32 PLAN_MAX_EXTRA = 0xFFFF;
-constexpr u32 PLAN_ROW_MASK = 0xFFFF;
-
-struct NativePlan {
-    u32 lead;
-    u32 extra;
-    u32 skip;      // bit k: entry k takes no argument (a return: word)
-    u32 literal;   // bit k: argument k is taken as written (its mode in modes)
-    u8 modes[8];
-    u8 conditional;   // a Conditional: the entry is run by the interpreter itself
-    u64 types[8];
-};
-constexpr i32 NATIVE_PLAN_ARGS = 8;
-// Natives made by the program beyond this many use the cache itself.
-constexpr i32 NATIVE_PLAN_ROWS = 2048;
-NativePlan native_plans[NATIVE_PLAN_ROWS];
-i32 native_plan_count = 0;
-
-// The refinements of a native called without any: every one unused.
-i32 no_refinements[MAX_REFINEMENTS];
-
-// The natives whose work is only to choose a block and evaluate it: the
-// interpreter does that itself (`conditional_call`) when the native's spec
-// is the plain shape (a condition, then blocks only, nothing taken as
-// written).
-enum Conditional : u8 { NOT_CONDITIONAL, COND_IF, COND_UNLESS, COND_EITHER };
-// The slots of if, unless and either (0: not built), from the manifest.
-i32 conditional_slots[4] = {};
-
-// The plan of the last native or action of each slot whose plan was a row,
-// found by its record without reading it: the record node and the plan.
-// The native's value is kept here too, as a root: its record cannot be
-// freed and its node given to another native while the entry names it.
-struct NativeSlot {
-    u32 record;
-    u32 plan;
-};
-constexpr i32 NATIVE_SLOTS = natives::NATIVES_SIZE + ACTION_SLOTS;
-NativeSlot native_slots[NATIVE_SLOTS];
-Cell native_slot_values[NATIVE_SLOTS];
-
-// The entry of native_slots for a native or action value; -1 when its
-// number is out of range.
-inline i32 native_slot_of(const Cell* fn) {
-    u32 n = fn->w1 - 1;
-    if (TYPE_OF(fn) == TYPE_ACTION) return n < u32(ACTION_SLOTS) ? i32(n) + natives::NATIVES_SIZE : -1;
-    return n < u32(natives::NATIVES_SIZE) ? i32(n) : -1;
-}
 
 static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
 
@@ -1714,6 +1814,14 @@ static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
     }
 }
 
+// A call by a word while tracing is off, of a function!, native! or action!
+// whose arguments before its first refinement are all evaluated: the
+// function case of eval_code with fetch_args and eval_function merged, and
+// their general cases left out (paths and refinements, apply's blocks,
+// literal arguments, an operator's left operand, open and call events), with
+// the same frames, cells, errors and exits. Answers -1, having done nothing,
+// when the argument cache is not built yet or asks for a literal argument.
+// (Its plans: see "Call plans".)
 i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word) {
     u32 cache, plan;
     const bool native = TYPE_OF(slot) != TYPE_FUNCTION;
