@@ -763,7 +763,8 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
         stack::mark_body(name.w2, name.w1);
         stack::top = slot + 1 + lead;
         const Cell block = slot[1 + chosen];
-        eval_block(&block, true);
+        check_machine_stack();
+        walk_block(block_code(&block), true);
         close_call(slot, code, after, push, &name);
         return operand_tail(left, code, after, prefix_only, push);
     } catch (const stack::PendingExit&) {
