@@ -370,18 +370,19 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
 // anything: integer and float arithmetic and integer comparison (see
 // fast_math_op, fast_compare_op) whose right operand is a number written,
 // held by a word or read by a short path (short_path_value). Answers the
-// position of the first operator that needs more (a call, a right operand
-// to evaluate; `more` is then set), or of whatever ends the operators.
+// position of whatever ends the operators, or of the first operator that
+// needs more (a call, a right operand to evaluate) as its complement ~p,
+// below 0 (a result in a register, where a flag written through a pointer
+// went through memory).
 // Nothing here allocates, so one read of the buffer serves the whole run.
 // Only while tracing is off: no events are sent.
 // `op` is the operator at `p` when the caller has looked it up (null
 // otherwise).
-[[gnu::noinline]] i32 plain_infix(Cell* left, const Code& code, i32 p, const Cell* op, bool* more) {
+[[gnu::noinline]] i32 plain_infix(Cell* left, const Code& code, i32 p, const Cell* op) {
     SeriesBuffer* s = node_buffer(code.node);
     i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
     const Cell* cells = series::head_cells(s);
     const GlobalValues g = global_values_now();
-    // Kept in a local: a store through `more` could alias the globals read.
     bool op_left = false;
     for (; p < end; p += 2, op = nullptr) {
         const Cell* c = cells + p;
@@ -413,8 +414,7 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
         }
         op_left = false;
     }
-    *more = op_left;
-    return p;
+    return op_left ? ~p : p;
 }
 
 // The operators that follow an expression whose result is at `left`.
@@ -466,9 +466,9 @@ i32 infix_calls(Cell* left, const Code& code, i32 p) {
                 // The operators that need nothing more, at once (unless the
                 // call turned tracing on).
                 if (ZIR_LIKELY(!tracing)) {
-                    bool more;
-                    p = plain_infix(left, code, p, nullptr, &more);
-                    if (!more) return p;
+                    p = plain_infix(left, code, p, nullptr);
+                    if (p >= 0) return p;
+                    p = ~p;
                 }
                 continue;
             }
@@ -484,9 +484,9 @@ i32 infix_calls(Cell* left, const Code& code, i32 p) {
     const Cell* op = op_at(code, p);
     if (!op) return p;
     if (ZIR_LIKELY(!tracing)) {
-        bool more;
-        p = plain_infix(left, code, p, op, &more);
-        if (!more) return p;
+        p = plain_infix(left, code, p, op);
+        if (p >= 0) return p;
+        p = ~p;
     }
     return infix_calls(left, code, p);
 }
@@ -533,7 +533,7 @@ inline bool plain_q(u32 t) { return ((CALLABLE_TYPES | type_bit(TYPE_UNSET) | ty
 // itself, a word holding such a value, or a short path read without its walk
 // (short_path_value). Null for anything else. Good until the next
 // allocation.
-inline const Cell* plain_operand(const Cell* c) {
+[[gnu::always_inline]] inline const Cell* plain_operand(const Cell* c) {
     u32 t = TYPE_OF(c);
     if (t == TYPE_WORD) {
         const Cell* v = word_slot(c);
@@ -662,10 +662,9 @@ namespace {
     if (ZIR_UNLIKELY(t + 2 + stack::OVERFLOW_MARGIN >= stack::limit)) return -1;
     t[1] = *v;
     // Nothing allocates until an operator is called: `target` holds.
-    bool more = false;
     i32 after = p + 2;
-    if (const Cell* op = op_at(code, after)) after = plain_infix(t + 1, code, after, op, &more);
-    if (ZIR_LIKELY(!more)) {
+    if (const Cell* op = op_at(code, after)) after = plain_infix(t + 1, code, after, op);
+    if (ZIR_LIKELY(after >= 0)) {
         *target = t[1];
         if (push) {
             *t = t[1];
@@ -675,6 +674,7 @@ namespace {
         }
         return after;
     }
+    after = ~after;
     const Cell word = *cell_at(code, p);
     stack::top = t;
     stack::mark_body(word.w2, word.w1);
@@ -801,9 +801,8 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
     q++;
     // Nothing allocates until a block is evaluated: the buffer holds.
     if (const Cell* op = op_at(code, q)) {
-        bool more;
-        q = plain_infix(cond, code, q, op, &more);
-        if (more) return -1;
+        q = plain_infix(cond, code, q, op);
+        if (q < 0) return -1;
     }
     u32 t = TYPE_OF(cond);
     if (t >= 64 || !((row.types[0] >> t) & 1)) return -1;
