@@ -213,6 +213,9 @@ namespace {
 
 namespace {
 
+// Whether a block value's series is library code.
+inline bool library_q(const Cell* block) { return (node_buffer(block->w2)->flags & SERIES_LIBRARY) != 0; }
+
 // The code of a block value (code_of, inlined for the interpreter's loops).
 [[gnu::always_inline]] inline Code block_code(const Cell* block) {
     i32 n = cells_in(node_buffer(block->w2));
@@ -223,8 +226,8 @@ namespace {
 // eval_block once the machine stack is checked: the block's own frame, its
 // expressions, the result left above the caller's arguments (and with
 // `chain` in its result cell).
-[[gnu::always_inline]] inline void walk_block(const Code& code, bool chain) {
-    bool library = (node_buffer(code.node)->flags & SERIES_LIBRARY) != 0;
+// `library`: the series is flagged SERIES_LIBRARY (the caller knows it).
+[[gnu::always_inline]] inline void walk_block(const Code& code, bool chain, bool library) {
     // The frame keeps the series alive while it is walked, whatever the code
     // does to the cell it came from.
     stack::mark(u32(stack::body_symbol), 0, stack::FLAGS_EVAL_BLOCK);
@@ -260,7 +263,7 @@ namespace {
 
 void eval_block(const Cell* block, bool chain) {
     check_machine_stack();
-    walk_block(block_code(block), chain);
+    walk_block(block_code(block), chain, library_q(block));
 }
 
 i32 eval_next(const Cell* block, i32 position, i32 tail, bool push) {
@@ -572,6 +575,9 @@ constexpr u32 PLAN_ROW = 1u << 28;
 // A function's: its body is library code; its record names a built-in entry.
 constexpr u32 PLAN_LIBRARY = 1u << 27;
 constexpr u32 PLAN_ENTRY = 1u << 26;
+// Every leading entry is an evaluated argument taking any value but unset!
+// (no type given in the spec): its check needs no entry of the cache.
+constexpr u32 PLAN_PLAIN_ARGS = 1u << 25;
 constexpr u32 PLAN_MAX_LEAD = 0xFF;
 constexpr u32 PLAN_MAX_EXTRA = 0xFFFF;
 constexpr u32 PLAN_ROW_MASK = 0xFFFF;
@@ -728,7 +734,7 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
         // The block's own frame is the only one: closed as a push, its
         // result cell is the one pushed; chained, the result lands in the
         // statement's cell.
-        walk_block(block_code(&paren), !push);
+        walk_block(block_code(&paren), !push, library_q(&paren));
         p++;
         return operand_tail(left, code, p, prefix_only, push);
     } catch (const stack::PendingExit&) {
@@ -764,7 +770,7 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
         stack::top = slot + 1 + lead;
         const Cell block = slot[1 + chosen];
         check_machine_stack();
-        walk_block(block_code(&block), true);
+        walk_block(block_code(&block), true, library_q(&block));
         close_call(slot, code, after, push, &name);
         return operand_tail(left, code, after, prefix_only, push);
     } catch (const stack::PendingExit&) {
@@ -1572,7 +1578,8 @@ namespace {
 }
 
 // eval_function, inlined into the direct call.
-[[gnu::always_inline]] inline void run_body(const Cell* fn_in, const Cell* body_in, const Cell* name) {
+// `library`: the body is library code (the caller knows it).
+[[gnu::always_inline]] inline void run_body(const Cell* fn_in, const Cell* body_in, const Cell* name, bool library) {
     const Cell fn = *fn_in;
     const Cell body = *body_in;
     stack::Frame* frame = stack::call_top - 1;
@@ -1585,11 +1592,10 @@ namespace {
     if (ZIR_UNLIKELY(fn.header & (function::TRACE | function::NO_TRACE)))
         tracing = (fn.header & function::TRACE) ? trace_allowed : false;
     // A library function's call shows no body: no prolog or epilog either.
-    bool library = TYPE_OF(&body) == TYPE_BLOCK && (node_buffer(body.w2)->flags & SERIES_LIBRARY);
     if (ZIR_UNLIKELY(tracing) && !library) frame_event(EVENT_PROLOG, &fn, &body, name);
     if (ZIR_LIKELY(TYPE_OF(&body) == TYPE_BLOCK)) {
         check_machine_stack();
-        walk_block(block_code(&body), true);
+        walk_block(block_code(&body), true, library);
     } else {
         cell::init(stack::arguments, TYPE_NONE);
         stack::keep();
@@ -1607,7 +1613,9 @@ namespace {
 
 }  // namespace
 
-void eval_function(const Cell* fn, const Cell* body, const Cell* name) { run_body(fn, body, name); }
+void eval_function(const Cell* fn, const Cell* body, const Cell* name) {
+    run_body(fn, body, name, TYPE_OF(body) == TYPE_BLOCK && library_q(body));
+}
 
 void call_function(const Cell* fn_in, u32 owner_ctx, const Cell* name_in, i32 callback_bit) {
     collector::RootCell fn(*fn_in);
@@ -1689,6 +1697,12 @@ static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
         const Cell* entry = cached - 1 + function::RECORD_CODE;
         if (TYPE_OF(body) == TYPE_BLOCK && (node_buffer(body->w2)->flags & SERIES_LIBRARY)) plan |= PLAN_LIBRARY;
         if (TYPE_OF(entry) == TYPE_INTEGER && integer::get(entry) != 0) plan |= PLAN_ENTRY;
+        bool plain = true;
+        for (i32 k = 0; plain && k < lead; k++) {
+            plain = arg_mode(e + k) == 0;
+            for (u32 t = 0; plain && t < TYPE_TOTAL; t++) plain = typeset::has_q(e + k, t) == (t != TYPE_UNSET);
+        }
+        if (plain) plan |= PLAN_PLAIN_ARGS;
     }
     if (u32(lead) > PLAN_MAX_LEAD || extra < 0 || u32(extra) > PLAN_MAX_EXTRA) {
         plan |= PLAN_GENERAL;
@@ -1871,7 +1885,15 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
             stack::mark(name.w2, name.w1, (plan & PLAN_LIBRARY) ? stack::FRAME_FUNCTION : stack::FLAGS_CALL);
         }
         const i32 start = p;
-        for (i32 k = 0; k < lead; k++) {
+        if (plan & PLAN_PLAIN_ARGS) {
+            for (i32 k = 0; k < lead; k++) {
+                if (ZIR_UNLIKELY(p >= end_of(code))) no_arg(slot, &name, k);
+                p = expression_at(code, p, false, true, false);
+                if (ZIR_UNLIKELY(stack::pending != 0)) goto close;
+                if (ZIR_UNLIKELY(stack::top_type() == TYPE_UNSET)) expect_arg(slot, &name, k, TYPE_UNSET);
+            }
+        }
+        for (i32 k = (plan & PLAN_PLAIN_ARGS) ? lead : 0; k < lead; k++) {
             // Read before the argument is evaluated: that may move the cache.
             const Cell e = *block::cell_at(cache, k);
             if (arg_mode(&e) == 3) continue;
@@ -1898,7 +1920,7 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
                 trace_event(EVENT_CALL, &code, start, &name, &fn);
             }
             if (ZIR_UNLIKELY(plan & PLAN_ENTRY)) run_function(slot, 0, &name, 0);
-            else run_body(slot, &body, &name);
+            else run_body(slot, &body, &name, (plan & PLAN_LIBRARY) != 0);
         }
     }
 close:

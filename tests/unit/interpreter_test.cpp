@@ -457,6 +457,10 @@ TEST_F(FastPaths, GiveWhatTheFullPathGives) {
         "zz-r: zz-add 1",
         "zz-r: zz-add zz-add 1",
         "zz-r: zz-fib",
+        "zz-r: zz-id ()",
+        "zz-r: zz-add 1 if false [2]",
+        "zz-s: func [x [any-type!]] [zz-s: 1] zz-r: zz-s ()",
+        "zz-s: func [x [integer! none!]] [x] zz-r: zz-s none zz-r: zz-s 2.5",
         // Errors raised by a body at depth, by an argument, in a paren.
         "zz-r: zz-down 3",
         "zz-r: zz-add zz-down 2 1",
