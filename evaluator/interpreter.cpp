@@ -756,13 +756,18 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
 // The chosen block of a conditional_expression: the call's frame and cells
 // as the full call leaves them, the block evaluated in the frame, the
 // operators after the call; with the try point of a call by a word.
-[[gnu::noinline]] i32 conditional_block(const Code& code, i32 p, i32 after, bool prefix_only, bool push,
-                                        const Cell* fn, i32 lead, i32 chosen) {
+// The native's value is in the cell at the top already; `shape` holds
+// prefix_only (bit 0), push (bit 1), the argument chosen (bits 2-3) and the
+// count of arguments (from bit 4): every argument in a register (a value
+// passed on the machine stack was read back whole right after being
+// written in parts, which stalls).
+[[gnu::noinline]] i32 conditional_block(const Code& code, i32 p, i32 after, u32 shape) {
+    const bool prefix_only = shape & 1, push = shape & 2;
+    const i32 chosen = i32((shape >> 2) & 3), lead = i32(shape >> 4);
     stack::Checkpoint entry;
     try {
         Cell* left = push ? stack::top : stack::arguments;
         Cell* slot = stack::top;
-        *slot = *fn;
         stack::top = slot + 1;
         Cell name = *cell_at(code, p);
         name.header &= ~FLAG_NEW_LINE;
@@ -826,7 +831,10 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
     } else {
         chosen = logic::falsy_q(cond) == (row.conditional == COND_IF) ? 0 : 1;
     }
-    if (chosen) return conditional_block(code, p, q, prefix_only, push, fn, lead, chosen);
+    if (chosen) {
+        *slot = *fn;
+        return conditional_block(code, p, q, u32(prefix_only) | u32(push) << 1 | u32(chosen) << 2 | u32(lead) << 4);
+    }
     Cell* left = push ? stack::top : stack::arguments;
     Cell none;
     cell::init(&none, TYPE_NONE);
