@@ -528,8 +528,8 @@ TEST_F(FastPaths, GiveWhatTheFullPathGives) {
         "zz-s: make native! [[c b [block!] d [block!]] 3] zz-r: zz-s none [1] [2] zz-r: zz-s 1 [3] 4",
         // A native made on a slot replaces the one before it, whose record
         // may be freed meanwhile: the new one's spec is the one checked.
-        "zz-s: make native! [[c [logic!] b [block!]] 1] zz-r: zz-s true [5] zz-s: none recycle "
-        "zz-s: make native! [[c [integer!] b [block!]] 1] zz-r: zz-s 1 [6] zz-r: zz-s true [7]",
+        ("zz-s: make native! [[c [logic!] b [block!]] 1] zz-r: zz-s true [5] zz-s: none recycle "
+         "zz-s: make native! [[c [integer!] b [block!]] 1] zz-r: zz-s 1 [6] zz-r: zz-s true [7]"),
         // A set-word at the end, or given an operator.
         "zz-r:",
         "zz-r: +",
