@@ -835,11 +835,12 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
         *slot = *fn;
         return conditional_block(code, p, q, u32(prefix_only) | u32(push) << 1 | u32(chosen) << 2 | u32(lead) << 4);
     }
-    Cell* left = push ? stack::top : stack::arguments;
     Cell none;
     cell::init(&none, TYPE_NONE);
     put_result(&none, push);
-    return operand_tail(left, code, q, prefix_only, push);
+    // No operator follows (looked at above), nothing is pending, tracing is
+    // off: operand_tail would leave it all as it is.
+    return q;
 }
 
 // `word: value` that set_word_expression leaves, while tracing is off: the
