@@ -672,6 +672,20 @@ void element_of(const Engine& e, i32 index, Cell* out) {
 
 // A copy of the input from `from` (absolute) for n elements, into `out` (a stack cell).
 void copy_part(const Engine& e, i32 from, i32 n, Cell* out) {
+    if (TYPE_OF(e.in) == TYPE_STRING || TYPE_OF(e.in) == TYPE_BINARY) {
+        // What the series copy action does for a part of n from `from`.
+        SeriesBuffer* s = series::buffer_of(e.in);
+        i64 abs = series::abs_length(s), start = from, count = n;
+        if (start > abs) start = abs;
+        if (start + count > abs) count = abs - start;
+        u32 header = TYPE_OF(e.in) | (e.in->header & FLAG_NEW_LINE);
+        u32 node = memory::copy_series_part(s, start, count);
+        out->header = header;
+        out->w1 = 0;
+        out->w2 = node;
+        out->w3 = 0;
+        return;
+    }
     Cell* src = stack::push(e.in);
     src->w1 = u32(from);
     Cell* part = stack::push_slot();
@@ -703,7 +717,8 @@ void keep_value(const Cell* value, bool only) {
     } else {
         Cell* at = stack::push(top);
         at->w1 = u32(series::abs_length(series::buffer_of(top)));
-        actions::insert(at, v, nullptr, only, nullptr);
+        if (TYPE_OF(top) == TYPE_BLOCK) block::insert(at, v, nullptr, only, nullptr, false);
+        else actions::insert(at, v, nullptr, only, nullptr);
     }
     stack::top = v;
 }
@@ -716,6 +731,78 @@ bool target_fits(const Cell* target, const Cell* input) {
     if (any_text_q(t)) return any_text_q(it) || it == TYPE_BINARY;
     if (t == TYPE_BINARY) return it == TYPE_BINARY;
     return false;
+}
+
+// --- Commands ---------------------------------------------------------------------------
+
+// Opens the frame of the command in e.cmd (with e.min, e.max, e.extra and
+// e.rec_at) and moves the rule position onto its sub-rule.
+void push_rule(Engine& e) {
+    Cell* f = new_frame();
+    i32 p = e.pos();
+    if (e.cmd == CMD_COPY || e.cmd == CMD_SET) {
+        f[0] = *cell_at(e.rules->w2, e.rec_at);
+    } else {
+        i32 low = e.cmd == CMD_TO || e.cmd == CMD_THRU ? p : e.cmd == CMD_CASE ? e.extra : e.min;
+        set_cell(f, TYPE_TRIPLE, low, e.max, 1);
+    }
+    set_cell(f + 1, TYPE_TRIPLE, e.rec_at, p, e.rest());
+    set_cell(f + 2, TYPE_PAIR, p, e.cmd, e.cmd == CMD_CASE ? 0 : e.extra);
+    e.rpos = e.rec_at + 1;
+}
+
+// The end of a copy or set whose frame `f` is on top (`start` where it
+// began, within the input): on a match its word gets the part matched.
+// False when the word was set the long way (an object's field, whose
+// change handlers run user code).
+bool end_copy(Engine& e, const Cell* f, i32 cmd, i32 start) {
+    if (!e.match) return true;
+    *e.copied = f[0];
+    i32 n = e.pos() - start;
+    if (cmd == CMD_COPY) {
+        copy_part(e, start, n > 0 ? n : 0, e.tmp);
+    } else if (n > 0) {
+        element_of(e, start, e.tmp);
+    } else {
+        cell::init(e.tmp, TYPE_NONE);
+    }
+    bool plain = true;
+    if (Cell* c = context::plain_value_cell(e.copied)) {
+        *c = *e.tmp;   // all that set does for such a word
+    } else {
+        Cell* w = stack::push(e.copied);
+        context::set(w, e.tmp);
+        stack::top = w;
+        plain = false;
+    }
+    if (cmd == CMD_SET) cell::init(e.copied, TYPE_NONE);
+    return plain;
+}
+
+// The end of a keep whose frame is on top (`start` where it began, `extra`
+// its pick flag): what the sub-rule matched is kept. False when it went
+// into a series other than a collection of the engine's (whose owner may
+// run user code on the change).
+bool end_keep(Engine& e, i32 start, i32 extra) {
+    if (!e.match) return true;
+    i32 n = e.pos() - start;
+    if (e.ended_cmd == CMD_COPY && e.ended_at == frame_cells() && TYPE_OF(e.copied) != TYPE_NONE) {
+        word_value(e.copied, e.tmp);
+        keep_value(e.tmp, true);
+    } else if (n > 1 && extra) {
+        for (i32 i = 0; i < n; i++) {
+            element_of(e, start + i, e.tmp);
+            keep_value(e.tmp, true);
+        }
+    } else if (n > 1) {
+        copy_part(e, start, n, e.tmp);
+        keep_value(e.tmp, true);
+    } else if (n == 1) {
+        element_of(e, start, e.tmp);
+        keep_value(e.tmp, true);
+    }
+    const Cell* top = stack::top - 1;
+    return TYPE_OF(top) == TYPE_BLOCK && !(series::buffer_of(top)->flags & SERIES_OWNED);
 }
 
 // --- The loop ----------------------------------------------------------------------------
@@ -907,6 +994,8 @@ enum RuleKind : u8 {
     RK_WHILE,
     RK_TO,
     RK_THRU,
+    RK_KEEP,
+    RK_COPY,
 };
 
 // A rule block as run_simple reads it: a copy of its cells and the kind of
@@ -940,6 +1029,8 @@ RuleKind rule_kind(const Cell* c) {
                : s == sym.while_ ? RK_WHILE
                : s == sym.to    ? RK_TO
                : s == sym.thru  ? RK_THRU
+               : s == sym.keep  ? RK_KEEP
+               : s == sym.copy  ? RK_COPY
                                 : RK_OTHER;
     }
     if (t == TYPE_BLOCK) return RK_BLOCK;
@@ -990,6 +1081,24 @@ const Cell* decoded_literal(const Decoded& d, i32 i) {
     return v;
 }
 
+// Whether the rule at index i of a decoded block is one that simple_rule
+// matches without a frame of its own: a literal, a word of one, or a
+// repetition or search of one.
+bool frameless_rule_q(const Decoded& d, i32 i) {
+    if (i >= d.count) return false;
+    switch (d.kind[i]) {
+        case RK_LITERAL: return true;
+        case RK_WORD: return decoded_literal(d, i) != nullptr;
+        case RK_ANY:
+        case RK_SOME:
+        case RK_OPT:
+        case RK_WHILE:
+        case RK_TO:
+        case RK_THRU: return decoded_literal(d, i + 1) != nullptr;
+        default: return false;
+    }
+}
+
 // After a rule failed in a block: the input back where the block began, and
 // the rule position on the next `|`; false when there is none (the rule
 // position is then at the block's tail).
@@ -1032,12 +1141,70 @@ void after_paren(Engine& e) {
     e.recompute_end();
 }
 
+bool simple_rule(Engine& e, const Decoded& d);
+
+// The end of the keep or copy whose frame is on top, as END_RULE has it;
+// false when user code may have run.
+bool end_simple_command(Engine& e, i32 cmd) {
+    Cell* f = top_frame();
+    e.pop = true;
+    i32 extra = i32(f[2].w3), start = i32(f[1].w2), tail = e.in_tail();
+    if (start > tail) start = tail;
+    bool plain = cmd == CMD_KEEP ? end_keep(e, start, extra) : end_copy(e, f, cmd, start);
+    end_command(e, cmd);
+    return plain;
+}
+
+// `keep` or `copy word` (or `keep copy word`) at the rule position of a
+// decoded block whose sub-rule is one frameless_rule_q accepts: the
+// command's frames opened and ended around the sub-rule as the states do,
+// without going through them. False, with nothing done, for every other
+// form (keep outside a collect, keep pick, keep of a paren, copy lacking its
+// word or sub-rule, a sub-rule that needs the states).
+bool simple_command(Engine& e, const Decoded& d) {
+    i32 r = e.rpos, w = r, sub = r + 1;
+    bool keep = d.kind[r] == RK_KEEP;
+    if (keep) {
+        if (e.collect_depth == 0 || sub >= d.count) return false;
+        if (d.kind[sub] == RK_WORD && symbol::resolve(i32(d.cells[sub].w2)) == sym.pick) return false;
+        if (d.kind[sub] == RK_COPY) w = sub++;
+    }
+    bool copy = w != r || !keep;
+    if (copy) {
+        if (sub + 1 >= d.count || !any_word_q(TYPE_OF(&d.cells[sub]))) return false;
+        sub++;
+    }
+    if (!frameless_rule_q(d, sub)) return false;
+    e.extra = 0;
+    e.min = e.max = -1;
+    if (keep) {
+        e.cmd = CMD_KEEP;
+        e.rec_at = r;
+        push_rule(e);
+    }
+    if (copy) {
+        e.cmd = CMD_COPY;
+        e.rec_at = w + 1;
+        push_rule(e);
+    }
+    e.rpos = sub;
+    simple_rule(e, d);
+    bool plain = true;
+    if (copy) plain = end_simple_command(e, CMD_COPY);
+    if (keep) plain = end_simple_command(e, CMD_KEEP) && plain;
+    if (!plain) epoch++;
+    return true;
+}
+
 // The rule at the rule position of a decoded block run in place by
 // run_simple; false when it needs the states (nothing done then).
 bool simple_rule(Engine& e, const Decoded& d) {
     i32 r = e.rpos;
     const Cell* v = &d.cells[r];
     switch (d.kind[r]) {
+        case RK_KEEP:
+        case RK_COPY:
+            return simple_command(e, d);
         case RK_PAREN:
             *e.val = *v;
             eval_paren(e.val, e.tmp);
@@ -1196,17 +1363,7 @@ void run_engine(Engine& e) {
                 break;
             }
             case PUSH_RULE: {
-                Cell* f = new_frame();
-                i32 p = e.pos();
-                if (e.cmd == CMD_COPY || e.cmd == CMD_SET) {
-                    f[0] = *cell_at(e.rules->w2, e.rec_at);
-                } else {
-                    i32 low = e.cmd == CMD_TO || e.cmd == CMD_THRU ? p : e.cmd == CMD_CASE ? e.extra : e.min;
-                    set_cell(f, TYPE_TRIPLE, low, e.max, 1);
-                }
-                set_cell(f + 1, TYPE_TRIPLE, e.rec_at, p, e.rest());
-                set_cell(f + 2, TYPE_PAIR, p, e.cmd, e.cmd == CMD_CASE ? 0 : e.extra);
-                e.rpos = e.rec_at + 1;
+                push_rule(e);
                 EVENT(EV_PUSH);
                 state = MATCH_SUBRULE;
                 break;
@@ -1259,23 +1416,9 @@ void run_engine(Engine& e) {
                         break;
                     }
                     case CMD_COPY:
-                    case CMD_SET: {
-                        if (!e.match) break;
-                        *e.copied = f[0];
-                        i32 n = e.pos() - start;
-                        if (cmd == CMD_COPY) {
-                            copy_part(e, start, n > 0 ? n : 0, e.tmp);
-                        } else if (n > 0) {
-                            element_of(e, start, e.tmp);
-                        } else {
-                            cell::init(e.tmp, TYPE_NONE);
-                        }
-                        Cell* w = stack::push(e.copied);
-                        context::set(w, e.tmp);
-                        stack::top = w;
-                        if (cmd == CMD_SET) cell::init(e.copied, TYPE_NONE);
+                    case CMD_SET:
+                        end_copy(e, f, cmd, start);
                         break;
-                    }
                     case CMD_NOT:
                         e.match = !e.match;
                         e.set_pos(start);   // a not never consumes
@@ -1353,26 +1496,9 @@ void run_engine(Engine& e) {
                         }
                         break;
                     }
-                    case CMD_KEEP: {
-                        if (!e.match) break;
-                        i32 n = e.pos() - start;
-                        if (e.ended_cmd == CMD_COPY && e.ended_at == frame_cells() && TYPE_OF(e.copied) != TYPE_NONE) {
-                            word_value(e.copied, e.tmp);
-                            keep_value(e.tmp, true);
-                        } else if (n > 1 && extra) {
-                            for (i32 i = 0; i < n; i++) {
-                                element_of(e, start + i, e.tmp);
-                                keep_value(e.tmp, true);
-                            }
-                        } else if (n > 1) {
-                            copy_part(e, start, n, e.tmp);
-                            keep_value(e.tmp, true);
-                        } else if (n == 1) {
-                            element_of(e, start, e.tmp);
-                            keep_value(e.tmp, true);
-                        }
+                    case CMD_KEEP:
+                        end_keep(e, start, extra);
                         break;
-                    }
                     case CMD_CASE:
                         e.op = i32(f[0].w1);
                         break;
