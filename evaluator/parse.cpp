@@ -216,6 +216,10 @@ struct Engine {
     i32 ended_cmd = CMD_NONE;   // the command whose frame was dropped last,
     i32 ended_at = -1;          // and the frame cells left on the rule stack then
     i32 callback_locals = 0;
+    // Frame cells of the commands run in place around the rule being matched
+    // (see simple_command): counted by the stack check and the record of the
+    // last command ended as if they were on the rule stack.
+    i32 held = 0;
     bool saved = false;
     i64 rounds_left = 0;        // see round_budget; 0 when there is none
 
@@ -284,7 +288,7 @@ void drop_frame() { cut(rule_stack, stack_cells(rule_stack) - 3); }
 // `stop` is the engine's stop_at, unchanged since the match (no user code ran).
 void end_frameless(Engine& e, i32 stop) {
     e.ended_cmd = e.cmd;
-    e.ended_at = frame_cells();
+    e.ended_at = frame_cells() + e.held;
     e.end = e.pos() >= stop;
 }
 
@@ -424,6 +428,11 @@ bool match_at(const Engine& e, i32 p, i32 stop, const Cell* rule, i32* adv) {
     const u8* ip = text + i64(q) * unit;
     if (ru == 1 && unit == 1 && strict) {
         if (std::memcmp(ip, rp, size_t(len)) != 0) return false;
+    } else if (ru == 1 && unit == 1) {
+        for (i32 i = 0; i < len; i++) {
+            u32 a = ip[i], b = rp[i];
+            if (a != b && fold(a) != fold(b)) return false;
+        }
     } else {
         for (i32 i = 0; i < len; i++) {
             u32 a = string::get_char(ip + i64(i) * unit, unit), b = string::get_char(rp + i64(i) * ru, ru);
@@ -496,6 +505,8 @@ bool find_value(Engine& e, bool thru, i32 stop) {
             bool exact = strict || (fold(first) == first && case_folding::change_char(first, 0) == first);
             u32 lower = first | 0x20;
             bool ascii_letter = lower >= 'a' && lower <= 'z';
+            // One code point: a candidate found is the match.
+            bool single = rt == TYPE_CHAR || series::rest_length(e.val) == 1;
             for (; p < stop; p++) {
                 if (unit == 1 && !exact && ascii_letter) {
                     // In one-byte text only the letter's two cases fold to it.
@@ -512,7 +523,7 @@ bool find_value(Engine& e, bool thru, i32 stop) {
                     u32 c = string::get_char(text + i64(p) * unit, unit);
                     if (!(c == first || (!strict && fold(c) == folded))) continue;
                 }
-                if (rt == TYPE_CHAR) {
+                if (single) {
                     adv = 1;
                     goto found;
                 }
@@ -715,10 +726,17 @@ void keep_value(const Cell* value, bool only) {
         i32 grown = series::abs_length(series::buffer_of(target)) - before;
         if (t == TYPE_GET_WORD) target->w1 = u32(i32(target->w1) + (grown > 0 ? grown : 0));
     } else {
-        Cell* at = stack::push(top);
-        at->w1 = u32(series::abs_length(series::buffer_of(top)));
-        if (TYPE_OF(top) == TYPE_BLOCK) block::insert(at, v, nullptr, only, nullptr, false);
-        else actions::insert(at, v, nullptr, only, nullptr);
+        SeriesBuffer* b = series::buffer_of(top);
+        if (TYPE_OF(top) == TYPE_BLOCK && !(b->flags & SERIES_OWNED) && (only || !any_block_q(TYPE_OF(v)))) {
+            // One cell at the tail of a plain collection: what the insert
+            // comes to (no owner to tell, nothing spread).
+            Cell* c = memory::alloc_tail(top);
+            *c = *v;
+        } else {
+            Cell* at = stack::push(top);
+            at->w1 = u32(series::abs_length(b));
+            actions::insert(at, v, nullptr, only, nullptr);
+        }
     }
     stack::top = v;
 }
@@ -736,8 +754,12 @@ bool target_fits(const Cell* target, const Cell* input) {
 // --- Commands ---------------------------------------------------------------------------
 
 // Opens the frame of the command in e.cmd (with e.min, e.max, e.extra and
-// e.rec_at) and moves the rule position onto its sub-rule.
+// e.rec_at) and moves the rule position onto its sub-rule. A keep forgets
+// the command that ended last: only a copy that is its own sub-rule hands it
+// the copied value (not one that ended at the same depth before it, in a
+// block of its own).
 void push_rule(Engine& e) {
+    if (e.cmd == CMD_KEEP) e.ended_cmd = CMD_NONE;
     Cell* f = new_frame();
     i32 p = e.pos();
     if (e.cmd == CMD_COPY || e.cmd == CMD_SET) {
@@ -751,13 +773,14 @@ void push_rule(Engine& e) {
     e.rpos = e.rec_at + 1;
 }
 
-// The end of a copy or set whose frame `f` is on top (`start` where it
-// began, within the input): on a match its word gets the part matched.
+// The end of a copy or set (`word` its word, read before anything
+// allocates; `start` where it began, within the input): on a match the word
+// gets the part matched.
 // False when the word was set the long way (an object's field, whose
 // change handlers run user code).
-bool end_copy(Engine& e, const Cell* f, i32 cmd, i32 start) {
+bool end_copy(Engine& e, const Cell* word, i32 cmd, i32 start) {
     if (!e.match) return true;
-    *e.copied = f[0];
+    *e.copied = *word;
     i32 n = e.pos() - start;
     if (cmd == CMD_COPY) {
         copy_part(e, start, n > 0 ? n : 0, e.tmp);
@@ -779,14 +802,14 @@ bool end_copy(Engine& e, const Cell* f, i32 cmd, i32 start) {
     return plain;
 }
 
-// The end of a keep whose frame is on top (`start` where it began, `extra`
-// its pick flag): what the sub-rule matched is kept. False when it went
-// into a series other than a collection of the engine's (whose owner may
-// run user code on the change).
-bool end_keep(Engine& e, i32 start, i32 extra) {
+// The end of a keep whose frame is on top, or is held in place for `held`
+// cells (`start` where it began, `extra` its pick flag): what the sub-rule
+// matched is kept. False when it went into a series other than a collection
+// of the engine's (whose owner may run user code on the change).
+bool end_keep(Engine& e, i32 start, i32 extra, i32 held) {
     if (!e.match) return true;
     i32 n = e.pos() - start;
-    if (e.ended_cmd == CMD_COPY && e.ended_at == frame_cells() && TYPE_OF(e.copied) != TYPE_NONE) {
+    if (e.ended_cmd == CMD_COPY && e.ended_at == frame_cells() + held && TYPE_OF(e.copied) != TYPE_NONE) {
         word_value(e.copied, e.tmp);
         keep_value(e.tmp, true);
     } else if (n > 1 && extra) {
@@ -934,12 +957,17 @@ bool next_round_in_place(Engine& e) {
 }
 
 // The command `cmd` whose frame is on top is done: its frame dropped.
-void end_command(Engine& e, i32 cmd) {
+// What end_command leaves for a command run without a frame, `held` the
+// frame cells still counted in place around it.
+void end_in_place(Engine& e, i32 cmd, i32 held) {
     if (cmd != CMD_COPY) cell::init(e.copied, TYPE_NONE);
-    drop_frame();
     e.ended_cmd = cmd;
-    e.ended_at = frame_cells();
+    e.ended_at = frame_cells() + held;
     e.recompute_end();
+}
+void end_command(Engine& e, i32 cmd) {
+    drop_frame();
+    end_in_place(e, cmd, 0);
 }
 
 // The command fields of a repetition (any, some, opt, while) at the rule
@@ -960,7 +988,7 @@ void set_search(Engine& e, i32 s) {
 // set): matched here, without the frame the general path opens and drops
 // around it; the rule position moves onto the literal.
 void repeat_frameless(Engine& e, const Cell* lit) {
-    check_stacks();
+    check_stacks(-e.held);
     *e.val = *lit;
     e.rpos++;
     i32 origin = e.pos(), stop = e.stop_at();
@@ -970,7 +998,7 @@ void repeat_frameless(Engine& e, const Cell* lit) {
     end_frameless(e, stop);
 }
 void search_frameless(Engine& e, const Cell* lit) {
-    check_stacks();
+    check_stacks(-e.held);
     *e.val = *lit;
     e.rpos++;
     i32 stop = e.stop_at();
@@ -996,6 +1024,7 @@ enum RuleKind : u8 {
     RK_THRU,
     RK_KEEP,
     RK_COPY,
+    RK_SKIP,
 };
 
 // A rule block as run_simple reads it: a copy of its cells and the kind of
@@ -1031,6 +1060,7 @@ RuleKind rule_kind(const Cell* c) {
                : s == sym.thru  ? RK_THRU
                : s == sym.keep  ? RK_KEEP
                : s == sym.copy  ? RK_COPY
+               : s == sym.skip  ? RK_SKIP
                                 : RK_OTHER;
     }
     if (t == TYPE_BLOCK) return RK_BLOCK;
@@ -1087,7 +1117,8 @@ const Cell* decoded_literal(const Decoded& d, i32 i) {
 bool frameless_rule_q(const Decoded& d, i32 i) {
     if (i >= d.count) return false;
     switch (d.kind[i]) {
-        case RK_LITERAL: return true;
+        case RK_LITERAL:
+        case RK_SKIP: return true;
         case RK_WORD: return decoded_literal(d, i) != nullptr;
         case RK_ANY:
         case RK_SOME:
@@ -1150,17 +1181,20 @@ bool end_simple_command(Engine& e, i32 cmd) {
     e.pop = true;
     i32 extra = i32(f[2].w3), start = i32(f[1].w2), tail = e.in_tail();
     if (start > tail) start = tail;
-    bool plain = cmd == CMD_KEEP ? end_keep(e, start, extra) : end_copy(e, f, cmd, start);
+    bool plain = cmd == CMD_KEEP ? end_keep(e, start, extra, 0) : end_copy(e, f, cmd, start);
     end_command(e, cmd);
     return plain;
 }
 
 // `keep` or `copy word` (or `keep copy word`) at the rule position of a
-// decoded block whose sub-rule is one frameless_rule_q accepts: the
-// command's frames opened and ended around the sub-rule as the states do,
-// without going through them. False, with nothing done, for every other
-// form (keep outside a collect, keep pick, keep of a paren, copy lacking its
-// word or sub-rule, a sub-rule that needs the states).
+// decoded block whose sub-rule is one frameless_rule_q accepts, run without
+// going through the states. When nothing in the command's end may run user
+// code (a word set as it is, a value kept in a collection of the engine's),
+// its frames are held in place (e.held) instead of opened and dropped,
+// every engine field left as the states leave it; else they are opened and
+// ended around the sub-rule as the states do. False, with nothing done, for
+// every other form (keep outside a collect, keep pick, keep of a paren, copy
+// lacking its word or sub-rule, a sub-rule that needs the states).
 bool simple_command(Engine& e, const Decoded& d) {
     i32 r = e.rpos, w = r, sub = r + 1;
     bool keep = d.kind[r] == RK_KEEP;
@@ -1177,6 +1211,37 @@ bool simple_command(Engine& e, const Decoded& d) {
     if (!frameless_rule_q(d, sub)) return false;
     e.extra = 0;
     e.min = e.max = -1;
+    bool in_place = true;
+    if (copy && !context::plain_value_cell(&d.cells[w + 1])) in_place = false;
+    if (keep) {
+        const Cell* top = stack::top - 1;
+        if (TYPE_OF(top) != TYPE_BLOCK || (series::buffer_of(top)->flags & SERIES_OWNED)) in_place = false;
+    }
+    if (in_place) {
+        i32 held = (keep ? 3 : 0) + (copy ? 3 : 0);
+        check_stacks(3 - held);   // as opening the last frame would
+        if (keep) e.ended_cmd = CMD_NONE;   // as push_rule does
+        e.cmd = copy ? CMD_COPY : CMD_KEEP;
+        e.rec_at = copy ? w + 1 : r;
+        e.rpos = sub;
+        i32 start = e.pos();
+        e.held = held;
+        simple_rule(e, d);
+        e.held = 0;
+        bool plain = true;
+        if (copy) {
+            e.pop = true;
+            plain = end_copy(e, &d.cells[w + 1], CMD_COPY, start);
+            end_in_place(e, CMD_COPY, keep ? 3 : 0);
+        }
+        if (keep) {
+            e.pop = true;
+            plain = end_keep(e, start, 0, 3) && plain;
+            end_in_place(e, CMD_KEEP, 0);
+        }
+        if (!plain) epoch++;
+        return true;
+    }
     if (keep) {
         e.cmd = CMD_KEEP;
         e.rec_at = r;
@@ -1187,7 +1252,6 @@ bool simple_command(Engine& e, const Decoded& d) {
         e.rec_at = w + 1;
         push_rule(e);
     }
-    e.rpos = sub;
     simple_rule(e, d);
     bool plain = true;
     if (copy) plain = end_simple_command(e, CMD_COPY);
@@ -1205,6 +1269,16 @@ bool simple_rule(Engine& e, const Decoded& d) {
         case RK_KEEP:
         case RK_COPY:
             return simple_command(e, d);
+        case RK_SKIP:
+            e.extra = 0;
+            if (e.end) {
+                e.match = false;
+            } else {
+                e.match = true;
+                e.set_pos(e.pos() + 1);
+                e.recompute_end();
+            }
+            return true;
         case RK_PAREN:
             *e.val = *v;
             eval_paren(e.val, e.tmp);
@@ -1497,7 +1571,7 @@ void run_engine(Engine& e) {
                         break;
                     }
                     case CMD_KEEP:
-                        end_keep(e, start, extra);
+                        end_keep(e, start, extra, 0);
                         break;
                     case CMD_CASE:
                         e.op = i32(f[0].w1);

@@ -381,6 +381,30 @@ TEST_F(Parse, AllocatingParens) {
               "3");
 }
 
+// Runs each case untraced and traced ("@" stands for the refinement /trace
+// or nothing, "$" for its callback argument, a function `yes` answering
+// true): the answers, or the errors and where they arose, must agree.
+template <size_t N>
+void expect_traced_agree(const char* const (&cases)[N]) {
+    for (const char* c : cases) {
+        std::string plain = c, traced = c;
+        for (size_t at; (at = plain.find('@')) != std::string::npos;) plain.erase(at, 1);
+        for (size_t at; (at = plain.find('$')) != std::string::npos;) plain.erase(at, 1);
+        for (size_t at; (at = traced.find('@')) != std::string::npos;) traced.replace(at, 1, "/trace");
+        for (size_t at; (at = traced.find('$')) != std::string::npos;) traced.replace(at, 1, " :yes");
+        SCOPED_TRACE(plain);
+        std::string error = eval_error(plain.c_str());
+        EXPECT_EQ(error, eval_error(traced.c_str())) << plain;
+        if (error.empty()) {
+            EXPECT_EQ(eval_mold(plain.c_str()), eval_mold(traced.c_str())) << plain;
+        } else {
+            // The message and where it arose (the code shown near it differs).
+            std::string a = eval_report(plain.c_str()), b = eval_report(traced.c_str());
+            EXPECT_EQ(a.substr(0, a.find("*** Near")), b.substr(0, b.find("*** Near"))) << plain;
+        }
+    }
+}
+
 TEST_F(Parse, DeepNestingStopsAtTheStackLimit) {
     std::string rule;
     for (int i = 0; i < 10000; i++) rule += '[';
@@ -531,26 +555,79 @@ TEST_F(Parse, FramelessLiteralsAgreeWithTheFramePath) {
         "parse@ [a b] [thru 1.5]$",
         "w: 'a parse@ \"aa\" [some w]$",
     };
-    for (const char* c : cases) {
-        std::string plain = c, traced = c;
-        for (size_t at; (at = plain.find('@')) != std::string::npos;) plain.erase(at, 1);
-        for (size_t at; (at = plain.find('$')) != std::string::npos;) plain.erase(at, 1);
-        for (size_t at; (at = traced.find('@')) != std::string::npos;) traced.replace(at, 1, "/trace");
-        for (size_t at; (at = traced.find('$')) != std::string::npos;) traced.replace(at, 1, " :yes");
-        SCOPED_TRACE(plain);
-        std::string error = eval_error(plain.c_str());
-        EXPECT_EQ(error, eval_error(traced.c_str())) << plain;
-        if (error.empty()) {
-            EXPECT_EQ(eval_mold(plain.c_str()), eval_mold(traced.c_str())) << plain;
-        } else {
-            // The message and where it arose (the code shown near it differs).
-            std::string a = eval_report(plain.c_str()), b = eval_report(traced.c_str());
-            EXPECT_EQ(a.substr(0, a.find("*** Near")), b.substr(0, b.find("*** Near"))) << plain;
-        }
-    }
+    expect_traced_agree(cases);
     EXPECT_EQ(eval_mold("blank: make bitset! { } letter: complement make bitset! { ^/} w: 0 "
                         "reduce [parse \"ab cd  e^/^/f\" [any [some blank | some letter (w: w + 1) | #\"^/\"]] w]"),
               "[true 4]");
+    EXPECT_EQ(parse::rule_head, 0);
+}
+
+// keep and copy over a literal, a word of one, skip or a search or
+// repetition of one are run by the untraced loop (their frames held in place
+// when no user code can run at their end): they must agree with the frame
+// path of the traced run on what is kept, copied and answered, on errors, and
+// under parens, change handlers and targets that change the input, the rules
+// or the collection.
+TEST_F(Parse, KeepAndCopyAgreeWithTheFramePath) {
+    def("yes", "[event match? rule input stack]", "[true]");
+    const char* cases[] = {
+        "reduce [parse@ \"a b  c \" [collect [any [keep copy w to \" \" \" \"] keep copy w to end]]$ w]",
+        "reduce [parse@ \"ab\" [collect [keep skip keep skip keep skip]]$]",
+        "reduce [parse@ \"abc\" [collect [keep to #\"c\" keep copy x skip]]$ x]",
+        "reduce [parse@ \"aab\" [collect [keep some #\"a\" keep #\"b\"]]$]",
+        "reduce [parse@ \"aab\" [collect [keep copy x any #\"a\" keep copy y opt #\"b\" keep copy z opt #\"b\"]]$ x y z]",
+        "reduce [parse@ \"ab\" [copy x skip copy y #\"b\" copy z opt #\"c\"]$ x y z]",
+        "x: 0 reduce [parse@ \"ab\" [collect [keep copy x #\"x\" | keep copy y thru #\"b\"]]$ x y]",
+        "t: \"b\" reduce [parse@ \"abab\" [collect [some [keep copy x t | keep copy y skip]]]$ x y]",
+        "reduce [parse/case@ \"aAbB\" [collect [keep copy x thru #\"A\" keep copy y to #\"B\"]]$ x y]",
+        "reduce [parse/part@ \"abcd\" [collect [keep copy x to #\"d\"]] 2$ x]",
+        // A keep of a literal after a copy that ended at the same depth
+        // before it keeps what it matched itself.
+        "reduce [parse@ \"ab\" [collect [[copy w #\"a\"] keep #\"b\"]]$]",
+        "reduce [parse@ \"abc\" [collect [[copy w #\"a\"] keep [copy v #\"b\"] keep skip]]$]",
+        "reduce [parse@ \"ab\" [collect [copy w #\"a\" keep #\"b\"]]$]",
+        // Other inputs.
+        "reduce [parse@ [a b c] [collect [keep copy b skip keep to end]]$ b]",
+        "reduce [parse@ [a b c] [collect [keep copy b thru 'b keep skip]]$ b]",
+        "reduce [parse@ #{010203} [collect [keep copy b thru #{02} keep skip]]$ b]",
+        "reduce [parse@ %a/b/c [collect [any [keep copy p to #\"/\" skip] keep copy p to end]]$]",
+        "reduce [parse@ next \"xa,b\" [collect [any [keep copy p to #\",\" skip] keep copy p to end]]$]",
+        // The forms the states take.
+        "reduce [parse@ \"abc\" [collect [keep pick to #\"c\" skip]]$]",
+        "reduce [parse@ \"abc\" [collect [keep (1 + 2) skip keep copy x skip]]$ x]",
+        "reduce [parse@ \"ab\" [collect [keep copy x [#\"a\"] keep copy y [skip]]]$ x y]",
+        "b: copy [z] reduce [parse@ \"ab\" [collect into b [keep copy x skip keep skip]]$ b]",
+        "b: copy [z] reduce [parse@ \"ab\" [collect after b [keep copy x skip keep skip]]$ b]",
+        "reduce [parse@ \"ab\" [collect set c [keep copy x skip keep skip]]$ c]",
+        "reduce [parse@ \"ab\" [collect [keep copy x skip collect [keep copy y skip]]]$]",
+        "w: 'a reduce [parse@ [a b] [collect [keep w]]$]",
+        "parse@ \"ab\" [keep skip]$",
+        "parse@ \"ab\" [copy x]$",
+        "parse@ \"ab\" [collect [keep]]$",
+        "parse@ \"ab\" [collect [keep copy x]]$",
+        "parse@ \"ab\" [copy 1 skip]$",
+        "parse@ \"ab\" [collect [keep copy x to 1.5]]$",
+        "parse@ \"ab\" [collect [keep copy x undefined-word-xyz]]$",
+        // Parens that change the input, the rules or the collection.
+        "s: \"a b c\" reduce [parse@ s [collect [any [keep copy w to \" \" (clear s) skip] keep copy w to end]]$ s w]",
+        "s: \"a b c\" reduce [parse@ s [collect [any [keep copy w to \" \" (remove s) skip] keep copy w to end]]$ s]",
+        "r: [collect [any [keep copy w to #\" \" (clear r/2/2) skip] keep to end]] reduce [parse@ \"a b c\" r$ r]",
+        "r: [collect [any [keep copy w to #\" \" (poke r/2/2 3 'v) skip] keep to end]] reduce [parse@ \"a b c\" r$ r]",
+        "b: copy [] reduce [parse@ \"a b c\" [collect into b [any [keep copy w to \" \" (clear b) skip]]]$ b]",
+        "b: copy [] reduce [parse@ \"a b c\" [collect after b [any [keep copy w to \" \" (append b 'x) skip]]]$ b]",
+        "reduce [parse@ \"a b c\" [collect [any [keep copy w to \" \" (w: 1 recycle) skip]]]$ w]",
+        // Words of an object whose change handler clears the input or the rules.
+        ("s: \"a b c\" o: make object! [w: none on-change*: func [word old new] [clear s]] "
+         "r: bind [collect [any [keep copy w to \" \" skip] keep copy w to end]] o reduce [parse@ s r$ s o/w]"),
+        ("s: \"a b c\" r: none o: make object! [w: none on-change*: func [word old new] [clear r]] "
+         "r: bind [collect [any [keep copy w to \" \" skip] keep copy w to end]] o reduce [parse@ s r$ r o/w]"),
+        ("s: \"a b c\" r: none o: make object! [w: none on-change*: func [word old new] [clear r/2/2]] "
+         "r: bind [collect [any [keep copy w to \" \" skip] keep copy w to end]] o reduce [parse@ s r$ r o/w]"),
+    };
+    expect_traced_agree(cases);
+    EXPECT_EQ(eval_mold("parse \"ab\" [collect [[copy w #\"a\"] keep #\"b\"]]"), "[#\"b\"]");
+    EXPECT_EQ(eval_mold("parse \"a b  c \" [collect [any [keep copy w to \" \" \" \"] keep copy w to end]]"),
+              "[\"a\" \"b\" \"\" \"c\" \"\"]");
     EXPECT_EQ(parse::rule_head, 0);
 }
 
