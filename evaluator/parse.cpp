@@ -253,9 +253,10 @@ void keyword_word(i32 symbol, Cell* out) { series::make_word(out, symbol); }
 }
 
 // (`dropped`: cells of frames about to be dropped before the new one.)
-void check_stacks(i32 dropped = 0) {
+[[noreturn, gnu::cold, gnu::noinline]] void stack_limit() { fire(ERR_SCRIPT, "parse-stack"); }
+inline void check_stacks(i32 dropped = 0) {
     if (stack_cells(rule_stack) - dropped + 3 > STACK_LIMIT - 1 || stack_cells(input_stack) >= STACK_LIMIT)
-        fire(ERR_SCRIPT, "parse-stack");
+        stack_limit();
 }
 
 // Room for a frame's three cells at the rule stack's tail. The cells are
@@ -498,6 +499,34 @@ bool find_value(Engine& e, bool thru, i32 stop) {
         u32 unit = series::unit_of(s);
         const u8* text = series::head(s);
         bool strict = e.op == COMP_STRICT_EQUAL;
+        if (unit == 1) {
+            // One ASCII character in one-byte text, the common delimiter: a
+            // byte scan, for either case of a letter unless /case is on.
+            i32 c = -1;
+            if (rt == TYPE_CHAR) {
+                c = i32(e.val->w2);
+            } else if (text_rule_q(rt)) {
+                SeriesBuffer* r = series::buffer_of(e.val);
+                i32 h = series::head_index(e.val);
+                if (series::unit_of(r) == 1 && series::abs_length(r) - h == 1) c = series::head(r)[h];
+            }
+            if (c >= 0 && c < 0x80) {
+                u32 lower = u32(c) | 0x20;
+                const u8* q;
+                if (strict || lower - 'a' >= 26) {
+                    q = p < stop ? static_cast<const u8*>(std::memchr(text + p, c, size_t(stop - p))) : nullptr;
+                } else {
+                    q = text + p;
+                    const u8* end = text + (p < stop ? stop : p);
+                    while (q < end && (*q | 0x20) != lower) q++;
+                    if (q == end) q = nullptr;
+                }
+                if (!q) return false;
+                p = i32(q - text);
+                adv = 1;
+                goto found;
+            }
+        }
         if (rt == TYPE_CHAR || (text_rule_q(rt) && series::rest_length(e.val) > 0)) {
             // Candidates are found by the first code point.
             u32 first = rt == TYPE_CHAR ? e.val->w2 : string::get_char_at(e.val, series::head_index(e.val));
@@ -1111,22 +1140,60 @@ const Cell* decoded_literal(const Decoded& d, i32 i) {
     return v;
 }
 
-// Whether the rule at index i of a decoded block is one that simple_rule
-// matches without a frame of its own: a literal, a word of one, or a
-// repetition or search of one.
-bool frameless_rule_q(const Decoded& d, i32 i) {
-    if (i >= d.count) return false;
+// Whether the rule at index i of a decoded block is one that
+// match_frameless matches without a frame of its own (a literal, a word of
+// one, skip, or a repetition or search of one): the literal it matches (the
+// rule itself for skip), valid until the next allocation; else null.
+const Cell* frameless_literal(const Decoded& d, i32 i) {
+    if (i >= d.count) return nullptr;
     switch (d.kind[i]) {
         case RK_LITERAL:
-        case RK_SKIP: return true;
-        case RK_WORD: return decoded_literal(d, i) != nullptr;
+        case RK_SKIP: return &d.cells[i];
+        case RK_WORD: return decoded_literal(d, i);
         case RK_ANY:
         case RK_SOME:
         case RK_OPT:
         case RK_WHILE:
         case RK_TO:
-        case RK_THRU: return decoded_literal(d, i + 1) != nullptr;
-        default: return false;
+        case RK_THRU: return decoded_literal(d, i + 1);
+        default: return nullptr;
+    }
+}
+
+// Matches the rule at index r of a decoded block, `lit` what
+// frameless_literal answered for it (nothing allocated since).
+void match_frameless(Engine& e, const Decoded& d, i32 r, const Cell* lit) {
+    switch (d.kind[r]) {
+        case RK_SKIP:
+            e.extra = 0;
+            if (e.end) {
+                e.match = false;
+            } else {
+                e.match = true;
+                e.set_pos(e.pos() + 1);
+                e.recompute_end();
+            }
+            return;
+        case RK_LITERAL:
+        case RK_WORD:
+            if (d.kind[r] == RK_WORD) e.extra = 0;
+            *e.val = *lit;
+            e.match = match_value(e);
+            e.recompute_end();
+            return;
+        default:
+            e.extra = 0;
+            switch (d.kind[r]) {
+                case RK_ANY: set_repeat(e, sym.any); break;
+                case RK_SOME: set_repeat(e, sym.some); break;
+                case RK_OPT: set_repeat(e, sym.opt); break;
+                case RK_WHILE: set_repeat(e, sym.while_); break;
+                case RK_TO: set_search(e, sym.to); break;
+                default: set_search(e, sym.thru); break;
+            }
+            if (e.cmd == CMD_REPEAT || e.cmd == CMD_WHILE) repeat_frameless(e, lit);
+            else search_frameless(e, lit);
+            return;
     }
 }
 
@@ -1172,8 +1239,6 @@ void after_paren(Engine& e) {
     e.recompute_end();
 }
 
-bool simple_rule(Engine& e, const Decoded& d);
-
 // The end of the keep or copy whose frame is on top, as END_RULE has it;
 // false when user code may have run.
 bool end_simple_command(Engine& e, i32 cmd) {
@@ -1208,7 +1273,8 @@ bool simple_command(Engine& e, const Decoded& d) {
         if (sub + 1 >= d.count || !any_word_q(TYPE_OF(&d.cells[sub]))) return false;
         sub++;
     }
-    if (!frameless_rule_q(d, sub)) return false;
+    const Cell* lit = frameless_literal(d, sub);
+    if (!lit) return false;
     e.extra = 0;
     e.min = e.max = -1;
     bool in_place = true;
@@ -1226,7 +1292,7 @@ bool simple_command(Engine& e, const Decoded& d) {
         e.rpos = sub;
         i32 start = e.pos();
         e.held = held;
-        simple_rule(e, d);
+        match_frameless(e, d, sub, lit);
         e.held = 0;
         bool plain = true;
         if (copy) {
@@ -1252,7 +1318,7 @@ bool simple_command(Engine& e, const Decoded& d) {
         e.rec_at = w + 1;
         push_rule(e);
     }
-    simple_rule(e, d);
+    match_frameless(e, d, sub, frameless_literal(d, sub));   // (read again: the frames may have allocated)
     bool plain = true;
     if (copy) plain = end_simple_command(e, CMD_COPY);
     if (keep) plain = end_simple_command(e, CMD_KEEP) && plain;
@@ -1264,64 +1330,22 @@ bool simple_command(Engine& e, const Decoded& d) {
 // run_simple; false when it needs the states (nothing done then).
 bool simple_rule(Engine& e, const Decoded& d) {
     i32 r = e.rpos;
-    const Cell* v = &d.cells[r];
     switch (d.kind[r]) {
         case RK_KEEP:
         case RK_COPY:
             return simple_command(e, d);
-        case RK_SKIP:
-            e.extra = 0;
-            if (e.end) {
-                e.match = false;
-            } else {
-                e.match = true;
-                e.set_pos(e.pos() + 1);
-                e.recompute_end();
-            }
-            return true;
         case RK_PAREN:
-            *e.val = *v;
+            *e.val = d.cells[r];
             eval_paren(e.val, e.tmp);
             epoch++;
             after_paren(e);
             return true;
-        case RK_LITERAL:
-            *e.val = *v;
-            e.match = match_value(e);
-            e.recompute_end();
-            return true;
-        case RK_WORD: {
-            const Cell* w = decoded_literal(d, r);
-            if (!w) return false;
-            e.extra = 0;
-            *e.val = *w;
-            e.match = match_value(e);
-            e.recompute_end();
-            return true;
-        }
-        case RK_ANY:
-        case RK_SOME:
-        case RK_OPT:
-        case RK_WHILE:
-        case RK_TO:
-        case RK_THRU: {
-            const Cell* lit = decoded_literal(d, r + 1);
+        default: {
+            const Cell* lit = frameless_literal(d, r);
             if (!lit) return false;
-            e.extra = 0;
-            switch (d.kind[r]) {
-                case RK_ANY: set_repeat(e, sym.any); break;
-                case RK_SOME: set_repeat(e, sym.some); break;
-                case RK_OPT: set_repeat(e, sym.opt); break;
-                case RK_WHILE: set_repeat(e, sym.while_); break;
-                case RK_TO: set_search(e, sym.to); break;
-                default: set_search(e, sym.thru); break;
-            }
-            if (e.cmd == CMD_REPEAT || e.cmd == CMD_WHILE) repeat_frameless(e, lit);
-            else search_frameless(e, lit);
+            match_frameless(e, d, r, lit);
             return true;
         }
-        default:
-            return false;
     }
 }
 

@@ -195,6 +195,8 @@ namespace {
 // byte that is not a continuation byte, stored at the width its widest lead
 // byte asks for.
 bool text_fits_q(const u8* bytes, i64 n) {
+    // n bytes hold at most n characters, of at most 4 bytes each.
+    if (n <= MAX_BYTES / 4) return true;
     i64 count = 0;
     u32 unit = 1;
     for (i64 i = 0; i < n; i++) {

@@ -1,5 +1,6 @@
 // The parse dialect: every keyword over string, binary and block input, the
 // engine's errors, re-entrancy, and rules and inputs changed by parens.
+#include <cstdio>
 #include <string>
 
 #include "eval_support.hpp"
@@ -560,6 +561,44 @@ TEST_F(Parse, FramelessLiteralsAgreeWithTheFramePath) {
                         "reduce [parse \"ab cd  e^/^/f\" [any [some blank | some letter (w: w + 1) | #\"^/\"]] w]"),
               "[true 4]");
     EXPECT_EQ(parse::rule_head, 0);
+}
+
+// to/thru over one ASCII character in one-byte text scan bytes; the same
+// input made wide (a wide character past the part parsed) and the rule made
+// wide take the general search. Every place found must agree, with and
+// without /case, at the ends of the input and past a shortened part.
+TEST_F(Parse, OneCharacterSearchAgreesWithWideText) {
+    const char* inputs[] = {"\"aXbxc\"", "\"xx\"", "\"\"", "\"abc\"", "\"a b,c \"", "\"Z[z@`{\"", "\"\u00e9x\u00c9X\""};
+    const char* rules[] = {"#\"x\"", "#\"X\"", "\"x\"", "\"X\"", "#\" \"", "\",\"", "#\"[\"", "\"`\"", "#\"@\"", "\"z\""};
+    const char* forms[] = {"parse%s s [any [to r m: (append ms index? m) skip]]%s",
+                           "parse%s s [any [thru r m: (append ms index? m)]]%s",
+                           "parse%s next s [to r m: (append ms index? m) to end]%s"};
+    for (const char* in : inputs) {
+        for (const char* rule : rules) {
+            for (const char* form : forms) {
+                for (const char* refinement : {"", "/case"}) {
+                    std::string narrow_ref = refinement, wide_ref = std::string(refinement) + "/part";
+                    char narrow[200], wide[200];
+                    std::snprintf(narrow, sizeof narrow, form, narrow_ref.c_str(), "");
+                    std::snprintf(wide, sizeof wide, form, wide_ref.c_str(), " n");
+                    std::string setup = std::string("ms: copy [] s: ") + in + " n: length? s r: " + rule + " ";
+                    std::string a = setup + narrow + " ms";
+                    // The input widened past the part, and the rule a wide one-character string.
+                    std::string b = setup + "append s \"\u20ac\" " + wide + " ms";
+                    std::string c = setup + "if string! = type? r [r: back tail append copy \"\u20ac\" r] " + narrow + " ms";
+                    SCOPED_TRACE(a);
+                    std::string expected = eval_mold(a.c_str());
+                    EXPECT_EQ(expected, eval_mold(b.c_str()));
+                    EXPECT_EQ(expected, eval_mold(c.c_str()));
+                }
+            }
+        }
+    }
+    check_table({
+        {"ms: copy [] parse \"aXbxc\" [any [to #\"x\" m: (append ms index? m) skip]] ms", "[2 4]"},
+        {"ms: copy [] parse/case \"aXbxc\" [any [to \"x\" m: (append ms index? m) skip]] ms", "[4]"},
+        {"parse \"ab\" [to \"b\" \"b\"]", "true"},
+    });
 }
 
 // keep and copy over a literal, a word of one, skip or a search or
