@@ -1298,11 +1298,23 @@ bool simple_command(Engine& e, const Decoded& d) {
         if (copy) {
             e.pop = true;
             plain = end_copy(e, &d.cells[w + 1], CMD_COPY, start);
-            end_in_place(e, CMD_COPY, keep ? 3 : 0);
+            if (keep) {
+                // What end_in_place records; the keep's end works out e.end.
+                e.ended_cmd = CMD_COPY;
+                e.ended_at = frame_cells() + 3;
+            } else {
+                end_in_place(e, CMD_COPY, 0);
+            }
         }
         if (keep) {
             e.pop = true;
-            plain = end_keep(e, start, 0, 3) && plain;
+            if (copy && plain && e.match) {
+                // The copy just ended, its word set to e.tmp as it is: the
+                // value end_keep would read back from the word.
+                keep_value(e.tmp, true);
+            } else {
+                plain = end_keep(e, start, 0, 3) && plain;
+            }
             end_in_place(e, CMD_KEEP, 0);
         }
         if (!plain) epoch++;
