@@ -655,6 +655,11 @@ TEST_F(Parse, KeepAndCopyAgreeWithTheFramePath) {
         "b: copy [] reduce [parse@ \"a b c\" [collect into b [any [keep copy w to \" \" (clear b) skip]]]$ b]",
         "b: copy [] reduce [parse@ \"a b c\" [collect after b [any [keep copy w to \" \" (append b 'x) skip]]]$ b]",
         "reduce [parse@ \"a b c\" [collect [any [keep copy w to \" \" (w: 1 recycle) skip]]]$ w]",
+        // Words of a running function (split's way), and of one that has returned.
+        ("f: func [s /local w] [reduce [parse@ s [collect [any [keep copy w to \" \" (recycle) skip] "
+         "keep copy w to end]]$ w]] f \"ab cd e\""),
+        "f: func [/local w] [[collect [keep copy w skip]]] r: f parse@ \"ab\" r$",
+        "f: func [/local w] [[copy w skip]] r: f parse@ \"ab\" r$",
         // Words of an object whose change handler clears the input or the rules.
         ("s: \"a b c\" o: make object! [w: none on-change*: func [word old new] [clear s]] "
          "r: bind [collect [any [keep copy w to \" \" skip] keep copy w to end]] o reduce [parse@ s r$ s o/w]"),
