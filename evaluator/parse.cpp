@@ -1165,6 +1165,7 @@ const Cell* frameless_literal(const Decoded& d, i32 i) {
 void match_frameless(Engine& e, const Decoded& d, i32 r, const Cell* lit) {
     switch (d.kind[r]) {
         case RK_SKIP:
+            *e.val = *lit;   // the word, as the states dispatch it
             e.extra = 0;
             if (e.end) {
                 e.match = false;
