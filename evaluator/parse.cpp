@@ -1311,8 +1311,10 @@ bool simple_command(Engine& e, const Decoded& d) {
             e.pop = true;
             if (copy && plain && e.match) {
                 // The copy just ended, its word set to e.tmp as it is: the
-                // value end_keep would read back from the word.
-                keep_value(e.tmp, true);
+                // value end_keep would read back from the word, going where
+                // keep_value puts it (the collection on top, checked above).
+                Cell* c = memory::alloc_tail(stack::top - 1);
+                *c = *e.tmp;
             } else {
                 plain = end_keep(e, start, 0, 3) && plain;
             }
