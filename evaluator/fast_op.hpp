@@ -44,7 +44,12 @@ inline bool math_in_place(Cell* left, const Cell* right, i32 op) {
                 if (b == 0 || (b == -1 && a == INT32_MIN)) return false;
                 overflow = true;   // the core: an inexact quotient is a float!
                 break;
-            default: overflow = true;   // the bit operations: the core
+            // The bit operations, as the core computes them (only the
+            // payload word changes).
+            case MATH_AND: r = a & b; overflow = false; break;
+            case MATH_OR: r = a | b; overflow = false; break;
+            case MATH_XOR: r = a ^ b; overflow = false; break;
+            default: overflow = true;
         }
         // The core turns an overflow into the float! of the exact operands.
         if (ZIR_UNLIKELY(overflow)) integer::do_math_op(a, b, op, left);

@@ -4,6 +4,8 @@
 
 #include <pthread.h>
 
+#include <cstring>
+
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
@@ -95,7 +97,7 @@ u32 hot_context = 0;
 Cell* hot_values = nullptr;
 
 // Words are read on every step: inlined here (word_value_q for the rest).
-inline Cell* word_slot(const Cell* word) {
+[[gnu::always_inline]] inline Cell* word_slot(const Cell* word) {
     u32 ctx = word->w1;
     i32 slot = i32(word->w3);
     // (The global context is never 0; a slot below 0 fails the unsigned test.)
@@ -211,6 +213,9 @@ namespace {
 
 namespace {
 
+// Whether a block value's series is library code.
+inline bool library_q(const Cell* block) { return (node_buffer(block->w2)->flags & SERIES_LIBRARY) != 0; }
+
 // The code of a block value (code_of, inlined for the interpreter's loops).
 [[gnu::always_inline]] inline Code block_code(const Cell* block) {
     i32 n = cells_in(node_buffer(block->w2));
@@ -221,8 +226,8 @@ namespace {
 // eval_block once the machine stack is checked: the block's own frame, its
 // expressions, the result left above the caller's arguments (and with
 // `chain` in its result cell).
-[[gnu::always_inline]] inline void walk_block(const Code& code, bool chain) {
-    bool library = (node_buffer(code.node)->flags & SERIES_LIBRARY) != 0;
+// `library`: the series is flagged SERIES_LIBRARY (the caller knows it).
+[[gnu::always_inline]] inline void walk_block(const Code& code, bool chain, bool library) {
     // The frame keeps the series alive while it is walked, whatever the code
     // does to the cell it came from.
     stack::mark(u32(stack::body_symbol), 0, stack::FLAGS_EVAL_BLOCK);
@@ -258,7 +263,7 @@ namespace {
 
 void eval_block(const Cell* block, bool chain) {
     check_machine_stack();
-    walk_block(block_code(block), chain);
+    walk_block(block_code(block), chain, library_q(block));
 }
 
 i32 eval_next(const Cell* block, i32 position, i32 tail, bool push) {
@@ -368,18 +373,19 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
 // anything: integer and float arithmetic and integer comparison (see
 // fast_math_op, fast_compare_op) whose right operand is a number written,
 // held by a word or read by a short path (short_path_value). Answers the
-// position of the first operator that needs more (a call, a right operand
-// to evaluate; `more` is then set), or of whatever ends the operators.
+// position of whatever ends the operators, or of the first operator that
+// needs more (a call, a right operand to evaluate) as its complement ~p,
+// below 0 (a result in a register, where a flag written through a pointer
+// went through memory).
 // Nothing here allocates, so one read of the buffer serves the whole run.
 // Only while tracing is off: no events are sent.
 // `op` is the operator at `p` when the caller has looked it up (null
 // otherwise).
-[[gnu::noinline]] i32 plain_infix(Cell* left, const Code& code, i32 p, const Cell* op, bool* more) {
+[[gnu::noinline]] i32 plain_infix(Cell* left, const Code& code, i32 p, const Cell* op) {
     SeriesBuffer* s = node_buffer(code.node);
     i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
     const Cell* cells = series::head_cells(s);
     const GlobalValues g = global_values_now();
-    // Kept in a local: a store through `more` could alias the globals read.
     bool op_left = false;
     for (; p < end; p += 2, op = nullptr) {
         const Cell* c = cells + p;
@@ -411,8 +417,7 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
         }
         op_left = false;
     }
-    *more = op_left;
-    return p;
+    return op_left ? ~p : p;
 }
 
 // The operators that follow an expression whose result is at `left`.
@@ -464,9 +469,9 @@ i32 infix_calls(Cell* left, const Code& code, i32 p) {
                 // The operators that need nothing more, at once (unless the
                 // call turned tracing on).
                 if (ZIR_LIKELY(!tracing)) {
-                    bool more;
-                    p = plain_infix(left, code, p, nullptr, &more);
-                    if (!more) return p;
+                    p = plain_infix(left, code, p, nullptr);
+                    if (p >= 0) return p;
+                    p = ~p;
                 }
                 continue;
             }
@@ -482,9 +487,9 @@ i32 infix_calls(Cell* left, const Code& code, i32 p) {
     const Cell* op = op_at(code, p);
     if (!op) return p;
     if (ZIR_LIKELY(!tracing)) {
-        bool more;
-        p = plain_infix(left, code, p, op, &more);
-        if (!more) return p;
+        p = plain_infix(left, code, p, op);
+        if (p >= 0) return p;
+        p = ~p;
     }
     return infix_calls(left, code, p);
 }
@@ -531,7 +536,7 @@ inline bool plain_q(u32 t) { return ((CALLABLE_TYPES | type_bit(TYPE_UNSET) | ty
 // itself, a word holding such a value, or a short path read without its walk
 // (short_path_value). Null for anything else. Good until the next
 // allocation.
-inline const Cell* plain_operand(const Cell* c) {
+[[gnu::always_inline]] inline const Cell* plain_operand(const Cell* c) {
     u32 t = TYPE_OF(c);
     if (t == TYPE_WORD) {
         const Cell* v = word_slot(c);
@@ -540,6 +545,87 @@ inline const Cell* plain_operand(const Cell* c) {
     if (LITERAL_TYPES & type_bit(t)) return c;
     if (t == TYPE_PATH) return short_path_value(c, false);
     return nullptr;
+}
+
+}  // namespace
+
+namespace {
+
+// --- Call plans ---------------------------------------------------------------------------
+
+constexpr i32 MAX_REFINEMENTS = 64;
+
+// What direct_call needs of an argument cache, worked out once and kept in
+// the unused fourth word of the cache's cell in the function's record (a
+// new cache comes with that word 0, so it is worked out again): the number
+// of entries before the first refinement, the trailing count (a function's
+// locals, a native's refinements), and whether the call can be direct at
+// all (no literal or get argument among the first entries) and whether a
+// function must walk the entries after them (it has refinements).
+//
+// A native's or action's plan goes further: its argument types are copied
+// into a table of the interpreter's, one 64-bit set per argument, and the
+// record's word holds the row. A record is made once per native value and
+// its cache never changes, so the row stays right for as long as the
+// record lives; the call then reads no cell of the cache at all.
+constexpr u32 PLAN_KNOWN = 1u << 31;
+constexpr u32 PLAN_GENERAL = 1u << 30;
+constexpr u32 PLAN_REFINEMENTS = 1u << 29;
+constexpr u32 PLAN_ROW = 1u << 28;
+// A function's: its body is library code; its record names a built-in entry.
+constexpr u32 PLAN_LIBRARY = 1u << 27;
+constexpr u32 PLAN_ENTRY = 1u << 26;
+// Every leading entry is an evaluated argument taking any value but unset!
+// (no type given in the spec): its check needs no entry of the cache.
+constexpr u32 PLAN_PLAIN_ARGS = 1u << 25;
+constexpr u32 PLAN_MAX_LEAD = 0xFF;
+constexpr u32 PLAN_MAX_EXTRA = 0xFFFF;
+constexpr u32 PLAN_ROW_MASK = 0xFFFF;
+
+struct NativePlan {
+    u32 lead;
+    u32 extra;
+    u32 skip;      // bit k: entry k takes no argument (a return: word)
+    u32 literal;   // bit k: argument k is taken as written (its mode in modes)
+    u8 modes[8];
+    u8 conditional;   // a Conditional: the entry is run by the interpreter itself
+    u64 types[8];
+};
+constexpr i32 NATIVE_PLAN_ARGS = 8;
+// Natives made by the program beyond this many use the cache itself.
+constexpr i32 NATIVE_PLAN_ROWS = 2048;
+NativePlan native_plans[NATIVE_PLAN_ROWS];
+i32 native_plan_count = 0;
+
+// The refinements of a native called without any: every one unused.
+i32 no_refinements[MAX_REFINEMENTS];
+
+// The natives whose work is only to choose a block and evaluate it: the
+// interpreter does that itself (`conditional_call`) when the native's spec
+// is the plain shape (a condition, then blocks only, nothing taken as
+// written).
+enum Conditional : u8 { NOT_CONDITIONAL, COND_IF, COND_UNLESS, COND_EITHER };
+// The slots of if, unless and either (0: not built), from the manifest.
+i32 conditional_slots[4] = {};
+
+// The plan of the last native or action of each slot whose plan was a row,
+// found by its record without reading it: the record node and the plan.
+// The native's value is kept here too, as a root: its record cannot be
+// freed and its node given to another native while the entry names it.
+struct NativeSlot {
+    u32 record;
+    u32 plan;
+};
+constexpr i32 NATIVE_SLOTS = natives::NATIVES_SIZE + ACTION_SLOTS;
+NativeSlot native_slots[NATIVE_SLOTS];
+Cell native_slot_values[NATIVE_SLOTS];
+
+// The entry of native_slots for a native or action value; -1 when its
+// number is out of range.
+inline i32 native_slot_of(const Cell* fn) {
+    u32 n = fn->w1 - 1;
+    if (TYPE_OF(fn) == TYPE_ACTION) return n < u32(ACTION_SLOTS) ? i32(n) + natives::NATIVES_SIZE : -1;
+    return n < u32(natives::NATIVES_SIZE) ? i32(n) : -1;
 }
 
 }  // namespace
@@ -582,10 +668,9 @@ namespace {
     if (ZIR_UNLIKELY(t + 2 + stack::OVERFLOW_MARGIN >= stack::limit)) return -1;
     t[1] = *v;
     // Nothing allocates until an operator is called: `target` holds.
-    bool more = false;
     i32 after = p + 2;
-    if (const Cell* op = op_at(code, after)) after = plain_infix(t + 1, code, after, op, &more);
-    if (ZIR_LIKELY(!more)) {
+    if (const Cell* op = op_at(code, after)) after = plain_infix(t + 1, code, after, op);
+    if (ZIR_LIKELY(after >= 0)) {
         *target = t[1];
         if (push) {
             *t = t[1];
@@ -595,6 +680,7 @@ namespace {
         }
         return after;
     }
+    after = ~after;
     const Cell word = *cell_at(code, p);
     stack::top = t;
     stack::mark_body(word.w2, word.w1);
@@ -611,6 +697,8 @@ namespace {
 }
 
 inline bool callable_q(u32 t) { return (CALLABLE_TYPES & type_bit(t)) != 0; }
+
+void close_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* name);
 
 i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word);
 
@@ -646,13 +734,113 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
         // The block's own frame is the only one: closed as a push, its
         // result cell is the one pushed; chained, the result lands in the
         // statement's cell.
-        walk_block(block_code(&paren), !push);
+        walk_block(block_code(&paren), !push, library_q(&paren));
         p++;
         return operand_tail(left, code, p, prefix_only, push);
     } catch (const stack::PendingExit&) {
         exit_left_cpp(entry);
         return p;
     }
+}
+
+// The row of if, unless or either when `fn` is one of them and its plan is
+// known by its record; null otherwise.
+[[gnu::always_inline]] inline const NativePlan* conditional_row(const Cell* fn) {
+    if (TYPE_OF(fn) != TYPE_NATIVE) return nullptr;
+    i32 n = native_slot_of(fn);
+    if (n < 0 || native_slots[n].record != fn->w3 || native_slots[n].plan == 0) return nullptr;
+    const NativePlan* row = &native_plans[native_slots[n].plan & PLAN_ROW_MASK];
+    return row->conditional ? row : nullptr;
+}
+
+// The chosen block of a conditional_expression: the call's frame and cells
+// as the full call leaves them, the block evaluated in the frame, the
+// operators after the call; with the try point of a call by a word.
+// The native's value is in the cell at the top already; `shape` holds
+// prefix_only (bit 0), push (bit 1), the argument chosen (bits 2-3) and the
+// count of arguments (from bit 4): every argument in a register (a value
+// passed on the machine stack was read back whole right after being
+// written in parts, which stalls).
+[[gnu::noinline]] i32 conditional_block(const Code& code, i32 p, i32 after, u32 shape) {
+    const bool prefix_only = shape & 1, push = shape & 2;
+    const i32 chosen = i32((shape >> 2) & 3), lead = i32(shape >> 4);
+    stack::Checkpoint entry;
+    try {
+        Cell* left = push ? stack::top : stack::arguments;
+        Cell* slot = stack::top;
+        stack::top = slot + 1;
+        Cell name = *cell_at(code, p);
+        name.header &= ~FLAG_NEW_LINE;
+        stack::mark_body(name.w2, name.w1);
+        stack::top = slot + 1 + lead;
+        const Cell block = slot[1 + chosen];
+        check_machine_stack();
+        walk_block(block_code(&block), true, library_q(&block));
+        close_call(slot, code, after, push, &name);
+        return operand_tail(left, code, after, prefix_only, push);
+    } catch (const stack::PendingExit&) {
+        exit_left_cpp(entry);
+        return p;
+    }
+}
+
+// if, unless or either at `p` (`fn` its value, `row` its row) while tracing
+// is off, when the condition is a plain operand with the operators that
+// need nothing more, and every other argument a block written in the code
+// with no operator after it: nothing in that can fail or be seen, so the
+// condition is taken with no frame, and the result is none at once when no
+// block is chosen. A chosen block is evaluated in the frame and cells the
+// full call makes (conditional_block). Answers -1, having done nothing that
+// can be seen, for anything else (the full call then takes it from the
+// start).
+[[gnu::noinline]] i32 conditional_expression(const Code& code, i32 p, bool prefix_only, bool push,
+                                             const Cell* fn, const NativePlan& row) {
+    const i32 lead = i32(row.lead);
+    // The cells go where the full call puts them: the native at the top,
+    // its arguments above it. Near a stack's limit, the full call raises.
+    Cell* slot = stack::top;
+    if (ZIR_UNLIKELY(slot + 1 + lead + stack::OVERFLOW_MARGIN >= stack::limit)) return -1;
+    if (ZIR_UNLIKELY(stack::call_top + 1 >= stack::call_limit)) return -1;
+    SeriesBuffer* s = node_buffer(code.node);
+    i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
+    i32 q = p + 1;
+    if (q >= end) return -1;
+    const Cell* v = plain_operand(series::head_cells(s) + q);
+    if (!v) return -1;
+    Cell* cond = slot + 1;
+    *cond = *v;
+    q++;
+    // Nothing allocates until a block is evaluated: the buffer holds.
+    if (const Cell* op = op_at(code, q)) {
+        q = plain_infix(cond, code, q, op);
+        if (q < 0) return -1;
+    }
+    u32 t = TYPE_OF(cond);
+    if (t >= 64 || !((row.types[0] >> t) & 1)) return -1;
+    for (i32 k = 1; k < lead; k++, q++) {
+        if (q >= end) return -1;
+        const Cell* b = series::head_cells(s) + q;
+        if (TYPE_OF(b) != TYPE_BLOCK || op_at(code, q + 1)) return -1;
+        cond[k] = *b;
+    }
+    i32 chosen;
+    if (row.conditional == COND_EITHER) {
+        // (An unset condition is the native's error.)
+        if (t == TYPE_UNSET) return -1;
+        chosen = logic::falsy_q(cond) ? 2 : 1;
+    } else {
+        chosen = logic::falsy_q(cond) == (row.conditional == COND_IF) ? 0 : 1;
+    }
+    if (chosen) {
+        *slot = *fn;
+        return conditional_block(code, p, q, u32(prefix_only) | u32(push) << 1 | u32(chosen) << 2 | u32(lead) << 4);
+    }
+    Cell none;
+    cell::init(&none, TYPE_NONE);
+    put_result(&none, push);
+    // No operator follows (looked at above), nothing is pending, tracing is
+    // off: operand_tail would leave it all as it is.
+    return q;
 }
 
 // `word: value` that set_word_expression leaves, while tracing is off: the
@@ -695,7 +883,13 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
         if (TYPE_OF(c) == TYPE_WORD) {
             v = word_slot(c);
             if (!v) return expression_caught(code, p, prefix_only, push, fv);
-            if (callable_q(TYPE_OF(v))) return word_call(code, p, prefix_only, push, v);
+            if (callable_q(TYPE_OF(v))) {
+                if (const NativePlan* row = conditional_row(v)) {
+                    i32 after = conditional_expression(code, p, prefix_only, push, v, *row);
+                    if (after >= 0) return after;
+                }
+                return word_call(code, p, prefix_only, push, v);
+            }
             if (!plain_q(TYPE_OF(v))) return expression_caught(code, p, prefix_only, push, fv);
         } else if (TYPE_OF(c) == TYPE_GET_WORD) {
             // Whatever the word holds, unset! and functions included.
@@ -864,7 +1058,6 @@ i32 expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
 
 namespace {
 
-constexpr i32 MAX_REFINEMENTS = 64;
 
 // call_function for a function value that stays where it is meanwhile (a
 // stack cell).
@@ -1394,7 +1587,8 @@ namespace {
 }
 
 // eval_function, inlined into the direct call.
-[[gnu::always_inline]] inline void run_body(const Cell* fn_in, const Cell* body_in, const Cell* name) {
+// `library`: the body is library code (the caller knows it).
+[[gnu::always_inline]] inline void run_body(const Cell* fn_in, const Cell* body_in, const Cell* name, bool library) {
     const Cell fn = *fn_in;
     const Cell body = *body_in;
     stack::Frame* frame = stack::call_top - 1;
@@ -1407,11 +1601,10 @@ namespace {
     if (ZIR_UNLIKELY(fn.header & (function::TRACE | function::NO_TRACE)))
         tracing = (fn.header & function::TRACE) ? trace_allowed : false;
     // A library function's call shows no body: no prolog or epilog either.
-    bool library = TYPE_OF(&body) == TYPE_BLOCK && (node_buffer(body.w2)->flags & SERIES_LIBRARY);
     if (ZIR_UNLIKELY(tracing) && !library) frame_event(EVENT_PROLOG, &fn, &body, name);
     if (ZIR_LIKELY(TYPE_OF(&body) == TYPE_BLOCK)) {
         check_machine_stack();
-        walk_block(block_code(&body), true);
+        walk_block(block_code(&body), true, library);
     } else {
         cell::init(stack::arguments, TYPE_NONE);
         stack::keep();
@@ -1429,7 +1622,9 @@ namespace {
 
 }  // namespace
 
-void eval_function(const Cell* fn, const Cell* body, const Cell* name) { run_body(fn, body, name); }
+void eval_function(const Cell* fn, const Cell* body, const Cell* name) {
+    run_body(fn, body, name, TYPE_OF(body) == TYPE_BLOCK && library_q(body));
+}
 
 void call_function(const Cell* fn_in, u32 owner_ctx, const Cell* name_in, i32 callback_bit) {
     collector::RootCell fn(*fn_in);
@@ -1486,57 +1681,10 @@ void run_function(const Cell* fn, u32 owner_ctx, const Cell* name_in, i32 callba
     call_entry(slot, refs);
 }
 
-// A call by a word while tracing is off, of a function!, native! or action!
-// whose arguments before its first refinement are all evaluated: the
-// function case of eval_code with fetch_args and eval_function merged, and
-// their general cases left out (paths and refinements, apply's blocks,
-// literal arguments, an operator's left operand, open and call events), with
-// the same frames, cells, errors and exits. Answers -1, having done nothing,
-// when the argument cache is not built yet or asks for a literal argument.
-// What direct_call needs of an argument cache, worked out once and kept in
-// the unused fourth word of the cache's cell in the function's record (a
-// new cache comes with that word 0, so it is worked out again): the number
-// of entries before the first refinement, the trailing count (a function's
-// locals, a native's refinements), and whether the call can be direct at
-// all (no literal or get argument among the first entries) and whether a
-// function must walk the entries after them (it has refinements).
-//
-// A native's or action's plan goes further: its argument types are copied
-// into a table of the interpreter's, one 64-bit set per argument, and the
-// record's word holds the row. A record is made once per native value and
-// its cache never changes, so the row stays right for as long as the
-// record lives; the call then reads no cell of the cache at all.
-constexpr u32 PLAN_KNOWN = 1u << 31;
-constexpr u32 PLAN_GENERAL = 1u << 30;
-constexpr u32 PLAN_REFINEMENTS = 1u << 29;
-constexpr u32 PLAN_ROW = 1u << 28;
-// A function's: its body is library code; its record names a built-in entry.
-constexpr u32 PLAN_LIBRARY = 1u << 27;
-constexpr u32 PLAN_ENTRY = 1u << 26;
-constexpr u32 PLAN_MAX_LEAD = 0xFF;
-constexpr u32 PLAN_MAX_EXTRA = 0xFFFF;
-constexpr u32 PLAN_ROW_MASK = 0xFFFF;
-
-struct NativePlan {
-    u32 lead;
-    u32 extra;
-    u32 skip;      // bit k: entry k takes no argument (a return: word)
-    u32 literal;   // bit k: argument k is taken as written (its mode in modes)
-    u8 modes[8];
-    u64 types[8];
-};
-constexpr i32 NATIVE_PLAN_ARGS = 8;
-// Natives made by the program beyond this many use the cache itself.
-constexpr i32 NATIVE_PLAN_ROWS = 2048;
-NativePlan native_plans[NATIVE_PLAN_ROWS];
-i32 native_plan_count = 0;
-
-// The refinements of a native called without any: every one unused.
-i32 no_refinements[MAX_REFINEMENTS];
 
 static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
 
-[[gnu::noinline]] u32 make_plan(Cell* cached, bool native) {
+[[gnu::noinline]] u32 make_plan(Cell* cached, bool native, const Cell* fn) {
     SeriesBuffer* s = node_buffer(cached->w2);
     i32 count = cells_in(s);
     const Cell* e = series::head_cells(s);
@@ -1558,6 +1706,12 @@ static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
         const Cell* entry = cached - 1 + function::RECORD_CODE;
         if (TYPE_OF(body) == TYPE_BLOCK && (node_buffer(body->w2)->flags & SERIES_LIBRARY)) plan |= PLAN_LIBRARY;
         if (TYPE_OF(entry) == TYPE_INTEGER && integer::get(entry) != 0) plan |= PLAN_ENTRY;
+        bool plain = true;
+        for (i32 k = 0; plain && k < lead; k++) {
+            plain = arg_mode(e + k) == 0;
+            for (u32 t = 0; plain && t < TYPE_TOTAL; t++) plain = typeset::has_q(e + k, t) == (t != TYPE_UNSET);
+        }
+        if (plain) plan |= PLAN_PLAIN_ARGS;
     }
     if (u32(lead) > PLAN_MAX_LEAD || extra < 0 || u32(extra) > PLAN_MAX_EXTRA) {
         plan |= PLAN_GENERAL;
@@ -1577,7 +1731,20 @@ static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
                 if (typeset::has_q(e + k, t)) types |= u64(1) << t;
             row.types[k] = types;
         }
+        row.conditional = NOT_CONDITIONAL;
+        if (TYPE_OF(fn) == TYPE_NATIVE && row.skip == 0 && row.literal == 0) {
+            for (u8 kind = COND_IF; kind <= COND_EITHER; kind++) {
+                if (conditional_slots[kind] == 0 || fn->w1 != u32(conditional_slots[kind])) continue;
+                bool shape = lead == (kind == COND_EITHER ? 3 : 2);
+                for (i32 k = 1; shape && k < lead; k++) shape = row.types[k] == (u64(1) << TYPE_BLOCK);
+                if (shape) row.conditional = kind;
+            }
+        }
         plan |= PLAN_ROW | u32(native_plan_count++);
+        if (i32 n = native_slot_of(fn); n >= 0) {
+            native_slots[n] = NativeSlot{fn->w3, plan};
+            native_slot_values[n] = *fn;
+        }
     } else if (literal) {
         plan |= PLAN_GENERAL;
     } else {
@@ -1619,16 +1786,91 @@ static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
     return p;
 }
 
+// if, unless and either called by a word, their frame open: the arguments
+// gathered and checked as native_by_row does, then the block chosen is
+// evaluated as the native's entry would evaluate it, in the native's frame.
+[[gnu::always_inline]] inline i32 conditional_call(Cell* slot, const Code& code, i32 p, const Cell* name,
+                                                   const NativePlan& row) {
+    const i32 start = p;
+    const i32 lead = i32(row.lead);
+    for (i32 k = 0; k < lead; k++) {
+        if (ZIR_UNLIKELY(p >= end_of(code))) no_arg(slot, name, k);
+        p = expression_at(code, p, false, true, false);
+        if (ZIR_UNLIKELY(stack::pending != 0)) return p;
+        u32 t = stack::top_type();
+        if (ZIR_UNLIKELY(t >= 64 || !((row.types[k] >> t) & 1))) expect_arg(slot, name, k, t);
+    }
+    if (ZIR_UNLIKELY(tracing)) {
+        // An argument turned tracing on: the call event, then the entry.
+        Cell fn = *slot;
+        trace_event(EVENT_CALL, &code, start, name, &fn);
+        call_entry(slot, no_refinements);
+        return p;
+    }
+    const Cell* cond = stack::arguments;
+    const Cell* chosen;
+    if (row.conditional == COND_EITHER) {
+        if (ZIR_UNLIKELY(TYPE_OF(cond) == TYPE_UNSET)) fire(ERR_SCRIPT, "no-return");
+        chosen = logic::falsy_q(cond) ? cond + 2 : cond + 1;
+    } else if (logic::falsy_q(cond) == (row.conditional == COND_IF)) {
+        stack::box_scalar(TYPE_NONE);
+        return p;
+    } else {
+        chosen = cond + 1;
+    }
+    const Cell block = *chosen;
+    eval_block(&block, true);
+    return p;
+}
+
+// The end of a direct call: the frame closed, the result where the call
+// leaves it.
+[[gnu::always_inline]] inline void close_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* name) {
+    if (push) stack::unwind_last();
+    else stack::unwind_set_last();
+    if (ZIR_UNLIKELY(tracing) && stack::pending == 0) trace_event(EVENT_RETURN, &code, p, name, slot + 1);
+    if (push) {
+        *slot = slot[1];
+        stack::top = slot + 1;
+    } else {
+        stack::top = stack::arguments + 1;
+    }
+}
+
+// A call by a word while tracing is off, of a function!, native! or action!
+// whose arguments before its first refinement are all evaluated: the
+// function case of eval_code with fetch_args and eval_function merged, and
+// their general cases left out (paths and refinements, apply's blocks,
+// literal arguments, an operator's left operand, open and call events), with
+// the same frames, cells, errors and exits. Answers -1, having done nothing,
+// when the argument cache is not built yet or asks for a literal argument.
+// (Its plans: see "Call plans".)
 i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word) {
     u32 cache, plan;
     const bool native = TYPE_OF(slot) != TYPE_FUNCTION;
     Cell body;
+    if (native) {
+        // A native or action whose plan is known by its record: the record
+        // is not read.
+        i32 n = native_slot_of(slot);
+        if (n >= 0 && native_slots[n].record == slot->w3 && native_slots[n].plan != 0) {
+            plan = native_slots[n].plan;
+            Cell name = *word;
+            name.header &= ~FLAG_NEW_LINE;
+            stack::mark_body(name.w2, name.w1);
+            const NativePlan& row = native_plans[plan & PLAN_ROW_MASK];
+            if (row.conditional) p = conditional_call(slot, code, p, &name, row);
+            else p = native_by_row(slot, code, p, &name, plan);
+            close_call(slot, code, p, push, &name);
+            return p;
+        }
+    }
     {
         Cell* cached = series::head_cells(node_buffer(slot->w3)) + 1;
         if (TYPE_OF(cached) != TYPE_BLOCK) return -1;
         cache = cached->w2;
         plan = cached->w3;
-        if (ZIR_UNLIKELY(!(plan & PLAN_KNOWN))) plan = make_plan(cached, native);
+        if (ZIR_UNLIKELY(!(plan & PLAN_KNOWN))) plan = make_plan(cached, native, slot);
         if (ZIR_UNLIKELY(plan & PLAN_GENERAL)) return -1;
         // (A native's record has no body: the cell is not read then.)
         body = cached[function::RECORD_BODY - 1];
@@ -1637,7 +1879,9 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
     name.header &= ~FLAG_NEW_LINE;
     if (plan & PLAN_ROW) {
         stack::mark_body(name.w2, name.w1);
-        p = native_by_row(slot, code, p, &name, plan);
+        const NativePlan& row = native_plans[plan & PLAN_ROW_MASK];
+        if (row.conditional) p = conditional_call(slot, code, p, &name, row);
+        else p = native_by_row(slot, code, p, &name, plan);
         goto close;
     }
     {
@@ -1650,7 +1894,15 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
             stack::mark(name.w2, name.w1, (plan & PLAN_LIBRARY) ? stack::FRAME_FUNCTION : stack::FLAGS_CALL);
         }
         const i32 start = p;
-        for (i32 k = 0; k < lead; k++) {
+        if (plan & PLAN_PLAIN_ARGS) {
+            for (i32 k = 0; k < lead; k++) {
+                if (ZIR_UNLIKELY(p >= end_of(code))) no_arg(slot, &name, k);
+                p = expression_at(code, p, false, true, false);
+                if (ZIR_UNLIKELY(stack::pending != 0)) goto close;
+                if (ZIR_UNLIKELY(stack::top_type() == TYPE_UNSET)) expect_arg(slot, &name, k, TYPE_UNSET);
+            }
+        }
+        for (i32 k = (plan & PLAN_PLAIN_ARGS) ? lead : 0; k < lead; k++) {
             // Read before the argument is evaluated: that may move the cache.
             const Cell e = *block::cell_at(cache, k);
             if (arg_mode(&e) == 3) continue;
@@ -1677,19 +1929,11 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
                 trace_event(EVENT_CALL, &code, start, &name, &fn);
             }
             if (ZIR_UNLIKELY(plan & PLAN_ENTRY)) run_function(slot, 0, &name, 0);
-            else run_body(slot, &body, &name);
+            else run_body(slot, &body, &name, (plan & PLAN_LIBRARY) != 0);
         }
     }
 close:
-    if (push) stack::unwind_last();
-    else stack::unwind_set_last();
-    if (ZIR_UNLIKELY(tracing) && stack::pending == 0) trace_event(EVENT_RETURN, &code, p, &name, slot + 1);
-    if (push) {
-        *slot = slot[1];
-        stack::top = slot + 1;
-    } else {
-        stack::top = stack::arguments + 1;
-    }
+    close_call(slot, code, p, push, &name);
     return p;
 }
 
@@ -1873,6 +2117,7 @@ void mark_state() {
     collector::mark_values(&code_position, &code_position + 1);
     collector::mark_values(&tracer, &tracer + 1);
     collector::mark_values(&anon_word, &anon_word + 1);
+    collector::mark_values(native_slot_values, native_slot_values + NATIVE_SLOTS);
 }
 
 }  // namespace
@@ -1920,6 +2165,16 @@ void init() {
     zir::raise_hook = interpreter::raise_hook;
     if (!machine_limit) set_machine_stack();
     for (i32& r : no_refinements) r = -1;
+    for (i32 n = 0; n < NATIVE_SLOTS; n++) {
+        native_slots[n] = NativeSlot{0, 0};
+        cell::init(&native_slot_values[n], TYPE_UNSET);
+    }
+    const char* conditional_words[4] = {nullptr, "if", "unless", "either"};
+    for (i32 kind = COND_IF; kind <= COND_EITHER; kind++) {
+        conditional_slots[kind] = 0;
+        for (const natives::Manifest& m : natives::manifest)
+            if (std::strcmp(m.word, conditional_words[kind]) == 0) conditional_slots[kind] = m.slot;
+    }
 }
 
 int report_uncaught(const LanguageError& e) {

@@ -457,6 +457,10 @@ TEST_F(FastPaths, GiveWhatTheFullPathGives) {
         "zz-r: zz-add 1",
         "zz-r: zz-add zz-add 1",
         "zz-r: zz-fib",
+        "zz-r: zz-id ()",
+        "zz-r: zz-add 1 if false [2]",
+        "zz-s: func [x [any-type!]] [zz-s: 1] zz-r: zz-s ()",
+        "zz-s: func [x [integer! none!]] [x] zz-r: zz-s none zz-r: zz-s 2.5",
         // Errors raised by a body at depth, by an argument, in a paren.
         "zz-r: zz-down 3",
         "zz-r: zz-add zz-down 2 1",
@@ -488,6 +492,44 @@ TEST_F(FastPaths, GiveWhatTheFullPathGives) {
         "zz-s: [10 20 30] zz-r: zz-s/-1",
         "zz-s: [10 20 30] zz-r: next zz-s zz-r: zz-r/2",
         "zz-r: zz-code/1",
+        // if, unless and either: each way, conditions of every kind, what
+        // their arguments may be, errors in the condition, in the block and
+        // of the native itself, exits through the block, a block that
+        // clears itself, natives made on their slots with other specs.
+        "zz-r: if 1 > 2 [3]",
+        "zz-r: if 1 < 2 [zz-s: 4 5]",
+        "zz-r: reduce [if none [1] if 0 [2] if \"\" [3] unless false [4] unless true [5]]",
+        "zz-r: either 1 < 2 [3] [4] zz-s: either none [3] [4]",
+        "zz-r: either () [1] [2]",
+        "zz-r: if () [1]",
+        "zz-r: if zz-unset-word [1]",
+        "zz-r: if true zz-s",
+        "zz-r: if true [1] + 1",
+        "zz-r: either true [1] 2",
+        "zz-r: if",
+        "zz-r: either true [1]",
+        "zz-r: unless zz-add 1 2 [3]",
+        "zz-r: if true [zz-bad 1]",
+        "zz-r: either 1 > 2 [0] [zz-down 2]",
+        "zz-r: loop 3 [if true [break/return 7]]",
+        "zz-r: loop 3 [either false [0] [zz-s: 1 + (break/return 8)]]",
+        "zz-s: [clear zz-s zz-r: 5] zz-r: if true zz-s",
+        "zz-r: if 1 < zz-id 2 [3]",
+        "zz-r: either 1 > 2 [3] zz-s",
+        "zz-r: 1 + if true [2] * 3",
+        "zz-r: 1 + unless true [2]",
+        "zz-r: if if true [false] [1]",
+        "zz-r: zz-add if 1 = 1 [1] either 2 < 1 [0] [2]",
+        "zz-r: if true [clear zz-code 5] zz-s: 6",
+        "zz-r: either false [0] [clear next zz-code 5] zz-s: 6",
+        "zz-s: :if zz-r: zz-s true [if: :either 5] zz-r: if false [6] [7] if: :zz-s",
+        "zz-s: [zz-r: 1 + zz-s/1] zz-r: either false [0] zz-s",
+        "zz-s: make native! [[c [logic!] b [block!]] 1] zz-r: zz-s true [5] zz-r: zz-s 1 [6]",
+        "zz-s: make native! [[c b [block!] d [block!]] 3] zz-r: zz-s none [1] [2] zz-r: zz-s 1 [3] 4",
+        // A native made on a slot replaces the one before it, whose record
+        // may be freed meanwhile: the new one's spec is the one checked.
+        ("zz-s: make native! [[c [logic!] b [block!]] 1] zz-r: zz-s true [5] zz-s: none recycle "
+         "zz-s: make native! [[c [integer!] b [block!]] 1] zz-r: zz-s 1 [6] zz-r: zz-s true [7]"),
         // A set-word at the end, or given an operator.
         "zz-r:",
         "zz-r: +",
