@@ -66,35 +66,54 @@ bool marker_q(const Cell* c) { return TYPE_OF(c) == MARKER_TYPE; }
 
 // --- The automaton ----------------------------------------------------------------
 
+// The automaton's tables folded together for the walk over the bytes: the
+// next state straight from the byte (no class lookup on the path from one
+// state to the next), and which bytes are filler in the start state.
+struct ByteAutomaton {
+    u8 next[STATE_COUNT][256];
+    bool filler[256];
+    ByteAutomaton() {
+        for (u32 s = 0; s < STATE_COUNT; s++)
+            for (u32 b = 0; b < 256; b++) next[s][b] = transitions[s * CLASS_COUNT + (classes[b] & 0xFF)];
+        for (u32 b = 0; b < 256; b++) filler[b] = next[S_START][b] == S_START;
+    }
+};
+// Built from constant tables, so it is ready before any code runs.
+const ByteAutomaton automaton;
+
 // Runs the automaton for one token from `position` in `start_state` and
-// stores what it found into the state.
+// stores what it found into the state. Only the start state loops on itself
+// (on blanks, line feeds and control bytes): that filler is skipped first,
+// and the token's walk then needs no skip count.
 inline void next_token(State* st) {
     const u8* p = st->position;
     const u8* end = st->input_end;
     u32 state = u32(st->start_state);
+    i32 lead = 0;
+    if (state == S_START)
+        for (; p < end && automaton.filler[*p]; p++) lead += *p == '\n';
+    const u8* start = p;
     u32 prev = state;
     u32 flags = 0;
-    i64 skip = 0;
-    i32 lines = 0;
-    i32 lead = 0;
-    const u8* start = p;
-    while (p < end) {
-        u32 entry = classes[*p];
-        flags |= entry;
-        u32 c = entry & 0xFF;
-        prev = state;
-        state = transitions[state * CLASS_COUNT + c];
-        skip += skip_table[state];
-        if (state >= FIRST_FINAL) break;
-        lines += line_table[c];
-        lead += line_table[c] & skip_table[state];   // a line feed of the filler before the token
-        p++;
+    i32 lines = lead;
+    for (;; p++) {
+        if (p >= end) {
+            prev = state;
+            state = transitions[state * CLASS_COUNT + CLASS_END];
+            break;
+        }
+        u8 b = *p;
+        u32 next = automaton.next[state][b];
+        flags |= classes[b];
+        if (next >= FIRST_FINAL) {
+            prev = state;
+            state = next;
+            break;
+        }
+        lines += b == '\n';
+        state = next;
     }
-    if (state < FIRST_FINAL) {
-        prev = state;
-        state = transitions[state * CLASS_COUNT + CLASS_END];
-    }
-    st->token_start = start + skip;
+    st->token_start = start;
     st->token_end = p;
     st->position = p;
     st->token_flags = flags & ~0xFFu;
@@ -517,6 +536,24 @@ void scan_loop(State* st, bool one, bool prescan) {
     if (st->start_state == S_BRACE_BODY && st->brace_start) throw_error(st, st->brace_start, st->input_end, TYPE_STRING);
 }
 
+// Holds collections back for the length of a load that runs no user code.
+// Such a load makes no garbage of its own (every buffer it allocates ends in
+// its output, which is a root), so a collection inside it could only free
+// what was garbage before it began, at the price of tracing and sliding the
+// growing output each time. Its allocations still count towards the next
+// collection, which comes once the load is done.
+struct CollectionPause {
+    bool paused;
+    explicit CollectionPause(bool pause) : paused(pause && collector::active) {
+        if (paused) collector::active = false;
+    }
+    ~CollectionPause() {
+        if (paused) collector::active = true;
+    }
+    CollectionPause(const CollectionPause&) = delete;
+    CollectionPause& operator=(const CollectionPause&) = delete;
+};
+
 }  // namespace
 
 // --- Errors --------------------------------------------------------------------------------
@@ -722,6 +759,7 @@ i32 transcode(Cell* dst, const u8* src, i64 size, Options o, i32* consumed, cons
         if (consumed) *consumed = series_index(&st, st.position) - i32(st.input_head);
     };
 
+    CollectionPause pause(st.loading && !tracing_q(&st));
     bool stopped = false;
     try {
         scan_loop(&st, o.one, !o.scan);
