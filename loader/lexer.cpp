@@ -536,6 +536,13 @@ void scan_loop(State* st, bool one, bool prescan) {
     if (st->start_state == S_BRACE_BODY && st->brace_start) throw_error(st, st->brace_start, st->input_end, TYPE_STRING);
 }
 
+bool callback_q(const Cell* callback) {
+    return callback && TYPE_OF(callback) != TYPE_NONE && TYPE_OF(callback) != TYPE_UNSET;
+}
+
+// A load that runs no user code: values are built and no callback is given.
+bool plain_load_q(const Options& o, const Cell* callback) { return o.scan && o.load && !callback_q(callback); }
+
 // Holds collections back for the length of a load that runs no user code.
 // Such a load makes no garbage of its own (every buffer it allocates ends in
 // its output, which is a root), so a collection inside it could only free
@@ -751,7 +758,7 @@ i32 transcode(Cell* dst, const u8* src, i64 size, Options o, i32* consumed, cons
         st.input_series = *input;
         st.input_head = input->w1;
     }
-    if (callback && TYPE_OF(callback) != TYPE_NONE && TYPE_OF(callback) != TYPE_UNSET) {
+    if (callback_q(callback)) {
         st.tracer = *callback;
         read_callback(&st);
     }
@@ -759,7 +766,7 @@ i32 transcode(Cell* dst, const u8* src, i64 size, Options o, i32* consumed, cons
         if (consumed) *consumed = series_index(&st, st.position) - i32(st.input_head);
     };
 
-    CollectionPause pause(st.loading && !tracing_q(&st));
+    CollectionPause pause(plain_load_q(o, callback));
     bool stopped = false;
     try {
         scan_loop(&st, o.one, !o.scan);
@@ -854,6 +861,9 @@ i32 string_to_block(Cell* dst, const Cell* text, i32 length, Options o, i32* con
     if (length >= 0 && length < n) n = length;
     const u8* from = series::element_at(s, series::head_index(&input));
     if (TYPE_OF(&input) == TYPE_BINARY) {
+        // A plain load holds collections back (CollectionPause), so nothing
+        // moves the binary's buffer: its bytes are scanned where they lie.
+        if (plain_load_q(o, callback)) return transcode(dst, from, n, o, consumed, callback, &keep.value, output);
         Conversion copy(i64(n) + 1);
         std::memcpy(copy.bytes, from, size_t(n));
         copy.bytes[n] = 0;

@@ -54,9 +54,11 @@ void callback(const Cell*, Cell* args) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::setup_runtime();
-    std::vector<u8> bytes(data, data + size);
-    bytes.push_back(0);   // past the end: the lexer must not read it as input
-    bytes.pop_back();
+    // Exactly the input's bytes, nothing after them: a binary is scanned
+    // where it lies, so the lexer must not read past its input's end.
+    std::vector<u8> bytes;
+    bytes.reserve(size);
+    bytes.assign(data, data + size);
     Cell* saved = stack::top;
     Cell* out = stack::push_slot();
     cell::init(out, TYPE_UNSET);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/date.hpp"
 #include "datatypes/series.hpp"
@@ -239,6 +240,43 @@ TEST_F(Lexer, DecimalFloatsReadExactly) {
         for (int k = 0; k < fraction; k++) text += char('0' + rng() % 10);
         expect_read(text);
     }
+}
+
+// A binary's bytes are scanned where they lie, a string's text from a copy:
+// both load the same values and raise the same errors, whole and cut at
+// every length (the bytes after the cut are there in the binary's buffer
+// and must not be read).
+TEST_F(Lexer, BinariesLoadAsTheirText) {
+    auto outcome = [](const Cell* input, i32 length) -> std::string {
+        Cell* out = stack::push_slot();
+        cell::init(out, TYPE_UNSET);
+        try {
+            lexer::string_to_block(out, input, length, {}, nullptr, nullptr, nullptr);
+        } catch (const LanguageError& e) {
+            return "error: " + error_text(e);
+        }
+        return mold(out);
+    };
+    for (const char* source : {"1 [2 \"ab\" 3.5] x/y: #{0102} 12:30 <t> %f.txt", "a: [b \"c\"\n(d)] ;e",
+                               "{x{y}z} 1.5% $2 1x2 1.2.3 #\"a\" 'q :r /s #t @u v@w.x http://y",
+                               "12345 123.456e7 [[[]]] #[a 1]", "\"unclosed [1", "1x"}) {
+        std::string text = source;
+        for (i32 cut = 0; cut <= i32(text.size()); cut++) {
+            Cell* string_input = str(source);
+            Cell* binary_input = stack::push_slot();
+            *binary_input = *binary::load(reinterpret_cast<const u8*>(text.data()), i64(text.size()));
+            EXPECT_EQ(outcome(binary_input, cut), outcome(string_input, cut)) << source << " cut at " << cut;
+        }
+    }
+    // Text beyond ASCII, whole; a stray continuation byte is refused.
+    auto binary_of = [](const char* bytes) {
+        Cell* c = stack::push_slot();
+        *c = *binary::load(reinterpret_cast<const u8*>(bytes), i64(std::strlen(bytes)));
+        return c;
+    };
+    const char* wide = "\"caf\xC3\xA9\" w\xC3\xB6rd \"\xF0\x9D\x84\x9E\"";
+    EXPECT_EQ(outcome(binary_of(wide), -1), outcome(str(wide), -1));
+    EXPECT_EQ(outcome(binary_of("\"a\x80\""), -1), "error: (line 1) invalid string! at \"a\xC2\x80\"");
 }
 
 TEST_F(Lexer, FloatsPercentsAndTimes) {
