@@ -28,6 +28,7 @@ void (*call_callback)(const Cell* callback, Cell* args) = nullptr;
 Cell exit_states = {TYPE_NONE, 0, 0, 0};
 Pair pairs[FINAL_COUNT];
 Cell* out_cells = nullptr;
+i32 out_capacity = 0;
 
 namespace {
 
@@ -39,7 +40,6 @@ constexpr i64 CONVERSION_SIZE = 100000;
 // The error context: characters that begin within this many bytes.
 constexpr i32 CONTEXT_BYTES = 30;
 
-i32 out_capacity = 0;
 State* active_head = nullptr;   // the outermost active state
 State* active_tail = nullptr;   // the innermost
 u8* conversion = nullptr;
@@ -52,15 +52,6 @@ constexpr u32 BLANK_CODE_POINTS[] = {0x0085, 0x00A0, 0x1680, 0x2000, 0x2001, 0x2
                                      0x2028, 0x2029, 0x202F, 0x205F, 0x3000, 0x180E, 0x200B};
 constexpr u32 BLANK_BITS_SIZE = 8290;   // covers U+3000
 
-void grow_output(i32 need) {
-    i64 cap = out_capacity;
-    while (cap < need) cap *= 2;
-    if (cap > (i64(1) << 27)) fire(ERR_INTERNAL, "no-memory");
-    void* p = std::realloc(out_cells, size_t(cap) * sizeof(Cell));
-    if (!p) fire(ERR_INTERNAL, "no-memory");
-    out_cells = static_cast<Cell*>(p);
-    out_capacity = i32(cap);
-}
 
 bool marker_q(const Cell* c) { return TYPE_OF(c) == MARKER_TYPE; }
 
@@ -96,7 +87,7 @@ inline void next_token(State* st) {
     u32 prev = state;
     u32 flags = 0;
     i32 lines = lead;
-    for (;; p++) {
+    for (;;) {
         if (p >= end) {
             prev = state;
             state = transitions[state * CLASS_COUNT + CLASS_END];
@@ -111,7 +102,19 @@ inline void next_token(State* st) {
             break;
         }
         lines += b == '\n';
-        state = next;
+        p++;
+        if (next != state) {
+            state = next;
+            continue;
+        }
+        // A state that loops on itself (the body of a string, word or
+        // number): run on while it does, each step against the same row, so
+        // that no step waits for the lookup of the one before.
+        const u8* row = automaton.next[state];
+        for (; p < end && row[*p] == state; p++) {
+            flags |= classes[*p];
+            lines += *p == '\n';
+        }
     }
     st->token_start = start;
     st->token_end = p;
@@ -267,17 +270,19 @@ Token scan_token(const u8* p, const u8* end, u32 state) {
     st.start_state = i32(state);
     next_token(&st);
     return Token{st.token_start, st.token_end, u32(st.final_state), u32(st.exit_state), st.token_flags,
-                 st.token_lines};
+                 st.token_lines, st.lead_lines};
 }
 
 // --- Output ----------------------------------------------------------------------------
 
-Cell* push_value(State* st) {
-    if (st->out_tail >= out_capacity) grow_output(st->out_tail + 1);
-    Cell* c = out_at(st->out_tail++);
-    cell::init(c, TYPE_UNSET);
-    if (st->lead_lines > 0) c->header |= FLAG_NEW_LINE;
-    return c;
+void grow_output(i32 need) {
+    i64 cap = out_capacity;
+    while (cap < need) cap *= 2;
+    if (cap > (i64(1) << 27)) fire(ERR_INTERNAL, "no-memory");
+    void* p = std::realloc(out_cells, size_t(cap) * sizeof(Cell));
+    if (!p) fire(ERR_INTERNAL, "no-memory");
+    out_cells = static_cast<Cell*>(p);
+    out_capacity = i32(cap);
 }
 
 void drop_last(State* st) {

@@ -142,6 +142,7 @@ struct Token {
     u32 exit_state;     // the last state before the final one
     u32 flags;          // the byte flags of every byte met, the deciding one included
     i32 lines;          // line feeds consumed
+    i32 lead_lines;     // those of them in the filler before the token
 };
 Token scan_token(const u8* p, const u8* end, u32 state);
 
@@ -168,10 +169,19 @@ extern Pair pairs[FINAL_COUNT];
 
 // The output stack.
 extern Cell* out_cells;
+extern i32 out_capacity;
 inline Cell* out_at(i32 i) { return out_cells + i; }
+// Makes room for `need` cells.
+void grow_output(i32 need);
 // A new cell at the output's tail (unset, with the new-line flag when the
 // token began on a new line); good until the next push.
-Cell* push_value(State* st);
+inline Cell* push_value(State* st) {
+    if (ZIR_UNLIKELY(st->out_tail >= out_capacity)) grow_output(st->out_tail + 1);
+    Cell* c = out_at(st->out_tail++);
+    cell::init(c, TYPE_UNSET);
+    if (st->lead_lines > 0) c->header |= FLAG_NEW_LINE;
+    return c;
+}
 void drop_last(State* st);
 
 [[noreturn]] void throw_error(State* st, const u8* start, const u8* end, i32 kind);

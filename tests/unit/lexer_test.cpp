@@ -210,6 +210,31 @@ TEST_F(Lexer, Numbers) {
     EXPECT_EQ(load_error("0.5,"), "(line 1) invalid point2D! at ,") << "a float, then a comma outside a paren";
 }
 
+// Integers of nine digits or fewer without sign or separator are read a
+// short way; with a sign or a separator the same digits go the long way:
+// both must give the same value, at the edges of the short way and on
+// random digits of every length up to past 32 bits.
+TEST_F(Lexer, ShortIntegersReadAsTheLongWay) {
+    auto expect_same = [&](const std::string& digits) {
+        std::string want = loaded("+" + digits);
+        EXPECT_EQ(loaded(digits), want) << digits;
+        if (digits.size() > 1) {
+            EXPECT_EQ(loaded(digits.substr(0, 1) + "'" + digits.substr(1)), want) << digits;
+        }
+    };
+    for (const char* digits : {"0", "9", "10", "000000000", "000000007", "999999999", "1000000000", "0000000001",
+                               "2147483647", "2147483648", "4294967295", "4294967296", "9999999999", "00000000001"})
+        expect_same(digits);
+    std::mt19937 rng(5);
+    for (int i = 0; i < 2000; i++) {
+        std::string digits;
+        int n = 1 + int(rng() % 12);
+        for (int k = 0; k < n; k++) digits += char('0' + rng() % 10);
+        expect_same(digits);
+    }
+    expect_all({{"123456789 -123456789 [7] a/5", "123456789 -123456789 [7] a/5"}});
+}
+
 // Decimal floats, read by a short way when they are plain (up to 15 digits)
 // and the long way otherwise: bit for bit what std::from_chars reads, at the
 // edges of the short way and on random texts of every length.
