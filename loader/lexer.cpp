@@ -524,7 +524,7 @@ void scan_loop(State* st, bool one, bool prescan) {
                     }
                     if (st->loading && scan_ok) {
                         pr.loader(st, start, end, flags, true);
-                        report_load(st, st->token_type, start, end);
+                        if (tracing) report_load(st, st->token_type, start, end);
                     }
                 }
             }
