@@ -18,9 +18,12 @@
 // series and its callback (`mark_roots`).
 //
 // The input is a byte array that must not move while it is scanned: a string
-// or binary value is copied first (`string_to_block` copies into a
-// process-wide conversion area taken last-in-first-out, so a transcode started
-// from a trace callback does not overwrite the text its caller is reading).
+// value is copied first (`string_to_block` copies into a process-wide
+// conversion area taken last-in-first-out, so a transcode started from a trace
+// callback does not overwrite the text its caller is reading), and so is a
+// binary when a callback may run. A load without a callback holds collections
+// back (it makes no garbage), so a binary's bytes are scanned where they lie.
+// No scanner reads past the input's end.
 #pragma once
 
 #include "loader/lexer_tables.hpp"
@@ -121,7 +124,7 @@ i32 transcode(Cell* dst, const u8* src, i64 size, Options o, i32* consumed, cons
               const Cell* input, Cell* output);
 
 // The same over a string's text from its head (at most `length` characters, -1:
-// all) or a binary's bytes, copied first.
+// all) or a binary's bytes (copied first when a callback is given).
 i32 string_to_block(Cell* dst, const Cell* text, i32 length, Options o, i32* consumed, const Cell* callback,
                     Cell* output);
 

@@ -288,16 +288,13 @@ TEST_F(Lexer, BinariesLoadAsTheirText) {
         std::string text = source;
         for (i32 cut = 0; cut <= i32(text.size()); cut++) {
             Cell* string_input = str(source);
-            Cell* binary_input = stack::push_slot();
-            *binary_input = *binary::load(reinterpret_cast<const u8*>(text.data()), i64(text.size()));
+            Cell* binary_input = binary::load(reinterpret_cast<const u8*>(text.data()), i64(text.size()));
             EXPECT_EQ(outcome(binary_input, cut), outcome(string_input, cut)) << source << " cut at " << cut;
         }
     }
     // Text beyond ASCII, whole; a stray continuation byte is refused.
     auto binary_of = [](const char* bytes) {
-        Cell* c = stack::push_slot();
-        *c = *binary::load(reinterpret_cast<const u8*>(bytes), i64(std::strlen(bytes)));
-        return c;
+        return binary::load(reinterpret_cast<const u8*>(bytes), i64(std::strlen(bytes)));   // pushed
     };
     const char* wide = "\"caf\xC3\xA9\" w\xC3\xB6rd \"\xF0\x9D\x84\x9E\"";
     EXPECT_EQ(outcome(binary_of(wide), -1), outcome(str(wide), -1));
