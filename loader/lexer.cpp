@@ -52,7 +52,6 @@ constexpr u32 BLANK_CODE_POINTS[] = {0x0085, 0x00A0, 0x1680, 0x2000, 0x2001, 0x2
                                      0x2028, 0x2029, 0x202F, 0x205F, 0x3000, 0x180E, 0x200B};
 constexpr u32 BLANK_BITS_SIZE = 8290;   // covers U+3000
 
-
 bool marker_q(const Cell* c) { return TYPE_OF(c) == MARKER_TYPE; }
 
 // --- The automaton ----------------------------------------------------------------
