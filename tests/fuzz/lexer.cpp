@@ -1,11 +1,14 @@
 // Fuzz target: the lexer. Any bytes must load to values or raise a syntax
 // error, never fault, hang or leak; a check-only scan must agree with
-// loading on whether the text is valid; and a transcode started from inside a
-// trace callback must leave the outer scan's output and input as they were.
+// loading on whether the text is valid; the same bytes in a binary value
+// (scanned where they lie) must load the same; and a transcode started from
+// inside a trace callback must leave the outer scan's output and input as
+// they were.
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "evaluator/stack.hpp"
 #include "fuzz_support.hpp"
@@ -50,6 +53,19 @@ void callback(const Cell*, Cell* args) {
     answers = (answers >> 1) | (answers << 31);
 }
 
+// Whether two loads gave the same cells (series aside: their nodes differ).
+bool same_cells(const Cell* a_block, const Cell* b_block) {
+    i32 n = block::zs_length_q(a_block);
+    if (n != block::zs_length_q(b_block)) return false;
+    for (i32 i = 0; i < n; i++) {
+        const Cell* a = block::zs_head(const_cast<Cell*>(a_block)) + i;
+        const Cell* b = block::zs_head(const_cast<Cell*>(b_block)) + i;
+        if (a->header != b->header) return false;
+        if (!any_series_q(TYPE_OF(a)) && TYPE_OF(a) != TYPE_MAP && std::memcmp(a, b, sizeof(Cell)) != 0) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -63,6 +79,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Cell* out = stack::push_slot();
     cell::init(out, TYPE_UNSET);
     int loaded = load(bytes, out, nullptr);
+
+    // The same bytes as a binary value, which a plain load scans where they
+    // lie in its buffer.
+    Cell* bin = binary::load(bytes.data(), i64(bytes.size()));
+    Cell* from_binary = stack::push_slot();
+    cell::init(from_binary, TYPE_UNSET);
+    int via_binary = 1;
+    try {
+        lexer::string_to_block(from_binary, bin, -1, {}, nullptr, nullptr, nullptr);
+    } catch (const LanguageError& e) {
+        via_binary = e.category == ERR_SYNTAX ? 0 : -1;
+    }
+    if (via_binary != loaded) std::abort();
+    if (loaded == 1 && !same_cells(out, from_binary)) std::abort();
 
     Cell* checked = stack::push_slot();
     cell::init(checked, TYPE_UNSET);
@@ -91,19 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     load(bytes, skipped, fn);
     lexer::call_callback = nullptr;
     nested_input = nullptr;
-    if (again == 1 && loaded == 1) {
-        // The outer load is what it was without the nested one: the same
-        // cells, series aside (their nodes are new).
-        i32 n = block::zs_length_q(out);
-        if (n != block::zs_length_q(traced)) std::abort();
-        for (i32 i = 0; i < n; i++) {
-            const Cell* a = block::zs_head(out) + i;
-            const Cell* b = block::zs_head(traced) + i;
-            if (a->header != b->header) std::abort();
-            if (!any_series_q(TYPE_OF(a)) && TYPE_OF(a) != TYPE_MAP && std::memcmp(a, b, sizeof(Cell)) != 0)
-                std::abort();
-        }
-    }
+    // The outer load is what it was without the nested one.
+    if (again == 1 && loaded == 1 && !same_cells(out, traced)) std::abort();
     stack::top = saved;
     return 0;
 }
