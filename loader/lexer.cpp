@@ -853,6 +853,43 @@ struct Conversion {
     Conversion& operator=(const Conversion&) = delete;
 };
 
+// Text of one byte a character (code points up to FF) as UTF-8: the bytes
+// below 80 stay as they are, the others take two bytes. Eight bytes are
+// looked at a time while none of them is above 7F.
+constexpr u64 HIGH_BITS = 0x8080808080808080ull;
+
+i64 latin1_utf8_size(const u8* p, i64 n) {
+    i64 size = n, i = 0;
+    for (; i + 8 <= n; i += 8) {
+        u64 w;
+        std::memcpy(&w, p + i, 8);
+        size += __builtin_popcountll(w & HIGH_BITS);
+    }
+    for (; i < n; i++) size += p[i] >> 7;
+    return size;
+}
+
+u8* latin1_to_utf8(const u8* p, i64 n, u8* out) {
+    i64 i = 0;
+    while (i < n) {
+        u64 w;
+        if (i + 8 <= n && (std::memcpy(&w, p + i, 8), (w & HIGH_BITS) == 0)) {
+            std::memcpy(out, &w, 8);
+            out += 8;
+            i += 8;
+            continue;
+        }
+        u8 c = p[i++];
+        if (c < 0x80) {
+            *out++ = c;
+        } else {
+            *out++ = u8(0xC0 | (c >> 6));
+            *out++ = u8(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 i32 string_to_block(Cell* dst, const Cell* text, i32 length, Options o, i32* consumed, const Cell* callback,
@@ -872,6 +909,12 @@ i32 string_to_block(Cell* dst, const Cell* text, i32 length, Options o, i32* con
         std::memcpy(copy.bytes, from, size_t(n));
         copy.bytes[n] = 0;
         return transcode(dst, copy.bytes, n, o, consumed, callback, &keep.value, output);
+    }
+    if (unit == 1) {
+        Conversion copy(latin1_utf8_size(from, n) + 1);
+        u8* out = latin1_to_utf8(from, n, copy.bytes);
+        *out = 0;
+        return transcode(dst, copy.bytes, out - copy.bytes, o, consumed, callback, &keep.value, output);
     }
     i64 need = unicode::utf8_size_of(from, from + i64(n) * unit, unit);
     Conversion copy(need + 1);

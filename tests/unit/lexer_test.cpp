@@ -271,17 +271,20 @@ TEST_F(Lexer, DecimalFloatsReadExactly) {
 // both load the same values and raise the same errors, whole and cut at
 // every length (the bytes after the cut are there in the binary's buffer
 // and must not be read).
+// What a string or binary value loads to (its first `length` characters or
+// bytes, -1: all), molded, or its error's text.
+std::string outcome(const Cell* input, i32 length) {
+    Cell* out = stack::push_slot();
+    cell::init(out, TYPE_UNSET);
+    try {
+        lexer::string_to_block(out, input, length, {}, nullptr, nullptr, nullptr);
+    } catch (const LanguageError& e) {
+        return "error: " + error_text(e);
+    }
+    return mold(out);
+}
+
 TEST_F(Lexer, BinariesLoadAsTheirText) {
-    auto outcome = [](const Cell* input, i32 length) -> std::string {
-        Cell* out = stack::push_slot();
-        cell::init(out, TYPE_UNSET);
-        try {
-            lexer::string_to_block(out, input, length, {}, nullptr, nullptr, nullptr);
-        } catch (const LanguageError& e) {
-            return "error: " + error_text(e);
-        }
-        return mold(out);
-    };
     for (const char* source : {"1 [2 \"ab\" 3.5] x/y: #{0102} 12:30 <t> %f.txt", "a: [b \"c\"\n(d)] ;e",
                                "{x{y}z} 1.5% $2 1x2 1.2.3 #\"a\" 'q :r /s #t @u v@w.x http://y",
                                "12345 123.456e7 [[[]]] #[a 1]", "\"unclosed [1", "1x"}) {
@@ -299,6 +302,60 @@ TEST_F(Lexer, BinariesLoadAsTheirText) {
     const char* wide = "\"caf\xC3\xA9\" w\xC3\xB6rd \"\xF0\x9D\x84\x9E\"";
     EXPECT_EQ(outcome(binary_of(wide), -1), outcome(str(wide), -1));
     EXPECT_EQ(outcome(binary_of("\"a\x80\""), -1), "error: (line 1) invalid string! at \"a\xC2\x80\"");
+}
+
+// A string of one byte a character is turned into UTF-8 eight bytes at a
+// time while they are ASCII: it loads as the binary of its UTF-8 text does,
+// with characters above 7F at every place of the eight.
+TEST_F(Lexer, LatinTextLoadsAsItsUtf8) {
+    std::mt19937 rng(3);
+    const u8 picks[] = {'a', 'a', 'b', '1', ' ', ' ', ' ', '"', '[', ']', 0xE9, 0xFF, 0x80, 0xA0, 0xC0};
+    int loaded = 0;
+    for (int i = 0; i < 3000; i++) {
+        std::vector<u8> latin;
+        std::string utf8;
+        int n = int(rng() % 40);
+        for (int k = 0; k < n; k++) {
+            u8 c = picks[rng() % std::size(picks)];
+            latin.push_back(c);
+            if (c < 0x80) {
+                utf8 += char(c);
+            } else {
+                utf8 += char(0xC0 | (c >> 6));
+                utf8 += char(0x80 | (c & 0x3F));
+            }
+        }
+        Cell* saved = stack::top;
+        Cell* text = stack::push_slot();
+        cell::init(text, TYPE_UNSET);
+        string::make_at(text, n + 1, 1);
+        SeriesBuffer* s = series::buffer_of(text);
+        if (n > 0) std::memcpy(series::head(s), latin.data(), latin.size());
+        s->tail = s->offset + u32(n);
+        ASSERT_EQ(series::unit_of(s), 1u);
+        Cell* bytes = binary::load(reinterpret_cast<const u8*>(utf8.data()), i64(utf8.size()));
+        std::string want = outcome(bytes, -1);
+        ASSERT_EQ(outcome(text, -1), want) << utf8;
+        if (want.rfind("error", 0) != 0) loaded++;
+        stack::top = saved;
+    }
+    EXPECT_GT(loaded, 500) << "most texts load";
+    // A text too long for the conversion area gets a buffer of its own, of
+    // the size worked out (the sanitizer build checks it is enough).
+    std::string word = "w\xE9\xE9rd ";
+    i32 words = 30000;
+    Cell* text = stack::push_slot();
+    cell::init(text, TYPE_UNSET);
+    string::make_at(text, i64(word.size()) * words, 1);
+    SeriesBuffer* s = series::buffer_of(text);
+    for (i32 k = 0; k < words; k++) std::memcpy(series::head(s) + size_t(k) * word.size(), word.data(), word.size());
+    s->tail = s->offset + u32(word.size()) * u32(words);
+    ASSERT_EQ(series::unit_of(s), 1u);
+    Cell* out = stack::push_slot();
+    cell::init(out, TYPE_UNSET);
+    lexer::string_to_block(out, text, -1, {}, nullptr, nullptr, nullptr);
+    ASSERT_EQ(block::zs_length_q(out), words);
+    EXPECT_EQ(mold(block::zs_head(out) + words - 1), "w\xC3\xA9\xC3\xA9rd");
 }
 
 TEST_F(Lexer, FloatsPercentsAndTimes) {
