@@ -273,7 +273,9 @@ void install_handlers() {
 
 bool enter_raw_mode() {
     install_handlers();
-    if (tcgetattr(0, &saved_mode) != 0) return false;
+    // Back from a completion the saved mode is still the one found before
+    // the edit: the terminal is in the quiet mode now.
+    if (!raw_on && tcgetattr(0, &saved_mode) != 0) return false;
     termios raw = saved_mode;
     raw.c_iflag &= ~tcflag_t(BRKINT | ICRNL | INPCK | ISTRIP | IXON);
     raw.c_lflag &= ~tcflag_t(ECHO | ICANON | IEXTEN | ISIG);
@@ -293,6 +295,19 @@ void leave_raw_mode() {
     if (!raw_on) return;
     tcsetattr(0, TCSADRAIN, &saved_mode);
     raw_on = 0;
+}
+
+// While a completion runs in the language the terminal takes back its own
+// output handling and signals, but keys typed meanwhile are neither echoed
+// (they may be a hidden answer) nor held for a line: they wait, unseen, for
+// the edit that resumes. The mode found before the edit stays saved.
+void enter_quiet_mode() {
+    if (!raw_on) return;
+    termios quiet = saved_mode;
+    quiet.c_lflag &= ~tcflag_t(ECHO | ICANON);
+    quiet.c_cc[VMIN] = 1;
+    quiet.c_cc[VTIME] = 0;
+    if (tcsetattr(0, TCSADRAIN, &quiet) != 0) leave_raw_mode();
 }
 
 void read_window_size() {
@@ -744,8 +759,8 @@ i32 edit_line(const Cell* prompt, bool hidden, Cell* line, Cell* history) {
         outcome = edit_loop(history);
     }
     if (outcome >= 0) {
-        // Completion runs in the language, with the terminal as it was.
-        leave_raw_mode();
+        // Completion runs in the language, the terminal quiet meanwhile.
+        enter_quiet_mode();
         string::zs_reset(line);
         for (u32 cp : edit.line) string::append_char(line, cp);
         return outcome;

@@ -39,10 +39,12 @@ void build(CaseTable& t, const CaseRun* runs, u32 run_count) {
     for (u32 i = 0; i < run_count; i++) {
         if (runs[i].first >= BMP_SIZE) above += runs[i].count;
     }
+    // A new table comes zeroed from calloc, which leaves the pages no letter
+    // maps on untouched; only a table built again is cleared.
     if (t.table == nullptr) t.table = allocate_words(BMP_SIZE);
+    else std::memset(t.table, 0, BMP_SIZE * sizeof(u32));
     std::free(t.list);
     t.list = allocate_words(size_t(above) * 2);
-    std::memset(t.table, 0, BMP_SIZE * sizeof(u32));
 
     u32 n = 0;
     for (u32 i = 0; i < run_count; i++) {

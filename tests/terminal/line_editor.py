@@ -245,6 +245,31 @@ def hidden_input_with_tab(s, home):
 
 
 @case
+def keys_during_completion_stay_unseen(s, home):
+    # A slow completion: keys typed while it runs reach the line, and are
+    # never echoed by the terminal (the answer is hidden).
+    started(s)
+    s.type("zir-complete-input: func [a b] [wait 0.6 none] 1")
+    s.keys("Enter")
+    s.wait_text("== 1")
+    s.type('length? x: ask/hide "pw: "')
+    s.keys("Enter")
+    s.wait_text("pw: ")
+    s.type("ab")
+    s.wait_text("pw: **")
+    s.keys("Tab")
+    s.type("sec")
+    time.sleep(1.0)
+    s.wait_text("pw: ******")                   # a completion that finds nothing puts a tab
+    assert "sec" not in s.screen(), s.screen()
+    s.keys("Enter")
+    s.wait_text("== 6")
+    s.type("x")
+    s.keys("Enter")
+    s.wait_text('== "ab^-sec"')
+
+
+@case
 def ctrl_c_saves_history_once(s, home):
     started(s)
     s.type("1 + 1")
