@@ -1,15 +1,18 @@
 // Fuzz target: the lexer. Any bytes must load to values or raise a syntax
 // error, never fault, hang or leak; a check-only scan must agree with
 // loading on whether the text is valid; the same bytes in a binary value
-// (scanned where they lie) must load the same; and a transcode started from
-// inside a trace callback must leave the outer scan's output and input as
-// they were.
+// (scanned where they lie) must load the same; a string holding the bytes as
+// its characters must load as their UTF-8 text does; and a transcode started
+// from inside a trace callback must leave the outer scan's output and input
+// as they were.
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/string.hpp"
 #include "evaluator/stack.hpp"
 #include "fuzz_support.hpp"
 #include "loader/lexer.hpp"
@@ -93,6 +96,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (via_binary != loaded) std::abort();
     if (loaded == 1 && !same_cells(out, from_binary)) std::abort();
+
+    // The bytes as the characters of a string of one byte a character load
+    // as the UTF-8 text of those characters does.
+    std::vector<u8> utf8;
+    for (u8 b : bytes) {
+        if (b < 0x80) {
+            utf8.push_back(b);
+        } else {
+            utf8.push_back(u8(0xC0 | (b >> 6)));
+            utf8.push_back(u8(0x80 | (b & 0x3F)));
+        }
+    }
+    Cell* latin = stack::push_slot();
+    cell::init(latin, TYPE_UNSET);
+    string::make_at(latin, i64(size) + 1, 1);
+    SeriesBuffer* text = series::buffer_of(latin);
+    if (size > 0) std::memcpy(series::head(text), bytes.data(), size);
+    text->tail = text->offset + u32(size);
+    Cell* from_utf8 = stack::push_slot();
+    cell::init(from_utf8, TYPE_UNSET);
+    Cell* from_latin = stack::push_slot();
+    cell::init(from_latin, TYPE_UNSET);
+    int utf8_loaded = load(utf8, from_utf8, nullptr);
+    int latin_loaded = 1;
+    try {
+        lexer::string_to_block(from_latin, latin, -1, {}, nullptr, nullptr, nullptr);
+    } catch (const LanguageError& e) {
+        latin_loaded = e.category == ERR_SYNTAX ? 0 : -1;
+    }
+    if (latin_loaded != utf8_loaded) std::abort();
+    if (utf8_loaded == 1 && !same_cells(from_utf8, from_latin)) std::abort();
 
     Cell* checked = stack::push_slot();
     cell::init(checked, TYPE_UNSET);
