@@ -161,10 +161,6 @@ ReadStatus read_unsized(int fd, i64 part, i64 seek, std::vector<u8>& out) {
     return READ_OK;
 }
 
-}  // namespace
-
-namespace {
-
 // Opens a file for a read of `part` bytes (negative: to its end) from `seek`
 // (negative: from its start) and answers how many bytes that read takes in
 // *count, -1 when the file tells no size (read_unsized reads it). READ_OK
