@@ -288,12 +288,6 @@ void drop_last(State* st) {
     if (st->out_tail > st->level_head) st->out_tail--;
 }
 
-Cell* open_marker(State* st) {
-    if (st->level_head <= st->out_base) return nullptr;
-    Cell* m = out_at(st->level_head - 1);
-    return marker_q(m) ? m : nullptr;
-}
-
 bool unicode_blank_q(u32 cp) { return cp < BLANK_BITS_SIZE * 8 && (blank_bits[cp >> 3] & (0x80 >> (cp & 7))); }
 
 i32 decode_char(const u8* p, const u8* end, i32* used) {

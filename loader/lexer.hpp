@@ -199,9 +199,13 @@ void open_block(State* st, i32 type, const u8* start, const u8* end);
 // Closes the innermost level; false when a callback refused the close (the
 // level stays open).
 bool close_block(State* st, const u8* start, const u8* end, i32 expected, bool quiet);
-// The marker of the innermost open level, or null.
-Cell* open_marker(State* st);
 constexpr u32 MARKER_TYPE = TYPE_TRIPLE;
+// The marker of the innermost open level, or null.
+inline Cell* open_marker(State* st) {
+    if (st->level_head <= st->out_base) return nullptr;
+    Cell* m = out_at(st->level_head - 1);
+    return TYPE_OF(m) == MARKER_TYPE ? m : nullptr;
+}
 inline i32 marker_kind(const Cell* m) { return i32(m->w2 & 0xFFFF); }
 
 // Unicode blanks (U+00A0 and the others): whether a code point is one.
