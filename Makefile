@@ -39,13 +39,7 @@ FUZZERS := $(patsubst tests/fuzz/%.cpp,fuzz-%,$(wildcard tests/fuzz/*.cpp))
 fuzz: deps
 	cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DZIR_FUZZ=ON $(CMAKE_FLAGS)
 	cmake --build build-fuzz -j $(JOBS) --target $(FUZZERS)
-	@for f in $(FUZZERS); do \
-	  name=$${f#fuzz-}; corpus=build-fuzz/corpus-$$name; mkdir -p $$corpus; \
-	  echo "fuzzing $$name for $(FUZZ_SECONDS) s"; \
-	  if ! build-fuzz/$$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=build-fuzz/ $$corpus tests/fuzz/seeds/$$name \
-	       > build-fuzz/$$name.log 2>&1; then tail -40 build-fuzz/$$name.log; exit 1; fi; \
-	  grep -E "stat::number_of_executed_units|stat::new_units_added" build-fuzz/$$name.log; \
-	done
+	@printf '%s\n' $(FUZZERS) | xargs -P $(JOBS) -I{} tools/fuzz-one {} $(FUZZ_SECONDS)
 
 # The microbenchmarks, then the whole programs of bench/programs against
 # python3 and lua5.4.
