@@ -200,14 +200,22 @@ bool append_text_in_place(Cell* series, const Cell* value, i64 limit) {
 // integer!'s form written onto the tail: ASCII digits, so the string never
 // widens for them.
 void append_integer(Cell* series, i32 value) {
-    const char* digits = integer::form_signed(value);
-    i64 n = 0;
-    while (digits[n]) n++;
+    // The digits written backwards into a local buffer: the count is known
+    // without a scan, and one-byte strings take them in one copy.
+    char text[12];
+    char* end = text + sizeof text;
+    char* digits = end;
+    u32 m = value < 0 ? 0u - u32(value) : u32(value);
+    do *--digits = char('0' + m % 10);
+    while ((m /= 10) != 0);
+    if (value < 0) *--digits = '-';
+    i64 n = end - digits;
     SeriesBuffer* s = series::buffer_of(series);
     u32 unit = series::unit_of(s);
     if (i64(s->tail) + n * unit > i64(s->size)) return append_bytes(series, reinterpret_cast<const u8*>(digits), n);
     u8* out = series::tail(s);
-    for (i64 i = 0; i < n; i++) put_char(out + i * unit, unit, u8(digits[i]));
+    if (unit == 1) std::memcpy(out, digits, size_t(n));
+    else for (i64 i = 0; i < n; i++) put_char(out + i * unit, unit, u8(digits[i]));
     s->tail += u32(n * unit);
 }
 

@@ -216,6 +216,10 @@ struct Engine {
     i32 ended_cmd = CMD_NONE;   // the command whose frame was dropped last,
     i32 ended_at = -1;          // and the frame cells left on the rule stack then
     i32 callback_locals = 0;
+    // Frame cells of the commands run in place around the rule being matched
+    // (see simple_command): counted by the stack check and the record of the
+    // last command ended as if they were on the rule stack.
+    i32 held = 0;
     bool saved = false;
     i64 rounds_left = 0;        // see round_budget; 0 when there is none
 
@@ -249,9 +253,10 @@ void keyword_word(i32 symbol, Cell* out) { series::make_word(out, symbol); }
 }
 
 // (`dropped`: cells of frames about to be dropped before the new one.)
-void check_stacks(i32 dropped = 0) {
+[[noreturn, gnu::cold, gnu::noinline]] void stack_limit() { fire(ERR_SCRIPT, "parse-stack"); }
+inline void check_stacks(i32 dropped = 0) {
     if (stack_cells(rule_stack) - dropped + 3 > STACK_LIMIT - 1 || stack_cells(input_stack) >= STACK_LIMIT)
-        fire(ERR_SCRIPT, "parse-stack");
+        stack_limit();
 }
 
 // Room for a frame's three cells at the rule stack's tail. The cells are
@@ -284,7 +289,7 @@ void drop_frame() { cut(rule_stack, stack_cells(rule_stack) - 3); }
 // `stop` is the engine's stop_at, unchanged since the match (no user code ran).
 void end_frameless(Engine& e, i32 stop) {
     e.ended_cmd = e.cmd;
-    e.ended_at = frame_cells();
+    e.ended_at = frame_cells() + e.held;
     e.end = e.pos() >= stop;
 }
 
@@ -424,6 +429,11 @@ bool match_at(const Engine& e, i32 p, i32 stop, const Cell* rule, i32* adv) {
     const u8* ip = text + i64(q) * unit;
     if (ru == 1 && unit == 1 && strict) {
         if (std::memcmp(ip, rp, size_t(len)) != 0) return false;
+    } else if (ru == 1 && unit == 1) {
+        for (i32 i = 0; i < len; i++) {
+            u32 a = ip[i], b = rp[i];
+            if (a != b && fold(a) != fold(b)) return false;
+        }
     } else {
         for (i32 i = 0; i < len; i++) {
             u32 a = string::get_char(ip + i64(i) * unit, unit), b = string::get_char(rp + i64(i) * ru, ru);
@@ -489,6 +499,34 @@ bool find_value(Engine& e, bool thru, i32 stop) {
         u32 unit = series::unit_of(s);
         const u8* text = series::head(s);
         bool strict = e.op == COMP_STRICT_EQUAL;
+        if (unit == 1) {
+            // One ASCII character in one-byte text, the common delimiter: a
+            // byte scan, for either case of a letter unless /case is on.
+            i32 c = -1;
+            if (rt == TYPE_CHAR) {
+                c = i32(e.val->w2);
+            } else if (text_rule_q(rt)) {
+                SeriesBuffer* r = series::buffer_of(e.val);
+                i32 h = series::head_index(e.val);
+                if (series::unit_of(r) == 1 && series::abs_length(r) - h == 1) c = series::head(r)[h];
+            }
+            if (c >= 0 && c < 0x80) {
+                u32 lower = u32(c) | 0x20;
+                const u8* q;
+                if (strict || lower - 'a' >= 26) {
+                    q = p < stop ? static_cast<const u8*>(std::memchr(text + p, c, size_t(stop - p))) : nullptr;
+                } else {
+                    q = text + p;
+                    const u8* end = text + (p < stop ? stop : p);
+                    while (q < end && (*q | 0x20) != lower) q++;
+                    if (q == end) q = nullptr;
+                }
+                if (!q) return false;
+                p = i32(q - text);
+                adv = 1;
+                goto found;
+            }
+        }
         if (rt == TYPE_CHAR || (text_rule_q(rt) && series::rest_length(e.val) > 0)) {
             // Candidates are found by the first code point.
             u32 first = rt == TYPE_CHAR ? e.val->w2 : string::get_char_at(e.val, series::head_index(e.val));
@@ -496,6 +534,8 @@ bool find_value(Engine& e, bool thru, i32 stop) {
             bool exact = strict || (fold(first) == first && case_folding::change_char(first, 0) == first);
             u32 lower = first | 0x20;
             bool ascii_letter = lower >= 'a' && lower <= 'z';
+            // One code point: a candidate found is the match.
+            bool single = rt == TYPE_CHAR || series::rest_length(e.val) == 1;
             for (; p < stop; p++) {
                 if (unit == 1 && !exact && ascii_letter) {
                     // In one-byte text only the letter's two cases fold to it.
@@ -512,7 +552,7 @@ bool find_value(Engine& e, bool thru, i32 stop) {
                     u32 c = string::get_char(text + i64(p) * unit, unit);
                     if (!(c == first || (!strict && fold(c) == folded))) continue;
                 }
-                if (rt == TYPE_CHAR) {
+                if (single) {
                     adv = 1;
                     goto found;
                 }
@@ -672,6 +712,20 @@ void element_of(const Engine& e, i32 index, Cell* out) {
 
 // A copy of the input from `from` (absolute) for n elements, into `out` (a stack cell).
 void copy_part(const Engine& e, i32 from, i32 n, Cell* out) {
+    if (TYPE_OF(e.in) == TYPE_STRING || TYPE_OF(e.in) == TYPE_BINARY) {
+        // What the series copy action does for a part of n from `from`.
+        SeriesBuffer* s = series::buffer_of(e.in);
+        i64 abs = series::abs_length(s), start = from, count = n;
+        if (start > abs) start = abs;
+        if (start + count > abs) count = abs - start;
+        u32 header = TYPE_OF(e.in) | (e.in->header & FLAG_NEW_LINE);
+        u32 node = memory::copy_series_part(s, start, count);
+        out->header = header;
+        out->w1 = 0;
+        out->w2 = node;
+        out->w3 = 0;
+        return;
+    }
     Cell* src = stack::push(e.in);
     src->w1 = u32(from);
     Cell* part = stack::push_slot();
@@ -701,9 +755,17 @@ void keep_value(const Cell* value, bool only) {
         i32 grown = series::abs_length(series::buffer_of(target)) - before;
         if (t == TYPE_GET_WORD) target->w1 = u32(i32(target->w1) + (grown > 0 ? grown : 0));
     } else {
-        Cell* at = stack::push(top);
-        at->w1 = u32(series::abs_length(series::buffer_of(top)));
-        actions::insert(at, v, nullptr, only, nullptr);
+        SeriesBuffer* b = series::buffer_of(top);
+        if (TYPE_OF(top) == TYPE_BLOCK && !(b->flags & SERIES_OWNED) && (only || !any_block_q(TYPE_OF(v)))) {
+            // One cell at the tail of a plain collection: what the insert
+            // comes to (no owner to tell, nothing spread).
+            Cell* c = memory::alloc_tail(top);
+            *c = *v;
+        } else {
+            Cell* at = stack::push(top);
+            at->w1 = u32(series::abs_length(b));
+            actions::insert(at, v, nullptr, only, nullptr);
+        }
     }
     stack::top = v;
 }
@@ -716,6 +778,83 @@ bool target_fits(const Cell* target, const Cell* input) {
     if (any_text_q(t)) return any_text_q(it) || it == TYPE_BINARY;
     if (t == TYPE_BINARY) return it == TYPE_BINARY;
     return false;
+}
+
+// --- Commands ---------------------------------------------------------------------------
+
+// Opens the frame of the command in e.cmd (with e.min, e.max, e.extra and
+// e.rec_at) and moves the rule position onto its sub-rule. A keep forgets
+// the command that ended last: only a copy that is its own sub-rule hands it
+// the copied value (not one that ended at the same depth before it, in a
+// block of its own).
+void push_rule(Engine& e) {
+    if (e.cmd == CMD_KEEP) e.ended_cmd = CMD_NONE;
+    Cell* f = new_frame();
+    i32 p = e.pos();
+    if (e.cmd == CMD_COPY || e.cmd == CMD_SET) {
+        f[0] = *cell_at(e.rules->w2, e.rec_at);
+    } else {
+        i32 low = e.cmd == CMD_TO || e.cmd == CMD_THRU ? p : e.cmd == CMD_CASE ? e.extra : e.min;
+        set_cell(f, TYPE_TRIPLE, low, e.max, 1);
+    }
+    set_cell(f + 1, TYPE_TRIPLE, e.rec_at, p, e.rest());
+    set_cell(f + 2, TYPE_PAIR, p, e.cmd, e.cmd == CMD_CASE ? 0 : e.extra);
+    e.rpos = e.rec_at + 1;
+}
+
+// The end of a copy or set (`word` its word, read before anything
+// allocates; `start` where it began, within the input): on a match the word
+// gets the part matched.
+// False when the word was set the long way (an object's field, whose
+// change handlers run user code).
+bool end_copy(Engine& e, const Cell* word, i32 cmd, i32 start) {
+    if (!e.match) return true;
+    *e.copied = *word;
+    i32 n = e.pos() - start;
+    if (cmd == CMD_COPY) {
+        copy_part(e, start, n > 0 ? n : 0, e.tmp);
+    } else if (n > 0) {
+        element_of(e, start, e.tmp);
+    } else {
+        cell::init(e.tmp, TYPE_NONE);
+    }
+    bool plain = true;
+    if (Cell* c = context::plain_value_cell(e.copied)) {
+        *c = *e.tmp;   // all that set does for such a word
+    } else {
+        Cell* w = stack::push(e.copied);
+        context::set(w, e.tmp);
+        stack::top = w;
+        plain = false;
+    }
+    if (cmd == CMD_SET) cell::init(e.copied, TYPE_NONE);
+    return plain;
+}
+
+// The end of a keep whose frame is on top, or is held in place for `held`
+// cells (`start` where it began, `extra` its pick flag): what the sub-rule
+// matched is kept. False when it went into a series other than a collection
+// of the engine's (whose owner may run user code on the change).
+bool end_keep(Engine& e, i32 start, i32 extra, i32 held) {
+    if (!e.match) return true;
+    i32 n = e.pos() - start;
+    if (e.ended_cmd == CMD_COPY && e.ended_at == frame_cells() + held && TYPE_OF(e.copied) != TYPE_NONE) {
+        word_value(e.copied, e.tmp);
+        keep_value(e.tmp, true);
+    } else if (n > 1 && extra) {
+        for (i32 i = 0; i < n; i++) {
+            element_of(e, start + i, e.tmp);
+            keep_value(e.tmp, true);
+        }
+    } else if (n > 1) {
+        copy_part(e, start, n, e.tmp);
+        keep_value(e.tmp, true);
+    } else if (n == 1) {
+        element_of(e, start, e.tmp);
+        keep_value(e.tmp, true);
+    }
+    const Cell* top = stack::top - 1;
+    return TYPE_OF(top) == TYPE_BLOCK && !(series::buffer_of(top)->flags & SERIES_OWNED);
 }
 
 // --- The loop ----------------------------------------------------------------------------
@@ -847,12 +986,17 @@ bool next_round_in_place(Engine& e) {
 }
 
 // The command `cmd` whose frame is on top is done: its frame dropped.
-void end_command(Engine& e, i32 cmd) {
+// What end_command leaves for a command run without a frame, `held` the
+// frame cells still counted in place around it.
+void end_in_place(Engine& e, i32 cmd, i32 held) {
     if (cmd != CMD_COPY) cell::init(e.copied, TYPE_NONE);
-    drop_frame();
     e.ended_cmd = cmd;
-    e.ended_at = frame_cells();
+    e.ended_at = frame_cells() + held;
     e.recompute_end();
+}
+void end_command(Engine& e, i32 cmd) {
+    drop_frame();
+    end_in_place(e, cmd, 0);
 }
 
 // The command fields of a repetition (any, some, opt, while) at the rule
@@ -873,7 +1017,7 @@ void set_search(Engine& e, i32 s) {
 // set): matched here, without the frame the general path opens and drops
 // around it; the rule position moves onto the literal.
 void repeat_frameless(Engine& e, const Cell* lit) {
-    check_stacks();
+    check_stacks(-e.held);
     *e.val = *lit;
     e.rpos++;
     i32 origin = e.pos(), stop = e.stop_at();
@@ -883,7 +1027,7 @@ void repeat_frameless(Engine& e, const Cell* lit) {
     end_frameless(e, stop);
 }
 void search_frameless(Engine& e, const Cell* lit) {
-    check_stacks();
+    check_stacks(-e.held);
     *e.val = *lit;
     e.rpos++;
     i32 stop = e.stop_at();
@@ -907,6 +1051,9 @@ enum RuleKind : u8 {
     RK_WHILE,
     RK_TO,
     RK_THRU,
+    RK_KEEP,
+    RK_COPY,
+    RK_SKIP,
 };
 
 // A rule block as run_simple reads it: a copy of its cells and the kind of
@@ -940,6 +1087,9 @@ RuleKind rule_kind(const Cell* c) {
                : s == sym.while_ ? RK_WHILE
                : s == sym.to    ? RK_TO
                : s == sym.thru  ? RK_THRU
+               : s == sym.keep  ? RK_KEEP
+               : s == sym.copy  ? RK_COPY
+               : s == sym.skip  ? RK_SKIP
                                 : RK_OTHER;
     }
     if (t == TYPE_BLOCK) return RK_BLOCK;
@@ -990,6 +1140,64 @@ const Cell* decoded_literal(const Decoded& d, i32 i) {
     return v;
 }
 
+// Whether the rule at index i of a decoded block is one that
+// match_frameless matches without a frame of its own (a literal, a word of
+// one, skip, or a repetition or search of one): the literal it matches (the
+// rule itself for skip), valid until the next allocation; else null.
+const Cell* frameless_literal(const Decoded& d, i32 i) {
+    if (i >= d.count) return nullptr;
+    switch (d.kind[i]) {
+        case RK_LITERAL:
+        case RK_SKIP: return &d.cells[i];
+        case RK_WORD: return decoded_literal(d, i);
+        case RK_ANY:
+        case RK_SOME:
+        case RK_OPT:
+        case RK_WHILE:
+        case RK_TO:
+        case RK_THRU: return decoded_literal(d, i + 1);
+        default: return nullptr;
+    }
+}
+
+// Matches the rule at index r of a decoded block, `lit` what
+// frameless_literal answered for it (nothing allocated since).
+void match_frameless(Engine& e, const Decoded& d, i32 r, const Cell* lit) {
+    switch (d.kind[r]) {
+        case RK_SKIP:
+            *e.val = *lit;   // the word, as the states dispatch it
+            e.extra = 0;
+            if (e.end) {
+                e.match = false;
+            } else {
+                e.match = true;
+                e.set_pos(e.pos() + 1);
+                e.recompute_end();
+            }
+            return;
+        case RK_LITERAL:
+        case RK_WORD:
+            if (d.kind[r] == RK_WORD) e.extra = 0;
+            *e.val = *lit;
+            e.match = match_value(e);
+            e.recompute_end();
+            return;
+        default:
+            e.extra = 0;
+            switch (d.kind[r]) {
+                case RK_ANY: set_repeat(e, sym.any); break;
+                case RK_SOME: set_repeat(e, sym.some); break;
+                case RK_OPT: set_repeat(e, sym.opt); break;
+                case RK_WHILE: set_repeat(e, sym.while_); break;
+                case RK_TO: set_search(e, sym.to); break;
+                default: set_search(e, sym.thru); break;
+            }
+            if (e.cmd == CMD_REPEAT || e.cmd == CMD_WHILE) repeat_frameless(e, lit);
+            else search_frameless(e, lit);
+            return;
+    }
+}
+
 // After a rule failed in a block: the input back where the block began, and
 // the rule position on the next `|`; false when there is none (the rule
 // position is then at the block's tail).
@@ -1032,55 +1240,127 @@ void after_paren(Engine& e) {
     e.recompute_end();
 }
 
+// The end of the keep or copy whose frame is on top, as END_RULE has it;
+// false when user code may have run.
+bool end_simple_command(Engine& e, i32 cmd) {
+    Cell* f = top_frame();
+    e.pop = true;
+    i32 extra = i32(f[2].w3), start = i32(f[1].w2), tail = e.in_tail();
+    if (start > tail) start = tail;
+    bool plain = cmd == CMD_KEEP ? end_keep(e, start, extra, 0) : end_copy(e, f, cmd, start);
+    end_command(e, cmd);
+    return plain;
+}
+
+// `keep` or `copy word` (or `keep copy word`) at the rule position of a
+// decoded block whose sub-rule is one frameless_rule_q accepts, run without
+// going through the states. When nothing in the command's end may run user
+// code (a word set as it is, a value kept in a collection of the engine's),
+// its frames are held in place (e.held) instead of opened and dropped,
+// every engine field left as the states leave it; else they are opened and
+// ended around the sub-rule as the states do. False, with nothing done, for
+// every other form (keep outside a collect, keep pick, keep of a paren, copy
+// lacking its word or sub-rule, a sub-rule that needs the states).
+bool simple_command(Engine& e, const Decoded& d) {
+    i32 r = e.rpos, w = r, sub = r + 1;
+    bool keep = d.kind[r] == RK_KEEP;
+    if (keep) {
+        if (e.collect_depth == 0 || sub >= d.count) return false;
+        if (d.kind[sub] == RK_WORD && symbol::resolve(i32(d.cells[sub].w2)) == sym.pick) return false;
+        if (d.kind[sub] == RK_COPY) w = sub++;
+    }
+    bool copy = w != r || !keep;
+    if (copy) {
+        if (sub + 1 >= d.count || !any_word_q(TYPE_OF(&d.cells[sub]))) return false;
+        sub++;
+    }
+    const Cell* lit = frameless_literal(d, sub);
+    if (!lit) return false;
+    e.extra = 0;
+    e.min = e.max = -1;
+    bool in_place = true;
+    if (copy && !context::plain_value_cell(&d.cells[w + 1])) in_place = false;
+    if (keep) {
+        const Cell* top = stack::top - 1;
+        if (TYPE_OF(top) != TYPE_BLOCK || (series::buffer_of(top)->flags & SERIES_OWNED)) in_place = false;
+    }
+    if (in_place) {
+        i32 held = (keep ? 3 : 0) + (copy ? 3 : 0);
+        check_stacks(3 - held);   // as opening the last frame would
+        if (keep) e.ended_cmd = CMD_NONE;   // as push_rule does
+        e.cmd = copy ? CMD_COPY : CMD_KEEP;
+        e.rec_at = copy ? w + 1 : r;
+        e.rpos = sub;
+        i32 start = e.pos();
+        e.held = held;
+        match_frameless(e, d, sub, lit);
+        e.held = 0;
+        bool plain = true;
+        if (copy) {
+            e.pop = true;
+            plain = end_copy(e, &d.cells[w + 1], CMD_COPY, start);
+            if (keep) {
+                // What end_in_place records; the keep's end works out e.end.
+                e.ended_cmd = CMD_COPY;
+                e.ended_at = frame_cells() + 3;
+            } else {
+                end_in_place(e, CMD_COPY, 0);
+            }
+        }
+        if (keep) {
+            e.pop = true;
+            if (copy && plain && e.match) {
+                // The copy just ended, its word set to e.tmp as it is: the
+                // value end_keep would read back from the word, going where
+                // keep_value puts it (the collection on top, checked above).
+                Cell* c = memory::alloc_tail(stack::top - 1);
+                *c = *e.tmp;
+            } else {
+                plain = end_keep(e, start, 0, 3) && plain;
+            }
+            end_in_place(e, CMD_KEEP, 0);
+        }
+        if (!plain) epoch++;
+        return true;
+    }
+    if (keep) {
+        e.cmd = CMD_KEEP;
+        e.rec_at = r;
+        push_rule(e);
+    }
+    if (copy) {
+        e.cmd = CMD_COPY;
+        e.rec_at = w + 1;
+        push_rule(e);
+    }
+    match_frameless(e, d, sub, frameless_literal(d, sub));   // (read again: the frames may have allocated)
+    bool plain = true;
+    if (copy) plain = end_simple_command(e, CMD_COPY);
+    if (keep) plain = end_simple_command(e, CMD_KEEP) && plain;
+    if (!plain) epoch++;
+    return true;
+}
+
 // The rule at the rule position of a decoded block run in place by
 // run_simple; false when it needs the states (nothing done then).
 bool simple_rule(Engine& e, const Decoded& d) {
     i32 r = e.rpos;
-    const Cell* v = &d.cells[r];
     switch (d.kind[r]) {
+        case RK_KEEP:
+        case RK_COPY:
+            return simple_command(e, d);
         case RK_PAREN:
-            *e.val = *v;
+            *e.val = d.cells[r];
             eval_paren(e.val, e.tmp);
             epoch++;
             after_paren(e);
             return true;
-        case RK_LITERAL:
-            *e.val = *v;
-            e.match = match_value(e);
-            e.recompute_end();
-            return true;
-        case RK_WORD: {
-            const Cell* w = decoded_literal(d, r);
-            if (!w) return false;
-            e.extra = 0;
-            *e.val = *w;
-            e.match = match_value(e);
-            e.recompute_end();
-            return true;
-        }
-        case RK_ANY:
-        case RK_SOME:
-        case RK_OPT:
-        case RK_WHILE:
-        case RK_TO:
-        case RK_THRU: {
-            const Cell* lit = decoded_literal(d, r + 1);
+        default: {
+            const Cell* lit = frameless_literal(d, r);
             if (!lit) return false;
-            e.extra = 0;
-            switch (d.kind[r]) {
-                case RK_ANY: set_repeat(e, sym.any); break;
-                case RK_SOME: set_repeat(e, sym.some); break;
-                case RK_OPT: set_repeat(e, sym.opt); break;
-                case RK_WHILE: set_repeat(e, sym.while_); break;
-                case RK_TO: set_search(e, sym.to); break;
-                default: set_search(e, sym.thru); break;
-            }
-            if (e.cmd == CMD_REPEAT || e.cmd == CMD_WHILE) repeat_frameless(e, lit);
-            else search_frameless(e, lit);
+            match_frameless(e, d, r, lit);
             return true;
         }
-        default:
-            return false;
     }
 }
 
@@ -1196,17 +1476,7 @@ void run_engine(Engine& e) {
                 break;
             }
             case PUSH_RULE: {
-                Cell* f = new_frame();
-                i32 p = e.pos();
-                if (e.cmd == CMD_COPY || e.cmd == CMD_SET) {
-                    f[0] = *cell_at(e.rules->w2, e.rec_at);
-                } else {
-                    i32 low = e.cmd == CMD_TO || e.cmd == CMD_THRU ? p : e.cmd == CMD_CASE ? e.extra : e.min;
-                    set_cell(f, TYPE_TRIPLE, low, e.max, 1);
-                }
-                set_cell(f + 1, TYPE_TRIPLE, e.rec_at, p, e.rest());
-                set_cell(f + 2, TYPE_PAIR, p, e.cmd, e.cmd == CMD_CASE ? 0 : e.extra);
-                e.rpos = e.rec_at + 1;
+                push_rule(e);
                 EVENT(EV_PUSH);
                 state = MATCH_SUBRULE;
                 break;
@@ -1259,23 +1529,9 @@ void run_engine(Engine& e) {
                         break;
                     }
                     case CMD_COPY:
-                    case CMD_SET: {
-                        if (!e.match) break;
-                        *e.copied = f[0];
-                        i32 n = e.pos() - start;
-                        if (cmd == CMD_COPY) {
-                            copy_part(e, start, n > 0 ? n : 0, e.tmp);
-                        } else if (n > 0) {
-                            element_of(e, start, e.tmp);
-                        } else {
-                            cell::init(e.tmp, TYPE_NONE);
-                        }
-                        Cell* w = stack::push(e.copied);
-                        context::set(w, e.tmp);
-                        stack::top = w;
-                        if (cmd == CMD_SET) cell::init(e.copied, TYPE_NONE);
+                    case CMD_SET:
+                        end_copy(e, f, cmd, start);
                         break;
-                    }
                     case CMD_NOT:
                         e.match = !e.match;
                         e.set_pos(start);   // a not never consumes
@@ -1353,26 +1609,9 @@ void run_engine(Engine& e) {
                         }
                         break;
                     }
-                    case CMD_KEEP: {
-                        if (!e.match) break;
-                        i32 n = e.pos() - start;
-                        if (e.ended_cmd == CMD_COPY && e.ended_at == frame_cells() && TYPE_OF(e.copied) != TYPE_NONE) {
-                            word_value(e.copied, e.tmp);
-                            keep_value(e.tmp, true);
-                        } else if (n > 1 && extra) {
-                            for (i32 i = 0; i < n; i++) {
-                                element_of(e, start + i, e.tmp);
-                                keep_value(e.tmp, true);
-                            }
-                        } else if (n > 1) {
-                            copy_part(e, start, n, e.tmp);
-                            keep_value(e.tmp, true);
-                        } else if (n == 1) {
-                            element_of(e, start, e.tmp);
-                            keep_value(e.tmp, true);
-                        }
+                    case CMD_KEEP:
+                        end_keep(e, start, extra, 0);
                         break;
-                    }
                     case CMD_CASE:
                         e.op = i32(f[0].w1);
                         break;

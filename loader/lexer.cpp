@@ -28,6 +28,7 @@ void (*call_callback)(const Cell* callback, Cell* args) = nullptr;
 Cell exit_states = {TYPE_NONE, 0, 0, 0};
 Pair pairs[FINAL_COUNT];
 Cell* out_cells = nullptr;
+i32 out_capacity = 0;
 
 namespace {
 
@@ -39,7 +40,6 @@ constexpr i64 CONVERSION_SIZE = 100000;
 // The error context: characters that begin within this many bytes.
 constexpr i32 CONTEXT_BYTES = 30;
 
-i32 out_capacity = 0;
 State* active_head = nullptr;   // the outermost active state
 State* active_tail = nullptr;   // the innermost
 u8* conversion = nullptr;
@@ -52,49 +52,70 @@ constexpr u32 BLANK_CODE_POINTS[] = {0x0085, 0x00A0, 0x1680, 0x2000, 0x2001, 0x2
                                      0x2028, 0x2029, 0x202F, 0x205F, 0x3000, 0x180E, 0x200B};
 constexpr u32 BLANK_BITS_SIZE = 8290;   // covers U+3000
 
-void grow_output(i32 need) {
-    i64 cap = out_capacity;
-    while (cap < need) cap *= 2;
-    if (cap > (i64(1) << 27)) fire(ERR_INTERNAL, "no-memory");
-    void* p = std::realloc(out_cells, size_t(cap) * sizeof(Cell));
-    if (!p) fire(ERR_INTERNAL, "no-memory");
-    out_cells = static_cast<Cell*>(p);
-    out_capacity = i32(cap);
-}
-
 bool marker_q(const Cell* c) { return TYPE_OF(c) == MARKER_TYPE; }
 
 // --- The automaton ----------------------------------------------------------------
 
+// The automaton's tables folded together for the walk over the bytes: the
+// next state straight from the byte (no class lookup on the path from one
+// state to the next), and which bytes are filler in the start state.
+struct ByteAutomaton {
+    u8 next[STATE_COUNT][256];
+    bool filler[256];
+    ByteAutomaton() {
+        for (u32 s = 0; s < STATE_COUNT; s++)
+            for (u32 b = 0; b < 256; b++) next[s][b] = transitions[s * CLASS_COUNT + (classes[b] & 0xFF)];
+        for (u32 b = 0; b < 256; b++) filler[b] = next[S_START][b] == S_START;
+    }
+};
+// Built from constant tables, so it is ready before any code runs.
+const ByteAutomaton automaton;
+
 // Runs the automaton for one token from `position` in `start_state` and
-// stores what it found into the state.
+// stores what it found into the state. Only the start state loops on itself
+// (on blanks, line feeds and control bytes): that filler is skipped first,
+// and the token's walk then needs no skip count.
 inline void next_token(State* st) {
     const u8* p = st->position;
     const u8* end = st->input_end;
     u32 state = u32(st->start_state);
+    i32 lead = 0;
+    if (state == S_START)
+        for (; p < end && automaton.filler[*p]; p++) lead += *p == '\n';
+    const u8* start = p;
     u32 prev = state;
     u32 flags = 0;
-    i64 skip = 0;
-    i32 lines = 0;
-    i32 lead = 0;
-    const u8* start = p;
-    while (p < end) {
-        u32 entry = classes[*p];
-        flags |= entry;
-        u32 c = entry & 0xFF;
-        prev = state;
-        state = transitions[state * CLASS_COUNT + c];
-        skip += skip_table[state];
-        if (state >= FIRST_FINAL) break;
-        lines += line_table[c];
-        lead += line_table[c] & skip_table[state];   // a line feed of the filler before the token
+    i32 lines = lead;
+    for (;;) {
+        if (p >= end) {
+            prev = state;
+            state = transitions[state * CLASS_COUNT + CLASS_END];
+            break;
+        }
+        u8 b = *p;
+        u32 next = automaton.next[state][b];
+        flags |= classes[b];
+        if (next >= FIRST_FINAL) {
+            prev = state;
+            state = next;
+            break;
+        }
+        lines += b == '\n';
         p++;
+        if (next != state) {
+            state = next;
+            continue;
+        }
+        // A state that loops on itself (the body of a string, word or
+        // number): run on while it does, each step against the same row, so
+        // that no step waits for the lookup of the one before.
+        const u8* row = automaton.next[state];
+        for (; p < end && row[*p] == state; p++) {
+            flags |= classes[*p];
+            lines += *p == '\n';
+        }
     }
-    if (state < FIRST_FINAL) {
-        prev = state;
-        state = transitions[state * CLASS_COUNT + CLASS_END];
-    }
-    st->token_start = start + skip;
+    st->token_start = start;
     st->token_end = p;
     st->position = p;
     st->token_flags = flags & ~0xFFu;
@@ -248,27 +269,23 @@ Token scan_token(const u8* p, const u8* end, u32 state) {
     st.start_state = i32(state);
     next_token(&st);
     return Token{st.token_start, st.token_end, u32(st.final_state), u32(st.exit_state), st.token_flags,
-                 st.token_lines};
+                 st.token_lines, st.lead_lines};
 }
 
 // --- Output ----------------------------------------------------------------------------
 
-Cell* push_value(State* st) {
-    if (st->out_tail >= out_capacity) grow_output(st->out_tail + 1);
-    Cell* c = out_at(st->out_tail++);
-    cell::init(c, TYPE_UNSET);
-    if (st->lead_lines > 0) c->header |= FLAG_NEW_LINE;
-    return c;
+void grow_output(i32 need) {
+    i64 cap = out_capacity;
+    while (cap < need) cap *= 2;
+    if (cap > (i64(1) << 27)) fire(ERR_INTERNAL, "no-memory");
+    void* p = std::realloc(out_cells, size_t(cap) * sizeof(Cell));
+    if (!p) fire(ERR_INTERNAL, "no-memory");
+    out_cells = static_cast<Cell*>(p);
+    out_capacity = i32(cap);
 }
 
 void drop_last(State* st) {
     if (st->out_tail > st->level_head) st->out_tail--;
-}
-
-Cell* open_marker(State* st) {
-    if (st->level_head <= st->out_base) return nullptr;
-    Cell* m = out_at(st->level_head - 1);
-    return marker_q(m) ? m : nullptr;
 }
 
 bool unicode_blank_q(u32 cp) { return cp < BLANK_BITS_SIZE * 8 && (blank_bits[cp >> 3] & (0x80 >> (cp & 7))); }
@@ -500,7 +517,7 @@ void scan_loop(State* st, bool one, bool prescan) {
                     }
                     if (st->loading && scan_ok) {
                         pr.loader(st, start, end, flags, true);
-                        report_load(st, st->token_type, start, end);
+                        if (tracing) report_load(st, st->token_type, start, end);
                     }
                 }
             }
@@ -516,6 +533,31 @@ void scan_loop(State* st, bool one, bool prescan) {
     }
     if (st->start_state == S_BRACE_BODY && st->brace_start) throw_error(st, st->brace_start, st->input_end, TYPE_STRING);
 }
+
+bool callback_q(const Cell* callback) {
+    return callback && TYPE_OF(callback) != TYPE_NONE && TYPE_OF(callback) != TYPE_UNSET;
+}
+
+// A load that runs no user code: values are built and no callback is given.
+bool plain_load_q(const Options& o, const Cell* callback) { return o.scan && o.load && !callback_q(callback); }
+
+// Holds collections back for the length of a load that runs no user code.
+// Such a load makes no garbage of its own (every buffer it allocates ends in
+// its output, which is a root), so a collection inside it could only free
+// what was garbage before it began, at the price of tracing and sliding the
+// growing output each time. Its allocations still count towards the next
+// collection, which comes once the load is done.
+struct CollectionPause {
+    bool paused;
+    explicit CollectionPause(bool pause) : paused(pause && collector::active) {
+        if (paused) collector::active = false;
+    }
+    ~CollectionPause() {
+        if (paused) collector::active = true;
+    }
+    CollectionPause(const CollectionPause&) = delete;
+    CollectionPause& operator=(const CollectionPause&) = delete;
+};
 
 }  // namespace
 
@@ -714,7 +756,7 @@ i32 transcode(Cell* dst, const u8* src, i64 size, Options o, i32* consumed, cons
         st.input_series = *input;
         st.input_head = input->w1;
     }
-    if (callback && TYPE_OF(callback) != TYPE_NONE && TYPE_OF(callback) != TYPE_UNSET) {
+    if (callback_q(callback)) {
         st.tracer = *callback;
         read_callback(&st);
     }
@@ -722,6 +764,7 @@ i32 transcode(Cell* dst, const u8* src, i64 size, Options o, i32* consumed, cons
         if (consumed) *consumed = series_index(&st, st.position) - i32(st.input_head);
     };
 
+    CollectionPause pause(plain_load_q(o, callback));
     bool stopped = false;
     try {
         scan_loop(&st, o.one, !o.scan);
@@ -804,6 +847,43 @@ struct Conversion {
     Conversion& operator=(const Conversion&) = delete;
 };
 
+// Text of one byte a character (code points up to FF) as UTF-8: the bytes
+// below 80 stay as they are, the others take two bytes. Eight bytes are
+// looked at a time while none of them is above 7F.
+constexpr u64 HIGH_BITS = 0x8080808080808080ull;
+
+i64 latin1_utf8_size(const u8* p, i64 n) {
+    i64 size = n, i = 0;
+    for (; i + 8 <= n; i += 8) {
+        u64 w;
+        std::memcpy(&w, p + i, 8);
+        size += __builtin_popcountll(w & HIGH_BITS);
+    }
+    for (; i < n; i++) size += p[i] >> 7;
+    return size;
+}
+
+u8* latin1_to_utf8(const u8* p, i64 n, u8* out) {
+    i64 i = 0;
+    while (i < n) {
+        u64 w;
+        if (i + 8 <= n && (std::memcpy(&w, p + i, 8), (w & HIGH_BITS) == 0)) {
+            std::memcpy(out, &w, 8);
+            out += 8;
+            i += 8;
+            continue;
+        }
+        u8 c = p[i++];
+        if (c < 0x80) {
+            *out++ = c;
+        } else {
+            *out++ = u8(0xC0 | (c >> 6));
+            *out++ = u8(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 i32 string_to_block(Cell* dst, const Cell* text, i32 length, Options o, i32* consumed, const Cell* callback,
@@ -816,10 +896,19 @@ i32 string_to_block(Cell* dst, const Cell* text, i32 length, Options o, i32* con
     if (length >= 0 && length < n) n = length;
     const u8* from = series::element_at(s, series::head_index(&input));
     if (TYPE_OF(&input) == TYPE_BINARY) {
+        // A plain load holds collections back (CollectionPause), so nothing
+        // moves the binary's buffer: its bytes are scanned where they lie.
+        if (plain_load_q(o, callback)) return transcode(dst, from, n, o, consumed, callback, &keep.value, output);
         Conversion copy(i64(n) + 1);
         std::memcpy(copy.bytes, from, size_t(n));
         copy.bytes[n] = 0;
         return transcode(dst, copy.bytes, n, o, consumed, callback, &keep.value, output);
+    }
+    if (unit == 1) {
+        Conversion copy(latin1_utf8_size(from, n) + 1);
+        u8* out = latin1_to_utf8(from, n, copy.bytes);
+        *out = 0;
+        return transcode(dst, copy.bytes, out - copy.bytes, o, consumed, callback, &keep.value, output);
     }
     i64 need = unicode::utf8_size_of(from, from + i64(n) * unit, unit);
     Conversion copy(need + 1);

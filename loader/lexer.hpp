@@ -18,9 +18,12 @@
 // series and its callback (`mark_roots`).
 //
 // The input is a byte array that must not move while it is scanned: a string
-// or binary value is copied first (`string_to_block` copies into a
-// process-wide conversion area taken last-in-first-out, so a transcode started
-// from a trace callback does not overwrite the text its caller is reading).
+// value is copied first (`string_to_block` copies into a process-wide
+// conversion area taken last-in-first-out, so a transcode started from a trace
+// callback does not overwrite the text its caller is reading), and so is a
+// binary when a callback may run. A load without a callback holds collections
+// back (it makes no garbage), so a binary's bytes are scanned where they lie.
+// No scanner reads past the input's end.
 #pragma once
 
 #include "loader/lexer_tables.hpp"
@@ -121,7 +124,7 @@ i32 transcode(Cell* dst, const u8* src, i64 size, Options o, i32* consumed, cons
               const Cell* input, Cell* output);
 
 // The same over a string's text from its head (at most `length` characters, -1:
-// all) or a binary's bytes, copied first.
+// all) or a binary's bytes (copied first when a callback is given).
 i32 string_to_block(Cell* dst, const Cell* text, i32 length, Options o, i32* consumed, const Cell* callback,
                     Cell* output);
 
@@ -142,6 +145,7 @@ struct Token {
     u32 exit_state;     // the last state before the final one
     u32 flags;          // the byte flags of every byte met, the deciding one included
     i32 lines;          // line feeds consumed
+    i32 lead_lines;     // those of them in the filler before the token
 };
 Token scan_token(const u8* p, const u8* end, u32 state);
 
@@ -168,10 +172,19 @@ extern Pair pairs[FINAL_COUNT];
 
 // The output stack.
 extern Cell* out_cells;
+extern i32 out_capacity;
 inline Cell* out_at(i32 i) { return out_cells + i; }
+// Makes room for `need` cells.
+void grow_output(i32 need);
 // A new cell at the output's tail (unset, with the new-line flag when the
 // token began on a new line); good until the next push.
-Cell* push_value(State* st);
+inline Cell* push_value(State* st) {
+    if (ZIR_UNLIKELY(st->out_tail >= out_capacity)) grow_output(st->out_tail + 1);
+    Cell* c = out_at(st->out_tail++);
+    cell::init(c, TYPE_UNSET);
+    if (st->lead_lines > 0) c->header |= FLAG_NEW_LINE;
+    return c;
+}
 void drop_last(State* st);
 
 [[noreturn]] void throw_error(State* st, const u8* start, const u8* end, i32 kind);
@@ -186,9 +199,13 @@ void open_block(State* st, i32 type, const u8* start, const u8* end);
 // Closes the innermost level; false when a callback refused the close (the
 // level stays open).
 bool close_block(State* st, const u8* start, const u8* end, i32 expected, bool quiet);
-// The marker of the innermost open level, or null.
-Cell* open_marker(State* st);
 constexpr u32 MARKER_TYPE = TYPE_TRIPLE;
+// The marker of the innermost open level, or null.
+inline Cell* open_marker(State* st) {
+    if (st->level_head <= st->out_base) return nullptr;
+    Cell* m = out_at(st->level_head - 1);
+    return TYPE_OF(m) == MARKER_TYPE ? m : nullptr;
+}
 inline i32 marker_kind(const Cell* m) { return i32(m->w2 & 0xFFFF); }
 
 // Unicode blanks (U+00A0 and the others): whether a code point is one.

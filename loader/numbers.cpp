@@ -440,13 +440,28 @@ bool build_money(Cell* c, const MoneyText& m) {
     return true;
 }
 
+// Nine digits at most, without sign or separator: they cannot overflow, so
+// they are read with no check between them. False for any other token.
+bool short_decimal(const u8* p, const u8* end, u32 flags, i32* value) {
+    i64 n = end - p;
+    if ((flags & (FLAG_QUOTE | FLAG_SIGN)) || n < 1 || n > 9) return false;
+    u32 v = 0;
+    for (; p < end; p++) {
+        u32 d = u32(*p) - '0';
+        if (d > 9) return false;
+        v = v * 10 + d;
+    }
+    *value = i32(v);
+    return true;
+}
+
 }  // namespace
 
 // --- The loaders ----------------------------------------------------------------------------
 
 void load_integer(State* st, const u8* start, const u8* end, u32 flags, bool load) {
     i32 value = 0;
-    DecimalStatus status = read_decimal(start, end, &value);
+    DecimalStatus status = short_decimal(start, end, flags, &value) ? DECIMAL_OK : read_decimal(start, end, &value);
     if (status == DECIMAL_NO_DIGIT) throw_error(st, start, end, TYPE_PAIR);
     if (status == DECIMAL_QUOTES) throw_error(st, start, end, TYPE_INTEGER);
     if (status == DECIMAL_TOO_LARGE) {

@@ -161,17 +161,23 @@ ReadStatus read_unsized(int fd, i64 part, i64 seek, std::vector<u8>& out) {
     return READ_OK;
 }
 
-}  // namespace
-
-ReadStatus read_bytes(const std::string& path, i64 part, i64 seek, std::vector<u8>& out) {
-    out.clear();
+// Opens a file for a read of `part` bytes (negative: to its end) from `seek`
+// (negative: from its start) and answers how many bytes that read takes in
+// *count, -1 when the file tells no size (read_unsized reads it). READ_OK
+// with a count of 0 means there is nothing to read.
+ReadStatus open_read(const std::string& path, i64 part, i64 seek, int* fd_out, i64* count) {
+    *fd_out = -1;
+    *count = 0;
     int fd = open_file(path, MODE_READ);
     if (fd < 0) return READ_CANNOT_OPEN;
-    Fd guard(fd);
+    *fd_out = fd;
     i64 size = file_size_q(fd);
     if (size < 0) return READ_CANNOT_OPEN;
     if (part == 0) return READ_OK;
-    if (size == 0) return read_unsized(fd, part, seek, out);
+    if (size == 0) {
+        *count = -1;
+        return READ_OK;
+    }
     if (seek >= 0) {
         if (seek >= size) return READ_OK;
         if (!seek_file(fd, seek)) return READ_FAILED;
@@ -179,6 +185,20 @@ ReadStatus read_bytes(const std::string& path, i64 part, i64 seek, std::vector<u
     }
     if (part > 0 && part < size) size = part;
     if (size > MAX_BYTES) return READ_TOO_LARGE;
+    *count = size;
+    return READ_OK;
+}
+
+}  // namespace
+
+ReadStatus read_bytes(const std::string& path, i64 part, i64 seek, std::vector<u8>& out) {
+    out.clear();
+    int fd;
+    i64 size;
+    ReadStatus status = open_read(path, part, seek, &fd, &size);
+    Fd guard(fd);
+    if (status != READ_OK || size == 0) return status;
+    if (size < 0) return read_unsized(fd, part, seek, out);
     out.resize(size_t(size));
     i64 got = read_full(fd, out.data(), size);
     if (got < 0) {
@@ -195,6 +215,8 @@ namespace {
 // byte that is not a continuation byte, stored at the width its widest lead
 // byte asks for.
 bool text_fits_q(const u8* bytes, i64 n) {
+    // n bytes hold at most n characters, of at most 4 bytes each.
+    if (n <= MAX_BYTES / 4) return true;
     i64 count = 0;
     u32 unit = 1;
     for (i64 i = 0; i < n; i++) {
@@ -264,6 +286,29 @@ Cell* split_lines(Cell* out, const u8* bytes, i64 n, const Cell* what) {
 
 ReadStatus read_file(Cell* out, const std::string& path, i64 part, i64 seek, bool binary, bool lines,
                      const Cell* what) {
+    if (binary) {
+        // The bytes go straight into the new binary when the file tells its
+        // size: no buffer of the whole file to fill and copy first.
+        int fd;
+        i64 size;
+        ReadStatus status = open_read(path, part, seek, &fd, &size);
+        Fd guard(fd);
+        if (status != READ_OK) return status;
+        if (size <= 0) {
+            std::vector<u8> bytes;
+            if (size < 0 && (status = read_unsized(fd, part, seek, bytes)) != READ_OK) return status;
+            make_binary_at(out, bytes.data(), i64(bytes.size()));
+            return READ_OK;
+        }
+        collector::RootCell made;
+        binary::make_at(made.get(), size);
+        SeriesBuffer* s = series::buffer_of(made.get());
+        i64 got = read_full(fd, series::head(s), size);   // nothing allocates meanwhile
+        if (got < 0) return READ_FAILED;
+        s->tail = s->offset + u32(got);   // a file cut short meanwhile gives what was there
+        *out = made.value;
+        return READ_OK;
+    }
     std::vector<u8> bytes;
     ReadStatus status = read_bytes(path, part, seek, bytes);
     if (status != READ_OK) return status;

@@ -1,12 +1,18 @@
 // Fuzz target: the lexer. Any bytes must load to values or raise a syntax
 // error, never fault, hang or leak; a check-only scan must agree with
-// loading on whether the text is valid; and a transcode started from inside a
-// trace callback must leave the outer scan's output and input as they were.
+// loading on whether the text is valid; the same bytes in a binary value
+// (scanned where they lie) must load the same; a string holding the bytes as
+// its characters must load as their UTF-8 text does; and a transcode started
+// from inside a trace callback must leave the outer scan's output and input
+// as they were.
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/string.hpp"
 #include "evaluator/stack.hpp"
 #include "fuzz_support.hpp"
 #include "loader/lexer.hpp"
@@ -50,17 +56,77 @@ void callback(const Cell*, Cell* args) {
     answers = (answers >> 1) | (answers << 31);
 }
 
+// Whether two loads gave the same cells (series aside: their nodes differ).
+bool same_cells(const Cell* a_block, const Cell* b_block) {
+    i32 n = block::zs_length_q(a_block);
+    if (n != block::zs_length_q(b_block)) return false;
+    for (i32 i = 0; i < n; i++) {
+        const Cell* a = block::zs_head(const_cast<Cell*>(a_block)) + i;
+        const Cell* b = block::zs_head(const_cast<Cell*>(b_block)) + i;
+        if (a->header != b->header) return false;
+        if (!any_series_q(TYPE_OF(a)) && TYPE_OF(a) != TYPE_MAP && std::memcmp(a, b, sizeof(Cell)) != 0) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::setup_runtime();
-    std::vector<u8> bytes(data, data + size);
-    bytes.push_back(0);   // past the end: the lexer must not read it as input
-    bytes.pop_back();
+    // Exactly the input's bytes, nothing after them: a binary is scanned
+    // where it lies, so the lexer must not read past its input's end.
+    std::vector<u8> bytes;
+    bytes.reserve(size);
+    bytes.assign(data, data + size);
     Cell* saved = stack::top;
     Cell* out = stack::push_slot();
     cell::init(out, TYPE_UNSET);
     int loaded = load(bytes, out, nullptr);
+
+    // The same bytes as a binary value, which a plain load scans where they
+    // lie in its buffer.
+    Cell* bin = binary::load(bytes.data(), i64(bytes.size()));
+    Cell* from_binary = stack::push_slot();
+    cell::init(from_binary, TYPE_UNSET);
+    int via_binary = 1;
+    try {
+        lexer::string_to_block(from_binary, bin, -1, {}, nullptr, nullptr, nullptr);
+    } catch (const LanguageError& e) {
+        via_binary = e.category == ERR_SYNTAX ? 0 : -1;
+    }
+    if (via_binary != loaded) std::abort();
+    if (loaded == 1 && !same_cells(out, from_binary)) std::abort();
+
+    // The bytes as the characters of a string of one byte a character load
+    // as the UTF-8 text of those characters does.
+    std::vector<u8> utf8;
+    for (u8 b : bytes) {
+        if (b < 0x80) {
+            utf8.push_back(b);
+        } else {
+            utf8.push_back(u8(0xC0 | (b >> 6)));
+            utf8.push_back(u8(0x80 | (b & 0x3F)));
+        }
+    }
+    Cell* latin = stack::push_slot();
+    cell::init(latin, TYPE_UNSET);
+    string::make_at(latin, i64(size) + 1, 1);
+    SeriesBuffer* text = series::buffer_of(latin);
+    if (size > 0) std::memcpy(series::head(text), bytes.data(), size);
+    text->tail = text->offset + u32(size);
+    Cell* from_utf8 = stack::push_slot();
+    cell::init(from_utf8, TYPE_UNSET);
+    Cell* from_latin = stack::push_slot();
+    cell::init(from_latin, TYPE_UNSET);
+    int utf8_loaded = load(utf8, from_utf8, nullptr);
+    int latin_loaded = 1;
+    try {
+        lexer::string_to_block(from_latin, latin, -1, {}, nullptr, nullptr, nullptr);
+    } catch (const LanguageError& e) {
+        latin_loaded = e.category == ERR_SYNTAX ? 0 : -1;
+    }
+    if (latin_loaded != utf8_loaded) std::abort();
+    if (utf8_loaded == 1 && !same_cells(from_utf8, from_latin)) std::abort();
 
     Cell* checked = stack::push_slot();
     cell::init(checked, TYPE_UNSET);
@@ -89,19 +155,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     load(bytes, skipped, fn);
     lexer::call_callback = nullptr;
     nested_input = nullptr;
-    if (again == 1 && loaded == 1) {
-        // The outer load is what it was without the nested one: the same
-        // cells, series aside (their nodes are new).
-        i32 n = block::zs_length_q(out);
-        if (n != block::zs_length_q(traced)) std::abort();
-        for (i32 i = 0; i < n; i++) {
-            const Cell* a = block::zs_head(out) + i;
-            const Cell* b = block::zs_head(traced) + i;
-            if (a->header != b->header) std::abort();
-            if (!any_series_q(TYPE_OF(a)) && TYPE_OF(a) != TYPE_MAP && std::memcmp(a, b, sizeof(Cell)) != 0)
-                std::abort();
-        }
-    }
+    // The outer load is what it was without the nested one.
+    if (again == 1 && loaded == 1 && !same_cells(out, traced)) std::abort();
     stack::top = saved;
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/binary.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/date.hpp"
 #include "datatypes/series.hpp"
@@ -209,6 +210,31 @@ TEST_F(Lexer, Numbers) {
     EXPECT_EQ(load_error("0.5,"), "(line 1) invalid point2D! at ,") << "a float, then a comma outside a paren";
 }
 
+// Integers of nine digits or fewer without sign or separator are read a
+// short way; with a sign or a separator the same digits go the long way:
+// both must give the same value, at the edges of the short way and on
+// random digits of every length up to past 32 bits.
+TEST_F(Lexer, ShortIntegersReadAsTheLongWay) {
+    auto expect_same = [&](const std::string& digits) {
+        std::string want = loaded("+" + digits);
+        EXPECT_EQ(loaded(digits), want) << digits;
+        if (digits.size() > 1) {
+            EXPECT_EQ(loaded(digits.substr(0, 1) + "'" + digits.substr(1)), want) << digits;
+        }
+    };
+    for (const char* digits : {"0", "9", "10", "000000000", "000000007", "999999999", "1000000000", "0000000001",
+                               "2147483647", "2147483648", "4294967295", "4294967296", "9999999999", "00000000001"})
+        expect_same(digits);
+    std::mt19937 rng(5);
+    for (int i = 0; i < 2000; i++) {
+        std::string digits;
+        int n = 1 + int(rng() % 12);
+        for (int k = 0; k < n; k++) digits += char('0' + rng() % 10);
+        expect_same(digits);
+    }
+    expect_all({{"123456789 -123456789 [7] a/5", "123456789 -123456789 [7] a/5"}});
+}
+
 // Decimal floats, read by a short way when they are plain (up to 15 digits)
 // and the long way otherwise: bit for bit what std::from_chars reads, at the
 // edges of the short way and on random texts of every length.
@@ -239,6 +265,97 @@ TEST_F(Lexer, DecimalFloatsReadExactly) {
         for (int k = 0; k < fraction; k++) text += char('0' + rng() % 10);
         expect_read(text);
     }
+}
+
+// A binary's bytes are scanned where they lie, a string's text from a copy:
+// both load the same values and raise the same errors, whole and cut at
+// every length (the bytes after the cut are there in the binary's buffer
+// and must not be read).
+// What a string or binary value loads to (its first `length` characters or
+// bytes, -1: all), molded, or its error's text.
+std::string outcome(const Cell* input, i32 length) {
+    Cell* out = stack::push_slot();
+    cell::init(out, TYPE_UNSET);
+    try {
+        lexer::string_to_block(out, input, length, {}, nullptr, nullptr, nullptr);
+    } catch (const LanguageError& e) {
+        return "error: " + error_text(e);
+    }
+    return mold(out);
+}
+
+TEST_F(Lexer, BinariesLoadAsTheirText) {
+    for (const char* source : {"1 [2 \"ab\" 3.5] x/y: #{0102} 12:30 <t> %f.txt", "a: [b \"c\"\n(d)] ;e",
+                               "{x{y}z} 1.5% $2 1x2 1.2.3 #\"a\" 'q :r /s #t @u v@w.x http://y",
+                               "12345 123.456e7 [[[]]] #[a 1]", "\"unclosed [1", "1x"}) {
+        std::string text = source;
+        for (i32 cut = 0; cut <= i32(text.size()); cut++) {
+            Cell* string_input = str(source);
+            Cell* binary_input = binary::load(reinterpret_cast<const u8*>(text.data()), i64(text.size()));
+            EXPECT_EQ(outcome(binary_input, cut), outcome(string_input, cut)) << source << " cut at " << cut;
+        }
+    }
+    // Text beyond ASCII, whole; a stray continuation byte is refused.
+    auto binary_of = [](const char* bytes) {
+        return binary::load(reinterpret_cast<const u8*>(bytes), i64(std::strlen(bytes)));   // pushed
+    };
+    const char* wide = "\"caf\xC3\xA9\" w\xC3\xB6rd \"\xF0\x9D\x84\x9E\"";
+    EXPECT_EQ(outcome(binary_of(wide), -1), outcome(str(wide), -1));
+    EXPECT_EQ(outcome(binary_of("\"a\x80\""), -1), "error: (line 1) invalid string! at \"a\xC2\x80\"");
+}
+
+// A string of one byte a character is turned into UTF-8 eight bytes at a
+// time while they are ASCII: it loads as the binary of its UTF-8 text does,
+// with characters above 7F at every place of the eight.
+TEST_F(Lexer, LatinTextLoadsAsItsUtf8) {
+    std::mt19937 rng(3);
+    const u8 picks[] = {'a', 'a', 'b', '1', ' ', ' ', ' ', '"', '[', ']', 0xE9, 0xFF, 0x80, 0xA0, 0xC0};
+    int loaded = 0;
+    for (int i = 0; i < 3000; i++) {
+        std::vector<u8> latin;
+        std::string utf8;
+        int n = int(rng() % 40);
+        for (int k = 0; k < n; k++) {
+            u8 c = picks[rng() % std::size(picks)];
+            latin.push_back(c);
+            if (c < 0x80) {
+                utf8 += char(c);
+            } else {
+                utf8 += char(0xC0 | (c >> 6));
+                utf8 += char(0x80 | (c & 0x3F));
+            }
+        }
+        Cell* saved = stack::top;
+        Cell* text = stack::push_slot();
+        cell::init(text, TYPE_UNSET);
+        string::make_at(text, n + 1, 1);
+        SeriesBuffer* s = series::buffer_of(text);
+        if (n > 0) std::memcpy(series::head(s), latin.data(), latin.size());
+        s->tail = s->offset + u32(n);
+        ASSERT_EQ(series::unit_of(s), 1u);
+        Cell* bytes = binary::load(reinterpret_cast<const u8*>(utf8.data()), i64(utf8.size()));
+        std::string want = outcome(bytes, -1);
+        ASSERT_EQ(outcome(text, -1), want) << utf8;
+        if (want.rfind("error", 0) != 0) loaded++;
+        stack::top = saved;
+    }
+    EXPECT_GT(loaded, 500) << "most texts load";
+    // A text too long for the conversion area gets a buffer of its own, of
+    // the size worked out (the sanitizer build checks it is enough).
+    std::string word = "w\xE9\xE9rd ";
+    i32 words = 30000;
+    Cell* text = stack::push_slot();
+    cell::init(text, TYPE_UNSET);
+    string::make_at(text, i64(word.size()) * words, 1);
+    SeriesBuffer* s = series::buffer_of(text);
+    for (i32 k = 0; k < words; k++) std::memcpy(series::head(s) + size_t(k) * word.size(), word.data(), word.size());
+    s->tail = s->offset + u32(word.size()) * u32(words);
+    ASSERT_EQ(series::unit_of(s), 1u);
+    Cell* out = stack::push_slot();
+    cell::init(out, TYPE_UNSET);
+    lexer::string_to_block(out, text, -1, {}, nullptr, nullptr, nullptr);
+    ASSERT_EQ(block::zs_length_q(out), words);
+    EXPECT_EQ(mold(block::zs_head(out) + words - 1), "w\xC3\xA9\xC3\xA9rd");
 }
 
 TEST_F(Lexer, FloatsPercentsAndTimes) {

@@ -1,9 +1,14 @@
 // The parse dialect: every keyword over string, binary and block input, the
 // engine's errors, re-entrancy, and rules and inputs changed by parens.
+#include <cstdio>
+#include <functional>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "eval_support.hpp"
 #include "evaluator/parse.hpp"
+#include "runtime/collector.hpp"
 
 namespace zir {
 namespace {
@@ -381,6 +386,30 @@ TEST_F(Parse, AllocatingParens) {
               "3");
 }
 
+// Runs each case untraced and traced ("@" stands for the refinement /trace
+// or nothing, "$" for its callback argument, a function `yes` answering
+// true): the answers, or the errors and where they arose, must agree.
+template <size_t N>
+void expect_traced_agree(const char* const (&cases)[N]) {
+    for (const char* c : cases) {
+        std::string plain = c, traced = c;
+        for (size_t at; (at = plain.find('@')) != std::string::npos;) plain.erase(at, 1);
+        for (size_t at; (at = plain.find('$')) != std::string::npos;) plain.erase(at, 1);
+        for (size_t at; (at = traced.find('@')) != std::string::npos;) traced.replace(at, 1, "/trace");
+        for (size_t at; (at = traced.find('$')) != std::string::npos;) traced.replace(at, 1, " :yes");
+        SCOPED_TRACE(plain);
+        std::string error = eval_error(plain.c_str());
+        EXPECT_EQ(error, eval_error(traced.c_str())) << plain;
+        if (error.empty()) {
+            EXPECT_EQ(eval_mold(plain.c_str()), eval_mold(traced.c_str())) << plain;
+        } else {
+            // The message and where it arose (the code shown near it differs).
+            std::string a = eval_report(plain.c_str()), b = eval_report(traced.c_str());
+            EXPECT_EQ(a.substr(0, a.find("*** Near")), b.substr(0, b.find("*** Near"))) << plain;
+        }
+    }
+}
+
 TEST_F(Parse, DeepNestingStopsAtTheStackLimit) {
     std::string rule;
     for (int i = 0; i < 10000; i++) rule += '[';
@@ -531,26 +560,176 @@ TEST_F(Parse, FramelessLiteralsAgreeWithTheFramePath) {
         "parse@ [a b] [thru 1.5]$",
         "w: 'a parse@ \"aa\" [some w]$",
     };
-    for (const char* c : cases) {
-        std::string plain = c, traced = c;
-        for (size_t at; (at = plain.find('@')) != std::string::npos;) plain.erase(at, 1);
-        for (size_t at; (at = plain.find('$')) != std::string::npos;) plain.erase(at, 1);
-        for (size_t at; (at = traced.find('@')) != std::string::npos;) traced.replace(at, 1, "/trace");
-        for (size_t at; (at = traced.find('$')) != std::string::npos;) traced.replace(at, 1, " :yes");
-        SCOPED_TRACE(plain);
-        std::string error = eval_error(plain.c_str());
-        EXPECT_EQ(error, eval_error(traced.c_str())) << plain;
-        if (error.empty()) {
-            EXPECT_EQ(eval_mold(plain.c_str()), eval_mold(traced.c_str())) << plain;
-        } else {
-            // The message and where it arose (the code shown near it differs).
-            std::string a = eval_report(plain.c_str()), b = eval_report(traced.c_str());
-            EXPECT_EQ(a.substr(0, a.find("*** Near")), b.substr(0, b.find("*** Near"))) << plain;
-        }
-    }
+    expect_traced_agree(cases);
     EXPECT_EQ(eval_mold("blank: make bitset! { } letter: complement make bitset! { ^/} w: 0 "
                         "reduce [parse \"ab cd  e^/^/f\" [any [some blank | some letter (w: w + 1) | #\"^/\"]] w]"),
               "[true 4]");
+    EXPECT_EQ(parse::rule_head, 0);
+}
+
+// Generated rules mixing keep, copy, skip, searches, repetitions, literals,
+// words of literals, nested blocks, alternatives and parens, over text and
+// block input: the untraced loop and the traced frame path must answer
+// alike (collected values, copied words, errors).
+TEST_F(Parse, GeneratedCollectRulesAgreeWithTheFramePath) {
+    def("yes", "[event match? rule input stack]", "[true]");
+    u32 seed = 12345;
+    auto next = [&seed](u32 n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    const char* text_atoms[] = {"skip", "#\"a\"", "\"b\"", "#\",\"", "\" \"", "c", "to #\",\"", "thru \" \"",
+                                "any #\"a\"", "some letter", "opt #\"x\"", "to c", "thru c", "end", "to end",
+                                "(n: n + 1)", "2 skip", "letter"};
+    const char* block_atoms[] = {"skip", "'a", "1", "word!", "to 'b", "thru 2", "any 'a", "some integer!",
+                                 "opt 'x", "end", "to end", "(n: n + 1)", "v"};
+    std::function<std::string(int, bool)> rule = [&](int depth, bool block) -> std::string {
+        std::string out;
+        int count = 1 + int(next(3));
+        for (int i = 0; i < count; i++) {
+            if (i) out += ' ';
+            u32 pick = next(depth > 1 ? 8 : 11);
+            if (pick < 4) {
+                out += block ? block_atoms[next(std::size(block_atoms))] : text_atoms[next(std::size(text_atoms))];
+                continue;
+            }
+            std::string sub = block ? block_atoms[next(std::size(block_atoms))]
+                                    : text_atoms[next(std::size(text_atoms))];
+            switch (pick) {
+                case 4: out += "keep " + sub; break;
+                case 5: out += "keep copy w " + sub; break;
+                case 6: out += "copy v " + sub; break;
+                case 7: out += "keep pick " + sub; break;
+                case 8: out += "[" + rule(depth + 1, block) + " | " + rule(depth + 1, block) + "]"; break;
+                case 9: out += "any [" + rule(depth + 1, block) + "]"; break;
+                default: out += "keep copy w [" + rule(depth + 1, block) + "]"; break;
+            }
+        }
+        return out;
+    };
+    const int count = collector::STRESS ? 60 : 300;
+    for (int i = 0; i < count; i++) {
+        bool block = i % 3 == 2;
+        std::string body = rule(0, block);
+        std::string input = block ? "[a a 1 2 b x 3]" : (i % 3 ? "\"ab, cd,e f,,\"" : "\"aXa ,b\"");
+        std::string code = "n: 0 w: v: none c: #\",\" letter: make bitset! \"abcdef\" reduce [parse@ " + input +
+                           " [collect [any [" + body + " | skip]]]$ w v n]";
+        const char* cases[] = {code.c_str()};
+        expect_traced_agree(cases);
+
+    }
+    EXPECT_EQ(parse::rule_head, 0);
+}
+
+// to/thru over one ASCII character in one-byte text scan bytes; the same
+// input made wide (a wide character past the part parsed) and the rule made
+// wide take the general search. Every place found must agree, with and
+// without /case, at the ends of the input and past a shortened part.
+TEST_F(Parse, OneCharacterSearchAgreesWithWideText) {
+    const char* inputs[] = {"\"aXbxc\"", "\"xx\"", "\"\"", "\"abc\"", "\"a b,c \"", "\"Z[z@`{\"", "\"\u00e9x\u00c9X\""};
+    const char* rules[] = {"#\"x\"", "#\"X\"", "\"x\"", "\"X\"", "#\" \"", "\",\"", "#\"[\"", "\"`\"", "#\"@\"", "\"z\""};
+    const char* forms[] = {"parse%s s [any [to r m: (append ms index? m) skip]]%s",
+                           "parse%s s [any [thru r m: (append ms index? m)]]%s",
+                           "parse%s next s [to r m: (append ms index? m) to end]%s"};
+    for (const char* in : inputs) {
+        for (const char* rule : rules) {
+            for (const char* form : forms) {
+                for (const char* refinement : {"", "/case"}) {
+                    std::string narrow_ref = refinement, wide_ref = std::string(refinement) + "/part";
+                    char narrow[200], wide[200];
+                    std::snprintf(narrow, sizeof narrow, form, narrow_ref.c_str(), "");
+                    std::snprintf(wide, sizeof wide, form, wide_ref.c_str(), " n");
+                    std::string setup = std::string("ms: copy [] s: ") + in + " n: length? s r: " + rule + " ";
+                    std::string a = setup + narrow + " ms";
+                    // The input widened past the part, and the rule a wide one-character string.
+                    std::string b = setup + "append s \"\u20ac\" " + wide + " ms";
+                    std::string c = setup + "if string! = type? r [r: back tail append copy \"\u20ac\" r] " + narrow + " ms";
+                    SCOPED_TRACE(a);
+                    std::string expected = eval_mold(a.c_str());
+                    EXPECT_EQ(expected, eval_mold(b.c_str()));
+                    EXPECT_EQ(expected, eval_mold(c.c_str()));
+                }
+            }
+        }
+    }
+    check_table({
+        {"ms: copy [] parse \"aXbxc\" [any [to #\"x\" m: (append ms index? m) skip]] ms", "[2 4]"},
+        {"ms: copy [] parse/case \"aXbxc\" [any [to \"x\" m: (append ms index? m) skip]] ms", "[4]"},
+        {"parse \"ab\" [to \"b\" \"b\"]", "true"},
+    });
+}
+
+// keep and copy over a literal, a word of one, skip or a search or
+// repetition of one are run by the untraced loop (their frames held in place
+// when no user code can run at their end): they must agree with the frame
+// path of the traced run on what is kept, copied and answered, on errors, and
+// under parens, change handlers and targets that change the input, the rules
+// or the collection.
+TEST_F(Parse, KeepAndCopyAgreeWithTheFramePath) {
+    def("yes", "[event match? rule input stack]", "[true]");
+    const char* cases[] = {
+        "reduce [parse@ \"a b  c \" [collect [any [keep copy w to \" \" \" \"] keep copy w to end]]$ w]",
+        "reduce [parse@ \"ab\" [collect [keep skip keep skip keep skip]]$]",
+        "reduce [parse@ \"abc\" [collect [keep to #\"c\" keep copy x skip]]$ x]",
+        "reduce [parse@ \"aab\" [collect [keep some #\"a\" keep #\"b\"]]$]",
+        "reduce [parse@ \"aab\" [collect [keep copy x any #\"a\" keep copy y opt #\"b\" keep copy z opt #\"b\"]]$ x y z]",
+        "reduce [parse@ \"ab\" [copy x skip copy y #\"b\" copy z opt #\"c\"]$ x y z]",
+        "x: 0 reduce [parse@ \"ab\" [collect [keep copy x #\"x\" | keep copy y thru #\"b\"]]$ x y]",
+        "t: \"b\" reduce [parse@ \"abab\" [collect [some [keep copy x t | keep copy y skip]]]$ x y]",
+        "reduce [parse/case@ \"aAbB\" [collect [keep copy x thru #\"A\" keep copy y to #\"B\"]]$ x y]",
+        "reduce [parse/part@ \"abcd\" [collect [keep copy x to #\"d\"]] 2$ x]",
+        // A keep of a literal after a copy that ended at the same depth
+        // before it keeps what it matched itself.
+        "reduce [parse@ \"ab\" [collect [[copy w #\"a\"] keep #\"b\"]]$]",
+        "reduce [parse@ \"abc\" [collect [[copy w #\"a\"] keep [copy v #\"b\"] keep skip]]$]",
+        "reduce [parse@ \"ab\" [collect [copy w #\"a\" keep #\"b\"]]$]",
+        // Other inputs.
+        "reduce [parse@ [a b c] [collect [keep copy b skip keep to end]]$ b]",
+        "reduce [parse@ [a b c] [collect [keep copy b thru 'b keep skip]]$ b]",
+        "reduce [parse@ #{010203} [collect [keep copy b thru #{02} keep skip]]$ b]",
+        "reduce [parse@ %a/b/c [collect [any [keep copy p to #\"/\" skip] keep copy p to end]]$]",
+        "reduce [parse@ next \"xa,b\" [collect [any [keep copy p to #\",\" skip] keep copy p to end]]$]",
+        // The forms the states take.
+        "reduce [parse@ \"abc\" [collect [keep pick to #\"c\" skip]]$]",
+        "reduce [parse@ \"abc\" [collect [keep (1 + 2) skip keep copy x skip]]$ x]",
+        "reduce [parse@ \"ab\" [collect [keep copy x [#\"a\"] keep copy y [skip]]]$ x y]",
+        "b: copy [z] reduce [parse@ \"ab\" [collect into b [keep copy x skip keep skip]]$ b]",
+        "b: copy [z] reduce [parse@ \"ab\" [collect after b [keep copy x skip keep skip]]$ b]",
+        "reduce [parse@ \"ab\" [collect set c [keep copy x skip keep skip]]$ c]",
+        "reduce [parse@ \"ab\" [collect [keep copy x skip collect [keep copy y skip]]]$]",
+        "w: 'a reduce [parse@ [a b] [collect [keep w]]$]",
+        "parse@ \"ab\" [keep skip]$",
+        "parse@ \"ab\" [copy x]$",
+        "parse@ \"ab\" [collect [keep]]$",
+        "parse@ \"ab\" [collect [keep copy x]]$",
+        "parse@ \"ab\" [copy 1 skip]$",
+        "parse@ \"ab\" [collect [keep copy x to 1.5]]$",
+        "parse@ \"ab\" [collect [keep copy x undefined-word-xyz]]$",
+        // Parens that change the input, the rules or the collection.
+        "s: \"a b c\" reduce [parse@ s [collect [any [keep copy w to \" \" (clear s) skip] keep copy w to end]]$ s w]",
+        "s: \"a b c\" reduce [parse@ s [collect [any [keep copy w to \" \" (remove s) skip] keep copy w to end]]$ s]",
+        "r: [collect [any [keep copy w to #\" \" (clear r/2/2) skip] keep to end]] reduce [parse@ \"a b c\" r$ r]",
+        "r: [collect [any [keep copy w to #\" \" (poke r/2/2 3 'v) skip] keep to end]] reduce [parse@ \"a b c\" r$ r]",
+        "b: copy [] reduce [parse@ \"a b c\" [collect into b [any [keep copy w to \" \" (clear b) skip]]]$ b]",
+        "b: copy [] reduce [parse@ \"a b c\" [collect after b [any [keep copy w to \" \" (append b 'x) skip]]]$ b]",
+        "reduce [parse@ \"a b c\" [collect [any [keep copy w to \" \" (w: 1 recycle) skip]]]$ w]",
+        // Words of a running function (split's way), and of one that has returned.
+        ("f: func [s /local w] [reduce [parse@ s [collect [any [keep copy w to \" \" (recycle) skip] "
+         "keep copy w to end]]$ w]] f \"ab cd e\""),
+        "f: func [/local w] [[collect [keep copy w skip]]] r: f parse@ \"ab\" r$",
+        "f: func [/local w] [[copy w skip]] r: f parse@ \"ab\" r$",
+        // Words of an object whose change handler clears the input or the rules.
+        ("s: \"a b c\" o: make object! [w: none on-change*: func [word old new] [clear s]] "
+         "r: bind [collect [any [keep copy w to \" \" skip] keep copy w to end]] o reduce [parse@ s r$ s o/w]"),
+        ("s: \"a b c\" r: none o: make object! [w: none on-change*: func [word old new] [clear r]] "
+         "r: bind [collect [any [keep copy w to \" \" skip] keep copy w to end]] o reduce [parse@ s r$ r o/w]"),
+        ("s: \"a b c\" r: none o: make object! [w: none on-change*: func [word old new] [clear r/2/2]] "
+         "r: bind [collect [any [keep copy w to \" \" skip] keep copy w to end]] o reduce [parse@ s r$ r o/w]"),
+    };
+    expect_traced_agree(cases);
+    EXPECT_EQ(eval_mold("parse \"ab\" [collect [[copy w #\"a\"] keep #\"b\"]]"), "[#\"b\"]");
+    EXPECT_EQ(eval_mold("parse \"a b  c \" [collect [any [keep copy w to \" \" \" \"] keep copy w to end]]"),
+              "[\"a\" \"b\" \"\" \"c\" \"\"]");
     EXPECT_EQ(parse::rule_head, 0);
 }
 
@@ -559,6 +738,7 @@ TEST_F(Parse, FramelessLiteralsAgreeWithTheFramePath) {
 TEST_F(Parse, FramelessCommandsKeepTheStackLimit) {
     struct Arg {
         std::string plain, some, to;
+        std::vector<std::string> held;
     } arg;
     on_big_stack(
         [](void* p) {
@@ -575,8 +755,17 @@ TEST_F(Parse, FramelessCommandsKeepTheStackLimit) {
             a->plain = eval_mold(nested(3333, "\"a\"").c_str()) + " " + eval_error(nested(3334, "\"a\"").c_str());
             a->some = eval_mold(nested(3332, "some \"a\"").c_str()) + " " + eval_error(nested(3333, "some \"a\"").c_str());
             a->to = eval_mold(nested(3332, "thru \"a\"").c_str()) + " " + eval_error(nested(3333, "thru \"a\"").c_str());
+            // keep copy over skip holds its two frames in place: with the
+            // collect's frame and its block's, 3329 blocks fit and 3330 do
+            // not, as for keep copy over [skip] (which opens them, and a
+            // block frame) 3328 and 3329.
+            for (int d : {3329, 3330}) {
+                std::string code = nested(d, "collect [keep copy x skip]"), error = eval_error(code.c_str());
+                a->held.push_back(error.empty() ? eval_mold(code.c_str()) : error);
+            }
         },
         &arg);
+    EXPECT_EQ(arg.held, (std::vector<std::string>{"[\"a\"]", "script parse-stack"}));
     EXPECT_EQ(arg.plain, "true script parse-stack");
     EXPECT_EQ(arg.some, "true script parse-stack");
     EXPECT_EQ(arg.to, "true script parse-stack");
