@@ -59,17 +59,6 @@ Cell* load_file(const std::string& path) {
     return code;
 }
 
-// Flags the block and every block inside it as library code.
-void mark_library(u32 node, i32 depth) {
-    SeriesBuffer* s = node_buffer(node);
-    if (s->flags & SERIES_LIBRARY || depth > 1000) return;
-    s->flags |= SERIES_LIBRARY;
-    i32 n = block::cell_count(s);
-    for (i32 i = 0; i < n; i++) {
-        const Cell* c = block::cell_at(node, i);
-        if (any_block_q(TYPE_OF(c)) && c->w2) mark_library(c->w2, depth + 1);
-    }
-}
 
 // The words the runtime defines from its own tables, with their values: the
 // datatypes, actions and natives, in that order.
@@ -162,7 +151,7 @@ void load_image(const u8* image, i64 length) {
     for (i32 k = 0; k < statement_roots; k++) {
         const Cell* c = get_root(k);
         if (TYPE_OF(c) != TYPE_BLOCK) refuse("Error: the boot image holds a value that is not a statement block");
-        mark_library(c->w2, 0);
+        block::mark_library(c->w2);
     }
 }
 
@@ -172,7 +161,7 @@ void load_sources(const std::vector<std::string>& files) {
     for (const std::string& f : files) {
         stack::KeepTop keep;
         Cell* code = load_file(f);
-        mark_library(code->w2, 0);
+        block::mark_library(code->w2);
         append_root(code);
         statement_roots++;
     }

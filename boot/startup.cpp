@@ -15,6 +15,7 @@
 #include "boot/system.hpp"
 
 #include "datatypes/block.hpp"
+#include "datatypes/function.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/word.hpp"
@@ -72,9 +73,14 @@ void start(const u8* image, i64 length) {
     recording = false;
     collector::active = true;
     define_routines();
+    function::library_bodies = true;
     run_statements();
-    if (stack::pending != 0) return;
+    if (stack::pending != 0) {
+        function::library_bodies = false;
+        return;
+    }
     finish_boot();
+    function::library_bodies = false;
     if constexpr (collector::STRESS) {
         const char* given = getenv("ZIR_STRESS_SEED");
         u32 seed = given && *given ? u32(strtoul(given, nullptr, 10)) : u32(time(nullptr));
@@ -98,13 +104,14 @@ const std::string* script_path() {
 void launch_console() {
     static const char text[] = "cli-console-ctx/launch";
     stack::KeepTop restore;
-    eval_source(reinterpret_cast<const u8*>(text), i64(sizeof text - 1));
+    eval_source(reinterpret_cast<const u8*>(text), i64(sizeof text - 1), true);
 }
 
-Cell* eval_source(const u8* text, i64 size) {
+Cell* eval_source(const u8* text, i64 size, bool library) {
     Cell* code = stack::push_slot();
     cell::init(code, TYPE_UNSET);
     lexer::transcode(code, text, size, lexer::Options{}, nullptr, nullptr, nullptr, nullptr);
+    if (library) block::mark_library(code->w2);
     if (has_header(code)) code->w1 += 2;
     Cell* result = stack::top;
     interpreter::eval_block(code, false);

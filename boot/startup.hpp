@@ -41,7 +41,7 @@ void launch_console();
 // Loads `size` bytes of source text and evaluates the values; the result
 // is left on the value stack (one cell). A script header (`Zir [...]`
 // first) is skipped.
-Cell* eval_source(const u8* text, i64 size);
+Cell* eval_source(const u8* text, i64 size, bool library = false);
 // The same over a file's contents; a file that cannot be read raises
 // `access cannot-open` with its name.
 Cell* do_file(const std::string& path);

@@ -877,5 +877,20 @@ void init() {
     datatype::register_(r);
 }
 
+namespace {
+void mark_library_at(u32 node, i32 depth) {
+    SeriesBuffer* s = node_buffer(node);
+    if (s->flags & SERIES_LIBRARY || depth > 1000) return;
+    s->flags |= SERIES_LIBRARY;
+    i32 n = cell_count(s);
+    for (i32 i = 0; i < n; i++) {
+        const Cell* c = cell_at(node, i);
+        if (any_block_q(TYPE_OF(c)) && c->w2) mark_library_at(c->w2, depth + 1);
+    }
+}
+}  // namespace
+
+void mark_library(u32 node) { mark_library_at(node, 0); }
+
 }  // namespace block
 }  // namespace zir

@@ -53,6 +53,8 @@ const Cell* select_word(const Cell* block, const Cell* word, bool case_);
 // Pushes a new block of the source's type holding copies of its cells from the
 // head; `deep` copies nested blocks too (with `any_block` also parens and paths).
 Cell* clone(const Cell* block, bool deep, bool any_block);
+// Flags the block and every block inside it as library code (SERIES_LIBRARY).
+void mark_library(u32 node);
 // Replaces every cell of the block at [from, to) (by `step`) whose type is in
 // `types` (a datatype! or typeset!) and that is a series, bitset!, object!,
 // error! or map! by its copy.

@@ -16,6 +16,8 @@
 namespace zir {
 namespace function {
 
+bool library_bodies = false;
+
 using collector::RootCell;
 using collector::RootNode;
 
@@ -69,6 +71,7 @@ u32 build(const Cell* spec_in, const Cell* body_in, u32 ctx_in, u32 code, u32 ow
         }
         *record_cell(out, RECORD_BODY) = *body;
         if (!given) context::bind(record_cell(out, RECORD_BODY), ctx, false);
+        if (library_bodies && TYPE_OF(body) == TYPE_BLOCK) block::mark_library(body->w2);
     } else {
         cell::init(record_cell(out, RECORD_BODY), TYPE_NONE);
     }

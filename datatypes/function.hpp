@@ -56,6 +56,11 @@ inline Cell* record_cell(const Cell* fn, i32 i) { return series::head_cells(node
 // copy is bound to it. `code` (0: none) is the built-in entry; `owner` (0:
 // none) the context node of the object a method belongs to.
 u32 push(const Cell* spec, const Cell* body, u32 ctx, u32 code, u32 owner, u32 flags);
+// Set while start-up runs the library's own code: every function made then
+// is a library function, its body flagged as library code (run untraced,
+// moving no `near`, given out as a copy), whatever made the body (`func`'s
+// copy of a written block, a `compose`d one).
+extern bool library_bodies;
 
 // The header flags of a spec block; any fault raises `script bad-func-def`
 // with that block, a bad type block item `script invalid-type-spec` and a word
