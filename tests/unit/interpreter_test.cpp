@@ -548,6 +548,7 @@ TEST_F(FastPaths, GiveWhatTheFullPathGives) {
 // return word the function rebinds, errors in the value given to return.
 // Each case is run traced and untraced, and the result is the one given.
 TEST_F(FastPaths, ReturnThroughEveryLevel) {
+    cell::init(&minus, TYPE_NONE);
     def("zz-quiet", "[event code offset value ref frame]", "[none]");
     def("zz-add", "[a b]", "[a + b]");
     def("zz-gt", "[a b]", "[return a > b zz-s: 0]");
