@@ -1595,8 +1595,11 @@ namespace {
 }
 
 // eval_function, inlined into the direct call.
-// `library`: the body is library code (the caller knows it).
-[[gnu::always_inline]] inline void run_body(const Cell* fn_in, const Cell* body_in, const Cell* name, bool library) {
+// `library`: the body is library code (the caller knows it). `checked`: the
+// caller has checked the machine stack and opened no machine frame of any
+// size since (the direct call, whose word_call checks it).
+[[gnu::always_inline]] inline void run_body(const Cell* fn_in, const Cell* body_in, const Cell* name, bool library,
+                                            bool checked = false) {
     const Cell fn = *fn_in;
     const Cell body = *body_in;
     stack::Frame* frame = stack::call_top - 1;
@@ -1611,7 +1614,7 @@ namespace {
     // A library function's call shows no body: no prolog or epilog either.
     if (ZIR_UNLIKELY(tracing) && !library) frame_event(EVENT_PROLOG, &fn, &body, name);
     if (ZIR_LIKELY(TYPE_OF(&body) == TYPE_BLOCK)) {
-        check_machine_stack();
+        if (!checked) check_machine_stack();
         walk_block(block_code(&body), true, library);
     } else {
         cell::init(stack::arguments, TYPE_NONE);
@@ -2051,7 +2054,7 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
             }
             if (ZIR_UNLIKELY(plan & PLAN_ENTRY)) run_function(slot, 0, &name, 0);
             else if (!(plan & PLAN_TYPE_TEST) || !type_test(slot, &body))
-                run_body(slot, &body, &name, (plan & PLAN_LIBRARY) != 0);
+                run_body(slot, &body, &name, (plan & PLAN_LIBRARY) != 0, true);
         }
     }
 close:

@@ -553,6 +553,63 @@ TEST_F(FastPaths, GiveWhatTheFullPathGives) {
     }
 }
 
+// return and exit through every kind of level between them and their
+// function: catch and try, loops, parens, reduce and do, C++ code calling
+// back (a comparator, a change handler), a function within a function, a
+// return word the function rebinds, errors in the value given to return.
+// Each case is run traced and untraced, and the result is the one given.
+TEST_F(FastPaths, ReturnThroughEveryLevel) {
+    cell::init(&minus, TYPE_NONE);
+    def("zz-quiet", "[event code offset value ref frame]", "[none]");
+    def("zz-add", "[a b]", "[a + b]");
+    def("zz-gt", "[a b]", "[return a > b zz-s: 0]");
+    def("zz-first", "[b]", "[foreach v b [if v > 2 [return v]] 0]");
+    const std::pair<const char*, const char*> cases[] = {
+        {"zz-s: func [x] [catch [return x * 3] 0] zz-r: zz-s 2",
+         "6 r 6 s func [x][catch [return x * 3] 0]"},
+        {"zz-s: func [x] [try [return x + 1] 0] zz-r: zz-s 4",
+         "5 r 5 s func [x][try [return x + 1] 0]"},
+        {"zz-s: func [x] [catch/name [throw/name 1 'a] 'b return x] zz-r: zz-s 4", nullptr},
+        {"zz-s: func [x] [zz-add 1 (return x)] zz-r: zz-s 7", nullptr},
+        {"zz-s: func [x] [1 + (2 * (return x + 1))] zz-r: zz-s 7",
+         "8 r 8 s func [x][1 + (2 * (return x + 1))]"},
+        {"zz-r: zz-first [1 2 3 4] zz-s: zz-first [1 2]", "0 r 3 s 0"},
+        {"zz-s: func [x] [while [true] [repeat i 3 [if i = x [return i * 10]]]] zz-r: zz-s 2",
+         "20 r 20 s func [x][while [true] [repeat i 3 [if i = x [return i * 10]]]]"},
+        {"zz-s: func [x] [do [return x] 0] zz-r: zz-s 5", nullptr},
+        {"zz-s: func [x] [reduce [1 (return x) 2]] zz-r: zz-s 5",
+         "5 r 5 s func [x][reduce [1 (return x) 2]]"},
+        {"zz-r: sort/compare [3 1 4 2] :zz-gt", "[4 3 2 1] r [4 3 2 1] s -1"},
+        {"zz-s: func [a b] [exit] zz-r: sort/compare [3 1 2] :zz-s", nullptr},
+        {"zz-s: make object! [x: 1 on-change*: func [w o n] [zz-r: n return 3]] zz-s/x: 6 zz-s: zz-s/x",
+         "6 r 6 s 6"},
+        {"zz-s: func [x /local g] [g: func [y] [return y * 2] (g x) + 1] zz-r: zz-s 3",
+         "7 r 7 s func [x /local g][g: func [y] [return y * 2] (g x) + 1]"},
+        {"zz-s: func [x /local return] [return: func [v] [v * 100] return x] zz-r: zz-s 3",
+         "300 r 300 s func [x /local return][return: func [v] [v * 100] return x]"},
+        {"zz-s: func [x] [clear reflect :zz-s 'body return x + 1] zz-r: zz-s 5", nullptr},
+        {"zz-s: func [] [return ()] zz-r: type? zz-s", nullptr},
+        {"zz-s: func [] [return] zz-r: zz-s",
+         "error no-arg where return stack 5 r -1 s func [][return]"},
+        {"zz-s: func [x] [return x + zz-missing] zz-r: zz-s 1",
+         "error no-value where + stack 6 r -1 s func [x][return x + zz-missing]"},
+        {"zz-s: func [x] [zz-add 1 return x] zz-r: zz-s 1", nullptr},
+        {"zz-r: return 5",
+         "error return where return stack 3 r -1 s -1"},
+        {"zz-s: func [n] [if n < 2 [return n] (zz-s n - 1) + (zz-s n - 2)] zz-r: zz-s 15",
+         "610 r 610 s func [n][if n < 2 [return n] (zz-s n - 1) + (zz-s n - 2)]"},
+        {"zz-s: func [x] [loop 2 [return x] 0] zz-r: loop 3 [zz-s 9]",
+         "9 r 9 s func [x][loop 2 [return x] 0]"},
+    };
+    for (const auto& [c, expected] : cases) {
+        std::string fast = outcome(c, false);
+        EXPECT_EQ(fast, outcome(c, true)) << c;
+        if (expected) {
+            EXPECT_EQ(fast, expected) << c;
+        }
+    }
+}
+
 // Functions whose body is a type test (`equal? <word> type? :value`, the
 // natives put in as values, as the library makes its predicates) are
 // answered without walking the body while tracing is off; whatever the word
