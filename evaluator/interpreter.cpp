@@ -223,10 +223,15 @@ inline bool library_q(const Cell* block) { return (node_buffer(block->w2)->flags
     return Code{block->w2, TYPE_OF(block), head, n};
 }
 
-// The expressions of a block in the frame opened for them, the last result
-// left in the frame's result cell.
+// eval_block once the machine stack is checked: the block's own frame, its
+// expressions, the result left above the caller's arguments (and with
+// `chain` in its result cell).
 // `library`: the series is flagged SERIES_LIBRARY (the caller knows it).
-[[gnu::always_inline]] inline void walk_code(const Code& code, bool library) {
+[[gnu::always_inline]] inline void walk_block(const Code& code, bool chain, bool library) {
+    // The frame keeps the series alive while it is walked, whatever the code
+    // does to the cell it came from.
+    stack::mark(u32(stack::body_symbol), 0, stack::FLAGS_EVAL_BLOCK);
+    stack::call_top[-1].code = code.node;
     {
         BlockScope scope(library);
         if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_ENTER, &code, code.head, nullptr, nullptr);
@@ -250,17 +255,6 @@ inline bool library_q(const Cell* block) { return (node_buffer(block->w2)->flags
         if (ZIR_UNLIKELY(tracing) && stack::pending == 0)
             trace_event(EVENT_EXIT, &code, code.tail, nullptr, stack::arguments);
     }
-}
-
-// eval_block once the machine stack is checked: the block's own frame, its
-// expressions, the result left above the caller's arguments (and with
-// `chain` in its result cell).
-[[gnu::always_inline]] inline void walk_block(const Code& code, bool chain, bool library) {
-    // The frame keeps the series alive while it is walked, whatever the code
-    // does to the cell it came from.
-    stack::mark(u32(stack::body_symbol), 0, stack::FLAGS_EVAL_BLOCK);
-    stack::call_top[-1].code = code.node;
-    walk_code(code, library);
     if (chain) stack::unwind_set_last();
     else stack::unwind_last();
 }
@@ -271,22 +265,6 @@ void eval_block(const Cell* block, bool chain) {
     check_machine_stack();
     walk_block(block_code(block), chain, library_q(block));
 }
-
-void open_rounds(const Cell* block) {
-    check_machine_stack();
-    stack::mark(u32(stack::body_symbol), 0, stack::FLAGS_EVAL_BLOCK);
-    stack::call_top[-1].code = block->w2;
-}
-
-void walk_round(const Cell* block) {
-    // What eval_block does but for the frame: the code is taken afresh (the
-    // previous round may have changed the block), the result is chained.
-    stack::reset();
-    walk_code(block_code(block), library_q(block));
-    *stack::call_top[-1].arguments = *stack::arguments;
-}
-
-void close_rounds() { stack::unwind_last(); }
 
 i32 eval_next(const Cell* block, i32 position, i32 tail, bool push) {
     Code code = code_of(block);

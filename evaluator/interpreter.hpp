@@ -87,14 +87,6 @@ const Cell* short_path_value(const Cell* path, bool get);
 // stays as one cell where the frame was opened (unset! for an empty block).
 // With `chain` it is also copied into the caller's result cell.
 void eval_block(const Cell* block, bool chain);
-// A loop's body walked round after round in one frame: open_rounds opens
-// the frame (for the block's series), walk_round is eval_block(block, true)
-// within it, close_rounds closes it. Nothing may run in the frame between
-// rounds but code that neither evaluates nor raises, since the frame
-// would show in its call trace and error positions.
-void open_rounds(const Cell* block);
-void walk_round(const Cell* block);
-void close_rounds();
 // Evaluates one expression from `position` (an index into the block's
 // series) up to `tail`, in a frame of its own; answers the position after it.
 i32 eval_next(const Cell* block, i32 position, i32 tail, bool push);

@@ -380,13 +380,11 @@ i32 foreach_star(i32 check, const i32* r) {
     const stack::Frame* frame = open_loop();
     Outcome o = NORMAL;
     // One word over a block, the word taking a plain write: no language
-    // code runs in the step, which needs no guard, and the rounds share one
-    // frame for the body (opened while `rounds`). The word and the series
+    // code runs in the step, which needs no guard. The word and the series
     // are read again every round: the body may have moved the values or
     // changed the series.
     Cell* series = stack::arguments - 2;
     const Cell* word = stack::arguments - 1;
-    bool rounds = false;
     for (;;) {
         if (!multi && ZIR_LIKELY(TYPE_OF(series) == TYPE_BLOCK)) {
             if (Cell* cell = context::plain_value_cell(word)) {
@@ -397,22 +395,9 @@ i32 foreach_star(i32 check, const i32* r) {
                 cell::clear_new_line(&value);
                 *cell = value;
                 series->w1++;
-                if (!rounds) {
-                    stack::keep();
-                    interpreter::open_rounds(&body);
-                    rounds = true;
-                }
-                interpreter::walk_round(&body);
-                if (ZIR_LIKELY(stack::pending == 0)) continue;
-                interpreter::close_rounds();
-                rounds = false;
-                if (outcome(frame) >= BROKE) break;
+                if (run_body(&body, frame) >= BROKE) break;
                 continue;
             }
-        }
-        if (rounds) {
-            interpreter::close_rounds();
-            rounds = false;
         }
         bool more = multi ? walk_step([n] { return foreach_next_multi(n); }, frame, &o)
                           : walk_step([] { return foreach_next(); }, frame, &o);
@@ -423,7 +408,6 @@ i32 foreach_star(i32 check, const i32* r) {
         if (!more) break;
         if (run_body(&body, frame) >= BROKE) break;
     }
-    if (rounds) interpreter::close_rounds();
     stack::unwind_set_last();
     return 0;
 }

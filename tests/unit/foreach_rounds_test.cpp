@@ -1,5 +1,5 @@
 // foreach of one word over a block takes a short way: the word is written
-// in place and the body's rounds share one frame. Every case here runs the
+// in place, with no guard around the step. Every case here runs the
 // same code over a block (the short way) and over a paren of the same values
 // (the general step) and wants the same from both: results, what the body
 // saw, errors with their reports, trace events, the stacks given back.
@@ -97,7 +97,7 @@ TEST_F(ForeachRounds, ErrorsInTheBodyReportTheSame) {
     EXPECT_NE(r.result.find("x / 0"), std::string::npos) << r.result;
 }
 
-// Traced, the rounds send the events the general step sends, with the same
+// Traced, the short way sends the events the general step sends, with the same
 // frames.
 TEST_F(ForeachRounds, TracedAsTheGeneralStep) {
     def("zz-tracer", "[event code offset value ref frame]",
