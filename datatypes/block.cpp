@@ -725,22 +725,7 @@ Cell* insert(Cell* series, Cell* value, Cell* part, bool only, Cell* dup, bool a
         if (append) series->w1 = 0;
         return series;
     }
-    if (total == 1 && !spread && !(buffer_of(series)->flags & SERIES_OWNED) && !series::indexed_q(series)) {
-        // One cell into a block with room for it and no owner to tell: nothing
-        // allocates, so the copy needs no root.
-        SeriesBuffer* s = buffer_of(series);
-        if (s->tail + 16 <= s->size) {
-            const Cell copy = *value;
-            i32 n = cell_count(s);
-            i32 at = append ? n : h < 0 ? 0 : h;
-            Cell* base = series::head_cells(s);
-            if (at < n) std::memmove(base + at + 1, base + at, size_t(n - at) * 16);
-            base[at] = copy;
-            s->tail += 16;
-            series->w1 = append ? 0 : u32(at + 1);
-            return series;
-        }
-    }
+    if (total == 1 && !spread && insert_one_q(series, value, append, h < 0 ? 0 : h)) return series;
     Source source(value, spread, count);
     i32 at = append ? cell_count(buffer_of(series)) : h;
     bool owned = notify(series, append ? words.append : words.insert, value, at, i32(total));

@@ -107,6 +107,24 @@ i32 compare(const Cell* value, const Cell* other, i32 op);
 // insert and append: /part and /dup arrive as integer! counts (see
 // series::insert_counts).
 Cell* insert(Cell* series, Cell* value, Cell* part, bool only, Cell* dup, bool append);
+// insert's (and append's) commonest case: one cell, put at `at` (the head
+// clamped to the tail; the tail when appending) of a series with room for it
+// whose buffer no object owns and that keeps no index: nothing allocates and
+// nobody is told, so the value needs no root. The series is left as insert
+// leaves it. False, having done nothing, otherwise.
+inline bool insert_one_q(Cell* series, const Cell* value, bool append, i32 at) {
+    SeriesBuffer* s = series::buffer_of(series);
+    if ((s->flags & SERIES_OWNED) || series::indexed_q(series) || s->tail + 16 > s->size) return false;
+    const Cell copy = *value;
+    i32 n = i32((s->tail - s->offset) >> 4);
+    if (append) at = n;
+    Cell* base = series::head_cells(s);
+    if (at < n) std::memmove(base + at + 1, base + at, size_t(n - at) * 16);
+    base[at] = copy;
+    s->tail += 16;
+    series->w1 = append ? 0 : u32(at + 1);
+    return true;
+}
 // /part arrives as an integer! count of cells to replace (series::change_counts).
 Cell* change(Cell* series, Cell* value, Cell* part, bool only, Cell* dup);
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);

@@ -3,6 +3,7 @@
 // them for the typed entry of its slot (actions.cpp) and leaves the answer in
 // the result cell. The direct slots hand the stack to the implementation
 // itself.
+#include "datatypes/block.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/integer.hpp"
@@ -135,6 +136,11 @@ namespace {
 // append and insert: /part and /dup as counts; nothing to do leaves the
 // series as the action would answer it unchanged.
 void insert_star(const i32* r, bool append_) {
+    // One value appended to a block, no refinement: block::insert's own first
+    // case, without the dispatch.
+    if (append_ && TYPE_OF(arg(0)) == TYPE_BLOCK && r[0] < 0 && r[1] < 0 && r[2] < 0 &&
+        !any_block_q(TYPE_OF(arg(1))) && block::insert_one_q(arg(0), arg(1), true, 0))
+        return;
     Cell* part = ref(r, 0);
     Cell* dup = ref(r, 2);
     if ((part || dup) && !series::insert_counts(arg(1), part, dup)) {

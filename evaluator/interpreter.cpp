@@ -61,6 +61,9 @@ Cell anon_word = {TYPE_UNSET, 0, 0, 0};
 // runs it: the end of the thread's stack plus a margin for the error's own
 // work (building it, a tracer, a sanitizer's report).
 const char* machine_limit = nullptr;
+// Room left on the machine stack by a shortcut that stands for a few levels
+// of the interpreter's recursion.
+constexpr i32 TYPE_TEST_MACHINE_MARGIN = 64 * 1024;
 constexpr size_t MACHINE_MARGIN_MIN = 256 * 1024;
 
 inline void check_machine_stack() {
@@ -308,22 +311,22 @@ namespace {
     if (stack::pending == 0 || stack::pending_target >= entry.call_top) ZIR_FAULT(runtime::FAULT_NO_CATCH);
 }
 
+// The MathOp of each action from ACT_ADD to ACT_XOR_T (-1: none), looked up:
+// a chain of different operators (`r * x + y - 0.25`) mispredicted the
+// indirect jump a switch compiles to.
+static_assert(ACT_DIVIDE == ACT_ADD + 1 && ACT_MULTIPLY == ACT_ADD + 2 && ACT_REMAINDER == ACT_ADD + 5 &&
+              ACT_SUBTRACT == ACT_ADD + 7 && ACT_AND_T == ACT_ADD + 10 && ACT_OR_T == ACT_ADD + 12 &&
+              ACT_XOR_T == ACT_ADD + 13);
+constexpr i8 math_of_action[14] = {MATH_ADD, MATH_DIVIDE, MATH_MULTIPLY, -1, -1, MATH_REMAINDER, -1,
+                                   MATH_SUBTRACT, -1, -1, MATH_AND, -1, MATH_OR, MATH_XOR};
+
 // The infix operators the interpreter computes itself while tracing is off,
 // with the results and errors of the actions and natives they stand for:
 // integer and float arithmetic, integer comparison.
 inline i32 fast_math_op(const Cell* op) {
     if (((op->header >> op::SOURCE_SHIFT) & 0xFF) != TYPE_ACTION) return -1;
-    switch (op->w1) {
-        case ACT_ADD: return MATH_ADD;
-        case ACT_SUBTRACT: return MATH_SUBTRACT;
-        case ACT_MULTIPLY: return MATH_MULTIPLY;
-        case ACT_DIVIDE: return MATH_DIVIDE;
-        case ACT_REMAINDER: return MATH_REMAINDER;
-        case ACT_AND_T: return MATH_AND;
-        case ACT_OR_T: return MATH_OR;
-        case ACT_XOR_T: return MATH_XOR;
-        default: return -1;
-    }
+    u32 k = op->w1 - ACT_ADD;
+    return k < 14 ? math_of_action[k] : -1;
 }
 
 // The natives numbered 25 to 31 compare: equal?, not-equal?, strict-equal?,
@@ -578,6 +581,9 @@ constexpr u32 PLAN_ENTRY = 1u << 26;
 // Every leading entry is an evaluated argument taking any value but unset!
 // (no type given in the spec): its check needs no entry of the cache.
 constexpr u32 PLAN_PLAIN_ARGS = 1u << 25;
+// A function's: its body had the shape of a type test when the plan was made
+// (see type_test; the body is checked again at every call).
+constexpr u32 PLAN_TYPE_TEST = 1u << 24;
 constexpr u32 PLAN_MAX_LEAD = 0xFF;
 constexpr u32 PLAN_MAX_EXTRA = 0xFFFF;
 constexpr u32 PLAN_ROW_MASK = 0xFFFF;
@@ -1283,7 +1289,9 @@ void fetch_spec_order(Call& c, i32 before) {
         }
     }
     if (c.nrefs > MAX_REFINEMENTS) fire(ERR_SCRIPT, "bad-func-def", c.fn);
-    for (i32 i = 0; i < c.nrefs; i++) c.refs[i] = -1;
+    // A native's entry reads the refinements of its slot, which a native
+    // made with a shorter spec does not have: those read as unused too.
+    for (i32 i = 0, n = c.native ? MAX_REFINEMENTS : c.nrefs; i < n; i++) c.refs[i] = -1;
 }
 
 // Refinements named by the path's elements from `index` on. Under `apply`
@@ -1673,7 +1681,8 @@ void run_function(const Cell* fn, u32 owner_ctx, const Cell* name_in, i32 callba
 [[gnu::noinline]] void native_entry(Cell* slot, const Code& code, i32 start, const Cell* name, i32 refinements) {
     if (ZIR_UNLIKELY(refinements > MAX_REFINEMENTS)) fire(ERR_SCRIPT, "bad-func-def", slot);
     i32 refs[MAX_REFINEMENTS];
-    for (i32 i = 0; i < refinements; i++) refs[i] = -1;
+    // (All of them: the entry reads its slot's, which the spec may not name.)
+    for (i32 i = 0; i < MAX_REFINEMENTS; i++) refs[i] = -1;
     if (ZIR_UNLIKELY(tracing)) {
         Cell fn = *slot;
         trace_event(EVENT_CALL, &code, start, name, &fn);
@@ -1683,6 +1692,113 @@ void run_function(const Cell* fn, u32 owner_ctx, const Cell* name_in, i32 callba
 
 
 static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
+
+// --- Type tests ---
+//
+// The library's type predicates (`integer?` and the like) are functions whose
+// body is `equal? <word> type? :value` with the runtime's equal? and type?
+// natives put in as values. Such a body cannot fail, call anything else nor
+// allocate while the word holds a datatype!, so a call of one, tracing off,
+// answers without walking it: the frames it would open are all closed again
+// before anything could see them.
+
+// The slots of the two natives in the natives table.
+constexpr u32 EQUAL_SLOT = 25;
+constexpr u32 TYPE_SLOT = 34;
+
+// The cells of a type test's body, or null.
+inline const Cell* type_test_cells(const Cell* body) {
+    if (TYPE_OF(body) != TYPE_BLOCK) return nullptr;
+    SeriesBuffer* s = node_buffer(body->w2);
+    if (cells_in(s) - i32(body->w1) != 4) return nullptr;
+    const Cell* c = series::head_cells(s) + body->w1;
+    if (TYPE_OF(c) != TYPE_NATIVE || TYPE_OF(c + 1) != TYPE_WORD || TYPE_OF(c + 2) != TYPE_NATIVE ||
+        TYPE_OF(c + 3) != TYPE_GET_WORD || c[0].w1 != EQUAL_SLOT || c[2].w1 != TYPE_SLOT)
+        return nullptr;
+    return c;
+}
+
+inline bool type_test_shape_q(const Cell* body) { return type_test_cells(body) != nullptr; }
+
+// The row of a native whose call gathers `lead` arguments, each evaluated,
+// and nothing more before its refinements; null for any other native, or one
+// whose row is not made yet. What its entry does is its slot's, and what it
+// takes is its row's (a record's row never changes).
+inline const NativePlan* evaluating_row(const Cell* native, u32 lead) {
+    const Cell* cached = series::head_cells(node_buffer(native->w3)) + 1;
+    if (TYPE_OF(cached) != TYPE_BLOCK) return nullptr;
+    u32 plan = cached->w3;
+    if ((plan & (PLAN_KNOWN | PLAN_ROW)) != (PLAN_KNOWN | PLAN_ROW)) return nullptr;
+    const NativePlan* row = &native_plans[plan & PLAN_ROW_MASK];
+    return row->lead == lead && !row->skip && !row->literal && !row->conditional ? row : nullptr;
+}
+
+inline bool takes_q(const NativePlan* row, u32 k, u32 type) { return type < 64 && ((row->types[k] >> type) & 1); }
+
+// The answer of a type test of the function `fn` whose body is `body`, the
+// function's values being the `count` cells from `values`: 1 or 0, or -1,
+// having done nothing, for any other body, a word not holding a datatype!,
+// natives that would refuse or take their arguments otherwise, or stacks too
+// near their limits for the walk to be sure of not overflowing (the full
+// walk then raises what it raises).
+[[gnu::noinline]] i32 type_test_answer(const Cell* fn, const Cell* body, const Cell* values, u32 count) {
+    // (Tracing held off by library code is on again in the body's walk.)
+    if (ZIR_UNLIKELY(tracing || held) || (fn->header & (function::TRACE | function::NO_TRACE))) return -1;
+    const Cell* c = type_test_cells(body);
+    if (!c) return -1;
+    const NativePlan* equal = evaluating_row(c, 2);
+    const NativePlan* type_of = evaluating_row(c + 2, 1);
+    if (!equal || !type_of) return -1;
+    // The value is one of the function's own; the datatype's word is not (the
+    // context is not pointed at this call's values yet: it would read another
+    // call's).
+    u32 slot = c[3].w3;
+    if (c[3].w1 != fn->w1 || slot >= count || c[1].w1 == fn->w1) return -1;
+    const Cell* type = word_slot(c + 1);
+    if (!type || TYPE_OF(type) != TYPE_DATATYPE) return -1;
+    u32 t = TYPE_OF(values + slot);
+    if (!takes_q(type_of, 0, t) || !takes_q(equal, 0, TYPE_DATATYPE) || !takes_q(equal, 1, TYPE_DATATYPE))
+        return -1;
+    // The call and the walk open four frames and push eight cells at most.
+    if (stack::call_top + 5 >= stack::call_limit || stack::top + 10 + stack::OVERFLOW_MARGIN >= stack::limit ||
+        (machine_limit &&
+         static_cast<const char*>(__builtin_frame_address(0)) < machine_limit + TYPE_TEST_MACHINE_MARGIN))
+        return -1;
+    return type->w1 == t;
+}
+
+// The type test of a running function's body, answered in its frame's
+// result cell; false, having done nothing, where type_test_answer says so.
+[[gnu::noinline]] bool type_test(const Cell* fn, const Cell* body) {
+    i32 r = type_test_answer(fn, body, stack::arguments, u32(stack::top - stack::arguments));
+    if (r < 0) return false;
+    cell::store(stack::arguments, TYPE_LOGIC, u32(r), 0, 0);
+    stack::keep();
+    return true;
+}
+
+// A call of a type test of one argument (no refinement, no local, no
+// built-in entry in place of the body) given a
+// plain operand that no operator follows: the argument cannot fail, nor can
+// the body, so the call opens no frame at all. Answers the position after
+// the operand, the result where the call leaves it (`slot`, pushed; else
+// the statement's cell), or -1, having done nothing.
+[[gnu::noinline]] i32 type_test_call(Cell* slot, const Code& code, i32 p, bool push, u32 plan, u32 cache,
+                                     const Cell* body) {
+    if ((plan & (PLAN_MAX_LEAD | (PLAN_MAX_EXTRA << 8) | PLAN_REFINEMENTS | PLAN_ENTRY)) != 1) return -1;
+    if (p >= end_of(code)) return -1;
+    const Cell* v = plain_operand(cell_at(code, p));
+    if (!v || op_at(code, p + 1)) return -1;
+    const Cell* e = block::cell_at(cache, 0);
+    if (TYPE_OF(e) != TYPE_TYPESET || arg_mode(e) != 0 || !typeset::has_q(e, TYPE_OF(v))) return -1;
+    i32 r = type_test_answer(slot, body, v, 1);
+    if (r < 0) return -1;
+    Cell* out = push ? slot : stack::arguments;
+    cell::store(out, TYPE_LOGIC, u32(r), 0, 0);
+    stack::top = out + 1;
+    return p + 1;
+}
+
 
 [[gnu::noinline]] u32 make_plan(Cell* cached, bool native, const Cell* fn) {
     SeriesBuffer* s = node_buffer(cached->w2);
@@ -1712,6 +1828,7 @@ static_assert(TYPE_TOTAL <= 64, "an argument's types fit one 64-bit set");
             for (u32 t = 0; plain && t < TYPE_TOTAL; t++) plain = typeset::has_q(e + k, t) == (t != TYPE_UNSET);
         }
         if (plain) plan |= PLAN_PLAIN_ARGS;
+        if (type_test_shape_q(body)) plan |= PLAN_TYPE_TEST;
     }
     if (u32(lead) > PLAN_MAX_LEAD || extra < 0 || u32(extra) > PLAN_MAX_EXTRA) {
         plan |= PLAN_GENERAL;
@@ -1884,6 +2001,10 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
         else p = native_by_row(slot, code, p, &name, plan);
         goto close;
     }
+    if (ZIR_UNLIKELY(plan & PLAN_TYPE_TEST)) {
+        i32 after = type_test_call(slot, code, p, push, plan, cache, &body);
+        if (after >= 0) return after;
+    }
     {
         const i32 lead = i32(plan & PLAN_MAX_LEAD);
         i32 extra = i32((plan >> 8) & PLAN_MAX_EXTRA);
@@ -1929,7 +2050,8 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
                 trace_event(EVENT_CALL, &code, start, &name, &fn);
             }
             if (ZIR_UNLIKELY(plan & PLAN_ENTRY)) run_function(slot, 0, &name, 0);
-            else run_body(slot, &body, &name, (plan & PLAN_LIBRARY) != 0);
+            else if (!(plan & PLAN_TYPE_TEST) || !type_test(slot, &body))
+                run_body(slot, &body, &name, (plan & PLAN_LIBRARY) != 0);
         }
     }
 close:

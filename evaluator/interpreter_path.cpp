@@ -126,23 +126,36 @@ i32 call_reached(const Walk& w, const Code& code, i32 position, bool push, i32 n
 // without the walk's machinery when the answer is plain: an element within a
 // block, a field of an object the element word is bound to already (by an
 // earlier walk). Null for anything else.
+namespace {
+
+// The cells of a buffer of cells (the width is known: no shift to work out).
+inline i32 cells_of(const SeriesBuffer* s) { return i32((s->tail - s->offset) >> 4); }
+
+}  // namespace
+
 const Cell* short_path_value(const Cell* path, bool get) {
     SeriesBuffer* s = node_buffer(path->w2);
     i32 head = i32(path->w1);
-    if (block::cell_count(s) - head != 2) return nullptr;
+    if (cells_of(s) - head != 2) return nullptr;
     const Cell* cells = series::head_cells(s) + head;
     if (TYPE_OF(&cells[0]) != TYPE_WORD) return nullptr;
-    const Cell* v = word_value_q(&cells[0]);
+    // A global word (the commonest head) read here; any other the long way.
+    const Cell* v;
+    if (cells[0].w1 == context::global) {
+        SeriesBuffer* values = node_buffer(context::global_values);
+        v = cells[0].w3 < u32(cells_of(values)) ? series::head_cells(values) + cells[0].w3 : nullptr;
+    } else {
+        v = word_value_q(&cells[0]);
+    }
     if (!v) return nullptr;
     const Cell* e = &cells[1];
     const Cell* r = nullptr;
     if (TYPE_OF(v) == TYPE_BLOCK && TYPE_OF(e) == TYPE_INTEGER) {
         SeriesBuffer* b = node_buffer(v->w2);
         i64 k = i64(v->w1) + integer::get(e) - 1;
-        if (integer::get(e) >= 1 && k < block::cell_count(b)) r = series::head_cells(b) + k;
+        if (integer::get(e) >= 1 && k < cells_of(b)) r = series::head_cells(b) + k;
     } else if (TYPE_OF(v) == TYPE_OBJECT && TYPE_OF(e) == TYPE_WORD && e->w1 == v->w1 && i32(e->w3) >= 0) {
-        const Cell* ctx = context::cell_of(v->w1);
-        if (i32(e->w3) < context::word_count(ctx)) r = context::value_at(ctx, i32(e->w3));
+        r = context::value_cell_q(e, false);
     }
     if (!r || TYPE_OF(r) == TYPE_UNSET) return nullptr;
     if (!get && function_q(TYPE_OF(r))) return nullptr;

@@ -34,6 +34,31 @@ inline void run(const Cell* block) {
     eval_block(&b, true);
 }
 
+// The end of the code a native walks, as interpreter::end_of gives it: the
+// tail it began with or the block's current tail, whichever comes first.
+inline i32 end_in(const interpreter::Code& code) {
+    i32 n = block::cell_count(node_buffer(code.node));
+    return code.tail < n ? code.tail : n;
+}
+
+// One expression of the code from `p` (before its end), as eval_next
+// evaluates it (in a <body> frame of its own, the value landing in the result
+// cell), without looking the block up again: the code's own end stops it at
+// the block's current tail whatever the expression does to the block.
+inline i32 next_expression(const interpreter::Code& code, i32 p) {
+    stack::mark_body(u32(stack::body_symbol), 0);
+    stack::call_top[-1].code = code.node;
+    p = interpreter::eval_expression(code, p, false, false, false);
+    stack::unwind_set_last();
+    return p;
+}
+
+// The truth of the result cell (logic::true_q inline): unset raises.
+inline bool result_true_q() {
+    if (ZIR_UNLIKELY(TYPE_OF(stack::arguments) == TYPE_UNSET)) return logic::true_q();
+    return !falsy_q(stack::arguments);
+}
+
 // --- Conditionals ---------------------------------------------------------------
 
 i32 if_star(i32 check, const i32* r) {
@@ -64,9 +89,9 @@ i32 any_all(const i32*) {
     Cell* conds = stack::push(arg(0));
     interpreter::Code code = interpreter::code_of(conds);
     i32 p = code.head;
-    while (p < interpreter::end_of(code)) {
+    while (p < end_in(code)) {
         stack::top = conds + 1;
-        p = interpreter::eval_next(conds, p, code.tail, false);
+        p = next_expression(code, p);
         if (ZIR_UNLIKELY(stack::pending != 0)) return 0;
         if (falsy_q(arg(0)) != Any) {
             // any: a true value is the result; all: a false one gives none.
@@ -151,13 +176,13 @@ i32 case_star(i32 check, const i32* r) {
     stack::keep();
     bool matched = false;
     i32 p = code.head;
-    while (p < interpreter::end_of(code)) {
+    while (p < end_in(code)) {
         if (all) matched = false;
         stack::keep();
-        p = interpreter::eval_next(cases, p, code.tail, false);
+        p = next_expression(code, p);
         if (ZIR_UNLIKELY(stack::pending != 0)) break;
-        if (p >= interpreter::end_of(code)) fire_case_needs_value();
-        if (!logic::true_q()) {
+        if (p >= end_in(code)) fire_case_needs_value();
+        if (!result_true_q()) {
             p++;   // the value the condition guards, whatever it is
             continue;
         }
@@ -170,7 +195,7 @@ i32 case_star(i32 check, const i32* r) {
             p++;
         } else {
             stack::keep();
-            p = interpreter::eval_next(cases, p, code.tail, false);
+            p = next_expression(code, p);
         }
         if (ZIR_UNLIKELY(stack::pending != 0)) break;
         matched = true;

@@ -8,10 +8,13 @@
 #include "datatypes/datatype.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/native.hpp"
+#include "datatypes/symbol.hpp"
 #include "datatypes/word.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/fast_op.hpp"
 #include "evaluator/natives.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/ownership.hpp"
 
 namespace zir {
 namespace {
@@ -137,6 +140,51 @@ TEST_F(ActionEntries, DispatchOnTheDatatypeAMakeOrToNames) {
     Cell* example = int_(0);
     Cell* spec2 = test::float_(2.5);
     EXPECT_EQ(mold(actions::make(example, spec2)), "2") << "an example value dispatches on its own datatype";
+}
+
+// One value appended to a block without refinements is stored by the entry
+// itself: it must leave what the datatype's action (reached here by a /dup
+// of 1) leaves, whatever the block and the value.
+TEST_F(ActionEntries, AppendingOneValueEqualsTheAction) {
+    const char* setups[] = {
+        "zz-b: copy []",
+        "zz-b: make block! 0",
+        "zz-b: next [1 2]",
+        "zz-b: at zz-c: copy [1 2 3] 3 clear zz-c",
+        "zz-b: copy/part [1 2 3 4] 4",
+        "zz-b: make hash! [1 2]",
+        "zz-b: to paren! [1]",
+    };
+    const char* values[] = {"5", "\"s\"", "[6 7]", "pick [(8)] 1", "'a/b", "none", "zz-b"};
+    for (const char* setup : setups) {
+        for (const char* value : values) {
+            std::string both[2];
+            for (i32 general = 0; general < 2; general++) {
+                eval(setup);
+                std::string code = std::string(general ? "reduce [append/dup zz-b " : "reduce [append zz-b ") +
+                                   value + (general ? " 1 zz-b]" : " zz-b]");
+                both[general] = eval_mold(code.c_str());
+            }
+            EXPECT_EQ(both[0], both[1]) << setup << " / " << value;
+        }
+    }
+    // A block an object owns reports the change, room or no room.
+    std::vector<std::string> seen;
+    static std::vector<std::string>* reports;
+    reports = &seen;
+    ownership::on_deep_change = [](const Cell*, const Cell*, const Cell*, i32 word, const Cell*, i32 index,
+                                   i32 part) {
+        reports->push_back(std::string(symbol::spelling(word)) + " " + std::to_string(index) + " " +
+                           std::to_string(part));
+    };
+    Cell* b = eval("make block! 8");
+    collector::RootCell owner;
+    own(b, owner.get());
+    set_global("zz-b", b);
+    EXPECT_EQ(eval_mold("append zz-b 1 append zz-b 2"), "[1 2]");
+    EXPECT_EQ(seen, (std::vector<std::string>{"append 0 1", "appended 0 1", "append 1 1", "appended 1 1"}));
+    restore_hooks();
+    ownership::unbind(*b);
 }
 
 TEST_F(ActionEntries, MissingActionsNameTheCall) {

@@ -148,6 +148,35 @@ TEST_F(ControlNatives, Case) {
         {"loop 2 [case [true [break/return 4]] 5]", "4"},
         {"x: 0 loop 3 [x: x + 1 case [x < 3 [continue]] break/return x]", "3"},
     });
+    // Conditions that change the cases block while it is walked: the walk
+    // stops at its current tail (never past the tail it began with).
+    expect({
+        {"zz-c: [(clear skip zz-c 2 true) [1] true [2]] case/all zz-c", "1"},
+        {"zz-c: [false [1] (append zz-c [true [3]] false) [2]] case zz-c", "none"},
+        {"zz-c: [true (clear zz-c 5)] case zz-c", "5"},
+        {"zz-a: [(clear zz-a none) 2] any zz-a", "none"},
+        {"zz-a: [(append zz-a 9 none) none] any zz-a", "none"},
+    });
+    for (const char* c : {"zz-c: [(clear zz-c false) [1] true [2]] case zz-c",
+                          "zz-c: [(clear next zz-c true) [1]] case zz-c",
+                          "zz-c: [(remove/part zz-c 3 true) [1] true [2] true [3]] case/all zz-c"})
+        EXPECT_EQ(eval_error(c), "script need-value") << c;
+    // An error in a condition is raised in the frames the condition is
+    // evaluated in: one for the expression, as do/next evaluates it, and
+    // case's own.
+    eval("zz-fail: does [1 / 0]");
+    auto depth = [&](const char* code) {
+        Cell e = eval_error_value(code);
+        Cell* err = stack::push(&e);
+        i32 d = integer::get(error::field(err, error::FIELD_STACK));
+        stack::pop(1);
+        return d;
+    };
+    EXPECT_EQ(depth("any [zz-fail]"), depth("do/next [zz-fail] 'zz-p"));
+    EXPECT_EQ(depth("all [zz-fail]"), depth("do/next [zz-fail] 'zz-p"));
+    EXPECT_EQ(depth("case [zz-fail [1]]"), depth("any [zz-fail]") + 1);
+    EXPECT_EQ(depth("case [false [1] zz-fail [1]]"), depth("any [zz-fail]") + 1);
+    EXPECT_EQ(depth("case [true zz-fail]"), depth("all [zz-fail]") + 1);
 }
 
 // --- Loops ------------------------------------------------------------------------------
