@@ -86,8 +86,10 @@ void trace_event(u32 event, const Code* code, i32 position, const Cell* referenc
     Cell ref = reference && (event & WITH_REFERENCE) ? *reference : none::value;
     Cell val = value ? *value : none::value;
     Cell code_cell = none::value;
+    // A fresh cell: make_at keeps the flags of the header it is given.
     Cell offset;
-    integer::make_at(&offset, -1);
+    cell::init(&offset, TYPE_INTEGER);
+    offset.w2 = u32(-1);
     if (code) {
         code_value(*code, &code_cell);
         if (position >= code->head && position <= code->tail) offset.w2 = u32(position - code->head);

@@ -379,7 +379,26 @@ i32 foreach_star(i32 check, const i32* r) {
     i32 n = open_walk(arg(0), arg(1));
     const stack::Frame* frame = open_loop();
     Outcome o = NORMAL;
+    // One word over a block, the word taking a plain write: no language
+    // code runs in the step, which needs no guard. The word and the series
+    // are read again every round: the body may have moved the values or
+    // changed the series.
+    Cell* series = stack::arguments - 2;
+    const Cell* word = stack::arguments - 1;
     for (;;) {
+        if (!multi && ZIR_LIKELY(TYPE_OF(series) == TYPE_BLOCK)) {
+            if (Cell* cell = context::plain_value_cell(word)) {
+                SeriesBuffer* b = series::buffer_of(series);
+                i32 at = series::head_index(series);
+                if (at >= block::cell_count(b)) break;
+                Cell value = series::head_cells(b)[at];
+                cell::clear_new_line(&value);
+                *cell = value;
+                series->w1++;
+                if (run_body(&body, frame) >= BROKE) break;
+                continue;
+            }
+        }
         bool more = multi ? walk_step([n] { return foreach_next_multi(n); }, frame, &o)
                           : walk_step([] { return foreach_next(); }, frame, &o);
         if (o != NORMAL) {
