@@ -115,6 +115,12 @@ def started(s):
     s.wait(lambda t: t.rstrip().endswith(PROMPT.rstrip()), "the first prompt")
 
 
+def ask_prompt(s):
+    # The prompt of `ask` on a row of its own: the typed command shows
+    # "pw: " too, and keys sent before the edit begins are echoed by the tty.
+    s.wait(lambda t: any(r.rstrip() == "pw:" for r in t.split("\n")), "the ask prompt")
+
+
 @case
 def typing_editing_and_enter(s, home):
     started(s)
@@ -228,7 +234,7 @@ def hidden_input_with_tab(s, home):
     started(s)
     s.type('length? x: ask/hide "pw: "')
     s.keys("Enter")
-    s.wait_text("pw: ")
+    ask_prompt(s)
     s.type("pri")
     s.keys("Tab")                               # several candidates: in place, hidden
     s.wait_text("pw: ****")
@@ -254,7 +260,7 @@ def keys_during_completion_stay_unseen(s, home):
     s.wait_text("== 1")
     s.type('length? x: ask/hide "pw: "')
     s.keys("Enter")
-    s.wait_text("pw: ")
+    ask_prompt(s)
     s.type("ab")
     s.wait_text("pw: **")
     s.keys("Tab")
