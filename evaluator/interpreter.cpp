@@ -579,7 +579,7 @@ constexpr u32 PLAN_ROW = 1u << 28;
 constexpr u32 PLAN_LIBRARY = 1u << 27;
 constexpr u32 PLAN_ENTRY = 1u << 26;
 // Every leading entry is an evaluated argument taking any value but unset!
-// (no type given in the spec): its check needs no entry of the cache.
+// (no type block after its word): its check needs no entry of the cache.
 constexpr u32 PLAN_PLAIN_ARGS = 1u << 25;
 // A function's: its body had the shape of a type test when the plan was made
 // (see type_test; the body is checked again at every call).
@@ -1290,7 +1290,7 @@ void fetch_spec_order(Call& c, i32 before) {
     }
     if (c.nrefs > MAX_REFINEMENTS) fire(ERR_SCRIPT, "bad-func-def", c.fn);
     // A native's entry reads the refinements of its slot, which a native
-    // made with a shorter spec does not have: those read as unused too.
+    // made with a shorter spec block does not have: those read as unused too.
     for (i32 i = 0, n = c.native ? MAX_REFINEMENTS : c.nrefs; i < n; i++) c.refs[i] = -1;
 }
 
@@ -1684,7 +1684,8 @@ void run_function(const Cell* fn, u32 owner_ctx, const Cell* name_in, i32 callba
 [[gnu::noinline]] void native_entry(Cell* slot, const Code& code, i32 start, const Cell* name, i32 refinements) {
     if (ZIR_UNLIKELY(refinements > MAX_REFINEMENTS)) fire(ERR_SCRIPT, "bad-func-def", slot);
     i32 refs[MAX_REFINEMENTS];
-    // (All of them: the entry reads its slot's, which the spec may not name.)
+    // (All of them: the entry reads every refinement of its slot, and the
+    // native's own argument block may name fewer.)
     for (i32 i = 0; i < MAX_REFINEMENTS; i++) refs[i] = -1;
     if (ZIR_UNLIKELY(tracing)) {
         Cell fn = *slot;
@@ -1874,21 +1875,32 @@ inline bool takes_q(const NativePlan* row, u32 k, u32 type) { return type < 64 &
     return plan;
 }
 
-// A native or action by its row: the arguments gathered against the row's
-// types, then its entry called straight away.
-[[gnu::always_inline]] inline i32 native_by_row(Cell* slot, const Code& code, i32 p, const Cell* name, u32 plan) {
-    const NativePlan& row = native_plans[plan & PLAN_ROW_MASK];
-    const i32 start = p;
+// The arguments of a native or action by its row, pushed and checked against
+// the row's types; answers the position after them (an exit may be pending).
+// `evaluated`: the caller knows every argument is evaluated (no skipped or
+// literal one), which leaves their tests out.
+[[gnu::always_inline]] inline i32 row_arguments(Cell* slot, const Code& code, i32 p, const Cell* name,
+                                                const NativePlan& row, bool evaluated) {
     const i32 lead = i32(row.lead);
     for (i32 k = 0; k < lead; k++) {
-        if (row.skip & (1u << k)) continue;
+        if (!evaluated && (row.skip & (1u << k))) continue;
         if (ZIR_UNLIKELY(p >= end_of(code))) no_arg(slot, name, k);
-        if (ZIR_UNLIKELY(row.literal & (1u << k))) p = fetch_literal_at(code, p, row.modes[k]);
+        if (!evaluated && ZIR_UNLIKELY(row.literal & (1u << k))) p = fetch_literal_at(code, p, row.modes[k]);
         else p = expression_at(code, p, false, true, false);
         if (ZIR_UNLIKELY(stack::pending != 0)) return p;
         u32 t = stack::top_type();
         if (ZIR_UNLIKELY(t >= 64 || !((row.types[k] >> t) & 1))) expect_arg(slot, name, k, t);
     }
+    return p;
+}
+
+// A native or action by its row: the arguments gathered against the row's
+// types, then its entry called straight away.
+[[gnu::always_inline]] inline i32 native_by_row(Cell* slot, const Code& code, i32 p, const Cell* name, u32 plan) {
+    const NativePlan& row = native_plans[plan & PLAN_ROW_MASK];
+    const i32 start = p;
+    p = row_arguments(slot, code, p, name, row, false);
+    if (ZIR_UNLIKELY(stack::pending != 0)) return p;
     if (ZIR_UNLIKELY(tracing)) {
         Cell fn = *slot;
         trace_event(EVENT_CALL, &code, start, name, &fn);
@@ -1912,14 +1924,8 @@ inline bool takes_q(const NativePlan* row, u32 k, u32 type) { return type < 64 &
 [[gnu::always_inline]] inline i32 conditional_call(Cell* slot, const Code& code, i32 p, const Cell* name,
                                                    const NativePlan& row) {
     const i32 start = p;
-    const i32 lead = i32(row.lead);
-    for (i32 k = 0; k < lead; k++) {
-        if (ZIR_UNLIKELY(p >= end_of(code))) no_arg(slot, name, k);
-        p = expression_at(code, p, false, true, false);
-        if (ZIR_UNLIKELY(stack::pending != 0)) return p;
-        u32 t = stack::top_type();
-        if (ZIR_UNLIKELY(t >= 64 || !((row.types[k] >> t) & 1))) expect_arg(slot, name, k, t);
-    }
+    p = row_arguments(slot, code, p, name, row, true);
+    if (ZIR_UNLIKELY(stack::pending != 0)) return p;
     if (ZIR_UNLIKELY(tracing)) {
         // An argument turned tracing on: the call event, then the entry.
         Cell fn = *slot;

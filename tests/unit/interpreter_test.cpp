@@ -538,7 +538,7 @@ TEST_F(FastPaths, GiveWhatTheFullPathGives) {
         "zz-s: make native! [[c [logic!] b [block!]] 1] zz-r: zz-s true [5] zz-r: zz-s 1 [6]",
         "zz-s: make native! [[c b [block!] d [block!]] 3] zz-r: zz-s none [1] [2] zz-r: zz-s 1 [3] 4",
         // A native made on a slot replaces the one before it, whose record
-        // may be freed meanwhile: the new one's spec is the one checked.
+        // may be freed meanwhile: the new one's spec block is the one checked.
         ("zz-s: make native! [[c [logic!] b [block!]] 1] zz-r: zz-s true [5] zz-s: none recycle "
          "zz-s: make native! [[c [integer!] b [block!]] 1] zz-r: zz-s 1 [6] zz-r: zz-s true [7]"),
         // A set-word at the end, or given an operator.
@@ -656,12 +656,12 @@ TEST_F(FastPaths, TypeTestsGiveWhatTheWalkGives) {
         "poke reflect :zz-int? 'body 2 'zz-s zz-s: integer! zz-r: zz-int? 5",
         "poke reflect :zz-int? 'body 3 :zz-lit-type zz-r: zz-int? 5",
         "poke reflect :zz-int? 'body 1 :zz-typed-eq zz-r: zz-int? 5",
-        // A native made with a shorter spec than its slot's entry reads:
+        // A native made with a shorter spec block than its slot's entry reads:
         // the refinements it lacks are unused ones.
         "zz-s: 5 zz-r: equal? integer! zz-quote-type :zz-s",
         // Arguments that cannot fail (a value written, a word, a short path)
         // and those that can or go on with an operator; an argument the
-        // function's spec refuses; functions with a local or a refinement.
+        // function's spec block refuses; functions with a local or a refinement.
         "zz-s: [1 \"b\"] zz-r: reduce [zz-int? zz-s/1 zz-int? zz-s/2 zz-int? zz-s/3 zz-int? zz-s]",
         "zz-s: make object! [a: 1 f: does [2]] zz-r: reduce [zz-int? zz-s/a zz-int? zz-s/f]",
         "zz-s: 5 zz-r: reduce [zz-int? zz-s = 5 zz-int? 1 + 1 zz-int? zz-s + 0.5]",
