@@ -181,6 +181,7 @@ const u8* read_table(Decoder& d, const u8* p, const u8* end, u32 n, u32 s) {
     d.strings = p + 4 * i64(n);
     d.strings_size = s;
     d.symbols.assign(n, 0);
+    d.global_slots.assign(n, -1);
     return p + 4 * i64(n) + s;
 }
 
@@ -476,9 +477,9 @@ i32 symbol_at(Decoder& d, u32 index, const u8* at) {
     const u8* text = d.strings + off;
     size_t n = std::strlen(reinterpret_cast<const char*>(text));
     if (n == 0 || !valid_utf8(text, text + n)) fire_invalid(d, at);
-    // The spelling is copied out of the image before the symbol table grows.
-    std::string spelling(reinterpret_cast<const char*>(text), n);
-    i32 sym = symbol::make(spelling);
+    // The image never lies in a collector buffer (the binary codec decodes
+    // a private copy), and interning copies the spelling before it allocates.
+    i32 sym = symbol::make(std::string_view(reinterpret_cast<const char*>(text), n));
     d.symbols[index] = sym;
     return sym;
 }
@@ -796,6 +797,20 @@ void make_global_word(Cell* out, u32 type, i32 symbol) {
     cell::init(out, TYPE_UNSET);
     word::make_at(symbol, out);
     cell::set_type(out, type);
+}
+
+void global_word_at(Decoder& d, Cell* out, u32 type, u32 index, const u8* at) {
+    i32 symbol = symbol_at(d, index, at);
+    i32& slot = d.global_slots[index];
+    if (slot < 0) {
+        make_global_word(out, type, symbol);
+        slot = i32(out->w3);
+        return;
+    }
+    cell::init(out, type);
+    out->w1 = context::global;
+    out->w2 = u32(symbol);
+    out->w3 = u32(slot);
 }
 
 void bind_word(Decoder& d, Cell* word, u32 ctx, i32 slot, const u8* at) {

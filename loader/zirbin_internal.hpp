@@ -90,6 +90,7 @@ struct Decoder {
     const u8* strings = nullptr;
     u32 strings_size = 0;
     std::vector<i32> symbols;       // interned ids by table index, 0 until used
+    std::vector<i32> global_slots;  // slot of the entry's global word, -1 until used
     // Bytes that records announced but not yet begun need at least: every
     // count that decides an allocation is checked against the bytes left
     // less these, so the cells allocated never outnumber the input's bytes.
@@ -156,6 +157,10 @@ void check_word_count(Decoder& d, u32 ctx, u32 n, const u8* at);
 
 // A word cell bound to the global context.
 void make_global_word(Cell* out, u32 type, i32 symbol);
+// The same for the word of symbol table entry `index`. Global words are
+// never removed, so the slot the first meeting finds (or adds) is kept for
+// the entry's later meetings: an image names the same words again and again.
+void global_word_at(Decoder& d, Cell* out, u32 type, u32 index, const u8* at);
 // Binds a word cell to a context at a slot, checking the slot (-1: looked up
 // when used) against the context's words.
 void bind_word(Decoder& d, Cell* word, u32 ctx, i32 slot, const u8* at);
