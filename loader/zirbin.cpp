@@ -464,11 +464,6 @@ void fire_invalid(const Decoder& d, const u8* at) {
     fire(ERR_SCRIPT, "zb-invalid-record", &offset);
 }
 
-DecodeDepth::DecodeDepth(Decoder& dec, const u8* at) : d(dec) {
-    if (d.depth >= MAX_DEPTH) fire_invalid(d, at);
-    d.depth++;
-}
-
 i32 symbol_at(Decoder& d, u32 index, const u8* at) {
     if (!d.table || index >= d.table_count) fire_invalid(d, at);
     if (i32 sym = d.symbols[index]) return sym;
@@ -483,8 +478,6 @@ i32 symbol_at(Decoder& d, u32 index, const u8* at) {
     d.symbols[index] = sym;
     return sym;
 }
-
-i32 cell_total(u32 node) { return series::length_of(node_buffer(node)); }
 
 namespace {
 

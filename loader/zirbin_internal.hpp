@@ -106,7 +106,10 @@ inline i64 room(const Decoder& d, const u8* at) { return (d.end - at) - d.pendin
 
 struct DecodeDepth {
     Decoder& d;
-    DecodeDepth(Decoder& dec, const u8* at);
+    DecodeDepth(Decoder& dec, const u8* at) : d(dec) {
+        if (d.depth >= MAX_DEPTH) fire_invalid(d, at);
+        d.depth++;
+    }
     ~DecodeDepth() { d.depth--; }
 };
 
@@ -190,7 +193,7 @@ void install_handlers(Decoder& d, Cell* object, const u8* at);
 // Makes room for `n` more cells in a block before they are decoded into it.
 void reserve_cells(u32 node, i64 n);
 // The number of cells of a block series from its first cell.
-i32 cell_total(u32 node);
+inline i32 cell_total(u32 node) { return series::length_of(node_buffer(node)); }
 
 // Where a decoded value sits, to be updated once more of it is known.
 struct Place {

@@ -1011,9 +1011,9 @@ std::string scratch;   // a spelling being added, out of the buffers that alloca
 }  // namespace
 
 i32 intern_symbol(u32 table, const u8* text, i32 length, bool case_insensitive_only) {
-    RootNode keep_table(table);
     Record* r = record(table);
     if (r->occupied >= r->upper) {
+        RootNode keep_table(table);
         // The text may live in a buffer that growing the table moves.
         scratch.assign(reinterpret_cast<const char*>(text), size_t(length));
         text = reinterpret_cast<const u8*>(scratch.data());
@@ -1057,6 +1057,7 @@ i32 intern_symbol(u32 table, const u8* text, i32 length, bool case_insensitive_o
         scratch.assign(reinterpret_cast<const char*>(text), size_t(length));
         text = reinterpret_cast<const u8*>(scratch.data());
     }
+    RootNode keep_table(table);
     RootNode text_node(memory::alloc_bytes(i64(length) + 1));
     SeriesBuffer* ts = node_buffer(text_node);
     std::memcpy(series::data(ts), text, size_t(length));
