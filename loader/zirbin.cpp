@@ -471,10 +471,10 @@ i32 symbol_at(Decoder& d, u32 index, const u8* at) {
     if (off >= d.strings_size) fire_invalid(d, at);
     const u8* text = d.strings + off;
     size_t n = std::strlen(reinterpret_cast<const char*>(text));
-    if (n == 0 || !valid_utf8(text, text + n)) fire_invalid(d, at);
-    // The image never lies in a collector buffer (the binary codec decodes
-    // a private copy), and interning copies the spelling before it allocates.
-    i32 sym = symbol::make(std::string_view(reinterpret_cast<const char*>(text), n));
+    if (n == 0 || n > 0x7FFFFFFF || !valid_utf8(text, text + n)) fire_invalid(d, at);
+    // The image never lies in a collector buffer (the binary codec decodes a
+    // private copy): its spellings need no copy before the table allocates.
+    i32 sym = hash_table::intern_symbol(symbol::table, text, i32(n), false, true);
     d.symbols[index] = sym;
     return sym;
 }

@@ -1010,13 +1010,15 @@ std::string scratch;   // a spelling being added, out of the buffers that alloca
 
 }  // namespace
 
-i32 intern_symbol(u32 table, const u8* text, i32 length, bool case_insensitive_only) {
+i32 intern_symbol(u32 table, const u8* text, i32 length, bool case_insensitive_only, bool fixed_text) {
     Record* r = record(table);
     if (r->occupied >= r->upper) {
         RootNode keep_table(table);
         // The text may live in a buffer that growing the table moves.
-        scratch.assign(reinterpret_cast<const char*>(text), size_t(length));
-        text = reinterpret_cast<const u8*>(scratch.data());
+        if (!fixed_text) {
+            scratch.assign(reinterpret_cast<const char*>(text), size_t(length));
+            text = reinterpret_cast<const u8*>(scratch.data());
+        }
         resize_in_place(table, 16 * growth_target(r));
         r = record(table);
     }
@@ -1053,7 +1055,7 @@ i32 intern_symbol(u32 table, const u8* text, i32 length, bool case_insensitive_o
     u32 bucket = i;
     i32 alias = twin > 0 ? symbol::resolve(twin) : -1;   // the canonical symbol, never a twin
 
-    if (text != reinterpret_cast<const u8*>(scratch.data())) {
+    if (!fixed_text && text != reinterpret_cast<const u8*>(scratch.data())) {
         scratch.assign(reinterpret_cast<const char*>(text), size_t(length));
         text = reinterpret_cast<const u8*>(scratch.data());
     }
