@@ -792,18 +792,9 @@ void make_global_word(Cell* out, u32 type, i32 symbol) {
     cell::set_type(out, type);
 }
 
-void global_word_at(Decoder& d, Cell* out, u32 type, u32 index, const u8* at) {
-    i32 symbol = symbol_at(d, index, at);
-    i32& slot = d.global_slots[index];
-    if (slot < 0) {
-        make_global_word(out, type, symbol);
-        slot = i32(out->w3);
-        return;
-    }
-    cell::init(out, type);
-    out->w1 = context::global;
-    out->w2 = u32(symbol);
-    out->w3 = u32(slot);
+void first_global_word_at(Decoder& d, Cell* out, u32 type, u32 index, const u8* at) {
+    make_global_word(out, type, symbol_at(d, index, at));
+    d.global_slots[index] = i32(out->w3);
 }
 
 void bind_word(Decoder& d, Cell* word, u32 ctx, i32 slot, const u8* at) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "datatypes/block.hpp"
+#include "datatypes/context.hpp"
 #include "evaluator/stack.hpp"
 #include "loader/zirbin.hpp"
 #include "runtime/memory.hpp"
@@ -163,7 +164,19 @@ void make_global_word(Cell* out, u32 type, i32 symbol);
 // The same for the word of symbol table entry `index`. Global words are
 // never removed, so the slot the first meeting finds (or adds) is kept for
 // the entry's later meetings: an image names the same words again and again.
-void global_word_at(Decoder& d, Cell* out, u32 type, u32 index, const u8* at);
+// The first meeting (checked, interned, looked up) is out of line.
+void first_global_word_at(Decoder& d, Cell* out, u32 type, u32 index, const u8* at);
+inline void global_word_at(Decoder& d, Cell* out, u32 type, u32 index, const u8* at) {
+    // A slot is kept only for an entry already checked and interned.
+    if (index < d.table_count && d.global_slots[index] >= 0) {
+        cell::init(out, type);
+        out->w1 = context::global;
+        out->w2 = u32(d.symbols[index]);
+        out->w3 = u32(d.global_slots[index]);
+        return;
+    }
+    first_global_word_at(d, out, type, index, at);
+}
 // Binds a word cell to a context at a slot, checking the slot (-1: looked up
 // when used) against the context's words.
 void bind_word(Decoder& d, Cell* word, u32 ctx, i32 slot, const u8* at);
