@@ -485,8 +485,46 @@ bool match_type(Engine& e) {
 
 // `to`/`thru` over a literal: the first place from the position where it
 // matches. Answers false (position unchanged) when there is none.
+// The first byte c (ASCII) in text[p, stop), or either case of it when it is
+// a letter and `strict` is off; null when there is none.
+inline const u8* scan_byte(const u8* text, i32 p, i32 stop, i32 c, bool strict) {
+    if (p >= stop) return nullptr;
+    u32 lower = u32(c) | 0x20;
+    if (strict || lower - 'a' >= 26) return static_cast<const u8*>(std::memchr(text + p, c, size_t(stop - p)));
+    const u8* q = text + p;
+    const u8* end = text + stop;
+    while (q < end && (*q | 0x20) != lower) q++;
+    return q == end ? nullptr : q;
+}
+
+// The one ASCII character a char! or a one-character text of one-byte
+// units stands for as a rule; -1 for anything else.
+inline i32 ascii_rule_char(const Cell* v, u32 rt) {
+    if (rt == TYPE_CHAR) return v->w2 < 0x80 ? i32(v->w2) : -1;
+    if (!text_rule_q(rt)) return -1;
+    SeriesBuffer* r = series::buffer_of(v);
+    i32 h = series::head_index(v);
+    if (series::unit_of(r) != 1 || series::abs_length(r) - h != 1) return -1;
+    u8 c = series::head(r)[h];
+    return c < 0x80 ? i32(c) : -1;
+}
+
 bool find_value(Engine& e, bool thru, i32 stop) {
     u32 rt = TYPE_OF(e.val), it = TYPE_OF(e.in);
+    if (it == TYPE_STRING) {
+        // The common delimiter, one ASCII character in one-byte text: a
+        // byte scan, for either case of a letter unless /case is on.
+        SeriesBuffer* s = series::buffer_of(e.in);
+        i32 c = series::unit_of(s) == 1 ? ascii_rule_char(e.val, rt) : -1;
+        if (c >= 0) {
+            const u8* text = series::head(s);
+            const u8* q = scan_byte(text, e.pos(), stop, c, e.op == COMP_STRICT_EQUAL);
+            if (!q) return false;
+            i32 p = i32(q - text);
+            e.set_pos(thru ? p + 1 : p);
+            return true;
+        }
+    }
     bool ok = false;
     if (any_block_q(it)) ok = true;
     else if (rt == TYPE_CHAR || rt == TYPE_BITSET || rt == TYPE_TAG || text_rule_q(rt)) ok = true;
@@ -500,27 +538,10 @@ bool find_value(Engine& e, bool thru, i32 stop) {
         const u8* text = series::head(s);
         bool strict = e.op == COMP_STRICT_EQUAL;
         if (unit == 1) {
-            // One ASCII character in one-byte text, the common delimiter: a
-            // byte scan, for either case of a letter unless /case is on.
-            i32 c = -1;
-            if (rt == TYPE_CHAR) {
-                c = i32(e.val->w2);
-            } else if (text_rule_q(rt)) {
-                SeriesBuffer* r = series::buffer_of(e.val);
-                i32 h = series::head_index(e.val);
-                if (series::unit_of(r) == 1 && series::abs_length(r) - h == 1) c = series::head(r)[h];
-            }
-            if (c >= 0 && c < 0x80) {
-                u32 lower = u32(c) | 0x20;
-                const u8* q;
-                if (strict || lower - 'a' >= 26) {
-                    q = p < stop ? static_cast<const u8*>(std::memchr(text + p, c, size_t(stop - p))) : nullptr;
-                } else {
-                    q = text + p;
-                    const u8* end = text + (p < stop ? stop : p);
-                    while (q < end && (*q | 0x20) != lower) q++;
-                    if (q == end) q = nullptr;
-                }
+            // The same byte scan for the other one-byte text types.
+            i32 c = ascii_rule_char(e.val, rt);
+            if (c >= 0) {
+                const u8* q = scan_byte(text, p, stop, c, strict);
                 if (!q) return false;
                 p = i32(q - text);
                 adv = 1;
@@ -1060,7 +1081,14 @@ enum RuleKind : u8 {
 // each, and where the next `|` is from each position. It stands for the
 // block while the block holds the very same cells: found equal again by
 // comparing them whenever user code may have run since (the epoch moved on).
+//
+// What can be told of a rule from the block alone is worked out when it is
+// decoded: the cell a rule matched without a frame reads its literal from
+// (`lit`), and for keep and copy the forms simple_command runs (`sub`, the
+// index of their sub-rule, and `word`, the index of the copy's word).
 constexpr i32 DECODED_CELLS = 64;
+constexpr u8 NO_INDEX = 0xFF;
+constexpr u8 LIT_WORD = 0x80;   // in `lit`: the cell is a word, its value the literal
 struct Decoded {
     u32 node = 0;   // 0: unused
     u64 epoch = 0;
@@ -1068,6 +1096,9 @@ struct Decoded {
     Cell cells[DECODED_CELLS];
     u8 kind[DECODED_CELLS];
     u8 next_bar[DECODED_CELLS + 1];
+    u8 lit[DECODED_CELLS];    // NO_INDEX, or the literal's index (| LIT_WORD)
+    u8 sub[DECODED_CELLS];    // keep, copy: NO_INDEX when not a form run in place
+    u8 word[DECODED_CELLS];   // keep, copy: NO_INDEX when there is no copy
 };
 Decoded decoded[8];
 
@@ -1097,6 +1128,53 @@ RuleKind rule_kind(const Cell* c) {
     return plain_literal_q(t) ? RK_LITERAL : RK_OTHER;
 }
 
+// The index of the literal a value at index i stands for as a sub-rule:
+// itself, a word of the rules (looked up when used), or none.
+u8 literal_index(const Decoded& d, i32 i) {
+    if (i >= d.count) return NO_INDEX;
+    if (d.kind[i] == RK_LITERAL) return u8(i);
+    if (d.kind[i] == RK_WORD) return u8(i | LIT_WORD);
+    return NO_INDEX;
+}
+
+// The plan of the rule at index i of a block whose kinds are decoded.
+void plan_rule(Decoded& d, i32 i) {
+    d.lit[i] = d.sub[i] = d.word[i] = NO_INDEX;
+    switch (d.kind[i]) {
+        case RK_LITERAL:
+        case RK_SKIP: d.lit[i] = u8(i); break;
+        case RK_WORD: d.lit[i] = u8(i | LIT_WORD); break;
+        case RK_ANY:
+        case RK_SOME:
+        case RK_OPT:
+        case RK_WHILE:
+        case RK_TO:
+        case RK_THRU: d.lit[i] = literal_index(d, i + 1); break;
+        case RK_KEEP:
+        case RK_COPY: {
+            // keep RULE, keep copy WORD RULE, copy WORD RULE; not keep pick
+            // nor a copy lacking its word or sub-rule (the states report those).
+            i32 sub = i + 1, w = -1;
+            bool keep = d.kind[i] == RK_KEEP;
+            if (keep) {
+                if (sub >= d.count) return;
+                if (d.kind[sub] == RK_WORD && symbol::resolve(i32(d.cells[sub].w2)) == sym.pick) return;
+                if (d.kind[sub] == RK_COPY) w = sub++;
+            } else {
+                w = i;
+            }
+            if (w >= 0) {
+                if (sub + 1 >= d.count || !any_word_q(TYPE_OF(&d.cells[sub]))) return;
+                d.word[i] = u8(sub);
+                sub++;
+            }
+            d.sub[i] = u8(sub);
+            break;
+        }
+        default: break;
+    }
+}
+
 // decoded_rules for a block not checked in this epoch: found the same as
 // when decoded, or decoded again.
 [[gnu::noinline]] Decoded* decode_rules(u32 node) {
@@ -1118,6 +1196,7 @@ RuleKind rule_kind(const Cell* c) {
         d.kind[i] = rule_kind(&d.cells[i]);
         d.next_bar[i] = d.kind[i] == RK_BAR ? u8(i) : d.next_bar[i + 1];
     }
+    for (i32 i = 0; i < n; i++) plan_rule(d, i);
     return &d;
 }
 
@@ -1129,35 +1208,18 @@ inline Decoded* decoded_rules(const Engine& e) {
     return decode_rules(node);
 }
 
-// The literal the sub-rule at index i of a decoded block stands for (see
-// literal_subrule), or null.
-const Cell* decoded_literal(const Decoded& d, i32 i) {
-    if (i >= d.count) return nullptr;
-    if (d.kind[i] == RK_LITERAL) return &d.cells[i];
-    if (d.kind[i] != RK_WORD) return nullptr;
-    const Cell* v = interpreter::word_value_q(&d.cells[i]);
-    if (!v || TYPE_OF(v) == TYPE_UNSET || !plain_literal_q(TYPE_OF(v))) return nullptr;
-    return v;
-}
-
 // Whether the rule at index i of a decoded block is one that
 // match_frameless matches without a frame of its own (a literal, a word of
 // one, skip, or a repetition or search of one): the literal it matches (the
 // rule itself for skip), valid until the next allocation; else null.
-const Cell* frameless_literal(const Decoded& d, i32 i) {
-    if (i >= d.count) return nullptr;
-    switch (d.kind[i]) {
-        case RK_LITERAL:
-        case RK_SKIP: return &d.cells[i];
-        case RK_WORD: return decoded_literal(d, i);
-        case RK_ANY:
-        case RK_SOME:
-        case RK_OPT:
-        case RK_WHILE:
-        case RK_TO:
-        case RK_THRU: return decoded_literal(d, i + 1);
-        default: return nullptr;
-    }
+inline const Cell* frameless_literal(const Decoded& d, i32 i) {
+    u8 l = d.lit[i];
+    if (l == NO_INDEX) return nullptr;
+    const Cell* c = &d.cells[l & ~LIT_WORD];
+    if (!(l & LIT_WORD)) return c;
+    const Cell* v = interpreter::word_value_q(c);
+    if (!v || TYPE_OF(v) == TYPE_UNSET || !plain_literal_q(TYPE_OF(v))) return nullptr;
+    return v;
 }
 
 // Matches the rule at index r of a decoded block, `lit` what
@@ -1262,18 +1324,12 @@ bool end_simple_command(Engine& e, i32 cmd) {
 // every other form (keep outside a collect, keep pick, keep of a paren, copy
 // lacking its word or sub-rule, a sub-rule that needs the states).
 bool simple_command(Engine& e, const Decoded& d) {
-    i32 r = e.rpos, w = r, sub = r + 1;
+    i32 r = e.rpos, sub = d.sub[r];
+    if (sub == NO_INDEX) return false;
     bool keep = d.kind[r] == RK_KEEP;
-    if (keep) {
-        if (e.collect_depth == 0 || sub >= d.count) return false;
-        if (d.kind[sub] == RK_WORD && symbol::resolve(i32(d.cells[sub].w2)) == sym.pick) return false;
-        if (d.kind[sub] == RK_COPY) w = sub++;
-    }
-    bool copy = w != r || !keep;
-    if (copy) {
-        if (sub + 1 >= d.count || !any_word_q(TYPE_OF(&d.cells[sub]))) return false;
-        sub++;
-    }
+    if (keep && e.collect_depth == 0) return false;
+    bool copy = d.word[r] != NO_INDEX;
+    i32 w = copy ? d.word[r] - 1 : r;   // (the copy keyword's index)
     const Cell* lit = frameless_literal(d, sub);
     if (!lit) return false;
     e.extra = 0;
