@@ -444,15 +444,15 @@ bool match_at(const Engine& e, i32 p, i32 stop, const Cell* rule, i32* adv) {
     return true;
 }
 
-// The literal match of state MATCH_VALUE.
-bool match_value(Engine& e) {
+// The literal match of state MATCH_VALUE (`stop` the engine's stop_at).
+bool match_value(Engine& e, i32 stop) {
     if (e.end) {
         u32 rt = TYPE_OF(e.val);
         return any_text_q(TYPE_OF(e.in)) && (rt == TYPE_STRING || rt == TYPE_FILE || rt == TYPE_URL) &&
                series::rest_length(e.val) == 0;
     }
     i32 adv = 0;
-    if (!match_at(e, e.pos(), e.stop_at(), e.val, &adv)) return false;
+    if (!match_at(e, e.pos(), stop, e.val, &adv)) return false;
     e.set_pos(e.pos() + adv);
     return true;
 }
@@ -965,26 +965,10 @@ bool end_repeat(Engine& e, Cell* f) {
     return false;
 }
 
-// At the end of a block that is the sub-rule of a repetition going round
-// again (untraced, no round budget): the next round begins in the block,
-// its frame kept and brought up to date, which is what leaving the block,
-// ending the round and entering the same block again come to. False, with
-// nothing done, in every other case (the block no longer where the round
-// found it included).
-bool next_round_in_place(Engine& e) {
-    if (frame_cells() < 6 || e.rounds_left > 0) return false;
-    Cell* b = top_frame();
+// next_round_in_place once its frames are found to fit (`b` the block's
+// frame, the repetition's below it).
+bool next_round(Engine& e, Cell* b) {
     Cell* f = b - 3;
-    if (!rule_frame_q(f)) return false;
-    i32 cmd = i32(f[2].w2);
-    if (cmd != CMD_REPEAT && cmd != CMD_WHILE) return false;
-    i32 at = i32(f[1].w1);
-    if (i32(b[1].w1) != at + 1) return false;
-    u32 outer = b[2].w2;
-    if (at + 1 >= cells(outer)) return false;
-    const Cell* c = cell_at(outer, at + 1);
-    const Cell* r = e.rules;
-    if (c->header != r->header || c->w1 != r->w1 || c->w2 != r->w2 || c->w3 != r->w3) return false;
     i32 tail = e.in_tail(), p = e.pos();
     i32 rest = tail > p ? tail - p : 0;
     if (!repeat_goes_on(e, f, tail, p, rest)) return false;
@@ -1006,14 +990,39 @@ bool next_round_in_place(Engine& e) {
     return true;
 }
 
+// At the end of a block that is the sub-rule of a repetition going round
+// again (untraced, no round budget): the next round begins in the block,
+// its frame kept and brought up to date, which is what leaving the block,
+// ending the round and entering the same block again come to. False, with
+// nothing done, in every other case (the block no longer where the round
+// found it included).
+bool next_round_in_place(Engine& e) {
+    if (frame_cells() < 6 || e.rounds_left > 0) return false;
+    Cell* b = top_frame();
+    Cell* f = b - 3;
+    if (!rule_frame_q(f)) return false;
+    i32 cmd = i32(f[2].w2);
+    if (cmd != CMD_REPEAT && cmd != CMD_WHILE) return false;
+    i32 at = i32(f[1].w1);
+    if (i32(b[1].w1) != at + 1) return false;
+    u32 outer = b[2].w2;
+    if (at + 1 >= cells(outer)) return false;
+    const Cell* c = cell_at(outer, at + 1);
+    const Cell* r = e.rules;
+    if (c->header != r->header || c->w1 != r->w1 || c->w2 != r->w2 || c->w3 != r->w3) return false;
+    return next_round(e, b);
+}
+
 // The command `cmd` whose frame is on top is done: its frame dropped.
 // What end_command leaves for a command run without a frame, `held` the
 // frame cells still counted in place around it.
-void end_in_place(Engine& e, i32 cmd, i32 held) {
+// (`recompute`: false when nothing has moved the input or its end since
+// e.end was last worked out.)
+void end_in_place(Engine& e, i32 cmd, i32 held, bool recompute = true) {
     if (cmd != CMD_COPY) cell::init(e.copied, TYPE_NONE);
     e.ended_cmd = cmd;
     e.ended_at = frame_cells() + held;
-    e.recompute_end();
+    if (recompute) e.recompute_end();
 }
 void end_command(Engine& e, i32 cmd) {
     drop_frame();
@@ -1035,23 +1044,21 @@ void set_search(Engine& e, i32 s) {
 }
 
 // A repetition or search over one literal, untraced (the command's fields
-// set): matched here, without the frame the general path opens and drops
-// around it; the rule position moves onto the literal.
-void repeat_frameless(Engine& e, const Cell* lit) {
-    check_stacks(-e.held);
+// set, the stack check made, `stop` the engine's stop_at): matched here,
+// without the frame the general path opens and drops around it; the rule
+// position moves onto the literal.
+void repeat_frameless(Engine& e, const Cell* lit, i32 stop) {
     *e.val = *lit;
     e.rpos++;
-    i32 origin = e.pos(), stop = e.stop_at();
+    i32 origin = e.pos();
     i32 count = repeat_value(e, e.max, stop);
     e.match = count >= e.min || e.min == 0;
     if (!e.match) e.set_pos(origin);
     end_frameless(e, stop);
 }
-void search_frameless(Engine& e, const Cell* lit) {
-    check_stacks(-e.held);
+void search_frameless(Engine& e, const Cell* lit, i32 stop) {
     *e.val = *lit;
     e.rpos++;
-    i32 stop = e.stop_at();
     e.match = find_value(e, e.cmd == CMD_THRU, stop);
     end_frameless(e, stop);
 }
@@ -1223,9 +1230,12 @@ inline const Cell* frameless_literal(const Decoded& d, i32 i) {
 }
 
 // Matches the rule at index r of a decoded block, `lit` what
-// frameless_literal answered for it (nothing allocated since).
-void match_frameless(Engine& e, const Decoded& d, i32 r, const Cell* lit) {
-    switch (d.kind[r]) {
+// frameless_literal answered for it (nothing allocated since). `stop` is the
+// engine's stop_at; `checked` tells that the stack check a repetition or
+// search makes is known to pass.
+void match_frameless(Engine& e, const Decoded& d, i32 r, const Cell* lit, i32 stop, bool checked) {
+    RuleKind k = RuleKind(d.kind[r]);
+    switch (k) {
         case RK_SKIP:
             *e.val = *lit;   // the word, as the states dispatch it
             e.extra = 0;
@@ -1234,29 +1244,29 @@ void match_frameless(Engine& e, const Decoded& d, i32 r, const Cell* lit) {
             } else {
                 e.match = true;
                 e.set_pos(e.pos() + 1);
-                e.recompute_end();
+                e.end = e.pos() >= stop;
             }
             return;
         case RK_LITERAL:
         case RK_WORD:
-            if (d.kind[r] == RK_WORD) e.extra = 0;
+            if (k == RK_WORD) e.extra = 0;
             *e.val = *lit;
-            e.match = match_value(e);
-            e.recompute_end();
+            e.match = match_value(e, stop);
+            e.end = e.pos() >= stop;
             return;
-        default:
+        default: {
+            // The fields set_repeat and set_search give the command.
             e.extra = 0;
-            switch (d.kind[r]) {
-                case RK_ANY: set_repeat(e, sym.any); break;
-                case RK_SOME: set_repeat(e, sym.some); break;
-                case RK_OPT: set_repeat(e, sym.opt); break;
-                case RK_WHILE: set_repeat(e, sym.while_); break;
-                case RK_TO: set_search(e, sym.to); break;
-                default: set_search(e, sym.thru); break;
-            }
-            if (e.cmd == CMD_REPEAT || e.cmd == CMD_WHILE) repeat_frameless(e, lit);
-            else search_frameless(e, lit);
+            e.rec_at = e.rpos;
+            bool search = k == RK_TO || k == RK_THRU;
+            e.cmd = k == RK_TO ? CMD_TO : k == RK_THRU ? CMD_THRU : k == RK_WHILE ? CMD_WHILE : CMD_REPEAT;
+            e.min = k == RK_SOME ? 1 : search ? -1 : 0;
+            e.max = k == RK_OPT ? 1 : -1;
+            if (!checked) check_stacks(-e.held);
+            if (search) search_frameless(e, lit, stop);
+            else repeat_frameless(e, lit, stop);
             return;
+        }
     }
 }
 
@@ -1323,7 +1333,9 @@ bool end_simple_command(Engine& e, i32 cmd) {
 // ended around the sub-rule as the states do. False, with nothing done, for
 // every other form (keep outside a collect, keep pick, keep of a paren, copy
 // lacking its word or sub-rule, a sub-rule that needs the states).
-bool simple_command(Engine& e, const Decoded& d) {
+// `stop` and `checked` as for match_frameless, the checks of the frames
+// held included.
+bool simple_command(Engine& e, const Decoded& d, i32 stop, bool checked) {
     i32 r = e.rpos, sub = d.sub[r];
     if (sub == NO_INDEX) return false;
     bool keep = d.kind[r] == RK_KEEP;
@@ -1342,14 +1354,14 @@ bool simple_command(Engine& e, const Decoded& d) {
     }
     if (in_place) {
         i32 held = (keep ? 3 : 0) + (copy ? 3 : 0);
-        check_stacks(3 - held);   // as opening the last frame would
+        if (!checked) check_stacks(3 - held);   // as opening the last frame would
         if (keep) e.ended_cmd = CMD_NONE;   // as push_rule does
         e.cmd = copy ? CMD_COPY : CMD_KEEP;
         e.rec_at = copy ? w + 1 : r;
         e.rpos = sub;
         i32 start = e.pos();
         e.held = held;
-        match_frameless(e, d, sub, lit);
+        match_frameless(e, d, sub, lit, stop, checked);
         e.held = 0;
         bool plain = true;
         if (copy) {
@@ -1360,7 +1372,7 @@ bool simple_command(Engine& e, const Decoded& d) {
                 e.ended_cmd = CMD_COPY;
                 e.ended_at = frame_cells() + 3;
             } else {
-                end_in_place(e, CMD_COPY, 0);
+                end_in_place(e, CMD_COPY, 0, !plain);
             }
         }
         if (keep) {
@@ -1374,7 +1386,7 @@ bool simple_command(Engine& e, const Decoded& d) {
             } else {
                 plain = end_keep(e, start, 0, 3) && plain;
             }
-            end_in_place(e, CMD_KEEP, 0);
+            end_in_place(e, CMD_KEEP, 0, !plain);
         }
         if (!plain) epoch++;
         return true;
@@ -1389,7 +1401,8 @@ bool simple_command(Engine& e, const Decoded& d) {
         e.rec_at = w + 1;
         push_rule(e);
     }
-    match_frameless(e, d, sub, frameless_literal(d, sub));   // (read again: the frames may have allocated)
+    // (The literal read again: the frames may have allocated.)
+    match_frameless(e, d, sub, frameless_literal(d, sub), stop, checked);
     bool plain = true;
     if (copy) plain = end_simple_command(e, CMD_COPY);
     if (keep) plain = end_simple_command(e, CMD_KEEP) && plain;
@@ -1399,12 +1412,12 @@ bool simple_command(Engine& e, const Decoded& d) {
 
 // The rule at the rule position of a decoded block run in place by
 // run_simple; false when it needs the states (nothing done then).
-bool simple_rule(Engine& e, const Decoded& d) {
+bool simple_rule(Engine& e, const Decoded& d, i32 stop, bool checked) {
     i32 r = e.rpos;
     switch (d.kind[r]) {
         case RK_KEEP:
         case RK_COPY:
-            return simple_command(e, d);
+            return simple_command(e, d, stop, checked);
         case RK_PAREN:
             *e.val = d.cells[r];
             eval_paren(e.val, e.tmp);
@@ -1414,9 +1427,57 @@ bool simple_rule(Engine& e, const Decoded& d) {
         default: {
             const Cell* lit = frameless_literal(d, r);
             if (!lit) return false;
-            match_frameless(e, d, r, lit);
+            match_frameless(e, d, r, lit, stop, checked);
             return true;
         }
+    }
+}
+
+// The rounds of a repetition of a decoded block run back to back, from the
+// start of a round that next_round_in_place began (the block's frame on
+// top, the repetition's below it): the rules that run_simple runs in place
+// are run here the same way, without finding out again for every rule what
+// cannot change while no user code runs and no frame is opened. That is
+// the frames around the block and the block itself (user code alone could
+// change them: the epoch tells), where matching stops, and the stack
+// check, made once for the deepest frame a rule here may count (a held
+// keep and copy and a search or repetition: nine cells; if that could fail
+// the rounds are left to run_simple, whose checks then fail where they
+// would). Answers the state run_simple goes on with, everything as it would
+// have left it: NEXT_RULE before a rule it must run itself (the rule
+// position on the one before), FIND_ALTERNATIVE after a rule failed,
+// LEAVE_BLOCK at the end of a round that does not go round again, and
+// after a rule that may have run user code, what follows that rule.
+State run_rounds(Engine& e, const Decoded& d) {
+    if (stack_cells(rule_stack) + 9 > STACK_LIMIT - 1 || stack_cells(input_stack) >= STACK_LIMIT) return NEXT_RULE;
+    const i32 stop = e.stop_at();
+    const u64 at_start = epoch;
+    const i32 n = d.count;
+    for (;;) {
+        i32 r = e.rpos + 1;
+        if (r >= n) {
+            // The block's end: another round begins in place or the states
+            // that follow LEAVE_BLOCK take over.
+            e.rpos = n;
+            if (!next_round(e, top_frame())) return LEAVE_BLOCK;
+            continue;
+        }
+        RuleKind k = RuleKind(d.kind[r]);
+        if (k == RK_BAR) {
+            // The alternative matched: the block is done.
+            e.rpos = n;
+            e.match = true;
+            if (!next_round(e, top_frame())) return LEAVE_BLOCK;
+            continue;
+        }
+        if (k == RK_OTHER || k == RK_BLOCK || k == RK_PAREN) return NEXT_RULE;
+        e.rpos = r;
+        if (!simple_rule(e, d, stop, true)) {
+            e.rpos = r - 1;
+            return NEXT_RULE;
+        }
+        if (epoch != at_start) return after_rule(e);
+        if (!e.match) return FIND_ALTERNATIVE;
     }
 }
 
@@ -1450,7 +1511,7 @@ State run_simple(Engine& e) {
                 } else if (k == RK_BLOCK) {
                     *e.val = d->cells[e.rpos];
                     enter_block(e);
-                } else if (k != RK_OTHER && simple_rule(e, *d)) {
+                } else if (k != RK_OTHER && simple_rule(e, *d, e.stop_at(), false)) {
                     at = after_rule(e);
                 } else {
                     // What NEXT_RULE leaves for the states.
@@ -1467,7 +1528,8 @@ State run_simple(Engine& e) {
             case LEAVE_BLOCK:
                 if (frame_cells() <= 3) return LEAVE_BLOCK;   // the outermost block: the states finish
                 if (next_round_in_place(e)) {
-                    at = NEXT_RULE;
+                    const Decoded* d = decoded_rules(e);
+                    at = d ? run_rounds(e, *d) : NEXT_RULE;
                     break;
                 }
                 e.completed = e.rpos >= e.rtail();
@@ -1804,7 +1866,7 @@ void run_engine(Engine& e) {
                 break;
             }
             case MATCH_VALUE:
-                e.match = match_value(e);
+                e.match = match_value(e, e.stop_at());
                 e.recompute_end();
                 EVENT(EV_MATCH);
                 state = CHECK_PENDING;
@@ -1914,7 +1976,8 @@ void run_engine(Engine& e) {
                     set_repeat(e, s);
                     const Cell* lit = TYPE_OF(e.callback) == TYPE_NONE ? literal_subrule(next) : nullptr;
                     if (lit) {
-                        repeat_frameless(e, lit);
+                        check_stacks(-e.held);
+                        repeat_frameless(e, lit, e.stop_at());
                         state = CHECK_PENDING;
                         break;
                     }
@@ -1939,7 +2002,8 @@ void run_engine(Engine& e) {
                     set_search(e, s);
                     const Cell* lit = next && TYPE_OF(e.callback) == TYPE_NONE ? literal_subrule(next) : nullptr;
                     if (lit) {
-                        search_frameless(e, lit);
+                        check_stacks(-e.held);
+                        search_frameless(e, lit, e.stop_at());
                         state = CHECK_PENDING;
                         break;
                     }
