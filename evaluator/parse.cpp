@@ -509,22 +509,31 @@ inline i32 ascii_rule_char(const Cell* v, u32 rt) {
     return c < 0x80 ? i32(c) : -1;
 }
 
-bool find_value(Engine& e, bool thru, i32 stop) {
+// The common delimiter, one ASCII character in a one-byte string: a byte
+// scan, for either case of a letter unless /case is on. What find_value
+// answers (0 or 1), or -1 (nothing done) for every other rule or input.
+inline i32 find_byte(Engine& e, bool thru, i32 stop) {
+    if (TYPE_OF(e.in) != TYPE_STRING) return -1;
+    SeriesBuffer* s = series::buffer_of(e.in);
+    i32 c = series::unit_of(s) == 1 ? ascii_rule_char(e.val, TYPE_OF(e.val)) : -1;
+    if (c < 0) return -1;
+    const u8* text = series::head(s);
+    const u8* q = scan_byte(text, e.pos(), stop, c, e.op == COMP_STRICT_EQUAL);
+    if (!q) return 0;
+    i32 p = i32(q - text);
+    e.set_pos(thru ? p + 1 : p);
+    return 1;
+}
+
+[[gnu::noinline]] bool find_general(Engine& e, bool thru, i32 stop);
+inline bool find_value(Engine& e, bool thru, i32 stop) {
+    i32 found = find_byte(e, thru, stop);
+    return found >= 0 ? found != 0 : find_general(e, thru, stop);
+}
+
+// find_value for everything but find_byte's case.
+bool find_general(Engine& e, bool thru, i32 stop) {
     u32 rt = TYPE_OF(e.val), it = TYPE_OF(e.in);
-    if (it == TYPE_STRING) {
-        // The common delimiter, one ASCII character in one-byte text: a
-        // byte scan, for either case of a letter unless /case is on.
-        SeriesBuffer* s = series::buffer_of(e.in);
-        i32 c = series::unit_of(s) == 1 ? ascii_rule_char(e.val, rt) : -1;
-        if (c >= 0) {
-            const u8* text = series::head(s);
-            const u8* q = scan_byte(text, e.pos(), stop, c, e.op == COMP_STRICT_EQUAL);
-            if (!q) return false;
-            i32 p = i32(q - text);
-            e.set_pos(thru ? p + 1 : p);
-            return true;
-        }
-    }
     bool ok = false;
     if (any_block_q(it)) ok = true;
     else if (rt == TYPE_CHAR || rt == TYPE_BITSET || rt == TYPE_TAG || text_rule_q(rt)) ok = true;
@@ -966,14 +975,16 @@ bool end_repeat(Engine& e, Cell* f) {
 }
 
 // next_round_in_place once its frames are found to fit (`b` the block's
-// frame, the repetition's below it).
-bool next_round(Engine& e, Cell* b) {
+// frame, the repetition's below it). `tail` is the input's tail and `stop`
+// where matching stops, `rtail` the rule block's tail; `checked` tells that
+// the stack check is known to pass.
+bool next_round(Engine& e, Cell* b, i32 tail, i32 stop, i32 rtail, bool checked) {
     Cell* f = b - 3;
-    i32 tail = e.in_tail(), p = e.pos();
+    i32 p = e.pos();
     i32 rest = tail > p ? tail - p : 0;
     if (!repeat_goes_on(e, f, tail, p, rest)) return false;
-    check_stacks(3);
-    e.completed = e.rpos >= e.rtail();
+    if (!checked) check_stacks(3);
+    e.completed = e.rpos >= rtail;
     // The round ends (end_repeat)...
     f[1].w2 = u32(p);
     f[1].w3 = u32(rest);
@@ -983,10 +994,10 @@ bool next_round(Engine& e, Cell* b) {
     b[1].w2 = u32(p);
     b[1].w3 = u32(rest);
     *e.val = *e.rules;
-    i32 t = e.rtail(), h = i32(e.rules->w1);
-    e.rpos = (h < t ? h : t) - 1;
+    i32 h = i32(e.rules->w1);
+    e.rpos = (h < rtail ? h : rtail) - 1;
     e.match = true;
-    e.end = p >= e.stop_for(tail);
+    e.end = p >= stop;
     return true;
 }
 
@@ -1010,7 +1021,8 @@ bool next_round_in_place(Engine& e) {
     const Cell* c = cell_at(outer, at + 1);
     const Cell* r = e.rules;
     if (c->header != r->header || c->w1 != r->w1 || c->w2 != r->w2 || c->w3 != r->w3) return false;
-    return next_round(e, b);
+    i32 tail = e.in_tail();
+    return next_round(e, b, tail, e.stop_for(tail), e.rtail(), false);
 }
 
 // The command `cmd` whose frame is on top is done: its frame dropped.
@@ -1056,7 +1068,7 @@ void repeat_frameless(Engine& e, const Cell* lit, i32 stop) {
     if (!e.match) e.set_pos(origin);
     end_frameless(e, stop);
 }
-void search_frameless(Engine& e, const Cell* lit, i32 stop) {
+[[gnu::always_inline]] inline void search_frameless(Engine& e, const Cell* lit, i32 stop) {
     *e.val = *lit;
     e.rpos++;
     e.match = find_value(e, e.cmd == CMD_THRU, stop);
@@ -1324,35 +1336,48 @@ bool end_simple_command(Engine& e, i32 cmd) {
     return plain;
 }
 
-// `keep` or `copy word` (or `keep copy word`) at the rule position of a
-// decoded block whose sub-rule is one frameless_rule_q accepts, run without
-// going through the states. When nothing in the command's end may run user
-// code (a word set as it is, a value kept in a collection of the engine's),
-// its frames are held in place (e.held) instead of opened and dropped,
-// every engine field left as the states leave it; else they are opened and
-// ended around the sub-rule as the states do. False, with nothing done, for
-// every other form (keep outside a collect, keep pick, keep of a paren, copy
-// lacking its word or sub-rule, a sub-rule that needs the states).
-// `stop` and `checked` as for match_frameless, the checks of the frames
-// held included.
-bool simple_command(Engine& e, const Decoded& d, i32 stop, bool checked) {
-    i32 r = e.rpos, sub = d.sub[r];
+// What simple_command finds out about the keep or copy at index r of a
+// decoded block before it runs it.
+// (No initial values: run_rounds keeps one for every rule of a block and
+// sets them only for the rules it plans.)
+struct CommandForm {
+    i32 sub, w;   // the sub-rule's index, the copy keyword's (r when there is none)
+    bool keep, copy;
+    bool in_place;   // its frames held (see simple_command)
+};
+
+// The form of the keep or copy at index r; false for every form
+// simple_command leaves to the states (but for the sub-rule, which the
+// caller looks at). Nothing is allocated.
+bool command_form(const Engine& e, const Decoded& d, i32 r, CommandForm& f) {
+    i32 sub = d.sub[r];
     if (sub == NO_INDEX) return false;
-    bool keep = d.kind[r] == RK_KEEP;
-    if (keep && e.collect_depth == 0) return false;
-    bool copy = d.word[r] != NO_INDEX;
-    i32 w = copy ? d.word[r] - 1 : r;   // (the copy keyword's index)
-    const Cell* lit = frameless_literal(d, sub);
-    if (!lit) return false;
+    f.keep = d.kind[r] == RK_KEEP;
+    if (f.keep && e.collect_depth == 0) return false;
+    f.sub = sub;
+    f.copy = d.word[r] != NO_INDEX;
+    f.w = f.copy ? d.word[r] - 1 : r;
+    f.in_place = true;
+    if (f.copy && !context::plain_value_cell(&d.cells[f.w + 1])) f.in_place = false;
+    if (f.keep) {
+        const Cell* top = stack::top - 1;
+        if (TYPE_OF(top) != TYPE_BLOCK || (series::buffer_of(top)->flags & SERIES_OWNED)) f.in_place = false;
+    }
+    return true;
+}
+
+// Runs the keep or copy at index r (the rule position), of the form `f`,
+// its sub-rule matching `lit`. `lit_kept` tells that `lit` is a cell of the
+// caller's that nothing moves; else it is read again after the frames are
+// opened. `stop` and `checked` as for match_frameless, the checks of the
+// frames held included.
+void run_command(Engine& e, const Decoded& d, i32 r, const CommandForm& f, const Cell* lit, bool lit_kept, i32 stop,
+                 bool checked) {
+    const bool keep = f.keep, copy = f.copy;
+    const i32 sub = f.sub, w = f.w;
     e.extra = 0;
     e.min = e.max = -1;
-    bool in_place = true;
-    if (copy && !context::plain_value_cell(&d.cells[w + 1])) in_place = false;
-    if (keep) {
-        const Cell* top = stack::top - 1;
-        if (TYPE_OF(top) != TYPE_BLOCK || (series::buffer_of(top)->flags & SERIES_OWNED)) in_place = false;
-    }
-    if (in_place) {
+    if (f.in_place) {
         i32 held = (keep ? 3 : 0) + (copy ? 3 : 0);
         if (!checked) check_stacks(3 - held);   // as opening the last frame would
         if (keep) e.ended_cmd = CMD_NONE;   // as push_rule does
@@ -1389,7 +1414,7 @@ bool simple_command(Engine& e, const Decoded& d, i32 stop, bool checked) {
             end_in_place(e, CMD_KEEP, 0, !plain);
         }
         if (!plain) epoch++;
-        return true;
+        return;
     }
     if (keep) {
         e.cmd = CMD_KEEP;
@@ -1402,11 +1427,29 @@ bool simple_command(Engine& e, const Decoded& d, i32 stop, bool checked) {
         push_rule(e);
     }
     // (The literal read again: the frames may have allocated.)
-    match_frameless(e, d, sub, frameless_literal(d, sub), stop, checked);
+    match_frameless(e, d, sub, lit_kept ? lit : frameless_literal(d, sub), stop, checked);
     bool plain = true;
     if (copy) plain = end_simple_command(e, CMD_COPY);
     if (keep) plain = end_simple_command(e, CMD_KEEP) && plain;
     if (!plain) epoch++;
+}
+
+// `keep` or `copy word` (or `keep copy word`) at the rule position of a
+// decoded block whose sub-rule is one frameless_literal accepts, run without
+// going through the states. When nothing in the command's end may run user
+// code (a word set as it is, a value kept in a collection of the engine's),
+// its frames are held in place (e.held) instead of opened and dropped,
+// every engine field left as the states leave it; else they are opened and
+// ended around the sub-rule as the states do. False, with nothing done, for
+// every other form (keep outside a collect, keep pick, keep of a paren, copy
+// lacking its word or sub-rule, a sub-rule that needs the states).
+// `stop` and `checked` as for match_frameless.
+bool simple_command(Engine& e, const Decoded& d, i32 stop, bool checked) {
+    CommandForm f;
+    if (!command_form(e, d, e.rpos, f)) return false;
+    const Cell* lit = frameless_literal(d, f.sub);
+    if (!lit) return false;
+    run_command(e, d, e.rpos, f, lit, false, stop, checked);
     return true;
 }
 
@@ -1433,6 +1476,42 @@ bool simple_rule(Engine& e, const Decoded& d, i32 stop, bool checked) {
     }
 }
 
+// A rule of a decoded block as run_rounds runs it, found out once for all
+// its rounds: what simple_rule would find out every time (the literal, the
+// command's form). While no user code runs, those stay as they are: the
+// literal of a word of the rules, kept as a copy of its value, too, unless
+// a copy of the block sets that very word.
+struct Step {
+    Cell lit;
+    CommandForm form;
+};
+
+// Whether a word's value cell (`v`) is the one a copy of the block sets;
+// true too when a copy's word has no value cell.
+bool copied_word_q(const Decoded& d, const Cell* v) {
+    for (i32 q = 0; q < d.count; q++) {
+        if (d.word[q] == NO_INDEX) continue;
+        const Cell* c = interpreter::word_value_q(&d.cells[d.word[q]]);
+        if (!c || c == v) return true;
+    }
+    return false;
+}
+
+// The step of the rule at index r (one of the kinds simple_rule runs but a
+// paren); false when simple_rule must find it out each time.
+bool plan_step(const Engine& e, const Decoded& d, i32 r, Step& s) {
+    i32 at = r;   // where the literal matched is
+    if (d.kind[r] == RK_KEEP || d.kind[r] == RK_COPY) {
+        if (!command_form(e, d, r, s.form)) return false;
+        at = s.form.sub;
+    }
+    const Cell* lit = frameless_literal(d, at);
+    if (!lit) return false;
+    if ((d.lit[at] & LIT_WORD) && d.lit[at] != NO_INDEX && copied_word_q(d, lit)) return false;
+    s.lit = *lit;
+    return true;
+}
+
 // The rounds of a repetition of a decoded block run back to back, from the
 // start of a round that next_round_in_place began (the block's frame on
 // top, the repetition's below it): the rules that run_simple runs in place
@@ -1450,16 +1529,19 @@ bool simple_rule(Engine& e, const Decoded& d, i32 stop, bool checked) {
 // after a rule that may have run user code, what follows that rule.
 State run_rounds(Engine& e, const Decoded& d) {
     if (stack_cells(rule_stack) + 9 > STACK_LIMIT - 1 || stack_cells(input_stack) >= STACK_LIMIT) return NEXT_RULE;
-    const i32 stop = e.stop_at();
+    const i32 tail = e.in_tail(), stop = e.stop_for(tail);
     const u64 at_start = epoch;
     const i32 n = d.count;
+    // The rules planned so far (see plan_step), by index.
+    Step steps[DECODED_CELLS];
+    u64 known = 0, planned = 0;
     for (;;) {
         i32 r = e.rpos + 1;
         if (r >= n) {
             // The block's end: another round begins in place or the states
             // that follow LEAVE_BLOCK take over.
             e.rpos = n;
-            if (!next_round(e, top_frame())) return LEAVE_BLOCK;
+            if (!next_round(e, top_frame(), tail, stop, n, true)) return LEAVE_BLOCK;
             continue;
         }
         RuleKind k = RuleKind(d.kind[r]);
@@ -1467,12 +1549,21 @@ State run_rounds(Engine& e, const Decoded& d) {
             // The alternative matched: the block is done.
             e.rpos = n;
             e.match = true;
-            if (!next_round(e, top_frame())) return LEAVE_BLOCK;
+            if (!next_round(e, top_frame(), tail, stop, n, true)) return LEAVE_BLOCK;
             continue;
         }
         if (k == RK_OTHER || k == RK_BLOCK || k == RK_PAREN) return NEXT_RULE;
         e.rpos = r;
-        if (!simple_rule(e, d, stop, true)) {
+        u64 bit = u64(1) << r;
+        if (!(known & bit)) {
+            known |= bit;
+            if (plan_step(e, d, r, steps[r])) planned |= bit;
+        }
+        if (planned & bit) {
+            const Step& step = steps[r];
+            if (k == RK_KEEP || k == RK_COPY) run_command(e, d, r, step.form, &step.lit, true, stop, true);
+            else match_frameless(e, d, r, &step.lit, stop, true);
+        } else if (!simple_rule(e, d, stop, true)) {
             e.rpos = r - 1;
             return NEXT_RULE;
         }
