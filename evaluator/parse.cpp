@@ -512,17 +512,24 @@ inline i32 ascii_rule_char(const Cell* v, u32 rt) {
 // The common delimiter, one ASCII character in a one-byte string: a byte
 // scan, for either case of a letter unless /case is on. What find_value
 // answers (0 or 1), or -1 (nothing done) for every other rule or input.
-inline i32 find_byte(Engine& e, bool thru, i32 stop) {
-    if (TYPE_OF(e.in) != TYPE_STRING) return -1;
-    SeriesBuffer* s = series::buffer_of(e.in);
-    i32 c = series::unit_of(s) == 1 ? ascii_rule_char(e.val, TYPE_OF(e.val)) : -1;
-    if (c < 0) return -1;
-    const u8* text = series::head(s);
+// find_byte's scan once the byte c is known to apply.
+inline bool scan_to(Engine& e, bool thru, i32 stop, i32 c) {
+    const u8* text = series::head(series::buffer_of(e.in));
     const u8* q = scan_byte(text, e.pos(), stop, c, e.op == COMP_STRICT_EQUAL);
-    if (!q) return 0;
+    if (!q) return false;
     i32 p = i32(q - text);
     e.set_pos(thru ? p + 1 : p);
-    return 1;
+    return true;
+}
+// The byte find_byte scans for with a rule value over the input, or -1.
+inline i32 search_byte(const Engine& e, const Cell* v) {
+    if (TYPE_OF(e.in) != TYPE_STRING || series::unit_of(series::buffer_of(e.in)) != 1) return -1;
+    return ascii_rule_char(v, TYPE_OF(v));
+}
+inline i32 find_byte(Engine& e, bool thru, i32 stop) {
+    i32 c = search_byte(e, e.val);
+    if (c < 0) return -1;
+    return scan_to(e, thru, stop, c) ? 1 : 0;
 }
 
 [[gnu::noinline]] bool find_general(Engine& e, bool thru, i32 stop);
@@ -978,7 +985,7 @@ bool end_repeat(Engine& e, Cell* f) {
 // frame, the repetition's below it). `tail` is the input's tail and `stop`
 // where matching stops, `rtail` the rule block's tail; `checked` tells that
 // the stack check is known to pass.
-bool next_round(Engine& e, Cell* b, i32 tail, i32 stop, i32 rtail, bool checked) {
+[[gnu::always_inline]] inline bool next_round(Engine& e, Cell* b, i32 tail, i32 stop, i32 rtail, bool checked) {
     Cell* f = b - 3;
     i32 p = e.pos();
     i32 rest = tail > p ? tail - p : 0;
@@ -1068,10 +1075,12 @@ void repeat_frameless(Engine& e, const Cell* lit, i32 stop) {
     if (!e.match) e.set_pos(origin);
     end_frameless(e, stop);
 }
-[[gnu::always_inline]] inline void search_frameless(Engine& e, const Cell* lit, i32 stop) {
+// (`byte`: search_byte for the literal when known, else -1.)
+[[gnu::always_inline]] inline void search_frameless(Engine& e, const Cell* lit, i32 stop, i32 byte = -1) {
     *e.val = *lit;
     e.rpos++;
-    e.match = find_value(e, e.cmd == CMD_THRU, stop);
+    bool thru = e.cmd == CMD_THRU;
+    e.match = byte >= 0 ? scan_to(e, thru, stop, byte) : find_value(e, thru, stop);
     end_frameless(e, stop);
 }
 
@@ -1244,8 +1253,9 @@ inline const Cell* frameless_literal(const Decoded& d, i32 i) {
 // Matches the rule at index r of a decoded block, `lit` what
 // frameless_literal answered for it (nothing allocated since). `stop` is the
 // engine's stop_at; `checked` tells that the stack check a repetition or
-// search makes is known to pass.
-void match_frameless(Engine& e, const Decoded& d, i32 r, const Cell* lit, i32 stop, bool checked) {
+// search makes is known to pass; `byte` is search_byte for the literal when
+// known (-1: not known, or none).
+void match_frameless(Engine& e, const Decoded& d, i32 r, const Cell* lit, i32 stop, bool checked, i32 byte = -1) {
     RuleKind k = RuleKind(d.kind[r]);
     switch (k) {
         case RK_SKIP:
@@ -1275,7 +1285,7 @@ void match_frameless(Engine& e, const Decoded& d, i32 r, const Cell* lit, i32 st
             e.min = k == RK_SOME ? 1 : search ? -1 : 0;
             e.max = k == RK_OPT ? 1 : -1;
             if (!checked) check_stacks(-e.held);
-            if (search) search_frameless(e, lit, stop);
+            if (search) search_frameless(e, lit, stop, byte);
             else repeat_frameless(e, lit, stop);
             return;
         }
@@ -1372,7 +1382,7 @@ bool command_form(const Engine& e, const Decoded& d, i32 r, CommandForm& f) {
 // opened. `stop` and `checked` as for match_frameless, the checks of the
 // frames held included.
 void run_command(Engine& e, const Decoded& d, i32 r, const CommandForm& f, const Cell* lit, bool lit_kept, i32 stop,
-                 bool checked) {
+                 bool checked, i32 byte = -1) {
     const bool keep = f.keep, copy = f.copy;
     const i32 sub = f.sub, w = f.w;
     e.extra = 0;
@@ -1386,7 +1396,7 @@ void run_command(Engine& e, const Decoded& d, i32 r, const CommandForm& f, const
         e.rpos = sub;
         i32 start = e.pos();
         e.held = held;
-        match_frameless(e, d, sub, lit, stop, checked);
+        match_frameless(e, d, sub, lit, stop, checked, byte);
         e.held = 0;
         bool plain = true;
         if (copy) {
@@ -1427,7 +1437,7 @@ void run_command(Engine& e, const Decoded& d, i32 r, const CommandForm& f, const
         push_rule(e);
     }
     // (The literal read again: the frames may have allocated.)
-    match_frameless(e, d, sub, lit_kept ? lit : frameless_literal(d, sub), stop, checked);
+    match_frameless(e, d, sub, lit_kept ? lit : frameless_literal(d, sub), stop, checked, lit_kept ? byte : -1);
     bool plain = true;
     if (copy) plain = end_simple_command(e, CMD_COPY);
     if (keep) plain = end_simple_command(e, CMD_KEEP) && plain;
@@ -1478,12 +1488,13 @@ bool simple_rule(Engine& e, const Decoded& d, i32 stop, bool checked) {
 
 // A rule of a decoded block as run_rounds runs it, found out once for all
 // its rounds: what simple_rule would find out every time (the literal, the
-// command's form). While no user code runs, those stay as they are: the
+// command's form, the byte a search of the literal scans for). While no user code runs, those stay as they are: the
 // literal of a word of the rules, kept as a copy of its value, too, unless
 // a copy of the block sets that very word.
 struct Step {
     Cell lit;
     CommandForm form;
+    i32 byte;   // search_byte for the literal
 };
 
 // Whether a word's value cell (`v`) is the one a copy of the block sets;
@@ -1509,6 +1520,7 @@ bool plan_step(const Engine& e, const Decoded& d, i32 r, Step& s) {
     if (!lit) return false;
     if ((d.lit[at] & LIT_WORD) && d.lit[at] != NO_INDEX && copied_word_q(d, lit)) return false;
     s.lit = *lit;
+    s.byte = search_byte(e, lit);
     return true;
 }
 
@@ -1561,8 +1573,8 @@ State run_rounds(Engine& e, const Decoded& d) {
         }
         if (planned & bit) {
             const Step& step = steps[r];
-            if (k == RK_KEEP || k == RK_COPY) run_command(e, d, r, step.form, &step.lit, true, stop, true);
-            else match_frameless(e, d, r, &step.lit, stop, true);
+            if (k == RK_KEEP || k == RK_COPY) run_command(e, d, r, step.form, &step.lit, true, stop, true, step.byte);
+            else match_frameless(e, d, r, &step.lit, stop, true, step.byte);
         } else if (!simple_rule(e, d, stop, true)) {
             e.rpos = r - 1;
             return NEXT_RULE;
