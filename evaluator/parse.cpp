@@ -748,7 +748,7 @@ void element_of(const Engine& e, i32 index, Cell* out) {
 }
 
 // A copy of the input from `from` (absolute) for n elements, into `out` (a stack cell).
-void copy_part(const Engine& e, i32 from, i32 n, Cell* out) {
+[[gnu::always_inline]] inline void copy_part(const Engine& e, i32 from, i32 n, Cell* out) {
     if (TYPE_OF(e.in) == TYPE_STRING || TYPE_OF(e.in) == TYPE_BINARY) {
         // What the series copy action does for a part of n from `from`.
         SeriesBuffer* s = series::buffer_of(e.in);
@@ -844,7 +844,7 @@ void push_rule(Engine& e) {
 // gets the part matched.
 // False when the word was set the long way (an object's field, whose
 // change handlers run user code).
-bool end_copy(Engine& e, const Cell* word, i32 cmd, i32 start) {
+[[gnu::always_inline]] inline bool end_copy(Engine& e, const Cell* word, i32 cmd, i32 start) {
     if (!e.match) return true;
     *e.copied = *word;
     i32 n = e.pos() - start;
@@ -1255,7 +1255,7 @@ inline const Cell* frameless_literal(const Decoded& d, i32 i) {
 // engine's stop_at; `checked` tells that the stack check a repetition or
 // search makes is known to pass; `byte` is search_byte for the literal when
 // known (-1: not known, or none).
-void match_frameless(Engine& e, const Decoded& d, i32 r, const Cell* lit, i32 stop, bool checked, i32 byte = -1) {
+[[gnu::always_inline]] inline void match_frameless(Engine& e, const Decoded& d, i32 r, const Cell* lit, i32 stop, bool checked, i32 byte = -1) {
     RuleKind k = RuleKind(d.kind[r]);
     switch (k) {
         case RK_SKIP:
