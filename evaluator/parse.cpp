@@ -1376,56 +1376,66 @@ bool command_form(const Engine& e, const Decoded& d, i32 r, CommandForm& f) {
     return true;
 }
 
-// Runs the keep or copy at index r (the rule position), of the form `f`,
-// its sub-rule matching `lit`. `lit_kept` tells that `lit` is a cell of the
-// caller's that nothing moves; else it is read again after the frames are
-// opened. `stop` and `checked` as for match_frameless, the checks of the
-// frames held included.
-void run_command(Engine& e, const Decoded& d, i32 r, const CommandForm& f, const Cell* lit, bool lit_kept, i32 stop,
-                 bool checked, i32 byte = -1) {
+// run_command for a form whose frames are held in place (f.in_place).
+[[gnu::always_inline]] inline void run_command_held(Engine& e, const Decoded& d, i32 r, const CommandForm& f,
+                                                    const Cell* lit, i32 stop, bool checked, i32 byte) {
     const bool keep = f.keep, copy = f.copy;
     const i32 sub = f.sub, w = f.w;
     e.extra = 0;
     e.min = e.max = -1;
-    if (f.in_place) {
-        i32 held = (keep ? 3 : 0) + (copy ? 3 : 0);
-        if (!checked) check_stacks(3 - held);   // as opening the last frame would
-        if (keep) e.ended_cmd = CMD_NONE;   // as push_rule does
-        e.cmd = copy ? CMD_COPY : CMD_KEEP;
-        e.rec_at = copy ? w + 1 : r;
-        e.rpos = sub;
-        i32 start = e.pos();
-        e.held = held;
-        match_frameless(e, d, sub, lit, stop, checked, byte);
-        e.held = 0;
-        bool plain = true;
-        if (copy) {
-            e.pop = true;
-            plain = end_copy(e, &d.cells[w + 1], CMD_COPY, start);
-            if (keep) {
-                // What end_in_place records; the keep's end works out e.end.
-                e.ended_cmd = CMD_COPY;
-                e.ended_at = frame_cells() + 3;
-            } else {
-                end_in_place(e, CMD_COPY, 0, !plain);
-            }
-        }
+    i32 held = (keep ? 3 : 0) + (copy ? 3 : 0);
+    if (!checked) check_stacks(3 - held);   // as opening the last frame would
+    if (keep) e.ended_cmd = CMD_NONE;   // as push_rule does
+    e.cmd = copy ? CMD_COPY : CMD_KEEP;
+    e.rec_at = copy ? w + 1 : r;
+    e.rpos = sub;
+    i32 start = e.pos();
+    e.held = held;
+    match_frameless(e, d, sub, lit, stop, checked, byte);
+    e.held = 0;
+    bool plain = true;
+    if (copy) {
+        e.pop = true;
+        plain = end_copy(e, &d.cells[w + 1], CMD_COPY, start);
         if (keep) {
-            e.pop = true;
-            if (copy && plain && e.match) {
-                // The copy just ended, its word set to e.tmp as it is: the
-                // value end_keep would read back from the word, going where
-                // keep_value puts it (the collection on top, checked above).
-                Cell* c = memory::alloc_tail(stack::top - 1);
-                *c = *e.tmp;
-            } else {
-                plain = end_keep(e, start, 0, 3) && plain;
-            }
-            end_in_place(e, CMD_KEEP, 0, !plain);
+            // What end_in_place records; the keep's end works out e.end.
+            e.ended_cmd = CMD_COPY;
+            e.ended_at = frame_cells() + 3;
+        } else {
+            end_in_place(e, CMD_COPY, 0, !plain);
         }
-        if (!plain) epoch++;
+    }
+    if (keep) {
+        e.pop = true;
+        if (copy && plain && e.match) {
+            // The copy just ended, its word set to e.tmp as it is: the
+            // value end_keep would read back from the word, going where
+            // keep_value puts it (the collection on top, checked above).
+            Cell* c = memory::alloc_tail(stack::top - 1);
+            *c = *e.tmp;
+        } else {
+            plain = end_keep(e, start, 0, 3) && plain;
+        }
+        end_in_place(e, CMD_KEEP, 0, !plain);
+    }
+    if (!plain) epoch++;
+}
+
+// Runs the keep or copy at index r (the rule position), of the form `f`,
+// its sub-rule matching `lit`. `lit_kept` tells that `lit` is a cell of the
+// caller's that nothing moves; else it is read again after the frames are
+// opened. `stop`, `checked` and `byte` as for match_frameless, the checks of
+// the frames held included.
+void run_command(Engine& e, const Decoded& d, i32 r, const CommandForm& f, const Cell* lit, bool lit_kept, i32 stop,
+                 bool checked, i32 byte = -1) {
+    if (f.in_place) {
+        run_command_held(e, d, r, f, lit, stop, checked, byte);
         return;
     }
+    const bool keep = f.keep, copy = f.copy;
+    const i32 sub = f.sub, w = f.w;
+    e.extra = 0;
+    e.min = e.max = -1;
     if (keep) {
         e.cmd = CMD_KEEP;
         e.rec_at = r;
@@ -1573,8 +1583,9 @@ State run_rounds(Engine& e, const Decoded& d) {
         }
         if (planned & bit) {
             const Step& step = steps[r];
-            if (k == RK_KEEP || k == RK_COPY) run_command(e, d, r, step.form, &step.lit, true, stop, true, step.byte);
-            else match_frameless(e, d, r, &step.lit, stop, true, step.byte);
+            if (k != RK_KEEP && k != RK_COPY) match_frameless(e, d, r, &step.lit, stop, true, step.byte);
+            else if (step.form.in_place) run_command_held(e, d, r, step.form, &step.lit, stop, true, step.byte);
+            else run_command(e, d, r, step.form, &step.lit, true, stop, true, step.byte);
         } else if (!simple_rule(e, d, stop, true)) {
             e.rpos = r - 1;
             return NEXT_RULE;
