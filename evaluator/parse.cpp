@@ -1127,6 +1127,7 @@ struct Decoded {
     u8 lit[DECODED_CELLS];    // NO_INDEX, or the literal's index (| LIT_WORD)
     u8 sub[DECODED_CELLS];    // keep, copy: NO_INDEX when not a form run in place
     u8 word[DECODED_CELLS];   // keep, copy: NO_INDEX when there is no copy
+    u64 copies;               // the indexes whose `word` is not NO_INDEX
 };
 Decoded decoded[8];
 
@@ -1224,7 +1225,11 @@ void plan_rule(Decoded& d, i32 i) {
         d.kind[i] = rule_kind(&d.cells[i]);
         d.next_bar[i] = d.kind[i] == RK_BAR ? u8(i) : d.next_bar[i + 1];
     }
-    for (i32 i = 0; i < n; i++) plan_rule(d, i);
+    d.copies = 0;
+    for (i32 i = 0; i < n; i++) {
+        plan_rule(d, i);
+        if (d.word[i] != NO_INDEX) d.copies |= u64(1) << i;
+    }
     return &d;
 }
 
@@ -1510,9 +1515,8 @@ struct Step {
 // Whether a word's value cell (`v`) is the one a copy of the block sets;
 // true too when a copy's word has no value cell.
 bool copied_word_q(const Decoded& d, const Cell* v) {
-    for (i32 q = 0; q < d.count; q++) {
-        if (d.word[q] == NO_INDEX) continue;
-        const Cell* c = interpreter::word_value_q(&d.cells[d.word[q]]);
+    for (u64 m = d.copies; m; m &= m - 1) {
+        const Cell* c = interpreter::word_value_q(&d.cells[d.word[__builtin_ctzll(m)]]);
         if (!c || c == v) return true;
     }
     return false;
@@ -1544,54 +1548,76 @@ bool plan_step(const Engine& e, const Decoded& d, i32 r, Step& s) {
 // check, made once for the deepest frame a rule here may count (a held
 // keep and copy and a search or repetition: nine cells; if that could fail
 // the rounds are left to run_simple, whose checks then fail where they
-// would). Answers the state run_simple goes on with, everything as it would
-// have left it: NEXT_RULE before a rule it must run itself (the rule
-// position on the one before), FIND_ALTERNATIVE after a rule failed,
-// LEAVE_BLOCK at the end of a round that does not go round again, and
-// after a rule that may have run user code, what follows that rule.
+// would). A paren runs here too: then the block is decoded again as it now
+// stands, the plans and where matching stops found out afresh, and the
+// next round begins only after next_round_in_place has looked at the frames
+// and the rules around the block again. A rule that fails goes on at the
+// next alternative. Answers the state run_simple goes on with, everything
+// as it would have left it: NEXT_RULE before a rule it must run itself (the
+// rule position on the one before), LEAVE_BLOCK when no alternative is left
+// or at the end of a round that does not go round again, and after a rule
+// or paren that leaves it otherwise, what follows that rule.
 State run_rounds(Engine& e, const Decoded& d) {
     if (stack_cells(rule_stack) + 9 > STACK_LIMIT - 1 || stack_cells(input_stack) >= STACK_LIMIT) return NEXT_RULE;
-    const i32 tail = e.in_tail(), stop = e.stop_for(tail);
-    const u64 at_start = epoch;
-    const i32 n = d.count;
+    i32 tail = e.in_tail(), stop = e.stop_for(tail);
+    u64 at_start = epoch;
+    bool clean = true;   // no user code has run since the round began in place
+    i32 n = d.count;
     // The rules planned so far (see plan_step), by index.
     Step steps[DECODED_CELLS];
     u64 known = 0, planned = 0;
     for (;;) {
         i32 r = e.rpos + 1;
-        if (r >= n) {
-            // The block's end: another round begins in place or the states
-            // that follow LEAVE_BLOCK take over.
-            e.rpos = n;
-            if (!next_round(e, top_frame(), tail, stop, n, true)) return LEAVE_BLOCK;
-            continue;
-        }
-        RuleKind k = RuleKind(d.kind[r]);
+        RuleKind k = r < n ? RuleKind(d.kind[r]) : RK_BAR;
         if (k == RK_BAR) {
-            // The alternative matched: the block is done.
+            // The block's end, or an alternative matched: another round
+            // begins in place, or the states that follow LEAVE_BLOCK take
+            // over. After user code the frames and the rules around the
+            // block are looked at again.
+            if (r < n) e.match = true;
             e.rpos = n;
-            e.match = true;
-            if (!next_round(e, top_frame(), tail, stop, n, true)) return LEAVE_BLOCK;
+            if (clean ? !next_round(e, top_frame(), tail, stop, n, true) : !next_round_in_place(e)) return LEAVE_BLOCK;
+            clean = true;
             continue;
         }
-        if (k == RK_OTHER || k == RK_BLOCK || k == RK_PAREN) return NEXT_RULE;
         e.rpos = r;
         u64 bit = u64(1) << r;
-        if (!(known & bit)) {
-            known |= bit;
-            if (plan_step(e, d, r, steps[r])) planned |= bit;
-        }
         if (planned & bit) {
             const Step& step = steps[r];
             if (k != RK_KEEP && k != RK_COPY) match_frameless(e, d, r, &step.lit, stop, true, step.byte);
             else if (step.form.in_place) run_command_held(e, d, r, step.form, &step.lit, stop, true, step.byte);
             else run_command(e, d, r, step.form, &step.lit, true, stop, true, step.byte);
+        } else if (k == RK_PAREN) {
+            // As simple_rule runs it; then the block is decoded again as it
+            // now stands, into the same place (else run_simple goes on).
+            *e.val = d.cells[r];
+            eval_paren(e.val, e.tmp);
+            epoch++;
+            after_paren(e);
+            if (decoded_rules(e) != &d) return after_rule(e);
+            n = d.count;
+            if (stack_cells(rule_stack) + 9 > STACK_LIMIT - 1 || stack_cells(input_stack) >= STACK_LIMIT)
+                return after_rule(e);
+            tail = e.in_tail();
+            stop = e.stop_for(tail);
+            at_start = epoch;
+            clean = false;
+            known = planned = 0;
+            continue;   // (a paren leaves e.match as it was: true)
+        } else if (k == RK_OTHER || k == RK_BLOCK) {
+            e.rpos = r - 1;
+            return NEXT_RULE;
+        } else if (!(known & bit)) {
+            known |= bit;
+            e.rpos = r - 1;   // (planned: the same rule again)
+            if (plan_step(e, d, r, steps[r])) planned |= bit;
+            continue;
         } else if (!simple_rule(e, d, stop, true)) {
             e.rpos = r - 1;
             return NEXT_RULE;
         }
         if (epoch != at_start) return after_rule(e);
-        if (!e.match) return FIND_ALTERNATIVE;
+        if (!e.match && !find_alternative(e, &d)) return LEAVE_BLOCK;
     }
 }
 

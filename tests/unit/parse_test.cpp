@@ -823,6 +823,13 @@ TEST_F(Parse, RoundsRunBackToBackAgreeWithTheFramePath) {
         "reduce [parse@ \"a b c \" [collect [3 [keep copy w to \" \" skip]]]$]",
         "reduce [parse@ \"a b c \" [collect [2 [keep copy w to \" \" skip]] to end]$]",
         "t: \"a b\" reduce [parse@ \"a b a b\" [collect [any [keep t skip]]]$]",
+        // Parens run by the rounds: the block grown past what is decoded,
+        // parsed again from inside, its word of a literal changed.
+        "b: [#\"a\" (if 20 > length? b [append/dup b 'skip 30]) | skip] reduce [parse@ \"aabxa\" [any b]$ length? b]",
+        ("busy: false n: 0 r: [any [#\"a\" (n: n + 1 if not busy [busy: true parse \"aa\" r busy: false]) | skip]] "
+         "reduce [parse@ \"abab\" r$ n]"),
+        "v: #\"a\" reduce [parse@ \"aabbb\" [any [some v (v: #\"b\") | skip]]$ v]",
+        "n: 0 reduce [parse@ \"ab ab\" [any [some #\" \" | some #\"a\" (n: n + 1) | #\"b\"]]$ n]",
     };
     expect_traced_agree(cases);
     EXPECT_EQ(parse::rule_head, 0);
