@@ -830,6 +830,10 @@ TEST_F(Parse, RoundsRunBackToBackAgreeWithTheFramePath) {
          "reduce [parse@ \"abab\" r$ n]"),
         "v: #\"a\" reduce [parse@ \"aabbb\" [any [some v (v: #\"b\") | skip]]$ v]",
         "n: 0 reduce [parse@ \"ab ab\" [any [some #\" \" | some #\"a\" (n: n + 1) | #\"b\"]]$ n]",
+        // A paren of a later round replacing the block being repeated, or
+        // making it longer.
+        "n: 0 r: [any [#\"a\" (if n = 1 [r/2: [#\"b\"]] n: n + 1)] m:] reduce [parse@ \"aabbb\" r$ index? m n]",
+        "n: 0 r: [any [#\"a\" (n: n + 1 if n = 2 [append r/2 #\"x\"])] m:] reduce [parse@ \"aaxaxb\" r$ index? m n]",
     };
     expect_traced_agree(cases);
     EXPECT_EQ(parse::rule_head, 0);
