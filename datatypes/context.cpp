@@ -205,47 +205,149 @@ i32 bind_word(u32 ctx, Cell* word) {
 
 namespace {
 
+// The lookups of one bind, prepared once for the whole walk: a filter of 256
+// bits (bit `resolved symbol & 255` set for every word of the context), so
+// that a word the context cannot hold (most words of a body bound to its
+// function's few arguments) costs one test, and for a small context its words'
+// resolved symbols and slots, searched in place of the word table. The table
+// answers the first word of a resolved symbol along its probe sequence, which
+// for letter-case twins of different slots need not be the first in the list:
+// a small context holding twins asks its table. Nothing is kept that a
+// collection could move, so the finder outlives the allocations of a copy.
+constexpr i32 FEW_WORDS = 16;
+// Past this many words (the global context) the filter would be all ones.
+constexpr i32 FILTERED_WORDS = 256;
+
+struct Finder {
+    u32 ctx;
+    i32 count;   // words in `symbols`, or -1: ask the word table
+    u64 filter[4];
+    i32 symbols[FEW_WORDS];
+    i32 slots[FEW_WORDS];
+};
+
+void prepare(Finder* f, u32 ctx) {
+    f->ctx = ctx;
+    f->count = -1;
+    const Cell* c = cell_of(ctx);
+    i32 n = word_count(c);
+    if (n > FILTERED_WORDS) {
+        for (u64& bits : f->filter) bits = ~u64(0);
+        return;
+    }
+    for (u64& bits : f->filter) bits = 0;
+    const Cell* words = word_at(c, 0);
+    bool few = n <= FEW_WORDS;
+    for (i32 i = 0; i < n; i++) {
+        i32 r = symbol::resolve(i32(words[i].w2));
+        u32 b = u32(r) & 255;
+        f->filter[b >> 6] |= u64(1) << (b & 63);
+        if (!few) continue;
+        for (i32 j = 0; j < i; j++)
+            if (f->symbols[j] == r) few = false;
+        f->symbols[i] = r;
+        f->slots[i] = i32(words[i].w3);
+    }
+    if (few) f->count = n;
+}
+
+// The slot of a symbol (letter-case twins match), or -1: find_word's answer.
+inline i32 find(const Finder& f, i32 symbol) {
+    i32 r = symbol::resolve(symbol);
+    u32 b = u32(r) & 255;
+    if (!((f.filter[b >> 6] >> (b & 63)) & 1)) return -1;
+    if (f.count < 0) return find_word(f.ctx, symbol, true);
+    for (i32 i = 0; i < f.count; i++)
+        if (f.symbols[i] == r) return f.slots[i];
+    return -1;
+}
+
+// Binds one word cell as `bind` does; answers false for a cell that is no word.
+inline bool bind_cell(Cell* c, const Finder& f, bool self) {
+    switch (TYPE_OF(c)) {
+        case TYPE_WORD:
+            if (self && i32(c->w2) == self_symbol) {
+                c->w1 = f.ctx;
+                c->w3 = u32(-1);
+                return true;
+            }
+            [[fallthrough]];
+        case TYPE_SET_WORD:
+        case TYPE_LIT_WORD:
+        case TYPE_GET_WORD:
+        case TYPE_REFINEMENT: {
+            i32 slot = find(f, i32(c->w2));
+            if (slot >= 0) {
+                c->w1 = f.ctx;
+                c->w3 = u32(slot);
+            }
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
 // Binding looks words up without adding any, so nothing here allocates and
 // the cells can be walked in place.
-void bind_series(u32 node, i32 head, u32 ctx, bool self) {
+void bind_series(u32 node, i32 head, const Finder& f, bool self) {
     if (cycles::find_q(node)) return;
     cycles::Guard guard(node);
-    for (i32 i = head < 0 ? 0 : head; i < series::length_of(node_buffer(node)); i++) {
-        Cell* c = series::head_cells(node_buffer(node)) + i;
-        switch (TYPE_OF(c)) {
-            case TYPE_WORD:
-                if (self && i32(c->w2) == self_symbol) {
-                    c->w1 = ctx;
-                    c->w3 = u32(-1);
-                    break;
-                }
-                [[fallthrough]];
-            case TYPE_SET_WORD:
-            case TYPE_LIT_WORD:
-            case TYPE_GET_WORD:
-            case TYPE_REFINEMENT:
-                bind_word(ctx, c);
-                break;
-            case TYPE_BLOCK:
-            case TYPE_PAREN:
-            case TYPE_PATH:
-            case TYPE_LIT_PATH:
-            case TYPE_SET_PATH:
-            case TYPE_GET_PATH:
-            case TYPE_HASH:
-                bind_series(c->w2, i32(c->w1), ctx, self);
-                break;
-            default:
-                break;
-        }
+    SeriesBuffer* s = node_buffer(node);
+    Cell* cells = series::head_cells(s);
+    i32 n = series::length_of(s);
+    for (i32 i = head < 0 ? 0 : head; i < n; i++) {
+        Cell* c = cells + i;
+        if (bind_cell(c, f, self)) continue;
+        if (any_block_q(TYPE_OF(c))) bind_series(c->w2, i32(c->w1), f, self);
     }
+}
+
+// block::clone's deep copy of every any-block value, each cell bound as it
+// is copied. The copies are new, so no cycle can be met among them; the
+// source is guarded as the copy guards it.
+Cell* clone_bound(const Cell* block, const Finder& f, bool self) {
+    Cell source = *block;
+    Cell* out = stack::push_slot();
+    cell::init(out, TYPE_UNSET);
+    i32 n = series::rest_length(&source);
+    u32 node = memory::alloc_cells(n > 0 ? n : 1);
+    std::memcpy(series::head_cells(node_buffer(node)),
+                series::head_cells(node_buffer(source.w2)) + series::head_index(&source), size_t(n) * 16);
+    node_buffer(node)->tail += u32(n) * 16;
+    cell::init(out, TYPE_OF(&source));
+    out->w2 = node;
+    if (cycles::find_q(source.w2)) fire(ERR_INTERNAL, "no-cycle");
+    cycles::Guard guard(source.w2);
+    for (i32 i = 0; i < n; i++) {
+        Cell* c = series::head_cells(node_buffer(node)) + i;
+        if (bind_cell(c, f, self) || !any_block_q(TYPE_OF(c))) continue;
+        Cell* copy = clone_bound(c, f, self);
+        c = series::head_cells(node_buffer(node)) + i;
+        c->header = (c->header & ~TYPE_MASK) | TYPE_OF(copy);
+        c->w1 = 0;
+        c->w2 = copy->w2;
+        c->w3 = copy->w3;
+        stack::pop(1);
+    }
+    if (series::indexed_q(out) && series::index_hooks.init) series::index_hooks.init(out);
+    return out;
 }
 
 }  // namespace
 
 Cell* bind(Cell* block, u32 ctx, bool self) {
-    bind_series(block->w2, i32(block->w1), ctx, self);
+    Finder f;
+    prepare(&f, ctx);
+    bind_series(block->w2, i32(block->w1), f, self);
     return block;
+}
+
+Cell* copy_bound(const Cell* block, u32 ctx, bool self) {
+    RootNode keep(ctx);
+    Finder f;
+    prepare(&f, ctx);
+    return clone_bound(block, f, self);
 }
 
 // --- Values -------------------------------------------------------------------

@@ -130,6 +130,11 @@ i32 bind_word(u32 ctx, Cell* word);
 // is bound with slot -1 (it then stands for the context's owner). A series met
 // again (a block holding itself) is not walked twice. Answers the block.
 Cell* bind(Cell* block, u32 ctx, bool self);
+// A deep copy of the block from its head (every any-block value inside copied
+// too, as block::clone copies deeply) whose words are bound as `bind` binds
+// them: the copy and the bind in one walk. Pushed; a block holding itself
+// raises `internal no-cycle`, as the copy does.
+Cell* copy_bound(const Cell* block, u32 ctx, bool self);
 
 // --- Values -------------------------------------------------------------------
 
