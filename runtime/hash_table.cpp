@@ -1087,12 +1087,20 @@ namespace {
     resize_in_place(table, 16 * growth_target(record(table)));
 }
 
-// A new word cell for the symbol, in the bucket where the search ended.
-[[gnu::noinline]] i32 add_word(u32 table, u32 context, i32 symbol, u32 bucket, u32 h, i32* index_out) {
+// A new cell at the tail of a full word list, which grows: the table and its
+// context are kept over the allocation.
+[[gnu::noinline]] Cell* grown_tail(u32 table, u32 context, SeriesBuffer*& blk) {
     RootNode keep_table(table);
     RootNode keep_context(context);
+    return memory::alloc_tail_buffer(blk);
+}
+
+// A new word cell for the symbol, in the bucket where the search ended. A
+// word list with room takes it without allocating (its contexts are made
+// with room for their words).
+[[gnu::noinline]] i32 add_word(u32 table, u32 context, i32 symbol, u32 bucket, u32 h, i32* index_out) {
     SeriesBuffer* blk = node_buffer(record(table)->block);
-    Cell* c = memory::alloc_tail_buffer(blk);
+    Cell* c = blk->tail + 16 > blk->size ? grown_tail(table, context, blk) : memory::alloc_tail_buffer(blk);
     i32 n = i32((reinterpret_cast<u8*>(c) - series::head(blk)) / 16);
     c->header = TYPE_WORD;
     c->w1 = context;
