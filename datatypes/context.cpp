@@ -78,7 +78,17 @@ inline Cell* slot_cell(u32 ctx, i32 slot, const Cell* word, const char* missing)
 
 // --- Making contexts ----------------------------------------------------------
 
-u32 create(i32 slots, bool on_stack, bool self, u32 source, u32 kind) {
+namespace {
+
+// A spec of at most this many words is read into the word list in one go.
+constexpr i32 LISTED_WORDS = 32;
+
+// A new context (see `create`) whose word list holds from the start the n
+// words of `symbols` (distinct even by letter case), each with an unset!
+// value when the values are in a block. The word table then indexes them as
+// adding them one by one would: each in the first empty bucket of its probe
+// sequence, in order.
+u32 create_listed(i32 slots, bool on_stack, bool self, u32 source, u32 kind, const i32* symbols, i32 n) {
     if (slots < 1) slots = 1;
     RootNode from(source);
     RootNode node(memory::alloc_unset_cells(2));
@@ -89,6 +99,7 @@ u32 create(i32 slots, bool on_stack, bool self, u32 source, u32 kind) {
     cell::init(cell_of(node), TYPE_CONTEXT);
     if (!on_stack) {
         u32 values = memory::alloc_unset_cells(slots);
+        node_buffer(values)->tail += u32(n) * 16;
         cell_of(node)->w2 = values;
     }
     u32 table;
@@ -97,6 +108,15 @@ u32 create(i32 slots, bool on_stack, bool self, u32 source, u32 kind) {
         table = hash_table::copy_words(table_of(source), words);
     } else {
         RootNode words(memory::alloc_cells(slots));
+        SeriesBuffer* w = node_buffer(words);
+        Cell* cells = series::head_cells(w);
+        for (i32 i = 0; i < n; i++) {
+            cells[i].header = TYPE_WORD;
+            cells[i].w1 = node;
+            cells[i].w2 = u32(symbols[i]);
+            cells[i].w3 = u32(i);
+        }
+        w->tail += u32(n) * 16;
         table = hash_table::init(slots, words, hash_table::WORDS, 0);
     }
     Cell* c = cell_of(node);
@@ -105,10 +125,41 @@ u32 create(i32 slots, bool on_stack, bool self, u32 source, u32 kind) {
     return node;
 }
 
+// The symbols of the words `make` would add from the block, letter-case
+// twins of earlier ones left out, into `symbols`: their count, or -1 when
+// they are more than LISTED_WORDS or than `slots` (the word list would grow
+// as they are added, and they are added one by one).
+i32 list_words(SeriesBuffer* b, i32 slots, i32* symbols) {
+    i32 resolved[LISTED_WORDS];
+    i32 n = 0;
+    const Cell* cells = series::head_cells(b);
+    for (i32 i = 0; i < series::length_of(b); i++) {
+        u32 t = TYPE_OF(&cells[i]);
+        if (t != TYPE_WORD && t != TYPE_GET_WORD && t != TYPE_LIT_WORD && t != TYPE_REFINEMENT) continue;
+        i32 r = symbol::resolve(i32(cells[i].w2));
+        bool twin = false;
+        for (i32 j = 0; j < n && !twin; j++) twin = resolved[j] == r;
+        if (twin) continue;
+        if (n == LISTED_WORDS || n == slots) return -1;
+        resolved[n] = r;
+        symbols[n++] = i32(cells[i].w2);
+    }
+    return n;
+}
+
+}  // namespace
+
+u32 create(i32 slots, bool on_stack, bool self, u32 source, u32 kind) {
+    return create_listed(slots, on_stack, self, source, kind, nullptr, 0);
+}
+
 u32 make(const Cell* spec, bool on_stack, bool self, u32 kind) {
     RootCell block(*spec);
     SeriesBuffer* b = node_buffer(block->w2);
     i32 from_head = series::length_of(b) - i32(block->w1);
+    i32 symbols[LISTED_WORDS];
+    i32 n = list_words(b, from_head < 1 ? 1 : from_head, symbols);
+    if (n >= 0) return create_listed(from_head, on_stack, self, 0, kind, symbols, n);
     RootNode ctx(create(from_head, on_stack, self, 0, kind));
     // Every word of the block's series counts, from its first cell; the
     // values block gets one value per word added, so that value i always

@@ -2,6 +2,9 @@
 // symbols, and the words themselves for a small context) instead of asking
 // the word table for every word, and a new function's body is bound as it is
 // copied. Both must answer exactly what the word table answers, word by word.
+// A context made from a spec of few words has its word list written at once
+// and indexed in one pass, which must leave what adding them one by one
+// leaves.
 #include <string>
 #include <vector>
 
@@ -159,6 +162,71 @@ TEST_F(BindLookup, ACopyBoundOfABlockHoldingItselfIsRefused) {
     EXPECT_EQ(error_of([&] { context::copy_bound(b, ctx, false); }), "internal no-cycle");
     EXPECT_EQ(cycles::depth(), 0);
     EXPECT_EQ(block::zs_abs_at(b, 0)->w1, 0u);
+}
+
+// The bytes of a series' used part.
+std::string bytes_of(u32 node) {
+    SeriesBuffer* s = node_buffer(node);
+    return std::string(reinterpret_cast<const char*>(series::head(s)), series::used_bytes(s));
+}
+
+TEST_F(BindLookup, AContextMadeAtOnceIsTheOneMadeWordByWord) {
+    // Spec sizes through the last one written at once (32 words) and past it,
+    // letter-case twins and repeats left out, non-words skipped, a head past
+    // the first word (whose words still count), on the stack or in a block.
+    for (i32 size : {0, 1, 3, 4, 5, 12, 13, 31, 32, 33, 50}) {
+        for (bool on_stack : {false, true}) {
+            Cell* spec = test::block({str("doc")});
+            Cell* top = stack::top;
+            for (i32 i = 0; i < size; i++) {
+                static const u32 types[] = {TYPE_WORD, TYPE_REFINEMENT, TYPE_GET_WORD, TYPE_LIT_WORD};
+                block::zs_append(spec, word(("zb-made-" + std::to_string(i)).c_str(), types[i % 4]));
+                block::zs_append(spec, ints({i}));
+                if (i % 5 == 2) block::zs_append(spec, word(("ZB-Made-" + std::to_string(i)).c_str()));
+                if (i % 7 == 3) block::zs_append(spec, word(("zb-made-" + std::to_string(i)).c_str()));
+                stack::top = top;
+            }
+            for (i32 head : {0, 3}) {
+                if (head > block::zs_length_q(spec)) continue;
+                spec->w1 = u32(head);
+                std::string what = std::to_string(size) + " words, head " + std::to_string(head);
+                RootNode made(context::make(spec, on_stack, false, context::KIND_FUNCTION));
+                i32 from_head = block::zs_length_q(spec);
+                RootNode one(context::create(from_head, on_stack, false, 0, context::KIND_FUNCTION));
+                for (i32 i = 0; i < block::cell_count(node_buffer(spec->w2)); i++) {
+                    const Cell* c = block::cell_at(spec->w2, i);
+                    u32 t = TYPE_OF(c);
+                    if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD || t == TYPE_REFINEMENT)
+                        context::add_word(one, i32(c->w2));
+                }
+                const Cell* a = context::cell_of(made);
+                const Cell* b = context::cell_of(one);
+                EXPECT_EQ(a->header, b->header) << what;
+                ASSERT_EQ(context::word_count(a), context::word_count(b)) << what;
+                for (i32 i = 0; i < context::word_count(a); i++) {
+                    const Cell* x = context::word_at(a, i);
+                    const Cell* y = context::word_at(b, i);
+                    EXPECT_EQ(x->header, y->header) << what << ", word " << i;
+                    EXPECT_EQ(x->w1, u32(made)) << what << ", word " << i;
+                    EXPECT_EQ(y->w1, u32(one));
+                    EXPECT_EQ(x->w2, y->w2) << what << ", word " << i;
+                    EXPECT_EQ(x->w3, y->w3) << what << ", word " << i;
+                }
+                const hash_table::Record ra = *hash_table::record(a->w1);
+                const hash_table::Record rb = *hash_table::record(b->w1);
+                EXPECT_EQ(ra.count, rb.count) << what;
+                EXPECT_EQ(ra.occupied, rb.occupied) << what;
+                EXPECT_EQ(ra.buckets, rb.buckets) << what;
+                EXPECT_EQ(ra.upper, rb.upper) << what;
+                EXPECT_EQ(bytes_of(ra.flags), bytes_of(rb.flags)) << what;
+                EXPECT_EQ(bytes_of(ra.keys), bytes_of(rb.keys)) << what;
+                if (!on_stack) {
+                    EXPECT_EQ(bytes_of(a->w2), bytes_of(b->w2)) << what << ": the values";
+                }
+            }
+            stack::top = spec;
+        }
+    }
 }
 
 struct BindLanguage : EvalTest {};
