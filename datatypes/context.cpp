@@ -370,11 +370,14 @@ Cell* clone_bound(const Cell* block, const Finder& f, bool self) {
     out->w2 = node;
     if (cycles::find_q(source.w2)) fire(ERR_INTERNAL, "no-cycle");
     cycles::Guard guard(source.w2);
+    // Only a nested copy allocates: the cells are looked up again after one.
+    Cell* cells = series::head_cells(node_buffer(node));
     for (i32 i = 0; i < n; i++) {
-        Cell* c = series::head_cells(node_buffer(node)) + i;
+        Cell* c = cells + i;
         if (bind_cell(c, f, self) || !any_block_q(TYPE_OF(c))) continue;
         Cell* copy = clone_bound(c, f, self);
-        c = series::head_cells(node_buffer(node)) + i;
+        cells = series::head_cells(node_buffer(node));
+        c = cells + i;
         c->header = (c->header & ~TYPE_MASK) | TYPE_OF(copy);
         c->w1 = 0;
         c->w2 = copy->w2;
