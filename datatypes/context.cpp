@@ -355,9 +355,10 @@ void bind_series(u32 node, i32 head, const Finder& f, bool self) {
 }
 
 // block::clone's deep copy of every any-block value, each cell bound as it
-// is copied. The copies are new, so no cycle can be met among them; the
+// is copied (and, with `library`, each copy flagged as block::mark_library
+// flags it). The copies are new, so no cycle can be met among them; the
 // source is guarded as the copy guards it.
-Cell* clone_bound(const Cell* block, const Finder& f, bool self) {
+Cell* clone_bound(const Cell* block, const Finder& f, bool self, bool library) {
     Cell source = *block;
     Cell* out = stack::push_slot();
     cell::init(out, TYPE_UNSET);
@@ -366,6 +367,7 @@ Cell* clone_bound(const Cell* block, const Finder& f, bool self) {
     std::memcpy(series::head_cells(node_buffer(node)),
                 series::head_cells(node_buffer(source.w2)) + series::head_index(&source), size_t(n) * 16);
     node_buffer(node)->tail += u32(n) * 16;
+    if (library) node_buffer(node)->flags |= SERIES_LIBRARY;
     cell::init(out, TYPE_OF(&source));
     out->w2 = node;
     if (cycles::find_q(source.w2)) fire(ERR_INTERNAL, "no-cycle");
@@ -375,7 +377,7 @@ Cell* clone_bound(const Cell* block, const Finder& f, bool self) {
     for (i32 i = 0; i < n; i++) {
         Cell* c = cells + i;
         if (bind_cell(c, f, self) || !any_block_q(TYPE_OF(c))) continue;
-        Cell* copy = clone_bound(c, f, self);
+        Cell* copy = clone_bound(c, f, self, library);
         cells = series::head_cells(node_buffer(node));
         c = cells + i;
         c->header = (c->header & ~TYPE_MASK) | TYPE_OF(copy);
@@ -397,11 +399,11 @@ Cell* bind(Cell* block, u32 ctx, bool self) {
     return block;
 }
 
-Cell* copy_bound(const Cell* block, u32 ctx, bool self) {
+Cell* copy_bound(const Cell* block, u32 ctx, bool self, bool library) {
     RootNode keep(ctx);
     Finder f;
     prepare(&f, ctx);
-    return clone_bound(block, f, self);
+    return clone_bound(block, f, self, library);
 }
 
 // --- Values -------------------------------------------------------------------

@@ -132,9 +132,11 @@ i32 bind_word(u32 ctx, Cell* word);
 Cell* bind(Cell* block, u32 ctx, bool self);
 // A deep copy of the block from its head (every any-block value inside copied
 // too, as block::clone copies deeply) whose words are bound as `bind` binds
-// them: the copy and the bind in one walk. Pushed; a block holding itself
-// raises `internal no-cycle`, as the copy does.
-Cell* copy_bound(const Cell* block, u32 ctx, bool self);
+// them: the copy and the bind in one walk; with `library`, the copy and every
+// block inside it are flagged as library code, as block::mark_library flags
+// them. Pushed; a block holding itself raises `internal no-cycle`, as the
+// copy does.
+Cell* copy_bound(const Cell* block, u32 ctx, bool self, bool library);
 
 // --- Values -------------------------------------------------------------------
 

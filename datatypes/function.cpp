@@ -65,14 +65,17 @@ u32 build(const Cell* spec_in, const Cell* body_in, u32 ctx_in, u32 code, u32 ow
     *context::owner_of(ctx) = *out;
     if (body_in) {
         series::clamp_head(body);
+        bool library = library_bodies && TYPE_OF(body) == TYPE_BLOCK;
+        // A new context's body is bound, and flagged as library code, as it
+        // is copied.
+        bool bound = copy_body && !given;
         if (copy_body) {
-            // A new context's body is bound as it is copied.
-            *body = given ? *block::clone(body, true, true) : *context::copy_bound(body, ctx, false);
+            *body = bound ? *context::copy_bound(body, ctx, false, library) : *block::clone(body, true, true);
             stack::pop(1);
         }
         *record_cell(out, RECORD_BODY) = *body;
-        if (!given && !copy_body) context::bind(record_cell(out, RECORD_BODY), ctx, false);
-        if (library_bodies && TYPE_OF(body) == TYPE_BLOCK) block::mark_library(body->w2);
+        if (!given && !bound) context::bind(record_cell(out, RECORD_BODY), ctx, false);
+        if (library && !bound) block::mark_library(body->w2);
     } else {
         cell::init(record_cell(out, RECORD_BODY), TYPE_NONE);
     }
@@ -357,7 +360,7 @@ Cell* rebuild_for(const Cell* fn_in, u32 object_ctx) {
     } else {
         // The copy is bound to the object first, so that the function's own
         // words, bound last, hide the fields of the same names.
-        Cell* copy = context::copy_bound(&body, ctx, true);
+        Cell* copy = context::copy_bound(&body, ctx, true, false);
         build(&spec, copy, 0, entry, owner, flags, false);
     }
     // The new function replaces the pushed copy of the old one.

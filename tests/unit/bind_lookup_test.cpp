@@ -74,7 +74,7 @@ TEST_F(BindLookup, AgreesWithTheWordTableAtEverySize) {
         Cell* nested = test::block({words}, TYPE_PAREN);
         context::bind(nested, ctx, false);
         expect_table_answers(words, ctx, ("bind, " + std::to_string(size) + " words").c_str());
-        Cell* copy = context::copy_bound(nested, ctx, false);
+        Cell* copy = context::copy_bound(nested, ctx, false, false);
         expect_table_answers(block::zs_abs_at(copy, 0), ctx, ("copy, " + std::to_string(size) + " words").c_str());
         stack::top = words;
     }
@@ -94,7 +94,7 @@ TEST_F(BindLookup, SmallContextsHoldingTwinsAnswerAsTheTable) {
     ASSERT_EQ(context::word_count(context::cell_of(ctx)), 3);
     Cell* words = test::block({word("zb-twin"), word("ZB-TWIN"), word("Zb-Twin"), word("zb-single"), word("ZB-SINGLE"),
                          word("zb-none")});
-    Cell* copy = context::copy_bound(words, ctx, false);
+    Cell* copy = context::copy_bound(words, ctx, false, false);
     context::bind(words, ctx, false);
     expect_table_answers(words, ctx, "bind");
     expect_table_answers(copy, ctx, "copy");
@@ -108,6 +108,7 @@ void expect_same_copy(const Cell* a, const Cell* b, const Cell* source) {
     ASSERT_EQ(block::zs_length_q(a), block::zs_length_q(b));
     EXPECT_NE(a->w2, source->w2);
     EXPECT_NE(b->w2, source->w2);
+    EXPECT_EQ(node_buffer(a->w2)->flags & SERIES_LIBRARY, node_buffer(b->w2)->flags & SERIES_LIBRARY);
     for (i32 i = 0; i < block::zs_length_q(a); i++) {
         const Cell* x = block::zs_abs_at(a, i);
         const Cell* y = block::zs_abs_at(b, i);
@@ -135,11 +136,14 @@ TEST_F(BindLookup, ACopyBoundIsTheCopyThenTheBind) {
                           hash_({word("a"), word("zb-key"), int_(1)}),
                           test::block({test::block({word("a", TYPE_LIT_WORD), word("x", TYPE_ISSUE)})})});
     source->w1 = 1;   // from the head on
-    for (bool self : {false, true}) {
+    for (int round = 0; round < 4; round++) {
+        bool self = round & 1, library = round & 2;
         Cell* expected = block::clone(source, true, true);
         context::bind(expected, ctx, self);
-        Cell* copy = context::copy_bound(source, ctx, self);
+        if (library) block::mark_library(expected->w2);
+        Cell* copy = context::copy_bound(source, ctx, self, library);
         expect_same_copy(copy, expected, source);
+        EXPECT_EQ((node_buffer(block::zs_abs_at(copy, 8)->w2)->flags & SERIES_LIBRARY) != 0, library);
         EXPECT_EQ(block::zs_abs_at(source, 1)->w1, 0u) << "the source stays unbound";
         EXPECT_EQ(block::zs_abs_at(block::zs_abs_at(source, 6), 0)->w1, 0u);
         // The copied hash! has an index of its own that finds its keys.
@@ -159,7 +163,7 @@ TEST_F(BindLookup, ACopyBoundOfABlockHoldingItselfIsRefused) {
     context::add_word(ctx, sym("x"));
     Cell* b = test::block({word("x")});
     block::zs_append(b, test::block({word("x"), b}));
-    EXPECT_EQ(error_of([&] { context::copy_bound(b, ctx, false); }), "internal no-cycle");
+    EXPECT_EQ(error_of([&] { context::copy_bound(b, ctx, false, false); }), "internal no-cycle");
     EXPECT_EQ(cycles::depth(), 0);
     EXPECT_EQ(block::zs_abs_at(b, 0)->w1, 0u);
 }
