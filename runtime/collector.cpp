@@ -89,8 +89,10 @@ void init_mark_kinds() {
 }
 
 // Marks what one cell refers to. Inlined into the loops over cells: most
-// cells of a large block are scalars, strings, blocks or words.
-[[gnu::always_inline]] inline void mark_cell(const Cell* c) {
+// cells of a large block are scalars, strings, blocks or words. Runs of
+// words mostly share one context: `context` is the last one marked by the
+// loop, which need not be looked at again.
+[[gnu::always_inline]] inline void mark_cell(const Cell* c, u32& context) {
     using namespace type_traits;
     switch (mark_kind[TYPE_OF(c)]) {
         case MARK_NOTHING:
@@ -111,7 +113,10 @@ void init_mark_kinds() {
             if (!(c->header & CONTEXT_ON_STACK)) block_node(c->w2);
             break;
         case MARK_WORD:
-            block_node(c->w1);
+            if (c->w1 != context) {
+                block_node(c->w1);
+                context = c->w1;
+            }
             break;
         case MARK_NATIVE:
             block_node(c->w2);
@@ -164,13 +169,19 @@ void init_mark_kinds() {
 
 // The cells of the blocks kept so far.
 void drain() {
+    u32 context = 0;
     while (!worklist.empty()) {
         u32 node = worklist.pop();
         SeriesBuffer* s = node_buffer(node);
         const Cell* c = reinterpret_cast<const Cell*>(series::head(s));
         const Cell* last = reinterpret_cast<const Cell*>(series::tail(s));
-        for (; c < last; c++) mark_cell(c);
+        for (; c < last; c++) mark_cell(c, context);
     }
+}
+
+void mark_cell(const Cell* c) {
+    u32 context = 0;
+    mark_cell(c, context);
 }
 
 void mark_roots() {
@@ -514,7 +525,8 @@ void mark_block_value(const Cell* block) { mark_block(block->w2); }
 void mark_context(u32 node) { block_node(node); }
 
 void mark_values(const Cell* first, const Cell* last) {
-    for (const Cell* c = first; c < last; c++) mark_cell(c);
+    u32 context = 0;
+    for (const Cell* c = first; c < last; c++) mark_cell(c, context);
 }
 
 void unmark(u32 node) {
