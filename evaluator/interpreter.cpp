@@ -66,10 +66,25 @@ const char* machine_limit = nullptr;
 constexpr i32 TYPE_TEST_MACHINE_MARGIN = 64 * 1024;
 constexpr size_t MACHINE_MARGIN_MIN = 256 * 1024;
 
+}  // namespace
+
+i64 steps_left = -1;
+
+namespace {
+
+[[noreturn, gnu::noinline]] void out_of_steps() {
+    Cell what = *word::load("steps");
+    fire(ERR_INTERNAL, "limit-hit", &what);
+}
+
 inline void check_machine_stack() {
     if (ZIR_UNLIKELY(static_cast<const char*>(__builtin_frame_address(0)) < machine_limit)) {
         cycles::reset();
         fire(ERR_INTERNAL, "stack-overflow");
+    }
+    if (ZIR_UNLIKELY(steps_left >= 0)) {
+        if (steps_left == 0) out_of_steps();
+        steps_left--;
     }
 }
 

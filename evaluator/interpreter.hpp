@@ -244,6 +244,11 @@ void init();
 // code that runs the interpreter on a thread of its own).
 const char* set_machine_stack();
 void restore_machine_stack(const char* limit);
+// A bound on the work of code a host does not trust (the fuzz target's
+// programs): while not negative, every expression and block evaluated counts
+// it down, and at zero each raises `internal limit-hit` until the host sets
+// it again. Negative (the default): no bound.
+extern i64 steps_left;
 // Prints an error that nothing caught, as the console would, and answers the
 // process's exit status for it (-2).
 int report_uncaught(const LanguageError& e);

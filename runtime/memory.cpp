@@ -16,6 +16,7 @@ namespace memory {
 
 MemoryRecord record;
 u32 refuse_os_blocks = 0;
+i64 os_ceiling = 0;
 uintptr_t* node_slots = nullptr;
 NodeFrame* node_frames = nullptr;
 u32 node_frame_count = 0;
@@ -196,6 +197,7 @@ void* os_alloc(u64 size) {
         no_memory();
     }
     u64 aligned = granule_round(size + OS_BLOCK_PREFIX);
+    if (ZIR_UNLIKELY(os_ceiling) && record.os_total + i64(aligned) > os_ceiling) no_memory();
     void* p = platform::os_alloc(aligned, false);
     if (!p) no_memory();
     record.os_total += i64(aligned);
