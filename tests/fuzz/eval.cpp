@@ -53,7 +53,7 @@ using namespace zir;
 namespace {
 
 constexpr i64 STEPS = 40000;
-constexpr i64 MEMORY_CEILING = i64(192) << 20;
+constexpr i64 MEMORY_CEILING = i64(64) << 20;
 constexpr size_t MAX_TOKENS = 400;
 constexpr int MAX_DEPTH = 10;
 
@@ -232,6 +232,12 @@ struct Job {
 void run(const std::string& text) {
     static bool printing = std::getenv("ZIR_EVAL_FUZZ_PRINT") != nullptr;
     if (printing) std::fprintf(stderr, "%s\n", text.c_str());
+    // Each program starts from the same globals: an input found failing
+    // fails alone.
+    for (const char* name : names) {
+        Cell w = *word::load(name);
+        context::set(&w, &unset::value);
+    }
     stack::Checkpoint checkpoint;
     Cell* code = stack::push_slot();
     cell::init(code, TYPE_UNSET);

@@ -92,6 +92,26 @@ TEST_F(Interpreter, EvaluationErrors) {
     EXPECT_EQ(eval_mold("#system 1"), "1") << "#system not followed by a block is a value";
 }
 
+// A host's step budget stops every shape of endless code with `internal
+// limit-hit`, a try inside catching it included (the exponential recursion), and leaves the
+// stacks as they were; without a budget the same code runs on.
+TEST_F(Interpreter, TheStepBudgetStopsEndlessCode) {
+    struct Reset {
+        ~Reset() { interpreter::steps_left = -1; }
+    } reset;
+    def("zz-wide", "[]", "[repeat i 3 [try [zz-wide]]]");
+    for (const char* c : {"forever []", "while [true] []", "forever [try [forever [1 + 1]]]", "zz-wide none",
+                          "forever [parse [a] [(1) skip]]"}) {
+        interpreter::steps_left = 5000;
+        EXPECT_EQ(eval_error(c), "internal limit-hit") << c;
+        EXPECT_EQ(interpreter::steps_left, 0) << c;
+    }
+    interpreter::steps_left = 100;
+    EXPECT_EQ(eval_mold("repeat i 10 [i]"), "10");
+    interpreter::steps_left = -1;
+    EXPECT_EQ(eval_mold("n: 0 loop 20000 [n: n + 1] n"), "20000");
+}
+
 TEST_F(Interpreter, ErrorTexts) {
     def("zz-two", "[first second]", "[first]");
     struct Case {

@@ -133,6 +133,26 @@ TEST(Memory, ExpansionBelowOneByteIsOutOfMemory) {
     }
 }
 
+// A host's ceiling refuses the OS block that would pass it, as the system
+// would; blocks within it are taken, and none is taken past it.
+TEST(Memory, TheCeilingRefusesBlocksPastIt) {
+    struct Reset {
+        ~Reset() { memory::os_ceiling = 0; }
+    } reset;
+    memory::os_ceiling = memory::record.os_total + 3 * i64(MAX_FRAME_SIZE);
+    const i64 before = memory::record.os_total;
+    try {
+        memory::alloc_bytes(4 * MAX_FRAME_SIZE);
+        FAIL() << "expected no-memory";
+    } catch (const LanguageError& e) {
+        EXPECT_STREQ(e.id, "no-memory");
+    }
+    EXPECT_EQ(memory::record.os_total, before);
+    EXPECT_NO_THROW(memory::alloc_bytes(2 * MAX_FRAME_SIZE));
+    memory::os_ceiling = 0;
+    EXPECT_NO_THROW(memory::alloc_bytes(4 * MAX_FRAME_SIZE));
+}
+
 TEST(Memory, ImpossibleSizesAreOutOfMemory) {
     for (i64 count : {i64(-1), i64(0x80000000LL), i64(0x7FFFFFFF)}) {
         EXPECT_THROW(memory::alloc_series(count, 16, 0), LanguageError) << count;
