@@ -69,10 +69,13 @@ constexpr size_t MACHINE_MARGIN_MIN = 256 * 1024;
 }  // namespace
 
 i64 steps_left = -1;
+bool (*more_steps)() = nullptr;
 
 namespace {
 
-[[noreturn, gnu::noinline]] void out_of_steps() {
+[[gnu::noinline]] void out_of_steps() {
+    if (more_steps && more_steps() && steps_left > 0) return;
+    steps_left = 0;
     Cell what = *word::load("steps");
     fire(ERR_INTERNAL, "limit-hit", &what);
 }

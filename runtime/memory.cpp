@@ -17,6 +17,7 @@ namespace memory {
 MemoryRecord record;
 u32 refuse_os_blocks = 0;
 i64 os_ceiling = 0;
+i64 bytes_left = -1;
 uintptr_t* node_slots = nullptr;
 NodeFrame* node_frames = nullptr;
 u32 node_frame_count = 0;
@@ -245,6 +246,10 @@ SeriesBuffer* alloc_series_buffer(i64 count, u32 unit, i32 offset_mode) {
     if (count < 0 || count > MAX_LENGTH) no_memory();
     i64 bytes = count * i64(unit);
     if (bytes > MAX_LENGTH - 15) no_memory();
+    if (ZIR_UNLIKELY(bytes_left >= 0)) {
+        if (bytes > bytes_left) no_memory();
+        bytes_left -= bytes;
+    }
     u32 size = u32((bytes + 15) & ~i64(15));
     u64 total = u64(size) + BUFFER_OVERHEAD;
 
@@ -330,6 +335,10 @@ u32 alloc_fixed_series(i64 count, u32 unit, i32 offset) {
     if (count < 0 || count > MAX_LENGTH) no_memory();
     i64 bytes = count * i64(unit);
     if (bytes > MAX_LENGTH - 15) no_memory();
+    if (ZIR_UNLIKELY(bytes_left >= 0)) {
+        if (bytes > bytes_left) no_memory();
+        bytes_left -= bytes;
+    }
     u32 size = u32((bytes + 15) & ~i64(15));
     auto* s = static_cast<SeriesBuffer*>(std::malloc(size + BUFFER_OVERHEAD));
     if (!s) runtime::error_exit(94, nullptr);

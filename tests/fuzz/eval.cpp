@@ -16,11 +16,14 @@
 // also taken away: a made word finds no value.
 //
 // Bounds. Counts come from small literals, but arithmetic and recursion can
-// make any shape (a loop around two recursive calls is exponential). Two
-// bounds cover every shape: the interpreter's step budget (each expression
-// and block counts one; at zero `internal limit-hit` is raised) and a
-// ceiling on the memory the runtime takes from the system (past it,
-// `internal no-memory`).
+// make any shape (a loop around two recursive calls is exponential), and a
+// loop over a large series whose body walks the series again is quadratic.
+// Two bounds cover every shape: the interpreter's step budget (each
+// expression and block counts one; at zero `internal limit-hit` is raised),
+// given in slices while the program has run less than a second, and a
+// ceiling on the memory the runtime takes from the system and on the bytes
+// of all the buffers it allocates (past them, `internal no-memory`), which
+// bound the work of single steps (a chain of molds runs as one).
 //
 // Development: ZIR_EVAL_FUZZ_ENCODE=1 turns the program lines of standard
 // input into inputs (file i of the folder named by the variable's value when
@@ -31,6 +34,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -52,8 +56,11 @@ using namespace zir;
 
 namespace {
 
-constexpr i64 STEPS = 40000;
-constexpr i64 MEMORY_CEILING = i64(64) << 20;
+constexpr i64 STEPS = 100000;
+constexpr i64 STEP_SLICE = 500;
+constexpr double SECONDS = 1.0;
+constexpr i64 MEMORY_CEILING = i64(32) << 20;
+constexpr i64 ALLOCATION_BUDGET = i64(32) << 20;
 constexpr size_t MAX_TOKENS = 400;
 constexpr int MAX_DEPTH = 10;
 
@@ -220,6 +227,23 @@ void withdraw_globals() {
     }
 }
 
+// The step budget's slices.
+i64 steps_given = 0;
+timespec started{};
+
+double seconds_since(const timespec& t) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec - t.tv_sec) + double(now.tv_nsec - t.tv_nsec) * 1e-9;
+}
+
+bool more_steps() {
+    if (steps_given >= STEPS || seconds_since(started) > SECONDS) return false;
+    steps_given += STEP_SLICE;
+    interpreter::steps_left = STEP_SLICE;
+    return true;
+}
+
 [[noreturn]] void broken(const char* what, const std::string& text) {
     std::fprintf(stderr, "eval fuzz: %s after:\n%s\n", what, text.c_str());
     std::abort();
@@ -249,8 +273,12 @@ void run(const std::string& text) {
         return;   // text the lexer refuses (a token next to a bracket can join it)
     }
     parse::round_budget = 20000;
-    interpreter::steps_left = STEPS;
+    clock_gettime(CLOCK_MONOTONIC, &started);
+    steps_given = STEP_SLICE;
+    interpreter::steps_left = STEP_SLICE;
+    interpreter::more_steps = more_steps;
     memory::os_ceiling = memory::record.os_total + MEMORY_CEILING;
+    memory::bytes_left = ALLOCATION_BUDGET;
     Cell* result = stack::top;
     try {
         interpreter::eval_block(code, false);
@@ -261,7 +289,9 @@ void run(const std::string& text) {
         broken("an exit escaped as an exception", text);
     }
     interpreter::steps_left = -1;
+    interpreter::more_steps = nullptr;
     memory::os_ceiling = 0;
+    memory::bytes_left = -1;
     if (stack::pending != 0) broken("an exit left pending", text);
     if (stack::top != (result ? result + 1 : checkpoint.top)) broken("the value stack moved", text);
     if (stack::arguments != checkpoint.arguments) broken("the arguments moved", text);

@@ -153,6 +153,23 @@ TEST(Memory, TheCeilingRefusesBlocksPastIt) {
     EXPECT_NO_THROW(memory::alloc_bytes(4 * MAX_FRAME_SIZE));
 }
 
+// The allocation budget counts the data of every buffer, expansions
+// included, and refuses the first that would pass it.
+TEST(Memory, TheBudgetRefusesBuffersPastIt) {
+    struct Reset {
+        ~Reset() { memory::bytes_left = -1; }
+    } reset;
+    memory::bytes_left = 1000;
+    u32 node = memory::alloc_bytes(600);
+    EXPECT_EQ(memory::bytes_left, 400);
+    EXPECT_THROW(memory::expand_series(node_buffer(node), 1200), LanguageError);
+    EXPECT_EQ(memory::bytes_left, 400);
+    EXPECT_NO_THROW(memory::alloc_bytes(400));
+    EXPECT_THROW(memory::alloc_bytes(1), LanguageError);
+    memory::bytes_left = -1;
+    EXPECT_NO_THROW(memory::alloc_bytes(4000));
+}
+
 TEST(Memory, ImpossibleSizesAreOutOfMemory) {
     for (i64 count : {i64(-1), i64(0x80000000LL), i64(0x7FFFFFFF)}) {
         EXPECT_THROW(memory::alloc_series(count, 16, 0), LanguageError) << count;
