@@ -160,17 +160,18 @@ TEST(Memory, TheBudgetRefusesBuffersPastIt) {
         ~Reset() { memory::bytes_left = -1; }
     } reset;
     memory::bytes_left = 1000;
-    u32 node = memory::alloc_bytes(600);
+    u32 node = memory::alloc_series(600, 1, 0);
     EXPECT_EQ(memory::bytes_left, 400);
     EXPECT_THROW(memory::expand_series(node_buffer(node), 1200), LanguageError);
     // The error's own buffers came out of what was left.
     EXPECT_GE(memory::bytes_left, 0);
     EXPECT_LE(memory::bytes_left, 400);
-    EXPECT_NO_THROW(memory::alloc_bytes(memory::bytes_left));
+    memory::bytes_left = 400;
+    EXPECT_NO_THROW(memory::alloc_series(400, 1, 0));
     EXPECT_EQ(memory::bytes_left, 0);
-    EXPECT_THROW(memory::alloc_bytes(1), LanguageError);
+    EXPECT_THROW(memory::alloc_series(1, 1, 0), LanguageError);
     memory::bytes_left = -1;
-    EXPECT_NO_THROW(memory::alloc_bytes(4000));
+    EXPECT_NO_THROW(memory::alloc_series(4000, 1, 0));
 }
 
 TEST(Memory, ImpossibleSizesAreOutOfMemory) {
