@@ -20,7 +20,7 @@
 // loop over a large series whose body walks the series again is quadratic.
 // Two bounds cover every shape: the interpreter's step budget (each
 // expression and block counts one; at zero `internal limit-hit` is raised),
-// given in slices while the program has run less than a second, and a
+// given in slices while the program has run less than 0.3 s, and a
 // ceiling on the memory the runtime takes from the system and on the bytes
 // of all the buffers it allocates (past them, `internal no-memory`), which
 // bound the work of single steps (a chain of molds runs as one).
@@ -56,11 +56,11 @@ using namespace zir;
 
 namespace {
 
-constexpr i64 STEPS = 100000;
+constexpr i64 STEPS = 50000;
 constexpr i64 STEP_SLICE = 500;
-constexpr double SECONDS = 1.0;
+constexpr double SECONDS = 0.3;
 constexpr i64 MEMORY_CEILING = i64(32) << 20;
-constexpr i64 ALLOCATION_BUDGET = i64(32) << 20;
+constexpr i64 ALLOCATION_BUDGET = i64(16) << 20;
 constexpr size_t MAX_TOKENS = 400;
 constexpr int MAX_DEPTH = 10;
 
