@@ -65,12 +65,13 @@ constexpr size_t MAX_TOKENS = 400;
 constexpr int MAX_DEPTH = 10;
 
 // Globals taken away after booting: what touches the world outside, waits,
-// ends the process or prints.
+// ends the process or prints, and the system object (its ports and options;
+// the library functions in the token table do not use it).
 const char* const withdrawn[] = {
     "read", "write", "delete", "rename", "open", "close", "create", "modify", "update", "query", "open?",
     "call", "browse", "wait", "quit", "halt", "q", "ask", "input", "save", "load", "do-file", "set-env",
     "change-dir", "make-dir", "what-dir", "list-env", "get-env", "print", "prin", "probe", "transcode",
-    "now", "launch", "echo", "secure", "cli-console-ctx", "zir-complete-ctx", "expand-directives",
+    "now", "launch", "echo", "secure", "cli-console-ctx", "zir-complete-ctx", "expand-directives", "system",
 };
 
 // Bytes 0-3 open a block (0-2) or a paren (3); 4-7 close the innermost one;
