@@ -4,10 +4,10 @@
 // Each input byte picks a token of a fixed table (words of natives, actions
 // and library functions, operators, literals, a few local names) or opens or
 // closes a block or paren; the tokens make program text that the lexer
-// loads and the interpreter evaluates at the top level as the console
-// would: a language error is caught and the stacks cut back. After every
-// program the value stack, the frames and the parse stacks must be where
-// they were and no exit may be left pending; anything else aborts.
+// loads and the interpreter evaluates at the top level, line by line, as
+// the console would: a language error is caught and the stacks cut back.
+// After every line the value stack, the frames and the parse stacks must be
+// where they were and no exit may be left pending; anything else aborts.
 //
 // Safety. The table holds no word that reads or writes files, the network,
 // the terminal or the environment, runs processes, waits, or ends the
@@ -74,10 +74,12 @@ const char* const withdrawn[] = {
     "now", "launch", "echo", "secure", "cli-console-ctx", "zir-complete-ctx", "expand-directives", "system",
 };
 
-// Bytes 0-3 open a block (0-2) or a paren (3); 4-7 close the innermost one;
+// Bytes 0-3 open a block (0-2) or a paren (3); 4-6 close the innermost one;
+// 7 closes them all and starts a line (a statement of its own: an error
+// ends its line only);
 // 8-11 are an integer literal from the next byte; 12-14 a local name as a
-// word, set-word, get-word or lit-word (next byte); 15 any token (next
-// byte); the rest pick one of the first 240 tokens.
+// word, set-word, get-word or lit-word (next byte); 15 one of the tokens
+// past the first 240 (next byte); the rest pick one of the first 240.
 const char* const tokens[] = {
     // literals
     "none", "true", "false", "0", "1", "2", "3", "-1", "1.5", "0.0", "-2.5", "1e300", "\"\"", "\"a\"",
@@ -112,11 +114,13 @@ const char* const tokens[] = {
     // parse keywords, for rules
     "some", "opt", "end", "skip", "to", "thru", "copy", "set", "into", "|", "insert", "remove", "change",
     "ahead", "not", "fail",
+    // type tests
+    "block?", "string?", "integer?", "none?", "series?", "object?", "map?", "binary?", "char?", "word?",
     // on-change handlers
     "on-change*:", "on-change*",
 };
 constexpr size_t TOKEN_COUNT = sizeof tokens / sizeof tokens[0];
-static_assert(TOKEN_COUNT <= 256, "a byte picks any token after byte 15");
+static_assert(TOKEN_COUNT > 240 && TOKEN_COUNT <= 240 + 256, "a byte picks the tokens past 240 after byte 15");
 
 const char* const names[] = {"a", "b", "c", "x", "y", "f", "s", "o"};
 
@@ -134,6 +138,14 @@ std::string program_of(const u8* data, size_t size) {
             if (open.size() >= MAX_DEPTH) continue;
             open.push_back(b < 3 ? ']' : ')');
             out += b < 3 ? "[" : "(";
+            continue;
+        }
+        if (b == 7) {
+            while (!open.empty()) {
+                out += open.back();
+                open.pop_back();
+            }
+            out += '\n';
             continue;
         }
         if (b < 8) {
@@ -154,7 +166,7 @@ std::string program_of(const u8* data, size_t size) {
             out += names[n & 7];
             if (form[0] == ':' && !(n & 0x40)) out += ':';   // set-word
         } else if (b == 15) {
-            out += tokens[next() % TOKEN_COUNT];
+            out += tokens[240 + next() % (TOKEN_COUNT - 240)];
         } else {
             out += tokens[(b - 16) % TOKEN_COUNT];
         }
@@ -168,7 +180,7 @@ std::string program_of(const u8* data, size_t size) {
 }
 
 // Program text back to bytes, for the seeds: every blank-separated token
-// must be one the table makes (names: a b c x y f s o).
+// must be one the table makes (names: a b c x y f s o); `;;` starts a line.
 bool encode(const std::string& text, std::string* out) {
     size_t i = 0;
     while (i < text.size()) {
@@ -189,12 +201,13 @@ bool encode(const std::string& text, std::string* out) {
         if (t == "[") out->push_back(0);
         else if (t == "(") out->push_back(3);
         else if (t == "]" || t == ")") out->push_back(4);
+        else if (t == ";;") out->push_back(7);
         else {
             bool done = false;
             for (size_t k = 0; k < TOKEN_COUNT && !done; k++)
                 if (t == tokens[k]) {
                     if (k >= 240) out->push_back(15);
-                    out->push_back(char(k >= 240 ? k : 16 + k));
+                    out->push_back(char(k >= 240 ? k - 240 : 16 + k));
                     done = true;
                 }
             for (u8 n = 0; n < 8 && !done; n++) {
@@ -254,32 +267,18 @@ struct Job {
     const std::string* text;
 };
 
-void run(const std::string& text) {
-    static bool printing = std::getenv("ZIR_EVAL_FUZZ_PRINT") != nullptr;
-    if (printing) std::fprintf(stderr, "%s\n", text.c_str());
-    // Each program starts from the same globals: an input found failing
-    // fails alone.
-    for (const char* name : names) {
-        Cell w = *word::load(name);
-        context::set(&w, &unset::value);
-    }
+// One line: loaded and evaluated at the top level, an error caught there.
+void run_line(const std::string& line, const std::string& text) {
     stack::Checkpoint checkpoint;
     Cell* code = stack::push_slot();
     cell::init(code, TYPE_UNSET);
     try {
-        lexer::transcode(code, reinterpret_cast<const u8*>(text.data()), i64(text.size()), lexer::Options{},
+        lexer::transcode(code, reinterpret_cast<const u8*>(line.data()), i64(line.size()), lexer::Options{},
                          nullptr, nullptr, nullptr, nullptr);
     } catch (const LanguageError&) {
         checkpoint.restore();
         return;   // text the lexer refuses (a token next to a bracket can join it)
     }
-    parse::round_budget = 20000;
-    clock_gettime(CLOCK_MONOTONIC, &started);
-    steps_given = STEP_SLICE;
-    interpreter::steps_left = STEP_SLICE;
-    interpreter::more_steps = more_steps;
-    memory::os_ceiling = memory::record.os_total + MEMORY_CEILING;
-    memory::bytes_left = ALLOCATION_BUDGET;
     Cell* result = stack::top;
     try {
         interpreter::eval_block(code, false);
@@ -289,16 +288,40 @@ void run(const std::string& text) {
     } catch (const stack::PendingExit&) {
         broken("an exit escaped as an exception", text);
     }
-    interpreter::steps_left = -1;
-    interpreter::more_steps = nullptr;
-    memory::os_ceiling = 0;
-    memory::bytes_left = -1;
     if (stack::pending != 0) broken("an exit left pending", text);
     if (stack::top != (result ? result + 1 : checkpoint.top)) broken("the value stack moved", text);
     if (stack::arguments != checkpoint.arguments) broken("the arguments moved", text);
     if (stack::call_top != checkpoint.call_top) broken("frames left open", text);
     if (parse::rule_head != 0 || parse::input_head != 0) broken("the parse stacks not empty", text);
     stack::top = checkpoint.top;
+}
+
+void run(const std::string& text) {
+    static bool printing = std::getenv("ZIR_EVAL_FUZZ_PRINT") != nullptr;
+    if (printing) std::fprintf(stderr, "%s\n", text.c_str());
+    // Each program starts from the same globals: an input found failing
+    // fails alone.
+    for (const char* name : names) {
+        Cell w = *word::load(name);
+        context::set(&w, &unset::value);
+    }
+    parse::round_budget = 20000;
+    clock_gettime(CLOCK_MONOTONIC, &started);
+    steps_given = STEP_SLICE;
+    interpreter::steps_left = STEP_SLICE;
+    interpreter::more_steps = more_steps;
+    memory::os_ceiling = memory::record.os_total + MEMORY_CEILING;
+    memory::bytes_left = ALLOCATION_BUDGET;
+    for (size_t from = 0; from < text.size();) {
+        size_t end = text.find('\n', from);
+        if (end == std::string::npos) end = text.size();
+        run_line(text.substr(from, end - from), text);
+        from = end + 1;
+    }
+    interpreter::steps_left = -1;
+    interpreter::more_steps = nullptr;
+    memory::os_ceiling = 0;
+    memory::bytes_left = -1;
 }
 
 void* on_thread(void* p) {
