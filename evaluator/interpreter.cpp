@@ -73,12 +73,29 @@ bool (*more_steps)() = nullptr;
 
 namespace {
 
-[[gnu::noinline]] void out_of_steps() {
-    if (more_steps && more_steps() && steps_left > 0) return;
+// The budget at zero: more from the host, or none.
+bool refilled() {
+    if (more_steps && more_steps() && steps_left > 0) return true;
     steps_left = 0;
+    return false;
+}
+
+[[gnu::noinline]] void out_of_steps() {
+    if (refilled()) return;
     Cell what = *word::load("steps");
     fire(ERR_INTERNAL, "limit-hit", &what);
 }
+
+}  // namespace
+
+bool spend_step() {
+    if (steps_left < 0) return true;
+    if (steps_left == 0 && !refilled()) return false;
+    steps_left--;
+    return true;
+}
+
+namespace {
 
 inline void check_machine_stack() {
     if (ZIR_UNLIKELY(static_cast<const char*>(__builtin_frame_address(0)) < machine_limit)) {

@@ -252,6 +252,9 @@ void restore_machine_stack(const char* limit);
 // evaluation goes on (a host's bound in time).
 extern i64 steps_left;
 extern bool (*more_steps)();
+// Spends one step of the budget for work that is not an expression (a
+// parse's rounds); false, spending nothing, when none is left.
+bool spend_step();
 // Prints an error that nothing caught, as the console would, and answers the
 // process's exit status for it (-2).
 int report_uncaught(const LanguageError& e);

@@ -23,7 +23,8 @@
 // given in slices while the program has run less than 0.3 s, and a
 // ceiling on the memory the runtime takes from the system and on the bytes
 // of all the buffers it allocates (past them, `internal no-memory`), which
-// bound the work of single steps (a chain of molds runs as one).
+// bound the work of single steps (a chain of molds runs as one). A parse's
+// rounds spend steps too.
 //
 // Development: ZIR_EVAL_FUZZ_ENCODE=1 turns the program lines of standard
 // input into inputs (file i of the folder named by the variable's value when
@@ -57,7 +58,7 @@ using namespace zir;
 namespace {
 
 constexpr i64 STEPS = 50000;
-constexpr i64 STEP_SLICE = 500;
+constexpr i64 STEP_SLICE = 100;
 constexpr double SECONDS = 0.3;
 constexpr i64 MEMORY_CEILING = i64(32) << 20;
 constexpr i64 ALLOCATION_BUDGET = i64(16) << 20;
