@@ -123,10 +123,11 @@ Cell* make_image(const std::vector<std::string>& files) {
         Cell* code = load_file(f);
         block::zs_append(roots, code);
     }
+    // Left unpacked: the program maps it from its read-only data as it is
+    // read, where unpacking cost a tenth of a start-up (the image is a few
+    // hundred kilobytes of a binary of megabytes).
     Cell image = *zirbin::encode_boot(sets, roots);
-    collector::RootCell keep(image);
-    Cell packed = *zirbin::pack(&keep.value);
-    *sets = packed;
+    *sets = image;
     stack::top = sets + 1;
     return sets;
 }

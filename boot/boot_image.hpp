@@ -1,7 +1,7 @@
 // The boot image: the library's top-level statements (the language source
 // files of environment/, one block per file, in the order of their names)
 // and the definitions of the datatype, action and native words, as one
-// compact ZIRBIN image packed with LZ77. The build makes it with the host
+// compact ZIRBIN image (not packed). The build makes it with the host
 // tool (tools/make_boot_image.cpp) and embeds it in the program; start-up
 // decodes it in boot mode into the root block and evaluates the blocks in
 // order.
@@ -36,7 +36,7 @@ void record_own_specs();
 // The *.zir files of a folder, sorted by name.
 std::vector<std::string> library_files(const std::string& folder);
 
-// The image of the library files: pushed as a packed binary!.
+// The image of the library files: pushed as a binary!.
 Cell* make_image(const std::vector<std::string>& files);
 
 // Decodes an image into the root block; root 0 is its first root value.

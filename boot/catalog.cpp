@@ -1,6 +1,7 @@
 // The error catalogue: see catalog.hpp.
 #include "boot/catalog.hpp"
 
+#include <algorithm>
 #include <string_view>
 
 #include "datatypes/block.hpp"
@@ -224,7 +225,12 @@ inline u32 ctx_of(const Cell* object) { return object->w1; }
 void text_at(Cell* out, std::string_view text) {
     cell::init(out, TYPE_UNSET);
     string::make_at(out, i64(text.size()), 1);
-    string::append_utf8(out, reinterpret_cast<const u8*>(text.data()), i64(text.size()));
+    const u8* bytes = reinterpret_cast<const u8*>(text.data());
+    // ASCII (all of the catalogue's texts) is copied as it is; the UTF-8
+    // decoder would only find the same characters, at many times the cost.
+    bool ascii = std::all_of(bytes, bytes + text.size(), [](u8 b) { return b < 0x80; });
+    if (ascii) string::append_bytes(out, bytes, i64(text.size()));
+    else string::append_utf8(out, bytes, i64(text.size()));
 }
 
 // One item of a template: a get-word!, a word! or a string!.

@@ -41,8 +41,9 @@ constexpr u32 HAS_SELF = 0x1000000;     // the context answers `self`
 // set since the flags were last cleared.
 constexpr u32 WORD_CHANGED = 0x2000;
 
-// The slot count of the global context at start-up.
-constexpr i32 GLOBAL_SLOTS = 4000;
+// The slot count of the global context at start-up: room for the library's
+// words (about 1,250) without growing.
+constexpr i32 GLOBAL_SLOTS = 2000;
 
 extern u32 global;        // node of the global context
 // Node of the global context's values block: it never changes (the block

@@ -19,7 +19,9 @@ namespace symbol {
 extern u32 table;   // the symbol table (a word-table kind hash table)
 extern u32 block;   // its block of symbol! cells (the node never changes)
 
-constexpr i32 TABLE_SIZE = 4000;
+// Room for the library's symbols (about 1,450) without growing: a larger
+// table is only spread over more pages, each a fault at start-up.
+constexpr i32 TABLE_SIZE = 2000;
 
 // Registers symbol! (only its comparison is implemented).
 void init();

@@ -444,15 +444,15 @@ bool match_at(const Engine& e, i32 p, i32 stop, const Cell* rule, i32* adv) {
     return true;
 }
 
-// The literal match of state MATCH_VALUE.
-bool match_value(Engine& e) {
+// The literal match of state MATCH_VALUE (`stop` the engine's stop_at).
+bool match_value(Engine& e, i32 stop) {
     if (e.end) {
         u32 rt = TYPE_OF(e.val);
         return any_text_q(TYPE_OF(e.in)) && (rt == TYPE_STRING || rt == TYPE_FILE || rt == TYPE_URL) &&
                series::rest_length(e.val) == 0;
     }
     i32 adv = 0;
-    if (!match_at(e, e.pos(), e.stop_at(), e.val, &adv)) return false;
+    if (!match_at(e, e.pos(), stop, e.val, &adv)) return false;
     e.set_pos(e.pos() + adv);
     return true;
 }
@@ -485,7 +485,61 @@ bool match_type(Engine& e) {
 
 // `to`/`thru` over a literal: the first place from the position where it
 // matches. Answers false (position unchanged) when there is none.
-bool find_value(Engine& e, bool thru, i32 stop) {
+// The first byte c (ASCII) in text[p, stop), or either case of it when it is
+// a letter and `strict` is off; null when there is none.
+inline const u8* scan_byte(const u8* text, i32 p, i32 stop, i32 c, bool strict) {
+    if (p >= stop) return nullptr;
+    u32 lower = u32(c) | 0x20;
+    if (strict || lower - 'a' >= 26) return static_cast<const u8*>(std::memchr(text + p, c, size_t(stop - p)));
+    const u8* q = text + p;
+    const u8* end = text + stop;
+    while (q < end && (*q | 0x20) != lower) q++;
+    return q == end ? nullptr : q;
+}
+
+// The one ASCII character a char! or a one-character text of one-byte
+// units stands for as a rule; -1 for anything else.
+inline i32 ascii_rule_char(const Cell* v, u32 rt) {
+    if (rt == TYPE_CHAR) return v->w2 < 0x80 ? i32(v->w2) : -1;
+    if (!text_rule_q(rt)) return -1;
+    SeriesBuffer* r = series::buffer_of(v);
+    i32 h = series::head_index(v);
+    if (series::unit_of(r) != 1 || series::abs_length(r) - h != 1) return -1;
+    u8 c = series::head(r)[h];
+    return c < 0x80 ? i32(c) : -1;
+}
+
+// The common delimiter, one ASCII character in a one-byte string: a byte
+// scan, for either case of a letter unless /case is on. What find_value
+// answers (0 or 1), or -1 (nothing done) for every other rule or input.
+// find_byte's scan once the byte c is known to apply.
+inline bool scan_to(Engine& e, bool thru, i32 stop, i32 c) {
+    const u8* text = series::head(series::buffer_of(e.in));
+    const u8* q = scan_byte(text, e.pos(), stop, c, e.op == COMP_STRICT_EQUAL);
+    if (!q) return false;
+    i32 p = i32(q - text);
+    e.set_pos(thru ? p + 1 : p);
+    return true;
+}
+// The byte find_byte scans for with a rule value over the input, or -1.
+inline i32 search_byte(const Engine& e, const Cell* v) {
+    if (TYPE_OF(e.in) != TYPE_STRING || series::unit_of(series::buffer_of(e.in)) != 1) return -1;
+    return ascii_rule_char(v, TYPE_OF(v));
+}
+inline i32 find_byte(Engine& e, bool thru, i32 stop) {
+    i32 c = search_byte(e, e.val);
+    if (c < 0) return -1;
+    return scan_to(e, thru, stop, c) ? 1 : 0;
+}
+
+[[gnu::noinline]] bool find_general(Engine& e, bool thru, i32 stop);
+inline bool find_value(Engine& e, bool thru, i32 stop) {
+    i32 found = find_byte(e, thru, stop);
+    return found >= 0 ? found != 0 : find_general(e, thru, stop);
+}
+
+// find_value for everything but find_byte's case.
+bool find_general(Engine& e, bool thru, i32 stop) {
     u32 rt = TYPE_OF(e.val), it = TYPE_OF(e.in);
     bool ok = false;
     if (any_block_q(it)) ok = true;
@@ -500,27 +554,10 @@ bool find_value(Engine& e, bool thru, i32 stop) {
         const u8* text = series::head(s);
         bool strict = e.op == COMP_STRICT_EQUAL;
         if (unit == 1) {
-            // One ASCII character in one-byte text, the common delimiter: a
-            // byte scan, for either case of a letter unless /case is on.
-            i32 c = -1;
-            if (rt == TYPE_CHAR) {
-                c = i32(e.val->w2);
-            } else if (text_rule_q(rt)) {
-                SeriesBuffer* r = series::buffer_of(e.val);
-                i32 h = series::head_index(e.val);
-                if (series::unit_of(r) == 1 && series::abs_length(r) - h == 1) c = series::head(r)[h];
-            }
-            if (c >= 0 && c < 0x80) {
-                u32 lower = u32(c) | 0x20;
-                const u8* q;
-                if (strict || lower - 'a' >= 26) {
-                    q = p < stop ? static_cast<const u8*>(std::memchr(text + p, c, size_t(stop - p))) : nullptr;
-                } else {
-                    q = text + p;
-                    const u8* end = text + (p < stop ? stop : p);
-                    while (q < end && (*q | 0x20) != lower) q++;
-                    if (q == end) q = nullptr;
-                }
+            // The same byte scan for the other one-byte text types.
+            i32 c = ascii_rule_char(e.val, rt);
+            if (c >= 0) {
+                const u8* q = scan_byte(text, p, stop, c, strict);
                 if (!q) return false;
                 p = i32(q - text);
                 adv = 1;
@@ -711,7 +748,7 @@ void element_of(const Engine& e, i32 index, Cell* out) {
 }
 
 // A copy of the input from `from` (absolute) for n elements, into `out` (a stack cell).
-void copy_part(const Engine& e, i32 from, i32 n, Cell* out) {
+[[gnu::always_inline]] inline void copy_part(const Engine& e, i32 from, i32 n, Cell* out) {
     if (TYPE_OF(e.in) == TYPE_STRING || TYPE_OF(e.in) == TYPE_BINARY) {
         // What the series copy action does for a part of n from `from`.
         SeriesBuffer* s = series::buffer_of(e.in);
@@ -807,7 +844,7 @@ void push_rule(Engine& e) {
 // gets the part matched.
 // False when the word was set the long way (an object's field, whose
 // change handlers run user code).
-bool end_copy(Engine& e, const Cell* word, i32 cmd, i32 start) {
+[[gnu::always_inline]] inline bool end_copy(Engine& e, const Cell* word, i32 cmd, i32 start) {
     if (!e.match) return true;
     *e.copied = *word;
     i32 n = e.pos() - start;
@@ -944,6 +981,33 @@ bool end_repeat(Engine& e, Cell* f) {
     return false;
 }
 
+// next_round_in_place once its frames are found to fit (`b` the block's
+// frame, the repetition's below it). `tail` is the input's tail and `stop`
+// where matching stops, `rtail` the rule block's tail; `checked` tells that
+// the stack check is known to pass.
+[[gnu::always_inline]] inline bool next_round(Engine& e, Cell* b, i32 tail, i32 stop, i32 rtail, bool checked) {
+    Cell* f = b - 3;
+    i32 p = e.pos();
+    i32 rest = tail > p ? tail - p : 0;
+    if (!repeat_goes_on(e, f, tail, p, rest)) return false;
+    if (!checked) check_stacks(3);
+    e.completed = e.rpos >= rtail;
+    // The round ends (end_repeat)...
+    f[1].w2 = u32(p);
+    f[1].w3 = u32(rest);
+    f[0].w3 = f[0].w3 + 1;
+    e.pop = false;
+    // ... and the block is entered again (enter_block).
+    b[1].w2 = u32(p);
+    b[1].w3 = u32(rest);
+    *e.val = *e.rules;
+    i32 h = i32(e.rules->w1);
+    e.rpos = (h < rtail ? h : rtail) - 1;
+    e.match = true;
+    e.end = p >= stop;
+    return true;
+}
+
 // At the end of a block that is the sub-rule of a repetition going round
 // again (untraced, no round budget): the next round begins in the block,
 // its frame kept and brought up to date, which is what leaving the block,
@@ -964,35 +1028,20 @@ bool next_round_in_place(Engine& e) {
     const Cell* c = cell_at(outer, at + 1);
     const Cell* r = e.rules;
     if (c->header != r->header || c->w1 != r->w1 || c->w2 != r->w2 || c->w3 != r->w3) return false;
-    i32 tail = e.in_tail(), p = e.pos();
-    i32 rest = tail > p ? tail - p : 0;
-    if (!repeat_goes_on(e, f, tail, p, rest)) return false;
-    check_stacks(3);
-    e.completed = e.rpos >= e.rtail();
-    // The round ends (end_repeat)...
-    f[1].w2 = u32(p);
-    f[1].w3 = u32(rest);
-    f[0].w3 = f[0].w3 + 1;
-    e.pop = false;
-    // ... and the block is entered again (enter_block).
-    b[1].w2 = u32(p);
-    b[1].w3 = u32(rest);
-    *e.val = *e.rules;
-    i32 t = e.rtail(), h = i32(e.rules->w1);
-    e.rpos = (h < t ? h : t) - 1;
-    e.match = true;
-    e.end = p >= e.stop_for(tail);
-    return true;
+    i32 tail = e.in_tail();
+    return next_round(e, b, tail, e.stop_for(tail), e.rtail(), false);
 }
 
 // The command `cmd` whose frame is on top is done: its frame dropped.
 // What end_command leaves for a command run without a frame, `held` the
 // frame cells still counted in place around it.
-void end_in_place(Engine& e, i32 cmd, i32 held) {
+// (`recompute`: false when nothing has moved the input or its end since
+// e.end was last worked out.)
+void end_in_place(Engine& e, i32 cmd, i32 held, bool recompute = true) {
     if (cmd != CMD_COPY) cell::init(e.copied, TYPE_NONE);
     e.ended_cmd = cmd;
     e.ended_at = frame_cells() + held;
-    e.recompute_end();
+    if (recompute) e.recompute_end();
 }
 void end_command(Engine& e, i32 cmd) {
     drop_frame();
@@ -1014,24 +1063,24 @@ void set_search(Engine& e, i32 s) {
 }
 
 // A repetition or search over one literal, untraced (the command's fields
-// set): matched here, without the frame the general path opens and drops
-// around it; the rule position moves onto the literal.
-void repeat_frameless(Engine& e, const Cell* lit) {
-    check_stacks(-e.held);
+// set, the stack check made, `stop` the engine's stop_at): matched here,
+// without the frame the general path opens and drops around it; the rule
+// position moves onto the literal.
+void repeat_frameless(Engine& e, const Cell* lit, i32 stop) {
     *e.val = *lit;
     e.rpos++;
-    i32 origin = e.pos(), stop = e.stop_at();
+    i32 origin = e.pos();
     i32 count = repeat_value(e, e.max, stop);
     e.match = count >= e.min || e.min == 0;
     if (!e.match) e.set_pos(origin);
     end_frameless(e, stop);
 }
-void search_frameless(Engine& e, const Cell* lit) {
-    check_stacks(-e.held);
+// (`byte`: search_byte for the literal when known, else -1.)
+[[gnu::always_inline]] inline void search_frameless(Engine& e, const Cell* lit, i32 stop, i32 byte = -1) {
     *e.val = *lit;
     e.rpos++;
-    i32 stop = e.stop_at();
-    e.match = find_value(e, e.cmd == CMD_THRU, stop);
+    bool thru = e.cmd == CMD_THRU;
+    e.match = byte >= 0 ? scan_to(e, thru, stop, byte) : find_value(e, thru, stop);
     end_frameless(e, stop);
 }
 
@@ -1060,7 +1109,14 @@ enum RuleKind : u8 {
 // each, and where the next `|` is from each position. It stands for the
 // block while the block holds the very same cells: found equal again by
 // comparing them whenever user code may have run since (the epoch moved on).
+//
+// What can be told of a rule from the block alone is worked out when it is
+// decoded: the cell a rule matched without a frame reads its literal from
+// (`lit`), and for keep and copy the forms simple_command runs (`sub`, the
+// index of their sub-rule, and `word`, the index of the copy's word).
 constexpr i32 DECODED_CELLS = 64;
+constexpr u8 NO_INDEX = 0xFF;
+constexpr u8 LIT_WORD = 0x80;   // in `lit`: the cell is a word, its value the literal
 struct Decoded {
     u32 node = 0;   // 0: unused
     u64 epoch = 0;
@@ -1068,6 +1124,10 @@ struct Decoded {
     Cell cells[DECODED_CELLS];
     u8 kind[DECODED_CELLS];
     u8 next_bar[DECODED_CELLS + 1];
+    u8 lit[DECODED_CELLS];    // NO_INDEX, or the literal's index (| LIT_WORD)
+    u8 sub[DECODED_CELLS];    // keep, copy: NO_INDEX when not a form run in place
+    u8 word[DECODED_CELLS];   // keep, copy: NO_INDEX when there is no copy
+    u64 copies;               // the indexes whose `word` is not NO_INDEX
 };
 Decoded decoded[8];
 
@@ -1097,6 +1157,53 @@ RuleKind rule_kind(const Cell* c) {
     return plain_literal_q(t) ? RK_LITERAL : RK_OTHER;
 }
 
+// The index of the literal a value at index i stands for as a sub-rule:
+// itself, a word of the rules (looked up when used), or none.
+u8 literal_index(const Decoded& d, i32 i) {
+    if (i >= d.count) return NO_INDEX;
+    if (d.kind[i] == RK_LITERAL) return u8(i);
+    if (d.kind[i] == RK_WORD) return u8(i | LIT_WORD);
+    return NO_INDEX;
+}
+
+// The plan of the rule at index i of a block whose kinds are decoded.
+void plan_rule(Decoded& d, i32 i) {
+    d.lit[i] = d.sub[i] = d.word[i] = NO_INDEX;
+    switch (d.kind[i]) {
+        case RK_LITERAL:
+        case RK_SKIP: d.lit[i] = u8(i); break;
+        case RK_WORD: d.lit[i] = u8(i | LIT_WORD); break;
+        case RK_ANY:
+        case RK_SOME:
+        case RK_OPT:
+        case RK_WHILE:
+        case RK_TO:
+        case RK_THRU: d.lit[i] = literal_index(d, i + 1); break;
+        case RK_KEEP:
+        case RK_COPY: {
+            // keep RULE, keep copy WORD RULE, copy WORD RULE; not keep pick
+            // nor a copy lacking its word or sub-rule (the states report those).
+            i32 sub = i + 1, w = -1;
+            bool keep = d.kind[i] == RK_KEEP;
+            if (keep) {
+                if (sub >= d.count) return;
+                if (d.kind[sub] == RK_WORD && symbol::resolve(i32(d.cells[sub].w2)) == sym.pick) return;
+                if (d.kind[sub] == RK_COPY) w = sub++;
+            } else {
+                w = i;
+            }
+            if (w >= 0) {
+                if (sub + 1 >= d.count || !any_word_q(TYPE_OF(&d.cells[sub]))) return;
+                d.word[i] = u8(sub);
+                sub++;
+            }
+            d.sub[i] = u8(sub);
+            break;
+        }
+        default: break;
+    }
+}
+
 // decoded_rules for a block not checked in this epoch: found the same as
 // when decoded, or decoded again.
 [[gnu::noinline]] Decoded* decode_rules(u32 node) {
@@ -1118,6 +1225,11 @@ RuleKind rule_kind(const Cell* c) {
         d.kind[i] = rule_kind(&d.cells[i]);
         d.next_bar[i] = d.kind[i] == RK_BAR ? u8(i) : d.next_bar[i + 1];
     }
+    d.copies = 0;
+    for (i32 i = 0; i < n; i++) {
+        plan_rule(d, i);
+        if (d.word[i] != NO_INDEX) d.copies |= u64(1) << i;
+    }
     return &d;
 }
 
@@ -1129,41 +1241,28 @@ inline Decoded* decoded_rules(const Engine& e) {
     return decode_rules(node);
 }
 
-// The literal the sub-rule at index i of a decoded block stands for (see
-// literal_subrule), or null.
-const Cell* decoded_literal(const Decoded& d, i32 i) {
-    if (i >= d.count) return nullptr;
-    if (d.kind[i] == RK_LITERAL) return &d.cells[i];
-    if (d.kind[i] != RK_WORD) return nullptr;
-    const Cell* v = interpreter::word_value_q(&d.cells[i]);
-    if (!v || TYPE_OF(v) == TYPE_UNSET || !plain_literal_q(TYPE_OF(v))) return nullptr;
-    return v;
-}
-
 // Whether the rule at index i of a decoded block is one that
 // match_frameless matches without a frame of its own (a literal, a word of
 // one, skip, or a repetition or search of one): the literal it matches (the
 // rule itself for skip), valid until the next allocation; else null.
-const Cell* frameless_literal(const Decoded& d, i32 i) {
-    if (i >= d.count) return nullptr;
-    switch (d.kind[i]) {
-        case RK_LITERAL:
-        case RK_SKIP: return &d.cells[i];
-        case RK_WORD: return decoded_literal(d, i);
-        case RK_ANY:
-        case RK_SOME:
-        case RK_OPT:
-        case RK_WHILE:
-        case RK_TO:
-        case RK_THRU: return decoded_literal(d, i + 1);
-        default: return nullptr;
-    }
+inline const Cell* frameless_literal(const Decoded& d, i32 i) {
+    u8 l = d.lit[i];
+    if (l == NO_INDEX) return nullptr;
+    const Cell* c = &d.cells[l & ~LIT_WORD];
+    if (!(l & LIT_WORD)) return c;
+    const Cell* v = interpreter::word_value_q(c);
+    if (!v || TYPE_OF(v) == TYPE_UNSET || !plain_literal_q(TYPE_OF(v))) return nullptr;
+    return v;
 }
 
 // Matches the rule at index r of a decoded block, `lit` what
-// frameless_literal answered for it (nothing allocated since).
-void match_frameless(Engine& e, const Decoded& d, i32 r, const Cell* lit) {
-    switch (d.kind[r]) {
+// frameless_literal answered for it (nothing allocated since). `stop` is the
+// engine's stop_at; `checked` tells that the stack check a repetition or
+// search makes is known to pass; `byte` is search_byte for the literal when
+// known (-1: not known, or none).
+[[gnu::always_inline]] inline void match_frameless(Engine& e, const Decoded& d, i32 r, const Cell* lit, i32 stop, bool checked, i32 byte = -1) {
+    RuleKind k = RuleKind(d.kind[r]);
+    switch (k) {
         case RK_SKIP:
             *e.val = *lit;   // the word, as the states dispatch it
             e.extra = 0;
@@ -1172,29 +1271,29 @@ void match_frameless(Engine& e, const Decoded& d, i32 r, const Cell* lit) {
             } else {
                 e.match = true;
                 e.set_pos(e.pos() + 1);
-                e.recompute_end();
+                e.end = e.pos() >= stop;
             }
             return;
         case RK_LITERAL:
         case RK_WORD:
-            if (d.kind[r] == RK_WORD) e.extra = 0;
+            if (k == RK_WORD) e.extra = 0;
             *e.val = *lit;
-            e.match = match_value(e);
-            e.recompute_end();
+            e.match = match_value(e, stop);
+            e.end = e.pos() >= stop;
             return;
-        default:
+        default: {
+            // The fields set_repeat and set_search give the command.
             e.extra = 0;
-            switch (d.kind[r]) {
-                case RK_ANY: set_repeat(e, sym.any); break;
-                case RK_SOME: set_repeat(e, sym.some); break;
-                case RK_OPT: set_repeat(e, sym.opt); break;
-                case RK_WHILE: set_repeat(e, sym.while_); break;
-                case RK_TO: set_search(e, sym.to); break;
-                default: set_search(e, sym.thru); break;
-            }
-            if (e.cmd == CMD_REPEAT || e.cmd == CMD_WHILE) repeat_frameless(e, lit);
-            else search_frameless(e, lit);
+            e.rec_at = e.rpos;
+            bool search = k == RK_TO || k == RK_THRU;
+            e.cmd = k == RK_TO ? CMD_TO : k == RK_THRU ? CMD_THRU : k == RK_WHILE ? CMD_WHILE : CMD_REPEAT;
+            e.min = k == RK_SOME ? 1 : search ? -1 : 0;
+            e.max = k == RK_OPT ? 1 : -1;
+            if (!checked) check_stacks(-e.held);
+            if (search) search_frameless(e, lit, stop, byte);
+            else repeat_frameless(e, lit, stop);
             return;
+        }
     }
 }
 
@@ -1252,77 +1351,96 @@ bool end_simple_command(Engine& e, i32 cmd) {
     return plain;
 }
 
-// `keep` or `copy word` (or `keep copy word`) at the rule position of a
-// decoded block whose sub-rule is one frameless_rule_q accepts, run without
-// going through the states. When nothing in the command's end may run user
-// code (a word set as it is, a value kept in a collection of the engine's),
-// its frames are held in place (e.held) instead of opened and dropped,
-// every engine field left as the states leave it; else they are opened and
-// ended around the sub-rule as the states do. False, with nothing done, for
-// every other form (keep outside a collect, keep pick, keep of a paren, copy
-// lacking its word or sub-rule, a sub-rule that needs the states).
-bool simple_command(Engine& e, const Decoded& d) {
-    i32 r = e.rpos, w = r, sub = r + 1;
-    bool keep = d.kind[r] == RK_KEEP;
-    if (keep) {
-        if (e.collect_depth == 0 || sub >= d.count) return false;
-        if (d.kind[sub] == RK_WORD && symbol::resolve(i32(d.cells[sub].w2)) == sym.pick) return false;
-        if (d.kind[sub] == RK_COPY) w = sub++;
+// What simple_command finds out about the keep or copy at index r of a
+// decoded block before it runs it.
+// (No initial values: run_rounds keeps one for every rule of a block and
+// sets them only for the rules it plans.)
+struct CommandForm {
+    i32 sub, w;   // the sub-rule's index, the copy keyword's (r when there is none)
+    bool keep, copy;
+    bool in_place;   // its frames held (see simple_command)
+};
+
+// The form of the keep or copy at index r; false for every form
+// simple_command leaves to the states (but for the sub-rule, which the
+// caller looks at). Nothing is allocated.
+bool command_form(const Engine& e, const Decoded& d, i32 r, CommandForm& f) {
+    i32 sub = d.sub[r];
+    if (sub == NO_INDEX) return false;
+    f.keep = d.kind[r] == RK_KEEP;
+    if (f.keep && e.collect_depth == 0) return false;
+    f.sub = sub;
+    f.copy = d.word[r] != NO_INDEX;
+    f.w = f.copy ? d.word[r] - 1 : r;
+    f.in_place = true;
+    if (f.copy && !context::plain_value_cell(&d.cells[f.w + 1])) f.in_place = false;
+    if (f.keep) {
+        const Cell* top = stack::top - 1;
+        if (TYPE_OF(top) != TYPE_BLOCK || (series::buffer_of(top)->flags & SERIES_OWNED)) f.in_place = false;
     }
-    bool copy = w != r || !keep;
-    if (copy) {
-        if (sub + 1 >= d.count || !any_word_q(TYPE_OF(&d.cells[sub]))) return false;
-        sub++;
-    }
-    const Cell* lit = frameless_literal(d, sub);
-    if (!lit) return false;
+    return true;
+}
+
+// run_command for a form whose frames are held in place (f.in_place).
+[[gnu::always_inline]] inline void run_command_held(Engine& e, const Decoded& d, i32 r, const CommandForm& f,
+                                                    const Cell* lit, i32 stop, bool checked, i32 byte) {
+    const bool keep = f.keep, copy = f.copy;
+    const i32 sub = f.sub, w = f.w;
     e.extra = 0;
     e.min = e.max = -1;
-    bool in_place = true;
-    if (copy && !context::plain_value_cell(&d.cells[w + 1])) in_place = false;
-    if (keep) {
-        const Cell* top = stack::top - 1;
-        if (TYPE_OF(top) != TYPE_BLOCK || (series::buffer_of(top)->flags & SERIES_OWNED)) in_place = false;
-    }
-    if (in_place) {
-        i32 held = (keep ? 3 : 0) + (copy ? 3 : 0);
-        check_stacks(3 - held);   // as opening the last frame would
-        if (keep) e.ended_cmd = CMD_NONE;   // as push_rule does
-        e.cmd = copy ? CMD_COPY : CMD_KEEP;
-        e.rec_at = copy ? w + 1 : r;
-        e.rpos = sub;
-        i32 start = e.pos();
-        e.held = held;
-        match_frameless(e, d, sub, lit);
-        e.held = 0;
-        bool plain = true;
-        if (copy) {
-            e.pop = true;
-            plain = end_copy(e, &d.cells[w + 1], CMD_COPY, start);
-            if (keep) {
-                // What end_in_place records; the keep's end works out e.end.
-                e.ended_cmd = CMD_COPY;
-                e.ended_at = frame_cells() + 3;
-            } else {
-                end_in_place(e, CMD_COPY, 0);
-            }
-        }
+    i32 held = (keep ? 3 : 0) + (copy ? 3 : 0);
+    if (!checked) check_stacks(3 - held);   // as opening the last frame would
+    if (keep) e.ended_cmd = CMD_NONE;   // as push_rule does
+    e.cmd = copy ? CMD_COPY : CMD_KEEP;
+    e.rec_at = copy ? w + 1 : r;
+    e.rpos = sub;
+    i32 start = e.pos();
+    e.held = held;
+    match_frameless(e, d, sub, lit, stop, checked, byte);
+    e.held = 0;
+    bool plain = true;
+    if (copy) {
+        e.pop = true;
+        plain = end_copy(e, &d.cells[w + 1], CMD_COPY, start);
         if (keep) {
-            e.pop = true;
-            if (copy && plain && e.match) {
-                // The copy just ended, its word set to e.tmp as it is: the
-                // value end_keep would read back from the word, going where
-                // keep_value puts it (the collection on top, checked above).
-                Cell* c = memory::alloc_tail(stack::top - 1);
-                *c = *e.tmp;
-            } else {
-                plain = end_keep(e, start, 0, 3) && plain;
-            }
-            end_in_place(e, CMD_KEEP, 0);
+            // What end_in_place records; the keep's end works out e.end.
+            e.ended_cmd = CMD_COPY;
+            e.ended_at = frame_cells() + 3;
+        } else {
+            end_in_place(e, CMD_COPY, 0, !plain);
         }
-        if (!plain) epoch++;
-        return true;
     }
+    if (keep) {
+        e.pop = true;
+        if (copy && plain && e.match) {
+            // The copy just ended, its word set to e.tmp as it is: the
+            // value end_keep would read back from the word, going where
+            // keep_value puts it (the collection on top, checked above).
+            Cell* c = memory::alloc_tail(stack::top - 1);
+            *c = *e.tmp;
+        } else {
+            plain = end_keep(e, start, 0, 3) && plain;
+        }
+        end_in_place(e, CMD_KEEP, 0, !plain);
+    }
+    if (!plain) epoch++;
+}
+
+// Runs the keep or copy at index r (the rule position), of the form `f`,
+// its sub-rule matching `lit`. `lit_kept` tells that `lit` is a cell of the
+// caller's that nothing moves; else it is read again after the frames are
+// opened. `stop`, `checked` and `byte` as for match_frameless, the checks of
+// the frames held included.
+void run_command(Engine& e, const Decoded& d, i32 r, const CommandForm& f, const Cell* lit, bool lit_kept, i32 stop,
+                 bool checked, i32 byte = -1) {
+    if (f.in_place) {
+        run_command_held(e, d, r, f, lit, stop, checked, byte);
+        return;
+    }
+    const bool keep = f.keep, copy = f.copy;
+    const i32 sub = f.sub, w = f.w;
+    e.extra = 0;
+    e.min = e.max = -1;
     if (keep) {
         e.cmd = CMD_KEEP;
         e.rec_at = r;
@@ -1333,22 +1451,41 @@ bool simple_command(Engine& e, const Decoded& d) {
         e.rec_at = w + 1;
         push_rule(e);
     }
-    match_frameless(e, d, sub, frameless_literal(d, sub));   // (read again: the frames may have allocated)
+    // (The literal read again: the frames may have allocated.)
+    match_frameless(e, d, sub, lit_kept ? lit : frameless_literal(d, sub), stop, checked, lit_kept ? byte : -1);
     bool plain = true;
     if (copy) plain = end_simple_command(e, CMD_COPY);
     if (keep) plain = end_simple_command(e, CMD_KEEP) && plain;
     if (!plain) epoch++;
+}
+
+// `keep` or `copy word` (or `keep copy word`) at the rule position of a
+// decoded block whose sub-rule is one frameless_literal accepts, run without
+// going through the states. When nothing in the command's end may run user
+// code (a word set as it is, a value kept in a collection of the engine's),
+// its frames are held in place (e.held) instead of opened and dropped,
+// every engine field left as the states leave it; else they are opened and
+// ended around the sub-rule as the states do. False, with nothing done, for
+// every other form (keep outside a collect, keep pick, keep of a paren, copy
+// lacking its word or sub-rule, a sub-rule that needs the states).
+// `stop` and `checked` as for match_frameless.
+bool simple_command(Engine& e, const Decoded& d, i32 stop, bool checked) {
+    CommandForm f;
+    if (!command_form(e, d, e.rpos, f)) return false;
+    const Cell* lit = frameless_literal(d, f.sub);
+    if (!lit) return false;
+    run_command(e, d, e.rpos, f, lit, false, stop, checked);
     return true;
 }
 
 // The rule at the rule position of a decoded block run in place by
 // run_simple; false when it needs the states (nothing done then).
-bool simple_rule(Engine& e, const Decoded& d) {
+bool simple_rule(Engine& e, const Decoded& d, i32 stop, bool checked) {
     i32 r = e.rpos;
     switch (d.kind[r]) {
         case RK_KEEP:
         case RK_COPY:
-            return simple_command(e, d);
+            return simple_command(e, d, stop, checked);
         case RK_PAREN:
             *e.val = d.cells[r];
             eval_paren(e.val, e.tmp);
@@ -1358,9 +1495,129 @@ bool simple_rule(Engine& e, const Decoded& d) {
         default: {
             const Cell* lit = frameless_literal(d, r);
             if (!lit) return false;
-            match_frameless(e, d, r, lit);
+            match_frameless(e, d, r, lit, stop, checked);
             return true;
         }
+    }
+}
+
+// A rule of a decoded block as run_rounds runs it, found out once for all
+// its rounds: what simple_rule would find out every time (the literal, the
+// command's form, the byte a search of the literal scans for). While no user code runs, those stay as they are: the
+// literal of a word of the rules, kept as a copy of its value, too, unless
+// a copy of the block sets that very word.
+struct Step {
+    Cell lit;
+    CommandForm form;
+    i32 byte;   // search_byte for the literal
+};
+
+// Whether a word's value cell (`v`) is the one a copy of the block sets;
+// true too when a copy's word has no value cell.
+bool copied_word_q(const Decoded& d, const Cell* v) {
+    for (u64 m = d.copies; m; m &= m - 1) {
+        const Cell* c = interpreter::word_value_q(&d.cells[d.word[__builtin_ctzll(m)]]);
+        if (!c || c == v) return true;
+    }
+    return false;
+}
+
+// The step of the rule at index r (one of the kinds simple_rule runs but a
+// paren); false when simple_rule must find it out each time.
+bool plan_step(const Engine& e, const Decoded& d, i32 r, Step& s) {
+    i32 at = r;   // where the literal matched is
+    if (d.kind[r] == RK_KEEP || d.kind[r] == RK_COPY) {
+        if (!command_form(e, d, r, s.form)) return false;
+        at = s.form.sub;
+    }
+    const Cell* lit = frameless_literal(d, at);
+    if (!lit) return false;
+    if ((d.lit[at] & LIT_WORD) && d.lit[at] != NO_INDEX && copied_word_q(d, lit)) return false;
+    s.lit = *lit;
+    s.byte = search_byte(e, lit);
+    return true;
+}
+
+// The rounds of a repetition of a decoded block run back to back, from the
+// start of a round that next_round_in_place began (the block's frame on
+// top, the repetition's below it): the rules that run_simple runs in place
+// are run here the same way, without finding out again for every rule what
+// cannot change while no user code runs and no frame is opened. That is
+// the frames around the block and the block itself (user code alone could
+// change them: the epoch tells), where matching stops, and the stack
+// check, made once for the deepest frame a rule here may count (a held
+// keep and copy and a search or repetition: nine cells; if that could fail
+// the rounds are left to run_simple, whose checks then fail where they
+// would). A paren runs here too: then the block is decoded again as it now
+// stands, the plans and where matching stops found out afresh, and the
+// next round begins only after next_round_in_place has looked at the frames
+// and the rules around the block again. A rule that fails goes on at the
+// next alternative. Answers the state run_simple goes on with, everything
+// as it would have left it: NEXT_RULE before a rule it must run itself (the
+// rule position on the one before), LEAVE_BLOCK when no alternative is left
+// or at the end of a round that does not go round again, and after a rule
+// or paren that leaves it otherwise, what follows that rule.
+State run_rounds(Engine& e, const Decoded& d) {
+    if (stack_cells(rule_stack) + 9 > STACK_LIMIT - 1 || stack_cells(input_stack) >= STACK_LIMIT) return NEXT_RULE;
+    i32 tail = e.in_tail(), stop = e.stop_for(tail);
+    u64 at_start = epoch;
+    bool clean = true;   // no user code has run since the round began in place
+    i32 n = d.count;
+    // The rules planned so far (see plan_step), by index.
+    Step steps[DECODED_CELLS];
+    u64 known = 0, planned = 0;
+    for (;;) {
+        i32 r = e.rpos + 1;
+        RuleKind k = r < n ? RuleKind(d.kind[r]) : RK_BAR;
+        if (k == RK_BAR) {
+            // The block's end, or an alternative matched: another round
+            // begins in place, or the states that follow LEAVE_BLOCK take
+            // over. After user code the frames and the rules around the
+            // block are looked at again.
+            if (r < n) e.match = true;
+            e.rpos = n;
+            if (clean ? !next_round(e, top_frame(), tail, stop, n, true) : !next_round_in_place(e)) return LEAVE_BLOCK;
+            clean = true;
+            continue;
+        }
+        e.rpos = r;
+        u64 bit = u64(1) << r;
+        if (planned & bit) {
+            const Step& step = steps[r];
+            if (k != RK_KEEP && k != RK_COPY) match_frameless(e, d, r, &step.lit, stop, true, step.byte);
+            else if (step.form.in_place) run_command_held(e, d, r, step.form, &step.lit, stop, true, step.byte);
+            else run_command(e, d, r, step.form, &step.lit, true, stop, true, step.byte);
+        } else if (k == RK_PAREN) {
+            // As simple_rule runs it; then the block is decoded again as it
+            // now stands, into the same place (else run_simple goes on).
+            *e.val = d.cells[r];
+            eval_paren(e.val, e.tmp);
+            epoch++;
+            after_paren(e);
+            if (decoded_rules(e) != &d) return after_rule(e);
+            n = d.count;
+            if (stack_cells(rule_stack) + 9 > STACK_LIMIT - 1 || stack_cells(input_stack) >= STACK_LIMIT)
+                return after_rule(e);
+            tail = e.in_tail();
+            stop = e.stop_for(tail);
+            at_start = epoch;
+            clean = false;
+            known = planned = 0;
+            continue;   // (a paren leaves e.match as it was: true)
+        } else if (k == RK_OTHER || k == RK_BLOCK) {
+            e.rpos = r - 1;
+            return NEXT_RULE;
+        } else if (!(known & bit)) {
+            known |= bit;
+            e.rpos = r - 1;   // (planned: the same rule again)
+            if (plan_step(e, d, r, steps[r])) planned |= bit;
+            continue;
+        } else if (!simple_rule(e, d, stop, true)) {
+            e.rpos = r - 1;
+            return NEXT_RULE;
+        }
+        if (epoch != at_start) return after_rule(e);
+        if (!e.match && !find_alternative(e, &d)) return LEAVE_BLOCK;
     }
 }
 
@@ -1394,7 +1651,7 @@ State run_simple(Engine& e) {
                 } else if (k == RK_BLOCK) {
                     *e.val = d->cells[e.rpos];
                     enter_block(e);
-                } else if (k != RK_OTHER && simple_rule(e, *d)) {
+                } else if (k != RK_OTHER && simple_rule(e, *d, e.stop_at(), false)) {
                     at = after_rule(e);
                 } else {
                     // What NEXT_RULE leaves for the states.
@@ -1411,7 +1668,8 @@ State run_simple(Engine& e) {
             case LEAVE_BLOCK:
                 if (frame_cells() <= 3) return LEAVE_BLOCK;   // the outermost block: the states finish
                 if (next_round_in_place(e)) {
-                    at = NEXT_RULE;
+                    const Decoded* d = decoded_rules(e);
+                    at = d ? run_rounds(e, *d) : NEXT_RULE;
                     break;
                 }
                 e.completed = e.rpos >= e.rtail();
@@ -1749,7 +2007,7 @@ void run_engine(Engine& e) {
                 break;
             }
             case MATCH_VALUE:
-                e.match = match_value(e);
+                e.match = match_value(e, e.stop_at());
                 e.recompute_end();
                 EVENT(EV_MATCH);
                 state = CHECK_PENDING;
@@ -1859,7 +2117,8 @@ void run_engine(Engine& e) {
                     set_repeat(e, s);
                     const Cell* lit = TYPE_OF(e.callback) == TYPE_NONE ? literal_subrule(next) : nullptr;
                     if (lit) {
-                        repeat_frameless(e, lit);
+                        check_stacks(-e.held);
+                        repeat_frameless(e, lit, e.stop_at());
                         state = CHECK_PENDING;
                         break;
                     }
@@ -1884,7 +2143,8 @@ void run_engine(Engine& e) {
                     set_search(e, s);
                     const Cell* lit = next && TYPE_OF(e.callback) == TYPE_NONE ? literal_subrule(next) : nullptr;
                     if (lit) {
-                        search_frameless(e, lit);
+                        check_stacks(-e.held);
+                        search_frameless(e, lit, e.stop_at());
                         state = CHECK_PENDING;
                         break;
                     }

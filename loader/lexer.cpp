@@ -56,20 +56,6 @@ bool marker_q(const Cell* c) { return TYPE_OF(c) == MARKER_TYPE; }
 
 // --- The automaton ----------------------------------------------------------------
 
-// The automaton's tables folded together for the walk over the bytes: the
-// next state straight from the byte (no class lookup on the path from one
-// state to the next), and which bytes are filler in the start state.
-struct ByteAutomaton {
-    u8 next[STATE_COUNT][256];
-    bool filler[256];
-    ByteAutomaton() {
-        for (u32 s = 0; s < STATE_COUNT; s++)
-            for (u32 b = 0; b < 256; b++) next[s][b] = transitions[s * CLASS_COUNT + (classes[b] & 0xFF)];
-        for (u32 b = 0; b < 256; b++) filler[b] = next[S_START][b] == S_START;
-    }
-};
-// Built from constant tables, so it is ready before any code runs.
-const ByteAutomaton automaton;
 
 // Runs the automaton for one token from `position` in `start_state` and
 // stores what it found into the state. Only the start state loops on itself
@@ -81,7 +67,7 @@ inline void next_token(State* st) {
     u32 state = u32(st->start_state);
     i32 lead = 0;
     if (state == S_START)
-        for (; p < end && automaton.filler[*p]; p++) lead += *p == '\n';
+        for (; p < end && start_filler[*p]; p++) lead += *p == '\n';
     const u8* start = p;
     u32 prev = state;
     u32 flags = 0;
@@ -93,7 +79,7 @@ inline void next_token(State* st) {
             break;
         }
         u8 b = *p;
-        u32 next = automaton.next[state][b];
+        u32 next = byte_next[state][b];
         flags |= classes[b];
         if (next >= FIRST_FINAL) {
             prev = state;
@@ -109,7 +95,7 @@ inline void next_token(State* st) {
         // A state that loops on itself (the body of a string, word or
         // number): run on while it does, each step against the same row, so
         // that no step waits for the lookup of the one before.
-        const u8* row = automaton.next[state];
+        const u8* row = byte_next[state];
         for (; p < end && row[*p] == state; p++) {
             flags |= classes[*p];
             lines += *p == '\n';

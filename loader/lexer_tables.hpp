@@ -187,5 +187,11 @@ extern const u8 skip_table[FIRST_FINAL + FINAL_COUNT];
 extern const u8 line_table[CLASS_COUNT];
 extern const u8 type_table[FIRST_FINAL + FINAL_COUNT];
 
+// The automaton folded for the walk over the bytes: the next state straight
+// from the byte (no class lookup on the path from one state to the next),
+// and which bytes are filler in the start state (it loops on them).
+extern const u8 byte_next[STATE_COUNT][256];
+extern const bool start_filler[256];
+
 }  // namespace lexer
 }  // namespace zir

@@ -181,6 +181,7 @@ const u8* read_table(Decoder& d, const u8* p, const u8* end, u32 n, u32 s) {
     d.strings = p + 4 * i64(n);
     d.strings_size = s;
     d.symbols.assign(n, 0);
+    d.global_slots.assign(n, -1);
     return p + 4 * i64(n) + s;
 }
 
@@ -463,11 +464,6 @@ void fire_invalid(const Decoder& d, const u8* at) {
     fire(ERR_SCRIPT, "zb-invalid-record", &offset);
 }
 
-DecodeDepth::DecodeDepth(Decoder& dec, const u8* at) : d(dec) {
-    if (d.depth >= MAX_DEPTH) fire_invalid(d, at);
-    d.depth++;
-}
-
 i32 symbol_at(Decoder& d, u32 index, const u8* at) {
     if (!d.table || index >= d.table_count) fire_invalid(d, at);
     if (i32 sym = d.symbols[index]) return sym;
@@ -475,15 +471,13 @@ i32 symbol_at(Decoder& d, u32 index, const u8* at) {
     if (off >= d.strings_size) fire_invalid(d, at);
     const u8* text = d.strings + off;
     size_t n = std::strlen(reinterpret_cast<const char*>(text));
-    if (n == 0 || !valid_utf8(text, text + n)) fire_invalid(d, at);
-    // The spelling is copied out of the image before the symbol table grows.
-    std::string spelling(reinterpret_cast<const char*>(text), n);
-    i32 sym = symbol::make(spelling);
+    if (n == 0 || n > 0x7FFFFFFF || !valid_utf8(text, text + n)) fire_invalid(d, at);
+    // The image never lies in a collector buffer (the binary codec decodes a
+    // private copy): its spellings need no copy before the table allocates.
+    i32 sym = hash_table::intern_symbol(symbol::table, text, i32(n), false, true);
     d.symbols[index] = sym;
     return sym;
 }
-
-i32 cell_total(u32 node) { return series::length_of(node_buffer(node)); }
 
 namespace {
 
@@ -796,6 +790,11 @@ void make_global_word(Cell* out, u32 type, i32 symbol) {
     cell::init(out, TYPE_UNSET);
     word::make_at(symbol, out);
     cell::set_type(out, type);
+}
+
+void first_global_word_at(Decoder& d, Cell* out, u32 type, u32 index, const u8* at) {
+    make_global_word(out, type, symbol_at(d, index, at));
+    d.global_slots[index] = i32(out->w3);
 }
 
 void bind_word(Decoder& d, Cell* word, u32 ctx, i32 slot, const u8* at) {

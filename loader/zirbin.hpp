@@ -66,13 +66,14 @@ Cell* encode_boot(const Cell* sets, const Cell* roots);
 
 // The image with its body packed by LZ77 (flag bit 1), pushed; when the body
 // does not pack smaller (or is under 128 bytes) a copy of the image as it is.
-// The build tool packs the boot image with it.
+// For images written to files or sent; the boot image stays unpacked.
 Cell* pack(const Cell* image);
 
 // --- Decoding -----------------------------------------------------------------
 
 // Decodes the image of `length` bytes at `image` and appends its root values
-// to `target`, a block cell that does not move (a stack cell or a root).
+// to `target`, a block cell that does not move (a stack cell or a root). The
+// image must not lie in a collector buffer (which any allocation may move).
 // `length` -1 reads without a known end, bounded only by the record area's
 // own size: for the boot image only. The caller has set `codec_q`. Answers
 // the cell index (from the block's first cell) of the first root value.

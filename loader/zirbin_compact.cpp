@@ -479,6 +479,10 @@ struct In {
         const u8* at = p;
         return symbol_at(d, uint(), at);
     }
+    void global_word(Cell* out, u32 type) {
+        const u8* at = p;
+        global_word_at(d, out, type, uint(), at);
+    }
     void path(Cell* out) {
         const u8* at = p;
         u32 n = uint();
@@ -838,9 +842,10 @@ namespace {
                 decode_bound_word(in, t, shared, target, new_line, at);
             } else {
                 if (shared) fire_invalid(d, at);
-                collector::RootCell w;
-                make_global_word(w.get(), t, in.symbol());
-                append(target, w.get(), new_line);
+                // A global word holds nothing the collector could take.
+                Cell w;
+                in.global_word(&w, t);
+                append(target, &w, new_line);
             }
             return in.p;
         case TYPE_CONTEXT: {
@@ -963,15 +968,15 @@ const u8* decode_value_cp(Decoder& d, const u8* p, Cell* target) {
         // A word of the global context and the value it is given. Neither
         // stays in the target: the tail goes back to the word's cell.
         if (t != TYPE_SET_WORD || flag || shared) fire_invalid(d, at);
-        collector::RootCell w;
-        make_global_word(w.get(), t, in.symbol());
+        Cell w;
+        in.global_word(&w, t);
         u32 node = target->w2;
         i64 word_at = cell_total(node);
-        append(target, w.get(), new_line);
+        append(target, &w, new_line);
         in.p = decode_value_cp(d, in.p, target);
         if (cell_total(node) <= word_at + 1) fire_invalid(d, at);
         Cell value = *block::cell_at(node, word_at + 1);
-        context::set(w.get(), &value);
+        context::set(&w, &value);
         SeriesBuffer* b = node_buffer(node);
         b->tail = b->offset + u32(word_at * 16);
         return in.p;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "datatypes/block.hpp"
+#include "datatypes/context.hpp"
 #include "evaluator/stack.hpp"
 #include "loader/zirbin.hpp"
 #include "runtime/memory.hpp"
@@ -90,6 +91,7 @@ struct Decoder {
     const u8* strings = nullptr;
     u32 strings_size = 0;
     std::vector<i32> symbols;       // interned ids by table index, 0 until used
+    std::vector<i32> global_slots;  // slot of the entry's global word, -1 until used
     // Bytes that records announced but not yet begun need at least: every
     // count that decides an allocation is checked against the bytes left
     // less these, so the cells allocated never outnumber the input's bytes.
@@ -105,7 +107,10 @@ inline i64 room(const Decoder& d, const u8* at) { return (d.end - at) - d.pendin
 
 struct DecodeDepth {
     Decoder& d;
-    DecodeDepth(Decoder& dec, const u8* at);
+    DecodeDepth(Decoder& dec, const u8* at) : d(dec) {
+        if (d.depth >= MAX_DEPTH) fire_invalid(d, at);
+        d.depth++;
+    }
     ~DecodeDepth() { d.depth--; }
 };
 
@@ -156,6 +161,22 @@ void check_word_count(Decoder& d, u32 ctx, u32 n, const u8* at);
 
 // A word cell bound to the global context.
 void make_global_word(Cell* out, u32 type, i32 symbol);
+// The same for the word of symbol table entry `index`. Global words are
+// never removed, so the slot the first meeting finds (or adds) is kept for
+// the entry's later meetings: an image names the same words again and again.
+// The first meeting (checked, interned, looked up) is out of line.
+void first_global_word_at(Decoder& d, Cell* out, u32 type, u32 index, const u8* at);
+inline void global_word_at(Decoder& d, Cell* out, u32 type, u32 index, const u8* at) {
+    // A slot is kept only for an entry already checked and interned.
+    if (index < d.table_count && d.global_slots[index] >= 0) {
+        cell::init(out, type);
+        out->w1 = context::global;
+        out->w2 = u32(d.symbols[index]);
+        out->w3 = u32(d.global_slots[index]);
+        return;
+    }
+    first_global_word_at(d, out, type, index, at);
+}
 // Binds a word cell to a context at a slot, checking the slot (-1: looked up
 // when used) against the context's words.
 void bind_word(Decoder& d, Cell* word, u32 ctx, i32 slot, const u8* at);
@@ -185,7 +206,7 @@ void install_handlers(Decoder& d, Cell* object, const u8* at);
 // Makes room for `n` more cells in a block before they are decoded into it.
 void reserve_cells(u32 node, i64 n);
 // The number of cells of a block series from its first cell.
-i32 cell_total(u32 node);
+inline i32 cell_total(u32 node) { return series::length_of(node_buffer(node)); }
 
 // Where a decoded value sits, to be updated once more of it is known.
 struct Place {

@@ -1010,13 +1010,15 @@ std::string scratch;   // a spelling being added, out of the buffers that alloca
 
 }  // namespace
 
-i32 intern_symbol(u32 table, const u8* text, i32 length, bool case_insensitive_only) {
-    RootNode keep_table(table);
+i32 intern_symbol(u32 table, const u8* text, i32 length, bool case_insensitive_only, bool fixed_text) {
     Record* r = record(table);
     if (r->occupied >= r->upper) {
+        RootNode keep_table(table);
         // The text may live in a buffer that growing the table moves.
-        scratch.assign(reinterpret_cast<const char*>(text), size_t(length));
-        text = reinterpret_cast<const u8*>(scratch.data());
+        if (!fixed_text) {
+            scratch.assign(reinterpret_cast<const char*>(text), size_t(length));
+            text = reinterpret_cast<const u8*>(scratch.data());
+        }
         resize_in_place(table, 16 * growth_target(r));
         r = record(table);
     }
@@ -1053,10 +1055,11 @@ i32 intern_symbol(u32 table, const u8* text, i32 length, bool case_insensitive_o
     u32 bucket = i;
     i32 alias = twin > 0 ? symbol::resolve(twin) : -1;   // the canonical symbol, never a twin
 
-    if (text != reinterpret_cast<const u8*>(scratch.data())) {
+    if (!fixed_text && text != reinterpret_cast<const u8*>(scratch.data())) {
         scratch.assign(reinterpret_cast<const char*>(text), size_t(length));
         text = reinterpret_cast<const u8*>(scratch.data());
     }
+    RootNode keep_table(table);
     RootNode text_node(memory::alloc_bytes(i64(length) + 1));
     SeriesBuffer* ts = node_buffer(text_node);
     std::memcpy(series::data(ts), text, size_t(length));
@@ -1074,13 +1077,38 @@ i32 intern_symbol(u32 table, const u8* text, i32 length, bool case_insensitive_o
     return index + 1;
 }
 
+namespace {
+
+// The word table is full: grown before a word is added. Kept out of line, as
+// is the adding below, so that a lookup saves few registers.
+[[gnu::noinline]] void grow_words(u32 table, u32 context) {
+    RootNode keep_table(table);
+    RootNode keep_context(context);
+    resize_in_place(table, 16 * growth_target(record(table)));
+}
+
+// A new word cell for the symbol, in the bucket where the search ended.
+[[gnu::noinline]] i32 add_word(u32 table, u32 context, i32 symbol, u32 bucket, u32 h, i32* index_out) {
+    RootNode keep_table(table);
+    RootNode keep_context(context);
+    SeriesBuffer* blk = node_buffer(record(table)->block);
+    Cell* c = memory::alloc_tail_buffer(blk);
+    i32 n = i32((reinterpret_cast<u8*>(c) - series::head(blk)) / 16);
+    c->header = TYPE_WORD;
+    c->w1 = context;
+    c->w2 = u32(symbol);
+    c->w3 = u32(n);
+    take_bucket(record(table), bucket, u32(n), h);
+    if (index_out) *index_out = n;
+    return -1;
+}
+
+}  // namespace
+
 i32 find_symbol(u32 table, i32 symbol, bool compare_aliases, u32 context, i32* index_out) {
-    Record* r = record(table);
-    if (context && r->occupied >= r->upper) {
-        RootNode keep_table(table);
-        RootNode keep_context(context);
-        resize_in_place(table, 16 * growth_target(r));
-        r = record(table);
+    if (context) {
+        const Record* r = record(table);
+        if (r->occupied >= r->upper) grow_words(table, context);
     }
     // A word's bucket holds mix(its resolved symbol), and mix is one-to-one:
     // an equal hash is an equal resolved symbol, so a lookup by alias never
@@ -1096,18 +1124,7 @@ i32 find_symbol(u32 table, i32 symbol, bool compare_aliases, u32 context, i32* i
         return slot;
     }
     if (!context) return -1;
-    RootNode keep_table(table);
-    RootNode keep_context(context);
-    SeriesBuffer* blk = node_buffer(record(table)->block);
-    Cell* c = memory::alloc_tail_buffer(blk);
-    i32 n = i32((reinterpret_cast<u8*>(c) - series::head(blk)) / 16);
-    c->header = TYPE_WORD;
-    c->w1 = context;
-    c->w2 = u32(symbol);
-    c->w3 = u32(n);
-    take_bucket(record(table), at.bucket, u32(n), h);
-    if (index_out) *index_out = n;
-    return -1;
+    return add_word(table, context, symbol, at.bucket, h, index_out);
 }
 
 // --- Node keys ------------------------------------------------------------------

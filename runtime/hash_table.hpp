@@ -67,7 +67,9 @@ Record* record(u32 table);
 u32 init(i32 size, u32 block, Kind kind, i32 value_cells);
 
 // Symbols and word tables.
-i32 intern_symbol(u32 table, const u8* text, i32 length, bool case_insensitive_only);
+// The text may lie in a series buffer: it is copied before anything
+// allocates, unless `fixed_text` says it lies outside the collector's buffers.
+i32 intern_symbol(u32 table, const u8* text, i32 length, bool case_insensitive_only, bool fixed_text = false);
 // Slot index of a symbol in a context's word table, or -1. With a context
 // node given, an absent word is added (its new slot goes to `index_out`) and -1
 // is still answered.

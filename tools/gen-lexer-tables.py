@@ -491,7 +491,12 @@ def write_header(path):
     lines += ["};", f"constexpr u32 FIRST_FINAL = {FIRST_FINAL};", f"constexpr u32 FINAL_COUNT = {len(FINALS)};", "",
               "extern const u32 classes[256];", "extern const u8 transitions[STATE_COUNT * CLASS_COUNT];",
               "extern const u8 skip_table[FIRST_FINAL + FINAL_COUNT];", "extern const u8 line_table[CLASS_COUNT];",
-              "extern const u8 type_table[FIRST_FINAL + FINAL_COUNT];", "", "}  // namespace lexer",
+              "extern const u8 type_table[FIRST_FINAL + FINAL_COUNT];", "",
+              "// The automaton folded for the walk over the bytes: the next state straight",
+              "// from the byte (no class lookup on the path from one state to the next),",
+              "// and which bytes are filler in the start state (it loops on them).",
+              "extern const u8 byte_next[STATE_COUNT][256];", "extern const bool start_filler[256];", "",
+              "}  // namespace lexer",
               "}  // namespace zir", ""]
     with open(path, "w") as f:
         f.write("\n".join(lines))
@@ -521,6 +526,18 @@ def write_tables(path, transitions, types):
             "const u8 type_table[FIRST_FINAL + FINAL_COUNT] = {"]
     for row in range(0, len(types), 17):
         out.append("    " + ", ".join(str(v) for v in types[row:row + 17]) + ",")
+    next_of = [[transitions[number][byte_class(b)[0]] for b in range(256)] for number, _, _, _, _ in STATES]
+    out += ["};", "", "const u8 byte_next[STATE_COUNT][256] = {"]
+    for number, name, _, _, _ in STATES:
+        out.append(f"    // {number} {name}")
+        out.append("    {")
+        for row in range(0, 256, 32):
+            out.append("        " + ", ".join(str(v) for v in next_of[number][row:row + 32]) + ",")
+        out.append("    },")
+    filler = ["true" if next_of[0][b] == 0 else "false" for b in range(256)]
+    out += ["};", "", "const bool start_filler[256] = {"]
+    for row in range(0, 256, 16):
+        out.append("    " + ", ".join(filler[row:row + 16]) + ",")
     out += ["};", "", "}  // namespace lexer", "}  // namespace zir", ""]
     with open(path, "w") as f:
         f.write("\n".join(out))

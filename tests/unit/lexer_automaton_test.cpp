@@ -132,6 +132,16 @@ TEST(LexerAutomaton, TheByteWalkAgreesWithThePlainOne) {
     EXPECT_GT(compared, 100000);
 }
 
+// The folded table the byte walk reads is generated with the others: every
+// state and byte, the class table composed with the transitions.
+TEST(LexerAutomaton, TheFoldedTableIsTheClassesThroughTheTransitions) {
+    for (u32 state = 0; state < STATE_COUNT; state++)
+        for (u32 b = 0; b < 256; b++)
+            ASSERT_EQ(byte_next[state][b], transitions[state * CLASS_COUNT + (classes[b] & 0xFF)])
+                << "state " << state << " byte " << b;
+    for (u32 b = 0; b < 256; b++) EXPECT_EQ(start_filler[b], byte_next[S_START][b] == S_START) << "byte " << b;
+}
+
 struct TokenCase {
     u32 state;
     std::string source;

@@ -795,5 +795,101 @@ TEST_F(Parse, FramelessCommandsKeepTheStackLimit) {
     EXPECT_EQ(parse::rule_head, 0);
 }
 
+// Rounds of a repetition of a block go on back to back, each rule of the
+// block found out once for all of them (its literal, a word's value
+// included, the form of a keep or copy, the byte a search scans for). They
+// must agree with the traced frame path when a copy sets the very word a
+// search of the block reads (by its name, a case twin, or an object's
+// field), when a change handler changes that word, the input or the rules,
+// or parses the same rules again, when a round fails or hands a rule to the
+// states, and over other inputs and limits.
+TEST_F(Parse, RoundsRunBackToBackAgreeWithTheFramePath) {
+    def("yes", "[event match? rule input stack]", "[true]");
+    const char* cases[] = {
+        "reduce [parse@ \"a b  c d\" [collect [any [keep copy w to \" \" skip] keep copy w to end]]$ w]",
+        "reduce [parse@ \"a,b,,c,\" [collect [any [keep copy w thru #\",\"]]]$ w]",
+        "reduce [parse@ \"aXbxcX\" [collect [any [keep copy w to #\"x\" skip]]]$]",
+        "reduce [parse/case@ \"aXbxcX\" [collect [any [keep copy w to #\"x\" skip]]]$]",
+        "reduce [parse@ \"a\u20acb c d\" [collect [any [keep copy w to \" \" skip]]]$]",
+        "reduce [parse@ %a/b/c/ [collect [any [keep copy w to #\"/\" skip]]]$]",
+        "reduce [parse/part@ \"a b c d\" [collect [any [keep copy w to \" \" skip]]] 5$]",
+        "reduce [parse@ [a b c b d b] [collect [any [keep copy w to 'b skip]]]$ w]",
+        "reduce [parse@ \"ab ab a\" [collect [some [keep \"a\" keep copy w skip skip]]]$ w]",
+        "reduce [parse@ \"aaa b\" [collect [any [keep any #\"a\" copy w opt #\" \"]]]$ w]",
+        // A copy setting the word a search of the block reads.
+        "d: \" \" reduce [parse@ \"ab ab ab ab\" [collect [any [keep copy d to d skip]]]$ d]",
+        "d: \" \" reduce [parse@ \"ab ab ab ab\" [collect [any [keep copy D to d skip]]]$ d]",
+        "d: \" \" reduce [parse@ \"ab ab\" [any [copy x to d skip copy d skip]]$ d x]",
+        "o: make object! [d: \" \"] reduce [parse@ \"ab ab ab ab\" bind [collect [any [keep copy d to d skip]]] o$ o/d]",
+        // Change handlers changing the delimiter, the input, the rules, or
+        // parsing the same rules again.
+        ("d: \" \" o: make object! [w: none on-change*: func [word old new] [d: \",\"]] "
+         "reduce [parse@ \"a b,c d,e\" bind [collect [any [keep copy w to d skip] keep copy w to end]] o$ d]"),
+        ("d: \" \" o: make object! [w: none on-change*: func [word old new] [d: either d = \" \" [\",\"] [\" \"]]] "
+         "reduce [parse@ \"a b,c d,e f\" bind [collect [any [keep copy w to d skip] keep copy w to end]] o$ d]"),
+        ("s: \"a b c d\" o: make object! [w: none on-change*: func [word old new] [if 3 < length? s [remove s]]] "
+         "reduce [parse@ s bind [collect [any [keep copy w to \" \" skip]]] o$ s]"),
+        ("r: none o: make object! [w: none on-change*: func [word old new] [if 2 < length? r/2/2 [take/last r/2/2]]] "
+         "r: bind [collect [any [keep copy w to \" \" skip]]] o reduce [parse@ \"a b c d\" r$ r]"),
+        ("busy: false r: none o: make object! [w: none on-change*: func [word old new] "
+         "[unless busy [busy: true x: parse \"p q\" r busy: false]]] "
+         "r: bind [collect [any [keep copy w to \" \" skip] keep copy w to end]] o reduce [parse@ \"a b c\" r$ x]"),
+        // Rounds that fail, end at a bar, or hand a rule to the states.
+        "reduce [parse@ \"a,b;c\" [collect [any [keep copy w to #\",\" skip | keep copy w to #\";\" skip]]]$ w]",
+        "reduce [parse@ \"ab\" [any [| skip]]$]",
+        "reduce [parse@ \"a,b\" [collect [any [keep copy w to #\",\" skip | skip]] m:]$ index? m]",
+        "n: 0 reduce [parse@ \"a b c \" [collect [any [keep copy w to \" \" (n: n + 1) skip]]]$ n]",
+        "reduce [parse@ \"a b c \" [collect [any [keep copy w to \" \" [skip]]]]$]",
+        "reduce [parse@ \"a b c \" [collect [any [keep copy w to \" \" set x skip]]]$ x]",
+        "r2: [skip] reduce [parse@ \"a b c \" [collect [any [keep copy w to \" \" r2]]]$]",
+        "reduce [parse@ \"a b c \" [collect [while [keep copy w to \" \" skip]]]$]",
+        "reduce [parse@ \"a b c \" [collect [3 [keep copy w to \" \" skip]]]$]",
+        "reduce [parse@ \"a b c \" [collect [2 [keep copy w to \" \" skip]] to end]$]",
+        "t: \"a b\" reduce [parse@ \"a b a b\" [collect [any [keep t skip]]]$]",
+        // Parens run by the rounds: the block grown past what is decoded,
+        // parsed again from inside, its word of a literal changed.
+        "b: [#\"a\" (if 20 > length? b [append/dup b 'skip 30]) | skip] reduce [parse@ \"aabxa\" [any b]$ length? b]",
+        ("busy: false n: 0 r: [any [#\"a\" (n: n + 1 if not busy [busy: true parse \"aa\" r busy: false]) | skip]] "
+         "reduce [parse@ \"abab\" r$ n]"),
+        "v: #\"a\" reduce [parse@ \"aabbb\" [any [some v (v: #\"b\") | skip]]$ v]",
+        "n: 0 reduce [parse@ \"ab ab\" [any [some #\" \" | some #\"a\" (n: n + 1) | #\"b\"]]$ n]",
+        // A paren of a later round replacing the block being repeated, or
+        // making it longer.
+        "n: 0 r: [any [#\"a\" (if n = 1 [r/2: [#\"b\"]] n: n + 1)] m:] reduce [parse@ \"aabbb\" r$ index? m n]",
+        "n: 0 r: [any [#\"a\" (n: n + 1 if n = 2 [append r/2 #\"x\"])] m:] reduce [parse@ \"aaxaxb\" r$ index? m n]",
+    };
+    expect_traced_agree(cases);
+    EXPECT_EQ(parse::rule_head, 0);
+}
+
+// The rounds run back to back count the frames their rules would open
+// against the stack limit as the frame path does: around the depth where
+// the limit is reached, each depth answers alike traced and untraced.
+TEST_F(Parse, RoundsKeepTheStackLimit) {
+    struct Arg {
+        std::vector<std::string> plain, traced;
+    } arg;
+    on_big_stack(
+        [](void* p) {
+            auto* a = static_cast<Arg*>(p);
+            def("yes", "[event match? rule input stack]", "[true]");
+            for (int depth = 3325; depth <= 3330; depth++) {
+                std::string open(size_t(depth), '['), close(size_t(depth), ']');
+                std::string rules = open + "collect [any [keep copy x to \" \" skip]]" + close;
+                std::string plain = "parse \"a b \" " + rules, traced = "parse/trace \"a b \" " + rules + " :yes";
+                for (auto [code, out] : {std::pair{&plain, &a->plain}, std::pair{&traced, &a->traced}}) {
+                    std::string error = eval_error(code->c_str());
+                    out->push_back(error.empty() ? eval_mold(code->c_str()) : error);
+                }
+            }
+        },
+        &arg);
+    EXPECT_EQ(arg.plain, arg.traced);
+    ASSERT_FALSE(arg.plain.empty());
+    EXPECT_EQ(arg.plain.front(), "[\"a\" \"b\"]");
+    EXPECT_EQ(arg.plain.back(), "script parse-stack");
+    EXPECT_EQ(parse::rule_head, 0);
+}
+
 }  // namespace
 }  // namespace zir
