@@ -34,8 +34,22 @@ std::vector<Cell*> root_cells;
 std::vector<u32*> root_nodes;
 std::vector<std::pair<const Cell*, size_t>> root_ranges;
 
-// Cell series whose cells are still to be marked.
-std::vector<u32> worklist;
+// Cell series whose cells are still to be marked: a stack whose push is a
+// compare and a store, so that marking a word's context costs no call.
+struct Worklist {
+    std::vector<u32> items;
+    size_t count = 0;
+
+    [[gnu::noinline]] void grow() { items.resize(items.empty() ? 1024 : items.size() * 2); }
+    void push(u32 node) {
+        if (ZIR_UNLIKELY(count == items.size())) grow();
+        items[count++] = node;
+    }
+    bool empty() const { return count == 0; }
+    u32 pop() { return items[--count]; }
+    void clear() { count = 0; }
+};
+Worklist worklist;
 // Nodes of dead buffers, given back after the sweep.
 std::vector<u32> release_queue;
 
@@ -60,61 +74,82 @@ void init_mark_kinds() {
     for (u32 t = 0; t < TYPE_TOTAL; t++) mark_kind[t] = type_table[t].mark;
 }
 
-void mark_cell(const Cell* c) {
+// Marks the buffer of a node; true the first time.
+[[gnu::always_inline]] inline bool keep_node(u32 node) {
+    if (!node) return false;
+    SeriesBuffer* s = node_buffer(node);
+    if (s->flags & SERIES_MARK) return false;
+    s->flags |= SERIES_MARK;
+    return true;
+}
+
+// Marks a block's buffer and, the first time, queues its cells.
+[[gnu::always_inline]] inline void block_node(u32 node) {
+    if (keep_node(node)) worklist.push(node);
+}
+
+// Marks what one cell refers to. Inlined into the loops over cells: most
+// cells of a large block are scalars, strings, blocks or words. Runs of
+// words mostly share one context: `context` is the last one marked by the
+// loop, which need not be looked at again.
+[[gnu::always_inline]] inline void mark_cell(const Cell* c, u32& context) {
     using namespace type_traits;
     switch (mark_kind[TYPE_OF(c)]) {
         case MARK_NOTHING:
             break;
         case MARK_CELLS:
-            mark_block(c->w2);
+            block_node(c->w2);
             break;
         case MARK_TEXT:
-            keep(c->w2);
-            keep(c->w3);
+            keep_node(c->w2);
+            keep_node(c->w3);
             break;
         case MARK_SYMBOL:
-            keep(c->w3);
-            keep(c->w2);
+            keep_node(c->w3);
+            keep_node(c->w2);
             break;
         case MARK_CONTEXT:
             hash_table::mark(c->w1);
-            if (!(c->header & CONTEXT_ON_STACK)) mark_block(c->w2);
+            if (!(c->header & CONTEXT_ON_STACK)) block_node(c->w2);
             break;
         case MARK_WORD:
-            mark_context(c->w1);
+            if (c->w1 != context) {
+                block_node(c->w1);
+                context = c->w1;
+            }
             break;
         case MARK_NATIVE:
-            mark_block(c->w2);
-            mark_block(c->w3);
+            block_node(c->w2);
+            block_node(c->w3);
             break;
         case MARK_OP: {
-            mark_block(c->w2);
-            mark_block(c->w3);
+            block_node(c->w2);
+            block_node(c->w3);
             u32 from = (c->header >> 16) & 0xFF;
-            if (from == TYPE_FUNCTION || from == TYPE_ROUTINE) mark_context(c->w1);
+            if (from == TYPE_FUNCTION || from == TYPE_ROUTINE) block_node(c->w1);
             break;
         }
         case MARK_FUNCTION:
-            mark_context(c->w1);
-            mark_block(c->w2);
-            mark_block(c->w3);
+            block_node(c->w1);
+            block_node(c->w2);
+            block_node(c->w3);
             break;
         case MARK_BYTES:
-            keep(c->w2);
+            keep_node(c->w2);
             break;
         case MARK_OBJECT:
-            mark_context(c->w1);
+            block_node(c->w1);
             // A change-handlers record names the specs whose locals it
             // counted: they live as long as it does, so a spec node it holds
             // is never given to another spec.
-            if (keep(c->w3)) {
+            if (keep_node(c->w3)) {
                 const Cell* h = reinterpret_cast<const Cell*>(series::head(node_buffer(c->w3)));
                 for (int i = 0; i < 2; i++)
-                    if (h[i].w3) mark_block(h[i].w3);
+                    if (h[i].w3) block_node(h[i].w3);
             }
             break;
         case MARK_INDEXED:
-            mark_block(c->w2);
+            block_node(c->w2);
             hash_table::mark(c->w3);
             break;
         case MARK_HANDLE:
@@ -122,25 +157,31 @@ void mark_cell(const Cell* c) {
             break;
         case MARK_IMAGE:
             if (c->w2) {
-                keep(c->w2);
+                keep_node(c->w2);
                 if (mark_image_hook) mark_image_hook(c);
             }
             break;
         case MARK_EVENT:
-            if ((c->w3 & EVENT_HAS_BLOCK) && c->w2) mark_block(c->w2);
+            if ((c->w3 & EVENT_HAS_BLOCK) && c->w2) block_node(c->w2);
             break;
     }
 }
 
+// The cells of the blocks kept so far.
 void drain() {
+    u32 context = 0;
     while (!worklist.empty()) {
-        u32 node = worklist.back();
-        worklist.pop_back();
+        u32 node = worklist.pop();
         SeriesBuffer* s = node_buffer(node);
-        const Cell* first = reinterpret_cast<const Cell*>(series::head(s));
+        const Cell* c = reinterpret_cast<const Cell*>(series::head(s));
         const Cell* last = reinterpret_cast<const Cell*>(series::tail(s));
-        for (const Cell* c = first; c < last; c++) mark_cell(c);
+        for (; c < last; c++) mark_cell(c, context);
     }
+}
+
+void mark_cell(const Cell* c) {
+    u32 context = 0;
+    mark_cell(c, context);
 }
 
 void mark_roots() {
@@ -204,9 +245,14 @@ void compact() {
                 p += buffer_total(b);
                 continue;
             }
+            // The run's marks are cleared as it is measured; its node slots
+            // change only when it moves.
             u8* run = p;
-            while (p < end && buffer_live(reinterpret_cast<SeriesBuffer*>(p)))
-                p += buffer_total(reinterpret_cast<SeriesBuffer*>(p));
+            do {
+                b->flags &= ~SERIES_MARK;
+                p += buffer_total(b);
+                b = reinterpret_cast<SeriesBuffer*>(p);
+            } while (p < end && buffer_live(b));
             u64 length = u64(p - run);
             if (to_prev && prev->free + length < prev->end) {
                 ZIR_UNPOISON(prev->free, length);
@@ -215,8 +261,10 @@ void compact() {
                 prev->free += length;
             } else {
                 to_prev = false;
-                if (dst != run) std::memmove(dst, run, length);
-                repoint(dst, length);
+                if (dst != run) {
+                    std::memmove(dst, run, length);
+                    repoint(dst, length);
+                }
                 dst += length;
             }
         }
@@ -468,24 +516,17 @@ void unregister(MarkCallback callback) {
         if (cb == callback) cb = nullptr;
 }
 
-bool keep(u32 node) {
-    if (!node) return false;
-    SeriesBuffer* s = node_buffer(node);
-    if (s->flags & SERIES_MARK) return false;
-    s->flags |= SERIES_MARK;
-    return true;
-}
+bool keep(u32 node) { return keep_node(node); }
 
-void mark_block(u32 node) {
-    if (keep(node)) worklist.push_back(node);
-}
+void mark_block(u32 node) { block_node(node); }
 
 void mark_block_value(const Cell* block) { mark_block(block->w2); }
 
-void mark_context(u32 node) { mark_block(node); }
+void mark_context(u32 node) { block_node(node); }
 
 void mark_values(const Cell* first, const Cell* last) {
-    for (const Cell* c = first; c < last; c++) mark_cell(c);
+    u32 context = 0;
+    for (const Cell* c = first; c < last; c++) mark_cell(c, context);
 }
 
 void unmark(u32 node) {

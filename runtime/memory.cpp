@@ -57,7 +57,14 @@ i32 new_node_frame() {
     u32 first = k * NODE_FRAME_SLOTS + 1;
     uintptr_t* slots = &node_slots[first];
     ZIR_UNPOISON(slots, NODE_FRAME_BYTES);
-    for (u32 i = 0; i < NODE_FRAME_SLOTS - 1; i++) slots[i] = free_link(first + i + 1);
+    // Each slot links to the next id: the links step by two.
+    static_assert((NODE_FRAME_SLOTS - 1) % 3 == 0);
+    uintptr_t link = free_link(first + 1);
+    for (u32 i = 0; i < NODE_FRAME_SLOTS - 1; i += 3, link += 6) {
+        slots[i] = link;
+        slots[i + 1] = link + 2;
+        slots[i + 2] = link + 4;
+    }
     slots[NODE_FRAME_SLOTS - 1] = free_link(0);
 
     NodeFrame& f = node_frames[k];
@@ -156,7 +163,7 @@ void init() {
         if (!node_frames) runtime::error_exit(94, nullptr);
     }
     record = MemoryRecord{};
-    record.node_head = record.node_tail = record.node_active = -1;
+    record.node_head = record.node_tail = record.node_active = record.node_scan = -1;
     record.frame_start_size = FIRST_FRAME_SIZE;
     record.next_frame_size = FIRST_FRAME_SIZE;
     record.max_frame_size = MAX_FRAME_SIZE;
@@ -216,23 +223,50 @@ void os_free(void* block) {
 
 // --- Nodes -----------------------------------------------------------------
 
-u32 alloc_node() {
-    NodeFrame* f = record.node_active >= 0 ? &node_frames[record.node_active] : nullptr;
-    if (!f || f->free_head == 0) {
-        i32 k = record.node_head;
-        while (k >= 0 && (node_frames[k].free_head == 0 || node_frames[k].release)) k = node_frames[k].next;
-        if (k < 0) k = new_node_frame();
-        record.node_active = k;
-        f = &node_frames[k];
+namespace {
+
+// The first free id of the frames in list order, a new frame when none has
+// one. Frames fill in list order and only a collection or free_node gives
+// ids back, so the search goes on from where the last one stopped.
+[[gnu::noinline]] u32 take_node_slow() {
+    i32 k = record.node_scan >= 0 ? record.node_scan : record.node_head;
+    while (k >= 0 && (node_frames[k].free_head == 0 || node_frames[k].release)) k = node_frames[k].next;
+    if (k < 0) k = new_node_frame();
+    record.node_active = k;
+    record.node_scan = k;
+    NodeFrame& f = node_frames[k];
+    u32 id = f.free_head;
+    f.free_head = u32(node_slots[id] >> 1);
+    f.used++;
+    return id;
+}
+
+// A free id off the active frame's list; its slot still holds the link,
+// which the caller overwrites.
+inline u32 take_node() {
+    i32 k = record.node_active;
+    if (ZIR_LIKELY(k >= 0)) {
+        NodeFrame& f = node_frames[k];
+        u32 id = f.free_head;
+        if (ZIR_LIKELY(id != 0)) {
+            f.free_head = u32(node_slots[id] >> 1);
+            f.used++;
+            return id;
+        }
     }
-    u32 id = f->free_head;
-    f->free_head = u32(node_slots[id] >> 1);
+    return take_node_slow();
+}
+
+}  // namespace
+
+u32 alloc_node() {
+    u32 id = take_node();
     node_slots[id] = 0;
-    f->used++;
     return id;
 }
 
 void free_node(u32 id) {
+    record.node_scan = -1;
     NodeFrame& f = node_frames[(id - 1) / NODE_FRAME_SLOTS];
     node_slots[id] = free_link(f.free_head);
     f.free_head = id;
@@ -241,7 +275,42 @@ void free_node(u32 id) {
 
 // --- Series buffers --------------------------------------------------------
 
-SeriesBuffer* alloc_series_buffer(i64 count, u32 unit, i32 offset_mode) {
+namespace {
+
+// A big frame of its own for a buffer of `total` bytes.
+[[gnu::noinline]] SeriesBuffer* place_big(u64 total) {
+    collector::run_if_due();
+    auto* b = static_cast<BigFrame*>(os_alloc(total + sizeof(BigFrame)));
+    b->next = nullptr;
+    b->link2 = 0;
+    b->total = total;
+    if (record.big_tail) record.big_tail->next = b;
+    else record.big_head = b;
+    record.big_tail = b;
+    return b->buffer();
+}
+
+// Room for `total` bytes when the active frame has too little: the first
+// frame that fits; when none does, a collection if the growth budget is
+// used up, else (or when the collection left too little room) a new frame.
+[[gnu::noinline]] SeriesBuffer* place_in_frames(u64 total) {
+    SeriesFrame* f = find_series_frame(total);
+    if (!f) {
+        if (collector::run_if_due()) f = find_series_frame(total);
+        if (!f || u64(f->end - f->free) < FRAME_REUSE_MIN_ROOM) {
+            if (total >= record.next_frame_size) record.next_frame_size = record.max_frame_size;
+            f = new_series_frame();
+        }
+    }
+    record.series_active = f;
+    auto* s = reinterpret_cast<SeriesBuffer*>(f->free);
+    f->free += total;
+    return s;
+}
+
+// A buffer with its header set and no node. The common case, a small buffer
+// that fits in the active frame, is a bump of the frame's free pointer.
+inline SeriesBuffer* new_buffer(i64 count, u32 unit, i32 offset_mode) {
     collector::note_allocation();
     if (count < 0 || count > MAX_LENGTH) no_memory();
     i64 bytes = count * i64(unit);
@@ -254,61 +323,47 @@ SeriesBuffer* alloc_series_buffer(i64 count, u32 unit, i32 offset_mode) {
     u64 total = u64(size) + BUFFER_OVERHEAD;
 
     SeriesBuffer* s;
-    u32 big = 0;
-    if (total >= record.max_frame_size) {
-        collector::run_if_due();
-        auto* b = static_cast<BigFrame*>(os_alloc(total + sizeof(BigFrame)));
-        b->next = nullptr;
-        b->link2 = 0;
-        b->total = total;
-        if (record.big_tail) record.big_tail->next = b;
-        else record.big_head = b;
-        record.big_tail = b;
-        s = b->buffer();
-        big = SERIES_BIG;
-    } else {
-        SeriesFrame* f = record.series_active;
-        if (!f || f->free + total >= f->end) {
-            f = find_series_frame(total);
-            // No frame fits: collect when the growth budget is used up, else
-            // (or when the collection left too little room) add a frame.
-            if (!f) {
-                if (collector::run_if_due()) f = find_series_frame(total);
-                if (!f || u64(f->end - f->free) < FRAME_REUSE_MIN_ROOM) {
-                    if (total >= record.next_frame_size) record.next_frame_size = record.max_frame_size;
-                    f = new_series_frame();
-                }
-            }
-            record.series_active = f;
-        }
+    u32 flags = unit | SERIES_IN_USE | SERIES_ALLOCATED;
+    SeriesFrame* f = record.series_active;
+    if (ZIR_LIKELY(total < record.max_frame_size && f && f->free + total < f->end)) {
         s = reinterpret_cast<SeriesBuffer*>(f->free);
         f->free += total;
-        // The free end of a frame is poisoned after a collection in sanitizer builds.
-        ZIR_UNPOISON(s, total);
+    } else if (total >= record.max_frame_size) {
+        s = place_big(total);
+        flags |= SERIES_BIG;
+    } else {
+        s = place_in_frames(total);
     }
+    // The free end of a frame is poisoned after a collection in sanitizer builds.
+    ZIR_UNPOISON(s, total);
     collector::growth.allocated += total;
-    s->flags = unit | SERIES_IN_USE | SERIES_ALLOCATED | big;
-    s->node = 0;
-    s->size = size;
-    s->pad = 0;
     u32 offset;
     if (offset_mode == -1) {
         offset = size >> 1;
-        s->flags |= SERIES_CENTRED;
+        flags |= SERIES_CENTRED;
     } else {
         offset = u32(offset_mode) <= size ? u32(offset_mode) : size;
     }
-    s->offset = s->tail = offset;
+    *s = SeriesBuffer{flags, 0, size, offset, offset, 0};
     return s;
 }
 
-u32 alloc_series(i64 count, u32 unit, i32 offset_mode) {
-    SeriesBuffer* s = alloc_series_buffer(count, unit, offset_mode);
-    u32 node = alloc_node();
+// A buffer and its node.
+inline u32 new_series(i64 count, u32 unit, i32 offset_mode) {
+    SeriesBuffer* s = new_buffer(count, unit, offset_mode);
+    u32 node = take_node();
     node_slots[node] = reinterpret_cast<uintptr_t>(s);
     s->node = node;
     return node;
 }
+
+}  // namespace
+
+SeriesBuffer* alloc_series_buffer(i64 count, u32 unit, i32 offset_mode) {
+    return new_buffer(count, unit, offset_mode);
+}
+
+u32 alloc_series(i64 count, u32 unit, i32 offset_mode) { return new_series(count, unit, offset_mode); }
 
 u32 alloc_cells(i64 n) { return alloc_series(n, 16, 0); }
 
@@ -388,6 +443,32 @@ u32 copy_series(SeriesBuffer* s) {
     return node;
 }
 
+namespace {
+
+// Copies between two buffers; 4 to 16 bytes (a word, a short string) are two
+// overlapping loads and stores instead of a call.
+inline void copy_bytes(u8* to, const u8* from, u64 n) {
+    if (n - 4 <= 12) {
+        if (n >= 8) {
+            u64 a, b;
+            std::memcpy(&a, from, 8);
+            std::memcpy(&b, from + n - 8, 8);
+            std::memcpy(to, &a, 8);
+            std::memcpy(to + n - 8, &b, 8);
+        } else {
+            u32 a, b;
+            std::memcpy(&a, from, 4);
+            std::memcpy(&b, from + n - 4, 4);
+            std::memcpy(to, &a, 4);
+            std::memcpy(to + n - 4, &b, 4);
+        }
+    } else {
+        std::memcpy(to, from, n);
+    }
+}
+
+}  // namespace
+
 u32 copy_series_part(SeriesBuffer* s, i64 index, i64 n) {
     u32 src = s->node;
     u32 unit = series::unit_of(s);
@@ -396,7 +477,7 @@ u32 copy_series_part(SeriesBuffer* s, i64 index, i64 n) {
     SeriesBuffer* c = node_buffer(node);
     c->flags = moved_flags(s->flags, c->flags) & ~(SERIES_OWNED | SERIES_LIBRARY);
     u64 bytes = u64(n) * unit;
-    std::memcpy(series::head(c), series::head(s) + u64(index) * unit, bytes);
+    copy_bytes(series::head(c), series::head(s) + u64(index) * unit, bytes);
     c->tail = c->offset + u32(bytes);
     return node;
 }
@@ -484,7 +565,7 @@ void sweep_node_frames() {
         }
         k = next;
     }
-    record.node_active = -1;
+    record.node_active = record.node_scan = -1;
     for (i32 k = record.node_head; k >= 0; k = node_frames[k].next) {
         if (node_frames[k].free_head != 0) {
             record.node_active = k;

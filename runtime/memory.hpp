@@ -101,6 +101,7 @@ struct NodeFrame {
 struct MemoryRecord {
     i64 os_total;               // aligned bytes of all OS blocks currently held
     i32 node_head, node_tail, node_active;   // node-frame list (frame indexes)
+    i32 node_scan;              // frames before it in the list have no free slot (-1: the head)
     SeriesFrame* series_head;
     SeriesFrame* series_active;
     SeriesFrame* series_tail;

@@ -94,6 +94,36 @@ TEST_F(Collector, DataSurvivesManyCollectionsAndMoves) {
         ASSERT_EQ(text_of(series::head_cells(node_buffer(list->w2))[i]), "value " + std::to_string(i));
 }
 
+TEST_F(Collector, WideBlocksAndRunsThatStayOrMoveKeepEverything) {
+    // Thousands of blocks queued at once for marking, and live buffers in
+    // runs between garbage: some runs slide, the first stays in place; its
+    // marks must still be cleared, or the next collection would not look
+    // into it and would free what it holds.
+    constexpr int WIDE = 5000;
+    RootCell outer(block_of(memory::alloc_cells(WIDE)));
+    for (int i = 0; i < WIDE; i++) {
+        if (i % 7 == 3) memory::alloc_bytes(40 + i % 50);
+        RootCell inner(block_of(memory::alloc_cells(1)));
+        {
+            RootCell s(string_of(("item " + std::to_string(i)).c_str()));
+            append(inner.value, s.value);
+        }
+        append(outer.value, inner.value);
+    }
+    for (int round = 0; round < 3; round++) {
+        collector::do_cycle();
+        const Cell* items = series::head_cells(node_buffer(outer->w2));
+        ASSERT_EQ(series::length_of(node_buffer(outer->w2)), WIDE);
+        for (int i = 0; i < WIDE; i++) {
+            SeriesBuffer* inner = node_buffer(items[i].w2);
+            ASSERT_EQ(series::length_of(inner), 1) << i;
+            ASSERT_EQ(text_of(series::head_cells(inner)[0]), "item " + std::to_string(i)) << round;
+            ASSERT_FALSE(inner->flags & SERIES_MARK);
+        }
+        memory::alloc_bytes(100);   // garbage before the next round
+    }
+}
+
 TEST_F(Collector, BlockContainingItselfIsMarkedOnce) {
     RootCell b(block_of(memory::alloc_cells(2)));
     append(b.value, b.value);

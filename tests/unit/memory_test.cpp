@@ -1,5 +1,6 @@
 // Memory manager: allocation sizes, frames, expansion, copies, fixed series.
 #include <set>
+#include <vector>
 
 #include "runtime/fire.hpp"
 #include "support.hpp"
@@ -225,6 +226,28 @@ TEST(Memory, CopyOfWideSeriesKeepsItsUnit) {
     EXPECT_EQ(first, 0x20AC);
 }
 
+TEST(Memory, PartCopiesOfEveryShortLengthAreExact) {
+    // Short parts are copied by overlapping words: each length, from each
+    // start, must give exactly its characters, in one-byte and four-byte text.
+    const char* text = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJ";
+    const i64 total = i64(std::strlen(text));
+    u32 narrow = memory::alloc_series(total, 1, 0);
+    put_bytes(narrow, text);
+    u32 wide = test::make_text_series(std::u32string(text, text + total), 4);
+    for (i64 start : {0, 1, 3, 7}) {
+        for (i64 n = 0; n + start <= total && n <= 40; n++) {
+            u32 part = memory::copy_series_part(node_buffer(narrow), start, n);
+            EXPECT_EQ(bytes_of(part), std::string(text + start, size_t(n))) << start << " " << n;
+            u32 wpart = memory::copy_series_part(node_buffer(wide), start, n);
+            SeriesBuffer* w = node_buffer(wpart);
+            ASSERT_EQ(series::length_of(w), n);
+            std::u32string got(size_t(n), U'\0');
+            std::memcpy(got.data(), series::head(w), size_t(n) * 4);
+            EXPECT_EQ(got, std::u32string(text + start, text + start + n)) << start << " " << n;
+        }
+    }
+}
+
 TEST(Memory, AppendingAtTheTail) {
     u32 node = memory::alloc_bytes(16);
     SeriesBuffer* s = node_buffer(node);
@@ -279,6 +302,27 @@ TEST(Memory, NodesAreReusedAndFramesGrow) {
         again.insert(id);
     }
     EXPECT_LT(again.size(), 2 * NODE_FRAME_SLOTS);
+}
+
+TEST(Memory, AnIdFreedInAnEarlierFrameIsTakenBeforeANewFrameIsMade) {
+    test::reset_memory();
+    std::vector<u32> ids;
+    while (memory::node_frame_count < 3) ids.push_back(memory::alloc_node());
+    for (u32 i = 0; i < NODE_FRAME_SLOTS - 6; i++) ids.push_back(memory::alloc_node());
+    const u32 frames = memory::node_frame_count;
+    ASSERT_EQ(frames, 3u);
+    // An id of a full earlier frame comes back once the third frame is full
+    // (five ids left), ahead of a fourth frame: the search does not only look
+    // past where it last found one.
+    u32 early = ids.front();
+    memory::free_node(early);
+    u32 got = 0;
+    for (int i = 0; i < 6 && got != early; i++) got = memory::alloc_node();
+    EXPECT_EQ(got, early);
+    EXPECT_EQ(memory::node_frame_count, frames) << "no frame was added while one had a free id";
+    EXPECT_NE(memory::alloc_node(), 0u);
+    EXPECT_EQ(memory::node_frame_count, frames + 1) << "all three full: a fourth frame";
+    test::reset_memory();
 }
 
 TEST(Memory, SeriesFramesAreOneThenTwoMebibytes) {
