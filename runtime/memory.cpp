@@ -390,10 +390,6 @@ u32 alloc_fixed_series(i64 count, u32 unit, i32 offset) {
     if (count < 0 || count > MAX_LENGTH) no_memory();
     i64 bytes = count * i64(unit);
     if (bytes > MAX_LENGTH - 15) no_memory();
-    if (ZIR_UNLIKELY(bytes_left >= 0)) {
-        if (bytes > bytes_left) no_memory();
-        bytes_left -= bytes;
-    }
     u32 size = u32((bytes + 15) & ~i64(15));
     auto* s = static_cast<SeriesBuffer*>(std::malloc(size + BUFFER_OVERHEAD));
     if (!s) runtime::error_exit(94, nullptr);
