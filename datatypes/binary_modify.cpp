@@ -13,6 +13,7 @@
 #include "datatypes/series.hpp"
 #include "evaluator/actions.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/cycles.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/unicode.hpp"
 
@@ -95,7 +96,10 @@ i64 insert_value(std::vector<u8>* out, const Cell* value_in, i64 part, bool only
         case TYPE_PAREN:
         case TYPE_HASH: {
             // Forming a value (change) allocates: the block is held and its
-            // cells are read again each time.
+            // cells are read again each time. A block inside itself has no
+            // end of bytes.
+            if (cycles::find_q(value.w2)) fire(ERR_INTERNAL, "no-cycle");
+            cycles::Guard guard(value.w2);
             collector::RootCell block(value);
             i64 total = 0, left = part, values = 0;
             for (i32 i = head_index(block.get()); i < series::abs_length(series::buffer_of(block.get())); i++) {

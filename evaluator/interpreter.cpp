@@ -66,10 +66,45 @@ const char* machine_limit = nullptr;
 constexpr i32 TYPE_TEST_MACHINE_MARGIN = 64 * 1024;
 constexpr size_t MACHINE_MARGIN_MIN = 256 * 1024;
 
+}  // namespace
+
+i64 steps_left = -1;
+bool (*more_steps)() = nullptr;
+
+namespace {
+
+// The budget at zero: more from the host, or none.
+bool refilled() {
+    if (more_steps && more_steps() && steps_left > 0) return true;
+    steps_left = 0;
+    return false;
+}
+
+[[gnu::noinline]] void out_of_steps() {
+    if (refilled()) return;
+    Cell what = *word::load("steps");
+    fire(ERR_INTERNAL, "limit-hit", &what);
+}
+
+}  // namespace
+
+bool spend_step() {
+    if (steps_left < 0) return true;
+    if (steps_left == 0 && !refilled()) return false;
+    steps_left--;
+    return true;
+}
+
+namespace {
+
 inline void check_machine_stack() {
     if (ZIR_UNLIKELY(static_cast<const char*>(__builtin_frame_address(0)) < machine_limit)) {
         cycles::reset();
         fire(ERR_INTERNAL, "stack-overflow");
+    }
+    if (ZIR_UNLIKELY(steps_left >= 0)) {
+        if (steps_left == 0) out_of_steps();
+        steps_left--;
     }
 }
 

@@ -244,6 +244,17 @@ void init();
 // code that runs the interpreter on a thread of its own).
 const char* set_machine_stack();
 void restore_machine_stack(const char* limit);
+// A bound on the work of code a host does not trust (the fuzz target's
+// programs): while not negative, every expression and block evaluated counts
+// it down, and at zero each raises `internal limit-hit` until the host sets
+// it again. Negative (the default): no bound. At zero, `more_steps` (when
+// set) is asked first: answering true, it has set a new count and the
+// evaluation goes on (a host's bound in time).
+extern i64 steps_left;
+extern bool (*more_steps)();
+// Spends one step of the budget for work that is not an expression (a
+// parse's rounds); false, spending nothing, when none is left.
+bool spend_step();
 // Prints an error that nothing caught, as the console would, and answers the
 // process's exit status for it (-2).
 int report_uncaught(const LanguageError& e);

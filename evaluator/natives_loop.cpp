@@ -60,9 +60,11 @@ enum Outcome { NORMAL, CONTINUED, BROKE, LEFT };
 inline Outcome outcome(const stack::Frame* frame) {
     if (ZIR_LIKELY(stack::pending == 0)) return NORMAL;
     if (!stack::target_q(frame)) return LEFT;
-    if (stack::take_pending() == stack::THROW_CONTINUE) return CONTINUED;
+    // The exit's value is the body's (unset for continue): an exit that left
+    // through C++ code (a comparator, a parse paren) leaves in the result
+    // cell what the call had put there.
     *stack::arguments = stack::pending_value;
-    return BROKE;
+    return stack::take_pending() == stack::THROW_CONTINUE ? CONTINUED : BROKE;
 }
 
 // The loop frame and its result cell (unset).

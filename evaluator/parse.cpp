@@ -1703,11 +1703,12 @@ State run_simple(Engine& e) {
     } while (0)
 
 // A repetition or a to/thru search going round again; stops the parse as a
-// callback answering false would once the round budget is spent.
-#define ITERATE()                                                    \
-    do {                                                             \
-        if (e.rounds_left > 0 && --e.rounds_left == 0) goto stopped; \
-        EVENT(EV_ITERATE);                                           \
+// callback answering false would once the round budget (or the
+// interpreter's step budget, while there is a round budget) is spent.
+#define ITERATE()                                                                                        \
+    do {                                                                                                 \
+        if (e.rounds_left > 0 && (--e.rounds_left == 0 || !interpreter::spend_step())) goto stopped; \
+        EVENT(EV_ITERATE);                                                                               \
     } while (0)
 
 void run_engine(Engine& e) {

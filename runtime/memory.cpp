@@ -16,6 +16,8 @@ namespace memory {
 
 MemoryRecord record;
 u32 refuse_os_blocks = 0;
+i64 os_ceiling = 0;
+i64 bytes_left = -1;
 uintptr_t* node_slots = nullptr;
 NodeFrame* node_frames = nullptr;
 u32 node_frame_count = 0;
@@ -203,6 +205,7 @@ void* os_alloc(u64 size) {
         no_memory();
     }
     u64 aligned = granule_round(size + OS_BLOCK_PREFIX);
+    if (ZIR_UNLIKELY(os_ceiling) && record.os_total + i64(aligned) > os_ceiling) no_memory();
     void* p = platform::os_alloc(aligned, false);
     if (!p) no_memory();
     record.os_total += i64(aligned);
@@ -312,6 +315,10 @@ inline SeriesBuffer* new_buffer(i64 count, u32 unit, i32 offset_mode) {
     if (count < 0 || count > MAX_LENGTH) no_memory();
     i64 bytes = count * i64(unit);
     if (bytes > MAX_LENGTH - 15) no_memory();
+    if (ZIR_UNLIKELY(bytes_left >= 0)) {
+        if (bytes > bytes_left) no_memory();
+        bytes_left -= bytes;
+    }
     u32 size = u32((bytes + 15) & ~i64(15));
     u64 total = u64(size) + BUFFER_OVERHEAD;
 

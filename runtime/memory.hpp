@@ -127,6 +127,12 @@ void* os_alloc(u64 size);
 void os_free(void* block);
 // Test hook: the next n OS blocks are refused, as when the system has no memory.
 extern u32 refuse_os_blocks;
+// Bounds for a host that runs code it does not trust: a ceiling on the
+// bytes of OS blocks held at once (0: none), and the bytes of series buffers
+// that may still be allocated (negative: no bound), each buffer counting its
+// data. A block or buffer past them is refused the same way.
+extern i64 os_ceiling;
+extern i64 bytes_left;
 
 u32 alloc_node();
 void free_node(u32 id);

@@ -134,6 +134,47 @@ TEST(Memory, ExpansionBelowOneByteIsOutOfMemory) {
     }
 }
 
+// A host's ceiling refuses the OS block that would pass it, as the system
+// would; blocks within it are taken, and none is taken past it.
+TEST(Memory, TheCeilingRefusesBlocksPastIt) {
+    struct Reset {
+        ~Reset() { memory::os_ceiling = 0; }
+    } reset;
+    memory::os_ceiling = memory::record.os_total + 3 * i64(MAX_FRAME_SIZE);
+    const i64 before = memory::record.os_total;
+    try {
+        memory::alloc_bytes(4 * MAX_FRAME_SIZE);
+        FAIL() << "expected no-memory";
+    } catch (const LanguageError& e) {
+        EXPECT_STREQ(e.id, "no-memory");
+    }
+    EXPECT_EQ(memory::record.os_total, before);
+    EXPECT_NO_THROW(memory::alloc_bytes(2 * MAX_FRAME_SIZE));
+    memory::os_ceiling = 0;
+    EXPECT_NO_THROW(memory::alloc_bytes(4 * MAX_FRAME_SIZE));
+}
+
+// The allocation budget counts the data of every buffer, expansions
+// included, and refuses the first that would pass it.
+TEST(Memory, TheBudgetRefusesBuffersPastIt) {
+    struct Reset {
+        ~Reset() { memory::bytes_left = -1; }
+    } reset;
+    memory::bytes_left = 1000;
+    u32 node = memory::alloc_series(600, 1, 0);
+    EXPECT_EQ(memory::bytes_left, 400);
+    EXPECT_THROW(memory::expand_series(node_buffer(node), 1200), LanguageError);
+    // The error's own buffers came out of what was left.
+    EXPECT_GE(memory::bytes_left, 0);
+    EXPECT_LE(memory::bytes_left, 400);
+    memory::bytes_left = 400;
+    EXPECT_NO_THROW(memory::alloc_series(400, 1, 0));
+    EXPECT_EQ(memory::bytes_left, 0);
+    EXPECT_THROW(memory::alloc_series(1, 1, 0), LanguageError);
+    memory::bytes_left = -1;
+    EXPECT_NO_THROW(memory::alloc_series(4000, 1, 0));
+}
+
 TEST(Memory, ImpossibleSizesAreOutOfMemory) {
     for (i64 count : {i64(-1), i64(0x80000000LL), i64(0x7FFFFFFF)}) {
         EXPECT_THROW(memory::alloc_series(count, 16, 0), LanguageError) << count;

@@ -457,6 +457,29 @@ TEST_F(Parse, RoundBudgetStopsEndlessRules) {
     EXPECT_EQ(parse::input_head, 0);
 }
 
+// Under a round budget a parse's rounds also spend the interpreter's step
+// budget: a parse stops when either runs out, and the code after it then
+// raises `internal limit-hit`.
+TEST_F(Parse, RoundsSpendTheStepBudget) {
+    struct Budgets {
+        Budgets() {
+            parse::round_budget = 1000000;
+            interpreter::steps_left = 200;
+        }
+        ~Budgets() {
+            parse::round_budget = 0;
+            interpreter::steps_left = -1;
+        }
+    } budgets;
+    EXPECT_EQ(eval_error("s: \"ab\" parse s [any [insert \"x\" skip | skip]] if true [1]"), "internal limit-hit");
+    EXPECT_EQ(interpreter::steps_left, 0);
+    EXPECT_EQ(parse::rule_head, 0);
+    EXPECT_EQ(parse::input_head, 0);
+    interpreter::steps_left = -1;
+    EXPECT_EQ(eval_mold("(length? s) < 400"), "true");
+    EXPECT_EQ(eval_mold("s: \"ab\" parse s [any [insert \"x\" skip | skip]] (length? s) > 500000"), "true");
+}
+
 // to/thru without /case find a literal by either case of its first letter,
 // in one-byte text (Latin-1 letters included) and in wider text.
 TEST_F(Parse, ToThruFoldingCase) {
