@@ -60,6 +60,11 @@ Cell anon_word = {TYPE_UNSET, 0, 0, 0};
 // The lowest address the interpreter's recursion may reach on the thread that
 // runs it: the end of the thread's stack plus a margin for the error's own
 // work (building it, a tracer, a sanitizer's report).
+const char* stack_floor = nullptr;
+// What check_machine_stack compares the machine stack with: the floor, or,
+// while a step budget is set, the top of the address space, so that every
+// check takes the slow path, which counts the step (one comparison on the
+// hot path either way).
 const char* machine_limit = nullptr;
 // Room left on the machine stack by a shortcut that stands for a few levels
 // of the interpreter's recursion.
@@ -80,13 +85,31 @@ bool refilled() {
     return false;
 }
 
-[[gnu::noinline]] void out_of_steps() {
-    if (refilled()) return;
-    Cell what = *word::load("steps");
-    fire(ERR_INTERNAL, "limit-hit", &what);
+// check_machine_stack's slow path: the machine stack below its floor, or a
+// step spent (the last one raising limit-hit).
+[[gnu::noinline]] void machine_stack_slow() {
+    if (static_cast<const char*>(__builtin_frame_address(0)) < stack_floor) {
+        cycles::reset();
+        fire(ERR_INTERNAL, "stack-overflow");
+    }
+    if (steps_left < 0) return;
+    if (steps_left == 0 && !refilled()) {
+        Cell what = *word::load("steps");
+        fire(ERR_INTERNAL, "limit-hit", &what);
+    }
+    steps_left--;
+}
+
+void arm_machine_limit() {
+    machine_limit = steps_left >= 0 ? reinterpret_cast<const char*>(UINTPTR_MAX) : stack_floor;
 }
 
 }  // namespace
+
+void set_step_budget(i64 steps) {
+    steps_left = steps;
+    arm_machine_limit();
+}
 
 bool spend_step() {
     if (steps_left < 0) return true;
@@ -98,14 +121,7 @@ bool spend_step() {
 namespace {
 
 inline void check_machine_stack() {
-    if (ZIR_UNLIKELY(static_cast<const char*>(__builtin_frame_address(0)) < machine_limit)) {
-        cycles::reset();
-        fire(ERR_INTERNAL, "stack-overflow");
-    }
-    if (ZIR_UNLIKELY(steps_left >= 0)) {
-        if (steps_left == 0) out_of_steps();
-        steps_left--;
-    }
+    if (ZIR_UNLIKELY(static_cast<const char*>(__builtin_frame_address(0)) < machine_limit)) machine_stack_slow();
 }
 
 // --- Reading code ----------------------------------------------------------------------
@@ -1800,8 +1816,8 @@ inline bool takes_q(const NativePlan* row, u32 k, u32 type) { return type < 64 &
         return -1;
     // The call and the walk open four frames and push eight cells at most.
     if (stack::call_top + 5 >= stack::call_limit || stack::top + 10 + stack::OVERFLOW_MARGIN >= stack::limit ||
-        (machine_limit &&
-         static_cast<const char*>(__builtin_frame_address(0)) < machine_limit + TYPE_TEST_MACHINE_MARGIN))
+        (stack_floor &&
+         static_cast<const char*>(__builtin_frame_address(0)) < stack_floor + TYPE_TEST_MACHINE_MARGIN))
         return -1;
     return type->w1 == t;
 }
@@ -2291,21 +2307,25 @@ void mark_state() {
 // --- Start-up and the top level -------------------------------------------------------------
 
 const char* set_machine_stack() {
-    const char* old = machine_limit;
+    const char* old = stack_floor;
     pthread_attr_t attr;
     if (pthread_getattr_np(pthread_self(), &attr) == 0) {
         void* base = nullptr;
         size_t size = 0;
         if (pthread_attr_getstack(&attr, &base, &size) == 0 && base) {
             size_t margin = size / 16 > MACHINE_MARGIN_MIN ? size / 16 : MACHINE_MARGIN_MIN;
-            machine_limit = static_cast<const char*>(base) + margin;
+            stack_floor = static_cast<const char*>(base) + margin;
         }
         pthread_attr_destroy(&attr);
     }
+    arm_machine_limit();
     return old;
 }
 
-void restore_machine_stack(const char* limit) { machine_limit = limit; }
+void restore_machine_stack(const char* limit) {
+    stack_floor = limit;
+    arm_machine_limit();
+}
 
 void init() {
     static bool registered = false;
@@ -2329,7 +2349,7 @@ void init() {
     object::call_function = call_hook;
     lexer::call_callback = lexer_hook;
     zir::raise_hook = interpreter::raise_hook;
-    if (!machine_limit) set_machine_stack();
+    if (!stack_floor) set_machine_stack();
     for (i32& r : no_refinements) r = -1;
     for (i32 n = 0; n < NATIVE_SLOTS; n++) {
         native_slots[n] = NativeSlot{0, 0};

@@ -248,10 +248,12 @@ void restore_machine_stack(const char* limit);
 // programs): while not negative, every expression and block evaluated counts
 // it down, and at zero each raises `internal limit-hit` until the host sets
 // it again. Negative (the default): no bound. At zero, `more_steps` (when
-// set) is asked first: answering true, it has set a new count and the
-// evaluation goes on (a host's bound in time).
+// set) is asked first: answering true, it has set a new count in
+// `steps_left` and the evaluation goes on (a host's bound in time). A
+// budget is set, or taken away with -1, by set_step_budget only.
 extern i64 steps_left;
 extern bool (*more_steps)();
+void set_step_budget(i64 steps);
 // Spends one step of the budget for work that is not an expression (a
 // parse's rounds); false, spending nothing, when none is left.
 bool spend_step();

@@ -309,7 +309,7 @@ void run(const std::string& text) {
     parse::round_budget = 20000;
     clock_gettime(CLOCK_MONOTONIC, &started);
     steps_given = STEP_SLICE;
-    interpreter::steps_left = STEP_SLICE;
+    interpreter::set_step_budget(STEP_SLICE);
     interpreter::more_steps = more_steps;
     memory::os_ceiling = memory::record.os_total + MEMORY_CEILING;
     memory::bytes_left = ALLOCATION_BUDGET;
@@ -319,7 +319,7 @@ void run(const std::string& text) {
         run_line(text.substr(from, end - from), text);
         from = end + 1;
     }
-    interpreter::steps_left = -1;
+    interpreter::set_step_budget(-1);
     interpreter::more_steps = nullptr;
     memory::os_ceiling = 0;
     memory::bytes_left = -1;

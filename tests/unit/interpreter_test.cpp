@@ -98,18 +98,18 @@ TEST_F(Interpreter, EvaluationErrors) {
 TEST_F(Interpreter, TheStepBudgetStopsEndlessCode) {
     struct Reset {
         ~Reset() {
-            interpreter::steps_left = -1;
+            interpreter::set_step_budget(-1);
             interpreter::more_steps = nullptr;
         }
     } reset;
     def("zz-wide", "[]", "[repeat i 3 [try [zz-wide]]]");
     for (const char* c : {"forever []", "while [true] []", "forever [try [forever [1 + 1]]]", "zz-wide none",
                           "forever [parse [a] [(1) skip]]"}) {
-        interpreter::steps_left = 5000;
+        interpreter::set_step_budget(5000);
         EXPECT_EQ(eval_error(c), "internal limit-hit") << c;
         EXPECT_EQ(interpreter::steps_left, 0) << c;
     }
-    interpreter::steps_left = 100;
+    interpreter::set_step_budget(100);
     EXPECT_EQ(eval_mold("repeat i 10 [i]"), "10");
     // A host's hook gives more: twice 100 steps here, then no more.
     static int asked;
@@ -119,14 +119,14 @@ TEST_F(Interpreter, TheStepBudgetStopsEndlessCode) {
         interpreter::steps_left = 100;
         return true;
     };
-    interpreter::steps_left = 100;
+    interpreter::set_step_budget(100);
     EXPECT_EQ(eval_error("n: 0 forever [n: n + 1]"), "internal limit-hit");
     interpreter::more_steps = nullptr;
     EXPECT_EQ(asked, 3);
     Cell n = global("n");
     EXPECT_GT(integer::get(&n), 100);
     EXPECT_LT(integer::get(&n), 300);
-    interpreter::steps_left = -1;
+    interpreter::set_step_budget(-1);
     EXPECT_EQ(eval_mold("n: 0 loop 20000 [n: n + 1] n"), "20000");
 }
 

@@ -464,18 +464,18 @@ TEST_F(Parse, RoundsSpendTheStepBudget) {
     struct Budgets {
         Budgets() {
             parse::round_budget = 1000000;
-            interpreter::steps_left = 200;
+            interpreter::set_step_budget(200);
         }
         ~Budgets() {
             parse::round_budget = 0;
-            interpreter::steps_left = -1;
+            interpreter::set_step_budget(-1);
         }
     } budgets;
     EXPECT_EQ(eval_error("s: \"ab\" parse s [any [insert \"x\" skip | skip]] if true [1]"), "internal limit-hit");
     EXPECT_EQ(interpreter::steps_left, 0);
     EXPECT_EQ(parse::rule_head, 0);
     EXPECT_EQ(parse::input_head, 0);
-    interpreter::steps_left = -1;
+    interpreter::set_step_budget(-1);
     EXPECT_EQ(eval_mold("(length? s) < 400"), "true");
     EXPECT_EQ(eval_mold("s: \"ab\" parse s [any [insert \"x\" skip | skip]] (length? s) > 500000"), "true");
 }
