@@ -321,6 +321,9 @@ void eval_block(const Cell* block, bool chain) {
 }
 
 i32 eval_next(const Cell* block, i32 position, i32 tail, bool push) {
+    // A step of the budget even where the expression is a plain value: the
+    // natives that walk a block by this (reduce) may do much work per value.
+    check_machine_stack();
     Code code = code_of(block);
     if (tail < code.tail) code.tail = tail;
     stack::mark_body(u32(stack::body_symbol), 0);

@@ -29,7 +29,10 @@
 // Development: ZIR_EVAL_FUZZ_ENCODE=1 turns the program lines of standard
 // input into inputs (file i of the folder named by the variable's value when
 // it is not "1", else one hex line each on standard output);
-// ZIR_EVAL_FUZZ_PRINT=1 writes each program's text to standard error.
+// ZIR_EVAL_FUZZ_PRINT=1 writes each program's text to standard error, and
+// ZIR_EVAL_FUZZ_TIMES=1 the seconds each took; ZIR_EVAL_FUZZ_REPLAY=1 runs
+// the programs of standard input (separated by lines of "--") one after the
+// other in one process, as a long fuzzing run does.
 #include <pthread.h>
 
 #include <cstdio>
@@ -43,6 +46,7 @@
 
 #include "boot/boot_image.hpp"
 #include "boot/startup.hpp"
+#include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/unset.hpp"
 #include "datatypes/word.hpp"
@@ -50,6 +54,7 @@
 #include "evaluator/parse.hpp"
 #include "evaluator/stack.hpp"
 #include "loader/lexer.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
 
@@ -242,6 +247,31 @@ void withdraw_globals() {
     }
 }
 
+// The global values as booting left them (withdrawn ones unset), a root of
+// the collector: each program starts from them, so that an input found
+// failing fails alone. (A program may set any global: `foreach skip ...`
+// leaves `skip` holding a block that the next programs would grow.) Words
+// made after booting find no value again.
+std::vector<Cell>* booted_globals = nullptr;
+
+void keep_globals() {
+    for (const char* name : names) word::load(name);
+    SeriesBuffer* v = node_buffer(context::global_values);
+    const Cell* cells = series::head_cells(v);
+    booted_globals = new std::vector<Cell>(cells, cells + block::cell_count(v));
+    collector::push_root_range(booted_globals->data(), booted_globals->size());
+}
+
+void restore_globals() {
+    SeriesBuffer* v = node_buffer(context::global_values);
+    Cell* cells = series::head_cells(v);
+    const size_t count = size_t(block::cell_count(v));
+    for (size_t i = 0; i < count; i++) {
+        if (i < booted_globals->size()) cells[i] = (*booted_globals)[i];
+        else cells[i] = unset::value;
+    }
+}
+
 // The step budget's slices.
 i64 steps_given = 0;
 timespec started{};
@@ -300,12 +330,7 @@ void run_line(const std::string& line, const std::string& text) {
 void run(const std::string& text) {
     static bool printing = std::getenv("ZIR_EVAL_FUZZ_PRINT") != nullptr;
     if (printing) std::fprintf(stderr, "%s\n", text.c_str());
-    // Each program starts from the same globals: an input found failing
-    // fails alone.
-    for (const char* name : names) {
-        Cell w = *word::load(name);
-        context::set(&w, &unset::value);
-    }
+    restore_globals();
     parse::round_budget = 20000;
     clock_gettime(CLOCK_MONOTONIC, &started);
     steps_given = STEP_SLICE;
@@ -320,6 +345,8 @@ void run(const std::string& text) {
         from = end + 1;
     }
     interpreter::set_step_budget(-1);
+    static bool timing = std::getenv("ZIR_EVAL_FUZZ_TIMES") != nullptr;
+    if (timing) std::fprintf(stderr, "%.3f s\n", seconds_since(started));
     interpreter::more_steps = nullptr;
     memory::os_ceiling = 0;
     memory::bytes_left = -1;
@@ -333,6 +360,7 @@ void* on_thread(void* p) {
         if (stack::pending != 0) std::abort();
         Cell* base = stack::top;
         withdraw_globals();
+        keep_globals();
         stack::top = base;
         booted = true;
     }
@@ -378,8 +406,28 @@ void encode_lines(const char* folder) {
 
 }  // namespace
 
+// Programs read from standard input, separated by lines of "--", run one
+// after the other in one process, as a fuzzing run would run them.
+void replay() {
+    std::string text, line;
+    std::vector<std::string> programs;
+    while (std::getline(std::cin, line)) {
+        if (line == "--") {
+            programs.push_back(text);
+            text.clear();
+        } else {
+            text += line;
+            text += '\n';
+        }
+    }
+    if (!text.empty()) programs.push_back(text);
+    for (const std::string& p : programs) run_on_big_stack(p);
+    std::exit(0);
+}
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (const char* folder = std::getenv("ZIR_EVAL_FUZZ_ENCODE")) encode_lines(folder);
+    if (std::getenv("ZIR_EVAL_FUZZ_REPLAY")) replay();
     return 0;
 }
 

@@ -93,8 +93,8 @@ TEST_F(Interpreter, EvaluationErrors) {
 }
 
 // A host's step budget stops every shape of endless code with `internal
-// limit-hit`, a try inside catching it included (the exponential recursion), and leaves the
-// stacks as they were; without a budget the same code runs on.
+// limit-hit`, a try inside catching it included (the exponential recursion),
+// and leaves the stacks as they were; without a budget the same code runs on.
 TEST_F(Interpreter, TheStepBudgetStopsEndlessCode) {
     struct Reset {
         ~Reset() {
@@ -104,7 +104,9 @@ TEST_F(Interpreter, TheStepBudgetStopsEndlessCode) {
     } reset;
     def("zz-wide", "[]", "[repeat i 3 [try [zz-wide]]]");
     for (const char* c : {"forever []", "while [true] []", "forever [try [forever [1 + 1]]]", "zz-wide none",
-                          "forever [parse [a] [(1) skip]]"}) {
+                          "forever [parse [a] [(1) skip]]",
+                          // a native walking plain values spends a step on each
+                          "reduce append/dup copy [] 1 10000"}) {
         interpreter::set_step_budget(5000);
         EXPECT_EQ(eval_error(c), "internal limit-hit") << c;
         EXPECT_EQ(interpreter::steps_left, 0) << c;
