@@ -1,6 +1,7 @@
 // Checksums: see checksum.hpp. The digests themselves are in crypto.cpp.
 #include "services/checksum.hpp"
 
+#include <cpuid.h>
 #include <immintrin.h>
 
 #include <array>
@@ -190,18 +191,28 @@ __attribute__((target("pclmul"))) u32 crc_folding(u32 c, const u8* p, i64 length
     return crc_bytes(crc_bytes(0, last, 16), p, length);
 }
 
-bool processor_folds() {
-    __builtin_cpu_init();   // static initialisers may run before the library's own
-    return __builtin_cpu_supports("pclmul");
-}
-
 }  // namespace
 
-bool crc_folding_on = processor_folds();
+// Whether the processor has carry-less multiplication: asked on the first
+// long CRC, not at start-up (the question traps on some virtual machines).
+namespace {
+bool processor_folds() {
+    static const bool has = [] {
+        unsigned a, b, c, d;
+        return __get_cpuid(1, &a, &b, &c, &d) && (c & bit_PCLMUL) != 0;
+    }();
+    return has;
+}
+bool folding_off = false;
+}  // namespace
+
+bool crc_folding_on() { return !folding_off && processor_folds(); }
+
+void set_crc_folding(bool on) { folding_off = !on; }
 
 u32 crc32_update(u32 crc, const u8* data, i64 length) {
     u32 c = ~crc;
-    if (length >= 64 && crc_folding_on) return ~crc_folding(c, data, length);
+    if (length >= 64 && crc_folding_on()) return ~crc_folding(c, data, length);
     return ~crc_bytes(c, data, length);
 }
 

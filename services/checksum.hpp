@@ -47,9 +47,10 @@ i32 code_symbol(i32 code);
 // and gzip use it. `crc32_update` continues a CRC already computed.
 u32 crc32(const u8* data, i64 length);
 u32 crc32_update(u32 crc, const u8* data, i64 length);
-// Whether long data is folded by carry-less multiplication (set at start-up
-// when the processor has it; tests clear it to run the table code alone).
-extern bool crc_folding_on;
+// Whether long data is folded by carry-less multiplication (where the
+// processor has it); tests turn it off to run the table code alone.
+bool crc_folding_on();
+void set_crc_folding(bool on);
 
 // Adler-32 of RFC 1950; `adler32_update` continues one already computed (1
 // for no data).

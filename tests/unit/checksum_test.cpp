@@ -58,9 +58,9 @@ TEST(Checksum, AgreeWithZlibAtEveryLengthAndAlignment) {
     for (size_t n : {127, 128, 129, 143, 5551, 5552, 5553, 5568, 11104, 11105, 19000}) lengths.push_back(n);
     // The CRC runs twice: folding long data by carry-less multiplication
     // (where the processor has it), and by its tables alone.
-    bool folding = checksum::crc_folding_on;
+    bool folding = checksum::crc_folding_on();
     for (bool fold : {folding, false}) {
-        checksum::crc_folding_on = fold;
+        checksum::set_crc_folding(fold);
         for (size_t start = 0; start < 16; start++)
             for (size_t n : lengths) {
                 const u8* p = data.data() + start;
@@ -68,7 +68,7 @@ TEST(Checksum, AgreeWithZlibAtEveryLengthAndAlignment) {
                 ASSERT_EQ(checksum::adler32(p, i64(n)), u32(::adler32(1, p, uInt(n)))) << start << " " << n;
             }
     }
-    checksum::crc_folding_on = folding;
+    checksum::set_crc_folding(folding);
     // All 0xFF bytes push Adler-32's sums to their largest.
     Bytes ff(100000, 0xFF);
     EXPECT_EQ(checksum::adler32(ff.data(), i64(ff.size())), u32(::adler32(1, ff.data(), uInt(ff.size()))));
