@@ -277,38 +277,42 @@ inline bool library_q(const Cell* block) { return (node_buffer(block->w2)->flags
     return Code{block->w2, TYPE_OF(block), head, n};
 }
 
+// The expressions of a block walked in the frame just opened for it (the
+// frame's series is the code's), the last result left in the frame's result
+// cell. `library`: the series is flagged SERIES_LIBRARY (the caller knows it).
+[[gnu::always_inline]] inline void walk_code(const Code& code, bool library) {
+    stack::call_top[-1].code = code.node;
+    BlockScope scope(library);
+    if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_ENTER, &code, code.head, nullptr, nullptr);
+    i32 p = code.head;
+    if (p >= end_of(code)) {
+        cell::init(stack::arguments, TYPE_UNSET);
+        stack::keep();
+    } else {
+        if (!library) {
+            cell::init(&code_position, TYPE_BLOCK);
+            code_position.w2 = code.node;
+        }
+        for (;;) {
+            if (!library) code_position.w1 = u32(p);
+            p = expression_at(code, p, false, false, false);
+            if (ZIR_UNLIKELY(stack::pending != 0)) break;
+            if (p >= end_of(code)) break;
+            stack::reset();
+        }
+    }
+    if (ZIR_UNLIKELY(tracing) && stack::pending == 0)
+        trace_event(EVENT_EXIT, &code, code.tail, nullptr, stack::arguments);
+}
+
 // eval_block once the machine stack is checked: the block's own frame, its
 // expressions, the result left above the caller's arguments (and with
 // `chain` in its result cell).
-// `library`: the series is flagged SERIES_LIBRARY (the caller knows it).
 [[gnu::always_inline]] inline void walk_block(const Code& code, bool chain, bool library) {
     // The frame keeps the series alive while it is walked, whatever the code
     // does to the cell it came from.
     stack::mark(u32(stack::body_symbol), 0, stack::FLAGS_EVAL_BLOCK);
-    stack::call_top[-1].code = code.node;
-    {
-        BlockScope scope(library);
-        if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_ENTER, &code, code.head, nullptr, nullptr);
-        i32 p = code.head;
-        if (p >= end_of(code)) {
-            cell::init(stack::arguments, TYPE_UNSET);
-            stack::keep();
-        } else {
-            if (!library) {
-                cell::init(&code_position, TYPE_BLOCK);
-                code_position.w2 = code.node;
-            }
-            for (;;) {
-                if (!library) code_position.w1 = u32(p);
-                p = expression_at(code, p, false, false, false);
-                if (ZIR_UNLIKELY(stack::pending != 0)) break;
-                if (p >= end_of(code)) break;
-                stack::reset();
-            }
-        }
-        if (ZIR_UNLIKELY(tracing) && stack::pending == 0)
-            trace_event(EVENT_EXIT, &code, code.tail, nullptr, stack::arguments);
-    }
+    walk_code(code, library);
     if (chain) stack::unwind_set_last();
     else stack::unwind_last();
 }
@@ -318,6 +322,27 @@ inline bool library_q(const Cell* block) { return (node_buffer(block->w2)->flags
 void eval_block(const Cell* block, bool chain) {
     check_machine_stack();
     walk_block(block_code(block), chain, library_q(block));
+}
+
+void walk_body_again(const Cell* body, bool* open) {
+    check_machine_stack();
+    if (*open) {
+        stack::reset();
+    } else {
+        stack::keep();
+        stack::mark(u32(stack::body_symbol), 0, stack::FLAGS_EVAL_BLOCK);
+        *open = true;
+    }
+    walk_code(block_code(body), library_q(body));
+    // The caller's result cell is the frame's `arguments` (eval_block's chain).
+    *stack::call_top[-1].arguments = *stack::arguments;
+    if (ZIR_UNLIKELY(stack::pending != 0)) close_body_walks(open);
+}
+
+void close_body_walks(bool* open) {
+    if (!*open) return;
+    *open = false;
+    stack::unwind_set_last();
 }
 
 i32 eval_next(const Cell* block, i32 position, i32 tail, bool push) {

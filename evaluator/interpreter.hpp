@@ -87,6 +87,16 @@ const Cell* short_path_value(const Cell* path, bool get);
 // stays as one cell where the frame was opened (unset! for an empty block).
 // With `chain` it is also copied into the caller's result cell.
 void eval_block(const Cell* block, bool chain);
+// A loop body evaluated again and again, as eval_block with `chain` would,
+// but in one frame that stays open from one evaluation to the next while
+// nothing runs between them: the loop saves the frame's opening and closing
+// on every round. `open` is the loop's own flag, false at first; an exit
+// left pending closes the frame (the next evaluation opens it again), and
+// close_body_walks closes it once the loop is done. Code that may run
+// language code between two evaluations (a change handler, a condition)
+// closes the frame first: the frames it sees must be the usual ones.
+void walk_body_again(const Cell* body, bool* open);
+void close_body_walks(bool* open);
 // Evaluates one expression from `position` (an index into the block's
 // series) up to `tail`, in a frame of its own; answers the position after it.
 i32 eval_next(const Cell* block, i32 position, i32 tail, bool push);

@@ -82,6 +82,14 @@ inline Outcome run_body(const Cell* body, const stack::Frame* frame) {
     return outcome(frame);
 }
 
+// The same for a loop that runs nothing between two rounds of its body: the
+// body's frame stays open from one round to the next (`open`, see
+// interpreter::walk_body_again). An exit closes it before it is taken.
+inline Outcome run_body_again(const Cell* body, const stack::Frame* frame, bool* open) {
+    interpreter::walk_body_again(body, open);
+    return outcome(frame);
+}
+
 // Runs a step that may call language code back; an exit left there is
 // pending again, the stacks as they were before the step.
 template <typename Step>
@@ -283,9 +291,11 @@ i32 loop_star(i32 check, const i32* r) {
     }
     const Cell body = *arg(1);
     const stack::Frame* frame = open_loop();
+    bool open = false;
     for (i32 i = 0; i < n; i++) {
-        if (ZIR_UNLIKELY(run_body(&body, frame) >= BROKE)) break;
+        if (ZIR_UNLIKELY(run_body_again(&body, frame, &open) >= BROKE)) break;
     }
+    interpreter::close_body_walks(&open);
     stack::unwind_set_last();
     return 0;
 }
@@ -305,14 +315,18 @@ i32 repeat_star(i32 check, const i32* r) {
     Cell* word = arg(0);
     Cell* counter = arg(1);
     const stack::Frame* frame = open_loop();
+    bool open = false;
     for (i32 i = 1;; i++) {
         counter->w2 = u32(i);
         Outcome o;
         if (Cell* cell = context::plain_value_cell(word)) {
-            // No code runs while the word is set: no exit to watch for.
+            // No code runs while the word is set: no exit to watch for, and
+            // the body's frame may stay open.
             *cell = *counter;
-            o = run_body(&body, frame);
+            o = run_body_again(&body, frame, &open);
         } else {
+            // A change handler may run: the frames it sees are the usual.
+            interpreter::close_body_walks(&open);
             bool unused;
             o = guarded(
                     [&] {
@@ -325,6 +339,7 @@ i32 repeat_star(i32 check, const i32* r) {
         }
         if (ZIR_UNLIKELY(o >= BROKE) || i == n) break;
     }
+    interpreter::close_body_walks(&open);
     stack::unwind_set_last();
     return 0;
 }
@@ -333,8 +348,10 @@ i32 forever_star(i32 check, const i32* r) {
     if (check) check_args(10, r);
     const Cell body = *arg(0);
     const stack::Frame* frame = open_loop();
-    while (run_body(&body, frame) < BROKE) {
+    bool open = false;
+    while (run_body_again(&body, frame, &open) < BROKE) {
     }
+    interpreter::close_body_walks(&open);
     stack::unwind_set_last();
     return 0;
 }

@@ -215,6 +215,42 @@ TEST_F(ControlNatives, CountedLoops) {
     EXPECT_EQ(eval_mold("loop -2147483648.0 [1]"), "none");
 }
 
+// loop, repeat and forever walk their body in a frame that stays open from
+// one round to the next: every round sees the frames and the code a fresh
+// walk would, and the loop's value lands where a call's would.
+TEST_F(ControlNatives, LoopBodiesRoundAfterRound) {
+    expect({
+        {"loop 3 [1 2 3]", "3"},
+        {"1 + loop 2 [3]", "4"},
+        {"reduce [loop 2 [3] repeat i 2 [i] 4]", "[3 2 4]"},
+        {"forever [break/return 7]", "7"},
+        {"n: 0 forever [n: n + 1 if n < 3 [continue] break/return n]", "3"},
+        // The body changed by its own rounds: each round walks it as it is.
+        {"n: 0 b: [n: n + 1 if n = 2 [clear b] n] reduce [loop 4 b n]", "[unset 2]"},
+        {"n: 0 b: [n: n + 1] loop 3 [append b [n: n + 10]] loop 2 b n", "62"},
+        {"b: copy [] repeat i 3 [append b i if i = 2 [body: [1]]] b", "[1 2 3]"},
+    });
+    // A round that leaves by an error, after rounds that did not.
+    EXPECT_EQ(eval_error("n: 0 loop 5 [n: n + 1 if n = 3 [1 / 0]]"), "math zero-divide");
+    EXPECT_EQ(eval_mold("n"), "3");
+    eval("zz-fail: does [1 / 0]");
+    auto depth = [&](const char* code) {
+        Cell e = eval_error_value(code);
+        Cell* err = stack::push(&e);
+        i32 d = integer::get(error::field(err, error::FIELD_STACK));
+        stack::pop(1);
+        return d;
+    };
+    // (while walks its body afresh each round.)
+    const i32 fresh = depth("while [true] [zz-fail]");
+    EXPECT_EQ(depth("loop 1 [zz-fail]"), fresh);
+    EXPECT_EQ(depth("repeat i 3 [if i < 3 [continue] zz-fail]"), fresh);
+    const i32 third = depth("n: 0 while [true] [n: n + 1 if n = 3 [zz-fail]]");
+    EXPECT_EQ(depth("n: 0 loop 3 [n: n + 1 if n = 3 [zz-fail]]"), third);
+    EXPECT_EQ(depth("n: 0 forever [n: n + 1 if n = 3 [zz-fail]]"), third);
+    EXPECT_EQ(depth("repeat i 3 [if i = 3 [zz-fail]]"), third);
+}
+
 TEST_F(ControlNatives, LoopCountSteps) {
     Cell c = *test::float_(-2.9);
     natives::to_loop_count(&c);
