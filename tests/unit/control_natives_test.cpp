@@ -43,6 +43,14 @@ struct ControlNatives : EvalTest {
     void expect_errors(const std::vector<ErrorCase>& cases) {
         for (const ErrorCase& c : cases) EXPECT_EQ(eval_error(c.code), c.error) << c.code;
     }
+    // The call-stack position an error raised by the code records.
+    i32 error_depth(const char* code) {
+        Cell e = eval_error_value(code);
+        Cell* err = stack::push(&e);
+        i32 d = integer::get(error::field(err, error::FIELD_STACK));
+        stack::pop(1);
+        return d;
+    }
     // The first line of an error's report.
     std::string report_line(const char* code) {
         std::string r = eval_report(code);
@@ -165,18 +173,11 @@ TEST_F(ControlNatives, Case) {
     // evaluated in: one for the expression, as do/next evaluates it, and
     // case's own.
     eval("zz-fail: does [1 / 0]");
-    auto depth = [&](const char* code) {
-        Cell e = eval_error_value(code);
-        Cell* err = stack::push(&e);
-        i32 d = integer::get(error::field(err, error::FIELD_STACK));
-        stack::pop(1);
-        return d;
-    };
-    EXPECT_EQ(depth("any [zz-fail]"), depth("do/next [zz-fail] 'zz-p"));
-    EXPECT_EQ(depth("all [zz-fail]"), depth("do/next [zz-fail] 'zz-p"));
-    EXPECT_EQ(depth("case [zz-fail [1]]"), depth("any [zz-fail]") + 1);
-    EXPECT_EQ(depth("case [false [1] zz-fail [1]]"), depth("any [zz-fail]") + 1);
-    EXPECT_EQ(depth("case [true zz-fail]"), depth("all [zz-fail]") + 1);
+    EXPECT_EQ(error_depth("any [zz-fail]"), error_depth("do/next [zz-fail] 'zz-p"));
+    EXPECT_EQ(error_depth("all [zz-fail]"), error_depth("do/next [zz-fail] 'zz-p"));
+    EXPECT_EQ(error_depth("case [zz-fail [1]]"), error_depth("any [zz-fail]") + 1);
+    EXPECT_EQ(error_depth("case [false [1] zz-fail [1]]"), error_depth("any [zz-fail]") + 1);
+    EXPECT_EQ(error_depth("case [true zz-fail]"), error_depth("all [zz-fail]") + 1);
 }
 
 // --- Loops ------------------------------------------------------------------------------
@@ -234,21 +235,14 @@ TEST_F(ControlNatives, LoopBodiesRoundAfterRound) {
     EXPECT_EQ(eval_error("n: 0 loop 5 [n: n + 1 if n = 3 [1 / 0]]"), "math zero-divide");
     EXPECT_EQ(eval_mold("n"), "3");
     eval("zz-fail: does [1 / 0]");
-    auto depth = [&](const char* code) {
-        Cell e = eval_error_value(code);
-        Cell* err = stack::push(&e);
-        i32 d = integer::get(error::field(err, error::FIELD_STACK));
-        stack::pop(1);
-        return d;
-    };
     // (while walks its body afresh each round.)
-    const i32 fresh = depth("while [true] [zz-fail]");
-    EXPECT_EQ(depth("loop 1 [zz-fail]"), fresh);
-    EXPECT_EQ(depth("repeat i 3 [if i < 3 [continue] zz-fail]"), fresh);
-    const i32 third = depth("n: 0 while [true] [n: n + 1 if n = 3 [zz-fail]]");
-    EXPECT_EQ(depth("n: 0 loop 3 [n: n + 1 if n = 3 [zz-fail]]"), third);
-    EXPECT_EQ(depth("n: 0 forever [n: n + 1 if n = 3 [zz-fail]]"), third);
-    EXPECT_EQ(depth("repeat i 3 [if i = 3 [zz-fail]]"), third);
+    const i32 fresh = error_depth("while [true] [zz-fail]");
+    EXPECT_EQ(error_depth("loop 1 [zz-fail]"), fresh);
+    EXPECT_EQ(error_depth("repeat i 3 [if i < 3 [continue] zz-fail]"), fresh);
+    const i32 third = error_depth("n: 0 while [true] [n: n + 1 if n = 3 [zz-fail]]");
+    EXPECT_EQ(error_depth("n: 0 loop 3 [n: n + 1 if n = 3 [zz-fail]]"), third);
+    EXPECT_EQ(error_depth("n: 0 forever [n: n + 1 if n = 3 [zz-fail]]"), third);
+    EXPECT_EQ(error_depth("repeat i 3 [if i = 3 [zz-fail]]"), third);
 }
 
 TEST_F(ControlNatives, LoopCountSteps) {
