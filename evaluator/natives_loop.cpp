@@ -402,8 +402,11 @@ i32 foreach_star(i32 check, const i32* r) {
     // code runs in the step, which needs no guard. The word and the series
     // are read again every round: the body may have moved the values or
     // changed the series.
+    // Such rounds keep the body's frame open from one to the next; the
+    // other steps may run language code and close it first.
     Cell* series = stack::arguments - 2;
     const Cell* word = stack::arguments - 1;
+    bool open = false;
     for (;;) {
         if (!multi && ZIR_LIKELY(TYPE_OF(series) == TYPE_BLOCK)) {
             if (Cell* cell = context::plain_value_cell(word)) {
@@ -414,10 +417,11 @@ i32 foreach_star(i32 check, const i32* r) {
                 cell::clear_new_line(&value);
                 *cell = value;
                 series->w1++;
-                if (run_body(&body, frame) >= BROKE) break;
+                if (run_body_again(&body, frame, &open) >= BROKE) break;
                 continue;
             }
         }
+        interpreter::close_body_walks(&open);
         bool more = multi ? walk_step([n] { return foreach_next_multi(n); }, frame, &o)
                           : walk_step([] { return foreach_next(); }, frame, &o);
         if (o != NORMAL) {
@@ -427,6 +431,7 @@ i32 foreach_star(i32 check, const i32* r) {
         if (!more) break;
         if (run_body(&body, frame) >= BROKE) break;
     }
+    interpreter::close_body_walks(&open);
     stack::unwind_set_last();
     return 0;
 }

@@ -216,9 +216,10 @@ TEST_F(ControlNatives, CountedLoops) {
     EXPECT_EQ(eval_mold("loop -2147483648.0 [1]"), "none");
 }
 
-// loop, repeat and forever walk their body in a frame that stays open from
-// one round to the next: every round sees the frames and the code a fresh
-// walk would, and the loop's value lands where a call's would.
+// loop, repeat, forever and foreach (one word over a block) walk their body
+// in a frame that stays open from one round to the next: every round sees
+// the frames and the code a fresh walk would, and the loop's value lands
+// where a call's would.
 TEST_F(ControlNatives, LoopBodiesRoundAfterRound) {
     expect({
         {"loop 3 [1 2 3]", "3"},
@@ -230,6 +231,12 @@ TEST_F(ControlNatives, LoopBodiesRoundAfterRound) {
         {"n: 0 b: [n: n + 1 if n = 2 [clear b] n] reduce [loop 4 b n]", "[unset 2]"},
         {"n: 0 b: [n: n + 1] loop 3 [append b [n: n + 10]] loop 2 b n", "62"},
         {"b: copy [] repeat i 3 [append b i if i = 2 [body: [1]]] b", "[1 2 3]"},
+        {"reduce [foreach w [1 2 3] [w * 2] 5]", "[6 5]"},
+        // The series grows and shrinks under the walk.
+        {"b: [1 2] n: 0 foreach w b [n: n + w if w < 3 [append b w + 2]] n", "10"},
+        {"b: [1 2 3 4] foreach w b [clear b w]", "1"},
+        // Rounds of one word, then of two, over the same body.
+        {"n: 0 foreach [x y] [1 2 3 4] [n: n + (x * y)] n", "14"},
     });
     // A round that leaves by an error, after rounds that did not.
     EXPECT_EQ(eval_error("n: 0 loop 5 [n: n + 1 if n = 3 [1 / 0]]"), "math zero-divide");
@@ -243,6 +250,8 @@ TEST_F(ControlNatives, LoopBodiesRoundAfterRound) {
     EXPECT_EQ(error_depth("n: 0 loop 3 [n: n + 1 if n = 3 [zz-fail]]"), third);
     EXPECT_EQ(error_depth("n: 0 forever [n: n + 1 if n = 3 [zz-fail]]"), third);
     EXPECT_EQ(error_depth("repeat i 3 [if i = 3 [zz-fail]]"), third);
+    EXPECT_EQ(error_depth("foreach w [1 2 3] [if w = 3 [zz-fail]]"), third);
+    EXPECT_EQ(error_depth("foreach w [1 2 3] [if w < 3 [continue] zz-fail]"), fresh);
 }
 
 TEST_F(ControlNatives, LoopCountSteps) {
