@@ -256,10 +256,7 @@ Cell* clone(const Cell* block, bool deep, bool any_block) {
             if (t != TYPE_BLOCK && !(any_block && any_block_q(t))) continue;
             Cell* copy = clone(cell_at(node, i), true, any_block);
             Cell* c = cell_at(node, i);
-            c->header = (c->header & ~TYPE_MASK) | TYPE_OF(copy);
-            c->w1 = 0;
-            c->w2 = copy->w2;
-            c->w3 = copy->w3;
+            point_at_copy(c, copy);
             stack::pop(1);
         }
     }

@@ -53,6 +53,14 @@ const Cell* select_word(const Cell* block, const Cell* word, bool case_);
 // Pushes a new block of the source's type holding copies of its cells from the
 // head; `deep` copies nested blocks too (with `any_block` also parens and paths).
 Cell* clone(const Cell* block, bool deep, bool any_block);
+// Points the cell `c` of a block being copied at its nested copy `copy`
+// (clone's result): the copy's type and series, the cell's flags kept.
+inline void point_at_copy(Cell* c, const Cell* copy) {
+    c->header = (c->header & ~TYPE_MASK) | TYPE_OF(copy);
+    c->w1 = 0;
+    c->w2 = copy->w2;
+    c->w3 = copy->w3;
+}
 // Flags the block and every block inside it as library code (SERIES_LIBRARY).
 void mark_library(u32 node);
 // Replaces every cell of the block at [from, to) (by `step`) whose type is in

@@ -2,6 +2,7 @@
 #include "datatypes/context.hpp"
 
 #include "boot/roots.hpp"
+#include "datatypes/block.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/symbol.hpp"
@@ -380,10 +381,7 @@ Cell* clone_bound(const Cell* block, const Finder& f, bool self, bool library) {
         Cell* copy = clone_bound(c, f, self, library);
         cells = series::head_cells(node_buffer(node));
         c = cells + i;
-        c->header = (c->header & ~TYPE_MASK) | TYPE_OF(copy);
-        c->w1 = 0;
-        c->w2 = copy->w2;
-        c->w3 = copy->w3;
+        zir::block::point_at_copy(c, copy);
         stack::pop(1);
     }
     if (series::indexed_q(out) && series::index_hooks.init) series::index_hooks.init(out);
