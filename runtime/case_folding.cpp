@@ -85,12 +85,54 @@ u32 lookup_above_bmp(const CaseTable& t, u32 cp) {
 
 }  // namespace
 
-void init() {
-    build(to_upper, to_upper_runs, to_upper_run_count);
-    build(to_lower, to_lower_runs, to_lower_run_count);
+namespace {
+
+// Whether the tables are built. Most programs map ASCII letters only: the
+// tables (half a megabyte of address space, some thirty pages touched) are
+// built on the first code point above ASCII.
+bool tables_built = false;
+
+// The mapping of one code point found in the runs themselves: the last run
+// beginning at or below it, by halves.
+u32 lookup_runs(const CaseRun* runs, u32 count, u32 cp) {
+    u32 low = 0, high = count;
+    while (low < high) {
+        u32 mid = low + (high - low) / 2;
+        if (runs[mid].first <= cp) low = mid + 1;
+        else high = mid;
+    }
+    if (low == 0) return cp;
+    const CaseRun& r = runs[low - 1];
+    u32 offset = cp - r.first;
+    u32 stride = r.stride ? r.stride : 1;
+    if (offset % stride != 0 || offset / stride >= r.count) return cp;
+    return cp + u32(r.delta);
 }
 
+[[gnu::noinline, gnu::cold]] void build_tables() {
+    build(to_upper, to_upper_runs, to_upper_run_count);
+    build(to_lower, to_lower_runs, to_lower_run_count);
+    tables_built = true;
+}
+
+}  // namespace
+
+void init() { tables_built = false; }
+
 u32 change_char(u32 cp, int flag) {
+    // ASCII's only cased letters are A-Z and a-z, mapped to each other.
+    if (cp < 0x80) {
+        if (flag) return cp - 'a' < 26 ? cp - ('a' - 'A') : cp;
+        return cp - 'A' < 26 ? cp + ('a' - 'A') : cp;
+    }
+    if (ZIR_UNLIKELY(!tables_built)) {
+        // Latin-1 (the byte tables of searches without case) from the runs.
+        if (cp < 0x100) {
+            return flag ? lookup_runs(to_upper_runs, to_upper_run_count, cp)
+                        : lookup_runs(to_lower_runs, to_lower_run_count, cp);
+        }
+        build_tables();
+    }
     const CaseTable& t = flag ? to_upper : to_lower;
     if (cp < BMP_SIZE) {
         u32 mapped = t.table[cp];

@@ -4,7 +4,8 @@
 // Database. The Basic Multilingual Plane is mapped through one direct table per
 // direction, so that hashing and comparing words costs one array access per
 // code point; the few cased letters above it are looked up in a short sorted
-// list per direction. Both are built once by `init` at start-up.
+// list per direction. Both are built on the first code point above ASCII,
+// whose letters are mapped directly.
 #pragma once
 
 #include "runtime/cell.hpp"
@@ -27,8 +28,7 @@ extern const u32 to_upper_run_count;
 extern const CaseRun to_lower_runs[];
 extern const u32 to_lower_run_count;
 
-// Builds the tables and lists from the runs; runs once at start-up, before the
-// symbol table is made (words are lower-cased before hashing).
+// Start-up: the tables are built again from the runs when next needed.
 void init();
 
 // The code point mapped to upper case (flag 1) or lower case (flag 0), or the
