@@ -8,6 +8,9 @@
 // data may lie in a series buffer.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "runtime/base.hpp"
 
 namespace zir {
@@ -75,11 +78,14 @@ i32 hash_stub(const u8* data, i64 length, i32 size);
 
 namespace crypto {
 
-// Fetches the digest implementations from libcrypto once: the first digest
-// calls it (fetching takes a quarter of a start-up's instructions, so a run
-// that computes none skips it). A digest that cannot be fetched is reported
-// when it is asked for.
+// Opens libcrypto and fetches the digest implementations, once: the first
+// digest calls it (a run that computes none neither opens the library nor
+// fetches). A digest that cannot be had, the library missing included, is
+// reported when it is asked for.
 void acquire_context();
+
+// The names the library is looked for under, in turn (tests change them).
+extern std::vector<std::string> library_names;
 
 // The digest of `code` (checksum::CODE_MD5..CODE_SHA512) of the data into
 // `out`, which holds checksum::MAX_DIGEST bytes; answers the digest size.

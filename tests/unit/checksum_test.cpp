@@ -3,6 +3,7 @@
 // method words, HMAC's key rules and the errors of the digests. Python's
 // hashlib, hmac and zlib check the same over more inputs in
 // tests/oracle/codec.py.
+#include <cstring>
 #include <zlib.h>
 
 #include <random>
@@ -224,6 +225,27 @@ TEST(Digest, FailuresOfTheLibraryAreRaised) {
     }
     // And afterwards the digests work again.
     EXPECT_EQ(hex(d, crypto::hash(text("abc"), 3, checksum::CODE_MD5, d)), "900150983cd24fb0d6963f7d28e17f72");
+}
+
+// The library is opened on the first digest: when the system has none under
+// the names looked for, the digest is an error (in a fresh process, where no
+// digest has opened it yet).
+TEST(Digest, AMissingLibraryIsRaised) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            crypto::library_names = {"libzir-no-such-library.so.0"};
+            u8 d[checksum::MAX_DIGEST];
+            int status = 3;
+            try {
+                crypto::hash(text("abc"), 3, checksum::CODE_SHA256, d);
+                status = 2;
+            } catch (const LanguageError& e) {
+                status = std::strcmp(e.id, "not-here") == 0 && e.argc == 1 ? 0 : 1;
+            }
+            std::exit(status);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(Digest, HashStubPrintsItsNotice) {
