@@ -113,6 +113,31 @@ Cell* push_text(const Cell* spec) {
     return text;
 }
 
+// A string that loads as one plain word and nothing more (an ASCII letter,
+// then ASCII letters, digits, - ? ! and _ only: no delimiter, sign, dot or
+// other character the lexer reads a meaning in) is made into the word the
+// lexer would make, without loading it. Answers false for any other text.
+bool plain_spelling_word(const Cell* text, Cell* result) {
+    constexpr i32 LONGEST = 64;
+    SeriesBuffer* s = series::buffer_of(text);
+    if (series::shift_of(s) != 0) return false;
+    i32 length = series::rest_length(text);
+    if (length <= 0 || length > LONGEST) return false;
+    const u8* p = series::element_at(s, series::head_index(text));
+    auto letter = [](u8 c) { return u8((c | 0x20) - 'a') < 26; };
+    if (!letter(p[0])) return false;
+    char spelling[LONGEST];
+    for (i32 i = 0; i < length; i++) {
+        u8 c = p[i];
+        if (!letter(c) && u8(c - '0') >= 10 && c != '-' && c != '?' && c != '!' && c != '_') return false;
+        spelling[i] = char(c);
+    }
+    // (The spelling is copied first: making the symbol may move the text.)
+    result->header = 0;
+    make_at(symbol::make(std::string_view(spelling, size_t(length))), result);
+    return true;
+}
+
 // A word found in the global context is bound to its slot; one that is not
 // there is bound to it unlooked-up, and gets a slot when first set.
 void bind_global(Cell* word) {
@@ -148,6 +173,7 @@ Cell* make(Cell* proto, Cell* spec, u32 type) {
         }
         case TYPE_STRING:
         case TYPE_CHAR: {
+            if (t == TYPE_STRING && plain_spelling_word(spec, &result)) break;
             Cell* base = stack::top;
             const Cell* text = t == TYPE_STRING ? spec : push_text(spec);
             u32 loaded = load_first(text, &result);

@@ -14,6 +14,8 @@
 #include "datatypes/date.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
+#include "datatypes/symbol.hpp"
+#include "datatypes/word.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer_support.hpp"
 
@@ -602,6 +604,54 @@ TEST_F(LexerLiterals, EveryKindOfError) {
         {"a/b: c 'a/b:", "(line 1) invalid character at 'a/b:"},
         {"1 ;ok\n \"12345678901234567890123456789012345", "(line 2) invalid string! at \"12345678901234567890123456789"},
     });
+}
+
+// `to word!` of a string takes a short cut for plain spellings: it must make
+// the very word (binding included) that loading the text makes, and refuse
+// what loading refuses, for texts near the edge of the short cut and for
+// random ones over the characters that change what a text loads as.
+TEST_F(Lexer, ToWordOfAStringIsTheLoadedWord) {
+    auto expect_same = [](const std::string& text) {
+        Cell made;
+        std::string made_error = error_of([&] {
+            Cell proto;
+            cell::init(&proto, TYPE_WORD);
+            word::make(&proto, str(text.c_str()), TYPE_WORD);
+            made = proto;
+        });
+        Cell first;
+        std::string load_error = error_of([&] {
+            u32 t = word::load_first(str(text.c_str()), &first);
+            if (t < TYPE_WORD || t > TYPE_ISSUE) fire(ERR_SCRIPT, "invalid-chars");   // any word or an issue
+            cell::set_type(&first, TYPE_WORD);
+        });
+        ASSERT_EQ(made_error, load_error) << text;
+        if (!made_error.empty()) return;
+        EXPECT_EQ(made.header, first.header) << text;
+        EXPECT_EQ(made.w1, first.w1) << text;
+        EXPECT_EQ(made.w2, first.w2) << text;
+        EXPECT_EQ(made.w3, first.w3) << text;
+    };
+    for (const char* text : {"a", "Z", "integer?", "to-string", "a-1", "a?", "a!", "a_b", "x1y2", "e1", "E-5",
+                             "a:", "a:b", "a/b", "a.b", "a@b", "a b", " a", "a ", "a;b", "a[", "a\"", "a#", "a$",
+                             "a%", "a'", "a<", "a>", "a,b", "-a", "+a", "1a", "_a", "?a", "!a", "\xc3\xa9",
+                             "a\xc3\xa9", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa",
+                             "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"})
+        expect_same(text);
+    const std::string alphabet = "aZ09-?!_:/.@#$%'+<>;[]()\" \t\n^~*&=|,";
+    std::mt19937 rng(12345);
+    for (int i = 0; i < 3000; i++) {
+        std::string text;
+        for (int n = 1 + int(rng() % 6); n > 0; n--) text += alphabet[rng() % alphabet.size()];
+        expect_same(text);
+    }
+    // From a string's index: the text before it is not the word's.
+    Cell* at = str("1:a-b");
+    at->w1 = 2;
+    Cell proto;
+    cell::init(&proto, TYPE_WORD);
+    word::make(&proto, at, TYPE_WORD);
+    EXPECT_EQ(symbol::spelling(i32(proto.w2)), "a-b");
 }
 
 }  // namespace
