@@ -111,7 +111,11 @@ SeriesFrame* new_series_frame() {
         u64 doubled = u64(size) * 2;
         record.next_frame_size = u32(doubled < record.max_frame_size ? doubled : record.max_frame_size);
     }
-    SeriesFrame* f = init_series_frame(os_alloc(u64(size) + sizeof(SeriesFrame)), size);
+    // The first frame is filled at once (booting the library alone fills
+    // more than it holds): its pages are asked for together, not faulted in
+    // one by one.
+    bool first = record.series_head == nullptr;
+    SeriesFrame* f = init_series_frame(os_alloc(u64(size) + sizeof(SeriesFrame), first), size);
     link_series_frame(f);
     if (!record.series_active) record.series_active = f;
     return f;
@@ -199,14 +203,14 @@ void free_all_frames() {
 
 // --- OS blocks -------------------------------------------------------------
 
-void* os_alloc(u64 size) {
+void* os_alloc(u64 size, bool populate) {
     if (ZIR_UNLIKELY(refuse_os_blocks)) {
         refuse_os_blocks--;
         no_memory();
     }
     u64 aligned = granule_round(size + OS_BLOCK_PREFIX);
     if (ZIR_UNLIKELY(os_ceiling) && record.os_total + i64(aligned) > os_ceiling) no_memory();
-    void* p = platform::os_alloc(aligned, false);
+    void* p = platform::os_alloc(aligned, false, populate);
     if (!p) no_memory();
     record.os_total += i64(aligned);
     *static_cast<u64*>(p) = aligned;

@@ -123,7 +123,8 @@ void init();
 void free_all_frames();
 
 // OS blocks (mmap); the size stored in front of the block is its aligned size.
-void* os_alloc(u64 size);
+// `populate`: see platform::os_alloc.
+void* os_alloc(u64 size, bool populate = false);
 void os_free(void* block);
 // Test hook: the next n OS blocks are refused, as when the system has no memory.
 extern u32 refuse_os_blocks;

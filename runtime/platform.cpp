@@ -15,9 +15,9 @@ namespace platform {
 
 void init() { console::init(); }
 
-void* os_alloc(u64 size, bool executable) {
+void* os_alloc(u64 size, bool executable, bool populate) {
     int prot = PROT_READ | PROT_WRITE | (executable ? PROT_EXEC : 0);
-    void* p = mmap(nullptr, size, prot, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* p = mmap(nullptr, size, prot, MAP_PRIVATE | MAP_ANONYMOUS | (populate ? MAP_POPULATE : 0), -1, 0);
     return p == MAP_FAILED ? nullptr : p;
 }
 

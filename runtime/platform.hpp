@@ -13,8 +13,10 @@ namespace platform {
 
 void init();
 
-// Page-aligned memory from the system; nullptr when refused.
-void* os_alloc(u64 size, bool executable);
+// Page-aligned memory from the system; nullptr when refused. `populate`
+// asks for every page at once, for memory that will be filled straight away
+// (one call instead of a page fault per page).
+void* os_alloc(u64 size, bool executable, bool populate = false);
 void os_free(void* address, u64 size);
 
 // The current directory as UTF-8 (no trailing slash added here).
