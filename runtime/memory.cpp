@@ -57,6 +57,11 @@ i32 new_node_frame() {
     u32 first = k * NODE_FRAME_SLOTS + 1;
     uintptr_t* slots = &node_slots[first];
     ZIR_UNPOISON(slots, NODE_FRAME_BYTES);
+    // Every slot is written below: the pages are asked for together.
+    u8* pages;
+    u64 length;
+    frame_pages(k, &pages, &length);
+    platform::populate(pages, length);
     // Each slot links to the next id: the links step by two.
     static_assert((NODE_FRAME_SLOTS - 1) % 3 == 0);
     uintptr_t link = free_link(first + 1);

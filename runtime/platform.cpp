@@ -23,6 +23,15 @@ void* os_alloc(u64 size, bool executable, bool populate) {
 
 void os_free(void* address, u64 size) { munmap(address, size); }
 
+void populate(void* address, u64 size) {
+#ifdef MADV_POPULATE_WRITE
+    if (size) madvise(address, size, MADV_POPULATE_WRITE);
+#else
+    (void)address;
+    (void)size;
+#endif
+}
+
 std::string get_current_dir() {
     std::string out;
     size_t size = 256;

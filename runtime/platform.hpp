@@ -18,6 +18,10 @@ void init();
 // (one call instead of a page fault per page).
 void* os_alloc(u64 size, bool executable, bool populate = false);
 void os_free(void* address, u64 size);
+// Asks for the pages of a mapped range at once, ahead of writing them all;
+// nothing happens where the system cannot (the pages then fault in as
+// they are written).
+void populate(void* address, u64 size);
 
 // The current directory as UTF-8 (no trailing slash added here).
 std::string get_current_dir();
