@@ -8,7 +8,8 @@
 //
 // The evaluator thread is the top level: it brings the runtime up, runs the
 // library's top-level statements, then the console (`cli-console-ctx/launch`),
-// which runs the script named on the command line or the read-eval-print loop.
+// which runs the script named on the command line or the read-eval-print loop,
+// and ends the program itself.
 // An error nothing caught is printed and ends the program with -2 (254); an
 // exit nothing received is runtime error 95, unless it is the quit exit,
 // which ends the program silently with 0.
@@ -41,6 +42,18 @@ struct Arguments {
     ZIR_FAULT(zir::runtime::FAULT_NO_CATCH);
 }
 
+// Ends the program with the evaluator's status: the output flushed, no
+// runtime report for a language error's status (below 0), which is the
+// status as it is.
+[[noreturn]] void finish(int status) {
+    if (status < 0) {
+        zir::console::flush();
+        std::fflush(nullptr);
+        _exit(status);
+    }
+    zir::runtime::error_exit(status, nullptr);
+}
+
 void* evaluator_main(void* p) {
     auto* args = static_cast<Arguments*>(p);
     zir::runtime::install_fault_handlers();
@@ -56,12 +69,9 @@ void* evaluator_main(void* p) {
         uncaught_exit();
     }
     if (zir::stack::pending != 0) uncaught_exit();
-    // The alternate signal stack is ours (malloc'd): switched off before the
-    // thread ends, so that nothing at thread exit tries to unmap it.
-    stack_t off{};
-    off.ss_flags = SS_DISABLE;
-    sigaltstack(&off, nullptr);
-    return nullptr;
+    // The program ends from here: the main thread, waiting for this one to
+    // end, would first have to be woken and this thread's stack given back.
+    finish(args->status);
 }
 
 // The system's Ctrl-C: the program ends at once, silently.
@@ -87,11 +97,5 @@ int main(int argc, char** argv) {
     } else {
         pthread_join(thread, nullptr);
     }
-    if (args.status < 0) {
-        // A language error's status: no runtime report, the status as it is.
-        zir::console::flush();
-        std::fflush(nullptr);
-        _exit(args.status);
-    }
-    zir::runtime::error_exit(args.status, nullptr);
+    finish(args.status);
 }
