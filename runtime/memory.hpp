@@ -55,7 +55,9 @@ constexpr u32 SERIES_IN_USE = 0x80000000;    // cleared on the buffer abandoned 
 constexpr u32 NODE_FRAME_SLOTS = 10000;
 constexpr u32 NODE_ID_LIMIT = 1u << 28;            // reserved slots of the node table
 constexpr u32 OS_GRANULE = 4096;
-constexpr u32 FIRST_FRAME_SIZE = 0x100000;         // 1 MiB
+// 1.25 MiB: what booting the library and the console fill (the first frame
+// is populated at once; see new_series_frame).
+constexpr u32 FIRST_FRAME_SIZE = 0x140000;
 constexpr u32 MAX_FRAME_SIZE = 0x200000;           // 2 MiB: buffers this large get a big frame
 constexpr u32 FRAME_REUSE_MIN_ROOM = 0xCCCC;       // 52,428: below this, a frame found after a
                                                     // collection is too full to be worth reusing
