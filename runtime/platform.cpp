@@ -1,6 +1,7 @@
 // Platform layer over POSIX: see platform.hpp.
 #include "runtime/platform.hpp"
 
+#include <dlfcn.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -31,6 +32,23 @@ void populate(void* address, u64 size) {
     (void)size;
 #endif
 }
+
+void* open_library(const std::vector<std::string>& names, std::string* failure) {
+    for (const std::string& name : names) {
+        if (void* handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+            if (failure) failure->clear();
+            return handle;
+        }
+        if (failure) {
+            const char* why = dlerror();
+            if (!failure->empty()) *failure += "; ";
+            *failure += why ? why : name + ": cannot be opened";
+        }
+    }
+    return nullptr;
+}
+
+void* library_symbol(void* handle, const char* symbol) { return dlsym(handle, symbol); }
 
 std::string get_current_dir() {
     std::string out;

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "runtime/base.hpp"
 
@@ -22,6 +23,20 @@ void os_free(void* address, u64 size);
 // nothing happens where the system cannot (the pages then fault in as
 // they are written).
 void populate(void* address, u64 size);
+
+// Shared libraries the program opens on first use instead of linking: the
+// first of `names` the system opens (every symbol resolved now, none made
+// global); null when none opens, the system's reasons put in `failure`.
+void* open_library(const std::vector<std::string>& names, std::string* failure);
+// The entry of an opened library named `symbol` into `slot`, a function
+// pointer; false (the slot null) when the library has no such entry.
+void* library_symbol(void* handle, const char* symbol);
+template <class F>
+bool find_entry(void* handle, F& slot, const char* symbol) {
+    void* f = library_symbol(handle, symbol);
+    slot = reinterpret_cast<F>(f);
+    return f != nullptr;
+}
 
 // The current directory as UTF-8 (no trailing slash added here).
 std::string get_current_dir();

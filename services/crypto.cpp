@@ -11,10 +11,10 @@
 #include <openssl/evp.h>   // the interface's types and signatures only
 
 #include <mutex>
-#include <type_traits>
 
 #include "datatypes/word.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/platform.hpp"
 #include "services/checksum.hpp"
 
 namespace zir {
@@ -46,18 +46,10 @@ std::once_flag load_once;
 // Opens the library under the first of its names that the system has, and
 // finds the entries; leaves `loaded` false when it cannot.
 void load_library() {
-    void* handle = nullptr;
-    for (const std::string& name : library_names) {
-        handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (handle) break;
-    }
+    void* handle = platform::open_library(library_names, nullptr);
     if (!handle) return;
     bool complete = true;
-    auto get = [&](auto& slot, const char* symbol) {
-        void* f = dlsym(handle, symbol);
-        if (!f) complete = false;
-        slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(f);
-    };
+    auto get = [&](auto& slot, const char* symbol) { complete &= platform::find_entry(handle, slot, symbol); };
     get(api.md_fetch, "EVP_MD_fetch");
     get(api.ctx_new, "EVP_MD_CTX_new");
     get(api.ctx_free, "EVP_MD_CTX_free");

@@ -32,6 +32,7 @@
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/platform.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/unicode.hpp"
 #include "services/simple_io.hpp"
@@ -176,20 +177,11 @@ struct Loader {
     std::string failure;   // why it could not be loaded
 
     void load() {
-        void* handle = nullptr;
-        for (const std::string& name : names) {
-            handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (handle) break;
-            const char* why = dlerror();
-            if (!failure.empty()) failure += "; ";
-            failure += why ? why : name + ": cannot be opened";
-        }
+        void* handle = platform::open_library(names, &failure);
         if (!handle) return;
-        failure.clear();
         auto get = [&](auto& slot, const char* symbol) {
-            void* f = dlsym(handle, symbol);
-            if (!f && failure.empty()) failure = std::string(symbol) + " is missing from the library";
-            slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(f);
+            if (!platform::find_entry(handle, slot, symbol) && failure.empty())
+                failure = std::string(symbol) + " is missing from the library";
         };
         get(api.global_init, "curl_global_init");
         get(api.easy_init, "curl_easy_init");
