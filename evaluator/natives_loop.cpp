@@ -314,15 +314,19 @@ i32 repeat_star(i32 check, const i32* r) {
     // set (the body may set the word: the counting goes on regardless).
     Cell* word = arg(0);
     Cell* counter = arg(1);
+    // The counter is written whole each round (see cell::store): its count
+    // written alone and the cell then copied to the word stalled every round
+    // on the copy's load.
+    const u32 header = counter->header, w1 = counter->w1, w3 = counter->w3;
     const stack::Frame* frame = open_loop();
     bool open = false;
     for (i32 i = 1;; i++) {
-        counter->w2 = u32(i);
+        cell::store(counter, header, w1, u32(i), w3);
         Outcome o;
         if (Cell* cell = context::plain_value_cell(word)) {
             // No code runs while the word is set: no exit to watch for, and
             // the body's frame may stay open.
-            *cell = *counter;
+            cell::store(cell, header, w1, u32(i), w3);
             o = run_body_again(&body, frame, &open);
         } else {
             // A change handler may run: the frames it sees are the usual.
