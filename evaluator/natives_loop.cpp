@@ -268,14 +268,19 @@ i32 until_star(i32 check, const i32* r) {
     if (check) check_args(7, r);
     const Cell body = *arg(0);
     const stack::Frame* frame = open_loop();
+    bool open = false;
     for (;;) {
-        Outcome o = run_body(&body, frame);
+        Outcome o = run_body_again(&body, frame, &open);
         if (ZIR_LIKELY(o == NORMAL)) {
+            // The test of the body's value may raise an error: it sees the
+            // frames a closed body leaves.
+            if (ZIR_UNLIKELY(TYPE_OF(stack::arguments) == TYPE_UNSET)) interpreter::close_body_walks(&open);
             if (logic::true_q()) break;
         } else if (o != CONTINUED) {
             break;
         }
     }
+    interpreter::close_body_walks(&open);
     stack::unwind_set_last();
     return 0;
 }

@@ -252,6 +252,12 @@ TEST_F(ControlNatives, LoopBodiesRoundAfterRound) {
     EXPECT_EQ(error_depth("repeat i 3 [if i = 3 [zz-fail]]"), third);
     EXPECT_EQ(error_depth("foreach w [1 2 3] [if w = 3 [zz-fail]]"), third);
     EXPECT_EQ(error_depth("foreach w [1 2 3] [if w < 3 [continue] zz-fail]"), fresh);
+    EXPECT_EQ(error_depth("n: 0 until [n: n + 1 if n = 3 [zz-fail] false]"), third);
+    EXPECT_EQ(error_depth("until [zz-fail]"), fresh);
+    // until's test of an unset value raises with the body closed, as while's
+    // test of its condition does.
+    EXPECT_EQ(error_depth("n: 0 until [n: n + 1 either n < 3 [false] [()]]"), error_depth("while [()] [1]"));
+    EXPECT_EQ(eval_error("n: 0 until [n: n + 1 either n < 3 [false] [()]]"), "script no-return");
 }
 
 TEST_F(ControlNatives, LoopCountSteps) {
@@ -274,6 +280,9 @@ TEST_F(ControlNatives, WhileUntilForever) {
         {"until [1]", "1"},
         {"x: 0 until [x: x + 1 x = 3]", "true"},
         {"x: 0 until [x: x + 1 if x < 3 [continue] true] x", "3"},
+        // The body cleared by its own round: the walk ends with what it did.
+        {"x: 0 b: [x: x + 1 if x = 2 [clear b] x = 5] until b", "[]"},
+        {"x: 0 reduce [until [x: x + 1 x = 2] x]", "[true 2]"},
         {"until [break/return 8]", "8"},
         {"forever [break/return 5]", "5"},
         {"x: 0 forever [x: x + 1 if x = 4 [break]] x", "4"},
