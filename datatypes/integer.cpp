@@ -52,8 +52,8 @@ const char* form_signed(i32 value) {
 }
 
 void make_at(Cell* c, i32 value) {
-    cell::set_type(c, TYPE_INTEGER);
-    c->w2 = u32(value);
+    // Written whole (see cell::store): results made here are copied next.
+    cell::store(c, (c->header & ~TYPE_MASK) | TYPE_INTEGER, c->w1, u32(value), c->w3);
 }
 
 Cell* make_in(Cell* block, i32 value) {

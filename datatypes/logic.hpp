@@ -12,8 +12,8 @@ extern const Cell false_value;
 
 inline u32 get(const Cell* c) { return c->w1; }
 inline void make_at(Cell* c, bool v) {
-    cell::set_type(c, TYPE_LOGIC);
-    c->w1 = v ? 1 : 0;
+    // Written whole (see cell::store): results made here are copied next.
+    cell::store(c, (c->header & ~TYPE_MASK) | TYPE_LOGIC, v ? 1 : 0, c->w2, c->w3);
 }
 Cell* box(bool v);
 Cell* push(bool v);
