@@ -82,7 +82,9 @@ RoutineValue set_buffer_history(const RoutineValue* args, i32) {
 // kept string, and the next call, after `_set-completion`, goes on with the
 // same edit.
 RoutineValue read_input(const RoutineValue* args, i32) {
+    // Written before the edit, which allocates: a collection marks the cell.
     Cell* result = stack::push_slot();
+    cell::init(result, TYPE_UNSET);
     bool hidden = logic::truthy_q(args[1].cell, false, nullptr);
     if (stdin_terminal() && TYPE_OF(&kept_line) == TYPE_STRING) {
         i32 outcome = terminal::edit_line(args[0].cell, hidden, &kept_line, &kept_history);

@@ -12,6 +12,7 @@
 #include "datatypes/logic.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/symbol.hpp"
+#include "datatypes/unset.hpp"
 #include "datatypes/word.hpp"
 #include "datatypes/port.hpp"
 #include "evaluator/natives.hpp"
@@ -287,7 +288,7 @@ interpreter::RoutineValue nth_pushed(const interpreter::RoutineValue* args, i32)
     interpreter::RoutineValue r;
     r.cell = nullptr;
     if (args[0].i > 0) {
-        Cell* out = stack::push_slot();
+        Cell* out = stack::push(&unset::value);
         block::make_at(out, 4);
         for (i32 i = 0; i < args[0].i; i++) block::zs_append(out, args[1].cell);
         r.cell = out;

@@ -8,6 +8,7 @@
 
 #include "datatypes/map.hpp"
 #include "datatypes/string.hpp"
+#include "datatypes/unset.hpp"
 #include "services/environment.hpp"
 #include "values.hpp"
 
@@ -48,7 +49,7 @@ TEST_F(Environment, PairsSplitAtTheFirstEqualsSignAfterTheName) {
         {"zir_test_case", "lower"},   // letter case keeps names apart
     };
     for (const auto& [name, value] : set) ASSERT_EQ(setenv(name.c_str(), value.c_str(), 1), 0);
-    Cell* out = stack::push_slot();
+    Cell* out = stack::push(&unset::value);
     platform::list_env(out);
     for (const auto& [name, value] : set) unsetenv(name.c_str());
     ASSERT_EQ(TYPE_OF(out), TYPE_MAP);
@@ -106,7 +107,7 @@ TEST_F(Environment, ReleaseNumbersAndBuild) {
 
 TEST_F(Environment, TheSystemAsAnObject) {
     platform::OsInfo info = platform::os_info();
-    Cell* o = stack::push_slot();
+    Cell* o = stack::push(&unset::value);
     platform::get_os_info(o);
     ASSERT_EQ(TYPE_OF(o), TYPE_OBJECT);
     std::string expected = "make object! [\n    name: \"" + info.name + "\"\n    arch: '" + info.arch +

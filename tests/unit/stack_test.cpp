@@ -8,6 +8,7 @@
 #include "datatypes/function.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
+#include "datatypes/unset.hpp"
 #include "datatypes/word.hpp"
 #include "runtime/collector.hpp"
 
@@ -228,7 +229,7 @@ TEST_F(Stacks, CollectAndTraceCalls) {
 }
 
 TEST_F(Stacks, PositionsAndFlags) {
-    Cell* err = stack::push_slot();
+    Cell* err = stack::push(&unset::value);
     error::make_at(err, ERR_MATH, 0, nullptr, 0);
     stack::record_position(err);
     EXPECT_EQ(mold(error::field(err, error::FIELD_STACK)), std::to_string(stack::call_top - stack::call_bottom));

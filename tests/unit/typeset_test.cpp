@@ -9,6 +9,7 @@
 #include "datatypes/symbol.hpp"
 #include "datatypes/triple.hpp"
 #include "datatypes/typeset.hpp"
+#include "datatypes/unset.hpp"
 #include "evaluator/actions.hpp"
 #include "values.hpp"
 
@@ -196,7 +197,7 @@ TEST_F(Typesets, BitLayout) {
 
 TEST_F(Typesets, ToBlockListsMembersInIdOrder) {
     Cell* ts = typeset_({TYPE_INTEGER, TYPE_NONE, TYPE_TYPESET});
-    Cell* out = stack::push_slot();
+    Cell* out = stack::push(&unset::value);
     typeset::to_block(ts, out);
     SeriesBuffer* b = node_buffer(out->w2);
     ASSERT_EQ(series::length_of(b), 3);
