@@ -163,6 +163,7 @@ void init_tables(bool words_from_image) {
     catalog::init();
     bitset::init_state();
     point::init_state();
+    time::init_state();
     lexer::init();
     natives::register_all();
     parse::init();

@@ -106,9 +106,10 @@ i32 form_value(double seconds, Cell* buffer, i32 part) {
 
 namespace {
 
-bool same_word(const Cell* word, const char* spelling) {
-    return symbol::resolve(i32(word->w2)) == symbol::resolve(symbol::make(spelling));
-}
+// The field words, made by init_state.
+i32 hour_word = 0, minute_word = 0, second_word = 0;
+
+bool same_word(const Cell* word, i32 symbol) { return symbol::resolve(i32(word->w2)) == symbol::resolve(symbol); }
 
 [[noreturn]] void invalid_path(const Cell* path, const Cell* element) {
     Cell none;
@@ -125,10 +126,16 @@ i32 hours_as_integer(double seconds) {
 
 }  // namespace
 
+void init_state() {
+    hour_word = symbol::make("hour");
+    minute_word = symbol::make("minute");
+    second_word = symbol::make("second");
+}
+
 i32 field_index(const Cell* word, const Cell* value) {
-    if (same_word(word, "hour")) return FIELD_HOUR;
-    if (same_word(word, "minute")) return FIELD_MINUTE;
-    if (same_word(word, "second")) return FIELD_SECOND;
+    if (same_word(word, hour_word)) return FIELD_HOUR;
+    if (same_word(word, minute_word)) return FIELD_MINUTE;
+    if (same_word(word, second_word)) return FIELD_SECOND;
     if (TYPE_OF(value) == TYPE_TIME) fire(ERR_SCRIPT, "cannot-use", word, value);
     return -1;
 }

@@ -46,6 +46,10 @@ i32 form_value(double seconds, Cell* buffer, i32 part);
 // `script cannot-use` (the word, the value) when `value` is a time!, and
 // answers -1 otherwise (date! then tries its own fields).
 i32 field_index(const Cell* word, const Cell* value);
+
+// Start-up and memory resets: makes the field words, so that reading a field
+// never makes a symbol (which may allocate while the time's cell is held).
+void init_state();
 // Pushes hours or minutes as an integer!, or the seconds as a float!, and
 // answers the pushed cell; any other number pushes nothing (null).
 Cell* push_field(const Cell* time, i32 field);
