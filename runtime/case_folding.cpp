@@ -87,9 +87,9 @@ u32 lookup_above_bmp(const CaseTable& t, u32 cp) {
 
 namespace {
 
-// Whether the tables are built. Most programs map ASCII letters only: the
-// tables (half a megabyte of address space, some thirty pages touched) are
-// built on the first code point above ASCII.
+// Whether the tables are built. Most programs map ASCII and Latin-1 letters
+// only: the tables (half a megabyte of address space, some thirty pages
+// touched) are built on the first code point above Latin-1.
 bool tables_built = false;
 
 // The mapping of one code point found in the runs themselves: the last run

@@ -4,8 +4,8 @@
 // Database. The Basic Multilingual Plane is mapped through one direct table per
 // direction, so that hashing and comparing words costs one array access per
 // code point; the few cased letters above it are looked up in a short sorted
-// list per direction. Both are built on the first code point above ASCII,
-// whose letters are mapped directly.
+// list per direction. Both are built on the first code point above Latin-1;
+// ASCII and Latin-1 are mapped without them (from the runs, until then).
 #pragma once
 
 #include "runtime/cell.hpp"

@@ -1,8 +1,8 @@
 // Digests through libcrypto's EVP interface: see checksum.hpp.
 //
 // The program does not link libcrypto: the library is opened with dlopen on
-// the first digest (its own start-up asks the processor about itself a
-// dozen times, which a run without digests need not pay for). The five
+// the first digest (its own start-up asks the processor about itself, which
+// a run without digests need not pay for). The five
 // digest implementations are then fetched once and kept: an implicit fetch
 // on every digest would search the providers each time. Every call into
 // libcrypto is checked; a digest that cannot be computed is an error, never a
