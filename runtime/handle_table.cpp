@@ -56,7 +56,8 @@ void init() {
     if (slots)
         for (i32 i = used_head; i >= 0; i = slots[i].next) release_slot(i);
     std::free(slots);
-    type_count = 0;
+    // The types stay: they are the program's, registered once, and a value
+    // made after a reset still names its type's index.
     slot_count = INITIAL_SLOTS;
     slots = static_cast<Slot*>(std::malloc(sizeof(Slot) * size_t(slot_count)));
     if (!slots) runtime::error_exit(runtime::FAULT_OUT_OF_MEMORY, nullptr);
@@ -66,6 +67,8 @@ void init() {
 }
 
 int register_type(uintptr_t owner, ReleaseFunction release) {
+    for (int i = 0; i < type_count; i++)
+        if (types[i].owner == owner && types[i].release == release) return i + 1;
     if (type_count == MAX_TYPES) ZIR_FAULT(runtime::FAULT_NO_SWITCH);
     types[type_count] = Type{owner, release};
     return ++type_count;

@@ -38,7 +38,8 @@ struct Slot {
 };
 
 void init();
-// Registers a handle type; answers its 1-based index.
+// Registers a handle type; answers its 1-based index (the same index again
+// for a type already registered). A reset of the table keeps the types.
 int register_type(uintptr_t owner, ReleaseFunction release);
 // Stores an object in a free slot and answers the slot's 0-based index.
 i32 alloc(uintptr_t object, u32 type_word);

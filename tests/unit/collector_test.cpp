@@ -491,6 +491,7 @@ TEST(RootGuardDeathTest, LeavingFromUnderALaterGuardAborts) {
 
 std::vector<uintptr_t> released;
 void record_release(uintptr_t object) { released.push_back(object); }
+void note_other_release(uintptr_t) {}
 
 TEST_F(Collector, HandlesWithoutValuesAreReleasedAndTheirSlotsReused) {
     int type = handle_table::register_type(0, record_release);
@@ -533,6 +534,19 @@ TEST(HandleTable, ReleaseGoesThroughTheTypeOnly) {
     EXPECT_EQ(released, (std::vector<uintptr_t>{8, 9}));
     EXPECT_EQ(handle_table::used_count(), 0);
     EXPECT_TRUE(handle_table::mark(handle_table::alloc(5, 0), 0));
+    handle_table::init();
+}
+
+TEST(HandleTable, TypesOutliveAResetOfTheTable) {
+    int type = handle_table::register_type(0, record_release);
+    EXPECT_EQ(handle_table::register_type(0, record_release), type) << "the same type keeps its index";
+    EXPECT_NE(handle_table::register_type(0, note_other_release), type);
+    handle_table::init();
+    released.clear();
+    // An object stored after the reset under the index it had before is
+    // still given back through its type.
+    handle_table::free(handle_table::alloc(0x42, u32(type)), true);
+    EXPECT_EQ(released, (std::vector<uintptr_t>{0x42}));
     handle_table::init();
 }
 

@@ -23,8 +23,11 @@ void capture_sink(const u8* bytes, size_t n) {
     captured_blocks.push_back(n);
 }
 
+// The runtime for the whole run; its memory is given back at the end, so
+// that a run of any subset of the tests (a shard) leaves nothing behind.
 struct RuntimeEnvironment : ::testing::Environment {
     void SetUp() override { runtime::init(); }
+    void TearDown() override { reset_memory(); }
 };
 
 [[maybe_unused]] auto* const environment = ::testing::AddGlobalTestEnvironment(new RuntimeEnvironment);
