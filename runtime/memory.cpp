@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "runtime/collector.hpp"
@@ -155,6 +156,66 @@ SeriesBuffer* expand(SeriesBuffer* s, i64 new_size, SeriesBuffer** old) {
     s->node = 0;
     s->flags &= ~SERIES_IN_USE;
     *old = s;
+    return n;
+}
+
+// A buffer alone in a big frame, grown where it lies: the system moves the
+// frame's pages to a larger mapping, so the bytes already written are neither
+// copied nor faulted in again (doubling a block of a million values copied
+// and faulted twice its final size). The data comes to offset 0, as in a new
+// buffer. Answers nullptr, having done nothing but the allocation's count,
+// when the system refuses; the caller then copies as for any buffer.
+SeriesBuffer* grow_big(SeriesBuffer* s, i64 new_size) {
+    u32 node = s->node;
+    u32 unit = series::unit_of(s);
+    collector::note_allocation();
+    s = node_buffer(node);   // a stress collection moves big buffers
+    if (!(s->flags & SERIES_BIG)) return nullptr;
+    if (new_size == 0) new_size = i64(s->size) * 2;
+    if (new_size < 1) no_memory();
+    const u32 used = series::used_bytes(s);
+    if (new_size < i64(used)) new_size = used;
+    i64 count = (new_size + unit - 1) / unit;
+    if (count > MAX_LENGTH) no_memory();
+    i64 bytes = count * i64(unit);
+    if (bytes > MAX_LENGTH - 15) no_memory();
+    u32 size = u32((bytes + 15) & ~i64(15));
+    if (size <= s->size) return nullptr;
+    BigFrame* b = reinterpret_cast<BigFrame*>(s) - 1;
+    BigFrame* prev = nullptr;
+    BigFrame* f = record.big_head;
+    for (; f && f != b; f = f->next) prev = f;
+    if (!f) return nullptr;
+    if (ZIR_UNLIKELY(bytes_left >= 0)) {
+        if (bytes > bytes_left) no_memory();
+        bytes_left -= bytes;
+    }
+    if (ZIR_UNLIKELY(refuse_os_blocks)) {
+        refuse_os_blocks--;
+        no_memory();
+    }
+    u8* block = reinterpret_cast<u8*>(b) - OS_BLOCK_PREFIX;
+    const u64 aligned = *reinterpret_cast<u64*>(block);
+    const u64 old_total = b->total;
+    const u64 total = u64(size) + BUFFER_OVERHEAD;
+    const u64 new_aligned = granule_round(total + sizeof(BigFrame) + OS_BLOCK_PREFIX);
+    if (ZIR_UNLIKELY(os_ceiling) && record.os_total - i64(aligned) + i64(new_aligned) > os_ceiling) no_memory();
+    u8* moved = static_cast<u8*>(platform::os_resize(block, aligned, new_aligned));
+    if (!moved) return nullptr;
+    *reinterpret_cast<u64*>(moved) = new_aligned;
+    record.os_total += i64(new_aligned) - i64(aligned);
+    auto* nb = reinterpret_cast<BigFrame*>(moved + OS_BLOCK_PREFIX);
+    nb->total = total;
+    if (prev) prev->next = nb;
+    else record.big_head = nb;
+    if (record.big_tail == b) record.big_tail = nb;
+    collector::growth.allocated += total - old_total;
+    SeriesBuffer* n = nb->buffer();
+    if (n->offset) std::memmove(series::data(n), series::data(n) + n->offset, used);
+    n->offset = 0;
+    n->tail = used;
+    n->size = size;
+    node_slots[node] = reinterpret_cast<uintptr_t>(n);
     return n;
 }
 
@@ -423,6 +484,8 @@ SeriesBuffer* expand_series_raw(SeriesBuffer* s, i64 new_size) {
 }
 
 SeriesBuffer* expand_series(SeriesBuffer* s, i64 new_size) {
+    if (s->flags & SERIES_BIG)
+        if (SeriesBuffer* grown = grow_big(s, new_size)) return grown;
     SeriesBuffer* old;
     SeriesBuffer* n = expand(s, new_size, &old);
     std::memcpy(series::head(n), series::head(old), series::used_bytes(old));
@@ -430,6 +493,13 @@ SeriesBuffer* expand_series(SeriesBuffer* s, i64 new_size) {
 }
 
 SeriesBuffer* expand_series_filled(SeriesBuffer* s, i64 new_size, u8 byte) {
+    if (s->flags & SERIES_BIG) {
+        u32 old_size = s->size;
+        if (SeriesBuffer* grown = grow_big(s, new_size)) {
+            std::memset(series::data(grown) + old_size, byte, grown->size - old_size);
+            return grown;
+        }
+    }
     SeriesBuffer* old;
     SeriesBuffer* n = expand(s, new_size, &old);
     std::memcpy(series::head(n), series::head(old), series::used_bytes(old));

@@ -24,6 +24,11 @@ void* os_alloc(u64 size, bool executable, bool populate) {
 
 void os_free(void* address, u64 size) { munmap(address, size); }
 
+void* os_resize(void* address, u64 old_size, u64 new_size) {
+    void* p = mremap(address, old_size, new_size, MREMAP_MAYMOVE);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
 void populate(void* address, u64 size) {
 #ifdef MADV_POPULATE_WRITE
     if (size) madvise(address, size, MADV_POPULATE_WRITE);

@@ -19,6 +19,10 @@ void init();
 // (one call instead of a page fault per page).
 void* os_alloc(u64 size, bool executable, bool populate = false);
 void os_free(void* address, u64 size);
+// The block from os_alloc grown (or shrunk) to `new_size`, its contents kept
+// and its pages moved rather than copied; it may move. nullptr when refused,
+// the block then untouched.
+void* os_resize(void* address, u64 old_size, u64 new_size);
 // Asks for the pages of a mapped range at once, ahead of writing them all;
 // nothing happens where the system cannot (the pages then fault in as
 // they are written).

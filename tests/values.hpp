@@ -139,6 +139,7 @@ LanguageError raised(F f);
 
 struct ValueTest : Collecting {
     Cell* saved_top = nullptr;
+    Cell* saved_arguments = nullptr;   // some tests point the arguments at their own cells
     ownership::DeepChange saved_deep_change = nullptr;
     context::OnSet saved_on_set = nullptr;
     void SetUp() override;

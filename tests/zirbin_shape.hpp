@@ -56,6 +56,9 @@ struct Shape {
         int p = pair(a, b);
         if (p < 0) return fail("context pairing");
         if (p == 0) return true;
+        return context_fields(a, b);
+    }
+    bool context_fields(u32 a, u32 b) {
         const Cell* x = context::cell_of(a);
         const Cell* y = context::cell_of(b);
         u32 bits = context::KIND_MASK | context::ON_STACK | context::HAS_SELF;
@@ -104,6 +107,10 @@ struct Shape {
         }
         if (t == TYPE_OBJECT || t == TYPE_ERROR) {
             if ((a->w3 != 0) != (b->w3 != 0)) return fail("handlers");
+            // An error is written as its code and fields, never as a
+            // reference: each occurrence decodes to a context of its own, so
+            // one error met twice comes back as two equal ones.
+            if (t == TYPE_ERROR) return context_fields(a->w1, b->w1);
             return context(a->w1, b->w1);
         }
         if (t == TYPE_FUNCTION || (t == TYPE_OP && ((a->header >> 16) & 0xFF) == TYPE_FUNCTION)) {

@@ -153,7 +153,9 @@ TEST_F(Collector, AbandonedBigBuffersAreFreedWithoutTouchingNodeZero) {
     SeriesBuffer* s = memory::expand_series(node_buffer(node), MAX_FRAME_SIZE);   // big
     series::head(s)[0] = 'x';
     s->tail = s->offset + 1;
-    memory::expand_series(node_buffer(node), 2 * i64(MAX_FRAME_SIZE));   // abandons the first big one
+    // The raw expansion abandons the first big one (its caller copies).
+    SeriesBuffer* n = memory::expand_series_raw(node_buffer(node), 2 * i64(MAX_FRAME_SIZE));
+    series::head(n)[0] = 'x';
     int bigs = 0;
     for (BigFrame* b = memory::record.big_head; b; b = b->next) bigs++;
     collector::do_cycle();

@@ -123,6 +123,47 @@ TEST(Memory, ExpansionSetsTheBigFlagFromWhereTheBufferLives) {
     EXPECT_EQ(bytes_of(other), "xyz");
 }
 
+// A big buffer grows where it lies: same node, data kept (brought to offset
+// 0), its frame still the one in the list, the frames' bookkeeping moved by
+// the growth only; a big buffer allocated afterwards links after it.
+TEST(Memory, BigBuffersGrowWithoutAbandoningTheirFrame) {
+    auto frames = [] {
+        int n = 0;
+        for (BigFrame* b = memory::record.big_head; b; b = b->next) n++;
+        return n;
+    };
+    u32 node = memory::alloc_series(MAX_FRAME_SIZE, 1, -1);   // big and centred
+    SeriesBuffer* s = node_buffer(node);
+    ASSERT_TRUE(s->flags & SERIES_BIG);
+    ASSERT_GT(s->offset, 0u);
+    std::string text(100000, ' ');
+    for (size_t i = 0; i < text.size(); i++) text[i] = char('a' + i % 26);
+    std::memcpy(series::head(s), text.data(), text.size());
+    s->tail = s->offset + u32(text.size());
+    const int before = frames();
+    const i64 os_before = memory::record.os_total;
+    const u32 old_size = s->size;
+    for (int round = 0; round < 3; round++) {
+        SeriesBuffer* n = memory::expand_series(node_buffer(node), 0);
+        ASSERT_EQ(node_buffer(node), n);
+        EXPECT_EQ(n->node, node);
+        EXPECT_TRUE(n->flags & SERIES_IN_USE);
+        EXPECT_TRUE(n->flags & SERIES_CENTRED) << "flags are carried over";
+        EXPECT_EQ(n->offset, 0u);
+        EXPECT_EQ(n->size, old_size << (round + 1));
+        EXPECT_TRUE(test::in_big_frame(n));
+        ASSERT_EQ(bytes_of(node), text) << "round " << round;
+        EXPECT_EQ(frames(), before) << "no frame is left behind";
+    }
+    EXPECT_GT(memory::record.os_total, os_before + 6 * i64(MAX_FRAME_SIZE)) << "the growth is counted";
+    u32 other = memory::alloc_bytes(MAX_FRAME_SIZE);
+    EXPECT_EQ(frames(), before + 1);
+    EXPECT_EQ(memory::record.big_tail->buffer(), node_buffer(other)) << "the list's tail is sound";
+    SeriesBuffer* filled = memory::expand_series_filled(node_buffer(other), 2 * i64(MAX_FRAME_SIZE), 0x5A);
+    for (u32 i = MAX_FRAME_SIZE; i < 2 * MAX_FRAME_SIZE; i += 4093) ASSERT_EQ(series::data(filled)[i], 0x5A) << i;
+    EXPECT_EQ(bytes_of(node), text);
+}
+
 TEST(Memory, ExpansionBelowOneByteIsOutOfMemory) {
     u32 node = memory::alloc_series(0, 16, 0);
     try {

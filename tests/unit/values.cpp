@@ -502,6 +502,7 @@ HolderReports::~HolderReports() {
 void ValueTest::SetUp() {
     Collecting::SetUp();
     saved_top = stack::top;
+    saved_arguments = stack::arguments;
     saved_deep_change = ownership::on_deep_change;
     saved_on_set = context::on_set;
 }
@@ -512,6 +513,7 @@ void ValueTest::TearDown() {
     ownership::on_deep_change = saved_deep_change;
     context::on_set = saved_on_set;
     stack::top = saved_top;
+    stack::arguments = saved_arguments;
     Collecting::TearDown();
 }
 

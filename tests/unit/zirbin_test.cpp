@@ -391,6 +391,28 @@ TEST_F(Zirbin, SharingAndCyclesSurviveBothForms) {
     round_trip(outer, "cycles");
 }
 
+// An error is written as its code and fields, not as a reference: one error
+// met twice comes back as two equal errors of their own, the series among its
+// fields still shared.
+TEST_F(Zirbin, AnErrorMetTwiceComesBackAsTwoEqualErrors) {
+    Cell* near = ints({1, 2});
+    Cell* e = error::make(datatype_(TYPE_ERROR), stack::push(int_(400)), TYPE_ERROR);
+    *error::field(e, error::FIELD_NEAR) = *near;
+    Cell* outer = test::block({e, e});
+    for (bool compact : {false, true}) {
+        Cell* out = decode(bytes_of(compact ? zirbin::encode_cp(outer) : zirbin::encode(outer)));
+        Cell* copy = block::cell_at(out->w2, 0);
+        Cell a = *block::cell_at(copy->w2, 0), b = *block::cell_at(copy->w2, 1);
+        ASSERT_EQ(TYPE_OF(&a), TYPE_ERROR);
+        EXPECT_NE(a.w1, b.w1) << "two contexts";
+        EXPECT_EQ(mold(&a), mold(e));
+        EXPECT_EQ(mold(&b), mold(e));
+        EXPECT_EQ(error::field(&a, error::FIELD_NEAR)->w2, error::field(&b, error::FIELD_NEAR)->w2);
+        Shape shape;
+        EXPECT_TRUE(shape.same(outer, copy)) << shape.why;
+    }
+}
+
 // --- Words, objects, functions, natives -------------------------------------------
 
 TEST_F(Zirbin, FunctionsKeepTheirContextsSpecsAndBodies) {
