@@ -132,7 +132,9 @@ inline bool insert_one_q(Cell* series, const Cell* value, bool append, i32 at) {
     if (at < n) std::memmove(base + at + 1, base + at, size_t(n - at) * 16);
     base[at] = copy;
     s->tail += 16;
-    series->w1 = append ? 0 : u32(at + 1);
+    // The whole cell in one store: the result is read back whole at once, and
+    // a load over a narrower store waits for it to reach the cache.
+    cell::store(series, series->header, append ? 0 : u32(at + 1), series->w2, series->w3);
     return true;
 }
 // /part arrives as an integer! count of cells to replace (series::change_counts).

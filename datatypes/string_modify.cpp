@@ -233,7 +233,8 @@ bool plain_append(Cell* series, const Cell* value) {
     } else {
         return false;
     }
-    series->w1 = 0;
+    // The whole cell in one store (see block::insert_one_q).
+    cell::store(series, series->header, 0, series->w2, series->w3);
     return true;
 }
 
