@@ -69,6 +69,15 @@ struct Shape {
             if (context::word_at(context::cell_of(a), i)->w2 != context::word_at(context::cell_of(b), i)->w2)
                 return fail("context words");
         if (x->header & context::ON_STACK) return true;
+        // A context whose values are all unset is written without them: they
+        // come back unset, without the new-line flags they may have had.
+        bool all_unset = true;
+        for (i32 i = 0; i < n && all_unset; i++) all_unset = TYPE_OF(context::value_at(context::cell_of(a), i)) == TYPE_UNSET;
+        if (all_unset) {
+            for (i32 i = 0; i < n; i++)
+                if (TYPE_OF(context::value_at(context::cell_of(b), i)) != TYPE_UNSET) return fail("unset values");
+            return true;
+        }
         return cells(context::cell_of(a)->w2, context::cell_of(b)->w2);
     }
     bool same(const Cell* a, const Cell* b) {

@@ -413,6 +413,15 @@ TEST_F(Zirbin, AnErrorMetTwiceComesBackAsTwoEqualErrors) {
     }
 }
 
+// An error holding itself cannot be written by value: the encoder stops at
+// its nesting limit with a language error, in both forms.
+TEST_F(Zirbin, AnErrorHoldingItselfIsTooDeep) {
+    Cell* e = error::make(datatype_(TYPE_ERROR), stack::push(int_(400)), TYPE_ERROR);
+    *error::field(e, error::FIELD_ARG1) = *e;
+    EXPECT_EQ(error_of([&] { zirbin::encode_cp(e); }), "internal too-deep");
+    EXPECT_EQ(error_of([&] { zirbin::encode(e); }), "internal too-deep");
+}
+
 // --- Words, objects, functions, natives -------------------------------------------
 
 TEST_F(Zirbin, FunctionsKeepTheirContextsSpecsAndBodies) {
