@@ -232,6 +232,24 @@ void encode_function_record(Encoder& e, const Cell* fn, u32 nl) {
 
 namespace {
 
+// An error's fields nest through here: kept apart from encode_other, whose
+// frame is large, so that the nesting limit is met before the machine
+// stack's.
+[[gnu::noinline]] void encode_error(Encoder& e, const Cell* value, u32 nl) {
+    const Cell v = *value;
+    const Cell* code = error::field(&v, error::FIELD_CODE);
+    if (TYPE_OF(code) != TYPE_INTEGER) fire_no_codec(&v);
+    u32 c = code->w2;
+    Share s = open_level(e, v.w1);
+    put(e, TYPE_ERROR | nl);
+    put(e, c);
+    for (i32 i = error::FIELD_ARG1; i <= error::FIELD_STACK; i++) {
+        Cell field = *error::field(&v, i);
+        encode_value_fixed(e, &field);
+    }
+    close_share(e, s);
+}
+
 [[gnu::noinline]] void encode_other(Encoder& e, const Cell* value, u32 t, u32 nl) {
     Cell v = *value;
     switch (t) {
@@ -299,20 +317,6 @@ namespace {
             put(e, t | nl);
             put(e, symbol_index(e, i32(v.w2)));
             break;
-        case TYPE_ERROR: {
-            const Cell* code = error::field(&v, error::FIELD_CODE);
-            if (TYPE_OF(code) != TYPE_INTEGER) fire_no_codec(&v);
-            u32 c = code->w2;
-            Share s = open_level(e, v.w1);
-            put(e, t | nl);
-            put(e, c);
-            for (i32 i = error::FIELD_ARG1; i <= error::FIELD_STACK; i++) {
-                Cell field = *error::field(&v, i);
-                encode_value_fixed(e, &field);
-            }
-            close_share(e, s);
-            break;
-        }
         case TYPE_NATIVE:
         case TYPE_ACTION: {
             put(e, t | nl);
@@ -346,6 +350,7 @@ void encode_value_fixed(Encoder& e, const Cell* value) {
     u32 t = TYPE_OF(value);
     u32 nl = value->header & FLAG_NEW_LINE ? NEW_LINE : 0;
     if (shared_type_q(t)) encode_shared(e, value, t, nl);
+    else if (t == TYPE_ERROR) encode_error(e, value, nl);
     else encode_other(e, value, t, nl);
     e.index++;
 }
