@@ -163,8 +163,9 @@ SeriesBuffer* expand(SeriesBuffer* s, i64 new_size, SeriesBuffer** old) {
 // frame's pages to a larger mapping, so the bytes already written are neither
 // copied nor faulted in again (doubling a block of a million values copied
 // and faulted twice its final size). The data comes to offset 0, as in a new
-// buffer. Answers nullptr, having done nothing but the allocation's count,
-// when the system refuses; the caller then copies as for any buffer.
+// buffer. Answers nullptr, having done nothing but count the allocation for
+// the stress mode, when the system refuses; the caller then copies as for
+// any buffer.
 SeriesBuffer* grow_big(SeriesBuffer* s, i64 new_size) {
     u32 node = s->node;
     u32 unit = series::unit_of(s);
@@ -201,7 +202,10 @@ SeriesBuffer* grow_big(SeriesBuffer* s, i64 new_size) {
     const u64 new_aligned = granule_round(total + sizeof(BigFrame) + OS_BLOCK_PREFIX);
     if (ZIR_UNLIKELY(os_ceiling) && record.os_total - i64(aligned) + i64(new_aligned) > os_ceiling) no_memory();
     u8* moved = static_cast<u8*>(platform::os_resize(block, aligned, new_aligned));
-    if (!moved) return nullptr;
+    if (!moved) {
+        if (bytes_left >= 0) bytes_left += bytes;   // the copy will count them
+        return nullptr;
+    }
     *reinterpret_cast<u64*>(moved) = new_aligned;
     record.os_total += i64(new_aligned) - i64(aligned);
     auto* nb = reinterpret_cast<BigFrame*>(moved + OS_BLOCK_PREFIX);
