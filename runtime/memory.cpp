@@ -38,6 +38,44 @@ inline u64 granule_round(u64 n) { return (n + OS_GRANULE - 1) & ~u64(OS_GRANULE 
 
 [[noreturn]] void no_memory() { fire(ERR_INTERNAL, "no-memory"); }
 
+// The bytes of `count` elements of `unit` bytes; past the longest series is
+// out of memory.
+inline i64 series_bytes(i64 count, u32 unit) {
+    if (count < 0 || count > MAX_LENGTH) no_memory();
+    i64 bytes = count * i64(unit);
+    if (bytes > MAX_LENGTH - 15) no_memory();
+    return bytes;
+}
+
+// Counts buffer bytes against the host's budget; past it is out of memory.
+inline void charge(i64 bytes) {
+    if (ZIR_UNLIKELY(bytes_left >= 0)) {
+        if (bytes > bytes_left) no_memory();
+        bytes_left -= bytes;
+    }
+}
+
+inline u32 rounded_size(i64 bytes) { return u32((bytes + 15) & ~i64(15)); }
+
+// The data size an expansion asks for: 0 doubles, and never less than what
+// the buffer holds.
+inline i64 expansion_size(const SeriesBuffer* s, i64 new_size) {
+    if (new_size == 0) new_size = i64(s->size) * 2;
+    if (new_size < 1) no_memory();
+    if (new_size < i64(series::used_bytes(s))) new_size = series::used_bytes(s);
+    return new_size;
+}
+
+// `growth` more bytes of blocks from the system: refused when the test hook
+// says so or past the host's ceiling.
+inline void check_os_growth(i64 growth) {
+    if (ZIR_UNLIKELY(refuse_os_blocks)) {
+        refuse_os_blocks--;
+        no_memory();
+    }
+    if (ZIR_UNLIKELY(os_ceiling) && record.os_total + growth > os_ceiling) no_memory();
+}
+
 // Pages wholly inside the slot range of frame k (frames are not page aligned).
 void frame_pages(u32 k, u8** first, u64* length) {
     u8* lo = reinterpret_cast<u8*>(&node_slots[u64(k) * NODE_FRAME_SLOTS + 1]);
@@ -144,9 +182,7 @@ inline u32 moved_flags(u32 from, u32 to) {
 SeriesBuffer* expand(SeriesBuffer* s, i64 new_size, SeriesBuffer** old) {
     u32 unit = series::unit_of(s);
     u32 node = s->node;
-    if (new_size == 0) new_size = i64(s->size) * 2;
-    if (new_size < 1) no_memory();
-    if (new_size < i64(series::used_bytes(s))) new_size = series::used_bytes(s);
+    new_size = expansion_size(s, new_size);
     SeriesBuffer* n = alloc_series_buffer((new_size + unit - 1) / unit, unit, 0);
     s = node_buffer(node);  // the allocation may have moved it
     n->flags = moved_flags(s->flags, n->flags);
@@ -172,35 +208,24 @@ SeriesBuffer* grow_big(SeriesBuffer* s, i64 new_size) {
     collector::note_allocation();
     s = node_buffer(node);   // a stress collection moves big buffers
     if (!(s->flags & SERIES_BIG)) return nullptr;
-    if (new_size == 0) new_size = i64(s->size) * 2;
-    if (new_size < 1) no_memory();
+    new_size = expansion_size(s, new_size);
     const u32 used = series::used_bytes(s);
-    if (new_size < i64(used)) new_size = used;
-    i64 count = (new_size + unit - 1) / unit;
-    if (count > MAX_LENGTH) no_memory();
-    i64 bytes = count * i64(unit);
-    if (bytes > MAX_LENGTH - 15) no_memory();
-    u32 size = u32((bytes + 15) & ~i64(15));
-    if (size <= s->size) return nullptr;
+    const i64 count = (new_size + unit - 1) / unit;
+    if (count * i64(unit) <= i64(s->size)) return nullptr;   // (sizes are multiples of 16)
     BigFrame* b = reinterpret_cast<BigFrame*>(s) - 1;
     BigFrame* prev = nullptr;
     BigFrame* f = record.big_head;
     for (; f && f != b; f = f->next) prev = f;
     if (!f) return nullptr;
-    if (ZIR_UNLIKELY(bytes_left >= 0)) {
-        if (bytes > bytes_left) no_memory();
-        bytes_left -= bytes;
-    }
-    if (ZIR_UNLIKELY(refuse_os_blocks)) {
-        refuse_os_blocks--;
-        no_memory();
-    }
+    const i64 bytes = series_bytes(count, unit);
+    const u32 size = rounded_size(bytes);
     u8* block = reinterpret_cast<u8*>(b) - OS_BLOCK_PREFIX;
     const u64 aligned = *reinterpret_cast<u64*>(block);
     const u64 old_total = b->total;
     const u64 total = u64(size) + BUFFER_OVERHEAD;
     const u64 new_aligned = granule_round(total + sizeof(BigFrame) + OS_BLOCK_PREFIX);
-    if (ZIR_UNLIKELY(os_ceiling) && record.os_total - i64(aligned) + i64(new_aligned) > os_ceiling) no_memory();
+    check_os_growth(i64(new_aligned) - i64(aligned));
+    charge(bytes);
     u8* moved = static_cast<u8*>(platform::os_resize(block, aligned, new_aligned));
     if (!moved) {
         if (bytes_left >= 0) bytes_left += bytes;   // the copy will count them
@@ -274,12 +299,8 @@ void free_all_frames() {
 // --- OS blocks -------------------------------------------------------------
 
 void* os_alloc(u64 size, bool populate) {
-    if (ZIR_UNLIKELY(refuse_os_blocks)) {
-        refuse_os_blocks--;
-        no_memory();
-    }
     u64 aligned = granule_round(size + OS_BLOCK_PREFIX);
-    if (ZIR_UNLIKELY(os_ceiling) && record.os_total + i64(aligned) > os_ceiling) no_memory();
+    check_os_growth(i64(aligned));
     void* p = platform::os_alloc(aligned, false, populate);
     if (!p) no_memory();
     record.os_total += i64(aligned);
@@ -386,14 +407,9 @@ namespace {
 // that fits in the active frame, is a bump of the frame's free pointer.
 inline SeriesBuffer* new_buffer(i64 count, u32 unit, i32 offset_mode) {
     collector::note_allocation();
-    if (count < 0 || count > MAX_LENGTH) no_memory();
-    i64 bytes = count * i64(unit);
-    if (bytes > MAX_LENGTH - 15) no_memory();
-    if (ZIR_UNLIKELY(bytes_left >= 0)) {
-        if (bytes > bytes_left) no_memory();
-        bytes_left -= bytes;
-    }
-    u32 size = u32((bytes + 15) & ~i64(15));
+    const i64 bytes = series_bytes(count, unit);
+    charge(bytes);
+    u32 size = rounded_size(bytes);
     u64 total = u64(size) + BUFFER_OVERHEAD;
 
     SeriesBuffer* s;

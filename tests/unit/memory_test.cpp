@@ -164,6 +164,46 @@ TEST(Memory, BigBuffersGrowWithoutAbandoningTheirFrame) {
     EXPECT_EQ(bytes_of(node), text);
 }
 
+// Growing a big buffer in place answers to the host's ceiling and budget as
+// a new buffer does: refused, it is left as it was.
+TEST(Memory, BigGrowthKeepsTheCeilingAndTheBudget) {
+    auto refused = [](auto f) {
+        try {
+            f();
+        } catch (const LanguageError& e) {
+            return std::string(e.id) == "no-memory";
+        }
+        return false;
+    };
+    struct Reset {
+        ~Reset() {
+            memory::os_ceiling = 0;
+            memory::bytes_left = -1;
+        }
+    } reset;
+    u32 node = memory::alloc_bytes(MAX_FRAME_SIZE);
+    put_bytes(node, "kept");
+    const u32 size = node_buffer(node)->size;
+    memory::os_ceiling = memory::record.os_total + i64(MAX_FRAME_SIZE);
+    EXPECT_TRUE(refused([&] { memory::expand_series(node_buffer(node), 4 * i64(MAX_FRAME_SIZE)); }));
+    EXPECT_EQ(node_buffer(node)->size, size);
+    EXPECT_EQ(bytes_of(node), "kept");
+    memory::bytes_left = 8 * i64(MAX_FRAME_SIZE);
+    EXPECT_TRUE(refused([&] { memory::expand_series(node_buffer(node), 4 * i64(MAX_FRAME_SIZE)); }));
+    EXPECT_GT(memory::bytes_left, 8 * i64(MAX_FRAME_SIZE) - 4096) << "a refused growth counts nothing (the error does)";
+    memory::bytes_left = -1;
+    memory::os_ceiling = memory::record.os_total + i64(MAX_FRAME_SIZE) + 65536;
+    EXPECT_NO_THROW(memory::expand_series(node_buffer(node), 0)) << "a doubling fits under the ceiling";
+    memory::os_ceiling = 0;
+    memory::bytes_left = 3 * i64(MAX_FRAME_SIZE);
+    EXPECT_TRUE(refused([&] { memory::expand_series(node_buffer(node), 4 * i64(MAX_FRAME_SIZE)); }));
+    EXPECT_EQ(bytes_of(node), "kept");
+    memory::bytes_left = 3 * i64(MAX_FRAME_SIZE);   // (the error took some)
+    EXPECT_NO_THROW(memory::expand_series(node_buffer(node), 3 * i64(MAX_FRAME_SIZE)));
+    EXPECT_EQ(memory::bytes_left, 0) << "the growth counts the new size";
+    EXPECT_EQ(bytes_of(node), "kept");
+}
+
 TEST(Memory, ExpansionBelowOneByteIsOutOfMemory) {
     u32 node = memory::alloc_series(0, 16, 0);
     try {
