@@ -37,7 +37,6 @@
 namespace zir {
 namespace interpreter {
 
-Cell code_position = {TYPE_UNSET, 0, 0, 0};
 Routine routines[ROUTINES_SIZE] = {};
 
 namespace {
@@ -200,14 +199,13 @@ inline void set_word_value(const Cell* word, const Cell* value) {
     word::set_from_stack();
 }
 
-// Saves the code position and the tracing state of a block's evaluation and
-// puts them back on every way out: library code moves no `near` and sends no
-// events, but the user code it evaluates does.
+// Saves the tracing state of a block's evaluation and puts it back on every
+// way out: library code sends no events, but the user code it evaluates
+// does. (Where errors are near is kept by the walk's frame.)
 struct BlockScope {
     bool library;
     bool saved_tracing = tracing;
     bool saved_held;
-    Cell saved_position;
     explicit BlockScope(bool lib);
     ~BlockScope();
 };
@@ -221,24 +219,32 @@ BlockScope::BlockScope(bool lib) : library(lib), saved_held(held) {
             tracing = false;
             held = true;
         }
-    } else {
-        saved_position = code_position;
-        if (held) {
-            tracing = true;
-            held = false;
-        }
+    } else if (held) {
+        tracing = true;
+        held = false;
     }
 }
 
 BlockScope::~BlockScope() {
     tracing = saved_tracing;
     held = saved_held;
-    if (!library) code_position = saved_position;
 }
 
 }  // namespace
 
 Cell* word_value_q(const Cell* word) { return word_slot(word); }
+
+void near_position(Cell* out) {
+    for (const stack::Frame* f = stack::call_top; f > stack::call_bottom;) {
+        if ((--f)->flags & stack::FRAME_USER_CODE) {
+            cell::init(out, TYPE_BLOCK);
+            out->w1 = f->position;
+            out->w2 = f->code;
+            return;
+        }
+    }
+    cell::init(out, TYPE_NONE);
+}
 
 // --- Code ----------------------------------------------------------------------------------
 
@@ -280,8 +286,12 @@ inline bool library_q(const Cell* block) { return (node_buffer(block->w2)->flags
 // The expressions of a block walked in the frame just opened for it (the
 // frame's series is the code's), the last result left in the frame's result
 // cell. `library`: the series is flagged SERIES_LIBRARY (the caller knows it).
+// A walk of user code keeps in its frame the position of the expression it
+// evaluates: errors are near the innermost such frame's (library code moves
+// no `near`).
 [[gnu::always_inline]] inline void walk_code(const Code& code, bool library) {
-    stack::call_top[-1].code = code.node;
+    stack::Frame* frame = stack::call_top - 1;
+    frame->code = code.node;
     BlockScope scope(library);
     if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_ENTER, &code, code.head, nullptr, nullptr);
     i32 p = code.head;
@@ -289,12 +299,9 @@ inline bool library_q(const Cell* block) { return (node_buffer(block->w2)->flags
         cell::init(stack::arguments, TYPE_UNSET);
         stack::keep();
     } else {
-        if (!library) {
-            cell::init(&code_position, TYPE_BLOCK);
-            code_position.w2 = code.node;
-        }
+        if (!library) frame->flags |= stack::FRAME_USER_CODE;
         for (;;) {
-            if (!library) code_position.w1 = u32(p);
+            if (!library) frame->position = u32(p);
             p = expression_at(code, p, false, false, false);
             if (ZIR_UNLIKELY(stack::pending != 0)) break;
             if (p >= end_of(code)) break;
@@ -2319,12 +2326,11 @@ void raise_hook(LanguageError& e, bool fired) {
     }
     stack::record_position(err);
     Cell* near = error::field(err, error::FIELD_NEAR);
-    if (TYPE_OF(near) == TYPE_NONE && TYPE_OF(&code_position) == TYPE_BLOCK) *near = code_position;
+    if (TYPE_OF(near) == TYPE_NONE) near_position(near);
     if (fired && tracing) trace_event(EVENT_ERROR, nullptr, 0, nullptr, err);
 }
 
 void mark_state() {
-    collector::mark_values(&code_position, &code_position + 1);
     collector::mark_values(&tracer, &tracer + 1);
     collector::mark_values(&anon_word, &anon_word + 1);
     collector::mark_values(native_slot_values, native_slot_values + NATIVE_SLOTS);
@@ -2364,7 +2370,6 @@ void init() {
     auto w = [](const char* spelling) { return symbol::resolve(symbol::make(spelling)); };
     words = Words{w("system"), w("system-global"), symbol::make("set-path"), w("local"), w("return"), w("any-type!")};
     word::make_at(stack::anon_symbol, &anon_word);
-    cell::init(&code_position, TYPE_UNSET);
     cell::init(&tracer, TYPE_NONE);
     tracing = trace_allowed = held = false;
     hot_context = 0;

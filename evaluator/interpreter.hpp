@@ -37,9 +37,10 @@ namespace interpreter {
 
 // --- State -------------------------------------------------------------------------
 
-// The expression being evaluated: a block! whose head is the expression's
-// start; errors report it as their `near`. Unset until code runs.
-extern Cell code_position;
+// The user code expression being evaluated, where errors are `near`: a
+// block! whose head is the expression's start, or none! when no user code
+// runs (library code moves no position).
+void near_position(Cell* out);
 
 // Tracing (see interpreter_trace.cpp).
 extern bool tracing;          // events are sent

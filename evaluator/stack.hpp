@@ -57,6 +57,7 @@ enum FrameKind : u32 {
 };
 constexpr u32 FRAME_KIND_MASK = 0xF;
 constexpr u32 FRAME_RETURN_BOUNDARY = 0x10;   // the target of return and exit
+constexpr u32 FRAME_USER_CODE = 0x20;         // walks user code: its position is where errors are near
 constexpr u32 FRAME_INTERPRETED = 0x80;       // opened by the interpreter
 
 // The flags each opener writes.
@@ -71,7 +72,10 @@ struct Frame {
     Cell* arguments;    // the caller's `arguments`
     u32 word_context;   // context of the naming word, 0 when unbound
     u32 callee_context; // function frames: the callee's context, else 0
-    u32 saved_values;   // function frames: the context's saved values word
+    union {
+        u32 saved_values;   // function frames: the context's saved values word
+        u32 position;       // frames with FRAME_USER_CODE: the expression being evaluated
+    };
     u32 code;           // the series the interpreter walks in this frame, or 0
 };
 

@@ -166,7 +166,9 @@ TEST_F(Interpreter, ErrorsRecordWhereTheyHappened) {
     def("zz-op-arg", "[x]", "[x + zz-missing]");
     Cell f = eval_error_value("zz-op-arg 1");
     EXPECT_EQ(mold(error::field(stack::push(&f), error::FIELD_WHERE)), "+");
-    EXPECT_EQ(TYPE_OF(&interpreter::code_position), TYPE_UNSET) << "the position is given back";
+    Cell near;
+    interpreter::near_position(&near);
+    EXPECT_EQ(TYPE_OF(&near), TYPE_NONE) << "the position is given back";
 }
 
 TEST_F(Interpreter, SetWordsThroughTheirBinding) {

@@ -84,7 +84,9 @@ TEST_F(Trace, LibraryCodeRunsUntracedButTheUserCodeItRuns) {
     EXPECT_EQ(traced("zz-lib [7]"),
               "[init enter fetch open fetch push call enter fetch push expr exit return expr exit end]")
         << "the call is seen, its body not, the user block it does is";
-    EXPECT_EQ(TYPE_OF(&interpreter::code_position), TYPE_UNSET);
+    Cell near;
+    interpreter::near_position(&near);
+    EXPECT_EQ(TYPE_OF(&near), TYPE_NONE) << "no user code runs any more";
     // Its body is given as a copy, which cannot change it.
     EXPECT_EQ(eval_mold("b: reflect :zz-lib 'body clear b zz-lib [5]"), "5");
     EXPECT_EQ(eval_mold("reflect :zz-lib 'body"), "[1 + 1 do code]");
