@@ -316,6 +316,34 @@ TEST_F(Interpreter, ExpressionStartsMoveNear) {
     EXPECT_EQ(mold(error::field(err, error::FIELD_NEAR)), "[zz-none-here 4]");
 }
 
+// Where an error is near once inner walks are over: a loop body's frame
+// stays open from one round to the next, a caught error's walks are cut
+// back, a paren and a function body are left.
+TEST_F(Interpreter, NearIsTheInnermostUserExpressionStillRunning) {
+    def("zz-near-fn", "[x]", "[x + 1]");
+    struct Case {
+        const char* source;
+        const char* near;
+    };
+    const Case cases[] = {
+        {"repeat i 3 [if i = 2 [zz-nothing-1 i]]", "[zz-nothing-1 i]"},
+        {"repeat i 3 [i] zz-nothing-2 5", "[zz-nothing-2 5]"},
+        {"loop 2 [try [zz-caught]] zz-nothing-3", "[zz-nothing-3]"},
+        {"(1 + 1) zz-nothing-4 (2)", "[zz-nothing-4 (2)]"},
+        {"zz-near-fn 1 zz-nothing-5", "[zz-nothing-5]"},
+        {"zz-near-fn zz-nothing-6", "[zz-near-fn zz-nothing-6]"},
+        {"while [zz-nothing-7] [1]", "[zz-nothing-7]"},
+    };
+    for (const Case& c : cases) {
+        Cell e = eval_error_value(c.source);
+        Cell* err = stack::push(&e);
+        EXPECT_EQ(mold(error::field(err, error::FIELD_NEAR), {.flat = true}), c.near) << c.source;
+        Cell near;
+        interpreter::near_position(&near);
+        EXPECT_EQ(TYPE_OF(&near), TYPE_NONE) << c.source << ": nothing runs any more";
+    }
+}
+
 }  // namespace
 }  // namespace zir
 
