@@ -94,12 +94,12 @@ void mark_named(const Cell* name, u32 flags) {
 }
 
 void mark_eval_block(u32 symbol, u32 code) {
-    write_frame(Frame{FLAGS_EVAL_BLOCK, symbol, arguments, 0, 0, 0, code});
+    write_frame(Frame{FLAGS_EVAL_BLOCK, symbol, arguments, 0, 0, {0}, code});
 }
 
 void mark_func(u32 symbol, u32 word_context, u32 context) {
     u32 saved = context ? context::cell_of(context)->w2 : 0;
-    write_frame(Frame{FRAME_FUNCTION, symbol, arguments, word_context, context, saved, 0});
+    write_frame(Frame{FRAME_FUNCTION, symbol, arguments, word_context, context, {saved}, 0});
 }
 
 void mark_func_ctx(u32 symbol, u32 word_context, u32 context) {
@@ -107,7 +107,7 @@ void mark_func_ctx(u32 symbol, u32 word_context, u32 context) {
     u32 saved = ctx->w2;
     // The frame is a function frame for the unwinders (they give the values
     // back), a native one with a return boundary for everything else.
-    write_frame(Frame{FRAME_FUNCTION | FRAME_RETURN_BOUNDARY, symbol, arguments, word_context, context, saved, 0});
+    write_frame(Frame{FRAME_FUNCTION | FRAME_RETURN_BOUNDARY, symbol, arguments, word_context, context, {saved}, 0});
     context::set_stack_values(context::cell_of(context), call_top[-1].arguments);
 }
 

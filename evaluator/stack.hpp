@@ -154,7 +154,7 @@ struct KeepTop {
 // naming word; the callee's cells then start at the current top.
 inline void mark(u32 symbol, u32 word_context, u32 flags) {
     if (ZIR_UNLIKELY(call_top >= call_limit)) overflow();
-    *call_top++ = Frame{flags, symbol, arguments, word_context, 0, 0, 0};
+    *call_top++ = Frame{flags, symbol, arguments, word_context, 0, {0}, 0};
     arguments = top;
 }
 // The same named by a word cell (any word type); any other value names the
