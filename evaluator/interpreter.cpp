@@ -181,7 +181,7 @@ inline GlobalValues global_values_now() {
     SeriesBuffer* values = node_buffer(global_values);
     return GlobalValues{series::head_cells(values), u32(cells_in(values)), context::global};
 }
-inline Cell* word_slot(const GlobalValues& g, const Cell* word) {
+[[gnu::always_inline]] inline Cell* word_slot(const GlobalValues& g, const Cell* word) {
     if (word->w1 == g.context) return word->w3 < g.count ? g.cells + word->w3 : nullptr;
     return word_slot(word);
 }
@@ -447,8 +447,30 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
     }
 }
 
+// The cells of a code's series up to the code's end, and the global values,
+// read once: for a run of reads with nothing that may allocate between them.
+struct Span {
+    const Cell* cells;
+    i32 end;
+    GlobalValues g;
+};
+
+[[gnu::always_inline]] inline Span span_of(const Code& code) {
+    SeriesBuffer* s = node_buffer(code.node);
+    i32 n = cells_in(s);
+    return Span{series::head_cells(s), code.tail < n ? code.tail : n, global_values_now()};
+}
+
 // The operator a word at `p` holds, when the code goes on with one there;
 // null otherwise. Good until the next allocation.
+[[gnu::always_inline]] inline const Cell* op_in(const Span& s, i32 p) {
+    if (p >= s.end) return nullptr;
+    const Cell* c = s.cells + p;
+    if (TYPE_OF(c) != TYPE_WORD) return nullptr;
+    const Cell* v = word_slot(s.g, c);
+    return v && TYPE_OF(v) == TYPE_OP ? v : nullptr;
+}
+
 [[gnu::always_inline]] inline const Cell* op_at(const Code& code, i32 p) {
     SeriesBuffer* s = node_buffer(code.node);
     if (p >= code.tail || p >= cells_in(s)) return nullptr;
@@ -466,15 +488,14 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
 // needs more (a call, a right operand to evaluate) as its complement ~p,
 // below 0 (a result in a register, where a flag written through a pointer
 // went through memory).
-// Nothing here allocates, so one read of the buffer serves the whole run.
-// Only while tracing is off: no events are sent.
+// Nothing here allocates, so the caller's one read of the buffer serves the
+// whole run. Only while tracing is off: no events are sent.
 // `op` is the operator at `p` when the caller has looked it up (null
 // otherwise).
-[[gnu::noinline]] i32 plain_infix(Cell* left, const Code& code, i32 p, const Cell* op) {
-    SeriesBuffer* s = node_buffer(code.node);
-    i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
-    const Cell* cells = series::head_cells(s);
-    const GlobalValues g = global_values_now();
+[[gnu::noinline]] i32 plain_infix_in(Cell* left, const Span& s, i32 p, const Cell* op) {
+    const Cell* cells = s.cells;
+    const i32 end = s.end;
+    const GlobalValues g = s.g;
     bool op_left = false;
     for (; p < end; p += 2, op = nullptr) {
         const Cell* c = cells + p;
@@ -507,6 +528,12 @@ i32 call_infix(Cell* left, const Cell* op, const Code& code, i32 p, bool push, c
         op_left = false;
     }
     return op_left ? ~p : p;
+}
+
+// The same, the buffer read here.
+inline i32 plain_infix(Cell* left, const Code& code, i32 p, const Cell* op) {
+    const Span s = span_of(code);
+    return plain_infix_in(left, s, p, op);
 }
 
 // The operators that follow an expression whose result is at `left`.
@@ -625,6 +652,16 @@ inline bool plain_q(u32 t) { return ((CALLABLE_TYPES | type_bit(TYPE_UNSET) | ty
 // itself, a word holding such a value, or a short path read without its walk
 // (short_path_value). Null for anything else. Good until the next
 // allocation.
+[[gnu::always_inline]] inline const Cell* plain_operand(const GlobalValues& g, const Cell* c) {
+    u32 t = TYPE_OF(c);
+    if (t == TYPE_WORD) {
+        const Cell* v = word_slot(g, c);
+        return v && plain_q(TYPE_OF(v)) ? v : nullptr;
+    }
+    if (LITERAL_TYPES & type_bit(t)) return c;
+    if (t == TYPE_PATH) return short_path_value(c, false);
+    return nullptr;
+}
 [[gnu::always_inline]] inline const Cell* plain_operand(const Cell* c) {
     u32 t = TYPE_OF(c);
     if (t == TYPE_WORD) {
@@ -745,13 +782,12 @@ namespace {
 // call, before anything could see the frame or miss it, and the rest goes
 // as in the full path.
 [[gnu::always_inline]] inline i32 set_word_expression(const Code& code, i32 p, bool push) {
-    SeriesBuffer* s = node_buffer(code.node);
-    i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
-    if (p + 1 >= end) return -1;
-    const Cell* word_cell = series::head_cells(s) + p;
-    const Cell* v = plain_operand(word_cell + 1);
+    const Span s = span_of(code);
+    if (p + 1 >= s.end) return -1;
+    const Cell* word_cell = s.cells + p;
+    const Cell* v = plain_operand(s.g, word_cell + 1);
     if (!v) return -1;
-    Cell* target = word_slot(word_cell);
+    Cell* target = word_slot(s.g, word_cell);
     if (!target) return -1;
     if (word_cell->w1 != context::global &&
         context::kind_of(context::cell_of(word_cell->w1)) == context::KIND_OBJECT)
@@ -761,7 +797,7 @@ namespace {
     t[1] = *v;
     // Nothing allocates until an operator is called: `target` holds.
     i32 after = p + 2;
-    if (const Cell* op = op_at(code, after)) after = plain_infix(t + 1, code, after, op);
+    if (const Cell* op = op_in(s, after)) after = plain_infix_in(t + 1, s, after, op);
     if (ZIR_LIKELY(after >= 0)) {
         *target = t[1];
         if (push) {
@@ -893,26 +929,25 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
     Cell* slot = stack::top;
     if (ZIR_UNLIKELY(slot + 1 + lead + stack::OVERFLOW_MARGIN >= stack::limit)) return -1;
     if (ZIR_UNLIKELY(stack::call_top + 1 >= stack::call_limit)) return -1;
-    SeriesBuffer* s = node_buffer(code.node);
-    i32 end = code.tail < cells_in(s) ? code.tail : cells_in(s);
+    // Nothing allocates until a block is evaluated: the buffer holds.
+    const Span s = span_of(code);
     i32 q = p + 1;
-    if (q >= end) return -1;
-    const Cell* v = plain_operand(series::head_cells(s) + q);
+    if (q >= s.end) return -1;
+    const Cell* v = plain_operand(s.g, s.cells + q);
     if (!v) return -1;
     Cell* cond = slot + 1;
     *cond = *v;
     q++;
-    // Nothing allocates until a block is evaluated: the buffer holds.
-    if (const Cell* op = op_at(code, q)) {
-        q = plain_infix(cond, code, q, op);
+    if (const Cell* op = op_in(s, q)) {
+        q = plain_infix_in(cond, s, q, op);
         if (q < 0) return -1;
     }
     u32 t = TYPE_OF(cond);
     if (t >= 64 || !((row.types[0] >> t) & 1)) return -1;
     for (i32 k = 1; k < lead; k++, q++) {
-        if (q >= end) return -1;
-        const Cell* b = series::head_cells(s) + q;
-        if (TYPE_OF(b) != TYPE_BLOCK || op_at(code, q + 1)) return -1;
+        if (q >= s.end) return -1;
+        const Cell* b = s.cells + q;
+        if (TYPE_OF(b) != TYPE_BLOCK || op_in(s, q + 1)) return -1;
         cond[k] = *b;
     }
     i32 chosen;
