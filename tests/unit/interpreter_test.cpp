@@ -249,6 +249,15 @@ TEST_F(Interpreter, FastOperatorsEqualTheActionsAtTheEdges) {
     for (const Case& c : cases) {
         EXPECT_EQ(eval_mold(c.infix), c.result) << c.infix;
         EXPECT_EQ(eval_mold(c.prefix), c.result) << c.prefix;
+        // The same operator where a set-word, a condition and an argument
+        // take it, and with both operands held by words.
+        std::string in = c.infix;
+        size_t a = in.find(' '), b = in.rfind(' ');
+        std::string left = in.substr(0, a), op = in.substr(a + 1, b - a - 1), right = in.substr(b + 1);
+        EXPECT_EQ(eval_mold(("zz-v: " + in + " zz-v").c_str()), c.result) << in;
+        EXPECT_EQ(eval_mold(("zz-l: " + left + " zz-r: " + right + " zz-l " + op + " zz-r").c_str()), c.result) << in;
+        EXPECT_EQ(eval_mold(("either " + in + " [1] [2]").c_str()), std::string(c.result) == "false" ? "2" : "1") << in;
+        EXPECT_EQ(eval_mold(("pick reduce [" + in + "] 1").c_str()), c.result) << in;
     }
     EXPECT_EQ(eval_error("1 + \"a\""), eval_error("add 1 \"a\""));
     EXPECT_EQ(eval_report("1 + \"a\"").substr(0, 60), "*** Script Error: + does not allow string! for its value2 ar");
