@@ -309,6 +309,18 @@ TEST_F(ActionEntries, FastComparisons) {
     stack::arguments = saved;
 }
 
+TEST(FastOp, IntegerComparisonsForEveryOperationAndOrder) {
+    const i32 values[] = {-2147483647 - 1, -1, 0, 1, 2147483647};
+    for (i32 a : values) {
+        for (i32 b : values) {
+            const bool expected[7] = {a == b, a != b, a == b, a < b, a <= b, a > b, a >= b};
+            for (i32 op = 0; op < 7; op++)
+                EXPECT_EQ(fast_op::compare_integers(a, b, op), expected[op]) << a << " op " << op << " " << b;
+            EXPECT_EQ(fast_op::compare_integers(a, b, COMP_SAME), a == b) << "others test equality";
+        }
+    }
+}
+
 TEST_F(ActionEntries, FastSelectionAndNavigation) {
     Cell* name = stack::push(word::load("blk"));
     Cell* b = read_block("a b c");
