@@ -81,7 +81,7 @@ inline bool math_in_place(Cell* left, const Cell* right, i32 op) {
 inline bool compare_integers(i32 a, i32 b, i32 op) {
     static_assert(COMP_EQUAL == 0 && COMP_NOT_EQUAL == 1 && COMP_STRICT_EQUAL == 2 && COMP_LESSER == 3 &&
                   COMP_LESSER_EQUAL == 4 && COMP_GREATER == 5 && COMP_GREATER_EQUAL == 6);
-    constexpr u8 masks[7] = {2, 5, 2, 1, 3, 4, 6};
+    static constexpr u8 masks[7] = {2, 5, 2, 1, 3, 4, 6};
     const u32 mask = u32(op) < 7 ? masks[op] : 2;
     const u32 k = u32((a > b) - (a < b) + 1);
     return (mask >> k) & 1;
