@@ -409,7 +409,7 @@ constexpr i8 math_of_action[14] = {MATH_ADD, MATH_DIVIDE, MATH_MULTIPLY, -1, -1,
 // The infix operators the interpreter computes itself while tracing is off,
 // with the results and errors of the actions and natives they stand for:
 // integer and float arithmetic, integer comparison.
-inline i32 fast_math_op(const Cell* op) {
+[[gnu::always_inline]] inline i32 fast_math_op(const Cell* op) {
     if (((op->header >> op::SOURCE_SHIFT) & 0xFF) != TYPE_ACTION) return -1;
     u32 k = op->w1 - ACT_ADD;
     return k < 14 ? math_of_action[k] : -1;
@@ -421,7 +421,7 @@ constexpr i32 FIRST_COMPARISON_NATIVE = 25;
 constexpr i32 comparison_natives[7] = {COMP_EQUAL,   COMP_NOT_EQUAL, COMP_STRICT_EQUAL, COMP_LESSER,
                                       COMP_GREATER, COMP_LESSER_EQUAL, COMP_GREATER_EQUAL};
 
-inline i32 fast_compare_op(const Cell* op) {
+[[gnu::always_inline]] inline i32 fast_compare_op(const Cell* op) {
     if (((op->header >> op::SOURCE_SHIFT) & 0xFF) != TYPE_NATIVE) return -1;
     i32 n = i32(op->w1) - FIRST_COMPARISON_NATIVE;
     if (n < 0 || n >= 7 || !natives::table[op->w1 - 1]) return -1;
