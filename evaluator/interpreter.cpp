@@ -530,42 +530,49 @@ struct Span {
     return op_left ? ~p : p;
 }
 
-// plain_infix_in with its commonest case first, inlined: one operator
+// plain_infix_in with its commonest cases first, inlined: one operator
 // comparing two integers or doing integer arithmetic other than division,
-// the right operand written or held by a word, no operator after it.
-// Anything else (an overflow included) goes the general way from the same
-// operator, nothing changed before that.
+// the right operand written or held by a word, no operator after it; and a
+// right operand missing or not a number (a call, a paren), which ends the
+// run at once. Anything else (an overflow included) goes the general way
+// from the same operator, nothing changed before that.
 [[gnu::always_inline]] inline i32 plain_infix_first(Cell* left, const Span& s, i32 p, const Cell* op) {
-    if (ZIR_LIKELY(p + 1 < s.end && TYPE_OF(left) == TYPE_INTEGER)) {
-        const Cell* r = s.cells + p + 1;
-        if (TYPE_OF(r) == TYPE_WORD) r = word_slot(s.g, r);
-        if (r && TYPE_OF(r) == TYPE_INTEGER && !op_in(s, p + 2)) {
-            const i32 a = integer::get(left), b = integer::get(r);
-            const u32 source = (op->header >> op::SOURCE_SHIFT) & 0xFF;
-            if (source == TYPE_NATIVE) {
-                i32 cmp = fast_compare_op(op);
-                if (cmp >= 0) {
-                    cell::store(left, TYPE_LOGIC, fast_op::compare_integers(a, b, cmp), 0, 0);
-                    return p + 2;
-                }
-            } else if (source == TYPE_ACTION) {
-                i32 out;
-                bool done;
-                switch (fast_math_op(op)) {
-                    case MATH_ADD: done = !__builtin_add_overflow(a, b, &out); break;
-                    case MATH_SUBTRACT: done = !__builtin_sub_overflow(a, b, &out); break;
-                    case MATH_MULTIPLY: done = !__builtin_mul_overflow(a, b, &out); break;
-                    case MATH_AND: out = a & b, done = true; break;
-                    case MATH_OR: out = a | b, done = true; break;
-                    case MATH_XOR: out = a ^ b, done = true; break;
-                    default: done = false;
-                }
-                if (done) {
-                    cell::store(left, left->header, left->w1, u32(out), left->w3);
-                    return p + 2;
-                }
+    if (p + 1 >= s.end) return ~p;
+    const Cell* r = s.cells + p + 1;
+    if (TYPE_OF(r) == TYPE_WORD) {
+        r = word_slot(s.g, r);
+        if (!r) return ~p;
+    }
+    if (ZIR_LIKELY(TYPE_OF(r) == TYPE_INTEGER && TYPE_OF(left) == TYPE_INTEGER) && !op_in(s, p + 2)) {
+        const i32 a = integer::get(left), b = integer::get(r);
+        const u32 source = (op->header >> op::SOURCE_SHIFT) & 0xFF;
+        if (source == TYPE_NATIVE) {
+            i32 cmp = fast_compare_op(op);
+            if (cmp >= 0) {
+                cell::store(left, TYPE_LOGIC, fast_op::compare_integers(a, b, cmp), 0, 0);
+                return p + 2;
+            }
+        } else if (source == TYPE_ACTION) {
+            i32 out;
+            bool done;
+            switch (fast_math_op(op)) {
+                case MATH_ADD: done = !__builtin_add_overflow(a, b, &out); break;
+                case MATH_SUBTRACT: done = !__builtin_sub_overflow(a, b, &out); break;
+                case MATH_MULTIPLY: done = !__builtin_mul_overflow(a, b, &out); break;
+                case MATH_AND: out = a & b, done = true; break;
+                case MATH_OR: out = a | b, done = true; break;
+                case MATH_XOR: out = a ^ b, done = true; break;
+                default: done = false;
+            }
+            if (done) {
+                cell::store(left, left->header, left->w1, u32(out), left->w3);
+                return p + 2;
             }
         }
+    } else if (TYPE_OF(r) != TYPE_INTEGER && TYPE_OF(r) != TYPE_FLOAT && TYPE_OF(r) != TYPE_PATH) {
+        // Where the general way would stop at once: a right operand that is
+        // not a number (a call, a paren), which the caller evaluates.
+        return ~p;
     }
     return plain_infix_in(left, s, p, op);
 }
