@@ -721,6 +721,51 @@ inline bool plain_q(u32 t) { return ((CALLABLE_TYPES | type_bit(TYPE_UNSET) | ty
     return nullptr;
 }
 
+// The value of a block that holds one expression that cannot fail nor call
+// anything: a plain operand and the operators after it that need nothing
+// more (plain_infix_first), taking the whole block, copied to `out`. Its
+// walk would send no event while tracing is off and not held, and would
+// change nothing anyone sees, so it can be skipped: the caller checks both,
+// and that check_machine_stack would pass (it counts the steps of a budget).
+// False, `out` aside having changed nothing, for any other block.
+[[gnu::always_inline]] inline bool plain_block_value(const Cell* block, Cell* out) {
+    SeriesBuffer* b = node_buffer(block->w2);
+    const i32 n = cells_in(b);
+    const i32 head = i32(block->w1);
+    // Operands and operators alternate: an odd count of cells.
+    if (head >= n || !((n - head) & 1)) return false;
+    const Cell* v = plain_operand(series::head_cells(b) + head);
+    if (!v) return false;
+    *out = *v;
+    if (head + 1 == n) return true;
+    const Span s = span_of(block_code(block));
+    const Cell* op = op_in(s, head + 1);
+    return op && plain_infix_first(out, s, head + 1, op) == s.end;
+}
+
+// Whether a block has the shape plain_block_value takes: operands that may
+// be plain (a value written, a word, a path) and the words of operators,
+// alternating. Read once for a function's plan: the words' values are
+// looked at by plain_block_value.
+bool plain_body_shape_q(const Cell* body) {
+    if (TYPE_OF(body) != TYPE_BLOCK) return false;
+    SeriesBuffer* b = node_buffer(body->w2);
+    const i32 n = cells_in(b), head = i32(body->w1);
+    if (head >= n || !((n - head) & 1)) return false;
+    const Cell* c = series::head_cells(b);
+    for (i32 k = head; k < n; k++) {
+        u32 t = TYPE_OF(c + k);
+        bool operand = ((k - head) & 1) == 0;
+        if (t != TYPE_WORD && !(operand && (t == TYPE_PATH || (LITERAL_TYPES & type_bit(t))))) return false;
+    }
+    return true;
+}
+
+// Whether check_machine_stack would do nothing here.
+[[gnu::always_inline]] inline bool machine_stack_fine() {
+    return static_cast<const char*>(__builtin_frame_address(0)) >= machine_limit;
+}
+
 }  // namespace
 
 namespace {
@@ -755,8 +800,11 @@ constexpr u32 PLAN_PLAIN_ARGS = 1u << 25;
 // A function's: its body had the shape of a type test when the plan was made
 // (see type_test; the body is checked again at every call).
 constexpr u32 PLAN_TYPE_TEST = 1u << 24;
+// A function's: its body had the shape of one plain expression when the plan
+// was made (see plain_body_shape_q; plain_block_value checks it at each call).
+constexpr u32 PLAN_PLAIN_BODY = 1u << 23;
 constexpr u32 PLAN_MAX_LEAD = 0xFF;
-constexpr u32 PLAN_MAX_EXTRA = 0xFFFF;
+constexpr u32 PLAN_MAX_EXTRA = 0x7FFF;
 constexpr u32 PLAN_ROW_MASK = 0xFFFF;
 
 struct NativePlan {
@@ -940,6 +988,13 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
 [[gnu::noinline]] i32 conditional_block(const Code& code, i32 p, i32 after, u32 shape) {
     const bool prefix_only = shape & 1, push = shape & 2;
     const i32 chosen = i32((shape >> 2) & 3), lead = i32(shape >> 4);
+    // A block of one plain expression: its value where the call leaves it
+    // (no operator follows: conditional_expression looked).
+    Cell value;
+    if (!held && machine_stack_fine() && plain_block_value(stack::top + 1 + chosen, &value)) {
+        put_result(&value, push);
+        return after;
+    }
     stack::Checkpoint entry;
     try {
         Cell* left = push ? stack::top : stack::arguments;
@@ -1768,7 +1823,7 @@ namespace {
 // caller has checked the machine stack and opened no machine frame of any
 // size since (the direct call, whose word_call checks it).
 [[gnu::always_inline]] inline void run_body(const Cell* fn_in, const Cell* body_in, const Cell* name, bool library,
-                                            bool checked = false) {
+                                            bool checked = false, bool plain_shape = true) {
     const Cell fn = *fn_in;
     const Cell body = *body_in;
     stack::Frame* frame = stack::call_top - 1;
@@ -1783,8 +1838,18 @@ namespace {
     // A library function's call shows no body: no prolog or epilog either.
     if (ZIR_UNLIKELY(tracing) && !library) frame_event(EVENT_PROLOG, &fn, &body, name);
     if (ZIR_LIKELY(TYPE_OF(&body) == TYPE_BLOCK)) {
-        if (!checked) check_machine_stack();
-        walk_block(block_code(&body), true, library);
+        Cell value;
+        if (plain_shape && !(tracing | held) && machine_stack_fine() && plain_block_value(&body, &value)) {
+            // What the walk leaves: its result cell above the function's
+            // values, and the result in the function's own.
+            Cell* result = stack::top;
+            *result = value;
+            *stack::arguments = value;
+            stack::top = result + 1;
+        } else {
+            if (!checked) check_machine_stack();
+            walk_block(block_code(&body), true, library);
+        }
     } else {
         cell::init(stack::arguments, TYPE_NONE);
         stack::keep();
@@ -2002,6 +2067,7 @@ inline bool takes_q(const NativePlan* row, u32 k, u32 type) { return type < 64 &
         }
         if (plain) plan |= PLAN_PLAIN_ARGS;
         if (type_test_shape_q(body)) plan |= PLAN_TYPE_TEST;
+        if (plain_body_shape_q(body)) plan |= PLAN_PLAIN_BODY;
     }
     if (u32(lead) > PLAN_MAX_LEAD || extra < 0 || u32(extra) > PLAN_MAX_EXTRA) {
         plan |= PLAN_GENERAL;
@@ -2229,7 +2295,7 @@ i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word
             }
             if (ZIR_UNLIKELY(plan & PLAN_ENTRY)) run_function(slot, 0, &name, 0);
             else if (!(plan & PLAN_TYPE_TEST) || !type_test(slot, &body))
-                run_body(slot, &body, &name, (plan & PLAN_LIBRARY) != 0, true);
+                run_body(slot, &body, &name, (plan & PLAN_LIBRARY) != 0, true, (plan & PLAN_PLAIN_BODY) != 0);
         }
     }
 close:

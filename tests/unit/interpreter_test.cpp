@@ -319,6 +319,42 @@ TEST_F(Interpreter, AFunctionThatChangesItsOwnBody) {
     EXPECT_EQ(eval_mold("zz-grow"), "11") << "the second call runs the grown body";
 }
 
+// A body or a chosen block of one expression that can neither fail nor call
+// anything gives its value without a walk; its words and cells are read
+// again at every call, and anything else takes the walk with its errors.
+TEST_F(Interpreter, OneExpressionBodiesFollowTheirWordsAndCells) {
+    def("zz-plus-k", "[x]", "[x + zz-k]");
+    struct Case {
+        const char* source;
+        const char* result;
+    } cases[] = {
+        {"zz-k: 1 zz-plus-k 1", "2"},
+        {"zz-k: func [] [10] zz-plus-k 1", "11"},
+        {"zz-k: 2147483647 zz-plus-k 1", "2147483648.0"},
+        {"zz-k: 1.5 zz-plus-k 1", "2.5"},
+        {"zz-k: 1 either true [zz-k] [0]", "1"},
+        {"zz-k: 1 either false [0] [zz-k * 3]", "3"},
+        {"zz-k: func [] [7] either true [zz-k] [0]", "7"},
+        {"either true [[a b]] [0]", "[a b]"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(eval_mold(c.source), c.result) << c.source;
+    EXPECT_EQ(eval_report("zz-k: \"a\" zz-plus-k 1"),
+              "*** Script Error: + does not allow string! for its value2 argument\n*** Where: +\n"
+              "*** Near : x + zz-k");
+    EXPECT_EQ(eval_report("either true [zz-none-such] [0]"),
+              "*** Script Error: zz-none-such has no value\n*** Where: either\n*** Near : zz-none-such");
+    // The body changes after calls: grown out of shape, cleared, and back.
+    def("zz-one", "[x]", "[x]");
+    Cell fn = global("zz-one");
+    Cell body = *function::record_cell(&fn, function::RECORD_BODY);
+    set_global("body-of-one", &body);
+    EXPECT_EQ(eval_mold("zz-one 5"), "5");
+    EXPECT_EQ(eval_mold("append body-of-one [+ 100] zz-one 5"), "105");
+    EXPECT_EQ(eval_mold("append body-of-one [zz-k: 3] zz-k: 0 zz-one 5 zz-k"), "3");
+    EXPECT_EQ(TYPE_OF(eval("clear body-of-one zz-one 5")), TYPE_UNSET);
+    EXPECT_EQ(eval_mold("append body-of-one [zz-k - 1] zz-k: 6 zz-one 5"), "5");
+}
+
 TEST_F(Interpreter, ExpressionStartsMoveNear) {
     Cell e = eval_error_value("1 2\n3 zz-none-here 4");
     Cell* err = stack::push(&e);
