@@ -632,7 +632,10 @@ i32 infix_calls(Cell* left, const Code& code, i32 p) {
                 // The operators that need nothing more, at once (unless the
                 // call turned tracing on).
                 if (ZIR_LIKELY(!tracing)) {
-                    p = plain_infix(left, code, p, nullptr);
+                    const Cell* next = op_at(code, p);
+                    if (!next) return p;
+                    const Span s = span_of(code);
+                    p = plain_infix_first(left, s, p, next);
                     if (p >= 0) return p;
                     p = ~p;
                 }
