@@ -927,7 +927,7 @@ inline bool callable_q(u32 t) { return (CALLABLE_TYPES & type_bit(t)) != 0; }
 
 void close_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* name);
 
-i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word);
+[[gnu::always_inline]] inline i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word);
 
 // A call of the function, native, action or routine `fn` that the word at
 // `p` holds, and the operators after it, while tracing is off: the word's
@@ -2209,7 +2209,7 @@ inline bool takes_q(const NativePlan* row, u32 k, u32 type) { return type < 64 &
 // the same frames, cells, errors and exits. Answers -1, having done nothing,
 // when the argument cache is not built yet or asks for a literal argument.
 // (Its plans: see "Call plans".)
-i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word) {
+[[gnu::always_inline]] inline i32 direct_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* word) {
     u32 cache, plan;
     const bool native = TYPE_OF(slot) != TYPE_FUNCTION;
     Cell body;
