@@ -980,6 +980,54 @@ void close_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* name
     return row->conditional ? row : nullptr;
 }
 
+// The slots of break, continue and return in the natives table.
+constexpr u32 BREAK_SLOT = 77;
+constexpr u32 CONTINUE_SLOT = 78;
+constexpr u32 RETURN_SLOT = 80;
+
+// A chosen block that only leaves: `break` or `continue`, or `return` of one
+// plain expression (see plain_block_value), the words holding the runtime's
+// natives (their plans known by their records), with a frame to receive the
+// exit. Nothing in it can fail, call anything or be seen, so the exit is
+// set as the native sets it, without the frames of the block and the call,
+// which the exit would close at once. The caller checks, as for
+// plain_block_value, that tracing is off and not held and that
+// check_machine_stack would pass. False, having done nothing, otherwise.
+[[gnu::noinline]] bool exit_block(const Cell* block) {
+    SeriesBuffer* b = node_buffer(block->w2);
+    const i32 n = cells_in(b), head = i32(block->w1);
+    if (head >= n) return false;
+    const Cell* c = series::head_cells(b) + head;
+    if (TYPE_OF(c) != TYPE_WORD) return false;
+    const Cell* v = word_slot(c);
+    if (!v || TYPE_OF(v) != TYPE_NATIVE) return false;
+    const i32 k = native_slot_of(v);
+    if (k < 0 || native_slots[k].record != v->w3 || native_slots[k].plan == 0) return false;
+    const NativePlan& row = native_plans[native_slots[k].plan & PLAN_ROW_MASK];
+    if (v->w1 == BREAK_SLOT || v->w1 == CONTINUE_SLOT) {
+        if (head + 1 != n || row.lead != 0) return false;
+        stack::Frame* target = stack::loop_target();
+        if (!target) return false;
+        stack::set_exit(v->w1 == BREAK_SLOT ? stack::THROW_BREAK : stack::THROW_CONTINUE, target, nullptr);
+        return true;
+    }
+    if (v->w1 != RETURN_SLOT || row.lead != 1 || row.skip || row.literal || head + 1 >= n) return false;
+    const Span s = span_of(block_code(block));
+    const Cell* x = plain_operand(s.g, s.cells + head + 1);
+    if (!x) return false;
+    Cell value = *x;
+    if (head + 2 < s.end) {
+        const Cell* op = op_in(s, head + 2);
+        if (!op || plain_infix_first(&value, s, head + 2, op) != s.end) return false;
+    }
+    const u32 t = TYPE_OF(&value);
+    if (t >= 64 || !((row.types[0] >> t) & 1)) return false;
+    stack::Frame* target = stack::return_target();
+    if (!target) return false;
+    stack::set_exit(stack::THROW_RETURN, target, &value);
+    return true;
+}
+
 // The chosen block of a conditional_expression: the call's frame and cells
 // as the full call leaves them, the block evaluated in the frame, the
 // operators after the call; with the try point of a call by a word.
@@ -993,10 +1041,18 @@ void close_call(Cell* slot, const Code& code, i32 p, bool push, const Cell* name
     const i32 chosen = i32((shape >> 2) & 3), lead = i32(shape >> 4);
     // A block of one plain expression: its value where the call leaves it
     // (no operator follows: conditional_expression looked).
-    Cell value;
-    if (!held && machine_stack_fine() && plain_block_value(stack::top + 1 + chosen, &value)) {
-        put_result(&value, push);
-        return after;
+    if (!held && machine_stack_fine()) {
+        const Cell* block = stack::top + 1 + chosen;
+        Cell value;
+        if (plain_block_value(block, &value)) {
+            put_result(&value, push);
+            return after;
+        }
+        // (The exit pending, every caller leaves at once.)
+        SeriesBuffer* b = node_buffer(block->w2);
+        if (i32(block->w1) < cells_in(b) && TYPE_OF(series::head_cells(b) + block->w1) == TYPE_WORD &&
+            exit_block(block))
+            return after;
     }
     stack::Checkpoint entry;
     try {

@@ -396,6 +396,17 @@ Frame* find_catch(const Frame* from, const Cell* value) {
 
 }  // namespace
 
+Frame* loop_target() {
+    return find_receiver(search_start(false), [](const Frame* g) { return kind_of(g) == FRAME_LOOP; });
+}
+
+Frame* return_target() {
+    return find_receiver(search_start(false),
+                         [](const Frame* g) { return (g->flags & FRAME_RETURN_BOUNDARY) != 0; });
+}
+
+void set_exit(u32 code, Frame* target, const Cell* value) { set_pending(code, target, value, nullptr); }
+
 void throw_break(bool with_value, bool continue_) {
     Frame* f = find_receiver(search_start(true), [](const Frame* g) { return kind_of(g) == FRAME_LOOP; });
     if (!f) fire(ERR_THROW, continue_ ? "continue" : "break");

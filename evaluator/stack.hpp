@@ -316,6 +316,14 @@ void throw_break(bool with_value, bool continue_);
 // receives it; unless `no_own_frame` the newest frame is skipped. None, or a
 // barrier first, raises `throw return`.
 void throw_return(bool with_value, bool no_own_frame);
+// The frames break (continue) and return would reach from above the newest
+// frame (the caller opened no frame of its own): null where they would raise
+// their error instead.
+Frame* loop_target();
+Frame* return_target();
+// The exit a break, continue or return sets once its target is found: the
+// code, the receiving frame and the value (null: unset!).
+void set_exit(u32 code, Frame* target, const Cell* value);
 // throw: arguments[0] is the value, arguments[1] the name (unset! when
 // none); the nearest catch frame receives it. None, or a barrier first,
 // raises `throw throw` with the value.

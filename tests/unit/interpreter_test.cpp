@@ -355,6 +355,46 @@ TEST_F(Interpreter, OneExpressionBodiesFollowTheirWordsAndCells) {
     EXPECT_EQ(eval_mold("append body-of-one [zz-k - 1] zz-k: 6 zz-one 5"), "5");
 }
 
+// `return`, `break` and `continue` alone in a chosen block set their exit
+// without opening the block's frames: the same frame receives it, and where
+// none can (or the words hold something else) the call is made and raises
+// its own error.
+TEST_F(Interpreter, ExitsFromAChosenBlockReachTheirFrames) {
+    def("zz-early", "[x]", "[if x > 5 [return x * 2] x]");
+    def("zz-either-return", "[x]", "[either x [return none] [return 1 + 1]]");
+    def("zz-in-loop", "[]", "[repeat i 5 [if i = 2 [return i * 100]] 0]");
+    def("zz-in-while", "[x]", "[while [true] [if x > 0 [return x - 1]]]");
+    def("zz-breaks", "[]", "[if true [break]]");
+    struct Case {
+        const char* source;
+        const char* result;
+    } cases[] = {
+        {"reduce [zz-early 3 zz-early 6 zz-early 2147483647]", "[3 12 4294967294.0]"},
+        {"reduce [zz-either-return true zz-either-return false]", "[none 2]"},
+        {"zz-in-loop", "200"},
+        {"zz-in-while 5", "4"},
+        {"n: 0 repeat i 10 [if i > 3 [break] n: n + 1] n", "3"},
+        {"n: 0 repeat i 10 [if odd? i [continue] n: n + i] n", "30"},
+        // break goes through the function to the caller's loop, as the call does
+        {"n: 0 repeat i 3 [n: n + 1 zz-breaks] n", "1"},
+        {"zz-r: :return zz-f: func [] [if true [zz-r 7] 8] zz-f", "7"},
+        {"zz-ret: func [x] [x + 1000] zz-f: func [] [if true [zz-ret 1] 2] zz-f", "2"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(eval_mold(c.source), c.result) << c.source;
+    EXPECT_EQ(eval_mold("zz-e: none repeat i 1 [zz-e: try/all [if true [break]]] zz-e/id"), "break")
+        << "a barrier stops it: the error is caught inside the loop";
+    EXPECT_EQ(eval_report("if true [return 5]"),
+              "*** Throw Error: return or exit not in function\n*** Where: return\n*** Near : return 5");
+    EXPECT_EQ(eval_report("if true [break]"), "*** Throw Error: no loop to break\n*** Where: break\n*** Near : break");
+    def("zz-bare-return", "[]", "[if true [return]]");
+    EXPECT_EQ(eval_report("zz-bare-return"),
+              "*** Script Error: return is missing its value argument\n*** Where: return\n*** Near : return");
+    def("zz-bad-return", "[x]", "[if true [return x + \"a\"]]");
+    EXPECT_EQ(eval_report("zz-bad-return 1"),
+              "*** Script Error: + does not allow string! for its value2 argument\n*** Where: +\n"
+              "*** Near : return x + \"a\"");
+}
+
 TEST_F(Interpreter, ExpressionStartsMoveNear) {
     Cell e = eval_error_value("1 2\n3 zz-none-here 4");
     Cell* err = stack::push(&e);
