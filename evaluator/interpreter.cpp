@@ -2257,6 +2257,64 @@ inline bool takes_q(const NativePlan* row, u32 k, u32 type) { return type < 64 &
     }
 }
 
+// The call of a function whose leading arguments are all evaluated taking
+// any value but unset! and that has no refinement, given arguments that are
+// plain expressions (a plain operand and the operators that need nothing
+// more), whose body is one too (plain_block_value): nothing in the call can
+// fail, call anything or be seen, so its frame is not opened. The arguments
+// and locals are laid out where the frame would have them, the function's
+// context points there while the body's value is taken, and the result goes
+// where close_call leaves it. Answers the position after the arguments, or
+// -1, having done nothing, for anything else.
+[[gnu::noinline]] i32 plain_call(Cell* slot, const Code& code, i32 p, bool push, i32 lead, i32 extra,
+                                 const Cell* body) {
+    if ((tracing | held) || !machine_stack_fine() ||
+        (slot->header & (function::TRACE | function::NO_TRACE)))
+        return -1;
+    Cell* values = slot + 1;
+    if (values + lead + extra + 1 + stack::OVERFLOW_MARGIN >= stack::limit) return -1;
+    // Nothing allocates here: the buffer holds.
+    const Span s = span_of(code);
+    i32 q = p;
+    for (i32 k = 0; k < lead; k++) {
+        if (q >= s.end) return -1;
+        const Cell* v = plain_operand(s.g, s.cells + q);
+        if (!v) return -1;
+        values[k] = *v;
+        if (const Cell* op = op_in(s, ++q)) {
+            q = plain_infix_first(values + k, s, q, op);
+            if (q < 0) return -1;
+        }
+    }
+    // The locals, as push_unused_refinement lays them out.
+    if (extra > 0) {
+        values[lead] = logic::false_value;
+        for (i32 k = 1; k < extra; k++) values[lead + k] = none::value;
+    }
+    Cell* ctx = context::cell_of(slot->w1);
+    const u32 saved_values = ctx->w2, saved_context = hot_context;
+    Cell* const saved_hot = hot_values;
+    Cell* const saved_top = stack::top;
+    stack::top = values + lead + (extra > 0 ? extra : 0);
+    context::set_stack_values(ctx, values);
+    hot_context = slot->w1;
+    hot_values = values;
+    Cell result;
+    const bool done = plain_block_value(body, &result);
+    ctx->w2 = saved_values;
+    hot_context = saved_context;
+    hot_values = saved_hot;
+    stack::top = saved_top;
+    if (!done) return -1;
+    if (push) {
+        *slot = result;
+        stack::top = slot + 1;
+    } else {
+        stack::set_last_top(&result);
+    }
+    return q;
+}
+
 // A call by a word while tracing is off, of a function!, native! or action!
 // whose arguments before its first refinement are all evaluated: the
 // function case of eval_code with fetch_args and eval_function merged, and
@@ -2306,6 +2364,12 @@ inline bool takes_q(const NativePlan* row, u32 k, u32 type) { return type < 64 &
     }
     if (ZIR_UNLIKELY(plan & PLAN_TYPE_TEST)) {
         i32 after = type_test_call(slot, code, p, push, plan, cache, &body);
+        if (after >= 0) return after;
+    }
+    if ((plan & (PLAN_PLAIN_BODY | PLAN_PLAIN_ARGS | PLAN_REFINEMENTS | PLAN_ENTRY)) ==
+        (PLAN_PLAIN_BODY | PLAN_PLAIN_ARGS)) {
+        i32 after = plain_call(slot, code, p, push, i32(plan & PLAN_MAX_LEAD), i32((plan >> 8) & PLAN_MAX_EXTRA),
+                               &body);
         if (after >= 0) return after;
     }
     {

@@ -395,6 +395,42 @@ TEST_F(Interpreter, ExitsFromAChosenBlockReachTheirFrames) {
               "*** Near : return x + \"a\"");
 }
 
+// A function of plain arguments and a one-expression body is called without
+// its frame: the same values, and the frame's errors where anything fails.
+TEST_F(Interpreter, CallsOfPlainFunctionsKeepTheirValuesAndErrors) {
+    def("zz-double", "[x]", "[x * 2]");
+    def("zz-sum", "[a b]", "[a + b]");
+    def("zz-outer", "[a]", "[zz-b: zz-double a zz-sum a zz-b]");
+    def("zz-nest", "[a]", "[zz-in: func [x] [x + a] zz-in 1]");
+    struct Case {
+        const char* source;
+        const char* result;
+    } cases[] = {
+        {"zz-double 3", "6"},
+        {"zz-double 2 + 3", "10"},
+        {"zz-double 3 + 1", "8"},
+        {"(zz-double 3) + 1", "7"},
+        {"zz-v: 4 zz-double zz-v", "8"},
+        {"zz-double 1.5", "3.0"},
+        {"zz-double 2147483647", "4294967294.0"},
+        {"zz-double zz-double 3", "12"},
+        {"zz-sum 1 2", "3"},
+        {"zz-sum zz-sum 1 2 zz-double 5", "13"},
+        {"zz-outer 5", "15"},
+        {"zz-nest 41", "42"},
+        {"reduce [zz-double 1 zz-double 2]", "[2 4]"},
+        {"zz-double: func [x] [x - 1] zz-double 3", "2"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(eval_mold(c.source), c.result) << c.source;
+    def("zz-double", "[x]", "[x * 2]");
+    EXPECT_EQ(eval_report("zz-double \"a\""),
+              "*** Script Error: * does not allow string! for its value1 argument\n*** Where: *\n*** Near : x * 2");
+    EXPECT_EQ(eval_report("zz-double zz-none-such"),
+              "*** Script Error: zz-none-such has no value\n*** Where: zz-double\n*** Near : zz-double zz-none-such");
+    EXPECT_EQ(eval_report("zz-double"),
+              "*** Script Error: zz-double is missing its x argument\n*** Where: zz-double\n*** Near : zz-double");
+}
+
 TEST_F(Interpreter, ExpressionStartsMoveNear) {
     Cell e = eval_error_value("1 2\n3 zz-none-here 4");
     Cell* err = stack::push(&e);
