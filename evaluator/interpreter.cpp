@@ -577,12 +577,6 @@ struct Span {
     return plain_infix_in(left, s, p, op);
 }
 
-// The same, the buffer read here.
-inline i32 plain_infix(Cell* left, const Code& code, i32 p, const Cell* op) {
-    const Span s = span_of(code);
-    return plain_infix_in(left, s, p, op);
-}
-
 // The operators that follow an expression whose result is at `left`.
 i32 infix_calls(Cell* left, const Code& code, i32 p) {
     for (;;) {
