@@ -168,6 +168,12 @@ bool zs_tail_q(const Cell* block) { return head_index(block) == cell_count(buffe
 
 Cell* zs_abs_at(const Cell* block, i32 index) { return cell_at(block->w2, index); }
 
+Cell cell_or_none(const Cell* block, i32 i) {
+    i64 at = i64(head_index(block)) + i;
+    if (i < 0 || at >= cell_count(buffer_of(block))) return none::value;
+    return *cell_at(block->w2, at);
+}
+
 bool zs_next(Cell* block) {
     i32 n = cell_count(buffer_of(block));
     if (head_index(block) + 1 <= n) block->w1++;

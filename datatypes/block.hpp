@@ -30,6 +30,9 @@ Cell* zs_head(Cell* block);
 Cell* zs_tail(const Cell* block);
 bool zs_tail_q(const Cell* block);
 Cell* zs_abs_at(const Cell* block, i32 index);
+// Cell i counted from the head, copied; none past the tail. For a block read
+// again after code that may have shortened it.
+Cell cell_or_none(const Cell* block, i32 i);
 // Moves the head on by one when that cell exists; answers true when the head
 // is then at the tail.
 bool zs_next(Cell* block);

@@ -284,7 +284,11 @@ void set_loop_words(const Cell* words, const Cell* img, i32 n) {
     Cell* image = stack::push(img);
     Cell* list = stack::push(words);
     for (i32 i = 0; i < n; i++) {
-        Cell* word = stack::push(block::zs_abs_at(list, series::head_index(list) + i));
+        const Cell w = block::cell_or_none(list, i);
+        u32 t = TYPE_OF(&w);
+        if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_LIT_WORD && t != TYPE_GET_WORD)
+            fire(ERR_SCRIPT, "invalid-arg", &w);
+        Cell* word = stack::push(&w);
         Cell* value = get_pixel(image, i64(head_of(image)) + i);
         context::set(word, value);
         stack::top = word;

@@ -180,7 +180,12 @@ bool set_loop_words(const Cell* words_block, Cell* map, i32 count) {
         i32 h = series::head_index(map);
         // Dead pairs are passed over whole, from a key cell on.
         while (h % 2 == 0 && h + 1 < n && !live_q(map->w2, h)) h += 2;
-        Cell word = *cell_at(loop->w2, series::head_index(loop.get()) + i);
+        // Setting the word before may have run a change handler that
+        // shortened the words block.
+        Cell word = block::cell_or_none(loop.get(), i);
+        u32 t = TYPE_OF(&word);
+        if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_LIT_WORD && t != TYPE_GET_WORD)
+            fire(ERR_SCRIPT, "invalid-arg", &word);
         if (h >= n) {
             map->w1 = u32(n);
             context::set(&word, &none::value);

@@ -225,6 +225,16 @@ void compose_block(Cell* source, Cell* target, bool deep, bool only, Into mode) 
                     add(target, result, mode);
                 } else {
                     series::clamp_head(result);
+                    // The target itself (an /into target the paren answers)
+                    // is spliced from a copy: the walk over it would meet
+                    // the cells it adds, and never end.
+                    if (result->w2 == target->w2) {
+                        Cell* copy = stack::push_slot();
+                        cell::init(copy, TYPE_UNSET);
+                        series::copy(result, copy, nullptr, false, nullptr);
+                        *result = *copy;
+                        stack::top = result + 1;
+                    }
                     for (i32 k = series::head_index(result); k < block::cell_count(node_buffer(result->w2)); k++) {
                         const Cell e = *block::cell_at(result->w2, k);
                         add(target, &e, mode);

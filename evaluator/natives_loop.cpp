@@ -38,9 +38,10 @@ inline bool loop_word_q(u32 type) {
     return type == TYPE_WORD || type == TYPE_SET_WORD || type == TYPE_GET_WORD || type == TYPE_LIT_WORD;
 }
 
-// A word of a words block, checked.
+// A word of a words block, checked. The block is read again for each word:
+// setting the one before may have run a change handler that shortened it.
 Cell loop_word(const Cell* words, i32 i) {
-    Cell w = *block::cell_at(words->w2, series::head_index(words) + i);
+    Cell w = block::cell_or_none(words, i);
     if (!loop_word_q(TYPE_OF(&w))) fire(ERR_SCRIPT, "invalid-arg", &w);
     return w;
 }

@@ -839,6 +839,17 @@ void push_rule(Engine& e) {
     e.rpos = e.rec_at + 1;
 }
 
+// After a word was set the long way (a change handler, user code, may have
+// shortened the input): the position within the input's tail, as after a
+// paren, and the end worked out again. Else a repetition that began its
+// round at the tail (clamped there) sees the position past it as progress,
+// and goes round for ever.
+void clamp_input(Engine& e) {
+    i32 tail = e.in_tail();
+    if (e.pos() > tail) e.set_pos(tail);
+    e.recompute_end();
+}
+
 // The end of a copy or set (`word` its word, read before anything
 // allocates; `start` where it began, within the input): on a match the word
 // gets the part matched.
@@ -863,6 +874,7 @@ void push_rule(Engine& e) {
         context::set(w, e.tmp);
         stack::top = w;
         plain = false;
+        clamp_input(e);
     }
     if (cmd == CMD_SET) cell::init(e.copied, TYPE_NONE);
     return plain;
@@ -1334,9 +1346,7 @@ bool find_alternative(Engine& e, const Decoded* d = nullptr) {
 void after_paren(Engine& e) {
     i32 t = e.rtail();
     if (e.rpos > t - 1) e.rpos = t - 1;
-    i32 tail = e.in_tail();
-    if (e.pos() > tail) e.set_pos(tail);
-    e.recompute_end();
+    clamp_input(e);
 }
 
 // The end of the keep or copy whose frame is on top, as END_RULE has it;
@@ -1859,6 +1869,7 @@ void run_engine(Engine& e) {
                                 cell::set_type(w, TYPE_WORD);
                                 context::set(w, top);
                                 stack::top = below;
+                                clamp_input(e);
                             } else {
                                 // Stored as one value in the enclosing collection or target.
                                 Cell nested = *top;
@@ -1921,6 +1932,7 @@ void run_engine(Engine& e) {
                     }
                     case TYPE_SET_WORD: {
                         context::set(e.val, e.in);
+                        clamp_input(e);
                         state = NEXT_RULE;
                         break;
                     }

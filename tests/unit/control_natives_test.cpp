@@ -380,6 +380,25 @@ TEST_F(ControlNatives, ForeachUnderAHostileBody) {
     });
 }
 
+// The first loop word's change handler empties the block of loop words (and
+// allocates, so buffers move): the words after it are gone, and the step
+// stops with an error before it sets any, whatever the series walked.
+TEST_F(ControlNatives, LoopWordsEmptiedByTheFirstWordsChangeHandler) {
+    eval("zz-lw: make object! [a: b: none on-change*: make function! [[w old new] [if w = 'a [clear zz-ws "
+         "loop 20 [copy \"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\"]]]]]");
+    const char* series[] = {"[1 2 3 4]",  "make hash! [1 2 3 4]", "\"abcd\"",       "<abcd>",
+                            "#{01020304}", "make vector! [integer! 8 4]", "make image! 2x2", "make map! [x 1 y 2]"};
+    for (const char* loop : {"foreach", "remove-each"}) {
+        for (const char* s : series) {
+            if (std::string(loop) == "remove-each" && std::string(s).find("map!") != std::string::npos) continue;
+            std::string code = std::string("zz-ws: bind copy [a b] zz-lw zz-lw/b: 'kept do reduce ['") + loop +
+                               " zz-ws " + s + " [true]]";
+            EXPECT_EQ(eval_error(code.c_str()), "script invalid-arg") << code;
+            EXPECT_EQ(eval_mold("zz-lw/b"), "kept") << code;
+        }
+    }
+}
+
 // A change handler that runs as the loop sets its word, and leaves by an
 // exit: the loop receives it though it comes out of C++ code.
 TEST_F(ControlNatives, ExitsFromChangeHandlersOfLoopWords) {

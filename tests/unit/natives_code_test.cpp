@@ -313,6 +313,12 @@ TEST_F(CodeNatives, ComposeInto) {
         {"b: [x (1) y] r: compose/into b next b reduce [b index? r]", "[[x x 1 y (1) y] 5]"},
         {"b: [[(1)] (2)] compose/into/deep b b b", "[[1] 2 [(1)] (2)]"},
         {"b: [(1) ([a b])] compose/into/only b b b", "[1 [a b] (1) ([a b])]"},
+        // A paren answers the target itself: its cells as they were go in
+        // (the walk over them met the cells it added, without end).
+        {"out: [a b] compose/into [(out)] out out", "[a b a b]"},
+        {"out: [a b] compose/into [(out) z] tail out out", "[a b a b z]"},
+        {"out: [a z] compose/into [(append out 1) (next out)] next out out", "[a a z 1 a z 1 z 1 z 1]"},
+        {"out: [a] compose/into/deep [[(out)] (out)] tail out out", "[a [a] a [a]]"},
     };
     RUN(cases);
 }

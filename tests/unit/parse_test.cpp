@@ -378,6 +378,34 @@ TEST_F(Parse, ParensShrinkingRulesAndInput) {
     EXPECT_EQ(eval_mold("s: \"abcdef\" parse s [thru \"c\" [\"d\" (clear s) \"x\" | \"de\"] skip]"), "false");
 }
 
+// A word the rules set (copy, set, collect set, a position) belongs to an
+// object whose change handler empties the input and the rules once: the
+// repetition that was running stops as it does after such a paren (it went
+// round for ever, the position left past the new tail).
+TEST_F(Parse, ChangeHandlersShrinkingRulesAndInput) {
+    eval("zz-once: false zz-yes: make function! [[e m r i st] [true]] "
+         "zz-po: make object! [x: none on-change*: make function! [[w old new] [if zz-once [zz-once: false clear s "
+         "clear r loop 20 [copy \"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\"]]]]]");
+    const Case cases[] = {
+        {"[some [copy x skip]]", "true"},
+        {"[any [set x skip]]", "true"},
+        {"[some copy x skip]", "true"},
+        {"[some [copy x [skip skip]]]", "true"},
+        {"[some [collect set x [keep skip]]]", "true"},
+        {"[some [x: skip]]", "false"},
+    };
+    for (const char* trace : {"", "/trace"}) {
+        for (const Case& c : cases) {
+            for (const char* input : {"\"abcd\"", "[1 2 3 4]", "#{01020304}"}) {
+                std::string code = std::string("zz-once: true s: copy ") + input + " r: bind copy/deep " + c.code +
+                                   " zz-po parse" + trace + " s r" + (*trace ? " :zz-yes" : "");
+                EXPECT_EQ(eval_mold(code.c_str()), c.expected) << code;
+                EXPECT_EQ(eval_mold("reduce [s r]"), "[" + std::string(input[0] == '"' ? "\"\"" : input[0] == '[' ? "[]" : "#{}") + " []]") << code;
+            }
+        }
+    }
+}
+
 TEST_F(Parse, AllocatingParens) {
     EXPECT_EQ(eval_mold("b: copy [] parse \"abcabc\" [some [copy x 3 skip (append b x append b copy x) ]] length? b"), "4");
     EXPECT_EQ(eval_mold("out: copy \"\" parse \"a1b2c3\" [some [set c skip (append out c insert out \"-\")]] out"),
