@@ -697,25 +697,21 @@ inline bool plain_q(u32 t) { return ((CALLABLE_TYPES | type_bit(TYPE_UNSET) | ty
 // itself, a word holding such a value, or a short path read without its walk
 // (short_path_value). Null for anything else. Good until the next
 // allocation.
-[[gnu::always_inline]] inline const Cell* plain_operand(const GlobalValues& g, const Cell* c) {
+// (The two cases of a cell that is not a word, and of a word's value.)
+[[gnu::always_inline]] inline const Cell* plain_written(const Cell* c) {
     u32 t = TYPE_OF(c);
-    if (t == TYPE_WORD) {
-        const Cell* v = word_slot(g, c);
-        return v && plain_q(TYPE_OF(v)) ? v : nullptr;
-    }
     if (LITERAL_TYPES & type_bit(t)) return c;
     if (t == TYPE_PATH) return short_path_value(c, false);
     return nullptr;
 }
+[[gnu::always_inline]] inline const Cell* plain_held(const Cell* v) { return v && plain_q(TYPE_OF(v)) ? v : nullptr; }
+
 [[gnu::always_inline]] inline const Cell* plain_operand(const Cell* c) {
-    u32 t = TYPE_OF(c);
-    if (t == TYPE_WORD) {
-        const Cell* v = word_slot(c);
-        return v && plain_q(TYPE_OF(v)) ? v : nullptr;
-    }
-    if (LITERAL_TYPES & type_bit(t)) return c;
-    if (t == TYPE_PATH) return short_path_value(c, false);
-    return nullptr;
+    return TYPE_OF(c) == TYPE_WORD ? plain_held(word_slot(c)) : plain_written(c);
+}
+// The same, the global values read already.
+[[gnu::always_inline]] inline const Cell* plain_operand(const GlobalValues& g, const Cell* c) {
+    return TYPE_OF(c) == TYPE_WORD ? plain_held(word_slot(g, c)) : plain_written(c);
 }
 
 // The value of a block that holds one expression that cannot fail nor call
@@ -2289,7 +2285,7 @@ inline bool takes_q(const NativePlan* row, u32 k, u32 type) { return type < 64 &
     const u32 saved_values = ctx->w2, saved_context = hot_context;
     Cell* const saved_hot = hot_values;
     Cell* const saved_top = stack::top;
-    stack::top = values + lead + (extra > 0 ? extra : 0);
+    stack::top = values + lead + extra;
     context::set_stack_values(ctx, values);
     hot_context = slot->w1;
     hot_values = values;

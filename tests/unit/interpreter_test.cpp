@@ -420,6 +420,10 @@ TEST_F(Interpreter, CallsOfPlainFunctionsKeepTheirValuesAndErrors) {
         {"zz-nest 41", "42"},
         {"reduce [zz-double 1 zz-double 2]", "[2 4]"},
         {"zz-double: func [x] [x - 1] zz-double 3", "2"},
+        // locals laid out as the frame lays them out
+        {"zz-loc: func [x /local y z] [y] zz-loc 1", "none"},
+        {"zz-loc: func [x /local y z] [z] zz-loc 1", "none"},
+        {"zz-loc: func [x /local y] [x + 1] zz-loc 3", "4"},
     };
     for (const Case& c : cases) EXPECT_EQ(eval_mold(c.source), c.result) << c.source;
     def("zz-double", "[x]", "[x * 2]");
