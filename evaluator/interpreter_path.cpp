@@ -217,7 +217,12 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
     for (i32 i = first; i < n; i++) {
         stack::top = w.work_top;
         i32 at = pc.head + i;
-        if (at >= end_of(pc)) break;   // the path was cut short meanwhile
+        if (at >= end_of(pc)) {
+            // The path was cut short meanwhile by an element's action: a
+            // set-path whose last element is gone can set nothing.
+            if (set) fire(ERR_SCRIPT, "invalid-path", w.path, w.prev);
+            break;
+        }
         const Cell element = *block::cell_at(pc.node, at);
         if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_FETCH, &pc, at, &element, &element);
         switch (TYPE_OF(&element)) {
@@ -245,7 +250,9 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
         }
         if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &pc, at, &element, w.selector);
         if (TYPE_OF(w.selector) == TYPE_UNSET) fire(ERR_SCRIPT, "invalid-path", w.path, &element);
-        bool last = i == n - 1;
+        // A paren may have cut the path short: the element it gave is then
+        // the last one (a path that grew is walked as it was at the start).
+        bool last = i == n - 1 || at + 1 >= end_of(pc);
         Cell* set_value = set && last ? stack::arguments : nullptr;
         bool notify = set && last && i >= 2 && notify_container_q(w.container, w.prev);
 
@@ -305,6 +312,7 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
         *w.container = *w.value;
         *w.value = reached;
         *w.prev = element;
+        if (last) break;
     }
     if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_EXIT, &pc, pc.tail, nullptr, w.value);
     finish(w, w.value, push);
