@@ -254,9 +254,8 @@ SeriesBuffer* grow_big(SeriesBuffer* s, i64 new_size) {
 
 void init() {
     if (!node_slots) {
-        void* p = mmap(nullptr, u64(NODE_ID_LIMIT) * sizeof(uintptr_t), PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (p == MAP_FAILED) runtime::error_exit(94, nullptr);
+        void* p = platform::reserve(u64(NODE_ID_LIMIT) * sizeof(uintptr_t));
+        if (!p) runtime::error_exit(94, nullptr);
         node_slots = static_cast<uintptr_t*>(p);
         node_frames = static_cast<NodeFrame*>(std::calloc(MAX_NODE_FRAMES, sizeof(NodeFrame)));
         if (!node_frames) runtime::error_exit(94, nullptr);

@@ -55,9 +55,10 @@ constexpr u32 SERIES_IN_USE = 0x80000000;    // cleared on the buffer abandoned 
 constexpr u32 NODE_FRAME_SLOTS = 10000;
 constexpr u32 NODE_ID_LIMIT = 1u << 28;            // reserved slots of the node table
 constexpr u32 OS_GRANULE = 4096;
-// 1.25 MiB: what booting the library and the console fill (the first frame
-// is populated at once; see new_series_frame).
-constexpr u32 FIRST_FRAME_SIZE = 0x140000;
+// What booting the library and the console fill (1.2 MiB) and more: the
+// first frame is populated at once (see new_series_frame), and sized so that
+// its block is one 2 MiB huge page where the system gives them.
+constexpr u32 FIRST_FRAME_SIZE = 0x200000 - 48 - 16;
 constexpr u32 MAX_FRAME_SIZE = 0x200000;           // 2 MiB: buffers this large get a big frame
 constexpr u32 FRAME_REUSE_MIN_ROOM = 0xCCCC;       // 52,428: below this, a frame found after a
                                                     // collection is too full to be worth reusing
@@ -76,6 +77,7 @@ struct SeriesFrame {
     u8* data() { return reinterpret_cast<u8*>(this + 1); }
 };
 static_assert(sizeof(SeriesFrame) % 8 == 0);
+static_assert(FIRST_FRAME_SIZE + sizeof(SeriesFrame) + OS_BLOCK_PREFIX == 0x200000);
 
 struct BigFrame {
     BigFrame* next;

@@ -81,6 +81,27 @@ TEST(Platform, MemoryBlocksArePageAligned) {
     platform::os_free(p, 10000);
 }
 
+// Blocks of 2 MiB and more are placed for huge pages; they must still be
+// one mapping that grows in place or moves with its bytes, and is freed
+// whole, whatever their size (a whole number of huge pages or not).
+TEST(Platform, LargeBlocksGrowAndKeepTheirBytes) {
+    for (u64 size : {u64(2) << 20, (u64(2) << 20) + 4096, u64(5) << 20}) {
+        u8* p = static_cast<u8*>(platform::os_alloc(size, false, true));
+        ASSERT_NE(p, nullptr) << size;
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 4096, 0u);
+        for (u64 i = 0; i < size; i += 4096) p[i] = u8(i >> 12);
+        p[size - 1] = 0xA5;
+        const u64 grown = size * 2 + 8192;
+        u8* q = static_cast<u8*>(platform::os_resize(p, size, grown));
+        ASSERT_NE(q, nullptr) << size;
+        bool kept = q[size - 1] == 0xA5;
+        for (u64 i = 0; i < size; i += 4096) kept = kept && q[i] == u8(i >> 12);
+        EXPECT_TRUE(kept) << size;
+        q[grown - 1] = 1;
+        platform::os_free(q, grown);
+    }
+}
+
 TEST(Fault, ReportText) {
     char out[160];
     struct Case {
