@@ -61,10 +61,16 @@ void* reserve(u64 size) {
                    -1, 0);
     if (p == MAP_FAILED) return nullptr;
     uintptr_t aligned = (reinterpret_cast<uintptr_t>(p) + HUGE_PAGE - 1) & ~uintptr_t(HUGE_PAGE - 1);
-#ifdef MADV_HUGEPAGE
-    madvise(reinterpret_cast<void*>(aligned), size, MADV_HUGEPAGE);
-#endif
     return reinterpret_cast<void*>(aligned);
+}
+
+void prefer_huge_pages(void* address, u64 size) {
+#ifdef MADV_HUGEPAGE
+    madvise(address, size, MADV_HUGEPAGE);
+#else
+    (void)address;
+    (void)size;
+#endif
 }
 
 void os_free(void* address, u64 size) { munmap(address, size); }

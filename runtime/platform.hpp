@@ -20,9 +20,12 @@ void init();
 void* os_alloc(u64 size, bool executable, bool populate = false);
 void os_free(void* address, u64 size);
 // Address space for a table that fills over the program's life, never given
-// back: no memory is taken until a page is written (huge pages where the
-// system gives them). nullptr when refused.
+// back, starting on a 2 MiB boundary: no memory is taken until a page is
+// written. nullptr when refused.
 void* reserve(u64 size);
+// Asks that a range be backed by 2 MiB pages where the system gives them:
+// one fault each instead of 512, each zeroed whole when first touched.
+void prefer_huge_pages(void* address, u64 size);
 // The block from os_alloc grown (or shrunk) to `new_size`, its contents kept
 // and its pages moved rather than copied; it may move. nullptr when refused,
 // the block then untouched.
