@@ -30,7 +30,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 RUNS = 5
-STARTUP_RUNS = 21
+STARTUP_RUNS = 51
 PEERS = ("zir", "python3", "lua5.4")
 DATA_FILE = {"zir": "data.zir", "python3": "data.json", "lua5.4": "data.lua"}
 # The programs that read the 10 MB text.
