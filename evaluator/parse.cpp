@@ -787,10 +787,10 @@ void keep_value(const Cell* value, bool only) {
         Cell* target = top - 1;
         Cell* at = stack::push(target);
         if (t == TYPE_REFINEMENT) at->w1 = u32(series::abs_length(series::buffer_of(target)));
-        i32 before = series::abs_length(series::buffer_of(target));
         actions::insert(at, v, nullptr, only, nullptr);
-        i32 grown = series::abs_length(series::buffer_of(target)) - before;
-        if (t == TYPE_GET_WORD) target->w1 = u32(i32(target->w1) + (grown > 0 ? grown : 0));
+        // Into a position: it moves past what went in, which the insert
+        // answers (the target's owner may have changed the target meanwhile).
+        if (t == TYPE_GET_WORD) target->w1 = at->w1;
     } else {
         SeriesBuffer* b = series::buffer_of(top);
         if (TYPE_OF(top) == TYPE_BLOCK && !(b->flags & SERIES_OWNED) && (only || !any_block_q(TYPE_OF(v)))) {
@@ -1829,7 +1829,9 @@ void run_engine(Engine& e) {
                         integer::make_at(part, n > 0 ? n : 0);
                         actions::remove(at, part, nullptr);
                         stack::top = at;
+                        // The input's owner may have cut the input short of the start.
                         e.set_pos(start);
+                        clamp_input(e);
                         break;
                     }
                     case CMD_CHANGE:
@@ -1852,6 +1854,7 @@ void run_engine(Engine& e) {
                         stack::top = series_at;
                         i32 p = start + (n > 0 ? n : 0) + (after - before);
                         e.set_pos(p < start ? start : p > after ? after : p);
+                        clamp_input(e);   // the owner may have cut the input short of the start
                         break;
                     }
                     case CMD_COLLECT: {
@@ -2174,9 +2177,9 @@ void run_engine(Engine& e) {
                         actions::remove(series_at, part, nullptr);
                         stack::top = series_at;
                         e.set_pos(from);
+                        clamp_input(e);   // the owner may have cut the input short of the start
                         e.rpos++;
                         e.match = true;
-                        e.recompute_end();
                         state = CHECK_PENDING;
                         break;
                     }
@@ -2285,12 +2288,16 @@ void run_engine(Engine& e) {
                     i32 p = e.pos();
                     Cell* series_at = stack::push(e.in);
                     Cell* value = stack::push(e.tmp);
-                    i32 before = e.in_tail();
                     if (insert) {
-                        series_at->w1 = u32(where >= 0 ? where : p);
+                        i32 from = where >= 0 ? where : p;
+                        series_at->w1 = u32(from);
                         actions::insert(series_at, value, nullptr, only, nullptr);
-                        i32 grown = e.in_tail() - before;
-                        if (where < 0 || where <= p) e.set_pos(p + grown);
+                        // The insert answers the position past what went in. The
+                        // input's owner may have cut or grown the input in the
+                        // meantime, so its growth says nothing of what went in.
+                        i32 past = i32(series_at->w1);
+                        if (where < 0) e.set_pos(past);
+                        else if (where <= p) e.set_pos(p + past - from > 0 ? p + past - from : 0);
                     } else {
                         i32 from = where < p ? where : p, to = where < p ? p : where;
                         series_at->w1 = u32(from);
