@@ -191,7 +191,12 @@ bool set_loop_words(const Cell* words_block, Cell* map, i32 count) {
             context::set(&word, &none::value);
             continue;
         }
-        Cell value = h % 2 == 0 ? key_as_word(cell_at(map->w2, h)) : *cell_at(map->w2, h);
+        // The change handler of the key's word may have removed the pair:
+        // its value cell is dead (a header of 0, no value at all), and the
+        // value's word takes none.
+        Cell value = h % 2 == 0                           ? key_as_word(cell_at(map->w2, h))
+                     : cell_at(map->w2, h)->header != 0 ? *cell_at(map->w2, h)
+                                                        : none::value;
         cell::clear_new_line(&value);
         map->w1 = u32(h + 1);
         context::set(&word, &value);
