@@ -665,10 +665,16 @@ bool call_tracer(State* st, u32 event, i32 type, const Cell* value, const u8* st
     collector::RootCell keep(callback);
     call_callback(&keep.value, args);
     // A callback that moved its input moves the position, within the input.
+    // The text scanned is the input as it was: a move to the input's tail, or
+    // past it once the callback cut it, ends the scan (a position taken in
+    // the cut input would rewind it, and a callback that cuts and skips on
+    // each call would never end).
     const Cell* moved = args + 1;
     if (TYPE_OF(&st->input_series) != TYPE_NONE && series::same_series_q(moved, &st->input_series) &&
         moved->w1 != u32(series_index(st, at))) {
-        const u8* p = byte_position(st, i64(i32(moved->w1)));
+        i32 index = i32(moved->w1);
+        const u8* p = index >= series::abs_length(series::buffer_of(moved)) ? st->input_end
+                                                                              : byte_position(st, index);
         if (p < st->input_start) p = st->input_start;
         if (p > st->input_end) p = st->input_end;
         st->position = p;
