@@ -22,6 +22,7 @@
 #include "datatypes/pair.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
+#include "datatypes/word.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/tuple.hpp"
 #include "evaluator/stack.hpp"
@@ -284,10 +285,7 @@ void set_loop_words(const Cell* words, const Cell* img, i32 n) {
     Cell* image = stack::push(img);
     Cell* list = stack::push(words);
     for (i32 i = 0; i < n; i++) {
-        const Cell w = block::cell_or_none(list, i);
-        u32 t = TYPE_OF(&w);
-        if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_LIT_WORD && t != TYPE_GET_WORD)
-            fire(ERR_SCRIPT, "invalid-arg", &w);
+        const Cell w = word::loop_word(list, i);
         Cell* word = stack::push(&w);
         Cell* value = get_pixel(image, i64(head_of(image)) + i);
         context::set(word, value);

@@ -10,6 +10,7 @@
 #include "datatypes/none.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
+#include "datatypes/word.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/cycles.hpp"
@@ -180,12 +181,7 @@ bool set_loop_words(const Cell* words_block, Cell* map, i32 count) {
         i32 h = series::head_index(map);
         // Dead pairs are passed over whole, from a key cell on.
         while (h % 2 == 0 && h + 1 < n && !live_q(map->w2, h)) h += 2;
-        // Setting the word before may have run a change handler that
-        // shortened the words block.
-        Cell word = block::cell_or_none(loop.get(), i);
-        u32 t = TYPE_OF(&word);
-        if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_LIT_WORD && t != TYPE_GET_WORD)
-            fire(ERR_SCRIPT, "invalid-arg", &word);
+        Cell word = word::loop_word(loop.get(), i);
         if (h >= n) {
             map->w1 = u32(n);
             context::set(&word, &none::value);

@@ -73,6 +73,14 @@ Cell* get_value(const Cell* word) {
     return stack::push(value);
 }
 
+Cell loop_word(const Cell* words, i32 i) {
+    Cell w = block::cell_or_none(words, i);
+    u32 t = TYPE_OF(&w);
+    if (t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_GET_WORD && t != TYPE_LIT_WORD)
+        fire(ERR_SCRIPT, "invalid-arg", &w);
+    return w;
+}
+
 void set_from_stack() {
     Cell* word = stack::arguments;
     Cell* value = stack::arguments + 1;

@@ -49,6 +49,11 @@ Cell* get_value(const Cell* word);
 // raises `script need-value`; otherwise the word is set (change events on) and
 // the value becomes the call's result.
 void set_from_stack();
+// Word i (from 0, counted from the head) of a loop's words block, copied:
+// any word but a refinement, else `script invalid-arg` (a cell past the tail
+// is none). The block is read afresh each time: setting the word before may
+// have run a change handler that shortened it.
+Cell loop_word(const Cell* words, i32 i);
 
 // Loads a text as source text into a block (`block::load_text`), for the
 // conversions that ask the lexer what a text is; `internal not-done` until

@@ -106,10 +106,6 @@ bool cell_series_q(u32 type) {
            type == TYPE_LIT_PATH || type == TYPE_SET_PATH || type == TYPE_GET_PATH;
 }
 
-bool loop_word_q(u32 type) {
-    return type == TYPE_WORD || type == TYPE_SET_WORD || type == TYPE_GET_WORD || type == TYPE_LIT_WORD;
-}
-
 // Element i (from 1) of a cell series, copied (none past the tail).
 Cell element(const Cell* series, i32 i) {
     Cell s = *series;
@@ -122,8 +118,7 @@ void set_loop_words(const Cell* words, const Cell* value, i32 n, bool any, bool 
     bool each = cell_series_q(TYPE_OF(value)) && !only;
     // Every word is checked before any is set, whatever the value.
     for (i32 i = 1; i <= n; i++) {
-        Cell w = element(words, i);
-        if (!loop_word_q(TYPE_OF(&w))) fire(ERR_SCRIPT, "invalid-arg", &w);
+        Cell w = word::loop_word(words, i - 1);
         if (!each) continue;
         Cell v = element(value, i);
         if (!any && TYPE_OF(&v) == TYPE_UNSET) fire(ERR_SCRIPT, "need-value", &w);
@@ -131,8 +126,7 @@ void set_loop_words(const Cell* words, const Cell* value, i32 n, bool any, bool 
     for (i32 i = 1; i <= n; i++) {
         Cell v = each ? element(value, i) : *value;
         if (some && TYPE_OF(&v) == TYPE_NONE) continue;
-        Cell w = element(words, i);
-        if (!loop_word_q(TYPE_OF(&w))) fire(ERR_SCRIPT, "invalid-arg", &w);
+        Cell w = word::loop_word(words, i - 1);
         if (Cell* cell = context::plain_value_cell(&w)) {
             *cell = v;   // nothing to hear of the change, nothing allocated
             continue;

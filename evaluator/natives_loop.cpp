@@ -34,18 +34,6 @@ namespace {
 
 inline Cell* arg(i32 i) { return stack::arguments + i; }
 
-inline bool loop_word_q(u32 type) {
-    return type == TYPE_WORD || type == TYPE_SET_WORD || type == TYPE_GET_WORD || type == TYPE_LIT_WORD;
-}
-
-// A word of a words block, checked. The block is read again for each word:
-// setting the one before may have run a change handler that shortened it.
-Cell loop_word(const Cell* words, i32 i) {
-    Cell w = block::cell_or_none(words, i);
-    if (!loop_word_q(TYPE_OF(&w))) fire(ERR_SCRIPT, "invalid-arg", &w);
-    return w;
-}
-
 // Element i (from 1) of a series from its head, copied: none past the tail.
 Cell pick_element(const Cell* series, i32 i) {
     stack::KeepTop restore;
@@ -148,7 +136,7 @@ bool foreach_next() {
 
 void set_words_by_pick(const Cell* words, const Cell* series, i32 n) {
     for (i32 i = 1; i <= n; i++) {
-        Cell w = loop_word(words, i - 1);
+        Cell w = word::loop_word(words, i - 1);
         Cell v = pick_element(series, i);
         set_word(&w, &v);
     }
