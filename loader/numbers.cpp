@@ -88,9 +88,11 @@ void push_float(State* st, u32 type, double d) {
 
 // --- Decimal integers ---------------------------------------------------------------------
 
-enum DecimalStatus { DECIMAL_OK, DECIMAL_NO_DIGIT, DECIMAL_QUOTES, DECIMAL_TOO_LARGE };
+enum DecimalStatus { DECIMAL_OK, DECIMAL_NO_DIGIT, DECIMAL_QUOTES, DECIMAL_TOO_LARGE, DECIMAL_NOT_DIGIT };
 
 // Reads [p, end) as an optional sign and decimal digits with quote separators.
+// A pair's token may hold an exponent letter after its "x" ("1x2e5"): any
+// byte that is no digit makes the text no integer.
 DecimalStatus read_decimal(const u8* p, const u8* end, i32* value) {
     bool negative = false;
     if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
@@ -104,6 +106,7 @@ DecimalStatus read_decimal(const u8* p, const u8* end, i32* value) {
             continue;
         }
         quote = false;
+        if (*p < '0' || *p > '9') return DECIMAL_NOT_DIGIT;
         v = v * 10 + u32(*p - '0');
         if (++digits > 10) return DECIMAL_TOO_LARGE;
     }
@@ -463,7 +466,7 @@ void load_integer(State* st, const u8* start, const u8* end, u32 flags, bool loa
     i32 value = 0;
     DecimalStatus status = short_decimal(start, end, flags, &value) ? DECIMAL_OK : read_decimal(start, end, &value);
     if (status == DECIMAL_NO_DIGIT) throw_error(st, start, end, TYPE_PAIR);
-    if (status == DECIMAL_QUOTES) throw_error(st, start, end, TYPE_INTEGER);
+    if (status == DECIMAL_QUOTES || status == DECIMAL_NOT_DIGIT) throw_error(st, start, end, TYPE_INTEGER);
     if (status == DECIMAL_TOO_LARGE) {
         st->token_type = TYPE_FLOAT;
         load_float(st, start, end, flags, load);
