@@ -161,6 +161,8 @@ TEST_F(Lexer, Paths) {
     expect_errors({
         {"a/b:/c", "(line 1) invalid word! at b:/c"},
         {"a/b/", "(line 1) invalid path! at a/b/"},
+        {"a/^b", "(line 1) invalid path! at a/^b"},
+        {"[x a/b/^c]", "(line 1) invalid path! at a/b/^c]"},
         {"a/", "(line 1) invalid character at a/"},
     });
 }
