@@ -363,21 +363,36 @@ struct MoneyText {
     u8 digits[40];   // the digits without quotes or leading zeros
 };
 
-// Parses money text (from the lexer, or from a string's narrowed contents):
-// [sign] [CUR] "$" amount. False when it is no money.
-bool parse_money(const u8* p, const u8* end, MoneyText* m) {
+bool ascii_letter_q(u8 c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// Parses money text: [sign] [CUR] "$" amount. A literal's token always holds
+// the "$" and may take "," for the decimal point; a string's contents
+// (`text`, for to money!) need the "$" only after a currency code and take
+// only ".". False when it is no money.
+bool parse_money(const u8* p, const u8* end, MoneyText* m, bool text = false) {
     if (p < end && (*p == '-' || *p == '+')) m->negative = *p++ == '-';
-    const u8* dollar = static_cast<const u8*>(std::memchr(p, '$', size_t(end - p)));
-    if (!dollar) return false;
-    i64 code = dollar - p;
-    if (code != 0 && code != 3) return false;
-    for (i64 i = 0; i < code; i++) {
-        u8 c = p[i];
-        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return false;
-        m->currency[i] = c;
+    if (text) {
+        if (p < end && ascii_letter_q(*p)) {
+            // A code, "$" and a digit at least.
+            if (end - p < 5 || !ascii_letter_q(p[1]) || !ascii_letter_q(p[2]) || p[3] != '$') return false;
+            std::memcpy(m->currency, p, 3);
+            p += 4;
+        } else if (p < end && *p == '$') {
+            p++;
+        }
+    } else {
+        const u8* dollar = static_cast<const u8*>(std::memchr(p, '$', size_t(end - p)));
+        if (!dollar) return false;
+        i64 code = dollar - p;
+        if (code != 0 && code != 3) return false;
+        for (i64 i = 0; i < code; i++) {
+            if (!ascii_letter_q(p[i])) return false;
+            m->currency[i] = p[i];
+        }
+        p = dollar + 1;
     }
-    p = dollar + 1;
-    if (p >= end || *p == '.' || *p == ',' || *p == '\'') return false;
+    auto point_q = [text](u8 c) { return c == '.' || (!text && c == ','); };
+    if (p >= end || point_q(*p) || *p == '\'') return false;
     i32 n = 0;
     bool seen_digit = false;
     bool quote = false;
@@ -388,7 +403,7 @@ bool parse_money(const u8* p, const u8* end, MoneyText* m) {
         seen_digit |= *p == '0';
         p++;
     }
-    while (p < end && *p != '.' && *p != ',') {
+    while (p < end && !point_q(*p)) {
         if (*p == '\'') {
             if (quote) return false;
             quote = true;
@@ -401,7 +416,7 @@ bool parse_money(const u8* p, const u8* end, MoneyText* m) {
         m->digits[n++] = *p++;
         seen_digit = true;
     }
-    if (quote && (p >= end || true) && (p >= end || *p == '.' || *p == ',')) return false;
+    if (quote) return false;   // a quote last, or right before the point
     if (!seen_digit) return false;
     if (n == 0) m->digits[n++] = '0';
     m->integral = m->digits;
@@ -746,7 +761,7 @@ void string_to_money(const u8* text, i32 length, u32 unit, i32* error, Cell* res
         narrow[i] = u8(c);
     }
     MoneyText m;
-    if (!parse_money(narrow, narrow + length, &m)) return;
+    if (!parse_money(narrow, narrow + length, &m, true)) return;
     if (!build_money(result, m)) return;
     *error = 0;
 }
