@@ -88,9 +88,11 @@ void push_float(State* st, u32 type, double d) {
 
 // --- Decimal integers ---------------------------------------------------------------------
 
-enum DecimalStatus { DECIMAL_OK, DECIMAL_NO_DIGIT, DECIMAL_QUOTES, DECIMAL_TOO_LARGE };
+enum DecimalStatus { DECIMAL_OK, DECIMAL_NO_DIGIT, DECIMAL_QUOTES, DECIMAL_TOO_LARGE, DECIMAL_NOT_DIGIT };
 
 // Reads [p, end) as an optional sign and decimal digits with quote separators.
+// A pair's token may hold an exponent letter after its "x" ("1x2e5"): any
+// byte that is no digit makes the text no integer.
 DecimalStatus read_decimal(const u8* p, const u8* end, i32* value) {
     bool negative = false;
     if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
@@ -104,6 +106,7 @@ DecimalStatus read_decimal(const u8* p, const u8* end, i32* value) {
             continue;
         }
         quote = false;
+        if (*p < '0' || *p > '9') return DECIMAL_NOT_DIGIT;
         v = v * 10 + u32(*p - '0');
         if (++digits > 10) return DECIMAL_TOO_LARGE;
     }
@@ -360,21 +363,36 @@ struct MoneyText {
     u8 digits[40];   // the digits without quotes or leading zeros
 };
 
-// Parses money text (from the lexer, or from a string's narrowed contents):
-// [sign] [CUR] "$" amount. False when it is no money.
-bool parse_money(const u8* p, const u8* end, MoneyText* m) {
+bool ascii_letter_q(u8 c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// Parses money text: [sign] [CUR] "$" amount. A literal's token always holds
+// the "$" and may take "," for the decimal point; a string's contents
+// (`text`, for to money!) need the "$" only after a currency code and take
+// only ".". False when it is no money.
+bool parse_money(const u8* p, const u8* end, MoneyText* m, bool text = false) {
     if (p < end && (*p == '-' || *p == '+')) m->negative = *p++ == '-';
-    const u8* dollar = static_cast<const u8*>(std::memchr(p, '$', size_t(end - p)));
-    if (!dollar) return false;
-    i64 code = dollar - p;
-    if (code != 0 && code != 3) return false;
-    for (i64 i = 0; i < code; i++) {
-        u8 c = p[i];
-        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return false;
-        m->currency[i] = c;
+    if (text) {
+        if (p < end && ascii_letter_q(*p)) {
+            // A code, "$" and a digit at least.
+            if (end - p < 5 || !ascii_letter_q(p[1]) || !ascii_letter_q(p[2]) || p[3] != '$') return false;
+            std::memcpy(m->currency, p, 3);
+            p += 4;
+        } else if (p < end && *p == '$') {
+            p++;
+        }
+    } else {
+        const u8* dollar = static_cast<const u8*>(std::memchr(p, '$', size_t(end - p)));
+        if (!dollar) return false;
+        i64 code = dollar - p;
+        if (code != 0 && code != 3) return false;
+        for (i64 i = 0; i < code; i++) {
+            if (!ascii_letter_q(p[i])) return false;
+            m->currency[i] = p[i];
+        }
+        p = dollar + 1;
     }
-    p = dollar + 1;
-    if (p >= end || *p == '.' || *p == ',' || *p == '\'') return false;
+    auto point_q = [text](u8 c) { return c == '.' || (!text && c == ','); };
+    if (p >= end || point_q(*p) || *p == '\'') return false;
     i32 n = 0;
     bool seen_digit = false;
     bool quote = false;
@@ -385,7 +403,7 @@ bool parse_money(const u8* p, const u8* end, MoneyText* m) {
         seen_digit |= *p == '0';
         p++;
     }
-    while (p < end && *p != '.' && *p != ',') {
+    while (p < end && !point_q(*p)) {
         if (*p == '\'') {
             if (quote) return false;
             quote = true;
@@ -398,7 +416,7 @@ bool parse_money(const u8* p, const u8* end, MoneyText* m) {
         m->digits[n++] = *p++;
         seen_digit = true;
     }
-    if (quote && (p >= end || true) && (p >= end || *p == '.' || *p == ',')) return false;
+    if (quote) return false;   // a quote last, or right before the point
     if (!seen_digit) return false;
     if (n == 0) m->digits[n++] = '0';
     m->integral = m->digits;
@@ -463,7 +481,7 @@ void load_integer(State* st, const u8* start, const u8* end, u32 flags, bool loa
     i32 value = 0;
     DecimalStatus status = short_decimal(start, end, flags, &value) ? DECIMAL_OK : read_decimal(start, end, &value);
     if (status == DECIMAL_NO_DIGIT) throw_error(st, start, end, TYPE_PAIR);
-    if (status == DECIMAL_QUOTES) throw_error(st, start, end, TYPE_INTEGER);
+    if (status == DECIMAL_QUOTES || status == DECIMAL_NOT_DIGIT) throw_error(st, start, end, TYPE_INTEGER);
     if (status == DECIMAL_TOO_LARGE) {
         st->token_type = TYPE_FLOAT;
         load_float(st, start, end, flags, load);
@@ -743,7 +761,7 @@ void string_to_money(const u8* text, i32 length, u32 unit, i32* error, Cell* res
         narrow[i] = u8(c);
     }
     MoneyText m;
-    if (!parse_money(narrow, narrow + length, &m)) return;
+    if (!parse_money(narrow, narrow + length, &m, true)) return;
     if (!build_money(result, m)) return;
     *error = 0;
 }

@@ -411,10 +411,11 @@ STATES = [
     (58, "SLASHES", "word", 'two or more "/"', [
         (S("SLASH"), "SLASHES"), (SLASH_END, "!WORD"), (S(LETTERS, "CONT"), "WORD"),
     ]),
+    # A "^" right after the "/" is an error: no path component begins with it.
     (59, "PATH_COMPONENT", "path", 'a path component after "/" (entry state)', [
         (S("DQUOTE"), "STRING_BODY"), (S("DOLLAR"), "MONEY_START"), (S("LT"), "TAG_BODY"),
         (S("AT"), "REF_BODY"), (DIGITS, "PATH_INTEGER"), (S("QUOTE", "COLON"), "PATH_PREFIX"),
-        (S(WORD_START, "DOT"), "PATH_WORD"), (S("HASH"), "PATH_HASH"),
+        (S(WORD_START - S("CARET"), "DOT"), "PATH_WORD"), (S("HASH"), "PATH_HASH"),
         (S("PLUS", "MINUS"), "PATH_SIGN"), (S("LPAREN"), "!PAREN_OPEN"), (S("RPAREN"), "!PAREN_CLOSE"),
     ]),
     (60, "PATH_INTEGER", "integer", "an integer in a path", [

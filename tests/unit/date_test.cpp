@@ -168,6 +168,11 @@ TEST_F(Dates, MoldAndForm) {
         {at_time(2024, 1, 1, 10 * H, 0, -30), "1-Jan-2024/10:00:00-00:30"},
         {at_time(2024, 1, 1, 10 * H + 30.25, 15, 45), "1-Jan-2024/10:00:30.25+15:45"},
         {at_time(2024, 6, 30, 0), "30-Jun-2024/0:00:00"},
+        // The seconds are written at six digits: a time that would read
+        // 24:00:00, which no date literal holds, is midnight of the next day.
+        {at_time(2024, 12, 31, 24 * H - 1e-7), "1-Jan-2025/0:00:00"},
+        {at_time(2024, 2, 28, 24 * H - 1e-5, 2), "29-Feb-2024/0:00:00+02:00"},
+        {at_time(2024, 1, 1, 24 * H - 0.001, -3), "1-Jan-2024/23:59:59.999-03:00"},
     };
     for (const Case& c : cases) {
         EXPECT_MOLD(c.date, c.text);

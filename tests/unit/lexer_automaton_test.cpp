@@ -390,9 +390,22 @@ TEST(LexerAutomaton, PathComponents) {
         {S_PATH_COMPONENT, "<a>", F_TAG, "<a"},
         {S_PATH_COMPONENT, "@x ", F_REF, "@x"},
         {S_PATH_COMPONENT, "$1/", F_MONEY, "$1"},
+        // What may not follow a path's "/": blanks, the delimiters, "%",
+        // ",", ";", "^" (no word starts with it there) and control bytes.
         {S_PATH_COMPONENT, " ", F_ERROR, ""},
+        {S_PATH_COMPONENT, "\t", F_ERROR, ""},
+        {S_PATH_COMPONENT, "\n", F_ERROR, ""},
         {S_PATH_COMPONENT, "/", F_ERROR, ""},
         {S_PATH_COMPONENT, "[", F_ERROR, ""},
+        {S_PATH_COMPONENT, "]", F_ERROR, ""},
+        {S_PATH_COMPONENT, "{", F_ERROR, ""},
+        {S_PATH_COMPONENT, "}", F_ERROR, ""},
+        {S_PATH_COMPONENT, "\\", F_ERROR, ""},
+        {S_PATH_COMPONENT, "%a", F_ERROR, ""},
+        {S_PATH_COMPONENT, ",", F_ERROR, ""},
+        {S_PATH_COMPONENT, ";", F_ERROR, ""},
+        {S_PATH_COMPONENT, "^a", F_ERROR, ""},
+        {S_PATH_COMPONENT, "\x01", F_ERROR, ""},
         {S_PATH_COMPONENT, "", F_ERROR, ""},
     });
 }

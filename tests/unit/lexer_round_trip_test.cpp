@@ -222,6 +222,57 @@ TEST_F(LexerRoundTrip, TextToTuple) {
     }
 }
 
+// Money from a string's contents (to money!): an optional sign and
+// three-letter code, "$" (optional without a code), and an amount of digits,
+// quote separators and one "." ("," is no decimal point here).
+const Cell* money_currencies = nullptr;
+
+TEST_F(LexerRoundTrip, TextToMoney) {
+    // The currency list the system object's locale gives.
+    money_currencies = test::block({word("EUR"), word("USD")});
+    money::locale_currencies = [] { return money_currencies; };
+    struct Case {
+        const char32_t* text;
+        const char* result;   // mold/all, or "error"
+    } cases[] = {
+        {U"$1.50", "$1.50000"},
+        {U"-USD$2", "-USD$2.00000"},
+        {U"12.5", "$12.50000"},
+        {U"-12", "-$12.00000"},
+        {U"+1'000.25", "$1000.25000"},
+        {U"usd$1", "USD$1.00000"},
+        {U"US$1", "error"},
+        {U"$", "error"},
+        {U"$1.", "error"},
+        {U"1,5", "error"},
+        {U"$1,50", "error"},
+        {U".5", "error"},
+        {U"'1", "error"},
+        {U"1'", "error"},
+        {U"1''0", "error"},
+        {U"1.'5", "error"},
+        {U"12$5", "error"},
+        {U"", "error"},
+        {U"-", "error"},
+        {U"XYZ$1", "error"},
+        {U"\u0661", "error"},
+    };
+    for (const Case& c : cases) {
+        for (u32 unit : {1u, 2u, 4u}) {
+            std::u32string t = c.text;
+            if (unit == 1 && t.find(U'\u0661') != std::u32string::npos) continue;
+            Cell* s = text_series(t, unit);
+            Cell result;
+            cell::init(&result, TYPE_NONE);
+            i32 error = 0;
+            lexer::string_to_money(series::head(series::buffer_of(s)), i32(t.size()), unit, &error, &result);
+            EXPECT_EQ(error == 0 ? mold(&result, MoldOptions{false, true, false, -1}) : "error", c.result)
+                << utf8(t) << " unit " << unit;
+        }
+    }
+    money::locale_currencies = nullptr;
+}
+
 }  // namespace
 }  // namespace zir
 

@@ -161,6 +161,8 @@ TEST_F(Lexer, Paths) {
     expect_errors({
         {"a/b:/c", "(line 1) invalid word! at b:/c"},
         {"a/b/", "(line 1) invalid path! at a/b/"},
+        {"a/^b", "(line 1) invalid path! at a/^b"},
+        {"[x a/b/^c]", "(line 1) invalid path! at a/b/^c]"},
         {"a/", "(line 1) invalid character at a/"},
     });
 }
@@ -507,6 +509,10 @@ TEST_F(LexerLiterals, PairsTuplesAndPoints) {
         {"1.2.3.4.5.6.7.8.9.10.11.12.13", "(line 1) invalid tuple! at 1.2.3.4.5.6.7.8.9.10.11.12.13"},
         {"1x", "(line 1) invalid pair! at 1x"},
         {"1x-", "(line 1) invalid pair! at 1x-"},
+        // An exponent letter may follow the "x" in the token; a pair holds integers.
+        {"1x2e5", "(line 1) invalid pair! at 1x2e5"},
+        {"1X2E", "(line 1) invalid pair! at 1X2E"},
+        {"-3x-2e1", "(line 1) invalid pair! at -3x-2e1"},
         {"(1, )", "(line 1) invalid point2D! at (1, )"},
         {"(1, 2, 3, 4)", "(line 1) invalid point3D! at (1, 2, 3, 4)"},
         {"(1, 2", "(line 1) invalid point2D! at (1, 2"},
