@@ -52,7 +52,7 @@ const ActionSpec specs[] = {
     {ACT_NEGATE, "negate", R"("Answers the value with its sign changed" number [number! bitset! pair! time! money! any-point!])"},
     {ACT_POWER, "power", R"("Answers a number raised to a power" number [number!] exponent [integer! float!])"},
     {ACT_REMAINDER, "remainder", R"("Answers what is left after dividing the first value by the second" value1 [scalar! vector!] value2 [scalar! vector!])"},
-    {ACT_ROUND, "round", R"("Rounds a value, by default half away from zero" n [number! time! pair! money! any-point!] /to "Rounds to a multiple of the scale" scale [number! money! time! pair!] /even "Halves to the even neighbour" /down "Toward zero" /half-down "Halves toward zero" /floor "Toward negative infinity" /ceiling "Toward positive infinity" /half-ceiling "Halves toward positive infinity")"},
+    {ACT_ROUND, "round", R"("Rounds a value, by default half away from zero" n [number! time! pair! money! any-point!] /to "Rounds to a multiple of the scale" scale [number! money! time! pair! any-point!] /even "Halves to the even neighbour" /down "Toward zero" /half-down "Halves toward zero" /floor "Toward negative infinity" /ceiling "Toward positive infinity" /half-ceiling "Halves toward positive infinity")"},
     {ACT_SUBTRACT, "subtract", R"("Answers the second value taken from the first" value1 [scalar! vector!] value2 [scalar! vector!])"},
     {ACT_EVEN_Q, "even?", R"("Whether a number is even" number [number! char! time! money!] return: [logic!])"},
     {ACT_ODD_Q, "odd?", R"("Whether a number is odd" number [number! char! time! money!] return: [logic!])"},
