@@ -108,6 +108,7 @@ struct Home {
     enum Kind : u8 { NONE, WORD, SERIES, FIELD } kind = NONE;
     u32 node = 0;    // the series, or the object's context
     i32 index = 0;
+    u32 table = 0;   // a hash!'s index over its cells, which a change must follow
 };
 
 // Scalars whose path action changes the value reached in place.
@@ -128,6 +129,7 @@ Home home_of(const Cell* container, const Cell* selector, const Cell* answer) {
             h.kind = Home::SERIES;
             h.node = container->w2;
             h.index = i32(answer - first);
+            if (t == TYPE_HASH) h.table = container->w3;
         }
     } else if (t == TYPE_OBJECT && any_word_q(TYPE_OF(selector))) {
         i32 slot = object::find_index(container, selector);
@@ -159,6 +161,17 @@ Cell* home_cell(const Home& h, const Cell* head, u32 type) {
             break;
     }
     return c && TYPE_OF(c) == type ? c : nullptr;
+}
+
+// A hash! cell changed in place is indexed again under its new value.
+void reindex(const Home& h) {
+    if (!h.table || h.index >= block::cell_count(node_buffer(h.node))) return;
+    Cell hash;
+    cell::init(&hash, TYPE_HASH);
+    hash.w2 = h.node;
+    hash.w3 = h.table;
+    series::index_drop(&hash, h.index, h.index + 1);
+    series::index_put(&hash, h.index, h.index + 1);
 }
 
 // Ends a walk: the work cells are dropped and the result placed.
@@ -259,7 +272,8 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
         if (locator->kind == 0) {
             home.kind = Home::WORD;
         } else if (locator->kind == 2 && any_block_q(TYPE_OF(w.container))) {
-            home = {Home::SERIES, w.container->w2, locator->index};
+            home = {Home::SERIES, w.container->w2, locator->index,
+                    TYPE_OF(w.container) == TYPE_HASH ? w.container->w3 : 0};
         } else if (locator->kind == 3) {
             home = {Home::FIELD, w.container->w1, locator->index};
         }
@@ -364,8 +378,20 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
         if (set_value && scalar_path_q(TYPE_OF(w.value))) {
             if (Cell* c = home_cell(home, &head, TYPE_OF(w.value))) target = c;
         }
-        Cell* answer = action(target, w.selector, set_value, w.path, w.container, w.prev, i - 1, pass, get, last,
-                              notify);
+        Cell* answer;
+        if (target != w.value && home.table) {
+            try {
+                answer = action(target, w.selector, set_value, w.path, w.container, w.prev, i - 1, pass, get, last,
+                                notify);
+            } catch (...) {
+                reindex(home);
+                throw;
+            }
+            reindex(home);
+        } else {
+            answer = action(target, w.selector, set_value, w.path, w.container, w.prev, i - 1, pass, get, last,
+                            notify);
+        }
         if (set && !last) home = home_of(w.value, w.selector, answer);
         const Cell reached = *answer;
         stack::top = w.work_top;
