@@ -206,11 +206,9 @@ double from_block(const Cell* spec) {
 
 // A text must load as exactly one time!.
 double from_text(const Cell* spec) {
-    if (!block::load_text) fire(ERR_INTERNAL, "not-done");
     Cell* loaded = stack::push_slot();
     cell::init(loaded, TYPE_UNSET);
-    block::load_text(spec, loaded);
-    if (block::zs_length_q(loaded) != 1) bad_to_arg(spec);
+    if (!block::load_text_q(spec, loaded) || block::zs_length_q(loaded) != 1) bad_to_arg(spec);
     const Cell* v = block::cell_at(loaded->w2, loaded->w1);
     if (TYPE_OF(v) != TYPE_TIME) bad_to_arg(spec);
     double d = get(v);
