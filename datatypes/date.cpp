@@ -713,6 +713,13 @@ i32 put(Cell* buffer, const char* text) {
 
 i32 form_value(const Cell* value, Cell* buffer, i32 part) {
     u32 d = value->w1;
+    double local = has_time_q(d) ? to_local(time_of(value), zone_of(d)) : 0.0;
+    // A time a hair before midnight is written at six digits as a whole day:
+    // the text is then that of the next day's midnight, which reads back.
+    if (has_time_q(d) && time::written_as_day_q(local) && day_in_range_q(i64(to_day_number(d)) + 1)) {
+        d = from_day_number(i64(to_day_number(d)) + 1, zone_of(d), true);
+        local = 0.0;
+    }
     i32 year = year_of(d);
     // Read before writing anything: appending may move the names.
     u32 name[3];
@@ -729,7 +736,7 @@ i32 form_value(const Cell* value, Cell* buffer, i32 part) {
     part -= n;
     if (!has_time_q(d)) return part;
     part -= put(buffer, "/");
-    part = time::form_value(to_local(time_of(value), zone_of(d)), buffer, part);
+    part = time::form_value(local, buffer, part);
     u32 zone = zone_of(d);
     if (zone != 0) {
         std::snprintf(text, sizeof text, "%c%02u:%02u", (zone & ZONE_NEGATIVE) ? '-' : '+', (zone >> 2) & 0xF,

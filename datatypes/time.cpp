@@ -102,6 +102,13 @@ i32 form_value(double seconds, Cell* buffer, i32 part) {
     return part - n;
 }
 
+bool written_as_day_q(double seconds) {
+    constexpr double day = 24 * SECONDS_PER_HOUR;
+    if (!(seconds >= day - SECONDS_PER_MINUTE && seconds < day)) return false;
+    double s = std::fmod(seconds, SECONDS_PER_MINUTE);
+    return s >= 0.000001 && std::strcmp(float_::format(s, float_::FORMAT_TIME), "60") == 0;
+}
+
 // --- Fields ------------------------------------------------------------------------
 
 namespace {
