@@ -275,7 +275,7 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
             home = {Home::SERIES, w.container->w2, locator->index,
                     TYPE_OF(w.container) == TYPE_HASH ? w.container->w3 : 0};
         } else if (locator->kind == 3) {
-            home = {Home::FIELD, w.container->w1, locator->index};
+            home = {Home::FIELD, w.container->w1, locator->index, 0};
         }
         locator->count = 0;
     } else {
@@ -348,7 +348,7 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
             SeriesBuffer* s = node_buffer(w.value->w2);
             i64 k = i64(w.value->w1) + integer::get(w.selector) - 1;
             if (integer::get(w.selector) >= 1 && k < block::cell_count(s)) {
-                home = {Home::SERIES, w.value->w2, i32(k)};
+                home = {Home::SERIES, w.value->w2, i32(k), 0};
                 *w.container = *w.value;
                 *w.value = series::head_cells(s)[k];
                 *w.prev = element;
@@ -364,7 +364,7 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
             // A function there is a method, which the walk below calls.
             const Cell* field = slot < context::word_count(ctx) ? context::value_at(ctx, slot) : nullptr;
             if (field && TYPE_OF(field) != TYPE_UNSET && (get || !function_q(TYPE_OF(field)))) {
-                home = {Home::FIELD, w.value->w1, slot};
+                home = {Home::FIELD, w.value->w1, slot, 0};
                 *w.container = *w.value;
                 *w.value = *context::value_at(context::cell_of(w.container->w1), slot);
                 *w.prev = element;
