@@ -22,10 +22,22 @@ namespace block {
 
 void (*load_text)(const Cell*, Cell*) = nullptr;
 
-bool load_one(const Cell* text, Cell* out) {
+bool load_text_q(const Cell* text, Cell* result) {
     if (!load_text) fire(ERR_INTERNAL, "not-done");   // text is loaded by the lexer
+    stack::Checkpoint checkpoint;
+    try {
+        load_text(text, result);
+    } catch (const LanguageError& e) {
+        if (e.category != ERR_SYNTAX) throw;
+        checkpoint.restore();
+        return false;
+    }
+    return true;
+}
+
+bool load_one(const Cell* text, Cell* out) {
     collector::RootCell loaded;
-    load_text(text, loaded.get());
+    if (!load_text_q(text, loaded.get())) return false;
     if (series::rest_length(loaded.get()) != 1) return false;
     *out = series::head_cells(series::buffer_of(loaded.get()))[series::head_index(loaded.get())];
     return true;

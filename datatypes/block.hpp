@@ -104,8 +104,13 @@ i32 mold_enclosed(const Cell* value, Cell* buffer, bool only, bool all, bool fla
 
 // Loads source text into a block (to block! of a string); set by the lexer.
 extern void (*load_text)(const Cell* text, Cell* result);
+// Loads source text for a conversion (to time! of a string ...): false,
+// with the stacks as they were, when the text does not load (a syntax
+// error), which the caller reports as its own error.
+bool load_text_q(const Cell* text, Cell* result);
 // Loads source text that must hold one value (to pair! of a string ...):
-// true with the value in `out`, false when the text holds none or several.
+// true with the value in `out`, false when the text does not load or holds
+// none or several.
 bool load_one(const Cell* text, Cell* out);
 
 // --- Actions -----------------------------------------------------------------

@@ -711,22 +711,14 @@ i32 put(Cell* buffer, const char* text) {
     return n;
 }
 
-// Whether a local time of day is written as 24:00:00: time::form_value
-// writes the seconds at six digits and carries a value that reads 60 into the
-// minutes, so the last moments of a day read as the next midnight.
-bool reads_as_midnight_q(double local) {
-    if (local < SECONDS_PER_DAY - 60) return false;
-    return std::strcmp(float_::format(std::fmod(local, 60.0), float_::FORMAT_TIME), "60") == 0;
-}
-
 i32 form_value(const Cell* value, Cell* buffer, i32 part) {
     u32 d = value->w1;
     double local = has_time_q(d) ? to_local(time_of(value), zone_of(d)) : 0.0;
-    // No date holds 24:00:00: such a time is written as midnight of the next
-    // day, the text that loads back.
-    if (has_time_q(d) && reads_as_midnight_q(local)) {
+    // A time a hair before midnight is written at six digits as a whole day:
+    // the text is then that of the next day's midnight, which reads back.
+    if (has_time_q(d) && time::written_as_day_q(local) && day_in_range_q(i64(to_day_number(d)) + 1)) {
         d = from_day_number(i64(to_day_number(d)) + 1, zone_of(d), true);
-        local = 0;
+        local = 0.0;
     }
     i32 year = year_of(d);
     // Read before writing anything: appending may move the names.

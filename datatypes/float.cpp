@@ -449,11 +449,9 @@ double text_to_float(const Cell* spec, bool* ok) {
 
 // A text loaded by the lexer must hold exactly one number.
 double loaded_number(const Cell* spec, u32 type) {
-    if (!block::load_text) fire(ERR_INTERNAL, "not-done");
     Cell* loaded = stack::push_slot();
     cell::init(loaded, TYPE_UNSET);
-    block::load_text(spec, loaded);
-    if (block::zs_length_q(loaded) != 1) bad_to_arg(type, spec);
+    if (!block::load_text_q(spec, loaded) || block::zs_length_q(loaded) != 1) bad_to_arg(type, spec);
     const Cell* v = block::cell_at(loaded->w2, loaded->w1);
     double d;
     switch (TYPE_OF(v)) {

@@ -102,6 +102,13 @@ i32 form_value(double seconds, Cell* buffer, i32 part) {
     return part - n;
 }
 
+bool written_as_day_q(double seconds) {
+    constexpr double day = 24 * SECONDS_PER_HOUR;
+    if (!(seconds >= day - SECONDS_PER_MINUTE && seconds < day)) return false;
+    double s = std::fmod(seconds, SECONDS_PER_MINUTE);
+    return s >= 0.000001 && std::strcmp(float_::format(s, float_::FORMAT_TIME), "60") == 0;
+}
+
 // --- Fields ------------------------------------------------------------------------
 
 namespace {
@@ -206,11 +213,9 @@ double from_block(const Cell* spec) {
 
 // A text must load as exactly one time!.
 double from_text(const Cell* spec) {
-    if (!block::load_text) fire(ERR_INTERNAL, "not-done");
     Cell* loaded = stack::push_slot();
     cell::init(loaded, TYPE_UNSET);
-    block::load_text(spec, loaded);
-    if (block::zs_length_q(loaded) != 1) bad_to_arg(spec);
+    if (!block::load_text_q(spec, loaded) || block::zs_length_q(loaded) != 1) bad_to_arg(spec);
     const Cell* v = block::cell_at(loaded->w2, loaded->w1);
     if (TYPE_OF(v) != TYPE_TIME) bad_to_arg(spec);
     double d = get(v);

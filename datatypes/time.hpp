@@ -41,6 +41,9 @@ double get_seconds(double seconds);
 // Writes the text of a time (-H:MM:SS.fraction) into a mold buffer and
 // answers the part left.
 i32 form_value(double seconds, Cell* buffer, i32 part);
+// Whether a time of day (0 up to a day) is written as a whole day, 24:00:00:
+// its seconds are written at six digits, so 23:59:59.9999996 reads so.
+bool written_as_day_q(double seconds);
 
 // 1, 2 or 3 for the words hour, minute and second. Another word raises
 // `script cannot-use` (the word, the value) when `value` is a time!, and

@@ -90,12 +90,10 @@ void set_from_stack() {
 }
 
 u32 load_first(const Cell* text, Cell* first) {
-    if (!block::load_text) fire(ERR_INTERNAL, "not-done");   // text is loaded by the lexer
     stack::KeepTop restore;
     Cell* loaded = stack::push_slot();
     cell::init(loaded, TYPE_UNSET);
-    block::load_text(text, loaded);
-    if (block::zs_length_q(loaded) < 1) {
+    if (!block::load_text_q(text, loaded) || block::zs_length_q(loaded) < 1) {
         cell::init(first, TYPE_NONE);
         return 0;
     }

@@ -99,6 +99,81 @@ void resume_value(const Locator* loc, const Cell* head, Cell* out) {
     }
 }
 
+// Where the value reached lives, so that a set-path into a scalar (a time's
+// hour, a pair's x) changes the scalar there and not the walk's copy of it:
+// the head word's value, a cell of a series (a block's element, a map's
+// value) or a field of an object. Kept as positions, never addresses: a
+// paren later in the path may move any buffer.
+struct Home {
+    enum Kind : u8 { NONE, WORD, SERIES, FIELD } kind = NONE;
+    u32 node = 0;    // the series, or the object's context
+    i32 index = 0;
+    u32 table = 0;   // a hash!'s index over its cells, which a change must follow
+};
+
+// Scalars whose path action changes the value reached in place.
+inline bool scalar_path_q(u32 t) {
+    return t == TYPE_TIME || t == TYPE_DATE || t == TYPE_PAIR || t == TYPE_TUPLE || t == TYPE_POINT2D ||
+           t == TYPE_POINT3D;
+}
+
+// The home of what the path action of `container` answered for `selector`.
+Home home_of(const Cell* container, const Cell* selector, const Cell* answer) {
+    Home h;
+    u32 t = TYPE_OF(container);
+    if (any_block_q(t) || t == TYPE_MAP) {
+        SeriesBuffer* s = node_buffer(container->w2);
+        const Cell* first = series::head_cells(s);
+        i64 n = block::cell_count(s);
+        if (answer >= first && answer < first + n) {
+            h.kind = Home::SERIES;
+            h.node = container->w2;
+            h.index = i32(answer - first);
+            if (t == TYPE_HASH) h.table = container->w3;
+        }
+    } else if (t == TYPE_OBJECT && any_word_q(TYPE_OF(selector))) {
+        i32 slot = object::find_index(container, selector);
+        if (slot >= 0) {
+            h.kind = Home::FIELD;
+            h.node = container->w1;
+            h.index = slot;
+        }
+    }
+    return h;
+}
+
+// The cell a home names now, when it still holds a scalar of that type.
+Cell* home_cell(const Home& h, const Cell* head, u32 type) {
+    Cell* c = nullptr;
+    switch (h.kind) {
+        case Home::WORD:
+            c = word_value_q(head);
+            break;
+        case Home::SERIES:
+            if (h.index < block::cell_count(node_buffer(h.node))) c = block::cell_at(h.node, h.index);
+            break;
+        case Home::FIELD: {
+            Cell* ctx = context::cell_of(h.node);
+            if (h.index < context::word_count(ctx)) c = context::value_at(ctx, h.index);
+            break;
+        }
+        default:
+            break;
+    }
+    return c && TYPE_OF(c) == type ? c : nullptr;
+}
+
+// A hash! cell changed in place is indexed again under its new value.
+void reindex(const Home& h) {
+    if (!h.table || h.index >= block::cell_count(node_buffer(h.node))) return;
+    Cell hash;
+    cell::init(&hash, TYPE_HASH);
+    hash.w2 = h.node;
+    hash.w3 = h.table;
+    series::index_drop(&hash, h.index, h.index + 1);
+    series::index_put(&hash, h.index, h.index + 1);
+}
+
 // Ends a walk: the work cells are dropped and the result placed.
 void finish(const Walk& w, const Cell* result_in, bool push) {
     const Cell result = *result_in;
@@ -188,14 +263,24 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
     if (TYPE_OF(&head) != TYPE_WORD) fire(ERR_SCRIPT, "word-first", w.path);
 
     i32 first = 1;
+    Home home;
     bool resuming = locator && locator->count > 0;
     if (resuming) {
         resume_value(locator, &head, w.value);
         *w.container = locator->container.value;
         first = locator->count;
+        if (locator->kind == 0) {
+            home.kind = Home::WORD;
+        } else if (locator->kind == 2 && any_block_q(TYPE_OF(w.container))) {
+            home = {Home::SERIES, w.container->w2, locator->index,
+                    TYPE_OF(w.container) == TYPE_HASH ? w.container->w3 : 0};
+        } else if (locator->kind == 3) {
+            home = {Home::FIELD, w.container->w1, locator->index, 0};
+        }
         locator->count = 0;
     } else {
         const Cell* v = word_value_q(&head);
+        if (v) home.kind = Home::WORD;
         *w.value = v ? *v : *context::get(&head);
         if (TYPE_OF(w.value) == TYPE_UNSET) fire(ERR_SCRIPT, "unset-path", w.path, &head);
         if (function_q(TYPE_OF(w.value))) {
@@ -263,6 +348,7 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
             SeriesBuffer* s = node_buffer(w.value->w2);
             i64 k = i64(w.value->w1) + integer::get(w.selector) - 1;
             if (integer::get(w.selector) >= 1 && k < block::cell_count(s)) {
+                home = {Home::SERIES, w.value->w2, i32(k), 0};
                 *w.container = *w.value;
                 *w.value = series::head_cells(s)[k];
                 *w.prev = element;
@@ -278,6 +364,7 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
             // A function there is a method, which the walk below calls.
             const Cell* field = slot < context::word_count(ctx) ? context::value_at(ctx, slot) : nullptr;
             if (field && TYPE_OF(field) != TYPE_UNSET && (get || !function_q(TYPE_OF(field)))) {
+                home = {Home::FIELD, w.value->w1, slot, 0};
                 *w.container = *w.value;
                 *w.value = *context::value_at(context::cell_of(w.container->w1), slot);
                 *w.prev = element;
@@ -286,8 +373,26 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
         }
         auto action = reinterpret_cast<action::EvalPath>(
             actions::get_action_checked(w.value, ACT_EVAL_PATH, w.path, w.selector, i - 1));
-        Cell* answer = action(w.value, w.selector, set_value, w.path, w.container, w.prev, i - 1, pass, get, last,
-                              notify);
+        // A set-path into a scalar changes it where it lives.
+        Cell* target = w.value;
+        if (set_value && scalar_path_q(TYPE_OF(w.value))) {
+            if (Cell* c = home_cell(home, &head, TYPE_OF(w.value))) target = c;
+        }
+        Cell* answer;
+        if (target != w.value && home.table) {
+            try {
+                answer = action(target, w.selector, set_value, w.path, w.container, w.prev, i - 1, pass, get, last,
+                                notify);
+            } catch (...) {
+                reindex(home);
+                throw;
+            }
+            reindex(home);
+        } else {
+            answer = action(target, w.selector, set_value, w.path, w.container, w.prev, i - 1, pass, get, last,
+                            notify);
+        }
+        if (set && !last) home = home_of(w.value, w.selector, answer);
         const Cell reached = *answer;
         stack::top = w.work_top;
         // The action may have bound the element word to the object it found
