@@ -231,17 +231,17 @@ bool change_counts(Cell* series, Cell* part, Cell* dup) {
     if (part) {
         u32 t = TYPE_OF(series);
         bool whole = t == TYPE_PORT || t == TYPE_IMAGE;   // counted by their own actions, never clamped
+        i32 abs = whole ? 0 : abs_length(buffer_of(series));
+        if (!whole) clamp_head(series, abs);
+        // A count beyond the tail is left to the action, which replaces what
+        // is there and adds the rest: at the tail that is an append. A
+        // position past the tail ends the range at the tail.
         i64 n;
         if (TYPE_OF(part) == TYPE_INTEGER) {
             n = integer::get(part);
         } else {
             if (whole || !same_series_q(series, part)) fire_refine_arg(words.part, part, true);
-            n = i64(head_index(part)) - head_index(series);
-        }
-        if (!whole) {
-            i32 abs = abs_length(buffer_of(series));
-            clamp_head(series, abs);
-            if (n > abs - head_index(series)) n = abs - head_index(series);
+            n = i64(head_index(part) > abs ? abs : head_index(part)) - head_index(series);
         }
         if (n == 0) return false;
         if (n < 0) {

@@ -594,6 +594,7 @@ void clear_words(u32* first, u32* last) {
 u8* fill_repeat(u8* start, i64 n, i64 count) {
     i64 total = n * count;
     i64 filled = n;
+    if (filled <= 0) return start;   // nothing to repeat
     while (filled * 2 <= total) {
         std::memcpy(start + filled, start, size_t(filled));
         filled *= 2;

@@ -365,6 +365,8 @@ TEST(Memory, FillRepeatDoublesTheSample) {
         EXPECT_EQ(got, want) << count;
         EXPECT_EQ(buf[3 * count], 0) << "nothing past the filled area";
     }
+    u8 buf[8] = {};
+    EXPECT_EQ(memory::fill_repeat(buf, 0, 3), buf) << "an empty sample repeats to nothing, at once";
 }
 
 TEST(Memory, NodesAreReusedAndFramesGrow) {
