@@ -148,6 +148,14 @@ inline i32 frame_cells() { return stack_cells(rule_stack) - rule_head; }
 inline Cell* top_frame() { return cell_at(rule_stack, stack_cells(rule_stack) - 3); }
 inline bool rule_frame_q(const Cell* f) { return TYPE_OF(f + 2) == TYPE_PAIR; }
 inline bool top_rule_frame_q() { return frame_cells() >= 3 && rule_frame_q(top_frame()); }
+// Whether the rule being dispatched is the sub-rule of the command on top,
+// fetched again for another round: repetitions and to/thru searches go back
+// to their command and take the sub-rule afresh, as a sub-rule still.
+inline bool rerun_sub_rule_q() {
+    if (!top_rule_frame_q()) return false;
+    i32 cmd = i32(top_frame()[2].w2);
+    return cmd == CMD_REPEAT || cmd == CMD_WHILE || cmd == CMD_TO || cmd == CMD_THRU;
+}
 
 Cell* append_to(u32 node) {
     SeriesBuffer* s = buf(node);
@@ -2106,7 +2114,7 @@ void run_engine(Engine& e) {
                     Cell v;
                     word_value(e.val, &v);
                     if (TYPE_OF(&v) == TYPE_WORD) {
-                        if (!sub_rule) fail_with(e, "parse-rule", &v);
+                        if (!sub_rule && !rerun_sub_rule_q()) fail_with(e, "parse-rule", &v);
                         *e.val = v;
                         state = MATCH_VALUE;
                         break;

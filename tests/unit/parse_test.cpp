@@ -165,6 +165,33 @@ TEST_F(Parse, CopySetAndWordPositions) {
     EXPECT_EQ(eval_error("o: \"xyz\" parse \"abc\" [:o]"), "script parse-invalid-ref");
 }
 
+// A word whose value is a word, as the sub-rule of a command, is matched
+// literally, also on every later round of a repetition or a to/thru search
+// (they run the sub-rule again from the command); at the top level, and after
+// keep, it stays an invalid rule.
+TEST_F(Parse, WordValuedSubRulesOnEveryRound) {
+    check_table({
+        {"w: 'x parse [x] [opt w]", "true"},
+        {"w: 'x parse [x] [some w]", "true"},
+        {"w: 'x parse [x x x] [some w]", "true"},
+        {"w: 'x parse [x x y] [some w 'y]", "true"},
+        {"w: 'x parse [x x] [2 w]", "true"},
+        {"w: 'x parse [x x x] [1 3 w]", "true"},
+        {"w: 'x parse [x y] [any w 'y]", "true"},
+        {"w: 'x parse [x x] [while w]", "true"},
+        {"w: 'x parse [y] [some w]", "false"},
+        {"w: 'x parse [y y x z] [to w 2 skip]", "true"},
+        {"w: 'x parse [y y x z] [thru w 'z]", "true"},
+        {"w: 'x parse [y y] [to w]", "false"},
+        {"w: 'x cb: func [e m r i s] [true] parse/trace [x x] [some w] :cb", "true"},
+        {"w: 'x cb: func [e m r i s] [true] parse/trace [y x] [thru w] :cb", "true"},
+    });
+    EXPECT_EQ(eval_error("w: 'x parse [x] [w]"), "script parse-rule");
+    EXPECT_EQ(eval_error("w: 'x parse [x x] [some [w]]"), "script parse-rule");
+    EXPECT_EQ(eval_error("w: 'x parse [x] [collect [keep w]]"), "script parse-rule");
+    EXPECT_EQ(eval_error("w: 'x parse [x x] [collect [some [keep w]]]"), "script parse-rule");
+}
+
 TEST_F(Parse, Collect) {
     check_table({
         {"parse [1 2] [collect [keep integer! keep integer!]]", "[1 2]"},
