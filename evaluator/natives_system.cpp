@@ -410,12 +410,17 @@ i32 transcode(i32 check, const i32* r) {
     i32 consumed = 0;
     i32 type = lexer::string_to_block(dst, input, length, o, &consumed, callback, into);
     if (scan_only) {
-        if (type == 0) return answer_none(), 0;
-        datatype::make_at(stack::arguments, u32(type));
-        stack::keep();
-        return 0;
+        // The guessed type stands in for the loaded value: with /next it is
+        // answered together with the rest of the input.
+        if (type == 0) {
+            cell::init(dst, TYPE_NONE);
+        } else {
+            datatype::make_at(dst, u32(type));
+        }
+        if (r[NEXT] < 0) return answer(dst), 0;
+    } else if (into) {
+        *dst = *into;
     }
-    if (into) *dst = *into;
     if (r[NEXT] >= 0) {
         Cell* pair = stack::push_slot();
         cell::init(pair, TYPE_UNSET);
