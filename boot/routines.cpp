@@ -60,11 +60,12 @@ RoutineValue int_answer(i32 i) {
 
 // Routines that take every argument by its cell check the types themselves,
 // with the interpreter's error: the caller, the datatype given, the argument.
-void expect(const Cell* value, bool ok, const char* argument) {
+// The error names the expected datatype when one is given, else the value's own.
+void expect(const Cell* value, bool ok, const char* argument, u32 expected = 0) {
     if (ok) return;
     Cell caller, datatype;
     stack::caller_name(&caller);
-    datatype::make_at(&datatype, TYPE_OF(value));
+    datatype::make_at(&datatype, expected ? expected : TYPE_OF(value));
     Cell word = *word::load(argument);
     fire(ERR_SCRIPT, "expect-arg", &caller, &datatype, &word);
 }
@@ -92,7 +93,7 @@ RoutineValue set_slot_quiet(const RoutineValue* args, i32) {
     expect(series,
            t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_PATH || t == TYPE_LIT_PATH || t == TYPE_SET_PATH ||
                t == TYPE_GET_PATH,
-           "series");
+           "series", TYPE_BLOCK);
     if (series::rest_length(series) > 0) *block::cell_at(series->w2, series->w1) = *args[1].cell;
     return cell_answer(series);
 }
