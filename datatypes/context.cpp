@@ -1,6 +1,9 @@
 // Contexts: see context.hpp.
 #include "datatypes/context.hpp"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "boot/roots.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/datatype.hpp"
@@ -16,6 +19,30 @@ namespace context {
 
 u32 global = 0;
 u32 global_values = 0;
+GlobalSlots global_slots = {nullptr, 0};
+
+void refresh_global_slots() {
+    if (!global_values) {
+        global_slots = {nullptr, 0};
+        return;
+    }
+    SeriesBuffer* v = node_buffer(global_values);
+    global_slots = {series::head_cells(v), u32(series::length_of(v))};
+}
+
+#ifndef NDEBUG
+const GlobalSlots& global_slots_now() {
+    if (global_values) {
+        SeriesBuffer* v = node_buffer(global_values);
+        if (global_slots.cells != series::head_cells(v) || global_slots.count != u32(series::length_of(v))) {
+            std::fprintf(stderr, "*** context: the global values moved or grew without their slots being refreshed\n");
+            std::abort();
+        }
+    }
+    return global_slots;
+}
+#endif
+
 i32 self_symbol = 0;
 OnSet on_set = nullptr;
 
@@ -51,6 +78,7 @@ inline i32 slot_at(u32 ctx, i32 position) {
 void append_value(u32 ctx, const Cell* value) {
     SeriesBuffer* s = node_buffer(cell_of(ctx)->w2);
     *memory::alloc_tail_buffer(s) = *value;
+    if (ctx == global) refresh_global_slots();
 }
 
 // An unbound word! of a symbol, for an error report.
@@ -529,8 +557,11 @@ void init_global() {
     }
     global = 0;
     global_values = 0;
+    global_slots = {nullptr, 0};
     global = create(GLOBAL_SLOTS, false, false, 0, KIND_GLOBAL);
     global_values = cell_of(global)->w2;
+    refresh_global_slots();
+    collector::moved_hook = refresh_global_slots;
     self_symbol = symbol::make("self");
 }
 

@@ -51,6 +51,22 @@ extern u32 global;        // node of the global context
 extern u32 global_values;
 extern i32 self_symbol;   // symbol id of `self`
 
+// Where the global values lie and how many there are, read by every global
+// word without looking the block up: kept current by what moves or grows
+// that block (a collection, through collector::moved_hook, and
+// append_value). Debug builds check it on every read.
+struct GlobalSlots {
+    Cell* cells;
+    u32 count;
+};
+extern GlobalSlots global_slots;
+void refresh_global_slots();
+#ifdef NDEBUG
+inline const GlobalSlots& global_slots_now() { return global_slots; }
+#else
+const GlobalSlots& global_slots_now();
+#endif
+
 // Called when a field of an object with change handlers is set with events
 // on: (owner object, word, old value, new value). The object! datatype sets
 // it (its handler runs through the interpreter); until then such a change
@@ -150,8 +166,8 @@ inline Cell* value_cell_q(const Cell* word, bool plain_only) {
     if (ZIR_UNLIKELY(ctx == 0)) return nullptr;
     if (ctx == global) {
         // A slot of -1 fails the unsigned test.
-        SeriesBuffer* v = node_buffer(global_values);
-        return ZIR_LIKELY(slot < u32(series::length_of(v))) ? series::head_cells(v) + slot : nullptr;
+        const GlobalSlots& g = global_slots_now();
+        return ZIR_LIKELY(slot < g.count) ? g.cells + slot : nullptr;
     }
     if (ZIR_UNLIKELY(i32(slot) < 0)) return nullptr;
     Cell* c = cell_of(ctx);

@@ -155,8 +155,8 @@ Cell* hot_values = nullptr;
     i32 slot = i32(word->w3);
     // (The global context is never 0; a slot below 0 fails the unsigned test.)
     if (ctx == context::global) {
-        SeriesBuffer* values = node_buffer(global_values);
-        return u32(slot) < u32(cells_in(values)) ? series::head_cells(values) + slot : nullptr;
+        const context::GlobalSlots& g = context::global_slots_now();
+        return u32(slot) < g.count ? g.cells + slot : nullptr;
     }
     if (ctx == hot_context && slot >= 0) return hot_values + slot;
     if (ZIR_UNLIKELY(!ctx || slot < 0)) return nullptr;
@@ -178,8 +178,8 @@ struct GlobalValues {
     u32 context;
 };
 inline GlobalValues global_values_now() {
-    SeriesBuffer* values = node_buffer(global_values);
-    return GlobalValues{series::head_cells(values), u32(cells_in(values)), context::global};
+    const context::GlobalSlots& g = context::global_slots_now();
+    return GlobalValues{g.cells, g.count, context::global};
 }
 [[gnu::always_inline]] inline Cell* word_slot(const GlobalValues& g, const Cell* word) {
     if (word->w1 == g.context) return word->w3 < g.count ? g.cells + word->w3 : nullptr;

@@ -217,8 +217,8 @@ const Cell* short_path_value(const Cell* path, bool get) {
     // A global word (the commonest head) read here; any other the long way.
     const Cell* v;
     if (cells[0].w1 == context::global) {
-        SeriesBuffer* values = node_buffer(context::global_values);
-        v = cells[0].w3 < u32(cells_of(values)) ? series::head_cells(values) + cells[0].w3 : nullptr;
+        const context::GlobalSlots& g = context::global_slots_now();
+        v = cells[0].w3 < g.count ? g.cells + cells[0].w3 : nullptr;
     } else {
         v = word_value_q(&cells[0]);
     }

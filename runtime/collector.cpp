@@ -24,6 +24,7 @@ u32 growth_percent = GROWTH_PERCENT;
 u64 growth_floor = GROWTH_FLOOR;
 u32 stress_period = 0;
 void (*mark_image_hook)(const Cell* image) = nullptr;
+void (*moved_hook)() = nullptr;
 
 namespace {
 
@@ -503,6 +504,7 @@ u32 do_cycle() {
     release_queued_nodes();
     memory::sweep_node_frames();
     memory::clear_fixed_marks();
+    if (moved_hook) moved_hook();
     stats.cycles++;
     if (evacuated) stats.evacuations++;
     set_budget();
@@ -546,6 +548,7 @@ void forget_heap() {
     release_queue.clear();
     worklist.clear();
     growth = Growth{0, growth_floor, 0};
+    moved_hook = nullptr;   // what it kept current is gone with the heap
 }
 
 // A guard leaving from under a later one would take the later one's root

@@ -105,6 +105,9 @@ void drain_marks();                // marks the cells of every block kept so far
 
 // The image backend marks what an image! value holds through this, when set.
 extern void (*mark_image_hook)(const Cell* image);
+// Called at the end of every collection, once buffers have moved (the
+// global context keeps where its values lie).
+extern void (*moved_hook)();
 
 // Forgets what the collector knows of the heap (the frames and node ids stress
 // mode holds back, the growth budget): for a memory reset.
