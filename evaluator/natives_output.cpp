@@ -24,6 +24,7 @@
 #include "evaluator/natives.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/platform.hpp"
 #include "runtime/print_hooks.hpp"
 
 namespace zir {
@@ -126,9 +127,11 @@ void number_at(Cell* out, i64 n) {
     else integer::make_at(out, i32(n));
 }
 
-// [nodes series big] into the cell (a stack cell): one block per memory
-// frame of each kind, each on its own line: [free used total] for node
-// frames (in slots) and series frames (in bytes), [total] for big frames.
+// [nodes series big os heap] into the cell (a stack cell): one block per
+// memory frame of each kind, each on its own line: [free used total] for
+// node frames (in slots) and series frames (in bytes), [total] for big
+// frames; then the bytes taken from the system in blocks of our own, and
+// those the C library's allocator holds for us.
 void frame_listing(Cell* out) {
     struct Row {
         int kind;
@@ -164,6 +167,11 @@ void frame_listing(Cell* out) {
     cell::init(all, TYPE_UNSET);
     block::make_at(all, 5);
     for (int k = 0; k < 3; k++) block::zs_append(all, kinds + k);
+    Cell n;
+    number_at(&n, memory::record.os_total);
+    block::zs_append(all, &n);
+    number_at(&n, platform::heap_in_use());
+    block::zs_append(all, &n);
     *out = *all;
 }
 

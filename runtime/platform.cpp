@@ -2,6 +2,7 @@
 #include "runtime/platform.hpp"
 
 #include <dlfcn.h>
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -87,6 +88,11 @@ void populate(void* address, u64 size) {
     (void)address;
     (void)size;
 #endif
+}
+
+i64 heap_in_use() {
+    struct mallinfo2 m = mallinfo2();
+    return i64(m.uordblks) + i64(m.hblkhd);
 }
 
 void* open_library(const std::vector<std::string>& names, std::string* failure) {

@@ -34,6 +34,9 @@ void* os_resize(void* address, u64 old_size, u64 new_size);
 // nothing happens where the system cannot (the pages then fault in as
 // they are written).
 void populate(void* address, u64 size);
+// Bytes the C library's allocator has handed out and not taken back (the
+// stacks, tables and other fixed series live there).
+i64 heap_in_use();
 
 // Shared libraries the program opens on first use instead of linking: the
 // first of `names` the system opens (every symbol resolved now, none made
