@@ -709,8 +709,11 @@ void make_bitset(Decoder& d, Cell* out, const u8* bytes, i64 n, bool complement,
 }
 
 Cell* image_pixels(const Cell* img, i32* width, i32* height) {
-    *width = img->w2 ? image::width_of(img) : 0;
-    *height = img->w2 ? image::height_of(img) : 0;
+    // The sides are the value's own: an image without pixels still has the
+    // size it was made with when one side is 0 (make image! 2x0).
+    *width = image::width_of(img);
+    *height = image::height_of(img);
+    if (!img->w2 && *width && *height) *width = *height = 0;   // no pixels to write for them
     return image::extract_data(img, image::KIND_ARGB);
 }
 
@@ -720,11 +723,12 @@ void make_image(Decoder& d, Cell* out, i64 width, i64 height, const u8* pixels, 
         if (!image_backend::size_fits_q(width, height)) fire_invalid(d, at);
         if (image_backend::from_memory(i32(width), i32(height), 0, width * height * 4, pixels, &record) != 0)
             fire_invalid(d, at);
-    } else if (width || height) {
-        fire_invalid(d, at);   // an image has pixels, or a size of 0x0
+    } else if (width > image_backend::MAX_SIDE || height > image_backend::MAX_SIDE) {
+        fire_invalid(d, at);
     }
     cell::init(out, TYPE_UNSET);
     image::make_at(out, record);
+    if (!record) out->w3 = u32(height) << 16 | u32(width);   // no pixels, but its sides
 }
 
 void make_date(Decoder& d, Cell* out, u32 date, u32 time_high, u32 time_low, const u8* at) {

@@ -686,9 +686,22 @@ TEST_F(Zirbin, ImagesKeepTheirPixels) {
     Cell* empty = stack::push(&unset::value);
     image::make_at(empty, 0);
     round_trip(empty, "empty image");
-    // A side of 0 with pixels on the other, and sizes past the sides' limit.
-    EXPECT_EQ(decode_error(compact_image(unhex("35 02 00"))), "script zb-invalid-record 11");
+    // An image with one side of 0 has no pixels but keeps both sides, as
+    // make image! 2x0 gives it: written with its sides, read back with them.
+    for (u32 size : {2u, 5u << 16, 0xFFFFu, 0xFFFFu << 16}) {
+        Cell* flat = stack::push(&unset::value);
+        image::make_at(flat, 0);
+        flat->w3 = size;
+        round_trip(flat, "image with a side of 0");
+        round_trip(test::block({flat, empty, flat}), "images with a side of 0 beside each other");
+    }
+    Cell* two_by_zero = block::cell_at(decode(compact_image(unhex("35 02 00")))->w2, 0);
+    EXPECT_EQ(TYPE_OF(two_by_zero), u32(TYPE_IMAGE));
+    EXPECT_EQ(two_by_zero->w2, 0u) << "no pixels";
+    EXPECT_EQ(two_by_zero->w3, 2u) << "width 2, height 0";
+    // Sizes past the sides' limit.
     EXPECT_TRUE(format_error(decode_error(compact_image(unhex("35 80 80 04 01")))));
+    EXPECT_TRUE(format_error(decode_error(compact_image(unhex("35 80 80 04 00")))));
 }
 
 TEST_F(Zirbin, MapAndHashKeysFollowTheirRules) {
