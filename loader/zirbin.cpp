@@ -734,6 +734,10 @@ void make_image(Decoder& d, Cell* out, i64 width, i64 height, const u8* pixels, 
 void make_date(Decoder& d, Cell* out, u32 date, u32 time_high, u32 time_low, const u8* at) {
     u32 month = (date >> 12) & 0xF, day = (date >> 7) & 0x1F;
     if (month < 1 || month > 12 || day < 1) fire_invalid(d, at);
+    // A day the month does not have (31-Feb) is no date: it would mold as
+    // text that does not load.
+    static constexpr u32 month_days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (day > month_days[month - 1] + (month == 2 && date::leap_year_q(i32(date) >> 17))) fire_invalid(d, at);
     double time = std::bit_cast<double>((u64(time_high) << 32) | time_low);
     if (date & date::TIME_FLAG) {
         // A stored UTC time lies within a day and a zone's offset of the local day.

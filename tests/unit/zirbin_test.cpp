@@ -608,6 +608,11 @@ TEST_F(Zirbin, CompactFaults) {
         {"01 00", "script zb-invalid-record 11"},         // datatype! 0
         {"28 05 80 80 80 80 80", "script zb-invalid-record 11"},  // a map of an odd count
         {"2F 00 00 00 00", "script zb-invalid-record 11"},  // a date of month 0
+        {"2F 80 2F A2 0F", "script zb-invalid-record 11"},  // 31-Feb-2001
+        {"2F 80 2E A2 0F", "script zb-invalid-record 11"},  // 29-Feb-2001, not a leap year
+        {"2F 80 4F A2 0F", "script zb-invalid-record 11"},  // 31-Apr-2001
+        {"2F 80 2E A0 0F", ""},                             // 29-Feb-2000
+        {"2F 80 CF A0 0F", ""},                             // 31-Dec-2000
         {"22 EB 07 80 80 80 80 80 80", "script zb-invalid-record 11"},  // error code 1003
         {"15 81 80 80 80 08 05 00", "script zb-invalid-record 11"},  // native slot 0x80000001
     };
@@ -654,6 +659,7 @@ TEST_F(Zirbin, FixedWidthCountsAndOffsetsAreChecked) {
         {{7 | 0x300, 0, 0}, {}, "a text unit of 3 bytes"},
         {{53, 0, 0xFFFFFFFF}, {}, "an image of 65535 x 65535 pixels"},
         {{10, 0x110000}, {}, "a char past U+10FFFF"},
+        {{47, 0x0FA22F80, 0, 0}, {}, "31-Feb-2001"},
         {{11}, {}, "an integer cut short"},
         {{200}, {}, "an id past the table"},
     };
