@@ -740,8 +740,10 @@ void make_date(Decoder& d, Cell* out, u32 date, u32 time_high, u32 time_low, con
     if (day > month_days[month - 1] + (month == 2 && date::leap_year_q(i32(date) >> 17))) fire_invalid(d, at);
     double time = std::bit_cast<double>((u64(time_high) << 32) | time_low);
     if (date & date::TIME_FLAG) {
-        // A stored UTC time lies within a day and a zone's offset of the local day.
-        if (!(time > -2 * date::SECONDS_PER_DAY && time < 2 * date::SECONDS_PER_DAY)) fire_invalid(d, at);
+        // The time is stored in UTC; with the zone's offset it is a clock
+        // time of the local day, as every date keeps it.
+        double local = date::to_local(time, date::zone_of(date));
+        if (!(local >= 0 && local < date::SECONDS_PER_DAY)) fire_invalid(d, at);
     } else if (time_high | time_low) {
         fire_invalid(d, at);
     }

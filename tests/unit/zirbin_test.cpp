@@ -613,6 +613,14 @@ TEST_F(Zirbin, CompactFaults) {
         {"2F 80 4F A2 0F", "script zb-invalid-record 11"},  // 31-Apr-2001
         {"2F 80 2E A0 0F", ""},                             // 29-Feb-2000
         {"2F 80 CF A0 0F", ""},                             // 31-Dec-2000
+        // A time is kept in UTC: with the zone's offset it must fall within the day.
+        {"6F 80 10 A1 0F 00 00 00 00 00 6A F8 40", "script zb-invalid-record 11"},  // 27:46:40
+        {"6F 80 10 A1 0F 00 00 00 00 00 18 F5 40", "script zb-invalid-record 11"},  // 24:00
+        {"6F 80 10 A1 0F 00 00 00 00 00 00 F0 BF", "script zb-invalid-record 11"},  // -0:00:01
+        {"6F 88 10 A1 0F 00 00 00 00 00 6A F8 40", "script zb-invalid-record 11"},  // 25:46:40+2:00
+        {"6F 80 10 A1 0F 00 00 00 00 F8 17 F5 40", ""},     // 23:59:59.5
+        {"6F 88 10 A1 0F 00 00 00 00 00 20 AC C0", ""},     // 1:00+2:00, -1:00 in UTC
+        {"6F C8 10 A1 0F 00 00 00 00 00 F9 F5 40", ""},     // 23:00-2:00, 25:00 in UTC
         {"22 EB 07 80 80 80 80 80 80", "script zb-invalid-record 11"},  // error code 1003
         {"15 81 80 80 80 08 05 00", "script zb-invalid-record 11"},  // native slot 0x80000001
     };
@@ -660,6 +668,7 @@ TEST_F(Zirbin, FixedWidthCountsAndOffsetsAreChecked) {
         {{53, 0, 0xFFFFFFFF}, {}, "an image of 65535 x 65535 pixels"},
         {{10, 0x110000}, {}, "a char past U+10FFFF"},
         {{47, 0x0FA22F80, 0, 0}, {}, "31-Feb-2001"},
+        {{47, 0x0FA11080, 0x40F86A00, 0}, {}, "1-Jan-2000/27:46:40"},
         {{11}, {}, "an integer cut short"},
         {{200}, {}, "an id past the table"},
     };
