@@ -82,13 +82,14 @@ bool read_header(const u8* data, size_t size, Header* h, size_t* after) {
     if (h->compression == BI_BITFIELDS || h->compression == BI_ALPHABITFIELDS) {
         if (h->bits != 16 && h->bits != 32) return false;
         // Masks in the header from 52 bytes on (56 with alpha); after a
-        // 40-byte header they follow it.
+        // 40-byte header they follow it. A larger header must hold every
+        // mask the compression names.
         const u8* m = p + INFO_HEADER;
         size_t count = h->compression == BI_ALPHABITFIELDS ? 4 : 3;
         if (h->header_size == INFO_HEADER) {
             if (size < *after + 4 * count) return false;
             *after += 4 * count;
-        } else if (h->header_size < INFO_HEADER + 12) {
+        } else if (h->header_size < INFO_HEADER + 4 * count) {
             return false;
         }
         h->r.set(le32(m));

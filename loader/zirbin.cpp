@@ -709,8 +709,11 @@ void make_bitset(Decoder& d, Cell* out, const u8* bytes, i64 n, bool complement,
 }
 
 Cell* image_pixels(const Cell* img, i32* width, i32* height) {
-    *width = img->w2 ? image::width_of(img) : 0;
-    *height = img->w2 ? image::height_of(img) : 0;
+    // The sides are the value's own: an image without pixels still has the
+    // size it was made with when one side is 0 (make image! 2x0).
+    *width = image::width_of(img);
+    *height = image::height_of(img);
+    if (!img->w2 && *width && *height) *width = *height = 0;   // no pixels to write for them
     return image::extract_data(img, image::KIND_ARGB);
 }
 
@@ -720,20 +723,27 @@ void make_image(Decoder& d, Cell* out, i64 width, i64 height, const u8* pixels, 
         if (!image_backend::size_fits_q(width, height)) fire_invalid(d, at);
         if (image_backend::from_memory(i32(width), i32(height), 0, width * height * 4, pixels, &record) != 0)
             fire_invalid(d, at);
-    } else if (width || height) {
-        fire_invalid(d, at);   // an image has pixels, or a size of 0x0
+    } else if (width > image_backend::MAX_SIDE || height > image_backend::MAX_SIDE) {
+        fire_invalid(d, at);
     }
     cell::init(out, TYPE_UNSET);
     image::make_at(out, record);
+    if (!record) out->w3 = u32(height) << 16 | u32(width);   // no pixels, but its sides
 }
 
 void make_date(Decoder& d, Cell* out, u32 date, u32 time_high, u32 time_low, const u8* at) {
     u32 month = (date >> 12) & 0xF, day = (date >> 7) & 0x1F;
     if (month < 1 || month > 12 || day < 1) fire_invalid(d, at);
+    // A day the month does not have (31-Feb) is no date: it would mold as
+    // text that does not load.
+    static constexpr u32 month_days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (day > month_days[month - 1] + (month == 2 && date::leap_year_q(i32(date) >> 17))) fire_invalid(d, at);
     double time = std::bit_cast<double>((u64(time_high) << 32) | time_low);
     if (date & date::TIME_FLAG) {
-        // A stored UTC time lies within a day and a zone's offset of the local day.
-        if (!(time > -2 * date::SECONDS_PER_DAY && time < 2 * date::SECONDS_PER_DAY)) fire_invalid(d, at);
+        // The time is stored in UTC; with the zone's offset it is a clock
+        // time of the local day, as every date keeps it.
+        double local = date::to_local(time, date::zone_of(date));
+        if (!(local >= 0 && local < date::SECONDS_PER_DAY)) fire_invalid(d, at);
     } else if (time_high | time_low) {
         fire_invalid(d, at);
     }

@@ -641,6 +641,39 @@ TEST_F(Images, DecodingRefusals) {
     EXPECT_EQ(handle_table::used_count(), handles) << "a refused file leaves no bitmap behind";
 }
 
+// Bit masks come from the header only as far as the header holds them: a
+// header of 52 to 55 bytes carries the red, green and blue masks but not the
+// alpha one that BI_ALPHABITFIELDS asks for. Read from past the header, that
+// mask would be the pixel's own bytes, or, in a file whose pixels sit inside
+// the header, bytes past the end of the file.
+TEST_F(Images, BmpMasksStayInsideTheHeader) {
+    auto put32 = [](std::vector<u8>& b, size_t at, u32 v) {
+        for (int i = 0; i < 4; i++) b[at + size_t(i)] = u8(v >> (8 * i));
+    };
+    for (u32 header : {52u, 53u, 55u})
+        for (bool pixel_inside : {false, true}) {
+            size_t size = 14 + header + (pixel_inside ? 0 : 4);
+            std::vector<u8> b(size + 4, 0);
+            b[0] = 'B';
+            b[1] = 'M';
+            put32(b, 10, u32(size - 4));   // one 32-bit pixel, the file's last 4 bytes
+            put32(b, 14, header);
+            put32(b, 18, 1);
+            put32(b, 22, 1);
+            b[26] = 1;
+            b[28] = 32;
+            put32(b, 30, 6);   // BI_ALPHABITFIELDS
+            put32(b, 54, 0x00FF0000);
+            put32(b, 58, 0x0000FF00);
+            put32(b, 62, 0x000000FF);
+            put32(b, size, 0xFF000000);   // past the end of the file
+            image_backend::Bitmap* decoded = image_codec::decode_bmp(b.data(), size);
+            EXPECT_EQ(decoded, nullptr) << "a " << header << "-byte header has no room for the alpha mask"
+                                        << (pixel_inside ? " (pixel inside the header)" : "");
+            image_backend::free_bitmap(decoded);
+        }
+}
+
 TEST_F(Images, Files) {
     std::string path = ::testing::TempDir() + "zir-image-test.png";
     Cell* encoded = image::encode(quad(), nullptr, image_backend::FORMAT_PNG);

@@ -608,6 +608,19 @@ TEST_F(Zirbin, CompactFaults) {
         {"01 00", "script zb-invalid-record 11"},         // datatype! 0
         {"28 05 80 80 80 80 80", "script zb-invalid-record 11"},  // a map of an odd count
         {"2F 00 00 00 00", "script zb-invalid-record 11"},  // a date of month 0
+        {"2F 80 2F A2 0F", "script zb-invalid-record 11"},  // 31-Feb-2001
+        {"2F 80 2E A2 0F", "script zb-invalid-record 11"},  // 29-Feb-2001, not a leap year
+        {"2F 80 4F A2 0F", "script zb-invalid-record 11"},  // 31-Apr-2001
+        {"2F 80 2E A0 0F", ""},                             // 29-Feb-2000
+        {"2F 80 CF A0 0F", ""},                             // 31-Dec-2000
+        // A time is kept in UTC: with the zone's offset it must fall within the day.
+        {"6F 80 10 A1 0F 00 00 00 00 00 6A F8 40", "script zb-invalid-record 11"},  // 27:46:40
+        {"6F 80 10 A1 0F 00 00 00 00 00 18 F5 40", "script zb-invalid-record 11"},  // 24:00
+        {"6F 80 10 A1 0F 00 00 00 00 00 00 F0 BF", "script zb-invalid-record 11"},  // -0:00:01
+        {"6F 88 10 A1 0F 00 00 00 00 00 6A F8 40", "script zb-invalid-record 11"},  // 25:46:40+2:00
+        {"6F 80 10 A1 0F 00 00 00 00 F8 17 F5 40", ""},     // 23:59:59.5
+        {"6F 88 10 A1 0F 00 00 00 00 00 20 AC C0", ""},     // 1:00+2:00, -1:00 in UTC
+        {"6F C8 10 A1 0F 00 00 00 00 00 F9 F5 40", ""},     // 23:00-2:00, 25:00 in UTC
         {"22 EB 07 80 80 80 80 80 80", "script zb-invalid-record 11"},  // error code 1003
         {"15 81 80 80 80 08 05 00", "script zb-invalid-record 11"},  // native slot 0x80000001
     };
@@ -654,6 +667,8 @@ TEST_F(Zirbin, FixedWidthCountsAndOffsetsAreChecked) {
         {{7 | 0x300, 0, 0}, {}, "a text unit of 3 bytes"},
         {{53, 0, 0xFFFFFFFF}, {}, "an image of 65535 x 65535 pixels"},
         {{10, 0x110000}, {}, "a char past U+10FFFF"},
+        {{47, 0x0FA22F80, 0, 0}, {}, "31-Feb-2001"},
+        {{47, 0x0FA11080, 0x40F86A00, 0}, {}, "1-Jan-2000/27:46:40"},
         {{11}, {}, "an integer cut short"},
         {{200}, {}, "an id past the table"},
     };
@@ -686,9 +701,22 @@ TEST_F(Zirbin, ImagesKeepTheirPixels) {
     Cell* empty = stack::push(&unset::value);
     image::make_at(empty, 0);
     round_trip(empty, "empty image");
-    // A side of 0 with pixels on the other, and sizes past the sides' limit.
-    EXPECT_EQ(decode_error(compact_image(unhex("35 02 00"))), "script zb-invalid-record 11");
+    // An image with one side of 0 has no pixels but keeps both sides, as
+    // make image! 2x0 gives it: written with its sides, read back with them.
+    for (u32 size : {2u, 5u << 16, 0xFFFFu, 0xFFFFu << 16}) {
+        Cell* flat = stack::push(&unset::value);
+        image::make_at(flat, 0);
+        flat->w3 = size;
+        round_trip(flat, "image with a side of 0");
+        round_trip(test::block({flat, empty, flat}), "images with a side of 0 beside each other");
+    }
+    Cell* two_by_zero = block::cell_at(decode(compact_image(unhex("35 02 00")))->w2, 0);
+    EXPECT_EQ(TYPE_OF(two_by_zero), u32(TYPE_IMAGE));
+    EXPECT_EQ(two_by_zero->w2, 0u) << "no pixels";
+    EXPECT_EQ(two_by_zero->w3, 2u) << "width 2, height 0";
+    // Sizes past the sides' limit.
     EXPECT_TRUE(format_error(decode_error(compact_image(unhex("35 80 80 04 01")))));
+    EXPECT_TRUE(format_error(decode_error(compact_image(unhex("35 80 80 04 00")))));
 }
 
 TEST_F(Zirbin, MapAndHashKeysFollowTheirRules) {
