@@ -17,6 +17,7 @@
 #include "datatypes/context.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/date.hpp"
+#include "datatypes/error.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/handle.hpp"
@@ -287,11 +288,11 @@ const Cell* field_in(const Cell* holder, i32 symbol) {
 // inside mold and the like, where no allocation may happen.
 enum Field : i32 {
     F_SYSTEM, F_LOCALE, F_MONTHS, F_CURRENCIES, F_LIST, F_OPTIONS, F_MONEY_DIGITS, F_STANDARD, F_PORT,
-    F_URL_PARTS, F_SCHEMES, F_STATE, F_CALLBACKS, F_BITS, F_COUNT
+    F_URL_PARTS, F_SCHEMES, F_STATE, F_CALLBACKS, F_BITS, F_STACK_TRACE, F_COUNT
 };
 const char* const field_names[F_COUNT] = {"system",   "locale", "months",   "currencies", "list",
                                           "options",  "money-digits", "standard", "port", "url-parts",
-                                          "schemes",  "state",  "callbacks", "bits"};
+                                          "schemes",  "state",  "callbacks", "bits", "stack-trace"};
 i32 field_symbols[F_COUNT] = {};
 
 const Cell* walk(std::initializer_list<Field> path) {
@@ -320,6 +321,11 @@ const Cell* port_value(port::SystemValue which) {
 i32 callback_bits() {
     const Cell* bits = walk({F_STATE, F_CALLBACKS, F_BITS});
     return bits && TYPE_OF(bits) == TYPE_INTEGER ? integer::get(bits) : 0;
+}
+
+i32 stack_trace_depth() {
+    const Cell* depth = walk({F_STATE, F_STACK_TRACE});
+    return depth && TYPE_OF(depth) == TYPE_INTEGER && integer::get(depth) > 0 ? integer::get(depth) : 0;
 }
 
 }  // namespace
@@ -380,6 +386,7 @@ void connect_hooks() {
     money::option_money_digits = money_digits;
     port::system_value = port_value;
     interpreter::callback_bits = callback_bits;
+    error::stack_trace_depth = stack_trace_depth;
 }
 
 void finish_boot() {

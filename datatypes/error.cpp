@@ -16,6 +16,8 @@
 namespace zir {
 namespace error {
 
+i32 (*stack_trace_depth)() = nullptr;
+
 namespace {
 
 inline u32 ctx_of(const Cell* error) { return error->w1; }
@@ -323,6 +325,22 @@ i32 form(const Cell* value, Cell* buffer, const Cell*, i32 part) {
     else part = write(buffer, "???", part);
     part = write(buffer, "\n*** Near : ", part);
     part = write_limited(field(error, FIELD_NEAR), buffer, true, true, true, NEAR_LIMIT, part);
+    // The call trace: the frames still there from the position recorded when
+    // it was raised, or the names kept since (try/keep, the console).
+    i32 depth = stack_trace_depth ? stack_trace_depth() : 0;
+    if (depth > 0) {
+        Cell* trace = stack::push(field(error, FIELD_STACK));
+        if (TYPE_OF(trace) == TYPE_INTEGER) {
+            part = write(buffer, "\n*** Stack: ", part);
+            i64 at = i64(i32(trace->w2));
+            const stack::Frame* end = at < 0 ? stack::call_bottom : nullptr;
+            if (at >= 0 && at < stack::call_top - stack::call_bottom) end = stack::call_bottom + at;
+            part = stack::form_calls(depth, end ? end : stack::call_top, buffer, part);
+        } else if (TYPE_OF(trace) == TYPE_BLOCK) {
+            part = write(buffer, "\n*** Stack: ", part);
+            part = actions::form(trace, buffer, nullptr, part);
+        }
+    }
     Cell* files = stack::push(field(error, FIELD_FILES));
     if (TYPE_OF(files) == TYPE_BLOCK) {
         part = write(buffer, "\n*** Files: ", part);

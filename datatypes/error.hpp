@@ -27,6 +27,11 @@ constexpr u32 CLASS_ID = 1;
 constexpr i32 ARGUMENT_LIMIT = 80;
 constexpr i32 NEAR_LIMIT = 40;
 
+// The depth of the call trace that errors keep and report:
+// `system/state/stack-trace` when it is an integer! above 0, else 0. Null
+// until the system object is there.
+extern i32 (*stack_trace_depth)();
+
 // The value cell of a field (valid until the next allocation).
 Cell* field(const Cell* error, i32 i);
 

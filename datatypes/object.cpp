@@ -24,6 +24,7 @@ namespace object {
 
 void (*eval_block)(const Cell*, Cell*) = nullptr;
 void (*call_function)(const Cell*, u32, const Cell*, i32) = nullptr;
+void (*fill_frame)(const Cell*, i32) = nullptr;
 
 using collector::RootCell;
 using collector::RootNode;
@@ -54,26 +55,25 @@ inline bool handler_word_q(i32 symbol) {
 
 inline Cell* handler_cell(u32 record, i32 which) { return series::head_cells(node_buffer(record)) + which; }
 inline i32 handler_index(const Cell* h) { return i32(i16(u16(h->w2 >> 16))); }
-inline i32 handler_count(const Cell* h) { return i32(h->w2 & 0xFFFF); }
 void set_handler(Cell* h, i32 index, i32 count, u32 spec) {
     cell::init(h, TYPE_PAIR);
     h->w2 = (u32(index) << 16) | (u32(count) & 0xFFFF);
     h->w3 = spec;
 }
 
-// The local cells to push for a handler, counted again when its spec is not
-// the one the record counted.
-i32 locals_of(u32 record, i32 which, const Cell* fn) {
+// Keeps the record's count of a handler's locals current: counted again when
+// the handler's spec is not the one the record counted.
+void recount_locals(u32 record, i32 which, const Cell* fn) {
     Cell* h = handler_cell(record, which);
-    if (h->w3 == fn->w2) return handler_count(h);
-    i32 count = function::count_locals(fn->w2, 0, false);
-    set_handler(handler_cell(record, which), handler_index(h), count, fn->w2);
-    return count;
+    if (h->w3 == fn->w2) return;
+    set_handler(h, handler_index(h), function::count_locals(fn->w2, 0, false), fn->w2);
 }
 
 // Calls a handler whose arguments are the `argc` cells on top of the stack.
-void run_handler(const Cell* fn, i32 symbol, i32 flags, i32 argc, i32 locals) {
-    if (!call_function) fire(ERR_INTERNAL, "not-done");
+// The handler is user code: it may take fewer arguments, or refinements
+// before its locals, so the rest of its frame follows its own spec.
+void run_handler(const Cell* fn, i32 symbol, i32 flags, i32 argc) {
+    if (!call_function || !fill_frame) fire(ERR_INTERNAL, "not-done");
     Cell* args = stack::top - argc;
     Cell name;
     series::make_word(&name, symbol);
@@ -81,7 +81,7 @@ void run_handler(const Cell* fn, i32 symbol, i32 flags, i32 argc, i32 locals) {
     stack::mark_func(u32(symbol), 0, fn->w1);
     // The arguments are already where the frame's cells begin.
     stack::top = args + argc;
-    function::push_unused_refinement(locals);
+    fill_frame(fn, argc);
     call_function(fn, fn->w1, &name, flags);
     stack::unwind_func_last();
 }
@@ -410,13 +410,13 @@ void fire_on_set(const Cell* object, const Cell* word, const Cell* old_value, co
     if (index < 0 || index >= size_of(ctx)) return;
     Cell* fn = stack::push(value_of(ctx, index));
     if (TYPE_OF(fn) != TYPE_FUNCTION) fire(ERR_SCRIPT, "invalid-obj-evt", fn);
-    i32 locals = locals_of(obj->w3, ON_CHANGE, fn);
+    recount_locals(obj->w3, ON_CHANGE, fn);
     if (w->w1 != ctx) context::bind_word(ctx, w);
     w->header &= ~context::WORD_CHANGED;
     stack::push(w);
     stack::push(old);
     stack::push(now);
-    run_handler(fn, words.on_change, CALL_ON_CHANGE, 3, locals);
+    run_handler(fn, words.on_change, CALL_ON_CHANGE, 3);
 }
 
 void fire_on_deep_set(const Cell* owner, const Cell* word, const Cell* target, const Cell* action,
@@ -434,7 +434,7 @@ void fire_on_deep_set(const Cell* owner, const Cell* word, const Cell* target, c
     const Cell fn = *value_of(ctx, at);
     if (TYPE_OF(&fn) != TYPE_FUNCTION) return;
     Cell* f = stack::push(&fn);
-    i32 locals = locals_of(args->w3, ON_DEEP_CHANGE, f);
+    recount_locals(args->w3, ON_DEEP_CHANGE, f);
     for (i32 k = 0; k < 5; k++) stack::push(args + k);
     Cell* n = stack::push_slot();
     cell::init(n, TYPE_INTEGER);
@@ -442,7 +442,7 @@ void fire_on_deep_set(const Cell* owner, const Cell* word, const Cell* target, c
     n = stack::push_slot();
     cell::init(n, TYPE_INTEGER);
     n->w2 = u32(part);
-    run_handler(f, words.on_deep_change, CALL_ON_DEEP_CHANGE, 7, locals);
+    run_handler(f, words.on_deep_change, CALL_ON_DEEP_CHANGE, 7);
 }
 
 // --- Writing ----------------------------------------------------------------------

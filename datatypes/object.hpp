@@ -50,6 +50,9 @@ extern void (*eval_block)(const Cell* block, Cell* result);
 // of its locals pushed after the frame mark; the result is left in the
 // frame's first cell. `name` names the call; `flags` says why it is called.
 extern void (*call_function)(const Cell* function, u32 ctx, const Cell* name, i32 flags);
+// Completes the frame of a function whose first `given` arguments are pushed:
+// its refinements off, their arguments and its locals none!.
+extern void (*fill_frame)(const Cell* function, i32 given);
 constexpr i32 CALL_ON_CHANGE = 8;
 constexpr i32 CALL_ON_DEEP_CHANGE = 16;
 

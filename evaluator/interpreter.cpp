@@ -2422,6 +2422,19 @@ void fill_frame(const Cell* fn_in, i32 given) {
     collector::RootCell fn(*fn_in);
     u32 cache = arg_cache(fn.get());
     i32 count = block::cell_count(node_buffer(cache));
+    // A function taking fewer arguments than it is handed: the cells past
+    // its own arguments are dropped, so that none of them stands in for a
+    // refinement or a local.
+    i32 own = 0;
+    for (i32 k = 0; k < count; k++) {
+        const Cell* e = block::cell_at(cache, k);
+        if (TYPE_OF(e) != TYPE_TYPESET) break;
+        if (arg_mode(e) != 3) own++;
+    }
+    if (given > own) {
+        stack::top -= given - own;
+        given = own;
+    }
     i32 k = 0, seen = 0;
     for (; k < count; k++) {
         const Cell* e = block::cell_at(cache, k);
@@ -2642,6 +2655,7 @@ void init() {
     block::call_comparator = comparator_hook;
     object::eval_block = eval_hook;
     object::call_function = call_hook;
+    object::fill_frame = fill_frame;
     lexer::call_callback = lexer_hook;
     zir::raise_hook = interpreter::raise_hook;
     if (!stack_floor) set_machine_stack();

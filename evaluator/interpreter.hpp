@@ -152,7 +152,8 @@ inline bool top_callable_q() {
 }
 // Pushes the cells a function's frame needs after the `given` arguments
 // already pushed: false for refinements, none! for their arguments and the
-// locals (callbacks called from C++ give only the arguments).
+// locals (callbacks called from C++ give only the arguments). Given cells
+// past the function's own arguments are dropped first.
 void fill_frame(const Cell* fn, i32 given);
 
 // --- Routines ----------------------------------------------------------------------------

@@ -219,7 +219,8 @@ void make_trace(Cell* out, const LanguageError& e) {
     const stack::Frame* end = stack::call_bottom + depth;
     if (end > stack::call_top) end = stack::call_top;
     block::make_at(out, 8);
-    stack::trace_calls(1, out, end);
+    i32 level = error::stack_trace_depth ? error::stack_trace_depth() : 0;
+    stack::trace_calls(level > 0 ? level : 1, out, end);
 }
 
 i32 try_star(i32 check, const i32* r) {
