@@ -134,8 +134,9 @@ i32 call_(i32 check, const i32* r) {
     if (check) check_args(99, r);
     Cell* cmd = stack::arguments;
     if (series::rest_length(cmd) == 0) return answer_int(0), 0;
-    if (TYPE_OF(cmd) == TYPE_FILE) *cmd = *local_text(cmd, false);
     call::Options o;
+    o.program = TYPE_OF(cmd) == TYPE_FILE;
+    if (o.program) *cmd = *local_text(cmd, false);
     o.wait = r[0] >= 0;
     o.show = r[1] >= 0;
     o.console = r[2] >= 0;

@@ -197,6 +197,25 @@ i64 exit_status(int status) {
     return -1;
 }
 
+// A program's path as the spawn takes it: a bare name that is a file of the
+// current folder is that file, not one found through PATH.
+std::string program_path(const std::string& path) {
+    if (path.find('/') != std::string::npos || access(path.c_str(), F_OK) != 0) return path;
+    return "./" + path;
+}
+
+// The path as one word of a shell command line, quoted so that the shell
+// takes none of its characters as syntax.
+std::string shell_quoted(const std::string& path) {
+    std::string quoted = "'";
+    for (char c : program_path(path)) {
+        if (c == '\'') quoted += "'\\''";
+        else quoted.push_back(c);
+    }
+    quoted.push_back('\'');
+    return quoted;
+}
+
 }  // namespace
 
 bool split_command(const std::string& command, std::vector<std::string>& words) {
@@ -274,10 +293,13 @@ i64 run(const std::string& command, const Options& options, Redirect& in, Redire
     pid_t pid = 0;
     int rc = ENOENT;
     std::vector<std::string> words;
-    if (!options.shell && split_command(command, words) && !words.empty()) rc = spawn.start(&pid, words, true);
+    if (!options.shell) {
+        if (options.program) rc = spawn.start(&pid, {program_path(command)}, true);
+        else if (split_command(command, words) && !words.empty()) rc = spawn.start(&pid, words, true);
+    }
     if (rc == ENOENT) {
         shell_used = true;
-        rc = spawn.start(&pid, {"/bin/sh", "-c", command}, false);
+        rc = spawn.start(&pid, {"/bin/sh", "-c", options.program ? shell_quoted(command) : command}, false);
     }
     if (rc != 0) return -1;
     for (Fd& f : child_end) f.reset();   // kept open here, no stream would ever end
