@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <sstream>
 
@@ -420,6 +421,20 @@ TEST_F(Files, NamesThatAreNotUtf8CanBeOpenedAgain) {
     Cell* joined = str((dir + "/").c_str(), TYPE_FILE);
     string::concatenate(joined, &name, -1, 0, true, string::CONCAT_APPEND);
     EXPECT_EQ(string::to_std(file::read(joined, nullptr, nullptr, false, false, false, nullptr)), "kept");
+}
+
+TEST_F(Files, TheSizeOfAPipeWaitsForNoWriter) {
+    // Opening a named pipe to read waits for a writer: size? must not.
+    ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
+    auto size = std::async(std::launch::async, [&] { return simple_io::size_q(path("pipe")); });
+    bool answered = size.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!answered) {
+        int writer = open(path("pipe").c_str(), O_WRONLY);   // lets the stuck open go on
+        size.wait();
+        close(writer);
+    }
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(size.get(), 0);
 }
 
 TEST_F(Files, FoldersAreMadeAndDeleted) {
