@@ -19,6 +19,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -261,10 +262,14 @@ i64 run(const std::string& command, const Options& options, Redirect& in, Redire
     Fd feed, drain[2];     // our ends of the pipes
     int child_fd[3] = {-1, -1, -1};
     switch (in.kind) {
-        case Redirect::FILE:
+        case Redirect::FILE: {
             child_end[0].reset(open_cloexec(in.path.c_str(), O_RDONLY));
             if (!child_end[0].open()) return -1;
+            // A folder opens to read here, but holds nothing to read.
+            struct stat st;
+            if (fstat(child_end[0].fd, &st) != 0 || S_ISDIR(st.st_mode)) return -1;
             break;
+        }
         case Redirect::BYTES:
             if (!make_pipe(child_end[0], feed)) return -1;
             break;
