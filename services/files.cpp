@@ -536,7 +536,11 @@ Cell* query(Cell* file) {
 
 bool delete_(const Cell* file) {
     std::string native = file::to_os_path(file);
-    return (dir_q(file) ? rmdir(native.c_str()) : unlink(native.c_str())) == 0;
+    if (!dir_q(file)) return unlink(native.c_str()) == 0;
+    // A folder's path ending in "/." names that folder, which rmdir refuses
+    // to remove under that name.
+    if (native.size() > 2 && native.ends_with("/.")) native.pop_back();
+    return rmdir(native.c_str()) == 0;
 }
 
 bool rename(const Cell* from, const Cell* to) {

@@ -452,6 +452,10 @@ TEST_F(Files, FoldersAreMadeAndDeleted) {
     EXPECT_FALSE(logic::get(file::delete_(f("d/f"))));     // gone already
     EXPECT_TRUE(logic::get(file::delete_(f("d/"))));
     EXPECT_FALSE(simple_io::file_exists_q(path("d")));
+    // A folder's path may end in a dot: it names that folder.
+    ASSERT_TRUE(simple_io::make_dir(path("e")));
+    EXPECT_TRUE(logic::get(file::delete_(f("e/."))));
+    EXPECT_FALSE(simple_io::file_exists_q(path("e")));
     std::filesystem::create_symlink(path("nowhere"), path("dangling"));
     EXPECT_TRUE(simple_io::file_exists_q(path("dangling")));
 }
