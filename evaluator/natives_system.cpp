@@ -134,8 +134,9 @@ i32 call_(i32 check, const i32* r) {
     if (check) check_args(99, r);
     Cell* cmd = stack::arguments;
     if (series::rest_length(cmd) == 0) return answer_int(0), 0;
-    if (TYPE_OF(cmd) == TYPE_FILE) *cmd = *local_text(cmd, false);
     call::Options o;
+    o.program = TYPE_OF(cmd) == TYPE_FILE;
+    if (o.program) *cmd = *local_text(cmd, false);
     o.wait = r[0] >= 0;
     o.show = r[1] >= 0;
     o.console = r[2] >= 0;
@@ -264,9 +265,12 @@ i32 checksum_(i32 check, const i32* r) {
     std::string bytes;
     switch (TYPE_OF(data)) {
         case TYPE_FILE: {
+            // A folder's path reads as its listing, a block: not data.
+            if (simple_io::dir_q(data)) fire(ERR_SCRIPT, "invalid-arg", data);
             std::vector<u8> content;
-            if (simple_io::read_bytes(file::to_os_path(data), -1, -1, content) != simple_io::READ_OK)
-                fire(ERR_ACCESS, "cannot-open", data);
+            simple_io::ReadStatus status = simple_io::read_bytes(file::to_os_path(data), -1, -1, content);
+            if (status == simple_io::READ_TOO_LARGE) fire(ERR_SCRIPT, "size-limit", data);
+            if (status != simple_io::READ_OK) fire(ERR_ACCESS, "cannot-open", data);
             bytes.assign(content.begin(), content.end());
             break;
         }

@@ -91,7 +91,12 @@ i64 write_bytes(int fd, const u8* buffer, i64 count) {
 bool close_file(int fd) { return ::close(fd) == 0; }
 
 i64 size_q(const std::string& path) {
-    Fd file(open_file(path, MODE_READ));
+    // Not blocking: a named pipe would otherwise be waited on until some
+    // process opens it to write.
+    int fd;
+    do fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    Fd file(fd);
     if (file.fd < 0) return -1;
     struct stat st;
     if (fstat(file.fd, &st) != 0 || S_ISDIR(st.st_mode)) return -1;
@@ -531,7 +536,11 @@ Cell* query(Cell* file) {
 
 bool delete_(const Cell* file) {
     std::string native = file::to_os_path(file);
-    return (dir_q(file) ? rmdir(native.c_str()) : unlink(native.c_str())) == 0;
+    if (!dir_q(file)) return unlink(native.c_str()) == 0;
+    // A folder's path ending in "/." names that folder, which rmdir refuses
+    // to remove under that name.
+    if (native.size() > 2 && native.ends_with("/.")) native.pop_back();
+    return rmdir(native.c_str()) == 0;
 }
 
 bool rename(const Cell* from, const Cell* to) {

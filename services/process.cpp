@@ -19,6 +19,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -197,6 +198,25 @@ i64 exit_status(int status) {
     return -1;
 }
 
+// A program's path as the spawn takes it: a bare name that is a file of the
+// current folder is that file, not one found through PATH.
+std::string program_path(const std::string& path) {
+    if (path.find('/') != std::string::npos || access(path.c_str(), F_OK) != 0) return path;
+    return "./" + path;
+}
+
+// The path as one word of a shell command line, quoted so that the shell
+// takes none of its characters as syntax.
+std::string shell_quoted(const std::string& path) {
+    std::string quoted = "'";
+    for (char c : program_path(path)) {
+        if (c == '\'') quoted += "'\\''";
+        else quoted.push_back(c);
+    }
+    quoted.push_back('\'');
+    return quoted;
+}
+
 }  // namespace
 
 bool split_command(const std::string& command, std::vector<std::string>& words) {
@@ -242,10 +262,14 @@ i64 run(const std::string& command, const Options& options, Redirect& in, Redire
     Fd feed, drain[2];     // our ends of the pipes
     int child_fd[3] = {-1, -1, -1};
     switch (in.kind) {
-        case Redirect::FILE:
+        case Redirect::FILE: {
             child_end[0].reset(open_cloexec(in.path.c_str(), O_RDONLY));
             if (!child_end[0].open()) return -1;
+            // A folder opens to read here, but holds nothing to read.
+            struct stat st;
+            if (fstat(child_end[0].fd, &st) != 0 || S_ISDIR(st.st_mode)) return -1;
             break;
+        }
         case Redirect::BYTES:
             if (!make_pipe(child_end[0], feed)) return -1;
             break;
@@ -274,10 +298,13 @@ i64 run(const std::string& command, const Options& options, Redirect& in, Redire
     pid_t pid = 0;
     int rc = ENOENT;
     std::vector<std::string> words;
-    if (!options.shell && split_command(command, words) && !words.empty()) rc = spawn.start(&pid, words, true);
+    if (!options.shell) {
+        if (options.program) rc = spawn.start(&pid, {program_path(command)}, true);
+        else if (split_command(command, words) && !words.empty()) rc = spawn.start(&pid, words, true);
+    }
     if (rc == ENOENT) {
         shell_used = true;
-        rc = spawn.start(&pid, {"/bin/sh", "-c", command}, false);
+        rc = spawn.start(&pid, {"/bin/sh", "-c", options.program ? shell_quoted(command) : command}, false);
     }
     if (rc != 0) return -1;
     for (Fd& f : child_end) f.reset();   // kept open here, no stream would ever end

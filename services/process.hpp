@@ -5,7 +5,9 @@
 //
 // A command runs directly when its first word names a program (found through
 // PATH, the rest of the words its arguments), and through "/bin/sh -c" when a
-// shell is asked for or when no such program exists. Everything happens on
+// shell is asked for or when no such program exists. A program's path (a
+// file!) is one word whatever it holds: it runs with no arguments, from the
+// current folder when it names a file there, and is quoted for the shell. Everything happens on
 // the caller's thread: the child's input and both of its outputs go through
 // pipes served together by one poll loop, so a child that writes much to
 // either stream while its input is still being fed never blocks its caller.
@@ -40,6 +42,7 @@ struct Options {
     bool show = false;      // a window of its own: a terminal program has none
     bool console = false;   // streams not redirected stay the caller's own
     bool shell = false;     // run through /bin/sh -c
+    bool program = false;   // the command is the path of one program (a file!), not a command line
 };
 
 // Set by every run: whether the command went through the shell (asked for, or
@@ -61,7 +64,7 @@ i64 run(const std::string& command, const Options& options, Redirect& in, Redire
 bool split_command(const std::string& command, std::vector<std::string>& words);
 
 // The language's entry: the command is a string! (a file! already in its
-// local form); `in` a string! (sent as UTF-8), binary! or file!; `out` and
+// local form, with `program` set); `in` a string! (sent as UTF-8), binary! or file!; `out` and
 // `err` a string! or binary! capture, or a file! appended to; each null when
 // absent. A captured output is inserted at a binary!'s head, or decoded as
 // UTF-8 (CR LF and a lone CR made LF) and appended to a string!. The integer!

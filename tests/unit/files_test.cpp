@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <sstream>
 
@@ -422,6 +423,20 @@ TEST_F(Files, NamesThatAreNotUtf8CanBeOpenedAgain) {
     EXPECT_EQ(string::to_std(file::read(joined, nullptr, nullptr, false, false, false, nullptr)), "kept");
 }
 
+TEST_F(Files, TheSizeOfAPipeWaitsForNoWriter) {
+    // Opening a named pipe to read waits for a writer: size? must not.
+    ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
+    auto size = std::async(std::launch::async, [&] { return simple_io::size_q(path("pipe")); });
+    bool answered = size.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!answered) {
+        int writer = open(path("pipe").c_str(), O_WRONLY);   // lets the stuck open go on
+        size.wait();
+        close(writer);
+    }
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(size.get(), 0);
+}
+
 TEST_F(Files, FoldersAreMadeAndDeleted) {
     EXPECT_TRUE(simple_io::make_dir(path("d")));
     EXPECT_FALSE(simple_io::make_dir(path("d")));          // already there
@@ -437,6 +452,10 @@ TEST_F(Files, FoldersAreMadeAndDeleted) {
     EXPECT_FALSE(logic::get(file::delete_(f("d/f"))));     // gone already
     EXPECT_TRUE(logic::get(file::delete_(f("d/"))));
     EXPECT_FALSE(simple_io::file_exists_q(path("d")));
+    // A folder's path may end in a dot: it names that folder.
+    ASSERT_TRUE(simple_io::make_dir(path("e")));
+    EXPECT_TRUE(logic::get(file::delete_(f("e/."))));
+    EXPECT_FALSE(simple_io::file_exists_q(path("e")));
     std::filesystem::create_symlink(path("nowhere"), path("dangling"));
     EXPECT_TRUE(simple_io::file_exists_q(path("dangling")));
 }

@@ -136,6 +136,8 @@ TEST_F(SystemNatives, Checksums) {
              {"checksum/with \"abc\" 'hash \"k\"", "script invalid-refine-arg"},
              {"checksum \"abc\" 'sha3", "script invalid-arg"},
              {"checksum %/nonexistent/zz 'md5", "access cannot-open"},
+             // a folder's path reads as its listing, which is no data
+             {"checksum %/tmp/ 'md5", "script invalid-arg"},
          })
         EXPECT_EQ(eval_error(c.code), c.expected) << c.code;
     // The hash table stand-in answers 0.

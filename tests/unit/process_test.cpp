@@ -220,6 +220,11 @@ TEST_F(Process, FilesFeedAndReceiveStreams) {
     // cannot be opened leaves its stream going nowhere.
     call::call(result, str("cat"), shell_opts(), str(path("missing").c_str(), TYPE_FILE), nullptr, nullptr);
     EXPECT_EQ(integer::get(result), -1);
+    // A folder is no file to read from, nor to write to.
+    call::call(result, str("exit 3"), shell_opts(), str(tmp.path.c_str(), TYPE_FILE), nullptr, nullptr);
+    EXPECT_EQ(integer::get(result), -1);
+    call::call(result, str("echo lost; exit 5"), shell_opts(), nullptr, str(tmp.path.c_str(), TYPE_FILE), nullptr);
+    EXPECT_EQ(integer::get(result), 5);
     call::call(result, str("echo lost; exit 4"), shell_opts(), nullptr, str(path("no/dir/out").c_str(), TYPE_FILE),
                nullptr);
     EXPECT_EQ(integer::get(result), 4);
