@@ -216,6 +216,38 @@ TEST_F(Vector, ScalarArithmeticChangesTheVector) {
     EXPECT_MOLD(v, "make vector! [2 6 8]");
 }
 
+TEST_F(Vector, CharElementsStayCharacters) {
+    // At 8 and 16 bits the low bits kept are always a character; at 32 bits
+    // a result past the last code point or below 0 would be no char! at all,
+    // so it is refused as char! arithmetic refuses it, and the vector keeps
+    // every element it had.
+    Cell* v = typed("char!", 32, {char_('a'), char_(0x10FFFE)});
+    EXPECT_EQ(error_of([&] { math(ACT_ADD, v, int_(1)); }), "");
+    EXPECT_MOLD(v, "make vector! [#\"b\" #\"\U0010FFFF\"]");
+    struct Case {
+        const char* what;
+        std::function<void()> run;
+    } refused[] = {
+        {"past the last code point", [&] { math(ACT_ADD, v, int_(1)); }},
+        {"wrapped to 32 bits", [&] { math(ACT_MULTIPLY, v, int_(100000000)); }},
+        {"below 0", [&] { math(ACT_SUBTRACT, v, int_(200)); }},
+        {"scalar on the left", [&] { math(ACT_SUBTRACT, int_(0), v); }},
+        {"two vectors", [&] { math(ACT_SUBTRACT, v, typed("char!", 32, {char_('c'), char_('c')})); }},
+        {"two vectors, the wider one 32 bits",
+         [&] { math(ACT_SUBTRACT, typed("char!", 8, {char_('a')}), typed("char!", 32, {char_('b')})); }},
+    };
+    for (const Case& c : refused) {
+        EXPECT_EQ(error_of(c.run), "math overflow") << c.what;
+        EXPECT_MOLD(v, "make vector! [#\"b\" #\"\U0010FFFF\"]") << c.what;
+    }
+    Cell* narrow = typed("char!", 8, {char_('a')});
+    math(ACT_ADD, narrow, int_(200));
+    EXPECT_MOLD(narrow, "make vector! [char! 8 [#\")\"]]") << "8 bits wrap";
+    Cell* wide = typed("char!", 16, {char_('a')});
+    math(ACT_SUBTRACT, wide, int_(98));
+    EXPECT_MOLD(wide, "make vector! [char! 16 [#\"\uFFFF\"]]") << "16 bits wrap";
+}
+
 TEST_F(Vector, AScalarOnTheLeftIsTheLeftOperand) {
     // integer! and char! hand the operation over with the vector on the right.
     Cell* v = vec({int_(1), int_(4)});
