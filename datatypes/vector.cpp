@@ -127,8 +127,15 @@ inline void store_real(u8* p, u32 width, double d) {
         std::memcpy(p, &d, 8);
         return;
     }
-    // Past the single range a value becomes an infinity, never undefined.
-    float f = std::isfinite(d) && std::fabs(d) > FLT_MAX ? (d < 0 ? -INFINITY : INFINITY) : float(d);
+    // Rounded to the nearest single as IEEE 754 rounds, but never by an
+    // out-of-range conversion: past the largest single a magnitude still
+    // rounds down to it until the midpoint between it and 2^128 (an even
+    // tie goes up), where it becomes an infinity.
+    constexpr double SINGLE_MIDPOINT = 0x1.ffffffp127;
+    float f;
+    if (!std::isfinite(d) || std::fabs(d) <= FLT_MAX) f = float(d);
+    else if (std::fabs(d) < SINGLE_MIDPOINT) f = d < 0 ? -FLT_MAX : FLT_MAX;
+    else f = d < 0 ? -INFINITY : INFINITY;
     std::memcpy(p, &f, 4);
 }
 

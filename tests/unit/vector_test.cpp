@@ -1,6 +1,9 @@
 // vector!: make's spec dialect, element storage at every width, mold and
 // form, comparison, element-wise and scalar arithmetic, insert, append and
 // change, and the series actions inherited from string!.
+#include <cfloat>
+#include <cmath>
+#include <cstring>
 #include <functional>
 
 #include "datatypes/block.hpp"
@@ -171,6 +174,34 @@ TEST_F(Vector, Comparison) {
 }
 
 // --- Arithmetic ---------------------------------------------------------------------
+
+TEST_F(Vector, SinglesRoundToNearestAtTheTopOfTheirRange) {
+    // 3.4028235e38 is how the largest single is usually written; it lies a
+    // little above it, but well below the midpoint where rounding goes up.
+    struct Case {
+        double given;
+        float stored;
+    } cases[] = {
+        {3.4028235e38, FLT_MAX},
+        {-3.4028235e38, -FLT_MAX},
+        {0x1.fffffefffffffp127, FLT_MAX},
+        {0x1.ffffffp127, INFINITY},
+        {-0x1.ffffffp127, -INFINITY},
+        {1e39, INFINITY},
+        {0x1.fffffep127, FLT_MAX},
+        {1.5, 1.5f},
+    };
+    for (const Case& c : cases) {
+        Cell* v = typed("float!", 32, {float_(c.given)});
+        float stored;
+        std::memcpy(&stored, series::head(series::buffer_of(v)), 4);
+        EXPECT_EQ(stored, c.stored) << c.given;
+        Cell* w = typed("float!", 32, {float_(0)});
+        math(ACT_ADD, w, float_(c.given));
+        std::memcpy(&stored, series::head(series::buffer_of(w)), 4);
+        EXPECT_EQ(stored, c.stored) << "through arithmetic: " << c.given;
+    }
+}
 
 TEST_F(Vector, ElementWiseArithmetic) {
     Cell* r = math(ACT_ADD, vec({int_(1), int_(2), int_(3)}), vec({int_(10), int_(20)}));
