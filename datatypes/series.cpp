@@ -582,11 +582,24 @@ namespace {
     fire(ERR_SCRIPT, "move-bad", &a, &b);
 }
 
+// Whether a vector's stored elements keep their meaning in `other`: another
+// vector of the same element type, a text for characters, a binary! for
+// integers (at one width, which the caller checks). Any other pair would
+// read the bytes as other numbers, or as code points no character has.
+bool vector_kin_q(const Cell* vector, const Cell* other) {
+    u32 element = vector->w3, t = TYPE_OF(other);
+    if (t == TYPE_VECTOR) return other->w3 == element;
+    if (any_text_q(t)) return element == TYPE_CHAR;
+    return t == TYPE_BINARY && element == TYPE_INTEGER;
+}
+
 // Elements can go from one buffer to the other: as they are at one width,
 // else as code points between texts.
 void check_move_units(const Cell* origin, const Cell* target) {
     u32 ot = TYPE_OF(origin), tt = TYPE_OF(target);
     if (unit_of(buffer_of(origin)) != unit_of(buffer_of(target)) && !(any_text_q(ot) && any_text_q(tt)))
+        fire_move_bad(ot, tt);
+    if ((ot == TYPE_VECTOR && !vector_kin_q(origin, target)) || (tt == TYPE_VECTOR && !vector_kin_q(target, origin)))
         fire_move_bad(ot, tt);
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <vector>
 
+#include "datatypes/char.hpp"
 #include "datatypes/datatype.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
@@ -113,13 +114,28 @@ inline void store_integer(u8* p, u32 width, i32 v) {
     std::memcpy(p, &bits, width);
 }
 
+// An element that arithmetic computed, as it will be stored. The low 8 or 16
+// bits kept of a char! are always a code point; 32 bits outside 0..0x10FFFF
+// would be no character, so they are refused as char! arithmetic refuses them.
+inline i32 element_result(u32 type, u32 width, i32 v) {
+    if (type == TYPE_CHAR && width == 4 && u32(v) > char_::MAX_CODE_POINT) fire(ERR_MATH, "overflow");
+    return v;
+}
+
 inline void store_real(u8* p, u32 width, double d) {
     if (width == 8) {
         std::memcpy(p, &d, 8);
         return;
     }
-    // Past the single range a value becomes an infinity, never undefined.
-    float f = std::isfinite(d) && std::fabs(d) > FLT_MAX ? (d < 0 ? -INFINITY : INFINITY) : float(d);
+    // Rounded to the nearest single as IEEE 754 rounds, but never by an
+    // out-of-range conversion: past the largest single a magnitude still
+    // rounds down to it until the midpoint between it and 2^128 (an even
+    // tie goes up), where it becomes an infinity.
+    constexpr double SINGLE_MIDPOINT = 0x1.ffffffp127;
+    float f;
+    if (!std::isfinite(d) || std::fabs(d) <= FLT_MAX) f = float(d);
+    else if (std::fabs(d) < SINGLE_MIDPOINT) f = d < 0 ? -FLT_MAX : FLT_MAX;
+    else f = d < 0 ? -INFINITY : INFINITY;
     std::memcpy(p, &f, 4);
 }
 
@@ -309,16 +325,24 @@ Cell* do_math_scalar(i32 op, Cell* vector, const Cell* scalar, bool scalar_first
     if (identity && (op == MATH_ADD || op == MATH_MULTIPLY || !scalar_first)) return vector;
     SeriesBuffer* s = buffer_of(vector);
     u32 width = series::unit_of(s);
-    for (i32 i = series::clamp_head(vector); i < series::abs_length(s); i++) {
-        u8* p = series::element_at(s, i);
-        if (real_q(type)) {
+    i32 from = series::clamp_head(vector), to = series::abs_length(s);
+    if (real_q(type)) {
+        for (i32 i = from; i < to; i++) {
+            u8* p = series::element_at(s, i);
             double e = get_float(p, width);
             store_real(p, width, scalar_first ? real_op(real, e, op) : real_op(e, real, op));
-        } else {
-            i32 e = read_integer(p, type, width);
-            store_integer(p, width, scalar_first ? integer_op(whole, e, op) : integer_op(e, whole, op));
         }
+        return vector;
     }
+    // Every element is worked out before any is stored: an error leaves the
+    // vector as it was.
+    std::vector<i32> results(size_t(std::max(0, to - from)));
+    for (i32 i = from; i < to; i++) {
+        i32 e = read_integer(series::element_at(s, i), type, width);
+        results[size_t(i - from)] =
+            element_result(type, width, scalar_first ? integer_op(whole, e, op) : integer_op(e, whole, op));
+    }
+    for (i32 i = from; i < to; i++) store_integer(series::element_at(s, i), width, results[size_t(i - from)]);
     return vector;
 }
 
@@ -363,7 +387,10 @@ Cell* do_math_op(i32 op) {
         const u8* pa = series::element_at(a, ha + i);
         const u8* pb = series::element_at(b, hb + i);
         if (real_q(type)) store_real(dst, width, real_op(get_float(pa, wa), get_float(pb, wb), op));
-        else store_integer(dst, width, integer_op(read_integer(pa, type, wa), read_integer(pb, type, wb), op));
+        else
+            store_integer(dst, width,
+                          element_result(type, width,
+                                         integer_op(read_integer(pa, type, wa), read_integer(pb, type, wb), op)));
     }
     r->tail = r->offset + u32(n) * width;
     *left = *out;

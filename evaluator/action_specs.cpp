@@ -90,7 +90,7 @@ const ActionSpec specs[] = {
     {ACT_CREATE, "create", R"("Sends a create request to a port" port [port! file! url! block!])"},
     {ACT_CLOSE, "close", R"("Closes a port" port [port!])"},
     {ACT_DELETE, "delete", R"("Deletes a file or what a port names" file [file! port!])"},
-    {ACT_MODIFY, "modify", R"("Changes a property of a value" target [object! series!] field [word!] value [any-type!] /case "Compares letter case too")"},
+    {ACT_MODIFY, "modify", R"("Changes a property of a value" target [object! series! bitset!] field [word!] value [any-type!] /case "Compares letter case too")"},
     {ACT_OPEN, "open", R"("Opens a port" port [port! file! url! block!] /new "Creates it, emptied when it exists" /read "For reading" /write "For writing" /seek "For random access" /allow "With these access rights" access [block!])"},
     {ACT_OPEN_Q, "open?", R"("Whether a port is open" port [port!])"},
     {ACT_QUERY, "query", R"("Answers what is known of a file, url or port" target [port! file! url! block!])"},

@@ -1,6 +1,9 @@
 // vector!: make's spec dialect, element storage at every width, mold and
 // form, comparison, element-wise and scalar arithmetic, insert, append and
 // change, and the series actions inherited from string!.
+#include <cfloat>
+#include <cmath>
+#include <cstring>
 #include <functional>
 
 #include "datatypes/block.hpp"
@@ -172,6 +175,34 @@ TEST_F(Vector, Comparison) {
 
 // --- Arithmetic ---------------------------------------------------------------------
 
+TEST_F(Vector, SinglesRoundToNearestAtTheTopOfTheirRange) {
+    // 3.4028235e38 is how the largest single is usually written; it lies a
+    // little above it, but well below the midpoint where rounding goes up.
+    struct Case {
+        double given;
+        float stored;
+    } cases[] = {
+        {3.4028235e38, FLT_MAX},
+        {-3.4028235e38, -FLT_MAX},
+        {0x1.fffffefffffffp127, FLT_MAX},
+        {0x1.ffffffp127, INFINITY},
+        {-0x1.ffffffp127, -INFINITY},
+        {1e39, INFINITY},
+        {0x1.fffffep127, FLT_MAX},
+        {1.5, 1.5f},
+    };
+    for (const Case& c : cases) {
+        Cell* v = typed("float!", 32, {float_(c.given)});
+        float stored;
+        std::memcpy(&stored, series::head(series::buffer_of(v)), 4);
+        EXPECT_EQ(stored, c.stored) << c.given;
+        Cell* w = typed("float!", 32, {float_(0)});
+        math(ACT_ADD, w, float_(c.given));
+        std::memcpy(&stored, series::head(series::buffer_of(w)), 4);
+        EXPECT_EQ(stored, c.stored) << "through arithmetic: " << c.given;
+    }
+}
+
 TEST_F(Vector, ElementWiseArithmetic) {
     Cell* r = math(ACT_ADD, vec({int_(1), int_(2), int_(3)}), vec({int_(10), int_(20)}));
     EXPECT_MOLD(r, "make vector! [11 22]") << "as long as the shorter";
@@ -214,6 +245,38 @@ TEST_F(Vector, ScalarArithmeticChangesTheVector) {
     EXPECT_EQ(error_of([&] { math(ACT_ADD, v, float_(1e10)); }), "math overflow");
     math(ACT_DIVIDE, v, int_(1));
     EXPECT_MOLD(v, "make vector! [2 6 8]");
+}
+
+TEST_F(Vector, CharElementsStayCharacters) {
+    // At 8 and 16 bits the low bits kept are always a character; at 32 bits
+    // a result past the last code point or below 0 would be no char! at all,
+    // so it is refused as char! arithmetic refuses it, and the vector keeps
+    // every element it had.
+    Cell* v = typed("char!", 32, {char_('a'), char_(0x10FFFE)});
+    EXPECT_EQ(error_of([&] { math(ACT_ADD, v, int_(1)); }), "");
+    EXPECT_MOLD(v, "make vector! [#\"b\" #\"\U0010FFFF\"]");
+    struct Case {
+        const char* what;
+        std::function<void()> run;
+    } refused[] = {
+        {"past the last code point", [&] { math(ACT_ADD, v, int_(1)); }},
+        {"wrapped to 32 bits", [&] { math(ACT_MULTIPLY, v, int_(100000000)); }},
+        {"below 0", [&] { math(ACT_SUBTRACT, v, int_(200)); }},
+        {"scalar on the left", [&] { math(ACT_SUBTRACT, int_(0), v); }},
+        {"two vectors", [&] { math(ACT_SUBTRACT, v, typed("char!", 32, {char_('c'), char_('c')})); }},
+        {"two vectors, the wider one 32 bits",
+         [&] { math(ACT_SUBTRACT, typed("char!", 8, {char_('a')}), typed("char!", 32, {char_('b')})); }},
+    };
+    for (const Case& c : refused) {
+        EXPECT_EQ(error_of(c.run), "math overflow") << c.what;
+        EXPECT_MOLD(v, "make vector! [#\"b\" #\"\U0010FFFF\"]") << c.what;
+    }
+    Cell* narrow = typed("char!", 8, {char_('a')});
+    math(ACT_ADD, narrow, int_(200));
+    EXPECT_MOLD(narrow, "make vector! [char! 8 [#\")\"]]") << "8 bits wrap";
+    Cell* wide = typed("char!", 16, {char_('a')});
+    math(ACT_SUBTRACT, wide, int_(98));
+    EXPECT_MOLD(wide, "make vector! [char! 16 [#\"\uFFFF\"]]") << "16 bits wrap";
 }
 
 TEST_F(Vector, AScalarOnTheLeftIsTheLeftOperand) {
