@@ -140,6 +140,10 @@ LanguageError raised(F f);
 struct ValueTest : Collecting {
     Cell* saved_top = nullptr;
     Cell* saved_arguments = nullptr;   // some tests point the arguments at their own cells
+    // The stacks as the test found them: an error caught by error_of or
+    // raised leaves the frames it was raised in, which the next test must
+    // not see.
+    stack::Checkpoint saved_stacks;
     ownership::DeepChange saved_deep_change = nullptr;
     context::OnSet saved_on_set = nullptr;
     void SetUp() override;

@@ -503,6 +503,7 @@ void ValueTest::SetUp() {
     Collecting::SetUp();
     saved_top = stack::top;
     saved_arguments = stack::arguments;
+    saved_stacks = stack::Checkpoint{};
     saved_deep_change = ownership::on_deep_change;
     saved_on_set = context::on_set;
 }
@@ -512,6 +513,7 @@ void ValueTest::TearDown() {
     // gets the real ones back.
     ownership::on_deep_change = saved_deep_change;
     context::on_set = saved_on_set;
+    saved_stacks.restore();
     stack::top = saved_top;
     stack::arguments = saved_arguments;
     Collecting::TearDown();
