@@ -61,14 +61,6 @@ void set_handler(Cell* h, i32 index, i32 count, u32 spec) {
     h->w3 = spec;
 }
 
-// Keeps the record's count of a handler's locals current: counted again when
-// the handler's spec is not the one the record counted.
-void recount_locals(u32 record, i32 which, const Cell* fn) {
-    Cell* h = handler_cell(record, which);
-    if (h->w3 == fn->w2) return;
-    set_handler(h, handler_index(h), function::count_locals(fn->w2, 0, false), fn->w2);
-}
-
 // Calls a handler whose arguments are the `argc` cells on top of the stack.
 // The handler is user code: it may take fewer arguments, or refinements
 // before its locals, so the rest of its frame follows its own spec.
@@ -410,7 +402,6 @@ void fire_on_set(const Cell* object, const Cell* word, const Cell* old_value, co
     if (index < 0 || index >= size_of(ctx)) return;
     Cell* fn = stack::push(value_of(ctx, index));
     if (TYPE_OF(fn) != TYPE_FUNCTION) fire(ERR_SCRIPT, "invalid-obj-evt", fn);
-    recount_locals(obj->w3, ON_CHANGE, fn);
     if (w->w1 != ctx) context::bind_word(ctx, w);
     w->header &= ~context::WORD_CHANGED;
     stack::push(w);
@@ -434,7 +425,6 @@ void fire_on_deep_set(const Cell* owner, const Cell* word, const Cell* target, c
     const Cell fn = *value_of(ctx, at);
     if (TYPE_OF(&fn) != TYPE_FUNCTION) return;
     Cell* f = stack::push(&fn);
-    recount_locals(args->w3, ON_DEEP_CHANGE, f);
     for (i32 k = 0; k < 5; k++) stack::push(args + k);
     Cell* n = stack::push_slot();
     cell::init(n, TYPE_INTEGER);

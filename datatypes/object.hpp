@@ -15,11 +15,13 @@
 // `on-change*` (called after a field is set), ON_DEEP_CHANGE for
 // `on-deep-change*` (called when a series the object owns changes). Each is a
 // pair! whose word 2 holds the handler's index among the object's values
-// (upper 16 bits; 0xFFFF: no handler) and the number of local cells to push
-// for it (lower 16 bits), and whose word 3 holds the node of the handler's
-// spec when that count was taken: a handler whose spec differs is counted
-// again. The collector keeps those spec nodes alive with the record, so a
-// node id held there is never reused for another spec.
+// (upper 16 bits; 0xFFFF: no handler) and the number of its local cells when
+// the handlers were installed (lower 16 bits), and whose word 3 holds the
+// node of the handler's spec then. A call lays out the handler's frame from
+// the spec of the handler it finds (interpreter::fill_frame), so neither
+// figure is read when a handler runs. The collector keeps those spec nodes
+// alive with the record, so a node id held there is never reused for another
+// spec.
 //
 // The object's fields carry the changed flag (context::WORD_CHANGED) in their
 // word cells.
