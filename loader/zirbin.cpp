@@ -363,6 +363,8 @@ Cell* encode(const Cell* value) { return encode_image(value, true); }
 Cell* encode_boot(const Cell* sets, const Cell* roots) {
     reset_encoder();
     Encoder& e = encoder;
+    // The boot image is always the compact form, whatever the last image was.
+    e.fixed = false;
     try {
         i32 n = series::rest_length(sets);
         for (i32 i = 0; i + 1 < n; i += 2) {

@@ -73,6 +73,20 @@ TEST_F(BootImageTest, SetPairsDefineWordsAndTakeNoRootIndex) {
     }
 }
 
+// The spellings of a compact image are packed end to end, even when the
+// image before it was the fixed form (whose spellings are padded).
+TEST_F(BootImageTest, AnImageAfterAFixedFormOneIsCompact) {
+    zirbin::encode(read_block("padded-spelling"));
+    Cell* sets = test::block({test::word("zz-after-fixed", TYPE_SET_WORD), read_block("a b")});
+    Cell* roots = test::block({read_block("x")});
+    Bytes image = binary::bytes_of(zirbin::encode_boot(sets, roots));
+    i32 base = -1;
+    Cell* target = boot_decode(image, 0, &base);
+    EXPECT_MOLD(block::cell_at(target->w2, base), "[x]");
+    Cell after = global_value("zz-after-fixed");
+    EXPECT_MOLD(&after, "[a b]");
+}
+
 // A file's values as the lexer makes them, pushed.
 Cell* lexed_file(const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "rb");

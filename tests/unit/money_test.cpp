@@ -24,10 +24,14 @@ const Cell* currency_list() { return currencies; }
 const Cell* money_digits() { return digits_option; }
 
 // A currency list and the money-digits option are installed for every test,
-// as the system object will.
+// as the system object will; the lexer's text scanner is taken away (a test
+// that ran the lexer earlier installed it) and put back after.
 struct Money : ValueTest {
+    money::StringToMoney saved_scanner = nullptr;
     void SetUp() override {
         ValueTest::SetUp();
+        saved_scanner = money::string_to_money;
+        money::string_to_money = nullptr;
         currencies = test::block({word("AUD"), word("CHF"), word("EUR"), word("GBP"), word("JPY"), word("USD")});
         digits_option = int_(2);
         money::locale_currencies = currency_list;
@@ -36,7 +40,7 @@ struct Money : ValueTest {
     void TearDown() override {
         money::locale_currencies = nullptr;
         money::option_money_digits = nullptr;
-        money::string_to_money = nullptr;
+        money::string_to_money = saved_scanner;
         ValueTest::TearDown();
     }
 };

@@ -191,6 +191,7 @@ struct Zirbin : ValueTest {
     i32 saved_count = 0;
     action::Generic saved_natives[3] = {};
     action::Generic saved_action = nullptr;
+    u32 saved_specs[3] = {};  // the own specs of native 2, native 3 and add
     Cell* native2 = nullptr;   // native 2 [a b]: infix-able
     Cell* native3 = nullptr;   // native 3 [value /only]
     Cell* action11 = nullptr;  // action 11 [a b]
@@ -213,6 +214,9 @@ struct Zirbin : ValueTest {
         for (int i = 0; i < 3; i++) natives::table[i] = reinterpret_cast<action::Generic>(&entry);
         natives::count = 3;
         actions::table[ACT_ADD - 1] = reinterpret_cast<action::Generic>(&entry);
+        saved_specs[0] = zirbin::own_spec(TYPE_NATIVE, 2);
+        saved_specs[1] = zirbin::own_spec(TYPE_NATIVE, 3);
+        saved_specs[2] = zirbin::own_spec(TYPE_ACTION, ACT_ADD);
         native2 = make_native(TYPE_NATIVE, 2, "a b");
         native3 = make_native(TYPE_NATIVE, 3, "value /only");
         action11 = make_native(TYPE_ACTION, ACT_ADD, "value1 value2");
@@ -221,9 +225,9 @@ struct Zirbin : ValueTest {
         natives::count = saved_count;
         for (int i = 0; i < 3; i++) natives::table[i] = saved_natives[i];
         actions::table[ACT_ADD - 1] = saved_action;
-        zirbin::set_own_spec(TYPE_NATIVE, 2, 0);
-        zirbin::set_own_spec(TYPE_NATIVE, 3, 0);
-        zirbin::set_own_spec(TYPE_ACTION, ACT_ADD, 0);
+        zirbin::set_own_spec(TYPE_NATIVE, 2, saved_specs[0]);
+        zirbin::set_own_spec(TYPE_NATIVE, 3, saved_specs[1]);
+        zirbin::set_own_spec(TYPE_ACTION, ACT_ADD, saved_specs[2]);
         ValueTest::TearDown();
     }
 
