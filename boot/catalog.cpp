@@ -213,10 +213,16 @@ const char* const error_fields[] = {"code", "type", "id", "arg1", "arg2", "arg3"
 
 Cell errors_object = {TYPE_NONE, 0, 0, 0};
 Cell standard_object = {TYPE_NONE, 0, 0, 0};
+// The category objects as start-up built them. The catalogue's fields can be
+// set by any script (`system/catalog/errors/script: none`); errors are still
+// made and reported, from these, when a field no longer holds an object with
+// room for every id of its category.
+Cell built_categories[CATEGORIES];
 
 void mark_objects() {
     collector::mark_values(&errors_object, &errors_object + 1);
     collector::mark_values(&standard_object, &standard_object + 1);
+    collector::mark_values(built_categories, built_categories + CATEGORIES);
 }
 
 inline u32 ctx_of(const Cell* object) { return object->w1; }
@@ -279,13 +285,14 @@ i32 find_id(u32 cat, const char* id) {
 
 i32 find_category(const Cell* word) {
     if (!any_word_q(TYPE_OF(word)) || !ready_q()) return -1;
-    return context::find_word(ctx_of(&errors_object), i32(word->w2), true);
+    i32 c = context::find_word(ctx_of(&errors_object), i32(word->w2), true);
+    return c < CATEGORIES ? c : -1;
 }
 
 i32 find_id_word(i32 cat, const Cell* word) {
     if (cat < 0 || cat >= CATEGORIES || !any_word_q(TYPE_OF(word))) return -1;
     i32 i = context::find_word(ctx_of(category_object(cat)), i32(word->w2), true);
-    return i < HEAD_FIELDS ? -1 : i - HEAD_FIELDS;
+    return i < HEAD_FIELDS || i - HEAD_FIELDS >= categories[cat].count ? -1 : i - HEAD_FIELDS;
 }
 
 Cell* category_word(i32 cat) { return context::word_at(context::cell_of(ctx_of(&errors_object)), cat); }
@@ -294,7 +301,11 @@ Cell* id_word(i32 cat, i32 id) {
     return context::word_at(context::cell_of(ctx_of(category_object(cat))), id + HEAD_FIELDS);
 }
 
-const Cell* category_object(i32 cat) { return context::value_at(context::cell_of(ctx_of(&errors_object)), cat); }
+const Cell* category_object(i32 cat) {
+    const Cell* c = context::value_at(context::cell_of(ctx_of(&errors_object)), cat);
+    if (TYPE_OF(c) == TYPE_OBJECT && object::get_size(c) >= HEAD_FIELDS + categories[cat].count) return c;
+    return &built_categories[cat];
+}
 
 const Cell* message(i32 cat, i32 id) {
     return context::value_at(context::cell_of(ctx_of(category_object(cat))), id + HEAD_FIELDS);
@@ -308,6 +319,7 @@ void init() {
     }
     cell::init(&errors_object, TYPE_NONE);
     cell::init(&standard_object, TYPE_NONE);
+    for (Cell& c : built_categories) cell::init(&c, TYPE_NONE);
     Cell* saved = stack::top;
     Cell* errors = stack::push(&none::value);
     object::make_at(errors, CATEGORIES);
@@ -328,6 +340,7 @@ void init() {
             add_field(cat, c.ids[i].name, value);
         }
         add_field(errors, c.name, cat);
+        built_categories[k] = *cat;
     }
     Cell* standard = stack::push(&none::value);
     object::make_at(standard, i32(std::size(error_fields)));
