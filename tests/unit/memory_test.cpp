@@ -229,7 +229,9 @@ TEST(Memory, TheCeilingRefusesBlocksPastIt) {
     } catch (const LanguageError& e) {
         EXPECT_STREQ(e.id, "no-memory");
     }
-    EXPECT_EQ(memory::record.os_total, before);
+    // Nothing was taken from the system for it (the attempt may first give
+    // back frames that earlier tests emptied).
+    EXPECT_LE(memory::record.os_total, before);
     EXPECT_NO_THROW(memory::alloc_bytes(2 * MAX_FRAME_SIZE));
     memory::os_ceiling = 0;
     EXPECT_NO_THROW(memory::alloc_bytes(4 * MAX_FRAME_SIZE));
