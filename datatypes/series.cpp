@@ -5,6 +5,7 @@
 
 #include "datatypes/binary.hpp"
 #include "datatypes/datatype.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/logic.hpp"
 #include "datatypes/none.hpp"
@@ -206,8 +207,10 @@ bool insert_counts(Cell* value, Cell* part, Cell* dup) {
     if (part) {
         u32 t = TYPE_OF(value);
         if (!any_series_q(t) && t != TYPE_MAP) fire(ERR_SCRIPT, "invalid-part", part);
-        i32 abs = abs_length(buffer_of(value));
-        clamp_head(value, abs);
+        // An image's pixels live in its backend record, not in a series
+        // buffer (an empty image has no record at all).
+        i64 abs = t == TYPE_IMAGE ? image::count_of(value) : abs_length(buffer_of(value));
+        if (head_index(value) > abs) value->w1 = u32(abs);
         i64 n;
         if (TYPE_OF(part) == TYPE_INTEGER) {
             n = integer::get(part);
@@ -636,6 +639,9 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         wanted = integer::get(part);
         if (wanted < 1) return target;
     }
+    // An image's pixels are no elements of a series buffer: nothing moves
+    // into them (and an image has no move of its own to be the origin).
+    if (tt == TYPE_IMAGE) fire_move_bad(ot, tt);
 
     if (origin->w2 != target->w2) {
         if (any_block_q(ot) != any_block_q(tt)) fire_move_bad(ot, tt);
