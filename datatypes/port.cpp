@@ -139,6 +139,11 @@ Cell* call_actor(const Cell* actor, i32 action_symbol, Cell* arguments, Cell* re
     stack::mark_func(u32(action_symbol), 0, function->w1);
     stack::top = arguments + argc;
     function::push_unused_refinement(function::count_locals(function->w2, 0, false));
+    // An actor function taking more arguments than the action hands it
+    // would find its last ones past the top of the stack, where stale cells
+    // of earlier calls lie: they are none instead.
+    i32 words = context::word_count(context::cell_of(function->w1));
+    while (stack::top - stack::arguments < words) stack::push(&none::value);
     object::call_function(function.get(), function->w1, &name, 0);
     Cell answer = *stack::arguments;
     stack::unwind_func_last();

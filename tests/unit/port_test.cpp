@@ -88,7 +88,8 @@ struct Port : ValueTest {
                                  {"length?", function_()}, {"find", function_()}, {"at", function_()},
                                  {"sort", function_()}, {"take", function_()}, {"pick", function_()},
                                  {"clear", function_({word("a"), word("local", TYPE_REFINEMENT), word("x"),
-                                                      word("y")})}});
+                                                      word("y")})},
+                                 {"update", function_({word("p"), word("x"), word("y")})}});
         Cell* test_scheme = object_of({{"name", word("test")}, {"title", str("test scheme")}, {"info", none_()},
                                        {"actor", actor}, {"awake", none_()}});
         Cell* broken = object_of({{"name", word("broken")}, {"title", none_()}, {"info", none_()},
@@ -162,6 +163,12 @@ TEST_F(Port, ActionsGoToTheActorWithTheirArguments) {
     direct(ACT_AT, p, int_(4));
     // A function with /local words gets false and a none for each.
     actions::get<action::Unary>(p, ACT_CLEAR)(stack::push(p));
+    // A function taking more arguments than the action hands it gets none
+    // for the rest, whatever lies above the top of the stack.
+    Cell* q = stack::push(p);
+    for (int i = 0; i < 4; i++) stack::push(int_(7));
+    stack::top = q + 1;
+    actions::get<action::Unary>(p, ACT_UPDATE)(q);
     EXPECT_EQ(calls,
               "append 5 false none false true 2\n"
               "insert \"x\" true 1 true false none\n"
@@ -173,7 +180,8 @@ TEST_F(Port, ActionsGoToTheActorWithTheirArguments) {
               "take false none true false\n"
               "pick 3\n"
               "at 4\n"
-              "clear false none none\n");
+              "clear false none none\n"
+              "update none none\n");
 }
 
 TEST_F(Port, MissingFunctionsAndActors) {
