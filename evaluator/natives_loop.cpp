@@ -190,8 +190,19 @@ void remove_each_next(i32 n) {
     if (at < 0) at = 0;
     // The body may have shortened the series.
     if (at > length) at = length;
-    series->w1 = u32(at);
-    actions::remove(series, n > 1 ? stack::arguments - 3 : nullptr, nullptr);
+    // The record is removed through a copy of the walk's cell, which moves
+    // back only once it is gone. A change handler that leaves by an exit
+    // (continue) before the removal leaves the record in place and the walk
+    // after it; one that leaves after the removal, the walk where it was.
+    Cell* part = n > 1 ? stack::arguments - 3 : nullptr;
+    Cell target = *series;
+    target.w1 = u32(at);
+    try {
+        actions::remove(&target, part, nullptr);
+    } catch (const stack::PendingExit&) {
+        if (series::abs_length(series::buffer_of(series)) < length) series->w1 = u32(at);
+        throw;
+    }
     series->w1 = u32(at);
 }
 
