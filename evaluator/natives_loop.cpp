@@ -493,11 +493,12 @@ i32 forall_star(i32 check, const i32* r) {
             Outcome o = run_body(&body, frame);
             if (o == BROKE) broke = true;
             if (o >= BROKE) break;
-            // The word must still hold the series the loop began with.
+            // The word must still hold the series the loop began with (seen
+            // through another datatype of its class, `as`, it still is).
             Cell word = stack::arguments[-1];
             const Cell* now = context::get(&word);
             const Cell* first = stack::arguments - 2;
-            if (TYPE_OF(now) != TYPE_OF(first) || now->w2 != first->w2) {
+            if (!forall_series_q(TYPE_OF(now)) || now->w2 != first->w2) {
                 Cell v = *now;
                 fire(ERR_SCRIPT, "bad-loop-series", &v);
             }
