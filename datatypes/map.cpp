@@ -176,13 +176,20 @@ bool set_loop_words(const Cell* words_block, Cell* map, i32 count) {
             fire(ERR_SCRIPT, "invalid-arg", w);
     }
     bool any = false;
+    // The cell the next word takes. When a word follows for its value, the
+    // map's head moves past the whole pair before the key is set: a change
+    // handler of the key's word that leaves by an exit (continue) must not
+    // leave the walk between a key and its value, which would then pair a
+    // value with the next key.
+    i32 at = series::head_index(map);
     for (i32 i = 0; i < count; i++) {
         i32 n = cells_of(map);
-        i32 h = series::head_index(map);
+        i32 h = at;
         // Dead pairs are passed over whole, from a key cell on.
         while (h % 2 == 0 && h + 1 < n && !live_q(map->w2, h)) h += 2;
         Cell word = word::loop_word(loop.get(), i);
         if (h >= n) {
+            at = n;
             map->w1 = u32(n);
             context::set(&word, &none::value);
             continue;
@@ -194,7 +201,8 @@ bool set_loop_words(const Cell* words_block, Cell* map, i32 count) {
                      : cell_at(map->w2, h)->header != 0 ? *cell_at(map->w2, h)
                                                         : none::value;
         cell::clear_new_line(&value);
-        map->w1 = u32(h + 1);
+        at = h + 1;
+        map->w1 = u32(h % 2 == 0 && h + 1 < n && i + 1 < count ? h + 2 : h + 1);
         context::set(&word, &value);
         any = true;
     }

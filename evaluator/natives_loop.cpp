@@ -190,8 +190,19 @@ void remove_each_next(i32 n) {
     if (at < 0) at = 0;
     // The body may have shortened the series.
     if (at > length) at = length;
-    series->w1 = u32(at);
-    actions::remove(series, n > 1 ? stack::arguments - 3 : nullptr, nullptr);
+    // The record is removed through a copy of the walk's cell, which moves
+    // back only once it is gone. A change handler that leaves by an exit
+    // (continue) before the removal leaves the record in place and the walk
+    // after it; one that leaves after the removal, the walk where it was.
+    Cell* part = n > 1 ? stack::arguments - 3 : nullptr;
+    Cell target = *series;
+    target.w1 = u32(at);
+    try {
+        actions::remove(&target, part, nullptr);
+    } catch (const stack::PendingExit&) {
+        if (series::abs_length(series::buffer_of(series)) < length) series->w1 = u32(at);
+        throw;
+    }
     series->w1 = u32(at);
 }
 
@@ -482,11 +493,12 @@ i32 forall_star(i32 check, const i32* r) {
             Outcome o = run_body(&body, frame);
             if (o == BROKE) broke = true;
             if (o >= BROKE) break;
-            // The word must still hold the series the loop began with.
+            // The word must still hold the series the loop began with (seen
+            // through another datatype of its class, `as`, it still is).
             Cell word = stack::arguments[-1];
             const Cell* now = context::get(&word);
             const Cell* first = stack::arguments - 2;
-            if (TYPE_OF(now) != TYPE_OF(first) || now->w2 != first->w2) {
+            if (!forall_series_q(TYPE_OF(now)) || now->w2 != first->w2) {
                 Cell v = *now;
                 fire(ERR_SCRIPT, "bad-loop-series", &v);
             }

@@ -482,10 +482,16 @@ TEST_F(ControlNatives, Forall) {
         {"s: [1 2 3] n: 0 forall s [n: n + 1 s: next s] n", "2"},   // the body may move the word
         {"s: [1 2 3 4] n: 0 forall s [n: n + 1 clear s] n", "1"},
         {"s: [1 2 3] forall s [if 1 = pick s 1 [continue] 5]", "5"},
+        // The same series seen as another datatype of its class is still
+        // the loop's: the walk goes on, and ends back at the starting value.
+        {"s: [1 2 3] b: copy [] forall s [append b type? s s: as paren! s] reduce [b s]",
+         "[[block! paren! paren!] [1 2 3]]"},
+        {"s: \"ab\" forall s [s: as file! s] s", "\"ab\""},
     });
     expect_errors({
         {"s: [1 2] forall s [s: [3 4]]", "script bad-loop-series"},
         {"s: [1 2] forall s [s: 5]", "script bad-loop-series"},
+        {"s: [1 2] forall s [s: as string! \"x\"]", "script bad-loop-series"},
         {"unset 'zz-nothing forall zz-nothing [1]", "script no-value"},
         {"s: 5 forall s [1]", "script expect-arg"},
     });
