@@ -1844,10 +1844,13 @@ void run_engine(Engine& e) {
                     }
                     case CMD_CHANGE:
                     case CMD_CHANGE_ONLY: {
-                        const Cell* v = e.rule_q(at + 2);
+                        // The value follows the sub-rule, which may span several
+                        // cells (`2 skip`, `2 4 "a"`): the rule position is on its
+                        // last one now.
+                        const Cell* v = e.rule_q(e.rpos + 1);
                         if (!v) parse_end(e, sym.change);
                         *e.val = *v;
-                        e.rpos = at + 2;
+                        e.rpos++;
                         command_value(e, e.val, e.tmp);
                         if (!e.match) break;
                         i32 n = e.pos() - start;
