@@ -245,6 +245,30 @@ TEST_F(Parse, Modifying) {
 }
 
 
+// A break or reject stops the repetition around it and no other: outside
+// any repetition it only ends its block, and a repetition further on runs
+// all its rounds.
+TEST_F(Parse, BreakStopsOnlyTheRepetitionAroundIt) {
+    check_table({
+        {"parse \"abbbc\" [[\"a\" break] some [\"b\"] \"c\"]", "true"},
+        {"parse \"abbbc\" [skip [[break]] some [\"b\"] \"c\"]", "true"},
+        {"parse \"abbbc\" [to [\"b\" break] some [\"b\"] \"c\"]", "true"},
+        {"parse \"abbbc\" [thru [\"a\" break] some [\"b\"] \"c\"]", "true"},
+        {"parse \"abbbc\" [copy x [\"a\" break] some [\"b\"] \"c\"]", "true"},
+        {"parse \"abbbc\" [ahead [\"a\" break] skip some [\"b\"] \"c\"]", "true"},
+        {"parse \"abbbc\" [skip remove [break] some [\"b\"] \"c\"]", "true"},
+        {"parse \"abbbc\" [skip case true [break] some [\"b\"] \"c\"]", "true"},
+        {"parse \"abbbc\" [skip [reject] | skip some [\"b\"] \"c\"]", "true"},
+        // The repetition around the break stops, not one opened after it.
+        {"parse \"abbx\" [some [[\"a\" break] some [\"b\"]] \"x\"]", "true"},
+        {"parse \"abbxabb\" [some [[\"a\" break] some [\"b\"]] \"x\" \"abb\"]", "true"},
+        {"parse \"aaa\" [some [opt [\"a\" break]]]", "true"},
+        {"parse \"aaa\" [any [\"a\" break] \"aa\"]", "true"},
+        {"parse \"aaa\" [some [\"a\" reject]]", "false"},
+        {"parse \"aabab\" [while [\"a\" | \"b\" break] \"ab\"]", "true"},
+    });
+}
+
 // The value of a change comes after its whole sub-rule, which may take more
 // than one cell: a count with its rule, a keyword with its own, a word.
 TEST_F(Parse, ChangeValueFollowsTheWholeSubRule) {
