@@ -220,6 +220,7 @@ struct Engine {
     i32 cmd = CMD_NONE, min = -1, max = -1, extra = 0;
     i32 rec_at = 0;    // rule index a command's frame records (its sub-rule follows)
     bool pop = false, brk = false, completed = false, collected = false, sub_rule = false;
+    i32 brk_at = -1;   // with brk: the rule stack index of the repetition it stops
     i32 collect_depth = 0;
     i32 ended_cmd = CMD_NONE;   // the command whose frame was dropped last,
     i32 ended_at = -1;          // and the frame cells left on the rule stack then
@@ -957,6 +958,21 @@ void leave_block(Engine& e) {
 // position, and elements from there): not past its maximum, not after a
 // round of a repetition other than while that consumed nothing, not after a
 // break.
+// The rule stack index of a frame's first cell.
+inline i32 frame_index(const Cell* f) { return i32(f - cell_at(rule_stack, 0)); }
+
+// The frame of the repetition nearest the top of the rule stack (the one a
+// break or reject stops), as its index; -1 when no repetition is open.
+i32 enclosing_repeat() {
+    for (i32 i = stack_cells(rule_stack) - 3; i >= rule_head; i -= 3) {
+        const Cell* f = cell_at(rule_stack, i);
+        if (!rule_frame_q(f)) continue;
+        i32 cmd = i32(f[2].w2);
+        if (cmd == CMD_REPEAT || cmd == CMD_WHILE) return i;
+    }
+    return -1;
+}
+
 bool repeat_goes_on(const Engine& e, const Cell* f, i32 tail, i32 p, i32 rest) {
     i32 start = i32(f[1].w2), start_len = i32(f[1].w3);
     if (start > tail) start = tail;
@@ -964,7 +980,7 @@ bool repeat_goes_on(const Engine& e, const Cell* f, i32 tail, i32 p, i32 rest) {
     bool cont = e.match;
     if (mx != -1) cont = cont && count < mx;
     if (i32(f[2].w2) != CMD_WHILE && p == start && start_len <= rest) cont = false;
-    return cont && !e.brk;
+    return cont && !(e.brk && frame_index(f) == e.brk_at);
 }
 
 // A round of the repetition whose frame `f` is on top has ended (e.match
@@ -978,7 +994,10 @@ bool end_repeat(Engine& e, Cell* f) {
     if (start > tail) start = tail;
     i32 mn = i32(f[0].w1), count = i32(f[0].w3);
     bool cont = repeat_goes_on(e, f, tail, p, rest);
-    e.brk = false;
+    if (frame_index(f) == e.brk_at) {
+        e.brk = false;
+        e.brk_at = -1;
+    }
     if (cont) {
         f[1].w2 = u32(p);
         f[1].w3 = u32(rest);
@@ -1844,10 +1863,13 @@ void run_engine(Engine& e) {
                     }
                     case CMD_CHANGE:
                     case CMD_CHANGE_ONLY: {
-                        const Cell* v = e.rule_q(at + 2);
+                        // The value follows the sub-rule, which may span several
+                        // cells (`2 skip`, `2 4 "a"`): the rule position is on its
+                        // last one now.
+                        const Cell* v = e.rule_q(e.rpos + 1);
                         if (!v) parse_end(e, sym.change);
                         *e.val = *v;
-                        e.rpos = at + 2;
+                        e.rpos++;
                         command_value(e, e.val, e.tmp);
                         if (!e.match) break;
                         i32 n = e.pos() - start;
@@ -2197,7 +2219,10 @@ void run_engine(Engine& e) {
                     state = PUSH_RULE;
                 } else if (s == sym.break_ || s == sym.reject) {
                     e.match = s == sym.break_;
-                    e.brk = true;
+                    // Only the repetition around the break stops: with none
+                    // open, nothing is left to stop one that comes later.
+                    e.brk_at = enclosing_repeat();
+                    e.brk = e.brk_at >= 0;
                     e.pop = true;
                     state = END_RULE;
                 } else if (s == sym.keep) {

@@ -244,6 +244,54 @@ TEST_F(Parse, Modifying) {
     EXPECT_EQ(eval_error("parse \"ab\" [remove a/b]"), "script parse-rule");
 }
 
+
+// A break or reject stops the repetition around it and no other: outside
+// any repetition it only ends its block, and a repetition further on runs
+// all its rounds.
+TEST_F(Parse, BreakStopsOnlyTheRepetitionAroundIt) {
+    check_table({
+        {"parse \"abbbc\" [[\"a\" break] some [\"b\"] \"c\"]", "true"},
+        {"parse \"abbbc\" [skip [[break]] some [\"b\"] \"c\"]", "true"},
+        {"parse \"abbbc\" [to [\"b\" break] some [\"b\"] \"c\"]", "true"},
+        {"parse \"abbbc\" [thru [\"a\" break] some [\"b\"] \"c\"]", "true"},
+        {"parse \"abbbc\" [copy x [\"a\" break] some [\"b\"] \"c\"]", "true"},
+        {"parse \"abbbc\" [ahead [\"a\" break] skip some [\"b\"] \"c\"]", "true"},
+        {"parse \"abbbc\" [skip remove [break] some [\"b\"] \"c\"]", "true"},
+        {"parse \"abbbc\" [skip case true [break] some [\"b\"] \"c\"]", "true"},
+        {"parse \"abbbc\" [skip [reject] | skip some [\"b\"] \"c\"]", "true"},
+        // The repetition around the break stops, not one opened after it.
+        {"parse \"abbx\" [some [[\"a\" break] some [\"b\"]] \"x\"]", "true"},
+        {"parse \"abbxabb\" [some [[\"a\" break] some [\"b\"]] \"x\" \"abb\"]", "true"},
+        {"parse \"aaa\" [some [opt [\"a\" break]]]", "true"},
+        {"parse \"aaa\" [any [\"a\" break] \"aa\"]", "true"},
+        {"parse \"aaa\" [some [\"a\" reject]]", "false"},
+        {"parse \"aabab\" [while [\"a\" | \"b\" break] \"ab\"]", "true"},
+    });
+}
+
+// The value of a change comes after its whole sub-rule, which may take more
+// than one cell: a count with its rule, a keyword with its own, a word.
+TEST_F(Parse, ChangeValueFollowsTheWholeSubRule) {
+    check_table({
+        {"parse s: \"abcdef\" [change 2 skip \"X\" to end] s", "\"Xcdef\""},
+        {"parse s: \"abcdef\" [change 2 3 skip \"X\" to end] s", "\"Xdef\""},
+        {"parse s: \"aaab\" [change 2 4 \"a\" \"X\" \"b\"] s", "\"Xb\""},
+        {"parse s: \"aaab\" [change some \"a\" \"X\" \"b\"] s", "\"Xb\""},
+        {"parse s: \"aaab\" [change any [\"a\"] \"X\" \"b\"] s", "\"Xb\""},
+        {"parse s: \"aaab\" [change to \"b\" \"X\" \"b\"] s", "\"Xb\""},
+        {"parse s: \"aaab\" [change copy x 3 skip \"X\" \"b\"] reduce [s x]", "[\"Xb\" \"aaa\"]"},
+        {"parse s: \"aaab\" [change only 2 skip \"X\" to end] s", "\"Xab\""},
+        {"r: [2 skip] parse s: \"aaab\" [change r \"X\" to end] s", "\"Xab\""},
+        {"parse s: \"aaab\" [change 2 \"x\" \"X\" | to end] s", "\"aaab\""},
+        {"parse s: [1 2 3] [change 2 integer! [a] integer!] s", "[a 3]"},
+        {"parse s: [1 2 3] [change only 2 integer! [a] integer!] s", "[[a] 3]"},
+        {"parse s: [1 2 3 4 5 6] [3 skip change 2 skip ([X]) to end] s", "[1 2 3 X 6]"},
+        // The value's paren cuts the input short of what the sub-rule matched.
+        {"parse s: [1 2 3 4 5 6] [3 skip change 2 skip (clear skip s 4 [X]) to end] s", "[1 2 3 X]"},
+        {"parse s: \"abcdef\" [3 skip change 2 skip (clear skip s 4 \"X\") to end] s", "\"abcX\""},
+    });
+    EXPECT_EQ(eval_error("parse \"ab\" [change 2 skip]"), "script parse-end");
+}
 TEST_F(Parse, Errors) {
     struct E {
         const char* code;
