@@ -287,7 +287,7 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
             if (set) fire(ERR_SCRIPT, "invalid-path-set", w.path);
             if (get) fire(ERR_SCRIPT, "invalid-path-get", w.path);
             i32 p = call_reached(w, code, position, push, 1, &head, w.value);
-            if (ZIR_UNLIKELY(tracing) && stack::pending == 0) trace_event(EVENT_EXIT, &pc, pc.tail, nullptr, nullptr);
+            if (ZIR_UNLIKELY(tracing) && stack::pending == 0) trace_event(EVENT_EXIT, &pc, -1, nullptr, nullptr);
             return p;
         }
         if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &pc, pc.head, &head, w.value);
@@ -413,7 +413,7 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
             *w.container = *w.value;
             *w.value = reached;
             i32 p = call_reached(w, code, position, push, i + 1, &element, &owner);
-            if (ZIR_UNLIKELY(tracing) && stack::pending == 0) trace_event(EVENT_EXIT, &pc, pc.tail, nullptr, nullptr);
+            if (ZIR_UNLIKELY(tracing) && stack::pending == 0) trace_event(EVENT_EXIT, &pc, -1, nullptr, nullptr);
             return p;
         }
         *w.container = *w.value;
@@ -421,7 +421,7 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
         *w.prev = element;
         if (last) break;
     }
-    if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_EXIT, &pc, pc.tail, nullptr, w.value);
+    if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_EXIT, &pc, -1, nullptr, w.value);
     finish(w, w.value, push);
     return position;
 }
