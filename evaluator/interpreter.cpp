@@ -1671,6 +1671,12 @@ i32 fetch_args(Call& c, const Cell* path, i32 path_index, i32 before) {
     if (!c.native) function::push_unused_refinement(c.locals);
     if (ZIR_UNLIKELY(tracing)) {
         Cell fn = *c.fn;
+        // An operator is reported as the operator its word holds, not as
+        // the function it was made from.
+        if (c.infix) {
+            const Cell* op = TYPE_OF(&c.name) == TYPE_WORD ? word_value_q(&c.name) : nullptr;
+            if (op && TYPE_OF(op) == TYPE_OP) fn = *op;
+        }
         trace_event(EVENT_CALL, &c.code, c.mode ? -1 : c.start, &c.name, &fn);
     }
     if (c.native) call_entry(c.fn, c.refs);
