@@ -1131,9 +1131,11 @@ constexpr u32 RETURN_SLOT = 80;
         check_machine_stack();
         Cell* left = push ? stack::top : stack::arguments;
         const Cell word = *cell_at(code, p);
-        if (p + 1 >= end_of(code)) fire(ERR_SCRIPT, "need-value", &word);
+        // (The set-word's own frame is open when a value is missing: the
+        // error names the word as where it happened.)
         stack::mark_body(word.w2, word.w1);
         stack::push(&word);
+        if (p + 1 >= end_of(code)) fire(ERR_SCRIPT, "need-value", &word);
         i32 after = expression_at(code, p + 1, false, true, false);
         if (ZIR_LIKELY(stack::pending == 0)) {
             if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_SET, &code, after, &word, stack::arguments + 1);
@@ -1238,12 +1240,12 @@ i32 expression(const Code& code, i32 p, bool prefix_only, bool push, bool fv) {
             break;
         }
         case TYPE_SET_WORD: {
-            if (p + 1 >= end_of(code)) fire(ERR_SCRIPT, "need-value", &value);
             // Here while tracing, or for a value that is not a plain operand
             // (set_word_expression takes the rest).
             stack::mark_body(value.w2, value.w1);
             stack::push(&value);
             if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &code, p, &value, &value);
+            if (p + 1 >= end_of(code)) fire(ERR_SCRIPT, "need-value", &value);
             p = eval_expression(code, p + 1, false, true, false);
             if (ZIR_LIKELY(stack::pending == 0)) {
                 if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_SET, &code, p, &value, stack::arguments + 1);
@@ -1669,6 +1671,12 @@ i32 fetch_args(Call& c, const Cell* path, i32 path_index, i32 before) {
     if (!c.native) function::push_unused_refinement(c.locals);
     if (ZIR_UNLIKELY(tracing)) {
         Cell fn = *c.fn;
+        // An operator is reported as the operator its word holds, not as
+        // the function it was made from.
+        if (c.infix) {
+            const Cell* op = TYPE_OF(&c.name) == TYPE_WORD ? word_value_q(&c.name) : nullptr;
+            if (op && TYPE_OF(op) == TYPE_OP) fn = *op;
+        }
         trace_event(EVENT_CALL, &c.code, c.mode ? -1 : c.start, &c.name, &fn);
     }
     if (c.native) call_entry(c.fn, c.refs);

@@ -287,7 +287,7 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
             if (set) fire(ERR_SCRIPT, "invalid-path-set", w.path);
             if (get) fire(ERR_SCRIPT, "invalid-path-get", w.path);
             i32 p = call_reached(w, code, position, push, 1, &head, w.value);
-            if (ZIR_UNLIKELY(tracing) && stack::pending == 0) trace_event(EVENT_EXIT, &pc, pc.tail, nullptr, nullptr);
+            if (ZIR_UNLIKELY(tracing) && stack::pending == 0) trace_event(EVENT_EXIT, &pc, -1, nullptr, nullptr);
             return p;
         }
         if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_PUSH, &pc, pc.head, &head, w.value);
@@ -342,12 +342,14 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
         bool notify = set && last && i >= 2 && notify_container_q(w.container, w.prev);
 
         // A block and an index within it: the element itself, as the path
-        // action of block! answers it.
+        // action of block! answers it (a function there is called by the
+        // walk below).
         if (ZIR_LIKELY(!set_value) && !tracing && TYPE_OF(w.value) == TYPE_BLOCK &&
             TYPE_OF(w.selector) == TYPE_INTEGER) {
             SeriesBuffer* s = node_buffer(w.value->w2);
             i64 k = i64(w.value->w1) + integer::get(w.selector) - 1;
-            if (integer::get(w.selector) >= 1 && k < block::cell_count(s)) {
+            if (integer::get(w.selector) >= 1 && k < block::cell_count(s) &&
+                (get || !function_q(TYPE_OF(series::head_cells(s) + k)))) {
                 home = {Home::SERIES, w.value->w2, i32(k), 0};
                 *w.container = *w.value;
                 *w.value = series::head_cells(s)[k];
@@ -411,7 +413,7 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
             *w.container = *w.value;
             *w.value = reached;
             i32 p = call_reached(w, code, position, push, i + 1, &element, &owner);
-            if (ZIR_UNLIKELY(tracing) && stack::pending == 0) trace_event(EVENT_EXIT, &pc, pc.tail, nullptr, nullptr);
+            if (ZIR_UNLIKELY(tracing) && stack::pending == 0) trace_event(EVENT_EXIT, &pc, -1, nullptr, nullptr);
             return p;
         }
         *w.container = *w.value;
@@ -419,7 +421,7 @@ i32 eval_path(const Cell* path_in, const Code& code, i32 position, bool set, boo
         *w.prev = element;
         if (last) break;
     }
-    if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_EXIT, &pc, pc.tail, nullptr, w.value);
+    if (ZIR_UNLIKELY(tracing)) trace_event(EVENT_EXIT, &pc, -1, nullptr, w.value);
     finish(w, w.value, push);
     return position;
 }
