@@ -121,13 +121,19 @@ bool string_input_q(const State* st) { return any_text_q(TYPE_OF(&st->input_seri
 // The index in the input series of a byte position.
 i32 series_index(State* st, const u8* at) {
     if (!string_input_q(st)) return i32(st->input_head + (at - st->input_start));
-    const u8* from = st->input_start;
-    i32 chars = 0;
-    if (st->cached_byte && st->cached_byte <= at) {
-        from = st->cached_byte;
-        chars = st->cached_char;
+    // Counted from the nearest known place: the input's start or the last
+    // position asked, forwards or backwards. The events of one token ask for
+    // its start after its end, which must not mean a count from the start of
+    // the input each time.
+    i32 chars;
+    const u8* cached = st->cached_byte;
+    if (cached && cached <= at) {
+        chars = st->cached_char + i32(unicode::count_utf8_chars(cached, at));
+    } else if (cached && cached - at < at - st->input_start) {
+        chars = st->cached_char - i32(unicode::count_utf8_chars(at, cached));
+    } else {
+        chars = i32(unicode::count_utf8_chars(st->input_start, at));
     }
-    chars += i32(unicode::count_utf8_chars(from, at));
     st->cached_byte = at;
     st->cached_char = chars;
     return i32(st->input_head) + chars;
