@@ -217,6 +217,29 @@ TEST_F(LexerTrace, TokenPositionsAreCharactersAndCostNoRescanOfTheInput) {
     EXPECT_EQ(last, std::to_string(2 * tokens - 1) + "x" + std::to_string(2 * tokens));
 }
 
+TEST_F(LexerTrace, TheCloseOfADeepLevelCostsNoRescanOfTheInput) {
+    // A close event gives the position of its level's opening bracket, far
+    // behind the scan in a deep text: an ASCII text has its character
+    // indexes without counting.
+    Cell* fn = callback({word("event")}, {test::block({word("close")})});
+    const i32 depth = 300000;
+    std::string deep(size_t(depth), '[');
+    deep.append(size_t(depth), ']');
+    i32 seen = 0;
+    std::string last;
+    answer = [&](const Call& c, Cell*) {
+        seen++;
+        last = c.token;
+        return true;
+    };
+    calls.reserve(size_t(depth));
+    auto start = std::chrono::steady_clock::now();
+    run(deep.c_str(), fn);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(seen, depth);
+    EXPECT_EQ(last, "1x" + std::to_string(2 * depth + 1)) << "the outermost level closes last";
+}
+
 TEST_F(LexerTrace, ANestedTranscodeLeavesTheOuterOutputAndInputAlone) {
     Cell* fn = callback({word("event")}, {test::block({word("load")})});
     std::string inner;
