@@ -120,14 +120,20 @@ bool string_input_q(const State* st) { return any_text_q(TYPE_OF(&st->input_seri
 
 // The index in the input series of a byte position.
 i32 series_index(State* st, const u8* at) {
-    if (!string_input_q(st)) return i32(st->input_head + (at - st->input_start));
-    const u8* from = st->input_start;
-    i32 chars = 0;
-    if (st->cached_byte && st->cached_byte <= at) {
-        from = st->cached_byte;
-        chars = st->cached_char;
+    if (!string_input_q(st) || st->ascii_text) return i32(st->input_head + (at - st->input_start));
+    // Counted from the nearest known place: the input's start or the last
+    // position asked, forwards or backwards. The events of one token ask for
+    // its start after its end, which must not mean a count from the start of
+    // the input each time.
+    i32 chars;
+    const u8* cached = st->cached_byte;
+    if (cached && cached <= at) {
+        chars = st->cached_char + i32(unicode::count_utf8_chars(cached, at));
+    } else if (cached && cached - at < at - st->input_start) {
+        chars = st->cached_char - i32(unicode::count_utf8_chars(at, cached));
+    } else {
+        chars = i32(unicode::count_utf8_chars(st->input_start, at));
     }
-    chars += i32(unicode::count_utf8_chars(from, at));
     st->cached_byte = at;
     st->cached_char = chars;
     return i32(st->input_head) + chars;
@@ -137,7 +143,8 @@ i32 series_index(State* st, const u8* at) {
 const u8* byte_position(State* st, i64 index) {
     i64 rel = index - i64(st->input_head);
     if (rel <= 0) return st->input_start;
-    if (!string_input_q(st)) return rel >= st->input_end - st->input_start ? st->input_end : st->input_start + rel;
+    if (!string_input_q(st) || st->ascii_text)
+        return rel >= st->input_end - st->input_start ? st->input_end : st->input_start + rel;
     return unicode::skip_utf8_chars(st->input_start, st->input_end, rel);
 }
 
@@ -751,6 +758,13 @@ i32 transcode(Cell* dst, const u8* src, i64 size, Options o, i32* consumed, cons
     if (callback_q(callback)) {
         st.tracer = *callback;
         read_callback(&st);
+        // The events give positions as character indexes: in a text of
+        // ASCII only they are the byte offsets, with nothing to count.
+        if (string_input_q(&st)) {
+            u8 high = 0;
+            for (const u8* p = src; p < src + size; p++) high |= *p;
+            st.ascii_text = high < 0x80;
+        }
     }
     auto store_consumed = [&] {
         if (consumed) *consumed = series_index(&st, st.position) - i32(st.input_head);

@@ -96,6 +96,7 @@ struct State {
     bool loading;            // values are built (else only checked)
     const u8* cached_byte;   // the last byte position turned into a character index
     i32 cached_char;
+    bool ascii_text;         // a string input of ASCII only: character index = byte offset
 };
 
 // --- Entry points ----------------------------------------------------------------

@@ -2,6 +2,7 @@
 // function call: the events and their arguments, the event filter, answers
 // that drop values or stop the scan, a callback that moves its input, and a
 // transcode started from inside a callback.
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -188,6 +189,59 @@ TEST_F(LexerTrace, ACallbackMovingItsInputMovesTheScan) {
         };
         EXPECT_MOLD(run("1 2 3", fn), m.loaded) << m.to;
     }
+}
+
+TEST_F(LexerTrace, TokenPositionsAreCharactersAndCostNoRescanOfTheInput) {
+    // Each event gives the token's start after its end: that start is
+    // counted from the end just asked, not from the start of the input, so a
+    // long text traced token by token stays linear.
+    Cell* fn = callback({word("event")}, {test::block({word("scan")})});
+    EXPECT_MOLD(run("\u00E9t\u00E9 a \u00E9 bb", fn), "[\u00E9t\u00E9 a \u00E9 bb]");
+    EXPECT_EQ(events(), "scan word! 1x4 | scan word! 5x6 | scan word! 7x8 | scan word! 9x11");
+    std::string big;
+    const i32 tokens = 200000;
+    for (i32 i = 0; i < tokens; i++) big += "\u00E9 ";
+    calls.clear();
+    i32 seen = 0;
+    std::string last;
+    answer = [&](const Call& c, Cell*) {
+        seen++;
+        last = c.token;
+        return true;
+    };
+    calls.reserve(size_t(tokens));
+    auto start = std::chrono::steady_clock::now();
+    run(big.c_str(), fn);
+    // The collector's stress mode runs a collection at every allocation:
+    // no time means anything there.
+    if (!collector::STRESS) EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(seen, tokens);
+    EXPECT_EQ(last, std::to_string(2 * tokens - 1) + "x" + std::to_string(2 * tokens));
+}
+
+TEST_F(LexerTrace, TheCloseOfADeepLevelCostsNoRescanOfTheInput) {
+    // A close event gives the position of its level's opening bracket, far
+    // behind the scan in a deep text: an ASCII text has its character
+    // indexes without counting.
+    Cell* fn = callback({word("event")}, {test::block({word("close")})});
+    const i32 depth = 300000;
+    std::string deep(size_t(depth), '[');
+    deep.append(size_t(depth), ']');
+    i32 seen = 0;
+    std::string last;
+    answer = [&](const Call& c, Cell*) {
+        seen++;
+        last = c.token;
+        return true;
+    };
+    calls.reserve(size_t(depth));
+    auto start = std::chrono::steady_clock::now();
+    run(deep.c_str(), fn);
+    // The collector's stress mode runs a collection at every allocation:
+    // no time means anything there.
+    if (!collector::STRESS) EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(seen, depth);
+    EXPECT_EQ(last, "1x" + std::to_string(2 * depth + 1)) << "the outermost level closes last";
 }
 
 TEST_F(LexerTrace, ANestedTranscodeLeavesTheOuterOutputAndInputAlone) {
