@@ -190,48 +190,43 @@ TEST_F(LexerTrace, ACallbackMovingItsInputMovesTheScan) {
     }
 }
 
-TEST_F(LexerTrace, TokenPositionsAreCharactersCountedFromTheLastOneAsked) {
-    // Each event gives the token's start after its end: that start is
-    // counted from the end just asked, backwards as well as forwards, in
-    // characters, not bytes.
-    Cell* fn = callback({word("event")}, {test::block({word("scan")})});
-    EXPECT_MOLD(run("\u00E9t\u00E9 a \u00E9 bb", fn), "[\u00E9t\u00E9 a \u00E9 bb]");
+TEST_F(LexerTrace, PositionsAreCharactersCountedFromTheLastOneAsked) {
+    // Each event gives the token's start after its end, and a close event the
+    // position of its level's opening bracket, far behind the scan in a deep
+    // text: positions are counted from the last one asked, backwards as well
+    // as forwards, in characters, not bytes.
+    Cell* scan = callback({word("event")}, {test::block({word("scan")})});
+    EXPECT_MOLD(run("\u00E9t\u00E9 a \u00E9 bb", scan), "[\u00E9t\u00E9 a \u00E9 bb]");
     EXPECT_EQ(events(), "scan word! 1x4 | scan word! 5x6 | scan word! 7x8 | scan word! 9x11");
-    std::string big;
-    const i32 tokens = 5000;
-    for (i32 i = 0; i < tokens; i++) big += "\u00E9 ";
-    calls.clear();
-    i32 seen = 0;
-    std::string last;
-    answer = [&](const Call& c, Cell*) {
-        seen++;
-        last = c.token;
-        return true;
+    const i32 n = 5000;
+    std::string words, deep(size_t(n), '['), wide_deep = "\u00E9 " + std::string(size_t(n), '(');
+    for (i32 i = 0; i < n; i++) words += "\u00E9 ";
+    deep.append(size_t(n), ']');
+    wide_deep.append(size_t(n), ')');
+    struct Case {
+        const char* event;
+        const std::string& text;
+        std::string last;
+    } cases[] = {
+        {"scan", words, std::to_string(2 * n - 1) + "x" + std::to_string(2 * n)},
+        {"close", deep, "1x" + std::to_string(2 * n + 1)},       // the outermost closes last
+        {"close", wide_deep, "3x" + std::to_string(2 * n + 3)},  // after a 2-byte character
     };
-    calls.reserve(size_t(tokens));
-    run(big.c_str(), fn);
-    EXPECT_EQ(seen, tokens);
-    EXPECT_EQ(last, std::to_string(2 * tokens - 1) + "x" + std::to_string(2 * tokens));
-}
-
-TEST_F(LexerTrace, TheCloseOfADeepLevelGivesItsOpeningPosition) {
-    // A close event gives the position of its level's opening bracket, far
-    // behind the scan in a deep text.
-    Cell* fn = callback({word("event")}, {test::block({word("close")})});
-    const i32 depth = 5000;
-    std::string deep(size_t(depth), '[');
-    deep.append(size_t(depth), ']');
-    i32 seen = 0;
-    std::string last;
-    answer = [&](const Call& c, Cell*) {
-        seen++;
-        last = c.token;
-        return true;
-    };
-    calls.reserve(size_t(depth));
-    run(deep.c_str(), fn);
-    EXPECT_EQ(seen, depth);
-    EXPECT_EQ(last, "1x" + std::to_string(2 * depth + 1)) << "the outermost level closes last";
+    for (const Case& c : cases) {
+        Cell* fn = callback({word("event")}, {test::block({word(c.event)})});
+        i32 seen = 0;
+        std::string last;
+        answer = [&](const Call& call, Cell*) {
+            seen++;
+            last = call.token;
+            return true;
+        };
+        calls.clear();
+        calls.reserve(size_t(n));
+        run(c.text.c_str(), fn);
+        EXPECT_EQ(seen, n) << c.event;
+        EXPECT_EQ(last, c.last) << c.event;
+    }
 }
 
 TEST_F(LexerTrace, ANestedTranscodeLeavesTheOuterOutputAndInputAlone) {
