@@ -17,11 +17,11 @@
 // pair! whose word 2 holds the handler's index among the object's values
 // (upper 16 bits; 0xFFFF: no handler) and the number of its local cells when
 // the handlers were installed (lower 16 bits), and whose word 3 holds the
-// node of the handler's spec then. A call lays out the handler's frame from
-// the spec of the handler it finds (interpreter::fill_frame), so neither
-// figure is read when a handler runs. The collector keeps those spec nodes
-// alive with the record, so a node id held there is never reused for another
-// spec.
+// node of the handler's argument block then. A call lays out the handler's
+// frame from the argument block of whatever handler it finds
+// (interpreter::fill_frame), so neither figure is read when a handler runs.
+// The collector keeps those argument blocks alive with the record, so a node
+// id held there is never reused for another block.
 //
 // The object's fields carry the changed flag (context::WORD_CHANGED) in their
 // word cells.

@@ -209,8 +209,8 @@ bool insert_counts(Cell* value, Cell* part, Cell* dup) {
         if (!any_series_q(t) && t != TYPE_MAP) fire(ERR_SCRIPT, "invalid-part", part);
         // An image's pixels live in its backend record, not in a series
         // buffer (an empty image has no record at all).
-        i64 abs = t == TYPE_IMAGE ? image::count_of(value) : abs_length(buffer_of(value));
-        if (head_index(value) > abs) value->w1 = u32(abs);
+        const i32 abs = t == TYPE_IMAGE ? i32(image::count_of(value)) : abs_length(buffer_of(value));
+        clamp_head(value, abs);
         i64 n;
         if (TYPE_OF(part) == TYPE_INTEGER) {
             n = integer::get(part);

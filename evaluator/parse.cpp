@@ -953,11 +953,6 @@ void leave_block(Engine& e) {
     e.rpos = at < t ? at : t;
 }
 
-// Whether the repetition whose frame is `f` goes round again after a round
-// that ended as e.match tells (`tail`, `p` and `rest`: the input's tail,
-// position, and elements from there): not past its maximum, not after a
-// round of a repetition other than while that consumed nothing, not after a
-// break.
 // The rule stack index of a frame's first cell.
 inline i32 frame_index(const Cell* f) { return i32(f - cell_at(rule_stack, 0)); }
 
@@ -973,6 +968,11 @@ i32 enclosing_repeat() {
     return -1;
 }
 
+// Whether the repetition whose frame is `f` goes round again after a round
+// that ended as e.match tells (`tail`, `p` and `rest`: the input's tail,
+// position, and elements from there): not past its maximum, not after a
+// round of a repetition other than while that consumed nothing, not after a
+// break that stops it.
 bool repeat_goes_on(const Engine& e, const Cell* f, i32 tail, i32 p, i32 rest) {
     i32 start = i32(f[1].w2), start_len = i32(f[1].w3);
     if (start > tail) start = tail;
