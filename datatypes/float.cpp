@@ -418,9 +418,18 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
 // --- Random ----------------------------------------------------------------------------
 
 double random_in(double max, bool secure) {
-    if (!secure) return max * double(random::genrand()) / 2147483647.0;
+    // The bound times the draw overflows for the largest doubles before it is
+    // divided down; those take the fraction first (the others keep the
+    // product's rounding).
+    if (!secure) {
+        double r = double(random::genrand());
+        double d = max * r / 2147483647.0;
+        return std::isfinite(d) || !std::isfinite(max) ? d : max * (r / 2147483647.0);
+    }
     double r1 = double(random::secure_bytes()), r2 = double(random::secure_bytes());
-    return (r2 + r1 / 2147483647.0) * max / 2147483648.0;
+    double t = r2 + r1 / 2147483647.0;
+    double d = t * max / 2147483648.0;
+    return std::isfinite(d) || !std::isfinite(max) ? d : max * (t / 2147483648.0);
 }
 
 // --- make and to ----------------------------------------------------------------------------

@@ -391,6 +391,22 @@ Cell* body_value(const std::vector<u8>& bytes, bool binary, bool lines) {
     return bytes_to_string(out, bytes.data(), i64(bytes.size()), &none::value);
 }
 
+// A header name as a word's UTF-8 spelling: bytes that are no UTF-8 read as
+// Latin-1, as the values do (a word must hold text).
+std::string utf8_name(std::string_view name) {
+    if (unicode::utf8_valid_q(reinterpret_cast<const u8*>(name.data()), i64(name.size()))) return std::string(name);
+    std::string out;
+    for (unsigned char c : name) {
+        if (c < 0x80) {
+            out += char(c);
+        } else {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 Cell* parse_headers(std::string_view text) {
@@ -438,7 +454,7 @@ Cell* parse_headers(std::string_view text) {
     block::make_at(map, i32(headers.size() * 2));
     collector::RootCell key, value, item;
     for (const Header& h : headers) {
-        series::make_word(key.get(), symbol::make(h.name), TYPE_SET_WORD);
+        series::make_word(key.get(), symbol::make(utf8_name(h.name)), TYPE_SET_WORD);
         if (h.values.size() == 1) {
             cell::init(value.get(), TYPE_UNSET);
             string::make_at(value.get(), i64(h.values[0].size()), 1);

@@ -15,6 +15,7 @@
 #include "datatypes/money.hpp"
 #include "datatypes/percent.hpp"
 #include "number_test_support.hpp"
+#include "services/random.hpp"
 
 namespace zir {
 namespace {
@@ -674,6 +675,28 @@ TEST_F(Floats, RandomStaysWithinItsRangeAndReplaysAfterSeeding) {
     double first = float_::get(random(fl(1e6), false, false, false));
     random(fl(1.5), true, false, false);
     EXPECT_EQ(float_::get(random(fl(1e6), false, false, false)), first);
+}
+
+// Near the largest doubles the draw times the bound passes the double range
+// before it is scaled down: the answer must still lie within the bound.
+TEST_F(Floats, RandomOfTheLargestDoublesStaysFinite) {
+    auto random = reinterpret_cast<action::Random>(actions::lookup(TYPE_FLOAT, ACT_RANDOM));
+    const double top = std::numeric_limits<double>::max();
+    for (double bound : {top, -top, 1e308, -1e300}) {
+        for (bool secure : {false, true}) {
+            for (int i = 0; i < 50; i++) {
+                double d = float_::get(random(fl(bound), false, secure, false));
+                ASSERT_TRUE(std::isfinite(d)) << bound << (secure ? " secure" : "");
+                if (bound > 0) EXPECT_TRUE(d >= 0 && d <= bound) << d;
+                else EXPECT_TRUE(d <= 0 && d >= bound) << d;
+            }
+        }
+    }
+    // An ordinary bound draws exactly as before: bound x draw / (2^31 - 1).
+    random(fl(7.0), true, false, false);
+    double d = float_::get(random(fl(1e6), false, false, false));
+    random(fl(7.0), true, false, false);
+    EXPECT_EQ(d, 1e6 * double(random::genrand()) / 2147483647.0);
 }
 
 // --- percent! ---------------------------------------------------------------------------
