@@ -302,6 +302,36 @@ def ctrl_d_on_empty_line(s, home):
     assert s.modes_kept()
 
 
+@case
+def quit_in_completion_restores_modes(s, home):
+    # A completion runs with the terminal quiet (no echo); ending the
+    # program from inside it still gives the terminal back as it was.
+    started(s)
+    s.type("zir-complete-input: func [a b] [quit] 1")
+    s.keys("Enter")
+    s.wait_text("== 1")
+    s.type("pri")
+    s.keys("Tab")
+    assert s.exit_status() == 0
+    assert s.modes_kept(), "terminal modes changed"
+
+
+def script_error_in_completion(s, home):
+    # A completion whose answer `ask` refuses: the error ends the script,
+    # and the terminal is given back as it was.
+    s.wait_text("q?")
+    s.type("ab")
+    s.keys("Tab")
+    s.wait_text("*** Script Error")
+    assert s.exit_status() == 1
+    assert s.modes_kept(), "terminal modes changed"
+
+
+script_error_in_completion.script = (
+    'Zir []\nzir-complete-input: func [a b] ["not a block"]\nask "q? "\n')
+CASES.append(script_error_in_completion)
+
+
 def signal_case(sig):
     def run(s, home):
         started(s)
@@ -348,7 +378,12 @@ def main():
             if variant == "file":
                 open(os.path.join(home, "plain"), "w").close()
                 run_home = os.path.join(home, "plain", "home")
-            s = Session(program, home)
+            args = ""
+            if hasattr(fn, "script"):
+                args = os.path.join(home, "script.zir")
+                with open(args, "w") as f:
+                    f.write(fn.script)
+            s = Session(program, home, args=args)
             if variant:
                 s.close()
                 shell = ("stty -g > {d}/before; HOME={h} {p}; echo $? > {d}/status.tmp; stty -g > {d}/after; "
