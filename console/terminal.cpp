@@ -746,6 +746,20 @@ i32 edit_line(const Cell* prompt, bool hidden, Cell* line, Cell* history) {
     }
     read_window_size();
     if (!resumed) {
+        // A prompt over several rows: the rows before its last line feed are
+        // written once; the edit and its redraws keep to the last row.
+        size_t last_feed = edit.prompt.rfind(U'\n');
+        if (last_feed != std::u32string::npos) {
+            std::string out;
+            size_t from = 0;
+            for (size_t at = edit.prompt.find(U'\n'); at <= last_feed; at = edit.prompt.find(U'\n', from)) {
+                fill_output(edit.prompt, from, at, 0, columns, true, false, &out);
+                out += "\r\n";
+                from = at + 1;
+            }
+            send(out);
+            edit.prompt.erase(0, last_feed + 1);
+        }
         edit.start = isatty(1) ? cursor_column() % columns : 0;
         edit.term_pos = edit.start;
         refresh(true);

@@ -303,6 +303,25 @@ def ctrl_d_on_empty_line(s, home):
 
 
 @case
+def prompt_over_several_rows(s, home):
+    # Line feeds in the prompt start new rows; the edit and its redraws
+    # keep to the prompt's last row.
+    started(s)
+    s.type('x: ask "first^/^/third> "')
+    s.keys("Enter")
+    s.wait(lambda t: "\nthird>" in t, "the prompt's last row")
+    s.type("abc")
+    s.keys("Home")
+    s.type("Z")
+    rows = s.wait(lambda t: "third> Zabc" in t, "the edited line").split("\n")
+    i = rows.index("third> Zabc")
+    assert rows[i - 2:i] == ["first", ""], rows
+    assert s.cursor() == (8, i), (s.cursor(), i)
+    s.keys("Enter")
+    s.wait_text('== "Zabc"')
+
+
+@case
 def quit_in_completion_restores_modes(s, home):
     # A completion runs with the terminal quiet (no echo); ending the
     # program from inside it still gives the terminal back as it was.
