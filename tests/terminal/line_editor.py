@@ -335,20 +335,53 @@ def quit_in_completion_restores_modes(s, home):
     assert s.modes_kept(), "terminal modes changed"
 
 
-def script_error_in_completion(s, home):
-    # A completion whose answer `ask` refuses: the error ends the script,
-    # and the terminal is given back as it was.
+def completion_answering_anything(s, home):
+    # A completion that answers no block, or throws, completes nothing: the
+    # Tab is put in the line and the edit goes on, in a script too.
     s.wait_text("q?")
     s.type("ab")
     s.keys("Tab")
-    s.wait_text("*** Script Error")
-    assert s.exit_status() == 1
+    s.type("c")
+    s.keys("Enter")
+    s.wait_text("q? ")
+    s.type("d")
+    s.keys("Tab")
+    s.keys("Enter")
+    s.wait_text('["ab^-c" "d^-"]')
+    assert s.exit_status() == 0
     assert s.modes_kept(), "terminal modes changed"
 
 
-script_error_in_completion.script = (
-    'Zir []\nzir-complete-input: func [a b] ["not a block"]\nask "q? "\n')
-CASES.append(script_error_in_completion)
+completion_answering_anything.script = (
+    'Zir []\nzir-complete-input: func [a b] ["not a block"]\nx: ask "q? "\n'
+    'zir-complete-input: func [a b] [throw 1]\nprint mold reduce [x ask "q? "]\n')
+CASES.append(completion_answering_anything)
+
+
+@case
+def ask_inside_completion(s, home):
+    # A completion that asks a question of its own: the edit it interrupted
+    # goes on afterwards, on a row of its own, and gets its answer.
+    started(s)
+    s.type('zir-complete-input: func [a b] [reduce [tail append copy head a ask "inner? "]] 1')
+    s.keys("Enter")
+    s.wait_text("== 1")
+    s.type('x: ask "outer? "')
+    s.keys("Enter")
+    s.wait(lambda t: t.rstrip().endswith("outer?"), "the outer prompt")
+    s.type("ab")
+    s.keys("Tab")
+    s.wait_text("inner?")
+    s.type("cd")
+    s.keys("Enter")
+    s.wait(lambda t: t.rstrip().endswith("outer? abcd"), "the outer edit resumed")
+    s.type("e")
+    s.keys("Enter")
+    s.wait_text('== "abcde"')
+    s.keys("Up")                                  # both answers are in the history
+    s.wait(lambda t: t.rstrip().endswith(">> abcde"), "the outer answer in the history")
+    s.keys("Up")
+    s.wait(lambda t: t.rstrip().endswith(">> cd"), "the inner answer in the history")
 
 
 def signal_case(sig):
