@@ -472,13 +472,17 @@ void refresh(bool full) {
     send(out);
 }
 
-// Typing at the end of the line writes just the new character.
+// Typing at the end of the line writes just the new character. The cursor
+// is then at the line's end, and so is the terminal's (every redraw and
+// every append leaves it where the cursor is drawn): the character is laid
+// out from there, never the whole line again, so a long paste costs time in
+// proportion to its length.
 void append_char(u32 cp) {
-    Positions before = measure();
+    i64 line_end = edit.term_pos;
     edit.line.push_back(cp);
     edit.cursor = edit.line.size();
     std::string out;
-    i64 end = fill_output(edit.line, edit.line.size() - 1, edit.line.size(), before.end, columns, false,
+    i64 end = fill_output(edit.line, edit.line.size() - 1, edit.line.size(), line_end, columns, false,
                           edit.hidden, &out);
     wrote_to(&out, end);
     send(out);

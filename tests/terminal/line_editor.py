@@ -322,6 +322,20 @@ def prompt_over_several_rows(s, home):
 
 
 @case
+def long_paste(s, home):
+    # 200,000 characters typed at the line's end: each is written alone and
+    # costs no layout of the whole line, so the paste is done in seconds.
+    started(s)
+    s.type('length? "')
+    chunk = "0123456789" * 400
+    for _ in range(50):
+        s.type(chunk)
+    s.type('"')
+    s.keys("Enter")
+    s.wait_text("== 200000")
+
+
+@case
 def quit_in_completion_restores_modes(s, home):
     # A completion runs with the terminal quiet (no echo); ending the
     # program from inside it still gives the terminal back as it was.
