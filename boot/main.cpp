@@ -47,6 +47,7 @@ struct Arguments {
 // status as it is.
 [[noreturn]] void finish(int status) {
     if (status < 0) {
+        if (zir::runtime::before_fault_report) zir::runtime::before_fault_report();
         zir::console::flush();
         std::fflush(nullptr);
         _exit(status);

@@ -22,6 +22,7 @@
 #include "evaluator/natives.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/console.hpp"
+#include "runtime/fault.hpp"
 #include "console/console_io.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/platform.hpp"
@@ -35,8 +36,9 @@ namespace boot {
 namespace {
 
 // quit-return status: ends the process with the status, the output written
-// out first.
+// out first and the terminal in its own mode.
 interpreter::RoutineValue quit_return(const interpreter::RoutineValue* args, i32) {
+    if (runtime::before_fault_report) runtime::before_fault_report();
     console::flush();
     std::fflush(nullptr);
     _exit(args[0].i);

@@ -219,8 +219,13 @@ struct Edit {
     i64 term_pos = 0;                   // the terminal cursor, cells from the prompt row's column 0
     std::vector<std::u32string> answers;  // the completion's strings
     size_t answer_cursor = 0;             // cursor of the first
+    bool redraw_below = false;            // resumed after another edit: drawn anew where that one left the cursor
 };
 Edit edit;
+
+// Edits waiting for their completion while the completion itself asks for
+// a line: each goes on once the edit it started ends.
+std::vector<Edit> paused;
 
 // Text and cursor for the next edit after a completion listed candidates.
 std::u32string saved_line;
@@ -467,13 +472,17 @@ void refresh(bool full) {
     send(out);
 }
 
-// Typing at the end of the line writes just the new character.
+// Typing at the end of the line writes just the new character. The cursor
+// is then at the line's end, and so is the terminal's (every redraw and
+// every append leaves it where the cursor is drawn): the character is laid
+// out from there, never the whole line again, so a long paste costs time in
+// proportion to its length.
 void append_char(u32 cp) {
-    Positions before = measure();
+    i64 line_end = edit.term_pos;
     edit.line.push_back(cp);
     edit.cursor = edit.line.size();
     std::string out;
-    i64 end = fill_output(edit.line, edit.line.size() - 1, edit.line.size(), before.end, columns, false,
+    i64 end = fill_output(edit.line, edit.line.size() - 1, edit.line.size(), line_end, columns, false,
                           edit.hidden, &out);
     wrote_to(&out, end);
     send(out);
@@ -530,6 +539,15 @@ void finish() {
     send(out);
     leave_raw_mode();
     edit.open = false;
+}
+
+// After an edit that a completion asked for, the edit waiting for that
+// completion is the current one again.
+void resume_paused() {
+    if (paused.empty()) return;
+    edit = std::move(paused.back());
+    paused.pop_back();
+    edit.redraw_below = true;
 }
 
 constexpr i32 DONE = EDIT_DONE;
@@ -727,10 +745,12 @@ void restore_mode() {
 // answers DONE, HANG_UP (the line is "q"; every later edit answers the end
 // of input at once) or the cursor of a Tab that asks for completion.
 i32 edit_line(const Cell* prompt, bool hidden, Cell* line, Cell* history) {
-    if (hung_up && !edit.open && pending.empty()) return EDIT_END;
-    console::flush();
     bool resumed = edit.open && edit.completed;
+    if (hung_up && !resumed && pending.empty()) return EDIT_END;
+    console::flush();
     if (!resumed) {
+        // An edit still open is waiting for the completion that asks this line.
+        if (edit.open) paused.push_back(std::move(edit));
         edit = Edit{};
         edit.prompt = text_of(prompt, nullptr);
         edit.hidden = hidden;
@@ -742,10 +762,31 @@ i32 edit_line(const Cell* prompt, bool hidden, Cell* line, Cell* history) {
     if (!enter_raw_mode()) {
         // Not a terminal after all: the redirected reader serves.
         edit.open = false;
+        resume_paused();
         return EDIT_NOT_TERMINAL;
     }
     read_window_size();
+    if (resumed && edit.redraw_below) {
+        edit.redraw_below = false;
+        edit.start = isatty(1) ? cursor_column() % columns : 0;
+        edit.term_pos = edit.start;
+        refresh(true);
+    }
     if (!resumed) {
+        // A prompt over several rows: the rows before its last line feed are
+        // written once; the edit and its redraws keep to the last row.
+        size_t last_feed = edit.prompt.rfind(U'\n');
+        if (last_feed != std::u32string::npos) {
+            std::string out;
+            size_t from = 0;
+            for (size_t at = edit.prompt.find(U'\n'); at <= last_feed; at = edit.prompt.find(U'\n', from)) {
+                fill_output(edit.prompt, from, at, 0, columns, true, false, &out);
+                out += "\r\n";
+                from = at + 1;
+            }
+            send(out);
+            edit.prompt.erase(0, last_feed + 1);
+        }
         edit.start = isatty(1) ? cursor_column() % columns : 0;
         edit.term_pos = edit.start;
         refresh(true);
@@ -767,6 +808,7 @@ i32 edit_line(const Cell* prompt, bool hidden, Cell* line, Cell* history) {
     }
     finish();
     deliver(line, history, edit.entered);
+    resume_paused();
     return outcome;
 }
 

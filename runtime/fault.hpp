@@ -18,9 +18,10 @@ constexpr int FAULT_NO_SWITCH = 101;   // unknown operation code or element widt
 
 const char* fault_message(int code);
 
-// Called, when set, before a fault report is written (from a signal handler
-// too, so it must be async-signal-safe): the line editor puts the terminal
-// back in its own mode.
+// Called, when set, before a fault report is written and before any other
+// end of the process (from a signal handler too, so it must be
+// async-signal-safe): the line editor puts the terminal back in its own
+// mode, which a completion running in the language may have left quiet.
 extern void (*before_fault_report)();
 
 // Code 0 exits silently with status 0; any other prints the report first.

@@ -302,6 +302,102 @@ def ctrl_d_on_empty_line(s, home):
     assert s.modes_kept()
 
 
+@case
+def prompt_over_several_rows(s, home):
+    # Line feeds in the prompt start new rows; the edit and its redraws
+    # keep to the prompt's last row.
+    started(s)
+    s.type('x: ask "first^/^/third> "')
+    s.keys("Enter")
+    s.wait(lambda t: "\nthird>" in t, "the prompt's last row")
+    s.type("abc")
+    s.keys("Home")
+    s.type("Z")
+    rows = s.wait(lambda t: "third> Zabc" in t, "the edited line").split("\n")
+    i = rows.index("third> Zabc")
+    assert rows[i - 2:i] == ["first", ""], rows
+    assert s.cursor() == (8, i), (s.cursor(), i)
+    s.keys("Enter")
+    s.wait_text('== "Zabc"')
+
+
+@case
+def long_paste(s, home):
+    # 200,000 characters typed at the line's end: each is written alone and
+    # costs no layout of the whole line, so the paste is done in seconds.
+    started(s)
+    s.type('length? "')
+    chunk = "0123456789" * 400
+    for _ in range(50):
+        s.type(chunk)
+    s.type('"')
+    s.keys("Enter")
+    s.wait_text("== 200000")
+
+
+@case
+def quit_in_completion_restores_modes(s, home):
+    # A completion runs with the terminal quiet (no echo); ending the
+    # program from inside it still gives the terminal back as it was.
+    started(s)
+    s.type("zir-complete-input: func [a b] [quit] 1")
+    s.keys("Enter")
+    s.wait_text("== 1")
+    s.type("pri")
+    s.keys("Tab")
+    assert s.exit_status() == 0
+    assert s.modes_kept(), "terminal modes changed"
+
+
+def completion_answering_anything(s, home):
+    # A completion that answers no block, or throws, completes nothing: the
+    # Tab is put in the line and the edit goes on, in a script too.
+    s.wait_text("q?")
+    s.type("ab")
+    s.keys("Tab")
+    s.type("c")
+    s.keys("Enter")
+    s.wait_text("q? ")
+    s.type("d")
+    s.keys("Tab")
+    s.keys("Enter")
+    s.wait_text('["ab^-c" "d^-"]')
+    assert s.exit_status() == 0
+    assert s.modes_kept(), "terminal modes changed"
+
+
+completion_answering_anything.script = (
+    'Zir []\nzir-complete-input: func [a b] ["not a block"]\nx: ask "q? "\n'
+    'zir-complete-input: func [a b] [throw 1]\nprint mold reduce [x ask "q? "]\n')
+CASES.append(completion_answering_anything)
+
+
+@case
+def ask_inside_completion(s, home):
+    # A completion that asks a question of its own: the edit it interrupted
+    # goes on afterwards, on a row of its own, and gets its answer.
+    started(s)
+    s.type('zir-complete-input: func [a b] [reduce [tail append copy head a ask "inner? "]] 1')
+    s.keys("Enter")
+    s.wait_text("== 1")
+    s.type('x: ask "outer? "')
+    s.keys("Enter")
+    s.wait(lambda t: t.rstrip().endswith("outer?"), "the outer prompt")
+    s.type("ab")
+    s.keys("Tab")
+    s.wait_text("inner?")
+    s.type("cd")
+    s.keys("Enter")
+    s.wait(lambda t: t.rstrip().endswith("outer? abcd"), "the outer edit resumed")
+    s.type("e")
+    s.keys("Enter")
+    s.wait_text('== "abcde"')
+    s.keys("Up")                                  # both answers are in the history
+    s.wait(lambda t: t.rstrip().endswith(">> abcde"), "the outer answer in the history")
+    s.keys("Up")
+    s.wait(lambda t: t.rstrip().endswith(">> cd"), "the inner answer in the history")
+
+
 def signal_case(sig):
     def run(s, home):
         started(s)
@@ -348,7 +444,12 @@ def main():
             if variant == "file":
                 open(os.path.join(home, "plain"), "w").close()
                 run_home = os.path.join(home, "plain", "home")
-            s = Session(program, home)
+            args = ""
+            if hasattr(fn, "script"):
+                args = os.path.join(home, "script.zir")
+                with open(args, "w") as f:
+                    f.write(fn.script)
+            s = Session(program, home, args=args)
             if variant:
                 s.close()
                 shell = ("stty -g > {d}/before; HOME={h} {p}; echo $? > {d}/status.tmp; stty -g > {d}/after; "
