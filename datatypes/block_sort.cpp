@@ -2,6 +2,7 @@
 #include "datatypes/block_sort.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <new>
 #include <vector>
@@ -45,11 +46,17 @@ constexpr i64 RECORD_KEEP_LIMIT = 0x200000;
 // Sorts in progress: a comparator may sort too, and the blocks are emptied
 // only when the outermost sort ends.
 i32 sort_depth = 0;
+// A sort run from a comparator gets blocks of its own: the comparator that
+// called it still holds its two records in the outer pair, kept here (and
+// marked) until the inner sort ends.
+std::vector<std::array<u32, 2>> outer_record_blocks;
 // Comparator frames are named like any call of an unnamed function.
 i32 anon_symbol = 0;
 
 void mark_record_blocks() {
     for (u32 n : record_blocks) collector::mark_block(n);
+    for (const auto& pair : outer_record_blocks)
+        for (u32 n : pair) collector::mark_block(n);
 }
 
 // Gives both blocks room for a record of `cells` cells. A nested sort may
@@ -74,13 +81,25 @@ void load_record(int which, const Cell* record, i64 cells, Cell* out) {
     out->w2 = record_blocks[which];
 }
 
-// Counts the sorts in progress and, when the outermost one ends (errors
-// included), empties the record blocks or drops large ones.
+// Counts the sorts in progress; an inner one sets the outer pair of record
+// blocks aside and gives it back when it ends. When the outermost one ends
+// (errors included), it empties the record blocks or drops large ones.
 class SortRun {
 public:
-    explicit SortRun(i64 record_cells) : cells(record_cells) { sort_depth++; }
+    explicit SortRun(i64 record_cells) : cells(record_cells) {
+        if (sort_depth > 0) {
+            outer_record_blocks.push_back({record_blocks[0], record_blocks[1]});
+            record_blocks[0] = record_blocks[1] = 0;
+        }
+        sort_depth++;
+    }
     ~SortRun() {
-        if (--sort_depth > 0) return;
+        if (--sort_depth > 0) {
+            record_blocks[0] = outer_record_blocks.back()[0];
+            record_blocks[1] = outer_record_blocks.back()[1];
+            outer_record_blocks.pop_back();
+            return;
+        }
         for (u32& n : record_blocks) {
             if (!n) continue;
             if (cells * 16 >= RECORD_KEEP_LIMIT) {
@@ -301,8 +320,8 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     series::Span span = series::fit(series, h, wanted);
     span.n -= i32(span.n % size);
     if (span.n > 0) {
-        if (user && all) prepare_record_blocks(size);
         SortRun run(size);
+        if (user && all) prepare_record_blocks(size);
         std::intptr_t arg = user ? reinterpret_cast<std::intptr_t>(function.get())
                                  : std::intptr_t(case_ ? COMP_CASE_SORT : COMP_SORT);
         sort_range(series, span, size, user, arg, flags, stable);
@@ -466,6 +485,7 @@ void do_set_op(bool case_, const Cell* skip, int op) {
 void init_sort_state() {
     record_blocks[0] = record_blocks[1] = 0;
     sort_depth = 0;
+    outer_record_blocks.clear();
     anon_symbol = symbol::make("<anon>");
     static bool registered = false;
     if (!registered) {
