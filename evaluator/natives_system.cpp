@@ -190,7 +190,8 @@ i32 now(i32 check, const i32* r) {
         for (i32 i = YEAR; i <= PRECISE; i++) n += r[i] >= 0;
         if (n > 1) fire(ERR_SCRIPT, "bad-refines");
     }
-    u32 local = platform::get_date(utc);
+    platform::ClockReading clock = platform::read_clock(precise);
+    u32 local = utc ? clock.utc_date : clock.local_date;
     u32 zone = utc ? 0 : date::zone_of(local);
     u32 word;
     double seconds = 0;
@@ -199,8 +200,8 @@ i32 now(i32 check, const i32* r) {
     } else {
         // The day and time of the instant in UTC, then carried into the
         // zone's day: the local date may be a day before or after UTC's.
-        i64 day = date::to_day_number(platform::get_date(true));
-        seconds = platform::get_time(precise);
+        i64 day = date::to_day_number(clock.utc_date);
+        seconds = clock.seconds;
         if (!date::normalize_time(&day, &seconds, zone)) fire(ERR_SCRIPT, "invalid-arg", &none::value);
         word = date::from_day_number(day, zone, true);
     }

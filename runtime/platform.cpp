@@ -152,13 +152,7 @@ void wait(double seconds) {
     }
 }
 
-double get_time(bool precise) {
-    timespec t;
-    clock_gettime(CLOCK_REALTIME, &t);
-    double seconds = double(t.tv_sec % 86400);
-    if (precise) seconds += double(t.tv_nsec) / 1e9;
-    return seconds;
-}
+double get_time(bool precise) { return read_clock(precise).seconds; }
 
 u32 zone_bits(int offset_minutes) {
     // The sign is kept apart from the magnitude, so offsets between -1:00 and
@@ -175,14 +169,29 @@ u32 pack_date(int year, int month, int day, int offset_minutes) {
 }
 
 u32 get_date(bool utc) {
-    time_t now = std::time(nullptr);
+    ClockReading r = read_clock(false);
+    return utc ? r.utc_date : r.local_date;
+}
+
+ClockReading reading_at(i64 seconds, i64 nanoseconds, bool precise) {
+    time_t when = time_t(seconds);
     struct tm tm;
-    if (utc) {
-        gmtime_r(&now, &tm);
-        return pack_date(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, 0);
-    }
-    localtime_r(&now, &tm);
-    return pack_date(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, int(tm.tm_gmtoff / 60));
+    ClockReading r{};
+    gmtime_r(&when, &tm);
+    r.utc_date = pack_date(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, 0);
+    localtime_r(&when, &tm);
+    r.local_date = pack_date(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, int(tm.tm_gmtoff / 60));
+    i64 of_day = seconds % 86400;
+    if (of_day < 0) of_day += 86400;
+    r.seconds = double(of_day);
+    if (precise) r.seconds += double(nanoseconds) / 1e9;
+    return r;
+}
+
+ClockReading read_clock(bool precise) {
+    timespec t;
+    clock_gettime(CLOCK_REALTIME, &t);
+    return reading_at(i64(t.tv_sec), i64(t.tv_nsec), precise);
 }
 
 i64 monotonic_ms() {

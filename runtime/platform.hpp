@@ -69,6 +69,18 @@ double get_time(bool precise);
 // Today as a packed date word: year << 17 | month << 12 | day << 7 | zone,
 // zone = bit 6 for a negative offset, bits 2..5 whole hours, bits 0..1 quarters.
 u32 get_date(bool utc);
+
+// The date and the time of one instant. Read together from one look at the
+// clock: read apart, midnight may pass between the two, and the date of one
+// day would carry the time of the next.
+struct ClockReading {
+    u32 utc_date;     // the UTC date, zone 0
+    u32 local_date;   // the local date with the local zone
+    double seconds;   // since midnight UTC; the fraction only when precise
+};
+ClockReading read_clock(bool precise);
+// The reading of a given instant (seconds and nanoseconds since 1970 UTC).
+ClockReading reading_at(i64 seconds, i64 nanoseconds, bool precise);
 // The zone bits of an offset from UTC in minutes.
 u32 zone_bits(int offset_minutes);
 // The same packing for given fields (used by the clock and by tests).

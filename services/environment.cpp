@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
+#include <unordered_set>
 
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
@@ -65,12 +67,16 @@ Cell* list_env(Cell* out) {
     collector::RootCell pairs;
     block::make_at(pairs.get(), 100);
     collector::RootCell text;
+    // A process may be started with one name twice; the variable is the first
+    // entry, the one getenv finds and get-env answers.
+    std::unordered_set<std::string_view> seen;
     for (char** e = environ; e && *e; e++) {
         const char* entry = *e;
         size_t n = std::strlen(entry);
         // A first "=" belongs to the name (hidden entries begin with one).
         const char* eq = n > 1 ? static_cast<const char*>(std::memchr(entry + 1, '=', n - 1)) : nullptr;
         size_t name = eq ? size_t(eq - entry) : n;
+        if (!seen.insert(std::string_view(entry, name)).second) continue;
         file::load_os_text(text.get(), reinterpret_cast<const u8*>(entry), i64(name), TYPE_STRING);
         block::zs_append(pairs.get(), text.get());
         const char* value = eq ? eq + 1 : entry + n;

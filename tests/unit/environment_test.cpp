@@ -9,6 +9,7 @@
 #include "datatypes/map.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/unset.hpp"
+#include "runtime/platform.hpp"
 #include "services/environment.hpp"
 #include "values.hpp"
 
@@ -69,6 +70,29 @@ TEST_F(Environment, PairsSplitAtTheFirstEqualsSignAfterTheName) {
     for (char** e = environ; *e; e++) count++;
     EXPECT_EQ(size_t(map::key_count(out)), count + set.size());
     EXPECT_EQ(found.size(), count + set.size());
+}
+
+TEST_F(Environment, ANameGivenTwiceListsTheValueGetEnvFinds) {
+    // A process can be started with one name in two entries; getenv answers
+    // the first, and so must the listing.
+    char first[] = "ZIR_TWICE=first";
+    char second[] = "ZIR_TWICE=second";
+    char other[] = "zir_twice=lower";
+    char* entries[] = {first, other, second, nullptr};
+    char** kept = environ;
+    environ = entries;
+    std::string found = platform::get_env("ZIR_TWICE").value_or("(none)");
+    Cell* out = stack::push(&unset::value);
+    platform::list_env(out);
+    environ = kept;
+    EXPECT_EQ(found, "first");
+    ASSERT_EQ(TYPE_OF(out), TYPE_MAP);
+    EXPECT_EQ(map::key_count(out), 2);
+    SeriesBuffer* s = node_buffer(out->w2);
+    Cell* cells = series::head_cells(s);
+    std::map<std::string, std::string> listed;
+    for (i32 i = 0; i + 1 < series::length_of(s); i += 2) listed[string::to_std(&cells[i])] = string::to_std(&cells[i + 1]);
+    EXPECT_EQ(listed, (std::map<std::string, std::string>{{"ZIR_TWICE", "first"}, {"zir_twice", "lower"}}));
 }
 
 TEST_F(Environment, ArchitectureWords) {

@@ -60,6 +60,41 @@ TEST(Platform, DateAndTimeFollowTheSystemClock) {
     EXPECT_EQ(whole, double(i64(whole)));
 }
 
+// Date and time come from one instant: at a midnight, UTC's or the zone's,
+// the date is that of the time beside it.
+TEST(Platform, OneReadingGivesTheDateAndTimeOfOneInstant) {
+    const char* kept = std::getenv("TZ");
+    std::string old = kept ? kept : "";
+    struct Case {
+        const char* zone;   // POSIX rule: the offset west of UTC
+        i64 seconds, nanoseconds;
+        bool precise;
+        u32 utc_date, local_date;
+        double time;
+    } cases[] = {
+        {"ZZZ+3", 1704067199, 999999999, true, platform::pack_date(2023, 12, 31, 0),
+         platform::pack_date(2023, 12, 31, -180), 86399.999999999},
+        {"ZZZ+3", 1704067199, 999999999, false, platform::pack_date(2023, 12, 31, 0),
+         platform::pack_date(2023, 12, 31, -180), 86399},
+        {"ZZZ-5:45", 1704067200, 0, true, platform::pack_date(2024, 1, 1, 0), platform::pack_date(2024, 1, 1, 345),
+         0},
+        {"ZZZ-5:45", 1704065400, 250000000, true, platform::pack_date(2023, 12, 31, 0),
+         platform::pack_date(2024, 1, 1, 345), 84600.25},
+        {"UTC0", -1, 0, false, platform::pack_date(1969, 12, 31, 0), platform::pack_date(1969, 12, 31, 0), 86399},
+    };
+    for (const Case& c : cases) {
+        setenv("TZ", c.zone, 1);
+        tzset();
+        platform::ClockReading r = platform::reading_at(c.seconds, c.nanoseconds, c.precise);
+        EXPECT_EQ(r.utc_date, c.utc_date) << c.zone << " " << c.seconds;
+        EXPECT_EQ(r.local_date, c.local_date) << c.zone << " " << c.seconds;
+        EXPECT_DOUBLE_EQ(r.seconds, c.time) << c.zone << " " << c.seconds;
+    }
+    if (kept) setenv("TZ", old.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
+}
+
 TEST(Platform, DirectoryAndEnvironment) {
     std::string here = platform::get_current_dir();
     ASSERT_FALSE(here.empty());
