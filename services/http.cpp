@@ -396,13 +396,10 @@ Cell* body_value(const std::vector<u8>& bytes, bool binary, bool lines) {
 std::string utf8_name(std::string_view name) {
     if (unicode::utf8_valid_q(reinterpret_cast<const u8*>(name.data()), i64(name.size()))) return std::string(name);
     std::string out;
+    u8 bytes[4];
     for (unsigned char c : name) {
-        if (c < 0x80) {
-            out += char(c);
-        } else {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        }
+        int n = unicode::cp_to_utf8(c, bytes);
+        out.append(reinterpret_cast<const char*>(bytes), size_t(n));
     }
     return out;
 }
