@@ -5,6 +5,7 @@
 #include <pthread.h>
 
 #include <cstring>
+#include <vector>
 
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
@@ -326,6 +327,12 @@ inline bool library_q(const Cell* block) { return (node_buffer(block->w2)->flags
 
 }  // namespace
 
+bool body_plans = true;
+
+namespace {
+bool run_body_plan(const Cell* body, bool fresh);
+}  // namespace
+
 void eval_block(const Cell* block, bool chain) {
     check_machine_stack();
     walk_block(block_code(block), chain, library_q(block));
@@ -333,6 +340,7 @@ void eval_block(const Cell* block, bool chain) {
 
 void walk_body_again(const Cell* body, bool* open) {
     check_machine_stack();
+    const bool fresh = !*open;
     if (*open) {
         stack::reset();
     } else {
@@ -340,7 +348,9 @@ void walk_body_again(const Cell* body, bool* open) {
         stack::mark(u32(stack::body_symbol), 0, stack::FLAGS_EVAL_BLOCK);
         *open = true;
     }
-    walk_code(block_code(body), library_q(body));
+    if (!body_plans || tracing || held || static_cast<const char*>(__builtin_frame_address(0)) < machine_limit ||
+        !run_body_plan(body, fresh))
+        walk_code(block_code(body), library_q(body));
     // The caller's result cell is the frame's `arguments` (eval_block's chain).
     *stack::call_top[-1].arguments = *stack::arguments;
     if (ZIR_UNLIKELY(stack::pending != 0)) close_body_walks(open);
@@ -1199,6 +1209,511 @@ constexpr u32 RETURN_SLOT = 80;
         if (TYPE_OF(c) == TYPE_PAREN) return paren_expression(code, p, prefix_only, push);
     }
     return expression_caught(code, p, prefix_only, push, fv);
+}
+
+// --- Body plans ----------------------------------------------------------------------------
+//
+// A loop body walked round after round is read once into a plan: the
+// statements from its head that the walk takes by its shortcuts (a set-word
+// or a plain operand with the operators after it that need nothing more; an
+// if, unless or either on such a condition whose chosen block is one such
+// statement or only leaves), each decoded into what it reads (a value
+// written, a global word's slot, another word, a short path) and which
+// operator and native it expects, with a copy of the cells they came from.
+// A round runs those statements from the plan, each checking what it reads
+// now (the words' values, the operators and natives they hold, the types,
+// the room on the stacks) where the shortcut would have decided otherwise,
+// and hands the rest of the round to the walk from the first statement it
+// cannot take. Nothing in a planned statement can fail, call anything,
+// allocate or be seen, so a statement given up is walked from its start as
+// though the plan had never looked at it, and a round run wholly by the plan
+// leaves what the walk would leave.
+//
+// The cells are compared with the copy when the body's frame is opened (a
+// loop begins, or goes on after code ran between its rounds) and after any
+// round in which the walk ran: only code run by the walk can change a block.
+// The rounds in between run from the plan alone.
+
+enum PlanStepKind : u8 { STEP_SET, STEP_VALUE, STEP_CONDITIONAL };
+// How a plan reads a cell of the code: the value written there; a global
+// word's slot; any other word (word_slot); a short path; nothing (a cell
+// that is no word, where only a word could turn into an operator).
+enum PlanRead : u8 { READ_WRITTEN, READ_GLOBAL, READ_WORD, READ_PATH, READ_NOTHING };
+// A chosen block with no step of its own: one that only leaves (exit_block
+// decides at each round), or one the walk must take.
+constexpr i32 CHOSEN_EXIT = -2;
+constexpr i32 CHOSEN_WALK = -1;
+// The largest body and chosen block planned, in cells.
+constexpr i32 PLAN_BODY_CELLS = 64;
+constexpr i32 PLAN_CHOSEN_CELLS = 16;
+constexpr i32 PLAN_CACHE_SIZE = 64;
+
+struct PlanRef {
+    i32 at = 0;
+    u32 slot = 0;   // a global word's
+    u8 read = READ_NOTHING;
+};
+
+// An operator of an expression: its word, the value that word held (the
+// plan runs it only while it holds the same), its math or comparison, and
+// its right operand.
+struct PlanOp {
+    PlanRef word;
+    u32 header, w1;
+    i32 math, compare;
+    PlanRef right;
+};
+
+struct PlanStep {
+    u8 kind;
+    u8 conditional;   // a Conditional, with its argument count
+    u8 lead;
+    u8 slice;         // the block whose cells the step reads
+    PlanRef target;   // the set-word, or the conditional's word
+    PlanRef first;    // the expression's first operand
+    i32 ops, op_count;
+    PlanRef after[3]; // the cells after the expression and after each block
+    u32 header, w1, w3;   // the conditional's native
+    u64 types;            // the types its condition takes
+    i32 end;
+    i32 at;
+    i32 chosen[2];    // the step of each block, or CHOSEN_EXIT / CHOSEN_WALK
+    i32 blocks;       // where its blocks are
+};
+
+// A block whose cells a plan copied: the body, then each chosen block.
+struct PlanSlice {
+    u32 node;
+    i32 head;
+    i32 tail;
+    i32 copy;   // where its cells start in the plan's copy
+};
+
+struct BodyPlan {
+    u32 node = 0;
+    u32 type = 0;
+    i32 head = 0;
+    bool library = false;
+    bool trusted = false;
+    i32 running = 0;
+    i32 statements = 0;   // the body's own steps, first in `steps`
+    i32 resume = 0;       // where the walk takes the round over
+    std::vector<Cell> cells;
+    std::vector<PlanSlice> slices;
+    std::vector<PlanStep> steps;
+    std::vector<PlanOp> ops;
+};
+
+BodyPlan* plan_cache[PLAN_CACHE_SIZE];
+
+inline u32 plan_index(u32 node) { return (node * 0x9E3779B1u) >> 26; }
+static_assert(PLAN_CACHE_SIZE == 64);
+
+// The cells of a slice as the walk's shortcuts read them: the copy, indexed
+// as the block's series is.
+inline Span plan_span(const BodyPlan& plan, const PlanSlice& slice, const GlobalValues& g) {
+    return Span{plan.cells.data() + slice.copy - slice.head, slice.tail, g};
+}
+
+// The cells of a block, appended to the plan's copy as a slice; -1 when
+// the block is empty or larger than `limit`.
+i32 copy_slice(BodyPlan& plan, u32 node, i32 head, i32 limit) {
+    SeriesBuffer* b = node_buffer(node);
+    const i32 n = cells_in(b);
+    if (head >= n || n - head > limit) return -1;
+    const Cell* c = series::head_cells(b);
+    const i32 copy = i32(plan.cells.size());
+    plan.cells.insert(plan.cells.end(), c + head, c + n);
+    plan.slices.push_back(PlanSlice{node, head, n, copy});
+    return i32(plan.slices.size()) - 1;
+}
+
+// Whether every slice still holds the cells copied. The body's own slice
+// first: while it matches, the chosen blocks it names are alive.
+bool plan_matches(const BodyPlan& plan) {
+    for (const PlanSlice& slice : plan.slices) {
+        SeriesBuffer* b = node_buffer(slice.node);
+        if (cells_in(b) != slice.tail) return false;
+        if (std::memcmp(series::head_cells(b) + slice.head, plan.cells.data() + slice.copy,
+                        size_t(slice.tail - slice.head) * sizeof(Cell)) != 0)
+            return false;
+    }
+    return true;
+}
+
+// How to read the cell at `p` as an operand (READ_NOTHING: not one the
+// shortcuts read without a call).
+PlanRef operand_ref(const Span& s, i32 p) {
+    const Cell* c = s.cells + p;
+    const u32 t = TYPE_OF(c);
+    if (t == TYPE_WORD || t == TYPE_SET_WORD)
+        return c->w1 == s.g.context ? PlanRef{p, c->w3, READ_GLOBAL} : PlanRef{p, 0, READ_WORD};
+    if (t == TYPE_PATH) return PlanRef{p, 0, READ_PATH};
+    if (LITERAL_TYPES & type_bit(t)) return PlanRef{p, 0, READ_WRITTEN};
+    return PlanRef{p, 0, READ_NOTHING};
+}
+
+// The cell at `p` where an expression ended: a word there is looked at
+// again at each round, since it may come to hold an operator.
+PlanRef after_ref(const Span& s, i32 p) {
+    if (p >= s.end || TYPE_OF(s.cells + p) != TYPE_WORD) return PlanRef{p, 0, READ_NOTHING};
+    return operand_ref(s, p);
+}
+
+[[gnu::noinline]] const Cell* plan_read_other(const Cell* c, u8 read) {
+    if (read == READ_WORD) return word_slot(c);
+    if (read == READ_PATH) return short_path_value(c, false);
+    return nullptr;
+}
+
+[[gnu::always_inline]] inline const Cell* plan_read(const Span& s, const PlanRef& r) {
+    if (ZIR_LIKELY(r.read == READ_GLOBAL)) return r.slot < s.g.count ? s.g.cells + r.slot : nullptr;
+    const Cell* c = s.cells + r.at;
+    if (r.read == READ_WRITTEN) return c;
+    // A running function's words, read as word_slot reads them first.
+    if (r.read == READ_WORD && c->w1 == hot_context && i32(c->w3) >= 0) return hot_values + c->w3;
+    return plan_read_other(c, r.read);
+}
+
+// Whether the cell where an expression ended still ends it (no operator).
+[[gnu::always_inline]] inline bool plan_ends(const Span& s, PlanRef r) {
+    if (r.read == READ_NOTHING) return true;
+    const Cell* v = plan_read(s, r);
+    return !v || TYPE_OF(v) != TYPE_OP;
+}
+
+// Decodes the expression at `p` into the step if the shortcuts take it as
+// the cells and words stand now (a plain operand and the operators after it
+// that need nothing more); answers where it ends, -1 otherwise. Finding the
+// end computes the value, which changes nothing.
+i32 plan_expression(BodyPlan& plan, const Span& s, i32 p, PlanStep* step) {
+    if (p >= s.end) return -1;
+    const Cell* v = plain_operand(s.g, s.cells + p);
+    if (!v) return -1;
+    Cell value = *v;
+    i32 e = p + 1;
+    if (const Cell* op = op_in(s, e)) e = plain_infix_first(&value, s, e, op);
+    if (e < 0) return -1;
+    step->first = operand_ref(s, p);
+    step->ops = i32(plan.ops.size());
+    step->op_count = (e - p - 1) / 2;
+    for (i32 q = p + 1; q < e; q += 2) {
+        const Cell* op = op_in(s, q);
+        PlanOp o{operand_ref(s, q), op->header, op->w1, fast_math_op(op), -1, operand_ref(s, q + 1)};
+        if (o.math < 0) o.compare = fast_compare_op(op);
+        if (o.math < 0 && o.compare < 0) return -1;
+        if (o.right.read == READ_NOTHING) return -1;
+        plan.ops.push_back(o);
+    }
+    step->after[0] = after_ref(s, e);
+    return e;
+}
+
+// A set-word's word that takes a plain write: a global's or a function's,
+// not an object's field (fields track changes and may have handlers).
+[[gnu::always_inline]] inline bool plain_target(const Cell* word) {
+    return word->w1 == context::global || word->w1 == hot_context ||
+           context::kind_of(context::cell_of(word->w1)) != context::KIND_OBJECT;
+}
+
+i32 plan_chosen(BodyPlan& plan, const Cell* block);
+
+// Reads the statement at `p` of slice `slice` into a step; answers where it
+// ends, or -1 when the walk must take it. A chosen block's statement
+// (`nested`) is a set-word or a value only.
+i32 plan_statement(BodyPlan& plan, u8 slice, i32 p, bool nested, PlanStep* step) {
+    const GlobalValues g = global_values_now();
+    const Span s = plan_span(plan, plan.slices[slice], g);
+    if (p >= s.end) return -1;
+    const Cell* c = s.cells + p;
+    *step = PlanStep{};
+    step->kind = STEP_VALUE;
+    step->slice = slice;
+    step->at = p;
+    step->chosen[0] = step->chosen[1] = CHOSEN_WALK;
+    if (TYPE_OF(c) == TYPE_SET_WORD) {
+        if (!word_slot(g, c) || !plain_target(c)) return -1;
+        step->kind = STEP_SET;
+        step->target = operand_ref(s, p);
+        return step->end = plan_expression(plan, s, p + 1, step);
+    }
+    if (TYPE_OF(c) == TYPE_WORD) {
+        const Cell* v = word_slot(g, c);
+        if (!v) return -1;
+        if (callable_q(TYPE_OF(v))) {
+            const NativePlan* row = conditional_row(v);
+            if (nested || !row || row->lead < 2 || row->lead > 3) return -1;
+            const u32 header = v->header, w1 = v->w1, w3 = v->w3;
+            const i32 e = plan_expression(plan, s, p + 1, step);
+            if (e < 0) return -1;
+            const i32 lead = i32(row->lead);
+            for (i32 k = 0; k + 1 < lead; k++) {
+                if (e + k >= s.end || TYPE_OF(s.cells + e + k) != TYPE_BLOCK || op_in(s, e + k + 1)) return -1;
+                step->after[k + 1] = after_ref(s, e + k + 1);
+            }
+            step->kind = STEP_CONDITIONAL;
+            step->target = operand_ref(s, p);
+            step->conditional = row->conditional;
+            step->lead = u8(lead);
+            step->header = header, step->w1 = w1, step->w3 = w3;
+            step->types = row->types[0];
+            step->blocks = e;
+            step->end = e + lead - 1;
+            // (plan_chosen appends to the plan: `step` and `s` may move.)
+            const i32 end = step->end;
+            const Cell blocks[2] = {s.cells[e], s.cells[e + lead - 2]};
+            const i32 index = i32(step - plan.steps.data());
+            i32 chosen[2] = {CHOSEN_WALK, CHOSEN_WALK};
+            for (i32 k = 0; k + 1 < lead; k++) chosen[k] = plan_chosen(plan, &blocks[k]);
+            plan.steps[size_t(index)].chosen[0] = chosen[0];
+            plan.steps[size_t(index)].chosen[1] = chosen[1];
+            return end;
+        }
+    } else if (TYPE_OF(c) == TYPE_GET_WORD || callable_q(TYPE_OF(c))) {
+        return -1;
+    }
+    return step->end = plan_expression(plan, s, p, step);
+}
+
+// The step of a chosen block: its one statement, or CHOSEN_EXIT for a block
+// that starts with a word of the leaving natives (exit_block decides at
+// each round), or CHOSEN_WALK.
+i32 plan_chosen(BodyPlan& plan, const Cell* block) {
+    const i32 slice = copy_slice(plan, block->w2, i32(block->w1), PLAN_CHOSEN_CELLS);
+    if (slice < 0) return CHOSEN_WALK;
+    const Cell* first = plan.cells.data() + plan.slices[size_t(slice)].copy;
+    if (TYPE_OF(first) == TYPE_WORD) {
+        const Cell* v = word_slot(first);
+        if (v && TYPE_OF(v) == TYPE_NATIVE && (v->w1 == BREAK_SLOT || v->w1 == CONTINUE_SLOT || v->w1 == RETURN_SLOT))
+            return CHOSEN_EXIT;
+    }
+    plan.steps.emplace_back();
+    const i32 index = i32(plan.steps.size()) - 1;
+    const PlanSlice sl = plan.slices[size_t(slice)];
+    if (plan_statement(plan, u8(slice), sl.head, true, &plan.steps[size_t(index)]) != sl.tail) {
+        plan.steps.pop_back();
+        return CHOSEN_WALK;
+    }
+    return index;
+}
+
+// Reads a body into a plan: the body's statements are steps 0 to
+// `statements`, the chosen blocks' after them.
+void make_plan(BodyPlan& plan, const Cell* body) {
+    plan.node = body->w2;
+    plan.type = TYPE_OF(body);
+    plan.head = i32(body->w1);
+    plan.library = library_q(body);
+    plan.trusted = true;
+    plan.cells.clear();
+    plan.slices.clear();
+    plan.steps.clear();
+    plan.ops.clear();
+    plan.statements = 0;
+    plan.resume = plan.head;
+    if (copy_slice(plan, plan.node, plan.head, PLAN_BODY_CELLS) != 0) return;
+    // The chosen blocks' steps are appended as they are met: the body's are
+    // gathered apart, then put in front and the others renumbered.
+    std::vector<PlanStep> body_steps;
+    std::vector<bool> moved;
+    i32 p = plan.head;
+    const i32 tail = plan.slices[0].tail;
+    while (p < tail) {
+        plan.steps.emplace_back();
+        const i32 index = i32(plan.steps.size()) - 1;
+        const i32 end = plan_statement(plan, 0, p, false, &plan.steps[size_t(index)]);
+        if (end < 0) {
+            plan.steps.pop_back();
+            break;
+        }
+        body_steps.push_back(plan.steps[size_t(index)]);
+        moved.resize(plan.steps.size());
+        moved[size_t(index)] = true;
+        p = end;
+    }
+    moved.resize(plan.steps.size());
+    plan.resume = p;
+    const i32 shift = i32(body_steps.size());
+    std::vector<PlanStep> others;
+    std::vector<i32> renumber(plan.steps.size(), CHOSEN_WALK);
+    for (size_t i = 0; i < plan.steps.size(); i++) {
+        if (moved[i]) continue;
+        renumber[i] = shift + i32(others.size());
+        others.push_back(plan.steps[i]);
+    }
+    for (PlanStep& st : body_steps) {
+        for (i32& k : st.chosen) {
+            if (k >= 0) k = renumber[size_t(k)];
+        }
+    }
+    plan.steps = std::move(body_steps);
+    plan.steps.insert(plan.steps.end(), others.begin(), others.end());
+    plan.statements = shift;
+}
+
+// The value of a step's expression into `out`, as the shortcuts compute it;
+// false, `out` aside having changed nothing, where they would not take it.
+[[gnu::always_inline]] inline bool plan_value(const BodyPlan& plan, const Span& s, const PlanStep& st, Cell* out) {
+    const Cell* v = plan_read(s, st.first);
+    if (!v) return false;
+    if (st.first.read == READ_GLOBAL || st.first.read == READ_WORD) {
+        if (!plain_q(TYPE_OF(v))) return false;
+    }
+    *out = *v;
+    const PlanOp* op = plan.ops.data() + st.ops;
+    for (i32 k = 0; k < st.op_count; k++) {
+        const PlanOp o = op[k];
+        const Cell* held = plan_read(s, o.word);
+        if (!held || held->header != o.header || held->w1 != o.w1) return false;
+        const Cell* r = plan_read(s, o.right);
+        if (!r) return false;
+        const u32 rt = TYPE_OF(r);
+        if (rt != TYPE_INTEGER && rt != TYPE_FLOAT) return false;
+        if (o.math >= 0) {
+            if (ZIR_LIKELY(rt == TYPE_INTEGER && TYPE_OF(out) == TYPE_INTEGER)) {
+                const i32 a = integer::get(out), b = integer::get(r);
+                i32 n;
+                bool done;
+                switch (o.math) {
+                    case MATH_ADD: done = !__builtin_add_overflow(a, b, &n); break;
+                    case MATH_SUBTRACT: done = !__builtin_sub_overflow(a, b, &n); break;
+                    case MATH_MULTIPLY: done = !__builtin_mul_overflow(a, b, &n); break;
+                    default: done = false;
+                }
+                if (done) {
+                    cell::store(out, out->header, out->w1, u32(n), out->w3);
+                    continue;
+                }
+            }
+            if (!fast_op::math_in_place(out, r, o.math)) return false;
+        } else {
+            if (TYPE_OF(out) != TYPE_INTEGER || rt != TYPE_INTEGER) return false;
+            cell::store(out, TYPE_LOGIC, fast_op::compare_integers(integer::get(out), integer::get(r), o.compare),
+                        0, 0);
+        }
+    }
+    return plan_ends(s, st.after[0]);
+}
+
+// Runs a set-word or value step into `out`; false, having changed nothing,
+// when the walk must take it.
+[[gnu::always_inline]] inline bool run_plain_step(const BodyPlan& plan, const Span& s, const PlanStep& st,
+                                                   Cell* out) {
+    if (st.kind == STEP_VALUE) return plan_value(plan, s, st, out);
+    Cell* target = const_cast<Cell*>(plan_read(s, st.target));
+    if (!target) return false;
+    if (st.target.read == READ_WORD && !plain_target(s.cells + st.target.at)) return false;
+    if (ZIR_UNLIKELY(stack::top + 2 + stack::OVERFLOW_MARGIN >= stack::limit)) return false;
+    if (!plan_value(plan, s, st, out)) return false;
+    *target = *out;
+    return true;
+}
+
+// The outcome of a step: done, given up (nothing changed), or left by an
+// exit (pending now).
+enum StepOutcome { STEP_DONE, STEP_GIVEN_UP, STEP_LEFT };
+
+// An if, unless or either step, as conditional_expression and
+// conditional_block take it when the chosen block is one plain statement
+// or only leaves.
+[[gnu::always_inline]] inline StepOutcome run_conditional_step(const BodyPlan& plan, const Span& s, const PlanStep& st,
+                                                                Cell* out) {
+    const Cell* fn = plan_read(s, st.target);
+    if (!fn || fn->header != st.header || fn->w1 != st.w1 || fn->w3 != st.w3) return STEP_GIVEN_UP;
+    // (The same native record: its row is the one read into the plan.)
+    const i32 lead = i32(st.lead);
+    if (ZIR_UNLIKELY(stack::top + 1 + lead + stack::OVERFLOW_MARGIN >= stack::limit)) return STEP_GIVEN_UP;
+    if (ZIR_UNLIKELY(stack::call_top + 1 >= stack::call_limit)) return STEP_GIVEN_UP;
+    Cell cond;
+    if (!plan_value(plan, s, st, &cond)) return STEP_GIVEN_UP;
+    const u32 t = TYPE_OF(&cond);
+    if (t >= 64 || !((st.types >> t) & 1)) return STEP_GIVEN_UP;
+    if (!plan_ends(s, st.after[1])) return STEP_GIVEN_UP;
+    if (lead == 3 && !plan_ends(s, st.after[2])) return STEP_GIVEN_UP;
+    i32 chosen;
+    if (st.conditional == COND_EITHER) {
+        if (t == TYPE_UNSET) return STEP_GIVEN_UP;
+        chosen = logic::falsy_q(&cond) ? 2 : 1;
+    } else {
+        chosen = logic::falsy_q(&cond) == (st.conditional == COND_IF) ? 0 : 1;
+    }
+    if (!chosen) {
+        cell::init(out, TYPE_NONE);
+        return STEP_DONE;
+    }
+    const i32 k = st.chosen[chosen - 1];
+    if (k >= 0) {
+        // The frames the full call would open for the block must fit.
+        if (ZIR_UNLIKELY(stack::call_top + 3 >= stack::call_limit)) return STEP_GIVEN_UP;
+        if (ZIR_UNLIKELY(stack::top + lead + 4 + stack::OVERFLOW_MARGIN >= stack::limit)) return STEP_GIVEN_UP;
+        const PlanStep& inner = plan.steps[size_t(k)];
+        const Span in = plan_span(plan, plan.slices[inner.slice], s.g);
+        return run_plain_step(plan, in, inner, out) ? STEP_DONE : STEP_GIVEN_UP;
+    }
+    if (k == CHOSEN_EXIT && exit_block(s.cells + st.blocks + chosen - 1)) return STEP_LEFT;
+    return STEP_GIVEN_UP;
+}
+
+// Marks a plan as running while the walk takes a round over, and as needing
+// its cells compared once the walk is done, however it ends.
+struct PlanWalk {
+    BodyPlan* plan;
+    explicit PlanWalk(BodyPlan* p) : plan(p) {
+        plan->running++;
+        plan->trusted = false;
+    }
+    ~PlanWalk() {
+        plan->running--;
+        plan->trusted = false;
+    }
+};
+
+// A round of a body from its plan, the walk taking over where the plan
+// stops. False when the body has no plan to run (the caller walks it).
+// `fresh`: the body's frame was just opened. Tracing is off and not held,
+// and the machine stack fine.
+[[gnu::noinline]] bool run_body_plan(const Cell* body, bool fresh) {
+    BodyPlan*& entry = plan_cache[plan_index(body->w2)];
+    BodyPlan* plan = entry;
+    if (!plan || plan->node != body->w2 || plan->head != i32(body->w1) || plan->type != TYPE_OF(body)) {
+        if (plan && plan->running) return false;
+        if (!plan) plan = entry = new BodyPlan;
+        make_plan(*plan, body);
+    } else if (fresh || !plan->trusted) {
+        if (!plan_matches(*plan)) {
+            if (plan->running) return false;
+            make_plan(*plan, body);
+        }
+        plan->trusted = true;
+    }
+    if (plan->statements == 0) return false;
+    stack::Frame* frame = stack::call_top - 1;
+    frame->code = plan->node;
+    if (!plan->library) frame->flags |= stack::FRAME_USER_CODE;
+    const GlobalValues g = global_values_now();
+    const Span s = plan_span(*plan, plan->slices[0], g);
+    i32 p = plan->resume;
+    for (i32 i = 0; i < plan->statements; i++) {
+        const PlanStep& st = plan->steps[size_t(i)];
+        Cell value;
+        StepOutcome o = st.kind == STEP_CONDITIONAL ? run_conditional_step(*plan, s, st, &value)
+                        : run_plain_step(*plan, s, st, &value) ? STEP_DONE
+                                                                : STEP_GIVEN_UP;
+        if (ZIR_UNLIKELY(o != STEP_DONE)) {
+            if (o == STEP_LEFT) return true;
+            p = st.at;
+            break;
+        }
+        *stack::arguments = value;
+    }
+    if (p < plan->slices[0].tail) {
+        PlanWalk walking(plan);
+        Code code{plan->node, plan->type, p, plan->slices[0].tail};
+        walk_code(code, plan->library);
+        return true;
+    }
+    stack::top = stack::arguments + 1;
+    return true;
 }
 
 }  // namespace

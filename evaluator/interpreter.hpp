@@ -97,6 +97,9 @@ void eval_block(const Cell* block, bool chain);
 // language code between two evaluations (a change handler, a condition)
 // closes the frame first: the frames it sees must be the usual ones.
 void walk_body_again(const Cell* body, bool* open);
+// Whether loop bodies run from their plans (see the interpreter); off, every
+// round is walked. For tests that compare the two.
+extern bool body_plans;
 void close_body_walks(bool* open);
 // Evaluates one expression from `position` (an index into the block's
 // series) up to `tail`, in a frame of its own; answers the position after it.
