@@ -330,7 +330,7 @@ inline bool library_q(const Cell* block) { return (node_buffer(block->w2)->flags
 bool body_plans = true;
 
 namespace {
-bool run_body_plan(const Cell* body, bool fresh);
+bool run_body_plan(const Cell* body, BodyWalk* walk, bool fresh);
 }  // namespace
 
 void eval_block(const Cell* block, bool chain) {
@@ -338,27 +338,27 @@ void eval_block(const Cell* block, bool chain) {
     walk_block(block_code(block), chain, library_q(block));
 }
 
-void walk_body_again(const Cell* body, bool* open) {
+void walk_body_again(const Cell* body, BodyWalk* walk) {
     check_machine_stack();
-    const bool fresh = !*open;
-    if (*open) {
+    const bool fresh = !walk->open;
+    if (walk->open) {
         stack::reset();
     } else {
         stack::keep();
         stack::mark(u32(stack::body_symbol), 0, stack::FLAGS_EVAL_BLOCK);
-        *open = true;
+        walk->open = true;
     }
-    if (!body_plans || tracing || held || static_cast<const char*>(__builtin_frame_address(0)) < machine_limit ||
-        !run_body_plan(body, fresh))
+    if (walk->unplanned || !body_plans || tracing || held ||
+        static_cast<const char*>(__builtin_frame_address(0)) < machine_limit || !run_body_plan(body, walk, fresh))
         walk_code(block_code(body), library_q(body));
     // The caller's result cell is the frame's `arguments` (eval_block's chain).
     *stack::call_top[-1].arguments = *stack::arguments;
-    if (ZIR_UNLIKELY(stack::pending != 0)) close_body_walks(open);
+    if (ZIR_UNLIKELY(stack::pending != 0)) close_body_walks(walk);
 }
 
-void close_body_walks(bool* open) {
-    if (!*open) return;
-    *open = false;
+void close_body_walks(BodyWalk* walk) {
+    if (!walk->open) return;
+    walk->open = false;
     stack::unwind_set_last();
 }
 
@@ -1609,33 +1609,33 @@ void make_plan(BodyPlan& plan, const Cell* body) {
     return true;
 }
 
-// The outcome of a step: done, given up (nothing changed), or left by an
-// exit (pending now).
-enum StepOutcome { STEP_DONE, STEP_GIVEN_UP, STEP_LEFT };
+// The outcome of a step: done; given up (nothing changed); left by an exit
+// (pending now); or its chosen block is to be walked.
+enum StepOutcome { STEP_DONE, STEP_GIVEN_UP, STEP_LEFT, STEP_WALK_CHOSEN };
 
-// An if, unless or either step, as conditional_expression and
-// conditional_block take it when the chosen block is one plain statement
-// or only leaves.
+// An if, unless or either step, as conditional_expression takes it; the
+// chosen block run here when it is one plain statement or only leaves.
+// `chosen` is the block chosen (1 or 2) when the answer is STEP_WALK_CHOSEN,
+// the condition then in `out`.
 [[gnu::always_inline]] inline StepOutcome run_conditional_step(const BodyPlan& plan, const Span& s, const PlanStep& st,
-                                                                Cell* out) {
+                                                                Cell* out, i32* chosen_block) {
     const Cell* fn = plan_read(s, st.target);
     if (!fn || fn->header != st.header || fn->w1 != st.w1 || fn->w3 != st.w3) return STEP_GIVEN_UP;
     // (The same native record: its row is the one read into the plan.)
     const i32 lead = i32(st.lead);
     if (ZIR_UNLIKELY(stack::top + 1 + lead + stack::OVERFLOW_MARGIN >= stack::limit)) return STEP_GIVEN_UP;
     if (ZIR_UNLIKELY(stack::call_top + 1 >= stack::call_limit)) return STEP_GIVEN_UP;
-    Cell cond;
-    if (!plan_value(plan, s, st, &cond)) return STEP_GIVEN_UP;
-    const u32 t = TYPE_OF(&cond);
+    if (!plan_value(plan, s, st, out)) return STEP_GIVEN_UP;
+    const u32 t = TYPE_OF(out);
     if (t >= 64 || !((st.types >> t) & 1)) return STEP_GIVEN_UP;
     if (!plan_ends(s, st.after[1])) return STEP_GIVEN_UP;
     if (lead == 3 && !plan_ends(s, st.after[2])) return STEP_GIVEN_UP;
     i32 chosen;
     if (st.conditional == COND_EITHER) {
         if (t == TYPE_UNSET) return STEP_GIVEN_UP;
-        chosen = logic::falsy_q(&cond) ? 2 : 1;
+        chosen = logic::falsy_q(out) ? 2 : 1;
     } else {
-        chosen = logic::falsy_q(&cond) == (st.conditional == COND_IF) ? 0 : 1;
+        chosen = logic::falsy_q(out) == (st.conditional == COND_IF) ? 0 : 1;
     }
     if (!chosen) {
         cell::init(out, TYPE_NONE);
@@ -1644,14 +1644,21 @@ enum StepOutcome { STEP_DONE, STEP_GIVEN_UP, STEP_LEFT };
     const i32 k = st.chosen[chosen - 1];
     if (k >= 0) {
         // The frames the full call would open for the block must fit.
-        if (ZIR_UNLIKELY(stack::call_top + 3 >= stack::call_limit)) return STEP_GIVEN_UP;
-        if (ZIR_UNLIKELY(stack::top + lead + 4 + stack::OVERFLOW_MARGIN >= stack::limit)) return STEP_GIVEN_UP;
-        const PlanStep& inner = plan.steps[size_t(k)];
-        const Span in = plan_span(plan, plan.slices[inner.slice], s.g);
-        return run_plain_step(plan, in, inner, out) ? STEP_DONE : STEP_GIVEN_UP;
+        if (ZIR_LIKELY(stack::call_top + 3 < stack::call_limit &&
+                       stack::top + lead + 4 + stack::OVERFLOW_MARGIN < stack::limit)) {
+            const PlanStep& inner = plan.steps[size_t(k)];
+            const Span in = plan_span(plan, plan.slices[inner.slice], s.g);
+            Cell value;
+            if (run_plain_step(plan, in, inner, &value)) {
+                *out = value;
+                return STEP_DONE;
+            }
+        }
+    } else if (k == CHOSEN_EXIT && exit_block(s.cells + st.blocks + chosen - 1)) {
+        return STEP_LEFT;
     }
-    if (k == CHOSEN_EXIT && exit_block(s.cells + st.blocks + chosen - 1)) return STEP_LEFT;
-    return STEP_GIVEN_UP;
+    *chosen_block = chosen;
+    return STEP_WALK_CHOSEN;
 }
 
 // Marks a plan as running while the walk takes a round over, and as needing
@@ -1668,48 +1675,85 @@ struct PlanWalk {
     }
 };
 
+// The plan of a body, found (in the loop's state, else the cache) or made,
+// and checked against the cells unless trusted; null when it cannot be had
+// now (its entry is running another body).
+inline BodyPlan* body_plan(const Cell* body, BodyWalk* walk, bool fresh) {
+    BodyPlan* plan = static_cast<BodyPlan*>(walk->plan);
+    if (ZIR_LIKELY(plan && plan->node == body->w2 && plan->head == i32(body->w1) && plan->type == TYPE_OF(body))) {
+        if (ZIR_LIKELY(!fresh && plan->trusted)) return plan;
+    } else {
+        BodyPlan*& entry = plan_cache[plan_index(body->w2)];
+        plan = entry;
+        if (!plan || plan->node != body->w2 || plan->head != i32(body->w1) || plan->type != TYPE_OF(body)) {
+            if (plan && plan->running) return nullptr;
+            // Plans are never freed: a loop's state may point at one.
+            if (!plan) plan = entry = new BodyPlan;
+            make_plan(*plan, body);
+            walk->plan = plan;
+            return plan;
+        }
+        walk->plan = plan;
+    }
+    if (!plan_matches(*plan)) {
+        if (plan->running) return nullptr;
+        make_plan(*plan, body);
+    }
+    plan->trusted = true;
+    return plan;
+}
+
 // A round of a body from its plan, the walk taking over where the plan
 // stops. False when the body has no plan to run (the caller walks it).
 // `fresh`: the body's frame was just opened. Tracing is off and not held,
 // and the machine stack fine.
-[[gnu::noinline]] bool run_body_plan(const Cell* body, bool fresh) {
-    BodyPlan*& entry = plan_cache[plan_index(body->w2)];
-    BodyPlan* plan = entry;
-    if (!plan || plan->node != body->w2 || plan->head != i32(body->w1) || plan->type != TYPE_OF(body)) {
-        if (plan && plan->running) return false;
-        if (!plan) plan = entry = new BodyPlan;
-        make_plan(*plan, body);
-    } else if (fresh || !plan->trusted) {
-        if (!plan_matches(*plan)) {
-            if (plan->running) return false;
-            make_plan(*plan, body);
-        }
-        plan->trusted = true;
+[[gnu::noinline]] bool run_body_plan(const Cell* body, BodyWalk* walk, bool fresh) {
+    BodyPlan* plan = body_plan(body, walk, fresh);
+    if (!plan) return false;
+    if (plan->statements == 0) {
+        walk->unplanned = true;
+        return false;
     }
-    if (plan->statements == 0) return false;
     stack::Frame* frame = stack::call_top - 1;
     frame->code = plan->node;
     if (!plan->library) frame->flags |= stack::FRAME_USER_CODE;
     const GlobalValues g = global_values_now();
     const Span s = plan_span(*plan, plan->slices[0], g);
+    const i32 tail = plan->slices[0].tail;
     i32 p = plan->resume;
     for (i32 i = 0; i < plan->statements; i++) {
         const PlanStep& st = plan->steps[size_t(i)];
         Cell value;
-        StepOutcome o = st.kind == STEP_CONDITIONAL ? run_conditional_step(*plan, s, st, &value)
+        i32 chosen = 0;
+        StepOutcome o = st.kind == STEP_CONDITIONAL ? run_conditional_step(*plan, s, st, &value, &chosen)
                         : run_plain_step(*plan, s, st, &value) ? STEP_DONE
                                                                 : STEP_GIVEN_UP;
         if (ZIR_UNLIKELY(o != STEP_DONE)) {
             if (o == STEP_LEFT) return true;
+            if (o == STEP_WALK_CHOSEN) {
+                // The cells the full call lays out, then the call's own
+                // frames for the chosen block; the walk goes on after it.
+                PlanWalk walking(plan);
+                if (!plan->library) frame->position = u32(st.at);
+                Cell* slot = stack::top;
+                slot[1] = value;
+                for (i32 k = 1; k < i32(st.lead); k++) slot[1 + k] = s.cells[st.blocks + k - 1];
+                *slot = *plan_read(s, st.target);
+                const Code code{plan->node, plan->type, plan->head, tail};
+                p = conditional_block(code, st.at, st.end, u32(chosen) << 2 | u32(st.lead) << 4);
+                if (ZIR_UNLIKELY(stack::pending != 0) || p >= end_of(code)) return true;
+                stack::reset();
+                walk_code(Code{plan->node, plan->type, p, tail}, plan->library);
+                return true;
+            }
             p = st.at;
             break;
         }
         *stack::arguments = value;
     }
-    if (p < plan->slices[0].tail) {
+    if (p < tail) {
         PlanWalk walking(plan);
-        Code code{plan->node, plan->type, p, plan->slices[0].tail};
-        walk_code(code, plan->library);
+        walk_code(Code{plan->node, plan->type, p, tail}, plan->library);
         return true;
     }
     stack::top = stack::arguments + 1;

@@ -91,16 +91,21 @@ void eval_block(const Cell* block, bool chain);
 // A loop body evaluated again and again, as eval_block with `chain` would,
 // but in one frame that stays open from one evaluation to the next while
 // nothing runs between them: the loop saves the frame's opening and closing
-// on every round. `open` is the loop's own flag, false at first; an exit
+// on every round. `open` is the loop's own state, the frame closed at first; an exit
 // left pending closes the frame (the next evaluation opens it again), and
 // close_body_walks closes it once the loop is done. Code that may run
 // language code between two evaluations (a change handler, a condition)
 // closes the frame first: the frames it sees must be the usual ones.
-void walk_body_again(const Cell* body, bool* open);
+struct BodyWalk {
+    bool open = false;
+    bool unplanned = false;   // no plan for the body in this loop
+    void* plan = nullptr;     // the body's plan as last found
+};
+void walk_body_again(const Cell* body, BodyWalk* open);
 // Whether loop bodies run from their plans (see the interpreter); off, every
 // round is walked. For tests that compare the two.
 extern bool body_plans;
-void close_body_walks(bool* open);
+void close_body_walks(BodyWalk* open);
 // Evaluates one expression from `position` (an index into the block's
 // series) up to `tail`, in a frame of its own; answers the position after it.
 i32 eval_next(const Cell* block, i32 position, i32 tail, bool push);

@@ -74,7 +74,7 @@ inline Outcome run_body(const Cell* body, const stack::Frame* frame) {
 // The same for a loop that runs nothing between two rounds of its body: the
 // body's frame stays open from one round to the next (`open`, see
 // interpreter::walk_body_again). An exit closes it before it is taken.
-inline Outcome run_body_again(const Cell* body, const stack::Frame* frame, bool* open) {
+inline Outcome run_body_again(const Cell* body, const stack::Frame* frame, interpreter::BodyWalk* open) {
     interpreter::walk_body_again(body, open);
     return outcome(frame);
 }
@@ -268,7 +268,7 @@ i32 until_star(i32 check, const i32* r) {
     if (check) check_args(7, r);
     const Cell body = *arg(0);
     const stack::Frame* frame = open_loop();
-    bool open = false;
+    interpreter::BodyWalk open;
     for (;;) {
         Outcome o = run_body_again(&body, frame, &open);
         if (ZIR_LIKELY(o == NORMAL)) {
@@ -296,7 +296,7 @@ i32 loop_star(i32 check, const i32* r) {
     }
     const Cell body = *arg(1);
     const stack::Frame* frame = open_loop();
-    bool open = false;
+    interpreter::BodyWalk open;
     for (i32 i = 0; i < n; i++) {
         if (ZIR_UNLIKELY(run_body_again(&body, frame, &open) >= BROKE)) break;
     }
@@ -324,7 +324,7 @@ i32 repeat_star(i32 check, const i32* r) {
     // on the copy's load.
     const u32 header = counter->header, w1 = counter->w1, w3 = counter->w3;
     const stack::Frame* frame = open_loop();
-    bool open = false;
+    interpreter::BodyWalk open;
     for (i32 i = 1;; i++) {
         cell::store(counter, header, w1, u32(i), w3);
         Outcome o;
@@ -357,7 +357,7 @@ i32 forever_star(i32 check, const i32* r) {
     if (check) check_args(10, r);
     const Cell body = *arg(0);
     const stack::Frame* frame = open_loop();
-    bool open = false;
+    interpreter::BodyWalk open;
     while (run_body_again(&body, frame, &open) < BROKE) {
     }
     interpreter::close_body_walks(&open);
@@ -415,7 +415,7 @@ i32 foreach_star(i32 check, const i32* r) {
     // other steps may run language code and close it first.
     Cell* series = stack::arguments - 2;
     const Cell* word = stack::arguments - 1;
-    bool open = false;
+    interpreter::BodyWalk open;
     for (;;) {
         if (!multi && ZIR_LIKELY(TYPE_OF(series) == TYPE_BLOCK)) {
             if (Cell* cell = context::plain_value_cell(word)) {
