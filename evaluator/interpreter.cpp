@@ -331,6 +331,7 @@ bool body_plans = true;
 
 namespace {
 bool run_body_plan(const Cell* body, BodyWalk* walk, bool fresh);
+bool run_trusted_plan(const Cell* body, BodyWalk* walk);
 }  // namespace
 
 void eval_block(const Cell* block, bool chain) {
@@ -338,8 +339,11 @@ void eval_block(const Cell* block, bool chain) {
     walk_block(block_code(block), chain, library_q(block));
 }
 
-void walk_body_again(const Cell* body, BodyWalk* walk) {
-    check_machine_stack();
+namespace {
+
+// A round of walk_body_again past its first check: the frame opened or
+// reset, the round run from the body's plan or walked.
+[[gnu::noinline]] void walk_body_round(const Cell* body, BodyWalk* walk) {
     const bool fresh = !walk->open;
     if (walk->open) {
         stack::reset();
@@ -351,6 +355,16 @@ void walk_body_again(const Cell* body, BodyWalk* walk) {
     if (walk->unplanned || !body_plans || tracing || held ||
         static_cast<const char*>(__builtin_frame_address(0)) < machine_limit || !run_body_plan(body, walk, fresh))
         walk_code(block_code(body), library_q(body));
+}
+
+}  // namespace
+
+void walk_body_again(const Cell* body, BodyWalk* walk) {
+    check_machine_stack();
+    // The commonest round: the frame open, the body's plan trusted.
+    if (!(walk->open && walk->plan && !walk->unplanned && !tracing && !held &&
+          static_cast<const char*>(__builtin_frame_address(0)) >= machine_limit && run_trusted_plan(body, walk)))
+        walk_body_round(body, walk);
     // The caller's result cell is the frame's `arguments` (eval_block's chain).
     *stack::call_top[-1].arguments = *stack::arguments;
     if (ZIR_UNLIKELY(stack::pending != 0)) close_body_walks(walk);
@@ -1289,6 +1303,8 @@ struct PlanSlice {
     i32 copy;   // where its cells start in the plan's copy
 };
 
+struct MicroOp;
+
 struct BodyPlan {
     u32 node = 0;
     u32 type = 0;
@@ -1298,10 +1314,15 @@ struct BodyPlan {
     i32 running = 0;
     i32 statements = 0;   // the body's own steps, first in `steps`
     i32 resume = 0;       // where the walk takes the round over
+    // Plans made again for the same cells: a statement the plan stopped at
+    // may be taken after a walk (a path's field word is bound by its first
+    // walk), so a plan that stopped is made again, twice at most.
+    i32 tries = 0;
     std::vector<Cell> cells;
     std::vector<PlanSlice> slices;
     std::vector<PlanStep> steps;
     std::vector<PlanOp> ops;
+    std::vector<MicroOp> code;   // the steps lowered (lower_plan)
 };
 
 BodyPlan* plan_cache[PLAN_CACHE_SIZE];
@@ -1499,6 +1520,8 @@ i32 plan_chosen(BodyPlan& plan, const Cell* block) {
 
 // Reads a body into a plan: the body's statements are steps 0 to
 // `statements`, the chosen blocks' after them.
+void lower_plan(BodyPlan& plan);
+
 void make_plan(BodyPlan& plan, const Cell* body) {
     plan.node = body->w2;
     plan.type = TYPE_OF(body);
@@ -1509,6 +1532,7 @@ void make_plan(BodyPlan& plan, const Cell* body) {
     plan.slices.clear();
     plan.steps.clear();
     plan.ops.clear();
+    plan.code.clear();
     plan.statements = 0;
     plan.resume = plan.head;
     if (copy_slice(plan, plan.node, plan.head, PLAN_BODY_CELLS) != 0) return;
@@ -1549,116 +1573,141 @@ void make_plan(BodyPlan& plan, const Cell* body) {
     plan.steps = std::move(body_steps);
     plan.steps.insert(plan.steps.end(), others.begin(), others.end());
     plan.statements = shift;
+    lower_plan(plan);
 }
 
-// The value of a step's expression into `out`, as the shortcuts compute it;
-// false, `out` aside having changed nothing, where they would not take it.
-[[gnu::always_inline]] inline bool plan_value(const BodyPlan& plan, const Span& s, const PlanStep& st, Cell* out) {
-    const Cell* v = plan_read(s, st.first);
-    if (!v) return false;
-    if (st.first.read == READ_GLOBAL || st.first.read == READ_WORD) {
-        if (!plain_q(TYPE_OF(v))) return false;
-    }
-    *out = *v;
-    const PlanOp* op = plan.ops.data() + st.ops;
+// --- A plan's code: the steps lowered to a list of small operations ------------------------
+//
+// A round runs the plan's operations one after the other: each reads what
+// it needs (a word's value, a cell of the copy), checks what the step
+// expected of it, and computes into one working cell. Any check that fails
+// hands the rest of the round to the walk from the current statement (or,
+// inside a chosen block, from the block in the conditional's frames).
+
+enum MicroCode : u8 {
+    M_STATEMENT,   // x: the statement's step
+    M_LOAD,        // a: how to read, x: what; the expression's first operand
+    M_OPERATOR,    // a: how to read the operator (low 4 bits) and the right operand; b: math, or 16 + comparison;
+                   // x: the operator; then the value it must hold (header and word 1), then the operand
+    M_END,         // a, x: a cell after an expression that must not hold an operator
+    M_STORE,       // a, x: the set-word's word (x: the cell for a word read otherwise than globally)
+    M_RESULT,      // the working cell is the statement's result
+    M_NATIVE,      // a, x: the conditional's word, b: its argument count; then the native's header and word 1,
+                   // then its word 3
+    M_CHOOSE,      // a: the Conditional; then the types its condition takes; then where each block's
+                   // operations start; then where the next statement starts
+    M_ROOM,        // b: the argument count; the room the call's frames need for a chosen block
+    M_EXIT,        // x: the chosen block (a cell of the copy), which only leaves
+    M_WALK,        // the chosen block is walked
+    M_JUMP,        // x: where to go on
+    M_REST,        // the walk takes over from the position after the planned statements
+    M_DONE,
+};
+
+struct MicroOp {
+    u8 code;
+    u8 a;
+    u16 b;
+    u32 x;
+};
+static_assert(sizeof(MicroOp) == 8);
+
+// An operation's following slots read as data.
+inline u64 op_data(const MicroOp* m) {
+    u64 v;
+    std::memcpy(&v, m, sizeof v);
+    return v;
+}
+inline void put_data(std::vector<MicroOp>& code, u64 v) {
+    MicroOp m;
+    std::memcpy(&m, &v, sizeof m);
+    code.push_back(m);
+}
+inline void put_data_at(std::vector<MicroOp>& code, size_t i, u64 v) { std::memcpy(&code[i], &v, sizeof v); }
+inline u64 header_word1(const Cell* c) {
+    u64 v;
+    std::memcpy(&v, c, sizeof v);
+    return v;
+}
+
+// What an operation reads: a global word's slot, else the index of the
+// cell in the plan's copy.
+inline u32 ref_of(const PlanSlice& slice, const PlanRef& r) {
+    return r.read == READ_GLOBAL ? r.slot : u32(slice.copy + r.at - slice.head);
+}
+
+void lower_expression(BodyPlan& plan, const PlanSlice& slice, const PlanStep& st) {
+    std::vector<MicroOp>& code = plan.code;
+    code.push_back(MicroOp{M_LOAD, st.first.read, 0, ref_of(slice, st.first)});
     for (i32 k = 0; k < st.op_count; k++) {
-        const PlanOp o = op[k];
-        const Cell* held = plan_read(s, o.word);
-        if (!held || held->header != o.header || held->w1 != o.w1) return false;
-        const Cell* r = plan_read(s, o.right);
-        if (!r) return false;
-        const u32 rt = TYPE_OF(r);
-        if (rt != TYPE_INTEGER && rt != TYPE_FLOAT) return false;
-        if (o.math >= 0) {
-            if (ZIR_LIKELY(rt == TYPE_INTEGER && TYPE_OF(out) == TYPE_INTEGER)) {
-                const i32 a = integer::get(out), b = integer::get(r);
-                i32 n;
-                bool done;
-                switch (o.math) {
-                    case MATH_ADD: done = !__builtin_add_overflow(a, b, &n); break;
-                    case MATH_SUBTRACT: done = !__builtin_sub_overflow(a, b, &n); break;
-                    case MATH_MULTIPLY: done = !__builtin_mul_overflow(a, b, &n); break;
-                    default: done = false;
-                }
-                if (done) {
-                    cell::store(out, out->header, out->w1, u32(n), out->w3);
-                    continue;
-                }
-            }
-            if (!fast_op::math_in_place(out, r, o.math)) return false;
-        } else {
-            if (TYPE_OF(out) != TYPE_INTEGER || rt != TYPE_INTEGER) return false;
-            cell::store(out, TYPE_LOGIC, fast_op::compare_integers(integer::get(out), integer::get(r), o.compare),
-                        0, 0);
-        }
+        const PlanOp& o = plan.ops[size_t(st.ops + k)];
+        code.push_back(MicroOp{M_OPERATOR, u8(o.word.read | o.right.read << 4),
+                               u16(o.math >= 0 ? o.math : 16 + o.compare), ref_of(slice, o.word)});
+        put_data(code, u64(o.header) | u64(o.w1) << 32);
+        put_data(code, ref_of(slice, o.right));
     }
-    return plan_ends(s, st.after[0]);
+    if (st.after[0].read != READ_NOTHING)
+        code.push_back(MicroOp{M_END, st.after[0].read, 0, ref_of(slice, st.after[0])});
 }
 
-// Runs a set-word or value step into `out`; false, having changed nothing,
-// when the walk must take it.
-[[gnu::always_inline]] inline bool run_plain_step(const BodyPlan& plan, const Span& s, const PlanStep& st,
-                                                   Cell* out) {
-    if (st.kind == STEP_VALUE) return plan_value(plan, s, st, out);
-    Cell* target = const_cast<Cell*>(plan_read(s, st.target));
-    if (!target) return false;
-    if (st.target.read == READ_WORD && !plain_target(s.cells + st.target.at)) return false;
-    if (ZIR_UNLIKELY(stack::top + 2 + stack::OVERFLOW_MARGIN >= stack::limit)) return false;
-    if (!plan_value(plan, s, st, out)) return false;
-    *target = *out;
-    return true;
+// A set-word or value step, its result left as the statement's.
+void lower_plain(BodyPlan& plan, const PlanStep& st) {
+    const PlanSlice slice = plan.slices[st.slice];
+    lower_expression(plan, slice, st);
+    if (st.kind == STEP_SET) {
+        const u32 x = st.target.read == READ_GLOBAL ? st.target.slot : u32(slice.copy + st.at - slice.head);
+        plan.code.push_back(MicroOp{M_STORE, st.target.read, 0, x});
+    }
+    plan.code.push_back(MicroOp{M_RESULT, 0, 0, 0});
 }
 
-// The outcome of a step: done; given up (nothing changed); left by an exit
-// (pending now); or its chosen block is to be walked.
-enum StepOutcome { STEP_DONE, STEP_GIVEN_UP, STEP_LEFT, STEP_WALK_CHOSEN };
-
-// An if, unless or either step, as conditional_expression takes it; the
-// chosen block run here when it is one plain statement or only leaves.
-// `chosen` is the block chosen (1 or 2) when the answer is STEP_WALK_CHOSEN,
-// the condition then in `out`.
-[[gnu::always_inline]] inline StepOutcome run_conditional_step(const BodyPlan& plan, const Span& s, const PlanStep& st,
-                                                                Cell* out, i32* chosen_block) {
-    const Cell* fn = plan_read(s, st.target);
-    if (!fn || fn->header != st.header || fn->w1 != st.w1 || fn->w3 != st.w3) return STEP_GIVEN_UP;
-    // (The same native record: its row is the one read into the plan.)
-    const i32 lead = i32(st.lead);
-    if (ZIR_UNLIKELY(stack::top + 1 + lead + stack::OVERFLOW_MARGIN >= stack::limit)) return STEP_GIVEN_UP;
-    if (ZIR_UNLIKELY(stack::call_top + 1 >= stack::call_limit)) return STEP_GIVEN_UP;
-    if (!plan_value(plan, s, st, out)) return STEP_GIVEN_UP;
-    const u32 t = TYPE_OF(out);
-    if (t >= 64 || !((st.types >> t) & 1)) return STEP_GIVEN_UP;
-    if (!plan_ends(s, st.after[1])) return STEP_GIVEN_UP;
-    if (lead == 3 && !plan_ends(s, st.after[2])) return STEP_GIVEN_UP;
-    i32 chosen;
-    if (st.conditional == COND_EITHER) {
-        if (t == TYPE_UNSET) return STEP_GIVEN_UP;
-        chosen = logic::falsy_q(out) ? 2 : 1;
-    } else {
-        chosen = logic::falsy_q(out) == (st.conditional == COND_IF) ? 0 : 1;
-    }
-    if (!chosen) {
-        cell::init(out, TYPE_NONE);
-        return STEP_DONE;
-    }
-    const i32 k = st.chosen[chosen - 1];
-    if (k >= 0) {
-        // The frames the full call would open for the block must fit.
-        if (ZIR_LIKELY(stack::call_top + 3 < stack::call_limit &&
-                       stack::top + lead + 4 + stack::OVERFLOW_MARGIN < stack::limit)) {
-            const PlanStep& inner = plan.steps[size_t(k)];
-            const Span in = plan_span(plan, plan.slices[inner.slice], s.g);
-            Cell value;
-            if (run_plain_step(plan, in, inner, &value)) {
-                *out = value;
-                return STEP_DONE;
+// Lowers the body's steps into the plan's code.
+void lower_plan(BodyPlan& plan) {
+    std::vector<MicroOp>& code = plan.code;
+    code.clear();
+    const PlanSlice body = plan.slices.empty() ? PlanSlice{} : plan.slices[0];
+    for (i32 i = 0; i < plan.statements; i++) {
+        const PlanStep& st = plan.steps[size_t(i)];
+        code.push_back(MicroOp{M_STATEMENT, 0, 0, u32(i)});
+        if (st.kind != STEP_CONDITIONAL) {
+            lower_plain(plan, st);
+            continue;
+        }
+        code.push_back(MicroOp{M_NATIVE, st.target.read, st.lead, ref_of(body, st.target)});
+        put_data(code, u64(st.header) | u64(st.w1) << 32);
+        put_data(code, st.w3);
+        lower_expression(plan, body, st);
+        for (i32 k = 1; k < i32(st.lead); k++) {
+            if (st.after[k].read != READ_NOTHING)
+                code.push_back(MicroOp{M_END, st.after[k].read, 0, ref_of(body, st.after[k])});
+        }
+        const size_t choose = code.size();
+        code.push_back(MicroOp{M_CHOOSE, st.conditional, st.lead, 0});
+        put_data(code, st.types);
+        put_data(code, 0);   // where each block's operations start
+        put_data(code, 0);   // where the next statement starts
+        u32 starts[2] = {0, 0};
+        std::vector<size_t> jumps;
+        for (i32 k = 0; k + 1 < i32(st.lead); k++) {
+            starts[k] = u32(code.size());
+            const i32 chosen = st.chosen[k];
+            if (chosen >= 0) {
+                code.push_back(MicroOp{M_ROOM, 0, st.lead, 0});
+                lower_plain(plan, plan.steps[size_t(chosen)]);
+                jumps.push_back(code.size());
+                code.push_back(MicroOp{M_JUMP, 0, 0, 0});
+            } else if (chosen == CHOSEN_EXIT) {
+                code.push_back(MicroOp{M_EXIT, 0, 0, u32(body.copy + st.blocks + k - body.head)});
+            } else {
+                code.push_back(MicroOp{M_WALK, 0, 0, 0});
             }
         }
-    } else if (k == CHOSEN_EXIT && exit_block(s.cells + st.blocks + chosen - 1)) {
-        return STEP_LEFT;
+        const u32 next = u32(code.size());
+        for (size_t j : jumps) code[j].x = next;
+        put_data_at(code, choose + 2, u64(starts[0]) | u64(starts[1]) << 32);
+        put_data_at(code, choose + 3, next);
     }
-    *chosen_block = chosen;
-    return STEP_WALK_CHOSEN;
+    code.push_back(MicroOp{plan.resume < body.tail ? u8(M_REST) : u8(M_DONE), 0, 0, 0});
 }
 
 // Marks a plan as running while the walk takes a round over, and as needing
@@ -1675,10 +1724,191 @@ struct PlanWalk {
     }
 };
 
+// The rest of a round from the step at `st` that the plan did not finish:
+// the walk from that statement's start (`at`); or, for a conditional whose
+// chosen block is to be walked (`chosen`, the condition in `cond`), the
+// cells the full call lays out and its own frames for the block, the walk
+// going on after it.
+[[gnu::noinline]] void walk_rest(BodyPlan* plan, const PlanStep* st, i32 at, i32 chosen, const Cell* cond) {
+    PlanWalk walking(plan);
+    const i32 tail = plan->slices[0].tail;
+    i32 p = at;
+    if (chosen) {
+        const Span s = plan_span(*plan, plan->slices[0], global_values_now());
+        stack::Frame* frame = stack::call_top - 1;
+        if (!plan->library) frame->position = u32(st->at);
+        Cell* slot = stack::top;
+        slot[1] = *cond;
+        for (i32 k = 1; k < i32(st->lead); k++) slot[1 + k] = s.cells[st->blocks + k - 1];
+        *slot = *plan_read(s, st->target);
+        const Code code{plan->node, plan->type, plan->head, tail};
+        p = conditional_block(code, st->at, st->end, u32(chosen) << 2 | u32(st->lead) << 4);
+        if (ZIR_UNLIKELY(stack::pending != 0) || p >= end_of(code)) return;
+        stack::reset();
+    }
+    walk_code(Code{plan->node, plan->type, p, tail}, plan->library);
+}
+
+// Arithmetic past the integers' quick cases: overflow, division, floats.
+[[gnu::noinline]] bool plan_math(Cell* out, const Cell* r, i32 math) { return fast_op::math_in_place(out, r, math); }
+
+// A word read otherwise than from the global values or the running
+// function's (word_slot), or a short path.
+[[gnu::noinline]] const Cell* micro_read_other(const Cell* c, u32 read) {
+    if (read == READ_WORD) return word_slot(c);
+    if (read == READ_PATH) return short_path_value(c, false);
+    return nullptr;
+}
+
+// One round of a plan's code.
+[[gnu::always_inline]] inline void run_plan_steps(BodyPlan* plan) {
+    const MicroOp* m = plan->code.data();
+    const Cell* const cells = plan->cells.data();
+    const context::GlobalSlots& globals = context::global_slots_now();
+    Cell* const gcells = globals.cells;
+    const u32 gcount = globals.count;
+    const auto read = [&](u32 how, u32 x) -> const Cell* {
+        if (ZIR_LIKELY(how == READ_GLOBAL)) return x < gcount ? gcells + x : nullptr;
+        const Cell* c = cells + x;
+        if (how == READ_WRITTEN) return c;
+        if (how == READ_WORD && c->w1 == hot_context && i32(c->w3) >= 0) return hot_values + c->w3;
+        return micro_read_other(c, how);
+    };
+    Cell acc, cond;
+    i32 statement = 0, chosen = 0;
+    for (;;) {
+        switch (m->code) {
+            case M_STATEMENT:
+                statement = i32(m->x);
+                m++;
+                break;
+            case M_LOAD: {
+                const Cell* v = read(m->a, m->x);
+                if (!v || ((m->a == READ_GLOBAL || m->a == READ_WORD) && !plain_q(TYPE_OF(v)))) goto give_up;
+                acc = *v;
+                m++;
+                break;
+            }
+            case M_OPERATOR: {
+                const Cell* o = read(m->a & 15, m->x);
+                if (!o || header_word1(o) != op_data(m + 1)) goto give_up;
+                const Cell* r = read(m->a >> 4, u32(op_data(m + 2)));
+                if (!r) goto give_up;
+                const u32 rt = TYPE_OF(r);
+                if (rt != TYPE_INTEGER && rt != TYPE_FLOAT) goto give_up;
+                const i32 op = m->b;
+                if (op < 16) {
+                    if (ZIR_LIKELY(rt == TYPE_INTEGER && TYPE_OF(&acc) == TYPE_INTEGER)) {
+                        const i32 x = integer::get(&acc), y = integer::get(r);
+                        i32 n;
+                        bool done;
+                        switch (op) {
+                            case MATH_ADD: done = !__builtin_add_overflow(x, y, &n); break;
+                            case MATH_SUBTRACT: done = !__builtin_sub_overflow(x, y, &n); break;
+                            case MATH_MULTIPLY: done = !__builtin_mul_overflow(x, y, &n); break;
+                            default: done = false;
+                        }
+                        if (done) {
+                            acc.w2 = u32(n);
+                            m += 3;
+                            break;
+                        }
+                    }
+                    if (!plan_math(&acc, r, op)) goto give_up;
+                } else {
+                    if (TYPE_OF(&acc) != TYPE_INTEGER || rt != TYPE_INTEGER) goto give_up;
+                    cell::store(&acc, TYPE_LOGIC,
+                                fast_op::compare_integers(integer::get(&acc), integer::get(r), op - 16), 0, 0);
+                }
+                m += 3;
+                break;
+            }
+            case M_END: {
+                const Cell* v = read(m->a, m->x);
+                if (v && TYPE_OF(v) == TYPE_OP) goto give_up;
+                m++;
+                break;
+            }
+            case M_STORE: {
+                Cell* target = const_cast<Cell*>(read(m->a, m->x));
+                if (!target || (m->a != READ_GLOBAL && !plain_target(cells + m->x))) goto give_up;
+                if (ZIR_UNLIKELY(stack::top + 2 + stack::OVERFLOW_MARGIN >= stack::limit)) goto give_up;
+                *target = acc;
+                m++;
+                break;
+            }
+            case M_RESULT:
+                *stack::arguments = acc;
+                m++;
+                break;
+            case M_NATIVE: {
+                const Cell* fn = read(m->a, m->x);
+                if (!fn || header_word1(fn) != op_data(m + 1) || fn->w3 != u32(op_data(m + 2))) goto give_up;
+                // (The same native record: its row is the one read into the plan.)
+                if (ZIR_UNLIKELY(stack::top + 1 + m->b + stack::OVERFLOW_MARGIN >= stack::limit)) goto give_up;
+                if (ZIR_UNLIKELY(stack::call_top + 1 >= stack::call_limit)) goto give_up;
+                m += 3;
+                break;
+            }
+            case M_CHOOSE: {
+                const u32 t = TYPE_OF(&acc);
+                if (t >= 64 || !((op_data(m + 1) >> t) & 1)) goto give_up;
+                if (m->a == COND_EITHER) {
+                    if (t == TYPE_UNSET) goto give_up;
+                    chosen = logic::falsy_q(&acc) ? 2 : 1;
+                } else {
+                    chosen = logic::falsy_q(&acc) == (m->a == COND_IF) ? 0 : 1;
+                }
+                if (!chosen) {
+                    cell::init(stack::arguments, TYPE_NONE);
+                    m = plan->code.data() + u32(op_data(m + 3));
+                    break;
+                }
+                cond = acc;
+                const u64 starts = op_data(m + 2);
+                m = plan->code.data() + u32(chosen == 1 ? starts : starts >> 32);
+                break;
+            }
+            case M_ROOM:
+                // The frames the full call would open for the block must fit.
+                if (ZIR_UNLIKELY(stack::call_top + 3 >= stack::call_limit ||
+                                 stack::top + m->b + 4 + stack::OVERFLOW_MARGIN >= stack::limit))
+                    goto give_up;
+                m++;
+                break;
+            case M_EXIT:
+                if (!exit_block(cells + m->x)) goto give_up;
+                return;
+            case M_WALK:
+                goto give_up;
+            case M_JUMP:
+                chosen = 0;
+                m = plan->code.data() + m->x;
+                break;
+            case M_REST:
+                walk_rest(plan, nullptr, plan->resume, 0, nullptr);
+                return;
+            default:
+                stack::top = stack::arguments + 1;
+                return;
+        }
+    }
+give_up:
+    {
+        const PlanStep* st = plan->steps.data() + statement;
+        walk_rest(plan, st, st->at, chosen, &cond);
+    }
+}
+
+// Whether a plan that stopped short of its body's end is to be made again.
+inline bool retry_q(const BodyPlan& plan) {
+    return !plan.slices.empty() && plan.resume < plan.slices[0].tail && plan.tries < 2;
+}
+
 // The plan of a body, found (in the loop's state, else the cache) or made,
 // and checked against the cells unless trusted; null when it cannot be had
 // now (its entry is running another body).
-inline BodyPlan* body_plan(const Cell* body, BodyWalk* walk, bool fresh) {
+[[gnu::noinline]] BodyPlan* body_plan(const Cell* body, BodyWalk* walk, bool fresh) {
     BodyPlan* plan = static_cast<BodyPlan*>(walk->plan);
     if (ZIR_LIKELY(plan && plan->node == body->w2 && plan->head == i32(body->w1) && plan->type == TYPE_OF(body))) {
         if (ZIR_LIKELY(!fresh && plan->trusted)) return plan;
@@ -1690,73 +1920,54 @@ inline BodyPlan* body_plan(const Cell* body, BodyWalk* walk, bool fresh) {
             // Plans are never freed: a loop's state may point at one.
             if (!plan) plan = entry = new BodyPlan;
             make_plan(*plan, body);
+            plan->tries = 0;
             walk->plan = plan;
             return plan;
         }
         walk->plan = plan;
     }
-    if (!plan_matches(*plan)) {
+    const bool same = plan_matches(*plan);
+    if (!same || retry_q(*plan)) {
         if (plan->running) return nullptr;
+        const i32 tries = same ? plan->tries + 1 : 0;
         make_plan(*plan, body);
+        plan->tries = tries;
     }
     plan->trusted = true;
     return plan;
 }
 
-// A round of a body from its plan, the walk taking over where the plan
-// stops. False when the body has no plan to run (the caller walks it).
-// `fresh`: the body's frame was just opened. Tracing is off and not held,
-// and the machine stack fine.
+// A round of a body from its plan. False when the body has no plan to run
+// (the caller walks it). `fresh`: the body's frame was just opened. Tracing
+// is off and not held, and the machine stack fine.
 [[gnu::noinline]] bool run_body_plan(const Cell* body, BodyWalk* walk, bool fresh) {
     BodyPlan* plan = body_plan(body, walk, fresh);
     if (!plan) return false;
     if (plan->statements == 0) {
-        walk->unplanned = true;
+        // Walked this round; looked at again at the next unless it is done
+        // trying.
+        if (retry_q(*plan)) plan->trusted = false;
+        else walk->unplanned = true;
         return false;
     }
+    // The frame stays open from round to round: set once.
     stack::Frame* frame = stack::call_top - 1;
     frame->code = plan->node;
     if (!plan->library) frame->flags |= stack::FRAME_USER_CODE;
-    const GlobalValues g = global_values_now();
-    const Span s = plan_span(*plan, plan->slices[0], g);
-    const i32 tail = plan->slices[0].tail;
-    i32 p = plan->resume;
-    for (i32 i = 0; i < plan->statements; i++) {
-        const PlanStep& st = plan->steps[size_t(i)];
-        Cell value;
-        i32 chosen = 0;
-        StepOutcome o = st.kind == STEP_CONDITIONAL ? run_conditional_step(*plan, s, st, &value, &chosen)
-                        : run_plain_step(*plan, s, st, &value) ? STEP_DONE
-                                                                : STEP_GIVEN_UP;
-        if (ZIR_UNLIKELY(o != STEP_DONE)) {
-            if (o == STEP_LEFT) return true;
-            if (o == STEP_WALK_CHOSEN) {
-                // The cells the full call lays out, then the call's own
-                // frames for the chosen block; the walk goes on after it.
-                PlanWalk walking(plan);
-                if (!plan->library) frame->position = u32(st.at);
-                Cell* slot = stack::top;
-                slot[1] = value;
-                for (i32 k = 1; k < i32(st.lead); k++) slot[1 + k] = s.cells[st.blocks + k - 1];
-                *slot = *plan_read(s, st.target);
-                const Code code{plan->node, plan->type, plan->head, tail};
-                p = conditional_block(code, st.at, st.end, u32(chosen) << 2 | u32(st.lead) << 4);
-                if (ZIR_UNLIKELY(stack::pending != 0) || p >= end_of(code)) return true;
-                stack::reset();
-                walk_code(Code{plan->node, plan->type, p, tail}, plan->library);
-                return true;
-            }
-            p = st.at;
-            break;
-        }
-        *stack::arguments = value;
-    }
-    if (p < tail) {
-        PlanWalk walking(plan);
-        walk_code(Code{plan->node, plan->type, p, tail}, plan->library);
-        return true;
-    }
-    stack::top = stack::arguments + 1;
+    run_plan_steps(plan);
+    return true;
+}
+
+// A round of a body whose frame is open and whose plan, kept by the loop,
+// is trusted: the frame reset and the plan run. False, having done nothing,
+// otherwise. Tracing is off and not held, and the machine stack fine.
+bool run_trusted_plan(const Cell* body, BodyWalk* walk) {
+    BodyPlan* plan = static_cast<BodyPlan*>(walk->plan);
+    if (!body_plans || !plan->trusted || plan->node != body->w2 || plan->head != i32(body->w1) ||
+        plan->type != TYPE_OF(body) || plan->statements == 0)
+        return false;
+    stack::reset();
+    run_plan_steps(plan);
     return true;
 }
 
