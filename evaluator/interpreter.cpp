@@ -1323,6 +1323,7 @@ struct BodyPlan {
     std::vector<PlanStep> steps;
     std::vector<PlanOp> ops;
     std::vector<MicroOp> code;   // the steps lowered (lower_plan)
+    std::vector<u32> starts;     // where each statement's operations start
 };
 
 BodyPlan* plan_cache[PLAN_CACHE_SIZE];
@@ -1585,18 +1586,17 @@ void make_plan(BodyPlan& plan, const Cell* body) {
 // inside a chosen block, from the block in the conditional's frames).
 
 enum MicroCode : u8 {
-    M_STATEMENT,   // x: the statement's step
     M_LOAD,        // a: how to read, x: what; the expression's first operand
     M_OPERATOR,    // a: how to read the operator (low 4 bits) and the right operand; b: math, or 16 + comparison;
                    // x: the operator; then the value it must hold (header and word 1), then the operand
     M_END,         // a, x: a cell after an expression that must not hold an operator
-    M_STORE,       // a, x: the set-word's word (x: the cell for a word read otherwise than globally)
+    M_STORE,       // a, x: the set-word's word (x: the cell for a word read otherwise than globally); the
+                   // working cell is the statement's result
     M_RESULT,      // the working cell is the statement's result
     M_NATIVE,      // a, x: the conditional's word, b: its argument count; then the native's header and word 1,
                    // then its word 3
     M_CHOOSE,      // a: the Conditional; then the types its condition takes; then where each block's
                    // operations start; then where the next statement starts
-    M_ROOM,        // b: the argument count; the room the call's frames need for a chosen block
     M_EXIT,        // x: the chosen block (a cell of the copy), which only leaves
     M_WALK,        // the chosen block is walked
     M_JUMP,        // x: where to go on
@@ -1657,18 +1657,20 @@ void lower_plain(BodyPlan& plan, const PlanStep& st) {
     if (st.kind == STEP_SET) {
         const u32 x = st.target.read == READ_GLOBAL ? st.target.slot : u32(slice.copy + st.at - slice.head);
         plan.code.push_back(MicroOp{M_STORE, st.target.read, 0, x});
+    } else {
+        plan.code.push_back(MicroOp{M_RESULT, 0, 0, 0});
     }
-    plan.code.push_back(MicroOp{M_RESULT, 0, 0, 0});
 }
 
 // Lowers the body's steps into the plan's code.
 void lower_plan(BodyPlan& plan) {
     std::vector<MicroOp>& code = plan.code;
     code.clear();
+    plan.starts.clear();
     const PlanSlice body = plan.slices.empty() ? PlanSlice{} : plan.slices[0];
     for (i32 i = 0; i < plan.statements; i++) {
         const PlanStep& st = plan.steps[size_t(i)];
-        code.push_back(MicroOp{M_STATEMENT, 0, 0, u32(i)});
+        plan.starts.push_back(u32(code.size()));
         if (st.kind != STEP_CONDITIONAL) {
             lower_plain(plan, st);
             continue;
@@ -1692,7 +1694,6 @@ void lower_plan(BodyPlan& plan) {
             starts[k] = u32(code.size());
             const i32 chosen = st.chosen[k];
             if (chosen >= 0) {
-                code.push_back(MicroOp{M_ROOM, 0, st.lead, 0});
                 lower_plain(plan, plan.steps[size_t(chosen)]);
                 jumps.push_back(code.size());
                 code.push_back(MicroOp{M_JUMP, 0, 0, 0});
@@ -1775,13 +1776,17 @@ struct PlanWalk {
         return micro_read_other(c, how);
     };
     Cell acc, cond;
-    i32 statement = 0, chosen = 0;
+    i32 chosen = 0;
+    // The room on the stacks that the shortcuts check before they take a
+    // statement (the cells of a call, the frames of a chosen block): checked
+    // once, as nothing here pushes anything. Short of it, the walk decides.
+    if (ZIR_UNLIKELY(stack::top + 8 + stack::OVERFLOW_MARGIN >= stack::limit ||
+                     stack::call_top + 4 >= stack::call_limit)) {
+        walk_rest(plan, nullptr, plan->head, 0, nullptr);
+        return;
+    }
     for (;;) {
         switch (m->code) {
-            case M_STATEMENT:
-                statement = i32(m->x);
-                m++;
-                break;
             case M_LOAD: {
                 const Cell* v = read(m->a, m->x);
                 if (!v || ((m->a == READ_GLOBAL || m->a == READ_WORD) && !plain_q(TYPE_OF(v)))) goto give_up;
@@ -1832,8 +1837,8 @@ struct PlanWalk {
             case M_STORE: {
                 Cell* target = const_cast<Cell*>(read(m->a, m->x));
                 if (!target || (m->a != READ_GLOBAL && !plain_target(cells + m->x))) goto give_up;
-                if (ZIR_UNLIKELY(stack::top + 2 + stack::OVERFLOW_MARGIN >= stack::limit)) goto give_up;
                 *target = acc;
+                *stack::arguments = acc;
                 m++;
                 break;
             }
@@ -1845,8 +1850,6 @@ struct PlanWalk {
                 const Cell* fn = read(m->a, m->x);
                 if (!fn || header_word1(fn) != op_data(m + 1) || fn->w3 != u32(op_data(m + 2))) goto give_up;
                 // (The same native record: its row is the one read into the plan.)
-                if (ZIR_UNLIKELY(stack::top + 1 + m->b + stack::OVERFLOW_MARGIN >= stack::limit)) goto give_up;
-                if (ZIR_UNLIKELY(stack::call_top + 1 >= stack::call_limit)) goto give_up;
                 m += 3;
                 break;
             }
@@ -1861,6 +1864,7 @@ struct PlanWalk {
                 }
                 if (!chosen) {
                     cell::init(stack::arguments, TYPE_NONE);
+                    chosen = 0;
                     m = plan->code.data() + u32(op_data(m + 3));
                     break;
                 }
@@ -1869,13 +1873,6 @@ struct PlanWalk {
                 m = plan->code.data() + u32(chosen == 1 ? starts : starts >> 32);
                 break;
             }
-            case M_ROOM:
-                // The frames the full call would open for the block must fit.
-                if (ZIR_UNLIKELY(stack::call_top + 3 >= stack::call_limit ||
-                                 stack::top + m->b + 4 + stack::OVERFLOW_MARGIN >= stack::limit))
-                    goto give_up;
-                m++;
-                break;
             case M_EXIT:
                 if (!exit_block(cells + m->x)) goto give_up;
                 return;
@@ -1895,6 +1892,10 @@ struct PlanWalk {
     }
 give_up:
     {
+        // The statement whose operations were running.
+        const u32 at = u32(m - plan->code.data());
+        size_t statement = 0;
+        while (statement + 1 < plan->starts.size() && plan->starts[statement + 1] <= at) statement++;
         const PlanStep* st = plan->steps.data() + statement;
         walk_rest(plan, st, st->at, chosen, &cond);
     }
