@@ -1324,6 +1324,7 @@ struct BodyPlan {
     std::vector<PlanOp> ops;
     std::vector<MicroOp> code;   // the steps lowered (lower_plan)
     std::vector<u32> starts;     // where each statement's operations start
+    u32 global_limit = 0;        // above the highest global slot the code reads
 };
 
 BodyPlan* plan_cache[PLAN_CACHE_SIZE];
@@ -1602,6 +1603,14 @@ enum MicroCode : u8 {
     M_JUMP,        // x: where to go on
     M_REST,        // the walk takes over from the position after the planned statements
     M_DONE,
+    // The same with every word a global one (whose slot is `x`, or the
+    // operand's data).
+    M_LOAD_GLOBAL,
+    M_OPERATOR_GLOBAL,          // the right operand read globally too
+    M_OPERATOR_GLOBAL_WRITTEN,  // the right operand written in the code
+    M_END_GLOBAL,
+    M_STORE_GLOBAL,
+    M_NATIVE_GLOBAL,
 };
 
 struct MicroOp {
@@ -1636,18 +1645,28 @@ inline u32 ref_of(const PlanSlice& slice, const PlanRef& r) {
     return r.read == READ_GLOBAL ? r.slot : u32(slice.copy + r.at - slice.head);
 }
 
+// An operation reading `r`: its global form when `r` is a global word's.
+MicroOp read_op(BodyPlan& plan, const PlanSlice& slice, u8 code, u8 global_code, const PlanRef& r) {
+    if (r.read != READ_GLOBAL) return MicroOp{code, r.read, 0, ref_of(slice, r)};
+    if (r.slot >= plan.global_limit) plan.global_limit = r.slot + 1;
+    return MicroOp{global_code, r.read, 0, r.slot};
+}
+
 void lower_expression(BodyPlan& plan, const PlanSlice& slice, const PlanStep& st) {
     std::vector<MicroOp>& code = plan.code;
-    code.push_back(MicroOp{M_LOAD, st.first.read, 0, ref_of(slice, st.first)});
+    code.push_back(read_op(plan, slice, M_LOAD, M_LOAD_GLOBAL, st.first));
     for (i32 k = 0; k < st.op_count; k++) {
         const PlanOp& o = plan.ops[size_t(st.ops + k)];
-        code.push_back(MicroOp{M_OPERATOR, u8(o.word.read | o.right.read << 4),
-                               u16(o.math >= 0 ? o.math : 16 + o.compare), ref_of(slice, o.word)});
+        MicroOp op = read_op(plan, slice, M_OPERATOR, M_OPERATOR_GLOBAL, o.word);
+        op.a = u8(o.word.read | o.right.read << 4);
+        op.b = u16(o.math >= 0 ? o.math : 16 + o.compare);
+        if (op.code == M_OPERATOR_GLOBAL && o.right.read == READ_WRITTEN) op.code = M_OPERATOR_GLOBAL_WRITTEN;
+        else if (op.code == M_OPERATOR_GLOBAL && o.right.read != READ_GLOBAL) op.code = M_OPERATOR;
+        code.push_back(op);
         put_data(code, u64(o.header) | u64(o.w1) << 32);
-        put_data(code, ref_of(slice, o.right));
+        put_data(code, read_op(plan, slice, 0, 0, o.right).x);
     }
-    if (st.after[0].read != READ_NOTHING)
-        code.push_back(MicroOp{M_END, st.after[0].read, 0, ref_of(slice, st.after[0])});
+    if (st.after[0].read != READ_NOTHING) code.push_back(read_op(plan, slice, M_END, M_END_GLOBAL, st.after[0]));
 }
 
 // A set-word or value step, its result left as the statement's.
@@ -1655,8 +1674,9 @@ void lower_plain(BodyPlan& plan, const PlanStep& st) {
     const PlanSlice slice = plan.slices[st.slice];
     lower_expression(plan, slice, st);
     if (st.kind == STEP_SET) {
-        const u32 x = st.target.read == READ_GLOBAL ? st.target.slot : u32(slice.copy + st.at - slice.head);
-        plan.code.push_back(MicroOp{M_STORE, st.target.read, 0, x});
+        MicroOp store = read_op(plan, slice, M_STORE, M_STORE_GLOBAL, st.target);
+        if (store.code == M_STORE) store.x = u32(slice.copy + st.at - slice.head);
+        plan.code.push_back(store);
     } else {
         plan.code.push_back(MicroOp{M_RESULT, 0, 0, 0});
     }
@@ -1667,6 +1687,7 @@ void lower_plan(BodyPlan& plan) {
     std::vector<MicroOp>& code = plan.code;
     code.clear();
     plan.starts.clear();
+    plan.global_limit = 0;
     const PlanSlice body = plan.slices.empty() ? PlanSlice{} : plan.slices[0];
     for (i32 i = 0; i < plan.statements; i++) {
         const PlanStep& st = plan.steps[size_t(i)];
@@ -1675,13 +1696,15 @@ void lower_plan(BodyPlan& plan) {
             lower_plain(plan, st);
             continue;
         }
-        code.push_back(MicroOp{M_NATIVE, st.target.read, st.lead, ref_of(body, st.target)});
+        MicroOp native = read_op(plan, body, M_NATIVE, M_NATIVE_GLOBAL, st.target);
+        native.b = st.lead;
+        code.push_back(native);
         put_data(code, u64(st.header) | u64(st.w1) << 32);
         put_data(code, st.w3);
         lower_expression(plan, body, st);
         for (i32 k = 1; k < i32(st.lead); k++) {
             if (st.after[k].read != READ_NOTHING)
-                code.push_back(MicroOp{M_END, st.after[k].read, 0, ref_of(body, st.after[k])});
+                code.push_back(read_op(plan, body, M_END, M_END_GLOBAL, st.after[k]));
         }
         const size_t choose = code.size();
         code.push_back(MicroOp{M_CHOOSE, st.conditional, st.lead, 0});
@@ -1769,19 +1792,46 @@ struct PlanWalk {
     Cell* const gcells = globals.cells;
     const u32 gcount = globals.count;
     const auto read = [&](u32 how, u32 x) -> const Cell* {
-        if (ZIR_LIKELY(how == READ_GLOBAL)) return x < gcount ? gcells + x : nullptr;
+        if (how == READ_GLOBAL) return gcells + x;
         const Cell* c = cells + x;
         if (how == READ_WRITTEN) return c;
         if (how == READ_WORD && c->w1 == hot_context && i32(c->w3) >= 0) return hot_values + c->w3;
         return micro_read_other(c, how);
     };
     Cell acc, cond;
+    // An operator applied to the working cell and the right operand `r`:
+    // math (below 16) or 16 + a comparison, as the shortcuts compute them.
+    const auto apply = [&acc](i32 op, const Cell* r) -> bool {
+        const u32 rt = TYPE_OF(r);
+        if (rt != TYPE_INTEGER && rt != TYPE_FLOAT) return false;
+        if (op < 16) {
+            if (ZIR_LIKELY(rt == TYPE_INTEGER && TYPE_OF(&acc) == TYPE_INTEGER)) {
+                const i32 x = integer::get(&acc), y = integer::get(r);
+                i32 n;
+                bool done;
+                switch (op) {
+                    case MATH_ADD: done = !__builtin_add_overflow(x, y, &n); break;
+                    case MATH_SUBTRACT: done = !__builtin_sub_overflow(x, y, &n); break;
+                    case MATH_MULTIPLY: done = !__builtin_mul_overflow(x, y, &n); break;
+                    default: done = false;
+                }
+                if (done) {
+                    acc.w2 = u32(n);
+                    return true;
+                }
+            }
+            return plan_math(&acc, r, op);
+        }
+        if (TYPE_OF(&acc) != TYPE_INTEGER || rt != TYPE_INTEGER) return false;
+        cell::store(&acc, TYPE_LOGIC, fast_op::compare_integers(integer::get(&acc), integer::get(r), op - 16), 0, 0);
+        return true;
+    };
     i32 chosen = 0;
     // The room on the stacks that the shortcuts check before they take a
     // statement (the cells of a call, the frames of a chosen block): checked
     // once, as nothing here pushes anything. Short of it, the walk decides.
     if (ZIR_UNLIKELY(stack::top + 8 + stack::OVERFLOW_MARGIN >= stack::limit ||
-                     stack::call_top + 4 >= stack::call_limit)) {
+                     stack::call_top + 4 >= stack::call_limit || plan->global_limit > gcount)) {
         walk_rest(plan, nullptr, plan->head, 0, nullptr);
         return;
     }
@@ -1798,33 +1848,39 @@ struct PlanWalk {
                 const Cell* o = read(m->a & 15, m->x);
                 if (!o || header_word1(o) != op_data(m + 1)) goto give_up;
                 const Cell* r = read(m->a >> 4, u32(op_data(m + 2)));
-                if (!r) goto give_up;
-                const u32 rt = TYPE_OF(r);
-                if (rt != TYPE_INTEGER && rt != TYPE_FLOAT) goto give_up;
-                const i32 op = m->b;
-                if (op < 16) {
-                    if (ZIR_LIKELY(rt == TYPE_INTEGER && TYPE_OF(&acc) == TYPE_INTEGER)) {
-                        const i32 x = integer::get(&acc), y = integer::get(r);
-                        i32 n;
-                        bool done;
-                        switch (op) {
-                            case MATH_ADD: done = !__builtin_add_overflow(x, y, &n); break;
-                            case MATH_SUBTRACT: done = !__builtin_sub_overflow(x, y, &n); break;
-                            case MATH_MULTIPLY: done = !__builtin_mul_overflow(x, y, &n); break;
-                            default: done = false;
-                        }
-                        if (done) {
-                            acc.w2 = u32(n);
-                            m += 3;
-                            break;
-                        }
-                    }
-                    if (!plan_math(&acc, r, op)) goto give_up;
-                } else {
-                    if (TYPE_OF(&acc) != TYPE_INTEGER || rt != TYPE_INTEGER) goto give_up;
-                    cell::store(&acc, TYPE_LOGIC,
-                                fast_op::compare_integers(integer::get(&acc), integer::get(r), op - 16), 0, 0);
-                }
+                if (!r || !apply(m->b, r)) goto give_up;
+                m += 3;
+                break;
+            }
+            case M_OPERATOR_GLOBAL:
+                if (header_word1(gcells + m->x) != op_data(m + 1) || !apply(m->b, gcells + u32(op_data(m + 2))))
+                    goto give_up;
+                m += 3;
+                break;
+            case M_OPERATOR_GLOBAL_WRITTEN:
+                if (header_word1(gcells + m->x) != op_data(m + 1) || !apply(m->b, cells + u32(op_data(m + 2))))
+                    goto give_up;
+                m += 3;
+                break;
+            case M_LOAD_GLOBAL: {
+                const Cell* v = gcells + m->x;
+                if (!plain_q(TYPE_OF(v))) goto give_up;
+                acc = *v;
+                m++;
+                break;
+            }
+            case M_END_GLOBAL:
+                if (TYPE_OF(gcells + m->x) == TYPE_OP) goto give_up;
+                m++;
+                break;
+            case M_STORE_GLOBAL:
+                gcells[m->x] = acc;
+                *stack::arguments = acc;
+                m++;
+                break;
+            case M_NATIVE_GLOBAL: {
+                const Cell* fn = gcells + m->x;
+                if (header_word1(fn) != op_data(m + 1) || fn->w3 != u32(op_data(m + 2))) goto give_up;
                 m += 3;
                 break;
             }
