@@ -1609,8 +1609,12 @@ enum MicroCode : u8 {
     M_OPERATOR_GLOBAL,          // the right operand read globally too
     M_OPERATOR_GLOBAL_WRITTEN,  // the right operand written in the code
     M_END_GLOBAL,
-    M_STORE_GLOBAL,
+    M_STORE_GLOBAL,             // a: 1 when an end is checked first (the next slot: its slot)
     M_NATIVE_GLOBAL,
+    // A first operand and one operator, all global: b the operator's math,
+    // a 1 when the right operand is written in the code; then the value the
+    // operator must hold, then its slot and the right operand's.
+    M_EXPRESSION_GLOBAL,
 };
 
 struct MicroOp {
@@ -1654,6 +1658,21 @@ MicroOp read_op(BodyPlan& plan, const PlanSlice& slice, u8 code, u8 global_code,
 
 void lower_expression(BodyPlan& plan, const PlanSlice& slice, const PlanStep& st) {
     std::vector<MicroOp>& code = plan.code;
+    if (st.op_count == 1 && st.first.read == READ_GLOBAL) {
+        const PlanOp& o = plan.ops[size_t(st.ops)];
+        if (o.word.read == READ_GLOBAL && (o.right.read == READ_GLOBAL || o.right.read == READ_WRITTEN)) {
+            const MicroOp first = read_op(plan, slice, 0, 0, st.first);
+            const MicroOp word = read_op(plan, slice, 0, 0, o.word);
+            const MicroOp right = read_op(plan, slice, 0, 0, o.right);
+            code.push_back(MicroOp{M_EXPRESSION_GLOBAL, u8(o.right.read == READ_WRITTEN),
+                                   u16(o.math >= 0 ? o.math : 16 + o.compare), first.x});
+            put_data(code, u64(o.header) | u64(o.w1) << 32);
+            put_data(code, u64(word.x) | u64(right.x) << 32);
+            if (st.after[0].read != READ_NOTHING)
+                code.push_back(read_op(plan, slice, M_END, M_END_GLOBAL, st.after[0]));
+            return;
+        }
+    }
     code.push_back(read_op(plan, slice, M_LOAD, M_LOAD_GLOBAL, st.first));
     for (i32 k = 0; k < st.op_count; k++) {
         const PlanOp& o = plan.ops[size_t(st.ops + k)];
@@ -1676,6 +1695,14 @@ void lower_plain(BodyPlan& plan, const PlanStep& st) {
     if (st.kind == STEP_SET) {
         MicroOp store = read_op(plan, slice, M_STORE, M_STORE_GLOBAL, st.target);
         if (store.code == M_STORE) store.x = u32(slice.copy + st.at - slice.head);
+        if (store.code == M_STORE_GLOBAL) store.a = 0;
+        if (store.code == M_STORE_GLOBAL && plan.code.back().code == M_END_GLOBAL) {
+            // The end checked by the store itself, before it stores.
+            const u32 end = plan.code.back().x;
+            plan.code.back() = MicroOp{M_STORE_GLOBAL, 1, 0, store.x};
+            put_data(plan.code, end);
+            return;
+        }
         plan.code.push_back(store);
     } else {
         plan.code.push_back(MicroOp{M_RESULT, 0, 0, 0});
@@ -1874,10 +1901,21 @@ struct PlanWalk {
                 m++;
                 break;
             case M_STORE_GLOBAL:
+                if (m->a && TYPE_OF(gcells + u32(op_data(m + 1))) == TYPE_OP) goto give_up;
                 gcells[m->x] = acc;
                 *stack::arguments = acc;
-                m++;
+                m += 1 + m->a;
                 break;
+            case M_EXPRESSION_GLOBAL: {
+                const Cell* v = gcells + m->x;
+                if (!plain_q(TYPE_OF(v))) goto give_up;
+                acc = *v;
+                const u64 refs = op_data(m + 2);
+                const Cell* right = m->a ? cells + u32(refs >> 32) : gcells + u32(refs >> 32);
+                if (header_word1(gcells + u32(refs)) != op_data(m + 1) || !apply(m->b, right)) goto give_up;
+                m += 3;
+                break;
+            }
             case M_NATIVE_GLOBAL: {
                 const Cell* fn = gcells + m->x;
                 if (header_word1(fn) != op_data(m + 1) || fn->w3 != u32(op_data(m + 2))) goto give_up;
