@@ -1847,6 +1847,10 @@ struct PlanWalk {
                     return true;
                 }
             }
+            // Floats inline as the shortcuts compute them; the rest the
+            // long way.
+            if (op <= MATH_MULTIPLY && (rt == TYPE_FLOAT || TYPE_OF(&acc) == TYPE_FLOAT))
+                return fast_op::math_in_place(&acc, r, op);
             return plan_math(&acc, r, op);
         }
         if (TYPE_OF(&acc) != TYPE_INTEGER || rt != TYPE_INTEGER) return false;
