@@ -1800,8 +1800,16 @@ struct PlanWalk {
     walk_code(Code{plan->node, plan->type, p, tail}, plan->library);
 }
 
-// Arithmetic past the integers' quick cases: overflow, division, floats.
-[[gnu::noinline]] bool plan_math(Cell* out, const Cell* r, i32 math) { return fast_op::math_in_place(out, r, math); }
+// Integer arithmetic that overflows, division.
+[[gnu::noinline]] bool slow_math(Cell* out, const Cell* r, i32 math) { return fast_op::math_in_place(out, r, math); }
+
+// Arithmetic past the integers' quick cases: floats (inline), overflow,
+// division.
+[[gnu::noinline]] bool plan_math(Cell* out, const Cell* r, i32 math) {
+    if (math <= MATH_MULTIPLY && (TYPE_OF(r) == TYPE_FLOAT || TYPE_OF(out) == TYPE_FLOAT))
+        return fast_op::math_in_place(out, r, math);
+    return slow_math(out, r, math);
+}
 
 // A word read otherwise than from the global values or the running
 // function's (word_slot), or a short path.
@@ -1828,7 +1836,7 @@ struct PlanWalk {
     Cell acc, cond;
     // An operator applied to the working cell and the right operand `r`:
     // math (below 16) or 16 + a comparison, as the shortcuts compute them.
-    const auto apply = [&acc](i32 op, const Cell* r) -> bool {
+    const auto apply = [&acc](i32 op, const Cell* r) __attribute__((always_inline)) -> bool {
         const u32 rt = TYPE_OF(r);
         if (rt != TYPE_INTEGER && rt != TYPE_FLOAT) return false;
         if (op < 16) {
@@ -1849,8 +1857,6 @@ struct PlanWalk {
             }
             // Floats inline as the shortcuts compute them; the rest the
             // long way.
-            if (op <= MATH_MULTIPLY && (rt == TYPE_FLOAT || TYPE_OF(&acc) == TYPE_FLOAT))
-                return fast_op::math_in_place(&acc, r, op);
             return plan_math(&acc, r, op);
         }
         if (TYPE_OF(&acc) != TYPE_INTEGER || rt != TYPE_INTEGER) return false;
