@@ -331,7 +331,8 @@ bool body_plans = true;
 
 namespace {
 bool run_body_plan(const Cell* body, BodyWalk* walk, bool fresh);
-bool run_trusted_plan(const Cell* body, BodyWalk* walk);
+void planned_round(const Cell* body, BodyWalk* walk);
+void walk_body_round(const Cell* body, BodyWalk* walk);
 }  // namespace
 
 void eval_block(const Cell* block, bool chain) {
@@ -340,6 +341,13 @@ void eval_block(const Cell* block, bool chain) {
 }
 
 namespace {
+
+// The end of every round: the result in the caller's result cell (the
+// frame's `arguments`, eval_block's chain), the frame closed by an exit.
+[[gnu::always_inline]] inline void finish_round(BodyWalk* walk) {
+    *stack::call_top[-1].arguments = *stack::arguments;
+    if (ZIR_UNLIKELY(stack::pending != 0)) close_body_walks(walk);
+}
 
 // A round of walk_body_again past its first check: the frame opened or
 // reset, the round run from the body's plan or walked.
@@ -355,19 +363,27 @@ namespace {
     if (walk->unplanned || !body_plans || tracing || held ||
         static_cast<const char*>(__builtin_frame_address(0)) < machine_limit || !run_body_plan(body, walk, fresh))
         walk_code(block_code(body), library_q(body));
+    finish_round(walk);
+}
+
+// A round of a body with no plan, its frame open.
+[[gnu::noinline]] void walked_round(const Cell* body, BodyWalk* walk) {
+    stack::reset();
+    walk_code(block_code(body), library_q(body));
+    finish_round(walk);
 }
 
 }  // namespace
 
 void walk_body_again(const Cell* body, BodyWalk* walk) {
     check_machine_stack();
-    // The commonest round: the frame open, the body's plan trusted.
-    if (!(walk->open && walk->plan && !walk->unplanned && !tracing && !held &&
-          static_cast<const char*>(__builtin_frame_address(0)) >= machine_limit && run_trusted_plan(body, walk)))
-        walk_body_round(body, walk);
-    // The caller's result cell is the frame's `arguments` (eval_block's chain).
-    *stack::call_top[-1].arguments = *stack::arguments;
-    if (ZIR_UNLIKELY(stack::pending != 0)) close_body_walks(walk);
+    // Each way ends the round itself, so that the call is the last thing done.
+    if (walk->open && walk->unplanned) return walked_round(body, walk);
+    // The commonest planned round: the frame open, the body's plan trusted.
+    if (walk->open && walk->plan && !tracing && !held &&
+        static_cast<const char*>(__builtin_frame_address(0)) >= machine_limit)
+        return planned_round(body, walk);
+    walk_body_round(body, walk);
 }
 
 void close_body_walks(BodyWalk* walk) {
@@ -2064,16 +2080,16 @@ inline bool retry_q(const BodyPlan& plan) {
 }
 
 // A round of a body whose frame is open and whose plan, kept by the loop,
-// is trusted: the frame reset and the plan run. False, having done nothing,
-// otherwise. Tracing is off and not held, and the machine stack fine.
-bool run_trusted_plan(const Cell* body, BodyWalk* walk) {
+// is trusted: the frame reset and the plan run; any other round the general
+// way. Tracing is off and not held, and the machine stack fine.
+[[gnu::noinline]] void planned_round(const Cell* body, BodyWalk* walk) {
     BodyPlan* plan = static_cast<BodyPlan*>(walk->plan);
     if (!body_plans || !plan->trusted || plan->node != body->w2 || plan->head != i32(body->w1) ||
         plan->type != TYPE_OF(body) || plan->statements == 0)
-        return false;
+        return walk_body_round(body, walk);
     stack::reset();
     run_plan_steps(plan);
-    return true;
+    finish_round(walk);
 }
 
 }  // namespace
