@@ -1319,7 +1319,14 @@ struct PlanSlice {
     i32 copy;   // where its cells start in the plan's copy
 };
 
-struct MicroOp;
+// An operation of a plan's code (see MicroCode).
+struct MicroOp {
+    u8 code;
+    u8 a;
+    u16 b;
+    u32 x;
+};
+static_assert(sizeof(MicroOp) == 8);
 
 struct BodyPlan {
     u32 node = 0;
@@ -1412,13 +1419,6 @@ PlanRef after_ref(const Span& s, i32 p) {
     // A running function's words, read as word_slot reads them first.
     if (r.read == READ_WORD && c->w1 == hot_context && i32(c->w3) >= 0) return hot_values + c->w3;
     return plan_read_other(c, r.read);
-}
-
-// Whether the cell where an expression ended still ends it (no operator).
-[[gnu::always_inline]] inline bool plan_ends(const Span& s, PlanRef r) {
-    if (r.read == READ_NOTHING) return true;
-    const Cell* v = plan_read(s, r);
-    return !v || TYPE_OF(v) != TYPE_OP;
 }
 
 // Decodes the expression at `p` into the step if the shortcuts take it as
@@ -1633,13 +1633,6 @@ enum MicroCode : u8 {
     M_EXPRESSION_GLOBAL,
 };
 
-struct MicroOp {
-    u8 code;
-    u8 a;
-    u16 b;
-    u32 x;
-};
-static_assert(sizeof(MicroOp) == 8);
 
 // An operation's following slots read as data.
 inline u64 op_data(const MicroOp* m) {
