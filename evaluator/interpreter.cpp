@@ -361,7 +361,7 @@ namespace {
         walk->open = true;
     }
     if (walk->unplanned || !body_plans || tracing || held ||
-        static_cast<const char*>(__builtin_frame_address(0)) < machine_limit || !run_body_plan(body, walk, fresh))
+        static_cast<const char*>(__builtin_frame_address(0)) < stack_floor || !run_body_plan(body, walk, fresh))
         walk_code(block_code(body), library_q(body));
     finish_round(walk);
 }
@@ -381,7 +381,7 @@ void walk_body_again(const Cell* body, BodyWalk* walk) {
     if (walk->open && walk->unplanned) return walked_round(body, walk);
     // The commonest planned round: the frame open, the body's plan trusted.
     if (walk->open && walk->plan && !tracing && !held &&
-        static_cast<const char*>(__builtin_frame_address(0)) >= machine_limit)
+        static_cast<const char*>(__builtin_frame_address(0)) >= stack_floor)
         return planned_round(body, walk);
     walk_body_round(body, walk);
 }
@@ -1348,6 +1348,7 @@ struct BodyPlan {
     std::vector<MicroOp> code;   // the steps lowered (lower_plan)
     std::vector<u32> starts;     // where each statement's operations start
     u32 global_limit = 0;        // above the highest global slot the code reads
+    u32 last_at = 0;             // where the last statement starts
 };
 
 BodyPlan* plan_cache[PLAN_CACHE_SIZE];
@@ -1768,6 +1769,7 @@ void lower_plan(BodyPlan& plan) {
         put_data_at(code, choose + 3, next);
     }
     code.push_back(MicroOp{plan.resume < body.tail ? u8(M_REST) : u8(M_DONE), 0, 0, 0});
+    if (plan.statements > 0) plan.last_at = u32(plan.steps[size_t(plan.statements - 1)].at);
 }
 
 // Marks a plan as running while the walk takes a round over, and as needing
@@ -1982,6 +1984,9 @@ struct PlanWalk {
                     break;
                 }
                 cond = acc;
+                // Under a step budget the walk counts a chosen block's
+                // step (and raises where it runs out): it takes the block.
+                if (ZIR_UNLIKELY(steps_left >= 0)) goto give_up;
                 const u64 starts = op_data(m + 2);
                 m = plan->code.data() + u32(chosen == 1 ? starts : starts >> 32);
                 break;
@@ -1999,6 +2004,9 @@ struct PlanWalk {
                 walk_rest(plan, nullptr, plan->resume, 0, nullptr);
                 return;
             default:
+                // Where the walk would have left the frame: an error raised
+                // before the next round is near the last statement.
+                if (!plan->library) (stack::call_top - 1)->position = plan->last_at;
                 stack::top = stack::arguments + 1;
                 return;
         }

@@ -89,22 +89,32 @@ TEST_F(BodyPlans, PlannedRoundsLeaveWhatTheWalkLeaves) {
     }
 }
 
-// A step budget counts every round; plans step aside for it.
+// A step budget counts every round and every chosen block as the walk
+// does, and runs out at the same place.
 TEST_F(BodyPlans, StepBudgetCountsThePlannedRounds) {
-    auto limited = [&](bool plans) {
-        interpreter::body_plans = plans;
-        eval("n: 0");
-        interpreter::set_step_budget(500);
-        std::string r = eval_report("repeat i 1000 [n: n + 1 if n > 100000 [n: 0]]");
-        interpreter::set_step_budget(-1);
-        interpreter::body_plans = true;
-        return r + " " + global_mold("n");
+    const char* codes[] = {
+        "repeat i 1000 [n: n + 1 if n > 100000 [n: 0]]",
+        "repeat i 1000 [n: n + 1 if n > 0 [s: s + 1]]",
+        "repeat i 1000 [n: n + 1 either odd? n [s: s + 1] [s: s - 1]]",
+        "repeat i 1000 [n: n + 1 if n > 300 [break]]",
+        "loop 1000 [n: n + 1 unless n < 0 [s: s + n]]",
     };
-    limited(false);   // (the first evaluation of the text makes its words)
-    std::string walked = limited(false);
-    std::string planned = limited(true);
-    EXPECT_EQ(planned, walked);
-    EXPECT_NE(planned.find("limit"), std::string::npos) << planned;
+    for (const char* code : codes) {
+        SCOPED_TRACE(code);
+        auto limited = [&](bool plans) {
+            interpreter::body_plans = plans;
+            eval("n: 0 s: 0");
+            interpreter::set_step_budget(500);
+            std::string r = eval_report(code);
+            interpreter::set_step_budget(-1);
+            interpreter::body_plans = true;
+            return r + " " + global_mold("n") + " " + global_mold("s");
+        };
+        limited(false);   // (the first evaluation of the text makes its words)
+        std::string walked = limited(false);
+        std::string planned = limited(true);
+        EXPECT_EQ(planned, walked);
+    }
 }
 
 }  // namespace
