@@ -1632,6 +1632,16 @@ enum MicroCode : u8 {
     // a 1 when the right operand is written in the code; then the value the
     // operator must hold, then its slot and the right operand's.
     M_EXPRESSION_GLOBAL,
+    // `word: first op right`, all global: as M_EXPRESSION_GLOBAL, then the
+    // set-word's slot with that of the word after the expression (all ones:
+    // none) to check first.
+    M_SET_GLOBAL,
+    // if, unless or either on `first op right`, all global: a the
+    // Conditional with 16 when the right operand is written; then the
+    // native's header and word 1, its slot with its word 3, the operator's
+    // value, its slot with the right operand's, the condition's types,
+    // where each block's operations start, where the next statement starts.
+    M_CONDITION_GLOBAL,
 };
 
 
@@ -1701,7 +1711,19 @@ void lower_expression(BodyPlan& plan, const PlanSlice& slice, const PlanStep& st
 // A set-word or value step, its result left as the statement's.
 void lower_plain(BodyPlan& plan, const PlanStep& st) {
     const PlanSlice slice = plan.slices[st.slice];
+    const size_t begin = plan.code.size();
     lower_expression(plan, slice, st);
+    std::vector<MicroOp>& code = plan.code;
+    if (st.kind == STEP_SET && st.target.read == READ_GLOBAL && code[begin].code == M_EXPRESSION_GLOBAL &&
+        (code.size() == begin + 3 || (code.size() == begin + 4 && code[begin + 3].code == M_END_GLOBAL))) {
+        // One operation for the whole statement.
+        const u32 end = code.size() == begin + 4 ? code[begin + 3].x : UINT32_MAX;
+        code.resize(begin + 3);
+        code[begin].code = M_SET_GLOBAL;
+        const MicroOp target = read_op(plan, slice, 0, 0, st.target);
+        put_data(code, u64(target.x) | u64(end) << 32);
+        return;
+    }
     if (st.kind == STEP_SET) {
         MicroOp store = read_op(plan, slice, M_STORE, M_STORE_GLOBAL, st.target);
         if (store.code == M_STORE) store.x = u32(slice.copy + st.at - slice.head);
@@ -1743,11 +1765,31 @@ void lower_plan(BodyPlan& plan) {
             if (st.after[k].read != READ_NOTHING)
                 code.push_back(read_op(plan, body, M_END, M_END_GLOBAL, st.after[k]));
         }
-        const size_t choose = code.size();
-        code.push_back(MicroOp{M_CHOOSE, st.conditional, st.lead, 0});
-        put_data(code, st.types);
-        put_data(code, 0);   // where each block's operations start
-        put_data(code, 0);   // where the next statement starts
+        size_t places = code.size() + 2;   // where the starts and the next go
+        const size_t native_at = plan.starts.back();
+        if (code.size() == native_at + 6 && code[native_at].code == M_NATIVE_GLOBAL &&
+            code[native_at + 3].code == M_EXPRESSION_GLOBAL) {
+            // One operation for the native, the condition and the choice.
+            const MicroOp native = code[native_at], expression = code[native_at + 3];
+            const u64 header = op_data(&code[native_at + 1]), w3 = op_data(&code[native_at + 2]);
+            const u64 op = op_data(&code[native_at + 4]), refs = op_data(&code[native_at + 5]);
+            code.resize(native_at);
+            code.push_back(MicroOp{M_CONDITION_GLOBAL, u8(st.conditional | (expression.a ? 16 : 0)), expression.b,
+                                   expression.x});
+            put_data(code, header);
+            put_data(code, u64(native.x) | w3 << 32);
+            put_data(code, op);
+            put_data(code, refs);
+            put_data(code, st.types);
+            places = code.size();
+            put_data(code, 0);   // where each block's operations start
+            put_data(code, 0);   // where the next statement starts
+        } else {
+            code.push_back(MicroOp{M_CHOOSE, st.conditional, st.lead, 0});
+            put_data(code, st.types);
+            put_data(code, 0);   // where each block's operations start
+            put_data(code, 0);   // where the next statement starts
+        }
         u32 starts[2] = {0, 0};
         std::vector<size_t> jumps;
         for (i32 k = 0; k + 1 < i32(st.lead); k++) {
@@ -1765,8 +1807,8 @@ void lower_plan(BodyPlan& plan) {
         }
         const u32 next = u32(code.size());
         for (size_t j : jumps) code[j].x = next;
-        put_data_at(code, choose + 2, u64(starts[0]) | u64(starts[1]) << 32);
-        put_data_at(code, choose + 3, next);
+        put_data_at(code, places, u64(starts[0]) | u64(starts[1]) << 32);
+        put_data_at(code, places + 1, next);
     }
     code.push_back(MicroOp{plan.resume < body.tail ? u8(M_REST) : u8(M_DONE), 0, 0, 0});
     if (plan.statements > 0) plan.last_at = u32(plan.steps[size_t(plan.statements - 1)].at);
@@ -1845,6 +1887,8 @@ struct PlanWalk {
         return micro_read_other(c, how);
     };
     Cell acc, cond;
+    u32 kind = 0;                     // the conditional being decided
+    const MicroOp* places = nullptr;  // where its blocks' starts are
     // An operator applied to the working cell and the right operand `r`:
     // math (below 16) or 16 + a comparison, as the shortcuts compute them.
     const auto apply = [&acc](i32 op, const Cell* r) __attribute__((always_inline)) -> bool {
@@ -1927,6 +1971,21 @@ struct PlanWalk {
                 *stack::arguments = acc;
                 m += 1 + m->a;
                 break;
+            case M_SET_GLOBAL: {
+                const Cell* v = gcells + m->x;
+                if (!plain_q(TYPE_OF(v))) goto give_up;
+                acc = *v;
+                const u64 refs = op_data(m + 2);
+                const Cell* right = m->a ? cells + u32(refs >> 32) : gcells + u32(refs >> 32);
+                if (header_word1(gcells + u32(refs)) != op_data(m + 1) || !apply(m->b, right)) goto give_up;
+                const u64 where = op_data(m + 3);
+                const u32 end = u32(where >> 32);
+                if (end != UINT32_MAX && TYPE_OF(gcells + end) == TYPE_OP) goto give_up;
+                gcells[u32(where)] = acc;
+                *stack::arguments = acc;
+                m += 4;
+                break;
+            }
             case M_EXPRESSION_GLOBAL: {
                 const Cell* v = gcells + m->x;
                 if (!plain_q(TYPE_OF(v))) goto give_up;
@@ -1968,29 +2027,45 @@ struct PlanWalk {
                 m += 3;
                 break;
             }
-            case M_CHOOSE: {
-                const u32 t = TYPE_OF(&acc);
-                if (t >= 64 || !((op_data(m + 1) >> t) & 1)) goto give_up;
-                if (m->a == COND_EITHER) {
-                    if (t == TYPE_UNSET) goto give_up;
+            case M_CHOOSE:
+                kind = m->a;
+                places = m + 2;
+                if (TYPE_OF(&acc) >= 64 || !((op_data(m + 1) >> TYPE_OF(&acc)) & 1)) goto give_up;
+                goto choose;
+            case M_CONDITION_GLOBAL: {
+                const u64 native = op_data(m + 2);
+                const Cell* fn = gcells + u32(native);
+                if (header_word1(fn) != op_data(m + 1) || fn->w3 != u32(native >> 32)) goto give_up;
+                // (The same native record: its row is the one read into the plan.)
+                const Cell* v = gcells + m->x;
+                if (!plain_q(TYPE_OF(v))) goto give_up;
+                acc = *v;
+                const u64 refs = op_data(m + 4);
+                const Cell* right = (m->a & 16) ? cells + u32(refs >> 32) : gcells + u32(refs >> 32);
+                if (header_word1(gcells + u32(refs)) != op_data(m + 3) || !apply(m->b, right)) goto give_up;
+                if (TYPE_OF(&acc) >= 64 || !((op_data(m + 5) >> TYPE_OF(&acc)) & 1)) goto give_up;
+                kind = m->a & 15;
+                places = m + 6;
+                goto choose;
+            }
+            choose:
+                if (kind == COND_EITHER) {
+                    if (TYPE_OF(&acc) == TYPE_UNSET) goto give_up;
                     chosen = logic::falsy_q(&acc) ? 2 : 1;
                 } else {
-                    chosen = logic::falsy_q(&acc) == (m->a == COND_IF) ? 0 : 1;
+                    chosen = logic::falsy_q(&acc) == (kind == COND_IF) ? 0 : 1;
                 }
                 if (!chosen) {
                     cell::init(stack::arguments, TYPE_NONE);
-                    chosen = 0;
-                    m = plan->code.data() + u32(op_data(m + 3));
+                    m = plan->code.data() + u32(op_data(places + 1));
                     break;
                 }
                 cond = acc;
                 // Under a step budget the walk counts a chosen block's
                 // step (and raises where it runs out): it takes the block.
                 if (ZIR_UNLIKELY(steps_left >= 0)) goto give_up;
-                const u64 starts = op_data(m + 2);
-                m = plan->code.data() + u32(chosen == 1 ? starts : starts >> 32);
+                m = plan->code.data() + u32(chosen == 1 ? op_data(places) : op_data(places) >> 32);
                 break;
-            }
             case M_EXIT:
                 if (!exit_block(cells + m->x)) goto give_up;
                 return;
