@@ -1918,6 +1918,19 @@ struct PlanWalk {
         cell::store(&acc, TYPE_LOGIC, fast_op::compare_integers(integer::get(&acc), integer::get(r), op - 16), 0, 0);
         return true;
     };
+    // `first op right` of global words into the working cell: `first` the
+    // first operand's slot, `written` when the right operand is written in
+    // the code; at `data` the operator's value, then its slot with the
+    // right operand's.
+    const auto global_expression = [&](u32 first, u32 written, i32 op, const MicroOp* data)
+                                       __attribute__((always_inline)) -> bool {
+        const Cell* v = gcells + first;
+        if (!plain_q(TYPE_OF(v))) return false;
+        acc = *v;
+        const u64 refs = op_data(data + 1);
+        const Cell* right = written ? cells + u32(refs >> 32) : gcells + u32(refs >> 32);
+        return header_word1(gcells + u32(refs)) == op_data(data) && apply(op, right);
+    };
     i32 chosen = 0;
     // The room on the stacks that the shortcuts check before they take a
     // statement (the cells of a call, the frames of a chosen block): checked
@@ -1972,12 +1985,7 @@ struct PlanWalk {
                 m += 1 + m->a;
                 break;
             case M_SET_GLOBAL: {
-                const Cell* v = gcells + m->x;
-                if (!plain_q(TYPE_OF(v))) goto give_up;
-                acc = *v;
-                const u64 refs = op_data(m + 2);
-                const Cell* right = m->a ? cells + u32(refs >> 32) : gcells + u32(refs >> 32);
-                if (header_word1(gcells + u32(refs)) != op_data(m + 1) || !apply(m->b, right)) goto give_up;
+                if (!global_expression(m->x, m->a, m->b, m + 1)) goto give_up;
                 const u64 where = op_data(m + 3);
                 const u32 end = u32(where >> 32);
                 if (end != UINT32_MAX && TYPE_OF(gcells + end) == TYPE_OP) goto give_up;
@@ -1986,16 +1994,10 @@ struct PlanWalk {
                 m += 4;
                 break;
             }
-            case M_EXPRESSION_GLOBAL: {
-                const Cell* v = gcells + m->x;
-                if (!plain_q(TYPE_OF(v))) goto give_up;
-                acc = *v;
-                const u64 refs = op_data(m + 2);
-                const Cell* right = m->a ? cells + u32(refs >> 32) : gcells + u32(refs >> 32);
-                if (header_word1(gcells + u32(refs)) != op_data(m + 1) || !apply(m->b, right)) goto give_up;
+            case M_EXPRESSION_GLOBAL:
+                if (!global_expression(m->x, m->a, m->b, m + 1)) goto give_up;
                 m += 3;
                 break;
-            }
             case M_NATIVE_GLOBAL: {
                 const Cell* fn = gcells + m->x;
                 if (header_word1(fn) != op_data(m + 1) || fn->w3 != u32(op_data(m + 2))) goto give_up;
@@ -2037,12 +2039,7 @@ struct PlanWalk {
                 const Cell* fn = gcells + u32(native);
                 if (header_word1(fn) != op_data(m + 1) || fn->w3 != u32(native >> 32)) goto give_up;
                 // (The same native record: its row is the one read into the plan.)
-                const Cell* v = gcells + m->x;
-                if (!plain_q(TYPE_OF(v))) goto give_up;
-                acc = *v;
-                const u64 refs = op_data(m + 4);
-                const Cell* right = (m->a & 16) ? cells + u32(refs >> 32) : gcells + u32(refs >> 32);
-                if (header_word1(gcells + u32(refs)) != op_data(m + 3) || !apply(m->b, right)) goto give_up;
+                if (!global_expression(m->x, m->a & 16, m->b, m + 3)) goto give_up;
                 if (TYPE_OF(&acc) >= 64 || !((op_data(m + 5) >> TYPE_OF(&acc)) & 1)) goto give_up;
                 kind = m->a & 15;
                 places = m + 6;
