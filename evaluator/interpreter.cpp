@@ -1676,7 +1676,9 @@ MicroOp read_op(BodyPlan& plan, const PlanSlice& slice, u8 code, u8 global_code,
     return MicroOp{global_code, r.read, 0, r.slot};
 }
 
-void lower_expression(BodyPlan& plan, const PlanSlice& slice, const PlanStep& st) {
+// Lowers a step's expression; answers whether it ends with an end check
+// (the last operation, one slot).
+bool lower_expression(BodyPlan& plan, const PlanSlice& slice, const PlanStep& st) {
     std::vector<MicroOp>& code = plan.code;
     if (st.op_count == 1 && st.first.read == READ_GLOBAL) {
         const PlanOp& o = plan.ops[size_t(st.ops)];
@@ -1688,9 +1690,9 @@ void lower_expression(BodyPlan& plan, const PlanSlice& slice, const PlanStep& st
                                    u16(o.math >= 0 ? o.math : 16 + o.compare), first.x});
             put_data(code, u64(o.header) | u64(o.w1) << 32);
             put_data(code, u64(word.x) | u64(right.x) << 32);
-            if (st.after[0].read != READ_NOTHING)
-                code.push_back(read_op(plan, slice, M_END, M_END_GLOBAL, st.after[0]));
-            return;
+            if (st.after[0].read == READ_NOTHING) return false;
+            code.push_back(read_op(plan, slice, M_END, M_END_GLOBAL, st.after[0]));
+            return true;
         }
     }
     code.push_back(read_op(plan, slice, M_LOAD, M_LOAD_GLOBAL, st.first));
@@ -1705,14 +1707,16 @@ void lower_expression(BodyPlan& plan, const PlanSlice& slice, const PlanStep& st
         put_data(code, u64(o.header) | u64(o.w1) << 32);
         put_data(code, read_op(plan, slice, 0, 0, o.right).x);
     }
-    if (st.after[0].read != READ_NOTHING) code.push_back(read_op(plan, slice, M_END, M_END_GLOBAL, st.after[0]));
+    if (st.after[0].read == READ_NOTHING) return false;
+    code.push_back(read_op(plan, slice, M_END, M_END_GLOBAL, st.after[0]));
+    return true;
 }
 
 // A set-word or value step, its result left as the statement's.
 void lower_plain(BodyPlan& plan, const PlanStep& st) {
     const PlanSlice slice = plan.slices[st.slice];
     const size_t begin = plan.code.size();
-    lower_expression(plan, slice, st);
+    const bool ended = lower_expression(plan, slice, st);
     std::vector<MicroOp>& code = plan.code;
     if (st.kind == STEP_SET && st.target.read == READ_GLOBAL && code[begin].code == M_EXPRESSION_GLOBAL &&
         (code.size() == begin + 3 || (code.size() == begin + 4 && code[begin + 3].code == M_END_GLOBAL))) {
@@ -1728,7 +1732,9 @@ void lower_plain(BodyPlan& plan, const PlanStep& st) {
         MicroOp store = read_op(plan, slice, M_STORE, M_STORE_GLOBAL, st.target);
         if (store.code == M_STORE) store.x = u32(slice.copy + st.at - slice.head);
         if (store.code == M_STORE_GLOBAL) store.a = 0;
-        if (store.code == M_STORE_GLOBAL && plan.code.back().code == M_END_GLOBAL) {
+        // (Only an operation's first slot holds its code: the others hold
+        // data, whose low byte may look like any code.)
+        if (store.code == M_STORE_GLOBAL && ended && plan.code.back().code == M_END_GLOBAL) {
             // The end checked by the store itself, before it stores.
             const u32 end = plan.code.back().x;
             plan.code.back() = MicroOp{M_STORE_GLOBAL, 1, 0, store.x};
