@@ -63,6 +63,10 @@ bool has_header(const Cell* code) {
 }  // namespace
 
 void start(const u8* image, i64 length) {
+    // Development switch: ZIR_BODY_PLANS=0 walks every loop round, for
+    // comparing the two ways.
+    if (const char* plans = getenv("ZIR_BODY_PLANS"); plans && plans[0] == '0' && !plans[1])
+        interpreter::body_plans = false;
     const char* folder = getenv("ZIR_LIBRARY");
     bool from_image = !(folder && *folder);
     runtime::init(from_image);
