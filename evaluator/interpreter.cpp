@@ -1407,21 +1407,6 @@ PlanRef after_ref(const Span& s, i32 p) {
     return operand_ref(s, p);
 }
 
-[[gnu::noinline]] const Cell* plan_read_other(const Cell* c, u8 read) {
-    if (read == READ_WORD) return word_slot(c);
-    if (read == READ_PATH) return short_path_value(c, false);
-    return nullptr;
-}
-
-[[gnu::always_inline]] inline const Cell* plan_read(const Span& s, const PlanRef& r) {
-    if (ZIR_LIKELY(r.read == READ_GLOBAL)) return r.slot < s.g.count ? s.g.cells + r.slot : nullptr;
-    const Cell* c = s.cells + r.at;
-    if (r.read == READ_WRITTEN) return c;
-    // A running function's words, read as word_slot reads them first.
-    if (r.read == READ_WORD && c->w1 == hot_context && i32(c->w3) >= 0) return hot_values + c->w3;
-    return plan_read_other(c, r.read);
-}
-
 // Decodes the expression at `p` into the step if the shortcuts take it as
 // the cells and words stand now (a plain operand and the operators after it
 // that need nothing more); answers where it ends, -1 otherwise. Finding the
@@ -1850,7 +1835,8 @@ struct PlanWalk {
         Cell* slot = stack::top;
         slot[1] = *cond;
         for (i32 k = 1; k < i32(st->lead); k++) slot[1 + k] = s.cells[st->blocks + k - 1];
-        *slot = *plan_read(s, st->target);
+        // (The native's word held it a moment ago: the read cannot fail.)
+        *slot = *word_slot(s.cells + st->target.at);
         const Code code{plan->node, plan->type, plan->head, tail};
         p = conditional_block(code, st->at, st->end, u32(chosen) << 2 | u32(st->lead) << 4);
         if (ZIR_UNLIKELY(stack::pending != 0) || p >= end_of(code)) return;
